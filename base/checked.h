@@ -1,0 +1,90 @@
+// Extended-precision arithmetic that raises the run-time fault errors
+// instead of producing inf or nan.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "base/errors.h"
+
+namespace lumora::fp {
+
+// Raises OverflowError for an infinite value and InvalidOpError for nan.
+inline long double Check(long double v) {
+  if (std::isnan(v)) throw InvalidOpError();
+  if (std::isinf(v)) throw OverflowError();
+  return v;
+}
+
+// A double result that must fit a double (storing an extended into a double).
+inline double ToDouble(long double v) {
+  Check(v);
+  double d = static_cast<double>(v);
+  if (std::isinf(d)) throw OverflowError();
+  return d;
+}
+
+inline long double Div(long double a, long double b) {
+  if (std::isnan(a) || std::isnan(b)) throw InvalidOpError();
+  if (b == 0) {
+    if (a == 0) throw InvalidOpError();
+    throw ZeroDivideError();
+  }
+  return Check(a / b);
+}
+
+inline long double Mul(long double a, long double b) { return Check(a * b); }
+inline long double Add(long double a, long double b) { return Check(a + b); }
+inline long double Sub(long double a, long double b) { return Check(a - b); }
+
+inline long double Sqrt(long double v) {
+  if (std::isnan(v) || v < 0) throw InvalidOpError();
+  return std::sqrt(v);
+}
+
+inline long double Exp(long double v) {
+  if (std::isnan(v)) throw InvalidOpError();
+  return Check(std::exp(v));
+}
+
+// Natural logarithm: 0 is a division by zero, a negative value invalid.
+inline long double Ln(long double v) {
+  if (std::isnan(v) || v < 0) throw InvalidOpError();
+  if (v == 0) throw ZeroDivideError();
+  return Check(std::log(v));
+}
+
+inline long double Log10(long double v) {
+  if (std::isnan(v) || v < 0) throw InvalidOpError();
+  if (v == 0) throw ZeroDivideError();
+  return Check(std::log10(v));
+}
+
+// 10^v, raising OverflowError when the result is not finite.
+inline long double Pow10(long double v) {
+  if (std::isnan(v)) throw InvalidOpError();
+  return Check(std::pow(10.0L, v));
+}
+
+// Truncation towards zero into a signed 32-bit integer.
+inline int32_t TruncInt32(long double v) {
+  if (std::isnan(v) || std::isinf(v)) throw InvalidOpError();
+  long double t = std::trunc(v);
+  if (t < static_cast<long double>(std::numeric_limits<int32_t>::min()) ||
+      t > static_cast<long double>(std::numeric_limits<int32_t>::max()))
+    throw RangeError();
+  return static_cast<int32_t>(t);
+}
+
+}  // namespace lumora::fp
+
+namespace lumora {
+
+// Index check for arrays: raises RangeError outside 0..size-1.
+template <typename Index, typename Size>
+inline void CheckIndex(Index i, Size size) {
+  if (i < 0 || static_cast<long long>(i) >= static_cast<long long>(size)) throw RangeError();
+}
+
+}  // namespace lumora

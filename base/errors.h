@@ -1,0 +1,60 @@
+// Error types of the core. Every failure that reaches a user carries the
+// message text that the user sees; callers catch by the base class.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace lumora {
+
+// Base of every error the core raises.
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Input/output failure (a file that cannot be opened, read or written).
+// The window shows these as "File error: " + message during an element change.
+class InOutError : public Error {
+ public:
+  explicit InOutError(const std::string& message, int code = 0)
+      : Error(message), code_(code) {}
+  int code() const { return code_; }
+
+  // "Cannot open file "<path>": <system reason>" from an errno value.
+  static InOutError FromErrno(const std::string& action, const std::string& path, int err);
+
+ private:
+  int code_;
+};
+
+// A text that is not a number where one is required.
+class ConvertError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Run-time faults, raised explicitly where the arithmetic or an index would
+// otherwise go wrong silently.
+class RangeError : public Error {
+ public:
+  RangeError() : Error("Range check error") {}
+};
+class IntOverflowError : public Error {
+ public:
+  IntOverflowError() : Error("Integer overflow") {}
+};
+class InvalidOpError : public Error {
+ public:
+  InvalidOpError() : Error("Invalid floating point operation") {}
+};
+class ZeroDivideError : public Error {
+ public:
+  ZeroDivideError() : Error("Floating point division by zero") {}
+};
+class OverflowError : public Error {
+ public:
+  OverflowError() : Error("Floating point overflow") {}
+};
+
+}  // namespace lumora

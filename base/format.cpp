@@ -1,0 +1,240 @@
+#include "base/format.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/errors.h"
+
+namespace lumora {
+namespace {
+
+// A non-negative finite value as decimal digits: value = 0.d1d2d3... x 10^(point).
+struct Decimal {
+  std::string digits;  // no leading zeros; empty for zero
+  int point = 0;       // position of the decimal point relative to digits
+};
+
+// Exact-enough decimal expansion of |v|, 60 significant digits.
+Decimal Expand(long double v) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%.59Le", std::fabs(v));
+  Decimal d;
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') d.digits.push_back(*p);
+  int exp10 = (*p == 'e') ? std::atoi(p + 1) : 0;
+  d.point = exp10 + 1;
+  size_t nz = d.digits.find_first_not_of('0');
+  if (nz == std::string::npos) return Decimal{};
+  return d;
+}
+
+// Rounds to keep the digits of weight 10^(lowest) and above, halves away
+// from zero. The result may be empty (the value rounds to zero).
+Decimal RoundAt(Decimal d, int lowest) {
+  if (d.digits.empty()) return d;
+  int keep = d.point - lowest;  // number of digits kept
+  if (keep < 0) return Decimal{};
+  if (keep >= static_cast<int>(d.digits.size())) return d;
+  bool up = d.digits[keep] >= '5';
+  d.digits.resize(keep);
+  if (up) {
+    int i = keep - 1;
+    while (i >= 0 && d.digits[i] == '9') d.digits[i--] = '0';
+    if (i >= 0) {
+      ++d.digits[i];
+    } else {
+      d.digits.insert(d.digits.begin(), '1');
+      ++d.point;
+    }
+  }
+  size_t last = d.digits.find_last_not_of('0');
+  if (last == std::string::npos) return Decimal{};
+  d.digits.resize(last + 1);
+  return d;
+}
+
+// Rounds to a number of significant digits.
+Decimal RoundSignificant(long double v, int sig) {
+  Decimal d = Expand(v);
+  if (d.digits.empty()) return d;
+  return RoundAt(d, d.point - sig);
+}
+
+char DigitAt(const Decimal& d, int i) {
+  return (i >= 0 && i < static_cast<int>(d.digits.size())) ? d.digits[i] : '0';
+}
+
+std::string ExponentText(int exp10, int min_digits, bool always_sign) {
+  std::string s;
+  if (exp10 < 0) s = "-";
+  else if (always_sign) s = "+";
+  std::string n = std::to_string(std::abs(exp10));
+  if (static_cast<int>(n.size()) < min_digits) n.insert(0, min_digits - n.size(), '0');
+  return s + n;
+}
+
+std::string NonFinite(long double v) {
+  if (std::isnan(v)) return "NAN";
+  return v < 0 ? "-INF" : "INF";
+}
+
+// d.ddd (sig digits) + "E" + exponent of at least min_exp digits.
+std::string Scientific(long double v, int sig, int min_exp) {
+  if (!std::isfinite(v)) return NonFinite(v);
+  if (sig < 1) sig = 1;
+  Decimal d = RoundSignificant(v, sig);
+  int exp10 = d.digits.empty() ? 0 : d.point - 1;
+  std::string s = (std::signbit(v) && !d.digits.empty()) ? "-" : "";
+  s += DigitAt(d, 0);
+  if (sig > 1) {
+    s += '.';
+    for (int i = 1; i < sig; ++i) s += DigitAt(d, i);
+  }
+  return s + "E" + ExponentText(exp10, min_exp, true);
+}
+
+std::string Fixed(long double v, int decimals) {
+  if (!std::isfinite(v)) return NonFinite(v);
+  Decimal d = RoundAt(Expand(v), -decimals);
+  std::string s = (std::signbit(v) && !d.digits.empty()) ? "-" : "";
+  if (d.point <= 0 || d.digits.empty()) {
+    s += '0';
+  } else {
+    for (int i = 0; i < d.point; ++i) s += DigitAt(d, i);
+  }
+  if (decimals > 0) {
+    s += '.';
+    for (int i = 0; i < decimals; ++i) s += DigitAt(d, d.point + i);
+  }
+  return s;
+}
+
+// General format with a precision: fixed when the point lies within the
+// digits' reach, scientific otherwise; trailing zeros removed.
+std::string General(long double v, int precision) {
+  if (!std::isfinite(v)) return NonFinite(v);
+  Decimal d = RoundSignificant(v, precision);
+  if (d.digits.empty()) return "0";
+  std::string s = std::signbit(v) ? "-" : "";
+  if (d.point > precision || d.point < -3) {
+    s += d.digits[0];
+    if (d.digits.size() > 1) s += "." + d.digits.substr(1);
+    return s + "E" + ExponentText(d.point - 1, 0, false);
+  }
+  if (d.point <= 0) {
+    s += "0." + std::string(-d.point, '0') + d.digits;
+  } else {
+    for (int i = 0; i < d.point; ++i) s += DigitAt(d, i);
+    if (static_cast<int>(d.digits.size()) > d.point) s += "." + d.digits.substr(d.point);
+  }
+  return s;
+}
+
+std::string Pad(std::string s, int width, bool left) {
+  if (width > static_cast<int>(s.size())) {
+    std::string fill(width - s.size(), ' ');
+    s = left ? s + fill : fill + s;
+  }
+  return s;
+}
+
+[[noreturn]] void BadFormat(std::string_view format) {
+  throw ConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+}
+
+}  // namespace
+
+std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args) {
+  std::string out;
+  auto arg = args.begin();
+  size_t i = 0;
+  while (i < format.size()) {
+    char c = format[i++];
+    if (c != '%') {
+      out += c;
+      continue;
+    }
+    if (i < format.size() && format[i] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    bool left = false;
+    int width = -1, precision = -1;
+    if (i < format.size() && format[i] == '-') {
+      left = true;
+      ++i;
+    }
+    while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
+      width = (width < 0 ? 0 : width * 10) + (format[i++] - '0');
+    if (i < format.size() && format[i] == '.') {
+      ++i;
+      precision = 0;
+      while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
+        precision = precision * 10 + (format[i++] - '0');
+    }
+    if (i >= format.size() || arg == args.end()) BadFormat(format);
+    char type = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i++])));
+    const FormatArg& a = *arg++;
+    std::string text;
+    switch (type) {
+      case 'd':
+      case 'u':
+      case 'x': {
+        if (a.kind() != FormatArg::Kind::Int) BadFormat(format);
+        long long v = a.AsInt();
+        if (type == 'x') {
+          char buf[32];
+          std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+          text = buf;
+        } else {
+          text = std::to_string(v < 0 ? -static_cast<unsigned long long>(v)
+                                      : static_cast<unsigned long long>(v));
+        }
+        if (precision > static_cast<int>(text.size())) text.insert(0, precision - text.size(), '0');
+        if (v < 0 && type == 'd') text.insert(0, "-");
+        break;
+      }
+      case 'e':
+      case 'f':
+      case 'g':
+      case 'n': {
+        if (a.kind() != FormatArg::Kind::Real) BadFormat(format);
+        long double v = a.AsReal();
+        if (type == 'e') text = Scientific(v, precision < 0 ? 15 : std::min(precision, 18), 3);
+        else if (type == 'g') text = General(v, precision < 0 ? 15 : std::max(1, std::min(precision, 18)));
+        else text = Fixed(v, precision < 0 ? 2 : precision);
+        break;
+      }
+      case 's': {
+        if (a.kind() != FormatArg::Kind::Text) BadFormat(format);
+        text = a.AsText();
+        if (precision >= 0 && precision < static_cast<int>(text.size())) text.resize(precision);
+        break;
+      }
+      default:
+        BadFormat(format);
+    }
+    out += Pad(std::move(text), width, left);
+  }
+  return out;
+}
+
+std::string FloatToStr(long double value) { return General(value, 15); }
+
+std::string ExpField(long double value, int width) {
+  if (width < 10) width = 10;
+  if (!std::isfinite(value)) return Pad(NonFinite(value), width, false);
+  int sig = width - 8;
+  Decimal d = RoundSignificant(value, sig);
+  int exp10 = d.digits.empty() ? 0 : d.point - 1;
+  std::string s = (std::signbit(value) && !d.digits.empty()) ? "-" : " ";
+  s += DigitAt(d, 0);
+  s += '.';
+  for (int i = 1; i < sig; ++i) s += DigitAt(d, i);
+  return s + "E" + ExponentText(exp10, 4, true);
+}
+
+}  // namespace lumora

@@ -1,0 +1,115 @@
+#include "base/numparse.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "base/errors.h"
+
+namespace lumora {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Checks the shape of a real: [+-] digits [. digits] [(E|e) [+-] digits],
+// with at least one digit in the mantissa.
+bool IsRealShape(std::string_view s) {
+  size_t i = 0, n = s.size();
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t mantissa = 0;
+  while (i < n && IsDigit(s[i])) ++i, ++mantissa;
+  if (i < n && s[i] == '.') {
+    ++i;
+    while (i < n && IsDigit(s[i])) ++i, ++mantissa;
+  }
+  if (mantissa == 0) return false;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t exp_digits = 0;
+    while (i < n && IsDigit(s[i])) ++i, ++exp_digits;
+    if (exp_digits == 0) return false;
+  }
+  return i == n;
+}
+
+template <typename T>
+bool ParseReal(std::string_view text, T& value) {
+  if (!IsRealShape(text)) return false;
+  std::string_view s = text;
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  T v{};
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+  if (end != s.data() + s.size()) return false;
+  if (ec == std::errc::result_out_of_range) {
+    // Underflow reads as zero; overflow is not a number of this type.
+    bool tiny = false;
+    for (char c : s) {
+      if (c == 'e' || c == 'E') {
+        tiny = s.find('-', &c - s.data()) != std::string_view::npos;
+        break;
+      }
+    }
+    if (!tiny) return false;
+    v = 0;
+  } else if (ec != std::errc()) {
+    return false;
+  }
+  if (!std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+bool TryParseReal(std::string_view text, long double& value) { return ParseReal(text, value); }
+bool TryParseReal(std::string_view text, double& value) { return ParseReal(text, value); }
+
+bool TryParseInt(std::string_view text, int32_t& value) {
+  std::string_view s = text;
+  bool neg = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    neg = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return false;
+  long long v = 0;
+  for (char c : s) {
+    if (!IsDigit(c)) return false;
+    v = v * 10 + (c - '0');
+    if (v > 2147483648LL) return false;
+  }
+  if (neg) v = -v;
+  if (v > 2147483647LL) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+double StrToFloat(std::string_view text) {
+  double v;
+  if (!TryParseReal(Trim(text), v))
+    throw ConvertError("'" + std::string(text) + "' is not a valid floating point value");
+  return v;
+}
+
+long double StrToExtended(std::string_view text) {
+  long double v;
+  if (!TryParseReal(Trim(text), v))
+    throw ConvertError("'" + std::string(text) + "' is not a valid floating point value");
+  return v;
+}
+
+int32_t StrToInt(std::string_view text) {
+  int32_t v;
+  if (!TryParseInt(Trim(text), v))
+    throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
+  return v;
+}
+
+}  // namespace lumora

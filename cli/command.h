@@ -1,0 +1,71 @@
+// Commands of lumora-cli. Each command file registers its commands with
+// LUMORA_COMMAND; main() parses the global options and dispatches.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+
+namespace lumora::cli {
+
+// A wrong command line: printed with the usage hint, exit status 1.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Context {
+ public:
+  Context(std::string iniPath, std::string element, std::ostream& out, std::ostream& err);
+  ~Context();
+
+  std::ostream& out;
+  std::ostream& err;
+
+  // The settings file: --ini as it stands, otherwise the per-user file after
+  // the start-up check. Raises Error when it cannot be had.
+  Settings& settings();
+  // --element, otherwise the element selected by _Parameters DefaultAtom.
+  // Raises Error when there is none.
+  std::string ElementName();
+  // The database folder from _Files Database.
+  std::string DatabaseFolder();
+  // Runs the element change for ElementName(); plain messages go to err.
+  void LoadElement(bool allLines = false);
+  // The window's fields for the element, before command-line overrides.
+  WindowFields Fields();
+
+ private:
+  std::string iniPath_;
+  std::string element_;
+  std::unique_ptr<Settings> settings_;
+};
+
+using CommandFn = std::function<int(Context& ctx, const std::vector<std::string>& args)>;
+
+struct CommandInfo {
+  std::string name;
+  std::string usage;    // arguments after the command name
+  std::string summary;  // one line for --help
+  CommandFn run;
+};
+
+bool RegisterCommand(CommandInfo info);
+const std::vector<CommandInfo>& Commands();
+
+// Option parsing for commands: takes "--name VALUE" or "--flag" out of args.
+bool TakeFlag(std::vector<std::string>& args, const std::string& name);
+bool TakeOption(std::vector<std::string>& args, const std::string& name, std::string& value);
+// Raises UsageError for an argument left that starts with "--".
+void RejectUnknownOptions(const std::vector<std::string>& args);
+
+}  // namespace lumora::cli
+
+#define LUMORA_CONCAT_INNER(a, b) a##b
+#define LUMORA_CONCAT(a, b) LUMORA_CONCAT_INNER(a, b)
+#define LUMORA_COMMAND(...) \
+  static const bool LUMORA_CONCAT(lumora_command_, __LINE__) = ::lumora::cli::RegisterCommand(__VA_ARGS__)

@@ -1,0 +1,1 @@
+// Placeholder until this unit is written.

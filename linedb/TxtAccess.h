@@ -1,0 +1,196 @@
+// Line files: the sequential text-file reader with its field rules, the
+// atomic line record and file, and the molecular line record and file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/errors.h"
+
+namespace lumora {
+
+// A text of at most N single-byte characters stored inline; storing a
+// longer text keeps its first N characters.
+template <int N>
+class FixedString {
+ public:
+  FixedString() = default;
+  FixedString(std::string_view s) { assign(s); }
+  FixedString(const char* s) { assign(s); }
+  FixedString(const std::string& s) { assign(s); }
+
+  void assign(std::string_view s) {
+    len_ = static_cast<uint8_t>(s.size() < N ? s.size() : N);
+    for (int i = 0; i < len_; ++i) data_[i] = s[i];
+  }
+  FixedString& operator=(std::string_view s) {
+    assign(s);
+    return *this;
+  }
+  std::string_view view() const { return std::string_view(data_, len_); }
+  std::string str() const { return std::string(data_, len_); }
+  int size() const { return len_; }
+  bool empty() const { return len_ == 0; }
+  static constexpr int capacity() { return N; }
+
+  friend bool operator==(const FixedString& a, const FixedString& b) { return a.view() == b.view(); }
+  friend bool operator==(const FixedString& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  uint8_t len_ = 0;
+  char data_[N] = {};
+};
+
+using String2 = FixedString<2>;
+using String4 = FixedString<4>;
+using String10 = FixedString<10>;
+using String16 = FixedString<16>;
+using String40 = FixedString<40>;
+
+enum class TLineKind { lkAtomic, lkMolecular };
+
+// One atomic line. Aki is in s^-1 in memory (the file column is 10^8 s^-1).
+struct TRecord {
+  String2 Name;
+  String4 Ion;
+  double WaveLength = 0;
+  double RelIntensity = 0;
+  double Aki = 0;
+  double fik = 0;
+  double S = 0;
+  double log_gf = 0;
+  String4 Acc;
+  double Ei_eV = 0;
+  double Ek_eV = 0;
+  String40 Confi;
+  String40 Confk;
+  FixedString<90> Confs;
+  String16 Termi;
+  String16 Termk;
+  FixedString<40> Terms;
+  double Ji = 0;
+  double Jk = 0;
+  int32_t gi = 0;
+  int32_t gk = 0;
+  FixedString<8> LineType;
+  FixedString<14> TPRefs;
+  FixedString<20> LineRefs;
+  int32_t Order = 0;
+};
+
+enum class TMolCoef { mcA, mcI, mcFC, mcHL };
+
+// One molecular band line.
+struct TMolRecord {
+  String10 Name;
+  String4 Ion;
+  double WaveLength = 0;
+  double Frequency = 0;
+  double Intensity = 0;
+  int32_t v1 = 0;
+  int32_t v2 = 0;
+  double S12 = 0;
+  double E1 = 0;
+  FixedString<50> Note;
+  int32_t Order = 0;
+};
+
+// The error of the line-file unit; an input/output error.
+class TxtError : public InOutError {
+ public:
+  explicit TxtError(const std::string& message = "") : InOutError(message) {}
+};
+
+// A sequential single-byte text file with an explicit open state and the
+// field readers the line tables are parsed with. Lines end with CR LF or LF.
+class TTextFile {
+ public:
+  explicit TTextFile(std::string fileName);
+  virtual ~TTextFile();
+  TTextFile(const TTextFile&) = delete;
+  TTextFile& operator=(const TTextFile&) = delete;
+
+  const std::string& FileName() const { return fFilename; }
+  // Ignored while the file is open.
+  void SetFileName(std::string fileName);
+
+  // Raise InOutError when the file cannot be opened; do nothing when open.
+  virtual void OpenRead();
+  virtual void OpenWrite();
+  void Close();
+  bool Eof();
+  bool Opened() const { return fOpened; }
+  bool ReadOnly() const { return fReadOnly; }
+
+ protected:
+  // Field readers (see the line-file format): each sets its default first
+  // and keeps it when the token is not a number; none raises.
+  void ReadReal(double& value);
+  void ReadRealDef(double& value, double def);
+  void ReadInt(int32_t& value);
+  void ReadStr2(String2& value);
+  void ReadStr4(String4& value);
+  char SkipChars(int count);
+  // Fixed-width text field: up to width characters or up to the line end.
+  std::string ReadText(int width);
+  // Skips the rest of the current line with its line end.
+  void SkipLine();
+  // Writes text as it stands; raises InOutError on failure.
+  void Write(std::string_view text);
+  void WriteLine(std::string_view text);  // text + CR LF
+
+  int PeekChar();  // -1 at the end of the file
+  int GetChar();   // -1 at the end of the file
+
+ private:
+  std::string fFilename;
+  std::FILE* F = nullptr;
+  bool fOpened = false;
+  bool fReadOnly = false;
+};
+
+class TAtomFile : public TTextFile {
+ public:
+  using TTextFile::TTextFile;
+
+  // Opens and skips the 5 header lines.
+  void OpenRead() override;
+  // Reads the next data line; false at the data end or for an invalid line.
+  bool GetRecord(TRecord& rec);
+  // Appends one line in the extracted line table layout; rec.Aki in 10^8 s^-1.
+  void WriteRecord(const TRecord& rec);
+
+  // Builds the line table of one element and ion from a pipe-separated source
+  // table into TargetDir/EL_ION.txt; the returned file is open for writing.
+  // Progress goes to `progress`.
+  static std::unique_ptr<TAtomFile> Extract(const std::string& sourceFileName,
+                                            const std::string& targetDir,
+                                            const std::string& el, const std::string& ion,
+                                            std::ostream& progress);
+
+ private:
+  String2 fName;
+  String4 fIon;
+};
+
+class TMolFile : public TTextFile {
+ public:
+  using TTextFile::TTextFile;
+
+  // Opens, reads the coefficient kind from line 1 and skips 4 header lines.
+  void OpenRead() override;
+  bool GetRecord(TMolRecord& rec);
+  void WriteRecord(const TMolRecord& rec);
+
+  TMolCoef MolCoef = TMolCoef::mcFC;
+};
+
+// Copies a line file record by record with Aki scaled by 1e-16 into a new
+// file without header.
+void ConvertLineFile(const std::string& source, const std::string& target);
+
+}  // namespace lumora

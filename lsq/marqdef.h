@@ -1,0 +1,79 @@
+// Shared types of the least-squares engine: the 1-based parameter vector,
+// the packed symmetric matrix, the data arrays and the model callbacks.
+#pragma once
+
+#include <functional>
+
+#include "base/errors.h"
+
+namespace lumora {
+
+// 15 extended reals indexed 1..15: model parameters (b1..b15) or the
+// minimiser's settings. Index 0 is not part of the vector.
+struct vector {
+  static constexpr int kSize = 15;
+  long double v[kSize + 1] = {};
+
+  long double& operator[](int i) {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+  long double operator[](int i) const {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+};
+
+// Packed lower triangle of a symmetric matrix, 37 extended reals indexed
+// 1..37; entry (i, j), j <= i, lies at i(i-1)/2 + j. Holds n <= 8.
+struct symmatrix {
+  static constexpr int kSize = 37;
+  long double v[kSize + 1] = {};
+
+  long double& operator[](int i) {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+  long double operator[](int i) const {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+  static int Index(int i, int j) { return j <= i ? i * (i - 1) / 2 + j : j * (j - 1) / 2 + i; }
+};
+
+// Data arrays of the minimiser: 100 extended reals indexed 1..100.
+struct TMarqArray {
+  static constexpr int kSize = 100;
+  long double v[kSize + 1] = {};
+
+  long double& operator[](int i) {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+  long double operator[](int i) const {
+    if (i < 1 || i > kSize) throw RangeError();
+    return v[i];
+  }
+};
+
+using MarqSettings = vector;
+
+// Model value at abscissa x. May clear `flag` to signal a failed evaluation.
+using TMarqFunc = std::function<long double(int n, const vector& b, bool& flag, long double x)>;
+
+// Derivatives of the model at X[k] with respect to parameters 1..n, into g.
+using TMarqDeriv =
+    std::function<void(int k, const TMarqArray& x, int n, vector b, vector& g, bool& flag)>;
+
+// Outcome codes of a minimiser run.
+enum StopCode : int {
+  kNotStarted = -1,
+  kSumReached = 0,
+  kLambdaReached = 1,
+  kIterCountReached = 2,
+  kFalseResiduum = 3,
+  kFalseHessian = 4,
+  kParametersUnchanged = 5,
+};
+
+}  // namespace lumora

@@ -1,0 +1,65 @@
+// The settings file lumora.ini: sections "_Files", "_Parameters",
+// "_Iteration", "_Fit" and one section per element. Reads fall back to the
+// key's default when the value is missing or does not parse; every write
+// reaches the file at once (through a temporary file and a rename).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumora {
+
+class Settings {
+ public:
+  // Opens the file; a missing file reads as empty (every key its default).
+  explicit Settings(std::string fileName);
+  ~Settings();
+  Settings(const Settings&) = delete;
+  Settings& operator=(const Settings&) = delete;
+
+  const std::string& FileName() const;
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& def) const;
+  int ReadInteger(const std::string& section, const std::string& key, int def) const;
+  double ReadFloat(const std::string& section, const std::string& key, double def) const;
+
+  // Raise InOutError when the file cannot be written; the old file stays whole.
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int value);
+  void WriteFloat(const std::string& section, const std::string& key, double value);
+
+  // Section names in file order; element sections are those not starting with "_".
+  std::vector<std::string> SectionNames() const;
+  std::vector<std::string> ElementNames() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The window's input fields as texts, filled from the settings with the
+// formats the window shows them in ("%3.1e", "%.0f", "%.3f", "%d").
+struct WindowFields {
+  std::string FromDensity;        // map density From
+  std::string ToDensity;          // map density To
+  std::string DensityPoints;      // map density Points
+  std::string FromTemperature;    // map temperature From
+  std::string ToTemperature;      // map temperature To
+  std::string TemperaturePoints;  // map temperature Points
+  std::string FitDensity;         // "Density n_1 (m-3)"
+  std::string FitTemperature;     // fit temperature field
+  std::string MaxIter;            // "Max iteration number"
+  std::string Tn;                 // "Gas Tn (K)"
+  std::string Path;               // "Abs. path (m)"
+  std::string Count;              // "Count", from the element's Boltzmax
+  int Distribution = 0;           // 0 "Boltzmann", 1 "1s levels"
+  bool FitTemperatureChecked = false;
+  int ReportKind = 0;             // 0 "final results", 1 "fit iteration"
+};
+
+// Fills the fields from the settings; Count from the element's Boltzmax.
+WindowFields LoadWindowFields(const Settings& settings, const std::string& element);
+
+}  // namespace lumora
