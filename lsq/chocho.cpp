@@ -1,1 +1,53 @@
-// Placeholder until this unit is written.
+#include "lsq/chocho.h"
+
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+
+// Packed position of entry (i, j) with j <= i.
+inline int At(int i, int j) { return i * (i - 1) / 2 + j; }
+
+}  // namespace
+
+void CholeskyDecompose(int n, symmatrix& a, bool& ok) {
+  ok = true;
+  for (int i = 1; i <= n; ++i) {
+    // Subtract the contributions of the finished columns, latest first.
+    if (i > 1) {
+      for (int j = i; j <= n; ++j) {
+        long double s = a[At(j, i)];
+        for (int m = i - 1; m >= 1; --m) s -= a[At(j, m)] * a[At(i, m)];
+        a[At(j, i)] = s;
+      }
+    }
+    // A pivot that is not positive (or not a number) zeroes its column.
+    if (!(a[At(i, i)] > 0)) {
+      a[At(i, i)] = 0;
+      ok = false;
+    }
+    const long double d = std::sqrt(a[At(i, i)]);
+    for (int j = i; j <= n; ++j) a[At(j, i)] = d != 0 ? a[At(j, i)] / d : 0;
+  }
+}
+
+void CholeskySolve(int n, const symmatrix& l, vector& b) {
+  if (n <= 0) return;
+  auto divide = [&](int j) { b[j] = l[At(j, j)] != 0 ? b[j] / l[At(j, j)] : 0; };
+
+  // Forward substitution: L y = b.
+  divide(1);
+  for (int j = 2; j <= n; ++j) {
+    for (int i = 1; i < j; ++i) b[j] -= l[At(j, i)] * b[i];
+    divide(j);
+  }
+  // Back substitution, column by column: L^T x = y.
+  divide(n);
+  for (int j = n; j >= 2; --j) {
+    for (int i = 1; i < j; ++i) b[i] -= b[j] * l[At(j, i)];
+    divide(j - 1);
+  }
+}
+
+}  // namespace lumora
