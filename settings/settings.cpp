@@ -14,6 +14,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "base/errors.h"
 #include "base/format.h"
@@ -216,19 +217,81 @@ std::vector<std::string> Settings::ElementNames() const {
   return names;
 }
 
+const std::vector<SettingKey>& ProgramKeys() {
+  using T = SettingKey::Type;
+  static const std::vector<SettingKey> keys{
+      {"_Files", "Database", T::Text, ""},
+      {"_Files", "Measurements", T::Text, kDefaultMeasurementsFolder},
+      {"_Parameters", "DefaultAtom", T::Integer, "0"},
+      {"_Parameters", "Tn", T::Real, "300"},
+      {"_Parameters", "Path", T::Real, "1"},
+      {"_Iteration", "FromDensity", T::Real, "1E15"},
+      {"_Iteration", "ToDensity", T::Real, "1E18"},
+      {"_Iteration", "DensityPoints", T::Integer, "50"},
+      {"_Iteration", "FromTemperature", T::Real, "1000"},
+      {"_Iteration", "ToTemperature", T::Real, "50000"},
+      {"_Iteration", "TemperaturePoints", T::Integer, "50"},
+      {"_Fit", "FromDensity", T::Real, "1E16"},
+      {"_Fit", "FromTemperature", T::Real, "1000"},
+      {"_Fit", "Count", T::Integer, "50"},
+  };
+  return keys;
+}
+
+const std::vector<SettingKey>& ElementKeys() {
+  using T = SettingKey::Type;
+  static const std::vector<SettingKey> keys{
+      {"", "Levels", T::Text, ""},
+      {"", "Lines", T::Text, ""},
+      {"", "Boltzmax", T::Integer, "1"},
+      {"", "m", T::Real, "0"},
+  };
+  return keys;
+}
+
+namespace {
+
+const SettingKey& ProgramKey(const char* section, const char* key) {
+  for (const auto& k : ProgramKeys())
+    if (std::string_view(k.section) == section && std::string_view(k.key) == key) return k;
+  throw RangeError();
+}
+
+double ReadReal(const Settings& s, const char* section, const char* key) {
+  return s.ReadFloat(section, key, StrToFloat(ProgramKey(section, key).def));
+}
+
+int ReadInt(const Settings& s, const char* section, const char* key) {
+  return s.ReadInteger(section, key, StrToInt(ProgramKey(section, key).def));
+}
+
+}  // namespace
+
+std::string EffectiveValue(const Settings& s, const std::string& section, const SettingKey& key) {
+  switch (key.type) {
+    case SettingKey::Type::Integer:
+      return std::to_string(s.ReadInteger(section, key.key, StrToInt(key.def)));
+    case SettingKey::Type::Real:
+      return FloatToStr(s.ReadFloat(section, key.key, StrToFloat(key.def)));
+    case SettingKey::Type::Text:
+      break;
+  }
+  return s.ReadString(section, key.key, key.def);
+}
+
 WindowFields LoadWindowFields(const Settings& s, const std::string& element) {
   WindowFields f;
-  f.FromDensity = Format("%3.1e", s.ReadFloat("_Iteration", "FromDensity", 1e15));
-  f.ToDensity = Format("%3.1e", s.ReadFloat("_Iteration", "ToDensity", 1e18));
-  f.DensityPoints = Format("%d", s.ReadInteger("_Iteration", "DensityPoints", 50));
-  f.FromTemperature = Format("%.0f", s.ReadFloat("_Iteration", "FromTemperature", 1000));
-  f.ToTemperature = Format("%.0f", s.ReadFloat("_Iteration", "ToTemperature", 50000));
-  f.TemperaturePoints = Format("%d", s.ReadInteger("_Iteration", "TemperaturePoints", 50));
-  f.FitDensity = Format("%3.1e", s.ReadFloat("_Fit", "FromDensity", 1e16));
-  f.FitTemperature = Format("%.0f", s.ReadFloat("_Fit", "FromTemperature", 1000));
-  f.MaxIter = Format("%d", s.ReadInteger("_Fit", "Count", 50));
-  f.Tn = Format("%.0f", s.ReadFloat("_Parameters", "Tn", 300));
-  f.Path = Format("%.3f", s.ReadFloat("_Parameters", "Path", 1));
+  f.FromDensity = Format("%3.1e", ReadReal(s, "_Iteration", "FromDensity"));
+  f.ToDensity = Format("%3.1e", ReadReal(s, "_Iteration", "ToDensity"));
+  f.DensityPoints = Format("%d", ReadInt(s, "_Iteration", "DensityPoints"));
+  f.FromTemperature = Format("%.0f", ReadReal(s, "_Iteration", "FromTemperature"));
+  f.ToTemperature = Format("%.0f", ReadReal(s, "_Iteration", "ToTemperature"));
+  f.TemperaturePoints = Format("%d", ReadInt(s, "_Iteration", "TemperaturePoints"));
+  f.FitDensity = Format("%3.1e", ReadReal(s, "_Fit", "FromDensity"));
+  f.FitTemperature = Format("%.0f", ReadReal(s, "_Fit", "FromTemperature"));
+  f.MaxIter = Format("%d", ReadInt(s, "_Fit", "Count"));
+  f.Tn = Format("%.0f", ReadReal(s, "_Parameters", "Tn"));
+  f.Path = Format("%.3f", ReadReal(s, "_Parameters", "Path"));
   f.Count = Format("%d", element.empty() ? 1 : s.ReadInteger(element, "Boltzmax", 1));
   return f;
 }

@@ -39,6 +39,29 @@ class Settings {
   std::unique_ptr<Impl> impl_;
 };
 
+// One key of the settings file with its type and default (as text).
+struct SettingKey {
+  enum class Type { Text, Integer, Real };
+  const char* section;  // empty for the keys of an element section
+  const char* key;
+  Type type;
+  const char* def;
+};
+
+// The program keys of sections "_Files", "_Parameters", "_Iteration" and
+// "_Fit" in that order, and the keys every element section has.
+const std::vector<SettingKey>& ProgramKeys();
+const std::vector<SettingKey>& ElementKeys();
+
+// The value a key has for the program: its default when missing or, for
+// numbers, when it does not parse; reals as their shortest text.
+std::string EffectiveValue(const Settings& settings, const std::string& section,
+                           const SettingKey& key);
+
+// The initial folder of the open-file dialog when the settings name none:
+// the root of the file system.
+inline constexpr const char* kDefaultMeasurementsFolder = "/";
+
 // The window's input fields as texts, filled from the settings with the
 // formats the window shows them in ("%3.1e", "%.0f", "%.3f", "%d").
 struct WindowFields {
