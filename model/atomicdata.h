@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/errors.h"
@@ -40,6 +41,10 @@ struct TLineRecord {
 extern std::vector<TLevelRecord> LevelArray;
 extern std::vector<TLineRecord> LineArray;
 extern std::unique_ptr<TTextBase> LineBase;
+
+// Items of a comma text: commas and blanks both separate, "double quotes"
+// hold an item with blanks; "a,,b" has an empty middle item.
+std::vector<std::string> SplitCommaText(std::string_view text);
 
 // Replaces LevelArray with the levels of the file. Messages for STOP,
 // repeated and descending energies; InOutError when the file cannot be

@@ -1,0 +1,312 @@
+#include "model/atomicdata.h"
+
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "base/checked.h"
+#include "base/format.h"
+#include "base/numparse.h"
+#include "model/messages.h"
+
+namespace lumora {
+
+std::vector<TLevelRecord> LevelArray;
+std::vector<TLineRecord> LineArray;
+std::unique_ptr<TTextBase> LineBase;
+
+namespace {
+
+// Sequential reader of a small text file held in memory, with the field
+// rules of the level and measurement files. CR LF and LF both end a line.
+class TextReader {
+ public:
+  explicit TextReader(const std::string& fileName) : fileName_(fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) throw InOutError::FromErrno("Cannot open file", fileName, errno ? errno : ENOENT);
+    text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw InOutError::FromErrno("Cannot read file", fileName, EIO);
+  }
+
+  bool Eof() const { return pos_ >= text_.size(); }
+
+  // Up to `width` characters, stopping before the line end.
+  std::string ReadText(int width) {
+    std::string s;
+    while (static_cast<int>(s.size()) < width && !Eof() && !AtLineEnd()) s += text_[pos_++];
+    return s;
+  }
+
+  // A blank-separated number; skips control characters and line ends first.
+  // At the end of the file the value is 0. A token that is not a number is
+  // an input/output error.
+  double ReadNumber() {
+    while (!Eof() && static_cast<unsigned char>(text_[pos_]) <= 32) ++pos_;
+    if (Eof()) return 0;
+    size_t start = pos_;
+    while (!Eof() && static_cast<unsigned char>(text_[pos_]) > 32) ++pos_;
+    const std::string_view token(text_.data() + start, pos_ - start);
+    double value = 0;
+    if (!TryParseReal(token, value))
+      throw InOutError("Invalid numeric format: \"" + std::string(token) + "\" in " + fileName_, 106);
+    return value;
+  }
+
+  // Skips the rest of the line and its line end.
+  void SkipLine() {
+    while (!Eof() && !AtLineEnd()) ++pos_;
+    if (Eof()) return;
+    if (text_[pos_] == '\r') {
+      ++pos_;
+      if (!Eof() && text_[pos_] == '\n') ++pos_;
+    } else {
+      ++pos_;
+    }
+  }
+
+ private:
+  bool AtLineEnd() const { return text_[pos_] == '\r' || text_[pos_] == '\n'; }
+
+  std::string fileName_;
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+std::string PadRight(std::string s, size_t width) {
+  if (s.size() < width) s.append(width - s.size(), ' ');
+  return s;
+}
+
+std::string WithoutTrailingDelimiter(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommaText(std::string_view text) {
+  std::vector<std::string> items;
+  auto isBlank = [](char c) { return c != '\0' && static_cast<unsigned char>(c) <= 32; };
+  size_t p = 0;
+  const size_t n = text.size();
+  while (p < n && isBlank(text[p])) ++p;
+  while (p < n) {
+    std::string item;
+    if (text[p] == '"') {
+      ++p;
+      while (p < n) {
+        if (text[p] == '"') {
+          if (p + 1 < n && text[p + 1] == '"') {
+            item += '"';
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        item += text[p++];
+      }
+    } else {
+      while (p < n && static_cast<unsigned char>(text[p]) > 32 && text[p] != ',') item += text[p++];
+    }
+    items.push_back(item);
+    while (p < n && isBlank(text[p])) ++p;
+    if (p < n && text[p] == ',') {
+      if (p + 1 == n) items.emplace_back();
+      do ++p;
+      while (p < n && isBlank(text[p]));
+    }
+  }
+  return items;
+}
+
+namespace {
+
+// Reads the level file into LevelArray; `replaced` tells whether the old
+// levels were already dropped when an error leaves.
+void ReadLevelsInto(const std::string& fileName, bool& replaced) {
+  TextReader in(fileName);
+  for (int i = 0; i < 3; ++i) in.SkipLine();
+  LevelArray.clear();
+  replaced = true;
+  while (!in.Eof()) {
+    TLevelRecord level;
+    const std::string configuration = in.ReadText(23);
+    const std::string term = in.ReadText(13);
+    level.J = in.ReadNumber();
+    level.Energy = in.ReadNumber();
+    in.SkipLine();
+    level.Configuration.assign(Trim(configuration));
+    level.Term.assign(Trim(term));
+    level.g = 2 * level.J + 1;
+    if (level.Configuration == std::string_view("STOP")) {
+      ShowMessage("STOP command found in the file with levels. Higher levels were not read.");
+      break;
+    }
+    if (!LevelArray.empty() && LevelArray.back().Energy == level.Energy) {
+      ShowMessage(Format("Energy value %.7f is not unique. Stopping here...", LevelArray.back().Energy));
+      break;
+    }
+    if (!LevelArray.empty() && LevelArray.back().Energy > level.Energy) {
+      ShowMessage(Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
+                         LevelArray.back().Energy, level.Energy));
+      break;
+    }
+    LevelArray.push_back(level);
+  }
+}
+
+}  // namespace
+
+void ReadLevels(const std::string& fileName) {
+  bool replaced = false;
+  ReadLevelsInto(fileName, replaced);
+}
+
+void OpenLineBase(const std::string& folder, const std::string& linesSetting) {
+  const std::vector<std::string> items = SplitCommaText(linesSetting);
+  if (items.size() != 2) throw Error("Wrong source in ini file. ");
+  auto base = std::make_unique<TTextBase>(1000, 500);
+  base->FillWith(folder, {items[0]}, {}, {items[1]}, {}, false, false);
+  LineBase = std::move(base);
+}
+
+std::vector<std::string> ListLevels() {
+  std::vector<std::string> out;
+  out.push_back(Format("%4s   %-22s %-10s %11s %11s %11s", "i", "Configuration", "Term", "Energy",
+                       "Jeff", "g"));
+  for (size_t i = 0; i < LevelArray.size(); ++i) {
+    const TLevelRecord& l = LevelArray[i];
+    out.push_back(Format("%4d   %s %s %11.8f %11.1f %11.0f", static_cast<int>(i),
+                         PadRight(l.Configuration.str(), 22), PadRight(l.Term.str(), 10), l.Energy,
+                         l.J, l.g));
+  }
+  return out;
+}
+
+std::vector<std::string> ListLines(bool allLines) {
+  std::vector<std::string> out;
+  out.push_back(Format("%-7s %10s  %10s  %7s %5s %5s %12s", "Elem", "wl (nm)", "Aki", "log_gf", "gi",
+                       "gk", "E_upper (eV)"));
+  if (!LineBase) return out;
+  for (int32_t i = 0; i < LineBase->AtomLength(); ++i) {
+    const TRecord r = LineBase->GetAtomRecord(i);
+    if (!allLines && r.Aki <= 0) continue;
+    out.push_back(Format("%3s%-4s %10.5f  %10.4e  %7.4f %5d %5d %12.10f", r.Name.str(), r.Ion.str(),
+                         r.WaveLength, r.Aki, r.log_gf, r.gi, r.gk, r.Ek_eV));
+  }
+  return out;
+}
+
+std::vector<std::string> ListLevelLineStructure() {
+  std::vector<std::string> out;
+  out.push_back("  i|   E(eV): wavelength / logA");
+  out.push_back(std::string(72, '-'));
+  const int32_t count = LineBase ? LineBase->AtomLength() : 0;
+  std::vector<TRecord> lines;
+  lines.reserve(count);
+  for (int32_t i = 0; i < count; ++i) lines.push_back(LineBase->GetAtomRecord(i));
+  for (size_t i = 0; i < LevelArray.size(); ++i) {
+    std::string s;
+    for (const TRecord& r : lines) {
+      if (r.Ek_eV != LevelArray[i].Energy) continue;
+      if (r.Aki <= 0)
+        s += Format("%9.4f/0,", r.WaveLength);
+      else
+        s += Format("%9.4f/%.d,", r.WaveLength, fp::TruncInt32(fp::Log10(r.Aki)));
+    }
+    if (!s.empty()) out.push_back(Format("%.3d|%.6f:%s", static_cast<int>(i), LevelArray[i].Energy, s));
+  }
+  return out;
+}
+
+void TieLineToLevels(TLineRecord& line) {
+  line.UpperState = -1;
+  line.LowerState = -1;
+  int upperCount = 0, lowerCount = 0;
+  for (size_t k = 0; k < LevelArray.size(); ++k) {
+    if (LevelArray[k].Energy == line.AR.Ek_eV) {
+      line.UpperState = static_cast<int32_t>(k);
+      ++upperCount;
+    }
+    if (LevelArray[k].Energy == line.AR.Ei_eV) {
+      line.LowerState = static_cast<int32_t>(k);
+      ++lowerCount;
+    }
+  }
+  if (upperCount == 0)
+    throw Error(Format("Upper level %.6f was not found. Import was stopped.", line.AR.Ek_eV));
+  if (upperCount > 1)
+    throw Error(Format("Several upper levels with the same energy %.6f. Import was stopped.", line.AR.Ek_eV));
+  if (lowerCount == 0)
+    throw Error(Format("Lower level %.6f was not found. Import was stopped.", line.AR.Ei_eV));
+  if (lowerCount > 1)
+    throw Error(Format("Several lower levels with the same energy %.6f. Import was stopped.", line.AR.Ei_eV));
+}
+
+void ImportLinesForAnalysis(double fromWL, double toWL, double minA, double maxE) {
+  LineArray.clear();
+  if (!LineBase) return;
+  for (int32_t i = 0; i < LineBase->AtomLength(); ++i) {
+    const TRecord r = LineBase->GetAtomRecord(i);
+    if (!(r.WaveLength > fromWL && r.WaveLength < toWL && r.Aki > minA && r.Ei_eV < maxE)) continue;
+    TLineRecord line;
+    line.AR = r;
+    line.Int = fp::ToDouble(fp::Div(fp::Div(r.Aki, r.WaveLength), 1000));
+    LineArray.push_back(line);
+    TieLineToLevels(LineArray.back());
+  }
+}
+
+void ImportIntensities(const std::string& fileName) {
+  LineArray.clear();
+  TextReader in(fileName);
+  while (!in.Eof()) {
+    const double wavelength = in.ReadNumber();
+    const double intensity = in.ReadNumber();
+    in.SkipLine();
+    if (!LineBase) throw TextBaseError("No data in database for the requested wavelength");
+    int32_t position = 0;
+    TFoundFlag flag = TFoundFlag::ffPrior;
+    LineBase->AtomFind(wavelength, 0, position, flag);
+    if (flag != TFoundFlag::ffSame) {
+      ShowMessage(Format(
+          "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength precision.",
+          wavelength));
+      break;
+    }
+    TLineRecord line;
+    line.AR = LineBase->GetAtomRecord(position);
+    line.Int = intensity;
+    LineArray.push_back(line);
+    TieLineToLevels(LineArray.back());
+  }
+}
+
+ElementListings ChangeElement(const std::string& databaseFolder, const std::string& levelsFile,
+                              const std::string& linesSetting, bool allLines) {
+  const std::string folder = WithoutTrailingDelimiter(databaseFolder);
+  bool levelsReplaced = false;
+  try {
+    try {
+      ReadLevelsInto(folder + "/" + levelsFile, levelsReplaced);
+    } catch (...) {
+      // The lines' level indexes refer to levels that are gone.
+      if (levelsReplaced) LineArray.clear();
+      throw;
+    }
+    LineArray.clear();
+    OpenLineBase(folder, linesSetting);
+    ElementListings listings;
+    listings.levels = ListLevels();
+    listings.lines = ListLines(allLines);
+    listings.structure = ListLevelLineStructure();
+    return listings;
+  } catch (const InOutError& e) {
+    throw FileError(e.what());
+  }
+}
+
+}  // namespace lumora
