@@ -1,0 +1,79 @@
+// The line analysis: simulated lines, pair records and the fixed pair's curve.
+#include <algorithm>
+#include <iostream>
+
+#include "base/checked.h"
+#include "base/format.h"
+#include "base/numparse.h"
+#include "cli/command.h"
+#include "model/analysis.h"
+#include "model/atomicdata.h"
+#include "model/ebfmodel.h"
+#include "model/linetable.h"
+
+namespace lumora::cli {
+namespace {
+
+// Every real with 17 significant digits, so that no value is lost.
+std::string Exact(double v) { return Format("%.17e", v); }
+
+void TakePair(std::vector<std::string>& args, double& x, double& y) {
+  auto it = std::find(args.begin(), args.end(), "--pair");
+  if (it == args.end()) return;
+  if (args.end() - it < 3) throw UsageError("option --pair needs two wavelengths");
+  if (!TryParseReal(Trim(*(it + 1)), x) || !TryParseReal(Trim(*(it + 2)), y))
+    throw UsageError("option --pair needs two wavelengths in nm");
+  args.erase(it, it + 3);
+}
+
+void PrintRecords(std::ostream& out, const TAnalysisOutputArray& records) {
+  out << "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex\n";
+  for (const TAnalysisRecord& r : records) {
+    const double fields[] = {r.Ii_B, r.Ij_B, r.I_B, r.Gi_A, r.Gj_A, r.Gi_B, r.Gj_B, r.R,
+                             r.SR,   r.wli,  r.wlj, r.wlr,  r.DC,   r.E_u,  r.levindex};
+    for (size_t k = 0; k < std::size(fields); ++k) out << (k ? "\t" : "") << Exact(fields[k]);
+    out << "\n";
+  }
+}
+
+int Analyze(Context& ctx, const std::vector<std::string>& argsIn) {
+  std::vector<std::string> args = argsIn;
+  std::string entered = kDefaultAnalysisParameters;
+  TakeOption(args, "--params", entered);
+  double wlX = kPairWavelengthX, wlY = kPairWavelengthY;
+  TakePair(args, wlX, wlY);
+  RejectUnknownOptions(args);
+  if (!args.empty()) throw UsageError("unexpected argument " + args.front());
+
+  ctx.LoadElement();
+  const WindowFields window = ctx.Fields();
+  AnalysisFields fields{window.FitDensity, window.FitTemperature, window.Tn, window.Path,
+                        ctx.settings().ReadFloat(ctx.ElementName(), "m", 0)};
+  std::string parameters = kDefaultAnalysisParameters;
+  auto showLines = [] {
+    if (LineArray.size() >= 2) ComputeBranchingFractions();
+  };
+  const LineAnalysisResult result = RunLineAnalysis(parameters, entered, fields, showLines, wlX, wlY);
+
+  ctx.out << LineTableText(LineTableRows(true));
+  ctx.out << "\n";
+  PrintRecords(ctx.out, result.Output);
+  if (result.Curve.empty() || result.Curve[0].empty()) {
+    ctx.err << Format("Line pair %.4f/%.4f is not among the simulated lines.", wlX, wlY) << "\n";
+    return 0;
+  }
+  const long double n0 = fp::Pow10(result.Start[1]);
+  ctx.out << "\n" << Format("R(N/N0) for line ratio %.4f/%.4f", wlX, wlY) << "\n";
+  ctx.out << "N/N0\tR\n";
+  for (size_t i = 0; i < result.Curve[0].size(); ++i)
+    ctx.out << Exact(fp::ToDouble(result.Curve[0][i] / n0)) << "\t" << Exact(result.Curve[1][i]) << "\n";
+  return 0;
+}
+
+LUMORA_COMMAND({"analyze", "[--params \"FROM, TO, MINA, MAXE, F\"] [--pair WLX WLY]",
+                "simulate the lines between the limits and show how line-pair ratios change "
+                "from N0 to N0 x F",
+                Analyze});
+
+}  // namespace
+}  // namespace lumora::cli

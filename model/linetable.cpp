@@ -1,0 +1,72 @@
+#include "model/linetable.h"
+
+#include "base/format.h"
+
+namespace lumora {
+
+namespace {
+
+std::vector<std::string> SplitAtDash(std::string_view text) {
+  std::vector<std::string> pieces(1);
+  for (char c : text) {
+    if (c == '-')
+      pieces.emplace_back();
+    else
+      pieces.back() += c;
+  }
+  return pieces;
+}
+
+}  // namespace
+
+LineTableRow LineTableHeader() {
+  return {"Wavelength", "Intensity",   "BF free",      "BF meas",    "BF fit",
+          "Upper energy", "Upper state", "Lower energy", "Lower state"};
+}
+
+void StateTexts(const TRecord& r, std::string& upper, std::string& lower) {
+  const std::vector<std::string> confs = SplitAtDash(r.Confs.view());
+  const std::vector<std::string> terms = SplitAtDash(r.Terms.view());
+  upper.clear();
+  lower.clear();
+  if (confs.size() + terms.size() != 4) return;
+  std::vector<std::string> pieces = confs;
+  pieces.insert(pieces.end(), terms.begin(), terms.end());
+  upper = Format("%s - %s_%.0f", pieces[1], pieces[3], r.Jk);
+  lower = Format("%s - %s_%.0f", pieces[0], pieces[2], r.Ji);
+}
+
+LineTableRow LineTableCells(const TLineRecord& line, bool withFractions) {
+  LineTableRow row;
+  row[0] = FloatToStr(line.AR.WaveLength);
+  row[1] = FloatToStr(line.Int);
+  if (withFractions) {
+    row[2] = Format("%.4f", line.G_t);
+    row[3] = Format("%.4f", line.G_m);
+    row[4] = Format("%.4f", line.G_f);
+  }
+  row[5] = Format("%.9f", line.AR.Ek_eV);
+  row[7] = Format("%.9f", line.AR.Ei_eV);
+  StateTexts(line.AR, row[6], row[8]);
+  return row;
+}
+
+std::vector<LineTableRow> LineTableRows(bool withFractions) {
+  std::vector<LineTableRow> rows{LineTableHeader()};
+  for (const TLineRecord& line : LineArray) rows.push_back(LineTableCells(line, withFractions));
+  return rows;
+}
+
+std::string LineTableText(const std::vector<LineTableRow>& rows) {
+  std::string text;
+  for (const LineTableRow& row : rows) {
+    for (const std::string& cell : row) {
+      text += '\t';
+      text += cell;
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+}  // namespace lumora

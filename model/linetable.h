@@ -1,0 +1,31 @@
+// The line table as the main window shows it and "Save table" writes it:
+// a header row and one row per line of LineArray, nine cells each.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "model/atomicdata.h"
+
+namespace lumora {
+
+using LineTableRow = std::array<std::string, 9>;
+
+LineTableRow LineTableHeader();
+
+// The cells of one line; the branching-fraction cells (2 to 4) stay empty
+// unless withFractions is set.
+LineTableRow LineTableCells(const TLineRecord& line, bool withFractions);
+
+// Header row followed by every line of LineArray.
+std::vector<LineTableRow> LineTableRows(bool withFractions);
+
+// "Upper state" and "Lower state" texts from the line's Confs and Terms;
+// both empty when they do not split into four pieces at "-".
+void StateTexts(const TRecord& r, std::string& upper, std::string& lower);
+
+// The saved table: every cell led by a tab, every row ended by CR LF.
+std::string LineTableText(const std::vector<LineTableRow>& rows);
+
+}  // namespace lumora
