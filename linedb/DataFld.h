@@ -41,6 +41,9 @@ struct TOfferedLine {
   int32_t Index = 0;
 };
 
+template <class Rec>
+struct RecordArray;
+
 class TTextBase {
  public:
   using ChangeEvent = std::function<void(TTextBase& sender)>;
@@ -99,6 +102,11 @@ class TTextBase {
   bool ThirdSOrder() const { return fThirdSOrder; }
 
  private:
+  // The atomic or the molecular array with its bookkeeping, for the code
+  // that treats both alike.
+  RecordArray<TRecord> AtomArray();
+  RecordArray<TMolRecord> MolArray();
+
   std::vector<TRecord> AtomA;
   std::vector<TMolRecord> MolA;
   int32_t SavedAtomLength;
@@ -109,6 +117,12 @@ class TTextBase {
   std::vector<std::string> fEls, fELIons, fMols, fMolIons;
   bool fSecondSOrder = false;
   bool fThirdSOrder = false;
+  // The orders whose copies each array holds now; a load that asks for
+  // orders adds only those an array lacks, so copies never double.
+  bool fAtomHasSecond = false;
+  bool fAtomHasThird = false;
+  bool fMolHasSecond = false;
+  bool fMolHasThird = false;
   ChangeEvent fOnAtomChanged;
   ChangeEvent fOnMolChanged;
   std::vector<TOfferedLine> OfferedLines;

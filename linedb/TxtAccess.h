@@ -31,6 +31,8 @@ class FixedString {
     assign(s);
     return *this;
   }
+  FixedString& operator=(const std::string& s) { return *this = std::string_view(s); }
+  FixedString& operator=(const char* s) { return *this = std::string_view(s); }
   std::string_view view() const { return std::string_view(data_, len_); }
   std::string str() const { return std::string(data_, len_); }
   int size() const { return len_; }
@@ -145,12 +147,22 @@ class TTextFile {
 
   int PeekChar();  // -1 at the end of the file
   int GetChar();   // -1 at the end of the file
+  // True at CR, LF or the end of the file: where text fields stop.
+  bool AtLineEnd();
 
  private:
+  // Reads the next token of characters above blank after skipping blanks,
+  // control characters and line ends; false at the end of the file.
+  bool ReadToken(std::string& token, size_t maxLength);
+  bool FillBuffer();
+
   std::string fFilename;
   std::FILE* F = nullptr;
   bool fOpened = false;
   bool fReadOnly = false;
+  std::unique_ptr<char[]> fBuf;
+  size_t fBufPos = 0;
+  size_t fBufLen = 0;
 };
 
 class TAtomFile : public TTextFile {
