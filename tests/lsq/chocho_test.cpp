@@ -1,0 +1,98 @@
+#include "lsq/chocho.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+const long double kNaN = std::numeric_limits<long double>::quiet_NaN();
+
+symmatrix Packed(const std::vector<long double>& lower) {
+  symmatrix a;
+  for (size_t k = 0; k < lower.size(); ++k) a[static_cast<int>(k) + 1] = lower[k];
+  return a;
+}
+
+struct CholeskyCase {
+  std::string name;
+  int n;
+  std::vector<long double> matrix;  // packed lower triangle, row by row
+  std::vector<long double> factor;  // expected L, same layout
+  bool ok;
+  std::vector<long double> rhs;
+  std::vector<long double> solution;
+};
+
+class CholeskyTable : public ::testing::TestWithParam<CholeskyCase> {};
+
+TEST_P(CholeskyTable, FactorFlagAndSolution) {
+  const CholeskyCase& c = GetParam();
+  symmatrix a = Packed(c.matrix);
+  bool ok = !c.ok;
+  CholeskyDecompose(c.n, a, ok);
+  EXPECT_EQ(ok, c.ok);
+  for (size_t k = 0; k < c.factor.size(); ++k)
+    EXPECT_NEAR(a[static_cast<int>(k) + 1], c.factor[k], 1e-18L) << "factor entry " << k + 1;
+
+  vector b;
+  for (size_t k = 0; k < c.rhs.size(); ++k) b[static_cast<int>(k) + 1] = c.rhs[k];
+  CholeskySolve(c.n, a, b);
+  for (size_t k = 0; k < c.solution.size(); ++k)
+    EXPECT_NEAR(b[static_cast<int>(k) + 1], c.solution[k], 1e-18L) << "solution entry " << k + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgeCases, CholeskyTable,
+    ::testing::Values(
+        CholeskyCase{"OneByOne", 1, {4}, {2}, true, {3}, {0.75L}},
+        CholeskyCase{"ZeroSecondPivot", 2, {4, 0, 0}, {2, 0, 0}, false, {2, 5}, {0.5L, 0}},
+        CholeskyCase{"ExactlySingular", 2, {1, 1, 1}, {1, 1, 0}, false, {3, 7}, {3, 0}},
+        CholeskyCase{"PositiveDefinite", 2, {4, 2, 3}, {2, 1, std::sqrt(2.0L)}, true, {2, 1},
+                     {0.5L, 0}},
+        CholeskyCase{"NegativeFirstPivot", 2, {-1, 0, 4}, {0, 0, 2}, false, {1, 4}, {0, 1}},
+        CholeskyCase{"NotANumberPivot", 2, {kNaN, 3, 4}, {0, 0, 2}, false, {1, 4}, {0, 1}},
+        // A failed middle pivot leaves nothing to subtract in later columns.
+        CholeskyCase{"FailedMiddlePivot", 3, {1, 1, 1, 0, 0, 4}, {1, 1, 0, 0, 0, 2}, false,
+                     {1, 2, 8}, {1, 0, 2}},
+        CholeskyCase{"OrderZeroChangesNothing", 0, {5, 6, 7}, {5, 6, 7}, true, {9}, {9}}),
+    [](const auto& info) { return info.param.name; });
+
+// A full 8 x 8 matrix: the factor reproduces it, the solve inverts it, and
+// the spare entry after the triangle is never touched.
+TEST(Cholesky, LargestOrderReconstructsAndSolves) {
+  constexpr int n = 8;
+  symmatrix a;
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= i; ++j) a[symmatrix::Index(i, j)] = i == j ? 10.0L + i : 1.0L / (i + j);
+  a[37] = 123;
+  const symmatrix original = a;
+  bool ok = false;
+  CholeskyDecompose(n, a, ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(a[37], 123);
+
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= i; ++j) {
+      long double s = 0;
+      for (int m = 1; m <= j; ++m) s += a[symmatrix::Index(i, m)] * a[symmatrix::Index(j, m)];
+      EXPECT_NEAR(s, original[symmatrix::Index(i, j)], 1e-17L) << i << "," << j;
+    }
+
+  vector x;
+  for (int i = 1; i <= n; ++i) x[i] = i;
+  vector b = x;
+  CholeskySolve(n, a, b);
+  for (int i = 1; i <= n; ++i) {
+    long double s = 0;
+    for (int j = 1; j <= n; ++j) s += original[symmatrix::Index(i, j)] * b[j];
+    EXPECT_NEAR(s, x[i], 1e-17L) << "row " << i;
+  }
+}
+
+}  // namespace
+}  // namespace lumora

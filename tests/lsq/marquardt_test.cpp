@@ -1,0 +1,361 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fit_harness.h"
+#include "lsq/marq3w.h"
+
+namespace lumora {
+namespace {
+
+using testing::DecayDerivatives;
+using testing::DecayModel;
+using testing::Fit;
+using testing::LineDerivatives;
+using testing::LineModel;
+
+const std::vector<long double> kLineX = {0, 1, 2, 3, 4};
+const std::vector<long double> kLineY = {1.1L, 2.9L, 5.2L, 6.8L, 9.1L};
+
+Fit NoisyLine(int n = 2) {
+  Fit fit;
+  for (size_t k = 0; k < kLineX.size(); ++k) fit.Point(kLineX[k], kLineY[k]);
+  fit.n = n;
+  return fit;
+}
+
+// Ordinary least squares of a straight line by its normal equations.
+struct LineSolution {
+  long double intercept, slope, sum, covII, covIS, covSS;
+};
+LineSolution SolveLine() {
+  long double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  const long double m = kLineX.size();
+  for (size_t k = 0; k < kLineX.size(); ++k) {
+    sx += kLineX[k];
+    sy += kLineY[k];
+    sxx += kLineX[k] * kLineX[k];
+    sxy += kLineX[k] * kLineY[k];
+  }
+  const long double det = m * sxx - sx * sx;
+  LineSolution s{};
+  s.slope = (m * sxy - sx * sy) / det;
+  s.intercept = (sy - s.slope * sx) / m;
+  for (size_t k = 0; k < kLineX.size(); ++k) {
+    const long double r = kLineY[k] - s.intercept - s.slope * kLineX[k];
+    s.sum += r * r;
+  }
+  s.covII = sxx / det;
+  s.covIS = -sx / det;
+  s.covSS = m / det;
+  return s;
+}
+
+// Near the minimum the sum of squares changes by the square of the parameter
+// error, so the parameters settle where that drops below the resolution of
+// the sum: about 1e-10 relative.
+constexpr long double kSettled = 1e-9L;
+
+TEST(Marquardt, StraightLineMatchesClosedForm) {
+  Fit fit = NoisyLine();
+  fit.Run(LineModel, LineDerivatives);
+  const LineSolution s = SolveLine();
+
+  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_NEAR(fit.par[1], s.intercept, kSettled);
+  EXPECT_NEAR(fit.par[2], s.slope, kSettled);
+  EXPECT_NEAR(fit.sum, s.sum, 1e-17L);
+  EXPECT_NEAR(fit.Cov(1, 1), s.covII, 1e-15L);
+  EXPECT_NEAR(fit.Cov(1, 2), s.covIS, 1e-15L);
+  EXPECT_NEAR(fit.Cov(2, 1), s.covIS, 1e-15L);
+  EXPECT_NEAR(fit.Cov(2, 2), s.covSS, 1e-15L);
+  for (int k = 1; k <= fit.m; ++k)
+    EXPECT_NEAR(fit.ycalc[k], s.intercept + s.slope * fit.x[k], kSettled);
+}
+
+TEST(Marquardt, ExponentialDecayFromDistantStart) {
+  Fit fit;
+  for (int k = 0; k < 10; ++k) fit.Point(k, 3 * std::exp(-0.5L * k));
+  fit.n = 2;
+  fit.par[1] = 1;
+  fit.par[2] = 0.1L;
+  fit.par[3] = 42;  // fixed inputs pass through untouched
+  fit.Run(DecayModel, DecayDerivatives);
+
+  EXPECT_EQ(fit.code, kSumReached);
+  EXPECT_NEAR(fit.par[1], 3, 1e-7L);
+  EXPECT_NEAR(fit.par[2], 0.5L, 1e-7L);
+  EXPECT_EQ(fit.par[3], 42);
+  EXPECT_LE(fit.sum, 1e-15L);
+}
+
+// Exact straight-line data from (0, 0): the first step leaves a sum of about
+// 1e-10, the second one below 1e-15.
+struct LimitCase {
+  std::string name;
+  int limit;
+  long double lambdaMax;
+  int code;
+  int iterations;
+};
+
+class StopTests : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(StopTests, CodeAndIterationCount) {
+  const LimitCase& c = GetParam();
+  Fit fit;
+  for (int k = 0; k < 4; ++k) fit.Point(k, 1 + 2 * k);
+  fit.n = 2;
+  fit.limit = c.limit;
+  fit.settings[2] = c.lambdaMax;
+  fit.Run(LineModel, LineDerivatives);
+  EXPECT_EQ(fit.code, c.code);
+  EXPECT_EQ(fit.Iterations(), c.iterations);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, StopTests,
+    ::testing::Values(LimitCase{"LimitZeroNeverCounts", 0, 1e14L, kSumReached, 2},
+                      LimitCase{"NegativeLimitNeverCounts", -1, 1e14L, kSumReached, 2},
+                      LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, kIterCountReached, 1},
+                      LimitCase{"CountIsTestedAfterSum", 2, 1e14L, kIterCountReached, 2},
+                      LimitCase{"LambdaMaxReached", 50, 1e-7L, kLambdaReached, 1},
+                      LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, kIterCountReached, 1}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
+  Fit fit;
+  for (int k = 0; k < 4; ++k) fit.Point(k, 1 + 2 * k);
+  fit.n = 2;
+  fit.par[1] = 1;
+  fit.par[2] = 2;
+  fit.Run(LineModel, LineDerivatives);
+
+  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_EQ(fit.Iterations(), 1);
+  EXPECT_EQ(fit.funcCalls, 3 * fit.m);  // start, one accepted trial, model values
+  EXPECT_EQ(fit.sum, 0);
+  EXPECT_EQ(fit.par[1], 1);
+  EXPECT_EQ(fit.par[2], 2);
+  for (int k = 1; k <= fit.m; ++k) EXPECT_EQ(fit.ycalc[k], fit.y[k]);
+}
+
+TEST(Marquardt, ParameterWithoutInfluenceKeepsValueAndUnitVariance) {
+  Fit fit = NoisyLine(3);
+  fit.par[3] = 7;
+  fit.Run(LineModel, LineDerivatives);
+  const LineSolution s = SolveLine();
+
+  EXPECT_EQ(fit.par[3], 7);
+  EXPECT_NEAR(fit.par[1], s.intercept, kSettled);
+  EXPECT_NEAR(fit.par[2], s.slope, kSettled);
+  EXPECT_EQ(fit.Cov(3, 3), 1);
+  EXPECT_EQ(fit.Cov(3, 1), 0);
+  EXPECT_EQ(fit.Cov(2, 3), 0);
+}
+
+TEST(Marquardt, AllWeightsZeroMovesNothing) {
+  Fit fit;
+  for (int k = 0; k < 5; ++k) fit.Point(k, 10 + k, 0);
+  fit.n = 2;
+  fit.par[1] = 0.5L;
+  fit.par[2] = -3;
+  fit.Run(LineModel, LineDerivatives);
+
+  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_EQ(fit.Iterations(), 1);
+  EXPECT_EQ(fit.sum, 0);
+  EXPECT_EQ(fit.par[1], 0.5L);
+  EXPECT_EQ(fit.par[2], -3);
+  EXPECT_EQ(fit.Cov(1, 1), 1);
+  EXPECT_EQ(fit.Cov(1, 2), 0);
+  EXPECT_EQ(fit.Cov(2, 2), 1);
+}
+
+// One point y = 1 fitted by f = b1 from b1 = 0, with a derivative callback
+// that reports c instead of 1. Each trial with damping t then lands on
+// p0 + (1 - p0) / (c (1 + t)), so the parameters the model sees reveal the
+// dampings tried.
+struct TrialCase {
+  std::string name;
+  long double lambdaStart;
+  long double slope;  // c
+  int limit;
+  std::vector<long double> dampings;
+};
+
+class TrialSequence : public ::testing::TestWithParam<TrialCase> {};
+
+TEST_P(TrialSequence, DampingsTriedInOrder) {
+  const TrialCase& c = GetParam();
+  Fit fit;
+  fit.Point(0, 1);
+  fit.n = 1;
+  fit.limit = c.limit;
+  fit.settings[1] = c.lambdaStart;
+  std::vector<long double> seen;
+  auto model = [&](int, const vector& b, bool&, long double) {
+    seen.push_back(b[1]);
+    return b[1];
+  };
+  auto deriv = [&](int, const TMarqArray&, int, vector, vector& g, bool&) { g[1] = c.slope; };
+  fit.Run(model, deriv);
+
+  std::vector<long double> expected = {0};  // the starting pass
+  long double p0 = 0;
+  for (long double t : c.dampings) {
+    const long double p = p0 + (1 - p0) / (c.slope * (1 + t));
+    expected.push_back(p);
+    if ((1 - p) * (1 - p) <= (1 - p0) * (1 - p0)) p0 = p;
+  }
+  expected.push_back(p0);  // the model values at the end
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t k = 0; k < seen.size(); ++k)
+    EXPECT_NEAR(seen[k], expected[k], 1e-15L * std::fabs(expected[k])) << "call " << k;
+  EXPECT_NEAR(fit.par[1], p0, 1e-15L);
+  EXPECT_EQ(fit.code, kIterCountReached);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dampings, TrialSequence,
+    ::testing::Values(
+        // A true gradient: each first trial succeeds and lambda shrinks.
+        TrialCase{"FirstTrialsAccepted", 1e-4L, 1, 2, {1e-6L, 1e-8L}},
+        // A gradient ten times too small: every step overshoots until the
+        // damping reaches 100 (the second trial of the fourth cycle).
+        TrialCase{"RejectedTrialsRaiseDamping", 1e-4L, 0.1L, 1,
+                  {1e-6L, 1e-4L, 1e-4L, 1e-2L, 1e-2L, 1, 1, 100}},
+        // Lambda 0 restarts at 1e-19 before it is raised.
+        TrialCase{"ZeroLambdaRestarts", 0, 0.1L, 1,
+                  {0, 0, 1e-19L, 1e-17L, 1e-17L, 1e-15L, 1e-15L, 1e-13L, 1e-13L, 1e-11L,
+                   1e-11L, 1e-9L, 1e-9L, 1e-7L, 1e-7L, 1e-5L, 1e-5L, 1e-3L, 1e-3L, 1e-1L,
+                   1e-1L, 10}}),
+    [](const auto& info) { return info.param.name; });
+
+// Callbacks that clear the flag at a chosen call (1-based); 0 never does.
+struct FailureCase {
+  std::string name;
+  int failingModelCall;
+  int failingDerivCall;
+  int code;
+  int derivCalls;
+};
+
+class FailureCodes : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailureCodes, RunEndsInLastAcceptedState) {
+  const FailureCase& c = GetParam();
+  Fit fit = NoisyLine();
+  int modelCalls = 0, derivCalls = 0;
+  std::vector<vector> accepted;
+  auto model = [&](int n, const vector& b, bool& flag, long double x) {
+    if (++modelCalls == c.failingModelCall) flag = false;
+    return LineModel(n, b, flag, x);
+  };
+  auto deriv = [&](int k, const TMarqArray& x, int n, vector b, vector& g, bool& flag) {
+    if (k == 1) accepted.push_back(b);
+    LineDerivatives(k, x, n, b, g, flag);
+    if (++derivCalls == c.failingDerivCall) flag = false;
+  };
+  fit.cov[1] = fit.ycalc[1] = -99;
+  fit.Run(model, deriv);
+
+  EXPECT_EQ(fit.code, c.code);
+  EXPECT_EQ(fit.derivCalls, c.derivCalls);
+  EXPECT_EQ(fit.cov[1], -99) << "no covariance after a failure";
+  EXPECT_EQ(fit.ycalc[1], -99) << "no model values after a failure";
+  const vector last = accepted.empty() ? vector{} : accepted.back();
+  EXPECT_EQ(fit.par[1], last[1]);
+  EXPECT_EQ(fit.par[2], last[2]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, FailureCodes,
+    ::testing::Values(FailureCase{"ModelFailsAtStart", 2, 0, kFalseResiduum, 0},
+                      FailureCase{"DerivativeFails", 0, 3, kFalseHessian, 3},
+                      // A failure during an accepted trial surfaces at the
+                      // next normal matrix.
+                      FailureCase{"ModelFailsInAcceptedTrial", 6, 0, kFalseHessian, 6}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Marquardt, PartialSumCountsTheFailingPoint) {
+  Fit fit = NoisyLine();
+  int calls = 0;
+  auto model = [&](int, const vector&, bool& flag, long double) {
+    if (++calls == 2) flag = false;
+    return 0.0L;
+  };
+  fit.Run(model, LineDerivatives);
+  EXPECT_EQ(fit.code, kFalseResiduum);
+  EXPECT_EQ(calls, 2);
+  EXPECT_NEAR(fit.sum, kLineY[0] * kLineY[0] + kLineY[1] * kLineY[1], 1e-15L);
+}
+
+struct SizeCase {
+  int m, n;
+};
+
+class RefusedSizes : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(RefusedSizes, RefusedBeforeAnyCall) {
+  Fit fit = NoisyLine();
+  fit.m = GetParam().m;
+  fit.n = GetParam().n;
+  EXPECT_THROW(fit.Run(LineModel, LineDerivatives), Error);
+  EXPECT_EQ(fit.code, kNotStarted);
+  EXPECT_EQ(fit.funcCalls, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, RefusedSizes,
+                         ::testing::Values(SizeCase{5, 0}, SizeCase{5, 9}, SizeCase{0, 1},
+                                           SizeCase{101, 1}, SizeCase{-3, 2}));
+
+TEST(Marquardt, LargestSizesAreAccepted) {
+  Fit fit;
+  for (int k = 0; k < 100; ++k) fit.Point(k, 1 + 2 * k);
+  fit.n = 8;
+  fit.limit = 1;
+  fit.Run(LineModel, LineDerivatives);
+  EXPECT_EQ(fit.code, kIterCountReached);
+  EXPECT_EQ(fit.Cov(8, 8), 1);
+}
+
+// Numeric faults and exceptions in a callback end the run with the code
+// still "not started"; the caller's report turns that into an error.
+TEST(Marquardt, CallbackFaultsPropagate) {
+  const long double inf = std::numeric_limits<long double>::infinity();
+  const long double nan = std::numeric_limits<long double>::quiet_NaN();
+  struct Fault {
+    long double value;
+    const char* message;
+  };
+  for (const Fault& f : {Fault{nan, "Invalid floating point operation"},
+                         Fault{inf, "Floating point overflow"}}) {
+    Fit fit = NoisyLine();
+    int calls = 0;
+    auto model = [&](int n, const vector& b, bool& flag, long double x) {
+      return ++calls == 8 ? f.value : LineModel(n, b, flag, x);
+    };
+    try {
+      fit.Run(model, LineDerivatives);
+      ADD_FAILURE() << "no error for " << f.message;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), f.message);
+    }
+    EXPECT_EQ(fit.code, kNotStarted);
+  }
+
+  Fit fit = NoisyLine();
+  auto throwing = [](int, const TMarqArray&, int, vector, vector&, bool&) {
+    throw std::runtime_error("derivative failed");
+  };
+  EXPECT_THROW(fit.Run(LineModel, throwing), std::runtime_error);
+  EXPECT_EQ(fit.code, kNotStarted);
+}
+
+}  // namespace
+}  // namespace lumora
