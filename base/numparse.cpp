@@ -32,6 +32,32 @@ bool IsRealShape(std::string_view s) {
   return i == n;
 }
 
+// Whether a well-formed real lies below 1 in magnitude (its decimal
+// exponent is negative): tells underflow from overflow.
+bool IsTiny(std::string_view s) {
+  size_t i = (s[0] == '+' || s[0] == '-') ? 1 : 0;
+  long long magnitude = 0;  // digits before the point, or minus zeros after it
+  bool seenNonZero = false;
+  for (; i < s.size() && IsDigit(s[i]); ++i)
+    if (seenNonZero || s[i] != '0') seenNonZero = true, ++magnitude;
+  if (i < s.size() && s[i] == '.') {
+    for (++i; i < s.size() && IsDigit(s[i]) && !seenNonZero; ++i) {
+      if (s[i] != '0') seenNonZero = true;
+      else --magnitude;
+    }
+    while (i < s.size() && IsDigit(s[i])) ++i;
+  }
+  long long exponent = 0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    bool negative = s[i] == '-';
+    if (s[i] == '+' || s[i] == '-') ++i;
+    for (; i < s.size() && exponent < 1000000000LL; ++i) exponent = exponent * 10 + (s[i] - '0');
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent < 0;
+}
+
 template <typename T>
 bool ParseReal(std::string_view text, T& value) {
   if (!IsRealShape(text)) return false;
@@ -42,14 +68,7 @@ bool ParseReal(std::string_view text, T& value) {
   if (end != s.data() + s.size()) return false;
   if (ec == std::errc::result_out_of_range) {
     // Underflow reads as zero; overflow is not a number of this type.
-    bool tiny = false;
-    for (char c : s) {
-      if (c == 'e' || c == 'E') {
-        tiny = s.find('-', &c - s.data()) != std::string_view::npos;
-        break;
-      }
-    }
-    if (!tiny) return false;
+    if (!IsTiny(s)) return false;
     v = 0;
   } else if (ec != std::errc()) {
     return false;
