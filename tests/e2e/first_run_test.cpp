@@ -1,0 +1,279 @@
+// End to end: install the bundled data to a fresh prefix, start lumora-cli as
+// a user who has never run it (the first start copies lumora.ini), and check
+// what the user sees: the argon lines and structure, and fits that give back
+// the densities the sample measurements were made with.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/numparse.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSourceDir = LUMORA_SOURCE_DIR;
+const std::string kDataFolder = "Lumora 1.3";
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+double Number(const std::string& text) { return lumora::StrToFloat(text); }
+
+// One row of a tab-separated facts table, by column name.
+using FactRow = std::map<std::string, std::string>;
+
+std::vector<FactRow> ReadFacts(const std::string& name) {
+  std::vector<FactRow> rows;
+  std::vector<std::string> header;
+  for (const std::string& line : Lines(ReadFile(kSourceDir / "data" / "facts" / name))) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> cells;
+    std::stringstream ss(line);
+    for (std::string cell; std::getline(ss, cell, '\t');) cells.push_back(cell);
+    if (header.empty()) {
+      header = cells;
+      continue;
+    }
+    FactRow row;
+    for (size_t i = 0; i < header.size() && i < cells.size(); ++i) row[header[i]] = cells[i];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// A fresh user on a machine where the data were installed under `prefix`.
+class FirstRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "lumora-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    // A blank in the prefix, as in the data folder's own name, must survive
+    // every path that the install writes into lumora.ini.
+    prefix_ = root_ / "install prefix";
+    home_ = root_ / "home";
+    fs::create_directories(home_);
+    Install();
+  }
+
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  void Install() {
+    fs::path log = root_ / "install.log";
+    std::string cmd = Quote(LUMORA_CMAKE) + " --install " + Quote(LUMORA_BUILD_DIR) + " --prefix " +
+                      Quote(prefix_.string()) + " --component data > " + Quote(log.string()) + " 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
+  }
+
+  fs::path MachineFolder() const { return prefix_ / "share" / kDataFolder; }
+  fs::path UserFolder() const { return home_ / kDataFolder; }
+  fs::path Samples() const { return MachineFolder() / "Measurements"; }
+
+  CliRun Cli(const std::vector<std::string>& args) {
+    fs::path out = root_ / "stdout.txt", err = root_ / "stderr.txt";
+    std::string cmd = "env HOME=" + Quote(home_.string()) + " XDG_DATA_HOME=" + Quote(home_.string()) +
+                      " XDG_DATA_DIRS=" + Quote((prefix_ / "share").string()) +
+                      " TMPDIR=" + Quote(root_.string()) + " " + Quote(LUMORA_CLI);
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " > " + Quote(out.string()) + " 2> " + Quote(err.string());
+    int raw = std::system(cmd.c_str());
+    CliRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+  }
+
+  fs::path root_, prefix_, home_;
+};
+
+TEST_F(FirstRun, CopiesTheSettingsThatNameTheInstalledFolders) {
+  ASSERT_FALSE(fs::exists(UserFolder()));
+  CliRun r = Cli({"settings"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  fs::path ini = UserFolder() / "lumora.ini";
+  ASSERT_TRUE(fs::exists(ini));
+  const std::vector<std::string> lines = Lines(ReadFile(ini));
+  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  EXPECT_TRUE(has("Database=" + (MachineFolder() / "Database").string())) << ReadFile(ini);
+  EXPECT_TRUE(has("Measurements=" + Samples().string())) << ReadFile(ini);
+  EXPECT_TRUE(has("[Argon]"));
+  EXPECT_TRUE(has("Lines=Ar, I"));
+  EXPECT_TRUE(fs::exists(MachineFolder() / "Database" / "Ar_I.txt"));
+  EXPECT_TRUE(fs::exists(MachineFolder() / "Database" / "Ar_I_levels.txt"));
+}
+
+// Every line of the facts, read through the line file, with its wavelength,
+// weights and upper energy in the right columns.
+TEST_F(FirstRun, LinesListsEveryBundledLine) {
+  CliRun r = Cli({"lines"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  const std::vector<FactRow> facts = ReadFacts("ar_i_4p_4s_lines.tsv");
+  ASSERT_EQ(facts.size(), 27u);
+  ASSERT_EQ(rows.size(), facts.size() + 1) << r.out;
+  for (size_t i = 0; i < facts.size(); ++i) {
+    SCOPED_TRACE(rows[i + 1]);
+    const FactRow& f = facts[i];
+    std::vector<std::string> w = Words(rows[i + 1]);
+    ASSERT_EQ(w.size(), 7u);
+    EXPECT_EQ(w[0], "ArI");
+    EXPECT_DOUBLE_EQ(Number(w[1]), Number(f.at("wavelength_air_nm")));
+    EXPECT_NEAR(Number(w[2]) / Number(f.at("Aki_per_s")), 1.0, 1e-9);
+    EXPECT_NEAR(Number(w[3]), Number(f.at("log_gf")), 1e-9);
+    EXPECT_EQ(w[4], f.at("g_i"));
+    EXPECT_EQ(w[5], f.at("g_k"));
+    EXPECT_NEAR(Number(w[6]), Number(f.at("Ek_eV")), 1e-9);
+  }
+}
+
+// Each 2p level is tied to exactly the lines that leave it; 1s levels have none.
+TEST_F(FirstRun, StructureListsTheTenUpperLevelsWithTheirLines) {
+  CliRun r = Cli({"structure"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  ASSERT_GE(rows.size(), 2u);
+  rows.erase(rows.begin(), rows.begin() + 2);
+
+  const std::vector<FactRow> levels = ReadFacts("ar_i_levels.tsv");
+  std::map<std::string, std::set<std::string>> expected;  // level index -> wavelengths
+  for (const FactRow& line : ReadFacts("ar_i_4p_4s_lines.tsv")) {
+    for (size_t k = 0; k < levels.size(); ++k)
+      if (levels[k].at("paschen") == line.at("upper")) {
+        std::string index = std::to_string(k);
+        expected[std::string(3 - std::min<size_t>(3, index.size()), '0') + index].insert(
+            line.at("wavelength_air_nm"));
+      }
+  }
+  ASSERT_EQ(expected.size(), 10u);
+  ASSERT_EQ(rows.size(), 10u) << r.out;
+  for (const std::string& row : rows) {
+    SCOPED_TRACE(row);
+    size_t bar = row.find('|'), colon = row.find(':');
+    ASSERT_NE(bar, std::string::npos);
+    ASSERT_NE(colon, std::string::npos);
+    std::string index = row.substr(0, bar);
+    ASSERT_TRUE(expected.count(index));
+    std::set<std::string> listed;
+    std::stringstream items(row.substr(colon + 1));
+    for (std::string item; std::getline(items, item, ',');) {
+      std::vector<std::string> w = Words(item);
+      if (w.empty()) continue;
+      listed.insert(w[0].substr(0, w[0].find('/')));
+    }
+    EXPECT_EQ(listed, expected[index]);
+  }
+}
+
+struct Sample {
+  const char* file;
+  double n1;  // the density a fit gives back, m^-3
+};
+
+// Made at T_exc = 1000 K, Tn = 300 K, path 1 m (the bundled settings); the
+// noisy one's value is the least-squares optimum of its noisy fractions.
+const Sample kSamples[] = {
+    {"argon_n2e15.txt", 2e15},
+    {"argon_n1.5e17_strong.txt", 1.5e17},
+    {"argon_n4e16_noise.txt", 4.108e16},
+    {"argon_n8e15_notfound.txt", 8e15},
+};
+
+TEST_F(FirstRun, PlainFitGivesBackTheDensityOfEverySample) {
+  std::vector<std::string> args = {"fit"};
+  for (const Sample& s : kSamples) args.push_back((Samples() / s.file).string());
+  CliRun r = Cli(args);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("Wavelength 801.479000 was not found."), std::string::npos) << r.err;
+
+  std::vector<std::string> rows = Lines(r.out);
+  for (const Sample& s : kSamples) {
+    SCOPED_TRACE(s.file);
+    auto row = std::find_if(rows.begin(), rows.end(), [&](const std::string& line) {
+      std::vector<std::string> w = Words(line);
+      return std::find(w.begin(), w.end(), s.file) != w.end();
+    });
+    ASSERT_NE(row, rows.end()) << r.out;
+    std::vector<std::string> w = Words(*row);
+    // n_tot, u(n_tot), then n_1 and u(n_1) of the first level, ...
+    ASSERT_GE(w.size(), 4u);
+    EXPECT_NEAR(Number(w[2]) / s.n1, 1.0, 0.005) << *row;
+    std::string procedure = row->substr(row->find(s.file) + std::string(s.file).size());
+    EXPECT_NE(procedure.find("fit:"), std::string::npos) << *row;
+    for (const char* failure : {"not started", "false residuum", "false hessian"})
+      EXPECT_EQ(procedure.find(failure), std::string::npos) << *row;
+  }
+}
+
+TEST_F(FirstRun, MissingDatabaseFolderIsNamedInTheError) {
+  // The user's own settings point at a database that is not there; the
+  // machine-wide file is not consulted once a per-user one exists.
+  fs::create_directories(UserFolder());
+  const fs::path missing = root_ / "moved database";
+  std::string ini = ReadFile(MachineFolder() / "lumora.ini");
+  std::string wanted = "Database=" + (MachineFolder() / "Database").string();
+  size_t at = ini.find(wanted);
+  ASSERT_NE(at, std::string::npos) << ini;
+  ini.replace(at, wanted.size(), "Database=" + missing.string());
+  std::ofstream(UserFolder() / "lumora.ini", std::ios::binary) << ini;
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"lines"}, {"structure"}, {"fit", (Samples() / kSamples[0].file).string()}}) {
+    SCOPED_TRACE(args[0]);
+    CliRun r = Cli(args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(missing.string()), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("ArI"), std::string::npos) << r.out;
+  }
+}
+
+}  // namespace
