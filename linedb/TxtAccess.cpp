@@ -416,7 +416,10 @@ void TMolFile::WriteRecord(const TMolRecord& rec) {
   std::string line = Format("%12.4f%12.3f%12.2f%12d%12d%12.4f%14.2f", rec.WaveLength,
                             fp::Mul(rec.Frequency, 1e-14L), rec.Intensity, rec.v1, rec.v2, rec.S12,
                             fp::Mul(rec.E1, 1e20L));
-  line += Trim(rec.Note.view());
+  // One blank ends the last number, so that the note reads back as a note
+  // instead of spoiling that number.
+  std::string note = Trim(rec.Note.view());
+  if (!note.empty()) line += " " + note;
   WriteLine(line);
 }
 

@@ -41,6 +41,8 @@ class FixedString {
 
   friend bool operator==(const FixedString& a, const FixedString& b) { return a.view() == b.view(); }
   friend bool operator==(const FixedString& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const FixedString& a, const std::string& b) { return a.view() == b; }
+  friend bool operator==(const FixedString& a, const char* b) { return a.view() == b; }
 
  private:
   uint8_t len_ = 0;

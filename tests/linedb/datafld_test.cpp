@@ -1,0 +1,297 @@
+#include "linedb/DataFld.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "linefile_fixtures.h"
+
+namespace lumora {
+namespace {
+
+using testing::AtomHeader;
+using testing::LineAt;
+using testing::Lines;
+using testing::TempDir;
+
+using WlOrder = std::pair<double, int>;
+
+std::vector<TRecord> AllAtoms(const TTextBase& base) {
+  std::vector<TRecord> recs;
+  for (int32_t i = 0; i < base.AtomLength(); ++i) recs.push_back(base.GetAtomRecord(i));
+  return recs;
+}
+
+std::vector<WlOrder> WavelengthsAndOrders(const TTextBase& base) {
+  std::vector<WlOrder> v;
+  for (const TRecord& r : AllAtoms(base)) v.emplace_back(r.WaveLength, r.Order);
+  return v;
+}
+
+std::vector<std::string> Tags(const TTextBase& base) {
+  std::vector<std::string> v;
+  for (const TRecord& r : AllAtoms(base)) v.push_back(r.LineRefs.str());
+  return v;
+}
+
+void WriteAtomFile(const TempDir& dir, const std::string& name, const std::vector<std::string>& lines) {
+  dir.Write(name, AtomHeader() + Lines(lines));
+}
+
+int CountOrder(const TTextBase& base, int order) {
+  int n = 0;
+  for (const TRecord& r : AllAtoms(base)) n += r.Order == order;
+  return n;
+}
+
+// A base as the element data set makes it: one element, one ion, no orders.
+struct LoadedBase {
+  TTextBase base{1000, 500};
+  int atomEvents = 0;
+  int molEvents = 0;
+  LoadedBase() {
+    base.SetOnAtomChanged([this](TTextBase&) { ++atomEvents; });
+    base.SetOnMolChanged([this](TTextBase&) { ++molEvents; });
+  }
+  bool Fill(const TempDir& dir, std::vector<std::string> els, std::vector<std::string> ions, bool second = false,
+            bool third = false, std::vector<std::string> mols = {}, std::vector<std::string> molIons = {}) {
+    return base.FillWith(dir.path(), els, mols, ions, molIons, second, third);
+  }
+};
+
+TEST(LineBaseFill, LoadsTheValidLinesOfOneFile) {
+  TempDir dir;
+  WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "a"), LineAt("500", "b"), LineAt("600", "c"), "", LineAt("700")});
+  LoadedBase b;
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}));
+  EXPECT_EQ(b.base.AtomLength(), 3);
+  EXPECT_EQ(b.base.LastAtom(), 2);
+  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(b.base.MolLength(), 0);
+  EXPECT_EQ(b.atomEvents, 1);
+  EXPECT_EQ(b.molEvents, 0);
+}
+
+TEST(LineBaseFill, MissingFileLeavesAnEmptyBaseAndCountsAsChange) {
+  TempDir dir;
+  LoadedBase b;
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}));
+  EXPECT_EQ(b.base.AtomLength(), 0);
+  EXPECT_EQ(b.base.LastAtom(), -1);
+  EXPECT_EQ(b.atomEvents, 1);
+}
+
+TEST(LineBaseFill, MergeKeepsFileOrderOnEqualWavelengths) {
+  TempDir dir;
+  WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "ArI-400"), LineAt("500", "ArI-500")});
+  WriteAtomFile(dir, "Ar_II.txt", {LineAt("300", "ArII-300"), LineAt("400", "ArII-400"), LineAt("600", "ArII-600")});
+  WriteAtomFile(dir, "Ne_I.txt", {LineAt("400", "NeI-400")});
+  LoadedBase b;
+  EXPECT_TRUE(b.Fill(dir, {"Ar", "Ne"}, {"I", "II"}));
+  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"ArII-300", "ArI-400", "ArII-400", "NeI-400", "ArI-500",
+                                                    "ArII-600"}));
+}
+
+TEST(LineBaseFill, FileOutOfOrderIsSortedStably) {
+  TempDir dir;
+  WriteAtomFile(dir, "Ar_I.txt", {LineAt("500", "x"), LineAt("300", "y"), LineAt("500", "z"), LineAt("400", "w")});
+  LoadedBase b;
+  b.Fill(dir, {"Ar"}, {"I"});
+  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"y", "w", "x", "z"}));
+}
+
+TEST(LineBaseFill, SameNamesInOtherCaseKeepTheRecords) {
+  TempDir dir;
+  WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "a")});
+  LoadedBase b;
+  ASSERT_TRUE(b.Fill(dir, {"Ar"}, {"I"}));
+  WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "changed"), LineAt("500")});
+  EXPECT_FALSE(b.Fill(dir, {"AR"}, {"i"}));
+  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"a"}));
+  EXPECT_EQ(b.atomEvents, 1);
+  // Other names reload.
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"II"}));
+  EXPECT_EQ(b.base.AtomLength(), 0);
+}
+
+class LineBaseOrders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteAtomFile(dir, "Ar_I.txt",
+                  {LineAt("179.99"), LineAt("180"), LineAt("400"), LineAt("700"), LineAt("700.01")});
+  }
+  TempDir dir;
+  LoadedBase b;
+};
+
+TEST_F(LineBaseOrders, SecondAndThirdBetween180And700Inclusive) {
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, true));
+  EXPECT_EQ(WavelengthsAndOrders(b.base),
+            (std::vector<WlOrder>{{179.99, 1}, {180, 1}, {360, 2}, {400, 1}, {540, 3}, {700, 1}, {700.01, 1},
+                                  {800, 2}, {1200, 3}, {1400, 2}, {2100, 3}}));
+  EXPECT_TRUE(b.base.SecondSOrder());
+  EXPECT_TRUE(b.base.ThirdSOrder());
+  EXPECT_EQ(b.base.AtomLength(), b.base.LastAtom() + 1);
+}
+
+TEST_F(LineBaseOrders, RemovingAnOrderReloads) {
+  ASSERT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, false));
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, false, false));
+  EXPECT_EQ(b.base.AtomLength(), 5);
+  EXPECT_EQ(CountOrder(b.base, 2), 0);
+  EXPECT_FALSE(b.base.SecondSOrder());
+}
+
+TEST_F(LineBaseOrders, AddingAnOrderNeverDuplicatesCopies) {
+  ASSERT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, false));
+  ASSERT_EQ(CountOrder(b.base, 2), 3);
+  // Reused atoms asked for a further order.
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, true));
+  EXPECT_EQ(CountOrder(b.base, 2), 3);
+  EXPECT_EQ(CountOrder(b.base, 3), 3);
+  // Molecules reloaded while the atoms keep their copies.
+  dir.Write("m_CN_I.txt", Lines({"F", "h", "h", "h", "300 1 1 0 0 1 1"}));
+  EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, true, {"CN"}, {"I"}));
+  EXPECT_EQ(CountOrder(b.base, 2), 3);
+  EXPECT_EQ(CountOrder(b.base, 3), 3);
+  ASSERT_EQ(b.base.MolLength(), 3);
+  EXPECT_EQ(b.base.GetMolRecord(1).WaveLength, 600);
+  EXPECT_EQ(b.base.GetMolRecord(2).WaveLength, 900);
+  // Nothing asked anew: nothing changes.
+  EXPECT_FALSE(b.Fill(dir, {"Ar"}, {"I"}, true, true, {"CN"}, {"I"}));
+  EXPECT_EQ(b.base.AtomLength(), 11);
+}
+
+// Three lines at 400, 500 and 600 nm.
+TTextBase ThreeLines() {
+  TTextBase base(0, 0);
+  for (double wl : {400.0, 500.0, 600.0}) {
+    TRecord r;
+    r.WaveLength = wl;
+    r.Order = 1;
+    base.Add(r);
+  }
+  return base;
+}
+
+TEST(LineBaseFind, NearestLineAndItsRelation) {
+  struct Case {
+    double wl;
+    int32_t from;
+    int32_t position;
+    TFoundFlag flag;
+  };
+  const Case cases[] = {
+      {500, 0, 1, TFoundFlag::ffSame},   {450, 0, 1, TFoundFlag::ffNext},  // midway: the upper line
+      {440, 0, 0, TFoundFlag::ffPrior},  {460, 0, 1, TFoundFlag::ffNext},
+      {100, 0, 0, TFoundFlag::ffNext},   {900, 0, 2, TFoundFlag::ffPrior},
+      {400, 0, 0, TFoundFlag::ffSame},   {600, 2, 2, TFoundFlag::ffSame},
+      {500, 2, 1, TFoundFlag::ffSame},  // the nearest line may lie below From
+  };
+  TTextBase base = ThreeLines();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.wl << " from " << c.from);
+    int32_t pos = -7;
+    TFoundFlag flag = TFoundFlag::ffPrior;
+    TRecord r = base.AtomFind(c.wl, c.from, pos, flag);
+    EXPECT_EQ(pos, c.position);
+    EXPECT_EQ(flag, c.flag);
+    EXPECT_EQ(r.WaveLength, base.GetAtomRecord(c.position).WaveLength);
+  }
+}
+
+TEST(LineBaseFind, StartOutsideTheLinesRaises) {
+  struct Case {
+    int32_t from;
+    const char* message;
+  };
+  const Case cases[] = {{-1, "Low limits"},
+                        {3, "No data in database for the requested wavelength"},
+                        {1000, "No data in database for the requested wavelength"}};
+  TTextBase base = ThreeLines();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.from);
+    int32_t pos;
+    TFoundFlag flag;
+    try {
+      base.AtomFind(500, c.from, pos, flag);
+      ADD_FAILURE() << "no error";
+    } catch (const TextBaseError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    try {
+      base.MolFind(500, c.from < 0 ? c.from : 0, pos, flag);  // no molecular lines
+      ADD_FAILURE() << "no error";
+    } catch (const TextBaseError& e) {
+      EXPECT_STREQ(e.what(), c.from < 0 ? c.message : "No data in database for the requested wavelength");
+    }
+  }
+  TTextBase empty(1000, 500);
+  int32_t pos;
+  TFoundFlag flag;
+  EXPECT_THROW(empty.AtomFind(500, 0, pos, flag), TextBaseError);
+}
+
+TEST(LineBaseRecords, IndexOutsideTheArrayRaises) {
+  TTextBase base = ThreeLines();
+  struct Case {
+    int32_t index;
+    const char* message;
+  };
+  for (const Case& c : {Case{-1, "Low limits"}, Case{3, "No data in database for the requested wavelength"}}) {
+    try {
+      base.GetAtomRecord(c.index);
+      ADD_FAILURE() << "no error at " << c.index;
+    } catch (const TxtError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_THROW(base.GetMolRecord(c.index < 0 ? -1 : 0), TxtError);
+  }
+  // Before a load the preallocated records read as zeroed ones.
+  TTextBase fresh(1000, 500);
+  EXPECT_EQ(fresh.GetAtomRecord(999).WaveLength, 0);
+  EXPECT_EQ(fresh.LastAtom(), -1);
+}
+
+TEST(LineBaseRecords, AddGrowsOnlyBeyondThePreallocatedRecords) {
+  TTextBase base(2, 0);
+  TRecord r;
+  r.WaveLength = 1;
+  base.Add(r);
+  base.Add(r);
+  EXPECT_EQ(base.AtomLength(), 2);
+  base.Add(r);
+  EXPECT_EQ(base.AtomLength(), 3);
+  EXPECT_EQ(base.LastAtom(), 2);
+  base.AtomClear();
+  EXPECT_EQ(base.AtomLength(), 2);
+  EXPECT_EQ(base.LastAtom(), -1);
+  EXPECT_EQ(base.GetAtomRecord(0).WaveLength, 0);
+}
+
+TEST(LineBaseRecords, ShorteningTheArrayDropsTheRecordsCutOff) {
+  TTextBase base = ThreeLines();
+  base.SetAtomLength(1);
+  EXPECT_EQ(base.LastAtom(), 0);
+  TRecord r;
+  r.WaveLength = 450;
+  base.Add(r);
+  EXPECT_EQ(base.AtomLength(), 2);
+  int32_t pos;
+  TFoundFlag flag;
+  base.AtomFind(1000, 0, pos, flag);
+  EXPECT_EQ(pos, 1);
+  EXPECT_THROW(base.SetAtomLength(-1), RangeError);
+}
+
+TEST(LineBaseRecords, OrderCopiesOnlyOfFirstOrderLinesPresentAtEntry) {
+  TTextBase base = ThreeLines();
+  base.AddAtomSpectralOrders(450, 700, true, false);
+  base.AddAtomSpectralOrders(450, 1200, true, false);  // copies at 1000 and 1200 are not first order
+  base.AtomSort();
+  EXPECT_EQ(WavelengthsAndOrders(base),
+            (std::vector<WlOrder>{{400, 1}, {500, 1}, {600, 1}, {1000, 2}, {1000, 2}, {1200, 2}, {1200, 2}}));
+}
+
+}  // namespace
+}  // namespace lumora

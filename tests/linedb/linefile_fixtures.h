@@ -1,0 +1,101 @@
+// Small line files for the line-file and line-base tests, written into a
+// fresh temporary folder per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace lumora::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumora-linedb-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot create a temporary folder";
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // Writes content as it stands and returns the file's path.
+  std::string Write(const std::string& name, const std::string& content) const {
+    std::string p = path_ + "/" + name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+  }
+
+  std::string Read(const std::string& name) const {
+    std::ifstream in(path_ + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string Pad(const std::string& s, size_t width) {
+  return s.size() < width ? s + std::string(width - s.size(), ' ') : s;
+}
+
+// The columns of one atomic data line. The numbers are blank-separated
+// texts as they stand in the file.
+struct AtomLine {
+  std::string name = "Ar";
+  std::string ion = "I";
+  std::string numbers = "696.5431 10000 0.0639 0.0152 - -0.5";  // wavelength .. log gf
+  std::string acc = "B+";
+  std::string levels = "11.54835442 13.32785509 2 1 5 3";  // Ei Ek Ji Jk gi gk
+  std::string confi = "3s2.3p5.(2P*<3/2>).4s";
+  std::string confk = "3s2.3p5.(2P*<3/2>).4p";
+  std::string termi = "2[3/2]*";
+  std::string termk = "2[3/2]";
+  std::string type = "E1";
+  std::string refs = "L7760";
+
+  std::string Text() const {
+    return Pad(name, 2) + " " + Pad(ion, 4) + " " + numbers + " " + Pad(acc, 4) + " " + levels + " " +
+           Pad(confi, 40) + " " + Pad(confk, 40) + " " + Pad(termi, 16) + " " + Pad(termk, 16) + " " +
+           Pad(type, 8) + " " + refs;
+  }
+};
+
+// An atomic line with the given wavelength text, told apart by its refs.
+inline std::string LineAt(const std::string& wl, const std::string& tag = "") {
+  AtomLine l;
+  l.numbers = wl + " 100 1.5 - - -";
+  l.refs = tag;
+  return l.Text();
+}
+
+inline std::string Lines(const std::vector<std::string>& lines, const std::string& eol = "\r\n") {
+  std::string s;
+  for (const auto& l : lines) s += l + eol;
+  return s;
+}
+
+inline std::string AtomHeader(const std::string& eol = "\r\n") {
+  return Lines({std::string(20, '-'), "  Ar   | Wavelength", "  I    |    Air", "       |    (nm)",
+                std::string(20, '-')},
+               eol);
+}
+
+}  // namespace lumora::testing
+
+namespace lumora {
+// Readable failure messages for the record texts.
+template <int N>
+void PrintTo(const FixedString<N>& s, std::ostream* os) {
+  *os << '"' << s.view() << '"';
+}
+}  // namespace lumora
