@@ -1,0 +1,315 @@
+#include "fixture.h"
+
+namespace lumora::test {
+namespace {
+
+using ElementTest = ModelTest;
+
+std::string Levels(const std::string& rows) { return "h1\r\nh2\r\nh3\r\n" + rows; }
+
+std::string Row(const std::string& conf, const std::string& term, const std::string& j,
+                const std::string& energy) {
+  std::string c = conf, t = term;
+  c.resize(23, ' ');
+  t.resize(13, ' ');
+  return c + t + j + "  " + energy + "  rest ignored\r\n";
+}
+
+TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
+  struct Case {
+    const char* name;
+    std::string text;
+    size_t levels;
+    std::string message;  // empty: none
+  };
+  const Case cases[] = {
+      {"header only", Levels(""), 0, ""},
+      {"repeated energy",
+       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + Row("c", "t", "1", "16.6")), 2,
+       "Energy value 16.6000000 is not unique. Stopping here..."},
+      {"descending energy",
+       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.7") + Row("c", "t", "1", "16.6")), 2,
+       "Energy values 16.7000000, 16.6000000 are not ascending. Stopping reading..."},
+      {"STOP surrounded by blanks",
+       Levels(Row("a", "t", "0", "0.0") + Row("   STOP  ", "", "0", "0") + Row("c", "t", "1", "17")), 1,
+       "STOP command found in the file with levels. Higher levels were not read."},
+      {"blank line after the last level", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + "\r\n"),
+       2, "Energy values 16.6000000, 0.0000000 are not ascending. Stopping reading..."},
+      {"LF line ends", "h1\nh2\nh3\n" + std::string("a                      t            0 0.0\nb                      t            1 1.5\n"),
+       2, ""},
+  };
+  for (const Case& c : cases) {
+    messages.clear();
+    ReadLevels(Write("levels.txt", c.text));
+    EXPECT_EQ(LevelArray.size(), c.levels) << c.name;
+    if (c.message.empty())
+      EXPECT_TRUE(messages.empty()) << c.name;
+    else
+      EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.name;
+  }
+}
+
+TEST_F(ElementTest, ReadLevelsColumnsAndWeights) {
+  ReadLevels(Write("levels.txt", Levels("   3s2.3p5.(2P*<3/2>).4s2[3/2]*      0.5 11.54835442\r\n" +
+                                        Row("x", "y", "2", "12.5"))));
+  ASSERT_EQ(LevelArray.size(), 2u);
+  // 23 columns of configuration (the leading blanks push its last character
+  // into the term column), 13 of term, trimmed.
+  EXPECT_EQ(LevelArray[0].Configuration.str(), "3s2.3p5.(2P*<3/2>).4");
+  EXPECT_EQ(LevelArray[0].Term.str(), "s2[3/2]*");
+  EXPECT_EQ(LevelArray[0].g, 2);
+  EXPECT_EQ(LevelArray[0].Energy, 11.54835442);
+  EXPECT_EQ(LevelArray[1].g, 5);
+  EXPECT_EQ(LevelArray[1].Sum_t, 0);
+  EXPECT_EQ(LevelArray[1].LineDownCount, 0);
+}
+
+TEST_F(ElementTest, ReadLevelsBadInput) {
+  ReadLevels(Write("good.txt", Levels(Row("a", "t", "0", "0.0"))));
+  // A file that does not open leaves the levels as they were.
+  EXPECT_THROW(ReadLevels(Dir() + "/missing.txt"), InOutError);
+  EXPECT_EQ(LevelArray.size(), 1u);
+  // A bad number keeps the levels read before it.
+  try {
+    ReadLevels(Write("bad.txt", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "1,5") +
+                                       Row("c", "t", "1", "2.0"))));
+    ADD_FAILURE() << "no error";
+  } catch (const InOutError& e) {
+    EXPECT_NE(std::string(e.what()).find("1,5"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(LevelArray.size(), 1u);
+}
+
+TEST_F(ElementTest, CommaTextItems) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> items;
+  };
+  const Case cases[] = {
+      {"Ar, I", {"Ar", "I"}},         {"Ar,I", {"Ar", "I"}},       {"Ar I", {"Ar", "I"}},
+      {"  Ar ,  I  ", {"Ar", "I"}},   {"Ar", {"Ar"}},             {"", {}},
+      {"Ar,,I", {"Ar", "", "I"}},     {"Ar,", {"Ar", ""}},        {"\"a b\",c", {"a b", "c"}},
+      {"200 950 1e3 100 50", {"200", "950", "1e3", "100", "50"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitCommaText(c.text), c.items) << c.text;
+}
+
+TEST_F(ElementTest, OpenLineBaseNeedsTwoItems) {
+  Write("Ar_I.txt", LineFileText(FixtureLines(), FixtureLevels()));
+  for (const char* setting : {"Ar, I", "Ar,I", "Ar I"}) {
+    LineBase.reset();
+    OpenLineBase(Dir(), setting);
+    ASSERT_TRUE(LineBase) << setting;
+    EXPECT_EQ(LineBase->AtomLength(), 4) << setting;
+  }
+  auto* kept = LineBase.get();
+  for (const char* setting : {"Ar", "", "Ar, I, II"}) {
+    try {
+      OpenLineBase(Dir(), setting);
+      ADD_FAILURE() << setting;
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(), "Wrong source in ini file. ");
+    }
+    EXPECT_EQ(LineBase.get(), kept);
+  }
+  // A line file that does not exist gives an empty base without a message.
+  OpenLineBase(Dir(), "Ne, I");
+  EXPECT_EQ(LineBase->AtomLength(), 0);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ElementTest, Listings) {
+  LoadFixture();
+  const std::vector<std::string> levels = ListLevels();
+  ASSERT_EQ(levels.size(), 6u);
+  EXPECT_EQ(levels[0], "   i   Configuration          Term            Energy        Jeff           g");
+  EXPECT_EQ(levels[1], "   0   3p5 4s                 2[3/2]*    11.50000000         2.0           5");
+
+  const std::vector<std::string> lines = ListLines(false);
+  ASSERT_EQ(lines.size(), 4u);  // the Aki 0 line is left out
+  EXPECT_EQ(lines[0], "Elem       wl (nm)         Aki   log_gf    gi    gk E_upper (eV)");
+  EXPECT_EQ(lines[1], " ArI     700.00000  1.000E+007   0.0000     5     3 13.0000000000");
+  EXPECT_EQ(ListLines(true).size(), 5u);
+
+  const std::vector<std::string> structure = ListLevelLineStructure();
+  ASSERT_EQ(structure.size(), 5u);
+  EXPECT_EQ(structure[0], "  i|   E(eV): wavelength / logA");
+  EXPECT_EQ(structure[1], std::string(72, '-'));
+  EXPECT_EQ(structure[2], "002|13.000000: 700.0000/7, 750.0000/7,");
+  EXPECT_EQ(structure[4], "004|13.250000: 810.0000/0,");
+}
+
+TEST_F(ElementTest, StructureTruncatesLogA) {
+  std::vector<LineSpec> lines = {{700, 6.31e7, 0, 2, 5, 3, 1}, {750, 0.5, 1, 2, 3, 3, 1}};
+  LoadFixture(FixtureLevels(), lines);
+  EXPECT_EQ(ListLevelLineStructure()[2], "002|13.000000: 700.0000/7, 750.0000/0,");
+}
+
+TEST_F(ElementTest, TieLineToLevelsMessages) {
+  LoadFixture();
+  TLineRecord line;
+  line.AR = RecordOf(FixtureLines()[1], FixtureLevels());
+  TieLineToLevels(line);
+  EXPECT_EQ(line.UpperState, 2);
+  EXPECT_EQ(line.LowerState, 1);
+
+  struct Case {
+    double ek, ei;
+    std::string message;
+  };
+  const Case cases[] = {
+      {13.0000001, 11.5, "Upper level 13.000000 was not found. Import was stopped."},
+      {13.0, 11.6, "Lower level 11.600000 was not found. Import was stopped."},
+  };
+  for (const Case& c : cases) {
+    line.AR.Ek_eV = c.ek;
+    line.AR.Ei_eV = c.ei;
+    try {
+      TieLineToLevels(line);
+      ADD_FAILURE() << c.message;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+  }
+  LevelArray.push_back(LevelArray[2]);
+  LevelArray.push_back(LevelArray[0]);
+  line.AR.Ek_eV = 13.0;
+  line.AR.Ei_eV = 11.5;
+  EXPECT_THROW(
+      try { TieLineToLevels(line); } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Several upper levels with the same energy 13.000000. Import was stopped.");
+        throw;
+      },
+      Error);
+  LevelArray.erase(LevelArray.end() - 2);
+  try {
+    TieLineToLevels(line);
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Several lower levels with the same energy 11.500000. Import was stopped.");
+  }
+}
+
+TEST_F(ElementTest, ImportIntensitiesMatchesExactly) {
+  LoadFixture();
+  ImportIntensities(Write("m.txt", "700.00 2.5 0.1\r\n750 1\r\n700.0 3\r\n"));
+  ASSERT_EQ(LineArray.size(), 3u);
+  EXPECT_EQ(LineArray[0].AR.WaveLength, 700.0);
+  EXPECT_EQ(LineArray[0].Int, 2.5);  // the third column is ignored
+  EXPECT_EQ(LineArray[0].UpperState, 2);
+  EXPECT_EQ(LineArray[0].LowerState, 0);
+  EXPECT_EQ(LineArray[1].LowerState, 1);
+  EXPECT_EQ(LineArray[2].AR.WaveLength, 700.0);  // the same line twice
+  EXPECT_EQ(LineArray[2].G_m, 0);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ElementTest, ImportIntensitiesStops) {
+  struct Case {
+    const char* name;
+    std::string text;
+    size_t lines;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty file", "", 0, ""},
+      {"wavelength not in the base", "700 1\n750.0001 2\n800 3\n", 1,
+       "Wavelength 750.000100 was not found. Import was stopped. Check used specie or wavelength precision."},
+      {"blank line after the last record", "700 1\n750 2\n\n", 2,
+       "Wavelength 0.000000 was not found. Import was stopped. Check used specie or wavelength precision."},
+  };
+  LoadFixture();
+  for (const Case& c : cases) {
+    messages.clear();
+    ImportIntensities(Write("m.txt", c.text));
+    EXPECT_EQ(LineArray.size(), c.lines) << c.name;
+    if (c.message.empty())
+      EXPECT_TRUE(messages.empty()) << c.name;
+    else
+      EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.name;
+  }
+}
+
+TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
+  LoadFixture();
+  EXPECT_THROW(ImportIntensities(Write("m.txt", "700 1\n750 abc\n800 3\n")), InOutError);
+  EXPECT_EQ(LineArray.size(), 1u);
+
+  // Upper level missing: the failing line stays too.
+  LevelArray.resize(3);
+  try {
+    ImportIntensities(Write("m.txt", "700 1\n800 3\n750 2\n"));
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Upper level 13.125000 was not found. Import was stopped.");
+  }
+  ASSERT_EQ(LineArray.size(), 2u);
+  EXPECT_EQ(LineArray[1].UpperState, -1);
+
+  EXPECT_THROW(ImportIntensities(Dir() + "/missing.txt"), InOutError);
+  EXPECT_TRUE(LineArray.empty());
+
+  LineBase = std::make_unique<TTextBase>(1000, 500);
+  try {
+    ImportIntensities(Write("m.txt", "700 1\n"));
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "No data in database for the requested wavelength");
+  }
+}
+
+TEST_F(ElementTest, ImportLinesForAnalysisLimits) {
+  std::vector<LineSpec> lines = {{200, 1e7, 0, 2, 5, 3, 0},  {500, 1e7, 0, 2, 5, 3, 0},
+                                 {600, 1e3, 0, 2, 5, 3, 0},  {650, 2e7, 1, 3, 3, 1, 0},
+                                 {950, 1e7, 1, 2, 3, 3, 0}};
+  LoadFixture(FixtureLevels(), lines);
+  ImportLinesForAnalysis(200, 950, 1e3, 11.6);
+  ASSERT_EQ(LineArray.size(), 1u);  // ends, Aki at the limit and lower level above it excluded
+  EXPECT_EQ(LineArray[0].AR.WaveLength, 500);
+  EXPECT_DOUBLE_EQ(LineArray[0].Int, 20);
+  EXPECT_EQ(LineArray[0].UpperState, 2);
+
+  LevelArray.resize(3);  // level 3 gone: the 650 nm line fails, and stays
+  EXPECT_THROW(ImportLinesForAnalysis(0, 1000, 0, 100), Error);
+  ASSERT_EQ(LineArray.size(), 4u);
+  EXPECT_EQ(LineArray[3].AR.WaveLength, 650);
+}
+
+TEST_F(ElementTest, ChangeElementFromFiles) {
+  Write("Ar_levels.txt", LevelFileText(FixtureLevels()));
+  Write("Ar_I.txt", LineFileText(FixtureLines(), FixtureLevels()));
+  LineArray.resize(2);
+  ElementListings l = ChangeElement(Dir() + "/", "Ar_levels.txt", "Ar, I", false);
+  EXPECT_EQ(LevelArray.size(), 5u);
+  EXPECT_EQ(LineBase->AtomLength(), 4);
+  EXPECT_EQ(l.levels, ListLevels());
+  EXPECT_EQ(l.lines.size(), 4u);
+  EXPECT_EQ(l.structure, ListLevelLineStructure());
+  EXPECT_TRUE(LineArray.empty());  // its level indexes belonged to the old levels
+  EXPECT_EQ(LineBase->GetAtomRecord(0).Confs.str(), "3p5 4s - 3p5 4p");
+
+  // A measurement of the files' lines matches their energies exactly.
+  ImportIntensities(Write("m.txt", "700 2\n750 1\n800 5\n"));
+  EXPECT_EQ(LineArray.size(), 3u);
+
+  try {
+    ChangeElement(Dir(), "nothing.txt", "Ar, I", false);
+    ADD_FAILURE();
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("File error: ", 0), 0u) << e.what();
+  }
+  EXPECT_EQ(LevelArray.size(), 5u);
+  EXPECT_EQ(LineArray.size(), 3u);  // nothing changed
+
+  try {
+    ChangeElement(Dir(), "Ar_levels.txt", "Ar", false);
+    ADD_FAILURE();
+  } catch (const FileError&) {
+    ADD_FAILURE() << "not a file error";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Wrong source in ini file. ");
+  }
+}
+
+}  // namespace
+}  // namespace lumora::test
