@@ -1,0 +1,189 @@
+// lumora-cli fit FILE... and lumora-cli map FILE...: for each measurement in
+// turn import it, recalculate, run the fit or the map and print the report
+// lines the window would append. A file that fails is reported and the
+// batch goes on.
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "base/checked.h"
+#include "base/errors.h"
+#include "cli/command.h"
+#include "model/atomicdata.h"
+#include "model/commandvector.h"
+#include "model/ebfmodel.h"
+#include "model/fitdriver.h"
+#include "model/messages.h"
+#include "model/residualmap.h"
+#include "settings/startup.h"
+
+namespace lumora::cli {
+
+namespace {
+
+constexpr int kMapProgressPoints = 10000;
+// The levels of the "1s levels" distribution.
+constexpr int kFirstLevelsCount = 4;
+
+struct BatchOptions {
+  WindowFields fields;
+  bool saveMap = false;
+  bool table = false;
+  std::vector<std::string> files;
+};
+
+// Options override the fields the window would show for the element.
+void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
+  std::string value;
+  if (TakeOption(args, "--distribution", value)) {
+    if (value == "boltzmann") {
+      f.Distribution = 0;
+    } else if (value == "1s") {
+      // As in the window: "1s levels" fits the second parameter over 4 levels.
+      f.Distribution = 1;
+      f.FitTemperatureChecked = true;
+      f.Count = std::to_string(kFirstLevelsCount);
+    } else {
+      throw UsageError("--distribution takes boltzmann or 1s, not \"" + value + "\"");
+    }
+  }
+  if (TakeFlag(args, "--fit-temperature")) f.FitTemperatureChecked = true;
+  if (TakeOption(args, "--report", value)) {
+    if (value == "results")
+      f.ReportKind = kReportFinalResults;
+    else if (value == "log")
+      f.ReportKind = kReportFitIteration;
+    else
+      throw UsageError("--report takes results or log, not \"" + value + "\"");
+  }
+  const std::pair<const char*, std::string WindowFields::*> texts[] = {
+      {"--density", &WindowFields::FitDensity},
+      {"--temperature", &WindowFields::FitTemperature},
+      {"--count", &WindowFields::Count},
+      {"--tn", &WindowFields::Tn},
+      {"--path", &WindowFields::Path},
+      {"--max-iter", &WindowFields::MaxIter},
+      {"--from-density", &WindowFields::FromDensity},
+      {"--to-density", &WindowFields::ToDensity},
+      {"--density-points", &WindowFields::DensityPoints},
+      {"--from-temperature", &WindowFields::FromTemperature},
+      {"--to-temperature", &WindowFields::ToTemperature},
+      {"--temperature-points", &WindowFields::TemperaturePoints},
+  };
+  for (const auto& [name, field] : texts)
+    if (TakeOption(args, name, value)) f.*field = value;
+}
+
+BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args) {
+  BatchOptions options;
+  options.fields = ctx.Fields();
+  TakeFieldOptions(args, options.fields);
+  options.saveMap = TakeFlag(args, "--save-map");
+  options.table = TakeFlag(args, "--table");
+  RejectUnknownOptions(args);
+  if (args.empty()) throw UsageError("no measurement file given");
+  options.files = std::move(args);
+  return options;
+}
+
+std::string FileNamePart(const std::string& file) {
+  return std::filesystem::path(file).filename().string();
+}
+
+// Import and recalculation, as reading a measurement in the window.
+void ReadMeasurement(const std::string& file) {
+  ImportIntensities(file);
+  if (LineArray.size() < 2) throw Error("Not enough lines for EBF method.");
+  ComputeBranchingFractions();
+}
+
+void RunFit(const BatchOptions& options, double massAmu, const std::string& file,
+            std::vector<std::string>& report) {
+  ClearPrecalc();
+  const vector b = CommandVector(options.fields, massAmu, CommandKind::Fit);
+  FitDriver(b, fp::TruncInt32(b[8]), FreeParameterCount(options.fields), 0.0, FileNamePart(file),
+            TempFolder() + "/" + kFitLogFileName, &report, options.fields.ReportKind);
+}
+
+void RunMap(const BatchOptions& options, double massAmu, const std::string& file,
+            std::vector<std::string>& report, std::ostream& err, bool showProgress) {
+  ClearPrecalc();
+  vector b = CommandVector(options.fields, massAmu, CommandKind::Map);
+  const MapGrid grid = MapGridFromFields(options.fields);
+  ResetResidualMap(grid.temperaturePoints, grid.densityPoints);
+  MapProgress progress;
+  const long long points = static_cast<long long>(grid.densityPoints) * grid.temperaturePoints;
+  if (showProgress && points > kMapProgressPoints)
+    progress = [&err, &file](int done, int rows) {
+      err << "\rmap " << file << ": row " << done << " of " << rows << (done == rows ? "\n" : "")
+          << std::flush;
+    };
+  MapRange range;
+  MapResiduals(grid.densityPoints, grid.temperaturePoints, b, grid.log10FromDensity,
+               grid.log10ToDensity, grid.fromTemperature, grid.toTemperature, FileNamePart(file),
+               range, &report, progress);
+  if (options.saveMap && !ResidualMap.empty())
+    err << "map file: " << WriteMapFile(file, options.fields, ResidualMap) << "\n";
+}
+
+int RunBatch(Context& ctx, const std::vector<std::string>& args, CommandKind kind) {
+  const BatchOptions options = ParseBatchOptions(ctx, args);
+  const std::string element = ctx.ElementName();
+  const double massAmu = ctx.settings().ReadFloat(element, "m", 0);
+  ctx.LoadElement();
+  ResetResultsLineCount();
+
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  const size_t count = options.files.size();
+  int failed = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& file = options.files[i];
+    if (terminal && count > 1) ctx.err << "[" << i + 1 << "/" << count << "] " << file << "\n";
+    MessageHandler previous = SetMessageHandler(
+        [&ctx, &file](const std::string& text) { ctx.err << file << ": " << text << "\n"; });
+    try {
+      ReadMeasurement(file);
+      std::vector<std::string> report;
+      if (kind == CommandKind::Fit)
+        RunFit(options, massAmu, file, report);
+      else
+        RunMap(options, massAmu, file, report, ctx.err, terminal);
+      for (const auto& line : report) ctx.out << line << "\n";
+    } catch (const std::exception& e) {
+      ctx.err << file << ": " << e.what() << "\n";
+      ++failed;
+    }
+    SetMessageHandler(previous);
+  }
+  ctx.out.flush();
+  return failed ? 1 : 0;
+}
+
+const char* const kFieldOptionsUsage =
+    "[--density N1] [--temperature T] [--fit-temperature] [--distribution boltzmann|1s] "
+    "[--count K] [--tn TN] [--path L] [--max-iter N] [--from-density D] [--to-density D] "
+    "[--density-points N] [--from-temperature T] [--to-temperature T] "
+    "[--temperature-points N] [--report results|log] [--save-map] [--table] FILE...";
+
+}  // namespace
+
+LUMORA_COMMAND(CommandInfo{
+    "fit", kFieldOptionsUsage,
+    "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
+    "its results line",
+    [](Context& ctx, const std::vector<std::string>& args) {
+      return RunBatch(ctx, args, CommandKind::Fit);
+    }});
+
+LUMORA_COMMAND(CommandInfo{
+    "map", kFieldOptionsUsage,
+    "evaluate the residual sum over the density-temperature grid for each measurement and "
+    "print its results line; --save-map writes Maps/<file>_map.txt beside it",
+    [](Context& ctx, const std::vector<std::string>& args) {
+      return RunBatch(ctx, args, CommandKind::Map);
+    }});
+
+}  // namespace lumora::cli

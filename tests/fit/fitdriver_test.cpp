@@ -1,0 +1,301 @@
+#include "model/fitdriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "base/format.h"
+#include "fit_fixture.h"
+#include "lsq/marq3w.h"
+
+namespace lumora::fittest {
+namespace {
+
+const std::string kRuleEquals(84, '=');
+const std::string kRuleDashes(84, '-');
+
+// Multiplies every measured value by 1 +- 1 %, alternating, so that the fit
+// has a nonzero sum and meaningful errors.
+void Perturb() {
+  for (size_t k = 0; k < LineArray.size(); ++k) LineArray[k].G_m *= (k % 2 ? 1.01 : 0.99);
+}
+
+struct RecoveryCase {
+  const char* name;
+  int distribution;
+  long double trueSecond;
+  long double startLog10N1;
+  long double startSecond;
+  int n;
+  int unweightedLine;  // -1: none
+};
+
+class FitRecovery : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(FitRecovery, FindsTheParametersOfASyntheticMeasurement) {
+  const RecoveryCase& c = GetParam();
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, c.trueSecond, c.distribution));
+  if (c.unweightedLine >= 0) LineArray[c.unweightedLine].G_m = 0;
+
+  const vector start = BaseVector(c.startLog10N1, c.startSecond, c.distribution);
+  const FitOutcome fit =
+      FitDriver(start, 50, c.n, 0.0, "synthetic.txt", dir.File("lumora.txt"), nullptr, 0);
+
+  EXPECT_NEAR(static_cast<double>(fit.parameters[1]), static_cast<double>(kTrueLog10N1), 1e-6);
+  if (c.n == 2) {
+    EXPECT_NEAR(static_cast<double>(fit.parameters[2] / c.trueSecond), 1.0, 1e-5);
+  } else {
+    EXPECT_EQ(fit.parameters[2], start[2]);
+  }
+  const int code = static_cast<int>(fit.parameters[12]);
+  EXPECT_TRUE(code == kSumReached || code == kParametersUnchanged) << code;
+  EXPECT_LE(fit.parameters[11], 1e-15L);
+
+  // Every line, the unweighted one included, carries the fitted fraction.
+  ClearPrecalc();
+  for (size_t k = 0; k < LineArray.size(); ++k)
+    EXPECT_EQ(LineArray[k].G_f, static_cast<double>(EvaluateModel(fit.parameters, k))) << k;
+  if (c.unweightedLine >= 0) {
+    EXPECT_GT(LineArray[c.unweightedLine].G_f, 0);
+  }
+  EXPECT_EQ(start[11], 0);  // the caller's vector is left alone
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fits, FitRecovery,
+    ::testing::Values(RecoveryCase{"BoltzmannTwoParameters", 0, kTrueTemperature, 15.8L, 1200, 2, -1},
+                      RecoveryCase{"BoltzmannDensityOnly", 0, kTrueTemperature, 15.5L,
+                                   kTrueTemperature, 1, -1},
+                      RecoveryCase{"FirstLevels", 1, 300, 16.0L, 200, 2, -1},
+                      RecoveryCase{"LineWithoutWeight", 0, kTrueTemperature, 15.8L, 1200, 2, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Densities of the four absorbing levels after the model ran at b.
+std::vector<long double> Densities(const vector& b) {
+  ClearPrecalc();
+  EvaluateModel(b, 0);
+  ClearPrecalc();
+  std::vector<long double> n;
+  for (int k = 0; k < 4; ++k) n.push_back(LevelArray[k].Density);
+  return n;
+}
+
+double Number(const std::string& text) { return std::stod(text); }
+
+TEST(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  Perturb();
+  ResetResultsLineCount();
+  std::vector<std::string> report{"earlier text"};
+  const FitOutcome fit = FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "synthetic.txt",
+                                   dir.File("lumora.txt"), &report, kReportFinalResults);
+  const vector& b = fit.parameters;
+  const vector& err = fit.errors;
+  ASSERT_GT(err[1], 0);
+  ASSERT_GT(err[2], 0);
+
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_EQ(report[0], "earlier text");
+  EXPECT_EQ(report[1],
+            "n_tot/m-3 ±u(n_tot)    n_1/m-3   ±u(n_1)   n_2/m-3   ±u(n_2)   n_3/m-3   ±u(n_3)"
+            "   n_4/m-3   ±u(n_4)   T/K  u(T)       RSS Filename  Procedure");
+  const std::vector<std::string> words = SplitBlanks(report[2]);
+  ASSERT_GE(words.size(), 15u) << report[2];
+
+  // The densities at the fitted vector, and their change with the
+  // temperature by a central difference (independent of the closed form).
+  const std::vector<long double> n = Densities(b);
+  const long double h = 1e-3L * b[2];
+  vector up = b, down = b;
+  up[2] += h;
+  down[2] -= h;
+  const std::vector<long double> nUp = Densities(up), nDown = Densities(down);
+  const long double u1 = std::log(10.0L) * n[0] * err[1];
+  long double nTot = 0, uTotSquared = 0;
+  for (int k = 0; k < 4; ++k) {
+    const long double dndT = (nUp[k] - nDown[k]) / (2 * h);
+    const long double uk =
+        k == 0 ? u1 : std::sqrt(std::pow(n[k] / n[0] * u1, 2) + std::pow(dndT * err[2], 2));
+    EXPECT_EQ(words[2 + 2 * k], Format("%.3e", n[k])) << k;
+    EXPECT_NEAR(Number(words[3 + 2 * k]) / static_cast<double>(uk), 1.0, 6e-3) << k;
+    nTot += n[k];
+    uTotSquared += uk * uk;
+  }
+  EXPECT_EQ(words[0], Format("%.3e", nTot));
+  EXPECT_NEAR(Number(words[1]) / static_cast<double>(std::sqrt(uTotSquared)), 1.0, 6e-3);
+  EXPECT_EQ(words[10], Format("%.0f", b[2]));
+  EXPECT_EQ(words[11], Format("%.0f", err[2]));
+  EXPECT_EQ(words[12], Format("%.5e", b[11]));
+  EXPECT_EQ(words[13], "synthetic.txt");
+  const std::string procedure = "  fit:" + StopCodeResultText(static_cast<int>(b[12]));
+  EXPECT_EQ(report[2].substr(report[2].size() - procedure.size()), procedure);
+}
+
+TEST(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  Perturb();
+  ResetResultsLineCount();
+  ++ResultsLineCount;  // header already written for this element
+  std::vector<std::string> report;
+  const FitOutcome fit = FitDriver(BaseVector(15.8L, kTrueTemperature), 50, 1, 0.0, "a.txt",
+                                   dir.File("lumora.txt"), &report, kReportFinalResults);
+  ASSERT_EQ(report.size(), 1u);
+  const std::vector<std::string> words = SplitBlanks(report[0]);
+  ASSERT_GE(words.size(), 15u);
+  EXPECT_NE(words[3], "0.00E+000");
+  EXPECT_EQ(words[5], "0.00E+000");
+  EXPECT_EQ(words[7], "0.00E+000");
+  EXPECT_EQ(words[9], "0.00E+000");
+  EXPECT_EQ(words[10], "1500");
+  EXPECT_EQ(words[11], "0");
+  EXPECT_EQ(fit.errors[2], 0);
+}
+
+TEST(FitLog, FollowsItsLayoutLineByLine) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  Perturb();
+  const std::string logPath = dir.File("lumora.txt");
+  std::vector<std::string> report{"kept"};
+  const FitOutcome fit = FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "synthetic.txt", logPath,
+                                   &report, kReportFitIteration);
+  const std::string text = ReadFile(logPath);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  const std::vector<std::string> lines = SplitCrLf(text);
+
+  size_t i = 0;
+  ASSERT_GT(lines.size(), 16u);
+  EXPECT_EQ(lines[i++], kRuleEquals);
+  EXPECT_EQ(lines[i++], "iter  log10(n_1)          Te             sumr");
+  EXPECT_EQ(lines[i++], kRuleDashes);
+  EXPECT_EQ(lines[i].substr(0, 29), "  0  1.580E+0001  1.200E+0003");
+  const std::regex row(R"([ 0-9]{3}( [ -]\d\.\d{3}E[+-]\d{4}){2} [ -]\d\.\d{6}E[+-]\d{4})");
+  int iteration = 0;
+  for (; i < lines.size() && !lines[i].empty(); ++i, ++iteration) {
+    EXPECT_TRUE(std::regex_match(lines[i], row)) << lines[i];
+    EXPECT_EQ(lines[i].substr(0, 3), Format("%3d", iteration));
+  }
+  EXPECT_GE(iteration, 2);
+  const int code = static_cast<int>(fit.parameters[12]);
+  EXPECT_EQ(lines[i++], "");
+  EXPECT_EQ(lines[i++], "Minimization report : " + StopCodeReportText(code));
+  EXPECT_EQ(lines[i++], "");
+  EXPECT_EQ(lines[i++], "Results :");
+  EXPECT_EQ(lines[i++], "Parameter            Value               Error");
+  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.parameters[1],
+                               fit.errors[1]));
+  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "Te", fit.parameters[2], fit.errors[2]));
+  EXPECT_EQ(lines[i++], "");
+  EXPECT_EQ(lines[i++], "Correlation coefficients :");
+  EXPECT_EQ(lines[i++], "        1     2");
+  EXPECT_EQ(lines[i++], " 1   1.00");
+  EXPECT_TRUE(std::regex_match(lines[i++], std::regex(R"( 2  [ -][ 01]\.\d\d  1\.00)")))
+      << lines[i - 1];
+  EXPECT_EQ(lines[i++], "");
+  EXPECT_EQ(i, lines.size());
+
+  // Report kind "fit iteration" appends the log itself.
+  ASSERT_EQ(report.size(), 1 + lines.size());
+  EXPECT_EQ(report[0], "kept");
+  EXPECT_TRUE(std::equal(lines.begin(), lines.end(), report.begin() + 1));
+}
+
+TEST(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
+  TempDir dir;
+  LoadSmallElement({{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}});
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  Perturb();
+  const std::string logPath = dir.File("lumora.txt");
+  const FitOutcome fit =
+      FitDriver(BaseVector(15.8L, 1200), 50, 1, 0.0, "two.txt", logPath, nullptr, 0);
+  EXPECT_EQ(fit.errors[1], 0);
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], Format("  %-10s %15.4e %15.4e", "log10(n_1)",
+                                            fit.parameters[1], 0.0));
+  EXPECT_EQ(lines[lines.size() - 2], "");
+  EXPECT_EQ(lines[lines.size() - 1], "");
+}
+
+TEST(FitDriverRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
+  for (size_t count : {size_t{101}, size_t{0}}) {
+    TempDir dir;
+    std::vector<LineSpec> lines;
+    for (size_t k = 0; k < count; ++k) lines.push_back(EightLines()[k % 8]);
+    LoadSmallElement(lines);
+    std::vector<std::string> report;
+    try {
+      FitDriver(BaseVector(16, 1500), 50, 2, 0.0, "many.txt", dir.File("lumora.txt"), &report, 0);
+      ADD_FAILURE() << count << " lines were accepted";
+    } catch (const Error& e) {
+      if (count > 0) {
+        EXPECT_NE(std::string(e.what()).find("101"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("100"), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("lumora.txt")));
+    EXPECT_TRUE(report.empty());
+  }
+}
+
+TEST(FitDriverRefuses, ALogThatCannotBeCreatedNamingIt) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  const std::string logPath = dir.File("missing-folder/lumora.txt");
+  std::vector<std::string> report;
+  try {
+    FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "a.txt", logPath, &report, 0);
+    ADD_FAILURE() << "no error";
+  } catch (const InOutError& e) {
+    EXPECT_NE(std::string(e.what()).find(logPath), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(report.empty());
+}
+
+TEST(FitDriverRefuses, AModelErrorAsARunThatNeverStarted) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  const std::string logPath = dir.File("lumora.txt");
+  std::vector<std::string> report;
+  try {
+    FitDriver(BaseVector(15.8L, 1200, 7), 50, 2, 0.0, "a.txt", logPath, &report, 0);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "no minimization was started");
+  }
+  EXPECT_TRUE(report.empty());
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), kRuleEquals);
+  EXPECT_EQ(lines.back(), "Minimization report : no minimization was started");
+}
+
+TEST(GaussNoise, CentresOnTheMeanWithinSixSigma) {
+  EXPECT_EQ(GaussNoise(2.5L, 0), 2.5L);
+  long double sum = 0;
+  constexpr int kDraws = 2000;
+  for (int i = 0; i < kDraws; ++i) {
+    const long double v = GaussNoise(10, 2);
+    ASSERT_GE(v, 10 - 12);
+    ASSERT_LT(v, 10 + 12);
+    sum += v;
+  }
+  EXPECT_NEAR(static_cast<double>(sum / kDraws), 10.0, 0.2);
+}
+
+}  // namespace
+}  // namespace lumora::fittest

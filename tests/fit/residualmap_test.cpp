@@ -1,0 +1,268 @@
+#include "model/residualmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "base/format.h"
+#include "fit_fixture.h"
+
+namespace lumora::fittest {
+namespace {
+
+constexpr const char* kWarning = "Sum was not divided by DoF (not enough lines)!";
+
+// Runs a map over the grid with the window's order of calls.
+vector RunMap(int nDens, int nTemp, double fromLog, double toLog, double fromT, double toT,
+              std::vector<std::string>* report, MapRange* rangeOut = nullptr,
+              vector b = BaseVector(0, 0)) {
+  b[1] = 0;
+  b[2] = 0;
+  b[8] = 0;
+  ClearPrecalc();
+  ResetResidualMap(nTemp, nDens);
+  MapRange range;
+  MapResiduals(nDens, nTemp, b, fromLog, toLog, fromT, toT, "synthetic.txt", range, report);
+  if (rangeOut) *rangeOut = range;
+  return b;
+}
+
+TEST(ResidualMap, MinimumLiesAtTheGridPointNearestTheTruth) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  ResetResultsLineCount();
+  std::vector<std::string> report;
+  MapRange range;
+  // Densities 1e15 .. 1e18 in steps of 0.06, temperatures 1000 .. 2000 in
+  // steps of 40: nearest point 16.32 (index 22), 1520 (index 13).
+  const vector b = RunMap(50, 25, 15, 18, 1000, 2000, &report, &range);
+
+  double x = 15, t = 1000;
+  for (int j = 0; j < 22; ++j) x += range.dx;
+  for (int i = 0; i < 13; ++i) t += range.dy;
+  EXPECT_EQ(b[1], x);
+  EXPECT_EQ(b[2], t);
+  EXPECT_DOUBLE_EQ(range.dx, 0.06);
+  EXPECT_DOUBLE_EQ(range.dy, 40);
+  EXPECT_EQ(range.x0, 15);
+  EXPECT_EQ(range.x1, 18);
+  EXPECT_EQ(range.y0, 1000);
+  EXPECT_EQ(range.y1, 2000);
+
+  double lowest = 1e300, highest = -1e300;
+  for (const auto& row : ResidualMap)
+    for (double v : row) lowest = std::min(lowest, v), highest = std::max(highest, v);
+  EXPECT_EQ(b[11], lowest);
+  EXPECT_EQ(b[12], highest);
+  EXPECT_EQ(ResidualMap[13][22], lowest);
+
+  // The lines and levels are left at the minimum.
+  vector best = BaseVector(0, 0);
+  best[1] = b[1];
+  best[2] = b[2];
+  best[8] = 0;
+  EXPECT_EQ(LevelArray[0].Density, static_cast<double>(std::pow(10.0L, b[1])));
+  ClearPrecalc();
+  for (size_t k = 0; k < LineArray.size(); ++k)
+    EXPECT_EQ(LineArray[k].G_f, static_cast<double>(EvaluateModel(best, k)));
+  ClearPrecalc();
+
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0].rfind("n_tot/m-3 ±u(n_tot)    n_1/m-3", 0), 0u) << report[0];
+  const std::vector<std::string> words = SplitBlanks(report[1]);
+  ASSERT_EQ(words.size(), 15u) << report[1];
+  EXPECT_EQ(words[2], Format("%.3e", std::pow(10.0L, b[1])));
+  EXPECT_EQ(words[10], "1520");
+  EXPECT_EQ(words[11], "0");
+  EXPECT_EQ(words[12], Format("%.5e", lowest));
+  EXPECT_EQ(words[14], "map");
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(words[1 + 2 * k], "0.00E+000") << k;
+}
+
+TEST(ResidualMap, EvaluatesDecadesWithoutTheLimit) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MapRange range;
+  RunMap(3, 1, 15, 18, 1500, 1600, nullptr, &range);
+  EXPECT_EQ(range.dx, 1);
+  ASSERT_EQ(ResidualMap.size(), 1u);
+  ASSERT_EQ(ResidualMap[0].size(), 3u);
+  for (int j = 0; j < 3; ++j) {
+    vector b = BaseVector(15 + j, 1500);
+    b[8] = 0;
+    EXPECT_EQ(ResidualMap[0][j], static_cast<double>(GridPointRSS(b, 2))) << j;
+  }
+}
+
+struct DivisionCase {
+  const char* name;
+  size_t lines;
+  bool warned;
+};
+
+class ResidualMapDivision : public ::testing::TestWithParam<DivisionCase> {};
+
+// With M lines the sums are divided by M - 2 when that is positive; with
+// two lines they stay plain sums and the report says so.
+TEST_P(ResidualMapDivision, DividesByTheDegreesOfFreedom) {
+  const DivisionCase& c = GetParam();
+  std::vector<LineSpec> lines = EightLines();
+  lines.resize(c.lines);
+  LoadSmallElement(lines);
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  for (auto& line : LineArray) line.G_m += 0.01;
+  ResetResultsLineCount();
+  ++ResultsLineCount;
+  std::vector<std::string> report;
+  RunMap(2, 2, 15, 17, 1000, 2000, &report);
+
+  vector b = BaseVector(15, 1000);
+  b[8] = 0;
+  ClearPrecalc();
+  long double plain = 0;
+  for (size_t k = 0; k < LineArray.size(); ++k) {
+    const double gf = static_cast<double>(EvaluateModel(b, k));
+    plain += (static_cast<long double>(gf) - LineArray[k].G_m) *
+             (static_cast<long double>(gf) - LineArray[k].G_m);
+  }
+  ClearPrecalc();
+  const long double divisor = c.lines > 2 ? static_cast<long double>(c.lines - 2) : 1;
+  EXPECT_EQ(ResidualMap[0][0], static_cast<double>(plain / divisor));
+
+  ASSERT_EQ(report.size(), c.warned ? 2u : 1u);
+  if (c.warned) {
+    EXPECT_EQ(report[0], kWarning);
+  }
+  EXPECT_EQ(SplitBlanks(report.back()).back(), "map");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ResidualMapDivision,
+                         ::testing::Values(DivisionCase{"Two", 2, true},
+                                           DivisionCase{"Three", 3, false},
+                                           DivisionCase{"Eight", 8, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ResidualMap, TiesGoToTheFirstPointInScanOrder) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  vector base = BaseVector(0, 0);
+  base[6] = 0;  // no absorbing level: every grid point gives the same sum
+  const vector b = RunMap(4, 3, 15, 17, 1000, 2000, nullptr, nullptr, base);
+  EXPECT_EQ(b[1], 15);
+  EXPECT_EQ(b[2], 1000);
+  EXPECT_EQ(b[11], b[12]);
+}
+
+TEST(ResidualMap, RefusesGridsWithoutPointsOrMinimum) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  for (auto [nDens, nTemp] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, -1}}) {
+    try {
+      RunMap(nDens, nTemp, 15, 17, 1000, 2000, nullptr);
+      ADD_FAILURE() << nDens << " x " << nTemp << " accepted";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("at least 1 point"), std::string::npos) << e.what();
+    }
+  }
+  // Sums of squares of 1e22: no grid value below the starting minimum.
+  for (auto& line : LineArray) line.G_m = 1e11;
+  std::vector<std::string> report;
+  EXPECT_THROW(RunMap(2, 2, 15, 17, 1000, 2000, &report), Error);
+  EXPECT_TRUE(report.empty());
+}
+
+class ResultsLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LevelArray = {MakeLevel(11.5, 5), MakeLevel(11.6, 3), MakeLevel(11.7, 1)};
+    LevelArray[0].Density = 1e16;
+    LevelArray[1].Density = 5e15;
+    LevelArray[2].Density = 2.5e14;
+    ResetResultsLineCount();
+  }
+  static vector Params(long double count, long double rss, int code = 0, int kind = 0) {
+    vector b;
+    b[2] = 1500;
+    b[6] = count;
+    b[7] = kind;
+    b[11] = rss;
+    b[12] = code;
+    return b;
+  }
+};
+
+TEST_F(ResultsLineTest, MapLineAndHeaderOncePerElement) {
+  std::vector<std::string> lines;
+  ResultsLine(Params(2, 1.2345678e-3), vector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Params(2, 2e-4), vector{}, &lines, "y.txt", 2, false);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "n_tot/m-3 ±u(n_tot)    n_1/m-3   ±u(n_1)   n_2/m-3   ±u(n_2)   T/K  u(T)       RSS "
+            "Filename  Procedure");
+  EXPECT_EQ(lines[1],
+            "1.50E+016 0.00E+000  1.00E+016 0.00E+000 5.00E+015 0.00E+000  1500     0 "
+            "1.2346E-003 x.txt  map");
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 10), "y.txt  map");
+  ResetResultsLineCount();
+  ResultsLine(Params(2, 2e-4), vector{}, &lines, "z.txt", 2, false);
+  EXPECT_EQ(lines[3], lines[0]);
+}
+
+TEST_F(ResultsLineTest, LevelCountBelowOneAndAboveTheLevels) {
+  std::vector<std::string> lines;
+  ResultsLine(Params(0.5, 1e-3), vector{}, &lines, "x.txt", 2, false);
+  EXPECT_EQ(lines[0], "n_tot/m-3 ±u(n_tot)    T/K  u(T)       RSS Filename  Procedure");
+  EXPECT_EQ(lines[1], "0.00E+000 0.00E+000   1500     0 1.0000E-003 x.txt  map");
+  ResultsLine(Params(1e9, 1e-3), vector{}, &lines, "x.txt", 2, false);
+  EXPECT_EQ(SplitBlanks(lines[2]).size(), 2 + 2 * 3 + 5u) << lines[2];
+  EXPECT_EQ(lines[2].substr(0, 9), "1.53E+016");
+}
+
+TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
+  const std::pair<int, std::string> cases[] = {
+      {0, "fit:sum reached"}, {1, "fit:lambda reached"}, {2, "fit:itercount reached"},
+      {5, "fit:OK"},          {7, "fit: 7"},
+  };
+  for (const auto& [code, text] : cases) {
+    std::vector<std::string> lines;
+    ResultsLine(Params(1, 0, code), vector{}, &lines, "x.txt", 1, true);
+    EXPECT_EQ(lines.back().substr(lines.back().size() - text.size() - 2), "  " + text) << code;
+  }
+}
+
+// Under "1s levels" the second parameter moves levels 2 and 4 by n_1 / 1000
+// per unit and leaves level 3 alone.
+TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
+  LevelArray.push_back(MakeLevel(11.8, 3));
+  LevelArray[0].Density = 1e16;
+  LevelArray[1].Density = 3e15;
+  LevelArray[2].Density = 2e15;
+  LevelArray[3].Density = 3e15;
+  vector err;
+  err[1] = 0;
+  err[2] = 20;
+  std::vector<std::string> lines;
+  ResultsLine(Params(4, 0, 0, 1), err, &lines, "x.txt", 2, true);
+  const std::vector<std::string> words = SplitBlanks(lines[1]);
+  EXPECT_EQ(words[3], "0.00E+000");
+  EXPECT_EQ(words[5], "2.00E+014");
+  EXPECT_EQ(words[7], "0.00E+000");
+  EXPECT_EQ(words[9], "2.00E+014");
+  EXPECT_EQ(words[1], Format("%.3e", std::sqrt(2) * 2e14));
+}
+
+TEST_F(ResultsLineTest, AbsentTargetIsAnError) {
+  try {
+    ResultsLine(Params(2, 0), vector{}, nullptr, "x.txt", 2, false);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Lines not assigned.");
+  }
+  EXPECT_EQ(ResultsLineCount, 0);
+}
+
+}  // namespace
+}  // namespace lumora::fittest
