@@ -1,0 +1,264 @@
+#include <cmath>
+
+#include "base/checked.h"
+#include "fixture.h"
+#include "model/analysis.h"
+#include "model/linetable.h"
+
+namespace lumora::test {
+namespace {
+
+// Two upper levels with three and two lines; the lower levels differ.
+std::vector<LineSpec> AnalysisLines() {
+  return {{255.1349, 1e7, 0, 2, 5, 3, 0}, {474.5586, 3e7, 1, 2, 3, 3, 0}, {600.0, 2e7, 1, 2, 3, 3, 0},
+          {700.0, 2e7, 1, 3, 3, 1, 0},    {720.0, 5e6, 0, 3, 5, 1, 0}};
+}
+
+vector Start(long double log10n1 = 16) {
+  vector b;
+  b[1] = log10n1;
+  b[2] = 5000;
+  b[3] = 300;
+  b[4] = 0.1;
+  b[5] = 39.948L * 1.6605402e-27L;
+  b[6] = 1e8;
+  return b;
+}
+
+vector Final(long double factor) {
+  vector b = Start();
+  b[1] += std::log10(factor);
+  return b;
+}
+
+class AnalysisTest : public ModelTest {
+ protected:
+  void SetUp() override {
+    ModelTest::SetUp();
+    LoadFixture(FixtureLevels(), AnalysisLines());
+    ImportLinesForAnalysis(0, 1000, 0, 100);
+  }
+  TAnalysisOutputArray output;
+  TRCurve curve;
+};
+
+TEST_F(AnalysisTest, RecordsComeByLevelThenByLines) {
+  AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
+  ASSERT_EQ(output.size(), 4u);  // 3 x 2 / 2 + 1
+  const double firsts[][2] = {{255.1349, 474.5586}, {255.1349, 600}, {474.5586, 600}, {700, 720}};
+  for (size_t r = 0; r < output.size(); ++r) {
+    EXPECT_EQ(output[r].wli, firsts[r][0]) << r;
+    EXPECT_EQ(output[r].wlj, firsts[r][1]) << r;
+    EXPECT_GE(output[r].SR, 1) << r;
+    EXPECT_GE(output[r].wlr, 1) << r;
+    EXPECT_DOUBLE_EQ(output[r].SR, output[r].R >= 1 ? output[r].R : 1 / output[r].R) << r;
+  }
+  EXPECT_EQ(output[0].DC, 3);
+  EXPECT_EQ(output[0].levindex, 2);
+  EXPECT_EQ(output[0].E_u, 13.0);
+  EXPECT_DOUBLE_EQ(output[0].wlr, 474.5586 / 255.1349);
+  EXPECT_EQ(output[3].DC, 2);
+  EXPECT_EQ(output[3].levindex, 3);
+  // Some pair changes its ratio, so R below 1 occurs and SR inverts it.
+  bool below = false;
+  for (const TAnalysisRecord& r : output) below = below || r.R < 1;
+  EXPECT_TRUE(below);
+}
+
+TEST_F(AnalysisTest, FieldsAfterTheAnalysis) {
+  AnalyzeLines(Start(), Final(50), output, 1, 2, 50, curve);
+  // G_m holds the model at A, G_f and the levels the model at B.
+  std::vector<double> atB;
+  for (const TLineRecord& l : LineArray) atB.push_back(l.G_f);
+  const double densityB = LevelArray[0].Density;
+  std::vector<double> gm;
+  for (const TLineRecord& l : LineArray) gm.push_back(l.G_m);
+  ClearPrecalc();
+  EvaluateModel(Start(), 0);
+  for (size_t j = 0; j < LineArray.size(); ++j) EXPECT_EQ(gm[j], LineArray[j].G_f) << j;
+  ClearPrecalc();
+  EvaluateModel(Final(50), 0);
+  for (size_t j = 0; j < LineArray.size(); ++j) EXPECT_EQ(atB[j], LineArray[j].G_f) << j;
+  EXPECT_EQ(densityB, LevelArray[0].Density);
+
+  const TAnalysisRecord& r = output[0];
+  EXPECT_EQ(r.Gi_A, gm[0]);
+  EXPECT_EQ(r.Gj_B, atB[1]);
+  EXPECT_DOUBLE_EQ(r.R, (r.Gi_B / r.Gj_B) / (r.Gi_A / r.Gj_A));
+  const double weight = LevelArray[2].Sum_f * LevelArray[2].Density / LevelArray[0].Density;
+  EXPECT_DOUBLE_EQ(r.Ii_B, r.Gi_B * weight * 500 / r.wli);
+  EXPECT_DOUBLE_EQ(r.Ij_B, r.Gj_B * weight * 500 / r.wlj);
+  EXPECT_DOUBLE_EQ(r.I_B, std::sqrt(r.Ii_B * r.Ij_B));
+  EXPECT_TRUE(curve.empty());  // neither wavelength present
+}
+
+TEST_F(AnalysisTest, UnitFactorLeavesEveryRatioAtOne) {
+  AnalyzeLines(Start(), Final(1), output, 255.1349, 474.5586, 50, curve);
+  ASSERT_FALSE(output.empty());
+  for (const TAnalysisRecord& r : output) {
+    EXPECT_EQ(r.R, 1);
+    EXPECT_EQ(r.SR, 1);
+  }
+  ASSERT_EQ(curve.size(), 2u);
+  for (size_t k = 0; k < curve[0].size(); ++k) {
+    EXPECT_EQ(curve[0][k], 1e16);
+    EXPECT_NEAR(curve[1][k], curve[1][0], 1e-15);
+  }
+}
+
+TEST_F(AnalysisTest, CurveIsEvenlySpacedUpToTheFinalDensity) {
+  AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
+  ASSERT_EQ(curve.size(), 2u);
+  ASSERT_EQ(curve[0].size(), 50u);
+  EXPECT_EQ(curve[0][0], 1e16);
+  EXPECT_NEAR(curve[0][49] / 5e17, 1, 1e-14);
+  const double d = (curve[0][49] - curve[0][0]) / 49;
+  for (int k = 1; k < 50; ++k) EXPECT_NEAR(curve[0][k] - curve[0][k - 1], d, d * 1e-9) << k;
+  // The first point is the pair's ratio at A, the last the ratio at B.
+  EXPECT_EQ(curve[1][0], output[0].Gi_A / output[0].Gj_A);
+  EXPECT_NEAR(curve[1][49], output[0].Gi_B / output[0].Gj_B, 1e-12);
+  // Line 474.5586 has the larger optical depth: the ratio grows.
+  for (int k = 1; k < 50; ++k) EXPECT_GT(curve[1][k], curve[1][k - 1]) << k;
+}
+
+TEST_F(AnalysisTest, FixedWavelengthsMatchExactly) {
+  AnalyzeLines(Start(), Final(50), output, 255.1348, 474.5586, 50, curve);
+  EXPECT_TRUE(curve.empty());
+  EXPECT_EQ(output.size(), 4u);
+}
+
+TEST_F(AnalysisTest, Failures) {
+  // Fewer than two curve points with the pair present.
+  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 1, curve), Error);
+  LineArray.clear();
+  ClearPrecalc();
+  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve), RangeError);
+  // A line whose model fraction is 0 (Aki 0 beside a line with Aki) cannot form R.
+  std::vector<LineSpec> lines = {{600, 2e7, 1, 2, 3, 3, 0}, {610, 0, 1, 2, 3, 3, 0}};
+  LoadFixture(FixtureLevels(), lines);
+  ImportLinesForAnalysis(0, 1000, -1, 100);
+  ASSERT_EQ(LineArray.size(), 2u);
+  ClearPrecalc();
+  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 1, 2, 50, curve), ZeroDivideError);
+}
+
+TEST_F(AnalysisTest, SimulationParameters) {
+  struct Case {
+    std::string text;
+    bool ok;
+  };
+  const Case cases[] = {{"200, 950, 1e3, 100, 50", true}, {"200 950 1e3 100 50", true},
+                        {"200,950,1e3,100,50,7", true},   {"200, 950, 1e3, 100", false},
+                        {"200, 950, abc, 100, 50", false}, {"", false}};
+  for (const Case& c : cases) {
+    if (!c.ok) {
+      EXPECT_THROW(ParseSimulationParameters(c.text), ConvertError) << c.text;
+      continue;
+    }
+    const SimulationParameters p = ParseSimulationParameters(c.text);
+    EXPECT_EQ(p.FromWL, 200);
+    EXPECT_EQ(p.ToWL, 950);
+    EXPECT_EQ(p.MinA, 1000);
+    EXPECT_EQ(p.MaxE, 100);
+    EXPECT_EQ(p.RangeFactor, 50);
+  }
+}
+
+TEST_F(AnalysisTest, VectorsFromFields) {
+  vector start, final;
+  AnalysisVectors({"1E+016", "1000", "300", "1.000", 39.948}, 50, start, final);
+  EXPECT_EQ(start[1], 16);
+  EXPECT_EQ(start[2], 1000);
+  EXPECT_EQ(start[3], 300);
+  EXPECT_EQ(start[4], 1);
+  EXPECT_EQ(start[5], static_cast<long double>(39.948) * 1.6605402e-27L);
+  EXPECT_EQ(start[6], 1e8L);
+  EXPECT_EQ(start[7], 0);
+  EXPECT_EQ(final[1], 16 + std::log10(50.0L));
+  for (int k = 2; k <= 15; ++k) EXPECT_EQ(final[k], start[k]) << k;
+  EXPECT_THROW(AnalysisVectors({"x", "1000", "300", "1", 40}, 50, start, final), ConvertError);
+}
+
+TEST_F(AnalysisTest, CommandStepsKeepOrRestoreTheParameters) {
+  const AnalysisFields fields{"1E+016", "5000", "300", "0.1", 39.948};
+  std::string parameters = "0, 1000, 0, 100, 50";
+  int shown = 0;
+  auto show = [&] { ++shown; };
+
+  for (const char* bad : {"0, 1000, 0, 100", "0, 1000, zero, 100, 50"}) {
+    LineArray.resize(1);
+    EXPECT_THROW(RunLineAnalysis(parameters, bad, fields, show), ConvertError) << bad;
+    EXPECT_EQ(parameters, "0, 1000, 0, 100, 50");
+    EXPECT_EQ(LineArray.size(), 1u);  // nothing imported
+  }
+  EXPECT_EQ(shown, 0);
+
+  LineAnalysisResult r = RunLineAnalysis(parameters, "0 1000 0 100 50", fields, show);
+  EXPECT_EQ(parameters, "0 1000 0 100 50");
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(LineArray.size(), 5u);
+  EXPECT_EQ(r.Output.size(), 4u);
+  EXPECT_EQ(r.Curve.size(), 2u);
+  EXPECT_TRUE(PrecalcCache.empty());
+
+  // A range without lines stops with a message rather than an index fault.
+  try {
+    RunLineAnalysis(parameters, "300, 400, 0, 100, 50", fields, show);
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "No lines for the analysis between the given limits.");
+  }
+  EXPECT_EQ(parameters, "300, 400, 0, 100, 50");
+  EXPECT_TRUE(PrecalcCache.empty());
+}
+
+TEST_F(AnalysisTest, LineTableCells) {
+  ComputeBranchingFractions();
+  const std::vector<LineTableRow> rows = LineTableRows(true);
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0], LineTableHeader());
+  const LineTableRow& r = rows[1];
+  EXPECT_EQ(r[0], "255.1349");
+  EXPECT_EQ(r[1], "39.1949513767031");  // Aki / wavelength / 1000, 15 digits
+  EXPECT_EQ(r[2], "0.1667");
+  EXPECT_EQ(r[3], "0.1667");
+  EXPECT_EQ(r[4], "0.0000");
+  EXPECT_EQ(r[5], "13.000000000");
+  EXPECT_EQ(r[6], " 3p5 4p -  2[1/2]_1");
+  EXPECT_EQ(r[7], "11.500000000");
+  EXPECT_EQ(r[8], "3p5 4s  - 2[3/2]* _2");
+  EXPECT_EQ(LineTableRows(false)[1][2], "");
+
+  const std::string text = LineTableText({rows[0], rows[1]});
+  EXPECT_EQ(text.substr(0, 21), "\tWavelength\tIntensity");
+  EXPECT_EQ(text.find("\r\n"), text.find("\tLower state") + 12);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST_F(AnalysisTest, StateTextsNeedFourPieces) {
+  struct Case {
+    std::string confs, terms;
+    double ji, jk;
+    std::string upper, lower;
+  };
+  const Case cases[] = {
+      {"a - b", "c - d", 1.5, 0.5, " b -  d_1", "a  - c _2"},
+      {"a-b", "c-d", 0, 2, "b - d_2", "a - c_0"},
+      {"3s2.3p5(2P*-)4s - 4p", "c - d", 1, 1, "", ""},  // five pieces
+      {"a", "c - d", 1, 1, "", ""},
+  };
+  for (const Case& c : cases) {
+    TRecord rec;
+    rec.Confs = c.confs;
+    rec.Terms = c.terms;
+    rec.Ji = c.ji;
+    rec.Jk = c.jk;
+    std::string upper = "x", lower = "x";
+    StateTexts(rec, upper, lower);
+    EXPECT_EQ(upper, c.upper) << c.confs;
+    EXPECT_EQ(lower, c.lower) << c.confs;
+  }
+}
+
+}  // namespace
+}  // namespace lumora::test
