@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "settings/settings.h"
 
 namespace lumora::cli {
@@ -18,6 +19,13 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The start-up check could not provide the settings file: main() prints
+// the message and ends with exit status 0, as the window does.
+class StartupFailure : public Error {
+ public:
+  using Error::Error;
+};
+
 class Context {
  public:
   Context(std::string iniPath, std::string element, std::ostream& out, std::ostream& err);
@@ -26,8 +34,9 @@ class Context {
   std::ostream& out;
   std::ostream& err;
 
-  // The settings file: --ini as it stands, otherwise the per-user file after
-  // the start-up check. Raises Error when it cannot be had.
+  // The settings file: --ini as it stands (it must exist), otherwise the
+  // per-user file after the start-up check. Raises StartupFailure when the
+  // check fails and Error when --ini names no file.
   Settings& settings();
   // --element, otherwise the element selected by _Parameters DefaultAtom.
   // Raises Error when there is none.

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 
 #include "base/errors.h"
@@ -17,8 +18,10 @@ Settings& Context::settings() {
     std::string path = iniPath_;
     if (path.empty()) {
       auto checked = StartupCheck();
-      if (!checked) throw Error(kMissingFilesMessage);
+      if (!checked) throw StartupFailure(kMissingFilesMessage);
       path = *checked;
+    } else if (!std::filesystem::exists(path)) {
+      throw Error("Settings file \"" + path + "\" does not exist");
     }
     settings_ = std::make_unique<Settings>(path);
   }

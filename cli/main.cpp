@@ -63,6 +63,9 @@ int main(int argc, char** argv) {
   } catch (const lumora::cli::UsageError& e) {
     std::cerr << "lumora-cli: " << e.what() << "\nTry 'lumora-cli --help'.\n";
     return 1;
+  } catch (const lumora::cli::StartupFailure& e) {
+    std::cerr << e.what() << "\n";
+    return 0;
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     return 1;
