@@ -295,6 +295,7 @@ TEST(AtomFileWrite, ExtractedTableLayout) {
   TRecord missing = SampleRecord();
   missing.RelIntensity = 1e300;
   missing.Aki = -1;
+  missing.fik = 0;  // zero is a value, not a missing one
   missing.log_gf = 0;
   missing.gi = INT32_MAX;
   missing.gk = -1;
@@ -310,7 +311,7 @@ TEST(AtomFileWrite, ExtractedTableLayout) {
   EXPECT_EQ(text,
             "Ar I       696.54310        10000    6.390E-02    1.520E-02 " + blank11 +
                 "      -0.500 B+    11.54835442  13.32785509          2.0          1.0          5          3 " +
-                tail + "H  VIII    696.54310 " + blank11 + blank11 + "   1.520E-02 " + blank11 + blank11 +
+                tail + "H  VIII    696.54310 " + blank11 + blank11 + "   0.000E+00 " + blank11 + blank11 +
                 "      11.54835442  13.32785509          2.0          1.0 " + blank9 + blank9 + tail);
 }
 
