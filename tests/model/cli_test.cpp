@@ -1,0 +1,197 @@
+// The element, table and analyze commands of lumora-cli on the bundled argon
+// database.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include <sys/wait.h>
+
+#include "base/numparse.h"
+#include "fixture.h"
+
+namespace lumora::test {
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ModelTest {
+ protected:
+  void SetUp() override {
+    ModelTest::SetUp();
+    ini_ = Write("lumora.ini", "[_Files]\nDatabase=" + std::string(LUMORA_SOURCE_DIR) +
+                                   "/data/database\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
+                                   "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\n"
+                                   "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
+  }
+
+  CliRun Cli(const std::string& args) {
+    CliRun r;
+    const std::string errFile = Dir() + "/stderr.txt";
+    const std::string cmd =
+        "'" + std::string(LUMORA_CLI) + "' --ini '" + ini_ + "' " + args + " 2>'" + errFile + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    r.err = ss.str();
+    return r;
+  }
+
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  static std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> cells;
+    std::istringstream in(line);
+    for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
+    return cells;
+  }
+
+  std::string ini_;
+};
+
+TEST_F(CliTest, Listings) {
+  const CliRun levels = Cli("levels");
+  ASSERT_EQ(levels.status, 0) << levels.err;
+  const auto l = Lines(levels.out);
+  ASSERT_EQ(l.size(), 15u);
+  EXPECT_EQ(l[1], "   0   3s2.3p5.(2P*<3/2>).4s  2[3/2]*    11.54835442         2.0           5");
+
+  const CliRun lines = Cli("lines");
+  ASSERT_EQ(lines.status, 0) << lines.err;
+  EXPECT_EQ(Lines(lines.out)[1], " ArI     667.72820  2.360E+005  -2.8020     3     1 13.4798868200");
+
+  const CliRun structure = Cli("structure");
+  ASSERT_EQ(structure.status, 0) << structure.err;
+  EXPECT_EQ(Lines(structure.out)[2], "004|12.907015: 912.2967/7, 965.7786/6,");
+
+  EXPECT_EQ(Cli("levels extra").status, 1);
+}
+
+TEST_F(CliTest, TableOfAMeasurement) {
+  const CliRun r = Cli("table '" + std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_GT(r.out.size(), 2u);
+  EXPECT_EQ(r.out.substr(0, 11), "\tWavelength");
+  const auto lines = Lines(r.out);
+  ASSERT_GT(lines.size(), 3u);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), std::count(r.out.begin(), r.out.end(), '\r'));
+  double sumOfLevel = 0;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const auto cells = Cells(lines[i]);
+    ASSERT_EQ(cells.size(), 10u) << lines[i];  // empty text before the first tab
+    EXPECT_TRUE(cells[0].empty());
+    if (cells[6] == Cells(lines[2])[6]) sumOfLevel += std::stod(cells[4]);
+  }
+  EXPECT_NEAR(sumOfLevel, 1, 2e-4);  // measured fractions of one upper level add up
+
+  const std::string one = Write("one.txt", "696.5431 100\n");
+  const CliRun single = Cli("table '" + one + "'");
+  EXPECT_EQ(single.status, 1);
+  EXPECT_EQ(single.err, "Not enough lines for EBF method.\n");
+  EXPECT_EQ(Lines(single.out).size(), 2u);
+
+  const CliRun missing = Cli("table '" + Dir() + "/none.txt'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(missing.err.empty());
+}
+
+// Two lines of the upper level 2p1... (13.32785705 eV): 696.5431 nm ends on
+// 1s5 (g 5), 727.2936 nm on 1s4 (g 3). The escape factor falls with optical
+// depth, so the line with the larger depth loses share as density grows.
+TEST_F(CliTest, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
+  const CliRun r = Cli("analyze --params '600, 1000, 0, 100, 50' --pair 696.5431 727.2936");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = Lines(r.out);
+  auto header = std::find(lines.begin(), lines.end(),
+                          "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex");
+  ASSERT_NE(header, lines.end());
+  auto caption = std::find(lines.begin(), lines.end(), "R(N/N0) for line ratio 696.5431/727.2936");
+  ASSERT_NE(caption, lines.end());
+  ASSERT_EQ(lines.end() - caption, 52);
+
+  // Optical depth ratio of the two lines at T_exc = 1000 K.
+  const long double k = 1.380658e-23L, e = 1.60217733e-19L;
+  const long double nX = 1, nY = 3.0L / 5 * std::exp(-(11.62359272L - 11.54835442L) * e / (k * 1000));
+  const long double tauX = nX * std::pow(696.5431L, 3) * 3 / 5 * 6.39e6L;
+  const long double tauY = nY * std::pow(727.2936L, 3) * 3 / 3 * 1.83e6L;
+  const bool xMoreAbsorbed = tauX > tauY;
+
+  std::vector<double> ratio, density;
+  for (auto it = caption + 2; it != lines.end(); ++it) {
+    const auto cells = Cells(*it);
+    ASSERT_EQ(cells.size(), 2u);
+    double d = 0, q = 0;
+    ASSERT_TRUE(TryParseReal(cells[0], d) && TryParseReal(cells[1], q)) << *it;
+    density.push_back(d);
+    ratio.push_back(q);
+  }
+  EXPECT_EQ(density.front(), 1);
+  EXPECT_NEAR(density.back(), 50, 1e-12);
+  for (size_t i = 1; i < ratio.size(); ++i) {
+    if (xMoreAbsorbed)
+      EXPECT_LT(ratio[i], ratio[i - 1]) << i;
+    else
+      EXPECT_GT(ratio[i], ratio[i - 1]) << i;
+  }
+  // The pair's record: R = ratio at B over ratio at A, away from 1 the same way.
+  bool found = false;
+  for (auto it = header + 1; it != caption && !it->empty(); ++it) {
+    const auto cells = Cells(*it);
+    ASSERT_EQ(cells.size(), 15u);
+    double wli = 0, wlj = 0, rr = 0;
+    TryParseReal(cells[9], wli);
+    TryParseReal(cells[10], wlj);
+    TryParseReal(cells[7], rr);
+    if (wli == 696.5431 && wlj == 727.2936) {
+      found = true;
+      EXPECT_EQ(rr < 1, xMoreAbsorbed);
+      EXPECT_NEAR(rr, ratio.back() / ratio.front(), 1e-9);
+    }
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(CliTest, AnalyzeBadInput) {
+  struct Case {
+    const char* args;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"analyze --params '200, 950, 1e3, 100'", "Five numbers expected"},
+      {"analyze --params '200, 950, many, 100, 50'", "'many' is not a valid floating point value"},
+      {"analyze --params '200, 300, 1e3, 100, 50'", "No lines for the analysis"},
+      {"analyze --pair 696.5431", "--pair"},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = Cli(c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << c.args << ": " << r.err;
+  }
+  // Without the fixed pair among the lines the records still come, with a note.
+  const CliRun r = Cli("analyze");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("255.1349/474.5586"), std::string::npos);
+  EXPECT_EQ(r.out.find("R(N/N0)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumora::test
