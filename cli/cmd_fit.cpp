@@ -16,6 +16,7 @@
 #include "model/commandvector.h"
 #include "model/ebfmodel.h"
 #include "model/fitdriver.h"
+#include "model/linetable.h"
 #include "model/messages.h"
 #include "model/residualmap.h"
 #include "settings/startup.h"
@@ -152,6 +153,7 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, CommandKind kin
       else
         RunMap(options, massAmu, file, report, ctx.err, terminal);
       for (const auto& line : report) ctx.out << line << "\n";
+      if (options.table) ctx.out << LineTableText(LineTableRows(true));
     } catch (const std::exception& e) {
       ctx.err << file << ": " << e.what() << "\n";
       ++failed;

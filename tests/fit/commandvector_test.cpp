@@ -1,0 +1,142 @@
+#include "model/commandvector.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "fit_fixture.h"
+#include "model/ebfmodel.h"
+
+namespace lumora::fittest {
+namespace {
+
+// The fields of an empty settings file, as the window shows them.
+WindowFields DefaultFields() {
+  WindowFields f;
+  f.FromDensity = "1E+015";
+  f.ToDensity = "1E+018";
+  f.DensityPoints = "50";
+  f.FromTemperature = "1000";
+  f.ToTemperature = "50000";
+  f.TemperaturePoints = "50";
+  f.FitDensity = "1E+016";
+  f.FitTemperature = "1000";
+  f.MaxIter = "50";
+  f.Tn = "300";
+  f.Path = "1.000";
+  f.Count = "1";
+  return f;
+}
+
+TEST(CommandVector, FitAndMapColumns) {
+  WindowFields f = DefaultFields();
+  f.Count = "3";
+  f.Distribution = 1;
+  const vector fit = CommandVector(f, 39.948, CommandKind::Fit);
+  const vector map = CommandVector(f, 39.948, CommandKind::Map);
+  EXPECT_EQ(fit[1], 16);
+  EXPECT_EQ(fit[2], 1000);
+  EXPECT_EQ(fit[8], 50);
+  EXPECT_EQ(map[1], 0);
+  EXPECT_EQ(map[2], 0);
+  EXPECT_EQ(map[8], 0);
+  for (const vector& b : {fit, map}) {
+    EXPECT_EQ(b[3], 300);
+    EXPECT_EQ(b[4], 1);
+    EXPECT_EQ(b[5], 39.948 * kAtomicMassUnit);
+    EXPECT_EQ(b[6], 3);
+    EXPECT_EQ(b[7], 1);
+    for (int k = 9; k <= 15; ++k) EXPECT_EQ(b[k], 0) << k;
+  }
+  EXPECT_EQ(FreeParameterCount(f), 1);
+  f.FitTemperatureChecked = true;
+  EXPECT_EQ(FreeParameterCount(f), 2);
+}
+
+TEST(CommandVector, MapGridFromTheMapFields) {
+  const MapGrid grid = MapGridFromFields(DefaultFields());
+  EXPECT_EQ(grid.densityPoints, 50);
+  EXPECT_EQ(grid.temperaturePoints, 50);
+  EXPECT_EQ(grid.log10FromDensity, 15);
+  EXPECT_EQ(grid.log10ToDensity, 18);
+  EXPECT_EQ(grid.fromTemperature, 1000);
+  EXPECT_EQ(grid.toTemperature, 50000);
+}
+
+struct BadField {
+  const char* name;
+  std::string WindowFields::*field;
+  const char* text;
+  CommandKind kind;
+  const char* messagePart;
+};
+
+class CommandVectorRejects : public ::testing::TestWithParam<BadField> {};
+
+TEST_P(CommandVectorRejects, NamingTheValue) {
+  const BadField& c = GetParam();
+  WindowFields f = DefaultFields();
+  f.*c.field = c.text;
+  try {
+    CommandVector(f, 39.948, c.kind);
+    MapGridFromFields(f);
+    ADD_FAILURE() << "accepted " << c.text;
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CommandVectorRejects,
+    ::testing::Values(
+        BadField{"ZeroDensity", &WindowFields::FitDensity, "0", CommandKind::Fit, "\"0\""},
+        BadField{"NegativeDensity", &WindowFields::FitDensity, "-1E16", CommandKind::Fit,
+                 "greater than 0, not \"-1E16\""},
+        BadField{"TextDensity", &WindowFields::FitDensity, "dense", CommandKind::Fit, "'dense'"},
+        BadField{"TextTn", &WindowFields::Tn, "warm", CommandKind::Map, "'warm'"},
+        BadField{"TextCount", &WindowFields::Count, "4.5", CommandKind::Fit, "'4.5'"},
+        BadField{"ZeroMapDensity", &WindowFields::FromDensity, "0", CommandKind::Map,
+                 "Map density From"},
+        BadField{"TextPoints", &WindowFields::DensityPoints, "many", CommandKind::Map, "'many'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MapFile, FiftyByFiftyBesideTheMeasurement) {
+  TempDir dir;
+  const std::string measurement = dir.File("run 1.txt");
+  std::vector<std::vector<double>> grid(50, std::vector<double>(50));
+  for (int i = 0; i < 50; ++i)
+    for (int j = 0; j < 50; ++j) grid[i][j] = (i + 1) * 1e-3 + j * 1e-6;
+
+  const std::string path = WriteMapFile(measurement, DefaultFields(), grid);
+  EXPECT_EQ(path, dir.File("Maps/run 1.txt_map.txt"));
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(path));
+  ASSERT_EQ(lines.size(), 51u);
+  EXPECT_EQ(lines[0], "#1E+015 1E+018 50 1000 50000 50 0 1.000 300 1");
+  EXPECT_EQ(lines[1].substr(0, 38), "1.00000000000E-003 1.00100000000E-003 ");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].size(), 50u * 19) << i;
+    for (size_t c = 18; c < lines[i].size(); c += 19) ASSERT_EQ(lines[i][c], ' ') << i;
+  }
+
+  // A second map replaces the file.
+  grid.resize(2);
+  WriteMapFile(measurement, DefaultFields(), grid);
+  EXPECT_EQ(SplitCrLf(ReadFile(path)).size(), 3u);
+}
+
+TEST(MapFile, UnwritableFolderNamesIt) {
+  TempDir dir;
+  { std::ofstream blocker(dir.File("Maps")); }  // a file where the folder should be
+  try {
+    WriteMapFile(dir.File("m.txt"), DefaultFields(), {{1.0}});
+    ADD_FAILURE() << "no error";
+  } catch (const InOutError& e) {
+    EXPECT_NE(std::string(e.what()).find(dir.File("Maps")), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace lumora::fittest
