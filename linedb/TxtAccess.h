@@ -131,13 +131,18 @@ class TTextFile {
   bool ReadOnly() const { return fReadOnly; }
 
  protected:
-  // Field readers (see the line-file format): each sets its default first
-  // and keeps it when the token is not a number; none raises.
+  // Field readers; none raises. Numbers skip blanks and line ends, take the
+  // next token (at most 64 characters, 32 for integers) and read 0 at the
+  // end of the file; a token that is not a number in full gives the
+  // default (-1 for ReadReal and ReadInt).
   void ReadReal(double& value);
   void ReadRealDef(double& value, double def);
   void ReadInt(int32_t& value);
   void ReadStr2(String2& value);
   void ReadStr4(String4& value);
+  // Consumes up to count separator characters but never a line end, so a
+  // line that stops early leaves the following text fields empty. Returns
+  // the last character consumed (a blank when none).
   char SkipChars(int count);
   // Fixed-width text field: up to width characters or up to the line end.
   std::string ReadText(int width);
