@@ -19,32 +19,28 @@ int NoArguments(const std::vector<std::string>& args) {
   return 0;
 }
 
-LUMORA_COMMAND({"levels", "", "print the element's levels as the window lists them",
-                [](Context& ctx, const std::vector<std::string>& args) {
-                  NoArguments(args);
-                  ctx.LoadElement();
-                  PrintLines(ctx.out, ListLevels());
-                  return 0;
-                }});
+// A command that loads the element and prints one of its listings.
+CommandInfo Listing(std::string name, std::string usage, std::string summary,
+                    std::vector<std::string> (*list)(bool allLines)) {
+  const bool allOption = usage == "[--all]";
+  auto run = [list, allOption](Context& ctx, const std::vector<std::string>& argsIn) {
+    std::vector<std::string> args = argsIn;
+    const bool all = allOption && TakeFlag(args, "--all");
+    NoArguments(args);
+    ctx.LoadElement(all);
+    PrintLines(ctx.out, list(all));
+    return 0;
+  };
+  return {std::move(name), std::move(usage), std::move(summary), run};
+}
 
-LUMORA_COMMAND({"lines", "[--all]",
-                "print the element's database lines (with --all also those without a positive Aki)",
-                [](Context& ctx, const std::vector<std::string>& argsIn) {
-                  std::vector<std::string> args = argsIn;
-                  const bool all = TakeFlag(args, "--all");
-                  NoArguments(args);
-                  ctx.LoadElement(all);
-                  PrintLines(ctx.out, ListLines(all));
-                  return 0;
-                }});
-
-LUMORA_COMMAND({"structure", "", "print the element's level-line structure",
-                [](Context& ctx, const std::vector<std::string>& args) {
-                  NoArguments(args);
-                  ctx.LoadElement();
-                  PrintLines(ctx.out, ListLevelLineStructure());
-                  return 0;
-                }});
+LUMORA_COMMAND(Listing("levels", "", "print the element's levels as the window lists them",
+                       [](bool) { return ListLevels(); }));
+LUMORA_COMMAND(Listing("lines", "[--all]",
+                       "print the element's database lines (with --all also those without a positive Aki)",
+                       ListLines));
+LUMORA_COMMAND(Listing("structure", "", "print the element's level-line structure",
+                       [](bool) { return ListLevelLineStructure(); }));
 
 LUMORA_COMMAND({"table", "FILE",
                 "read a measurement and print its line table as \"Save table\" writes it",

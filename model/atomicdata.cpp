@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -24,6 +25,8 @@ namespace {
 class TextReader {
  public:
   explicit TextReader(const std::string& fileName) : fileName_(fileName) {
+    if (std::filesystem::is_directory(fileName))
+      throw InOutError::FromErrno("Cannot open file", fileName, EISDIR);
     std::ifstream in(fileName, std::ios::binary);
     if (!in) throw InOutError::FromErrno("Cannot open file", fileName, errno ? errno : ENOENT);
     text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

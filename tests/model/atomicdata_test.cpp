@@ -42,10 +42,7 @@ TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
     messages.clear();
     ReadLevels(Write("levels.txt", c.text));
     EXPECT_EQ(LevelArray.size(), c.levels) << c.name;
-    if (c.message.empty())
-      EXPECT_TRUE(messages.empty()) << c.name;
-    else
-      EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.name;
+    ExpectMessage(c.message, c.name);
   }
 }
 
@@ -68,6 +65,7 @@ TEST_F(ElementTest, ReadLevelsBadInput) {
   ReadLevels(Write("good.txt", Levels(Row("a", "t", "0", "0.0"))));
   // A file that does not open leaves the levels as they were.
   EXPECT_THROW(ReadLevels(Dir() + "/missing.txt"), InOutError);
+  EXPECT_THROW(ReadLevels(Dir()), InOutError);  // a folder
   EXPECT_EQ(LevelArray.size(), 1u);
   // A bad number keeps the levels read before it.
   try {
@@ -223,10 +221,7 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
     messages.clear();
     ImportIntensities(Write("m.txt", c.text));
     EXPECT_EQ(LineArray.size(), c.lines) << c.name;
-    if (c.message.empty())
-      EXPECT_TRUE(messages.empty()) << c.name;
-    else
-      EXPECT_EQ(messages, std::vector<std::string>{c.message}) << c.name;
+    ExpectMessage(c.message, c.name);
   }
 }
 

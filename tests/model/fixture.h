@@ -160,6 +160,15 @@ class ModelTest : public ::testing::Test {
     }
   }
 
+  // The messages shown since the last call: none when expected is empty.
+  void ExpectMessage(const std::string& expected, const std::string& context) {
+    if (expected.empty())
+      EXPECT_TRUE(messages.empty()) << context;
+    else
+      EXPECT_EQ(messages, std::vector<std::string>{expected}) << context;
+    messages.clear();
+  }
+
   std::vector<std::string> messages;
 
  private:
