@@ -16,14 +16,18 @@ void MarqDefaults(MarqSettings& settings, int& iterLimit);
 void MarqOpenLog(const std::string& fileName, int mode);
 
 // Runs the minimiser. Refuses n outside 1..8 and m outside 1..100 with an
-// Error before the run starts.
+// Error before the run starts, and print level 1 without an open log with an
+// InOutError. stopCode is -1 from the start until the run ends normally.
 void Marquardt(const MarqSettings& settings, int iterLimit, int printLevel, int m,
                const TMarqArray& x, const TMarqArray& y, const TMarqArray& w, int n,
                vector& par, long double& sum, TMarqArray& cov, TMarqArray& ycalc,
                int& stopCode, const TMarqFunc& func, const TMarqDeriv& deriv);
 
 // Appends the report to the log and closes it; for codes -1, 3 and 4 then
-// raises an Error whose message is the code's report text.
+// raises an Error whose message is the code's report text. Errors of a
+// parameter without degrees of freedom (M <= N, M > 2) print as "undefined",
+// correlations with a zero variance as "n/a". Raises InOutError when no log
+// is open.
 void MarqReport(int stopCode, int m, int n, long double sum, const vector& par,
                 const TMarqArray& cov);
 
