@@ -271,6 +271,11 @@ std::unique_ptr<TAtomFile> TAtomFile::Extract(const std::string& sourceFileName,
                        std::to_string(kSourceHeaderLines) + " header lines");
   const std::vector<TRecord> records =
       ParseSourceTable(sourceFileName, lines, name, stage, progress);
+  // A table without a single wavelength is not a line table (a file of
+  // another layout, or its header alone).
+  if (records.empty())
+    throw ConvertError("The source table \"" + sourceFileName +
+                       "\" has no line with a wavelength in its first column");
 
   const std::string headName = Upper(name);
   const std::string headIon = Upper(stage);

@@ -45,6 +45,8 @@ const std::string kRowB =
 // Not a wavelength: a repeated heading and a rule inside the data.
 const std::string kHeadingRow =
     " Ritz     | Rel.  | x | x | x | x | x |  x -  x | x | x | x | x | x | x |  x -  x | x | x | x |";
+// A wavelength of 0 would end the data of the line file when it is read.
+const std::string kZeroRow = "   0.0000" + kRowA.substr(9);
 const std::string kRuleRow = "-------------------------------------------------------------------";
 
 std::string ExpectedTable() {
@@ -96,7 +98,7 @@ bool HasPartialFiles(const std::string& dir) {
 TEST(Extract, BuildsTheLineFileOfTheGivenElementAndIon) {
   TempDir dir;
   const std::string source =
-      dir.Write("nist.txt", kSourceHeader + Lines({kRowA, kHeadingRow, kRuleRow, "", kRowB}));
+      dir.Write("nist.txt", kSourceHeader + Lines({kRowA, kHeadingRow, kRuleRow, "", kZeroRow, kRowB}));
   std::ostringstream progress;
   auto file = TAtomFile::Extract(source, dir.path(), " Ar ", "I", progress);
   file->Close();
@@ -193,6 +195,8 @@ TEST(Extract, BadInputFailsAndLeavesTheTargetAlone) {
       {"ragged columns", kSourceHeader + Lines({kRowA, " 700.1 | 5 | 1e8 | 1 | 1 | 1 | A | 1 - 2 | c | t "
                                                        "| 1 | c | t | 1 | 3 - 3 | E1 | |"}),
        true, "Line 7 of"},
+      {"no data rows", kSourceHeader + Lines({kHeadingRow, "696.5431,100,6.39e+06"}), true,
+       "has no line with a wavelength"},
       {"too few columns", kSourceHeader + Lines({" 700.1 | 5 | 1e8 | 1 |"}), true, "columns"},
   };
   for (const Case& c : cases) {
