@@ -90,8 +90,8 @@ LUMORA_COMMAND({"window", "MIN MAX WL",
                 }});
 
 LUMORA_COMMAND({"export-lines", "MIN MAX WL HALFCOUNT MININTENSITY",
-                "the line nearest to WL and up to HALFCOUNT lines on each side stronger than "
-                "MININTENSITY: wavelength, intensity and label",
+                "the line nearest to WL, then lines stronger than MININTENSITY: up to HALFCOUNT "
+                "below it and the rest of 2*HALFCOUNT above it; wavelength, intensity and label",
                 [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "export-lines", {"MIN", "MAX", "WL", "HALFCOUNT", "MININTENSITY"});
                   const Window w = WindowArgs(args);
