@@ -76,6 +76,44 @@ INSTANTIATE_TEST_SUITE_P(
                       RecoveryCase{"LineWithoutWeight", 0, kTrueTemperature, 15.8L, 1200, 2, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A density-only fit skips the unused b2 derivative; it must still follow
+// exactly the path the minimiser takes with the full derivative routine.
+TEST(FitDensityOnly, MatchesTheMinimiserWithTheFullDerivatives) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  Perturb();
+  const vector start = BaseVector(15.5L, 1300);
+  const FitOutcome fit =
+      FitDriver(start, 50, 1, 0.0, "a.txt", dir.File("driver.txt"), nullptr, 0);
+
+  MarqSettings settings;
+  int limit = 0;
+  MarqDefaults(settings, limit);
+  TMarqArray x, y, w, cov, ycalc;
+  for (size_t k = 0; k < LineArray.size(); ++k) {
+    x[k + 1] = k;
+    y[k + 1] = LineArray[k].G_m;
+    w[k + 1] = 1;
+  }
+  vector par = start;
+  long double sum = 0;
+  int code = kNotStarted;
+  ClearPrecalc();
+  MarqOpenLog(dir.File("reference.txt"), 1);
+  Marquardt(settings, 50, 1, static_cast<int>(LineArray.size()), x, y, w, 1, par, sum, cov, ycalc,
+            code,
+            [](int n, const vector& b, bool& flag, long double xi) {
+              return EvaluateModel(n, b, flag, xi);
+            },
+            ModelDerivatives);
+  MarqReport(code, static_cast<int>(LineArray.size()), 1, sum, par, cov);
+  EXPECT_EQ(fit.parameters[1], par[1]);
+  EXPECT_EQ(fit.parameters[11], sum);
+  EXPECT_EQ(fit.parameters[12], code);
+  EXPECT_EQ(ReadFile(dir.File("driver.txt")), ReadFile(dir.File("reference.txt")));
+}
+
 // Densities of the four absorbing levels after the model ran at b.
 std::vector<long double> Densities(const vector& b) {
   ClearPrecalc();

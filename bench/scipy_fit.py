@@ -1,0 +1,224 @@
+#!/usr/bin/python3
+"""The fit and the 50 x 50 map of bench_fit.cpp, done with SciPy and NumPy.
+
+    /usr/bin/python3 bench/scipy_fit.py [--repeat N]
+
+Reads the same files as the benchmark (the bundled argon database and the
+sample argon_n2e15.txt), computes the same self-absorption model in double
+precision with NumPy, fits log10 n_1 (and the temperature) with SciPy's
+Levenberg-Marquardt (MINPACK, forward-difference Jacobian), and evaluates the
+residual sum over the same grid: once point by point, once broadcast over the
+whole grid. Prints the best time of each and the results, for comparison with
+the figures of bench_fit. Needs python3-numpy and python3-scipy.
+"""
+
+import argparse
+import math
+import time
+from pathlib import Path
+
+import numpy as np
+from scipy.optimize import least_squares
+
+DATA = Path(__file__).resolve().parent.parent / "data"
+
+K_BOLTZMANN = 1.380658e-23
+TWO_K = 2.761316e-23
+E_CHARGE = 1.60217733e-19
+H_PLANCK = 6.6260755e-34
+C_LIGHT = 299792458.0
+EIGHT_PI_HC = 4.9924870002727175e-24
+AMU = 1.6605402e-27
+
+# The fields of an empty settings file, with argon's mass and four levels.
+TN, PATH_M, MASS, COUNT = 300.0, 1.0, 39.948 * AMU, 4
+FIT_START_LOG_N1, FIT_START_T = 16.0, 1000.0
+MAP_DENSITY, MAP_TEMPERATURE, MAP_POINTS = (15.0, 18.0), (1000.0, 50000.0), 50
+
+
+def read_levels(path):
+    """(energy eV, g) per level: 3 header lines, configuration in 23 columns,
+    term in 13, then J and the energy; a line starting with STOP ends it."""
+    levels = []
+    for raw in path.read_text(encoding="latin-1").splitlines()[3:]:
+        if raw.startswith("STOP") or not raw.strip():
+            break
+        j, energy = raw[36:].split()[:2]
+        levels.append((float(energy), 2 * float(j) + 1))
+    return levels
+
+
+def is_number(text):
+    try:
+        float(text)
+        return True
+    except ValueError:
+        return False
+
+
+def read_lines(path):
+    """wavelength -> (Aki s^-1, Ei, Ek, gi, gk) from the atomic line file."""
+    table = {}
+    for raw in path.read_text(encoding="latin-1").splitlines()[5:]:
+        cells = raw.split()
+        if len(cells) < 14:
+            continue
+        rest = cells[8:] if is_number(cells[8]) else cells[9:]  # accuracy may be blank
+        wl = float(cells[2])
+        table[wl] = (float(cells[4]) * 1e8, float(rest[0]), float(rest[1]),
+                     int(rest[4]), int(rest[5]))
+    return table
+
+
+def read_measurement(path, table, levels):
+    """Arrays of the measured lines, tied to their levels by exact energy."""
+    energies = [e for e, _ in levels]
+    rows = []
+    for raw in path.read_text(encoding="latin-1").splitlines():
+        if not raw.strip():
+            continue
+        wl, intensity = (float(x) for x in raw.split()[:2])
+        aki, ei, ek, gi, gk = table[wl]
+        rows.append((wl, intensity, aki, gi, gk, energies.index(ek), energies.index(ei)))
+    cols = list(zip(*rows))
+    wl, intensity, aki, gi, gk = (np.array(c, dtype=float) for c in cols[:5])
+    upper, lower = (np.array(c, dtype=int) for c in cols[5:])
+    measured = intensity * wl
+    sums = np.bincount(upper, measured, minlength=len(levels))
+    return dict(wl=wl, aki=aki, gi=gi, gk=gk, upper=upper, lower=lower,
+                gm=measured / sums[upper])
+
+
+class Model:
+    """The effective branching fractions for a log10 n_1 and a temperature."""
+
+    def __init__(self, levels, lines):
+        self.energy = np.array([e for e, _ in levels])
+        self.g = np.array([g for _, g in levels])
+        self.n_levels = len(levels)
+        self.lines = lines
+        lam = lines["wl"] * 1e-9
+        v = math.sqrt(TWO_K * TN / MASS)
+        strength = lam ** 5 * (lines["gk"] / lines["gi"]) / EIGHT_PI_HC * lines["aki"]
+        # optical depth per unit density of the lower level
+        self.tau_per_density = strength * H_PLANCK / lam * C_LIGHT / (math.sqrt(math.pi) * v * lam) * PATH_M
+        self.count = min(COUNT, self.n_levels)
+
+    def densities(self, log_n1, t_exc):
+        dens = np.zeros(self.n_levels)
+        c = self.count
+        dens[:c] = (10.0 ** log_n1 * self.g[:c] / self.g[0] *
+                    np.exp(-(self.energy[:c] - self.energy[0]) * E_CHARGE / (K_BOLTZMANN * abs(t_exc))))
+        return dens
+
+    def fractions(self, log_n1, t_exc):
+        lines = self.lines
+        tau = np.abs(self.densities(log_n1, t_exc)[lines["lower"]]) * self.tau_per_density
+        rate = (2.0 - np.exp(-tau * 0.001)) / (1.0 + tau) * lines["aki"]
+        sums = np.bincount(lines["upper"], rate, minlength=self.n_levels)
+        return rate / sums[lines["upper"]]
+
+    def grid_rss(self, log_n1, t_exc):
+        """Residual sums over a whole grid at once (arrays of equal shape)."""
+        lines = self.lines
+        c = self.count
+        boltz = np.zeros(t_exc.shape + (self.n_levels,))
+        boltz[..., :c] = (self.g[:c] / self.g[0] *
+                          np.exp(-(self.energy[:c] - self.energy[0]) * E_CHARGE /
+                                 (K_BOLTZMANN * np.abs(t_exc)[..., None])))
+        dens = 10.0 ** log_n1[..., None] * boltz
+        tau = dens[..., lines["lower"]] * self.tau_per_density
+        rate = (2.0 - np.exp(-tau * 0.001)) / (1.0 + tau) * lines["aki"]
+        onehot = np.zeros((len(lines["upper"]), self.n_levels))
+        onehot[np.arange(len(lines["upper"])), lines["upper"]] = 1.0
+        sums = rate @ onehot
+        gf = rate / sums[..., lines["upper"]]
+        m = len(lines["upper"])
+        return ((gf - lines["gm"]) ** 2).sum(axis=-1) / (m - 2)
+
+
+def fit(model, free):
+    gm = model.lines["gm"]
+    weight = (gm > 0).astype(float)
+    if free == 1:
+        residual = lambda p: (model.fractions(p[0], FIT_START_T) - gm) * weight
+        start = [FIT_START_LOG_N1]
+    else:
+        residual = lambda p: (model.fractions(p[0], p[1]) - gm) * weight
+        start = [FIT_START_LOG_N1, FIT_START_T]
+    return least_squares(residual, start, method="lm", xtol=1e-15, ftol=1e-15, gtol=1e-15)
+
+
+def map_points(model):
+    (d0, d1), (t0, t1), n = MAP_DENSITY, MAP_TEMPERATURE, MAP_POINTS
+    gm = model.lines["gm"]
+    m = len(gm)
+    grid = np.empty((n, n))
+    t = t0
+    for i in range(n):
+        x = d0
+        for j in range(n):
+            grid[i, j] = ((model.fractions(x, t) - gm) ** 2).sum() / (m - 2)
+            x += (d1 - d0) / n
+        t += (t1 - t0) / n
+    return grid
+
+
+def map_broadcast(model):
+    (d0, d1), (t0, t1), n = MAP_DENSITY, MAP_TEMPERATURE, MAP_POINTS
+    x = d0 + np.arange(n) * (d1 - d0) / n
+    t = t0 + np.arange(n) * (t1 - t0) / n
+    tt, xx = np.meshgrid(t, x, indexing="ij")
+    return model.grid_rss(xx, tt)
+
+
+def best_time(fn, repeat):
+    """Best CPU time and best wall time of one call, over repeat rounds of
+    enough calls (CPU time is what bench_fit reports as "CPU")."""
+    fn()
+    start = time.process_time()
+    fn()
+    once = time.process_time() - start
+    loops = max(1, int(0.2 / max(once, 1e-6)))
+    best_cpu = best_wall = math.inf
+    for _ in range(repeat):
+        cpu, wall = time.process_time(), time.perf_counter()
+        for _ in range(loops):
+            fn()
+        best_cpu = min(best_cpu, (time.process_time() - cpu) / loops)
+        best_wall = min(best_wall, (time.perf_counter() - wall) / loops)
+    return best_cpu, best_wall
+
+
+def show(label, times, scale, unit, note):
+    cpu, wall = times
+    print(f"{label:30s} CPU {cpu * scale:9.2f} {unit}  wall {wall * scale:9.2f} {unit}  {note}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+
+    levels = read_levels(DATA / "database" / "Ar_I_levels.txt")
+    table = read_lines(DATA / "database" / "Ar_I.txt")
+    lines = read_measurement(DATA / "measurements" / "argon_n2e15.txt", table, levels)
+    model = Model(levels, lines)
+
+    print(f"argon_n2e15.txt: {len(lines['gm'])} lines, {len(levels)} levels")
+    for free in (1, 2):
+        result = fit(model, free)
+        values = ", ".join(f"{p:.9g}" for p in result.x)
+        show(f"fit, {free} parameter(s):", best_time(lambda: fit(model, free), args.repeat),
+             1e6, "us", f"({result.nfev} evaluations; log10 n_1, T = {values})")
+    grid = map_points(model)
+    i, j = np.unravel_index(np.argmin(grid), grid.shape)
+    show("map 50 x 50, point by point:", best_time(lambda: map_points(model), args.repeat),
+         1e3, "ms", f"(minimum at row {i}, column {j})")
+    grid_b = map_broadcast(model)
+    show("map 50 x 50, broadcast:", best_time(lambda: map_broadcast(model), args.repeat),
+         1e3, "ms", f"(largest difference to the point-by-point grid {np.abs(grid_b - grid).max():.2e})")
+
+
+if __name__ == "__main__":
+    main()
