@@ -254,6 +254,21 @@ TEST_F(FirstRun, PlainFitGivesBackTheDensityOfEverySample) {
   }
 }
 
+// The samples were made at T_exc = 1000 K: a fit of both parameters, started
+// elsewhere, finds that temperature as well as the density.
+TEST_F(FirstRun, TwoParameterFitGivesBackTheExcitationTemperature) {
+  const Sample& sample = kSamples[0];
+  CliRun r = Cli({"fit", "--fit-temperature", "--temperature", "1500", (Samples() / sample.file).string()});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  ASSERT_EQ(rows.size(), 2u) << r.out;
+  std::vector<std::string> w = Words(rows[1]);
+  // n_tot, u, then n_k and u(n_k) for the four 1s levels, then T and u(T).
+  ASSERT_GE(w.size(), 12u) << rows[1];
+  EXPECT_NEAR(Number(w[2]) / sample.n1, 1.0, 0.005) << rows[1];
+  EXPECT_NEAR(Number(w[10]), 1000.0, 1.0) << rows[1];
+}
+
 TEST_F(FirstRun, MissingDatabaseFolderIsNamedInTheError) {
   // The user's own settings point at a database that is not there; the
   // machine-wide file is not consulted once a per-user one exists.
