@@ -1,7 +1,7 @@
 #include "model/fitdriver.h"
 
 #include <chrono>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -47,6 +47,17 @@ void CheckLineCount(int m) {
   if (m < 1) throw Error("There are no lines to fit.");
   if (m > kMaxFitLines)
     throw Error(Format("A fit takes at most %d lines; this measurement has %d.", kMaxFitLines, m));
+}
+
+// A new file rather than a truncated one: truncating a file and writing it
+// again makes some file systems (ext4) flush it on close, which costs a fit
+// more than its model evaluations. Only a plain file is removed; anything
+// else (a link, a device) is left for the log's own open to deal with.
+void ReplaceLogFile(const std::string& logFileName) {
+  std::error_code ec;
+  if (std::filesystem::symlink_status(logFileName, ec).type() ==
+      std::filesystem::file_type::regular)
+    std::filesystem::remove(logFileName, ec);
 }
 
 // Every line of the log, without line ends; "Fit logfile was not found."
@@ -100,10 +111,7 @@ FitOutcome FitDriver(vector par, int iterLimit, int n, double noiseLevel,
   MarqSettings settings;
   int defaultLimit = 0;
   MarqDefaults(settings, defaultLimit);
-  // A new file rather than a truncated one: truncating a file and writing
-  // it again makes some file systems flush it on close, which costs a fit
-  // more than its model evaluations.
-  std::remove(logFileName.c_str());
+  ReplaceLogFile(logFileName);
   MarqOpenLog(logFileName, 1);
 
   long double sum = 0;

@@ -205,6 +205,10 @@ TEST(FitLog, FollowsItsLayoutLineByLine) {
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
   Perturb();
   const std::string logPath = dir.File("lumora.txt");
+  {
+    std::ofstream old(logPath);  // the log of an earlier fit, longer than this one
+    for (int i = 0; i < 200; ++i) old << "old line " << i << "\r\n";
+  }
   std::vector<std::string> report{"kept"};
   const FitOutcome fit = FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "synthetic.txt", logPath,
                                    &report, kReportFitIteration);
