@@ -93,9 +93,11 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("lumora-fit-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-             std::to_string(::getpid()));
+    std::string name = "lumora-fit-" + std::string(info->test_suite_name()) + "-" +
+                       info->name() + "-" + std::to_string(::getpid());
+    for (char& c : name)
+      if (c == '/') c = '_';  // parameterised tests have "/" in their names
+    path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
