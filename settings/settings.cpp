@@ -130,20 +130,28 @@ void ReplaceFile(const std::string& path, const std::string& content) {
 
 struct Settings::Impl {
   std::string fileName;
-  Ini ini{false, false, false};
+  std::unique_ptr<Ini> ini = NewIni();
 
-  Impl(std::string name) : fileName(std::move(name)) { ini.SetSpaces(false); }
+  explicit Impl(std::string name) : fileName(std::move(name)) {}
 
-  // Loads the file as it is on disk now; a missing file is empty.
+  static std::unique_ptr<Ini> NewIni() {
+    auto fresh = std::make_unique<Ini>(false, false, false);
+    fresh->SetSpaces(false);
+    return fresh;
+  }
+
+  // Loads the file as it is on disk now; a missing file is empty. On an
+  // error the values read before stay.
   void Load() {
-    ini.Reset();
+    auto fresh = NewIni();
     auto text = ReadWholeFile(fileName);
-    if (!text) return;
-    if (ini.LoadData(*text) < 0) throw InOutError("Cannot read settings file \"" + fileName + "\"");
+    if (text && fresh->LoadData(*text) < 0)
+      throw InOutError("Cannot read settings file \"" + fileName + "\"");
+    ini = std::move(fresh);
   }
 
   const char* Value(const std::string& section, const std::string& key) const {
-    return ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    return ini->GetValue(section.c_str(), key.c_str(), nullptr);
   }
 
   // Writes one value: the file is read again first so that changes made to
@@ -152,11 +160,20 @@ struct Settings::Impl {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value))
       throw InOutError("Cannot write a line break into settings file \"" + fileName + "\"");
     Load();
-    if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0)
+    if (ini->SetValue(section.c_str(), key.c_str(), value.c_str()) < 0)
       throw InOutError("Cannot write settings file \"" + fileName + "\"");
     std::string out;
-    if (ini.Save(out) < 0) throw InOutError("Cannot write settings file \"" + fileName + "\"");
-    ReplaceFile(fileName, FileText(out));
+    if (ini->Save(out) < 0) throw InOutError("Cannot write settings file \"" + fileName + "\"");
+    try {
+      ReplaceFile(fileName, FileText(out));
+    } catch (const InOutError&) {
+      // Keep the values in memory those of the file, which was not changed.
+      try {
+        Load();
+      } catch (const InOutError&) {
+      }
+      throw;
+    }
   }
 };
 
@@ -203,7 +220,7 @@ void Settings::WriteFloat(const std::string& section, const std::string& key, do
 
 std::vector<std::string> Settings::SectionNames() const {
   Ini::TNamesDepend sections;
-  impl_->ini.GetAllSections(sections);
+  impl_->ini->GetAllSections(sections);
   sections.sort(Ini::Entry::LoadOrder());
   std::vector<std::string> names;
   for (const auto& s : sections) names.emplace_back(s.pItem);
