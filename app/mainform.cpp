@@ -1,7 +1,7 @@
 #include "app/mainform.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QWidget>
 
@@ -15,7 +15,10 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   setWindowTitle("Lumora");
 
   auto* central = new QWidget(this);
-  auto* bar = new QHBoxLayout(central);
+  auto* page = new QVBoxLayout(central);
+  auto* bar = new QHBoxLayout;
+  page->addLayout(bar);
+  page->addStretch(1);
   ElementListBox = new QComboBox(central);
   ElementListBox->setObjectName("ElementListBox");
   ElementListBox->setEditable(false);
@@ -24,6 +27,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   bar->addWidget(ElementListBox);
   bar->addStretch(1);
   setCentralWidget(central);
+  resize(1024, 700);  // the size where no window manager maximises it
 
   FillElementList();
 }
