@@ -8,53 +8,34 @@
 
 namespace lumora {
 
-// 15 extended reals indexed 1..15: model parameters (b1..b15) or the
-// minimiser's settings. Index 0 is not part of the vector.
-struct vector {
-  static constexpr int kSize = 15;
-  long double v[kSize + 1] = {};
+// A fixed array of N extended reals indexed 1..N; an index outside raises
+// RangeError. Index 0 is not part of the array.
+template <int N>
+struct ExtendedArray {
+  static constexpr int kSize = N;
+  long double v[N + 1] = {};
 
   long double& operator[](int i) {
-    if (i < 1 || i > kSize) throw RangeError();
+    if (i < 1 || i > N) throw RangeError();
     return v[i];
   }
   long double operator[](int i) const {
-    if (i < 1 || i > kSize) throw RangeError();
+    if (i < 1 || i > N) throw RangeError();
     return v[i];
   }
 };
 
-// Packed lower triangle of a symmetric matrix, 37 extended reals indexed
-// 1..37; entry (i, j), j <= i, lies at i(i-1)/2 + j. Holds n <= 8.
-struct symmatrix {
-  static constexpr int kSize = 37;
-  long double v[kSize + 1] = {};
+// Model parameters b1..b15, or the minimiser's settings.
+using vector = ExtendedArray<15>;
 
-  long double& operator[](int i) {
-    if (i < 1 || i > kSize) throw RangeError();
-    return v[i];
-  }
-  long double operator[](int i) const {
-    if (i < 1 || i > kSize) throw RangeError();
-    return v[i];
-  }
-  static int Index(int i, int j) { return j <= i ? i * (i - 1) / 2 + j : j * (j - 1) / 2 + i; }
-};
+// Packed lower triangle of a symmetric matrix; entry (i, j), j <= i, lies at
+// i(i-1)/2 + j. Holds n <= 8 (36 entries).
+using symmatrix = ExtendedArray<37>;
+inline int PackedIndex(int i, int j) { return j <= i ? i * (i - 1) / 2 + j : j * (j - 1) / 2 + i; }
 
-// Data arrays of the minimiser: 100 extended reals indexed 1..100.
-struct TMarqArray {
-  static constexpr int kSize = 100;
-  long double v[kSize + 1] = {};
-
-  long double& operator[](int i) {
-    if (i < 1 || i > kSize) throw RangeError();
-    return v[i];
-  }
-  long double operator[](int i) const {
-    if (i < 1 || i > kSize) throw RangeError();
-    return v[i];
-  }
-};
+// Data arrays of the minimiser: abscissae, ordinates, weights, model values,
+// and the covariance (entry (i, j) at (i-1)*N + j).
+using TMarqArray = ExtendedArray<100>;
 
 using MarqSettings = vector;
 

@@ -68,7 +68,7 @@ TEST(Cholesky, LargestOrderReconstructsAndSolves) {
   constexpr int n = 8;
   symmatrix a;
   for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= i; ++j) a[symmatrix::Index(i, j)] = i == j ? 10.0L + i : 1.0L / (i + j);
+    for (int j = 1; j <= i; ++j) a[PackedIndex(i, j)] = i == j ? 10.0L + i : 1.0L / (i + j);
   a[37] = 123;
   const symmatrix original = a;
   bool ok = false;
@@ -79,8 +79,8 @@ TEST(Cholesky, LargestOrderReconstructsAndSolves) {
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= i; ++j) {
       long double s = 0;
-      for (int m = 1; m <= j; ++m) s += a[symmatrix::Index(i, m)] * a[symmatrix::Index(j, m)];
-      EXPECT_NEAR(s, original[symmatrix::Index(i, j)], 1e-17L) << i << "," << j;
+      for (int m = 1; m <= j; ++m) s += a[PackedIndex(i, m)] * a[PackedIndex(j, m)];
+      EXPECT_NEAR(s, original[PackedIndex(i, j)], 1e-17L) << i << "," << j;
     }
 
   vector x;
@@ -89,7 +89,7 @@ TEST(Cholesky, LargestOrderReconstructsAndSolves) {
   CholeskySolve(n, a, b);
   for (int i = 1; i <= n; ++i) {
     long double s = 0;
-    for (int j = 1; j <= n; ++j) s += original[symmatrix::Index(i, j)] * b[j];
+    for (int j = 1; j <= n; ++j) s += original[PackedIndex(i, j)] * b[j];
     EXPECT_NEAR(s, x[i], 1e-17L) << "row " << i;
   }
 }
