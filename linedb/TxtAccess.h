@@ -184,8 +184,9 @@ class TAtomFile : public TTextFile {
   void WriteRecord(const TRecord& rec);
 
   // Builds the line table of one element and ion from a pipe-separated source
-  // table into TargetDir/EL_ION.txt; the returned file is open for writing.
-  // Progress goes to `progress`.
+  // table into TargetDir/El_Ion.txt. The table is written whole (through a
+  // temporary file) before this returns; the returned file is bound to it and
+  // closed. Progress goes to `progress`.
   static std::unique_ptr<TAtomFile> Extract(const std::string& sourceFileName,
                                             const std::string& targetDir,
                                             const std::string& el, const std::string& ion,
