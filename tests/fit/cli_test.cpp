@@ -35,18 +35,18 @@ std::vector<std::string> SplitLf(const std::string& text) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directories(dir_.path() / "meas");
-    std::filesystem::create_directories(dir_.path() / "tmp");
+    std::filesystem::create_directories(dir_.File("meas"));
+    std::filesystem::create_directories(dir_.File("tmp"));
     std::ofstream ini(dir_.File("lumora.ini"));
     ini << "[_Files]\nDatabase=" << LUMORA_SOURCE_DIR << "/data/database\n"
         << "[_Parameters]\nDefaultAtom=0\n[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\n"
         << "Boltzmax=4\nm=39.948\n";
     for (const char* name : {"argon_n2e15.txt", "argon_n1.5e17_strong.txt"})
-      std::filesystem::copy_file(kSamples + name, dir_.path() / "meas" / name);
+      std::filesystem::copy_file(kSamples + name, dir_.File(std::string("meas/") + name));
   }
 
   CliResult Run(const std::string& args, const std::string& tmpdir = "tmp") {
-    const std::string cmd = "cd '" + dir_.path().string() + "' && TMPDIR='" + dir_.File(tmpdir) +
+    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.File(tmpdir) +
                             "' XDG_DATA_HOME='" + dir_.File("xdg") + "' '" LUMORA_CLI
                             "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
     const int raw = std::system(cmd.c_str());

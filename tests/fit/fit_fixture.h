@@ -17,6 +17,7 @@
 #include "model/atomicdata.h"
 #include "model/ebfmodel.h"
 #include "model/residualmap.h"
+#include "tests/support/testfiles.h"
 
 namespace lumora::fittest {
 
@@ -88,46 +89,9 @@ inline void MeasureFromModel(const vector& b) {
   ClearPrecalc();
 }
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "lumora-fit-" + std::string(info->test_suite_name()) + "-" +
-                       info->name() + "-" + std::to_string(::getpid());
-    for (char& c : name)
-      if (c == '/') c = '_';  // parameterised tests have "/" in their names
-    path_ = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Splits at CR LF; a text that does not end in CR LF keeps its last piece.
-inline std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
-    lines.push_back(text.substr(start, pos - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+using testing::ReadFile;
+using testing::SplitCrLf;
+using TempDir = testing::TempFolder;
 
 inline std::vector<std::string> SplitBlanks(const std::string& text) {
   std::vector<std::string> words;

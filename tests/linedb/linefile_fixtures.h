@@ -10,39 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testfiles.h"
+
 namespace lumora::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumora-linedb-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot create a temporary folder";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-
-  // Writes content as it stands and returns the file's path.
-  std::string Write(const std::string& name, const std::string& content) const {
-    std::string p = path_ + "/" + name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-
-  std::string Read(const std::string& name) const {
-    std::ifstream in(path_ + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  std::string path_;
-};
+using TempDir = TempFolder;
 
 inline std::string Pad(const std::string& s, size_t width) {
   return s.size() < width ? s + std::string(width - s.size(), ' ') : s;

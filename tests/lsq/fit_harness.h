@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lsq/marq3w.h"
+#include "tests/support/testfiles.h"
 
 namespace lumora::testing {
 
@@ -74,39 +75,6 @@ struct Fit {
   long double Cov(int i, int j) const { return cov[(i - 1) * n + j]; }
 };
 
-// A fresh folder below the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lsq-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Splits at CR LF; a final piece without a line end is kept as the last line.
-inline std::vector<std::string> CrLfLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+inline std::vector<std::string> CrLfLines(const std::string& text) { return SplitCrLf(text); }
 
 }  // namespace lumora::testing

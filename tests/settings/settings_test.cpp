@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "base/errors.h"
-#include "tempfolder.h"
+#include "tests/support/testfiles.h"
 
 namespace lumora {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "tempfolder.h"
+#include "tests/support/testfiles.h"
 
 namespace lumora {
 namespace {
