@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/errors.h"
@@ -55,8 +56,74 @@ Decimal RoundAt(Decimal d, int lowest) {
   return d;
 }
 
+// 10^0 .. 10^27: every one is exact in the extended type.
+constexpr long double kPow10[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,
+                                  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L,
+                                  1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L,
+                                  1e24L, 1e25L, 1e26L, 1e27L};
+constexpr int kMaxExactPow10 = 27;
+constexpr int kMaxFastDigits = 18;
+
+// |v| x 10^k with a count of the roundings it took (each at most half an
+// extended ulp, as 10^27 and below are exact).
+long double Scale(long double v, int k, int& roundings) {
+  for (; k > kMaxExactPow10; k -= kMaxExactPow10, ++roundings) v *= kPow10[kMaxExactPow10];
+  for (; k < -kMaxExactPow10; k += kMaxExactPow10, ++roundings) v /= kPow10[kMaxExactPow10];
+  if (k > 0) {
+    v *= kPow10[k];
+    ++roundings;
+  } else if (k < 0) {
+    v /= kPow10[-k];
+    ++roundings;
+  }
+  return v;
+}
+
+// The value rounded to sig significant digits, halves away from zero, in
+// extended arithmetic. Gives up (false) where the scaled value lies too close
+// to a half for its rounding error, and for more digits than it can hold;
+// the exact expansion decides those.
+bool FastRoundSignificant(long double v, int sig, Decimal& out) {
+  if (sig < 1 || sig > kMaxFastDigits) return false;
+  v = std::fabs(v);
+  if (v == 0) {
+    out = Decimal{};
+    return true;
+  }
+  int binaryExp = 0;
+  std::frexp(v, &binaryExp);
+  int exp10 = static_cast<int>(std::floor((binaryExp - 1) * 0.30102999566398119521L));
+  long double s = 0;
+  int roundings = 0;
+  for (int tries = 0;; ++tries) {
+    if (tries == 3) return false;
+    roundings = 0;
+    s = Scale(v, sig - 1 - exp10, roundings);
+    if (s >= kPow10[sig]) ++exp10;
+    else if (s < kPow10[sig - 1]) --exp10;
+    else break;
+  }
+  // Bound of the accumulated relative error, with a wide margin.
+  const long double error = s * (roundings + 1) * 0x1p-62L;
+  const long double whole = std::floor(s);
+  const long double fraction = s - whole;  // exact
+  if (std::fabs(fraction - 0.5L) <= error) return false;
+  uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5L ? 1 : 0);
+  int point = exp10 + 1;
+  if (n == static_cast<uint64_t>(kPow10[sig])) {
+    n /= 10;
+    ++point;
+  }
+  while (n % 10 == 0) n /= 10;
+  out.digits = std::to_string(n);
+  out.point = point;
+  return true;
+}
+
 // Rounds to a number of significant digits.
 Decimal RoundSignificant(long double v, int sig) {
+  Decimal fast;
+  if (FastRoundSignificant(v, sig, fast)) return fast;
   Decimal d = Expand(v);
   if (d.digits.empty()) return d;
   return RoundAt(d, d.point - sig);
