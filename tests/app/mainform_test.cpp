@@ -1,27 +1,143 @@
+// The main window driven as a user would, on the bundled argon database and
+// copies of its sample measurements in a fresh folder per test.
+#include <qcustomplot.h>
+
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <map>
+#include <memory>
 
+#include "app/linegrid.h"
 #include "app/mainform.h"
+#include "app/pairinspector.h"
+#include "app/resultcharts.h"
 #include "base/errors.h"
+#include "model/atomicdata.h"
+#include "model/residualmap.h"
 
+using lumora::TLineGrid;
 using lumora::TMainForm;
+
+namespace {
+
+const QString kSourceDir = LUMORA_SOURCE_DIR;
+const QString kSample = "argon_n2e15.txt";
+const QString kStrongSample = "argon_n1.5e17_strong.txt";
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the window asks and tells, answered and recorded without a person.
+struct Answers {
+  QString openFile;
+  QString saveFile;
+  QString input;
+  bool cancelInput = false;
+  QStringList errors;
+  QStringList messages;
+  QStringList inputTexts;  // the text the input box showed
+
+  lumora::TFormDialogs Dialogs() {
+    lumora::TFormDialogs d;
+    d.OpenFile = [this](const QString&) { return openFile; };
+    d.SaveFile = [this](const QString&) { return saveFile; };
+    d.Input = [this](const QString&, const QString&, const QString& text) {
+      inputTexts << text;
+      return cancelInput ? text : input;
+    };
+    d.ShowError = [this](const QString& text) { errors << text; };
+    d.ShowMessage = [this](const QString& text) { messages << text; };
+    return d;
+  }
+};
+
+}  // namespace
 
 class MainFormTest : public QObject {
   Q_OBJECT
 
  private:
-  QString WriteIni(const QTemporaryDir& dir, const QByteArray& text) {
-    const QString path = dir.filePath("lumora.ini");
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
+  std::unique_ptr<QTemporaryDir> fDir;
+  QByteArray fOldTmp;
+
+  QString Meas(const QString& name = QString()) const {
+    return name.isEmpty() ? fDir->filePath("meas") : fDir->filePath("meas/" + name);
+  }
+  QString IniPath() const { return fDir->filePath("lumora.ini"); }
+
+  void WriteIni(const QByteArray& text) {
+    QFile f(IniPath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(text);
-    return path;
+  }
+  // The bundled settings with the repo's database and the test's folder.
+  QByteArray ArgonIni(const QByteArray& extra = {}) const {
+    return "[_Files]\r\nDatabase=" + (kSourceDir + "/data/database").toLocal8Bit() +
+           "\r\nMeasurements=" + Meas().toLocal8Bit() +
+           "\r\n[_Parameters]\r\nDefaultAtom=0\r\nTn=300\r\nPath=1\r\n"
+           "[Argon]\r\nLevels=Ar_I_levels.txt\r\nLines=Ar, I\r\nBoltzmax=4\r\nm=39.948\r\n" +
+           extra;
+  }
+  void CopySample(const QString& name) {
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/" + name, Meas(name)));
+  }
+  std::unique_ptr<TMainForm> ArgonForm(Answers& answers) {
+    WriteIni(ArgonIni());
+    return std::make_unique<TMainForm>(IniPath().toStdString(), answers.Dialogs());
+  }
+  // The argon window after reading a copy of a bundled sample.
+  std::unique_ptr<TMainForm> SampleForm(Answers& answers, const QString& name) {
+    QFile::copy(kSourceDir + "/data/measurements/" + name, Meas(name));
+    auto form = ArgonForm(answers);
+    Read(*form, answers, name);
+    return form;
+  }
+  // Reads a sample of the test's folder through "Read intensities".
+  void Read(TMainForm& form, Answers& answers, const QString& name) {
+    answers.openFile = Meas(name);
+    form.ReadBtnClick(form.ReadBtn);
+  }
+  static void MapWithFile(TMainForm& form, const QString& densityPoints, const QString& temperaturePoints) {
+    form.PointsDensityEdit->setText(densityPoints);
+    form.PointsTempEdit->setText(temperaturePoints);
+    form.SaveMapCheckBox->setChecked(true);
+    form.Iterate();
+  }
+  QString Setting(const QString& section, const QString& key) {
+    QSettings ini(IniPath(), QSettings::IniFormat);
+    return ini.value(section + "/" + key).toString();
+  }
+  static QCPAbstractPlottable* Series(QCustomPlot* plot, const char* name) {
+    auto* s = plot->findChild<QCPAbstractPlottable*>(name);
+    return s;
   }
 
  private slots:
+  void init() {
+    fDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(fDir->isValid());
+    QVERIFY(QDir(fDir->path()).mkdir("meas"));
+    fOldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", fDir->path().toLocal8Bit());  // the fit log goes here
+    lumora::LineArray.clear();
+  }
+  void cleanup() {
+    qputenv("TMPDIR", fOldTmp);
+    fDir.reset();
+  }
+
   void elementListFollowsTheSettings_data() {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QStringList>("elements");
@@ -36,13 +152,13 @@ class MainFormTest : public QObject {
     QTest::newRow("no element sections") << QByteArray("[_Files]\nDatabase=/db\n") << QStringList{} << -1;
     QTest::newRow("empty file") << QByteArray() << QStringList{} << -1;
   }
-
   void elementListFollowsTheSettings() {
     QFETCH(QByteArray, ini);
     QFETCH(QStringList, elements);
     QFETCH(int, selected);
-    QTemporaryDir dir;
-    TMainForm form(WriteIni(dir, ini).toStdString());
+    WriteIni(ini);
+    Answers answers;
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
     QCOMPARE(form.objectName(), QString("TMainForm"));
     QCOMPARE(form.windowTitle(), QString("Lumora"));
     auto* box = form.findChild<QComboBox*>("ElementListBox");
@@ -52,21 +168,463 @@ class MainFormTest : public QObject {
     for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
     QCOMPARE(shown, elements);
     QCOMPARE(box->currentIndex(), selected);
+    // None of these sections names a level file that exists.
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].startsWith("File error: "), qPrintable(answers.errors[0]));
+  }
+
+  void emptySettingsFillTheFieldsWithTheDefaults() {
+    WriteIni({});
+    Answers answers;
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    const std::map<QString, QString> expected = {
+        {"FromDensityEdit", "1E+015"}, {"ToDensityEdit", "1E+018"}, {"PointsDensityEdit", "50"},
+        {"FromTempEdit", "1000"},      {"ToTempEdit", "50000"},     {"PointsTempEdit", "50"},
+        {"FitDensityEdit", "1E+016"},  {"FitTempEdit", "1000"},     {"MaxIterEdit", "50"},
+        {"TnEdit", "300"},             {"PathEdit", "1.000"},       {"BoltzCountEdit", "1"}};
+    for (const auto& [name, text] : expected) {
+      auto* field = form.findChild<QLineEdit*>(name);
+      QVERIFY2(field, qPrintable(name));
+      QCOMPARE(field->text(), text);
+    }
+    QVERIFY(!form.FitTempCheckBox->isChecked());
+    QVERIFY(!form.SaveMapCheckBox->isChecked());
+    QCOMPARE(form.DistributionComboBox->currentText(), QString("Boltzmann"));
+    QCOMPARE(form.ReportComboBox->currentText(), QString("final results"));
+    // The residual map is sized by the map fields before any map.
+    QCOMPARE(lumora::ResidualMap.size(), size_t(50));
+    QCOMPARE(lumora::ResidualMap[0].size(), size_t(50));
+    QCOMPARE(form.StringGrid1->RowCount(), 1);
+    QCOMPARE(form.StringGrid1->Cell(6, 0), QString("Upper state"));
   }
 
   void unreadableSettingsFileIsAnError() {
-    QTemporaryDir dir;
-    QDir(dir.path()).mkdir("lumora.ini");
-    QVERIFY_THROWS_EXCEPTION(lumora::InOutError, TMainForm(dir.filePath("lumora.ini").toStdString()));
+    QDir(fDir->path()).mkdir("ini");
+    Answers answers;
+    QVERIFY_THROWS_EXCEPTION(lumora::InOutError,
+                             TMainForm(fDir->filePath("ini").toStdString(), answers.Dialogs()));
+  }
+
+  void elementChangeFillsTheListingsAndCount() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
+    QVERIFY(form->LevelsBox->count() > 0);
+    QVERIFY(form->LinesBox->count() > 0);
+    QVERIFY(!form->LLMemo->toPlainText().isEmpty());
+  }
+
+  void readingASampleFillsTheTableAndCharts() {
+    CopySample(kStrongSample);  // a second file in the folder
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+
+    TLineGrid* grid = form->StringGrid1;
+    QCOMPARE(grid->RowCount(), 28);
+    QCOMPARE(grid->Cell(0, 1), QString("667.7282"));
+    QCOMPARE(grid->Cell(1, 1), QString("20.768497"));
+    QCOMPARE(grid->Cell(0, 0), QString("Wavelength"));
+    const QRegularExpression fraction("^\\d\\.\\d{4}$");
+    for (int col : {2, 3, 4}) QVERIFY(fraction.match(grid->Cell(col, 1)).hasMatch());
+    QVERIFY(QRegularExpression("^\\d+\\.\\d{9}$").match(grid->Cell(5, 1)).hasMatch());
+    // Free and measured fractions of every upper level add up to 1.
+    std::map<QString, double> freeSums, measuredSums;
+    for (int r = 1; r < grid->RowCount(); ++r) {
+      freeSums[grid->Cell(5, r)] += grid->Cell(2, r).toDouble();
+      measuredSums[grid->Cell(5, r)] += grid->Cell(3, r).toDouble();
+    }
+    for (const auto& [level, sum] : freeSums) QVERIFY(qAbs(sum - 1) < 1e-3);
+    for (const auto& [level, sum] : measuredSums) QVERIFY(qAbs(sum - 1) < 1e-3);
+
+    // Rows in blocks of one upper energy, white and silver in turn.
+    QCOMPARE(grid->RowColour(0), QColor(0x19, 0x19, 0x19));
+    QCOMPARE(grid->RowColour(1), QColor(Qt::white));
+    for (int r = 2; r < grid->RowCount(); ++r) {
+      const bool same = grid->Cell(5, r) == grid->Cell(5, r - 1);
+      QCOMPARE(grid->RowColour(r) == grid->RowColour(r - 1), same);
+      QVERIFY(grid->RowColour(r) == QColor(Qt::white) || grid->RowColour(r) == QColor(0xC0, 0xC0, 0xC0));
+    }
+
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
+    QCOMPARE(Series(ebf, "Series_t")->interface1D()->dataCount(), 27);
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
+    QCOMPARE(Series(ebf, "Series_m")->name(), QString("measured"));
+    QCOMPARE(ebf->itemCount(), 27);  // every bar marked below 50 bars
+    QCOMPARE(ebf->yAxis->range(), QCPRange(0, 1.2));
+    // Lines of one upper level share a bar colour.
+    const std::vector<QColor> colours = lumora::BarColours(*form->Charts());
+    QCOMPARE(colours.size(), size_t(27));
+    for (size_t i = 0; i < colours.size(); ++i)
+      QCOMPARE(colours[i], lumora::BarPalette[lumora::LineArray[i].UpperState % 13]);
+    QVERIFY(!form->ChartPages->isTabEnabled(3));
+
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(form->FileListBox->count(), 2);
+    QCOMPARE(form->FileListBox->currentItem()->text(), kSample);
+    QCOMPARE(form->StatusPanel0->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(Setting("_Files", "Measurements"), Meas());
+  }
+
+  void nextFileStepsThroughTheFolderAndWraps() {
+    CopySample(kStrongSample);  // a second file in the folder
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->NextFileClick();
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
+    QCOMPARE(form->StatusPanel0->text(), QString("  File 1/2 in folder"));
+    QCOMPARE(form->StringGrid1->RowCount(), 19);
+    form->NextFileClick();
+    QCOMPARE(form->StatusPanel0->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    QVERIFY(answers.errors.isEmpty());
+  }
+
+  void singleFileAndCancelledDialog() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    QCOMPARE(form->StatusPanel0->text(), QString());
+    form->NextFileClick();  // reads the same file again
+    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    answers.openFile.clear();  // cancelled: nothing changes
+    form->ReadBtnClick(form->ReadBtn);
+    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QVERIFY(answers.errors.isEmpty());
+  }
+
+  void unmatchedWavelengthKeepsTheLinesBeforeIt() {
+    CopySample("argon_n8e15_notfound.txt");
+    Answers answers;
+    auto form = ArgonForm(answers);
+    Read(*form, answers, "argon_n8e15_notfound.txt");
+    QCOMPARE(answers.messages.size(), 1);
+    QVERIFY2(answers.messages[0].startsWith("Wavelength 801.479000 was not found."),
+             qPrintable(answers.messages[0]));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(form->StringGrid1->RowCount(), 15);
+    QVERIFY(!form->StringGrid1->Cell(3, 1).isEmpty());
+  }
+
+  void unreadableMeasurementIsShownAndLeavesTheTableEmpty() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    Read(*form, answers, "missing.txt");
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->StringGrid1->RowCount(), 1);
+    QCOMPARE(form->windowTitle(), QString("Lumora"));
+  }
+
+  void editedIntensityIsTakenOverAndRecalculated() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    TLineGrid* grid = form->StringGrid1;
+    // An upper level with at least three lines.
+    std::map<QString, std::vector<int>> rowsOfLevel;
+    for (int r = 1; r < grid->RowCount(); ++r) rowsOfLevel[grid->Cell(5, r)].push_back(r);
+    std::vector<int> rows;
+    for (const auto& [level, r] : rowsOfLevel)
+      if (r.size() >= 3) rows = r;
+    QVERIFY(rows.size() >= 3);
+
+    const double before = lumora::LineArray[rows[0] - 1].Int;
+    QVERIFY(grid->SelectCell(1, rows[0]));
+    grid->TypeText(1, rows[0], "0");
+    QCOMPARE(lumora::LineArray[rows[0] - 1].Int, before);  // not before the take-over
+    QVERIFY(grid->SelectCell(1, rows[1]));  // the edit is taken over
+    QCOMPARE(lumora::LineArray[rows[0] - 1].Int, 0.0);
+    QCOMPARE(grid->Cell(3, rows[0]), QString("0.0000"));
+    double others = 0;
+    for (size_t k = 1; k < rows.size(); ++k) others += grid->Cell(3, rows[k]).toDouble();
+    QVERIFY(qAbs(others - 1) < 1e-3);
+    // Leaving the table takes an edit over as well.
+    grid->TypeText(1, rows[1], "2.5E3");
+    form->StringGrid1Exit();
+    QCOMPARE(lumora::LineArray[rows[1] - 1].Int, 2500.0);
+    QVERIFY(answers.errors.isEmpty());
+  }
+
+  void badEditIsRefused_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("empty") << "";
+    QTest::newRow("decimal comma") << "1,5";
+  }
+  void badEditIsRefused() {
+    QFETCH(QString, text);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    TLineGrid* grid = form->StringGrid1;
+    const double before = lumora::LineArray[1].Int;
+    QVERIFY(grid->SelectCell(1, 2));
+    grid->TypeText(1, 2, text);
+    QVERIFY(!grid->SelectCell(1, 5));
+    QCOMPARE(grid->currentRow(), 1);  // still the edited cell (row 2)
+    QCOMPARE(lumora::LineArray[1].Int, before);
+    QVERIFY(answers.errors.isEmpty());
+    // Once corrected the move goes through.
+    grid->TypeText(1, 2, "100");
+    QVERIFY(grid->SelectCell(1, 5));
+    QCOMPARE(lumora::LineArray[1].Int, 100.0);
+  }
+
+  void onlyTheIntensityColumnCanBeSelected() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    for (int col : {0, 2, 3, 5, 8}) QVERIFY(!form->StringGrid1->SelectCell(col, 3));
+    QVERIFY(form->StringGrid1->SelectCell(1, 3));
+  }
+
+  void fitAppendsAResultsLine() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->Fit();
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QStringList report = form->ReportsMemo->toPlainText().split('\n');
+    QCOMPARE(report.size(), 2);  // the header and one results line
+    // n_1 is the third number: the density the sample was made with.
+    const QStringList numbers = report[1].split(' ', Qt::SkipEmptyParts);
+    QCOMPARE(numbers.value(2), QString("2.00E+015"));
+    QVERIFY(report[1].contains(kSample));
+    // Fitted fractions in the table and the densities of the four levels.
+    QVERIFY(form->StringGrid1->Cell(4, 1) != "0.0000");
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 4);
+    QVERIFY(QFile::exists(fDir->filePath("lumora.txt")));
+    form->Fit();
+    report = form->ReportsMemo->toPlainText().split('\n');
+    QCOMPARE(report.size(), 3);  // the header only once
+    form->Button7Click();
+    QVERIFY(form->ReportsMemo->toPlainText().isEmpty());
+  }
+
+  void fitWithBadFieldsShowsTheErrorAndGoesOn() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->FitDensityEdit->setText("0");
+    form->Fit();
+    QCOMPARE(answers.errors.size(), 1);
+    form->FitDensityEdit->setText("1E16");
+    form->TnEdit->setText("abc");
+    form->Fit();
+    QCOMPARE(answers.errors.size(), 2);
+    QVERIFY(answers.errors[1].contains("abc"));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    form->TnEdit->setText("300");
+    form->Fit();
+    QCOMPARE(answers.errors.size(), 2);
+  }
+
+  void mapFillsTheGridAndWritesTheMapFile() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    MapWithFile(*form, "6", "5");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(lumora::ResidualMap.size(), size_t(5));
+    QCOMPARE(lumora::ResidualMap[0].size(), size_t(6));
+    QCOMPARE(form->LastMapRange().x0, 15.0);
+    QCOMPARE(form->LastMapRange().dx, 0.5);
+
+    auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
+    QVERIFY(colourMap);
+    QCOMPARE(colourMap->data()->keySize(), 6);
+    QCOMPARE(colourMap->data()->valueSize(), 5);
+    for (int i = 0; i < 5; ++i)
+      for (int j = 0; j < 6; ++j) QCOMPARE(colourMap->data()->cell(j, i), lumora::ResidualMap[i][j]);
+    QCOMPARE(form->ContourPlotEstimateZVal(15.5, 1000 + 2 * 9800), lumora::ResidualMap[2][1]);
+    QCOMPARE(form->Charts()->MapPlot()->xAxis->label(), QString("Log10 n_1 [m-3]"));
+
+    const QList<QByteArray> lines = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\n');
+    QCOMPARE(lines.size(), 7);  // six lines, each ended
+    QCOMPARE(lines[0], QByteArray("#1E+015 1E+018 6 1000 50000 5 0 1.000 300 4\r"));
+    for (int i = 1; i <= 5; ++i) {
+      QVERIFY(lines[i].endsWith(" \r"));
+      QCOMPARE(lines[i].trimmed().split(' ').size(), 6);
+    }
+    QStringList report = form->ReportsMemo->toPlainText().split('\n');
+    QCOMPARE(report.size(), 2);
+    QVERIFY(report[1].contains(kSample));
+  }
+
+  void countChangeIsUsedAtOnceByTheMapFile() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->BoltzCountEdit->setText("3");
+    MapWithFile(*form, "3", "2");
+    QVERIFY(answers.errors.isEmpty());
+    const QByteArray header = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\r')[0];
+    QVERIFY2(header.endsWith(" 3"), header.constData());
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 3);
+  }
+
+  void firstLevelsDistributionLocksTheCheckBox() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    form->BoltzCountEdit->setText("2");
+    form->DistributionComboBox->setCurrentIndex(1);
+    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
+    QVERIFY(form->FitTempCheckBox->isChecked());
+    QVERIFY(!form->FitTempCheckBox->isEnabled());
+    QCOMPARE(form->FitTempCheckBox->text(), QString("Fit 1s2/4 log10 N"));
+    QCOMPARE(form->CurrentFields().Distribution, 1);
+    form->DistributionComboBox->setCurrentIndex(0);
+    QVERIFY(!form->FitTempCheckBox->isChecked());
+    QVERIFY(form->FitTempCheckBox->isEnabled());
+    QCOMPARE(form->FitTempCheckBox->text(), QString("Fit T_exc (K)"));
+    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
+  }
+
+  void closingWritesTheSettingsBack() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    form->TnEdit->setText("350");
+    form->PathEdit->setText("0.5");
+    form->PointsDensityEdit->setText("20");
+    form->FromDensityEdit->setText("2E+015");
+    form->MaxIterEdit->setText("30");
+    form->BoltzCountEdit->setText("3");
+    form->close();
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
+    QCOMPARE(Setting("_Parameters", "Path"), QString("0.5"));
+    QCOMPARE(Setting("_Parameters", "DefaultAtom"), QString("0"));
+    QCOMPARE(Setting("_Iteration", "DensityPoints"), QString("20"));
+    QCOMPARE(Setting("_Iteration", "FromDensity"), QString("2E15"));
+    QCOMPARE(Setting("_Iteration", "ToTemperature"), QString("50000"));
+    QCOMPARE(Setting("_Fit", "FromDensity"), QString("1E16"));
+    QCOMPARE(Setting("_Fit", "Count"), QString("30"));
+    QCOMPARE(Setting("Argon", "Boltzmax"), QString("3"));
+  }
+
+  void closingStopsAtAFieldThatIsNoNumber() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    form->TnEdit->setText("350");
+    form->PathEdit->setText("abc");
+    form->BoltzCountEdit->setText("3");
+    form->close();
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
+    QCOMPARE(Setting("_Parameters", "Path"), QString("1"));
+    QCOMPARE(Setting("Argon", "Boltzmax"), QString("4"));
+  }
+
+  void closingWithoutAnElementWritesNoElementSection() {
+    WriteIni("[_Parameters]\r\nDefaultAtom=5\r\n");
+    Answers answers;
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.close();
+    QCOMPARE(Setting("_Parameters", "DefaultAtom"), QString("-1"));
+    const QByteArray text = ReadAll(IniPath());
+    QVERIFY2(!text.contains("[]") && !text.contains("Boltzmax"), text.constData());
+  }
+
+  void lineAnalysisFillsTheAnalysisChart() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.input = "600 1000 1e3 100 50";  // blanks separate like commas
+    form->AnalyzeBtnClick();
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.inputTexts, QStringList{"200, 950, 1e3, 100, 50"});
+    QCOMPARE(form->AnalysisParameters(), std::string("600 1000 1e3 100 50"));
+    QVERIFY(form->StringGrid1->RowCount() > 2);
+    QVERIFY(form->ChartPages->isTabEnabled(3));
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    QCOMPARE(Series(ebf, "Series_m")->name(), QString("starting density"));
+    QCOMPARE(Series(ebf, "Series_f")->name(), QString("final density"));
+    QCPAbstractPlottable* pairs = Series(form->Charts()->AnalyzeChart(), "AnalysisSeries");
+    QVERIFY(pairs->interface1D()->dataCount() > 0);
+    QCOMPARE(pairs->name(), QString::fromUtf8("λ x R dependence"));
+    // The fixed pair is not among the argon lines: the inspector stays hidden.
+    QVERIFY(!form->PairInspector()->isVisible());
+    QCOMPARE(form->PairInspector()->windowTitle(), QString("Pair Inspector"));
+
+    const bool marks = form->Charts()->AnalysisMarksVisible();
+    form->AnalyzeChartClickLegend();
+    QCOMPARE(form->Charts()->AnalysisMarksVisible(), !marks);
+    form->AnalyzeChartClickLegend();
+    QCOMPARE(form->Charts()->AnalysisMarksVisible(), marks);
+
+    // A later recalculation empties and disables the page again.
+    form->Fit();
+    QVERIFY(!form->ChartPages->isTabEnabled(3));
+    QCOMPARE(pairs->interface1D()->dataCount(), 0);
+  }
+
+  void lineAnalysisInputThatIsNotFiveNumbers() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.input = "600, 1000, 1e3, 100";
+    form->AnalyzeBtnClick();
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->AnalysisParameters(), std::string("200, 950, 1e3, 100, 50"));
+    answers.cancelInput = true;  // a cancelled box goes on with the previous text
+    form->AnalyzeBtnClick();
+    QCOMPARE(answers.inputTexts.last(), QString("200, 950, 1e3, 100, 50"));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY(form->StringGrid1->RowCount() > 2);
+  }
+
+  void pairInspectorShowsItsCurve() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    lumora::TPairInspectorForm* inspector = form->PairInspector();
+    QCOMPARE(inspector->windowTitle(), QString("Pair Inspector"));
+    QVERIFY(!inspector->isVisible());
+    inspector->ShowCurve({1, 2, 3}, {0.5, 0.6, 0.7}, "R(N/N0) for line ratio 1.0000/2.0000");
+    QVERIFY(inspector->isVisible());
+    QCOMPARE(inspector->windowTitle(), QString("R(N/N0) for line ratio 1.0000/2.0000"));
+    auto* curve = inspector->Chart1()->findChild<QCPGraph*>("PRDSeries");
+    QVERIFY(curve);
+    QCOMPARE(curve->dataCount(), 3);
+  }
+
+  void saveTableWritesTabLedRows() {
+    Answers answers;
+    auto form = SampleForm(answers, kStrongSample);
+    answers.saveFile = fDir->filePath("table.txt");
+    form->Button1Click();
+    const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
+    QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
+    QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
+                                  "\tUpper state\tLower energy\tLower state\r"));
+    for (int i = 1; i <= 18; ++i) {
+      QVERIFY(lines[i].startsWith('\t'));
+      QCOMPARE(lines[i].count('\t'), 9);
+    }
+    QVERIFY(lines[1].startsWith("\t696.5431\t907.31349\t"));
+  }
+
+  void saveReportWritesItsLines() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->Fit();
+    answers.saveFile = fDir->filePath("report.txt");
+    form->SaveButtonClick();
+    const QByteArray text = ReadAll(answers.saveFile);
+    QCOMPARE(text.count("\r\n"), 2);
+    QVERIFY(text.endsWith("\r\n"));
+    answers.saveFile = fDir->filePath("no/such/folder/report.txt");
+    form->SaveButtonClick();
+    QCOMPARE(answers.errors.size(), 1);
+  }
+
+  void pointerReadOuts() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    form->EBFChartMouseMove(696.5431, 0.25);
+    QCOMPARE(form->StatusPanel1->text(), QString("wavelength 696.54310  -  EBF  0.250"));
+    form->ContourPlotMouseMoveInChart(16.25, 1234.5);
+    QCOMPARE(form->StatusPanel1->text(), QString("log n_1   16.250  -  temperature 1234.500"));
   }
 
   void missingProgramFilesEndTheProgramWithStatusZero() {
-    QTemporaryDir dir;
     QProcess app;
     QProcessEnvironment env;
-    env.insert("HOME", dir.filePath("home"));
-    env.insert("XDG_DATA_HOME", dir.filePath("user"));
-    env.insert("XDG_DATA_DIRS", dir.filePath("common"));
+    env.insert("HOME", fDir->filePath("home"));
+    env.insert("XDG_DATA_HOME", fDir->filePath("user"));
+    env.insert("XDG_DATA_DIRS", fDir->filePath("common"));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     app.setProcessEnvironment(env);
     app.start(LUMORA_APP, {});
@@ -78,5 +636,6 @@ class MainFormTest : public QObject {
   }
 };
 
-QTEST_MAIN(MainFormTest)
+std::unique_ptr<QObject> NewMainFormTest() { return std::make_unique<MainFormTest>(); }
+
 #include "mainform_test.moc"

@@ -1,0 +1,44 @@
+#include "app/formdialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace lumora {
+
+namespace {
+const char* const kFilter = "text files (*.txt)";
+}
+
+TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
+  if (!d.OpenFile)
+    d.OpenFile = [parent](const QString& folder) {
+      return QFileDialog::getOpenFileName(parent, QString(), folder, kFilter);
+    };
+  if (!d.SaveFile)
+    d.SaveFile = [parent](const QString& folder) {
+      QFileDialog dialog(parent, QString(), folder, kFilter);
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setDefaultSuffix("txt");
+      if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+      return dialog.selectedFiles().first();
+    };
+  if (!d.Input)
+    d.Input = [parent](const QString& title, const QString& prompt, const QString& text) {
+      bool ok = false;
+      const QString entered =
+          QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &ok);
+      return ok ? entered : text;
+    };
+  if (!d.ShowError)
+    d.ShowError = [parent](const QString& text) {
+      QMessageBox::critical(parent, "Lumora", text);
+    };
+  if (!d.ShowMessage)
+    d.ShowMessage = [parent](const QString& text) {
+      QMessageBox::information(parent, "Lumora", text);
+    };
+  return d;
+}
+
+}  // namespace lumora

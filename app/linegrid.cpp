@@ -1,0 +1,175 @@
+#include "app/linegrid.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+namespace lumora {
+
+namespace {
+const QColor kHeaderColour(0x19, 0x19, 0x19);
+const QColor kHeaderText(0xC0, 0xC0, 0xC0);
+constexpr int kRowHeight = 30;
+constexpr int kDefaultColumnWidth = 50;
+constexpr int kColumnPadding = 10;
+}  // namespace
+
+// Keeps the cursor in the intensity column and lets the owner refuse a move.
+class TLineGridSelection : public QItemSelectionModel {
+ public:
+  TLineGridSelection(QAbstractItemModel* model, TLineGrid* grid)
+      : QItemSelectionModel(model, grid), fGrid(grid) {}
+
+  void setCurrentIndex(const QModelIndex& index, SelectionFlags command) override {
+    if (index.isValid() && index != currentIndex() && !fGrid->MayMoveTo(index)) return;
+    QItemSelectionModel::setCurrentIndex(index, command);
+  }
+  // Only the cell under the cursor is ever selected.
+  void select(const QItemSelection& selection, SelectionFlags command) override {
+    for (const QModelIndex& i : selection.indexes())
+      if (i != currentIndex()) return;
+    QItemSelectionModel::select(selection, command);
+  }
+  using QItemSelectionModel::select;
+
+ private:
+  TLineGrid* fGrid;
+};
+
+// Draws the cells in their row colour and reports every keystroke of an
+// edit, so the cell text is always what the user has typed.
+class TLineGridDelegate : public QStyledItemDelegate {
+ public:
+  explicit TLineGridDelegate(TLineGrid* grid) : QStyledItemDelegate(grid), fGrid(grid) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                        const QModelIndex& index) const override {
+    auto* editor = new QLineEdit(parent);
+    editor->setFrame(false);
+    editor->setStyleSheet("QLineEdit { background: #FFFFFF; color: #000000; }");
+    const QPersistentModelIndex at(index);
+    TLineGrid* grid = fGrid;
+    QObject::connect(editor, &QLineEdit::textEdited, grid, [grid, at](const QString& text) {
+      if (at.isValid()) grid->TypeText(at.column(), at.row() + 1, text);
+    });
+    return editor;
+  }
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    auto* line = static_cast<QLineEdit*>(editor);
+    const QString text = index.data().toString();
+    if (line->text() != text) line->setText(text);
+  }
+  void setModelData(QWidget* editor, QAbstractItemModel* model,
+                    const QModelIndex& index) const override {
+    const QString text = static_cast<QLineEdit*>(editor)->text();
+    if (model->data(index).toString() != text) model->setData(index, text);
+  }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    painter->save();
+    painter->fillRect(option.rect, fGrid->RowColour(index.row() + 1));
+    const QFontMetrics metrics(option.font);
+    const QRect textRect = option.rect.adjusted(metrics.horizontalAdvance('8'),
+                                                metrics.height() / 2, 0, 0);
+    painter->setPen(Qt::black);
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop, index.data().toString());
+    if (index == fGrid->currentIndex()) {
+      painter->setPen(QPen(QColor(0x3d, 0x6e, 0xa8), 2));
+      painter->drawRect(option.rect.adjusted(1, 1, -1, -1));
+    }
+    painter->restore();
+  }
+
+ private:
+  TLineGrid* fGrid;
+};
+
+TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
+  setSelectionModel(new TLineGridSelection(model(), this));
+  setItemDelegate(new TLineGridDelegate(this));
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+                  QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+  setShowGrid(true);
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(kRowHeight);
+  horizontalHeader()->setDefaultSectionSize(kDefaultColumnWidth);
+  horizontalHeader()->setMinimumSectionSize(10);
+  horizontalHeader()->setFixedHeight(kRowHeight);
+  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setStyleSheet(
+      "QHeaderView::section { background-color: #191919; color: #C0C0C0; "
+      "border: 0px; border-right: 1px solid #404040; padding-left: 6px; }");
+  setStyleSheet("QTableWidget { background-color: #FFFFFF; gridline-color: #808080; }");
+  for (int col = 0; col < kColumns; ++col) setHorizontalHeaderItem(col, new QTableWidgetItem);
+}
+
+void TLineGrid::SetRowCount(int rows) { setRowCount(std::max(rows, 1) - 1); }
+
+QString TLineGrid::Cell(int col, int row) const {
+  if (col < 0 || col >= kColumns || row < 0 || row >= RowCount()) return {};
+  const QTableWidgetItem* cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
+  return cell ? cell->text() : QString();
+}
+
+void TLineGrid::SetCell(int col, int row, const QString& text) {
+  if (col < 0 || col >= kColumns || row < 0 || row >= RowCount()) return;
+  if (row == 0) {
+    horizontalHeaderItem(col)->setText(text);
+    return;
+  }
+  QTableWidgetItem* cell = item(row - 1, col);
+  if (!cell) {
+    cell = new QTableWidgetItem;
+    cell->setFlags(col == kIntensityColumn
+                       ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
+                       : Qt::ItemIsEnabled);
+    setItem(row - 1, col, cell);
+  }
+  cell->setText(text);
+}
+
+void TLineGrid::SetRowColours(const std::vector<QColor>& colours) {
+  fRowColours = colours;
+  viewport()->update();
+}
+
+QColor TLineGrid::RowColour(int row) const {
+  if (row >= 0 && row < static_cast<int>(fRowColours.size())) return fRowColours[row];
+  return row == 0 ? kHeaderColour : QColor(Qt::white);
+}
+
+void TLineGrid::AlignCols() {
+  const QFontMetrics metrics(font());
+  for (int col = 0; col < kColumns; ++col) {
+    int widest = 0;
+    for (int row = 0; row < RowCount(); ++row)
+      widest = std::max(widest, metrics.horizontalAdvance(Cell(col, row)));
+    setColumnWidth(col, widest + kColumnPadding);
+  }
+}
+
+bool TLineGrid::MayMoveTo(const QModelIndex& index) const {
+  if (index.column() != kIntensityColumn) return false;
+  return !CanSelectCell || CanSelectCell(index.column(), index.row() + 1);
+}
+
+bool TLineGrid::SelectCell(int col, int row) {
+  if (row < 1 || row >= RowCount()) return false;
+  const QModelIndex index = model()->index(row - 1, col);
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  return currentIndex() == index;
+}
+
+void TLineGrid::TypeText(int col, int row, const QString& text) {
+  if (row < 1 || row >= RowCount()) return;
+  SetCell(col, row, text);
+  emit EditTextChanged(col, row, text);
+}
+
+}  // namespace lumora

@@ -1,0 +1,55 @@
+// The line table: a header row and one row per line. Only the intensity
+// column can be selected and edited; the owner decides whether the cursor
+// may move (a pending edit must be taken over first).
+#pragma once
+
+#include <QColor>
+#include <QTableWidget>
+#include <functional>
+#include <vector>
+
+namespace lumora {
+
+class TLineGrid : public QTableWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kColumns = 9;
+  static constexpr int kIntensityColumn = 1;
+
+  explicit TLineGrid(QWidget* parent);
+
+  // Rows counted with the header as row 0, as the table shows them.
+  int RowCount() const { return rowCount() + 1; }
+  void SetRowCount(int rows);  // at least 1: the header
+  QString Cell(int col, int row) const;
+  void SetCell(int col, int row, const QString& text);
+
+  // Background of each row, header first.
+  void SetRowColours(const std::vector<QColor>& colours);
+  QColor RowColour(int row) const;
+
+  // Every column as wide as its widest text and 10 pixels.
+  void AlignCols();
+
+  // Asked before the cursor moves to (col, row); false keeps it where it is.
+  std::function<bool(int col, int row)> CanSelectCell;
+
+  // Moves the cursor as a click would; false when it was refused.
+  bool SelectCell(int col, int row);
+  // Types a text into a cell as the editor does.
+  void TypeText(int col, int row, const QString& text);
+
+ signals:
+  // The text of a cell was changed by typing.
+  void EditTextChanged(int col, int row, const QString& text);
+
+ private:
+  friend class TLineGridDelegate;
+  friend class TLineGridSelection;
+  bool MayMoveTo(const QModelIndex& index) const;
+
+  std::vector<QColor> fRowColours;
+};
+
+}  // namespace lumora

@@ -1,0 +1,38 @@
+#include "app/maplookup.h"
+
+#include <cfenv>
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+
+constexpr double kNoValue = -1;
+
+// Nearest grid index, halves to even; false when the position is far
+// outside any grid (or not a number).
+bool NearestIndex(double offset, double step, long long& index) {
+  const double steps = offset / step;
+  if (!std::isfinite(steps) || std::fabs(steps) > 1e15) return false;
+  const int previous = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  index = std::llrint(steps);
+  std::fesetround(previous);
+  return true;
+}
+
+}  // namespace
+
+double ContourPlotEstimateZVal(const MapRange& r, const std::vector<std::vector<double>>& grid,
+                               double x, double y) {
+  if ((r.dx <= 0 && r.dy <= 0) || r.dx == 0 || r.dy == 0) return kNoValue;
+  long long column = 0, row = 0;
+  if (!NearestIndex(x - r.x0, r.dx, column) || !NearestIndex(y - r.y0, r.dy, row)) return kNoValue;
+  if (row < 0 || column < 0 || grid.empty()) return kNoValue;
+  if (row > static_cast<long long>(grid.size()) - 1) return kNoValue;
+  const std::vector<double>& cells = grid[row];
+  if (column > static_cast<long long>(cells.size()) - 1) return kNoValue;
+  return cells[column];
+}
+
+}  // namespace lumora

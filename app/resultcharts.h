@@ -1,0 +1,102 @@
+// The result charts of the main window: branching fractions, level
+// densities, the line-pair analysis and the residual map. Only this unit
+// and the pair inspector see the plotting widget.
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <vector>
+
+class QCustomPlot;
+class QCPBars;
+class QCPGraph;
+class QCPColorMap;
+class QCPColorScale;
+class QCPAbstractItem;
+class QWidget;
+
+namespace lumora {
+
+struct MapRange;
+
+class TResultCharts : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TResultCharts(QWidget* parent);
+
+  QCustomPlot* EBFChart() const { return fEBF; }
+  QCustomPlot* DensityChart() const { return fDensity; }
+  QCustomPlot* AnalyzeChart() const { return fAnalyze; }
+  QCustomPlot* MapPlot() const { return fMapPlot; }
+  // The chart pages in tab order: branching fractions, sum, densities, analysis.
+  std::vector<QWidget*> Pages() const;
+
+  // "Branching fractions": measured bars, fitted and absorption-free points.
+  void ClearBranchingFractions();
+  void AddLine(double wavelength, double free, double measured, double fitted, QColor barColor);
+  void FinishBranchingFractions(bool marks, const QString& measuredTitle,
+                                const QString& fittedTitle);
+
+  struct LabelledPoint {
+    double x = 0;
+    double y = 0;
+    QString label;
+  };
+  // "Densities": log10 density over level energy.
+  void ShowDensities(const std::vector<LabelledPoint>& points, bool marks);
+  // "Analysis": lower wavelength over R value.
+  void ShowAnalysis(const std::vector<LabelledPoint>& points, bool marks);
+  void ToggleAnalysisMarks();
+  bool AnalysisMarksVisible() const { return fAnalysisMarksVisible; }
+
+  // "Sum": the plot's range before any map, and a map of columns x rows
+  // cells whose values come from value(x, y) at the cell centres.
+  void SetMapRange(double x0, double y0, double x1, double y1);
+  void ShowMap(const MapRange& range, int columns, int rows, double lowest, double highest,
+               const std::function<double(double x, double y)>& value);
+
+ signals:
+  // Pointer over the branching-fraction, densities or analysis chart, in
+  // the branching-fraction chart's axes.
+  void PointerOverResults(double wavelength, double fraction);
+  void PointerOverMap(double logDensity, double temperature);
+  void AnalysisLegendClicked();
+
+ private:
+  void BuildEBFChart(QWidget* parent);
+  void BuildDensityChart(QWidget* parent);
+  void BuildAnalyzeChart(QWidget* parent);
+  void BuildMapPlot(QWidget* parent);
+  void ReportPointer(QCustomPlot* source, double px, double py);
+  void RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items);
+  void AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>& points,
+                std::vector<QCPAbstractItem*>& items, bool visible);
+
+  QCustomPlot* fEBF = nullptr;
+  QCustomPlot* fDensity = nullptr;
+  QCustomPlot* fAnalyze = nullptr;
+  QCustomPlot* fMapPlot = nullptr;
+  QCPBars* fSeriesM = nullptr;
+  QCPGraph* fSeriesF = nullptr;
+  QCPGraph* fSeriesT = nullptr;
+  QCPGraph* fDensitySeries = nullptr;
+  QCPGraph* fAnalysisSeries = nullptr;
+  QCPColorMap* fColorMap = nullptr;
+  QCPColorScale* fColorScale = nullptr;
+  std::vector<QCPAbstractItem*> fBarMarks;
+  std::vector<QCPAbstractItem*> fDensityMarks;
+  std::vector<QCPAbstractItem*> fAnalysisMarks;
+  std::vector<LabelledPoint> fBarLabels;
+  bool fAnalysisMarksVisible = false;
+};
+
+// The dark look of every plot of the program: backgrounds and silver axes.
+void StyleDarkPlot(QCustomPlot* plot);
+
+// The colour of every bar of the measured series, in the order added.
+std::vector<QColor> BarColours(const TResultCharts& charts);
+
+}  // namespace lumora
