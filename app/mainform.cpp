@@ -502,7 +502,9 @@ void TMainForm::Button7Click() { ReportsMemo->clear(); }
 
 void TMainForm::AppendReport(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) ReportsMemo->appendPlainText(Qt8(line));
+  // To the last line, its start in view.
   ReportsMemo->moveCursor(QTextCursor::End);
+  ReportsMemo->moveCursor(QTextCursor::StartOfLine);
   ReportsMemo->ensureCursorVisible();
 }
 

@@ -149,6 +149,7 @@ void TMainForm::BuildLayout() {
   mapGrid->addWidget(MapBtn, 6, 0);
   mapGrid->addWidget(SaveMapCheckBox, 6, 1, 1, 2);
   MethodPages->addTab(mapPage, "Map");
+  MethodPages->setMaximumWidth(340);
   method->addWidget(MethodPages);
   lower->addLayout(method);
 
@@ -163,12 +164,14 @@ void TMainForm::BuildLayout() {
   modelForm->addRow("Distribution", DistributionComboBox);
   BoltzCountEdit = Field(model, "BoltzCountEdit");
   modelForm->addRow("Count", BoltzCountEdit);
+  model->setMaximumWidth(260);
   lower->addWidget(model);
 
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");
   auto* filesLayout = new QVBoxLayout(files);
   FileListBox = Named(new QListWidget(files), "FileListBox");
   FileListBox->setMinimumWidth(200);
+  files->setMaximumWidth(260);
   filesLayout->addWidget(FileListBox);
   lower->addWidget(files);
 
@@ -186,6 +189,7 @@ void TMainForm::BuildLayout() {
   reportButtons->addWidget(SaveButton);
   reportLayout->addLayout(reportButtons);
   reportLayout->addStretch(1);
+  report->setMaximumWidth(180);
   lower->addWidget(report);
 
   auto* lowerWidget = new QWidget(central);

@@ -172,14 +172,14 @@ void TResultCharts::BuildMapPlot(QWidget* parent) {
   fMapPlot->setCursor(Qt::CrossCursor);
   fColorMap = new QCPColorMap(fMapPlot->xAxis, fMapPlot->yAxis);
   fColorMap->setObjectName("ResidualColorMap");
-  fColorMap->setGradient(QCPColorGradient::gpJet);
   fColorMap->setInterpolate(false);
   fColorScale = new QCPColorScale(fMapPlot);
   fColorScale->setObjectName("ColorScale");
   fColorScale->setType(QCPAxis::atBottom);
   StyleAxis(fColorScale->axis(), "RSS");
   fMapPlot->plotLayout()->addElement(1, 0, fColorScale);
-  fColorMap->setColorScale(fColorScale);
+  fColorMap->setColorScale(fColorScale);  // the map takes the scale's gradient
+  fColorScale->setGradient(QCPColorGradient::gpJet);
   fColorScale->setDataRange(QCPRange(-10, 1));
   auto* margins = new QCPMarginGroup(fMapPlot);
   fMapPlot->axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
@@ -298,6 +298,19 @@ void TResultCharts::ShowMap(const MapRange& range, int columns, int rows, double
     for (int i = 0; i < rows; ++i) data->setCell(j, i, value(range.x0 + j * range.dx, range.y0 + i * range.dy));
   fMapPlot->xAxis->setRange(range.x0, range.x1);
   fMapPlot->yAxis->setRange(range.y0, range.y1);
+  // Sums span decades: a logarithmic scale shows the valley, where it can.
+  const bool logarithmic = lowest > 0 && highest > lowest;
+  fColorScale->setDataScaleType(logarithmic ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
+  QCPAxis* scaleAxis = fColorScale->axis();
+  if (logarithmic) {
+    scaleAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    scaleAxis->setNumberFormat("eb");
+    scaleAxis->setNumberPrecision(0);
+  } else {
+    scaleAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    scaleAxis->setNumberFormat("gbd");
+    scaleAxis->setNumberPrecision(6);
+  }
   fColorMap->setDataRange(QCPRange(lowest, highest));
   fColorScale->setDataRange(QCPRange(lowest, highest));
   fMapPlot->replot();

@@ -566,18 +566,36 @@ class MainFormTest : public QObject {
     QVERIFY(form->StringGrid1->RowCount() > 2);
   }
 
-  void pairInspectorShowsItsCurve() {
+  // The fixed pair 255.1349/474.5586 nm: two argon lines of one upper level
+  // given those wavelengths in a copy of the database.
+  void lineAnalysisShowsTheFixedPairsCurve() {
+    const QString db = fDir->filePath("db");
+    QVERIFY(QDir().mkpath(db));
+    QVERIFY(QFile::copy(kSourceDir + "/data/database/Ar_I_levels.txt", db + "/Ar_I_levels.txt"));
+    QByteArray lines = ReadAll(kSourceDir + "/data/database/Ar_I.txt");
+    QVERIFY(lines.contains(" 667.7282 ") && lines.contains(" 750.3869 "));
+    lines.replace(" 667.7282 ", " 255.1349 ").replace(" 750.3869 ", " 474.5586 ");
+    QFile out(db + "/Ar_I.txt");
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(lines);
+    out.close();
+    QByteArray ini = ArgonIni();
+    ini.replace((kSourceDir + "/data/database").toLocal8Bit(), db.toLocal8Bit());
+    WriteIni(ini);
     Answers answers;
-    auto form = ArgonForm(answers);
-    lumora::TPairInspectorForm* inspector = form->PairInspector();
-    QCOMPARE(inspector->windowTitle(), QString("Pair Inspector"));
-    QVERIFY(!inspector->isVisible());
-    inspector->ShowCurve({1, 2, 3}, {0.5, 0.6, 0.7}, "R(N/N0) for line ratio 1.0000/2.0000");
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    answers.input = "200, 1000, 1e3, 100, 50";
+    form.AnalyzeBtnClick();
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+
+    lumora::TPairInspectorForm* inspector = form.PairInspector();
     QVERIFY(inspector->isVisible());
-    QCOMPARE(inspector->windowTitle(), QString("R(N/N0) for line ratio 1.0000/2.0000"));
+    QCOMPARE(inspector->windowTitle(), QString("R(N/N0) for line ratio 255.1349/474.5586"));
     auto* curve = inspector->Chart1()->findChild<QCPGraph*>("PRDSeries");
-    QVERIFY(curve);
-    QCOMPARE(curve->dataCount(), 3);
+    QVERIFY(curve && curve->dataCount() > 1);
+    // Densities relative to the start: from 1 up to the range factor.
+    QVERIFY(qAbs(curve->data()->constBegin()->key - 1) < 1e-9);
+    QVERIFY(qAbs((curve->data()->constEnd() - 1)->key - 50) < 1e-6);
   }
 
   void saveTableWritesTabLedRows() {
