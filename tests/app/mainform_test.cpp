@@ -377,6 +377,65 @@ class MainFormTest : public QObject {
     QVERIFY(form->StringGrid1->SelectCell(1, 3));
   }
 
+  void oneLineMeasurementShowsNoFractions() {
+    QFile one(Meas("one.txt"));
+    QVERIFY(one.open(QIODevice::WriteOnly));
+    one.write("696.5431\t100\r\n");
+    one.close();
+    Answers answers;
+    auto form = ArgonForm(answers);
+    Read(*form, answers, "one.txt");
+    QVERIFY(answers.errors.isEmpty() && answers.messages.isEmpty());
+    QCOMPARE(form->StringGrid1->RowCount(), 2);
+    QCOMPARE(form->StringGrid1->Cell(0, 1), QString("696.5431"));
+    for (int col : {2, 3, 4}) QVERIFY(form->StringGrid1->Cell(col, 1).isEmpty());
+    // An edit cannot be taken over with a single line.
+    QVERIFY(form->StringGrid1->SelectCell(1, 1));
+    form->StringGrid1->TypeText(1, 1, "50");
+    QVERIFY(!form->StringGrid1SelectCell(1, 1));
+    QVERIFY(answers.errors.isEmpty());
+  }
+
+  void badLinesSettingIsShown() {
+    WriteIni(ArgonIni().replace("Lines=Ar, I", "Lines=Ar"));
+    Answers answers;
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    QCOMPARE(answers.errors, QStringList{"Wrong source in ini file. "});
+  }
+
+  // Leaving a field with a value that is not a positive number keeps the
+  // focus in it.
+  void fieldValidation_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("real") << "PathEdit" << "0.5" << true;
+    QTest::newRow("real with exponent") << "FitDensityEdit" << "2e16" << true;
+    QTest::newRow("real zero") << "TnEdit" << "0" << false;
+    QTest::newRow("real negative") << "ToDensityEdit" << "-1E18" << false;
+    QTest::newRow("real with comma") << "PathEdit" << "0,5" << false;
+    QTest::newRow("integer") << "MaxIterEdit" << "20" << true;
+    QTest::newRow("integer zero") << "PointsTempEdit" << "0" << false;
+    QTest::newRow("integer as real") << "BoltzCountEdit" << "2.5" << false;
+    QTest::newRow("empty") << "PointsDensityEdit" << "" << false;
+  }
+  void fieldValidation() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    Answers answers;
+    auto form = ArgonForm(answers);
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    auto* edit = form->findChild<QLineEdit*>(field);
+    QVERIFY(edit);
+    edit->setFocus(Qt::TabFocusReason);
+    edit->setText(text);
+    form->ReportsMemo->setFocus(Qt::TabFocusReason);
+    QCOMPARE(edit->hasFocus(), !accepted);
+  }
+
   void fitAppendsAResultsLine() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
