@@ -148,6 +148,7 @@ void TMainForm::FormCreate() {
   LinePages->setCurrentIndex(0);
   ChartPages->setCurrentIndex(0);
   MethodPages->setCurrentIndex(0);
+  ChartPages->setTabEnabled(3, false);  // until a line analysis fills it
   Guard([this] { PrepareMapPage(); });
 
   FillColors = {kHeaderRow, kSilverRow};

@@ -196,6 +196,7 @@ class MainFormTest : public QObject {
     QCOMPARE(lumora::ResidualMap[0].size(), size_t(50));
     QCOMPARE(form.StringGrid1->RowCount(), 1);
     QCOMPARE(form.StringGrid1->Cell(6, 0), QString("Upper state"));
+    QVERIFY(!form.ChartPages->isTabEnabled(3));
   }
 
   void unreadableSettingsFileIsAnError() {
