@@ -120,6 +120,34 @@ bool FastRoundSignificant(long double v, int sig, Decimal& out) {
   return true;
 }
 
+// The value rounded to the given number of decimals, halves away from zero,
+// in extended arithmetic; gives up as FastRoundSignificant does.
+bool FastRoundDecimals(long double v, int decimals, Decimal& out) {
+  if (decimals < 0 || decimals > kMaxExactPow10) return false;
+  const long double s = std::fabs(v) * kPow10[decimals];
+  if (!(s < kPow10[kMaxFastDigits])) return false;
+  const long double error = s * 0x1p-62L;
+  const long double whole = std::floor(s);
+  const long double fraction = s - whole;  // exact
+  if (std::fabs(fraction - 0.5L) <= error) return false;
+  uint64_t n = static_cast<uint64_t>(whole) + (fraction > 0.5L ? 1 : 0);
+  if (n == 0) {
+    out = Decimal{};
+    return true;
+  }
+  out.digits = std::to_string(n);
+  out.point = static_cast<int>(out.digits.size()) - decimals;
+  while (out.digits.back() == '0') out.digits.pop_back();
+  return true;
+}
+
+// Rounds to a number of decimals.
+Decimal RoundDecimals(long double v, int decimals) {
+  Decimal fast;
+  if (FastRoundDecimals(v, decimals, fast)) return fast;
+  return RoundAt(Expand(v), -decimals);
+}
+
 // Rounds to a number of significant digits.
 Decimal RoundSignificant(long double v, int sig) {
   Decimal fast;
@@ -133,13 +161,20 @@ char DigitAt(const Decimal& d, int i) {
   return (i >= 0 && i < static_cast<int>(d.digits.size())) ? d.digits[i] : '0';
 }
 
-std::string ExponentText(int exp10, int min_digits, bool always_sign) {
-  std::string s;
-  if (exp10 < 0) s = "-";
-  else if (always_sign) s = "+";
-  std::string n = std::to_string(std::abs(exp10));
-  if (static_cast<int>(n.size()) < min_digits) n.insert(0, min_digits - n.size(), '0');
-  return s + n;
+// "E" is not included: the exponent's sign ("-", or "+" when always_sign)
+// and at least min_digits digits.
+void AppendExponent(std::string& s, int exp10, int min_digits, bool always_sign) {
+  if (exp10 < 0) s += '-';
+  else if (always_sign) s += '+';
+  char digits[16];
+  int n = 0;
+  unsigned magnitude = exp10 < 0 ? -static_cast<unsigned>(exp10) : static_cast<unsigned>(exp10);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  for (int i = n; i < min_digits; ++i) s += '0';
+  while (n > 0) s += digits[--n];
 }
 
 std::string NonFinite(long double v) {
@@ -153,18 +188,22 @@ std::string Scientific(long double v, int sig, int min_exp) {
   if (sig < 1) sig = 1;
   Decimal d = RoundSignificant(v, sig);
   int exp10 = d.digits.empty() ? 0 : d.point - 1;
-  std::string s = (std::signbit(v) && !d.digits.empty()) ? "-" : "";
+  std::string s;
+  s.reserve(sig + min_exp + 4);
+  if (std::signbit(v) && !d.digits.empty()) s += '-';
   s += DigitAt(d, 0);
   if (sig > 1) {
     s += '.';
     for (int i = 1; i < sig; ++i) s += DigitAt(d, i);
   }
-  return s + "E" + ExponentText(exp10, min_exp, true);
+  s += 'E';
+  AppendExponent(s, exp10, min_exp, true);
+  return s;
 }
 
 std::string Fixed(long double v, int decimals) {
   if (!std::isfinite(v)) return NonFinite(v);
-  Decimal d = RoundAt(Expand(v), -decimals);
+  Decimal d = RoundDecimals(v, decimals);
   std::string s = (std::signbit(v) && !d.digits.empty()) ? "-" : "";
   if (d.point <= 0 || d.digits.empty()) {
     s += '0';
@@ -188,7 +227,9 @@ std::string General(long double v, int precision) {
   if (d.point > precision || d.point < -3) {
     s += d.digits[0];
     if (d.digits.size() > 1) s += "." + d.digits.substr(1);
-    return s + "E" + ExponentText(d.point - 1, 0, false);
+    s += 'E';
+    AppendExponent(s, d.point - 1, 0, false);
+    return s;
   }
   if (d.point <= 0) {
     s += "0." + std::string(-d.point, '0') + d.digits;
@@ -297,11 +338,15 @@ std::string ExpField(long double value, int width) {
   int sig = width - 8;
   Decimal d = RoundSignificant(value, sig);
   int exp10 = d.digits.empty() ? 0 : d.point - 1;
-  std::string s = (std::signbit(value) && !d.digits.empty()) ? "-" : " ";
+  std::string s;
+  s.reserve(width + 2);
+  s += (std::signbit(value) && !d.digits.empty()) ? '-' : ' ';
   s += DigitAt(d, 0);
   s += '.';
   for (int i = 1; i < sig; ++i) s += DigitAt(d, i);
-  return s + "E" + ExponentText(exp10, 4, true);
+  s += 'E';
+  AppendExponent(s, exp10, 4, true);
+  return s;
 }
 
 }  // namespace lumora

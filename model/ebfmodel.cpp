@@ -1,6 +1,9 @@
 #include "model/ebfmodel.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "base/checked.h"
 #include "model/atomicdata.h"
@@ -21,18 +24,87 @@ TLevelRecord& Level(int32_t index) {
   return LevelArray[index];
 }
 
+// A memo hits only on the very same inputs, so compare the bits.
+bool SameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+bool SameBits(long double a, long double b) {
+  return std::memcmp(&a, &b, 10) == 0;  // the 80 bits of the value, not the padding
+}
+
+// The factors of a level's Boltzmann population, g/g0 and exp(-dE/kT), kept
+// while the level, the ground level and T_exc stay the same: a fit of n_1
+// alone, and every row of a map, reuse them.
+struct BoltzmannFactors {
+  bool valid = false;
+  double energy = 0, g = 0, groundEnergy = 0, groundG = 0;
+  long double tExc = 0;
+  long double ratio = 0, boltzmann = 0;
+
+  bool Hold(const TLevelRecord& level, const TLevelRecord& ground, long double t) const {
+    return valid && SameBits(tExc, t) && SameBits(energy, level.Energy) && SameBits(g, level.g) &&
+           SameBits(groundEnergy, ground.Energy) && SameBits(groundG, ground.g);
+  }
+  // Raises the faults of the population formula, in its order.
+  void Compute(const TLevelRecord& level, const TLevelRecord& ground, long double t) {
+    valid = false;
+    const long double exponent =
+        fp::Div(-(static_cast<long double>(level.Energy) - ground.Energy) * kElementaryCharge,
+                kBoltzmann * t);
+    ratio = fp::Div(level.g, ground.g);
+    boltzmann = fp::Exp(exponent);
+    energy = level.Energy;
+    g = level.g;
+    groundEnergy = ground.Energy;
+    groundG = ground.g;
+    tExc = t;
+    valid = true;
+  }
+};
+std::vector<BoltzmannFactors> boltzmannFactors;
+
+// 10^b1 as fp::Pow10 gives it, remembered by the bits of b1: a map asks for
+// the same densities in every row, and a two-parameter fit for the same
+// density with a shifted b2.
+class Pow10Memo {
+ public:
+  long double Get(long double exponent) {
+    Entry& e = entries_[Slot(exponent)];
+    if (e.set && SameBits(e.exponent, exponent)) return e.value;
+    const long double value = fp::Pow10(exponent);
+    e = Entry{true, exponent, value};
+    return value;
+  }
+
+ private:
+  struct Entry {
+    bool set = false;
+    long double exponent = 0, value = 0;
+  };
+  static constexpr size_t kSlots = 512;
+  static size_t Slot(long double v) {
+    uint64_t mantissa = 0;
+    uint16_t signExponent = 0;
+    std::memcpy(&mantissa, &v, sizeof mantissa);
+    std::memcpy(&signExponent, reinterpret_cast<const char*>(&v) + sizeof mantissa,
+                sizeof signExponent);
+    const uint64_t h = (mantissa ^ (uint64_t{signExponent} << 48)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(h >> 55) % kSlots;
+  }
+  Entry entries_[kSlots];
+};
+Pow10Memo pow10Memo;
+
 // Populations of the absorbing levels (densities of levels 0..count-1).
 void Populate(int kind, const vector& b, int32_t count) {
-  const long double n1 = fp::Pow10(b[1]);
+  const long double n1 = pow10Memo.Get(b[1]);
   if (kind == kDistributionBoltzmann) {
     const long double tExc = std::fabs(b[2]);
+    if (boltzmannFactors.size() < static_cast<size_t>(count)) boltzmannFactors.resize(count);
     for (int32_t i = 0; i < count; ++i) {
       const TLevelRecord& ground = LevelArray[0];
       TLevelRecord& level = LevelArray[i];
-      const long double exponent =
-          fp::Div(-(static_cast<long double>(level.Energy) - ground.Energy) * kElementaryCharge,
-                  kBoltzmann * tExc);
-      level.Density = fp::ToDouble(n1 * fp::Div(level.g, ground.g) * fp::Exp(exponent));
+      BoltzmannFactors& f = boltzmannFactors[i];
+      if (!f.Hold(level, ground, tExc)) f.Compute(level, ground, tExc);
+      level.Density = fp::ToDouble(n1 * f.ratio * f.boltzmann);
     }
     return;
   }
@@ -58,6 +130,84 @@ long double ReducedRate(const TLineRecord& line, long double v, long double path
   return fp::Mul(EscapeFactor(fp::ToDouble(tau)), a);
 }
 
+// What ReducedRate takes from the line's own data and the thermal speed,
+// kept while they stay the same (a command does not change them between
+// evaluations).
+struct LineConstants {
+  bool set = false;
+  double waveLength = 0, aki = 0;
+  int32_t gk = 0, gi = 0;
+  bool faultless = false;    // the strength formula raised no fault
+  long double lambda = 0;    // wavelength in m
+  long double a = 0;         // Aki
+  long double strength = 0;  // lambda^5 (gk/gi) / 8 pi h c x A
+  long double doppler = 0;   // sqrt(pi) v lambda
+
+  bool Hold(const TRecord& ar) const {
+    return set && SameBits(waveLength, ar.WaveLength) && SameBits(aki, ar.Aki) && gk == ar.gk &&
+           gi == ar.gi;
+  }
+  void Compute(const TRecord& ar, long double v) {
+    set = true;
+    waveLength = ar.WaveLength;
+    aki = ar.Aki;
+    gk = ar.gk;
+    gi = ar.gi;
+    lambda = static_cast<long double>(ar.WaveLength) * 1e-9L;
+    a = ar.Aki;
+    const long double lambda2 = lambda * lambda;
+    try {
+      strength = fp::Div(lambda2 * lambda2 * lambda * fp::Div(ar.gk, ar.gi), kEightPiHC) * a;
+      faultless = true;
+    } catch (const std::exception&) {
+      faultless = false;  // ReducedRate raises it again, in its place
+    }
+    doppler = kSqrtPi * v * lambda;
+  }
+};
+std::vector<LineConstants> lineConstants;
+long double lineConstantsSpeed = 0;
+
+void UpdateLineConstants(long double v) {
+  const bool sameSpeed = SameBits(v, lineConstantsSpeed);
+  if (lineConstants.size() != LineArray.size()) lineConstants.resize(LineArray.size());
+  for (size_t j = 0; j < LineArray.size(); ++j) {
+    LineConstants& c = lineConstants[j];
+    const TRecord& ar = LineArray[j].AR;
+    if (!c.Hold(ar)) c.Compute(ar, v);
+    else if (!sameSpeed) c.doppler = kSqrtPi * v * c.lambda;
+  }
+  lineConstantsSpeed = v;
+}
+
+// ReducedRate from the line's kept constants: the same operations in the
+// same order, so the same bits and the same faults.
+long double ReducedRate(const TLineRecord& line, const LineConstants& c, long double v,
+                        long double path) {
+  if (!c.faultless) return ReducedRate(line, v, path);
+  const long double n = std::fabs(Level(line.LowerState).Density);
+  const long double p = fp::Div(n * c.strength * kPlanck, c.lambda);
+  const long double kappa0 = fp::Div(p * kSpeedOfLight, c.doppler);
+  const long double tau = fp::Mul(kappa0, path);
+  return fp::Mul(EscapeFactor(fp::ToDouble(tau)), c.a);
+}
+
+// Entries at the front of PrecalcCache that the model itself stored.
+size_t computedEntries = 0;
+
+// Data arrays of cleared entries, reused rather than allocated anew for
+// every grid point of a map.
+std::vector<TPreCalcDataArray> spareArrays;
+constexpr size_t kMaxSpareArrays = 64;
+
+TPreCalcDataArray NewDataArray(size_t size) {
+  if (spareArrays.empty()) return TPreCalcDataArray(size);
+  TPreCalcDataArray data = std::move(spareArrays.back());
+  spareArrays.pop_back();
+  data.resize(size);
+  return data;
+}
+
 // Computes every line's G_f for b and stores them as a new cache entry.
 const TPreCalcDataArray& ComputeModel(const vector& b) {
   const long double tn = b[3];
@@ -77,7 +227,9 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
   Populate(kind, b, count);
   for (size_t i = count; i < LevelArray.size(); ++i) LevelArray[i].Density = 0;
 
-  for (TLineRecord& line : LineArray) line.G_f = fp::ToDouble(ReducedRate(line, v, path));
+  UpdateLineConstants(v);
+  for (size_t j = 0; j < LineArray.size(); ++j)
+    LineArray[j].G_f = fp::ToDouble(ReducedRate(LineArray[j], lineConstants[j], v, path));
 
   for (TLevelRecord& level : LevelArray) {
     level.Sum_f = 0;
@@ -89,15 +241,36 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
     ++upper.LineDownCount;
   }
 
-  TPreCalcDataArray data(LineArray.size());
+  TPreCalcDataArray data = NewDataArray(LineArray.size());
   for (size_t j = 0; j < LineArray.size(); ++j) {
     TLineRecord& line = LineArray[j];
     const double sum = Level(line.UpperState).Sum_f;
     line.G_f = sum > 0 ? fp::ToDouble(static_cast<long double>(line.G_f) / sum) : -1.0;
     data[j] = line.G_f;
   }
+  const bool unique = computedEntries == PrecalcCache.size();
   StorePrecalc(b, std::move(data));
+  if (unique) computedEntries = PrecalcCache.size();
   return PrecalcCache.back().data;
+}
+
+// The entry of b, by slots 1..8, or -1. Entries stored by the model are
+// unique, so the newest (most likely asked for) is searched first; when the
+// cache was filled from elsewhere it is searched as FindPrecalc does.
+int FindComputed(const vector& b) {
+  int index = -1;
+  if (computedEntries != PrecalcCache.size()) {
+    FindPrecalc(b, 1, 8, index);
+    return index;
+  }
+  const long double* key = b.v;
+  for (size_t e = PrecalcCache.size(); e-- > 0;) {
+    const long double* pars = PrecalcCache[e].pars.v;
+    if (pars[1] == key[1] && pars[2] == key[2] && pars[3] == key[3] && pars[4] == key[4] &&
+        pars[5] == key[5] && pars[6] == key[6] && pars[7] == key[7] && pars[8] == key[8])
+      return static_cast<int>(e);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -125,9 +298,13 @@ long double EvaluateModel(int /*n*/, const vector& b, bool& /*flag*/, long doubl
   return EvaluateModel(b, x);
 }
 
+const TPreCalcDataArray& EvaluateAllLines(const vector& b) {
+  const int index = FindComputed(b);
+  return index >= 0 ? PrecalcCache[index].data : ComputeModel(b);
+}
+
 long double EvaluateModel(const vector& b, long double x) {
-  int index = -1;
-  const TPreCalcDataArray& data = FindPrecalc(b, 1, 8, index) ? PrecalcCache[index].data : ComputeModel(b);
+  const TPreCalcDataArray& data = EvaluateAllLines(b);
   const int32_t line = fp::TruncInt32(x);
   CheckIndex(line, data.size());
   return data[line];
@@ -178,8 +355,10 @@ void StorePrecalc(const vector& b, TPreCalcDataArray data) {
 }
 
 void ClearPrecalc() {
+  for (TPrecalcRecord& entry : PrecalcCache)
+    if (spareArrays.size() < kMaxSpareArrays) spareArrays.push_back(std::move(entry.data));
   PrecalcCache.clear();
-  PrecalcCache.shrink_to_fit();
+  computedEntries = 0;
 }
 
 }  // namespace lumora

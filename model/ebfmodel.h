@@ -31,6 +31,10 @@ void ComputeBranchingFractions();
 long double EvaluateModel(int n, const vector& b, bool& flag, long double x);
 long double EvaluateModel(const vector& b, long double x);
 
+// The G_f of every line for b, as EvaluateModel gives them one at a time
+// (computed and cached when b is not cached). Valid until the cache changes.
+const TPreCalcDataArray& EvaluateAllLines(const vector& b);
+
 // d[1], d[2]: central-difference derivatives at data point i (1-based).
 void ModelDerivatives(int i, const TMarqArray& x, int n, vector b, vector& d, bool& flag);
 

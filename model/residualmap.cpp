@@ -23,9 +23,13 @@ void ResetResidualMap(int rows, int columns) {
 long double GridPointRSS(const vector& b, int p) {
   const int m = static_cast<int>(LineArray.size());
   long double sum = 0;
+  // One look-up for all lines rather than one per line; a cached array
+  // shorter than the lines fails where EvaluateModel would.
+  const TPreCalcDataArray* data = m > 0 ? &EvaluateAllLines(b) : nullptr;
   for (int k = 0; k < m; ++k) {
     TLineRecord& line = LineArray[k];
-    line.G_f = static_cast<double>(EvaluateModel(b, k));
+    CheckIndex(k, data->size());
+    line.G_f = (*data)[k];
     const long double diff = static_cast<long double>(line.G_f) - line.G_m;
     sum += diff * diff;
   }
