@@ -116,31 +116,23 @@ void Populate(int kind, const vector& b, int32_t count) {
   for (int32_t i = 4; i < count; ++i) LevelArray[i].Density = 0;
 }
 
-// Escape-reduced emission rate of one line at thermal speed v and path L.
-long double ReducedRate(const TLineRecord& line, long double v, long double path) {
-  const long double lambda = static_cast<long double>(line.AR.WaveLength) * 1e-9L;
-  const long double a = line.AR.Aki;
-  const long double n = std::fabs(Level(line.LowerState).Density);
+// Absorption strength of a line, lambda^5 (gk/gi) / 8 pi h c x A, with
+// lambda its wavelength in m.
+long double Strength(const TRecord& ar, long double lambda) {
   const long double lambda2 = lambda * lambda;
-  const long double strength =
-      fp::Div(lambda2 * lambda2 * lambda * fp::Div(line.AR.gk, line.AR.gi), kEightPiHC) * a;
-  const long double p = fp::Div(n * strength * kPlanck, lambda);
-  const long double kappa0 = fp::Div(p * kSpeedOfLight, kSqrtPi * v * lambda);
-  const long double tau = fp::Mul(kappa0, path);
-  return fp::Mul(EscapeFactor(fp::ToDouble(tau)), a);
+  return fp::Div(lambda2 * lambda2 * lambda * fp::Div(ar.gk, ar.gi), kEightPiHC) * ar.Aki;
 }
 
-// What ReducedRate takes from the line's own data and the thermal speed,
+// What a line's rate takes from the line's own data and the thermal speed,
 // kept while they stay the same (a command does not change them between
 // evaluations).
 struct LineConstants {
   bool set = false;
   double waveLength = 0, aki = 0;
   int32_t gk = 0, gi = 0;
-  bool faultless = false;    // the strength formula raised no fault
+  bool faultless = false;    // Strength raised no fault
   long double lambda = 0;    // wavelength in m
-  long double a = 0;         // Aki
-  long double strength = 0;  // lambda^5 (gk/gi) / 8 pi h c x A
+  long double strength = 0;
   long double doppler = 0;   // sqrt(pi) v lambda
 
   bool Hold(const TRecord& ar) const {
@@ -154,10 +146,8 @@ struct LineConstants {
     gk = ar.gk;
     gi = ar.gi;
     lambda = static_cast<long double>(ar.WaveLength) * 1e-9L;
-    a = ar.Aki;
-    const long double lambda2 = lambda * lambda;
     try {
-      strength = fp::Div(lambda2 * lambda2 * lambda * fp::Div(ar.gk, ar.gi), kEightPiHC) * a;
+      strength = Strength(ar, lambda);
       faultless = true;
     } catch (const std::exception&) {
       faultless = false;  // ReducedRate raises it again, in its place
@@ -180,16 +170,14 @@ void UpdateLineConstants(long double v) {
   lineConstantsSpeed = v;
 }
 
-// ReducedRate from the line's kept constants: the same operations in the
-// same order, so the same bits and the same faults.
-long double ReducedRate(const TLineRecord& line, const LineConstants& c, long double v,
-                        long double path) {
-  if (!c.faultless) return ReducedRate(line, v, path);
+// Escape-reduced emission rate of one line, on path L, from its constants.
+long double ReducedRate(const TLineRecord& line, const LineConstants& c, long double path) {
   const long double n = std::fabs(Level(line.LowerState).Density);
+  if (!c.faultless) Strength(line.AR, c.lambda);  // raises the line's fault after the level's
   const long double p = fp::Div(n * c.strength * kPlanck, c.lambda);
   const long double kappa0 = fp::Div(p * kSpeedOfLight, c.doppler);
   const long double tau = fp::Mul(kappa0, path);
-  return fp::Mul(EscapeFactor(fp::ToDouble(tau)), c.a);
+  return fp::Mul(EscapeFactor(fp::ToDouble(tau)), line.AR.Aki);
 }
 
 // Entries at the front of PrecalcCache that the model itself stored.
@@ -229,7 +217,7 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
 
   UpdateLineConstants(v);
   for (size_t j = 0; j < LineArray.size(); ++j)
-    LineArray[j].G_f = fp::ToDouble(ReducedRate(LineArray[j], lineConstants[j], v, path));
+    LineArray[j].G_f = fp::ToDouble(ReducedRate(LineArray[j], lineConstants[j], path));
 
   for (TLevelRecord& level : LevelArray) {
     level.Sum_f = 0;
