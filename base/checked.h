@@ -10,6 +10,9 @@
 
 namespace lumora::fp {
 
+// Neither infinite nor nan: the one comparison of the fault-free path.
+inline bool IsFinite(long double v) { return std::fabs(v) <= std::numeric_limits<long double>::max(); }
+
 // Raises OverflowError for an infinite value and InvalidOpError for nan.
 inline long double Check(long double v) {
   if (std::isnan(v)) throw InvalidOpError();
@@ -19,24 +22,38 @@ inline long double Check(long double v) {
 
 // A double result that must fit a double (storing an extended into a double).
 inline double ToDouble(long double v) {
-  Check(v);
   double d = static_cast<double>(v);
+  if (std::fabs(d) <= std::numeric_limits<double>::max()) return d;
+  Check(v);
   if (std::isinf(d)) throw OverflowError();
   return d;
 }
 
+// Each operation computes first and looks for the fault only when the
+// result is not finite: a finite result means there was none.
 inline long double Div(long double a, long double b) {
+  const long double q = a / b;
+  if (b != 0 && IsFinite(q)) return q;
   if (std::isnan(a) || std::isnan(b)) throw InvalidOpError();
   if (b == 0) {
     if (a == 0) throw InvalidOpError();
     throw ZeroDivideError();
   }
-  return Check(a / b);
+  return Check(q);
 }
 
-inline long double Mul(long double a, long double b) { return Check(a * b); }
-inline long double Add(long double a, long double b) { return Check(a + b); }
-inline long double Sub(long double a, long double b) { return Check(a - b); }
+inline long double Mul(long double a, long double b) {
+  const long double r = a * b;
+  return IsFinite(r) ? r : Check(r);
+}
+inline long double Add(long double a, long double b) {
+  const long double r = a + b;
+  return IsFinite(r) ? r : Check(r);
+}
+inline long double Sub(long double a, long double b) {
+  const long double r = a - b;
+  return IsFinite(r) ? r : Check(r);
+}
 
 inline long double Sqrt(long double v) {
   if (std::isnan(v) || v < 0) throw InvalidOpError();
@@ -44,8 +61,10 @@ inline long double Sqrt(long double v) {
 }
 
 inline long double Exp(long double v) {
+  const long double r = std::exp(v);  // nan for a nan v
+  if (IsFinite(r)) return r;
   if (std::isnan(v)) throw InvalidOpError();
-  return Check(std::exp(v));
+  return Check(r);
 }
 
 // Natural logarithm: 0 is a division by zero, a negative value invalid.
@@ -63,8 +82,10 @@ inline long double Log10(long double v) {
 
 // 10^v, raising OverflowError when the result is not finite.
 inline long double Pow10(long double v) {
+  const long double r = std::pow(10.0L, v);  // nan for a nan v
+  if (IsFinite(r)) return r;
   if (std::isnan(v)) throw InvalidOpError();
-  return Check(std::pow(10.0L, v));
+  return Check(r);
 }
 
 // Truncation towards zero into a signed 32-bit integer.
