@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "base/errors.h"
@@ -88,14 +89,39 @@ inline long double Pow10(long double v) {
   return Check(r);
 }
 
-// Truncation towards zero into a signed 32-bit integer.
-inline int32_t TruncInt32(long double v) {
+namespace detail {
+
+inline int32_t TruncInt32InFpu(long double v) {
   if (std::isnan(v) || std::isinf(v)) throw InvalidOpError();
   long double t = std::trunc(v);
   if (t < static_cast<long double>(std::numeric_limits<int32_t>::min()) ||
       t > static_cast<long double>(std::numeric_limits<int32_t>::max()))
     throw RangeError();
   return static_cast<int32_t>(t);
+}
+
+}  // namespace detail
+
+// Truncation towards zero into a signed 32-bit integer. Values below 2^31
+// in magnitude are read from the bits of the extended value, sparing the
+// FPU's rounding-mode switches; the rest (and any unusual encoding) go the
+// FPU's way.
+inline int32_t TruncInt32(long double v) {
+  static_assert(std::numeric_limits<long double>::digits == 64, "x87 extended precision");
+  uint64_t mantissa = 0;
+  uint16_t signExponent = 0;
+  std::memcpy(&mantissa, &v, sizeof mantissa);
+  std::memcpy(&signExponent, reinterpret_cast<const char*>(&v) + sizeof mantissa,
+              sizeof signExponent);
+  constexpr int kBias = 16383;
+  const int exponent = signExponent & 0x7fff;
+  const bool integerBit = (mantissa >> 63) != 0;
+  if (exponent == 0 || (integerBit && exponent < kBias)) return 0;  // |v| < 1
+  if (integerBit && exponent - kBias < 31) {
+    const auto magnitude = static_cast<int32_t>(mantissa >> (63 - (exponent - kBias)));
+    return (signExponent & 0x8000) ? -magnitude : magnitude;
+  }
+  return detail::TruncInt32InFpu(v);
 }
 
 }  // namespace lumora::fp

@@ -242,6 +242,45 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
   return PrecalcCache.back().data;
 }
 
+// The bits of slots 1..8 of a parameter vector: equal bits are equal values
+// unless they encode a nan (or an encoding the FPU does not support), so a
+// look-up compares integers first.
+class KeyBits {
+ public:
+  explicit KeyBits(const vector& b) {
+    for (int i = 0; i < kSlots; ++i) Read(b.v[i + 1], mantissa_[i], signExponent_[i]);
+  }
+  // Every slot an ordinary number: zero, denormal, normal or infinite.
+  bool Ordinary() const {
+    for (int i = 0; i < kSlots; ++i) {
+      const bool integerBit = (mantissa_[i] >> 63) != 0;
+      const int exponent = signExponent_[i] & 0x7fff;
+      if (exponent == 0x7fff ? mantissa_[i] != (uint64_t{1} << 63) : exponent != 0 && !integerBit)
+        return false;
+    }
+    return true;
+  }
+  bool Same(const vector& pars) const {
+    for (int i = 0; i < kSlots; ++i) {
+      uint64_t mantissa = 0;
+      uint16_t signExponent = 0;
+      Read(pars.v[i + 1], mantissa, signExponent);
+      if (mantissa != mantissa_[i] || signExponent != signExponent_[i]) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kSlots = 8;
+  static void Read(const long double& v, uint64_t& mantissa, uint16_t& signExponent) {
+    std::memcpy(&mantissa, &v, sizeof mantissa);
+    std::memcpy(&signExponent, reinterpret_cast<const char*>(&v) + sizeof mantissa,
+                sizeof signExponent);
+  }
+  uint64_t mantissa_[kSlots];
+  uint16_t signExponent_[kSlots];
+};
+
 // The entry of b, by slots 1..8, or -1. Entries stored by the model are
 // unique, so the newest (most likely asked for) is searched first; when the
 // cache was filled from elsewhere it is searched as FindPrecalc does.
@@ -251,6 +290,12 @@ int FindComputed(const vector& b) {
     FindPrecalc(b, 1, 8, index);
     return index;
   }
+  const KeyBits bits(b);
+  if (bits.Ordinary()) {
+    for (size_t e = PrecalcCache.size(); e-- > 0;)
+      if (bits.Same(PrecalcCache[e].pars)) return static_cast<int>(e);
+  }
+  // Equal values in other bits (0 and -0) are found by comparing the values.
   const long double* key = b.v;
   for (size_t e = PrecalcCache.size(); e-- > 0;) {
     const long double* pars = PrecalcCache[e].pars.v;
