@@ -180,6 +180,47 @@ long double ReducedRate(const TLineRecord& line, const LineConstants& c, long do
   return fp::Mul(EscapeFactor(fp::ToDouble(tau)), line.AR.Aki);
 }
 
+// The 80 bits of an extended value, without the padding of its storage.
+struct Bits80 {
+  uint64_t mantissa = 0;
+  uint16_t signExponent = 0;
+};
+Bits80 BitsOf(const long double& v) {
+  Bits80 bits;
+  std::memcpy(&bits.mantissa, &v, sizeof bits.mantissa);
+  std::memcpy(&bits.signExponent, reinterpret_cast<const char*>(&v) + sizeof bits.mantissa,
+              sizeof bits.signExponent);
+  return bits;
+}
+
+constexpr int kKeySlots = 8;  // the cache compares slots 1..8
+
+bool SameKeyBits(const vector& a, const vector& b) {
+  for (int i = 1; i <= kKeySlots; ++i) {
+    const Bits80 x = BitsOf(a.v[i]);
+    const Bits80 y = BitsOf(b.v[i]);
+    if (x.mantissa != y.mantissa || x.signExponent != y.signExponent) return false;
+  }
+  return true;
+}
+
+// Every key slot an ordinary number (zero, denormal, normal or infinite), so
+// that equal bits mean equal values; not so for a nan, nor for encodings the
+// FPU does not support.
+bool OrdinaryKey(const vector& b) {
+  for (int i = 1; i <= kKeySlots; ++i) {
+    const Bits80 bits = BitsOf(b.v[i]);
+    const int exponent = bits.signExponent & 0x7fff;
+    const bool integerBit = (bits.mantissa >> 63) != 0;
+    if (exponent == 0x7fff ? bits.mantissa != (uint64_t{1} << 63) : exponent != 0 && !integerBit)
+      return false;
+  }
+  return true;
+}
+
+// Per computed entry: whether its key is ordinary.
+std::vector<bool> ordinaryKeys;
+
 // Entries at the front of PrecalcCache that the model itself stored.
 size_t computedEntries = 0;
 
@@ -238,48 +279,13 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
   }
   const bool unique = computedEntries == PrecalcCache.size();
   StorePrecalc(b, std::move(data));
-  if (unique) computedEntries = PrecalcCache.size();
+  if (unique) {
+    computedEntries = PrecalcCache.size();
+    ordinaryKeys.resize(computedEntries);
+    ordinaryKeys.back() = OrdinaryKey(b);
+  }
   return PrecalcCache.back().data;
 }
-
-// The bits of slots 1..8 of a parameter vector: equal bits are equal values
-// unless they encode a nan (or an encoding the FPU does not support), so a
-// look-up compares integers first.
-class KeyBits {
- public:
-  explicit KeyBits(const vector& b) {
-    for (int i = 0; i < kSlots; ++i) Read(b.v[i + 1], mantissa_[i], signExponent_[i]);
-  }
-  // Every slot an ordinary number: zero, denormal, normal or infinite.
-  bool Ordinary() const {
-    for (int i = 0; i < kSlots; ++i) {
-      const bool integerBit = (mantissa_[i] >> 63) != 0;
-      const int exponent = signExponent_[i] & 0x7fff;
-      if (exponent == 0x7fff ? mantissa_[i] != (uint64_t{1} << 63) : exponent != 0 && !integerBit)
-        return false;
-    }
-    return true;
-  }
-  bool Same(const vector& pars) const {
-    for (int i = 0; i < kSlots; ++i) {
-      uint64_t mantissa = 0;
-      uint16_t signExponent = 0;
-      Read(pars.v[i + 1], mantissa, signExponent);
-      if (mantissa != mantissa_[i] || signExponent != signExponent_[i]) return false;
-    }
-    return true;
-  }
-
- private:
-  static constexpr int kSlots = 8;
-  static void Read(const long double& v, uint64_t& mantissa, uint16_t& signExponent) {
-    std::memcpy(&mantissa, &v, sizeof mantissa);
-    std::memcpy(&signExponent, reinterpret_cast<const char*>(&v) + sizeof mantissa,
-                sizeof signExponent);
-  }
-  uint64_t mantissa_[kSlots];
-  uint16_t signExponent_[kSlots];
-};
 
 // The entry of b, by slots 1..8, or -1. Entries stored by the model are
 // unique, so the newest (most likely asked for) is searched first; when the
@@ -290,12 +296,12 @@ int FindComputed(const vector& b) {
     FindPrecalc(b, 1, 8, index);
     return index;
   }
-  const KeyBits bits(b);
-  if (bits.Ordinary()) {
-    for (size_t e = PrecalcCache.size(); e-- > 0;)
-      if (bits.Same(PrecalcCache[e].pars)) return static_cast<int>(e);
+  for (size_t e = PrecalcCache.size(); e-- > 0;) {
+    if (!SameKeyBits(PrecalcCache[e].pars, b)) continue;
+    if (ordinaryKeys[e]) return static_cast<int>(e);
+    break;
   }
-  // Equal values in other bits (0 and -0) are found by comparing the values.
+  // Equal values in other bits (0 and -0), and nans, by comparing the values.
   const long double* key = b.v;
   for (size_t e = PrecalcCache.size(); e-- > 0;) {
     const long double* pars = PrecalcCache[e].pars.v;
@@ -392,6 +398,7 @@ void ClearPrecalc() {
     if (spareArrays.size() < kMaxSpareArrays) spareArrays.push_back(std::move(entry.data));
   PrecalcCache.clear();
   computedEntries = 0;
+  ordinaryKeys.clear();
 }
 
 }  // namespace lumora
