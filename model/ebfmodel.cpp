@@ -24,10 +24,25 @@ TLevelRecord& Level(int32_t index) {
   return LevelArray[index];
 }
 
+// The 80 bits of an extended value, without the padding of its storage.
+struct Bits80 {
+  uint64_t mantissa = 0;
+  uint16_t signExponent = 0;
+};
+Bits80 BitsOf(const long double& v) {
+  Bits80 bits;
+  std::memcpy(&bits.mantissa, &v, sizeof bits.mantissa);
+  std::memcpy(&bits.signExponent, reinterpret_cast<const char*>(&v) + sizeof bits.mantissa,
+              sizeof bits.signExponent);
+  return bits;
+}
+
 // A memo hits only on the very same inputs, so compare the bits.
 bool SameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
-bool SameBits(long double a, long double b) {
-  return std::memcmp(&a, &b, 10) == 0;  // the 80 bits of the value, not the padding
+bool SameBits(const long double& a, const long double& b) {
+  const Bits80 x = BitsOf(a);
+  const Bits80 y = BitsOf(b);
+  return x.mantissa == y.mantissa && x.signExponent == y.signExponent;
 }
 
 // The factors of a level's Boltzmann population, g/g0 and exp(-dE/kT), kept
@@ -80,13 +95,10 @@ class Pow10Memo {
     long double exponent = 0, value = 0;
   };
   static constexpr size_t kSlots = 512;
-  static size_t Slot(long double v) {
-    uint64_t mantissa = 0;
-    uint16_t signExponent = 0;
-    std::memcpy(&mantissa, &v, sizeof mantissa);
-    std::memcpy(&signExponent, reinterpret_cast<const char*>(&v) + sizeof mantissa,
-                sizeof signExponent);
-    const uint64_t h = (mantissa ^ (uint64_t{signExponent} << 48)) * 0x9E3779B97F4A7C15ull;
+  static size_t Slot(const long double& v) {
+    const Bits80 bits = BitsOf(v);
+    const uint64_t h =
+        (bits.mantissa ^ (uint64_t{bits.signExponent} << 48)) * 0x9E3779B97F4A7C15ull;
     return static_cast<size_t>(h >> 55) % kSlots;
   }
   Entry entries_[kSlots];
@@ -180,27 +192,11 @@ long double ReducedRate(const TLineRecord& line, const LineConstants& c, long do
   return fp::Mul(EscapeFactor(fp::ToDouble(tau)), line.AR.Aki);
 }
 
-// The 80 bits of an extended value, without the padding of its storage.
-struct Bits80 {
-  uint64_t mantissa = 0;
-  uint16_t signExponent = 0;
-};
-Bits80 BitsOf(const long double& v) {
-  Bits80 bits;
-  std::memcpy(&bits.mantissa, &v, sizeof bits.mantissa);
-  std::memcpy(&bits.signExponent, reinterpret_cast<const char*>(&v) + sizeof bits.mantissa,
-              sizeof bits.signExponent);
-  return bits;
-}
-
 constexpr int kKeySlots = 8;  // the cache compares slots 1..8
 
 bool SameKeyBits(const vector& a, const vector& b) {
-  for (int i = 1; i <= kKeySlots; ++i) {
-    const Bits80 x = BitsOf(a.v[i]);
-    const Bits80 y = BitsOf(b.v[i]);
-    if (x.mantissa != y.mantissa || x.signExponent != y.signExponent) return false;
-  }
+  for (int i = 1; i <= kKeySlots; ++i)
+    if (!SameBits(a.v[i], b.v[i])) return false;
   return true;
 }
 
