@@ -182,14 +182,45 @@ void UpdateLineConstants(long double v) {
   lineConstantsSpeed = v;
 }
 
-// Escape-reduced emission rate of one line, on path L, from its constants.
-long double ReducedRate(const TLineRecord& line, const LineConstants& c, long double path) {
+// Line-centre optical depth of one line on path L, from its constants.
+double OpticalDepth(const TLineRecord& line, const LineConstants& c, long double path) {
   const long double n = std::fabs(Level(line.LowerState).Density);
   if (!c.faultless) Strength(line.AR, c.lambda);  // raises the line's fault after the level's
   const long double p = fp::Div(n * c.strength * kPlanck, c.lambda);
   const long double kappa0 = fp::Div(p * kSpeedOfLight, c.doppler);
-  const long double tau = fp::Mul(kappa0, path);
-  return fp::Mul(EscapeFactor(fp::ToDouble(tau)), line.AR.Aki);
+  return fp::ToDouble(fp::Mul(kappa0, path));
+}
+
+// Escape-reduced emission rate of a line of optical depth tau.
+double ReducedRate(const TLineRecord& line, double tau) {
+  return fp::ToDouble(fp::Mul(EscapeFactor(tau), line.AR.Aki));
+}
+
+// Every line's G_f before normalising. The optical depths are formed first,
+// all of them, which lets their divisions overlap the exponentials of the
+// escape factors; when one of them fails, the lines are done one by one so
+// that the first fault is raised where it stands, after the rates before it.
+std::vector<double> opticalDepths;
+
+bool AllOpticalDepths(long double path) {
+  opticalDepths.resize(LineArray.size());
+  try {
+    for (size_t j = 0; j < LineArray.size(); ++j)
+      opticalDepths[j] = OpticalDepth(LineArray[j], lineConstants[j], path);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+void ReducedRates(long double path) {
+  if (AllOpticalDepths(path)) {
+    for (size_t j = 0; j < LineArray.size(); ++j)
+      LineArray[j].G_f = ReducedRate(LineArray[j], opticalDepths[j]);
+    return;
+  }
+  for (size_t j = 0; j < LineArray.size(); ++j)
+    LineArray[j].G_f = ReducedRate(LineArray[j], OpticalDepth(LineArray[j], lineConstants[j], path));
 }
 
 constexpr int kKeySlots = 8;  // the cache compares slots 1..8
@@ -253,8 +284,7 @@ const TPreCalcDataArray& ComputeModel(const vector& b) {
   for (size_t i = count; i < LevelArray.size(); ++i) LevelArray[i].Density = 0;
 
   UpdateLineConstants(v);
-  for (size_t j = 0; j < LineArray.size(); ++j)
-    LineArray[j].G_f = fp::ToDouble(ReducedRate(LineArray[j], lineConstants[j], path));
+  ReducedRates(path);
 
   for (TLevelRecord& level : LevelArray) {
     level.Sum_f = 0;
