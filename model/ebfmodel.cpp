@@ -419,6 +419,21 @@ void StorePrecalc(const vector& b, TPreCalcDataArray data) {
   PrecalcCache.push_back(TPrecalcRecord{b, std::move(data)});
 }
 
+void ClearPrecalcKeeping(const vector& b) {
+  bool keep = !PrecalcCache.empty() && computedEntries == PrecalcCache.size() && ordinaryKeys.back();
+  for (int i = 1; keep && i <= vector::kSize; ++i) keep = SameBits(PrecalcCache.back().pars.v[i], b.v[i]);
+  if (!keep) {
+    ClearPrecalc();
+    return;
+  }
+  TPrecalcRecord last = std::move(PrecalcCache.back());
+  PrecalcCache.pop_back();
+  ClearPrecalc();
+  PrecalcCache.push_back(std::move(last));
+  computedEntries = 1;
+  ordinaryKeys.assign(1, true);
+}
+
 void ClearPrecalc() {
   for (TPrecalcRecord& entry : PrecalcCache)
     if (spareArrays.size() < kMaxSpareArrays) spareArrays.push_back(std::move(entry.data));

@@ -45,5 +45,10 @@ double DopplerSpeed(double t, double m);
 bool FindPrecalc(const vector& b, int first, int count, int& index);
 void StorePrecalc(const vector& b, TPreCalcDataArray data);
 void ClearPrecalc();
+// Empties the cache but for the entry of b (all 15 slots alike) when it is
+// the last one the model computed: the level and line fields still hold its
+// results, so evaluating b again reads them instead of computing them anew.
+// The level and line data must not have changed since, as for any cache use.
+void ClearPrecalcKeeping(const vector& b);
 
 }  // namespace lumora

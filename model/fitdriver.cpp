@@ -127,7 +127,9 @@ FitOutcome FitDriver(vector par, int iterLimit, int n, double noiseLevel,
   }
   MarqReport(stopCode, data.m, n, sum, par, cov);
 
-  ClearPrecalc();
+  // Mostly the minimiser's last computation is that of its final vector: the
+  // model fields then describe it already and its entry is kept.
+  ClearPrecalcKeeping(par);
   for (int k = 0; k < data.m; ++k) LineArray[k].G_f = static_cast<double>(EvaluateModel(par, k));
 
   FitOutcome outcome;
