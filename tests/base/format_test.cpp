@@ -194,6 +194,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ExpFieldCase{99999.5, 12, " 1.000E+0005"},
                       ExpFieldCase{-2.5e-300, 13, "-2.5000E-0300"}));
 
+// Exact halves round away from zero; values a hair below a half (as most
+// decimal texts are in binary) round down. These take the careful path.
+INSTANTIATE_TEST_SUITE_P(
+    Halves, LogExpField,
+    ::testing::Values(ExpFieldCase{1.0625, 12, " 1.063E+0000"}, ExpFieldCase{-1.0625, 12, "-1.063E+0000"},
+                      ExpFieldCase{1234.5, 12, " 1.235E+0003"}, ExpFieldCase{0.0009765625, 11, " 9.77E-0004"},
+                      ExpFieldCase{1.2345, 12, " 1.234E+0000"}, ExpFieldCase{1.0000015, 15, " 1.000001E+0000"}, ExpFieldCase{2.0000005, 15, " 2.000001E+0000"}));
+INSTANTIATE_TEST_SUITE_P(
+    Halves, RealFormat,
+    ::testing::Values(RealCase{"%.2e", 0.125, "1.3E-001"}, RealCase{"%.1e", -2.5, "-3E+000"},
+                      RealCase{"%.4e", 1.00005, "1.000E+000"}, RealCase{"%.3e", 1024.5, "1.02E+003"},
+                      RealCase{"%.5e", 1024.5, "1.0245E+003"}, RealCase{"%.4e", 1024.5, "1.025E+003"},
+                      RealCase{"%.2f", 0.125, "0.13"}, RealCase{"%.2f", 2.675, "2.67"},
+                      RealCase{"%.0f", -0.5, "-1"}, RealCase{"%.1f", 0.05, "0.1"}));
+
 TEST(FormatLocale, DecimalPointStaysAPointUnderACommaLocale) {
   const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"};
   std::string previous = std::setlocale(LC_ALL, nullptr);
