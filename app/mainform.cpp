@@ -21,7 +21,7 @@
 
 #include "app/linegrid.h"
 #include "app/maplookup.h"
-#include "app/pairinspector.h"
+#include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/checked.h"
 #include "base/errors.h"

@@ -18,7 +18,7 @@
 
 #include "app/linegrid.h"
 #include "app/mainform.h"
-#include "app/pairinspector.h"
+#include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 
 namespace lumora {

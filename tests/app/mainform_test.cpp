@@ -19,7 +19,7 @@
 
 #include "app/linegrid.h"
 #include "app/mainform.h"
-#include "app/pairinspector.h"
+#include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
 #include "model/atomicdata.h"

@@ -1,4 +1,4 @@
-#include "app/pairinspector.h"
+#include "app/paircurvewindow.h"
 
 #include "app/resultcharts.h"
 
