@@ -315,7 +315,9 @@ TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
     } catch (const Error& e) {
       EXPECT_EQ(e.what(), c.message) << c.name;
     }
-    if (c.beforeStoring) EXPECT_TRUE(PrecalcCache.empty()) << c.name;
+    if (c.beforeStoring) {
+      EXPECT_TRUE(PrecalcCache.empty()) << c.name;
+    }
   }
 }
 
