@@ -16,6 +16,7 @@ Needs python3-numpy and python3-scipy (Debian's, hence /usr/bin/python3).
 
 import argparse
 import math
+import sys
 import time
 from pathlib import Path
 
@@ -24,13 +25,10 @@ from scipy.optimize import least_squares
 
 DATA = Path(__file__).resolve().parent.parent / "data"
 
-K_BOLTZMANN = 1.380658e-23
-TWO_K = 2.761316e-23
-E_CHARGE = 1.60217733e-19
-H_PLANCK = 6.6260755e-34
-C_LIGHT = 299792458.0
-EIGHT_PI_HC = 4.9924870002727175e-24
-AMU = 1.6605402e-27
+# The physical constants, exactly as the program and the data generator use them.
+sys.path.insert(0, str(DATA))
+from make_argon import AMU, C_LIGHT, E_CHARGE, EIGHT_PI_HC, H_PLANCK, K_BOLTZMANN, TWO_K  # noqa: E402,F401
+
 
 # The fields of an empty settings file, with argon's mass and four levels.
 TN, PATH_M, MASS, COUNT = 300.0, 1.0, 39.948 * AMU, 4
