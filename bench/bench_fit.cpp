@@ -11,6 +11,7 @@
 #include "model/ebfmodel.h"
 #include "model/fitdriver.h"
 #include "model/residualmap.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -19,20 +20,14 @@ using namespace lumora;
 const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
 constexpr double kArgonMassAmu = 39.948;
 
+// The fields of an empty settings file, with argon's Boltzmax of 4 and the
+// map grid resized.
 WindowFields SampleFields(int points) {
-  WindowFields f;
-  f.FromDensity = "1E+015";
-  f.ToDensity = "1E+018";
+  const Settings empty((std::filesystem::path(kData) / "no-such-settings-file.ini").string());
+  WindowFields f = LoadWindowFields(empty, "Argon");
   f.DensityPoints = std::to_string(points);
-  f.FromTemperature = "1000";
-  f.ToTemperature = "50000";
   f.TemperaturePoints = std::to_string(points);
-  f.FitDensity = "1E+016";
-  f.FitTemperature = "1000";
-  f.MaxIter = "50";
-  f.Tn = "300";
-  f.Path = "1.000";
-  f.Count = "4";
+  f.Count = std::to_string(4);
   return f;
 }
 
