@@ -1,55 +1,54 @@
 // Small harness for minimiser tests: a problem with its data points, the
-// run's outputs, callback call counts, and a private temporary folder.
+// run's summary, and callback call counts.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "lsq/marq3w.h"
+#include "lsq/levenberg_marquardt.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::testing {
 
 // Straight line b1 + b2 x; any further parameters have no influence.
-inline long double LineModel(int, const vector& b, bool&, long double x) { return b[1] + b[2] * x; }
-inline void LineDerivatives(int k, const TMarqArray& x, int n, vector, vector& g, bool&) {
+inline bool LineModel(const ParameterVector& b, long double x, long double& value) {
+  value = b[1] + b[2] * x;
+  return true;
+}
+inline bool LineDerivatives(int k, const PointArray& x, int n, const ParameterVector&,
+                            ParameterVector& g) {
   g[1] = 1;
   g[2] = x[k];
   for (int i = 3; i <= n; ++i) g[i] = 0;
+  return true;
 }
 
 // Exponential decay b1 exp(-b2 x).
-inline long double DecayModel(int, const vector& b, bool&, long double x) {
-  return b[1] * std::exp(-b[2] * x);
+inline bool DecayModel(const ParameterVector& b, long double x, long double& value) {
+  value = b[1] * std::exp(-b[2] * x);
+  return true;
 }
-inline void DecayDerivatives(int k, const TMarqArray& x, int, vector b, vector& g, bool&) {
+inline bool DecayDerivatives(int k, const PointArray& x, int, const ParameterVector& b,
+                             ParameterVector& g) {
   const long double e = std::exp(-b[2] * x[k]);
   g[1] = e;
   g[2] = -b[1] * x[k] * e;
+  return true;
 }
 
 struct Fit {
-  MarqSettings settings;
-  int limit = 50;
+  MinimizerOptions options;
   int m = 0;
   int n = 0;
-  TMarqArray x, y, w;
-  vector par;
+  PointArray x, y, w;
+  ParameterVector par;
 
-  long double sum = -1;
-  TMarqArray cov, ycalc;
-  int code = 99;
+  MinimizerSummary result;
   int funcCalls = 0;
   int derivCalls = 0;
-
-  Fit() { MarqDefaults(settings, limit); }
 
   void Point(long double xi, long double yi, long double wi = 1) {
     ++m;
@@ -58,21 +57,28 @@ struct Fit {
     w[m] = wi;
   }
 
-  void Run(const TMarqFunc& func, const TMarqDeriv& deriv, int printLevel = 0) {
-    auto countedFunc = [&](int nn, const vector& b, bool& flag, long double xi) {
+  void Run(const ModelFunction& model, const DerivativeFunction& derivatives,
+           IterationLog* log = nullptr, const ParameterNames& names = {}) {
+    MinimizerProblem problem;
+    problem.pointCount = m;
+    problem.parameterCount = n;
+    problem.x = x;
+    problem.y = y;
+    problem.w = w;
+    problem.model = [&](const ParameterVector& b, long double xi, long double& value) {
       ++funcCalls;
-      return func(nn, b, flag, xi);
+      return model(b, xi, value);
     };
-    auto countedDeriv = [&](int k, const TMarqArray& xs, int nn, vector b, vector& g, bool& flag) {
+    problem.derivatives = [&](int k, const PointArray& xs, int nn, const ParameterVector& b,
+                              ParameterVector& g) {
       ++derivCalls;
-      deriv(k, xs, nn, b, g, flag);
+      return derivatives(k, xs, nn, b, g);
     };
-    Marquardt(settings, limit, printLevel, m, x, y, w, n, par, sum, cov, ycalc, code,
-              countedFunc, countedDeriv);
+    result = Minimize(options, problem, par, log, names);
   }
 
   int Iterations() const { return m > 0 ? derivCalls / m : 0; }
-  long double Cov(int i, int j) const { return cov[(i - 1) * n + j]; }
+  long double Cov(int i, int j) const { return result.covariance[(i - 1) * n + j]; }
 };
 
 inline std::vector<std::string> CrLfLines(const std::string& text) { return SplitCrLf(text); }

@@ -1,4 +1,4 @@
-#include "lsq/chocho.h"
+#include "lsq/packed_cholesky.h"
 
 #include <cmath>
 
@@ -11,8 +11,8 @@ inline int At(int i, int j) { return i * (i - 1) / 2 + j; }
 
 }  // namespace
 
-void CholeskyDecompose(int n, symmatrix& a, bool& ok) {
-  ok = true;
+bool CholeskyDecompose(int n, PackedMatrix& a) {
+  bool ok = true;
   for (int i = 1; i <= n; ++i) {
     // Subtract the contributions of the finished columns, latest first.
     if (i > 1) {
@@ -30,9 +30,10 @@ void CholeskyDecompose(int n, symmatrix& a, bool& ok) {
     const long double d = std::sqrt(a[At(i, i)]);
     for (int j = i; j <= n; ++j) a[At(j, i)] = d != 0 ? a[At(j, i)] / d : 0;
   }
+  return ok;
 }
 
-void CholeskySolve(int n, const symmatrix& l, vector& b) {
+void CholeskySolve(int n, const PackedMatrix& l, ParameterVector& b) {
   if (n <= 0) return;
   auto divide = [&](int j) { b[j] = l[At(j, j)] != 0 ? b[j] / l[At(j, j)] : 0; };
 

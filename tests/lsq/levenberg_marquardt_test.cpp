@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fit_harness.h"
-#include "lsq/marq3w.h"
+#include "lsq/levenberg_marquardt.h"
 
 namespace lumora {
 namespace {
@@ -65,16 +65,16 @@ TEST(Marquardt, StraightLineMatchesClosedForm) {
   fit.Run(LineModel, LineDerivatives);
   const LineSolution s = SolveLine();
 
-  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
   EXPECT_NEAR(fit.par[1], s.intercept, kSettled);
   EXPECT_NEAR(fit.par[2], s.slope, kSettled);
-  EXPECT_NEAR(fit.sum, s.sum, 1e-17L);
+  EXPECT_NEAR(fit.result.sum, s.sum, 1e-17L);
   EXPECT_NEAR(fit.Cov(1, 1), s.covII, 1e-15L);
   EXPECT_NEAR(fit.Cov(1, 2), s.covIS, 1e-15L);
   EXPECT_NEAR(fit.Cov(2, 1), s.covIS, 1e-15L);
   EXPECT_NEAR(fit.Cov(2, 2), s.covSS, 1e-15L);
   for (int k = 1; k <= fit.m; ++k)
-    EXPECT_NEAR(fit.ycalc[k], s.intercept + s.slope * fit.x[k], kSettled);
+    EXPECT_NEAR(fit.result.modelValues[k], s.intercept + s.slope * fit.x[k], kSettled);
 }
 
 TEST(Marquardt, ExponentialDecayFromDistantStart) {
@@ -86,11 +86,11 @@ TEST(Marquardt, ExponentialDecayFromDistantStart) {
   fit.par[3] = 42;  // fixed inputs pass through untouched
   fit.Run(DecayModel, DecayDerivatives);
 
-  EXPECT_EQ(fit.code, kSumReached);
+  EXPECT_EQ(fit.result.stopCode, StopCode::SumReached);
   EXPECT_NEAR(fit.par[1], 3, 1e-7L);
   EXPECT_NEAR(fit.par[2], 0.5L, 1e-7L);
   EXPECT_EQ(fit.par[3], 42);
-  EXPECT_LE(fit.sum, 1e-15L);
+  EXPECT_LE(fit.result.sum, 1e-15L);
 }
 
 // Exact straight-line data from (0, 0): the first step leaves a sum of about
@@ -99,7 +99,7 @@ struct LimitCase {
   std::string name;
   int limit;
   long double lambdaMax;
-  int code;
+  StopCode code;
   int iterations;
 };
 
@@ -110,21 +110,22 @@ TEST_P(StopTests, CodeAndIterationCount) {
   Fit fit;
   for (int k = 0; k < 4; ++k) fit.Point(k, 1 + 2 * k);
   fit.n = 2;
-  fit.limit = c.limit;
-  fit.settings[2] = c.lambdaMax;
+  fit.options.iterationLimit = c.limit;
+  fit.options.lambdaMax = c.lambdaMax;
   fit.Run(LineModel, LineDerivatives);
-  EXPECT_EQ(fit.code, c.code);
+  EXPECT_EQ(fit.result.stopCode, c.code);
   EXPECT_EQ(fit.Iterations(), c.iterations);
+  EXPECT_EQ(fit.result.iterations, c.iterations);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, StopTests,
-    ::testing::Values(LimitCase{"LimitZeroNeverCounts", 0, 1e14L, kSumReached, 2},
-                      LimitCase{"NegativeLimitNeverCounts", -1, 1e14L, kSumReached, 2},
-                      LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, kIterCountReached, 1},
-                      LimitCase{"CountIsTestedAfterSum", 2, 1e14L, kIterCountReached, 2},
-                      LimitCase{"LambdaMaxReached", 50, 1e-7L, kLambdaReached, 1},
-                      LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, kIterCountReached, 1}),
+    ::testing::Values(LimitCase{"LimitZeroNeverCounts", 0, 1e14L, StopCode::SumReached, 2},
+                      LimitCase{"NegativeLimitNeverCounts", -1, 1e14L, StopCode::SumReached, 2},
+                      LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, StopCode::IterationLimitReached, 1},
+                      LimitCase{"CountIsTestedAfterSum", 2, 1e14L, StopCode::IterationLimitReached, 2},
+                      LimitCase{"LambdaMaxReached", 50, 1e-7L, StopCode::LambdaReached, 1},
+                      LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, StopCode::IterationLimitReached, 1}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
@@ -135,13 +136,13 @@ TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
   fit.par[2] = 2;
   fit.Run(LineModel, LineDerivatives);
 
-  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
   EXPECT_EQ(fit.Iterations(), 1);
   EXPECT_EQ(fit.funcCalls, 3 * fit.m);  // start, one accepted trial, model values
-  EXPECT_EQ(fit.sum, 0);
+  EXPECT_EQ(fit.result.sum, 0);
   EXPECT_EQ(fit.par[1], 1);
   EXPECT_EQ(fit.par[2], 2);
-  for (int k = 1; k <= fit.m; ++k) EXPECT_EQ(fit.ycalc[k], fit.y[k]);
+  for (int k = 1; k <= fit.m; ++k) EXPECT_EQ(fit.result.modelValues[k], fit.y[k]);
 }
 
 TEST(Marquardt, ParameterWithoutInfluenceKeepsValueAndUnitVariance) {
@@ -166,9 +167,9 @@ TEST(Marquardt, AllWeightsZeroMovesNothing) {
   fit.par[2] = -3;
   fit.Run(LineModel, LineDerivatives);
 
-  EXPECT_EQ(fit.code, kParametersUnchanged);
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
   EXPECT_EQ(fit.Iterations(), 1);
-  EXPECT_EQ(fit.sum, 0);
+  EXPECT_EQ(fit.result.sum, 0);
   EXPECT_EQ(fit.par[1], 0.5L);
   EXPECT_EQ(fit.par[2], -3);
   EXPECT_EQ(fit.Cov(1, 1), 1);
@@ -195,14 +196,18 @@ TEST_P(TrialSequence, DampingsTriedInOrder) {
   Fit fit;
   fit.Point(0, 1);
   fit.n = 1;
-  fit.limit = c.limit;
-  fit.settings[1] = c.lambdaStart;
+  fit.options.iterationLimit = c.limit;
+  fit.options.lambdaStart = c.lambdaStart;
   std::vector<long double> seen;
-  auto model = [&](int, const vector& b, bool&, long double) {
+  auto model = [&](const ParameterVector& b, long double, long double& value) {
     seen.push_back(b[1]);
-    return b[1];
+    value = b[1];
+    return true;
   };
-  auto deriv = [&](int, const TMarqArray&, int, vector, vector& g, bool&) { g[1] = c.slope; };
+  auto deriv = [&](int, const PointArray&, int, const ParameterVector&, ParameterVector& g) {
+    g[1] = c.slope;
+    return true;
+  };
   fit.Run(model, deriv);
 
   std::vector<long double> expected = {0};  // the starting pass
@@ -217,7 +222,7 @@ TEST_P(TrialSequence, DampingsTriedInOrder) {
   for (size_t k = 0; k < seen.size(); ++k)
     EXPECT_NEAR(seen[k], expected[k], 1e-15L * std::fabs(expected[k])) << "call " << k;
   EXPECT_NEAR(fit.par[1], p0, 1e-15L);
-  EXPECT_EQ(fit.code, kIterCountReached);
+  EXPECT_EQ(fit.result.stopCode, StopCode::IterationLimitReached);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -236,12 +241,13 @@ INSTANTIATE_TEST_SUITE_P(
                    1e-1L, 10}}),
     [](const auto& info) { return info.param.name; });
 
-// Callbacks that clear the flag at a chosen call (1-based); 0 never does.
+// Callbacks that report a failed evaluation at a chosen call (1-based); 0
+// never does.
 struct FailureCase {
   std::string name;
   int failingModelCall;
   int failingDerivCall;
-  int code;
+  StopCode code;
   int derivCalls;
 };
 
@@ -251,48 +257,51 @@ TEST_P(FailureCodes, RunEndsInLastAcceptedState) {
   const FailureCase& c = GetParam();
   Fit fit = NoisyLine();
   int modelCalls = 0, derivCalls = 0;
-  std::vector<vector> accepted;
-  auto model = [&](int n, const vector& b, bool& flag, long double x) {
-    if (++modelCalls == c.failingModelCall) flag = false;
-    return LineModel(n, b, flag, x);
+  std::vector<ParameterVector> accepted;
+  auto model = [&](const ParameterVector& b, long double x, long double& value) {
+    const bool failed = ++modelCalls == c.failingModelCall;
+    LineModel(b, x, value);
+    return !failed;
   };
-  auto deriv = [&](int k, const TMarqArray& x, int n, vector b, vector& g, bool& flag) {
+  auto deriv = [&](int k, const PointArray& x, int n, const ParameterVector& b,
+                   ParameterVector& g) {
     if (k == 1) accepted.push_back(b);
-    LineDerivatives(k, x, n, b, g, flag);
-    if (++derivCalls == c.failingDerivCall) flag = false;
+    LineDerivatives(k, x, n, b, g);
+    return ++derivCalls != c.failingDerivCall;
   };
-  fit.cov[1] = fit.ycalc[1] = -99;
   fit.Run(model, deriv);
 
-  EXPECT_EQ(fit.code, c.code);
+  EXPECT_EQ(fit.result.stopCode, c.code);
   EXPECT_EQ(fit.derivCalls, c.derivCalls);
-  EXPECT_EQ(fit.cov[1], -99) << "no covariance after a failure";
-  EXPECT_EQ(fit.ycalc[1], -99) << "no model values after a failure";
-  const vector last = accepted.empty() ? vector{} : accepted.back();
+  for (int k = 1; k <= fit.n * fit.n; ++k)
+    EXPECT_EQ(fit.result.covariance[k], 0) << "no covariance after a failure";
+  for (int k = 1; k <= fit.m; ++k)
+    EXPECT_EQ(fit.result.modelValues[k], 0) << "no model values after a failure";
+  const ParameterVector last = accepted.empty() ? ParameterVector{} : accepted.back();
   EXPECT_EQ(fit.par[1], last[1]);
   EXPECT_EQ(fit.par[2], last[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Flags, FailureCodes,
-    ::testing::Values(FailureCase{"ModelFailsAtStart", 2, 0, kFalseResiduum, 0},
-                      FailureCase{"DerivativeFails", 0, 3, kFalseHessian, 3},
+    ::testing::Values(FailureCase{"ModelFailsAtStart", 2, 0, StopCode::FalseResidual, 0},
+                      FailureCase{"DerivativeFails", 0, 3, StopCode::FalseHessian, 3},
                       // A failure during an accepted trial surfaces at the
                       // next normal matrix.
-                      FailureCase{"ModelFailsInAcceptedTrial", 6, 0, kFalseHessian, 6}),
+                      FailureCase{"ModelFailsInAcceptedTrial", 6, 0, StopCode::FalseHessian, 6}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Marquardt, PartialSumCountsTheFailingPoint) {
   Fit fit = NoisyLine();
   int calls = 0;
-  auto model = [&](int, const vector&, bool& flag, long double) {
-    if (++calls == 2) flag = false;
-    return 0.0L;
+  auto model = [&](const ParameterVector&, long double, long double& value) {
+    value = 0;
+    return ++calls != 2;
   };
   fit.Run(model, LineDerivatives);
-  EXPECT_EQ(fit.code, kFalseResiduum);
+  EXPECT_EQ(fit.result.stopCode, StopCode::FalseResidual);
   EXPECT_EQ(calls, 2);
-  EXPECT_NEAR(fit.sum, kLineY[0] * kLineY[0] + kLineY[1] * kLineY[1], 1e-15L);
+  EXPECT_NEAR(fit.result.sum, kLineY[0] * kLineY[0] + kLineY[1] * kLineY[1], 1e-15L);
 }
 
 struct SizeCase {
@@ -306,7 +315,7 @@ TEST_P(RefusedSizes, RefusedBeforeAnyCall) {
   fit.m = GetParam().m;
   fit.n = GetParam().n;
   EXPECT_THROW(fit.Run(LineModel, LineDerivatives), Error);
-  EXPECT_EQ(fit.code, kNotStarted);
+  EXPECT_EQ(fit.result.stopCode, StopCode::NotStarted);
   EXPECT_EQ(fit.funcCalls, 0);
 }
 
@@ -318,9 +327,9 @@ TEST(Marquardt, LargestSizesAreAccepted) {
   Fit fit;
   for (int k = 0; k < 100; ++k) fit.Point(k, 1 + 2 * k);
   fit.n = 8;
-  fit.limit = 1;
+  fit.options.iterationLimit = 1;
   fit.Run(LineModel, LineDerivatives);
-  EXPECT_EQ(fit.code, kIterCountReached);
+  EXPECT_EQ(fit.result.stopCode, StopCode::IterationLimitReached);
   EXPECT_EQ(fit.Cov(8, 8), 1);
 }
 
@@ -337,8 +346,10 @@ TEST(Marquardt, CallbackFaultsPropagate) {
                          Fault{inf, "Floating point overflow"}}) {
     Fit fit = NoisyLine();
     int calls = 0;
-    auto model = [&](int n, const vector& b, bool& flag, long double x) {
-      return ++calls == 8 ? f.value : LineModel(n, b, flag, x);
+    auto model = [&](const ParameterVector& b, long double x, long double& value) {
+      LineModel(b, x, value);
+      if (++calls == 8) value = f.value;
+      return true;
     };
     try {
       fit.Run(model, LineDerivatives);
@@ -346,15 +357,16 @@ TEST(Marquardt, CallbackFaultsPropagate) {
     } catch (const Error& e) {
       EXPECT_EQ(std::string(e.what()), f.message);
     }
-    EXPECT_EQ(fit.code, kNotStarted);
+    EXPECT_EQ(fit.result.stopCode, StopCode::NotStarted);
   }
 
   Fit fit = NoisyLine();
-  auto throwing = [](int, const TMarqArray&, int, vector, vector&, bool&) {
+  auto throwing = [](int, const PointArray&, int, const ParameterVector&,
+                     ParameterVector&) -> bool {
     throw std::runtime_error("derivative failed");
   };
   EXPECT_THROW(fit.Run(LineModel, throwing), std::runtime_error);
-  EXPECT_EQ(fit.code, kNotStarted);
+  EXPECT_EQ(fit.result.stopCode, StopCode::NotStarted);
 }
 
 }  // namespace

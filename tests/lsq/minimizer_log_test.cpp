@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fit_harness.h"
-#include "lsq/marq3w.h"
-#include "lsq/marqlog.h"
+#include "lsq/iteration_log.h"
+#include "lsq/levenberg_marquardt.h"
 
 namespace lumora {
 namespace {
@@ -22,6 +22,9 @@ using testing::TempFolder;
 const std::string kRule(84, '=');
 const std::string kTableRule(84, '-');
 
+// The names the fit program gives the first two parameters.
+const ParameterNames kNames = {"log10(n_1)", "Te"};
+
 // y = 1.1, 2.9, 5.2, 6.8 at x = 0..3: least squares gives 1.09 + 1.94 x,
 // sum 0.082, covariance [[0.7, -0.3], [-0.3, 0.2]].
 Fit FourPointLine() {
@@ -33,24 +36,27 @@ Fit FourPointLine() {
   return fit;
 }
 
-std::string ReportError(const Fit& fit) {
+std::string ReportError(IterationLog& log, const Fit& fit,
+                        const ParameterNames& names = kNames) {
   try {
-    MarqReport(fit.code, fit.m, fit.n, fit.sum, fit.par, fit.cov);
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+                         fit.result.covariance, names);
   } catch (const Error& e) {
     return e.what();
   }
   return "";
 }
 
-TEST(MarqLog, FullRunLineByLine) {
+TEST(MinimizerLog, FullRunLineByLine) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
-  fit.limit = 2;
-  MarqOpenLog(path, 1);
-  fit.Run(LineModel, LineDerivatives, 1);
-  EXPECT_EQ(ReportError(fit), "");
-  EXPECT_FALSE(marqlog::IsOpen());
+  fit.options.iterationLimit = 2;
+  FileLog log(path);
+  WriteLogOpening(log);
+  fit.Run(LineModel, LineDerivatives, &log, kNames);
+  EXPECT_EQ(ReportError(log, fit), "");
+  EXPECT_NO_THROW(log.Close());
 
   const std::string text = ReadFile(path);
   ASSERT_GE(text.size(), 2u);
@@ -79,19 +85,20 @@ TEST(MarqLog, FullRunLineByLine) {
   EXPECT_EQ(CrLfLines(text), expected);
 }
 
-TEST(MarqLog, ThrowingCallbackLeavesLogCompleteAndClosed) {
+TEST(MinimizerLog, ThrowingCallbackLeavesLogComplete) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
   int calls = 0;
-  auto model = [&](int n, const vector& b, bool& flag, long double x) {
+  auto model = [&](const ParameterVector& b, long double x, long double& value) {
     if (++calls == 6) throw std::runtime_error("model failed");
-    return LineModel(n, b, flag, x);
+    return LineModel(b, x, value);
   };
-  MarqOpenLog(path, 1);
-  EXPECT_THROW(fit.Run(model, LineDerivatives, 1), std::runtime_error);
-  EXPECT_EQ(ReportError(fit), "no minimization was started");
-  EXPECT_FALSE(marqlog::IsOpen());
+  FileLog log(path);
+  WriteLogOpening(log);
+  EXPECT_THROW(fit.Run(model, LineDerivatives, &log, kNames), std::runtime_error);
+  EXPECT_EQ(ReportError(log, fit), "no minimization was started");
+  EXPECT_NO_THROW(log.Close());
 
   const std::vector<std::string> expected = {
       kRule,
@@ -107,45 +114,49 @@ TEST(MarqLog, ThrowingCallbackLeavesLogCompleteAndClosed) {
 }
 
 struct FailedRun {
-  int code;
+  StopCode code;
   std::string message;
 };
 
 class FailedRunReports : public ::testing::TestWithParam<FailedRun> {};
 
-TEST_P(FailedRunReports, ReportRaisesTheReasonAfterClosing) {
+TEST_P(FailedRunReports, ReportRaisesTheReason) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
-  fit.code = GetParam().code;
-  MarqOpenLog(path, 1);
-  EXPECT_EQ(ReportError(fit), GetParam().message);
-  EXPECT_FALSE(marqlog::IsOpen());
+  fit.result.stopCode = GetParam().code;
+  FileLog log(path);
+  WriteLogOpening(log);
+  EXPECT_EQ(ReportError(log, fit), GetParam().message);
+  EXPECT_NO_THROW(log.Close());
   const std::vector<std::string> expected = {kRule, "",
                                              "Minimization report : " + GetParam().message};
   EXPECT_EQ(CrLfLines(ReadFile(path)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, FailedRunReports,
-                         ::testing::Values(FailedRun{kNotStarted, "no minimization was started"},
-                                           FailedRun{kFalseResiduum, "residuum is false"},
-                                           FailedRun{kFalseHessian, "hessian is false"}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, FailedRunReports,
+    ::testing::Values(FailedRun{StopCode::NotStarted, "no minimization was started"},
+                      FailedRun{StopCode::FalseResidual, "residuum is false"},
+                      FailedRun{StopCode::FalseHessian, "hessian is false"}));
 
-TEST(MarqLog, RefusedRunWritesNoTable) {
+TEST(MinimizerLog, RefusedRunWritesNoTable) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
   fit.n = 9;
-  MarqOpenLog(path, 1);
-  EXPECT_THROW(fit.Run(LineModel, LineDerivatives, 1), Error);
-  EXPECT_EQ(ReportError(fit), "no minimization was started");
+  FileLog log(path);
+  WriteLogOpening(log);
+  EXPECT_THROW(fit.Run(LineModel, LineDerivatives, &log, kNames), Error);
+  EXPECT_EQ(ReportError(log, fit), "no minimization was started");
+  log.Close();
   const std::vector<std::string> expected = {kRule, "",
                                              "Minimization report : no minimization was started"};
   EXPECT_EQ(CrLfLines(ReadFile(path)), expected);
 }
 
 // Reports of crafted results, for the cases where errors or correlations
-// have no value.
+// have no value. The third parameter has no name and prints as "b3".
 struct ReportCase {
   std::string name;
   int m, n;
@@ -159,13 +170,14 @@ TEST_P(ReportLayout, ResultsAndCorrelations) {
   const ReportCase& c = GetParam();
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
-  vector par;
+  ParameterVector par;
   for (int i = 1; i <= c.n; ++i) par[i] = 1000 * i;
-  TMarqArray cov;
+  PointArray cov;
   for (size_t k = 0; k < c.cov.size(); ++k) cov[static_cast<int>(k) + 1] = c.cov[k];
 
-  MarqOpenLog(path, 3);  // mode 3: no rule at the top
-  MarqReport(kParametersUnchanged, c.m, c.n, 8, par, cov);
+  FileLog log(path);  // no opening rule
+  WriteMinimizerReport(log, StopCode::ParametersUnchanged, c.m, c.n, 8, par, cov, kNames);
+  log.Close();
 
   std::vector<std::string> expected = {"", "Minimization report : parameters are not changing",
                                        ""};
@@ -206,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                     " 2   0.00  1.00", " 3   0.00  0.00  1.00", ""}}),
     [](const auto& info) { return info.param.name; });
 
-TEST(MarqLog, StopCodeTexts) {
+TEST(MinimizerLog, StopCodeTexts) {
   struct Row {
     int code;
     const char* report;
@@ -224,35 +236,90 @@ TEST(MarqLog, StopCodeTexts) {
       {-12, "return code :-12", ""},
   };
   for (const Row& r : rows) {
-    EXPECT_EQ(StopCodeReportText(r.code), r.report) << r.code;
-    EXPECT_EQ(StopCodeResultText(r.code), r.result) << r.code;
+    EXPECT_EQ(StopCodeReportText(static_cast<StopCode>(r.code)), r.report) << r.code;
+    EXPECT_EQ(StopCodeResultText(static_cast<StopCode>(r.code)), r.result) << r.code;
   }
-  EXPECT_EQ(ParameterName(1), "log10(n_1)");
-  EXPECT_EQ(ParameterName(2), "Te");
-  EXPECT_EQ(ParameterName(8), "b8");
 }
 
-TEST(MarqLog, OpenAndWriteFailures) {
+// The table header and the results print the names the caller passes, and
+// "b<i>" for a parameter beyond them.
+struct NamesCase {
+  std::string name;
+  ParameterNames names;
+  std::string header;
+  std::vector<std::string> resultNames;  // the first 13 characters of each results line
+};
+
+class PrintedNames : public ::testing::TestWithParam<NamesCase> {};
+
+TEST_P(PrintedNames, HeaderAndResults) {
+  const NamesCase& c = GetParam();
   TempFolder tmp;
-  EXPECT_THROW(MarqOpenLog(tmp.File("missing/lumora.txt"), 1), InOutError);
-  EXPECT_FALSE(marqlog::IsOpen());
-
-  // A table needs an open log; the run is refused before any model call.
+  const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
-  EXPECT_THROW(fit.Run(LineModel, LineDerivatives, 1), InOutError);
-  EXPECT_EQ(fit.funcCalls, 0);
-  EXPECT_THROW(MarqReport(kParametersUnchanged, fit.m, fit.n, 0, fit.par, fit.cov), InOutError);
+  fit.n = 3;
+  fit.options.iterationLimit = 1;
+  FileLog log(path);
+  fit.Run(LineModel, LineDerivatives, &log, c.names);
+  EXPECT_EQ(ReportError(log, fit, c.names), "");
+  log.Close();
+
+  const std::vector<std::string> lines = CrLfLines(ReadFile(path));
+  ASSERT_GE(lines.size(), 12u);
+  EXPECT_EQ(lines[0], c.header);
+  const size_t results = std::find(lines.begin(), lines.end(), "Results :") - lines.begin();
+  ASSERT_LE(results + 2 + c.resultNames.size(), lines.size());
+  for (size_t i = 0; i < c.resultNames.size(); ++i)
+    EXPECT_EQ(lines[results + 2 + i].substr(0, 13), c.resultNames[i]) << "parameter " << i + 1;
 }
 
-TEST(MarqLog, ReopeningTruncates) {
+INSTANTIATE_TEST_SUITE_P(
+    Names, PrintedNames,
+    ::testing::Values(
+        NamesCase{"NoneGiven",
+                  {},
+                  "iter          b1          b2          b3             sumr",
+                  {"  b1         ", "  b2         ", "  b3         "}},
+        NamesCase{"TwoOfThree",
+                  {"offset", "gain"},
+                  "iter      offset        gain          b3             sumr",
+                  {"  offset     ", "  gain       ", "  b3         "}},
+        // Longer names widen their fields instead of being cut.
+        NamesCase{"LongerThanTheFields",
+                  {"intercept", "gradient_of_b2", "c"},
+                  "iter   interceptgradient_of_b2           c             sumr",
+                  {"  intercept  ", "  gradient_of", "  c          "}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(MinimizerLog, OpenAndWriteFailures) {
+  TempFolder tmp;
+  EXPECT_THROW({ FileLog missing(tmp.File("missing/lumora.txt")); }, InOutError);
+
+  // Without a log a run prints nothing and still runs.
+  Fit fit = FourPointLine();
+  fit.Run(LineModel, LineDerivatives, nullptr, kNames);
+  EXPECT_GT(fit.funcCalls, 0);
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
+
+  // A closed log takes no report.
+  FileLog log(tmp.File("lumora.txt"));
+  log.Close();
+  EXPECT_THROW(WriteMinimizerReport(log, StopCode::ParametersUnchanged, fit.m, fit.n, 0, fit.par,
+                                    fit.result.covariance, kNames),
+               InOutError);
+}
+
+TEST(MinimizerLog, ReopeningTruncates) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   for (int run = 0; run < 2; ++run) {
     Fit fit = FourPointLine();
-    fit.limit = 1;
-    MarqOpenLog(path, 1);
-    fit.Run(LineModel, LineDerivatives, 1);
-    MarqReport(fit.code, fit.m, fit.n, fit.sum, fit.par, fit.cov);
+    fit.options.iterationLimit = 1;
+    FileLog log(path);
+    WriteLogOpening(log);
+    fit.Run(LineModel, LineDerivatives, &log, kNames);
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+                         fit.result.covariance, kNames);
   }
   const std::vector<std::string> lines = CrLfLines(ReadFile(path));
   ASSERT_FALSE(lines.empty());

@@ -1,4 +1,4 @@
-#include "lsq/chocho.h"
+#include "lsq/packed_cholesky.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@ namespace {
 
 const long double kNaN = std::numeric_limits<long double>::quiet_NaN();
 
-symmatrix Packed(const std::vector<long double>& lower) {
-  symmatrix a;
+PackedMatrix Packed(const std::vector<long double>& lower) {
+  PackedMatrix a;
   for (size_t k = 0; k < lower.size(); ++k) a[static_cast<int>(k) + 1] = lower[k];
   return a;
 }
@@ -32,14 +32,12 @@ class CholeskyTable : public ::testing::TestWithParam<CholeskyCase> {};
 
 TEST_P(CholeskyTable, FactorFlagAndSolution) {
   const CholeskyCase& c = GetParam();
-  symmatrix a = Packed(c.matrix);
-  bool ok = !c.ok;
-  CholeskyDecompose(c.n, a, ok);
-  EXPECT_EQ(ok, c.ok);
+  PackedMatrix a = Packed(c.matrix);
+  EXPECT_EQ(CholeskyDecompose(c.n, a), c.ok);
   for (size_t k = 0; k < c.factor.size(); ++k)
     EXPECT_NEAR(a[static_cast<int>(k) + 1], c.factor[k], 1e-18L) << "factor entry " << k + 1;
 
-  vector b;
+  ParameterVector b;
   for (size_t k = 0; k < c.rhs.size(); ++k) b[static_cast<int>(k) + 1] = c.rhs[k];
   CholeskySolve(c.n, a, b);
   for (size_t k = 0; k < c.solution.size(); ++k)
@@ -66,14 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
 // the spare entry after the triangle is never touched.
 TEST(Cholesky, LargestOrderReconstructsAndSolves) {
   constexpr int n = 8;
-  symmatrix a;
+  PackedMatrix a;
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= i; ++j) a[PackedIndex(i, j)] = i == j ? 10.0L + i : 1.0L / (i + j);
   a[37] = 123;
-  const symmatrix original = a;
-  bool ok = false;
-  CholeskyDecompose(n, a, ok);
-  ASSERT_TRUE(ok);
+  const PackedMatrix original = a;
+  ASSERT_TRUE(CholeskyDecompose(n, a));
   EXPECT_EQ(a[37], 123);
 
   for (int i = 1; i <= n; ++i)
@@ -83,9 +79,9 @@ TEST(Cholesky, LargestOrderReconstructsAndSolves) {
       EXPECT_NEAR(s, original[PackedIndex(i, j)], 1e-17L) << i << "," << j;
     }
 
-  vector x;
+  ParameterVector x;
   for (int i = 1; i <= n; ++i) x[i] = i;
-  vector b = x;
+  ParameterVector b = x;
   CholeskySolve(n, a, b);
   for (int i = 1; i <= n; ++i) {
     long double s = 0;

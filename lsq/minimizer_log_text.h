@@ -1,0 +1,34 @@
+// Texts of the minimiser's log: the rules, the iteration table, and the
+// figures of the report (parameter errors and correlation coefficients).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "lsq/levenberg_marquardt.h"
+#include "lsq/lsq_types.h"
+
+namespace lumora {
+
+// The line of 84 "=" that opens a log, and the 84 "-" under the table header.
+std::string_view OpeningRule();
+std::string_view TableRule();
+
+// Name of parameter i (1-based) in printed output: names[i - 1], or "b<i>"
+// when the caller named fewer parameters.
+std::string ParameterLabel(const ParameterNames& names, int i);
+
+// "iter", the parameter names in 12 characters, "sumr" in 17.
+std::string IterationTableHeader(const ParameterNames& names, int n);
+// Iteration number in 3, each parameter as " " + a 12-wide exponent field,
+// the sum of squares as " " + a 15-wide exponent field.
+std::string IterationTableRow(int iteration, const ParameterVector& par, int n, long double sum);
+
+// The error column of parameter i, 15 wide: sqrt(S / (M - N) * Cov(i,i)) for
+// M > 2, 0 for M <= 2, "undefined" when M <= N or the variance is negative.
+std::string ParameterErrorField(int m, int n, long double sum, const PointArray& cov, int i);
+// Correlation coefficient r(i,j) as fixed 6.2, or "   n/a" when a variance
+// is zero or negative and the coefficient has no value.
+std::string CorrelationField(int n, const PointArray& cov, int i, int j);
+
+}  // namespace lumora
