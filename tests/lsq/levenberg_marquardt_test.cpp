@@ -94,13 +94,14 @@ TEST(Marquardt, ExponentialDecayFromDistantStart) {
 }
 
 // Exact straight-line data from (0, 0): the first step leaves a sum of about
-// 1e-10, the second one below 1e-15.
+// 1e-10 and lambda 1e-6, the second one a sum below 1e-15.
 struct LimitCase {
   std::string name;
   int limit;
   long double lambdaMax;
   StopCode code;
   int iterations;
+  long double sumTarget = MinimizerOptions{}.sumTarget;
 };
 
 class StopTests : public ::testing::TestWithParam<LimitCase> {};
@@ -112,6 +113,7 @@ TEST_P(StopTests, CodeAndIterationCount) {
   fit.n = 2;
   fit.options.iterationLimit = c.limit;
   fit.options.lambdaMax = c.lambdaMax;
+  fit.options.sumTarget = c.sumTarget;
   fit.Run(LineModel, LineDerivatives);
   EXPECT_EQ(fit.result.stopCode, c.code);
   EXPECT_EQ(fit.Iterations(), c.iterations);
@@ -125,6 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, StopCode::IterationLimitReached, 1},
                       LimitCase{"CountIsTestedAfterSum", 2, 1e14L, StopCode::IterationLimitReached, 2},
                       LimitCase{"LambdaMaxReached", 50, 1e-7L, StopCode::LambdaReached, 1},
+                      // Sum and lambda both hold after the first step.
+                      LimitCase{"LambdaIsTestedAfterSum", 50, 1e-7L, StopCode::LambdaReached, 1,
+                                1e-5L},
                       LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, StopCode::IterationLimitReached, 1}),
     [](const auto& info) { return info.param.name; });
 
