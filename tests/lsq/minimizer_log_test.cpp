@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <latch>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fit_harness.h"
@@ -13,6 +16,8 @@ namespace lumora {
 namespace {
 
 using testing::CrLfLines;
+using testing::DecayDerivatives;
+using testing::DecayModel;
 using testing::Fit;
 using testing::LineDerivatives;
 using testing::LineModel;
@@ -309,6 +314,29 @@ TEST(MinimizerLog, OpenAndWriteFailures) {
                InOutError);
 }
 
+// A device that takes no data: a write the buffer cannot hold fails at once,
+// a small one when the log is closed.
+TEST(MinimizerLog, FullDeviceFailsNamingTheFile) {
+  const std::string message = "Cannot write file \"/dev/full\": No space left on device";
+  FileLog large("/dev/full");
+  try {
+    large.Write(std::string(1 << 20, 'x'));
+    ADD_FAILURE() << "a large write succeeded";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(std::string(e.what()), message);
+  }
+
+  FileLog small("/dev/full");
+  small.Line("iter");
+  try {
+    small.Close();
+    ADD_FAILURE() << "closing succeeded";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(std::string(e.what()), message);
+  }
+  EXPECT_THROW(small.Line(), InOutError) << "the log stays closed after a failed close";
+}
+
 TEST(MinimizerLog, ReopeningTruncates) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
@@ -324,6 +352,48 @@ TEST(MinimizerLog, ReopeningTruncates) {
   const std::vector<std::string> lines = CrLfLines(ReadFile(path));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kRule), 1);
+}
+
+// Decay fits from a distant start, each with its opening, table and report,
+// written one after the other into the log.
+void WriteDecayFits(FileLog& log, int fits) {
+  for (int run = 0; run < fits; ++run) {
+    Fit fit;
+    for (int k = 0; k < 10; ++k) fit.Point(k, 3 * std::exp(-0.5L * k));
+    fit.n = 2;
+    fit.par[1] = 1;
+    fit.par[2] = 0.1L;
+    WriteLogOpening(log);
+    fit.Run(DecayModel, DecayDerivatives, &log, kNames);
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+                         fit.result.covariance, kNames);
+  }
+  log.Close();
+}
+
+// Runs share nothing: two threads writing their own logs at once each get
+// the log one thread alone writes. Both logs are open before either thread
+// writes.
+TEST(MinimizerLog, RunsOnTwoThreadsKeepTheirOwnLogs) {
+  constexpr int kFits = 50;
+  TempFolder tmp;
+  FileLog single(tmp.File("alone.txt"));
+  WriteDecayFits(single, kFits);
+  const std::string alone = ReadFile(tmp.File("alone.txt"));
+  ASSERT_EQ(std::count(alone.begin(), alone.end(), '='), 84 * kFits);
+
+  std::latch start(2);
+  auto writer = [&](const std::string& name) {
+    FileLog log(tmp.File(name));
+    start.arrive_and_wait();
+    WriteDecayFits(log, kFits);
+  };
+  std::thread first(writer, "first.txt");
+  std::thread second(writer, "second.txt");
+  first.join();
+  second.join();
+  EXPECT_EQ(ReadFile(tmp.File("first.txt")), alone);
+  EXPECT_EQ(ReadFile(tmp.File("second.txt")), alone);
 }
 
 }  // namespace
