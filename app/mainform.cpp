@@ -27,11 +27,9 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
-#include "model/atomicdata.h"
-#include "model/commandvector.h"
-#include "model/ebfmodel.h"
-#include "model/fitdriver.h"
-#include "model/linetable.h"
+#include "frontend/field_requests.h"
+#include "model/map_file.h"
+#include "model/table_text.h"
 #include "settings/startup.h"
 
 namespace lumora {
@@ -51,7 +49,6 @@ const QColor kSilverRow(0xC0, 0xC0, 0xC0);
 constexpr int kMaxBarMarks = 50;       // bars marked only below this count
 constexpr int kMaxDensityMarks = 20;   // density points marked up to this count
 constexpr int kMaxAnalysisMarks = 20;  // analysis points marked below this count
-constexpr int kFirstLevelsCount = 4;   // levels of the "1s levels" distribution
 
 std::string Std(const QString& text) { return text.toLocal8Bit().toStdString(); }
 QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
@@ -63,15 +60,6 @@ struct WaitCursor {
   WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
-
-void WriteTextFile(const QString& path, const std::string& text) {
-  const std::string name = Std(path);
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  if (!out) throw InOutError::FromErrno("Cannot create file", name, errno);
-  out << text;
-  out.close();
-  if (!out) throw InOutError::FromErrno("Cannot write file", name, errno);
-}
 
 void FillListing(QListWidget* list, const std::vector<std::string>& lines) {
   list->clear();
@@ -85,15 +73,15 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
   setObjectName("TMainForm");
   setWindowTitle("Lumora");
   fDialogs = WithStandardDialogs(std::move(dialogs), this);
-  fPreviousMessageHandler =
-      SetMessageHandler([this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); });
+  fSession = std::make_unique<Session>(SessionOptions{
+      TempFolder(), [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
   BuildLayout();
   resize(1280, 860);  // the size where no window manager maximises it
   FormCreate();
   ConnectHandlers();
 }
 
-TMainForm::~TMainForm() { SetMessageHandler(fPreviousMessageHandler); }
+TMainForm::~TMainForm() = default;
 
 void TMainForm::Guard(const std::function<void()>& command) {
   try {
@@ -180,8 +168,8 @@ void TMainForm::FillFields(const WindowFields& f) {
 // The residual map sized by the map fields and the plot's range before any map.
 void TMainForm::PrepareMapPage() {
   const WindowFields f = CurrentFields();
-  ResetResidualMap(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
-  const MapGrid grid = MapGridFromFields(f);
+  fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
+  const MapRequest grid = MapGridFromFields(f);
   fCharts->SetMapRange(grid.log10FromDensity, grid.fromTemperature, grid.log10ToDensity,
                        grid.toTemperature);
 }
@@ -229,10 +217,9 @@ void TMainForm::ElementListBoxChange() { Guard([this] { ChangeElementNow(); }); 
 void TMainForm::ChangeElementNow() {
   const std::string element = ElementName();
   const ElementListings listings =
-      ChangeElement(fDatabaseFolder, fSettings->ReadString(element, "Levels", ""),
-                    fSettings->ReadString(element, "Lines", ""), false);
+      fSession->ChangeElement({fDatabaseFolder, fSettings->ReadString(element, "Levels", ""),
+                               fSettings->ReadString(element, "Lines", "")});
   ClearUserData();
-  ResetResultsLineCount();
   FillListing(LevelsBox, listings.levels);
   FillListing(LinesBox, listings.lines);
   BoltzCountEdit->setText(Qt8(Format("%d", fSettings->ReadInteger(element, "Boltzmax", 1))));
@@ -259,10 +246,10 @@ void TMainForm::ReadIntensities(QObject* sender) {
     fFileName = QFileInfo(chosen).absoluteFilePath();
   }
   ClearUserData();
-  if (sender != AnalyzeBtn) ImportIntensities(Std(fFileName));
+  if (sender != AnalyzeBtn) fSession->ReadMeasurement(Std(fFileName));
   FillTable();
   ColourRows();
-  if (LineArray.size() >= 2) RecalculateBF();
+  if (fSession->HasEnoughLines()) RecalculateBF();
   LinePages->setCurrentIndex(0);
   if (sender != AnalyzeBtn) {
     setWindowTitle("Lumora - " + fFileName);
@@ -315,9 +302,10 @@ void TMainForm::ClearUserData() {
 void TMainForm::AlignCols() { StringGrid1->AlignCols(); }
 
 void TMainForm::FillTable() {
-  StringGrid1->SetRowCount(static_cast<int>(LineArray.size()) + 1);
-  for (size_t i = 0; i < LineArray.size(); ++i) {
-    const LineTableRow cells = LineTableCells(LineArray[i], false);
+  const std::vector<TLineRecord>& lines = fSession->Table().lines;
+  StringGrid1->SetRowCount(static_cast<int>(lines.size()) + 1);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const LineTableRow cells = LineTableCells(lines[i], false);
     for (int col : {0, 1, 5, 6, 7, 8}) StringGrid1->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
   }
   AlignCols();
@@ -347,10 +335,11 @@ void TMainForm::StringGrid1SetEditText(int col, int row, const QString&) {
 // Takes a typed intensity into its line and recalculates; false when the
 // text is no number or the recalculation fails.
 bool TMainForm::TakeOverEdit() {
-  if (!Editing || SelRow < 1 || SelRow > static_cast<int>(LineArray.size())) return true;
+  if (!Editing || SelRow < 1 || SelRow > static_cast<int>(fSession->Table().lines.size()))
+    return true;
   try {
     const double value = StrToFloat(Std(StringGrid1->Cell(SelCol, SelRow)));
-    LineArray[SelRow - 1].Int = value;
+    fSession->SetIntensity(SelRow - 1, value);
     Editing = false;
     RecalculateBF();
   } catch (const std::exception&) {
@@ -371,17 +360,17 @@ void TMainForm::StringGrid1Exit() {
 // ---- recalculation and the result views -----------------------------------
 
 void TMainForm::RecalculateBF() {
-  if (LineArray.size() < 2) throw Error("Not enough lines for EBF method.");
-  ComputeBranchingFractions();
+  fSession->Recalculate();
   ShowBranchingFactors(0);
 }
 
 void TMainForm::ShowBranchingFactors(int regime) {
   AlignCols();
   fCharts->ClearBranchingFractions();
+  const LineTable& table = fSession->Table();
   for (int r = 1; r < StringGrid1->RowCount(); ++r) {
-    CheckIndex(r - 1, LineArray.size());
-    const TLineRecord& line = LineArray[r - 1];
+    CheckIndex(r - 1, table.lines.size());
+    const TLineRecord& line = table.lines[r - 1];
     const LineTableRow cells = LineTableCells(line, true);
     for (int col : {2, 3, 4}) StringGrid1->SetCell(col, r, Qt8(cells[col]));
     const int colour = ((line.UpperState % 13) + 13) % 13;
@@ -394,9 +383,9 @@ void TMainForm::ShowBranchingFactors(int regime) {
 
   std::vector<TResultCharts::LabelledPoint> densities;
   const int n = std::min<long long>(StrToInt(Std(BoltzCountEdit->text())),
-                                    static_cast<long long>(LevelArray.size()));
+                                    static_cast<long long>(table.levels.size()));
   for (int i = 0; i < n; ++i) {
-    const TLevelRecord& level = LevelArray[i];
+    const TLevelRecord& level = table.levels[i];
     if (level.Density > 0)
       densities.push_back({level.Energy, static_cast<double>(fp::Log10(level.Density)),
                            Qt8(Format("%.3f - %.2e", level.Energy, level.Density))});
@@ -464,11 +453,13 @@ void TMainForm::ValidateInt(QLineEdit* field) {
 }
 
 void TMainForm::DistributionComboBoxChange() {
-  const bool firstLevels = DistributionComboBox->currentIndex() == 1;
-  FitTempCheckBox->setText(firstLevels ? "Fit 1s2/4 log10 N" : "Fit T_exc (K)");
-  FitTempCheckBox->setChecked(firstLevels);
-  FitTempCheckBox->setEnabled(!firstLevels);
-  if (firstLevels) BoltzCountEdit->setText(QString::number(kFirstLevelsCount));
+  const auto distribution = static_cast<Distribution>(DistributionComboBox->currentIndex());
+  const DistributionChoice choice = ChoiceFor(distribution);
+  FitTempCheckBox->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
+                                                                     : "Fit T_exc (K)");
+  FitTempCheckBox->setChecked(choice.secondAlwaysFitted);
+  FitTempCheckBox->setEnabled(!choice.secondAlwaysFitted);
+  if (choice.levelCount) BoltzCountEdit->setText(QString::number(*choice.levelCount));
 }
 
 // ---- saving and the report ---------------------------------------------------
@@ -483,7 +474,7 @@ void TMainForm::Button1Click() {
       for (int col = 0; col < TLineGrid::kColumns; ++col) row[col] = Std(StringGrid1->Cell(col, r));
       rows.push_back(row);
     }
-    WriteTextFile(path, LineTableText(rows));
+    Session::SaveTable(Std(path), rows);
   });
 }
 
@@ -491,11 +482,11 @@ void TMainForm::SaveButtonClick() {
   Guard([this] {
     const QString path = fDialogs.SaveFile(fInitialFolder);
     if (path.isEmpty()) return;
-    std::string text;
+    std::vector<std::string> lines;
     const QString report = ReportsMemo->toPlainText();
     if (!report.isEmpty())
-      for (const QString& line : report.split('\n')) text += Std(line) + "\r\n";
-    WriteTextFile(path, text);
+      for (const QString& line : report.split('\n')) lines.push_back(Std(line));
+    Session::SaveReport(Std(path), lines);
   });
 }
 
@@ -515,19 +506,11 @@ void TMainForm::Fit() { Guard([this] { RunFit(); }); }
 
 void TMainForm::RunFit() {
   WaitCursor wait;
-  ClearPrecalc();
   const WindowFields f = CurrentFields();
-  ResetResidualMap(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
-  const vector b = CommandVector(f, ElementMass(), CommandKind::Fit);
-  std::vector<std::string> report;
-  try {
-    FitDriver(b, fp::TruncInt32(b[8]), FreeParameterCount(f), 0.0, FileNamePart(fFileName),
-              TempFolder() + "/" + kFitLogFileName, &report, f.ReportKind);
-  } catch (...) {
-    AppendReport(report);
-    throw;
-  }
-  AppendReport(report);
+  fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
+  FitRequest request = FitRequestFromFields(f, ElementMass());
+  request.dataFileName = FileNamePart(fFileName);
+  AppendReport(fSession->Fit(request).report);
   ShowBranchingFactors(0);
 }
 
@@ -535,34 +518,26 @@ void TMainForm::Iterate() { Guard([this] { RunMap(); }); }
 
 void TMainForm::RunMap() {
   WaitCursor wait;
-  ClearPrecalc();
   const WindowFields f = CurrentFields();
-  vector b = CommandVector(f, ElementMass(), CommandKind::Map);
-  const MapGrid grid = MapGridFromFields(f);
-  ResetResidualMap(grid.temperaturePoints, grid.densityPoints);
-  std::vector<std::string> report;
-  try {
-    MapResiduals(grid.densityPoints, grid.temperaturePoints, b, grid.log10FromDensity,
-                 grid.log10ToDensity, grid.fromTemperature, grid.toTemperature,
-                 FileNamePart(fFileName), fMapRange, &report);
-  } catch (...) {
-    AppendReport(report);
-    throw;
-  }
-  AppendReport(report);
-  fCharts->ShowMap(fMapRange, grid.densityPoints, grid.temperaturePoints,
-                   static_cast<double>(b[11]), static_cast<double>(b[12]),
-                   [this](double x, double y) { return ContourPlotEstimateZVal(x, y); });
+  MapRequest request = MapRequestFromFields(f, ElementMass());
+  request.dataFileName = FileNamePart(fFileName);
+  fMapGrid = ZeroGrid(request.temperaturePoints, request.densityPoints);
+  MapResult map = fSession->Map(request);
+  fMapGrid = std::move(map.grid);
+  fMapRange = map.range;
+  AppendReport(map.report);
+  fCharts->ShowMap(fMapRange, request.densityPoints, request.temperaturePoints, map.minimum,
+                   map.maximum, [this](double x, double y) { return ContourPlotEstimateZVal(x, y); });
   ShowBranchingFactors(0);
-  if (SaveMapCheckBox->isChecked() && !ResidualMap.empty()) {
+  if (SaveMapCheckBox->isChecked() && !fMapGrid.empty()) {
     // Without a measurement file there is no folder the map belongs to.
     if (fFileName.isEmpty()) throw Error("The map was not saved: no measurement file has been read.");
-    WriteMapFile(Std(fFileName), f, ResidualMap);
+    Session::SaveMap(Std(fFileName), MapFileHeader(f), fMapGrid);
   }
 }
 
 double TMainForm::ContourPlotEstimateZVal(double x, double y) const {
-  return lumora::ContourPlotEstimateZVal(fMapRange, ResidualMap, x, y);
+  return lumora::ContourPlotEstimateZVal(fMapRange, fMapGrid, x, y);
 }
 
 void TMainForm::ContourPlotMouseMoveInChart(double x, double y) {
@@ -575,24 +550,24 @@ void TMainForm::AnalyzeBtnClick() { Guard([this] { RunLineAnalysis(); }); }
 
 void TMainForm::RunLineAnalysis() {
   ClearUserData();
-  ClearPrecalc();
   const QString entered =
       fDialogs.Input("Input simulation parameters",
                      "from WL/nm, to WL/nm, min A/s-1, max E/eV, N range factor",
                      Qt8(fAnalysisParameters));
-  const AnalysisFields fields{Std(FitDensityEdit->text()), Std(FitTempEdit->text()),
-                              Std(TnEdit->text()), Std(PathEdit->text()), ElementMass()};
-  const LineAnalysisResult result = lumora::RunLineAnalysis(
-      fAnalysisParameters, Std(entered), fields, [this] { ReadIntensities(AnalyzeBtn); });
+  LineAnalysisRequest request;
+  request.limits = ParseSimulationParameters(Std(entered));
+  fAnalysisParameters = Std(entered);
+  request.start = AnalysisStartFromFields(Std(FitDensityEdit->text()), Std(FitTempEdit->text()),
+                                          Std(TnEdit->text()), Std(PathEdit->text()),
+                                          ElementMass());
+  const LineAnalysisResult result =
+      fSession->AnalyzeLines(request, [this] { ReadIntensities(AnalyzeBtn); });
 
   const TRCurve& curve = result.Curve;
-  if (curve.size() >= 2 && !curve[0].empty()) {
-    const long double n0 = fp::Pow10(result.Start[1]);
-    std::vector<double> x;
-    for (double density : curve[0]) x.push_back(fp::ToDouble(fp::Div(density, n0)));
-    fPairInspector->ShowCurve(x, curve[1], Qt8(Format("R(N/N0) for line ratio %.4f/%.4f",
-                                                      kPairWavelengthX, kPairWavelengthY)));
-  }
+  if (curve.size() >= 2 && !curve[0].empty())
+    fPairInspector->ShowCurve(result.RelativeDensity, curve[1],
+                              Qt8(Format("R(N/N0) for line ratio %.4f/%.4f", request.pairX,
+                                         request.pairY)));
   fAnalysisOutput = result.Output;
   ShowBranchingFactors(1);
   fAnalysisOutput.clear();

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/formdialogs.h"
-#include "model/analysis.h"
-#include "model/messages.h"
-#include "model/residualmap.h"
+#include "model/line_pair_analysis.h"
+#include "model/residual_map.h"
+#include "model/session.h"
 #include "settings/settings.h"
 
 class QCheckBox;
@@ -75,6 +75,9 @@ class TMainForm : public QMainWindow {
   // The window's fields as the commands read them.
   WindowFields CurrentFields() const;
   const MapRange& LastMapRange() const { return fMapRange; }
+  // The grid the colour map and its pointer read-out show.
+  const ResidualGrid& MapGrid() const { return fMapGrid; }
+  Session& CurrentSession() { return *fSession; }
   const std::string& AnalysisParameters() const { return fAnalysisParameters; }
   TResultCharts* Charts() const { return fCharts; }
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
@@ -153,7 +156,7 @@ class TMainForm : public QMainWindow {
 
   std::unique_ptr<Settings> fSettings;
   TFormDialogs fDialogs;
-  MessageHandler fPreviousMessageHandler;
+  std::unique_ptr<Session> fSession;
   TResultCharts* fCharts = nullptr;
   TPairInspectorForm* fPairInspector = nullptr;
 
@@ -166,6 +169,7 @@ class TMainForm : public QMainWindow {
   int SelCol = 0;
   bool Editing = false;
   MapRange fMapRange;
+  ResidualGrid fMapGrid;
   std::string fAnalysisParameters = kDefaultAnalysisParameters;
   TAnalysisOutputArray fAnalysisOutput;
   bool fClosed = false;

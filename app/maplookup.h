@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "model/residualmap.h"
+#include "model/residual_map.h"
 
 namespace lumora {
 

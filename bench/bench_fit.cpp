@@ -6,11 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "model/atomicdata.h"
-#include "model/commandvector.h"
-#include "model/ebfmodel.h"
-#include "model/fitdriver.h"
-#include "model/residualmap.h"
+#include "frontend/field_requests.h"
+#include "model/session.h"
 #include "settings/settings.h"
 
 namespace {
@@ -31,26 +28,28 @@ WindowFields SampleFields(int points) {
   return f;
 }
 
-void LoadSample() {
-  static bool loaded = false;
-  if (loaded) return;
-  ChangeElement(kData + "database", "Ar_I_levels.txt", "Ar, I", false);
-  ImportIntensities(kData + "measurements/argon_n2e15.txt");
-  ComputeBranchingFractions();
-  loaded = true;
+// The sample read and recalculated, once for all benchmarks.
+Session& Sample() {
+  static Session* const session = [] {
+    auto* s = new Session(SessionOptions{std::filesystem::temp_directory_path().string(), {}});
+    s->ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    s->ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+    s->Recalculate();
+    return s;
+  }();
+  return *session;
 }
 
 // One fit as the Fit command runs it: log10 n_1 alone (1) or with T (2).
 void BM_Fit(benchmark::State& state) {
-  LoadSample();
+  Session& session = Sample();
   WindowFields fields = SampleFields(50);
   fields.FitTemperatureChecked = state.range(0) == 2;
-  const std::string log = (std::filesystem::temp_directory_path() / kFitLogFileName).string();
   for (auto _ : state) {
-    ClearPrecalc();
-    const vector b = CommandVector(fields, kArgonMassAmu, CommandKind::Fit);
-    const FitOutcome fit = FitDriver(b, 50, FreeParameterCount(fields), 0.0,
-                                     "argon_n2e15.txt", log, nullptr, kReportFinalResults);
+    FitRequest request = FitRequestFromFields(fields, kArgonMassAmu);
+    request.dataFileName = "argon_n2e15.txt";
+    request.withReport = false;
+    const FitResult fit = session.Fit(request);
     benchmark::DoNotOptimize(fit.parameters[1]);
   }
 }
@@ -58,18 +57,14 @@ BENCHMARK(BM_Fit)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 // A map as the map command runs it, points x points.
 void BM_Map(benchmark::State& state) {
-  LoadSample();
+  Session& session = Sample();
   const WindowFields fields = SampleFields(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    ClearPrecalc();
-    vector b = CommandVector(fields, kArgonMassAmu, CommandKind::Map);
-    const MapGrid grid = MapGridFromFields(fields);
-    ResetResidualMap(grid.temperaturePoints, grid.densityPoints);
-    MapRange range;
-    MapResiduals(grid.densityPoints, grid.temperaturePoints, b, grid.log10FromDensity,
-                 grid.log10ToDensity, grid.fromTemperature, grid.toTemperature,
-                 "argon_n2e15.txt", range, nullptr);
-    benchmark::DoNotOptimize(b[11]);
+    MapRequest request = MapRequestFromFields(fields, kArgonMassAmu);
+    request.dataFileName = "argon_n2e15.txt";
+    request.withReport = false;
+    const MapResult map = session.Map(request);
+    benchmark::DoNotOptimize(map.minimum);
   }
   state.counters["points"] = static_cast<double>(state.range(0) * state.range(0));
 }
@@ -78,12 +73,11 @@ BENCHMARK(BM_Map)->Arg(50)->Arg(500)->Unit(benchmark::kMillisecond);
 // The bare model over the same 50 x 50 grid: one full computation per point,
 // nothing else; the floor a map can reach.
 void BM_ModelOverGrid(benchmark::State& state) {
-  LoadSample();
-  const WindowFields fields = SampleFields(50);
-  const MapGrid grid = MapGridFromFields(fields);
+  EbfModel& model = Sample().Model();
+  const MapRequest grid = MapRequestFromFields(SampleFields(50), kArgonMassAmu);
   const double stepD = (grid.log10ToDensity - grid.log10FromDensity) / grid.densityPoints;
   const double stepT = (grid.toTemperature - grid.fromTemperature) / grid.temperaturePoints;
-  vector b = CommandVector(fields, kArgonMassAmu, CommandKind::Map);
+  ParameterVector b = grid.model.ToVector();
   for (auto _ : state) {
     double t = grid.fromTemperature;
     for (int i = 0; i < grid.temperaturePoints; ++i, t += stepT) {
@@ -91,8 +85,8 @@ void BM_ModelOverGrid(benchmark::State& state) {
       for (int j = 0; j < grid.densityPoints; ++j, x += stepD) {
         b[1] = x;
         b[2] = t;
-        benchmark::DoNotOptimize(EvaluateModel(b, 0));
-        ClearPrecalc();
+        benchmark::DoNotOptimize(model.Evaluate(b, 0));
+        model.ClearCache();
       }
     }
   }
@@ -101,16 +95,17 @@ BENCHMARK(BM_ModelOverGrid)->Unit(benchmark::kMillisecond);
 
 // One full model computation, reported per line of the sample.
 void BM_ModelPerLine(benchmark::State& state) {
-  LoadSample();
-  vector b = CommandVector(SampleFields(50), kArgonMassAmu, CommandKind::Fit);
+  EbfModel& model = Sample().Model();
+  const size_t lines = model.Table().lines.size();
+  const ParameterVector b = FitRequestFromFields(SampleFields(50), kArgonMassAmu).start.ToVector();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EvaluateModel(b, 0));
-    ClearPrecalc();
+    benchmark::DoNotOptimize(model.Evaluate(b, 0));
+    model.ClearCache();
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(LineArray.size()));
-  state.counters["ns_per_line"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * LineArray.size()),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(lines));
+  state.counters["ns_per_line"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * lines),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ModelPerLine);
 

@@ -6,25 +6,27 @@
 #include <string>
 
 #include "base/format.h"
-#include "model/atomicdata.h"
-#include "model/ebfmodel.h"
+#include "model/session.h"
 
 namespace {
 
 using namespace lumora;
 
-void LoadSample() {
-  static bool loaded = false;
-  if (loaded) return;
-  const std::string data = std::string(LUMORA_SOURCE_DIR) + "/data/";
-  ChangeElement(data + "database", "Ar_I_levels.txt", "Ar, I", false);
-  ImportIntensities(data + "measurements/argon_n2e15.txt");
-  ComputeBranchingFractions();
-  loaded = true;
+// The sample's model, read and recalculated once for all benchmarks.
+EbfModel& SampleModel() {
+  static Session* const session = [] {
+    const std::string data = std::string(LUMORA_SOURCE_DIR) + "/data/";
+    auto* s = new Session();
+    s->ChangeElement({data + "database", "Ar_I_levels.txt", "Ar, I"});
+    s->ReadMeasurement(data + "measurements/argon_n2e15.txt");
+    s->Recalculate();
+    return s;
+  }();
+  return session->Model();
 }
 
-vector SampleVector(long double log10Density) {
-  vector b;
+ParameterVector SampleVector(long double log10Density) {
+  ParameterVector b;
   b[1] = log10Density;
   b[2] = 1000;
   b[3] = 300;
@@ -38,22 +40,22 @@ vector SampleVector(long double log10Density) {
 // One line of a cached vector, as a derivative pass asks for them: two
 // shifted vectors in turn, with a few older entries behind them.
 void BM_CachedLookup(benchmark::State& state) {
-  LoadSample();
-  ClearPrecalc();
-  for (int e = 0; e < 8; ++e) EvaluateModel(SampleVector(15 + e * 0.125L), 0);
-  const vector plus = SampleVector(16.08L);
-  const vector minus = SampleVector(15.92L);
-  EvaluateModel(plus, 0);
-  EvaluateModel(minus, 0);
-  const long double lines = static_cast<long double>(LineArray.size());
+  EbfModel& model = SampleModel();
+  model.ClearCache();
+  for (int e = 0; e < 8; ++e) model.Evaluate(SampleVector(15 + e * 0.125L), 0);
+  const ParameterVector plus = SampleVector(16.08L);
+  const ParameterVector minus = SampleVector(15.92L);
+  model.Evaluate(plus, 0);
+  model.Evaluate(minus, 0);
+  const long double lines = static_cast<long double>(model.Table().lines.size());
   long double x = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(EvaluateModel(plus, x));
-    benchmark::DoNotOptimize(EvaluateModel(minus, x));
+    benchmark::DoNotOptimize(model.Evaluate(plus, x));
+    benchmark::DoNotOptimize(model.Evaluate(minus, x));
     x = x + 1 < lines ? x + 1 : 0;
   }
   state.SetItemsProcessed(state.iterations() * 2);
-  ClearPrecalc();
+  model.ClearCache();
 }
 BENCHMARK(BM_CachedLookup);
 

@@ -6,10 +6,8 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "cli/command.h"
-#include "model/analysis.h"
-#include "model/atomicdata.h"
-#include "model/ebfmodel.h"
-#include "model/linetable.h"
+#include "frontend/field_requests.h"
+#include "model/session.h"
 
 namespace lumora::cli {
 namespace {
@@ -47,26 +45,26 @@ int Analyze(Context& ctx, const std::vector<std::string>& argsIn) {
 
   ctx.LoadElement();
   const WindowFields window = ctx.Fields();
-  AnalysisFields fields{window.FitDensity, window.FitTemperature, window.Tn, window.Path,
-                        ctx.settings().ReadFloat(ctx.ElementName(), "m", 0)};
-  std::string parameters = kDefaultAnalysisParameters;
-  auto showLines = [] {
-    if (LineArray.size() >= 2) ComputeBranchingFractions();
-  };
-  const LineAnalysisResult result = RunLineAnalysis(parameters, entered, fields, showLines, wlX, wlY);
+  LineAnalysisRequest request;
+  request.limits = ParseSimulationParameters(entered);
+  request.start = AnalysisStartFromFields(window.FitDensity, window.FitTemperature, window.Tn,
+                                          window.Path, ctx.ElementMass());
+  request.pairX = wlX;
+  request.pairY = wlY;
+  Session& session = ctx.session();
+  const LineAnalysisResult result = session.AnalyzeLines(request);
 
-  ctx.out << LineTableText(LineTableRows(true));
+  ctx.out << LineTableText(session.TableRows(true));
   ctx.out << "\n";
   PrintRecords(ctx.out, result.Output);
   if (result.Curve.empty() || result.Curve[0].empty()) {
     ctx.err << Format("Line pair %.4f/%.4f is not among the simulated lines.", wlX, wlY) << "\n";
     return 0;
   }
-  const long double n0 = fp::Pow10(result.Start[1]);
   ctx.out << "\n" << Format("R(N/N0) for line ratio %.4f/%.4f", wlX, wlY) << "\n";
   ctx.out << "N/N0\tR\n";
-  for (size_t i = 0; i < result.Curve[0].size(); ++i)
-    ctx.out << Exact(fp::ToDouble(result.Curve[0][i] / n0)) << "\t" << Exact(result.Curve[1][i]) << "\n";
+  for (size_t i = 0; i < result.RelativeDensity.size(); ++i)
+    ctx.out << Exact(result.RelativeDensity[i]) << "\t" << Exact(result.Curve[1][i]) << "\n";
   return 0;
 }
 

@@ -10,7 +10,7 @@
 #include "cli/command.h"
 #include "linedb/DataFld.h"
 #include "linedb/TxtAccess.h"
-#include "model/atomicdata.h"
+#include "model/session.h"
 
 namespace lumora::cli {
 namespace {
@@ -41,8 +41,9 @@ int32_t IntArg(const std::string& name, const std::string& text) {
 
 TTextBase& ElementLineBase(Context& ctx) {
   ctx.LoadElement();
-  if (!LineBase) throw Error("The element has no line base");
-  return *LineBase;
+  TTextBase* base = ctx.session().Element().lineBase.get();
+  if (!base) throw Error("The element has no line base");
+  return *base;
 }
 
 // MIN MAX WL of the window commands.

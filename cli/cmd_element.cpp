@@ -2,9 +2,7 @@
 #include <iostream>
 
 #include "cli/command.h"
-#include "model/atomicdata.h"
-#include "model/ebfmodel.h"
-#include "model/linetable.h"
+#include "model/session.h"
 
 namespace lumora::cli {
 namespace {
@@ -21,26 +19,26 @@ int NoArguments(const std::vector<std::string>& args) {
 
 // A command that loads the element and prints one of its listings.
 CommandInfo Listing(std::string name, std::string usage, std::string summary,
-                    std::vector<std::string> (*list)(bool allLines)) {
+                    std::vector<std::string> (*list)(const Session& session, bool allLines)) {
   const bool allOption = usage == "[--all]";
   auto run = [list, allOption](Context& ctx, const std::vector<std::string>& argsIn) {
     std::vector<std::string> args = argsIn;
     const bool all = allOption && TakeFlag(args, "--all");
     NoArguments(args);
     ctx.LoadElement(all);
-    PrintLines(ctx.out, list(all));
+    PrintLines(ctx.out, list(ctx.session(), all));
     return 0;
   };
   return {std::move(name), std::move(usage), std::move(summary), run};
 }
 
 LUMORA_COMMAND(Listing("levels", "", "print the element's levels as the window lists them",
-                       [](bool) { return ListLevels(); }));
+                       [](const Session& s, bool) { return s.ListLevels(); }));
 LUMORA_COMMAND(Listing("lines", "[--all]",
                        "print the element's database lines (with --all also those without a positive Aki)",
-                       ListLines));
+                       [](const Session& s, bool all) { return s.ListLines(all); }));
 LUMORA_COMMAND(Listing("structure", "", "print the element's level-line structure",
-                       [](bool) { return ListLevelLineStructure(); }));
+                       [](const Session& s, bool) { return s.ListStructure(); }));
 
 LUMORA_COMMAND({"table", "FILE",
                 "read a measurement and print its line table as \"Save table\" writes it",
@@ -48,10 +46,11 @@ LUMORA_COMMAND({"table", "FILE",
                   RejectUnknownOptions(args);
                   if (args.size() != 1) throw UsageError("table needs one measurement file");
                   ctx.LoadElement();
-                  ImportIntensities(args[0]);
-                  const bool enough = LineArray.size() >= 2;
-                  if (enough) ComputeBranchingFractions();
-                  ctx.out << LineTableText(LineTableRows(enough));
+                  Session& session = ctx.session();
+                  session.ReadMeasurement(args[0]);
+                  const bool enough = session.HasEnoughLines();
+                  if (enough) session.Recalculate();
+                  ctx.out << LineTableText(session.TableRows(enough));
                   if (!enough) {
                     ctx.err << "Not enough lines for EBF method.\n";
                     return 1;

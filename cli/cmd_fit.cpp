@@ -9,25 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "base/checked.h"
 #include "base/errors.h"
 #include "cli/command.h"
-#include "model/atomicdata.h"
-#include "model/commandvector.h"
-#include "model/ebfmodel.h"
-#include "model/fitdriver.h"
-#include "model/linetable.h"
-#include "model/messages.h"
-#include "model/residualmap.h"
-#include "settings/startup.h"
+#include "frontend/field_requests.h"
+#include "model/map_file.h"
+#include "model/session.h"
 
 namespace lumora::cli {
 
 namespace {
 
 constexpr int kMapProgressPoints = 10000;
-// The levels of the "1s levels" distribution.
-constexpr int kFirstLevelsCount = 4;
 
 struct BatchOptions {
   WindowFields fields;
@@ -43,10 +35,10 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     if (value == "boltzmann") {
       f.Distribution = 0;
     } else if (value == "1s") {
-      // As in the window: "1s levels" fits the second parameter over 4 levels.
-      f.Distribution = 1;
-      f.FitTemperatureChecked = true;
-      f.Count = std::to_string(kFirstLevelsCount);
+      f.Distribution = static_cast<int>(Distribution::FirstLevels);
+      const DistributionChoice choice = ChoiceFor(Distribution::FirstLevels);
+      if (choice.secondAlwaysFitted) f.FitTemperatureChecked = true;
+      if (choice.levelCount) f.Count = std::to_string(*choice.levelCount);
     } else {
       throw UsageError("--distribution takes boltzmann or 1s, not \"" + value + "\"");
     }
@@ -54,9 +46,9 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
   if (TakeFlag(args, "--fit-temperature")) f.FitTemperatureChecked = true;
   if (TakeOption(args, "--report", value)) {
     if (value == "results")
-      f.ReportKind = kReportFinalResults;
+      f.ReportKind = static_cast<int>(ReportKind::FinalResults);
     else if (value == "log")
-      f.ReportKind = kReportFitIteration;
+      f.ReportKind = static_cast<int>(ReportKind::FitIteration);
     else
       throw UsageError("--report takes results or log, not \"" + value + "\"");
   }
@@ -95,47 +87,43 @@ std::string FileNamePart(const std::string& file) {
 }
 
 // Import and recalculation, as reading a measurement in the window.
-void ReadMeasurement(const std::string& file) {
-  ImportIntensities(file);
-  if (LineArray.size() < 2) throw Error("Not enough lines for EBF method.");
-  ComputeBranchingFractions();
+void ReadMeasurement(Session& session, const std::string& file) {
+  session.ReadMeasurement(file);
+  session.Recalculate();
 }
 
-void RunFit(const BatchOptions& options, double massAmu, const std::string& file,
-            std::vector<std::string>& report) {
-  ClearPrecalc();
-  const vector b = CommandVector(options.fields, massAmu, CommandKind::Fit);
-  FitDriver(b, fp::TruncInt32(b[8]), FreeParameterCount(options.fields), 0.0, FileNamePart(file),
-            TempFolder() + "/" + kFitLogFileName, &report, options.fields.ReportKind);
+void RunFit(Session& session, const BatchOptions& options, double massAmu,
+            const std::string& file, std::vector<std::string>& report) {
+  FitRequest request = FitRequestFromFields(options.fields, massAmu);
+  request.dataFileName = FileNamePart(file);
+  report = session.Fit(request).report;
 }
 
-void RunMap(const BatchOptions& options, double massAmu, const std::string& file,
-            std::vector<std::string>& report, std::ostream& err, bool showProgress) {
-  ClearPrecalc();
-  vector b = CommandVector(options.fields, massAmu, CommandKind::Map);
-  const MapGrid grid = MapGridFromFields(options.fields);
-  ResetResidualMap(grid.temperaturePoints, grid.densityPoints);
-  MapProgress progress;
-  const long long points = static_cast<long long>(grid.densityPoints) * grid.temperaturePoints;
+void RunMap(Session& session, const BatchOptions& options, double massAmu,
+            const std::string& file, std::vector<std::string>& report, std::ostream& err,
+            bool showProgress) {
+  MapRequest request = MapRequestFromFields(options.fields, massAmu);
+  request.dataFileName = FileNamePart(file);
+  const long long points =
+      static_cast<long long>(request.densityPoints) * request.temperaturePoints;
   if (showProgress && points > kMapProgressPoints)
-    progress = [&err, &file](int done, int rows) {
+    request.progress = [&err, &file](int done, int rows) {
       err << "\rmap " << file << ": row " << done << " of " << rows << (done == rows ? "\n" : "")
           << std::flush;
     };
-  MapRange range;
-  MapResiduals(grid.densityPoints, grid.temperaturePoints, b, grid.log10FromDensity,
-               grid.log10ToDensity, grid.fromTemperature, grid.toTemperature, FileNamePart(file),
-               range, &report, progress);
-  if (options.saveMap && !ResidualMap.empty())
-    err << "map file: " << WriteMapFile(file, options.fields, ResidualMap) << "\n";
+  const MapResult map = session.Map(request);
+  report = map.report;
+  if (options.saveMap && !map.grid.empty())
+    err << "map file: " << Session::SaveMap(file, MapFileHeader(options.fields), map.grid) << "\n";
 }
 
-int RunBatch(Context& ctx, const std::vector<std::string>& args, CommandKind kind) {
+enum class BatchKind { Fit, Map };
+
+int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
   const BatchOptions options = ParseBatchOptions(ctx, args);
-  const std::string element = ctx.ElementName();
-  const double massAmu = ctx.settings().ReadFloat(element, "m", 0);
+  const double massAmu = ctx.ElementMass();
   ctx.LoadElement();
-  ResetResultsLineCount();
+  Session& session = ctx.session();
 
   const bool terminal = isatty(STDERR_FILENO) == 1;
   const size_t count = options.files.size();
@@ -143,22 +131,22 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, CommandKind kin
   for (size_t i = 0; i < count; ++i) {
     const std::string& file = options.files[i];
     if (terminal && count > 1) ctx.err << "[" << i + 1 << "/" << count << "] " << file << "\n";
-    MessageHandler previous = SetMessageHandler(
+    session.SetMessageSink(
         [&ctx, &file](const std::string& text) { ctx.err << file << ": " << text << "\n"; });
     try {
-      ReadMeasurement(file);
+      ReadMeasurement(session, file);
       std::vector<std::string> report;
-      if (kind == CommandKind::Fit)
-        RunFit(options, massAmu, file, report);
+      if (kind == BatchKind::Fit)
+        RunFit(session, options, massAmu, file, report);
       else
-        RunMap(options, massAmu, file, report, ctx.err, terminal);
+        RunMap(session, options, massAmu, file, report, ctx.err, terminal);
       for (const auto& line : report) ctx.out << line << "\n";
-      if (options.table) ctx.out << LineTableText(LineTableRows(true));
+      if (options.table) ctx.out << LineTableText(session.TableRows(true));
     } catch (const std::exception& e) {
       ctx.err << file << ": " << e.what() << "\n";
       ++failed;
     }
-    SetMessageHandler(previous);
+    session.SetMessageSink({});
   }
   ctx.out.flush();
   return failed ? 1 : 0;
@@ -177,7 +165,7 @@ LUMORA_COMMAND(CommandInfo{
     "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
     "its results line",
     [](Context& ctx, const std::vector<std::string>& args) {
-      return RunBatch(ctx, args, CommandKind::Fit);
+      return RunBatch(ctx, args, BatchKind::Fit);
     }});
 
 LUMORA_COMMAND(CommandInfo{
@@ -185,7 +173,7 @@ LUMORA_COMMAND(CommandInfo{
     "evaluate the residual sum over the density-temperature grid for each measurement and "
     "print its results line; --save-map writes Maps/<file>_map.txt beside it",
     [](Context& ctx, const std::vector<std::string>& args) {
-      return RunBatch(ctx, args, CommandKind::Map);
+      return RunBatch(ctx, args, BatchKind::Map);
     }});
 
 }  // namespace lumora::cli

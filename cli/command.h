@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "model/session.h"
 #include "settings/settings.h"
 
 namespace lumora::cli {
@@ -43,8 +44,13 @@ class Context {
   std::string ElementName();
   // The database folder from _Files Database.
   std::string DatabaseFolder();
-  // Runs the element change for ElementName(); plain messages go to err.
+  // Runs the element change for ElementName() in the session; plain
+  // messages go to standard error.
   void LoadElement(bool allLines = false);
+  // The element's mass in u ("m" of its section).
+  double ElementMass();
+  // The session the commands run in; its fit logs go to the temporary folder.
+  Session& session();
   // The window's fields for the element, before command-line overrides.
   WindowFields Fields();
 
@@ -52,6 +58,7 @@ class Context {
   std::string iniPath_;
   std::string element_;
   std::unique_ptr<Settings> settings_;
+  std::unique_ptr<Session> session_;
 };
 
 using CommandFn = std::function<int(Context& ctx, const std::vector<std::string>& args)>;

@@ -3,7 +3,6 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
-#include "model/atomicdata.h"
 #include "settings/startup.h"
 
 namespace lumora::cli {
@@ -47,8 +46,16 @@ std::string Context::DatabaseFolder() { return settings().ReadString("_Files", "
 
 void Context::LoadElement(bool allLines) {
   const std::string element = ElementName();
-  ChangeElement(DatabaseFolder(), settings().ReadString(element, "Levels", ""),
-                settings().ReadString(element, "Lines", ""), allLines);
+  session().ChangeElement({DatabaseFolder(), settings().ReadString(element, "Levels", ""),
+                           settings().ReadString(element, "Lines", "")},
+                          allLines);
+}
+
+double Context::ElementMass() { return settings().ReadFloat(ElementName(), "m", 0); }
+
+Session& Context::session() {
+  if (!session_) session_ = std::make_unique<Session>(SessionOptions{TempFolder(), {}});
+  return *session_;
 }
 
 WindowFields Context::Fields() { return LoadWindowFields(settings(), ElementName()); }

@@ -6,7 +6,6 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
-#include "model/messages.h"
 
 namespace {
 
@@ -57,7 +56,6 @@ int main(int argc, char** argv) {
                 << "\n  " << it->summary << "\n";
       return 0;
     }
-    lumora::SetMessageHandler([](const std::string& text) { std::cerr << text << "\n"; });
     lumora::cli::Context ctx(ini, element, std::cout, std::cerr);
     return it->run(ctx, rest);
   } catch (const lumora::cli::UsageError& e) {

@@ -28,7 +28,7 @@ constexpr int kSourceHeaderLines = 5;
 // columns after it may be absent.
 constexpr size_t kMinSourceColumns = 16;
 
-const std::string kRule(252, '-');
+constexpr size_t kRuleLength = 252;
 constexpr const char* kHeaderNames =
     "   | Wavelength |     Rel.   |     Aki    |     fik    |      S     |   log gf   |Acc |     Ei"
     "     |     Ek     |     Ji     |     Jk     |    gi    |    gk    |Configurations              "
@@ -281,11 +281,11 @@ std::unique_ptr<TAtomFile> TAtomFile::Extract(const std::string& sourceFileName,
   const std::string headName = Upper(name);
   const std::string headIon = Upper(stage);
   WriteLineFileReplacing(target, [&](TAtomFile& file) {
-    file.WriteLine(kRule);
+    file.WriteLine(std::string(kRuleLength, '-'));
     file.WriteLine("  " + Format("%-2s", headName) + kHeaderNames);
     file.WriteLine("  " + Format("%-4s", headIon) + kHeaderUnits);
     file.WriteLine(kHeaderUnits2);
-    file.WriteLine(kRule);
+    file.WriteLine(std::string(kRuleLength, '-'));
     for (const TRecord& r : records) file.WriteRecord(r);
   });
   progress << "Written " << records.size() << " lines.\n";

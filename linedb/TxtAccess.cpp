@@ -294,8 +294,8 @@ std::string FixedOrExp(double v, int decimals, int maxIntDigits) {
 }
 
 constexpr double kMissingAbove = 1e300;
-const std::string kMissingReal = std::string(11, ' ') + "- ";
-const std::string kMissingInt = std::string(9, ' ') + "- ";
+constexpr const char* kMissingReal = "           - ";  // 11 blanks
+constexpr const char* kMissingInt = "         - ";     // 9 blanks
 
 std::string RealColumn(const std::string& text) { return RightAlign(text, 12) + " "; }
 

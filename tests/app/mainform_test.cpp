@@ -22,8 +22,8 @@
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
-#include "model/atomicdata.h"
-#include "model/residualmap.h"
+#include "model/residual_map.h"
+#include "model/session.h"
 
 using lumora::TLineGrid;
 using lumora::TMainForm;
@@ -131,7 +131,6 @@ class MainFormTest : public QObject {
     QVERIFY(QDir(fDir->path()).mkdir("meas"));
     fOldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", fDir->path().toLocal8Bit());  // the fit log goes here
-    lumora::LineArray.clear();
   }
   void cleanup() {
     qputenv("TMPDIR", fOldTmp);
@@ -192,8 +191,8 @@ class MainFormTest : public QObject {
     QCOMPARE(form.DistributionComboBox->currentText(), QString("Boltzmann"));
     QCOMPARE(form.ReportComboBox->currentText(), QString("final results"));
     // The residual map is sized by the map fields before any map.
-    QCOMPARE(lumora::ResidualMap.size(), size_t(50));
-    QCOMPARE(lumora::ResidualMap[0].size(), size_t(50));
+    QCOMPARE(form.MapGrid().size(), size_t(50));
+    QCOMPARE(form.MapGrid()[0].size(), size_t(50));
     QCOMPARE(form.StringGrid1->RowCount(), 1);
     QCOMPARE(form.StringGrid1->Cell(6, 0), QString("Upper state"));
     QVERIFY(!form.ChartPages->isTabEnabled(3));
@@ -259,7 +258,7 @@ class MainFormTest : public QObject {
     const std::vector<QColor> colours = lumora::BarColours(*form->Charts());
     QCOMPARE(colours.size(), size_t(27));
     for (size_t i = 0; i < colours.size(); ++i)
-      QCOMPARE(colours[i], lumora::BarPalette[lumora::LineArray[i].UpperState % 13]);
+      QCOMPARE(colours[i], lumora::BarPalette[form->CurrentSession().Table().lines[i].UpperState % 13]);
     QVERIFY(!form->ChartPages->isTabEnabled(3));
 
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
@@ -330,12 +329,12 @@ class MainFormTest : public QObject {
       if (r.size() >= 3) rows = r;
     QVERIFY(rows.size() >= 3);
 
-    const double before = lumora::LineArray[rows[0] - 1].Int;
+    const double before = form->CurrentSession().Table().lines[rows[0] - 1].Int;
     QVERIFY(grid->SelectCell(1, rows[0]));
     grid->TypeText(1, rows[0], "0");
-    QCOMPARE(lumora::LineArray[rows[0] - 1].Int, before);  // not before the take-over
+    QCOMPARE(form->CurrentSession().Table().lines[rows[0] - 1].Int, before);  // not before the take-over
     QVERIFY(grid->SelectCell(1, rows[1]));  // the edit is taken over
-    QCOMPARE(lumora::LineArray[rows[0] - 1].Int, 0.0);
+    QCOMPARE(form->CurrentSession().Table().lines[rows[0] - 1].Int, 0.0);
     QCOMPARE(grid->Cell(3, rows[0]), QString("0.0000"));
     double others = 0;
     for (size_t k = 1; k < rows.size(); ++k) others += grid->Cell(3, rows[k]).toDouble();
@@ -343,7 +342,7 @@ class MainFormTest : public QObject {
     // Leaving the table takes an edit over as well.
     grid->TypeText(1, rows[1], "2.5E3");
     form->StringGrid1Exit();
-    QCOMPARE(lumora::LineArray[rows[1] - 1].Int, 2500.0);
+    QCOMPARE(form->CurrentSession().Table().lines[rows[1] - 1].Int, 2500.0);
     QVERIFY(answers.errors.isEmpty());
   }
 
@@ -358,17 +357,17 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     TLineGrid* grid = form->StringGrid1;
-    const double before = lumora::LineArray[1].Int;
+    const double before = form->CurrentSession().Table().lines[1].Int;
     QVERIFY(grid->SelectCell(1, 2));
     grid->TypeText(1, 2, text);
     QVERIFY(!grid->SelectCell(1, 5));
     QCOMPARE(grid->currentRow(), 1);  // still the edited cell (row 2)
-    QCOMPARE(lumora::LineArray[1].Int, before);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, before);
     QVERIFY(answers.errors.isEmpty());
     // Once corrected the move goes through.
     grid->TypeText(1, 2, "100");
     QVERIFY(grid->SelectCell(1, 5));
-    QCOMPARE(lumora::LineArray[1].Int, 100.0);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 100.0);
   }
 
   void onlyTheIntensityColumnCanBeSelected() {
@@ -481,8 +480,8 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     MapWithFile(*form, "6", "5");
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QCOMPARE(lumora::ResidualMap.size(), size_t(5));
-    QCOMPARE(lumora::ResidualMap[0].size(), size_t(6));
+    QCOMPARE(form->MapGrid().size(), size_t(5));
+    QCOMPARE(form->MapGrid()[0].size(), size_t(6));
     QCOMPARE(form->LastMapRange().x0, 15.0);
     QCOMPARE(form->LastMapRange().dx, 0.5);
 
@@ -491,8 +490,8 @@ class MainFormTest : public QObject {
     QCOMPARE(colourMap->data()->keySize(), 6);
     QCOMPARE(colourMap->data()->valueSize(), 5);
     for (int i = 0; i < 5; ++i)
-      for (int j = 0; j < 6; ++j) QCOMPARE(colourMap->data()->cell(j, i), lumora::ResidualMap[i][j]);
-    QCOMPARE(form->ContourPlotEstimateZVal(15.5, 1000 + 2 * 9800), lumora::ResidualMap[2][1]);
+      for (int j = 0; j < 6; ++j) QCOMPARE(colourMap->data()->cell(j, i), form->MapGrid()[i][j]);
+    QCOMPARE(form->ContourPlotEstimateZVal(15.5, 1000 + 2 * 9800), form->MapGrid()[2][1]);
     QCOMPARE(form->Charts()->MapPlot()->xAxis->label(), QString("Log10 n_1 [m-3]"));
 
     const QList<QByteArray> lines = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\n');

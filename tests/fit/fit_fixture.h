@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "lsq/marqdef.h"
-#include "model/atomicdata.h"
-#include "model/ebfmodel.h"
-#include "model/residualmap.h"
+#include "lsq/lsq_types.h"
+#include "model/element_data.h"
+#include "model/fit.h"
+#include "model/self_absorption.h"
+#include "model/residual_map.h"
+#include "model/results_line.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::fittest {
@@ -39,37 +41,15 @@ inline TLevelRecord MakeLevel(double energy, double g) {
   return level;
 }
 
-// Levels 0..3 absorb; 4..6 are upper levels only.
-inline void LoadSmallElement(const std::vector<LineSpec>& lines) {
-  LevelArray = {MakeLevel(11.50, 5), MakeLevel(11.60, 3), MakeLevel(11.70, 1),
-                MakeLevel(11.80, 3), MakeLevel(13.00, 3), MakeLevel(13.10, 5),
-                MakeLevel(13.30, 1)};
-  LineArray.clear();
-  for (const LineSpec& spec : lines) {
-    TLineRecord line;
-    line.AR.WaveLength = spec.wavelength;
-    line.AR.Aki = spec.aki;
-    line.AR.gk = static_cast<int32_t>(LevelArray[spec.upper].g);
-    line.AR.gi = static_cast<int32_t>(LevelArray[spec.lower].g);
-    line.AR.Ek_eV = LevelArray[spec.upper].Energy;
-    line.AR.Ei_eV = LevelArray[spec.lower].Energy;
-    line.UpperState = spec.upper;
-    line.LowerState = spec.lower;
-    line.Int = 1;
-    LineArray.push_back(line);
-  }
-  ClearPrecalc();
-}
-
 inline std::vector<LineSpec> EightLines() {
   return {{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}, {820.0, 1e7, 4, 2}, {760.0, 2.5e7, 5, 0},
           {770.0, 1e7, 5, 1}, {780.0, 0.5e7, 5, 3}, {700.0, 4e7, 6, 1}, {710.0, 1e7, 6, 3}};
 }
 
-// The vector a command would build: Tn 300 K, path 1 m, argon's mass, four
+// The ParameterVector a command would build: Tn 300 K, path 1 m, argon's mass, four
 // levels, "Boltzmann", 50 iterations.
-inline vector BaseVector(long double log10N1, long double temperature, int distribution = 0) {
-  vector b;
+inline ParameterVector BaseVector(long double log10N1, long double temperature, int distribution = 0) {
+  ParameterVector b;
   b[1] = log10N1;
   b[2] = temperature;
   b[3] = 300;
@@ -81,13 +61,76 @@ inline vector BaseVector(long double log10N1, long double temperature, int distr
   return b;
 }
 
-// Sets every line's G_m to the model's value at b.
-inline void MeasureFromModel(const vector& b) {
-  ClearPrecalc();
-  for (size_t k = 0; k < LineArray.size(); ++k)
-    LineArray[k].G_m = static_cast<double>(EvaluateModel(b, static_cast<long double>(k)));
-  ClearPrecalc();
+// The vector's model inputs by name.
+inline ModelParameters ParametersOf(const ParameterVector& b) {
+  ModelParameters p;
+  p.log10N1 = b[1];
+  p.second = b[2];
+  p.gasTemperature = b[3];
+  p.path = b[4];
+  p.mass = b[5];
+  p.levelCount = static_cast<int32_t>(b[6]);
+  p.distribution = static_cast<Distribution>(static_cast<int>(b[7]));
+  return p;
 }
+
+// A fresh line table with its model and results-line count for every test.
+class FitWorld {
+ protected:
+  // Levels 0..3 absorb; 4..6 are upper levels only.
+  void LoadSmallElement(const std::vector<LineSpec>& lines) {
+    table.levels = {MakeLevel(11.50, 5), MakeLevel(11.60, 3), MakeLevel(11.70, 1),
+                    MakeLevel(11.80, 3), MakeLevel(13.00, 3), MakeLevel(13.10, 5),
+                    MakeLevel(13.30, 1)};
+    table.lines.clear();
+    for (const LineSpec& spec : lines) {
+      TLineRecord line;
+      line.AR.WaveLength = spec.wavelength;
+      line.AR.Aki = spec.aki;
+      line.AR.gk = static_cast<int32_t>(table.levels[spec.upper].g);
+      line.AR.gi = static_cast<int32_t>(table.levels[spec.lower].g);
+      line.AR.Ek_eV = table.levels[spec.upper].Energy;
+      line.AR.Ei_eV = table.levels[spec.lower].Energy;
+      line.UpperState = spec.upper;
+      line.LowerState = spec.lower;
+      line.Int = 1;
+      table.lines.push_back(line);
+    }
+    model.ClearCache();
+  }
+
+  // Sets every line's G_m to the model's value at b.
+  void MeasureFromModel(const ParameterVector& b) {
+    model.ClearCache();
+    for (size_t k = 0; k < table.lines.size(); ++k)
+      table.lines[k].G_m = static_cast<double>(model.Evaluate(b, static_cast<long double>(k)));
+    model.ClearCache();
+  }
+
+  // One fit from `start` (n parameters), its report lines appended to
+  // `report` when given.
+  FitResult Fit(const ParameterVector& start, int iterationLimit, int n,
+                const std::string& dataFileName, const std::string& logPath,
+                std::vector<std::string>* report = nullptr,
+                ReportKind kind = ReportKind::FinalResults) {
+    FitRequest request;
+    request.start = ParametersOf(start);
+    request.fitSecond = n == 2;
+    request.iterationLimit = iterationLimit;
+    request.report = kind;
+    request.dataFileName = dataFileName;
+    request.logPath = logPath;
+    FitResult result = RunFit(model, request, resultsLineCount);
+    if (report) report->insert(report->end(), result.report.begin(), result.report.end());
+    return result;
+  }
+
+  LineTable table;
+  EbfModel model{table};
+  int resultsLineCount = 0;
+};
+
+class FitTest : public ::testing::Test, public FitWorld {};
 
 using testing::ReadFile;
 using testing::SplitCrLf;

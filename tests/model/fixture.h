@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "base/format.h"
-#include "model/atomicdata.h"
-#include "model/ebfmodel.h"
-#include "model/messages.h"
+#include "model/element_data.h"
+#include "model/self_absorption.h"
 
 namespace lumora::test {
 
@@ -100,7 +99,8 @@ inline TRecord RecordOf(const LineSpec& s, const std::vector<LevelSpec>& levels)
   return r;
 }
 
-// Fresh globals, a temporary folder and captured messages for every test.
+// A fresh line table, line base and model, a temporary folder and captured
+// messages for every test.
 class ModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -110,17 +110,8 @@ class ModelTest : public ::testing::Test {
             std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    LevelArray.clear();
-    LineArray.clear();
-    LineBase.reset();
-    ClearPrecalc();
-    previous_ = SetMessageHandler([this](const std::string& m) { messages.push_back(m); });
   }
-  void TearDown() override {
-    SetMessageHandler(previous_);
-    ClearPrecalc();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string Write(const std::string& name, const std::string& text) {
     const std::string path = (dir_ / name).string();
@@ -129,10 +120,15 @@ class ModelTest : public ::testing::Test {
   }
   std::string Dir() const { return dir_.string(); }
 
+  void ReadLevelFile(const std::string& path) {
+    bool replaced = false;
+    ReadLevels(path, table.levels, sink, replaced);
+  }
+
   // Levels and line base of the fixture, without files.
   void LoadFixture(const std::vector<LevelSpec>& levels = FixtureLevels(),
                    const std::vector<LineSpec>& lines = FixtureLines()) {
-    LevelArray.clear();
+    table.levels.clear();
     for (const LevelSpec& l : levels) {
       TLevelRecord r;
       r.Configuration = l.conf;
@@ -140,23 +136,23 @@ class ModelTest : public ::testing::Test {
       r.J = l.j;
       r.g = 2 * l.j + 1;
       r.Energy = l.energy;
-      LevelArray.push_back(r);
+      table.levels.push_back(r);
     }
-    LineBase = std::make_unique<TTextBase>(1000, 500);
-    LineBase->AtomClear();
-    for (const LineSpec& s : lines) LineBase->Add(RecordOf(s, levels));
-    LineBase->SetAtomLength(LineBase->LastAtom() + 1);
+    lineBase = std::make_unique<TTextBase>(1000, 500);
+    lineBase->AtomClear();
+    for (const LineSpec& s : lines) lineBase->Add(RecordOf(s, levels));
+    lineBase->SetAtomLength(lineBase->LastAtom() + 1);
   }
 
-  // LineArray as a measurement of the fixture lines would give it.
+  // table.lines as a measurement of the fixture lines would give it.
   void MeasureFixture(const std::vector<LineSpec>& lines = FixtureLines()) {
-    LineArray.clear();
+    table.lines.clear();
     for (const LineSpec& s : lines) {
       TLineRecord line;
       line.AR = RecordOf(s, FixtureLevels());
       line.Int = s.intensity;
-      TieLineToLevels(line);
-      LineArray.push_back(line);
+      TieLineToLevels(table.levels, line);
+      table.lines.push_back(line);
     }
   }
 
@@ -170,10 +166,13 @@ class ModelTest : public ::testing::Test {
   }
 
   std::vector<std::string> messages;
+  MessageSink sink = [this](const std::string& m) { messages.push_back(m); };
+  LineTable table;
+  std::unique_ptr<TTextBase> lineBase;
+  EbfModel model{table};
 
  private:
   std::filesystem::path dir_;
-  MessageHandler previous_;
 };
 
 }  // namespace lumora::test

@@ -1,4 +1,4 @@
-#include "model/linetable.h"
+#include "model/table_text.h"
 
 #include "base/format.h"
 
@@ -51,9 +51,9 @@ LineTableRow LineTableCells(const TLineRecord& line, bool withFractions) {
   return row;
 }
 
-std::vector<LineTableRow> LineTableRows(bool withFractions) {
+std::vector<LineTableRow> LineTableRows(const std::vector<TLineRecord>& lines, bool withFractions) {
   std::vector<LineTableRow> rows{LineTableHeader()};
-  for (const TLineRecord& line : LineArray) rows.push_back(LineTableCells(line, withFractions));
+  for (const TLineRecord& line : lines) rows.push_back(LineTableCells(line, withFractions));
   return rows;
 }
 

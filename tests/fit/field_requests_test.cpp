@@ -1,4 +1,4 @@
-#include "model/commandvector.h"
+#include "frontend/field_requests.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@
 
 #include "base/errors.h"
 #include "fit_fixture.h"
-#include "model/ebfmodel.h"
+#include "model/map_file.h"
+#include "model/self_absorption.h"
 
 namespace lumora::fittest {
 namespace {
@@ -31,33 +32,33 @@ WindowFields DefaultFields() {
   return f;
 }
 
-TEST(CommandVector, FitAndMapColumns) {
+TEST(FieldRequests, FitAndMapColumns) {
   WindowFields f = DefaultFields();
   f.Count = "3";
   f.Distribution = 1;
-  const vector fit = CommandVector(f, 39.948, CommandKind::Fit);
-  const vector map = CommandVector(f, 39.948, CommandKind::Map);
+  const FitRequest fitRequest = FitRequestFromFields(f, 39.948);
+  const ParameterVector fit = fitRequest.start.ToVector();
+  const ParameterVector map = MapRequestFromFields(f, 39.948).model.ToVector();
   EXPECT_EQ(fit[1], 16);
   EXPECT_EQ(fit[2], 1000);
-  EXPECT_EQ(fit[8], 50);
+  EXPECT_EQ(fitRequest.iterationLimit, 50);
   EXPECT_EQ(map[1], 0);
   EXPECT_EQ(map[2], 0);
-  EXPECT_EQ(map[8], 0);
-  for (const vector& b : {fit, map}) {
+  for (const ParameterVector& b : {fit, map}) {
     EXPECT_EQ(b[3], 300);
     EXPECT_EQ(b[4], 1);
     EXPECT_EQ(b[5], 39.948 * kAtomicMassUnit);
     EXPECT_EQ(b[6], 3);
     EXPECT_EQ(b[7], 1);
-    for (int k = 9; k <= 15; ++k) EXPECT_EQ(b[k], 0) << k;
+    for (int k = 8; k <= 15; ++k) EXPECT_EQ(b[k], 0) << k;
   }
-  EXPECT_EQ(FreeParameterCount(f), 1);
+  EXPECT_FALSE(fitRequest.fitSecond);
   f.FitTemperatureChecked = true;
-  EXPECT_EQ(FreeParameterCount(f), 2);
+  EXPECT_TRUE(FitRequestFromFields(f, 39.948).fitSecond);
 }
 
-TEST(CommandVector, MapGridFromTheMapFields) {
-  const MapGrid grid = MapGridFromFields(DefaultFields());
+TEST(FieldRequests, MapGridFromTheMapFields) {
+  const MapRequest grid = MapGridFromFields(DefaultFields());
   EXPECT_EQ(grid.densityPoints, 50);
   EXPECT_EQ(grid.temperaturePoints, 50);
   EXPECT_EQ(grid.log10FromDensity, 15);
@@ -65,6 +66,8 @@ TEST(CommandVector, MapGridFromTheMapFields) {
   EXPECT_EQ(grid.fromTemperature, 1000);
   EXPECT_EQ(grid.toTemperature, 50000);
 }
+
+enum class CommandKind { Fit, Map };
 
 struct BadField {
   const char* name;
@@ -74,15 +77,17 @@ struct BadField {
   const char* messagePart;
 };
 
-class CommandVectorRejects : public ::testing::TestWithParam<BadField> {};
+class FieldRequestsReject : public ::testing::TestWithParam<BadField> {};
 
-TEST_P(CommandVectorRejects, NamingTheValue) {
+TEST_P(FieldRequestsReject, NamingTheValue) {
   const BadField& c = GetParam();
   WindowFields f = DefaultFields();
   f.*c.field = c.text;
   try {
-    CommandVector(f, 39.948, c.kind);
-    MapGridFromFields(f);
+    if (c.kind == CommandKind::Fit)
+      FitRequestFromFields(f, 39.948);
+    else
+      MapRequestFromFields(f, 39.948);
     ADD_FAILURE() << "accepted " << c.text;
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();
@@ -90,7 +95,7 @@ TEST_P(CommandVectorRejects, NamingTheValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Fields, CommandVectorRejects,
+    Fields, FieldRequestsReject,
     ::testing::Values(
         BadField{"ZeroDensity", &WindowFields::FitDensity, "0", CommandKind::Fit, "\"0\""},
         BadField{"NegativeDensity", &WindowFields::FitDensity, "-1E16", CommandKind::Fit,
@@ -110,7 +115,7 @@ TEST(MapFile, FiftyByFiftyBesideTheMeasurement) {
   for (int i = 0; i < 50; ++i)
     for (int j = 0; j < 50; ++j) grid[i][j] = (i + 1) * 1e-3 + j * 1e-6;
 
-  const std::string path = WriteMapFile(measurement, DefaultFields(), grid);
+  const std::string path = WriteMapFile(measurement, MapFileHeader(DefaultFields()), grid);
   EXPECT_EQ(path, dir.File("Maps/run 1.txt_map.txt"));
   const std::vector<std::string> lines = SplitCrLf(ReadFile(path));
   ASSERT_EQ(lines.size(), 51u);
@@ -123,7 +128,7 @@ TEST(MapFile, FiftyByFiftyBesideTheMeasurement) {
 
   // A second map replaces the file.
   grid.resize(2);
-  WriteMapFile(measurement, DefaultFields(), grid);
+  WriteMapFile(measurement, MapFileHeader(DefaultFields()), grid);
   EXPECT_EQ(SplitCrLf(ReadFile(path)).size(), 3u);
 }
 
@@ -131,7 +136,7 @@ TEST(MapFile, UnwritableFolderNamesIt) {
   TempDir dir;
   { std::ofstream blocker(dir.File("Maps")); }  // a file where the folder should be
   try {
-    WriteMapFile(dir.File("m.txt"), DefaultFields(), {{1.0}});
+    WriteMapFile(dir.File("m.txt"), MapFileHeader(DefaultFields()), {{1.0}});
     ADD_FAILURE() << "no error";
   } catch (const InOutError& e) {
     EXPECT_NE(std::string(e.what()).find(dir.File("Maps")), std::string::npos) << e.what();

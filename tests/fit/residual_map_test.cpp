@@ -1,4 +1,5 @@
-#include "model/residualmap.h"
+#include "model/residual_map.h"
+#include "model/results_line.h"
 
 #include <gtest/gtest.h>
 
@@ -15,30 +16,43 @@ namespace {
 
 constexpr const char* kWarning = "Sum was not divided by DoF (not enough lines)!";
 
-// Runs a map over the grid with the window's order of calls.
-vector RunMap(int nDens, int nTemp, double fromLog, double toLog, double fromT, double toT,
-              std::vector<std::string>* report, MapRange* rangeOut = nullptr,
-              vector b = BaseVector(0, 0)) {
-  b[1] = 0;
-  b[2] = 0;
-  b[8] = 0;
-  ClearPrecalc();
-  ResetResidualMap(nTemp, nDens);
-  MapRange range;
-  MapResiduals(nDens, nTemp, b, fromLog, toLog, fromT, toT, "synthetic.txt", range, report);
-  if (rangeOut) *rangeOut = range;
-  return b;
-}
+// A map over the grid as a command runs it, keeping the grid in ResidualMap.
+class MapWorld : public FitWorld {
+ protected:
+  ParameterVector RunMap(int nDens, int nTemp, double fromLog, double toLog, double fromT,
+                         double toT, std::vector<std::string>* report,
+                         MapRange* rangeOut = nullptr, ParameterVector b = BaseVector(0, 0)) {
+    MapRequest request;
+    request.model = ParametersOf(b);
+    request.densityPoints = nDens;
+    request.temperaturePoints = nTemp;
+    request.log10FromDensity = fromLog;
+    request.log10ToDensity = toLog;
+    request.fromTemperature = fromT;
+    request.toTemperature = toT;
+    request.dataFileName = "synthetic.txt";
+    model.ClearCache();
+    MapResult result = MapResiduals(model, request, resultsLineCount);
+    ResidualMap = result.grid;
+    if (rangeOut) *rangeOut = result.range;
+    if (report) report->insert(report->end(), result.report.begin(), result.report.end());
+    return result.parameters;
+  }
 
-TEST(ResidualMap, MinimumLiesAtTheGridPointNearestTheTruth) {
+  ResidualGrid ResidualMap;
+};
+
+class MapTest : public ::testing::Test, public MapWorld {};
+using ResidualMapTest = MapTest;
+
+TEST_F(ResidualMapTest, MinimumLiesAtTheGridPointNearestTheTruth) {
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  ResetResultsLineCount();
   std::vector<std::string> report;
   MapRange range;
   // Densities 1e15 .. 1e18 in steps of 0.06, temperatures 1000 .. 2000 in
   // steps of 40: nearest point 16.32 (index 22), 1520 (index 13).
-  const vector b = RunMap(50, 25, 15, 18, 1000, 2000, &report, &range);
+  const ParameterVector b = RunMap(50, 25, 15, 18, 1000, 2000, &report, &range);
 
   double x = 15, t = 1000;
   for (int j = 0; j < 22; ++j) x += range.dx;
@@ -60,15 +74,15 @@ TEST(ResidualMap, MinimumLiesAtTheGridPointNearestTheTruth) {
   EXPECT_EQ(ResidualMap[13][22], lowest);
 
   // The lines and levels are left at the minimum.
-  vector best = BaseVector(0, 0);
+  ParameterVector best = BaseVector(0, 0);
   best[1] = b[1];
   best[2] = b[2];
   best[8] = 0;
-  EXPECT_EQ(LevelArray[0].Density, static_cast<double>(std::pow(10.0L, b[1])));
-  ClearPrecalc();
-  for (size_t k = 0; k < LineArray.size(); ++k)
-    EXPECT_EQ(LineArray[k].G_f, static_cast<double>(EvaluateModel(best, k)));
-  ClearPrecalc();
+  EXPECT_EQ(table.levels[0].Density, static_cast<double>(std::pow(10.0L, b[1])));
+  model.ClearCache();
+  for (size_t k = 0; k < table.lines.size(); ++k)
+    EXPECT_EQ(table.lines[k].G_f, static_cast<double>(model.Evaluate(best, k)));
+  model.ClearCache();
 
   ASSERT_EQ(report.size(), 2u);
   EXPECT_EQ(report[0].rfind("n_tot/m-3 ±u(n_tot)    n_1/m-3", 0), 0u) << report[0];
@@ -82,7 +96,7 @@ TEST(ResidualMap, MinimumLiesAtTheGridPointNearestTheTruth) {
   for (int k = 0; k < 5; ++k) EXPECT_EQ(words[1 + 2 * k], "0.00E+000") << k;
 }
 
-TEST(ResidualMap, EvaluatesDecadesWithoutTheLimit) {
+TEST_F(ResidualMapTest, EvaluatesDecadesWithoutTheLimit) {
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
   MapRange range;
@@ -91,9 +105,9 @@ TEST(ResidualMap, EvaluatesDecadesWithoutTheLimit) {
   ASSERT_EQ(ResidualMap.size(), 1u);
   ASSERT_EQ(ResidualMap[0].size(), 3u);
   for (int j = 0; j < 3; ++j) {
-    vector b = BaseVector(15 + j, 1500);
+    ParameterVector b = BaseVector(15 + j, 1500);
     b[8] = 0;
-    EXPECT_EQ(ResidualMap[0][j], static_cast<double>(GridPointRSS(b, 2))) << j;
+    EXPECT_EQ(ResidualMap[0][j], static_cast<double>(GridPointRSS(model, b, 2))) << j;
   }
 }
 
@@ -103,7 +117,7 @@ struct DivisionCase {
   bool warned;
 };
 
-class ResidualMapDivision : public ::testing::TestWithParam<DivisionCase> {};
+class ResidualMapDivision : public ::testing::TestWithParam<DivisionCase>, public MapWorld {};
 
 // With M lines the sums are divided by M - 2 when that is positive; with
 // two lines they stay plain sums and the report says so.
@@ -113,22 +127,21 @@ TEST_P(ResidualMapDivision, DividesByTheDegreesOfFreedom) {
   lines.resize(c.lines);
   LoadSmallElement(lines);
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  for (auto& line : LineArray) line.G_m += 0.01;
-  ResetResultsLineCount();
-  ++ResultsLineCount;
+  for (auto& line : table.lines) line.G_m += 0.01;
+  resultsLineCount = 1;
   std::vector<std::string> report;
   RunMap(2, 2, 15, 17, 1000, 2000, &report);
 
-  vector b = BaseVector(15, 1000);
+  ParameterVector b = BaseVector(15, 1000);
   b[8] = 0;
-  ClearPrecalc();
+  model.ClearCache();
   long double plain = 0;
-  for (size_t k = 0; k < LineArray.size(); ++k) {
-    const double gf = static_cast<double>(EvaluateModel(b, k));
-    plain += (static_cast<long double>(gf) - LineArray[k].G_m) *
-             (static_cast<long double>(gf) - LineArray[k].G_m);
+  for (size_t k = 0; k < table.lines.size(); ++k) {
+    const double gf = static_cast<double>(model.Evaluate(b, k));
+    plain += (static_cast<long double>(gf) - table.lines[k].G_m) *
+             (static_cast<long double>(gf) - table.lines[k].G_m);
   }
-  ClearPrecalc();
+  model.ClearCache();
   const long double divisor = c.lines > 2 ? static_cast<long double>(c.lines - 2) : 1;
   EXPECT_EQ(ResidualMap[0][0], static_cast<double>(plain / divisor));
 
@@ -145,18 +158,18 @@ INSTANTIATE_TEST_SUITE_P(Lines, ResidualMapDivision,
                                            DivisionCase{"Eight", 8, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ResidualMap, TiesGoToTheFirstPointInScanOrder) {
+TEST_F(ResidualMapTest, TiesGoToTheFirstPointInScanOrder) {
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  vector base = BaseVector(0, 0);
+  ParameterVector base = BaseVector(0, 0);
   base[6] = 0;  // no absorbing level: every grid point gives the same sum
-  const vector b = RunMap(4, 3, 15, 17, 1000, 2000, nullptr, nullptr, base);
+  const ParameterVector b = RunMap(4, 3, 15, 17, 1000, 2000, nullptr, nullptr, base);
   EXPECT_EQ(b[1], 15);
   EXPECT_EQ(b[2], 1000);
   EXPECT_EQ(b[11], b[12]);
 }
 
-TEST(ResidualMap, RefusesGridsWithoutPointsOrMinimum) {
+TEST_F(ResidualMapTest, RefusesGridsWithoutPointsOrMinimum) {
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
   for (auto [nDens, nTemp] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, -1}}) {
@@ -168,7 +181,7 @@ TEST(ResidualMap, RefusesGridsWithoutPointsOrMinimum) {
     }
   }
   // Sums of squares of 1e22: no grid value below the starting minimum.
-  for (auto& line : LineArray) line.G_m = 1e11;
+  for (auto& line : table.lines) line.G_m = 1e11;
   std::vector<std::string> report;
   EXPECT_THROW(RunMap(2, 2, 15, 17, 1000, 2000, &report), Error);
   EXPECT_TRUE(report.empty());
@@ -176,15 +189,22 @@ TEST(ResidualMap, RefusesGridsWithoutPointsOrMinimum) {
 
 class ResultsLineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LevelArray = {MakeLevel(11.5, 5), MakeLevel(11.6, 3), MakeLevel(11.7, 1)};
-    LevelArray[0].Density = 1e16;
-    LevelArray[1].Density = 5e15;
-    LevelArray[2].Density = 2.5e14;
-    ResetResultsLineCount();
+  // The results line of b over the test's levels.
+  void ResultsLine(const ParameterVector& b, const ParameterVector& errors,
+                   std::vector<std::string>* target, const std::string& file, int n, bool fit) {
+    lumora::ResultsLine(table.levels, b, errors, resultsLineCount, target, file, n, fit);
   }
-  static vector Params(long double count, long double rss, int code = 0, int kind = 0) {
-    vector b;
+  LineTable table;
+  int resultsLineCount = 0;
+
+  void SetUp() override {
+    table.levels = {MakeLevel(11.5, 5), MakeLevel(11.6, 3), MakeLevel(11.7, 1)};
+    table.levels[0].Density = 1e16;
+    table.levels[1].Density = 5e15;
+    table.levels[2].Density = 2.5e14;
+    }
+  static ParameterVector Params(long double count, long double rss, int code = 0, int kind = 0) {
+    ParameterVector b;
     b[2] = 1500;
     b[6] = count;
     b[7] = kind;
@@ -196,8 +216,8 @@ class ResultsLineTest : public ::testing::Test {
 
 TEST_F(ResultsLineTest, MapLineAndHeaderOncePerElement) {
   std::vector<std::string> lines;
-  ResultsLine(Params(2, 1.2345678e-3), vector{}, &lines, "x.txt", 2, false);
-  ResultsLine(Params(2, 2e-4), vector{}, &lines, "y.txt", 2, false);
+  ResultsLine(Params(2, 1.2345678e-3), ParameterVector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Params(2, 2e-4), ParameterVector{}, &lines, "y.txt", 2, false);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "n_tot/m-3 ±u(n_tot)    n_1/m-3   ±u(n_1)   n_2/m-3   ±u(n_2)   T/K  u(T)       RSS "
@@ -206,17 +226,17 @@ TEST_F(ResultsLineTest, MapLineAndHeaderOncePerElement) {
             "1.50E+016 0.00E+000  1.00E+016 0.00E+000 5.00E+015 0.00E+000  1500     0 "
             "1.2346E-003 x.txt  map");
   EXPECT_EQ(lines[2].substr(lines[2].size() - 10), "y.txt  map");
-  ResetResultsLineCount();
-  ResultsLine(Params(2, 2e-4), vector{}, &lines, "z.txt", 2, false);
+  resultsLineCount = 0;  // the next element
+  ResultsLine(Params(2, 2e-4), ParameterVector{}, &lines, "z.txt", 2, false);
   EXPECT_EQ(lines[3], lines[0]);
 }
 
 TEST_F(ResultsLineTest, LevelCountBelowOneAndAboveTheLevels) {
   std::vector<std::string> lines;
-  ResultsLine(Params(0.5, 1e-3), vector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Params(0.5, 1e-3), ParameterVector{}, &lines, "x.txt", 2, false);
   EXPECT_EQ(lines[0], "n_tot/m-3 ±u(n_tot)    T/K  u(T)       RSS Filename  Procedure");
   EXPECT_EQ(lines[1], "0.00E+000 0.00E+000   1500     0 1.0000E-003 x.txt  map");
-  ResultsLine(Params(1e9, 1e-3), vector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Params(1e9, 1e-3), ParameterVector{}, &lines, "x.txt", 2, false);
   EXPECT_EQ(SplitBlanks(lines[2]).size(), 2 + 2 * 3 + 5u) << lines[2];
   EXPECT_EQ(lines[2].substr(0, 9), "1.53E+016");
 }
@@ -228,7 +248,7 @@ TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
   };
   for (const auto& [code, text] : cases) {
     std::vector<std::string> lines;
-    ResultsLine(Params(1, 0, code), vector{}, &lines, "x.txt", 1, true);
+    ResultsLine(Params(1, 0, code), ParameterVector{}, &lines, "x.txt", 1, true);
     EXPECT_EQ(lines.back().substr(lines.back().size() - text.size() - 2), "  " + text) << code;
   }
 }
@@ -236,12 +256,12 @@ TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
 // Under "1s levels" the second parameter moves levels 2 and 4 by n_1 / 1000
 // per unit and leaves level 3 alone.
 TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
-  LevelArray.push_back(MakeLevel(11.8, 3));
-  LevelArray[0].Density = 1e16;
-  LevelArray[1].Density = 3e15;
-  LevelArray[2].Density = 2e15;
-  LevelArray[3].Density = 3e15;
-  vector err;
+  table.levels.push_back(MakeLevel(11.8, 3));
+  table.levels[0].Density = 1e16;
+  table.levels[1].Density = 3e15;
+  table.levels[2].Density = 2e15;
+  table.levels[3].Density = 3e15;
+  ParameterVector err;
   err[1] = 0;
   err[2] = 20;
   std::vector<std::string> lines;
@@ -256,12 +276,12 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
 
 TEST_F(ResultsLineTest, AbsentTargetIsAnError) {
   try {
-    ResultsLine(Params(2, 0), vector{}, nullptr, "x.txt", 2, false);
+    ResultsLine(Params(2, 0), ParameterVector{}, nullptr, "x.txt", 2, false);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Lines not assigned.");
   }
-  EXPECT_EQ(ResultsLineCount, 0);
+  EXPECT_EQ(resultsLineCount, 0);
 }
 
 }  // namespace

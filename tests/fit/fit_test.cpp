@@ -1,4 +1,4 @@
-#include "model/fitdriver.h"
+#include "model/fit.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "fit_fixture.h"
-#include "lsq/marq3w.h"
+#include "lsq/levenberg_marquardt.h"
 
 namespace lumora::fittest {
 namespace {
@@ -20,9 +20,14 @@ const std::string kRuleDashes(84, '-');
 
 // Multiplies every measured value by 1 +- 1 %, alternating, so that the fit
 // has a nonzero sum and meaningful errors.
-void Perturb() {
-  for (size_t k = 0; k < LineArray.size(); ++k) LineArray[k].G_m *= (k % 2 ? 1.01 : 0.99);
+void Perturb(LineTable& table) {
+  for (size_t k = 0; k < table.lines.size(); ++k) table.lines[k].G_m *= (k % 2 ? 1.01 : 0.99);
 }
+
+using FitDensityOnly = FitTest;
+using FitRefuses = FitTest;
+using FitLog = FitTest;
+using FitResultsLine = FitTest;
 
 struct RecoveryCase {
   const char* name;
@@ -34,18 +39,17 @@ struct RecoveryCase {
   int unweightedLine;  // -1: none
 };
 
-class FitRecovery : public ::testing::TestWithParam<RecoveryCase> {};
+class FitRecovery : public ::testing::TestWithParam<RecoveryCase>, public FitWorld {};
 
 TEST_P(FitRecovery, FindsTheParametersOfASyntheticMeasurement) {
   const RecoveryCase& c = GetParam();
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, c.trueSecond, c.distribution));
-  if (c.unweightedLine >= 0) LineArray[c.unweightedLine].G_m = 0;
+  if (c.unweightedLine >= 0) table.lines[c.unweightedLine].G_m = 0;
 
-  const vector start = BaseVector(c.startLog10N1, c.startSecond, c.distribution);
-  const FitOutcome fit =
-      FitDriver(start, 50, c.n, 0.0, "synthetic.txt", dir.File("lumora.txt"), nullptr, 0);
+  const ParameterVector start = BaseVector(c.startLog10N1, c.startSecond, c.distribution);
+  const FitResult fit = Fit(start, 50, c.n, "synthetic.txt", dir.File("lumora.txt"));
 
   EXPECT_NEAR(static_cast<double>(fit.parameters[1]), static_cast<double>(kTrueLog10N1), 1e-6);
   if (c.n == 2) {
@@ -54,17 +58,19 @@ TEST_P(FitRecovery, FindsTheParametersOfASyntheticMeasurement) {
     EXPECT_EQ(fit.parameters[2], start[2]);
   }
   const int code = static_cast<int>(fit.parameters[12]);
-  EXPECT_TRUE(code == kSumReached || code == kParametersUnchanged) << code;
+  EXPECT_TRUE(code == static_cast<int>(StopCode::SumReached) ||
+              code == static_cast<int>(StopCode::ParametersUnchanged))
+      << code;
   EXPECT_LE(fit.parameters[11], 1e-15L);
 
   // Every line, the unweighted one included, carries the fitted fraction.
-  ClearPrecalc();
-  for (size_t k = 0; k < LineArray.size(); ++k)
-    EXPECT_EQ(LineArray[k].G_f, static_cast<double>(EvaluateModel(fit.parameters, k))) << k;
+  model.ClearCache();
+  for (size_t k = 0; k < table.lines.size(); ++k)
+    EXPECT_EQ(table.lines[k].G_f, static_cast<double>(model.Evaluate(fit.parameters, k))) << k;
   if (c.unweightedLine >= 0) {
-    EXPECT_GT(LineArray[c.unweightedLine].G_f, 0);
+    EXPECT_GT(table.lines[c.unweightedLine].G_f, 0);
   }
-  EXPECT_EQ(start[11], 0);  // the caller's vector is left alone
+  EXPECT_EQ(start[11], 0);  // the caller's ParameterVector is left alone
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,65 +84,71 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A density-only fit skips the unused b2 derivative; it must still follow
 // exactly the path the minimiser takes with the full derivative routine.
-TEST(FitDensityOnly, MatchesTheMinimiserWithTheFullDerivatives) {
+TEST_F(FitDensityOnly, MatchesTheMinimiserWithTheFullDerivatives) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  Perturb();
-  const vector start = BaseVector(15.5L, 1300);
-  const FitOutcome fit =
-      FitDriver(start, 50, 1, 0.0, "a.txt", dir.File("driver.txt"), nullptr, 0);
+  Perturb(table);
+  const ParameterVector start = BaseVector(15.5L, 1300);
+  const FitResult fit = Fit(start, 50, 1, "a.txt", dir.File("driver.txt"));
 
-  MarqSettings settings;
-  int limit = 0;
-  MarqDefaults(settings, limit);
-  TMarqArray x, y, w, cov, ycalc;
-  for (size_t k = 0; k < LineArray.size(); ++k) {
-    x[k + 1] = k;
-    y[k + 1] = LineArray[k].G_m;
-    w[k + 1] = 1;
+  MinimizerProblem problem;
+  problem.pointCount = static_cast<int>(table.lines.size());
+  problem.parameterCount = 1;
+  for (size_t k = 0; k < table.lines.size(); ++k) {
+    problem.x[k + 1] = k;
+    problem.y[k + 1] = table.lines[k].G_m;
+    problem.w[k + 1] = 1;
   }
-  vector par = start;
-  long double sum = 0;
-  int code = kNotStarted;
-  ClearPrecalc();
-  MarqOpenLog(dir.File("reference.txt"), 1);
-  Marquardt(settings, 50, 1, static_cast<int>(LineArray.size()), x, y, w, 1, par, sum, cov, ycalc,
-            code,
-            [](int n, const vector& b, bool& flag, long double xi) {
-              return EvaluateModel(n, b, flag, xi);
-            },
-            ModelDerivatives);
-  MarqReport(code, static_cast<int>(LineArray.size()), 1, sum, par, cov);
+  problem.model = [this](const ParameterVector& b, long double xi, long double& value) {
+    value = model.Evaluate(b, xi);
+    return true;
+  };
+  problem.derivatives = [this](int k, const PointArray& xs, int, const ParameterVector& b,
+                               ParameterVector& g) {
+    model.Derivatives(k, xs, b, g);
+    return true;
+  };
+  ParameterVector par = ParametersOf(start).ToVector();
+  model.ClearCache();
+  MinimizerSummary summary;
+  {
+    FileLog log(dir.File("reference.txt"));
+    WriteLogOpening(log);
+    summary = Minimize(MinimizerOptions{}, problem, par, &log, FitParameterNames());
+    WriteMinimizerReport(log, summary.stopCode, problem.pointCount, 1, summary.sum, par,
+                         summary.covariance, FitParameterNames());
+    log.Close();
+  }
   EXPECT_EQ(fit.parameters[1], par[1]);
-  EXPECT_EQ(fit.parameters[11], sum);
-  EXPECT_EQ(fit.parameters[12], code);
+  EXPECT_EQ(fit.parameters[11], summary.sum);
+  EXPECT_EQ(fit.parameters[12], static_cast<int>(summary.stopCode));
   EXPECT_EQ(ReadFile(dir.File("driver.txt")), ReadFile(dir.File("reference.txt")));
 }
 
 // Densities of the four absorbing levels after the model ran at b.
-std::vector<long double> Densities(const vector& b) {
-  ClearPrecalc();
-  EvaluateModel(b, 0);
-  ClearPrecalc();
+std::vector<long double> Densities(EbfModel& model, const ParameterVector& b) {
+  const LineTable& table = model.Table();
+  model.ClearCache();
+  model.Evaluate(b, 0);
+  model.ClearCache();
   std::vector<long double> n;
-  for (int k = 0; k < 4; ++k) n.push_back(LevelArray[k].Density);
+  for (int k = 0; k < 4; ++k) n.push_back(table.levels[k].Density);
   return n;
 }
 
 double Number(const std::string& text) { return std::stod(text); }
 
-TEST(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
+TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  Perturb();
-  ResetResultsLineCount();
+  Perturb(table);
   std::vector<std::string> report{"earlier text"};
-  const FitOutcome fit = FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "synthetic.txt",
-                                   dir.File("lumora.txt"), &report, kReportFinalResults);
-  const vector& b = fit.parameters;
-  const vector& err = fit.errors;
+  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 2, "synthetic.txt",
+                                   dir.File("lumora.txt"), &report, ReportKind::FinalResults);
+  const ParameterVector& b = fit.parameters;
+  const ParameterVector& err = fit.errors;
   ASSERT_GT(err[1], 0);
   ASSERT_GT(err[2], 0);
 
@@ -148,14 +160,14 @@ TEST(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   const std::vector<std::string> words = SplitBlanks(report[2]);
   ASSERT_GE(words.size(), 15u) << report[2];
 
-  // The densities at the fitted vector, and their change with the
+  // The densities at the fitted ParameterVector, and their change with the
   // temperature by a central difference (independent of the closed form).
-  const std::vector<long double> n = Densities(b);
+  const std::vector<long double> n = Densities(model, b);
   const long double h = 1e-3L * b[2];
-  vector up = b, down = b;
+  ParameterVector up = b, down = b;
   up[2] += h;
   down[2] -= h;
-  const std::vector<long double> nUp = Densities(up), nDown = Densities(down);
+  const std::vector<long double> nUp = Densities(model, up), nDown = Densities(model, down);
   const long double u1 = std::log(10.0L) * n[0] * err[1];
   long double nTot = 0, uTotSquared = 0;
   for (int k = 0; k < 4; ++k) {
@@ -173,20 +185,19 @@ TEST(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   EXPECT_EQ(words[11], Format("%.0f", err[2]));
   EXPECT_EQ(words[12], Format("%.5e", b[11]));
   EXPECT_EQ(words[13], "synthetic.txt");
-  const std::string procedure = "  fit:" + StopCodeResultText(static_cast<int>(b[12]));
+  const std::string procedure = "  fit:" + StopCodeResultText(static_cast<StopCode>(static_cast<int>(b[12])));
   EXPECT_EQ(report[2].substr(report[2].size() - procedure.size()), procedure);
 }
 
-TEST(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
+TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  Perturb();
-  ResetResultsLineCount();
-  ++ResultsLineCount;  // header already written for this element
+  Perturb(table);
+  resultsLineCount = 1;  // header already written for this element
   std::vector<std::string> report;
-  const FitOutcome fit = FitDriver(BaseVector(15.8L, kTrueTemperature), 50, 1, 0.0, "a.txt",
-                                   dir.File("lumora.txt"), &report, kReportFinalResults);
+  const FitResult fit = Fit(BaseVector(15.8L, kTrueTemperature), 50, 1, "a.txt",
+                                   dir.File("lumora.txt"), &report, ReportKind::FinalResults);
   ASSERT_EQ(report.size(), 1u);
   const std::vector<std::string> words = SplitBlanks(report[0]);
   ASSERT_GE(words.size(), 15u);
@@ -199,19 +210,19 @@ TEST(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   EXPECT_EQ(fit.errors[2], 0);
 }
 
-TEST(FitLog, FollowsItsLayoutLineByLine) {
+TEST_F(FitLog, FollowsItsLayoutLineByLine) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  Perturb();
+  Perturb(table);
   const std::string logPath = dir.File("lumora.txt");
   {
     std::ofstream old(logPath);  // the log of an earlier fit, longer than this one
     for (int i = 0; i < 200; ++i) old << "old line " << i << "\r\n";
   }
   std::vector<std::string> report{"kept"};
-  const FitOutcome fit = FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "synthetic.txt", logPath,
-                                   &report, kReportFitIteration);
+  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 2, "synthetic.txt", logPath,
+                                   &report, ReportKind::FitIteration);
   const std::string text = ReadFile(logPath);
   ASSERT_GE(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
@@ -232,7 +243,7 @@ TEST(FitLog, FollowsItsLayoutLineByLine) {
   EXPECT_GE(iteration, 2);
   const int code = static_cast<int>(fit.parameters[12]);
   EXPECT_EQ(lines[i++], "");
-  EXPECT_EQ(lines[i++], "Minimization report : " + StopCodeReportText(code));
+  EXPECT_EQ(lines[i++], "Minimization report : " + StopCodeReportText(static_cast<StopCode>(code)));
   EXPECT_EQ(lines[i++], "");
   EXPECT_EQ(lines[i++], "Results :");
   EXPECT_EQ(lines[i++], "Parameter            Value               Error");
@@ -254,14 +265,13 @@ TEST(FitLog, FollowsItsLayoutLineByLine) {
   EXPECT_TRUE(std::equal(lines.begin(), lines.end(), report.begin() + 1));
 }
 
-TEST(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
+TEST_F(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
   TempDir dir;
   LoadSmallElement({{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}});
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  Perturb();
+  Perturb(table);
   const std::string logPath = dir.File("lumora.txt");
-  const FitOutcome fit =
-      FitDriver(BaseVector(15.8L, 1200), 50, 1, 0.0, "two.txt", logPath, nullptr, 0);
+  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 1, "two.txt", logPath);
   EXPECT_EQ(fit.errors[1], 0);
   const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
   ASSERT_GE(lines.size(), 3u);
@@ -271,7 +281,7 @@ TEST(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
   EXPECT_EQ(lines[lines.size() - 1], "");
 }
 
-TEST(FitDriverRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
+TEST_F(FitRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
   for (size_t count : {size_t{101}, size_t{0}}) {
     TempDir dir;
     std::vector<LineSpec> lines;
@@ -279,7 +289,7 @@ TEST(FitDriverRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
     LoadSmallElement(lines);
     std::vector<std::string> report;
     try {
-      FitDriver(BaseVector(16, 1500), 50, 2, 0.0, "many.txt", dir.File("lumora.txt"), &report, 0);
+      Fit(BaseVector(16, 1500), 50, 2, "many.txt", dir.File("lumora.txt"), &report);
       ADD_FAILURE() << count << " lines were accepted";
     } catch (const Error& e) {
       if (count > 0) {
@@ -292,14 +302,14 @@ TEST(FitDriverRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
   }
 }
 
-TEST(FitDriverRefuses, ALogThatCannotBeCreatedNamingIt) {
+TEST_F(FitRefuses, ALogThatCannotBeCreatedNamingIt) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
   const std::string logPath = dir.File("missing-folder/lumora.txt");
   std::vector<std::string> report;
   try {
-    FitDriver(BaseVector(15.8L, 1200), 50, 2, 0.0, "a.txt", logPath, &report, 0);
+    Fit(BaseVector(15.8L, 1200), 50, 2, "a.txt", logPath, &report);
     ADD_FAILURE() << "no error";
   } catch (const InOutError& e) {
     EXPECT_NE(std::string(e.what()).find(logPath), std::string::npos) << e.what();
@@ -307,14 +317,14 @@ TEST(FitDriverRefuses, ALogThatCannotBeCreatedNamingIt) {
   EXPECT_TRUE(report.empty());
 }
 
-TEST(FitDriverRefuses, AModelErrorAsARunThatNeverStarted) {
+TEST_F(FitRefuses, AModelErrorAsARunThatNeverStarted) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
   const std::string logPath = dir.File("lumora.txt");
   std::vector<std::string> report;
   try {
-    FitDriver(BaseVector(15.8L, 1200, 7), 50, 2, 0.0, "a.txt", logPath, &report, 0);
+    Fit(BaseVector(15.8L, 1200, 7), 50, 2, "a.txt", logPath, &report);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "no minimization was started");
@@ -327,11 +337,12 @@ TEST(FitDriverRefuses, AModelErrorAsARunThatNeverStarted) {
 }
 
 TEST(GaussNoise, CentresOnTheMeanWithinSixSigma) {
-  EXPECT_EQ(GaussNoise(2.5L, 0), 2.5L);
+  std::mt19937_64 generator(12345);
+  EXPECT_EQ(GaussNoise(2.5L, 0, generator), 2.5L);
   long double sum = 0;
   constexpr int kDraws = 2000;
   for (int i = 0; i < kDraws; ++i) {
-    const long double v = GaussNoise(10, 2);
+    const long double v = GaussNoise(10, 2, generator);
     ASSERT_GE(v, 10 - 12);
     ASSERT_LT(v, 10 + 12);
     sum += v;

@@ -1,4 +1,5 @@
 #include "fixture.h"
+#include "model/session.h"
 
 namespace lumora::test {
 namespace {
@@ -40,42 +41,42 @@ TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
   };
   for (const Case& c : cases) {
     messages.clear();
-    ReadLevels(Write("levels.txt", c.text));
-    EXPECT_EQ(LevelArray.size(), c.levels) << c.name;
+    ReadLevelFile(Write("levels.txt", c.text));
+    EXPECT_EQ(table.levels.size(), c.levels) << c.name;
     ExpectMessage(c.message, c.name);
   }
 }
 
 TEST_F(ElementTest, ReadLevelsColumnsAndWeights) {
-  ReadLevels(Write("levels.txt", Levels("   3s2.3p5.(2P*<3/2>).4s2[3/2]*      0.5 11.54835442\r\n" +
+  ReadLevelFile(Write("levels.txt", Levels("   3s2.3p5.(2P*<3/2>).4s2[3/2]*      0.5 11.54835442\r\n" +
                                         Row("x", "y", "2", "12.5"))));
-  ASSERT_EQ(LevelArray.size(), 2u);
+  ASSERT_EQ(table.levels.size(), 2u);
   // 23 columns of configuration (the leading blanks push its last character
   // into the term column), 13 of term, trimmed.
-  EXPECT_EQ(LevelArray[0].Configuration.str(), "3s2.3p5.(2P*<3/2>).4");
-  EXPECT_EQ(LevelArray[0].Term.str(), "s2[3/2]*");
-  EXPECT_EQ(LevelArray[0].g, 2);
-  EXPECT_EQ(LevelArray[0].Energy, 11.54835442);
-  EXPECT_EQ(LevelArray[1].g, 5);
-  EXPECT_EQ(LevelArray[1].Sum_t, 0);
-  EXPECT_EQ(LevelArray[1].LineDownCount, 0);
+  EXPECT_EQ(table.levels[0].Configuration.str(), "3s2.3p5.(2P*<3/2>).4");
+  EXPECT_EQ(table.levels[0].Term.str(), "s2[3/2]*");
+  EXPECT_EQ(table.levels[0].g, 2);
+  EXPECT_EQ(table.levels[0].Energy, 11.54835442);
+  EXPECT_EQ(table.levels[1].g, 5);
+  EXPECT_EQ(table.levels[1].Sum_t, 0);
+  EXPECT_EQ(table.levels[1].LineDownCount, 0);
 }
 
 TEST_F(ElementTest, ReadLevelsBadInput) {
-  ReadLevels(Write("good.txt", Levels(Row("a", "t", "0", "0.0"))));
+  ReadLevelFile(Write("good.txt", Levels(Row("a", "t", "0", "0.0"))));
   // A file that does not open leaves the levels as they were.
-  EXPECT_THROW(ReadLevels(Dir() + "/missing.txt"), InOutError);
-  EXPECT_THROW(ReadLevels(Dir()), InOutError);  // a folder
-  EXPECT_EQ(LevelArray.size(), 1u);
+  EXPECT_THROW(ReadLevelFile(Dir() + "/missing.txt"), InOutError);
+  EXPECT_THROW(ReadLevelFile(Dir()), InOutError);  // a folder
+  EXPECT_EQ(table.levels.size(), 1u);
   // A bad number keeps the levels read before it.
   try {
-    ReadLevels(Write("bad.txt", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "1,5") +
+    ReadLevelFile(Write("bad.txt", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "1,5") +
                                        Row("c", "t", "1", "2.0"))));
     ADD_FAILURE() << "no error";
   } catch (const InOutError& e) {
     EXPECT_NE(std::string(e.what()).find("1,5"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(LevelArray.size(), 1u);
+  EXPECT_EQ(table.levels.size(), 1u);
 }
 
 TEST_F(ElementTest, CommaTextItems) {
@@ -95,41 +96,41 @@ TEST_F(ElementTest, CommaTextItems) {
 TEST_F(ElementTest, OpenLineBaseNeedsTwoItems) {
   Write("Ar_I.txt", LineFileText(FixtureLines(), FixtureLevels()));
   for (const char* setting : {"Ar, I", "Ar,I", "Ar I"}) {
-    LineBase.reset();
-    OpenLineBase(Dir(), setting);
-    ASSERT_TRUE(LineBase) << setting;
-    EXPECT_EQ(LineBase->AtomLength(), 4) << setting;
+    lineBase.reset();
+    lineBase = OpenLineBase(Dir(), setting);
+    ASSERT_TRUE(lineBase) << setting;
+    EXPECT_EQ(lineBase->AtomLength(), 4) << setting;
   }
-  auto* kept = LineBase.get();
+  auto* kept = lineBase.get();
   for (const char* setting : {"Ar", "", "Ar, I, II"}) {
     try {
-      OpenLineBase(Dir(), setting);
+      lineBase = OpenLineBase(Dir(), setting);
       ADD_FAILURE() << setting;
     } catch (const Error& e) {
       EXPECT_STREQ(e.what(), "Wrong source in ini file. ");
     }
-    EXPECT_EQ(LineBase.get(), kept);
+    EXPECT_EQ(lineBase.get(), kept);
   }
   // A line file that does not exist gives an empty base without a message.
-  OpenLineBase(Dir(), "Ne, I");
-  EXPECT_EQ(LineBase->AtomLength(), 0);
+  lineBase = OpenLineBase(Dir(), "Ne, I");
+  EXPECT_EQ(lineBase->AtomLength(), 0);
   EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(ElementTest, Listings) {
   LoadFixture();
-  const std::vector<std::string> levels = ListLevels();
+  const std::vector<std::string> levels = ListLevels(table.levels);
   ASSERT_EQ(levels.size(), 6u);
   EXPECT_EQ(levels[0], "   i   Configuration          Term            Energy        Jeff           g");
   EXPECT_EQ(levels[1], "   0   3p5 4s                 2[3/2]*    11.50000000         2.0           5");
 
-  const std::vector<std::string> lines = ListLines(false);
+  const std::vector<std::string> lines = ListLines(lineBase.get(), false);
   ASSERT_EQ(lines.size(), 4u);  // the Aki 0 line is left out
   EXPECT_EQ(lines[0], "Elem       wl (nm)         Aki   log_gf    gi    gk E_upper (eV)");
   EXPECT_EQ(lines[1], " ArI     700.00000  1.000E+007   0.0000     5     3 13.0000000000");
-  EXPECT_EQ(ListLines(true).size(), 5u);
+  EXPECT_EQ(ListLines(lineBase.get(), true).size(), 5u);
 
-  const std::vector<std::string> structure = ListLevelLineStructure();
+  const std::vector<std::string> structure = ListLevelLineStructure(table.levels, lineBase.get());
   ASSERT_EQ(structure.size(), 5u);
   EXPECT_EQ(structure[0], "  i|   E(eV): wavelength / logA");
   EXPECT_EQ(structure[1], std::string(72, '-'));
@@ -140,14 +141,14 @@ TEST_F(ElementTest, Listings) {
 TEST_F(ElementTest, StructureTruncatesLogA) {
   std::vector<LineSpec> lines = {{700, 6.31e7, 0, 2, 5, 3, 1}, {750, 0.5, 1, 2, 3, 3, 1}};
   LoadFixture(FixtureLevels(), lines);
-  EXPECT_EQ(ListLevelLineStructure()[2], "002|13.000000: 700.0000/7, 750.0000/0,");
+  EXPECT_EQ(ListLevelLineStructure(table.levels, lineBase.get())[2], "002|13.000000: 700.0000/7, 750.0000/0,");
 }
 
 TEST_F(ElementTest, TieLineToLevelsMessages) {
   LoadFixture();
   TLineRecord line;
   line.AR = RecordOf(FixtureLines()[1], FixtureLevels());
-  TieLineToLevels(line);
+  TieLineToLevels(table.levels, line);
   EXPECT_EQ(line.UpperState, 2);
   EXPECT_EQ(line.LowerState, 1);
 
@@ -163,25 +164,25 @@ TEST_F(ElementTest, TieLineToLevelsMessages) {
     line.AR.Ek_eV = c.ek;
     line.AR.Ei_eV = c.ei;
     try {
-      TieLineToLevels(line);
+      TieLineToLevels(table.levels, line);
       ADD_FAILURE() << c.message;
     } catch (const Error& e) {
       EXPECT_EQ(e.what(), c.message);
     }
   }
-  LevelArray.push_back(LevelArray[2]);
-  LevelArray.push_back(LevelArray[0]);
+  table.levels.push_back(table.levels[2]);
+  table.levels.push_back(table.levels[0]);
   line.AR.Ek_eV = 13.0;
   line.AR.Ei_eV = 11.5;
   EXPECT_THROW(
-      try { TieLineToLevels(line); } catch (const Error& e) {
+      try { TieLineToLevels(table.levels, line); } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Several upper levels with the same energy 13.000000. Import was stopped.");
         throw;
       },
       Error);
-  LevelArray.erase(LevelArray.end() - 2);
+  table.levels.erase(table.levels.end() - 2);
   try {
-    TieLineToLevels(line);
+    TieLineToLevels(table.levels, line);
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Several lower levels with the same energy 11.500000. Import was stopped.");
@@ -190,15 +191,15 @@ TEST_F(ElementTest, TieLineToLevelsMessages) {
 
 TEST_F(ElementTest, ImportIntensitiesMatchesExactly) {
   LoadFixture();
-  ImportIntensities(Write("m.txt", "700.00 2.5 0.1\r\n750 1\r\n700.0 3\r\n"));
-  ASSERT_EQ(LineArray.size(), 3u);
-  EXPECT_EQ(LineArray[0].AR.WaveLength, 700.0);
-  EXPECT_EQ(LineArray[0].Int, 2.5);  // the third column is ignored
-  EXPECT_EQ(LineArray[0].UpperState, 2);
-  EXPECT_EQ(LineArray[0].LowerState, 0);
-  EXPECT_EQ(LineArray[1].LowerState, 1);
-  EXPECT_EQ(LineArray[2].AR.WaveLength, 700.0);  // the same line twice
-  EXPECT_EQ(LineArray[2].G_m, 0);
+  ImportIntensities(table, lineBase.get(), Write("m.txt", "700.00 2.5 0.1\r\n750 1\r\n700.0 3\r\n"), sink);
+  ASSERT_EQ(table.lines.size(), 3u);
+  EXPECT_EQ(table.lines[0].AR.WaveLength, 700.0);
+  EXPECT_EQ(table.lines[0].Int, 2.5);  // the third column is ignored
+  EXPECT_EQ(table.lines[0].UpperState, 2);
+  EXPECT_EQ(table.lines[0].LowerState, 0);
+  EXPECT_EQ(table.lines[1].LowerState, 1);
+  EXPECT_EQ(table.lines[2].AR.WaveLength, 700.0);  // the same line twice
+  EXPECT_EQ(table.lines[2].G_m, 0);
   EXPECT_TRUE(messages.empty());
 }
 
@@ -219,34 +220,34 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
   LoadFixture();
   for (const Case& c : cases) {
     messages.clear();
-    ImportIntensities(Write("m.txt", c.text));
-    EXPECT_EQ(LineArray.size(), c.lines) << c.name;
+    ImportIntensities(table, lineBase.get(), Write("m.txt", c.text), sink);
+    EXPECT_EQ(table.lines.size(), c.lines) << c.name;
     ExpectMessage(c.message, c.name);
   }
 }
 
 TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
   LoadFixture();
-  EXPECT_THROW(ImportIntensities(Write("m.txt", "700 1\n750 abc\n800 3\n")), InOutError);
-  EXPECT_EQ(LineArray.size(), 1u);
+  EXPECT_THROW(ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n750 abc\n800 3\n"), sink), InOutError);
+  EXPECT_EQ(table.lines.size(), 1u);
 
   // Upper level missing: the failing line stays too.
-  LevelArray.resize(3);
+  table.levels.resize(3);
   try {
-    ImportIntensities(Write("m.txt", "700 1\n800 3\n750 2\n"));
+    ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n800 3\n750 2\n"), sink);
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Upper level 13.125000 was not found. Import was stopped.");
   }
-  ASSERT_EQ(LineArray.size(), 2u);
-  EXPECT_EQ(LineArray[1].UpperState, -1);
+  ASSERT_EQ(table.lines.size(), 2u);
+  EXPECT_EQ(table.lines[1].UpperState, -1);
 
-  EXPECT_THROW(ImportIntensities(Dir() + "/missing.txt"), InOutError);
-  EXPECT_TRUE(LineArray.empty());
+  EXPECT_THROW(ImportIntensities(table, lineBase.get(), Dir() + "/missing.txt", sink), InOutError);
+  EXPECT_TRUE(table.lines.empty());
 
-  LineBase = std::make_unique<TTextBase>(1000, 500);
+  lineBase = std::make_unique<TTextBase>(1000, 500);
   try {
-    ImportIntensities(Write("m.txt", "700 1\n"));
+    ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n"), sink);
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "No data in database for the requested wavelength");
@@ -258,46 +259,49 @@ TEST_F(ElementTest, ImportLinesForAnalysisLimits) {
                                  {600, 1e3, 0, 2, 5, 3, 0},  {650, 2e7, 1, 3, 3, 1, 0},
                                  {950, 1e7, 1, 2, 3, 3, 0}};
   LoadFixture(FixtureLevels(), lines);
-  ImportLinesForAnalysis(200, 950, 1e3, 11.6);
-  ASSERT_EQ(LineArray.size(), 1u);  // ends, Aki at the limit and lower level above it excluded
-  EXPECT_EQ(LineArray[0].AR.WaveLength, 500);
-  EXPECT_DOUBLE_EQ(LineArray[0].Int, 20);
-  EXPECT_EQ(LineArray[0].UpperState, 2);
+  ImportLinesForAnalysis(table, lineBase.get(), 200, 950, 1e3, 11.6);
+  ASSERT_EQ(table.lines.size(), 1u);  // ends, Aki at the limit and lower level above it excluded
+  EXPECT_EQ(table.lines[0].AR.WaveLength, 500);
+  EXPECT_DOUBLE_EQ(table.lines[0].Int, 20);
+  EXPECT_EQ(table.lines[0].UpperState, 2);
 
-  LevelArray.resize(3);  // level 3 gone: the 650 nm line fails, and stays
-  EXPECT_THROW(ImportLinesForAnalysis(0, 1000, 0, 100), Error);
-  ASSERT_EQ(LineArray.size(), 4u);
-  EXPECT_EQ(LineArray[3].AR.WaveLength, 650);
+  table.levels.resize(3);  // level 3 gone: the 650 nm line fails, and stays
+  EXPECT_THROW(ImportLinesForAnalysis(table, lineBase.get(), 0, 1000, 0, 100), Error);
+  ASSERT_EQ(table.lines.size(), 4u);
+  EXPECT_EQ(table.lines[3].AR.WaveLength, 650);
 }
 
 TEST_F(ElementTest, ChangeElementFromFiles) {
   Write("Ar_levels.txt", LevelFileText(FixtureLevels()));
   Write("Ar_I.txt", LineFileText(FixtureLines(), FixtureLevels()));
-  LineArray.resize(2);
-  ElementListings l = ChangeElement(Dir() + "/", "Ar_levels.txt", "Ar, I", false);
-  EXPECT_EQ(LevelArray.size(), 5u);
-  EXPECT_EQ(LineBase->AtomLength(), 4);
-  EXPECT_EQ(l.levels, ListLevels());
+  Session session(SessionOptions{Dir(), sink});
+  ElementListings l = session.ChangeElement({Dir() + "/", "Ar_levels.txt", "Ar, I"});
+  const TTextBase* base = session.Element().lineBase.get();
+  EXPECT_EQ(session.Table().levels.size(), 5u);
+  EXPECT_EQ(base->AtomLength(), 4);
+  EXPECT_EQ(l.levels, ListLevels(session.Table().levels));
   EXPECT_EQ(l.lines.size(), 4u);
-  EXPECT_EQ(l.structure, ListLevelLineStructure());
-  EXPECT_TRUE(LineArray.empty());  // its level indexes belonged to the old levels
-  EXPECT_EQ(LineBase->GetAtomRecord(0).Confs.str(), "3p5 4s - 3p5 4p");
+  EXPECT_EQ(l.structure, ListLevelLineStructure(session.Table().levels, base));
+  EXPECT_EQ(base->GetAtomRecord(0).Confs.str(), "3p5 4s - 3p5 4p");
 
   // A measurement of the files' lines matches their energies exactly.
-  ImportIntensities(Write("m.txt", "700 2\n750 1\n800 5\n"));
-  EXPECT_EQ(LineArray.size(), 3u);
+  session.ReadMeasurement(Write("m.txt", "700 2\n750 1\n800 5\n"));
+  EXPECT_EQ(session.Table().lines.size(), 3u);
+  session.ChangeElement({Dir(), "Ar_levels.txt", "Ar, I"});
+  EXPECT_TRUE(session.Table().lines.empty());  // their level indexes belonged to the old levels
+  session.ReadMeasurement(Write("m.txt", "700 2\n750 1\n800 5\n"));
 
   try {
-    ChangeElement(Dir(), "nothing.txt", "Ar, I", false);
+    session.ChangeElement({Dir(), "nothing.txt", "Ar, I"});
     ADD_FAILURE();
   } catch (const FileError& e) {
     EXPECT_EQ(std::string(e.what()).rfind("File error: ", 0), 0u) << e.what();
   }
-  EXPECT_EQ(LevelArray.size(), 5u);
-  EXPECT_EQ(LineArray.size(), 3u);  // nothing changed
+  EXPECT_EQ(session.Table().levels.size(), 5u);
+  EXPECT_EQ(session.Table().lines.size(), 3u);  // nothing changed
 
   try {
-    ChangeElement(Dir(), "Ar_levels.txt", "Ar", false);
+    session.ChangeElement({Dir(), "Ar_levels.txt", "Ar"});
     ADD_FAILURE();
   } catch (const FileError&) {
     ADD_FAILURE() << "not a file error";

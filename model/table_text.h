@@ -1,12 +1,12 @@
 // The line table as the main window shows it and "Save table" writes it:
-// a header row and one row per line of LineArray, nine cells each.
+// a header row and one row per line, nine cells each.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
-#include "model/atomicdata.h"
+#include "model/element_data.h"
 
 namespace lumora {
 
@@ -18,8 +18,8 @@ LineTableRow LineTableHeader();
 // unless withFractions is set.
 LineTableRow LineTableCells(const TLineRecord& line, bool withFractions);
 
-// Header row followed by every line of LineArray.
-std::vector<LineTableRow> LineTableRows(bool withFractions);
+// Header row followed by every line.
+std::vector<LineTableRow> LineTableRows(const std::vector<TLineRecord>& lines, bool withFractions);
 
 // "Upper state" and "Lower state" texts from the line's Confs and Terms;
 // both empty when they do not split into four pieces at "-".

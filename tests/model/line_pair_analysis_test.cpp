@@ -2,8 +2,9 @@
 
 #include "base/checked.h"
 #include "fixture.h"
-#include "model/analysis.h"
-#include "model/linetable.h"
+#include "model/line_pair_analysis.h"
+#include "model/table_text.h"
+#include "frontend/field_requests.h"
 
 namespace lumora::test {
 namespace {
@@ -14,8 +15,8 @@ std::vector<LineSpec> AnalysisLines() {
           {700.0, 2e7, 1, 3, 3, 1, 0},    {720.0, 5e6, 0, 3, 5, 1, 0}};
 }
 
-vector Start(long double log10n1 = 16) {
-  vector b;
+ParameterVector Start(long double log10n1 = 16) {
+  ParameterVector b;
   b[1] = log10n1;
   b[2] = 5000;
   b[3] = 300;
@@ -25,8 +26,8 @@ vector Start(long double log10n1 = 16) {
   return b;
 }
 
-vector Final(long double factor) {
-  vector b = Start();
+ParameterVector Final(long double factor) {
+  ParameterVector b = Start();
   b[1] += std::log10(factor);
   return b;
 }
@@ -36,14 +37,14 @@ class AnalysisTest : public ModelTest {
   void SetUp() override {
     ModelTest::SetUp();
     LoadFixture(FixtureLevels(), AnalysisLines());
-    ImportLinesForAnalysis(0, 1000, 0, 100);
+    ImportLinesForAnalysis(table, lineBase.get(), 0, 1000, 0, 100);
   }
   TAnalysisOutputArray output;
   TRCurve curve;
 };
 
 TEST_F(AnalysisTest, RecordsComeByLevelThenByLines) {
-  AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
+  AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
   ASSERT_EQ(output.size(), 4u);  // 3 x 2 / 2 + 1
   const double firsts[][2] = {{255.1349, 474.5586}, {255.1349, 600}, {474.5586, 600}, {700, 720}};
   for (size_t r = 0; r < output.size(); ++r) {
@@ -66,26 +67,26 @@ TEST_F(AnalysisTest, RecordsComeByLevelThenByLines) {
 }
 
 TEST_F(AnalysisTest, FieldsAfterTheAnalysis) {
-  AnalyzeLines(Start(), Final(50), output, 1, 2, 50, curve);
+  AnalyzeLines(model, Start(), Final(50), output, 1, 2, 50, curve);
   // G_m holds the model at A, G_f and the levels the model at B.
   std::vector<double> atB;
-  for (const TLineRecord& l : LineArray) atB.push_back(l.G_f);
-  const double densityB = LevelArray[0].Density;
+  for (const TLineRecord& l : table.lines) atB.push_back(l.G_f);
+  const double densityB = table.levels[0].Density;
   std::vector<double> gm;
-  for (const TLineRecord& l : LineArray) gm.push_back(l.G_m);
-  ClearPrecalc();
-  EvaluateModel(Start(), 0);
-  for (size_t j = 0; j < LineArray.size(); ++j) EXPECT_EQ(gm[j], LineArray[j].G_f) << j;
-  ClearPrecalc();
-  EvaluateModel(Final(50), 0);
-  for (size_t j = 0; j < LineArray.size(); ++j) EXPECT_EQ(atB[j], LineArray[j].G_f) << j;
-  EXPECT_EQ(densityB, LevelArray[0].Density);
+  for (const TLineRecord& l : table.lines) gm.push_back(l.G_m);
+  model.ClearCache();
+  model.Evaluate(Start(), 0);
+  for (size_t j = 0; j < table.lines.size(); ++j) EXPECT_EQ(gm[j], table.lines[j].G_f) << j;
+  model.ClearCache();
+  model.Evaluate(Final(50), 0);
+  for (size_t j = 0; j < table.lines.size(); ++j) EXPECT_EQ(atB[j], table.lines[j].G_f) << j;
+  EXPECT_EQ(densityB, table.levels[0].Density);
 
   const TAnalysisRecord& r = output[0];
   EXPECT_EQ(r.Gi_A, gm[0]);
   EXPECT_EQ(r.Gj_B, atB[1]);
   EXPECT_DOUBLE_EQ(r.R, (r.Gi_B / r.Gj_B) / (r.Gi_A / r.Gj_A));
-  const double weight = LevelArray[2].Sum_f * LevelArray[2].Density / LevelArray[0].Density;
+  const double weight = table.levels[2].Sum_f * table.levels[2].Density / table.levels[0].Density;
   EXPECT_DOUBLE_EQ(r.Ii_B, r.Gi_B * weight * 500 / r.wli);
   EXPECT_DOUBLE_EQ(r.Ij_B, r.Gj_B * weight * 500 / r.wlj);
   EXPECT_DOUBLE_EQ(r.I_B, std::sqrt(r.Ii_B * r.Ij_B));
@@ -93,7 +94,7 @@ TEST_F(AnalysisTest, FieldsAfterTheAnalysis) {
 }
 
 TEST_F(AnalysisTest, UnitFactorLeavesEveryRatioAtOne) {
-  AnalyzeLines(Start(), Final(1), output, 255.1349, 474.5586, 50, curve);
+  AnalyzeLines(model, Start(), Final(1), output, 255.1349, 474.5586, 50, curve);
   ASSERT_FALSE(output.empty());
   for (const TAnalysisRecord& r : output) {
     EXPECT_EQ(r.R, 1);
@@ -107,7 +108,7 @@ TEST_F(AnalysisTest, UnitFactorLeavesEveryRatioAtOne) {
 }
 
 TEST_F(AnalysisTest, CurveIsEvenlySpacedUpToTheFinalDensity) {
-  AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
+  AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
   ASSERT_EQ(curve.size(), 2u);
   ASSERT_EQ(curve[0].size(), 50u);
   EXPECT_EQ(curve[0][0], 1e16);
@@ -122,24 +123,24 @@ TEST_F(AnalysisTest, CurveIsEvenlySpacedUpToTheFinalDensity) {
 }
 
 TEST_F(AnalysisTest, FixedWavelengthsMatchExactly) {
-  AnalyzeLines(Start(), Final(50), output, 255.1348, 474.5586, 50, curve);
+  AnalyzeLines(model, Start(), Final(50), output, 255.1348, 474.5586, 50, curve);
   EXPECT_TRUE(curve.empty());
   EXPECT_EQ(output.size(), 4u);
 }
 
 TEST_F(AnalysisTest, Failures) {
   // Fewer than two curve points with the pair present.
-  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 1, curve), Error);
-  LineArray.clear();
-  ClearPrecalc();
-  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 255.1349, 474.5586, 50, curve), RangeError);
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 1, curve), Error);
+  table.lines.clear();
+  model.ClearCache();
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve), RangeError);
   // A line whose model fraction is 0 (Aki 0 beside a line with Aki) cannot form R.
   std::vector<LineSpec> lines = {{600, 2e7, 1, 2, 3, 3, 0}, {610, 0, 1, 2, 3, 3, 0}};
   LoadFixture(FixtureLevels(), lines);
-  ImportLinesForAnalysis(0, 1000, -1, 100);
-  ASSERT_EQ(LineArray.size(), 2u);
-  ClearPrecalc();
-  EXPECT_THROW(AnalyzeLines(Start(), Final(50), output, 1, 2, 50, curve), ZeroDivideError);
+  ImportLinesForAnalysis(table, lineBase.get(), 0, 1000, -1, 100);
+  ASSERT_EQ(table.lines.size(), 2u);
+  model.ClearCache();
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 1, 2, 50, curve), ZeroDivideError);
 }
 
 TEST_F(AnalysisTest, SimulationParameters) {
@@ -164,9 +165,9 @@ TEST_F(AnalysisTest, SimulationParameters) {
   }
 }
 
-TEST_F(AnalysisTest, VectorsFromFields) {
-  vector start, final;
-  AnalysisVectors({"1E+016", "1000", "300", "1.000", 39.948}, 50, start, final);
+TEST_F(AnalysisTest, StartFromFields) {
+  const ParameterVector start =
+      AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948).ToVector();
   EXPECT_EQ(start[1], 16);
   EXPECT_EQ(start[2], 1000);
   EXPECT_EQ(start[3], 300);
@@ -174,47 +175,48 @@ TEST_F(AnalysisTest, VectorsFromFields) {
   EXPECT_EQ(start[5], static_cast<long double>(39.948) * 1.6605402e-27L);
   EXPECT_EQ(start[6], 1e8L);
   EXPECT_EQ(start[7], 0);
-  EXPECT_EQ(final[1], 16 + std::log10(50.0L));
-  for (int k = 2; k <= 15; ++k) EXPECT_EQ(final[k], start[k]) << k;
-  EXPECT_THROW(AnalysisVectors({"x", "1000", "300", "1", 40}, 50, start, final), ConvertError);
+  EXPECT_THROW(AnalysisStartFromFields("x", "1000", "300", "1", 40), ConvertError);
 }
 
-TEST_F(AnalysisTest, CommandStepsKeepOrRestoreTheParameters) {
-  const AnalysisFields fields{"1E+016", "5000", "300", "0.1", 39.948};
-  std::string parameters = "0, 1000, 0, 100, 50";
+TEST_F(AnalysisTest, CommandStepsAndTheirVectors) {
+  LineAnalysisRequest request;
+  request.limits = ParseSimulationParameters("0 1000 0 100 50");
+  request.start = AnalysisStartFromFields("1E+016", "5000", "300", "0.1", 39.948);
   int shown = 0;
-  auto show = [&] { ++shown; };
+  size_t linesShown = 0;
+  auto show = [&] {
+    ++shown;
+    linesShown = table.lines.size();
+  };
 
-  for (const char* bad : {"0, 1000, 0, 100", "0, 1000, zero, 100, 50"}) {
-    LineArray.resize(1);
-    EXPECT_THROW(RunLineAnalysis(parameters, bad, fields, show), ConvertError) << bad;
-    EXPECT_EQ(parameters, "0, 1000, 0, 100, 50");
-    EXPECT_EQ(LineArray.size(), 1u);  // nothing imported
-  }
-  EXPECT_EQ(shown, 0);
-
-  LineAnalysisResult r = RunLineAnalysis(parameters, "0 1000 0 100 50", fields, show);
-  EXPECT_EQ(parameters, "0 1000 0 100 50");
+  LineAnalysisResult r = RunLineAnalysis(model, lineBase.get(), request, show);
   EXPECT_EQ(shown, 1);
-  EXPECT_EQ(LineArray.size(), 5u);
+  EXPECT_EQ(linesShown, 5u);  // the simulated lines were in place when shown
+  EXPECT_EQ(table.lines.size(), 5u);
   EXPECT_EQ(r.Output.size(), 4u);
   EXPECT_EQ(r.Curve.size(), 2u);
-  EXPECT_TRUE(PrecalcCache.empty());
+  EXPECT_TRUE(model.Cache().Entries().empty());
+  EXPECT_EQ(r.Final[1], 16 + std::log10(50.0L));
+  for (int k = 2; k <= 15; ++k) EXPECT_EQ(r.Final[k], r.Start[k]) << k;
+  // N/N0 of the curve starts at 1 and ends at the range factor.
+  ASSERT_EQ(r.RelativeDensity.size(), r.Curve[0].size());
+  EXPECT_DOUBLE_EQ(r.RelativeDensity.front(), 1);
+  EXPECT_NEAR(r.RelativeDensity.back(), 50, 1e-9);
 
   // A range without lines stops with a message rather than an index fault.
+  request.limits = ParseSimulationParameters("300, 400, 0, 100, 50");
   try {
-    RunLineAnalysis(parameters, "300, 400, 0, 100, 50", fields, show);
+    RunLineAnalysis(model, lineBase.get(), request, show);
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "No lines for the analysis between the given limits.");
   }
-  EXPECT_EQ(parameters, "300, 400, 0, 100, 50");
-  EXPECT_TRUE(PrecalcCache.empty());
+  EXPECT_TRUE(model.Cache().Entries().empty());
 }
 
 TEST_F(AnalysisTest, LineTableCells) {
-  ComputeBranchingFractions();
-  const std::vector<LineTableRow> rows = LineTableRows(true);
+  ComputeBranchingFractions(table);
+  const std::vector<LineTableRow> rows = LineTableRows(table.lines, true);
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0], LineTableHeader());
   const LineTableRow& r = rows[1];
@@ -227,7 +229,7 @@ TEST_F(AnalysisTest, LineTableCells) {
   EXPECT_EQ(r[6], " 3p5 4p -  2[1/2]_1");
   EXPECT_EQ(r[7], "11.500000000");
   EXPECT_EQ(r[8], "3p5 4s  - 2[3/2]* _2");
-  EXPECT_EQ(LineTableRows(false)[1][2], "");
+  EXPECT_EQ(LineTableRows(table.lines, false)[1][2], "");
 
   const std::string text = LineTableText({rows[0], rows[1]});
   EXPECT_EQ(text.substr(0, 21), "\tWavelength\tIntensity");

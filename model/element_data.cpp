@@ -1,4 +1,4 @@
-#include "model/atomicdata.h"
+#include "model/element_data.h"
 
 #include <cerrno>
 #include <cmath>
@@ -10,13 +10,16 @@
 #include "base/checked.h"
 #include "base/format.h"
 #include "base/numparse.h"
-#include "model/messages.h"
+#include <iostream>
 
 namespace lumora {
 
-std::vector<TLevelRecord> LevelArray;
-std::vector<TLineRecord> LineArray;
-std::unique_ptr<TTextBase> LineBase;
+void ShowMessage(const MessageSink& sink, const std::string& text) {
+  if (sink)
+    sink(text);
+  else
+    std::cerr << text << "\n";
+}
 
 namespace {
 
@@ -82,11 +85,6 @@ std::string PadRight(std::string s, size_t width) {
   return s;
 }
 
-std::string WithoutTrailingDelimiter(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
 }  // namespace
 
 std::vector<std::string> SplitCommaText(std::string_view text) {
@@ -125,14 +123,12 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
   return items;
 }
 
-namespace {
-
-// Reads the level file into LevelArray; `replaced` tells whether the old
-// levels were already dropped when an error leaves.
-void ReadLevelsInto(const std::string& fileName, bool& replaced) {
+void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
+                const MessageSink& messages, bool& replaced) {
+  replaced = false;
   TextReader in(fileName);
   for (int i = 0; i < 3; ++i) in.SkipLine();
-  LevelArray.clear();
+  levels.clear();
   replaced = true;
   while (!in.Eof()) {
     TLevelRecord level;
@@ -145,43 +141,38 @@ void ReadLevelsInto(const std::string& fileName, bool& replaced) {
     level.Term.assign(Trim(term));
     level.g = 2 * level.J + 1;
     if (level.Configuration == std::string_view("STOP")) {
-      ShowMessage("STOP command found in the file with levels. Higher levels were not read.");
+      ShowMessage(messages, "STOP command found in the file with levels. Higher levels were not read.");
       break;
     }
-    if (!LevelArray.empty() && LevelArray.back().Energy == level.Energy) {
-      ShowMessage(Format("Energy value %.7f is not unique. Stopping here...", LevelArray.back().Energy));
+    if (!levels.empty() && levels.back().Energy == level.Energy) {
+      ShowMessage(messages,
+                  Format("Energy value %.7f is not unique. Stopping here...", levels.back().Energy));
       break;
     }
-    if (!LevelArray.empty() && LevelArray.back().Energy > level.Energy) {
-      ShowMessage(Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
-                         LevelArray.back().Energy, level.Energy));
+    if (!levels.empty() && levels.back().Energy > level.Energy) {
+      ShowMessage(messages, Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
+                                   levels.back().Energy, level.Energy));
       break;
     }
-    LevelArray.push_back(level);
+    levels.push_back(level);
   }
 }
 
-}  // namespace
-
-void ReadLevels(const std::string& fileName) {
-  bool replaced = false;
-  ReadLevelsInto(fileName, replaced);
-}
-
-void OpenLineBase(const std::string& folder, const std::string& linesSetting) {
+std::unique_ptr<TTextBase> OpenLineBase(const std::string& folder,
+                                        const std::string& linesSetting) {
   const std::vector<std::string> items = SplitCommaText(linesSetting);
   if (items.size() != 2) throw Error("Wrong source in ini file. ");
   auto base = std::make_unique<TTextBase>(1000, 500);
   base->FillWith(folder, {items[0]}, {}, {items[1]}, {}, false, false);
-  LineBase = std::move(base);
+  return base;
 }
 
-std::vector<std::string> ListLevels() {
+std::vector<std::string> ListLevels(const std::vector<TLevelRecord>& levels) {
   std::vector<std::string> out;
   out.push_back(Format("%4s   %-22s %-10s %11s %11s %11s", "i", "Configuration", "Term", "Energy",
                        "Jeff", "g"));
-  for (size_t i = 0; i < LevelArray.size(); ++i) {
-    const TLevelRecord& l = LevelArray[i];
+  for (size_t i = 0; i < levels.size(); ++i) {
+    const TLevelRecord& l = levels[i];
     out.push_back(Format("%4d   %s %s %11.8f %11.1f %11.0f", static_cast<int>(i),
                          PadRight(l.Configuration.str(), 22), PadRight(l.Term.str(), 10), l.Energy,
                          l.J, l.g));
@@ -189,13 +180,13 @@ std::vector<std::string> ListLevels() {
   return out;
 }
 
-std::vector<std::string> ListLines(bool allLines) {
+std::vector<std::string> ListLines(const TTextBase* lineBase, bool allLines) {
   std::vector<std::string> out;
   out.push_back(Format("%-7s %10s  %10s  %7s %5s %5s %12s", "Elem", "wl (nm)", "Aki", "log_gf", "gi",
                        "gk", "E_upper (eV)"));
-  if (!LineBase) return out;
-  for (int32_t i = 0; i < LineBase->AtomLength(); ++i) {
-    const TRecord r = LineBase->GetAtomRecord(i);
+  if (!lineBase) return out;
+  for (int32_t i = 0; i < lineBase->AtomLength(); ++i) {
+    const TRecord r = lineBase->GetAtomRecord(i);
     if (!allLines && r.Aki <= 0) continue;
     out.push_back(Format("%3s%-4s %10.5f  %10.4e  %7.4f %5d %5d %12.10f", r.Name.str(), r.Ion.str(),
                          r.WaveLength, r.Aki, r.log_gf, r.gi, r.gk, r.Ek_eV));
@@ -203,38 +194,39 @@ std::vector<std::string> ListLines(bool allLines) {
   return out;
 }
 
-std::vector<std::string> ListLevelLineStructure() {
+std::vector<std::string> ListLevelLineStructure(const std::vector<TLevelRecord>& levels,
+                                                const TTextBase* lineBase) {
   std::vector<std::string> out;
   out.push_back("  i|   E(eV): wavelength / logA");
   out.push_back(std::string(72, '-'));
-  const int32_t count = LineBase ? LineBase->AtomLength() : 0;
+  const int32_t count = lineBase ? lineBase->AtomLength() : 0;
   std::vector<TRecord> lines;
   lines.reserve(count);
-  for (int32_t i = 0; i < count; ++i) lines.push_back(LineBase->GetAtomRecord(i));
-  for (size_t i = 0; i < LevelArray.size(); ++i) {
+  for (int32_t i = 0; i < count; ++i) lines.push_back(lineBase->GetAtomRecord(i));
+  for (size_t i = 0; i < levels.size(); ++i) {
     std::string s;
     for (const TRecord& r : lines) {
-      if (r.Ek_eV != LevelArray[i].Energy) continue;
+      if (r.Ek_eV != levels[i].Energy) continue;
       if (r.Aki <= 0)
         s += Format("%9.4f/0,", r.WaveLength);
       else
         s += Format("%9.4f/%.d,", r.WaveLength, fp::TruncInt32(fp::Log10(r.Aki)));
     }
-    if (!s.empty()) out.push_back(Format("%.3d|%.6f:%s", static_cast<int>(i), LevelArray[i].Energy, s));
+    if (!s.empty()) out.push_back(Format("%.3d|%.6f:%s", static_cast<int>(i), levels[i].Energy, s));
   }
   return out;
 }
 
-void TieLineToLevels(TLineRecord& line) {
+void TieLineToLevels(const std::vector<TLevelRecord>& levels, TLineRecord& line) {
   line.UpperState = -1;
   line.LowerState = -1;
   int upperCount = 0, lowerCount = 0;
-  for (size_t k = 0; k < LevelArray.size(); ++k) {
-    if (LevelArray[k].Energy == line.AR.Ek_eV) {
+  for (size_t k = 0; k < levels.size(); ++k) {
+    if (levels[k].Energy == line.AR.Ek_eV) {
       line.UpperState = static_cast<int32_t>(k);
       ++upperCount;
     }
-    if (LevelArray[k].Energy == line.AR.Ei_eV) {
+    if (levels[k].Energy == line.AR.Ei_eV) {
       line.LowerState = static_cast<int32_t>(k);
       ++lowerCount;
     }
@@ -249,66 +241,44 @@ void TieLineToLevels(TLineRecord& line) {
     throw Error(Format("Several lower levels with the same energy %.6f. Import was stopped.", line.AR.Ei_eV));
 }
 
-void ImportLinesForAnalysis(double fromWL, double toWL, double minA, double maxE) {
-  LineArray.clear();
-  if (!LineBase) return;
-  for (int32_t i = 0; i < LineBase->AtomLength(); ++i) {
-    const TRecord r = LineBase->GetAtomRecord(i);
+void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL,
+                            double toWL, double minA, double maxE) {
+  table.lines.clear();
+  if (!lineBase) return;
+  for (int32_t i = 0; i < lineBase->AtomLength(); ++i) {
+    const TRecord r = lineBase->GetAtomRecord(i);
     if (!(r.WaveLength > fromWL && r.WaveLength < toWL && r.Aki > minA && r.Ei_eV < maxE)) continue;
     TLineRecord line;
     line.AR = r;
     line.Int = fp::ToDouble(fp::Div(fp::Div(r.Aki, r.WaveLength), 1000));
-    LineArray.push_back(line);
-    TieLineToLevels(LineArray.back());
+    table.lines.push_back(line);
+    TieLineToLevels(table.levels, table.lines.back());
   }
 }
 
-void ImportIntensities(const std::string& fileName) {
-  LineArray.clear();
+void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
+                       const MessageSink& messages) {
+  table.lines.clear();
   TextReader in(fileName);
   while (!in.Eof()) {
     const double wavelength = in.ReadNumber();
     const double intensity = in.ReadNumber();
     in.SkipLine();
-    if (!LineBase) throw TextBaseError("No data in database for the requested wavelength");
+    if (!lineBase) throw TextBaseError("No data in database for the requested wavelength");
     int32_t position = 0;
     TFoundFlag flag = TFoundFlag::ffPrior;
-    LineBase->AtomFind(wavelength, 0, position, flag);
+    lineBase->AtomFind(wavelength, 0, position, flag);
     if (flag != TFoundFlag::ffSame) {
-      ShowMessage(Format(
+      ShowMessage(messages, Format(
           "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength precision.",
           wavelength));
       break;
     }
     TLineRecord line;
-    line.AR = LineBase->GetAtomRecord(position);
+    line.AR = lineBase->GetAtomRecord(position);
     line.Int = intensity;
-    LineArray.push_back(line);
-    TieLineToLevels(LineArray.back());
-  }
-}
-
-ElementListings ChangeElement(const std::string& databaseFolder, const std::string& levelsFile,
-                              const std::string& linesSetting, bool allLines) {
-  const std::string folder = WithoutTrailingDelimiter(databaseFolder);
-  bool levelsReplaced = false;
-  try {
-    try {
-      ReadLevelsInto(folder + "/" + levelsFile, levelsReplaced);
-    } catch (...) {
-      // The lines' level indexes refer to levels that are gone.
-      if (levelsReplaced) LineArray.clear();
-      throw;
-    }
-    LineArray.clear();
-    OpenLineBase(folder, linesSetting);
-    ElementListings listings;
-    listings.levels = ListLevels();
-    listings.lines = ListLines(allLines);
-    listings.structure = ListLevelLineStructure();
-    return listings;
-  } catch (const InOutError& e) {
-    throw FileError(e.what());
+    table.lines.push_back(line);
+    TieLineToLevels(table.levels, table.lines.back());
   }
 }
 

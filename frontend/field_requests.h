@@ -1,0 +1,35 @@
+// The commands' requests from the texts of the window's fields, shared by
+// the window and the command line so that both compute the same numbers.
+// A field that is not a number raises ConvertError; a density of 0 or below
+// raises Error naming the field.
+#pragma once
+
+#include <string>
+
+#include "model/fit.h"
+#include "model/line_pair_analysis.h"
+#include "model/residual_map.h"
+#include "settings/settings.h"
+
+namespace lumora {
+
+// Fit: n_1 from "Density n_1 (m-3)", the second parameter, the iteration
+// limit, Tn, path, the mass (given in u) in kg, Count and the distribution.
+FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu);
+
+// Map: Tn, path, mass, Count and the distribution, then the grid.
+MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu);
+// The grid alone: the density and temperature ranges and point counts.
+MapRequest MapGridFromFields(const WindowFields& fields);
+
+// The header line of the map file: the map's fields as they were typed.
+std::string MapFileHeader(const WindowFields& fields);
+
+// The start of a line analysis from the fit's density and temperature, Tn
+// and path.
+ModelParameters AnalysisStartFromFields(const std::string& density,
+                                        const std::string& temperature,
+                                        const std::string& tn, const std::string& path,
+                                        double massAmu);
+
+}  // namespace lumora

@@ -1,0 +1,62 @@
+// The fit: log10 n_1 and optionally the second parameter of the model,
+// fitted to the measured branching fractions of the model's line table, with
+// the minimiser's log and the results line (or the whole log) as its report.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lsq/levenberg_marquardt.h"
+#include "model/self_absorption.h"
+
+namespace lumora {
+
+inline constexpr const char* kFitLogFileName = "lumora.txt";
+// The minimiser's data arrays hold this many points.
+inline constexpr int kMaxFitLines = kMaxMinimizerPoints;
+
+// What a fit adds to the report: its results line, or its whole log.
+enum class ReportKind : int { FinalResults = 0, FitIteration = 1 };
+
+struct FitRequest {
+  ModelParameters start;
+  bool fitSecond = false;  // also fit the second parameter
+  int iterationLimit = 50;
+  // Nonzero: the measured values are perturbed by GaussNoise(0, noiseLevel).
+  double noiseLevel = 0;
+  ReportKind report = ReportKind::FinalResults;
+  bool withReport = true;  // false: no report at all
+  std::string dataFileName;  // the measurement as the results line names it
+  std::string logPath;       // the minimiser's log, created anew
+};
+
+struct FitResult {
+  ModelParameters fitted;
+  int parameterCount = 1;
+  long double sum = 0;
+  StopCode stopCode = StopCode::NotStarted;
+  int iterations = 0;
+  PointArray covariance;  // entry (i, j) at (i-1)*n + j
+  // The fitted vector with b11 the sum and b12 the stop code, and the errors
+  // of its fitted parameters (0 with 2 lines or fewer).
+  ParameterVector parameters;
+  ParameterVector errors;
+  std::vector<std::string> report;
+};
+
+// The names the fit's log prints for its parameters.
+ParameterNames FitParameterNames();
+
+// Runs one fit. Every line's G_f gets the model value at the fitted vector.
+// More than kMaxFitLines lines, or none, are refused before the log is
+// touched. `noise` draws the perturbations when request.noiseLevel is set;
+// `resultsLineCount` counts the results lines of the report.
+FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount,
+                 std::mt19937_64* noise = nullptr);
+
+// mean + sigma * (sum of 12 uniform numbers in [0, 1) - 6).
+long double GaussNoise(long double mean, long double sigma, std::mt19937_64& generator);
+
+}  // namespace lumora

@@ -1,0 +1,69 @@
+// The residual map: the residual sum of squares of the model over a grid of
+// log10 n_1 (columns) by the second model parameter (rows).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lsq/lsq_types.h"
+#include "model/self_absorption.h"
+
+namespace lumora {
+
+// Rows by temperature point, columns by density point.
+using ResidualGrid = std::vector<std::vector<double>>;
+
+// The range of a map: log10 of the first density and of the density limit,
+// the first temperature and the temperature limit, and the two steps.
+struct MapRange {
+  double x0 = 0;
+  double x1 = 0;
+  double y0 = 0;
+  double y1 = 0;
+  double dx = 0;
+  double dy = 0;
+};
+
+// A grid of rows x columns, all zero; a negative count gives no rows (or no
+// columns).
+ResidualGrid ZeroGrid(int rows, int columns);
+
+// Residual sum of squares of all lines at b, divided by M - p when that is
+// positive. Leaves every line's G_f at b and the model cache empty.
+long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p);
+
+// Called after each finished row of the grid (rows done, rows in all).
+using MapProgress = std::function<void(int rowsDone, int rows)>;
+
+struct MapRequest {
+  ModelParameters model;  // log10N1 and second are the grid's
+  int densityPoints = 0;
+  int temperaturePoints = 0;
+  double log10FromDensity = 0;
+  double log10ToDensity = 0;
+  double fromTemperature = 0;
+  double toTemperature = 0;
+  std::string dataFileName;  // the measurement as the results line names it
+  bool withReport = true;    // false: no results line
+  MapProgress progress;
+};
+
+struct MapResult {
+  ResidualGrid grid;
+  MapRange range;
+  double minimum = 0;
+  double maximum = 0;
+  int minimumRow = 0;     // temperature point of the minimum
+  int minimumColumn = 0;  // density point of the minimum
+  // The vector at the grid minimum: b1, b2 there, b11 the smallest and b12
+  // the largest sum.
+  ParameterVector parameters;
+  std::vector<std::string> report;
+};
+
+// Evaluates the grid; the model is left evaluated at the minimum, and the
+// report holds the results line.
+MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount);
+
+}  // namespace lumora

@@ -1,0 +1,288 @@
+#include "model/self_absorption.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "base/checked.h"
+
+namespace lumora {
+
+namespace {
+
+const long double kSqrtPi = std::sqrt(3.14159265358979323846264338327950288L);
+
+TLevelRecord& Level(std::vector<TLevelRecord>& levels, int32_t index) {
+  CheckIndex(index, levels.size());
+  return levels[index];
+}
+
+// Line-centre optical depth of one line on path L, from its constants.
+double OpticalDepth(const std::vector<TLevelRecord>& levels, const TLineRecord& line,
+                    const LineConstants& c, long double path) {
+  CheckIndex(line.LowerState, levels.size());
+  const long double n = std::fabs(levels[line.LowerState].Density);
+  if (!c.faultless) LineStrength(line.AR, c.lambda);  // raises the line's fault after the level's
+  const long double p = fp::Div(n * c.strength * kPlanck, c.lambda);
+  const long double kappa0 = fp::Div(p * kSpeedOfLight, c.doppler);
+  return fp::ToDouble(fp::Mul(kappa0, path));
+}
+
+// Escape-reduced emission rate of a line of optical depth tau.
+double ReducedRate(const TLineRecord& line, double tau) {
+  return fp::ToDouble(fp::Mul(EscapeFactor(tau), line.AR.Aki));
+}
+
+}  // namespace
+
+// ---- memos -------------------------------------------------------------------
+
+void BoltzmannFactors::Compute(const TLevelRecord& level, const TLevelRecord& ground,
+                               long double t) {
+  valid = false;
+  const long double exponent =
+      fp::Div(-(static_cast<long double>(level.Energy) - ground.Energy) * kElementaryCharge,
+              kBoltzmann * t);
+  ratio = fp::Div(level.g, ground.g);
+  boltzmann = fp::Exp(exponent);
+  energy = level.Energy;
+  g = level.g;
+  groundEnergy = ground.Energy;
+  groundG = ground.g;
+  tExc = t;
+  valid = true;
+}
+
+long double Pow10Memo::Get(long double exponent) {
+  Entry& e = entries_[Slot(exponent)];
+  if (e.set && SameBits(e.exponent, exponent)) return e.value;
+  const long double value = fp::Pow10(exponent);
+  e = Entry{true, exponent, value};
+  return value;
+}
+
+size_t Pow10Memo::Slot(const long double& v) {
+  const Bits80 bits = BitsOf(v);
+  const uint64_t h = (bits.mantissa ^ (uint64_t{bits.signExponent} << 48)) * 0x9E3779B97F4A7C15ull;
+  return static_cast<size_t>(h >> 55) % kSlots;
+}
+
+long double LineStrength(const TRecord& ar, long double lambda) {
+  const long double lambda2 = lambda * lambda;
+  return fp::Div(lambda2 * lambda2 * lambda * fp::Div(ar.gk, ar.gi), kEightPiHC) * ar.Aki;
+}
+
+void LineConstants::Compute(const TRecord& ar, long double v) {
+  set = true;
+  waveLength = ar.WaveLength;
+  aki = ar.Aki;
+  gk = ar.gk;
+  gi = ar.gi;
+  lambda = static_cast<long double>(ar.WaveLength) * 1e-9L;
+  try {
+    strength = LineStrength(ar, lambda);
+    faultless = true;
+  } catch (const std::exception&) {
+    faultless = false;  // the optical depth raises it again, in its place
+  }
+  doppler = kSqrtPi * v * lambda;
+}
+
+// ---- parameters and free functions -------------------------------------------
+
+ParameterVector ModelParameters::ToVector() const {
+  ParameterVector b;
+  b[1] = log10N1;
+  b[2] = second;
+  b[3] = gasTemperature;
+  b[4] = path;
+  b[5] = mass;
+  b[6] = levelCount;
+  b[7] = static_cast<int>(distribution);
+  return b;
+}
+
+void ComputeBranchingFractions(LineTable& table) {
+  for (TLevelRecord& level : table.levels) {
+    level.Sum_t = 0;
+    level.Sum_m = 0;
+    for (const TLineRecord& line : table.lines) {
+      if (line.AR.Ek_eV != level.Energy) continue;
+      level.Sum_t = fp::ToDouble(static_cast<long double>(level.Sum_t) + line.AR.Aki);
+      level.Sum_m = fp::ToDouble(static_cast<long double>(level.Sum_m) +
+                                 static_cast<long double>(line.Int) * line.AR.WaveLength);
+    }
+  }
+  for (TLineRecord& line : table.lines) {
+    const TLevelRecord& upper = Level(table.levels, line.UpperState);
+    line.G_t = upper.Sum_t > 0 ? fp::ToDouble(static_cast<long double>(line.AR.Aki) / upper.Sum_t) : -1.0;
+    if (upper.Sum_m > 0)
+      line.G_m = fp::ToDouble(static_cast<long double>(line.Int) * line.AR.WaveLength / upper.Sum_m);
+  }
+}
+
+long double DerivativeStep(long double v) { return v * 0.01L / 2; }
+
+double EscapeFactor(double tau) {
+  const long double t = tau;
+  return fp::ToDouble(fp::Div(2 - fp::Exp(-t * 0.001L), 1 + t));
+}
+
+double DopplerSpeed(double t, double m) {
+  return fp::ToDouble(fp::Sqrt(fp::Div(kTwoBoltzmann * t, m)));
+}
+
+// ---- the model -----------------------------------------------------------------
+
+// Populations of the absorbing levels (densities of levels 0..count-1).
+void EbfModel::Populate(Distribution kind, const ParameterVector& b, int32_t count) {
+  std::vector<TLevelRecord>& levels = table_->levels;
+  const long double n1 = pow10Memo_.Get(b[1]);
+  if (kind == Distribution::Boltzmann) {
+    const long double tExc = std::fabs(b[2]);
+    if (boltzmannFactors_.size() < static_cast<size_t>(count)) boltzmannFactors_.resize(count);
+    for (int32_t i = 0; i < count; ++i) {
+      const TLevelRecord& ground = levels[0];
+      TLevelRecord& level = levels[i];
+      BoltzmannFactors& f = boltzmannFactors_[i];
+      if (!f.Hold(level, ground, tExc)) f.Compute(level, ground, tExc);
+      level.Density = fp::ToDouble(n1 * f.ratio * f.boltzmann);
+    }
+    return;
+  }
+  // "1s levels": the first four levels, whatever their energies and weights.
+  levels[0].Density = fp::ToDouble(n1);
+  levels[1].Density = fp::ToDouble(std::fabs(b[2]) / 1000 * levels[0].Density);
+  levels[2].Density = fp::ToDouble(0.2L * levels[0].Density);
+  levels[3].Density = levels[1].Density;
+  for (int32_t i = 4; i < count; ++i) levels[i].Density = 0;
+}
+
+void EbfModel::UpdateLineConstants(long double v) {
+  const std::vector<TLineRecord>& lines = table_->lines;
+  const bool sameSpeed = SameBits(v, lineConstantsSpeed_);
+  if (lineConstants_.size() != lines.size()) lineConstants_.resize(lines.size());
+  for (size_t j = 0; j < lines.size(); ++j) {
+    LineConstants& c = lineConstants_[j];
+    const TRecord& ar = lines[j].AR;
+    if (!c.Hold(ar)) c.Compute(ar, v);
+    else if (!sameSpeed) c.doppler = kSqrtPi * v * c.lambda;
+  }
+  lineConstantsSpeed_ = v;
+}
+
+// Every line's G_f before normalising. The optical depths are formed first,
+// all of them, which lets their divisions overlap the exponentials of the
+// escape factors; when one of them fails, the lines are done one by one so
+// that the first fault is raised where it stands, after the rates before it.
+bool EbfModel::AllOpticalDepths(long double path) {
+  const std::vector<TLineRecord>& lines = table_->lines;
+  opticalDepths_.resize(lines.size());
+  try {
+    for (size_t j = 0; j < lines.size(); ++j)
+      opticalDepths_[j] = OpticalDepth(table_->levels, lines[j], lineConstants_[j], path);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+void EbfModel::ReducedRates(long double path) {
+  std::vector<TLineRecord>& lines = table_->lines;
+  if (AllOpticalDepths(path)) {
+    for (size_t j = 0; j < lines.size(); ++j)
+      lines[j].G_f = ReducedRate(lines[j], opticalDepths_[j]);
+    return;
+  }
+  for (size_t j = 0; j < lines.size(); ++j)
+    lines[j].G_f =
+        ReducedRate(lines[j], OpticalDepth(table_->levels, lines[j], lineConstants_[j], path));
+}
+
+// Computes every line's G_f for b and stores them as a new cache entry.
+const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
+  std::vector<TLevelRecord>& levels = table_->levels;
+  std::vector<TLineRecord>& lines = table_->lines;
+  const long double tn = b[3];
+  const long double path = b[4];
+  const long double mass = b[5];
+  int32_t count = fp::TruncInt32(b[6]);
+  const long double v = DopplerSpeed(fp::ToDouble(tn), fp::ToDouble(mass));
+  if (count > static_cast<int32_t>(levels.size())) count = static_cast<int32_t>(levels.size());
+
+  const long double kindValue = std::trunc(b[7]);
+  if (kindValue != static_cast<int>(Distribution::Boltzmann) &&
+      kindValue != static_cast<int>(Distribution::FirstLevels))
+    throw Error("b[7] case else part");
+  const Distribution kind = static_cast<Distribution>(static_cast<int>(kindValue));
+  if (count < 0) throw RangeError();
+  if (kind == Distribution::FirstLevels && levels.size() < 4) throw RangeError();
+
+  Populate(kind, b, count);
+  for (size_t i = count; i < levels.size(); ++i) levels[i].Density = 0;
+
+  UpdateLineConstants(v);
+  ReducedRates(path);
+
+  for (TLevelRecord& level : levels) {
+    level.Sum_f = 0;
+    level.LineDownCount = 0;
+  }
+  for (const TLineRecord& line : lines) {
+    TLevelRecord& upper = Level(levels, line.UpperState);
+    upper.Sum_f = fp::ToDouble(static_cast<long double>(upper.Sum_f) + line.G_f);
+    ++upper.LineDownCount;
+  }
+
+  TPreCalcDataArray data = cache_.NewDataArray(lines.size());
+  for (size_t j = 0; j < lines.size(); ++j) {
+    TLineRecord& line = lines[j];
+    const double sum = Level(levels, line.UpperState).Sum_f;
+    line.G_f = sum > 0 ? fp::ToDouble(static_cast<long double>(line.G_f) / sum) : -1.0;
+    data[j] = line.G_f;
+  }
+  return cache_.StoreComputed(b, std::move(data));
+}
+
+const TPreCalcDataArray& EbfModel::EvaluateAllLines(const ParameterVector& b) {
+  const int index = cache_.FindComputed(b);
+  return index >= 0 ? cache_.Entries()[index].data : ComputeModel(b);
+}
+
+long double EbfModel::Evaluate(const ParameterVector& b, long double x) {
+  const TPreCalcDataArray& data = EvaluateAllLines(b);
+  const int32_t line = fp::TruncInt32(x);
+  CheckIndex(line, data.size());
+  return data[line];
+}
+
+void EbfModel::Derivatives(int i, const PointArray& x, const ParameterVector& b,
+                           ParameterVector& d) {
+  ParameterVector c = b;
+  const long double xi = x[i];
+  for (int k = 1; k <= 2; ++k) {
+    const long double s = c[k];
+    const long double h = DerivativeStep(s);
+    c[k] = s + h;
+    const long double fPlus = Evaluate(c, xi);
+    c[k] = s - h;
+    const long double fMinus = Evaluate(c, xi);
+    d[k] = fp::Div(fPlus - fMinus, 2 * h);
+    c[k] = s;
+  }
+}
+
+// A fit of b1 alone reads only d[1], so the b2 derivative would cost two
+// model computations per pass for nothing.
+void EbfModel::DensityDerivative(int i, const PointArray& x, const ParameterVector& b,
+                                 ParameterVector& d) {
+  ParameterVector c = b;
+  const long double s = c[1];
+  const long double h = DerivativeStep(s);
+  c[1] = s + h;
+  const long double fPlus = Evaluate(c, x[i]);
+  c[1] = s - h;
+  const long double fMinus = Evaluate(c, x[i]);
+  d[1] = fp::Div(fPlus - fMinus, 2 * h);
+}
+
+}  // namespace lumora

@@ -1,0 +1,99 @@
+// A session: the state one front end works on (an element, the lines of a
+// measurement or a line analysis, the model with its cache, the count of
+// results lines) and every command of the program on it. Sessions share
+// nothing: two of them may run on two threads at once.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/element_data.h"
+#include "model/fit.h"
+#include "model/line_pair_analysis.h"
+#include "model/residual_map.h"
+#include "model/self_absorption.h"
+#include "model/table_text.h"
+
+namespace lumora {
+
+// The levels of the "1s levels" distribution.
+inline constexpr int kFirstLevelsCount = 4;
+
+// What choosing a distribution fixes for the fit: "1s levels" always fits
+// its second parameter over the first four levels.
+struct DistributionChoice {
+  bool secondAlwaysFitted = false;
+  std::optional<int> levelCount;
+};
+DistributionChoice ChoiceFor(Distribution distribution);
+
+struct SessionOptions {
+  std::string logFolder = "/tmp";  // where a fit writes its log
+  MessageSink messages;            // empty: standard error
+};
+
+class Session {
+ public:
+  explicit Session(SessionOptions options = {});
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  void SetMessageSink(MessageSink sink) { options_.messages = std::move(sink); }
+
+  // ---- the element
+  // Reads the element's levels and line base and returns the listings; the
+  // lines are emptied and the results lines start again with a header.
+  // Input/output failures are raised as FileError.
+  ElementListings ChangeElement(const ElementSource& source, bool allLines = false);
+  const ElementData& Element() const { return element_; }
+  std::vector<std::string> ListLevels() const;
+  std::vector<std::string> ListLines(bool allLines) const;
+  std::vector<std::string> ListStructure() const;
+
+  // ---- the lines
+  // Replaces the lines by those of a measurement file (a failure leaves the
+  // lines read before it). Does not recalculate.
+  void ReadMeasurement(const std::string& path);
+  // The branching fractions need two lines or more.
+  bool HasEnoughLines() const { return table_.lines.size() >= 2; }
+  // Absorption-free and measured branching fractions of every line; raises
+  // "Not enough lines for EBF method." below two lines.
+  void Recalculate();
+  void SetIntensity(size_t line, double value);
+  const LineTable& Table() const { return table_; }
+  std::vector<LineTableRow> TableRows(bool withFractions) const;
+
+  // ---- the commands; each starts with an empty model cache
+  // An empty request.logPath is the session's log folder + "/lumora.txt".
+  FitResult Fit(FitRequest request);
+  MapResult Map(const MapRequest& request);
+  LineAnalysisResult AnalyzeLines(const LineAnalysisRequest& request,
+                                  const std::function<void()>& linesReplaced = {});
+
+  // ---- saving
+  static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);
+  static void SaveReport(const std::string& path, const std::vector<std::string>& lines);
+  // Writes the grid beside the measurement and returns the map file's path.
+  static std::string SaveMap(const std::string& measurementFile, const std::string& header,
+                             const ResidualGrid& grid);
+
+  // The results lines counted since the last element change.
+  int ResultsLineCount() const { return resultsLineCount_; }
+  void ResetResultsLines() { resultsLineCount_ = 0; }
+
+  // The model, for the tests and benchmarks that drive it directly.
+  EbfModel& Model() { return model_; }
+
+ private:
+  SessionOptions options_;
+  ElementData element_;
+  LineTable table_;
+  EbfModel model_{table_};
+  int resultsLineCount_ = 0;
+  std::mt19937_64 noise_;
+};
+
+}  // namespace lumora

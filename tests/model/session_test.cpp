@@ -1,0 +1,128 @@
+// Sessions share nothing: two of them, each with its own element data,
+// measurement and model, give on two threads at once exactly what they give
+// one after the other.
+#include "model/session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/testfiles.h"
+
+namespace lumora::test {
+namespace {
+
+const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
+
+struct Outcome {
+  std::vector<std::string> report;
+  ParameterVector parameters;
+  ResidualGrid grid;
+  std::vector<double> fractions;  // every line's G_f afterwards
+};
+
+ModelParameters ArgonModel() {
+  ModelParameters p;
+  p.log10N1 = 16;
+  p.second = 1000;
+  p.gasTemperature = 300;
+  p.path = 1;
+  p.mass = 39.948L * kAtomicMassUnit;
+  p.levelCount = 4;
+  return p;
+}
+
+// A session that reads one sample and then fits it or maps it.
+class SampleRun {
+ public:
+  SampleRun(std::string sample, bool map, const std::string& logFolder)
+      : sample_(std::move(sample)), map_(map), session_(SessionOptions{logFolder, [](auto&) {}}) {}
+
+  Outcome operator()() {
+    session_.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    session_.ReadMeasurement(kData + "measurements/" + sample_);
+    session_.Recalculate();
+    Outcome outcome;
+    if (map_) {
+      MapRequest request;
+      request.model = ArgonModel();
+      request.densityPoints = 40;
+      request.temperaturePoints = 30;
+      request.log10FromDensity = 15;
+      request.log10ToDensity = 18;
+      request.fromTemperature = 500;
+      request.toTemperature = 5000;
+      request.dataFileName = sample_;
+      MapResult map = session_.Map(request);
+      outcome.report = map.report;
+      outcome.parameters = map.parameters;
+      outcome.grid = map.grid;
+    } else {
+      FitRequest request;
+      request.start = ArgonModel();
+      request.fitSecond = true;
+      request.report = ReportKind::FitIteration;
+      request.dataFileName = sample_;
+      FitResult fit = session_.Fit(request);
+      outcome.report = fit.report;
+      outcome.parameters = fit.parameters;
+    }
+    for (const TLineRecord& line : session_.Table().lines) outcome.fractions.push_back(line.G_f);
+    return outcome;
+  }
+
+ private:
+  std::string sample_;
+  bool map_;
+  Session session_;
+};
+
+void ExpectSame(const Outcome& a, const Outcome& b) {
+  EXPECT_EQ(a.report, b.report);
+  for (int i = 1; i <= ParameterVector::kSize; ++i) EXPECT_EQ(a.parameters[i], b.parameters[i]) << i;
+  EXPECT_EQ(a.grid, b.grid);
+  EXPECT_EQ(a.fractions, b.fractions);
+}
+
+TEST(Sessions, TwoOnTwoThreadsGiveTheirSerialResults) {
+  testing::TempFolder logsA, logsB;
+  const Outcome fitAlone = SampleRun("argon_n4e16_noise.txt", false, logsA.path())();
+  const Outcome mapAlone = SampleRun("argon_n2e15.txt", true, logsB.path())();
+  ASSERT_FALSE(fitAlone.report.empty());
+  ASSERT_EQ(mapAlone.grid.size(), 30u);
+
+  for (int round = 0; round < 3; ++round) {
+    SampleRun fitRun("argon_n4e16_noise.txt", false, logsA.path());
+    SampleRun mapRun("argon_n2e15.txt", true, logsB.path());
+    Outcome fit, map;
+    std::thread fitThread([&] { fit = fitRun(); });
+    std::thread mapThread([&] { map = mapRun(); });
+    fitThread.join();
+    mapThread.join();
+    ExpectSame(fit, fitAlone);
+    ExpectSame(map, mapAlone);
+  }
+}
+
+TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
+  testing::TempFolder logs;
+  Session a(SessionOptions{logs.path(), [](auto&) {}});
+  Session b(SessionOptions{logs.path(), [](auto&) {}});
+  for (Session* s : {&a, &b}) {
+    s->ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    s->ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+    s->Recalculate();
+  }
+  FitRequest request;
+  request.start = ArgonModel();
+  EXPECT_EQ(a.Fit(request).report.size(), 2u);  // header and line
+  EXPECT_EQ(a.Fit(request).report.size(), 1u);
+  EXPECT_EQ(b.Fit(request).report.size(), 2u);  // b has its own count
+  a.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+  EXPECT_EQ(a.ResultsLineCount(), 0);
+}
+
+}  // namespace
+}  // namespace lumora::test
