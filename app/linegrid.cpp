@@ -144,7 +144,7 @@ QColor TLineGrid::RowColour(int row) const {
   return row == 0 ? kHeaderColour : QColor(Qt::white);
 }
 
-void TLineGrid::AlignCols() {
+void TLineGrid::AlignColumns() {
   const QFontMetrics metrics(font());
   for (int col = 0; col < kColumns; ++col) {
     int widest = 0;

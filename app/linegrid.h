@@ -30,7 +30,7 @@ class TLineGrid : public QTableWidget {
   QColor RowColour(int row) const;
 
   // Every column as wide as its widest text and 10 pixels.
-  void AlignCols();
+  void AlignColumns();
 
   // Asked before the cursor moves to (col, row); false keeps it where it is.
   std::function<bool(int col, int row)> CanSelectCell;

@@ -92,33 +92,33 @@ void TMainForm::Guard(const std::function<void()>& command) {
 }
 
 void TMainForm::ConnectHandlers() {
-  connect(ElementListBox, &QComboBox::activated, this, [this] { ElementListBoxChange(); });
-  connect(ReadBtn, &QPushButton::clicked, this, [this] { ReadBtnClick(ReadBtn); });
-  connect(NextBtn, &QPushButton::clicked, this, [this] { NextFileClick(); });
-  connect(FileListBox, &QListWidget::itemClicked, this, [this] { FileListBoxClick(); });
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-  connect(AnalyzeBtn, &QPushButton::clicked, this, [this] { AnalyzeBtnClick(); });
-  connect(FitBtn, &QPushButton::clicked, this, [this] { Fit(); });
-  connect(MapBtn, &QPushButton::clicked, this, [this] { Iterate(); });
-  connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { Button7Click(); });
-  connect(DistributionComboBox, &QComboBox::currentIndexChanged, this,
-          [this] { DistributionComboBoxChange(); });
-  connect(StringGrid1, &TLineGrid::EditTextChanged, this, &TMainForm::StringGrid1SetEditText);
-  StringGrid1->CanSelectCell = [this](int col, int row) { return StringGrid1SelectCell(col, row); };
+  connect(elementList, &QComboBox::activated, this, [this] { OnElementChosen(); });
+  connect(readButton, &QPushButton::clicked, this, [this] { OnRead(readButton); });
+  connect(nextFileButton, &QPushButton::clicked, this, [this] { OnNextFile(); });
+  connect(fileList, &QListWidget::itemClicked, this, [this] { OnFileChosen(); });
+  connect(saveTableButton, &QPushButton::clicked, this, [this] { SaveTable(); });
+  connect(analyzeButton, &QPushButton::clicked, this, [this] { AnalyzeLines(); });
+  connect(fitButton, &QPushButton::clicked, this, [this] { Fit(); });
+  connect(mapButton, &QPushButton::clicked, this, [this] { CreateMap(); });
+  connect(saveReportButton, &QPushButton::clicked, this, [this] { SaveReport(); });
+  connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
+  connect(distributionCombo, &QComboBox::currentIndexChanged, this,
+          [this] { OnDistributionChosen(); });
+  connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
+  lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
     const auto inGrid = [this](QWidget* w) {
-      return w && (w == StringGrid1 || StringGrid1->isAncestorOf(w));
+      return w && (w == lineGrid || lineGrid->isAncestorOf(w));
     };
-    if (inGrid(old) && now && !inGrid(now) && now->window() == this) StringGrid1Exit();
+    if (inGrid(old) && now && !inGrid(now) && now->window() == this) OnGridLeft();
   });
-  connect(fCharts, &TResultCharts::PointerOverResults, this, &TMainForm::EBFChartMouseMove);
-  connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::ContourPlotMouseMoveInChart);
+  connect(fCharts, &TResultCharts::PointerOverResults, this, &TMainForm::OnPointerOverFractions);
+  connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
-          &TMainForm::AnalyzeChartClickLegend);
-  for (QLineEdit* field : {PathEdit, TnEdit, FitDensityEdit, FitTempEdit, FromDensityEdit,
-                           ToDensityEdit, FromTempEdit, ToTempEdit, MaxIterEdit,
-                           PointsDensityEdit, PointsTempEdit, BoltzCountEdit})
+          &TMainForm::OnAnalysisLegendClicked);
+  for (QLineEdit* field : {pathEdit, gasTemperatureEdit, fitDensityEdit, fitSecondEdit, mapFromDensityEdit,
+                           mapToDensityEdit, mapFromTemperatureEdit, mapToTemperatureEdit, maxIterationsEdit,
+                           mapDensityPointsEdit, mapTemperaturePointsEdit, levelCountEdit})
     field->installEventFilter(this);
 }
 
@@ -128,41 +128,41 @@ void TMainForm::FormCreate() {
   fDatabaseFolder = fSettings->ReadString("_Files", "Database", "");
   fInitialFolder =
       Qt8(fSettings->ReadString("_Files", "Measurements", kDefaultMeasurementsFolder));
-  for (const std::string& name : fSettings->ElementNames()) ElementListBox->addItem(Qt8(name));
+  for (const std::string& name : fSettings->ElementNames()) elementList->addItem(Qt8(name));
   const int index = fSettings->ReadInteger("_Parameters", "DefaultAtom", 0);
-  ElementListBox->setCurrentIndex(index >= 0 && index < ElementListBox->count() ? index : -1);
+  elementList->setCurrentIndex(index >= 0 && index < elementList->count() ? index : -1);
   FillFields(LoadWindowFields(*fSettings, ElementName()));
 
-  LinePages->setCurrentIndex(0);
-  ChartPages->setCurrentIndex(0);
-  MethodPages->setCurrentIndex(0);
-  ChartPages->setTabEnabled(3, false);  // until a line analysis fills it
+  linePages->setCurrentIndex(0);
+  chartPages->setCurrentIndex(0);
+  methodPages->setCurrentIndex(0);
+  chartPages->setTabEnabled(3, false);  // until a line analysis fills it
   Guard([this] { PrepareMapPage(); });
 
-  FillColors = {kHeaderRow, kSilverRow};
-  StringGrid1->SetRowCount(1);
+  rowColours = {kHeaderRow, kSilverRow};
+  lineGrid->SetRowCount(1);
   const LineTableRow header = LineTableHeader();
-  for (int col = 0; col < TLineGrid::kColumns; ++col) StringGrid1->SetCell(col, 0, Qt8(header[col]));
-  StringGrid1->SetRowColours(FillColors);
-  AlignCols();
+  for (int col = 0; col < TLineGrid::kColumns; ++col) lineGrid->SetCell(col, 0, Qt8(header[col]));
+  lineGrid->SetRowColours(rowColours);
+  AlignColumns();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
 
-  ElementListBoxChange();
+  OnElementChosen();
 }
 
 void TMainForm::FillFields(const WindowFields& f) {
-  FromDensityEdit->setText(Qt8(f.FromDensity));
-  ToDensityEdit->setText(Qt8(f.ToDensity));
-  PointsDensityEdit->setText(Qt8(f.DensityPoints));
-  FromTempEdit->setText(Qt8(f.FromTemperature));
-  ToTempEdit->setText(Qt8(f.ToTemperature));
-  PointsTempEdit->setText(Qt8(f.TemperaturePoints));
-  FitDensityEdit->setText(Qt8(f.FitDensity));
-  FitTempEdit->setText(Qt8(f.FitTemperature));
-  MaxIterEdit->setText(Qt8(f.MaxIter));
-  TnEdit->setText(Qt8(f.Tn));
-  PathEdit->setText(Qt8(f.Path));
-  BoltzCountEdit->setText(Qt8(f.Count));
+  mapFromDensityEdit->setText(Qt8(f.FromDensity));
+  mapToDensityEdit->setText(Qt8(f.ToDensity));
+  mapDensityPointsEdit->setText(Qt8(f.DensityPoints));
+  mapFromTemperatureEdit->setText(Qt8(f.FromTemperature));
+  mapToTemperatureEdit->setText(Qt8(f.ToTemperature));
+  mapTemperaturePointsEdit->setText(Qt8(f.TemperaturePoints));
+  fitDensityEdit->setText(Qt8(f.FitDensity));
+  fitSecondEdit->setText(Qt8(f.FitTemperature));
+  maxIterationsEdit->setText(Qt8(f.MaxIter));
+  gasTemperatureEdit->setText(Qt8(f.Tn));
+  pathEdit->setText(Qt8(f.Path));
+  levelCountEdit->setText(Qt8(f.Count));
 }
 
 // The residual map sized by the map fields and the plot's range before any map.
@@ -175,12 +175,12 @@ void TMainForm::PrepareMapPage() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  FormClose();
+  SaveFieldsOnClose();
   fPairInspector->close();
   event->accept();
 }
 
-void TMainForm::FormClose() {
+void TMainForm::SaveFieldsOnClose() {
   if (fClosed) return;
   fClosed = true;
   Guard([this] { WriteSettingsBack(); });
@@ -189,30 +189,30 @@ void TMainForm::FormClose() {
 // In this order; a field that does not convert ends the writing there.
 void TMainForm::WriteSettingsBack() {
   Settings& s = *fSettings;
-  s.WriteFloat("_Iteration", "FromDensity", StrToFloat(Std(FromDensityEdit->text())));
-  s.WriteFloat("_Iteration", "ToDensity", StrToFloat(Std(ToDensityEdit->text())));
-  s.WriteInteger("_Iteration", "DensityPoints", StrToInt(Std(PointsDensityEdit->text())));
-  s.WriteFloat("_Iteration", "FromTemperature", StrToFloat(Std(FromTempEdit->text())));
-  s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(Std(ToTempEdit->text())));
-  s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(Std(PointsTempEdit->text())));
-  s.WriteFloat("_Fit", "FromDensity", StrToFloat(Std(FitDensityEdit->text())));
-  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(Std(FitTempEdit->text())));
-  s.WriteInteger("_Fit", "Count", StrToInt(Std(MaxIterEdit->text())));
-  s.WriteFloat("_Parameters", "Tn", StrToFloat(Std(TnEdit->text())));
-  s.WriteFloat("_Parameters", "Path", StrToFloat(Std(PathEdit->text())));
-  s.WriteInteger("_Parameters", "DefaultAtom", ElementListBox->currentIndex());
+  s.WriteFloat("_Iteration", "FromDensity", StrToFloat(Std(mapFromDensityEdit->text())));
+  s.WriteFloat("_Iteration", "ToDensity", StrToFloat(Std(mapToDensityEdit->text())));
+  s.WriteInteger("_Iteration", "DensityPoints", StrToInt(Std(mapDensityPointsEdit->text())));
+  s.WriteFloat("_Iteration", "FromTemperature", StrToFloat(Std(mapFromTemperatureEdit->text())));
+  s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(Std(mapToTemperatureEdit->text())));
+  s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(Std(mapTemperaturePointsEdit->text())));
+  s.WriteFloat("_Fit", "FromDensity", StrToFloat(Std(fitDensityEdit->text())));
+  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(Std(fitSecondEdit->text())));
+  s.WriteInteger("_Fit", "Count", StrToInt(Std(maxIterationsEdit->text())));
+  s.WriteFloat("_Parameters", "Tn", StrToFloat(Std(gasTemperatureEdit->text())));
+  s.WriteFloat("_Parameters", "Path", StrToFloat(Std(pathEdit->text())));
+  s.WriteInteger("_Parameters", "DefaultAtom", elementList->currentIndex());
   // With no element selected there is no section to keep the count in.
   const std::string element = ElementName();
-  if (!element.empty()) s.WriteInteger(element, "Boltzmax", StrToInt(Std(BoltzCountEdit->text())));
+  if (!element.empty()) s.WriteInteger(element, "Boltzmax", StrToInt(Std(levelCountEdit->text())));
 }
 
 // ---- element change ------------------------------------------------------
 
-std::string TMainForm::ElementName() const { return Std(ElementListBox->currentText()); }
+std::string TMainForm::ElementName() const { return Std(elementList->currentText()); }
 
 double TMainForm::ElementMass() const { return fSettings->ReadFloat(ElementName(), "m", 0); }
 
-void TMainForm::ElementListBoxChange() { Guard([this] { ChangeElementNow(); }); }
+void TMainForm::OnElementChosen() { Guard([this] { ChangeElementNow(); }); }
 
 void TMainForm::ChangeElementNow() {
   const std::string element = ElementName();
@@ -220,12 +220,12 @@ void TMainForm::ChangeElementNow() {
       fSession->ChangeElement({fDatabaseFolder, fSettings->ReadString(element, "Levels", ""),
                                fSettings->ReadString(element, "Lines", "")});
   ClearUserData();
-  FillListing(LevelsBox, listings.levels);
-  FillListing(LinesBox, listings.lines);
-  BoltzCountEdit->setText(Qt8(Format("%d", fSettings->ReadInteger(element, "Boltzmax", 1))));
+  FillListing(levelsList, listings.levels);
+  FillListing(linesList, listings.lines);
+  levelCountEdit->setText(Qt8(Format("%d", fSettings->ReadInteger(element, "Boltzmax", 1))));
   QStringList structure;
   for (const std::string& line : listings.structure) structure << Qt8(line);
-  LLMemo->setPlainText(structure.join('\n'));
+  structureMemo->setPlainText(structure.join('\n'));
 }
 
 // ---- reading measurements and the file list -------------------------------
@@ -234,10 +234,10 @@ QString TMainForm::DialogFolder() const {
   return fFileName.isEmpty() ? fInitialFolder : QFileInfo(fFileName).absolutePath();
 }
 
-void TMainForm::ReadBtnClick(QObject* sender) { Guard([this, sender] { ReadIntensities(sender); }); }
+void TMainForm::OnRead(QObject* sender) { Guard([this, sender] { ReadIntensities(sender); }); }
 
 void TMainForm::ReadIntensities(QObject* sender) {
-  if (sender == ReadBtn) {
+  if (sender == readButton) {
     const QString chosen = fDialogs.OpenFile(DialogFolder());
     if (chosen.isEmpty()) {
       ShowFilePosition();
@@ -246,12 +246,12 @@ void TMainForm::ReadIntensities(QObject* sender) {
     fFileName = QFileInfo(chosen).absoluteFilePath();
   }
   ClearUserData();
-  if (sender != AnalyzeBtn) fSession->ReadMeasurement(Std(fFileName));
+  if (sender != analyzeButton) fSession->ReadMeasurement(Std(fFileName));
   FillTable();
   ColourRows();
-  if (fSession->HasEnoughLines()) RecalculateBF();
-  LinePages->setCurrentIndex(0);
-  if (sender != AnalyzeBtn) {
+  if (fSession->HasEnoughLines()) Recalculate();
+  linePages->setCurrentIndex(0);
+  if (sender != analyzeButton) {
     setWindowTitle("Lumora - " + fFileName);
     const QFileInfo file(fFileName);
     ShowFileList(file.absolutePath(), file.fileName());
@@ -262,127 +262,127 @@ void TMainForm::ReadIntensities(QObject* sender) {
 
 void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
   fFileListFolder = folder;
-  FileListBox->clear();
+  fileList->clear();
   const QStringList names =
       QDir(folder).entryList({"*.txt"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
-  FileListBox->addItems(names);
-  FileListBox->setCurrentRow(selectName.isEmpty() ? -1 : static_cast<int>(names.indexOf(selectName)));
+  fileList->addItems(names);
+  fileList->setCurrentRow(selectName.isEmpty() ? -1 : static_cast<int>(names.indexOf(selectName)));
 }
 
 void TMainForm::ShowFilePosition() {
-  const int count = FileListBox->count();
-  StatusPanel0->setText(
-      count >= 2 ? Qt8(Format("  File %d/%d in folder", FileListBox->currentRow() + 1, count))
+  const int count = fileList->count();
+  fileStatus->setText(
+      count >= 2 ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
                  : QString());
 }
 
-void TMainForm::NextFileClick() {
-  const int count = FileListBox->count();
+void TMainForm::OnNextFile() {
+  const int count = fileList->count();
   if (count == 0) return;
-  const int current = FileListBox->currentRow();
-  FileListBox->setCurrentRow(current < 0 ? 0 : (current + 1) % count);
-  fFileName = QDir(fFileListFolder).filePath(FileListBox->currentItem()->text());
-  ReadBtnClick(NextBtn);
+  const int current = fileList->currentRow();
+  fileList->setCurrentRow(current < 0 ? 0 : (current + 1) % count);
+  fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
+  OnRead(nextFileButton);
 }
 
-void TMainForm::FileListBoxClick() {
-  if (FileListBox->count() == 0 || !FileListBox->currentItem()) return;
-  fFileName = QDir(fFileListFolder).filePath(FileListBox->currentItem()->text());
-  ReadBtnClick(FileListBox);
+void TMainForm::OnFileChosen() {
+  if (fileList->count() == 0 || !fileList->currentItem()) return;
+  fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
+  OnRead(fileList);
 }
 
 // ---- the line table -------------------------------------------------------
 
 void TMainForm::ClearUserData() {
-  StringGrid1->SetRowCount(1);
-  Editing = false;
+  lineGrid->SetRowCount(1);
+  editing = false;
   fCharts->ClearBranchingFractions();
 }
 
-void TMainForm::AlignCols() { StringGrid1->AlignCols(); }
+void TMainForm::AlignColumns() { lineGrid->AlignColumns(); }
 
 void TMainForm::FillTable() {
   const std::vector<TLineRecord>& lines = fSession->Table().lines;
-  StringGrid1->SetRowCount(static_cast<int>(lines.size()) + 1);
+  lineGrid->SetRowCount(static_cast<int>(lines.size()) + 1);
   for (size_t i = 0; i < lines.size(); ++i) {
     const LineTableRow cells = LineTableCells(lines[i], false);
-    for (int col : {0, 1, 5, 6, 7, 8}) StringGrid1->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
+    for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
   }
-  AlignCols();
+  AlignColumns();
 }
 
 // Blocks of rows with the same upper energy, white and silver in turn.
 void TMainForm::ColourRows() {
-  const int rows = StringGrid1->RowCount();
-  FillColors.resize(rows);
+  const int rows = lineGrid->RowCount();
+  rowColours.resize(rows);
   for (int r = 1; r < rows; ++r) {
     if (r == 1)
-      FillColors[r] = kWhiteRow;
-    else if (StringGrid1->Cell(5, r) == StringGrid1->Cell(5, r - 1))
-      FillColors[r] = FillColors[r - 1];
+      rowColours[r] = kWhiteRow;
+    else if (lineGrid->Cell(5, r) == lineGrid->Cell(5, r - 1))
+      rowColours[r] = rowColours[r - 1];
     else
-      FillColors[r] = FillColors[r - 1] == kWhiteRow ? kSilverRow : kWhiteRow;
+      rowColours[r] = rowColours[r - 1] == kWhiteRow ? kSilverRow : kWhiteRow;
   }
-  StringGrid1->SetRowColours(FillColors);
+  lineGrid->SetRowColours(rowColours);
 }
 
-void TMainForm::StringGrid1SetEditText(int col, int row, const QString&) {
-  SelRow = row;
-  SelCol = col;
-  Editing = true;
+void TMainForm::OnCellEdited(int col, int row, const QString&) {
+  selectedRow = row;
+  selectedColumn = col;
+  editing = true;
 }
 
 // Takes a typed intensity into its line and recalculates; false when the
 // text is no number or the recalculation fails.
 bool TMainForm::TakeOverEdit() {
-  if (!Editing || SelRow < 1 || SelRow > static_cast<int>(fSession->Table().lines.size()))
+  if (!editing || selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size()))
     return true;
   try {
-    const double value = StrToFloat(Std(StringGrid1->Cell(SelCol, SelRow)));
-    fSession->SetIntensity(SelRow - 1, value);
-    Editing = false;
-    RecalculateBF();
+    const double value = StrToFloat(Std(lineGrid->Cell(selectedColumn, selectedRow)));
+    fSession->SetIntensity(selectedRow - 1, value);
+    editing = false;
+    Recalculate();
   } catch (const std::exception&) {
     return false;
   }
   return true;
 }
 
-bool TMainForm::StringGrid1SelectCell(int col, int) {
+bool TMainForm::CanSelectCell(int col, int) {
   if (col != TLineGrid::kIntensityColumn) return false;
   return TakeOverEdit();
 }
 
-void TMainForm::StringGrid1Exit() {
-  if (!TakeOverEdit()) StringGrid1->setFocus();
+void TMainForm::OnGridLeft() {
+  if (!TakeOverEdit()) lineGrid->setFocus();
 }
 
 // ---- recalculation and the result views -----------------------------------
 
-void TMainForm::RecalculateBF() {
+void TMainForm::Recalculate() {
   fSession->Recalculate();
-  ShowBranchingFactors(0);
+  ShowFractions(0);
 }
 
-void TMainForm::ShowBranchingFactors(int regime) {
-  AlignCols();
+void TMainForm::ShowFractions(int regime) {
+  AlignColumns();
   fCharts->ClearBranchingFractions();
   const LineTable& table = fSession->Table();
-  for (int r = 1; r < StringGrid1->RowCount(); ++r) {
+  for (int r = 1; r < lineGrid->RowCount(); ++r) {
     CheckIndex(r - 1, table.lines.size());
     const TLineRecord& line = table.lines[r - 1];
     const LineTableRow cells = LineTableCells(line, true);
-    for (int col : {2, 3, 4}) StringGrid1->SetCell(col, r, Qt8(cells[col]));
+    for (int col : {2, 3, 4}) lineGrid->SetCell(col, r, Qt8(cells[col]));
     const int colour = ((line.UpperState % 13) + 13) % 13;
     fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m, line.G_f, BarPalette[colour]);
   }
   const bool analysis = regime == 1;
-  fCharts->FinishBranchingFractions(StringGrid1->RowCount() - 1 < kMaxBarMarks,
+  fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
                                     analysis ? "starting density" : "measured",
                                     analysis ? "final density" : "fitted");
 
   std::vector<TResultCharts::LabelledPoint> densities;
-  const int n = std::min<long long>(StrToInt(Std(BoltzCountEdit->text())),
+  const int n = std::min<long long>(StrToInt(Std(levelCountEdit->text())),
                                     static_cast<long long>(table.levels.size()));
   for (int i = 0; i < n; ++i) {
     const TLevelRecord& level = table.levels[i];
@@ -396,33 +396,33 @@ void TMainForm::ShowBranchingFactors(int regime) {
   if (analysis)
     for (const TAnalysisRecord& a : fAnalysisOutput)
       pairs.push_back({a.SR, std::min(a.wli, a.wlj), Qt8(Format("%.4f/%.4f", a.wli, a.wlj))});
-  ChartPages->setTabEnabled(3, analysis);
+  chartPages->setTabEnabled(3, analysis);
   fCharts->ShowAnalysis(pairs, pairs.size() < kMaxAnalysisMarks);
 }
 
-void TMainForm::EBFChartMouseMove(double wavelength, double fraction) {
-  StatusPanel1->setText(Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
+void TMainForm::OnPointerOverFractions(double wavelength, double fraction) {
+  pointerStatus->setText(Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
 }
 
 // ---- fields -----------------------------------------------------------------
 
 WindowFields TMainForm::CurrentFields() const {
   WindowFields f;
-  f.FromDensity = Std(FromDensityEdit->text());
-  f.ToDensity = Std(ToDensityEdit->text());
-  f.DensityPoints = Std(PointsDensityEdit->text());
-  f.FromTemperature = Std(FromTempEdit->text());
-  f.ToTemperature = Std(ToTempEdit->text());
-  f.TemperaturePoints = Std(PointsTempEdit->text());
-  f.FitDensity = Std(FitDensityEdit->text());
-  f.FitTemperature = Std(FitTempEdit->text());
-  f.MaxIter = Std(MaxIterEdit->text());
-  f.Tn = Std(TnEdit->text());
-  f.Path = Std(PathEdit->text());
-  f.Count = Std(BoltzCountEdit->text());
-  f.Distribution = DistributionComboBox->currentIndex();
-  f.FitTemperatureChecked = FitTempCheckBox->isChecked();
-  f.ReportKind = ReportComboBox->currentIndex();
+  f.FromDensity = Std(mapFromDensityEdit->text());
+  f.ToDensity = Std(mapToDensityEdit->text());
+  f.DensityPoints = Std(mapDensityPointsEdit->text());
+  f.FromTemperature = Std(mapFromTemperatureEdit->text());
+  f.ToTemperature = Std(mapToTemperatureEdit->text());
+  f.TemperaturePoints = Std(mapTemperaturePointsEdit->text());
+  f.FitDensity = Std(fitDensityEdit->text());
+  f.FitTemperature = Std(fitSecondEdit->text());
+  f.MaxIter = Std(maxIterationsEdit->text());
+  f.Tn = Std(gasTemperatureEdit->text());
+  f.Path = Std(pathEdit->text());
+  f.Count = Std(levelCountEdit->text());
+  f.Distribution = distributionCombo->currentIndex();
+  f.FitTemperatureChecked = fitSecondCheckBox->isChecked();
+  f.ReportKind = reportKindCombo->currentIndex();
   return f;
 }
 
@@ -432,8 +432,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // Switching windows or opening a popup is not leaving the field.
     if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
       auto* field = static_cast<QLineEdit*>(watched);
-      if (field == MaxIterEdit || field == PointsDensityEdit || field == PointsTempEdit ||
-          field == BoltzCountEdit)
+      if (field == maxIterationsEdit || field == mapDensityPointsEdit || field == mapTemperaturePointsEdit ||
+          field == levelCountEdit)
         ValidateInt(field);
       else
         ValidateFloat(field);
@@ -452,52 +452,52 @@ void TMainForm::ValidateInt(QLineEdit* field) {
   if (!TryParseInt(Trim(Std(field->text())), value) || value < 1) field->setFocus();
 }
 
-void TMainForm::DistributionComboBoxChange() {
-  const auto distribution = static_cast<Distribution>(DistributionComboBox->currentIndex());
+void TMainForm::OnDistributionChosen() {
+  const auto distribution = static_cast<Distribution>(distributionCombo->currentIndex());
   const DistributionChoice choice = ChoiceFor(distribution);
-  FitTempCheckBox->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
+  fitSecondCheckBox->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
                                                                      : "Fit T_exc (K)");
-  FitTempCheckBox->setChecked(choice.secondAlwaysFitted);
-  FitTempCheckBox->setEnabled(!choice.secondAlwaysFitted);
-  if (choice.levelCount) BoltzCountEdit->setText(QString::number(*choice.levelCount));
+  fitSecondCheckBox->setChecked(choice.secondAlwaysFitted);
+  fitSecondCheckBox->setEnabled(!choice.secondAlwaysFitted);
+  if (choice.levelCount) levelCountEdit->setText(QString::number(*choice.levelCount));
 }
 
 // ---- saving and the report ---------------------------------------------------
 
-void TMainForm::Button1Click() {
+void TMainForm::SaveTable() {
   Guard([this] {
     const QString path = fDialogs.SaveFile(fInitialFolder);
     if (path.isEmpty()) return;
     std::vector<LineTableRow> rows;
-    for (int r = 0; r < StringGrid1->RowCount(); ++r) {
+    for (int r = 0; r < lineGrid->RowCount(); ++r) {
       LineTableRow row;
-      for (int col = 0; col < TLineGrid::kColumns; ++col) row[col] = Std(StringGrid1->Cell(col, r));
+      for (int col = 0; col < TLineGrid::kColumns; ++col) row[col] = Std(lineGrid->Cell(col, r));
       rows.push_back(row);
     }
     Session::SaveTable(Std(path), rows);
   });
 }
 
-void TMainForm::SaveButtonClick() {
+void TMainForm::SaveReport() {
   Guard([this] {
     const QString path = fDialogs.SaveFile(fInitialFolder);
     if (path.isEmpty()) return;
     std::vector<std::string> lines;
-    const QString report = ReportsMemo->toPlainText();
+    const QString report = reportMemo->toPlainText();
     if (!report.isEmpty())
       for (const QString& line : report.split('\n')) lines.push_back(Std(line));
     Session::SaveReport(Std(path), lines);
   });
 }
 
-void TMainForm::Button7Click() { ReportsMemo->clear(); }
+void TMainForm::ClearReport() { reportMemo->clear(); }
 
 void TMainForm::AppendReport(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) ReportsMemo->appendPlainText(Qt8(line));
+  for (const std::string& line : lines) reportMemo->appendPlainText(Qt8(line));
   // To the last line, its start in view.
-  ReportsMemo->moveCursor(QTextCursor::End);
-  ReportsMemo->moveCursor(QTextCursor::StartOfLine);
-  ReportsMemo->ensureCursorVisible();
+  reportMemo->moveCursor(QTextCursor::End);
+  reportMemo->moveCursor(QTextCursor::StartOfLine);
+  reportMemo->ensureCursorVisible();
 }
 
 // ---- fit and map -------------------------------------------------------------
@@ -511,10 +511,10 @@ void TMainForm::RunFit() {
   FitRequest request = FitRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
   AppendReport(fSession->Fit(request).report);
-  ShowBranchingFactors(0);
+  ShowFractions(0);
 }
 
-void TMainForm::Iterate() { Guard([this] { RunMap(); }); }
+void TMainForm::CreateMap() { Guard([this] { RunMap(); }); }
 
 void TMainForm::RunMap() {
   WaitCursor wait;
@@ -527,26 +527,26 @@ void TMainForm::RunMap() {
   fMapRange = map.range;
   AppendReport(map.report);
   fCharts->ShowMap(fMapRange, request.densityPoints, request.temperaturePoints, map.minimum,
-                   map.maximum, [this](double x, double y) { return ContourPlotEstimateZVal(x, y); });
-  ShowBranchingFactors(0);
-  if (SaveMapCheckBox->isChecked() && !fMapGrid.empty()) {
+                   map.maximum, [this](double x, double y) { return MapValueAt(x, y); });
+  ShowFractions(0);
+  if (saveMapCheckBox->isChecked() && !fMapGrid.empty()) {
     // Without a measurement file there is no folder the map belongs to.
     if (fFileName.isEmpty()) throw Error("The map was not saved: no measurement file has been read.");
     Session::SaveMap(Std(fFileName), MapFileHeader(f), fMapGrid);
   }
 }
 
-double TMainForm::ContourPlotEstimateZVal(double x, double y) const {
-  return lumora::ContourPlotEstimateZVal(fMapRange, fMapGrid, x, y);
+double TMainForm::MapValueAt(double x, double y) const {
+  return lumora::MapValueAt(fMapRange, fMapGrid, x, y);
 }
 
-void TMainForm::ContourPlotMouseMoveInChart(double x, double y) {
-  StatusPanel1->setText(Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y)));
+void TMainForm::OnPointerOverMap(double x, double y) {
+  pointerStatus->setText(Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y)));
 }
 
 // ---- line analysis -------------------------------------------------------------
 
-void TMainForm::AnalyzeBtnClick() { Guard([this] { RunLineAnalysis(); }); }
+void TMainForm::AnalyzeLines() { Guard([this] { RunLineAnalysis(); }); }
 
 void TMainForm::RunLineAnalysis() {
   ClearUserData();
@@ -557,11 +557,11 @@ void TMainForm::RunLineAnalysis() {
   LineAnalysisRequest request;
   request.limits = ParseSimulationParameters(Std(entered));
   fAnalysisParameters = Std(entered);
-  request.start = AnalysisStartFromFields(Std(FitDensityEdit->text()), Std(FitTempEdit->text()),
-                                          Std(TnEdit->text()), Std(PathEdit->text()),
+  request.start = AnalysisStartFromFields(Std(fitDensityEdit->text()), Std(fitSecondEdit->text()),
+                                          Std(gasTemperatureEdit->text()), Std(pathEdit->text()),
                                           ElementMass());
   const LineAnalysisResult result =
-      fSession->AnalyzeLines(request, [this] { ReadIntensities(AnalyzeBtn); });
+      fSession->AnalyzeLines(request, [this] { ReadIntensities(analyzeButton); });
 
   const TRCurve& curve = result.Curve;
   if (curve.size() >= 2 && !curve[0].empty())
@@ -569,10 +569,10 @@ void TMainForm::RunLineAnalysis() {
                               Qt8(Format("R(N/N0) for line ratio %.4f/%.4f", request.pairX,
                                          request.pairY)));
   fAnalysisOutput = result.Output;
-  ShowBranchingFactors(1);
+  ShowFractions(1);
   fAnalysisOutput.clear();
 }
 
-void TMainForm::AnalyzeChartClickLegend() { fCharts->ToggleAnalysisMarks(); }
+void TMainForm::OnAnalysisLegendClicked() { fCharts->ToggleAnalysisMarks(); }
 
 }  // namespace lumora

@@ -50,27 +50,27 @@ class TMainForm : public QMainWindow {
 
   // Handlers. Each shows its errors through the error display and leaves
   // the window usable.
-  void FormClose();
-  void ElementListBoxChange();
-  void ReadBtnClick(QObject* sender);
-  void NextFileClick();
-  void FileListBoxClick();
-  bool StringGrid1SelectCell(int col, int row);
-  void StringGrid1SetEditText(int col, int row, const QString& text);
-  void StringGrid1Exit();
+  void SaveFieldsOnClose();
+  void OnElementChosen();
+  void OnRead(QObject* sender);
+  void OnNextFile();
+  void OnFileChosen();
+  bool CanSelectCell(int col, int row);
+  void OnCellEdited(int col, int row, const QString& text);
+  void OnGridLeft();
   void ValidateFloat(QLineEdit* field);
   void ValidateInt(QLineEdit* field);
-  void DistributionComboBoxChange();
-  void Button1Click();
-  void SaveButtonClick();
-  void Button7Click();
+  void OnDistributionChosen();
+  void SaveTable();
+  void SaveReport();
+  void ClearReport();
   void Fit();
-  void Iterate();
-  double ContourPlotEstimateZVal(double x, double y) const;
-  void ContourPlotMouseMoveInChart(double x, double y);
-  void EBFChartMouseMove(double wavelength, double fraction);
-  void AnalyzeBtnClick();
-  void AnalyzeChartClickLegend();
+  void CreateMap();
+  double MapValueAt(double x, double y) const;
+  void OnPointerOverMap(double x, double y);
+  void OnPointerOverFractions(double wavelength, double fraction);
+  void AnalyzeLines();
+  void OnAnalysisLegendClicked();
 
   // The window's fields as the commands read them.
   WindowFields CurrentFields() const;
@@ -82,43 +82,45 @@ class TMainForm : public QMainWindow {
   TResultCharts* Charts() const { return fCharts; }
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
 
-  QComboBox* ElementListBox = nullptr;
-  QPushButton* ReadBtn = nullptr;
-  QPushButton* NextBtn = nullptr;
-  QPushButton* Button1 = nullptr;
-  QPushButton* AnalyzeBtn = nullptr;
-  TLineGrid* StringGrid1 = nullptr;
-  QListWidget* LinesBox = nullptr;
-  QListWidget* LevelsBox = nullptr;
-  QPlainTextEdit* LLMemo = nullptr;
-  QPlainTextEdit* ReportsMemo = nullptr;
-  QLineEdit* FitDensityEdit = nullptr;
-  QCheckBox* FitTempCheckBox = nullptr;
-  QLineEdit* FitTempEdit = nullptr;
-  QLineEdit* MaxIterEdit = nullptr;
-  QPushButton* FitBtn = nullptr;
-  QLineEdit* FromDensityEdit = nullptr;
-  QLineEdit* ToDensityEdit = nullptr;
-  QLineEdit* PointsDensityEdit = nullptr;
-  QLineEdit* FromTempEdit = nullptr;
-  QLineEdit* ToTempEdit = nullptr;
-  QLineEdit* PointsTempEdit = nullptr;
-  QPushButton* MapBtn = nullptr;
-  QCheckBox* SaveMapCheckBox = nullptr;
-  QLineEdit* PathEdit = nullptr;
-  QLineEdit* TnEdit = nullptr;
-  QComboBox* DistributionComboBox = nullptr;
-  QLineEdit* BoltzCountEdit = nullptr;
-  QListWidget* FileListBox = nullptr;
-  QComboBox* ReportComboBox = nullptr;
-  QToolButton* SpeedButton1 = nullptr;
-  QPushButton* SaveButton = nullptr;
-  QStatusBar* StatusBar1 = nullptr;
-  QLabel* StatusPanel0 = nullptr;
-  QLabel* StatusPanel1 = nullptr;
-  QTabWidget* LinePages = nullptr;
-  QTabWidget* ChartPages = nullptr;
-  QTabWidget* MethodPages = nullptr;
+  // The widgets, named by what they do; each keeps the object name users'
+  // scripts and the tests look it up by ("ElementListBox", "Button1", ...).
+  QComboBox* elementList = nullptr;
+  QPushButton* readButton = nullptr;
+  QPushButton* nextFileButton = nullptr;
+  QPushButton* saveTableButton = nullptr;
+  QPushButton* analyzeButton = nullptr;
+  TLineGrid* lineGrid = nullptr;
+  QListWidget* linesList = nullptr;
+  QListWidget* levelsList = nullptr;
+  QPlainTextEdit* structureMemo = nullptr;
+  QPlainTextEdit* reportMemo = nullptr;
+  QLineEdit* fitDensityEdit = nullptr;
+  QCheckBox* fitSecondCheckBox = nullptr;
+  QLineEdit* fitSecondEdit = nullptr;
+  QLineEdit* maxIterationsEdit = nullptr;
+  QPushButton* fitButton = nullptr;
+  QLineEdit* mapFromDensityEdit = nullptr;
+  QLineEdit* mapToDensityEdit = nullptr;
+  QLineEdit* mapDensityPointsEdit = nullptr;
+  QLineEdit* mapFromTemperatureEdit = nullptr;
+  QLineEdit* mapToTemperatureEdit = nullptr;
+  QLineEdit* mapTemperaturePointsEdit = nullptr;
+  QPushButton* mapButton = nullptr;
+  QCheckBox* saveMapCheckBox = nullptr;
+  QLineEdit* pathEdit = nullptr;
+  QLineEdit* gasTemperatureEdit = nullptr;
+  QComboBox* distributionCombo = nullptr;
+  QLineEdit* levelCountEdit = nullptr;
+  QListWidget* fileList = nullptr;
+  QComboBox* reportKindCombo = nullptr;
+  QToolButton* clearReportButton = nullptr;
+  QPushButton* saveReportButton = nullptr;
+  QStatusBar* statusLine = nullptr;
+  QLabel* fileStatus = nullptr;
+  QLabel* pointerStatus = nullptr;
+  QTabWidget* linePages = nullptr;
+  QTabWidget* chartPages = nullptr;
+  QTabWidget* methodPages = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -139,9 +141,9 @@ class TMainForm : public QMainWindow {
   void RunLineAnalysis();
   void WriteSettingsBack();
 
-  void RecalculateBF();
-  void ShowBranchingFactors(int regime = 0);
-  void AlignCols();
+  void Recalculate();
+  void ShowFractions(int regime = 0);
+  void AlignColumns();
   void ClearUserData();
   void FillTable();
   void ColourRows();
@@ -164,10 +166,10 @@ class TMainForm : public QMainWindow {
   QString fInitialFolder;    // the open-file dialog's initial folder
   QString fFileName;         // the measurement file last chosen
   QString fFileListFolder;   // the folder the file list shows
-  std::vector<QColor> FillColors;
-  int SelRow = 0;
-  int SelCol = 0;
-  bool Editing = false;
+  std::vector<QColor> rowColours;
+  int selectedRow = 0;
+  int selectedColumn = 0;
+  bool editing = false;
   MapRange fMapRange;
   ResidualGrid fMapGrid;
   std::string fAnalysisParameters = kDefaultAnalysisParameters;

@@ -60,73 +60,73 @@ void TMainForm::BuildLayout() {
 
   // Upper part: line pages left, chart pages right, a movable splitter between.
   auto* upper = new QSplitter(Qt::Horizontal, central);
-  LinePages = Pages(upper, "LinePages");
-  StringGrid1 = Named(new TLineGrid(LinePages), "StringGrid1");
-  LinePages->addTab(StringGrid1, "Selected lines");
-  LinesBox = Listing(LinePages, "LinesBox");
-  LinePages->addTab(LinesBox, "Database lines");
-  LevelsBox = Listing(LinePages, "LevelsBox");
-  LinePages->addTab(LevelsBox, "Database levels");
-  LLMemo = Named(new QPlainTextEdit(LinePages), "LLMemo");
-  LLMemo->setReadOnly(true);
-  LLMemo->setFont(FixedPitch());
-  LLMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-  LLMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  LLMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  LinePages->addTab(LLMemo, "Level-line structure ");
+  linePages = Pages(upper, "LinePages");
+  lineGrid = Named(new TLineGrid(linePages), "StringGrid1");
+  linePages->addTab(lineGrid, "Selected lines");
+  linesList = Listing(linePages, "LinesBox");
+  linePages->addTab(linesList, "Database lines");
+  levelsList = Listing(linePages, "LevelsBox");
+  linePages->addTab(levelsList, "Database levels");
+  structureMemo = Named(new QPlainTextEdit(linePages), "LLMemo");
+  structureMemo->setReadOnly(true);
+  structureMemo->setFont(FixedPitch());
+  structureMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  structureMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  structureMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  linePages->addTab(structureMemo, "Level-line structure ");
 
-  ChartPages = Pages(upper, "ChartPages");
-  fCharts = new TResultCharts(ChartPages);
+  chartPages = Pages(upper, "ChartPages");
+  fCharts = new TResultCharts(chartPages);
   const std::vector<QWidget*> charts = fCharts->Pages();
   const char* const captions[] = {"Branching fractions", "Sum", "Densities", "Analysis"};
-  for (size_t i = 0; i < charts.size(); ++i) ChartPages->addTab(charts[i], captions[i]);
-  upper->addWidget(LinePages);
-  upper->addWidget(ChartPages);
+  for (size_t i = 0; i < charts.size(); ++i) chartPages->addTab(charts[i], captions[i]);
+  upper->addWidget(linePages);
+  upper->addWidget(chartPages);
   upper->setStretchFactor(0, 1);
   upper->setStretchFactor(1, 1);
   page->addWidget(upper, 1);
 
   // Command bar.
   auto* bar = new QHBoxLayout;
-  ElementListBox = Named(new QComboBox(central), "ElementListBox");
-  ElementListBox->setEditable(false);
-  ElementListBox->setMinimumContentsLength(12);
-  ReadBtn = Named(new QPushButton("Read intensities", central), "ReadBtn");
-  NextBtn = Named(new QPushButton("Next file", central), "NextBtn");
-  Button1 = Named(new QPushButton("Save table", central), "Button1");
-  AnalyzeBtn = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
-  for (QWidget* w : std::initializer_list<QWidget*>{ElementListBox, ReadBtn, NextBtn, Button1,
-                                                    AnalyzeBtn})
+  elementList = Named(new QComboBox(central), "ElementListBox");
+  elementList->setEditable(false);
+  elementList->setMinimumContentsLength(12);
+  readButton = Named(new QPushButton("Read intensities", central), "ReadBtn");
+  nextFileButton = Named(new QPushButton("Next file", central), "NextBtn");
+  saveTableButton = Named(new QPushButton("Save table", central), "Button1");
+  analyzeButton = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
+  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, nextFileButton, saveTableButton,
+                                                    analyzeButton})
     bar->addWidget(w);
   bar->addStretch(1);
   page->addLayout(bar);
 
   // Lower part: the report, the method pages and the groups.
   auto* lower = new QHBoxLayout;
-  ReportsMemo = Named(new QPlainTextEdit(central), "ReportsMemo");
-  ReportsMemo->setFont(FixedPitch());
-  ReportsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-  ReportsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  lower->addWidget(ReportsMemo, 1);
+  reportMemo = Named(new QPlainTextEdit(central), "ReportsMemo");
+  reportMemo->setFont(FixedPitch());
+  reportMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  reportMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  lower->addWidget(reportMemo, 1);
 
   auto* method = new QVBoxLayout;
   method->addWidget(new QLabel("Method", central));
-  MethodPages = Pages(central, "MethodPages");
-  auto* fitPage = new QWidget(MethodPages);
+  methodPages = Pages(central, "MethodPages");
+  auto* fitPage = new QWidget(methodPages);
   auto* fitForm = new QFormLayout(fitPage);
-  FitDensityEdit = Field(fitPage, "FitDensityEdit");
-  fitForm->addRow("Density n_1 (m-3)", FitDensityEdit);
-  FitTempCheckBox = Named(new QCheckBox("Fit T_exc (K)", fitPage), "FitTempCheckBox");
-  fitForm->addRow(FitTempCheckBox);
-  FitTempEdit = Field(fitPage, "FitTempEdit");
-  fitForm->addRow("", FitTempEdit);
-  MaxIterEdit = Field(fitPage, "MaxIterEdit");
-  fitForm->addRow("Max iteration number", MaxIterEdit);
-  FitBtn = Named(new QPushButton("Fit", fitPage), "FitBtn");
-  fitForm->addRow(FitBtn);
-  MethodPages->addTab(fitPage, "Fit");
+  fitDensityEdit = Field(fitPage, "FitDensityEdit");
+  fitForm->addRow("Density n_1 (m-3)", fitDensityEdit);
+  fitSecondCheckBox = Named(new QCheckBox("Fit T_exc (K)", fitPage), "FitTempCheckBox");
+  fitForm->addRow(fitSecondCheckBox);
+  fitSecondEdit = Field(fitPage, "FitTempEdit");
+  fitForm->addRow("", fitSecondEdit);
+  maxIterationsEdit = Field(fitPage, "MaxIterEdit");
+  fitForm->addRow("Max iteration number", maxIterationsEdit);
+  fitButton = Named(new QPushButton("Fit", fitPage), "FitBtn");
+  fitForm->addRow(fitButton);
+  methodPages->addTab(fitPage, "Fit");
 
-  auto* mapPage = new QWidget(MethodPages);
+  auto* mapPage = new QWidget(methodPages);
   auto* mapGrid = new QGridLayout(mapPage);
   // A caption over the From, To and Points fields of one quantity.
   auto addRange = [mapPage, mapGrid](int row, const char* caption, QLineEdit*& from, QLineEdit*& to,
@@ -141,52 +141,52 @@ void TMainForm::BuildLayout() {
     }
   };
   const char* densityNames[3] = {"FromDensityEdit", "ToDensityEdit", "PointsDensityEdit"};
-  addRange(0, "Density n_1 (m-3)", FromDensityEdit, ToDensityEdit, PointsDensityEdit, densityNames);
+  addRange(0, "Density n_1 (m-3)", mapFromDensityEdit, mapToDensityEdit, mapDensityPointsEdit, densityNames);
   const char* temperatureNames[3] = {"FromTempEdit", "ToTempEdit", "PointsTempEdit"};
-  addRange(3, "Temperature T_exc (K)", FromTempEdit, ToTempEdit, PointsTempEdit, temperatureNames);
-  MapBtn = Named(new QPushButton("Create map", mapPage), "MapBtn");
-  SaveMapCheckBox = Named(new QCheckBox("Save map", mapPage), "SaveMapCheckBox");
-  mapGrid->addWidget(MapBtn, 6, 0);
-  mapGrid->addWidget(SaveMapCheckBox, 6, 1, 1, 2);
-  MethodPages->addTab(mapPage, "Map");
-  MethodPages->setMaximumWidth(340);
-  method->addWidget(MethodPages);
+  addRange(3, "Temperature T_exc (K)", mapFromTemperatureEdit, mapToTemperatureEdit, mapTemperaturePointsEdit, temperatureNames);
+  mapButton = Named(new QPushButton("Create map", mapPage), "MapBtn");
+  saveMapCheckBox = Named(new QCheckBox("Save map", mapPage), "SaveMapCheckBox");
+  mapGrid->addWidget(mapButton, 6, 0);
+  mapGrid->addWidget(saveMapCheckBox, 6, 1, 1, 2);
+  methodPages->addTab(mapPage, "Map");
+  methodPages->setMaximumWidth(340);
+  method->addWidget(methodPages);
   lower->addLayout(method);
 
   auto* model = Named(new QGroupBox("Model", central), "ModelGroup");
   auto* modelForm = new QFormLayout(model);
-  PathEdit = Field(model, "PathEdit");
-  modelForm->addRow("Abs. path (m)", PathEdit);
-  TnEdit = Field(model, "TnEdit");
-  modelForm->addRow("Gas Tn (K)", TnEdit);
-  DistributionComboBox = Named(new QComboBox(model), "DistributionComboBox");
-  DistributionComboBox->addItems({"Boltzmann", "1s levels"});
-  modelForm->addRow("Distribution", DistributionComboBox);
-  BoltzCountEdit = Field(model, "BoltzCountEdit");
-  modelForm->addRow("Count", BoltzCountEdit);
+  pathEdit = Field(model, "PathEdit");
+  modelForm->addRow("Abs. path (m)", pathEdit);
+  gasTemperatureEdit = Field(model, "TnEdit");
+  modelForm->addRow("Gas Tn (K)", gasTemperatureEdit);
+  distributionCombo = Named(new QComboBox(model), "DistributionComboBox");
+  distributionCombo->addItems({"Boltzmann", "1s levels"});
+  modelForm->addRow("Distribution", distributionCombo);
+  levelCountEdit = Field(model, "BoltzCountEdit");
+  modelForm->addRow("Count", levelCountEdit);
   model->setMaximumWidth(260);
   lower->addWidget(model);
 
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");
   auto* filesLayout = new QVBoxLayout(files);
-  FileListBox = Named(new QListWidget(files), "FileListBox");
-  FileListBox->setMinimumWidth(200);
+  fileList = Named(new QListWidget(files), "FileListBox");
+  fileList->setMinimumWidth(200);
   files->setMaximumWidth(260);
-  filesLayout->addWidget(FileListBox);
+  filesLayout->addWidget(fileList);
   lower->addWidget(files);
 
   auto* report = Named(new QGroupBox("Report", central), "ReportGroup");
   auto* reportLayout = new QVBoxLayout(report);
-  ReportComboBox = Named(new QComboBox(report), "ReportComboBox");
-  ReportComboBox->addItems({"final results", "fit iteration"});
-  reportLayout->addWidget(ReportComboBox);
+  reportKindCombo = Named(new QComboBox(report), "ReportComboBox");
+  reportKindCombo->addItems({"final results", "fit iteration"});
+  reportLayout->addWidget(reportKindCombo);
   auto* reportButtons = new QHBoxLayout;
-  SpeedButton1 = Named(new QToolButton(report), "SpeedButton1");
-  SpeedButton1->setText("c");
-  SpeedButton1->setToolTip("Clear report window");
-  SaveButton = Named(new QPushButton("Save report", report), "SaveButton");
-  reportButtons->addWidget(SpeedButton1);
-  reportButtons->addWidget(SaveButton);
+  clearReportButton = Named(new QToolButton(report), "SpeedButton1");
+  clearReportButton->setText("c");
+  clearReportButton->setToolTip("Clear report window");
+  saveReportButton = Named(new QPushButton("Save report", report), "SaveButton");
+  reportButtons->addWidget(clearReportButton);
+  reportButtons->addWidget(saveReportButton);
   reportLayout->addLayout(reportButtons);
   reportLayout->addStretch(1);
   report->setMaximumWidth(180);
@@ -199,13 +199,13 @@ void TMainForm::BuildLayout() {
   page->addWidget(lowerWidget);
   setCentralWidget(central);
 
-  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
-  StatusPanel0 = Named(new QLabel(StatusBar1), "StatusPanel0");
-  StatusPanel0->setMinimumWidth(200);
-  StatusPanel1 = Named(new QLabel(StatusBar1), "StatusPanel1");
-  StatusBar1->addWidget(StatusPanel0);
-  StatusBar1->addWidget(StatusPanel1, 1);
-  setStatusBar(StatusBar1);
+  statusLine = Named(new QStatusBar(this), "StatusBar1");
+  fileStatus = Named(new QLabel(statusLine), "StatusPanel0");
+  fileStatus->setMinimumWidth(200);
+  pointerStatus = Named(new QLabel(statusLine), "StatusPanel1");
+  statusLine->addWidget(fileStatus);
+  statusLine->addWidget(pointerStatus, 1);
+  setStatusBar(statusLine);
 
   fPairInspector = new TPairInspectorForm(this);
 }

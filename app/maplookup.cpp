@@ -23,7 +23,7 @@ bool NearestIndex(double offset, double step, long long& index) {
 
 }  // namespace
 
-double ContourPlotEstimateZVal(const MapRange& r, const std::vector<std::vector<double>>& grid,
+double MapValueAt(const MapRange& r, const std::vector<std::vector<double>>& grid,
                                double x, double y) {
   if ((r.dx <= 0 && r.dy <= 0) || r.dx == 0 || r.dy == 0) return kNoValue;
   long long column = 0, row = 0;

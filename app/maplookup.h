@@ -11,7 +11,7 @@ namespace lumora {
 // x is log10 n_1, y the temperature. Ties between two grid points go to the
 // even one. -1 when a step is zero, both steps are negative or the position
 // lies outside the grid.
-double ContourPlotEstimateZVal(const MapRange& range, const std::vector<std::vector<double>>& grid,
+double MapValueAt(const MapRange& range, const std::vector<std::vector<double>>& grid,
                                double x, double y);
 
 }  // namespace lumora

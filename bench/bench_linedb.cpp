@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/format.h"
-#include "linedb/DataFld.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_base.h"
+#include "linedb/line_file.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "cli/command.h"
-#include "linedb/DataFld.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_base.h"
+#include "linedb/line_file.h"
 #include "model/session.h"
 
 namespace lumora::cli {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "linedb/DataFld.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_base.h"
+#include "linedb/line_file.h"
 
 namespace lumora {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 #include "model/element_data.h"
 #include "model/extended_bits.h"
 

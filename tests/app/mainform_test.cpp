@@ -107,13 +107,13 @@ class MainFormTest : public QObject {
   // Reads a sample of the test's folder through "Read intensities".
   void Read(TMainForm& form, Answers& answers, const QString& name) {
     answers.openFile = Meas(name);
-    form.ReadBtnClick(form.ReadBtn);
+    form.OnRead(form.readButton);
   }
   static void MapWithFile(TMainForm& form, const QString& densityPoints, const QString& temperaturePoints) {
-    form.PointsDensityEdit->setText(densityPoints);
-    form.PointsTempEdit->setText(temperaturePoints);
-    form.SaveMapCheckBox->setChecked(true);
-    form.Iterate();
+    form.mapDensityPointsEdit->setText(densityPoints);
+    form.mapTemperaturePointsEdit->setText(temperaturePoints);
+    form.saveMapCheckBox->setChecked(true);
+    form.CreateMap();
   }
   QString Setting(const QString& section, const QString& key) {
     QSettings ini(IniPath(), QSettings::IniFormat);
@@ -186,16 +186,16 @@ class MainFormTest : public QObject {
       QVERIFY2(field, qPrintable(name));
       QCOMPARE(field->text(), text);
     }
-    QVERIFY(!form.FitTempCheckBox->isChecked());
-    QVERIFY(!form.SaveMapCheckBox->isChecked());
-    QCOMPARE(form.DistributionComboBox->currentText(), QString("Boltzmann"));
-    QCOMPARE(form.ReportComboBox->currentText(), QString("final results"));
+    QVERIFY(!form.fitSecondCheckBox->isChecked());
+    QVERIFY(!form.saveMapCheckBox->isChecked());
+    QCOMPARE(form.distributionCombo->currentText(), QString("Boltzmann"));
+    QCOMPARE(form.reportKindCombo->currentText(), QString("final results"));
     // The residual map is sized by the map fields before any map.
     QCOMPARE(form.MapGrid().size(), size_t(50));
     QCOMPARE(form.MapGrid()[0].size(), size_t(50));
-    QCOMPARE(form.StringGrid1->RowCount(), 1);
-    QCOMPARE(form.StringGrid1->Cell(6, 0), QString("Upper state"));
-    QVERIFY(!form.ChartPages->isTabEnabled(3));
+    QCOMPARE(form.lineGrid->RowCount(), 1);
+    QCOMPARE(form.lineGrid->Cell(6, 0), QString("Upper state"));
+    QVERIFY(!form.chartPages->isTabEnabled(3));
   }
 
   void unreadableSettingsFileIsAnError() {
@@ -209,10 +209,10 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
-    QVERIFY(form->LevelsBox->count() > 0);
-    QVERIFY(form->LinesBox->count() > 0);
-    QVERIFY(!form->LLMemo->toPlainText().isEmpty());
+    QCOMPARE(form->levelCountEdit->text(), QString("4"));
+    QVERIFY(form->levelsList->count() > 0);
+    QVERIFY(form->linesList->count() > 0);
+    QVERIFY(!form->structureMemo->toPlainText().isEmpty());
   }
 
   void readingASampleFillsTheTableAndCharts() {
@@ -221,7 +221,7 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
 
-    TLineGrid* grid = form->StringGrid1;
+    TLineGrid* grid = form->lineGrid;
     QCOMPARE(grid->RowCount(), 28);
     QCOMPARE(grid->Cell(0, 1), QString("667.7282"));
     QCOMPARE(grid->Cell(1, 1), QString("20.768497"));
@@ -259,12 +259,12 @@ class MainFormTest : public QObject {
     QCOMPARE(colours.size(), size_t(27));
     for (size_t i = 0; i < colours.size(); ++i)
       QCOMPARE(colours[i], lumora::BarPalette[form->CurrentSession().Table().lines[i].UpperState % 13]);
-    QVERIFY(!form->ChartPages->isTabEnabled(3));
+    QVERIFY(!form->chartPages->isTabEnabled(3));
 
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
-    QCOMPARE(form->FileListBox->count(), 2);
-    QCOMPARE(form->FileListBox->currentItem()->text(), kSample);
-    QCOMPARE(form->StatusPanel0->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(form->fileList->count(), 2);
+    QCOMPARE(form->fileList->currentItem()->text(), kSample);
+    QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
     QCOMPARE(Setting("_Files", "Measurements"), Meas());
   }
 
@@ -272,25 +272,25 @@ class MainFormTest : public QObject {
     CopySample(kStrongSample);  // a second file in the folder
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->NextFileClick();
+    form->OnNextFile();
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
-    QCOMPARE(form->StatusPanel0->text(), QString("  File 1/2 in folder"));
-    QCOMPARE(form->StringGrid1->RowCount(), 19);
-    form->NextFileClick();
-    QCOMPARE(form->StatusPanel0->text(), QString("  File 2/2 in folder"));
-    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    QCOMPARE(form->fileStatus->text(), QString("  File 1/2 in folder"));
+    QCOMPARE(form->lineGrid->RowCount(), 19);
+    form->OnNextFile();
+    QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(form->lineGrid->RowCount(), 28);
     QVERIFY(answers.errors.isEmpty());
   }
 
   void singleFileAndCancelledDialog() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    QCOMPARE(form->StatusPanel0->text(), QString());
-    form->NextFileClick();  // reads the same file again
-    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    QCOMPARE(form->fileStatus->text(), QString());
+    form->OnNextFile();  // reads the same file again
+    QCOMPARE(form->lineGrid->RowCount(), 28);
     answers.openFile.clear();  // cancelled: nothing changes
-    form->ReadBtnClick(form->ReadBtn);
-    QCOMPARE(form->StringGrid1->RowCount(), 28);
+    form->OnRead(form->readButton);
+    QCOMPARE(form->lineGrid->RowCount(), 28);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
     QVERIFY(answers.errors.isEmpty());
   }
@@ -304,8 +304,8 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.messages[0].startsWith("Wavelength 801.479000 was not found."),
              qPrintable(answers.messages[0]));
     QVERIFY(answers.errors.isEmpty());
-    QCOMPARE(form->StringGrid1->RowCount(), 15);
-    QVERIFY(!form->StringGrid1->Cell(3, 1).isEmpty());
+    QCOMPARE(form->lineGrid->RowCount(), 15);
+    QVERIFY(!form->lineGrid->Cell(3, 1).isEmpty());
   }
 
   void unreadableMeasurementIsShownAndLeavesTheTableEmpty() {
@@ -313,14 +313,14 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     Read(*form, answers, "missing.txt");
     QCOMPARE(answers.errors.size(), 1);
-    QCOMPARE(form->StringGrid1->RowCount(), 1);
+    QCOMPARE(form->lineGrid->RowCount(), 1);
     QCOMPARE(form->windowTitle(), QString("Lumora"));
   }
 
   void editedIntensityIsTakenOverAndRecalculated() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    TLineGrid* grid = form->StringGrid1;
+    TLineGrid* grid = form->lineGrid;
     // An upper level with at least three lines.
     std::map<QString, std::vector<int>> rowsOfLevel;
     for (int r = 1; r < grid->RowCount(); ++r) rowsOfLevel[grid->Cell(5, r)].push_back(r);
@@ -341,7 +341,7 @@ class MainFormTest : public QObject {
     QVERIFY(qAbs(others - 1) < 1e-3);
     // Leaving the table takes an edit over as well.
     grid->TypeText(1, rows[1], "2.5E3");
-    form->StringGrid1Exit();
+    form->OnGridLeft();
     QCOMPARE(form->CurrentSession().Table().lines[rows[1] - 1].Int, 2500.0);
     QVERIFY(answers.errors.isEmpty());
   }
@@ -356,7 +356,7 @@ class MainFormTest : public QObject {
     QFETCH(QString, text);
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    TLineGrid* grid = form->StringGrid1;
+    TLineGrid* grid = form->lineGrid;
     const double before = form->CurrentSession().Table().lines[1].Int;
     QVERIFY(grid->SelectCell(1, 2));
     grid->TypeText(1, 2, text);
@@ -373,8 +373,8 @@ class MainFormTest : public QObject {
   void onlyTheIntensityColumnCanBeSelected() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    for (int col : {0, 2, 3, 5, 8}) QVERIFY(!form->StringGrid1->SelectCell(col, 3));
-    QVERIFY(form->StringGrid1->SelectCell(1, 3));
+    for (int col : {0, 2, 3, 5, 8}) QVERIFY(!form->lineGrid->SelectCell(col, 3));
+    QVERIFY(form->lineGrid->SelectCell(1, 3));
   }
 
   void oneLineMeasurementShowsNoFractions() {
@@ -386,13 +386,13 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     Read(*form, answers, "one.txt");
     QVERIFY(answers.errors.isEmpty() && answers.messages.isEmpty());
-    QCOMPARE(form->StringGrid1->RowCount(), 2);
-    QCOMPARE(form->StringGrid1->Cell(0, 1), QString("696.5431"));
-    for (int col : {2, 3, 4}) QVERIFY(form->StringGrid1->Cell(col, 1).isEmpty());
+    QCOMPARE(form->lineGrid->RowCount(), 2);
+    QCOMPARE(form->lineGrid->Cell(0, 1), QString("696.5431"));
+    for (int col : {2, 3, 4}) QVERIFY(form->lineGrid->Cell(col, 1).isEmpty());
     // An edit cannot be taken over with a single line.
-    QVERIFY(form->StringGrid1->SelectCell(1, 1));
-    form->StringGrid1->TypeText(1, 1, "50");
-    QVERIFY(!form->StringGrid1SelectCell(1, 1));
+    QVERIFY(form->lineGrid->SelectCell(1, 1));
+    form->lineGrid->TypeText(1, 1, "50");
+    QVERIFY(!form->CanSelectCell(1, 1));
     QVERIFY(answers.errors.isEmpty());
   }
 
@@ -432,7 +432,7 @@ class MainFormTest : public QObject {
     QVERIFY(edit);
     edit->setFocus(Qt::TabFocusReason);
     edit->setText(text);
-    form->ReportsMemo->setFocus(Qt::TabFocusReason);
+    form->reportMemo->setFocus(Qt::TabFocusReason);
     QCOMPARE(edit->hasFocus(), !accepted);
   }
 
@@ -441,36 +441,36 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     form->Fit();
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QStringList report = form->ReportsMemo->toPlainText().split('\n');
+    QStringList report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);  // the header and one results line
     // n_1 is the third number: the density the sample was made with.
     const QStringList numbers = report[1].split(' ', Qt::SkipEmptyParts);
     QCOMPARE(numbers.value(2), QString("2.00E+015"));
     QVERIFY(report[1].contains(kSample));
     // Fitted fractions in the table and the densities of the four levels.
-    QVERIFY(form->StringGrid1->Cell(4, 1) != "0.0000");
+    QVERIFY(form->lineGrid->Cell(4, 1) != "0.0000");
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 4);
     QVERIFY(QFile::exists(fDir->filePath("lumora.txt")));
     form->Fit();
-    report = form->ReportsMemo->toPlainText().split('\n');
+    report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 3);  // the header only once
-    form->Button7Click();
-    QVERIFY(form->ReportsMemo->toPlainText().isEmpty());
+    form->ClearReport();
+    QVERIFY(form->reportMemo->toPlainText().isEmpty());
   }
 
   void fitWithBadFieldsShowsTheErrorAndGoesOn() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->FitDensityEdit->setText("0");
+    form->fitDensityEdit->setText("0");
     form->Fit();
     QCOMPARE(answers.errors.size(), 1);
-    form->FitDensityEdit->setText("1E16");
-    form->TnEdit->setText("abc");
+    form->fitDensityEdit->setText("1E16");
+    form->gasTemperatureEdit->setText("abc");
     form->Fit();
     QCOMPARE(answers.errors.size(), 2);
     QVERIFY(answers.errors[1].contains("abc"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    form->TnEdit->setText("300");
+    form->gasTemperatureEdit->setText("300");
     form->Fit();
     QCOMPARE(answers.errors.size(), 2);
   }
@@ -491,7 +491,7 @@ class MainFormTest : public QObject {
     QCOMPARE(colourMap->data()->valueSize(), 5);
     for (int i = 0; i < 5; ++i)
       for (int j = 0; j < 6; ++j) QCOMPARE(colourMap->data()->cell(j, i), form->MapGrid()[i][j]);
-    QCOMPARE(form->ContourPlotEstimateZVal(15.5, 1000 + 2 * 9800), form->MapGrid()[2][1]);
+    QCOMPARE(form->MapValueAt(15.5, 1000 + 2 * 9800), form->MapGrid()[2][1]);
     QCOMPARE(form->Charts()->MapPlot()->xAxis->label(), QString("Log10 n_1 [m-3]"));
 
     const QList<QByteArray> lines = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\n');
@@ -501,7 +501,7 @@ class MainFormTest : public QObject {
       QVERIFY(lines[i].endsWith(" \r"));
       QCOMPARE(lines[i].trimmed().split(' ').size(), 6);
     }
-    QStringList report = form->ReportsMemo->toPlainText().split('\n');
+    QStringList report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);
     QVERIFY(report[1].contains(kSample));
   }
@@ -509,7 +509,7 @@ class MainFormTest : public QObject {
   void countChangeIsUsedAtOnceByTheMapFile() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->BoltzCountEdit->setText("3");
+    form->levelCountEdit->setText("3");
     MapWithFile(*form, "3", "2");
     QVERIFY(answers.errors.isEmpty());
     const QByteArray header = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\r')[0];
@@ -520,29 +520,29 @@ class MainFormTest : public QObject {
   void firstLevelsDistributionLocksTheCheckBox() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->BoltzCountEdit->setText("2");
-    form->DistributionComboBox->setCurrentIndex(1);
-    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
-    QVERIFY(form->FitTempCheckBox->isChecked());
-    QVERIFY(!form->FitTempCheckBox->isEnabled());
-    QCOMPARE(form->FitTempCheckBox->text(), QString("Fit 1s2/4 log10 N"));
+    form->levelCountEdit->setText("2");
+    form->distributionCombo->setCurrentIndex(1);
+    QCOMPARE(form->levelCountEdit->text(), QString("4"));
+    QVERIFY(form->fitSecondCheckBox->isChecked());
+    QVERIFY(!form->fitSecondCheckBox->isEnabled());
+    QCOMPARE(form->fitSecondCheckBox->text(), QString("Fit 1s2/4 log10 N"));
     QCOMPARE(form->CurrentFields().Distribution, 1);
-    form->DistributionComboBox->setCurrentIndex(0);
-    QVERIFY(!form->FitTempCheckBox->isChecked());
-    QVERIFY(form->FitTempCheckBox->isEnabled());
-    QCOMPARE(form->FitTempCheckBox->text(), QString("Fit T_exc (K)"));
-    QCOMPARE(form->BoltzCountEdit->text(), QString("4"));
+    form->distributionCombo->setCurrentIndex(0);
+    QVERIFY(!form->fitSecondCheckBox->isChecked());
+    QVERIFY(form->fitSecondCheckBox->isEnabled());
+    QCOMPARE(form->fitSecondCheckBox->text(), QString("Fit T_exc (K)"));
+    QCOMPARE(form->levelCountEdit->text(), QString("4"));
   }
 
   void closingWritesTheSettingsBack() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->TnEdit->setText("350");
-    form->PathEdit->setText("0.5");
-    form->PointsDensityEdit->setText("20");
-    form->FromDensityEdit->setText("2E+015");
-    form->MaxIterEdit->setText("30");
-    form->BoltzCountEdit->setText("3");
+    form->gasTemperatureEdit->setText("350");
+    form->pathEdit->setText("0.5");
+    form->mapDensityPointsEdit->setText("20");
+    form->mapFromDensityEdit->setText("2E+015");
+    form->maxIterationsEdit->setText("30");
+    form->levelCountEdit->setText("3");
     form->close();
     QVERIFY(answers.errors.isEmpty());
     QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
@@ -559,9 +559,9 @@ class MainFormTest : public QObject {
   void closingStopsAtAFieldThatIsNoNumber() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->TnEdit->setText("350");
-    form->PathEdit->setText("abc");
-    form->BoltzCountEdit->setText("3");
+    form->gasTemperatureEdit->setText("350");
+    form->pathEdit->setText("abc");
+    form->levelCountEdit->setText("3");
     form->close();
     QCOMPARE(answers.errors.size(), 1);
     QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
@@ -583,12 +583,12 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600 1000 1e3 100 50";  // blanks separate like commas
-    form->AnalyzeBtnClick();
+    form->AnalyzeLines();
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.inputTexts, QStringList{"200, 950, 1e3, 100, 50"});
     QCOMPARE(form->AnalysisParameters(), std::string("600 1000 1e3 100 50"));
-    QVERIFY(form->StringGrid1->RowCount() > 2);
-    QVERIFY(form->ChartPages->isTabEnabled(3));
+    QVERIFY(form->lineGrid->RowCount() > 2);
+    QVERIFY(form->chartPages->isTabEnabled(3));
     QCustomPlot* ebf = form->Charts()->EBFChart();
     QCOMPARE(Series(ebf, "Series_m")->name(), QString("starting density"));
     QCOMPARE(Series(ebf, "Series_f")->name(), QString("final density"));
@@ -600,14 +600,14 @@ class MainFormTest : public QObject {
     QCOMPARE(form->PairInspector()->windowTitle(), QString("Pair Inspector"));
 
     const bool marks = form->Charts()->AnalysisMarksVisible();
-    form->AnalyzeChartClickLegend();
+    form->OnAnalysisLegendClicked();
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), !marks);
-    form->AnalyzeChartClickLegend();
+    form->OnAnalysisLegendClicked();
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), marks);
 
     // A later recalculation empties and disables the page again.
     form->Fit();
-    QVERIFY(!form->ChartPages->isTabEnabled(3));
+    QVERIFY(!form->chartPages->isTabEnabled(3));
     QCOMPARE(pairs->interface1D()->dataCount(), 0);
   }
 
@@ -615,14 +615,14 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600, 1000, 1e3, 100";
-    form->AnalyzeBtnClick();
+    form->AnalyzeLines();
     QCOMPARE(answers.errors.size(), 1);
     QCOMPARE(form->AnalysisParameters(), std::string("200, 950, 1e3, 100, 50"));
     answers.cancelInput = true;  // a cancelled box goes on with the previous text
-    form->AnalyzeBtnClick();
+    form->AnalyzeLines();
     QCOMPARE(answers.inputTexts.last(), QString("200, 950, 1e3, 100, 50"));
     QCOMPARE(answers.errors.size(), 1);
-    QVERIFY(form->StringGrid1->RowCount() > 2);
+    QVERIFY(form->lineGrid->RowCount() > 2);
   }
 
   // The fixed pair 255.1349/474.5586 nm: two argon lines of one upper level
@@ -644,7 +644,7 @@ class MainFormTest : public QObject {
     Answers answers;
     TMainForm form(IniPath().toStdString(), answers.Dialogs());
     answers.input = "200, 1000, 1e3, 100, 50";
-    form.AnalyzeBtnClick();
+    form.AnalyzeLines();
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
 
     lumora::TPairInspectorForm* inspector = form.PairInspector();
@@ -661,7 +661,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kStrongSample);
     answers.saveFile = fDir->filePath("table.txt");
-    form->Button1Click();
+    form->SaveTable();
     const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
     QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
     QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
@@ -678,22 +678,22 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     form->Fit();
     answers.saveFile = fDir->filePath("report.txt");
-    form->SaveButtonClick();
+    form->SaveReport();
     const QByteArray text = ReadAll(answers.saveFile);
     QCOMPARE(text.count("\r\n"), 2);
     QVERIFY(text.endsWith("\r\n"));
     answers.saveFile = fDir->filePath("no/such/folder/report.txt");
-    form->SaveButtonClick();
+    form->SaveReport();
     QCOMPARE(answers.errors.size(), 1);
   }
 
   void pointerReadOuts() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->EBFChartMouseMove(696.5431, 0.25);
-    QCOMPARE(form->StatusPanel1->text(), QString("wavelength 696.54310  -  EBF  0.250"));
-    form->ContourPlotMouseMoveInChart(16.25, 1234.5);
-    QCOMPARE(form->StatusPanel1->text(), QString("log n_1   16.250  -  temperature 1234.500"));
+    form->OnPointerOverFractions(696.5431, 0.25);
+    QCOMPARE(form->pointerStatus->text(), QString("wavelength 696.54310  -  EBF  0.250"));
+    form->OnPointerOverMap(16.25, 1234.5);
+    QCOMPARE(form->pointerStatus->text(), QString("log n_1   16.250  -  temperature 1234.500"));
   }
 
   void missingProgramFilesEndTheProgramWithStatusZero() {

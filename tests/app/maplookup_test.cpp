@@ -3,7 +3,7 @@
 
 #include "app/maplookup.h"
 
-using lumora::ContourPlotEstimateZVal;
+using lumora::MapValueAt;
 using lumora::MapRange;
 
 class MapLookupTest : public QObject {
@@ -45,12 +45,12 @@ class MapLookupTest : public QObject {
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 6; ++j) grid[i][j] = 10 * i + j;
     const MapRange range{15, 15 + 6 * dx, 1000, 1000 + 3 * dy, dx, dy};
-    QCOMPARE(ContourPlotEstimateZVal(range, grid, x, y), value);
+    QCOMPARE(MapValueAt(range, grid, x, y), value);
   }
 
   void noMapYetAnswersMinusOne() {
-    QCOMPARE(ContourPlotEstimateZVal(MapRange{}, {}, 0, 0), -1.0);
-    QCOMPARE(ContourPlotEstimateZVal(MapRange{0, 1, 0, 1, 0.5, 0.5}, {}, 0, 0), -1.0);
+    QCOMPARE(MapValueAt(MapRange{}, {}, 0, 0), -1.0);
+    QCOMPARE(MapValueAt(MapRange{0, 1, 0, 1, 0.5, 0.5}, {}, 0, 0), -1.0);
   }
 };
 

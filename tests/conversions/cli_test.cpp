@@ -1,6 +1,6 @@
 // The conversion and export commands of lumora-cli, on the bundled argon
 // database.
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The line base's exports: the window list with its pivot, the stick list
 // around the pivot, record labels, the stick spectrum and the level matrix.
-#include "linedb/DataFld.h"
+#include "linedb/line_base.h"
 
 #include <gtest/gtest.h>
 

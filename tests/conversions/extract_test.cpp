@@ -1,6 +1,6 @@
 // Building line files from a pipe-separated source table, and converting
 // line files.
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 
 #include <sys/stat.h>
 

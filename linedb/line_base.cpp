@@ -1,4 +1,4 @@
-#include "linedb/DataFld.h"
+#include "linedb/line_base.h"
 
 #include <algorithm>
 #include <cmath>

@@ -13,7 +13,7 @@
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
-#include "linedb/DataFld.h"
+#include "linedb/line_base.h"
 
 namespace lumora {
 namespace {

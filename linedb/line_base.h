@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 
 namespace lumora {
 

@@ -14,7 +14,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 
 namespace lumora {
 namespace {
