@@ -188,8 +188,9 @@ struct Settings::Impl {
     expected[{LowerCase(section), LowerCase(key)}] = ReadBack(value);
     auto written = NewIni();
     if (written->LoadData(newText) < 0 || AllValues(*written) != expected)
-      throw InOutError("Cannot write settings file \"" + fileName + "\": setting " + section +
-                       " " + key + " would change other lines of it; please correct the file by hand");
+      throw InOutError("Cannot write settings file \"" + fileName + "\": setting [" +
+                       QuoteToken(section) + "] " + QuoteToken(key) +
+                       " would change other lines of it; please correct the file by hand");
 
     AtomicFileOptions options;
     options.tempPrefix = std::string(kTempPrefix);

@@ -74,11 +74,12 @@ TEST(SettingsEdits, WritesThatWouldChangeOtherLinesAreRefused) {
   struct Case {
     const char* what;
     std::string before;
-    const char* section;
-    const char* key;
+    std::string section;
+    std::string key;
   };
   const std::vector<Case> cases = {
       {"= in the key", "[_Fit]\r\nCount=7\r\n", "_Fit", "a=b"},
+      {"= in a long key", "[_Fit]\r\nCount=7\r\n", "_Fit", std::string(5000, 'k') + "=b"},
       {"] in the section", "[_Fit]\r\nCount=7\r\n", "a]b", "Count"},
       {"key looks like a comment", "[_Fit]\r\nCount=7\r\n", "_Fit", ";Count"},
       // the reader stops at a zero byte
@@ -94,6 +95,7 @@ TEST(SettingsEdits, WritesThatWouldChangeOtherLinesAreRefused) {
     } catch (const InOutError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("Cannot write settings file \"" + path + "\": ", 0), 0u)
           << c.what << ": " << e.what();
+      EXPECT_LT(std::string(e.what()).size(), path.size() + 250) << c.what << ": the names are cut short";
     }
     EXPECT_EQ(ReadFile(path), c.before) << c.what;
   }
