@@ -8,4 +8,12 @@ InOutError InOutError::FromErrno(const std::string& action, const std::string& p
   return InOutError(action + " \"" + path + "\": " + std::strerror(err), err);
 }
 
+std::string QuoteToken(std::string_view token) {
+  if (token.size() <= kQuotedTokenLength) return std::string(token);
+  size_t cut = kQuotedTokenLength;
+  // Never split a UTF-8 sequence: back up over continuation bytes.
+  while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(token.substr(0, cut)) + "...";
+}
+
 }  // namespace lumora

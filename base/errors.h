@@ -2,8 +2,10 @@
 // message text that the user sees; callers catch by the base class.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace lumora {
 
@@ -56,5 +58,11 @@ class OverflowError : public Error {
  public:
   OverflowError() : Error("Floating point overflow") {}
 };
+
+// An offending token as an error message shows it: whole when short, else
+// its first kQuotedTokenLength characters followed by "...", so that a huge
+// token never floods a message. No quote marks are added.
+inline constexpr size_t kQuotedTokenLength = 60;
+std::string QuoteToken(std::string_view token);
 
 }  // namespace lumora

@@ -249,7 +249,23 @@ std::string Pad(std::string s, int width, bool left) {
 }
 
 [[noreturn]] void BadFormat(std::string_view format) {
-  throw ConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
+  throw ConvertError("Format '" + QuoteToken(format) + "' invalid or incompatible with argument");
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Widths and precisions beyond this are no sensible format, and would
+// overflow or make texts of gigabytes.
+constexpr int kMaxCount = 4096;
+
+// A width or precision at format[i], advancing i past its digits.
+int ReadCount(std::string_view format, size_t& i) {
+  int count = 0;
+  for (; i < format.size() && IsDigit(format[i]); ++i) {
+    count = count * 10 + (format[i] - '0');
+    if (count > kMaxCount) BadFormat(format);
+  }
+  return count;
 }
 
 }  // namespace
@@ -275,14 +291,8 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
       left = true;
       ++i;
     }
-    while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
-      width = (width < 0 ? 0 : width * 10) + (format[i++] - '0');
-    if (i < format.size() && format[i] == '.') {
-      ++i;
-      precision = 0;
-      while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
-        precision = precision * 10 + (format[i++] - '0');
-    }
+    if (i < format.size() && IsDigit(format[i])) width = ReadCount(format, i);
+    if (i < format.size() && format[i] == '.') precision = ReadCount(format, ++i);
     if (i >= format.size() || arg == args.end()) BadFormat(format);
     char type = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i++])));
     const FormatArg& a = *arg++;

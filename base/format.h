@@ -41,7 +41,8 @@ class FormatArg {
 };
 
 // Formats the arguments by the format string; raises ConvertError when a
-// conversion does not fit its argument or an argument is missing.
+// conversion does not fit its argument, an argument is missing, or a width or
+// precision exceeds 4096.
 std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args);
 
 template <typename... Args>

@@ -113,21 +113,21 @@ std::string Trim(std::string_view text) {
 double StrToFloat(std::string_view text) {
   double v;
   if (!TryParseReal(Trim(text), v))
-    throw ConvertError("'" + std::string(text) + "' is not a valid floating point value");
+    throw ConvertError("'" + QuoteToken(text) + "' is not a valid floating point value");
   return v;
 }
 
 long double StrToExtended(std::string_view text) {
   long double v;
   if (!TryParseReal(Trim(text), v))
-    throw ConvertError("'" + std::string(text) + "' is not a valid floating point value");
+    throw ConvertError("'" + QuoteToken(text) + "' is not a valid floating point value");
   return v;
 }
 
 int32_t StrToInt(std::string_view text) {
   int32_t v;
   if (!TryParseInt(Trim(text), v))
-    throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
+    throw ConvertError("'" + QuoteToken(text) + "' is not a valid integer value");
   return v;
 }
 

@@ -28,14 +28,14 @@ void ExpectArgs(const std::vector<std::string>& args, const std::string& command
 double RealArg(const std::string& name, const std::string& text) {
   double v;
   if (!TryParseReal(Trim(text), v))
-    throw UsageError(name + ": '" + text + "' is not a valid floating point value");
+    throw UsageError(name + ": '" + QuoteToken(text) + "' is not a valid floating point value");
   return v;
 }
 
 int32_t IntArg(const std::string& name, const std::string& text) {
   int32_t v;
   if (!TryParseInt(Trim(text), v))
-    throw UsageError(name + ": '" + text + "' is not a valid integer value");
+    throw UsageError(name + ": '" + QuoteToken(text) + "' is not a valid integer value");
   return v;
 }
 

@@ -2,14 +2,13 @@
 // its pivot, the stick list around the pivot, the stick spectrum of the whole
 // base, short record labels and the level-to-level matrix file.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -48,23 +47,6 @@ std::string MolEntryText(const TMolRecord& r) {
 // it was made from. Records that never went through a reader have order 0.
 double FirstOrderWaveLength(double waveLength, int32_t order) {
   return order < 2 ? waveLength : waveLength / order;
-}
-
-// Writes text to a file, created or overwritten; a failed write removes the
-// partial file.
-void WriteTextFile(const std::string& fileName, const std::string& text) {
-  std::FILE* f = std::fopen(fileName.c_str(), "wb");
-  if (!f) throw InOutError::FromErrno("Cannot create file", fileName, errno);
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    std::remove(fileName.c_str());
-    throw InOutError::FromErrno("Cannot write file", fileName, err);
-  }
 }
 
 }  // namespace
@@ -293,7 +275,7 @@ std::vector<std::string> TTextBase::CreateMatrix(int32_t ofWhat,
     for (size_t j = 0; j < n; ++j) text += cellText(matrix[i * n + j]);
     text += "\r\n";
   }
-  WriteTextFile(fileName, text);
+  WriteFileAtomically(fileName, text);
   return {};
 }
 

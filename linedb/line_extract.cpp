@@ -2,8 +2,6 @@
 // table and the record-by-record conversion of a line file.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -11,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
@@ -221,31 +220,23 @@ std::vector<TRecord> ParseSourceTable(const std::string& sourceFileName,
 // partial file under the target's name (and an existing target stays intact).
 template <typename WriteFn>
 void WriteLineFileReplacing(const std::string& target, WriteFn write) {
-  const std::string temp = target + ".part";
-  TAtomFile file(temp);
+  AtomicFileOptions options;
+  options.action = "Cannot create file";
+  AtomicFile replacement(target, options);
+  TAtomFile file(replacement.TempPath());
   try {
     file.OpenWrite();
-  } catch (const InOutError& e) {
-    std::string reason = e.code() != 0 ? std::strerror(e.code()) : e.what();
-    throw InOutError("Cannot create file \"" + target + "\": " + reason, e.code());
-  }
-  try {
     write(file);
     file.Close();
-  } catch (...) {
-    try {
-      file.Close();
-    } catch (...) {
-    }
-    std::remove(temp.c_str());
-    throw;
+  } catch (const InOutError& e) {
+    // Name the file the caller asked for, not the temporary one.
+    std::string message = e.what();
+    const std::string& temp = replacement.TempPath();
+    for (size_t at = message.find(temp); at != std::string::npos; at = message.find(temp, at))
+      message.replace(at, temp.size(), target);
+    throw InOutError(message, e.code());
   }
-  std::error_code ec;
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    std::remove(temp.c_str());
-    throw InOutError("Cannot create file \"" + target + "\": " + ec.message(), ec.value());
-  }
+  replacement.Commit();
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +14,16 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string_view>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
+#include "settings/ini_text.h"
 
 namespace lumora {
 namespace {
@@ -42,40 +47,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return text.str();
 }
 
-// The file text as written: CR LF line ends and at most one blank line in a
-// row (the INI writer leaves two between sections).
-std::string FileText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  int newlines = 0;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      if (++newlines > 2) continue;
-      out += "\r\n";
-      continue;
-    }
-    newlines = 0;
-    out += c;
-  }
-  return out;
-}
-
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
-
-// Writes fd fully; false on a short or failed write.
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The file the path names, following a symbolic link so that the link stays.
 std::string ResolvedTarget(const std::string& path) {
@@ -91,39 +63,84 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Replaces the file's content in one step: a temporary file in the same
-// folder, flushed to disk, renamed over the old one. On any failure the old
-// file is untouched and InOutError names the file.
-void ReplaceFile(const std::string& path, const std::string& content) {
-  const std::string target = ResolvedTarget(path);
-  auto fail = [&](int err) -> void { throw InOutError::FromErrno("Cannot write settings file", path, err); };
+// Temporary files of settings writes are named this plus six characters.
+constexpr std::string_view kTempPrefix = ".lumora-ini-";
+constexpr size_t kTempNameLength = kTempPrefix.size() + 6;
 
-  struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && ::access(target.c_str(), W_OK) != 0) fail(errno);
+// An advisory lock on the settings file's folder. Writers hold it from
+// reading the file to renaming the new one into place, so that two programs
+// writing at once never lose each other's keys. The folder rather than the
+// file is locked because every write replaces the file. Where the folder
+// cannot be locked (it is gone, or the file system has no locks) the write
+// goes ahead unlocked and meets the folder's own errors.
+class FolderLock {
+ public:
+  FolderLock(const std::string& folder, bool wait) {
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    int rc;
+    do rc = ::flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (rc != 0 && errno == EINTR);
+    held_ = rc == 0;
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return held_; }
 
-  std::string tmpl = FolderOf(target) + "/.lumora-ini-XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) fail(errno);
-  auto discard = [&](int err) {
-    ::close(fd);
-    ::unlink(tmpl.c_str());
-    fail(err);
-  };
-  mode_t mode = exists ? (old.st_mode & 07777) : 0644;
-  if (::fchmod(fd, mode) != 0) discard(errno);
-  if (!WriteAll(fd, content)) discard(errno);
-  if (::fsync(fd) != 0) discard(errno);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(tmpl.c_str());
-    fail(err);
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+// Removes this user's temporary files that an interrupted write left in
+// the folder. Only while no writer is at work: their files are all stale.
+void RemoveStaleTemporaries(const std::string& folder) {
+  FolderLock lock(folder, false);
+  if (!lock.Held()) return;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(kTempPrefix) || name.size() != kTempNameLength) continue;
+    const std::string path = folder + "/" + std::string(name);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+      ::unlink(path.c_str());
   }
-  if (::rename(tmpl.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmpl.c_str());
-    fail(err);
+  ::closedir(dir);
+}
+
+// Every section's keys and values as the reader sees them; names in lower
+// case, as the reader compares them.
+using IniValues = std::map<std::pair<std::string, std::string>, std::string>;
+
+std::string LowerCase(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+IniValues AllValues(const Ini& ini) {
+  IniValues values;
+  Ini::TNamesDepend sections, keys;
+  ini.GetAllSections(sections);
+  for (const auto& section : sections) {
+    ini.GetAllKeys(section.pItem, keys);
+    for (const auto& key : keys)
+      values[{LowerCase(section.pItem), LowerCase(key.pItem)}] =
+          ini.GetValue(section.pItem, key.pItem, "");
   }
+  return values;
+}
+
+// The value as the reader gives it back: without surrounding blanks.
+std::string ReadBack(const std::string& value) {
+  size_t b = value.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return value.substr(b, value.find_last_not_of(" \t") - b + 1);
 }
 
 }  // namespace
@@ -142,11 +159,11 @@ struct Settings::Impl {
 
   // Loads the file as it is on disk now; a missing file is empty. On an
   // error the values read before stay.
-  void Load() {
+  void Load() { Parse(ReadWholeFile(fileName).value_or("")); }
+
+  void Parse(const std::string& text) {
     auto fresh = NewIni();
-    auto text = ReadWholeFile(fileName);
-    if (text && fresh->LoadData(*text) < 0)
-      throw InOutError("Cannot read settings file \"" + fileName + "\"");
+    if (fresh->LoadData(text) < 0) throw InOutError("Cannot read settings file \"" + fileName + "\"");
     ini = std::move(fresh);
   }
 
@@ -154,30 +171,37 @@ struct Settings::Impl {
     return ini->GetValue(section.c_str(), key.c_str(), nullptr);
   }
 
-  // Writes one value: the file is read again first so that changes made to
-  // it meanwhile are kept, then replaced as a whole.
+  // Writes one value under the folder lock: the file is read again first so
+  // that changes made to it meanwhile are kept, and only the key's line
+  // changes. The new text must read back as the old one with just this key
+  // changed; a hand-edited line that would read differently stops the write.
   void Write(const std::string& section, const std::string& key, const std::string& value) {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value))
       throw InOutError("Cannot write a line break into settings file \"" + fileName + "\"");
-    Load();
-    if (ini->SetValue(section.c_str(), key.c_str(), value.c_str()) < 0)
-      throw InOutError("Cannot write settings file \"" + fileName + "\"");
-    std::string out;
-    if (ini->Save(out) < 0) throw InOutError("Cannot write settings file \"" + fileName + "\"");
-    try {
-      ReplaceFile(fileName, FileText(out));
-    } catch (const InOutError&) {
-      // Keep the values in memory those of the file, which was not changed.
-      try {
-        Load();
-      } catch (const InOutError&) {
-      }
-      throw;
-    }
+    const std::string target = ResolvedTarget(fileName);
+    FolderLock lock(FolderOf(target), true);
+    const std::string oldText = ReadWholeFile(fileName).value_or("");
+    Parse(oldText);
+    const std::string newText = SetIniValue(oldText, section, key, value);
+
+    IniValues expected = AllValues(*ini);
+    expected[{LowerCase(section), LowerCase(key)}] = ReadBack(value);
+    auto written = NewIni();
+    if (written->LoadData(newText) < 0 || AllValues(*written) != expected)
+      throw InOutError("Cannot write settings file \"" + fileName + "\": setting [" +
+                       QuoteToken(section) + "] " + QuoteToken(key) +
+                       " would change other lines of it; please correct the file by hand");
+
+    AtomicFileOptions options;
+    options.tempPrefix = std::string(kTempPrefix);
+    options.action = "Cannot write settings file";
+    WriteFileAtomically(fileName, newText, options);
+    ini = std::move(written);
   }
 };
 
 Settings::Settings(std::string fileName) : impl_(std::make_unique<Impl>(std::move(fileName))) {
+  RemoveStaleTemporaries(FolderOf(ResolvedTarget(impl_->fileName)));
   impl_->Load();
 }
 

@@ -1,7 +1,8 @@
 // The settings file lumora.ini: sections "_Files", "_Parameters",
 // "_Iteration", "_Fit" and one section per element. Reads fall back to the
 // key's default when the value is missing or does not parse; every write
-// reaches the file at once (through a temporary file and a rename).
+// reaches the file at once (through a temporary file and a rename), changes
+// only the key's own line and keeps every other line as it stands.
 #pragma once
 
 #include <memory>
@@ -25,7 +26,8 @@ class Settings {
   int ReadInteger(const std::string& section, const std::string& key, int def) const;
   double ReadFloat(const std::string& section, const std::string& key, double def) const;
 
-  // Raise InOutError when the file cannot be written; the old file stays whole.
+  // Raise InOutError when the file cannot be written, or when a hand-edited
+  // line would read differently afterwards; the old file stays whole.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int value);
   void WriteFloat(const std::string& section, const std::string& key, double value);

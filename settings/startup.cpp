@@ -8,8 +8,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string_view>
 #include <vector>
+
+#include "base/atomic_file.h"
+#include "base/errors.h"
 
 namespace lumora {
 namespace {
@@ -59,9 +64,21 @@ bool FolderExists(const std::string& path) {
 }
 
 // Copies a file, refusing to overwrite one that exists; false on failure.
+// The copy appears whole or not at all: a disk that fills up must not leave
+// a short or empty file that later starts would take as the user's own.
 bool CopyNoOverwrite(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, ec) && !ec;
+  std::ifstream in(from, std::ios::binary);
+  if (!in) return false;
+  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return false;
+  AtomicFileOptions keepExisting;
+  keepExisting.replace = false;
+  try {
+    WriteFileAtomically(to, content, keepExisting);
+  } catch (const InOutError&) {
+    return false;
+  }
+  return true;
 }
 
 // The files the per-user data folder must hold.

@@ -5,6 +5,8 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "base/errors.h"
 
@@ -140,6 +142,43 @@ TEST(FormatList, WrongOrMissingArgumentsRaiseConvertError) {
     Format("%d", 1.5);
   } catch (const ConvertError& e) {
     EXPECT_STREQ(e.what(), "Format '%d' invalid or incompatible with argument");
+  }
+}
+
+// Widths and precisions are bounded: a count of many digits neither
+// overflows nor makes a giant text.
+TEST(FormatList, WidthAndPrecisionAreBounded) {
+  struct Case {
+    const char* format;
+    FormatArg arg;
+  };
+  const std::vector<Case> refused = {
+      {"%999999999d", 1},     {"%.999999999d", 1},   {"%2147483648s", "x"},
+      {"%.99999999999f", 1.5}, {"%4097e", 1.5},      {"%-4097s", "x"},
+      {"%.4097g", 1.5},       {"%99999999999999999999d", 1},
+  };
+  for (const Case& c : refused) {
+    try {
+      FormatList(c.format, {c.arg});
+      ADD_FAILURE() << c.format << ": no error";
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "Format '" + QuoteToken(c.format) +
+                                           "' invalid or incompatible with argument");
+    }
+  }
+  EXPECT_EQ(Format("%4096s", "x").size(), 4096u);
+  EXPECT_EQ(Format("%.4096f", 0.5).size(), 4098u);
+  EXPECT_EQ(Format("%.4096d", 7), std::string(4095, '0') + "7");
+}
+
+TEST(FormatList, AnInvalidFormatIsQuotedCutShort) {
+  const std::string format = "%q" + std::string(10000, 'y');
+  try {
+    Format(format, 1);
+    FAIL() << "%q is no conversion";
+  } catch (const ConvertError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Format '%q" + std::string(58, 'y') + "...' invalid or incompatible with argument");
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 
@@ -99,6 +101,30 @@ TEST(StrToNumber, AllowsSurroundingBlanksAndReportsTheText) {
     EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
   }
   EXPECT_THROW(StrToFloat("   "), ConvertError);
+}
+
+// A bad token of megabytes is quoted by its start only.
+TEST(StrToNumber, ErrorsQuoteAtMostSixtyCharactersOfTheText) {
+  const std::string huge = std::string(10 * 1000 * 1000, '7') + "x";
+  const std::string quoted = "'" + std::string(60, '7') + "...'";
+  struct Case {
+    std::function<void()> parse;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {[&] { StrToFloat(huge); }, quoted + " is not a valid floating point value"},
+      {[&] { StrToExtended(huge); }, quoted + " is not a valid floating point value"},
+      {[&] { StrToInt(huge); }, quoted + " is not a valid integer value"},
+      {[] { StrToInt(std::string(60, 'z')); }, "'" + std::string(60, 'z') + "' is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.parse();
+      ADD_FAILURE() << c.message << ": no error";
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
 }
 
 TEST(Trim, RemovesControlCharactersAndBlanksAtBothEnds) {

@@ -115,6 +115,10 @@ TEST_F(ConvertCli, BadArgumentsAreNamed) {
       {"spectrum 0 0 0 1 700", "spectrum needs the arguments ATOMINT MOLINT MINSP MAXSP MINWL MAXWL"},
       {"window 1000 2000 1500", "Empty"},
       {"convert '" + dir_.path() + "/missing.txt' '" + dir_.path() + "/out.txt'", "Cannot open file"},
+      // a long token is quoted cut short
+      {"window 700 " + std::string(5000, 'x') + " 751",
+       "MAX: '" + std::string(60, 'x') + "...' is not a valid floating point value\n"},
+      {"matrix 2 '" + dir_.path() + "'", "Cannot create file \"" + dir_.path() + "\": not a regular file"},
   };
   for (const Case& c : cases) {
     const CliRun r = Run(c.args);

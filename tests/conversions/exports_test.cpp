@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -343,6 +347,53 @@ TEST(CreateMatrix, Errors) {
 
   MatrixBase w;
   EXPECT_THROW(w.base.CreateMatrix(0, w.dir.path() + "/no/such/m.txt"), InOutError);
+}
+
+// Runs in a child: 3 when writing the matrix failed with InOutError.
+int CreateMatrixUnderSizeLimit(const TTextBase& base, const std::string& path) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{16, 16};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  try {
+    base.CreateMatrix(0, path);
+  } catch (const InOutError&) {
+    return 3;
+  }
+  return 0;
+}
+
+TEST(CreateMatrix, AFailedWriteKeepsTheOldMatrixWhole) {
+  MatrixBase m;
+  const std::string path = m.dir.Write("matrix.txt", "the previous matrix\r\n");
+  // A file-size limit makes the write fail even for the superuser.
+  EXPECT_EXIT(std::exit(CreateMatrixUnderSizeLimit(m.base, path)), ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(m.dir.Read("matrix.txt"), "the previous matrix\r\n");
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(m.dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 2) << "the line file and the matrix, no temporary file";
+}
+
+// A target that is no regular file is refused; neither it nor a link to it
+// may disappear.
+TEST(CreateMatrix, NeverRemovesATargetThatIsNoRegularFile) {
+  MatrixBase m;
+  namespace fs = std::filesystem;
+  fs::create_directory(m.dir / "folder");
+  std::vector<std::string> targets = {m.dir / "folder"};
+  if (fs::exists("/dev/full")) {
+    fs::create_symlink("/dev/full", m.dir / "full");
+    targets.push_back(m.dir / "full");
+  }
+  for (const std::string& target : targets) {
+    try {
+      m.base.CreateMatrix(0, target);
+      ADD_FAILURE() << target << ": no error";
+    } catch (const InOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + target + "\": not a regular file");
+    }
+    EXPECT_TRUE(fs::exists(fs::symlink_status(target))) << target;
+  }
+  EXPECT_TRUE(fs::is_directory(m.dir / "folder"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -233,6 +234,20 @@ TEST(Extract, UnwritableTargetFailsWithoutLeavingAFile) {
   }
   EXPECT_FALSE(HasPartialFiles(dir.path()));
   EXPECT_FALSE(fs::exists(dir.path() + "/Ar_I.txt"));
+}
+
+// The temporary file is the program's own: a user's file of any name beside
+// the target is never truncated or removed.
+TEST(Extract, LeavesTheUsersOtherFilesAlone) {
+  TempDir dir;
+  const std::string source = dir.Write("src.txt", kSourceHeader + Lines({kRowA}));
+  dir.Write("Ar_I.txt.part", "a file of the user's");
+  std::ostringstream progress;
+  TAtomFile::Extract(source, dir.path(), "Ar", "I", progress)->Close();
+  EXPECT_EQ(dir.Read("Ar_I.txt.part"), "a file of the user's");
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"src.txt", "Ar_I.txt", "Ar_I.txt.part"}));
 }
 
 TEST(Extract, NeedsAnElementAndAnIon) {

@@ -1,7 +1,9 @@
 #include "settings/startup.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "tests/support/testfiles.h"
@@ -34,6 +36,25 @@ TEST_F(StartupCheckTest, FirstStartCopiesTheMachineWideFile) {
   ASSERT_TRUE(path);
   EXPECT_EQ(*path, UserIni());
   EXPECT_EQ(ReadFile(UserIni()), "[Ar I]\r\nLevels=ar.txt\r\n");
+}
+
+// Runs in a child whose files may not grow past 16 bytes, as on a full disk.
+int StartupOnAFullDisk() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{16, 16};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  return StartupCheck() ? 3 : 4;
+}
+
+TEST_F(StartupCheckTest, AFailedCopyLeavesNoPerUserFile) {
+  const std::string common = "[_Files]\r\nDatabase=/usr/share/db\r\n[Ar I]\r\nLevels=ar.txt\r\n";
+  WriteFile(CommonIni(), common);
+  EXPECT_EXIT(std::exit(StartupOnAFullDisk()), ::testing::ExitedWithCode(3), "");
+  EXPECT_FALSE(std::filesystem::exists(UserIni()));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "user/Lumora 1.3")) << "no temporary file either";
+  // the next start, with room on the disk, copies the whole file
+  ASSERT_TRUE(StartupCheck());
+  EXPECT_EQ(ReadFile(UserIni()), common);
 }
 
 TEST_F(StartupCheckTest, LaterStartsDoNotLookAtTheMachineWideFolder) {
