@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/errors.h"
-#include "linedb/TxtAccess.h"
+#include "linedb/line_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace lumora;

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/errors.h"
-#include "model/atomicdata.h"
-#include "model/messages.h"
+#include "model/element_data.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace lumora;
@@ -15,15 +15,15 @@ namespace {
 
 // The reader's interface, in one place.
 void ReadLevelFile(const std::string& path) {
-  ReadLevels(path);
-  (void)ListLevels();
+  std::vector<TLevelRecord> levels;
+  bool replaced = false;
+  ReadLevels(path, levels, [](const std::string&) {}, replaced);
+  (void)ListLevels(levels);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const MessageHandler quiet = SetMessageHandler([](const std::string&) {});
-  (void)quiet;
   const std::string path =
       fuzz::WriteScratchFile("levels.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   try {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/errors.h"
-#include "linedb/DataFld.h"
+#include "linedb/line_base.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace lumora;
