@@ -1,9 +1,8 @@
 #include "model/session.h"
 
-#include <cerrno>
 #include <chrono>
-#include <fstream>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 #include "model/map_file.h"
 
@@ -16,12 +15,10 @@ std::string WithoutTrailingDelimiter(std::string folder) {
   return folder;
 }
 
+// A saved file is replaced whole or not at all, so a failed save never
+// leaves the user's earlier file cut short.
 void WriteTextFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw InOutError::FromErrno("Cannot create file", path, errno);
-  out << text;
-  out.close();
-  if (!out) throw InOutError::FromErrno("Cannot write file", path, errno);
+  WriteFileAtomically(path, text);
 }
 
 }  // namespace
