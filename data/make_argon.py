@@ -143,7 +143,7 @@ def line_file(lines):
     out = [
         "Ar I lines 3p5 4p - 3p5 4s (Paschen 2p - 1s), air wavelengths; made by make_argon.py",
         "Aki in 10^8 s^-1, energies in eV, J as decimals; '-' marks a missing value.",
-        "Wavelengths, Aki and levels as listed by the NIST Atomic Spectra Database; f_ik and log gf derived from Aki.",
+        "Wavelengths, Aki with its accuracy grade, and levels as listed by the NIST Atomic Spectra Database; f_ik and log gf derived from Aki.",
         "El Ion   wl/nm       RelInt  Aki/1e8s-1  fik         S   log_gf Acc  Ei/eV        Ek/eV        Ji   Jk   gi   gk"
         " Conf_i / Conf_k / Term_i / Term_k / Type / Refs",
         "-" * 120,
@@ -157,8 +157,8 @@ def line_file(lines):
                + f" {same_digits(ln['f_ik']):>11}"
                + f" {'-':>3}"
                + f" {ln['log_gf']:>7}"
-               # One blank ends the log gf token, then the accuracy code.
-               + " " + fixed("", w["acc"], "accuracy")
+               # One blank ends the log gf token, then the accuracy code of Aki.
+               + " " + fixed(ln["Acc"], w["acc"], "accuracy")
                + f" {ln['Ei_eV']:>12} {ln['Ek_eV']:>12}"
                + f" {ln['J_i']:>4} {ln['J_k']:>4}"
                + f" {ln['g_i']:>4} {ln['g_k']:>4}"
@@ -227,7 +227,8 @@ def check_line_file(text, lines):
         expected = {"name": "Ar", "ion": "I", "wl": ln["wavelength_air_nm"],
                     "ei": ln["Ei_eV"], "ek": ln["Ek_eV"], "gi": ln["g_i"], "gk": ln["g_k"],
                     "conf_i": ln["conf_i"], "conf_k": ln["conf_k"],
-                    "term_i": ln["term_i"], "term_k": ln["term_k"], "type": "E1"}
+                    "term_i": ln["term_i"], "term_k": ln["term_k"], "type": "E1",
+                    "acc": ln["Acc"]}
         for key, want in expected.items():
             if rec[key] != want:
                 fail(f"{LINE_FILE} {ln['wavelength_air_nm']}: {key} reads {rec[key]!r}, not {want!r}")
