@@ -11,6 +11,7 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
+#include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/session.h"
@@ -25,6 +26,7 @@ struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
+  UncertaintyOptions uncertainty;
   std::vector<std::string> files;
 };
 
@@ -70,10 +72,11 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     if (TakeOption(args, name, value)) f.*field = value;
 }
 
-BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args) {
+BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, bool fit) {
   BatchOptions options;
   options.fields = ctx.Fields();
   TakeFieldOptions(args, options.fields);
+  options.uncertainty = TakeUncertaintyOptions(args, fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
   RejectUnknownOptions(args);
@@ -96,7 +99,13 @@ void RunFit(Session& session, const BatchOptions& options, double massAmu,
             const std::string& file, std::vector<std::string>& report) {
   FitRequest request = FitRequestFromFields(options.fields, massAmu);
   request.dataFileName = FileNamePart(file);
-  report = session.Fit(request).report;
+  const FitResult fit = session.Fit(request);
+  report = fit.report;
+  if (options.uncertainty.monteCarloRuns > 0) {
+    const std::vector<std::string> lines =
+        MonteCarloLines(session, request, fit, options.uncertainty);
+    report.insert(report.end(), lines.begin(), lines.end());
+  }
 }
 
 void RunMap(Session& session, const BatchOptions& options, double massAmu,
@@ -113,6 +122,12 @@ void RunMap(Session& session, const BatchOptions& options, double massAmu,
     };
   const MapResult map = session.Map(request);
   report = map.report;
+  if (options.uncertainty.confidence) {
+    const std::vector<std::string> lines =
+        ConfidenceLines(map, static_cast<int>(session.Table().lines.size()),
+                        *options.uncertainty.confidence, request.model.distribution);
+    report.insert(report.end(), lines.begin(), lines.end());
+  }
   if (options.saveMap && !map.grid.empty())
     err << "map file: " << Session::SaveMap(file, MapFileHeader(options.fields), map.grid) << "\n";
 }
@@ -120,7 +135,7 @@ void RunMap(Session& session, const BatchOptions& options, double massAmu,
 enum class BatchKind { Fit, Map };
 
 int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
-  const BatchOptions options = ParseBatchOptions(ctx, args);
+  const BatchOptions options = ParseBatchOptions(ctx, args, kind == BatchKind::Fit);
   const double massAmu = ctx.ElementMass();
   ctx.LoadElement();
   Session& session = ctx.session();
@@ -161,7 +176,7 @@ const char* const kFieldOptionsUsage =
 }  // namespace
 
 LUMORA_COMMAND(CommandInfo{
-    "fit", kFieldOptionsUsage,
+    "fit", std::string("[--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] ") + kFieldOptionsUsage,
     "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
     "its results line",
     [](Context& ctx, const std::vector<std::string>& args) {
@@ -169,7 +184,7 @@ LUMORA_COMMAND(CommandInfo{
     }});
 
 LUMORA_COMMAND(CommandInfo{
-    "map", kFieldOptionsUsage,
+    "map", std::string("[--confidence LEVEL] ") + kFieldOptionsUsage,
     "evaluate the residual sum over the density-temperature grid for each measurement and "
     "print its results line; --save-map writes Maps/<file>_map.txt beside it",
     [](Context& ctx, const std::vector<std::string>& args) {

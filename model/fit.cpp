@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string_view>
 
 #include "base/checked.h"
 #include "base/errors.h"
@@ -64,21 +66,31 @@ std::vector<std::string> ReadLogLines(const std::string& logFileName) {
   return lines;
 }
 
-// Appends the report and closes the log; the log is never left open,
-// whatever went wrong while writing it.
-void FinishLog(FileLog& log, StopCode code, int m, int n, long double sum,
+// A log that keeps nothing: a fit without a log still reports its failures
+// as the report does.
+class DiscardedLog : public IterationLog {
+ public:
+  void Write(std::string_view) override {}
+  void Line(std::string_view) override {}
+};
+
+// Appends the report and closes the log (when there is one); the log is
+// never left open, whatever went wrong while writing it.
+void FinishLog(FileLog* log, StopCode code, int m, int n, long double sum,
                const ParameterVector& par, const PointArray& cov) {
+  DiscardedLog discarded;
   try {
-    WriteMinimizerReport(log, code, m, n, sum, par, cov, FitParameterNames());
+    WriteMinimizerReport(log ? static_cast<IterationLog&>(*log) : discarded, code, m, n, sum, par,
+                         cov, FitParameterNames());
   } catch (...) {
     try {
-      log.Close();
+      if (log) log->Close();
     } catch (const Error&) {
       // The first failure is the one worth reporting.
     }
     throw;
   }
-  log.Close();
+  if (log) log->Close();
 }
 
 ParameterVector ParameterErrors(int m, int n, long double sum, const PointArray& cov) {
@@ -129,19 +141,24 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   options.iterationLimit = request.iterationLimit;
   ParameterVector par = request.start.ToVector();
 
-  ReplaceLogFile(request.logPath);
-  FileLog log(request.logPath);
-  WriteLogOpening(log);
+  std::optional<FileLog> log;
+  if (!request.logPath.empty()) {
+    ReplaceLogFile(request.logPath);
+    log.emplace(request.logPath);
+    WriteLogOpening(*log);
+  }
+  FileLog* logFile = log ? &*log : nullptr;
   MinimizerSummary summary;
   try {
-    summary = Minimize(options, problem, par, &log, FitParameterNames());
+    summary = Minimize(options, problem, par, logFile, FitParameterNames());
   } catch (...) {
     // The report turns the interrupted run into its error.
-    FinishLog(log, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
+    FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
               summary.covariance);
     throw;
   }
-  FinishLog(log, summary.stopCode, problem.pointCount, n, summary.sum, par, summary.covariance);
+  FinishLog(logFile, summary.stopCode, problem.pointCount, n, summary.sum, par,
+            summary.covariance);
 
   // Mostly the minimiser's last computation is that of its final vector: the
   // model fields then describe it already and its entry is kept.

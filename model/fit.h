@@ -29,7 +29,7 @@ struct FitRequest {
   ReportKind report = ReportKind::FinalResults;
   bool withReport = true;  // false: no report at all
   std::string dataFileName;  // the measurement as the results line names it
-  std::string logPath;       // the minimiser's log, created anew
+  std::string logPath;       // the minimiser's log, created anew; empty: no log
 };
 
 struct FitResult {

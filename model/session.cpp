@@ -104,6 +104,10 @@ LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 
+MonteCarloResult Session::MonteCarlo(const MonteCarloRequest& request) const {
+  return RunMonteCarlo(table_, request);
+}
+
 void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows) {
   WriteTextFile(path, LineTableText(rows));
 }

@@ -13,6 +13,7 @@
 #include "model/element_data.h"
 #include "model/fit.h"
 #include "model/line_pair_analysis.h"
+#include "model/monte_carlo.h"
 #include "model/residual_map.h"
 #include "model/self_absorption.h"
 #include "model/table_text.h"
@@ -72,6 +73,8 @@ class Session {
   MapResult Map(const MapRequest& request);
   LineAnalysisResult AnalyzeLines(const LineAnalysisRequest& request,
                                   const std::function<void()>& linesReplaced = {});
+  // Refits of perturbed copies of the lines; the lines stay as they are.
+  MonteCarloResult MonteCarlo(const MonteCarloRequest& request) const;
 
   // ---- saving
   static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);

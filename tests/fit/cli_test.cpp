@@ -158,5 +158,53 @@ TEST_F(CliTest, UsageErrors) {
   }
 }
 
+// Uncertainty options: the values they take, and the command they go with.
+TEST_F(CliTest, UncertaintyOptionsRefuseBadValues) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"fit --monte-carlo 9", "10 to 100000 runs"},
+      {"fit --monte-carlo 100001", "10 to 100000 runs"},
+      {"fit --monte-carlo many", "10 to 100000 runs"},
+      {"fit --monte-carlo 100 --noise -0.1", "--noise must be 0 or more"},
+      {"fit --monte-carlo 100 --noise lots", "--noise needs a number"},
+      {"fit --monte-carlo 100 --seed -3", "--seed needs a whole number"},
+      {"fit --noise 0.02", "go with --monte-carlo"},
+      {"map --monte-carlo 100", "goes with fit"},
+      {"map --confidence 95", "between 0 and 1"},
+      {"fit --confidence 0.95", "goes with map"},
+  };
+  for (const auto& [args, part] : cases) {
+    const CliResult r = Run(std::string(args) + " meas/argon_n2e15.txt");
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_NE(r.err.find(part), std::string::npos) << args << ": " << r.err;
+  }
+}
+
+TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
+  const std::string args = "fit --monte-carlo 50 --noise 0.02 --aki-accuracy --seed 11 "
+                           "meas/argon_n2e15.txt";
+  const CliResult first = Run(args);
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::vector<std::string> lines = SplitLf(first.out);
+  ASSERT_EQ(lines.size(), 6u) << first.out;
+  EXPECT_EQ(lines[2].rfind("Monte Carlo: 50 runs, ", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("seed 11"), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[4].rfind("log10(n_1) ", 0), 0u) << lines[4];
+  EXPECT_EQ(Run(args).out, first.out);
+  // Without a seed one is drawn and printed, so that the run can be repeated.
+  const CliResult drawn = Run("fit --monte-carlo 50 --noise 0.02 meas/argon_n2e15.txt");
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_NE(drawn.out.find(", seed "), std::string::npos) << drawn.out;
+}
+
+TEST_F(CliTest, ConfidenceRegionFollowsTheMapsResultsLine) {
+  const CliResult r = Run("map --confidence 0.68 --density-points 30 --temperature-points 20 "
+                          "--from-temperature 500 --to-temperature 5000 meas/argon_n2e15.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = SplitLf(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_EQ(lines[2].rfind("68 % confidence region: n_1 ", 0), 0u) << lines[2];
+}
+
 }  // namespace
 }  // namespace lumora::fittest

@@ -1,0 +1,35 @@
+// The uncertainty options of lumora-cli fit and map: Monte Carlo refits
+// after a fit, the confidence region after a map.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/confidence_region.h"
+#include "model/session.h"
+
+namespace lumora::cli {
+
+struct UncertaintyOptions {
+  int monteCarloRuns = 0;  // 0: no refits
+  double noise = 0;
+  bool akiAccuracy = false;
+  uint64_t seed = 0;  // drawn when not given, so that a run can be repeated
+  std::optional<double> confidence;
+};
+
+// Takes --monte-carlo N, --noise REL, --aki-accuracy, --seed S (fit) and
+// --confidence LEVEL (map) out of args; UsageError for a bad value.
+UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool fit);
+
+// The refits' report lines for a fit that ended normally.
+std::vector<std::string> MonteCarloLines(const Session& session, const FitRequest& request,
+                                         const FitResult& fit, const UncertaintyOptions& options);
+
+// What the confidence region of a map covers, as report lines.
+std::vector<std::string> ConfidenceLines(const MapResult& map, int lineCount, double level,
+                                         Distribution distribution);
+
+}  // namespace lumora::cli

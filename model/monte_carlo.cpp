@@ -1,0 +1,189 @@
+#include "model/monte_carlo.h"
+
+#include <oneapi/tbb/enumerable_thread_specific.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <utility>
+
+#include "base/errors.h"
+#include "base/format.h"
+
+namespace lumora {
+
+namespace {
+
+// The relative bounds of the accuracy grades of transition probabilities.
+constexpr std::pair<std::string_view, double> kGrades[] = {
+    {"AAA", 0.003}, {"AA", 0.01}, {"A+", 0.02}, {"A", 0.03},  {"B+", 0.07}, {"B", 0.10},
+    {"C+", 0.18},   {"C", 0.25},  {"D+", 0.40}, {"D", 0.50},  {"E", 0.50}};
+constexpr double kUngradedBound = 0.50;  // a line without a grade counts as E
+
+// A seed per refit from the run's seed and the refit's number, so that a
+// refit draws the same numbers on whichever thread it runs.
+uint64_t RefitSeed(uint64_t seed, uint64_t run) {
+  uint64_t z = seed + 0x9E3779B97F4A7C15ull * (run + 1);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// The log-normal factor with relative standard deviation `bound` and median 1.
+double LogNormalFactor(double bound, double z) {
+  return std::exp(std::sqrt(std::log1p(bound * bound)) * z);
+}
+
+struct Refit {
+  bool ok = false;
+  long double log10N1 = 0;
+  long double second = 0;
+};
+
+// One refit on `work`, a copy of the measured table that it may change.
+Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloRequest& request,
+               uint64_t run) {
+  std::mt19937_64 generator(RefitSeed(request.seed, run));
+  std::normal_distribution<double> normal(0.0, 1.0);
+  for (size_t k = 0; k < work.lines.size(); ++k) {
+    work.lines[k] = measured.lines[k];
+    const double z = normal(generator);
+    if (request.intensityNoise != 0) work.lines[k].Int *= 1 + request.intensityNoise * z;
+  }
+  if (request.akiAccuracy) {
+    for (TLineRecord& line : work.lines) {
+      const double bound = AccuracyBound(line.AR.Acc.view()).value_or(kUngradedBound);
+      line.AR.Aki *= LogNormalFactor(bound, normal(generator));
+    }
+  }
+  Refit refit;
+  try {
+    ComputeBranchingFractions(work);
+    EbfModel model(work);
+    FitRequest fit = request.fit;
+    fit.start = request.fitted;
+    fit.logPath.clear();  // refits keep no log
+    fit.withReport = false;
+    fit.noiseLevel = 0;
+    int resultsLines = 0;
+    const FitResult result = RunFit(model, fit, resultsLines);
+    refit.ok = result.stopCode != StopCode::LambdaReached;
+    refit.log10N1 = result.fitted.log10N1;
+    refit.second = result.fitted.second;
+  } catch (const Error&) {
+    refit.ok = false;
+  }
+  return refit;
+}
+
+double Percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.size() == 1) return sorted.front();
+  const double position = p * static_cast<double>(sorted.size() - 1);
+  const size_t below = static_cast<size_t>(std::floor(position));
+  const size_t above = std::min(below + 1, sorted.size() - 1);
+  return sorted[below] + (position - static_cast<double>(below)) * (sorted[above] - sorted[below]);
+}
+
+std::string StatisticsRow(const char* name, const SampleStatistics& s) {
+  return Format("%-12s %12.5e %12.5e %12.5e %12.5e %12.5e", name, s.mean, s.std, s.p50, s.p2_5,
+                s.p97_5);
+}
+
+}  // namespace
+
+std::optional<double> AccuracyBound(std::string_view grade) {
+  while (!grade.empty() && grade.back() == ' ') grade.remove_suffix(1);
+  while (!grade.empty() && grade.front() == ' ') grade.remove_prefix(1);
+  for (const auto& [name, bound] : kGrades)
+    if (grade == name) return bound;
+  return std::nullopt;
+}
+
+void CheckMonteCarloRequest(const MonteCarloRequest& request) {
+  if (request.runs < kMinMonteCarloRuns || request.runs > kMaxMonteCarloRuns)
+    throw Error(Format("Monte Carlo runs must lie between %d and %d, not %d.", kMinMonteCarloRuns,
+                       kMaxMonteCarloRuns, request.runs));
+  if (!(request.intensityNoise >= 0) || !std::isfinite(request.intensityNoise))
+    throw Error(Format("The intensity noise must be 0 or more, not %g.", request.intensityNoise));
+}
+
+SampleStatistics Statistics(std::vector<double> values) {
+  SampleStatistics s;
+  if (values.empty()) return s;
+  long double sum = 0;
+  for (double v : values) sum += v;
+  const long double mean = sum / values.size();
+  long double squares = 0;
+  for (double v : values) squares += (v - mean) * (v - mean);
+  s.mean = static_cast<double>(mean);
+  s.std = values.size() > 1 ? static_cast<double>(std::sqrt(squares / (values.size() - 1))) : 0;
+  std::sort(values.begin(), values.end());
+  s.p2_5 = Percentile(values, 0.025);
+  s.p50 = Percentile(values, 0.5);
+  s.p97_5 = Percentile(values, 0.975);
+  return s;
+}
+
+MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& request) {
+  CheckMonteCarloRequest(request);
+  std::vector<Refit> refits(request.runs);
+  // Every worker refits on its own copy of the table.
+  tbb::enumerable_thread_specific<LineTable> copies([&table] { return table; });
+  auto refitRange = [&](const tbb::blocked_range<int>& range) {
+    LineTable& work = copies.local();
+    for (int run = range.begin(); run != range.end(); ++run)
+      refits[run] = RunRefit(work, table, request, static_cast<uint64_t>(run));
+  };
+  if (request.threads == 1) {
+    refitRange(tbb::blocked_range<int>(0, request.runs));
+  } else {
+    tbb::task_arena arena(request.threads > 0 ? request.threads
+                                              : tbb::task_arena::automatic);
+    arena.execute([&] { tbb::parallel_for(tbb::blocked_range<int>(0, request.runs), refitRange); });
+  }
+
+  MonteCarloResult result;
+  result.runs = request.runs;
+  result.seed = request.seed;
+  for (const TLineRecord& line : table.lines)
+    if (!AccuracyBound(line.AR.Acc.view())) ++result.linesWithoutGrade;
+  std::vector<double> n1, second;
+  for (const Refit& refit : refits) {
+    if (!refit.ok) {
+      ++result.failed;
+      continue;
+    }
+    result.log10N1Samples.push_back(static_cast<double>(refit.log10N1));
+    n1.push_back(static_cast<double>(std::pow(10.0L, refit.log10N1)));
+    second.push_back(static_cast<double>(refit.second));
+  }
+  result.log10N1 = Statistics(result.log10N1Samples);
+  result.n1 = Statistics(n1);
+  if (request.fit.fitSecond) result.second = Statistics(second);
+  return result;
+}
+
+std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
+                                          const MonteCarloRequest& request) {
+  std::vector<std::string> lines;
+  std::string head = Format("Monte Carlo: %d runs, %d failed, seed %s, intensity noise %g",
+                            result.runs, result.failed, std::to_string(result.seed),
+                            request.intensityNoise);
+  if (request.akiAccuracy)
+    head += Format(", Aki accuracy grades (%d lines without a grade counted as E)",
+                   result.linesWithoutGrade);
+  lines.push_back(head);
+  lines.push_back(Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5",
+                         "p97.5"));
+  lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));
+  lines.push_back(StatisticsRow("n_1/m-3", result.n1));
+  if (result.second) {
+    const bool firstLevels = request.fit.start.distribution == Distribution::FirstLevels;
+    lines.push_back(StatisticsRow(firstLevels ? "1s2/4 (1e-3)" : "T/K", *result.second));
+  }
+  return lines;
+}
+
+}  // namespace lumora

@@ -1,0 +1,68 @@
+// Monte Carlo refits: how far n_1 (and the second parameter) move when the
+// measured intensities carry noise and the transition probabilities carry
+// the uncertainty their accuracy grade allows. Each refit perturbs a copy of
+// the line table and starts where the unperturbed fit ended.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/fit.h"
+
+namespace lumora {
+
+inline constexpr int kMinMonteCarloRuns = 10;
+inline constexpr int kMaxMonteCarloRuns = 100000;
+
+// The relative standard deviation an accuracy grade of an Aki stands for
+// (AAA 0.3 %, ..., E 50 %); nothing for a text that is no grade.
+std::optional<double> AccuracyBound(std::string_view grade);
+
+struct MonteCarloRequest {
+  FitRequest fit;             // the settings of the unperturbed fit
+  ModelParameters fitted;     // where the unperturbed fit ended
+  int runs = 0;               // kMinMonteCarloRuns..kMaxMonteCarloRuns
+  double intensityNoise = 0;  // each intensity times (1 + noise z)
+  bool akiAccuracy = false;   // each Aki times a log-normal factor of its grade
+  uint64_t seed = 0;
+  int threads = 0;            // 0: every core
+};
+
+struct SampleStatistics {
+  double mean = 0;
+  double std = 0;  // sample standard deviation
+  double p2_5 = 0;
+  double p50 = 0;
+  double p97_5 = 0;
+};
+
+struct MonteCarloResult {
+  int runs = 0;
+  int failed = 0;              // refits that raised an error or stopped by the lambda limit
+  uint64_t seed = 0;
+  int linesWithoutGrade = 0;   // counted as E when the accuracy is used
+  SampleStatistics log10N1;
+  SampleStatistics n1;
+  std::optional<SampleStatistics> second;  // when the second parameter is fitted
+  std::vector<double> log10N1Samples;      // of the successful refits, in run order
+};
+
+// Raises Error for a run count outside its range or a negative noise.
+void CheckMonteCarloRequest(const MonteCarloRequest& request);
+
+// Refits copies of `table` (its lines with intensities and G_m as measured).
+// The same request gives the same result whatever the number of threads.
+MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& request);
+
+// Mean, sample standard deviation, median and the 2.5 % and 97.5 %
+// percentiles (linear between order statistics).
+SampleStatistics Statistics(std::vector<double> values);
+
+// The report lines that follow the fit's results line.
+std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
+                                          const MonteCarloRequest& request);
+
+}  // namespace lumora

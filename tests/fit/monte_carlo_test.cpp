@@ -1,0 +1,159 @@
+#include "model/monte_carlo.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "fit_fixture.h"
+
+namespace lumora::fittest {
+namespace {
+
+class MonteCarloTest : public FitTest {
+ protected:
+  // Intensities that give the model's fractions at the true parameters;
+  // the fractions are formed from them as a measurement's are.
+  void MeasureIntensities(long double log10N1) {
+    LoadSmallElement(EightLines());
+    MeasureFromModel(BaseVector(log10N1, kTrueTemperature));
+    for (TLineRecord& line : table.lines) line.Int = line.G_m / line.AR.WaveLength * 1e5;
+    ComputeBranchingFractions(table);
+  }
+
+  MonteCarloRequest Request(const FitResult& fit, int runs, double noise) {
+    MonteCarloRequest request;
+    request.fit.iterationLimit = 50;
+    request.fit.fitSecond = fit.parameterCount == 2;
+    request.fitted = fit.fitted;
+    request.runs = runs;
+    request.intensityNoise = noise;
+    request.seed = 20261210;
+    return request;
+  }
+
+  testing::TempFolder dir;
+};
+
+TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
+  MeasureIntensities(kTrueLog10N1);
+  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
+  MonteCarloRequest request = Request(fit, 64, 0.02);
+  request.akiAccuracy = true;
+  request.threads = 1;
+  const MonteCarloResult serial = RunMonteCarlo(table, request);
+  request.threads = 0;
+  const MonteCarloResult parallel = RunMonteCarlo(table, request);
+  EXPECT_EQ(serial.log10N1Samples, parallel.log10N1Samples);
+  EXPECT_EQ(serial.failed, parallel.failed);
+  EXPECT_EQ(MonteCarloReport(serial, request), MonteCarloReport(parallel, request));
+  ASSERT_TRUE(serial.second.has_value());
+
+  request.seed += 1;
+  EXPECT_NE(RunMonteCarlo(table, request).log10N1Samples, serial.log10N1Samples);
+  // The measured lines are left as they were.
+  MeasureIntensities(kTrueLog10N1);
+  const LineTable before = table;
+  RunMonteCarlo(table, request);
+  for (size_t k = 0; k < table.lines.size(); ++k) EXPECT_EQ(table.lines[k].G_m, before.lines[k].G_m);
+}
+
+// Measurements with 2 % Gaussian noise at a known n_1: the 95 % interval of
+// the refits covers the truth in about 95 % of them, and the refits spread
+// as far as fits of independent measurements do. (The minimiser's own error
+// assumes the same absolute noise on every branching fraction; intensity
+// noise gives a large fraction more, so that error comes out about half as
+// large here, and is not what the refits are compared with.)
+TEST_F(MonteCarloTest, IntervalsCoverTheTruthAndSpreadLikeIndependentMeasurements) {
+  constexpr int kDraws = 200;
+  std::mt19937_64 noise(4242);
+  std::normal_distribution<double> normal(0, 1);
+  int covered = 0;
+  double spreadSum = 0;
+  std::vector<double> fitted;
+  for (int draw = 0; draw < kDraws; ++draw) {
+    MeasureIntensities(kTrueLog10N1);
+    for (TLineRecord& line : table.lines) line.Int *= 1 + 0.02 * normal(noise);
+    ComputeBranchingFractions(table);
+    const FitResult fit =
+        Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+    MonteCarloRequest request = Request(fit, 200, 0.02);
+    request.seed = 1000 + draw;
+    const MonteCarloResult mc = RunMonteCarlo(table, request);
+    const double truth = static_cast<double>(kTrueLog10N1);
+    if (mc.log10N1.p2_5 <= truth && truth <= mc.log10N1.p97_5) ++covered;
+    spreadSum += mc.log10N1.std;
+    fitted.push_back(static_cast<double>(fit.fitted.log10N1));
+  }
+  EXPECT_GE(covered, kDraws * 90 / 100);
+  EXPECT_LE(covered, kDraws * 99 / 100);
+  EXPECT_NEAR(spreadSum / kDraws / Statistics(fitted).std, 1.0, 0.3);
+}
+
+TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
+  MeasureIntensities(kTrueLog10N1);
+  for (TLineRecord& line : table.lines) line.AR.Acc = "B";
+  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  MonteCarloRequest request = Request(fit, 400, 0.01);
+  const double plain = RunMonteCarlo(table, request).log10N1.std;
+  request.akiAccuracy = true;
+  const double graded = RunMonteCarlo(table, request).log10N1.std;
+  EXPECT_GT(graded, 1.5 * plain);
+
+  for (TLineRecord& line : table.lines) line.AR.Acc = "AAA";
+  EXPECT_NEAR(RunMonteCarlo(table, request).log10N1.std / plain, 1.0, 0.1);
+
+  for (TLineRecord& line : table.lines) line.AR.Acc = "";
+  const MonteCarloResult ungraded = RunMonteCarlo(table, request);
+  EXPECT_EQ(ungraded.linesWithoutGrade, 8);
+  EXPECT_GT(ungraded.log10N1.std, graded);  // counted as E, 50 %
+}
+
+TEST(MonteCarloGrades, BoundsOfTheGradingScale) {
+  const std::pair<const char*, double> grades[] = {
+      {"AAA", 0.003}, {"AA", 0.01}, {"A+", 0.02}, {"A", 0.03}, {"B+", 0.07}, {"B", 0.10},
+      {"C+", 0.18},   {"C", 0.25},  {"D+", 0.40}, {"D", 0.50}, {"E", 0.50},  {" B+ ", 0.07}};
+  for (const auto& [grade, bound] : grades) EXPECT_EQ(AccuracyBound(grade), bound) << grade;
+  for (const char* none : {"", "F", "b", "A++"}) EXPECT_FALSE(AccuracyBound(none)) << none;
+}
+
+TEST(MonteCarloStatistics, MomentsAndPercentiles) {
+  const SampleStatistics s = Statistics({4, 1, 3, 2, 5});
+  EXPECT_DOUBLE_EQ(s.mean, 3);
+  EXPECT_DOUBLE_EQ(s.std, std::sqrt(2.5));
+  EXPECT_DOUBLE_EQ(s.p50, 3);
+  EXPECT_DOUBLE_EQ(s.p2_5, 1.1);   // 1 + 0.1 of the way to 2
+  EXPECT_DOUBLE_EQ(s.p97_5, 4.9);
+  const SampleStatistics one = Statistics({7});
+  EXPECT_EQ(one.std, 0);
+  EXPECT_EQ(one.p2_5, 7);
+}
+
+TEST(MonteCarloRequests, RunsAndNoiseOutsideTheirRangesAreRefused) {
+  struct Case {
+    int runs;
+    double noise;
+    const char* messagePart;
+  };
+  const Case cases[] = {{9, 0, "between 10 and 100000, not 9"},
+                        {100001, 0, "not 100001"},
+                        {100, -0.01, "0 or more"},
+                        {100, std::nan(""), "0 or more"}};
+  for (const Case& c : cases) {
+    MonteCarloRequest request;
+    request.runs = c.runs;
+    request.intensityNoise = c.noise;
+    try {
+      CheckMonteCarloRequest(request);
+      ADD_FAILURE() << c.runs << " " << c.noise;
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumora::fittest
