@@ -87,7 +87,7 @@ void TMainForm::Guard(const std::function<void()>& command) {
   try {
     command();
   } catch (const std::exception& e) {
-    fDialogs.ShowError(Qt8(e.what()));
+    fDialogs.ShowError(Qt8(UserMessage(e, "this command")));
   }
 }
 
@@ -210,7 +210,7 @@ void TMainForm::WriteSettingsBack() {
 
 std::string TMainForm::ElementName() const { return Std(ElementListBox->currentText()); }
 
-double TMainForm::ElementMass() const { return fSettings->ReadFloat(ElementName(), "m", 0); }
+double TMainForm::ElementMass() const { return ElementMassAmu(*fSettings, ElementName()); }
 
 void TMainForm::ElementListBoxChange() { Guard([this] { ChangeElementNow(); }); }
 

@@ -57,4 +57,9 @@ class OverflowError : public Error {
   OverflowError() : Error("Floating point overflow") {}
 };
 
+// What a user is told of a failure: a failed allocation says that memory
+// ran out for `what` (for example "the command \"map\"") rather than
+// "std::bad_alloc"; any other failure its own message.
+std::string UserMessage(const std::exception& e, const std::string& what);
+
 }  // namespace lumora

@@ -99,9 +99,10 @@ void RunFit(Session& session, const BatchOptions& options, double massAmu,
   report = session.Fit(request).report;
 }
 
-void RunMap(Session& session, const BatchOptions& options, double massAmu,
-            const std::string& file, std::vector<std::string>& report, std::ostream& err,
-            bool showProgress) {
+// Returns the grid; its report goes into `report`.
+ResidualGrid RunMap(Session& session, const BatchOptions& options, double massAmu,
+                    const std::string& file, std::vector<std::string>& report, std::ostream& err,
+                    bool showProgress) {
   MapRequest request = MapRequestFromFields(options.fields, massAmu);
   request.dataFileName = FileNamePart(file);
   const long long points =
@@ -111,10 +112,17 @@ void RunMap(Session& session, const BatchOptions& options, double massAmu,
       err << "\rmap " << file << ": row " << done << " of " << rows << (done == rows ? "\n" : "")
           << std::flush;
     };
-  const MapResult map = session.Map(request);
-  report = map.report;
-  if (options.saveMap && !map.grid.empty())
-    err << "map file: " << Session::SaveMap(file, MapFileHeader(options.fields), map.grid) << "\n";
+  MapResult map = session.Map(request);
+  report = std::move(map.report);
+  return std::move(map.grid);
+}
+
+// After the report: a map that cannot be saved still has its results line.
+void SaveMap(const BatchOptions& options, const std::string& file, const ResidualGrid& grid,
+             std::ostream& err) {
+  if (!options.saveMap || grid.empty()) return;
+  const std::string path = Session::SaveMap(file, MapFileHeader(options.fields), grid);
+  err << "map file: " << path << "\n";
 }
 
 enum class BatchKind { Fit, Map };
@@ -136,14 +144,18 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     try {
       ReadMeasurement(session, file);
       std::vector<std::string> report;
+      ResidualGrid grid;
       if (kind == BatchKind::Fit)
         RunFit(session, options, massAmu, file, report);
       else
-        RunMap(session, options, massAmu, file, report, ctx.err, terminal);
+        grid = RunMap(session, options, massAmu, file, report, ctx.err, terminal);
       for (const auto& line : report) ctx.out << line << "\n";
       if (options.table) ctx.out << LineTableText(session.TableRows(true));
+      ctx.out.flush();
+      SaveMap(options, file, grid, ctx.err);
     } catch (const std::exception& e) {
-      ctx.err << file << ": " << e.what() << "\n";
+      ctx.err << file << ": " << UserMessage(e, kind == BatchKind::Fit ? "the fit" : "the map")
+              << "\n";
       ++failed;
     }
     session.SetMessageSink({});

@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "lsq/iteration_log.h"
+#include "model/input_checks.h"
 #include "model/results_line.h"
 
 namespace lumora {
@@ -90,6 +91,12 @@ ParameterVector ParameterErrors(int m, int n, long double sum, const PointArray&
 }
 
 }  // namespace
+
+void FitRequest::Validate() const {
+  CheckModelInputs(start);
+  CheckLog10Density(start.log10N1, kDensityCaption);
+  CheckAboveZero(start.second, SecondParameterCaption(start.distribution));
+}
 
 ParameterNames FitParameterNames() { return {"log10(n_1)", "Te"}; }
 

@@ -30,6 +30,9 @@ struct FitRequest {
   bool withReport = true;  // false: no report at all
   std::string dataFileName;  // the measurement as the results line names it
   std::string logPath;       // the minimiser's log, created anew
+
+  // Raises Error naming the field of the first input the model cannot use.
+  void Validate() const;
 };
 
 struct FitResult {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "base/errors.h"
+#include "model/input_checks.h"
 #include "model/map_file.h"
 
 namespace lumora {
@@ -92,18 +93,23 @@ std::vector<LineTableRow> Session::TableRows(bool withFractions) const {
 }
 
 FitResult Session::Fit(FitRequest request) {
+  request.Validate();
+  CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
   if (request.logPath.empty()) request.logPath = options_.logFolder + "/" + kFitLogFileName;
   return RunFit(model_, request, resultsLineCount_, &noise_);
 }
 
 MapResult Session::Map(const MapRequest& request) {
+  request.Validate();
+  CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
   return MapResiduals(model_, request, resultsLineCount_);
 }
 
 LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
                                          const std::function<void()>& linesReplaced) {
+  request.Validate();
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 
