@@ -74,7 +74,7 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
   setWindowTitle("Lumora");
   fDialogs = WithStandardDialogs(std::move(dialogs), this);
   fSession = std::make_unique<Session>(SessionOptions{
-      TempFolder(), [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
+      {}, [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
   BuildLayout();
   resize(1280, 860);  // the size where no window manager maximises it
   FormCreate();

@@ -25,6 +25,7 @@ struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
+  std::string logCopy;  // fit: where the log of the last fit is copied
   std::vector<std::string> files;
 };
 
@@ -70,10 +71,13 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     if (TakeOption(args, name, value)) f.*field = value;
 }
 
-BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args) {
+enum class BatchKind { Fit, Map };
+
+BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
   TakeFieldOptions(args, options.fields);
+  if (kind == BatchKind::Fit) TakeOption(args, "--log", options.logCopy);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
   RejectUnknownOptions(args);
@@ -96,7 +100,9 @@ void RunFit(Session& session, const BatchOptions& options, double massAmu,
             const std::string& file, std::vector<std::string>& report) {
   FitRequest request = FitRequestFromFields(options.fields, massAmu);
   request.dataFileName = FileNamePart(file);
+  request.keepLog = !options.logCopy.empty();
   report = session.Fit(request).report;
+  if (request.keepLog) session.SaveFitLog(options.logCopy);
 }
 
 // Returns the grid; its report goes into `report`.
@@ -125,10 +131,8 @@ void SaveMap(const BatchOptions& options, const std::string& file, const Residua
   err << "map file: " << path << "\n";
 }
 
-enum class BatchKind { Fit, Map };
-
 int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
-  const BatchOptions options = ParseBatchOptions(ctx, args);
+  const BatchOptions options = ParseBatchOptions(ctx, args, kind);
   const double massAmu = ctx.ElementMass();
   ctx.LoadElement();
   Session& session = ctx.session();
@@ -173,9 +177,9 @@ const char* const kFieldOptionsUsage =
 }  // namespace
 
 LUMORA_COMMAND(CommandInfo{
-    "fit", kFieldOptionsUsage,
+    "fit", std::string("[--log FILE] ") + kFieldOptionsUsage,
     "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
-    "its results line",
+    "its results line; --log copies the fit's log (of the last file) to FILE",
     [](Context& ctx, const std::vector<std::string>& args) {
       return RunBatch(ctx, args, BatchKind::Fit);
     }});

@@ -54,7 +54,7 @@ void Context::LoadElement(bool allLines) {
 double Context::ElementMass() { return ElementMassAmu(settings(), ElementName()); }
 
 Session& Context::session() {
-  if (!session_) session_ = std::make_unique<Session>(SessionOptions{TempFolder(), {}});
+  if (!session_) session_ = std::make_unique<Session>(SessionOptions{});
   return *session_;
 }
 

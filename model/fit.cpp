@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "base/checked.h"
 #include "base/errors.h"
@@ -50,6 +51,32 @@ void ReplaceLogFile(const std::string& logFileName) {
       std::filesystem::file_type::regular)
     std::filesystem::remove(logFileName, ec);
 }
+
+// The log the request names, or a new one of this run alone.
+std::unique_ptr<FileLog> OpenFitLog(const FitRequest& request) {
+  if (!request.logPath.empty()) {
+    ReplaceLogFile(request.logPath);
+    return std::make_unique<FileLog>(request.logPath);
+  }
+  return FileLog::CreateUnique(request.logFolder.empty() ? PrivateLogFolder() : request.logFolder);
+}
+
+// Removes a run's own log when the run ends, however it ends, unless the
+// caller keeps it.
+class LogRemoval {
+ public:
+  LogRemoval(std::string path, bool remove) : path_(std::move(path)), remove_(remove) {}
+  ~LogRemoval() {
+    std::error_code ec;
+    if (remove_) std::filesystem::remove(path_, ec);
+  }
+  LogRemoval(const LogRemoval&) = delete;
+  LogRemoval& operator=(const LogRemoval&) = delete;
+
+ private:
+  std::string path_;
+  bool remove_;
+};
 
 // Every line of the log, without line ends; "Fit logfile was not found."
 // when it cannot be read.
@@ -136,8 +163,9 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   options.iterationLimit = request.iterationLimit;
   ParameterVector par = request.start.ToVector();
 
-  ReplaceLogFile(request.logPath);
-  FileLog log(request.logPath);
+  const std::unique_ptr<FileLog> logFile = OpenFitLog(request);
+  FileLog& log = *logFile;
+  const LogRemoval removal(log.Path(), request.logPath.empty() && !request.keepLog);
   WriteLogOpening(log);
   MinimizerSummary summary;
   try {
@@ -169,10 +197,11 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   par[12] = static_cast<int>(summary.stopCode);
   result.parameters = par;
   result.errors = ParameterErrors(problem.pointCount, n, summary.sum, summary.covariance);
+  if (!request.logPath.empty() || request.keepLog) result.logPath = log.Path();
 
   if (!request.withReport) return result;
   if (request.report == ReportKind::FitIteration)
-    result.report = ReadLogLines(request.logPath);
+    result.report = ReadLogLines(log.Path());
   else
     ResultsLine(model.Table().levels, par, result.errors, resultsLineCount, &result.report,
                 request.dataFileName, n, true);

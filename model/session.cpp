@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "base/errors.h"
@@ -35,6 +36,14 @@ DistributionChoice ChoiceFor(Distribution distribution) {
 Session::Session(SessionOptions options)
     : options_(std::move(options)),
       noise_(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+
+Session::~Session() { RemoveKeptLog(); }
+
+void Session::RemoveKeptLog() {
+  std::error_code ec;
+  if (!keptLog_.empty()) std::filesystem::remove(keptLog_, ec);
+  keptLog_.clear();
+}
 
 ElementListings Session::ChangeElement(const ElementSource& source, bool allLines) {
   const std::string folder = WithoutTrailingDelimiter(source.databaseFolder);
@@ -96,8 +105,21 @@ FitResult Session::Fit(FitRequest request) {
   request.Validate();
   CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
-  if (request.logPath.empty()) request.logPath = options_.logFolder + "/" + kFitLogFileName;
-  return RunFit(model_, request, resultsLineCount_, &noise_);
+  const bool ownLog = request.logPath.empty();
+  if (ownLog && request.logFolder.empty()) request.logFolder = options_.logFolder;
+  FitResult result = RunFit(model_, request, resultsLineCount_, &noise_);
+  if (ownLog && request.keepLog) {
+    RemoveKeptLog();
+    keptLog_ = result.logPath;
+  }
+  return result;
+}
+
+void Session::SaveFitLog(const std::string& path) const {
+  if (keptLog_.empty()) throw Error("No fit has kept its log.");
+  std::error_code ec;
+  std::filesystem::copy_file(keptLog_, path, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) throw InOutError("Cannot write file \"" + path + "\": " + ec.message(), ec.value());
 }
 
 MapResult Session::Map(const MapRequest& request) {

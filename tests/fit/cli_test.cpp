@@ -1,6 +1,7 @@
 // lumora-cli fit and map on the bundled argon database and samples.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -49,7 +50,7 @@ class CliTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args, const std::string& tmpdir = "tmp") {
-    const std::string cmd = "cd '" + dir_.path() + "' && " + shellSetup_ + " TMPDIR='" + dir_.File(tmpdir) +
+    const std::string cmd = "cd '" + dir_.path() + "' && unset XDG_RUNTIME_DIR && " + shellSetup_ + " TMPDIR='" + dir_.File(tmpdir) +
                             "' XDG_DATA_HOME='" + dir_.File("xdg") + "' '" LUMORA_CLI
                             "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
     const int raw = std::system(cmd.c_str());
@@ -59,6 +60,9 @@ class CliTest : public ::testing::Test {
     r.err = ReadFile(dir_.File("err.txt"));
     return r;
   }
+
+  // The user's log folder below tmp/.
+  static std::string PrivateFolderName() { return "tmp/lumora-" + std::to_string(::getuid()); }
 
   TempDir dir_;
   std::string shellSetup_ = "true &&";  // runs before the program, in its shell
@@ -89,7 +93,37 @@ TEST_F(CliTest, ReportLogPrintsTheFitLog) {
   ASSERT_GT(lines.size(), 10u);
   EXPECT_EQ(lines[0], std::string(84, '='));
   EXPECT_EQ(lines[1], "iter  log10(n_1)          Te             sumr");
-  EXPECT_TRUE(std::filesystem::exists(dir_.File("tmp/lumora.txt")));
+  // The run's own log is gone afterwards; nothing is left in the shared folder.
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("tmp/lumora.txt")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
+
+  // --log copies it where the user asks.
+  const CliResult kept = Run("fit --report log --fit-temperature --log fit-log.txt meas/argon_n2e15.txt");
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(SplitCrLf(ReadFile(dir_.File("fit-log.txt"))), lines);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
+}
+
+// A link planted where the log used to be is never followed; the private
+// folder is created for this user alone, and refused when it is a link.
+TEST_F(CliTest, FitLogNeverFollowsAPlantedLink) {
+  const std::string victim = dir_.Write("victim.txt", "precious\n");
+  std::filesystem::create_symlink(victim, dir_.File("tmp/lumora.txt"));
+  const CliResult r = Run("fit meas/argon_n2e15.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(victim), "precious\n");
+  const auto folder = std::filesystem::symlink_status(dir_.File(PrivateFolderName()));
+  EXPECT_EQ(folder.type(), std::filesystem::file_type::directory);
+  EXPECT_EQ(folder.permissions(), std::filesystem::perms::owner_all);
+
+  std::filesystem::remove(dir_.File(PrivateFolderName()));
+  std::filesystem::create_directories(dir_.File("elsewhere"));
+  std::filesystem::create_symlink(dir_.File("elsewhere"), dir_.File(PrivateFolderName()));
+  const CliResult refused = Run("fit meas/argon_n2e15.txt");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "meas/argon_n2e15.txt: The log folder \"" + dir_.File(PrivateFolderName()) +
+                             "\" is a link; it is not used.\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("elsewhere")));
 }
 
 TEST_F(CliTest, FirstLevelsFitsTheSecondParameterOverFourLevels) {
@@ -188,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"NegativeDensity", "fit --density -2e15", "not \"-2e15\""},
                       BadInput{"TextTemperature", "fit --temperature hot", "'hot'"},
                       BadInput{"TextPoints", "map --density-points x", "'x'"},
-                      BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora.txt"},
+                      BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora-"},
                       BadInput{"ZeroPath", "fit --path 0",
                                "Abs. path (m) must be greater than 0, not \"0\"."},
                       BadInput{"NegativePath", "fit --path -1",
