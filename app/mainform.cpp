@@ -74,7 +74,7 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
   setWindowTitle("Lumora");
   fDialogs = WithStandardDialogs(std::move(dialogs), this);
   fSession = std::make_unique<Session>(SessionOptions{
-      TempFolder(), [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
+      {}, [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
   BuildLayout();
   resize(1280, 860);  // the size where no window manager maximises it
   FormCreate();
@@ -87,7 +87,7 @@ void TMainForm::Guard(const std::function<void()>& command) {
   try {
     command();
   } catch (const std::exception& e) {
-    fDialogs.ShowError(Qt8(e.what()));
+    fDialogs.ShowError(Qt8(UserMessage(e, "this command")));
   }
 }
 
@@ -210,7 +210,7 @@ void TMainForm::WriteSettingsBack() {
 
 std::string TMainForm::ElementName() const { return Std(elementList->currentText()); }
 
-double TMainForm::ElementMass() const { return fSettings->ReadFloat(ElementName(), "m", 0); }
+double TMainForm::ElementMass() const { return ElementMassAmu(*fSettings, ElementName()); }
 
 void TMainForm::OnElementChosen() { Guard([this] { ChangeElementNow(); }); }
 

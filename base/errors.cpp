@@ -1,6 +1,7 @@
 #include "base/errors.h"
 
 #include <cstring>
+#include <new>
 
 namespace lumora {
 
@@ -14,6 +15,11 @@ std::string QuoteToken(std::string_view token) {
   // Never split a UTF-8 sequence: back up over continuation bytes.
   while (cut > 0 && (static_cast<unsigned char>(token[cut]) & 0xC0) == 0x80) --cut;
   return std::string(token.substr(0, cut)) + "...";
+}
+
+std::string UserMessage(const std::exception& e, const std::string& what) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return "Not enough memory for " + what + ".";
+  return e.what();
 }
 
 }  // namespace lumora

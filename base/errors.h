@@ -64,5 +64,9 @@ class OverflowError : public Error {
 // token never floods a message. No quote marks are added.
 inline constexpr size_t kQuotedTokenLength = 60;
 std::string QuoteToken(std::string_view token);
+// What a user is told of a failure: a failed allocation says that memory
+// ran out for `what` (for example "the command \"map\"") rather than
+// "std::bad_alloc"; any other failure its own message.
+std::string UserMessage(const std::exception& e, const std::string& what);
 
 }  // namespace lumora

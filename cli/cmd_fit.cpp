@@ -26,6 +26,7 @@ struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
+  std::string logCopy;  // fit: where the log of the last fit is copied
   UncertaintyOptions uncertainty;
   std::vector<std::string> files;
 };
@@ -72,11 +73,14 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     if (TakeOption(args, name, value)) f.*field = value;
 }
 
-BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, bool fit) {
+enum class BatchKind { Fit, Map };
+
+BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
   TakeFieldOptions(args, options.fields);
-  options.uncertainty = TakeUncertaintyOptions(args, fit);
+  if (kind == BatchKind::Fit) TakeOption(args, "--log", options.logCopy);
+  options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
   RejectUnknownOptions(args);
@@ -99,8 +103,10 @@ void RunFit(Session& session, const BatchOptions& options, double massAmu,
             const std::string& file, std::vector<std::string>& report) {
   FitRequest request = FitRequestFromFields(options.fields, massAmu);
   request.dataFileName = FileNamePart(file);
+  request.keepLog = !options.logCopy.empty();
   const FitResult fit = session.Fit(request);
   report = fit.report;
+  if (request.keepLog) session.SaveFitLog(options.logCopy);
   if (options.uncertainty.monteCarloRuns > 0) {
     const std::vector<std::string> lines =
         MonteCarloLines(session, request, fit, options.uncertainty);
@@ -108,9 +114,10 @@ void RunFit(Session& session, const BatchOptions& options, double massAmu,
   }
 }
 
-void RunMap(Session& session, const BatchOptions& options, double massAmu,
-            const std::string& file, std::vector<std::string>& report, std::ostream& err,
-            bool showProgress) {
+// Returns the grid; its report goes into `report`.
+ResidualGrid RunMap(Session& session, const BatchOptions& options, double massAmu,
+                    const std::string& file, std::vector<std::string>& report, std::ostream& err,
+                    bool showProgress) {
   MapRequest request = MapRequestFromFields(options.fields, massAmu);
   request.dataFileName = FileNamePart(file);
   const long long points =
@@ -120,22 +127,27 @@ void RunMap(Session& session, const BatchOptions& options, double massAmu,
       err << "\rmap " << file << ": row " << done << " of " << rows << (done == rows ? "\n" : "")
           << std::flush;
     };
-  const MapResult map = session.Map(request);
-  report = map.report;
+  MapResult map = session.Map(request);
+  report = std::move(map.report);
   if (options.uncertainty.confidence) {
     const std::vector<std::string> lines =
         ConfidenceLines(map, static_cast<int>(session.Table().lines.size()),
                         *options.uncertainty.confidence, request.model.distribution);
     report.insert(report.end(), lines.begin(), lines.end());
   }
-  if (options.saveMap && !map.grid.empty())
-    err << "map file: " << Session::SaveMap(file, MapFileHeader(options.fields), map.grid) << "\n";
+  return std::move(map.grid);
 }
 
-enum class BatchKind { Fit, Map };
+// After the report: a map that cannot be saved still has its results line.
+void SaveMap(const BatchOptions& options, const std::string& file, const ResidualGrid& grid,
+             std::ostream& err) {
+  if (!options.saveMap || grid.empty()) return;
+  const std::string path = Session::SaveMap(file, MapFileHeader(options.fields), grid);
+  err << "map file: " << path << "\n";
+}
 
 int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
-  const BatchOptions options = ParseBatchOptions(ctx, args, kind == BatchKind::Fit);
+  const BatchOptions options = ParseBatchOptions(ctx, args, kind);
   const double massAmu = ctx.ElementMass();
   ctx.LoadElement();
   Session& session = ctx.session();
@@ -151,14 +163,18 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     try {
       ReadMeasurement(session, file);
       std::vector<std::string> report;
+      ResidualGrid grid;
       if (kind == BatchKind::Fit)
         RunFit(session, options, massAmu, file, report);
       else
-        RunMap(session, options, massAmu, file, report, ctx.err, terminal);
+        grid = RunMap(session, options, massAmu, file, report, ctx.err, terminal);
       for (const auto& line : report) ctx.out << line << "\n";
       if (options.table) ctx.out << LineTableText(session.TableRows(true));
+      ctx.out.flush();
+      SaveMap(options, file, grid, ctx.err);
     } catch (const std::exception& e) {
-      ctx.err << file << ": " << e.what() << "\n";
+      ctx.err << file << ": " << UserMessage(e, kind == BatchKind::Fit ? "the fit" : "the map")
+              << "\n";
       ++failed;
     }
     session.SetMessageSink({});
@@ -176,9 +192,11 @@ const char* const kFieldOptionsUsage =
 }  // namespace
 
 LUMORA_COMMAND(CommandInfo{
-    "fit", std::string("[--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] ") + kFieldOptionsUsage,
+    "fit",
+    std::string("[--log FILE] [--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] ") +
+        kFieldOptionsUsage,
     "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
-    "its results line",
+    "its results line; --log copies the fit's log (of the last file) to FILE",
     [](Context& ctx, const std::vector<std::string>& args) {
       return RunBatch(ctx, args, BatchKind::Fit);
     }});

@@ -49,7 +49,8 @@ class Context {
   void LoadElement(bool allLines = false);
   // The element's mass in u ("m" of its section).
   double ElementMass();
-  // The session the commands run in; its fit logs go to the temporary folder.
+  // The session the commands run in; its fit logs go to the user's private
+  // log folder.
   Session& session();
   // The window's fields for the element, before command-line overrides.
   WindowFields Fields();

@@ -51,10 +51,10 @@ void Context::LoadElement(bool allLines) {
                           allLines);
 }
 
-double Context::ElementMass() { return settings().ReadFloat(ElementName(), "m", 0); }
+double Context::ElementMass() { return ElementMassAmu(settings(), ElementName()); }
 
 Session& Context::session() {
-  if (!session_) session_ = std::make_unique<Session>(SessionOptions{TempFolder(), {}});
+  if (!session_) session_ = std::make_unique<Session>(SessionOptions{});
   return *session_;
 }
 

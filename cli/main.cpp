@@ -29,6 +29,7 @@ void PrintHelp(std::ostream& os) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string ini, element;
+  std::string command = "lumora-cli";
   size_t i = 0;
   try {
     for (; i < args.size(); ++i) {
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     }
     if (i >= args.size()) throw lumora::cli::UsageError("no command given");
     const std::string name = args[i];
+    command = "the command \"" + name + "\"";
     const auto& cmds = lumora::cli::Commands();
     auto it = std::find_if(cmds.begin(), cmds.end(), [&](auto& c) { return c.name == name; });
     if (it == cmds.end()) throw lumora::cli::UsageError("unknown command " + name);
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
     std::cerr << e.what() << "\n";
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
+    std::cerr << lumora::UserMessage(e, command) << "\n";
     return 1;
   }
 }

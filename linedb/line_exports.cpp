@@ -139,23 +139,26 @@ std::string TTextBase::OffRecordToStr(int32_t offIndex) const {
 void TTextBase::ExportOffLines(int32_t pivot, int32_t maxHalfCount, double minIntensity,
                                TData& lines, std::vector<std::string>& labels) const {
   if (maxHalfCount < 0) throw RangeError();
-  const int32_t capacity = 2 * maxHalfCount + 1;
-  lines.assign(capacity, TSpectrumRecord{});
+  // No more lines can come than are offered: a larger half count selects
+  // the same lines, so it is cut down before it sizes anything.
+  const int64_t halfCount = std::min(maxHalfCount, fOfferedLinesCount);
+  const int64_t capacity = 2 * halfCount + 1;
+  lines.clear();
+  lines.reserve(static_cast<size_t>(std::min<int64_t>(capacity, fOfferedLinesCount)));
   labels.clear();
-  int32_t n = 0;
+  int64_t n = 0;
   auto append = [&](int32_t k) {
-    lines[n] = TSpectrumRecord{OffLines_WL(k), OffLines_Int(k)};
+    lines.push_back(TSpectrumRecord{OffLines_WL(k), OffLines_Int(k)});
     labels.push_back(OffRecordToStr(k));
     ++n;
   };
   // The pivot first, whatever its intensity; then the strong lines below it
   // going down, then those above it going up.
   append(pivot);
-  for (int32_t k = pivot - 1; k >= 0 && n < maxHalfCount + 1; --k)
+  for (int32_t k = pivot - 1; k >= 0 && n < halfCount + 1; --k)
     if (OffLines_Int(k) > minIntensity) append(k);
   for (int32_t k = pivot + 1; k < fOfferedLinesCount && n < capacity; ++k)
     if (OffLines_Int(k) > minIntensity) append(k);
-  lines.resize(n);
 }
 
 void TTextBase::CreateSpectrum(const TDSpParams& params, TData& sp,

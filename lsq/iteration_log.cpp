@@ -1,6 +1,11 @@
 #include "lsq/iteration_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <utility>
 
 #include "base/errors.h"
@@ -12,12 +17,46 @@ namespace {
 // errno when the C library set one, else a generic input/output failure.
 int LastError() { return errno ? errno : EIO; }
 
+// A stream on a descriptor just opened for writing; the descriptor is
+// closed when the stream cannot be made.
+std::FILE* StreamOn(int fd, const std::string& path) {
+  if (fd < 0) throw InOutError::FromErrno("Cannot create file", path, LastError());
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (!file) {
+    const int error = LastError();
+    ::close(fd);
+    throw InOutError::FromErrno("Cannot create file", path, error);
+  }
+  return file;
+}
+
+std::string TemporaryFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = tmp && tmp[0] == '/' ? tmp : "/tmp";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+[[noreturn]] void RefuseFolder(const std::string& folder, const char* reason) {
+  throw InOutError("The log folder \"" + folder + "\" " + reason + "; it is not used.", EACCES);
+}
+
 }  // namespace
 
 FileLog::FileLog(std::string path) : path_(std::move(path)) {
   errno = 0;
-  file_ = std::fopen(path_.c_str(), "wb");
-  if (!file_) throw InOutError::FromErrno("Cannot create file", path_, LastError());
+  file_ = StreamOn(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666),
+                   path_);
+}
+
+std::unique_ptr<FileLog> FileLog::CreateUnique(const std::string& folder) {
+  std::string path = folder + "/lumora-XXXXXX.txt";
+  errno = 0;
+  // mkostemps creates with O_CREAT | O_EXCL and mode 0600, which never
+  // follows a link, and retries with another name when one exists.
+  const int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
+  std::FILE* file = StreamOn(fd, fd < 0 ? folder + "/lumora-XXXXXX.txt" : path);
+  return std::unique_ptr<FileLog>(new FileLog(std::move(path), file));
 }
 
 FileLog::~FileLog() {
@@ -35,6 +74,27 @@ void FileLog::Write(std::string_view text) {
 void FileLog::Line(std::string_view text) {
   Write(text);
   Write("\r\n");
+}
+
+void EnsurePrivateFolder(const std::string& folder, uid_t owner) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw InOutError::FromErrno("Cannot create folder", folder, LastError());
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0)
+    throw InOutError::FromErrno("Cannot open folder", folder, LastError());
+  if (S_ISLNK(st.st_mode)) RefuseFolder(folder, "is a link");
+  if (!S_ISDIR(st.st_mode)) RefuseFolder(folder, "is no folder");
+  if (st.st_uid != owner) RefuseFolder(folder, "belongs to another user");
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) RefuseFolder(folder, "can be written by other users");
+}
+
+std::string PrivateLogFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string folder = runtime && runtime[0] == '/'
+                           ? std::string(runtime)
+                           : TemporaryFolder() + "/lumora-" + std::to_string(::getuid());
+  EnsurePrivateFolder(folder, ::getuid());
+  return folder;
 }
 
 void FileLog::Close() {

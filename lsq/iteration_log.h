@@ -2,7 +2,11 @@
 // text lines. FileLog writes a file with CR LF line ends.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
+#include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -20,8 +24,13 @@ class IterationLog {
 // A log file owned by one run. Every failure is an InOutError naming the file.
 class FileLog : public IterationLog {
  public:
-  // Creates the file, or truncates it when it exists.
+  // Creates the file, or truncates it when it exists; a link in its place
+  // is refused rather than followed.
   explicit FileLog(std::string path);
+  // A new file "lumora-XXXXXX.txt" in folder, created exclusively with mode
+  // 0600 under a name no other run has: nothing that exists there, another
+  // run's log or a link planted by someone else, is ever opened.
+  static std::unique_ptr<FileLog> CreateUnique(const std::string& folder);
   ~FileLog() override;  // closes, ignoring a failure (call Close to see it)
   FileLog(const FileLog&) = delete;
   FileLog& operator=(const FileLog&) = delete;
@@ -35,8 +44,20 @@ class FileLog : public IterationLog {
   const std::string& Path() const { return path_; }
 
  private:
+  FileLog(std::string path, std::FILE* file) : path_(std::move(path)), file_(file) {}
+
   std::string path_;
   std::FILE* file_ = nullptr;
 };
+
+// The folder for this user's run logs, created when missing: $XDG_RUNTIME_DIR
+// when set, else "lumora-<uid>" in the temporary folder ($TMPDIR, else /tmp).
+// Raises InOutError when it cannot be created or is not private.
+std::string PrivateLogFolder();
+
+// Creates folder with mode 0700 when it is missing, then refuses it (with an
+// InOutError naming it) when it is a link or no folder, is owned by another
+// user than `owner`, or can be written by others.
+void EnsurePrivateFolder(const std::string& folder, uid_t owner);
 
 }  // namespace lumora

@@ -53,17 +53,42 @@ class TextReader {
     if (Eof()) return 0;
     size_t start = pos_;
     while (!Eof() && static_cast<unsigned char>(text_[pos_]) > 32) ++pos_;
-    const std::string_view token(text_.data() + start, pos_ - start);
+    return ParseNumber(std::string_view(text_.data() + start, pos_ - start));
+  }
+
+  double ParseNumber(std::string_view token) const {
     double value = 0;
     if (!TryParseReal(token, value))
       throw InOutError("Invalid numeric format: \"" + std::string(token) + "\" in " + fileName_, 106);
     return value;
   }
 
+  // The blank-separated tokens of the rest of the line; moves past its line
+  // end.
+  std::vector<std::string_view> ReadLineTokens() {
+    std::vector<std::string_view> tokens;
+    while (!Eof() && !AtLineEnd()) {
+      if (static_cast<unsigned char>(text_[pos_]) <= 32) {
+        ++pos_;
+        continue;
+      }
+      const size_t start = pos_;
+      while (!Eof() && !AtLineEnd() && static_cast<unsigned char>(text_[pos_]) > 32) ++pos_;
+      tokens.emplace_back(text_.data() + start, pos_ - start);
+    }
+    SkipLine();
+    return tokens;
+  }
+
+  // 1-based number of the line the reader stands in.
+  int LineNumber() const { return lineNumber_; }
+  const std::string& FileName() const { return fileName_; }
+
   // Skips the rest of the line and its line end.
   void SkipLine() {
     while (!Eof() && !AtLineEnd()) ++pos_;
     if (Eof()) return;
+    ++lineNumber_;
     if (text_[pos_] == '\r') {
       ++pos_;
       if (!Eof() && text_[pos_] == '\n') ++pos_;
@@ -78,7 +103,32 @@ class TextReader {
   std::string fileName_;
   std::string text_;
   size_t pos_ = 0;
+  int lineNumber_ = 1;
 };
+
+struct MeasuredLine {
+  double wavelength = 0;
+  double intensity = 0;
+};
+
+// The first two numbers of the next line that holds any; further columns
+// are ignored. A blank tail of the file reads as wavelength 0, which no line
+// base holds, so the import ends there with its not-found message.
+MeasuredLine ReadMeasuredLine(TextReader& in) {
+  while (!in.Eof()) {
+    const int lineNumber = in.LineNumber();
+    const std::vector<std::string_view> numbers = in.ReadLineTokens();
+    if (numbers.empty()) continue;
+    const double wavelength = in.ParseNumber(numbers[0]);
+    if (numbers.size() < 2)
+      throw InOutError(Format("Line %d of %s holds one number; a measurement line needs a "
+                              "wavelength and an intensity.",
+                              lineNumber, in.FileName()),
+                       106);
+    return {wavelength, in.ParseNumber(numbers[1])};
+  }
+  return {};
+}
 
 std::string PadRight(std::string s, size_t width) {
   if (s.size() < width) s.append(width - s.size(), ' ');
@@ -133,6 +183,11 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
   while (!in.Eof()) {
     TLevelRecord level;
     const std::string configuration = in.ReadText(23);
+    // A STOP line needs nothing after the word.
+    if (Trim(configuration) == "STOP") {
+      ShowMessage(messages, "STOP command found in the file with levels. Higher levels were not read.");
+      break;
+    }
     const std::string term = in.ReadText(13);
     level.J = in.ReadNumber();
     level.Energy = in.ReadNumber();
@@ -140,10 +195,6 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
     level.Configuration.assign(Trim(configuration));
     level.Term.assign(Trim(term));
     level.g = 2 * level.J + 1;
-    if (level.Configuration == std::string_view("STOP")) {
-      ShowMessage(messages, "STOP command found in the file with levels. Higher levels were not read.");
-      break;
-    }
     if (!levels.empty() && levels.back().Energy == level.Energy) {
       ShowMessage(messages,
                   Format("Energy value %.7f is not unique. Stopping here...", levels.back().Energy));
@@ -261,9 +312,7 @@ void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::s
   table.lines.clear();
   TextReader in(fileName);
   while (!in.Eof()) {
-    const double wavelength = in.ReadNumber();
-    const double intensity = in.ReadNumber();
-    in.SkipLine();
+    const auto [wavelength, intensity] = ReadMeasuredLine(in);
     if (!lineBase) throw TextBaseError("No data in database for the requested wavelength");
     int32_t position = 0;
     TFoundFlag flag = TFoundFlag::ffPrior;

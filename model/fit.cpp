@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -9,6 +10,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "lsq/iteration_log.h"
+#include "model/input_checks.h"
 #include "model/results_line.h"
 
 namespace lumora {
@@ -51,6 +53,32 @@ void ReplaceLogFile(const std::string& logFileName) {
       std::filesystem::file_type::regular)
     std::filesystem::remove(logFileName, ec);
 }
+
+// The log the request names, or a new one of this run alone.
+std::unique_ptr<FileLog> OpenFitLog(const FitRequest& request) {
+  if (!request.logPath.empty()) {
+    ReplaceLogFile(request.logPath);
+    return std::make_unique<FileLog>(request.logPath);
+  }
+  return FileLog::CreateUnique(request.logFolder.empty() ? PrivateLogFolder() : request.logFolder);
+}
+
+// Removes a run's own log when the run ends, however it ends, unless the
+// caller keeps it.
+class LogRemoval {
+ public:
+  LogRemoval(std::string path, bool remove) : path_(std::move(path)), remove_(remove) {}
+  ~LogRemoval() {
+    std::error_code ec;
+    if (remove_) std::filesystem::remove(path_, ec);
+  }
+  LogRemoval(const LogRemoval&) = delete;
+  LogRemoval& operator=(const LogRemoval&) = delete;
+
+ private:
+  std::string path_;
+  bool remove_;
+};
 
 // Every line of the log, without line ends; "Fit logfile was not found."
 // when it cannot be read.
@@ -103,6 +131,12 @@ ParameterVector ParameterErrors(int m, int n, long double sum, const PointArray&
 
 }  // namespace
 
+void FitRequest::Validate() const {
+  CheckModelInputs(start);
+  CheckLog10Density(start.log10N1, kDensityCaption);
+  CheckAboveZero(start.second, SecondParameterCaption(start.distribution));
+}
+
 ParameterNames FitParameterNames() { return {"log10(n_1)", "Te"}; }
 
 FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount,
@@ -141,13 +175,13 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   options.iterationLimit = request.iterationLimit;
   ParameterVector par = request.start.ToVector();
 
-  std::optional<FileLog> log;
-  if (!request.logPath.empty()) {
-    ReplaceLogFile(request.logPath);
-    log.emplace(request.logPath);
-    WriteLogOpening(*log);
+  const std::unique_ptr<FileLog> log = request.writeLog ? OpenFitLog(request) : nullptr;
+  FileLog* logFile = log.get();
+  std::optional<LogRemoval> removal;
+  if (logFile) {
+    removal.emplace(logFile->Path(), request.logPath.empty() && !request.keepLog);
+    WriteLogOpening(*logFile);
   }
-  FileLog* logFile = log ? &*log : nullptr;
   MinimizerSummary summary;
   try {
     summary = Minimize(options, problem, par, logFile, FitParameterNames());
@@ -179,10 +213,11 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   par[12] = static_cast<int>(summary.stopCode);
   result.parameters = par;
   result.errors = ParameterErrors(problem.pointCount, n, summary.sum, summary.covariance);
+  if (logFile && (!request.logPath.empty() || request.keepLog)) result.logPath = logFile->Path();
 
   if (!request.withReport) return result;
   if (request.report == ReportKind::FitIteration)
-    result.report = ReadLogLines(request.logPath);
+    result.report = ReadLogLines(logFile ? logFile->Path() : std::string());
   else
     ResultsLine(model.Table().levels, par, result.errors, resultsLineCount, &result.report,
                 request.dataFileName, n, true);

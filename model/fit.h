@@ -13,7 +13,6 @@
 
 namespace lumora {
 
-inline constexpr const char* kFitLogFileName = "lumora.txt";
 // The minimiser's data arrays hold this many points.
 inline constexpr int kMaxFitLines = kMaxMinimizerPoints;
 
@@ -29,7 +28,16 @@ struct FitRequest {
   ReportKind report = ReportKind::FinalResults;
   bool withReport = true;  // false: no report at all
   std::string dataFileName;  // the measurement as the results line names it
-  std::string logPath;       // the minimiser's log, created anew; empty: no log
+  // The minimiser's log: a file the caller names, created anew; when empty,
+  // a new file of this run alone in logFolder (empty: PrivateLogFolder()),
+  // removed after the fit unless keepLog is set.
+  std::string logPath;
+  std::string logFolder;
+  bool keepLog = false;
+  bool writeLog = true;  // false: the run keeps no log at all
+
+  // Raises Error naming the field of the first input the model cannot use.
+  void Validate() const;
 };
 
 struct FitResult {
@@ -44,6 +52,7 @@ struct FitResult {
   ParameterVector parameters;
   ParameterVector errors;
   std::vector<std::string> report;
+  std::string logPath;  // the log when it was kept or named by the caller
 };
 
 // The names the fit's log prints for its parameters.

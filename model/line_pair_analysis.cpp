@@ -2,6 +2,7 @@
 
 #include "base/checked.h"
 #include "base/numparse.h"
+#include "model/input_checks.h"
 
 namespace lumora {
 
@@ -101,6 +102,12 @@ SimulationParameters ParseSimulationParameters(const std::string& text) {
   p.MaxE = StrToFloat(items[3]);
   p.RangeFactor = StrToFloat(items[4]);
   return p;
+}
+
+void LineAnalysisRequest::Validate() const {
+  CheckModelInputs(start);
+  CheckLog10Density(start.log10N1, kDensityCaption);
+  CheckAboveZero(start.second, SecondParameterCaption(start.distribution));
 }
 
 ModelParameters AnalysisStart(long double log10N1, long double excitationTemperature,

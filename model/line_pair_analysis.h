@@ -66,6 +66,9 @@ struct LineAnalysisRequest {
   ModelParameters start;
   double pairX = kPairWavelengthX;
   double pairY = kPairWavelengthY;
+
+  // Raises Error naming the field of the first input the model cannot use.
+  void Validate() const;
 };
 
 // The start of the analysis: log10 n_1, T_exc, Tn, path and mass as given, every

@@ -64,7 +64,7 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
     EbfModel model(work);
     FitRequest fit = request.fit;
     fit.start = request.fitted;
-    fit.logPath.clear();  // refits keep no log
+    fit.writeLog = false;  // refits keep no log
     fit.withReport = false;
     fit.noiseLevel = 0;
     int resultsLines = 0;

@@ -5,11 +5,13 @@
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
+#include "model/input_checks.h"
 #include "model/results_line.h"
 
 namespace lumora {
 
 ResidualGrid ZeroGrid(int rows, int columns) {
+  CheckPointLimits(columns, rows);
   return ResidualGrid(rows > 0 ? rows : 0, std::vector<double>(columns > 0 ? columns : 0, 0.0));
 }
 
@@ -41,9 +43,30 @@ void CheckPointCounts(int nDens, int nTemp) {
     throw Error(Format(
         "A map needs at least 1 point on each axis (density points %d, temperature points %d).",
         nDens, nTemp));
+  CheckPointLimits(nDens, nTemp);
 }
 
 }  // namespace
+
+void CheckPointLimits(int nDens, int nTemp) {
+  if (nDens > kMaxMapAxisPoints || nTemp > kMaxMapAxisPoints)
+    throw Error(Format(
+        "A map takes at most %d points on each axis (density points %d, temperature points %d).",
+        kMaxMapAxisPoints, nDens, nTemp));
+  const long long points = static_cast<long long>(nDens) * nTemp;
+  if (points > kMaxMapPoints)
+    throw Error(Format("A map takes at most %d grid points; %d density points by %d temperature "
+                       "points are %d.",
+                       kMaxMapPoints, nDens, nTemp, points));
+}
+
+void MapRequest::Validate() const {
+  CheckModelInputs(model);
+  CheckLog10Density(log10FromDensity, "Map density From");
+  CheckLog10Density(log10ToDensity, "Map density To");
+  CheckSecondParameter(fromTemperature, model.distribution, "Map temperature From");
+  CheckSecondParameter(toTemperature, model.distribution, "Map temperature To");
+}
 
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount) {
   const int nDens = request.densityPoints;

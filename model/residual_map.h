@@ -11,6 +11,10 @@
 
 namespace lumora {
 
+// The largest map: points on one axis, and grid points in all.
+inline constexpr int kMaxMapAxisPoints = 10000;
+inline constexpr int kMaxMapPoints = 10000000;
+
 // Rows by temperature point, columns by density point.
 using ResidualGrid = std::vector<std::vector<double>>;
 
@@ -25,8 +29,12 @@ struct MapRange {
   double dy = 0;
 };
 
+// Raises Error when a map of these counts would exceed the limits above;
+// checked before any grid is allocated.
+void CheckPointLimits(int densityPoints, int temperaturePoints);
+
 // A grid of rows x columns, all zero; a negative count gives no rows (or no
-// columns).
+// columns), counts beyond the limits raise Error.
 ResidualGrid ZeroGrid(int rows, int columns);
 
 // Residual sum of squares of all lines at b, divided by M - p when that is
@@ -47,6 +55,10 @@ struct MapRequest {
   std::string dataFileName;  // the measurement as the results line names it
   bool withReport = true;    // false: no results line
   MapProgress progress;
+
+  // Raises Error naming the field of the first input the model cannot use;
+  // MapResiduals checks the point counts itself.
+  void Validate() const;
 };
 
 struct MapResult {
@@ -63,7 +75,8 @@ struct MapResult {
 };
 
 // Evaluates the grid; the model is left evaluated at the minimum, and the
-// report holds the results line.
+// report holds the results line. Point counts below 1 or above the limits
+// above are refused before the grid is allocated.
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount);
 
 }  // namespace lumora

@@ -1,9 +1,12 @@
 #include "model/session.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "base/atomic_file.h"
 #include "base/errors.h"
+#include "model/input_checks.h"
 #include "model/map_file.h"
 
 namespace lumora {
@@ -31,6 +34,14 @@ DistributionChoice ChoiceFor(Distribution distribution) {
 Session::Session(SessionOptions options)
     : options_(std::move(options)),
       noise_(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+
+Session::~Session() { RemoveKeptLog(); }
+
+void Session::RemoveKeptLog() {
+  std::error_code ec;
+  if (!keptLog_.empty()) std::filesystem::remove(keptLog_, ec);
+  keptLog_.clear();
+}
 
 ElementListings Session::ChangeElement(const ElementSource& source, bool allLines) {
   const std::string folder = WithoutTrailingDelimiter(source.databaseFolder);
@@ -89,18 +100,36 @@ std::vector<LineTableRow> Session::TableRows(bool withFractions) const {
 }
 
 FitResult Session::Fit(FitRequest request) {
+  request.Validate();
+  CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
-  if (request.logPath.empty()) request.logPath = options_.logFolder + "/" + kFitLogFileName;
-  return RunFit(model_, request, resultsLineCount_, &noise_);
+  const bool ownLog = request.logPath.empty();
+  if (ownLog && request.logFolder.empty()) request.logFolder = options_.logFolder;
+  FitResult result = RunFit(model_, request, resultsLineCount_, &noise_);
+  if (ownLog && request.keepLog) {
+    RemoveKeptLog();
+    keptLog_ = result.logPath;
+  }
+  return result;
+}
+
+void Session::SaveFitLog(const std::string& path) const {
+  if (keptLog_.empty()) throw Error("No fit has kept its log.");
+  std::error_code ec;
+  std::filesystem::copy_file(keptLog_, path, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) throw InOutError("Cannot write file \"" + path + "\": " + ec.message(), ec.value());
 }
 
 MapResult Session::Map(const MapRequest& request) {
+  request.Validate();
+  CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
   return MapResiduals(model_, request, resultsLineCount_);
 }
 
 LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
                                          const std::function<void()>& linesReplaced) {
+  request.Validate();
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 

@@ -32,13 +32,15 @@ struct DistributionChoice {
 DistributionChoice ChoiceFor(Distribution distribution);
 
 struct SessionOptions {
-  std::string logFolder = "/tmp";  // where a fit writes its log
-  MessageSink messages;            // empty: standard error
+  // Where a fit writes its log; empty: the user's private log folder.
+  std::string logFolder;
+  MessageSink messages;  // empty: standard error
 };
 
 class Session {
  public:
   explicit Session(SessionOptions options = {});
+  ~Session();  // removes the log it kept
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -68,7 +70,10 @@ class Session {
   std::vector<LineTableRow> TableRows(bool withFractions) const;
 
   // ---- the commands; each starts with an empty model cache
-  // An empty request.logPath is the session's log folder + "/lumora.txt".
+  // Without request.logPath the fit writes a log of its own in the session's
+  // log folder; with request.keepLog the session keeps the last such log
+  // (removing the one before) until SaveFitLog has copied it or the session
+  // ends.
   FitResult Fit(FitRequest request);
   MapResult Map(const MapRequest& request);
   LineAnalysisResult AnalyzeLines(const LineAnalysisRequest& request,
@@ -77,6 +82,8 @@ class Session {
   MonteCarloResult MonteCarlo(const MonteCarloRequest& request) const;
 
   // ---- saving
+  // Copies the log of the last fit that kept it; Error when there is none.
+  void SaveFitLog(const std::string& path) const;
   static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);
   static void SaveReport(const std::string& path, const std::vector<std::string>& lines);
   // Writes the grid beside the measurement and returns the map file's path.
@@ -97,6 +104,9 @@ class Session {
   EbfModel model_{table_};
   int resultsLineCount_ = 0;
   std::mt19937_64 noise_;
+  std::string keptLog_;  // the last log a fit kept, removed with the next
+
+  void RemoveKeptLog();
 };
 
 }  // namespace lumora

@@ -320,6 +320,18 @@ std::string EffectiveValue(const Settings& s, const std::string& section, const 
   return s.ReadString(section, key.key, key.def);
 }
 
+double ElementMassAmu(const Settings& settings, const std::string& element) {
+  const std::string text = Trim(settings.ReadString(element, "m", ""));
+  if (text.empty())
+    throw Error("The element section \"" + element + "\" of the settings file has no key \"m\" "
+                "(atomic mass in u).");
+  double mass = 0;
+  if (!TryParseReal(text, mass) || !(mass > 0))
+    throw Error("The key \"m\" of the element section \"" + element +
+                "\" must be an atomic mass in u greater than 0, not \"" + text + "\".");
+  return mass;
+}
+
 WindowFields LoadWindowFields(const Settings& s, const std::string& element) {
   WindowFields f;
   f.FromDensity = Format("%3.1e", ReadReal(s, "_Iteration", "FromDensity"));

@@ -55,6 +55,11 @@ struct SettingKey {
 const std::vector<SettingKey>& ProgramKeys();
 const std::vector<SettingKey>& ElementKeys();
 
+// The atomic mass in u, key "m" of the element's section. Raises Error
+// naming the section when the key is missing, and naming the value when it
+// is not a number above 0.
+double ElementMassAmu(const Settings& settings, const std::string& element);
+
 // The value a key has for the program: its default when missing or, for
 // numbers, when it does not parse; reals as their shortest text.
 std::string EffectiveValue(const Settings& settings, const std::string& section,

@@ -1,5 +1,7 @@
 // The main window driven as a user would, on the bundled argon database and
 // copies of its sample measurements in a fresh folder per test.
+#include <unistd.h>
+
 #include <qcustomplot.h>
 
 #include <QCheckBox>
@@ -71,6 +73,7 @@ class MainFormTest : public QObject {
  private:
   std::unique_ptr<QTemporaryDir> fDir;
   QByteArray fOldTmp;
+  QByteArray fOldRuntime;
 
   QString Meas(const QString& name = QString()) const {
     return name.isEmpty() ? fDir->filePath("meas") : fDir->filePath("meas/" + name);
@@ -130,10 +133,13 @@ class MainFormTest : public QObject {
     QVERIFY(fDir->isValid());
     QVERIFY(QDir(fDir->path()).mkdir("meas"));
     fOldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", fDir->path().toLocal8Bit());  // the fit log goes here
+    fOldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", fDir->path().toLocal8Bit());  // the fit log's folder goes here
+    qunsetenv("XDG_RUNTIME_DIR");
   }
   void cleanup() {
     qputenv("TMPDIR", fOldTmp);
+    if (!fOldRuntime.isEmpty()) qputenv("XDG_RUNTIME_DIR", fOldRuntime);
     fDir.reset();
   }
 
@@ -450,7 +456,9 @@ class MainFormTest : public QObject {
     // Fitted fractions in the table and the densities of the four levels.
     QVERIFY(form->lineGrid->Cell(4, 1) != "0.0000");
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 4);
-    QVERIFY(QFile::exists(fDir->filePath("lumora.txt")));
+    // The fit's own log is gone; none is left where all users could see it.
+    QVERIFY(!QFile::exists(fDir->filePath("lumora.txt")));
+    QVERIFY(QDir(fDir->filePath(QString("lumora-%1").arg(::getuid()))).isEmpty());
     form->Fit();
     report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 3);  // the header only once

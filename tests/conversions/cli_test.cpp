@@ -94,6 +94,18 @@ TEST_F(ConvertCli, ExportLinesAndSpectrum) {
   EXPECT_EQ(sp.out, expected);
 }
 
+// A half count beyond the lines there are gives every line, as the exact
+// count does, without sizing anything by the count.
+TEST_F(ConvertCli, ExportLinesWithAHugeHalfCount) {
+  const CliRun all = Run("export-lines 600 800 700 30 -5");
+  ASSERT_EQ(all.status, 0) << all.err;
+  for (const char* count : {"2147483647", "30000000"}) {
+    const CliRun r = Run(std::string("export-lines 600 800 700 ") + count + " -5");
+    EXPECT_EQ(r.status, 0) << count << ": " << r.err;
+    EXPECT_EQ(r.out, all.out) << count;
+  }
+}
+
 TEST_F(ConvertCli, MatrixWritesTheFile) {
   const std::string file = dir_.path() + "/m.txt";
   const CliRun r = Run("matrix 2 '" + file + "'");

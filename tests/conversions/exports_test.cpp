@@ -183,6 +183,9 @@ TEST(ExportOffLines, PivotFirstThenStrongLinesBelowThenAbove) {
       {"below descending, above ascending", 402, 2, 0, {402, 401, 400, 403, 404}},
       {"nothing below: more above", 400, 1, 0, {400, 401, 402}},
       {"intensity must exceed the minimum", 402, 2, 10, {402, 400, 404}},
+      {"half count beyond the lines: all of them", 402, 7, 0, {402, 401, 400, 403, 404}},
+      {"largest half count: all of them", 401, INT32_MAX, 2, {401, 400, 402, 403, 404}},
+      {"half count of millions: all of them", 403, 30000000, 0, {403, 402, 401, 400, 404}},
   };
   BaseWith b({Atom(400, 20), Atom(401, 1), Atom(402, 50), Atom(403, 10), Atom(404, 60)});
   for (const Case& c : cases) {

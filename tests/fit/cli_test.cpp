@@ -1,10 +1,14 @@
 // lumora-cli fit and map on the bundled argon database and samples.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,7 +50,7 @@ class CliTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args, const std::string& tmpdir = "tmp") {
-    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.File(tmpdir) +
+    const std::string cmd = "cd '" + dir_.path() + "' && unset XDG_RUNTIME_DIR && " + shellSetup_ + " TMPDIR='" + dir_.File(tmpdir) +
                             "' XDG_DATA_HOME='" + dir_.File("xdg") + "' '" LUMORA_CLI
                             "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
     const int raw = std::system(cmd.c_str());
@@ -57,7 +61,11 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
+  // The user's log folder below tmp/.
+  static std::string PrivateFolderName() { return "tmp/lumora-" + std::to_string(::getuid()); }
+
   TempDir dir_;
+  std::string shellSetup_ = "true &&";  // runs before the program, in its shell
 };
 
 TEST_F(CliTest, FitBatchGoesOnPastAFileThatFails) {
@@ -85,7 +93,37 @@ TEST_F(CliTest, ReportLogPrintsTheFitLog) {
   ASSERT_GT(lines.size(), 10u);
   EXPECT_EQ(lines[0], std::string(84, '='));
   EXPECT_EQ(lines[1], "iter  log10(n_1)          Te             sumr");
-  EXPECT_TRUE(std::filesystem::exists(dir_.File("tmp/lumora.txt")));
+  // The run's own log is gone afterwards; nothing is left in the shared folder.
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("tmp/lumora.txt")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
+
+  // --log copies it where the user asks.
+  const CliResult kept = Run("fit --report log --fit-temperature --log fit-log.txt meas/argon_n2e15.txt");
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(SplitCrLf(ReadFile(dir_.File("fit-log.txt"))), lines);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
+}
+
+// A link planted where the log used to be is never followed; the private
+// folder is created for this user alone, and refused when it is a link.
+TEST_F(CliTest, FitLogNeverFollowsAPlantedLink) {
+  const std::string victim = dir_.Write("victim.txt", "precious\n");
+  std::filesystem::create_symlink(victim, dir_.File("tmp/lumora.txt"));
+  const CliResult r = Run("fit meas/argon_n2e15.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(victim), "precious\n");
+  const auto folder = std::filesystem::symlink_status(dir_.File(PrivateFolderName()));
+  EXPECT_EQ(folder.type(), std::filesystem::file_type::directory);
+  EXPECT_EQ(folder.permissions(), std::filesystem::perms::owner_all);
+
+  std::filesystem::remove(dir_.File(PrivateFolderName()));
+  std::filesystem::create_directories(dir_.File("elsewhere"));
+  std::filesystem::create_symlink(dir_.File("elsewhere"), dir_.File(PrivateFolderName()));
+  const CliResult refused = Run("fit meas/argon_n2e15.txt");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "meas/argon_n2e15.txt: The log folder \"" + dir_.File(PrivateFolderName()) +
+                             "\" is a link; it is not used.\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("elsewhere")));
 }
 
 TEST_F(CliTest, FirstLevelsFitsTheSecondParameterOverFourLevels) {
@@ -118,6 +156,44 @@ TEST_F(CliTest, MapWritesItsFileIntoMaps) {
   }
 }
 
+// A map file that cannot be written whole (here: beyond the file size limit,
+// as on a full disk) leaves the old map as it was and no temporary file; the
+// results line is printed all the same and the error names the file and the
+// cause.
+TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
+  const std::string old = "#old map\r\n1.0 2.0 \r\n";
+  std::filesystem::create_directories(dir_.File("meas/Maps"));
+  std::ofstream(dir_.File("meas/Maps/argon_n2e15.txt_map.txt"), std::ios::binary) << old;
+  shellSetup_ = "trap '' XFSZ && ulimit -f 16 &&";
+  const CliResult r = Run(
+      "map --save-map --density-points 50 --temperature-points 50 meas/argon_n2e15.txt");
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> lines = SplitLf(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(SplitBlanks(lines[1]).back(), "map");
+  EXPECT_EQ(r.err,
+            "meas/argon_n2e15.txt: Cannot write file \"meas/Maps/argon_n2e15.txt_map.txt\": " +
+                std::string(std::strerror(EFBIG)) + "\n");
+  EXPECT_EQ(ReadFile(dir_.File("meas/Maps/argon_n2e15.txt_map.txt")), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.File("meas/Maps")),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+// A link in place of the map file is replaced, never written through (here
+// to a device that takes no data).
+TEST_F(CliTest, MapReplacesALinkInsteadOfWritingThroughIt) {
+  const std::string target = dir_.File("meas/Maps/argon_n2e15.txt_map.txt");
+  std::filesystem::create_directories(dir_.File("meas/Maps"));
+  std::filesystem::create_symlink("/dev/full", target);
+  const CliResult r = Run(
+      "map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SplitLf(r.out).size(), 2u) << r.out;
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
+  EXPECT_EQ(SplitCrLf(ReadFile(target)).size(), 5u);
+}
+
 struct BadInput {
   const char* name;
   const char* args;
@@ -146,8 +222,116 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"NegativeDensity", "fit --density -2e15", "not \"-2e15\""},
                       BadInput{"TextTemperature", "fit --temperature hot", "'hot'"},
                       BadInput{"TextPoints", "map --density-points x", "'x'"},
-                      BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora.txt"}),
+                      BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora-"},
+                      BadInput{"ZeroPath", "fit --path 0",
+                               "Abs. path (m) must be greater than 0, not \"0\"."},
+                      BadInput{"NegativePath", "fit --path -1",
+                               "Abs. path (m) must be greater than 0, not \"-1\"."},
+                      BadInput{"HugePath", "fit --path 1e300",
+                               "Abs. path (m) must be at most 1000, not \"1E300\"."},
+                      BadInput{"TinyDensity", "fit --density 1e-300",
+                               "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E-300\"."},
+                      BadInput{"HugeDensity", "fit --density 1e300",
+                               "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E300\"."},
+                      BadInput{"ZeroCount", "fit --count 0", "Count must be at least 1, not \"0\"."},
+                      BadInput{"ZeroGasTemperature", "fit --tn 0",
+                               "Gas Tn (K) must be greater than 0, not \"0\"."},
+                      BadInput{"NegativeExcitationTemperature", "fit --temperature -5",
+                               "Fit T_exc (K) must be greater than 0, not \"-5\"."},
+                      BadInput{"NegativeFirstLevelsDensity", "fit --distribution 1s --temperature -5",
+                               "Fit 1s2/4 log10 N must be greater than 0, not \"-5\"."},
+                      BadInput{"FirstLevelsFitFromZero", "fit --distribution 1s --temperature 0",
+                               "Fit 1s2/4 log10 N must be greater than 0, not \"0\"."},
+                      BadInput{"MapNegativeFirstLevelsDensity",
+                               "map --distribution 1s --from-temperature -1 --density-points 2 "
+                               "--temperature-points 2",
+                               "Map temperature From must not be negative, not \"-1\"."},
+                      BadInput{"MapZeroPath", "map --path 0 --density-points 2 --temperature-points 2",
+                               "Abs. path (m) must be greater than 0, not \"0\"."},
+                      BadInput{"MapNegativeTemperature",
+                               "map --from-temperature -100 --density-points 2 --temperature-points 2",
+                               "Map temperature From must be greater than 0, not \"-100\"."},
+                      BadInput{"MapDensityBeyondTheModel",
+                               "map --to-density 1e40 --density-points 2 --temperature-points 2",
+                               "Map density To must lie between 1 and 1E30, not \"1E40\"."},
+                      BadInput{"MapAxesTooLong", "map --density-points 100000 --temperature-points 100000",
+                               "A map takes at most 10000 points on each axis (density points 100000, "
+                               "temperature points 100000)."},
+                      BadInput{"MapAxisOfIntMax", "map --density-points 2147483647 --temperature-points 2",
+                               "A map takes at most 10000 points on each axis"},
+                      BadInput{"MapTooManyPoints", "map --density-points 10000 --temperature-points 1001",
+                               "A map takes at most 10000000 grid points; 10000 density points by 1001 "
+                               "temperature points are 10010000."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Intensities that measure nothing are refused; a relative density of 0
+// under "1s levels" is a valid map axis.
+TEST_F(CliTest, MeasurementWithoutAPositiveIntensityIsRefused) {
+  std::string zero, negative;
+  std::istringstream sample(ReadFile(kSamples + "argon_n2e15.txt"));
+  for (std::string wavelength, intensity; sample >> wavelength >> intensity;) {
+    zero += wavelength + " 0\n";
+    negative += wavelength + " -3\n";
+  }
+  std::ofstream(dir_.File("meas/zero.txt")) << zero;
+  std::ofstream(dir_.File("meas/negative.txt")) << negative;
+  for (const char* command : {"fit", "map --density-points 2 --temperature-points 2"}) {
+    const CliResult r = Run(std::string(command) + " meas/zero.txt meas/negative.txt");
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.out, "") << command;
+    for (const char* file : {"meas/zero.txt", "meas/negative.txt"})
+      EXPECT_NE(r.err.find(std::string(file) +
+                           ": No line of the measurement has an intensity greater than 0."),
+                std::string::npos)
+          << command << ": " << r.err;
+  }
+  const CliResult empty = Run(
+      "map --distribution 1s --from-temperature 0 --density-points 2 --temperature-points 2 "
+      "meas/argon_n2e15.txt");
+  EXPECT_EQ(empty.status, 0) << empty.err;
+}
+
+// The element's mass comes from its section; a missing or meaningless one
+// stops the command before any file.
+TEST_F(CliTest, ElementMassMustBeGiven) {
+  struct Case {
+    const char* mass;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"", "The element section \"Argon\" of the settings file has no key \"m\" (atomic mass in u).\n"},
+      {"m=0\n", "The key \"m\" of the element section \"Argon\" must be an atomic mass in u greater "
+                "than 0, not \"0\".\n"},
+      {"m=heavy\n", "The key \"m\" of the element section \"Argon\" must be an atomic mass in u "
+                    "greater than 0, not \"heavy\".\n"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir_.File("lumora.ini"))
+        << "[_Files]\nDatabase=" << LUMORA_SOURCE_DIR << "/data/database\n"
+        << "[_Parameters]\nDefaultAtom=0\n[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\n"
+        << "Boltzmax=4\n" << c.mass;
+    for (const char* command : {"fit", "map", "analyze"}) {
+      const CliResult r = Run(std::string(command) + (std::string(command) == "analyze" ? "" : " meas/argon_n2e15.txt"));
+      EXPECT_EQ(r.status, 1) << command << " " << c.mass;
+      EXPECT_EQ(r.err, c.error) << command << " " << c.mass;
+      EXPECT_EQ(r.out, "") << command << " " << c.mass;
+    }
+  }
+}
+
+// A grid within the limits that still does not fit into memory is an
+// error that says so, for each file of the batch.
+TEST_F(CliTest, MapBeyondTheMemoryIsAClearError) {
+  shellSetup_ = "ulimit -v 60000 &&";
+  const CliResult r = Run(
+      "map --density-points 10000 --temperature-points 1000 meas/argon_n2e15.txt "
+      "meas/argon_n1.5e17_strong.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "meas/argon_n2e15.txt: Not enough memory for the map.\n"
+            "meas/argon_n1.5e17_strong.txt: Not enough memory for the map.\n");
+}
 
 TEST_F(CliTest, UsageErrors) {
   for (const char* args : {"fit", "fit --distribution maxwell meas/argon_n2e15.txt",

@@ -187,6 +187,40 @@ TEST_F(ResidualMapTest, RefusesGridsWithoutPointsOrMinimum) {
   EXPECT_TRUE(report.empty());
 }
 
+// Counts beyond the limits are refused before anything is allocated, by the
+// map and by the zero grid a front end sizes alike; the largest grid is kept.
+TEST_F(ResidualMapTest, RefusesGridsBeyondTheLimits) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  struct Case {
+    int nDens, nTemp;
+    const char* error;
+  };
+  const Case cases[] = {
+      {10001, 1, "A map takes at most 10000 points on each axis (density points 10001, "
+                 "temperature points 1)."},
+      {1, 10001, "A map takes at most 10000 points on each axis"},
+      {2147483647, 2, "A map takes at most 10000 points on each axis"},
+      {10000, 1001, "A map takes at most 10000000 grid points; 10000 density points by 1001 "
+                    "temperature points are 10010000."},
+  };
+  for (const Case& c : cases) {
+    for (const bool zeroGrid : {false, true}) {
+      try {
+        if (zeroGrid)
+          ZeroGrid(c.nTemp, c.nDens);
+        else
+          RunMap(c.nDens, c.nTemp, 15, 17, 1000, 2000, nullptr);
+        ADD_FAILURE() << c.nDens << " x " << c.nTemp << " accepted";
+      } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
+      }
+    }
+  }
+  EXPECT_EQ(ZeroGrid(1000, 10000).size(), 1000u);
+  EXPECT_EQ(ZeroGrid(-1, -1).size(), 0u);
+}
+
 class ResultsLineTest : public ::testing::Test {
  protected:
   // The results line of b over the test's levels.

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -312,6 +316,82 @@ TEST(MinimizerLog, OpenAndWriteFailures) {
   EXPECT_THROW(WriteMinimizerReport(log, StopCode::ParametersUnchanged, fit.m, fit.n, 0, fit.par,
                                     fit.result.covariance, kNames),
                InOutError);
+}
+
+// A log is never written through a link: a named log refuses one in its
+// place, and a log of its own gets a new name no other run has.
+TEST(MinimizerLog, LogsNeverFollowALink) {
+  TempFolder tmp;
+  const std::string victim = tmp.File("victim.txt");
+  testing::WriteFile(victim, "precious");
+  std::filesystem::create_symlink(victim, tmp.File("lumora.txt"));
+  EXPECT_THROW({ FileLog planted(tmp.File("lumora.txt")); }, InOutError);
+  EXPECT_EQ(ReadFile(victim), "precious");
+
+  const std::unique_ptr<FileLog> first = FileLog::CreateUnique(tmp.path());
+  const std::unique_ptr<FileLog> second = FileLog::CreateUnique(tmp.path());
+  EXPECT_NE(first->Path(), second->Path());
+  for (const FileLog* log : {first.get(), second.get()}) {
+    EXPECT_EQ(std::filesystem::path(log->Path()).parent_path(), tmp.path());
+    EXPECT_EQ(std::filesystem::status(log->Path()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  first->Line("first");
+  second->Line("second");
+  first->Close();
+  second->Close();
+  EXPECT_EQ(ReadFile(first->Path()), "first\r\n");
+  EXPECT_EQ(ReadFile(second->Path()), "second\r\n");
+  EXPECT_THROW(FileLog::CreateUnique(tmp.File("missing")), InOutError);
+}
+
+// The private folder: created for its owner alone; a link, a file, a folder
+// of another user or one that others can write is refused.
+TEST(MinimizerLog, PrivateFolderIsRefusedUnlessOnlyItsOwnerWrites) {
+  namespace fs = std::filesystem;
+  TempFolder tmp;
+  fs::create_directories(tmp.File("open"));
+  fs::permissions(tmp.File("open"), fs::perms::all);
+  fs::create_directories(tmp.File("mine"));
+  fs::permissions(tmp.File("mine"), fs::perms::owner_all);
+  fs::create_directory_symlink(tmp.File("mine"), tmp.File("link"));
+  testing::WriteFile(tmp.File("file"), "");
+  struct Case {
+    const char* folder;
+    uid_t owner;
+    const char* refusal;  // empty: accepted
+  };
+  const uid_t me = ::getuid();
+  const Case cases[] = {
+      {"new", me, ""},
+      {"mine", me, ""},
+      {"mine", me + 1, "belongs to another user"},
+      {"open", me, "can be written by other users"},
+      {"link", me, "is a link"},
+      {"file", me, "is no folder"},
+  };
+  for (const Case& c : cases) {
+    const std::string folder = tmp.File(c.folder);
+    try {
+      EnsurePrivateFolder(folder, c.owner);
+      EXPECT_STREQ(c.refusal, "") << c.folder << " accepted";
+      EXPECT_EQ(fs::symlink_status(folder).permissions(), fs::perms::owner_all) << c.folder;
+    } catch (const InOutError& e) {
+      EXPECT_EQ(e.what(), "The log folder \"" + folder + "\" " + c.refusal + "; it is not used.")
+          << c.folder;
+    }
+  }
+}
+
+// XDG_RUNTIME_DIR when set, else lumora-<uid> in the temporary folder.
+TEST(MinimizerLog, PrivateLogFolderFromTheEnvironment) {
+  TempFolder runtime, temporary;
+  testing::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", runtime.path());
+  EXPECT_EQ(PrivateLogFolder(), runtime.path());
+  env.Unset("XDG_RUNTIME_DIR");
+  env.Set("TMPDIR", temporary.path() + "/");
+  EXPECT_EQ(PrivateLogFolder(), temporary.File("lumora-" + std::to_string(::getuid())));
 }
 
 // A device that takes no data: a write the buffer cannot hold fails at once,

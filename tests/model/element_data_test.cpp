@@ -34,6 +34,11 @@ TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
       {"STOP surrounded by blanks",
        Levels(Row("a", "t", "0", "0.0") + Row("   STOP  ", "", "0", "0") + Row("c", "t", "1", "17")), 1,
        "STOP command found in the file with levels. Higher levels were not read."},
+      {"STOP alone on its line",
+       Levels(Row("a", "t", "0", "0.0") + "STOP\r\n" + Row("c", "t", "1", "17")), 1,
+       "STOP command found in the file with levels. Higher levels were not read."},
+      {"STOP alone on the last line", Levels(Row("a", "t", "0", "0.0") + "  STOP"), 1,
+       "STOP command found in the file with levels. Higher levels were not read."},
       {"blank line after the last level", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + "\r\n"),
        2, "Energy values 16.6000000, 0.0000000 are not ascending. Stopping reading..."},
       {"LF line ends", "h1\nh2\nh3\n" + std::string("a                      t            0 0.0\nb                      t            1 1.5\n"),
@@ -251,6 +256,41 @@ TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "No data in database for the requested wavelength");
+  }
+}
+
+// A line with one number is an input error naming the file and the line;
+// blank lines between the records are skipped.
+TEST_F(ElementTest, ImportIntensitiesNeedsTwoNumbersOnALine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    size_t lines;
+    int badLine;  // 0: no error
+  };
+  const Case cases[] = {
+      {"one number between records", "700 1\n750\n800 3\n", 1, 2},
+      {"one number on the last line", "700 1\r\n750 2\r\n800", 2, 3},
+      {"one number after blank lines", "700 1\r\n\r\n \t\r\n750\r\n800 3\r\n", 1, 4},
+      {"blank lines between records", "\n700 1\n\n \t\n750 2 0.5 x\n800 3\n", 3, 0},
+  };
+  LoadFixture();
+  for (const Case& c : cases) {
+    messages.clear();
+    const std::string file = Write("m.txt", c.text);
+    try {
+      ImportIntensities(table, lineBase.get(), file, sink);
+      EXPECT_EQ(c.badLine, 0) << c.name << ": no error";
+    } catch (const InOutError& e) {
+      EXPECT_EQ(e.what(), Format("Line %d of %s holds one number; a measurement line needs a "
+                                 "wavelength and an intensity.",
+                                 c.badLine, file))
+          << c.name;
+    }
+    ASSERT_EQ(table.lines.size(), c.lines) << c.name;
+    for (const TLineRecord& line : table.lines)
+      EXPECT_EQ(line.Int, line.AR.WaveLength == 700 ? 1 : line.AR.WaveLength == 750 ? 2 : 3) << c.name;
+    ExpectMessage("", c.name);
   }
 }
 

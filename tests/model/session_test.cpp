@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +105,52 @@ TEST(Sessions, TwoOnTwoThreadsGiveTheirSerialResults) {
     ExpectSame(fit, fitAlone);
     ExpectSame(map, mapAlone);
   }
+}
+
+// Two sessions fitting at once in the user's log folder: each reads back
+// its own whole log, which is gone when the fit is over, or, when kept,
+// when the session ends.
+TEST(Sessions, FitsAtOnceHaveTheirOwnLogs) {
+  testing::TempFolder runtime;
+  testing::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", runtime.path());
+  const Outcome aloneA = SampleRun("argon_n4e16_noise.txt", false, "")();
+  const Outcome aloneB = SampleRun("argon_n1.5e17_strong.txt", false, "")();
+  ASSERT_NE(aloneA.report, aloneB.report);
+  ASSERT_GT(aloneA.report.size(), 10u);
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
+
+  for (int round = 0; round < 3; ++round) {
+    SampleRun runA("argon_n4e16_noise.txt", false, "");
+    SampleRun runB("argon_n1.5e17_strong.txt", false, "");
+    Outcome a, b;
+    std::thread threadA([&] { a = runA(); });
+    std::thread threadB([&] { b = runB(); });
+    threadA.join();
+    threadB.join();
+    EXPECT_EQ(a.report, aloneA.report);
+    EXPECT_EQ(b.report, aloneB.report);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
+
+  {
+    Session session(SessionOptions{"", [](auto&) {}});
+    session.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    session.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+    session.Recalculate();
+    FitRequest request;
+    request.start = ArgonModel();
+    request.keepLog = true;
+    const std::string first = session.Fit(request).logPath;
+    const std::string second = session.Fit(request).logPath;
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(std::filesystem::exists(first));  // the next fit's log replaces it
+    EXPECT_EQ(std::filesystem::path(second).parent_path(), runtime.path());
+    testing::TempFolder target;
+    session.SaveFitLog(target.File("copy.txt"));
+    EXPECT_EQ(testing::ReadFile(target.File("copy.txt")), testing::ReadFile(second));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
 }
 
 TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
