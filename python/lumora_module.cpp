@@ -27,7 +27,7 @@ namespace {
 // are, floats as their shortest exact text, so that `density=1e16` reads as
 // `--density 1e16` does. A text is taken as typed (a bad one raises the
 // program's own ConvertError when the command reads it).
-FieldText ToFieldText(const py::object& value, const char* name) {
+std::optional<std::string> ToFieldText(const py::object& value, const char* name) {
   if (value.is_none()) return std::nullopt;
   if (py::isinstance<py::str>(value)) return value.cast<std::string>();
   if (py::isinstance<py::bool_>(value))
@@ -275,23 +275,25 @@ auto Run(SessionHandle& s, Call call) -> decltype(call()) {
 }
 
 FieldOverrides Overrides(const py::kwargs& kw) {
-  FieldOverrides o;
-  const std::pair<const char*, FieldText FieldOverrides::*> names[] = {
-      {"density", &FieldOverrides::density},
-      {"temperature", &FieldOverrides::temperature},
-      {"count", &FieldOverrides::count},
-      {"tn", &FieldOverrides::tn},
-      {"path", &FieldOverrides::path},
-      {"max_iter", &FieldOverrides::maxIter},
-      {"from_density", &FieldOverrides::fromDensity},
-      {"to_density", &FieldOverrides::toDensity},
-      {"density_points", &FieldOverrides::densityPoints},
-      {"from_temperature", &FieldOverrides::fromTemperature},
-      {"to_temperature", &FieldOverrides::toTemperature},
-      {"temperature_points", &FieldOverrides::temperaturePoints},
+  // Each keyword stands for the lumora-cli option of the same name.
+  const std::pair<const char*, std::string WindowFields::*> names[] = {
+      {"density", &WindowFields::FitDensity},
+      {"temperature", &WindowFields::FitTemperature},
+      {"count", &WindowFields::Count},
+      {"tn", &WindowFields::Tn},
+      {"path", &WindowFields::Path},
+      {"max_iter", &WindowFields::MaxIter},
+      {"from_density", &WindowFields::FromDensity},
+      {"to_density", &WindowFields::ToDensity},
+      {"density_points", &WindowFields::DensityPoints},
+      {"from_temperature", &WindowFields::FromTemperature},
+      {"to_temperature", &WindowFields::ToTemperature},
+      {"temperature_points", &WindowFields::TemperaturePoints},
   };
+  FieldOverrides o;
   for (const auto& [name, field] : names)
-    if (kw.contains(name)) o.*field = ToFieldText(kw[name], name);
+    if (kw.contains(name))
+      if (auto text = ToFieldText(kw[name], name)) o.texts.emplace_back(field, *text);
   if (kw.contains("distribution") && !kw["distribution"].is_none())
     o.distribution = kw["distribution"].cast<std::string>();
   if (kw.contains("fit_temperature")) o.fitTemperature = kw["fit_temperature"].cast<bool>();

@@ -133,22 +133,7 @@ void SessionHandle::SetIntensity(size_t line, double value) {
 WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
   WindowFields f = fields_;
   ApplyDistribution(o, f);
-  const std::pair<const FieldText*, std::string WindowFields::*> texts[] = {
-      {&o.density, &WindowFields::FitDensity},
-      {&o.temperature, &WindowFields::FitTemperature},
-      {&o.count, &WindowFields::Count},
-      {&o.tn, &WindowFields::Tn},
-      {&o.path, &WindowFields::Path},
-      {&o.maxIter, &WindowFields::MaxIter},
-      {&o.fromDensity, &WindowFields::FromDensity},
-      {&o.toDensity, &WindowFields::ToDensity},
-      {&o.densityPoints, &WindowFields::DensityPoints},
-      {&o.fromTemperature, &WindowFields::FromTemperature},
-      {&o.toTemperature, &WindowFields::ToTemperature},
-      {&o.temperaturePoints, &WindowFields::TemperaturePoints},
-  };
-  for (const auto& [text, field] : texts)
-    if (*text) f.*field = **text;
+  for (const auto& [field, text] : o.texts) f.*field = text;
   return f;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command.h"
@@ -18,16 +19,11 @@
 
 namespace lumora::python {
 
-// A field a keyword argument overrides, as the text the window's field
-// would hold; nothing keeps the settings' value.
-using FieldText = std::optional<std::string>;
-
-// The keyword arguments of fit, map and analyze, by the CLI option each one
-// stands for.
+// The keyword arguments of fit, map and analyze: each field given, as the
+// text the window's field would hold, and the two choices lumora-cli takes
+// as options of their own. What is not given keeps the settings' value.
 struct FieldOverrides {
-  FieldText density, temperature, count, tn, path, maxIter;
-  FieldText fromDensity, toDensity, densityPoints;
-  FieldText fromTemperature, toTemperature, temperaturePoints;
+  std::vector<std::pair<std::string WindowFields::*, std::string>> texts;
   std::optional<std::string> distribution;  // "boltzmann" or "1s"
   bool fitTemperature = false;
 };
