@@ -307,25 +307,36 @@ void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double 
   }
 }
 
+bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double intensity,
+                      TLineRecord& line, std::string& message) {
+  if (!lineBase) throw TextBaseError("No data in database for the requested wavelength");
+  int32_t position = 0;
+  TFoundFlag flag = TFoundFlag::ffPrior;
+  lineBase->AtomFind(wavelength, 0, position, flag);
+  if (flag != TFoundFlag::ffSame) {
+    message = Format(
+        "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength precision.",
+        wavelength);
+    return false;
+  }
+  line = TLineRecord{};
+  line.AR = lineBase->GetAtomRecord(position);
+  line.Int = intensity;
+  return true;
+}
+
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
                        const MessageSink& messages) {
   table.lines.clear();
   TextReader in(fileName);
   while (!in.Eof()) {
     const auto [wavelength, intensity] = ReadMeasuredLine(in);
-    if (!lineBase) throw TextBaseError("No data in database for the requested wavelength");
-    int32_t position = 0;
-    TFoundFlag flag = TFoundFlag::ffPrior;
-    lineBase->AtomFind(wavelength, 0, position, flag);
-    if (flag != TFoundFlag::ffSame) {
-      ShowMessage(messages, Format(
-          "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength precision.",
-          wavelength));
+    TLineRecord line;
+    std::string message;
+    if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {
+      ShowMessage(messages, message);
       break;
     }
-    TLineRecord line;
-    line.AR = lineBase->GetAtomRecord(position);
-    line.Int = intensity;
     table.lines.push_back(line);
     TieLineToLevels(table.levels, table.lines.back());
   }

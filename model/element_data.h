@@ -89,6 +89,12 @@ void TieLineToLevels(const std::vector<TLevelRecord>& levels, TLineRecord& line)
 void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL,
                             double toWL, double minA, double maxE);
 
+// The line of the line base with exactly this wavelength, carrying the
+// intensity (not yet tied to the levels); false, with the import's message
+// in `message`, when the base holds no such line.
+bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double intensity,
+                      TLineRecord& line, std::string& message);
+
 // Replaces the table's lines with the lines of a measurement file. A failure
 // leaves the lines read before it.
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,

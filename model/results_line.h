@@ -11,6 +11,22 @@
 
 namespace lumora {
 
+// The figures of a results line: the density of every covered level with
+// its uncertainty, their total, and the procedure as the line names it.
+struct ResultsFigures {
+  std::vector<long double> densities;
+  std::vector<long double> uncertainties;
+  long double total = 0;
+  long double totalUncertainty = 0;
+  std::string procedure;
+};
+
+// The figures for `levels` as the model left them at b; n and fit as for
+// ResultsLine.
+ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
+                                     const ParameterVector& b, const ParameterVector& errors,
+                                     int n, bool fit);
+
 // Adds the header (when resultsLineCount is 0) and one results line to
 // target, counting it; raises "Lines not assigned." when target is absent.
 // The densities are those of `levels` as the model left them at b; n is the

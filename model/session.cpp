@@ -85,6 +85,20 @@ void Session::ReadMeasurement(const std::string& path) {
   ImportIntensities(table_, element_.lineBase.get(), path, options_.messages);
 }
 
+void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
+                               const std::vector<double>& intensities) {
+  if (wavelengths.size() != intensities.size()) throw RangeError();
+  std::vector<TLineRecord> lines(wavelengths.size());
+  for (size_t k = 0; k < lines.size(); ++k) {
+    std::string message;
+    if (!FindMeasuredLine(element_.lineBase.get(), wavelengths[k], intensities[k], lines[k],
+                          message))
+      throw Error(message);
+    TieLineToLevels(table_.levels, lines[k]);
+  }
+  table_.lines = std::move(lines);
+}
+
 void Session::Recalculate() {
   if (!HasEnoughLines()) throw Error("Not enough lines for EBF method.");
   ComputeBranchingFractions(table_);

@@ -60,6 +60,12 @@ class Session {
   // Replaces the lines by those of a measurement file (a failure leaves the
   // lines read before it). Does not recalculate.
   void ReadMeasurement(const std::string& path);
+  // Replaces the lines by those of the given wavelengths and intensities
+  // (equally many), each wavelength exactly as the line base holds it. A
+  // wavelength the base lacks raises Error with the import's message and
+  // leaves the lines as they were. Does not recalculate.
+  void SetMeasuredLines(const std::vector<double>& wavelengths,
+                        const std::vector<double>& intensities);
   // The branching fractions need two lines or more.
   bool HasEnoughLines() const { return table_.lines.size() >= 2; }
   // Absorption-free and measured branching fractions of every line; raises

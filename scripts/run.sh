@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-cmake -S . -B build
+# Debian's interpreter: the one python3-numpy and pybind11-dev serve.
+cmake -S . -B build -DPython3_EXECUTABLE=/usr/bin/python3
 cmake --build build -j"$(nproc)"
 
 prefix="$PWD/_install"
@@ -15,6 +16,13 @@ cmake --install build --prefix "$prefix"
 # The machine-wide data folder is the first folder of XDG_DATA_DIRS holding
 # "Lumora 1.3": on a user's first start lumora.ini is copied from there.
 export XDG_DATA_DIRS="$prefix/share${XDG_DATA_DIRS:+:$XDG_DATA_DIRS}"
+
+# The Python module, when built: `import lumora` with this folder on PYTHONPATH.
+python_dir="$prefix/lib/python3/dist-packages"
+if compgen -G "$python_dir/lumora*.so" >/dev/null; then
+  echo "Python module: $(echo "$python_dir"/lumora*.so)"
+  echo "  use it with: PYTHONPATH=\"$python_dir\" /usr/bin/python3 -c 'import lumora'"
+fi
 user_ini="${XDG_DATA_HOME:-$HOME/.local/share}/Lumora 1.3/lumora.ini"
 if [ -e "$user_ini" ]; then
   echo "Using the settings file $user_ini (delete it to start afresh with the bundled one)."

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/format.h"
+#include "model/results_line.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::test {
@@ -169,6 +171,61 @@ TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
   EXPECT_EQ(b.Fit(request).report.size(), 2u);  // b has its own count
   a.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
   EXPECT_EQ(a.ResultsLineCount(), 0);
+}
+
+
+// Lines given as numbers take the same path as a measurement file's: the same
+// table, the same fit. A wavelength the base lacks is refused whole.
+TEST(Sessions, MeasuredLinesFromNumbersEqualTheFileImport) {
+  testing::TempFolder logs;
+  Session fromFile(SessionOptions{logs.path(), [](auto&) {}});
+  Session fromNumbers(SessionOptions{logs.path(), [](auto&) {}});
+  for (Session* s : {&fromFile, &fromNumbers})
+    s->ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+  fromFile.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+  std::vector<double> wavelengths, intensities;
+  for (const TLineRecord& line : fromFile.Table().lines) {
+    wavelengths.push_back(line.AR.WaveLength);
+    intensities.push_back(line.Int);
+  }
+  fromNumbers.SetMeasuredLines(wavelengths, intensities);
+  EXPECT_EQ(fromNumbers.TableRows(false), fromFile.TableRows(false));
+
+  const std::vector<double> stray = {wavelengths[0], 801.479};
+  try {
+    fromNumbers.SetMeasuredLines(stray, {1, 2});
+    ADD_FAILURE() << "a wavelength outside the base was taken";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Wavelength 801.479000 was not found. Import was stopped. Check used specie "
+                 "or wavelength precision.");
+  }
+  EXPECT_EQ(fromNumbers.Table().lines.size(), wavelengths.size());
+  EXPECT_THROW(fromNumbers.SetMeasuredLines({wavelengths[0]}, {}), RangeError);
+}
+
+// The figures are those the results line prints.
+TEST(Sessions, ResultsFiguresAreTheResultsLineNumbers) {
+  testing::TempFolder logs;
+  Session session(SessionOptions{logs.path(), [](auto&) {}});
+  session.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+  session.ReadMeasurement(kData + "measurements/argon_n4e16_noise.txt");
+  session.Recalculate();
+  FitRequest request;
+  request.start = ArgonModel();
+  request.start.second = 1500;
+  request.fitSecond = true;
+  const FitResult fit = session.Fit(request);
+  const ResultsFigures figures = ComputeResultsFigures(session.Table().levels, fit.parameters,
+                                                       fit.errors, fit.parameterCount, true);
+  ASSERT_EQ(figures.densities.size(), 4u);
+  std::string printed = Format("%.3e %.3e ", figures.total, figures.totalUncertainty);
+  for (size_t k = 0; k < 4; ++k)
+    printed += Format(" %.3e %.3e", figures.densities[k], figures.uncertainties[k]);
+  EXPECT_EQ(fit.report.at(1).rfind(printed, 0), 0u) << fit.report.at(1);
+  EXPECT_GT(figures.uncertainties[1], 0);  // the temperature's share reaches n_2
+  const std::string& line = fit.report.at(1);
+  EXPECT_EQ(line.substr(line.size() - figures.procedure.size() - 2), "  " + figures.procedure);
 }
 
 }  // namespace

@@ -1,0 +1,475 @@
+// The Python module `lumora`: Session over the core's session layer, with
+// NumPy arrays for tables and grids and the core's errors as exceptions.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <charconv>
+#include <optional>
+#include <type_traits>
+#include <cmath>
+#include <stdexcept>
+
+#include "base/errors.h"
+#include "base/numparse.h"
+#include "model/line_pair_analysis.h"
+#include "model/table_text.h"
+#include "python/session_handle.h"
+
+namespace py = pybind11;
+
+namespace lumora::python {
+namespace {
+
+// ---- keyword arguments -----------------------------------------------------
+
+// A number as the text a user would type into the field: integers as they
+// are, floats as their shortest exact text, so that `density=1e16` reads as
+// `--density 1e16` does. A text is taken as typed (a bad one raises the
+// program's own ConvertError when the command reads it).
+std::optional<std::string> ToFieldText(const py::object& value, const char* name) {
+  if (value.is_none()) return std::nullopt;
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+  if (py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + " takes a number, not a bool");
+  if (py::isinstance<py::int_>(value)) return py::str(value).cast<std::string>();
+  if (py::isinstance<py::float_>(value) || py::hasattr(value, "__float__")) {
+    const double v = value.cast<double>();
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    return std::string(text, end);
+  }
+  throw py::type_error(std::string(name) + " takes a number or a text");
+}
+
+double ToReal(const py::object& value, double fallback) {
+  if (value.is_none()) return fallback;
+  if (py::isinstance<py::str>(value)) return StrToFloat(value.cast<std::string>());
+  return value.cast<double>();
+}
+
+// ---- results ---------------------------------------------------------------
+
+// A result: named fields read as attributes, and to_dict() for all of them.
+struct Result {
+  std::string kind;
+  py::dict fields;
+};
+
+py::array_t<double> ToArray(const std::vector<long double>& values) {
+  py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
+  auto out = array.mutable_unchecked<1>();
+  for (size_t k = 0; k < values.size(); ++k) out(k) = static_cast<double>(values[k]);
+  return array;
+}
+
+void AddFigures(py::dict& d, const CommandOutcome& outcome) {
+  const ResultsFigures& f = outcome.figures;
+  d["n1"] = f.densities.empty() ? 0.0 : static_cast<double>(f.densities[0]);
+  d["u_n1"] = f.uncertainties.empty() ? 0.0 : static_cast<double>(f.uncertainties[0]);
+  d["n_tot"] = static_cast<double>(f.total);
+  d["u_n_tot"] = static_cast<double>(f.totalUncertainty);
+  d["densities"] = ToArray(f.densities);
+  d["u_densities"] = ToArray(f.uncertainties);
+  d["procedure"] = f.procedure;
+  d["report"] = outcome.report;
+  d["header"] = outcome.report.size() >= 2 ? outcome.report[outcome.report.size() - 2] : "";
+  d["results_line"] = outcome.report.empty() ? "" : outcome.report.back();
+}
+
+Result FitResultObject(const FitResult& r, const CommandOutcome& outcome, bool withLog) {
+  py::dict d;
+  AddFigures(d, outcome);
+  d["log10_n1"] = static_cast<double>(r.fitted.log10N1);
+  d["second"] = static_cast<double>(r.fitted.second);
+  d["u_second"] = static_cast<double>(r.errors[2]);
+  d["fit_temperature"] = r.parameterCount == 2;
+  d["rss"] = static_cast<double>(r.sum);
+  d["stop_code"] = static_cast<int>(r.stopCode);
+  d["iterations"] = r.iterations;
+  const int n = r.parameterCount;
+  py::array_t<double> covariance({n, n});
+  auto c = covariance.mutable_unchecked<2>();
+  for (int i = 1; i <= n; ++i)
+    for (int j = 1; j <= n; ++j) c(i - 1, j - 1) = static_cast<double>(r.covariance[(i - 1) * n + j]);
+  d["covariance"] = covariance;
+  d["log"] = withLog ? py::object(py::str(outcome.log)) : py::object(py::none());
+  return {"FitResult", d};
+}
+
+// The grid's axes as the map stepped them: by adding the step, point after
+// point, so that each value is the one its cell was evaluated at.
+py::array_t<double> SteppedAxis(double from, double step, size_t points) {
+  py::array_t<double> axis(static_cast<py::ssize_t>(points));
+  auto out = axis.mutable_unchecked<1>();
+  double value = from;
+  for (size_t k = 0; k < points; ++k, value += step) out(k) = value;
+  return axis;
+}
+
+Result MapResultObject(const MapResult& r, const CommandOutcome& outcome) {
+  py::dict d;
+  AddFigures(d, outcome);
+  const size_t rows = r.grid.size();
+  const size_t columns = rows ? r.grid[0].size() : 0;
+  py::array_t<double> grid({rows, columns});
+  auto g = grid.mutable_unchecked<2>();
+  for (size_t i = 0; i < rows; ++i)
+    for (size_t j = 0; j < columns; ++j) g(i, j) = r.grid[i][j];
+  d["grid"] = grid;
+  d["log10_density"] = SteppedAxis(r.range.x0, r.range.dx, columns);
+  d["temperature"] = SteppedAxis(r.range.y0, r.range.dy, rows);
+  d["minimum"] = r.minimum;
+  d["maximum"] = r.maximum;
+  d["minimum_index"] = py::make_tuple(r.minimumRow, r.minimumColumn);
+  d["log10_n1"] = static_cast<double>(r.parameters[1]);
+  d["second"] = static_cast<double>(r.parameters[2]);
+  return {"MapResult", d};
+}
+
+py::object Numpy() { return py::module_::import("numpy"); }
+
+// A structured array from rows of tuples.
+py::object StructuredArray(const py::list& rows, const py::list& dtype) {
+  return Numpy().attr("array")(rows, py::arg("dtype") = dtype);
+}
+
+py::object LineTableArray(const std::vector<TLineRecord>& lines) {
+  py::list rows;
+  size_t width = 1;
+  for (const TLineRecord& line : lines) {
+    std::string upper, lower;
+    StateTexts(line.AR, upper, lower);
+    width = std::max({width, upper.size(), lower.size()});
+    rows.append(py::make_tuple(line.AR.WaveLength, line.Int, line.G_t, line.G_m, line.G_f,
+                               line.AR.Ek_eV, line.AR.Ei_eV, upper, lower, line.UpperState,
+                               line.LowerState));
+  }
+  const std::string text = "U" + std::to_string(width);
+  py::list dtype;
+  for (const char* name : {"wavelength", "intensity", "G_t", "G_m", "G_f", "upper_energy",
+                           "lower_energy"})
+    dtype.append(py::make_tuple(name, "f8"));
+  dtype.append(py::make_tuple("upper_state", text));
+  dtype.append(py::make_tuple("lower_state", text));
+  dtype.append(py::make_tuple("upper_level", "i4"));
+  dtype.append(py::make_tuple("lower_level", "i4"));
+  return StructuredArray(rows, dtype);
+}
+
+py::object AnalysisArray(const TAnalysisOutputArray& records) {
+  py::list rows;
+  for (const TAnalysisRecord& r : records)
+    rows.append(py::make_tuple(r.Ii_B, r.Ij_B, r.I_B, r.Gi_A, r.Gj_A, r.Gi_B, r.Gj_B, r.R, r.SR,
+                               r.wli, r.wlj, r.wlr, r.DC, r.E_u, r.levindex));
+  py::list dtype;
+  for (const char* name : {"Ii_B", "Ij_B", "I_B", "Gi_A", "Gj_A", "Gi_B", "Gj_B", "R", "SR",
+                           "wli", "wlj", "wlr", "DC", "E_u", "levindex"})
+    dtype.append(py::make_tuple(name, "f8"));
+  return StructuredArray(rows, dtype);
+}
+
+// ---- errors and messages ---------------------------------------------------
+
+struct PythonTypes {
+  py::object error, inputOutput, convert, numeric, warning;
+};
+
+PythonTypes& Types() {
+  // Filled once when the module loads, then only read; never destroyed, as
+  // the interpreter may be gone by the time static objects are.
+  static PythonTypes* types = new PythonTypes;
+  return *types;
+}
+
+py::object NewException(py::module_& m, const char* name, py::tuple bases, const char* doc) {
+  const std::string qualified = std::string("lumora.") + name;
+  py::object type = py::reinterpret_steal<py::object>(
+      PyErr_NewExceptionWithDoc(qualified.c_str(), doc, bases.ptr(), nullptr));
+  if (!type) throw py::error_already_set();
+  m.attr(name) = type;
+  return type;
+}
+
+void RegisterErrors(py::module_& m) {
+  PythonTypes& t = Types();
+  t.error = NewException(m, "Error", py::make_tuple(py::handle(PyExc_Exception)),
+                         "An error of Lumora, with the program's own message.");
+  t.inputOutput = NewException(m, "InputOutputError",
+                               py::make_tuple(t.error, py::handle(PyExc_OSError)),
+                               "A file could not be opened, read or written.");
+  t.convert = NewException(m, "ConvertError", py::make_tuple(t.error, py::handle(PyExc_ValueError)),
+                           "A text that is not a number where one is required.");
+  t.numeric = NewException(m, "NumericError",
+                           py::make_tuple(t.error, py::handle(PyExc_ArithmeticError)),
+                           "A numeric fault: a range check, an overflow, an invalid operation.");
+  t.warning = NewException(m, "LumoraWarning", py::make_tuple(py::handle(PyExc_UserWarning)),
+                           "A message that ends a reading early (e.g. a wavelength not found).");
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    const PythonTypes& t = Types();
+    auto raise = [](const py::object& type, const std::exception& e) {
+      PyErr_SetString(type.ptr(), e.what());
+    };
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const InOutError& e) {
+      raise(t.inputOutput, e);
+    } catch (const FileError& e) {
+      raise(t.inputOutput, e);
+    } catch (const ConvertError& e) {
+      raise(t.convert, e);
+    } catch (const RangeError& e) {
+      raise(t.numeric, e);
+    } catch (const IntOverflowError& e) {
+      raise(t.numeric, e);
+    } catch (const InvalidOpError& e) {
+      raise(t.numeric, e);
+    } catch (const ZeroDivideError& e) {
+      raise(t.numeric, e);
+    } catch (const OverflowError& e) {
+      raise(t.numeric, e);
+    } catch (const Error& e) {
+      raise(t.error, e);
+    } catch (const std::invalid_argument& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    }
+  });
+}
+
+// Plain messages as LumoraWarning; when an error is under way, a warning
+// that the filters turn into an error gives way to it.
+void EmitWarnings(const std::vector<std::string>& messages, bool failing) {
+  for (const std::string& text : messages) {
+    if (PyErr_WarnEx(Types().warning.ptr(), text.c_str(), 1) == 0) continue;
+    if (!failing) throw py::error_already_set();
+    PyErr_Clear();
+  }
+}
+
+// Runs `call` on the session without the GIL, one caller at a time, then
+// turns the messages it left into warnings (also when it failed: the error
+// is then the one raised).
+template <typename Call>
+auto Run(SessionHandle& s, Call call) -> decltype(call()) {
+  using Value = decltype(call());
+  std::optional<std::conditional_t<std::is_void_v<Value>, char, Value>> value;
+  std::exception_ptr failure;
+  std::vector<std::string> messages;
+  {
+    py::gil_scoped_release released;
+    std::lock_guard lock(s.Mutex());
+    try {
+      if constexpr (std::is_void_v<Value>)
+        call();
+      else
+        value.emplace(call());
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    messages = s.TakeMessages();
+  }
+  EmitWarnings(messages, failure != nullptr);
+  if (failure) std::rethrow_exception(failure);
+  if constexpr (!std::is_void_v<Value>) return std::move(*value);
+}
+
+FieldOverrides Overrides(const py::kwargs& kw) {
+  // Each keyword stands for the lumora-cli option of the same name.
+  const std::pair<const char*, std::string WindowFields::*> names[] = {
+      {"density", &WindowFields::FitDensity},
+      {"temperature", &WindowFields::FitTemperature},
+      {"count", &WindowFields::Count},
+      {"tn", &WindowFields::Tn},
+      {"path", &WindowFields::Path},
+      {"max_iter", &WindowFields::MaxIter},
+      {"from_density", &WindowFields::FromDensity},
+      {"to_density", &WindowFields::ToDensity},
+      {"density_points", &WindowFields::DensityPoints},
+      {"from_temperature", &WindowFields::FromTemperature},
+      {"to_temperature", &WindowFields::ToTemperature},
+      {"temperature_points", &WindowFields::TemperaturePoints},
+  };
+  FieldOverrides o;
+  for (const auto& [name, field] : names)
+    if (kw.contains(name))
+      if (auto text = ToFieldText(kw[name], name)) o.texts.emplace_back(field, *text);
+  if (kw.contains("distribution") && !kw["distribution"].is_none())
+    o.distribution = kw["distribution"].cast<std::string>();
+  if (kw.contains("fit_temperature")) o.fitTemperature = kw["fit_temperature"].cast<bool>();
+  return o;
+}
+
+// Keyword arguments a command does not know are a mistake worth raising.
+void CheckKeywords(const py::kwargs& kw, std::initializer_list<const char*> known,
+                   const char* command) {
+  for (const auto& item : kw) {
+    const std::string key = py::str(item.first);
+    bool found = false;
+    for (const char* name : known) found = found || key == name;
+    if (!found)
+      throw py::type_error(std::string(command) + "() got an unexpected keyword argument '" +
+                           key + "'");
+  }
+}
+
+std::vector<double> ToVector(const py::object& values) {
+  py::array_t<double, py::array::c_style | py::array::forcecast> array(values);
+  if (array.ndim() != 1) throw std::invalid_argument("a one-dimensional sequence is needed");
+  return std::vector<double>(array.data(), array.data() + array.size());
+}
+
+}  // namespace
+}  // namespace lumora::python
+
+PYBIND11_MODULE(lumora, m) {
+  using namespace lumora;
+  using namespace lumora::python;
+  m.doc() = "Lumora: self-absorption of emission lines (effective branching fractions) "
+            "from Python, with the numbers of the window and lumora-cli.";
+  RegisterErrors(m);
+
+  py::class_<Result>(m, "Result")
+      .def("to_dict", [](const Result& r) { return py::dict(r.fields); })
+      .def("__getattr__",
+           [](const Result& r, const std::string& name) -> py::object {
+             if (!r.fields.contains(name))
+               throw py::attribute_error("'" + r.kind + "' object has no attribute '" + name + "'");
+             return r.fields[name.c_str()];
+           })
+      .def("__dir__", [](const Result& r) { return py::list(r.fields); })
+      .def("__repr__", [](const Result& r) {
+        return "<lumora." + r.kind + " " +
+               (r.fields.contains("results_line") ? r.fields["results_line"].cast<std::string>()
+                                                  : std::string()) +
+               ">";
+      });
+
+  py::class_<SessionHandle>(m, "Session")
+      .def(py::init([](const py::object& ini, const py::object& element) {
+             const std::string iniPath = ini.is_none() ? "" : py::str(ini).cast<std::string>();
+             const std::string name = element.is_none() ? "" : element.cast<std::string>();
+             std::unique_ptr<SessionHandle> session;
+             {
+               py::gil_scoped_release released;
+               session = std::make_unique<SessionHandle>(iniPath, name);
+             }
+             EmitWarnings(session->TakeMessages(), false);
+             return session;
+           }),
+           py::arg("ini") = py::none(), py::arg("element") = py::none(),
+           "A session on the settings file `ini` (default: the per-user file, after the "
+           "first-start check lumora-cli makes) and its element `element` (default: the "
+           "settings' default element).")
+      .def_property_readonly("settings_file", &SessionHandle::SettingsFile)
+      .def_property_readonly("elements", &SessionHandle::ElementNames)
+      .def_property_readonly("element", &SessionHandle::ElementName)
+      .def_property_readonly("log_folder", &SessionHandle::LogFolder)
+      .def(
+          "change_element",
+          [](SessionHandle& s, const std::string& name) {
+            Run(s, [&] { s.ChangeElement(name); });
+          },
+          py::arg("name"), "Loads another element of the settings file; the lines are emptied.")
+      .def("levels", [](SessionHandle& s) { return Run(s, [&] { return s.Core().ListLevels(); }); })
+      .def(
+          "database_lines",
+          [](SessionHandle& s, bool all) { return Run(s, [&] { return s.Core().ListLines(all); }); },
+          py::kw_only(), py::arg("all") = false)
+      .def("structure",
+           [](SessionHandle& s) { return Run(s, [&] { return s.Core().ListStructure(); }); })
+      .def(
+          "read_measurement",
+          [](SessionHandle& s, const py::object& path) {
+            const std::string file = py::str(path);
+            Run(s, [&] { s.ReadMeasurement(file); });
+          },
+          py::arg("path"),
+          "Reads a measurement file (wavelength, intensity per line). A wavelength not in the "
+          "line base stops the reading with a LumoraWarning; the lines before it are kept.")
+      .def(
+          "set_intensities",
+          [](SessionHandle& s, const py::object& wavelengths, const py::object& intensities,
+             const py::object& name) {
+            const std::vector<double> wl = ToVector(wavelengths);
+            const std::vector<double> in = ToVector(intensities);
+            if (wl.size() != in.size())
+              throw py::value_error("wavelengths and intensities differ in length (" +
+                                    std::to_string(wl.size()) + " and " +
+                                    std::to_string(in.size()) + ")");
+            const std::string file = name.is_none() ? "" : py::str(name).cast<std::string>();
+            Run(s, [&] { s.SetMeasuredLines(wl, in, file); });
+          },
+          py::arg("wavelengths"), py::arg("intensities"), py::kw_only(),
+          py::arg("name") = py::none(),
+          "Replaces the lines by these; every wavelength must be in the line base exactly. "
+          "`name` is the file name the results line shows.")
+      .def(
+          "set_intensity",
+          [](SessionHandle& s, py::ssize_t index, double value) {
+            if (index < 0) throw py::index_error("line index out of range");
+            Run(s, [&] { s.SetIntensity(static_cast<size_t>(index), value); });
+          },
+          py::arg("index"), py::arg("value"))
+      .def("line_table",
+           [](SessionHandle& s) {
+             const std::vector<TLineRecord> lines = Run(s, [&] { return s.Core().Table().lines; });
+             return LineTableArray(lines);
+           })
+      .def(
+          "fit",
+          [](SessionHandle& s, const py::kwargs& kw) {
+            CheckKeywords(kw,
+                          {"density", "temperature", "fit_temperature", "distribution", "count",
+                           "tn", "path", "max_iter", "log"},
+                          "fit");
+            const FieldOverrides o = Overrides(kw);
+            const bool withLog = kw.contains("log") && kw["log"].cast<bool>();
+            FitResult result;
+            const CommandOutcome outcome = Run(s, [&] { return s.Fit(o, withLog, result); });
+            return FitResultObject(result, outcome, withLog);
+          },
+          "fit(*, density=None, temperature=None, fit_temperature=False, distribution=None, "
+          "count=None, tn=None, path=None, max_iter=None, log=False): fits n_1 (and with "
+          "fit_temperature the second parameter). None takes the settings' value, as "
+          "lumora-cli fit does.")
+      .def(
+          "map",
+          [](SessionHandle& s, const py::kwargs& kw) {
+            CheckKeywords(kw,
+                          {"from_density", "to_density", "density_points", "from_temperature",
+                           "to_temperature", "temperature_points", "distribution", "count",
+                           "tn", "path"},
+                          "map");
+            const FieldOverrides o = Overrides(kw);
+            MapResult result;
+            const CommandOutcome outcome = Run(s, [&] { return s.Map(o, result); });
+            return MapResultObject(result, outcome);
+          },
+          "map(*, from_density=None, to_density=None, density_points=None, "
+          "from_temperature=None, to_temperature=None, temperature_points=None, "
+          "distribution=None, count=None, tn=None, path=None): the residual sum over the "
+          "density-temperature grid.")
+      .def(
+          "analyze",
+          [](SessionHandle& s, const py::object& fromWl, const py::object& toWl,
+             const py::object& minA, const py::object& maxE, const py::object& factor,
+             const py::object& pair, const py::kwargs& kw) {
+            CheckKeywords(kw, {"density", "temperature", "tn", "path"}, "analyze");
+            const SimulationParameters d = ParseSimulationParameters(kDefaultAnalysisParameters);
+            SimulationParameters limits{ToReal(fromWl, d.FromWL), ToReal(toWl, d.ToWL),
+                                        ToReal(minA, d.MinA), ToReal(maxE, d.MaxE),
+                                        ToReal(factor, d.RangeFactor)};
+            double pairX = kPairWavelengthX, pairY = kPairWavelengthY;
+            if (!pair.is_none()) std::tie(pairX, pairY) = pair.cast<std::pair<double, double>>();
+            const FieldOverrides o = Overrides(kw);
+            const LineAnalysisResult result =
+                Run(s, [&] { return s.Analyze(limits, o, pairX, pairY); });
+            return AnalysisArray(result.Output);
+          },
+          py::arg("from_wl") = py::none(), py::arg("to_wl") = py::none(),
+          py::arg("min_a") = py::none(), py::arg("max_e") = py::none(),
+          py::arg("factor") = py::none(), py::kw_only(), py::arg("pair") = py::none(),
+          "Simulates the base's lines inside the limits (default 200, 950, 1e3, 100, 50) and "
+          "returns the line-pair rows; line_table() then holds the simulated lines.");
+}

@@ -1,0 +1,188 @@
+#include "python/session_handle.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "base/errors.h"
+#include "frontend/field_requests.h"
+#include "model/fit.h"
+#include "settings/startup.h"
+
+namespace lumora::python {
+
+std::string MakeLogFolder() {
+  std::string pattern = TempFolder() + "/lumora-python-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw InOutError::FromErrno("Cannot create folder", pattern, errno);
+  return pattern;
+}
+
+namespace {
+
+// The distribution and the fit-temperature switch first, as lumora-cli takes
+// them, so that an explicit count still overrides the one "1s" fixes.
+void ApplyDistribution(const FieldOverrides& o, WindowFields& f) {
+  if (o.distribution) {
+    if (*o.distribution == "boltzmann") {
+      f.Distribution = static_cast<int>(Distribution::Boltzmann);
+    } else if (*o.distribution == "1s") {
+      f.Distribution = static_cast<int>(Distribution::FirstLevels);
+      const DistributionChoice choice = ChoiceFor(Distribution::FirstLevels);
+      if (choice.secondAlwaysFitted) f.FitTemperatureChecked = true;
+      if (choice.levelCount) f.Count = std::to_string(*choice.levelCount);
+    } else {
+      throw std::invalid_argument("distribution takes \"boltzmann\" or \"1s\", not \"" +
+                                  *o.distribution + "\"");
+    }
+  }
+  if (o.fitTemperature) f.FitTemperatureChecked = true;
+}
+
+// The log as `lumora-cli fit --report log` prints it: its lines, LF ended.
+std::string ReadLogText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "Fit logfile was not found.\n";
+  std::string text, line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text += line + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
+    : logFolder_(MakeLogFolder()),
+      session_(SessionOptions{logFolder_, [this](const std::string& text) {
+                                messages_.push_back(text);
+                              }}) {
+  try {
+    context_ = std::make_unique<cli::Context>(ini, element, std::cerr, std::cerr);
+    settingsFile_ = context_->settings().FileName();
+    LoadElement();
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove_all(logFolder_, ignored);
+    throw;
+  }
+}
+
+SessionHandle::~SessionHandle() {
+  std::error_code ignored;
+  std::filesystem::remove_all(logFolder_, ignored);
+}
+
+std::vector<std::string> SessionHandle::TakeMessages() {
+  std::vector<std::string> taken;
+  taken.swap(messages_);
+  return taken;
+}
+
+std::vector<std::string> SessionHandle::ElementNames() const {
+  return context_->settings().ElementNames();
+}
+
+void SessionHandle::LoadElement() {
+  const std::string element = context_->ElementName();
+  const double mass = context_->ElementMass();
+  WindowFields fields = context_->Fields();
+  Settings& settings = context_->settings();
+  session_.ChangeElement({context_->DatabaseFolder(), settings.ReadString(element, "Levels", ""),
+                          settings.ReadString(element, "Lines", "")});
+  element_ = element;
+  massAmu_ = mass;
+  fields_ = std::move(fields);
+  dataFileName_.clear();
+}
+
+void SessionHandle::ChangeElement(const std::string& element) {
+  // The settings file found at the start stays the session's.
+  auto context = std::make_unique<cli::Context>(settingsFile_, element, std::cerr, std::cerr);
+  context->ElementName();
+  context_ = std::move(context);
+  LoadElement();
+}
+
+void SessionHandle::RecalculateWhenEnough() {
+  if (session_.HasEnoughLines()) session_.Recalculate();
+}
+
+void SessionHandle::ReadMeasurement(const std::string& path) {
+  session_.ReadMeasurement(path);
+  dataFileName_ = std::filesystem::path(path).filename().string();
+  RecalculateWhenEnough();
+}
+
+void SessionHandle::SetMeasuredLines(const std::vector<double>& wavelengths,
+                                     const std::vector<double>& intensities,
+                                     const std::string& name) {
+  session_.SetMeasuredLines(wavelengths, intensities);
+  dataFileName_ = name;
+  RecalculateWhenEnough();
+}
+
+void SessionHandle::SetIntensity(size_t line, double value) {
+  session_.SetIntensity(line, value);
+  RecalculateWhenEnough();
+}
+
+WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
+  WindowFields f = fields_;
+  ApplyDistribution(o, f);
+  for (const auto& [field, text] : o.texts) f.*field = text;
+  return f;
+}
+
+CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
+                                  FitResult& result) {
+  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_);
+  request.dataFileName = dataFileName_;
+  request.report = ReportKind::FinalResults;
+  request.logFolder = logFolder_;
+  request.keepLog = withLog;
+  // The model's G_m always follows the intensities, as after a read.
+  session_.Recalculate();
+  // Every result carries its own header, as a single-file lumora-cli run prints it.
+  session_.ResetResultsLines();
+  result = session_.Fit(request);
+  CommandOutcome outcome;
+  outcome.report = result.report;
+  outcome.figures = ComputeResultsFigures(session_.Table().levels, result.parameters,
+                                          result.errors, result.parameterCount, true);
+  if (withLog) outcome.log = ReadLogText(result.logPath);
+  return outcome;
+}
+
+CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& result) {
+  MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_);
+  request.dataFileName = dataFileName_;
+  session_.Recalculate();
+  session_.ResetResultsLines();
+  result = session_.Map(request);
+  CommandOutcome outcome;
+  outcome.report = result.report;
+  outcome.figures =
+      ComputeResultsFigures(session_.Table().levels, result.parameters, ParameterVector{}, 2,
+                            false);
+  return outcome;
+}
+
+LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,
+                                          const FieldOverrides& overrides, double pairX,
+                                          double pairY) {
+  const WindowFields f = Fields(overrides);
+  LineAnalysisRequest request;
+  request.limits = limits;
+  request.start = AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, massAmu_);
+  request.pairX = pairX;
+  request.pairY = pairY;
+  LineAnalysisResult result = session_.AnalyzeLines(request);
+  dataFileName_.clear();
+  return result;
+}
+
+}  // namespace lumora::python

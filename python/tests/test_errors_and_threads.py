@@ -1,0 +1,165 @@
+"""Faults arrive as lumora exceptions with the program's own texts (those
+lumora-cli prints), messages as warnings; sessions on threads give their
+serial results; the settings search is lumora-cli's."""
+import threading
+
+import numpy as np
+import pytest
+
+import lumora
+
+
+def cli_error(run, path=None):
+    """The message lumora-cli printed, without the file prefix of a batch."""
+    assert run.returncode == 1
+    text = run.stderr.strip()
+    return text[len(f"{path}: "):] if path else text
+
+
+def test_a_missing_measurement_is_an_input_output_error(world, cli, session):
+    path = world / "meas" / "missing.txt"
+    with pytest.raises(lumora.InputOutputError) as caught:
+        session.read_measurement(path)
+    assert isinstance(caught.value, (lumora.Error, OSError))
+    assert str(caught.value) == cli_error(cli("fit", path), path)
+    assert str(caught.value) == f'Cannot open file "{path}": No such file or directory'
+
+
+def test_a_bad_number_in_a_measurement_keeps_the_program_text(world, cli, session):
+    path = world / "meas" / "bad.txt"
+    path.write_text("750.3869\t12x\n")
+    with pytest.raises(lumora.Error) as caught:
+        session.read_measurement(path)
+    assert str(caught.value) == cli_error(cli("fit", path), path)
+    assert str(caught.value) == f'Invalid numeric format: "12x" in {path}'
+
+
+@pytest.mark.parametrize("kwargs, options, text", [
+    ({"density": "abc"}, ["--density", "abc"], "'abc' is not a valid floating point value"),
+    ({"max_iter": 1.5}, ["--max-iter", "1.5"], "'1.5' is not a valid integer value"),
+    ({"density": -1}, ["--density", "-1"], 'Density n_1 (m-3) must be greater than 0, not "-1".'),
+])
+def test_a_bad_field_keeps_the_program_text(world, cli, session, kwargs, options, text):
+    path = world / "meas" / "argon_n2e15.txt"
+    session.read_measurement(path)
+    with pytest.raises(lumora.Error) as caught:
+        session.fit(**kwargs)
+    assert str(caught.value) == text == cli_error(cli("fit", *options, path), path)
+    if "abc" in text:
+        assert isinstance(caught.value, (lumora.ConvertError, ValueError))
+
+
+def test_a_wavelength_not_in_the_base(world, cli, session):
+    path = world / "meas" / "argon_n8e15_notfound.txt"
+    run = cli("fit", path)
+    with pytest.warns(lumora.LumoraWarning) as caught:
+        session.read_measurement(path)
+    assert [f"{path}: {w.message}" for w in caught] == run.stderr.splitlines()
+    assert len(session.line_table()) == 14  # the lines before it are kept
+
+    # Numbers are taken whole or not at all.
+    good = session.line_table()
+    with pytest.raises(lumora.Error) as refused:
+        session.set_intensities([good["wavelength"][0], 801.479], [1.0, 2.0])
+    assert str(refused.value) == str(caught[0].message)
+    np.testing.assert_array_equal(session.line_table(), good)
+
+
+def test_warnings_as_errors_raise_the_message(world, session):
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", lumora.LumoraWarning)
+        with pytest.raises(lumora.LumoraWarning, match="801.479000 was not found"):
+            session.read_measurement(world / "meas" / "argon_n8e15_notfound.txt")
+
+
+def test_an_unknown_element(world, cli):
+    ini = world / "lumora.ini"
+    with pytest.raises(lumora.Error) as caught:
+        lumora.Session(ini=ini, element="Neon")
+    assert str(caught.value) == f'Element "Neon" is not in the settings file {ini}'
+    assert str(caught.value) == cli("--element", "Neon", "levels", ini=True).stderr.strip()
+    session = lumora.Session(ini=ini)
+    with pytest.raises(lumora.Error, match='Element "Neon" is not in'):
+        session.change_element("Neon")
+    assert session.element == "Argon" and session.elements == ["Argon"]
+
+
+def test_a_missing_settings_file(world):
+    with pytest.raises(lumora.Error, match=r'^Settings file ".*nothing.ini" does not exist$'):
+        lumora.Session(ini=world / "nothing.ini")
+
+
+def test_other_faults_and_arguments(world, session):
+    with pytest.raises(lumora.Error, match="^Not enough lines for EBF method.$"):
+        session.fit()
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(lumora.NumericError, match="^Range check error$"):
+        session.set_intensity(99, 1.0)
+    with pytest.raises(ValueError, match='"boltzmann" or "1s", not "maxwell"'):
+        session.fit(distribution="maxwell")
+    with pytest.raises(TypeError, match="unexpected keyword argument 'densty'"):
+        session.fit(densty=1e16)
+    with pytest.raises(lumora.Error, match="at least 1 point on each axis"):
+        session.map(density_points=0)
+
+
+def test_first_start_copies_the_machine_wide_settings(world, monkeypatch):
+    common = world / "share" / "Lumora 1.3"
+    common.mkdir(parents=True)
+    (common / "lumora.ini").write_bytes((world / "lumora.ini").read_bytes())
+    monkeypatch.setenv("XDG_DATA_DIRS", str(world / "share"))
+    session = lumora.Session()
+    user = world / "xdg" / "Lumora 1.3" / "lumora.ini"
+    assert session.settings_file == str(user) and user.exists()
+    assert session.element == "Argon"
+
+    (common / "lumora.ini").unlink()
+    user.unlink()
+    with pytest.raises(lumora.Error, match="^Necessary program files are missing"):
+        lumora.Session()
+
+
+def fit_both(world, sessions):
+    samples = ["argon_n4e16_noise.txt", "argon_n1.5e17_strong.txt"]
+    for s, name in zip(sessions, samples):
+        s.read_measurement(world / "meas" / name)
+    return [s.fit(fit_temperature=True, temperature=1500, log=True) for s in sessions]
+
+
+def test_two_sessions_on_two_threads_give_their_serial_results(world):
+    ini = world / "lumora.ini"
+    serial = fit_both(world, [lumora.Session(ini=ini), lumora.Session(ini=ini)])
+    for _ in range(3):
+        sessions = [lumora.Session(ini=ini), lumora.Session(ini=ini)]
+        for s, name in zip(sessions, ["argon_n4e16_noise.txt", "argon_n1.5e17_strong.txt"]):
+            s.read_measurement(world / "meas" / name)
+        results = [None, None]
+        start = threading.Barrier(2)
+
+        def run(k):
+            start.wait()
+            results[k] = sessions[k].fit(fit_temperature=True, temperature=1500, log=True)
+
+        threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for got, want in zip(results, serial):
+            assert got.results_line == want.results_line
+            assert got.log == want.log
+            np.testing.assert_array_equal(got.covariance, want.covariance)
+            assert (got.n1, got.second, got.rss) == (want.n1, want.second, want.rss)
+
+
+def test_each_session_has_its_own_log_folder_removed_with_it(world):
+    import gc
+    import os
+    a, b = lumora.Session(ini=world / "lumora.ini"), lumora.Session(ini=world / "lumora.ini")
+    assert a.log_folder != b.log_folder
+    assert a.log_folder.startswith(str(world / "tmp"))
+    folder = a.log_folder
+    del a
+    gc.collect()
+    assert not os.path.exists(folder)

@@ -1,0 +1,141 @@
+"""The module gives the numbers and texts of lumora-cli for every bundled
+sample: results lines, fit logs, map grids, line tables and line analyses."""
+import re
+import warnings
+
+import numpy as np
+import pytest
+
+import lumora
+from conftest import SAMPLES
+
+# Keyword arguments and the lumora-cli options they stand for.
+FIT_CASES = {
+    "settings": ({}, []),
+    "temperature": ({"fit_temperature": True, "temperature": 1500},
+                    ["--fit-temperature", "--temperature", "1500"]),
+    "1s": ({"distribution": "1s"}, ["--distribution", "1s"]),
+    "fields": ({"density": 5e17, "max_iter": 7, "tn": 500, "path": 0.3, "count": 3},
+               ["--density", "5e17", "--max-iter", "7", "--tn", "500", "--path", "0.3",
+                "--count", "3"]),
+    "texts": ({"density": "2.5E16", "path": "0.25"}, ["--density", "2.5E16", "--path", "0.25"]),
+}
+
+WAVELENGTH_MESSAGE = re.compile(r"Wavelength [0-9.]+ was not found\. Import was stopped\.")
+
+
+def read(session, path):
+    """Reads a measurement and returns the texts of its warnings."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        session.read_measurement(path)
+    return [str(w.message) for w in caught if issubclass(w.category, lumora.LumoraWarning)]
+
+
+@pytest.mark.parametrize("case", FIT_CASES)
+@pytest.mark.parametrize("sample", [s.name for s in SAMPLES])
+def test_fit_prints_what_the_cli_prints(world, cli, session, sample, case):
+    kwargs, options = FIT_CASES[case]
+    path = world / "meas" / sample
+    run = cli("fit", *options, path)
+    assert run.returncode == 0, run.stderr
+    messages = read(session, path)
+    result = session.fit(**kwargs)
+    assert result.report == run.stdout.splitlines()
+    assert [result.header, result.results_line] == run.stdout.splitlines()
+    # The CLI's standard-error messages are the warnings, one for one.
+    assert [f"{path}: {m}" for m in messages] == run.stderr.splitlines()
+    assert result.results_line.endswith(f"{sample}  {result.procedure}")
+
+
+@pytest.mark.parametrize("sample", [s.name for s in SAMPLES])
+def test_fit_log_is_the_cli_log(world, cli, session, sample):
+    path = world / "meas" / sample
+    run = cli("fit", "--report", "log", "--fit-temperature", "--temperature", "1200", path)
+    read(session, path)
+    result = session.fit(fit_temperature=True, temperature=1200, log=True)
+    assert result.log == run.stdout
+    assert session.fit().log is None
+
+
+def map_file_numbers(path):
+    lines = path.read_bytes().decode().split("\r\n")
+    assert lines[0].startswith("#")
+    return np.array([[float(v) for v in line.split()] for line in lines[1:] if line])
+
+
+@pytest.mark.parametrize("sample", [s.name for s in SAMPLES])
+def test_map_grid_is_the_map_file(world, cli, session, sample):
+    path = world / "meas" / sample
+    run = cli("map", "--save-map", "--density-points", "23", "--temperature-points", "17",
+              "--distribution", "1s", path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    result = session.map(density_points=23, temperature_points=17, distribution="1s")
+    assert result.report == run.stdout.splitlines()
+    saved = map_file_numbers(world / "meas" / "Maps" / f"{sample}_map.txt")
+    assert result.grid.shape == saved.shape == (17, 23)
+    assert result.grid.dtype == np.float64
+    # The file holds 12 significant digits of every cell.
+    np.testing.assert_array_equal(np.vectorize(lambda v: float(f"{v:.11e}"))(result.grid), saved)
+    row, column = result.minimum_index
+    assert result.grid[row, column] == result.minimum == result.grid.min()
+    assert result.log10_density[0] == pytest.approx(15) and len(result.log10_density) == 23
+    assert result.temperature[0] == 1000 and len(result.temperature) == 17
+    assert result.log10_n1 == result.log10_density[column]
+
+
+def test_line_table_is_the_cli_table(world, cli, session):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("table", path)
+    read(session, path)
+    table = session.line_table()
+    rows = [line.split("\t")[1:] for line in run.stdout.splitlines()[1:] if line]
+    assert len(rows) == len(table) == 27
+    for row, line in zip(rows, table):
+        assert float(row[0]) == line["wavelength"] and float(row[1]) == line["intensity"]
+        assert row[2:5] == [f"{line[k]:.4f}" for k in ("G_t", "G_m", "G_f")]
+        assert float(row[5]) == pytest.approx(line["upper_energy"], abs=1e-9)
+        assert (row[6], row[8]) == (line["upper_state"], line["lower_state"])
+
+
+@pytest.mark.parametrize("params, pair", [(None, None),
+                                          ((600, 1000, 1e3, 100, 30), (696.5431, 727.2936))])
+def test_analyze_rows_are_the_cli_rows(cli, session, params, pair):
+    options = []
+    if params:
+        options += ["--params", ", ".join(str(p) for p in params)]
+    if pair:
+        options += ["--pair", *map(str, pair)]
+    run = cli("analyze", *options)
+    assert run.returncode == 0, run.stderr
+    records = run.stdout.split("\n\n")[1].splitlines()
+    expected = np.array([[float(v) for v in line.split("\t")] for line in records[1:]])
+    rows = session.analyze(*(params or ()), pair=pair)
+    assert rows.dtype.names == tuple(records[0].split("\t"))
+    np.testing.assert_array_equal(np.array(rows.tolist()), expected)
+
+
+def test_numbers_given_as_arrays_fit_as_the_file(world, session):
+    path = world / "meas" / "argon_n2e15.txt"
+    read(session, path)
+    from_file = session.fit(fit_temperature=True, temperature=1500)
+    table = session.line_table()
+    session.set_intensities(table["wavelength"], list(table["intensity"]), name=path.name)
+    from_numbers = session.fit(fit_temperature=True, temperature=1500)
+    assert from_numbers.to_dict().keys() == from_file.to_dict().keys()
+    assert from_numbers.results_line == from_file.results_line
+    np.testing.assert_array_equal(from_numbers.covariance, from_file.covariance)
+    assert from_numbers.n1 == from_file.n1 == from_file.densities[0]
+    assert from_file.n1 == pytest.approx(2e15, rel=1e-6)
+    assert from_file.second == pytest.approx(1000, rel=1e-6)
+    assert from_file.covariance.shape == (2, 2)
+
+
+def test_an_edited_intensity_changes_the_fit(world, session):
+    read(session, world / "meas" / "argon_n2e15.txt")
+    before = session.fit()
+    session.set_intensity(0, session.line_table()["intensity"][0] * 2)
+    after = session.fit()
+    assert after.rss > before.rss
+    assert session.line_table()["G_m"][0] != 0
