@@ -47,16 +47,12 @@ std::string ProcedureText(const ParameterVector& b, bool fit) {
 
 }  // namespace
 
-void ResultsLine(const std::vector<TLevelRecord>& levels, const ParameterVector& b,
-                 const ParameterVector& errors, int& resultsLineCount,
-                 std::vector<std::string>* target, const std::string& dataFileName, int n,
-                 bool fit) {
-  if (!target) throw Error("Lines not assigned.");
+ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
+                                     const ParameterVector& b, const ParameterVector& errors,
+                                     int n, bool fit) {
+  ResultsFigures figures;
   const int count = CoveredLevels(levels, b[6]);
   std::vector<long double> u(count > 0 ? count + 1 : 1, 0.0L);
-  long double nTot = 0;
-  std::string s1;
-  std::string s2;
   const long double n1 = count > 0 ? levels[0].Density : 0;
   for (int k = 1; k <= count; ++k) {
     const long double nk = levels[k - 1].Density;
@@ -69,20 +65,38 @@ void ResultsLine(const std::vector<TLevelRecord>& levels, const ParameterVector&
         u[k] = fp::Sqrt(densityTerm * densityTerm + secondTerm * secondTerm);
       }
     }
-    nTot += nk;
-    s1 += Format(" %.3e %.3e", nk, u[k]);
-    s2 += Format("   n_%d/m-3   ±u(n_%d)", k, k);
+    figures.total += nk;
+    figures.densities.push_back(nk);
+    figures.uncertainties.push_back(u[k]);
   }
   long double sumSquares = 0;
   for (int k = 1; k <= count; ++k) sumSquares += u[k] * u[k];
-  const long double uTot = std::sqrt(sumSquares);
+  figures.totalUncertainty = std::sqrt(sumSquares);
+  figures.procedure = ProcedureText(b, fit);
+  return figures;
+}
+
+void ResultsLine(const std::vector<TLevelRecord>& levels, const ParameterVector& b,
+                 const ParameterVector& errors, int& resultsLineCount,
+                 std::vector<std::string>* target, const std::string& dataFileName, int n,
+                 bool fit) {
+  if (!target) throw Error("Lines not assigned.");
+  const ResultsFigures figures = ComputeResultsFigures(levels, b, errors, n, fit);
+  std::string s1;
+  std::string s2;
+  for (size_t i = 0; i < figures.densities.size(); ++i) {
+    const int k = static_cast<int>(i) + 1;
+    s1 += Format(" %.3e %.3e", figures.densities[i], figures.uncertainties[i]);
+    s2 += Format("   n_%d/m-3   ±u(n_%d)", k, k);
+  }
 
   if (resultsLineCount == 0)
     target->push_back(Format(
         "n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2));
   ++resultsLineCount;
-  target->push_back(Format("%.3e %.3e %s %5.0f %5.0f %.5e %s  %s", nTot, uTot, s1, b[2],
-                           errors[2], b[11], dataFileName, ProcedureText(b, fit)));
+  target->push_back(Format("%.3e %.3e %s %5.0f %5.0f %.5e %s  %s", figures.total,
+                           figures.totalUncertainty, s1, b[2], errors[2], b[11], dataFileName,
+                           figures.procedure));
 }
 
 }  // namespace lumora

@@ -11,6 +11,23 @@
 
 namespace lumora {
 
+// The figures a results line shows: the density of each covered level with
+// its uncertainty, their total with its uncertainty, and the procedure
+// ("map", or "fit:" and the stop code's text).
+struct ResultsFigures {
+  std::vector<long double> densities;      // n_1, n_2, ...
+  std::vector<long double> uncertainties;  // u(n_1), u(n_2), ...
+  long double total = 0;
+  long double totalUncertainty = 0;
+  std::string procedure;
+};
+
+// The figures of the model's levels at b; n is the number of fitted
+// parameters; fit is false for the map (no uncertainties).
+ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
+                                     const ParameterVector& b, const ParameterVector& errors,
+                                     int n, bool fit);
+
 // Adds the header (when resultsLineCount is 0) and one results line to
 // target, counting it; raises "Lines not assigned." when target is absent.
 // The densities are those of `levels` as the model left them at b; n is the
