@@ -47,6 +47,8 @@ class Context {
   // Runs the element change for ElementName() in the session; plain
   // messages go to standard error.
   void LoadElement(bool allLines = false);
+  // Where ElementName()'s data come from.
+  ElementSource ElementSourceOf();
   // The element's mass in u ("m" of its section).
   double ElementMass();
   // The session the commands run in; its fit logs go to the temporary folder.

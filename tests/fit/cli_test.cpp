@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "base/format.h"
 #include "fit_fixture.h"
 
 namespace lumora::fittest {
@@ -115,6 +118,146 @@ TEST_F(CliTest, MapWritesItsFileIntoMaps) {
   for (size_t i = 1; i < map.size(); ++i) {
     EXPECT_EQ(SplitBlanks(map[i]).size(), 50u) << i;
     EXPECT_EQ(map[i].back(), ' ') << i;
+  }
+}
+
+// A batch with every sample, a file that cannot be read first and another
+// in the middle, and one whose import stops early with a message.
+const char* const kBatchFiles =
+    " meas/missing.txt meas/argon_n2e15.txt meas/nope.txt meas/argon_n4e16_noise.txt"
+    " meas/argon_n8e15_notfound.txt meas/argon_n1.5e17_strong.txt";
+
+class CliBatchTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    for (const char* name : {"argon_n4e16_noise.txt", "argon_n8e15_notfound.txt"})
+      std::filesystem::copy_file(kSamples + name, dir_.File(std::string("meas/") + name));
+  }
+};
+
+struct BatchCase {
+  const char* name;
+  const char* command;
+};
+
+class CliParallelBatch : public CliBatchTest, public ::testing::WithParamInterface<BatchCase> {};
+
+// Several workers print, byte for byte, what one worker prints.
+TEST_P(CliParallelBatch, PrintsWhatOneWorkerPrints) {
+  const std::string command = std::string(GetParam().command) + kBatchFiles;
+  const CliResult serial = Run(command + " --jobs 1");
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_NE(serial.out, "");
+  for (const char* jobs : {" --jobs 2", " --jobs 5"}) {
+    const CliResult parallel = Run(command + jobs);
+    EXPECT_EQ(parallel.status, serial.status) << jobs;
+    EXPECT_EQ(parallel.out, serial.out) << jobs;
+    EXPECT_EQ(parallel.err, serial.err) << jobs;
+  }
+  // The parallel runs' logs are gone; the serial one's stays where it was.
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("tmp")))
+    left.push_back(entry.path().filename().string());
+  EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"lumora.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CliParallelBatch,
+    ::testing::Values(BatchCase{"Fit", "fit"}, BatchCase{"FitTemperature", "fit --fit-temperature"},
+                      BatchCase{"FitLog", "fit --report log --max-iter 3"},
+                      BatchCase{"FitTable", "fit --table"}, BatchCase{"FitJson", "fit --json"},
+                      BatchCase{"Map", "map --save-map --density-points 30 --temperature-points 20"},
+                      BatchCase{"MapJson", "map --json --density-points 12 --temperature-points 9"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A map whose file cannot be saved has counted its results line: the next
+// file's line comes without the header, in parallel as in a serial run.
+TEST_F(CliBatchTest, ParallelBatchKeepsTheHeaderWhereTheSerialRunPutsIt) {
+  std::filesystem::create_directories(dir_.File("bad"));
+  std::filesystem::copy_file(kSamples + std::string("argon_n2e15.txt"),
+                             dir_.File("bad/argon_n2e15.txt"));
+  testing::WriteFile(dir_.File("bad/Maps"), "");
+  const std::string command =
+      "map --save-map --density-points 5 --temperature-points 4 bad/argon_n2e15.txt"
+      " meas/argon_n2e15.txt meas/argon_n4e16_noise.txt";
+  const CliResult serial = Run(command + " --jobs 1");
+  const CliResult parallel = Run(command + " --jobs 3");
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_EQ(parallel.out, serial.out);
+  EXPECT_EQ(parallel.err, serial.err);
+}
+
+TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
+  for (const char* value : {"0", "-2", "two", "3x", "''", "1.5"}) {
+    const CliResult r = Run(std::string("fit --jobs ") + value + " meas/argon_n2e15.txt");
+    EXPECT_EQ(r.status, 1) << value;
+    EXPECT_EQ(r.out, "") << value;
+    EXPECT_NE(r.err.find("lumora-cli: --jobs takes a whole number of workers of 1 or more"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(Run("fit --jobs").status, 1);
+  const CliResult both = Run("fit --json --table meas/argon_n2e15.txt");
+  EXPECT_EQ(both.status, 1);
+  EXPECT_NE(both.err.find("--json and --table cannot be combined"), std::string::npos);
+}
+
+std::string Rounded(const nlohmann::json& number, const char* format = "%.3e") {
+  return Format(format, number.get<double>());
+}
+
+// Every JSON line parses and carries the numbers its results line shows.
+TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
+  struct Command {
+    const char* args;
+    const char* procedure;
+  };
+  for (const Command& c :
+       {Command{"fit --fit-temperature", "fit:"},
+        Command{"map --density-points 14 --temperature-points 11", "map"}}) {
+    const CliResult text = Run(std::string(c.args) + kBatchFiles);
+    const CliResult json = Run(std::string(c.args) + " --json" + kBatchFiles);
+    EXPECT_EQ(json.status, 1);
+    const std::vector<std::string> lines = SplitLf(text.out);
+    const std::vector<std::string> objects = SplitLf(json.out);
+    ASSERT_EQ(objects.size(), 6u) << json.out;
+    ASSERT_EQ(lines.size(), 5u) << text.out;
+    size_t resultsLine = 1;
+    for (size_t i = 0; i < objects.size(); ++i) {
+      const nlohmann::json o = nlohmann::json::parse(objects[i]);
+      if (i == 0 || i == 2) {
+        EXPECT_EQ(o.at("file"), i == 0 ? "meas/missing.txt" : "meas/nope.txt");
+        EXPECT_NE(o.at("error").get<std::string>().find("Cannot open file"), std::string::npos);
+        continue;
+      }
+      const std::vector<std::string> words = SplitBlanks(lines[resultsLine++]);
+      ASSERT_GE(words.size(), 15u) << objects[i];
+      std::string procedure = words[14];  // a stop code's text may have blanks
+      for (size_t w = 15; w < words.size(); ++w) procedure += " " + words[w];
+      EXPECT_EQ(Rounded(o.at("n_tot")), words[0]);
+      EXPECT_EQ(Rounded(o.at("u_n_tot")), words[1]);
+      ASSERT_EQ(o.at("levels").size(), 4u);
+      for (size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(Rounded(o.at("levels")[k].at("n")), words[2 + 2 * k]) << k;
+        EXPECT_EQ(Rounded(o.at("levels")[k].at("u")), words[3 + 2 * k]) << k;
+      }
+      EXPECT_EQ(Rounded(o.at("T"), "%5.0f"), Format("%5.0f", std::stod(words[10])));
+      EXPECT_EQ(Rounded(o.at("sum"), "%.5e"), words[12]);
+      EXPECT_EQ(std::filesystem::path(o.at("file").get<std::string>()).filename(), words[13]);
+      EXPECT_EQ(procedure.rfind(c.procedure, 0), 0u);
+      if (std::string(c.procedure) == "fit:") {
+        EXPECT_EQ("fit:" + o.at("stop").get<std::string>(), procedure);
+        EXPECT_GT(o.at("iterations").get<int>(), 0);
+      } else {
+        EXPECT_EQ(o.at("minimum"), o.at("sum"));
+        EXPECT_EQ(o.at("grid").at("density_points"), 14);
+        EXPECT_EQ(o.at("grid").at("temperature_points"), 11);
+        const int column = o.at("minimum_point").at("column");
+        EXPECT_GE(column, 0);
+        EXPECT_LT(column, 14);
+      }
+    }
   }
 }
 
