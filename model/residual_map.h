@@ -33,7 +33,8 @@ ResidualGrid ZeroGrid(int rows, int columns);
 // positive. Leaves every line's G_f at b and the model cache empty.
 long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p);
 
-// Called after each finished row of the grid (rows done, rows in all).
+// Called after each finished row of the grid (rows done, rows in all); with
+// several threads from any of them, but never from two at once.
 using MapProgress = std::function<void(int rowsDone, int rows)>;
 
 struct MapRequest {
@@ -47,6 +48,9 @@ struct MapRequest {
   std::string dataFileName;  // the measurement as the results line names it
   bool withReport = true;    // false: no results line
   MapProgress progress;
+  // Threads the rows are computed on: 0 all cores, 1 the caller's alone.
+  // The result does not depend on it.
+  int threads = 0;
 };
 
 struct MapResult {
@@ -63,7 +67,8 @@ struct MapResult {
 };
 
 // Evaluates the grid; the model is left evaluated at the minimum, and the
-// report holds the results line.
+// report holds the results line. Rows computed on other threads use copies
+// of the model's table, so only the caller's table is written.
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount);
 
 }  // namespace lumora
