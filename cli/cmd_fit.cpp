@@ -301,7 +301,7 @@ class SessionPool {
     session = std::make_unique<Session>();
     // The command's own session has shown the element's messages already.
     session->SetMessageSink([](const std::string&) {});
-    session->ChangeElement(source_);
+    session->LoadElement(source_);
     session->SetMessageSink({});
     return session;
   }

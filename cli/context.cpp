@@ -50,7 +50,7 @@ ElementSource Context::ElementSourceOf() {
           settings().ReadString(element, "Lines", "")};
 }
 
-void Context::LoadElement(bool allLines) { session().ChangeElement(ElementSourceOf(), allLines); }
+void Context::LoadElement() { session().LoadElement(ElementSourceOf()); }
 
 double Context::ElementMass() { return settings().ReadFloat(ElementName(), "m", 0); }
 

@@ -33,6 +33,15 @@ Session::Session(SessionOptions options)
       noise_(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
 
 ElementListings Session::ChangeElement(const ElementSource& source, bool allLines) {
+  LoadElement(source);
+  ElementListings listings;
+  listings.levels = ListLevels();
+  listings.lines = ListLines(allLines);
+  listings.structure = ListStructure();
+  return listings;
+}
+
+void Session::LoadElement(const ElementSource& source) {
   const std::string folder = WithoutTrailingDelimiter(source.databaseFolder);
   try {
     bool replaced = false;
@@ -52,12 +61,7 @@ ElementListings Session::ChangeElement(const ElementSource& source, bool allLine
   } catch (const InOutError& e) {
     throw FileError(e.what());
   }
-  ElementListings listings;
-  listings.levels = ListLevels();
-  listings.lines = ListLines(allLines);
-  listings.structure = ListStructure();
   resultsLineCount_ = 0;
-  return listings;
 }
 
 std::vector<std::string> Session::ListLevels() const { return lumora::ListLevels(element_.levels); }
