@@ -55,7 +55,8 @@ void BM_Fit(benchmark::State& state) {
 }
 BENCHMARK(BM_Fit)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
-// A map as the map command runs it, points x points.
+// A map as the map command runs it, points x points, on all cores (0) or
+// on the given number of threads.
 void BM_Map(benchmark::State& state) {
   Session& session = Sample();
   const WindowFields fields = SampleFields(static_cast<int>(state.range(0)));
@@ -63,12 +64,16 @@ void BM_Map(benchmark::State& state) {
     MapRequest request = MapRequestFromFields(fields, kArgonMassAmu);
     request.dataFileName = "argon_n2e15.txt";
     request.withReport = false;
+    request.threads = static_cast<int>(state.range(1));
     const MapResult map = session.Map(request);
     benchmark::DoNotOptimize(map.minimum);
   }
   state.counters["points"] = static_cast<double>(state.range(0) * state.range(0));
 }
-BENCHMARK(BM_Map)->Arg(50)->Arg(500)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Map)
+    ->ArgsProduct({{50, 200, 500}, {0, 1}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The bare model over the same 50 x 50 grid: one full computation per point,
 // nothing else; the floor a map can reach.

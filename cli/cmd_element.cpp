@@ -25,7 +25,7 @@ CommandInfo Listing(std::string name, std::string usage, std::string summary,
     std::vector<std::string> args = argsIn;
     const bool all = allOption && TakeFlag(args, "--all");
     NoArguments(args);
-    ctx.LoadElement(all);
+    ctx.LoadElement();
     PrintLines(ctx.out, list(ctx.session(), all));
     return 0;
   };

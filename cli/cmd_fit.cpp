@@ -1,20 +1,33 @@
-// lumora-cli fit FILE... and lumora-cli map FILE...: for each measurement in
-// turn import it, recalculate, run the fit or the map and print the report
-// lines the window would append. A file that fails is reported and the
-// batch goes on.
+// lumora-cli fit FILE... and lumora-cli map FILE...: for each measurement
+// import it, recalculate, run the fit or the map and print the report lines
+// the window would append (or with --json one JSON object per file). A file
+// that fails is reported and the batch goes on. With --jobs N the files run
+// on N workers and print exactly what one worker would, in the files' order.
+#include <tbb/concurrent_queue.h>
+#include <tbb/global_control.h>
+#include <tbb/info.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
 #include "cli/command.h"
+#include "cli/results_json.h"
 #include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/session.h"
+#include "settings/startup.h"
 
 namespace lumora::cli {
 
@@ -22,11 +35,15 @@ namespace {
 
 constexpr int kMapProgressPoints = 10000;
 
+enum class BatchKind { Fit, Map };
+
 struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
-  std::string logCopy;  // fit: where the log of the last fit is copied
+  bool json = false;  // one JSON object per file instead of the results lines
+  int jobs = 1;       // files run at once
+  std::string logCopy;  // fit: where the log of the last file's fit is copied
   UncertaintyOptions uncertainty;
   std::vector<std::string> files;
 };
@@ -73,7 +90,15 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     if (TakeOption(args, name, value)) f.*field = value;
 }
 
-enum class BatchKind { Fit, Map };
+// A count of workers: a whole number of 1 or more.
+int ParseJobs(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value < 1)
+    throw UsageError("--jobs takes a whole number of workers of 1 or more, not \"" + text + "\"");
+  return value;
+}
 
 BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
@@ -83,6 +108,11 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
+  options.json = TakeFlag(args, "--json");
+  if (options.json && options.table)
+    throw UsageError("--json and --table cannot be combined: the table is not JSON");
+  std::string jobs;
+  options.jobs = TakeOption(args, "--jobs", jobs) ? ParseJobs(jobs) : tbb::info::default_concurrency();
   RejectUnknownOptions(args);
   if (args.empty()) throw UsageError("no measurement file given");
   options.files = std::move(args);
@@ -93,101 +123,314 @@ std::string FileNamePart(const std::string& file) {
   return std::filesystem::path(file).filename().string();
 }
 
+// Where one file's run prints: straight to the streams, or into a record
+// that a parallel batch prints in the order of the files.
+class FilePrinter {
+ public:
+  virtual ~FilePrinter() = default;
+  virtual void Out(const std::string& text) = 0;
+  virtual void Err(const std::string& text) = 0;
+  // The header of the results lines, which only the first results line of
+  // the session gets.
+  virtual void Header(const std::string& text) { Out(text); }
+};
+
+class StreamPrinter : public FilePrinter {
+ public:
+  StreamPrinter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  void Out(const std::string& text) override { out_ << text; }
+  void Err(const std::string& text) override { err_ << text; }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// One file's output kept in the order it was printed.
+class RecordingPrinter : public FilePrinter {
+ public:
+  enum class Target { Out, Err, Header };
+  struct Piece {
+    Target target;
+    std::string text;
+  };
+
+  void Out(const std::string& text) override { pieces_.push_back({Target::Out, text}); }
+  void Err(const std::string& text) override { pieces_.push_back({Target::Err, text}); }
+  void Header(const std::string& text) override { pieces_.push_back({Target::Header, text}); }
+  const std::vector<Piece>& Pieces() const { return pieces_; }
+
+ private:
+  std::vector<Piece> pieces_;
+};
+
+// What a batch's files share: the parsed options and the element's mass.
+struct BatchJob {
+  BatchOptions options;
+  BatchKind kind = BatchKind::Fit;
+  double massAmu = 0;
+};
+
+std::string JsonLine(const nlohmann::json& object) {
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
 // Import and recalculation, as reading a measurement in the window.
 void ReadMeasurement(Session& session, const std::string& file) {
   session.ReadMeasurement(file);
   session.Recalculate();
 }
 
-void RunFit(Session& session, const BatchOptions& options, double massAmu,
-            const std::string& file, std::vector<std::string>& report) {
-  FitRequest request = FitRequestFromFields(options.fields, massAmu);
-  request.dataFileName = FileNamePart(file);
-  request.keepLog = !options.logCopy.empty();
-  const FitResult fit = session.Fit(request);
-  report = fit.report;
-  if (request.keepLog) session.SaveFitLog(options.logCopy);
-  if (options.uncertainty.monteCarloRuns > 0) {
-    const std::vector<std::string> lines =
-        MonteCarloLines(session, request, fit, options.uncertainty);
-    report.insert(report.end(), lines.begin(), lines.end());
+// The report's lines; the header, when this run started the session's
+// results lines, stands just before the results line at the report's end.
+void PrintReport(const std::vector<std::string>& report, bool startedResultsLines,
+                 FilePrinter& printer) {
+  for (size_t i = 0; i < report.size(); ++i) {
+    if (startedResultsLines && i + 2 == report.size())
+      printer.Header(report[i] + "\n");
+    else
+      printer.Out(report[i] + "\n");
   }
 }
 
-// Returns the grid; its report goes into `report`.
-ResidualGrid RunMap(Session& session, const BatchOptions& options, double massAmu,
-                    const std::string& file, std::vector<std::string>& report, std::ostream& err,
-                    bool showProgress) {
-  MapRequest request = MapRequestFromFields(options.fields, massAmu);
+void RunFit(Session& session, const BatchJob& job, const std::string& file,
+            FilePrinter& printer) {
+  const BatchOptions& options = job.options;
+  FitRequest request = FitRequestFromFields(options.fields, job.massAmu);
+  request.dataFileName = FileNamePart(file);
+  // The log asked for is that of the last file's fit.
+  request.keepLog = !options.logCopy.empty() && &file == &options.files.back();
+  const int countBefore = session.ResultsLineCount();
+  const FitResult fit = session.Fit(request);
+  if (request.keepLog) session.SaveFitLog(options.logCopy);
+  std::optional<MonteCarloOutcome> monteCarlo;
+  if (options.uncertainty.monteCarloRuns > 0)
+    monteCarlo = RunMonteCarloFor(session, request, fit, options.uncertainty);
+  if (options.json) {
+    nlohmann::json object = FitJson(file, fit, session.Table().levels);
+    if (monteCarlo) object["monte_carlo"] = MonteCarloJson(monteCarlo->result);
+    printer.Out(JsonLine(object));
+    return;
+  }
+  PrintReport(fit.report, countBefore == 0 && session.ResultsLineCount() > 0, printer);
+  if (monteCarlo)
+    for (const std::string& line : MonteCarloReport(monteCarlo->result, monteCarlo->request))
+      printer.Out(line + "\n");
+}
+
+// Returns the grid, for the map file written after the output.
+ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& file,
+                    FilePrinter& printer, std::ostream* progress) {
+  const BatchOptions& options = job.options;
+  MapRequest request = MapRequestFromFields(options.fields, job.massAmu);
   request.dataFileName = FileNamePart(file);
   const long long points =
       static_cast<long long>(request.densityPoints) * request.temperaturePoints;
-  if (showProgress && points > kMapProgressPoints)
-    request.progress = [&err, &file](int done, int rows) {
-      err << "\rmap " << file << ": row " << done << " of " << rows << (done == rows ? "\n" : "")
-          << std::flush;
+  if (progress && points > kMapProgressPoints)
+    request.progress = [progress, &file](int done, int rows) {
+      *progress << "\rmap " << file << ": row " << done << " of " << rows
+                << (done == rows ? "\n" : "") << std::flush;
     };
+  const int countBefore = session.ResultsLineCount();
   MapResult map = session.Map(request);
-  report = std::move(map.report);
-  if (options.uncertainty.confidence) {
-    const std::vector<std::string> lines =
-        ConfidenceLines(map, static_cast<int>(session.Table().lines.size()),
-                        *options.uncertainty.confidence, request.model.distribution);
-    report.insert(report.end(), lines.begin(), lines.end());
+  const int lines = static_cast<int>(session.Table().lines.size());
+  std::optional<ConfidenceRegion> region;
+  if (options.uncertainty.confidence)
+    region = FindConfidenceRegion(map, lines, *options.uncertainty.confidence);
+  if (options.json) {
+    nlohmann::json object = MapJson(file, request, map, session.Table().levels);
+    if (region) object["confidence"] = ConfidenceJson(*region);
+    printer.Out(JsonLine(object));
+  } else {
+    PrintReport(map.report, countBefore == 0 && session.ResultsLineCount() > 0, printer);
+    if (region) printer.Out(ConfidenceText(*region, request.model.distribution) + "\n");
   }
   return std::move(map.grid);
 }
 
-// After the report: a map that cannot be saved still has its results line.
-void SaveMap(const BatchOptions& options, const std::string& file, const ResidualGrid& grid,
-             std::ostream& err) {
+// After the output: a map that cannot be saved still has its results line.
+void SaveMapFile(const BatchOptions& options, const std::string& file, const ResidualGrid& grid,
+                 FilePrinter& printer) {
   if (!options.saveMap || grid.empty()) return;
-  const std::string path = Session::SaveMap(file, MapFileHeader(options.fields), grid);
-  err << "map file: " << path << "\n";
+  printer.Err("map file: " + Session::SaveMap(file, MapFileHeader(options.fields), grid) + "\n");
 }
 
-int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
-  const BatchOptions options = ParseBatchOptions(ctx, args, kind);
-  const double massAmu = ctx.ElementMass();
-  ctx.LoadElement();
-  Session& session = ctx.session();
+// One file of the batch; false when it failed. Progress, when given, shows
+// the rows of a large map.
+bool RunFile(Session& session, const BatchJob& job, const std::string& file,
+             FilePrinter& printer, std::ostream* progress) {
+  session.SetMessageSink([&printer, &file](const std::string& text) {
+    printer.Err(file + ": " + text + "\n");
+  });
+  bool ok = true;
+  try {
+    ReadMeasurement(session, file);
+    ResidualGrid grid;
+    if (job.kind == BatchKind::Fit)
+      RunFit(session, job, file, printer);
+    else
+      grid = RunMap(session, job, file, printer, progress);
+    if (job.options.table) printer.Out(LineTableText(session.TableRows(true)));
+    SaveMapFile(job.options, file, grid, printer);
+  } catch (const std::exception& e) {
+    const std::string message = UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
+    if (job.options.json)
+      printer.Out(JsonLine(ErrorJson(file, message)));
+    else
+      printer.Err(file + ": " + message + "\n");
+    ok = false;
+  }
+  session.SetMessageSink({});
+  return ok;
+}
 
-  const bool terminal = isatty(STDERR_FILENO) == 1;
-  const size_t count = options.files.size();
+// The files one after the other in the command's own session.
+int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
+  Session& session = ctx.session();
+  StreamPrinter printer(ctx.out, ctx.err);
+  const std::vector<std::string>& files = job.options.files;
   int failed = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const std::string& file = options.files[i];
-    if (terminal && count > 1) ctx.err << "[" << i + 1 << "/" << count << "] " << file << "\n";
-    session.SetMessageSink(
-        [&ctx, &file](const std::string& text) { ctx.err << file << ": " << text << "\n"; });
-    try {
-      ReadMeasurement(session, file);
-      std::vector<std::string> report;
-      ResidualGrid grid;
-      if (kind == BatchKind::Fit)
-        RunFit(session, options, massAmu, file, report);
-      else
-        grid = RunMap(session, options, massAmu, file, report, ctx.err, terminal);
-      for (const auto& line : report) ctx.out << line << "\n";
-      if (options.table) ctx.out << LineTableText(session.TableRows(true));
-      ctx.out.flush();
-      SaveMap(options, file, grid, ctx.err);
-    } catch (const std::exception& e) {
-      ctx.err << file << ": " << UserMessage(e, kind == BatchKind::Fit ? "the fit" : "the map")
-              << "\n";
-      ++failed;
-    }
-    session.SetMessageSink({});
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (terminal && files.size() > 1)
+      ctx.err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << "\n";
+    if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr)) ++failed;
   }
   ctx.out.flush();
   return failed ? 1 : 0;
+}
+
+// Sessions with the element loaded, each used by one worker at a time.
+class SessionPool {
+ public:
+  explicit SessionPool(ElementSource source) : source_(std::move(source)) {}
+
+  std::unique_ptr<Session> Take() {
+    std::unique_ptr<Session> session;
+    if (free_.try_pop(session)) return session;
+    session = std::make_unique<Session>();
+    // The command's own session has shown the element's messages already.
+    session->SetMessageSink([](const std::string&) {});
+    session->LoadElement(source_);
+    session->SetMessageSink({});
+    return session;
+  }
+  void Give(std::unique_ptr<Session> session) { free_.push(std::move(session)); }
+
+ private:
+  ElementSource source_;
+  tbb::concurrent_queue<std::unique_ptr<Session>> free_;
+};
+
+// The output of one file of a parallel batch.
+struct FileOutcome {
+  size_t index = 0;
+  bool ok = true;
+  int resultsLines = 0;  // results lines the run counted
+  RecordingPrinter printer;
+};
+
+// Prints the files' outputs in their order as a serial run would have
+// printed them: the header of the results lines only before the first one.
+class OrderedOutput {
+ public:
+  OrderedOutput(Context& ctx, size_t files, bool terminal)
+      : ctx_(ctx), files_(files), terminal_(terminal) {}
+
+  void Print(const FileOutcome& outcome) {
+    if (terminal_) ctx_.err << "\r\033[K";
+    for (const RecordingPrinter::Piece& piece : outcome.printer.Pieces()) {
+      switch (piece.target) {
+        case RecordingPrinter::Target::Header:
+          if (resultsLines_ == 0) ctx_.out << piece.text;
+          break;
+        case RecordingPrinter::Target::Out:
+          ctx_.out << piece.text;
+          break;
+        case RecordingPrinter::Target::Err:
+          ctx_.out.flush();
+          ctx_.err << piece.text;
+          break;
+      }
+    }
+    resultsLines_ += outcome.resultsLines;
+    if (!outcome.ok) ++failed_;
+    ++done_;
+    if (terminal_) {
+      ctx_.out.flush();
+      ctx_.err << "[" << done_ << "/" << files_ << "] files done" << (done_ == files_ ? "\n" : "")
+               << std::flush;
+    }
+  }
+  int Failed() const { return failed_; }
+
+ private:
+  Context& ctx_;
+  size_t files_;
+  bool terminal_;
+  int resultsLines_ = 0;
+  size_t done_ = 0;
+  int failed_ = 0;
+};
+
+// The files on `workers` threads, each file in a session of its own, the
+// outputs printed in the files' order as they become ready.
+int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal) {
+  const std::vector<std::string>& files = job.options.files;
+  SessionPool sessions(ctx.ElementSourceOf());
+  OrderedOutput output(ctx, files.size(), terminal);
+  size_t next = 0;
+  // The count asked for, even above the number of cores.
+  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                    static_cast<size_t>(workers));
+  tbb::task_arena arena(workers);
+  arena.execute([&] {
+    tbb::parallel_pipeline(
+        static_cast<size_t>(workers) * 2,
+        tbb::make_filter<void, size_t>(tbb::filter_mode::serial_in_order,
+                                       [&](tbb::flow_control& fc) -> size_t {
+                                         if (next == files.size()) fc.stop();
+                                         return next++;
+                                       }) &
+            tbb::make_filter<size_t, std::shared_ptr<FileOutcome>>(
+                tbb::filter_mode::parallel,
+                [&](size_t index) {
+                  auto outcome = std::make_shared<FileOutcome>();
+                  outcome->index = index;
+                  std::unique_ptr<Session> session = sessions.Take();
+                  session->ResetResultsLines();
+                  outcome->ok = RunFile(*session, job, files[index], outcome->printer, nullptr);
+                  outcome->resultsLines = session->ResultsLineCount();
+                  sessions.Give(std::move(session));
+                  return outcome;
+                }) &
+            tbb::make_filter<std::shared_ptr<FileOutcome>, void>(
+                tbb::filter_mode::serial_in_order,
+                [&](const std::shared_ptr<FileOutcome>& outcome) { output.Print(*outcome); }));
+  });
+  ctx.out.flush();
+  return output.Failed() ? 1 : 0;
+}
+
+int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind) {
+  BatchJob job;
+  job.options = ParseBatchOptions(ctx, args, kind);
+  job.kind = kind;
+  job.massAmu = ctx.ElementMass();
+  ctx.LoadElement();
+
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  const int workers =
+      std::min<long long>(job.options.jobs, static_cast<long long>(job.options.files.size()));
+  if (workers <= 1) return RunSerially(ctx, job, terminal);
+  return RunInParallel(ctx, job, workers, terminal);
 }
 
 const char* const kFieldOptionsUsage =
     "[--density N1] [--temperature T] [--fit-temperature] [--distribution boltzmann|1s] "
     "[--count K] [--tn TN] [--path L] [--max-iter N] [--from-density D] [--to-density D] "
     "[--density-points N] [--from-temperature T] [--to-temperature T] "
-    "[--temperature-points N] [--report results|log] [--save-map] [--table] FILE...";
+    "[--temperature-points N] [--report results|log] [--save-map] [--table] [--json] "
+    "[--jobs N] FILE...";
 
 }  // namespace
 
@@ -196,7 +439,8 @@ LUMORA_COMMAND(CommandInfo{
     std::string("[--log FILE] [--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] ") +
         kFieldOptionsUsage,
     "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
-    "its results line; --log copies the fit's log (of the last file) to FILE",
+    "its results line; --log copies the fit's log (of the last file) to FILE; --monte-carlo "
+    "refits N perturbed copies and prints the spread",
     [](Context& ctx, const std::vector<std::string>& args) {
       return RunBatch(ctx, args, BatchKind::Fit);
     }});
@@ -204,7 +448,8 @@ LUMORA_COMMAND(CommandInfo{
 LUMORA_COMMAND(CommandInfo{
     "map", std::string("[--confidence LEVEL] ") + kFieldOptionsUsage,
     "evaluate the residual sum over the density-temperature grid for each measurement and "
-    "print its results line; --save-map writes Maps/<file>_map.txt beside it",
+    "print its results line; --save-map writes Maps/<file>_map.txt beside it; --confidence "
+    "prints what the joint confidence region covers",
     [](Context& ctx, const std::vector<std::string>& args) {
       return RunBatch(ctx, args, BatchKind::Map);
     }});

@@ -44,9 +44,11 @@ class Context {
   std::string ElementName();
   // The database folder from _Files Database.
   std::string DatabaseFolder();
-  // Runs the element change for ElementName() in the session; plain
-  // messages go to standard error.
-  void LoadElement(bool allLines = false);
+  // Runs the element change for ElementName() in the session, without
+  // building the listings; plain messages go to standard error.
+  void LoadElement();
+  // Where ElementName()'s data come from.
+  ElementSource ElementSourceOf();
   // The element's mass in u ("m" of its section).
   double ElementMass();
   // The session the commands run in; its fit logs go to the user's private

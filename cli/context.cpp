@@ -44,12 +44,13 @@ std::string Context::ElementName() {
 
 std::string Context::DatabaseFolder() { return settings().ReadString("_Files", "Database", ""); }
 
-void Context::LoadElement(bool allLines) {
+ElementSource Context::ElementSourceOf() {
   const std::string element = ElementName();
-  session().ChangeElement({DatabaseFolder(), settings().ReadString(element, "Levels", ""),
-                           settings().ReadString(element, "Lines", "")},
-                          allLines);
+  return {DatabaseFolder(), settings().ReadString(element, "Levels", ""),
+          settings().ReadString(element, "Lines", "")};
 }
+
+void Context::LoadElement() { session().LoadElement(ElementSourceOf()); }
 
 double Context::ElementMass() { return ElementMassAmu(settings(), ElementName()); }
 

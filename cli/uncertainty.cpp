@@ -63,28 +63,28 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
   return options;
 }
 
-std::vector<std::string> MonteCarloLines(const Session& session, const FitRequest& request,
-                                         const FitResult& fit, const UncertaintyOptions& options) {
-  MonteCarloRequest mc;
+MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
+                                   const FitResult& fit, const UncertaintyOptions& options) {
+  MonteCarloOutcome outcome;
+  MonteCarloRequest& mc = outcome.request;
   mc.fit = request;
   mc.fitted = fit.fitted;
   mc.runs = options.monteCarloRuns;
   mc.intensityNoise = options.noise;
   mc.akiAccuracy = options.akiAccuracy;
   mc.seed = options.seed;
-  return MonteCarloReport(session.MonteCarlo(mc), mc);
+  outcome.result = session.MonteCarlo(mc);
+  return outcome;
 }
 
-std::vector<std::string> ConfidenceLines(const MapResult& map, int lineCount, double level,
-                                         Distribution distribution) {
-  const ConfidenceRegion region = FindConfidenceRegion(map, lineCount, level);
+std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution) {
   const bool firstLevels = distribution == Distribution::FirstLevels;
   std::string line = Format(
-      "%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", level * 100,
+      "%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", region.level * 100,
       std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
       firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
   if (region.touchesEdge) line += " (the region reaches the grid's edge: these are bounds)";
-  return {line};
+  return line;
 }
 
 }  // namespace lumora::cli

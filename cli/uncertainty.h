@@ -24,12 +24,17 @@ struct UncertaintyOptions {
 // --confidence LEVEL (map) out of args; UsageError for a bad value.
 UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool fit);
 
-// The refits' report lines for a fit that ended normally.
-std::vector<std::string> MonteCarloLines(const Session& session, const FitRequest& request,
-                                         const FitResult& fit, const UncertaintyOptions& options);
+struct MonteCarloOutcome {
+  MonteCarloRequest request;
+  MonteCarloResult result;
+};
 
-// What the confidence region of a map covers, as report lines.
-std::vector<std::string> ConfidenceLines(const MapResult& map, int lineCount, double level,
-                                         Distribution distribution);
+// The refits of a fit that ended normally.
+MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
+                                   const FitResult& fit, const UncertaintyOptions& options);
+
+// What the confidence region of a map covers, as the line after its
+// results line.
+std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution);
 
 }  // namespace lumora::cli

@@ -17,6 +17,7 @@ struct RecordArray {
   int32_t savedLength;
   bool& hasSecond;
   bool& hasThird;
+  bool& sorted;
 };
 
 namespace {
@@ -94,12 +95,22 @@ void AppendOrderCopies(std::vector<Rec>& a, int32_t& last, double stWl, double e
   }
 }
 
+// The first record from `from` on (the last record at most) whose
+// wavelength is not below wl. A sorted array is searched by halving; one
+// that records were added to since its sort is scanned.
 template <class Rec>
-int32_t FindNearest(const std::vector<Rec>& a, int32_t last, double wl, int32_t from, TFoundFlag& flag) {
+int32_t FindNearest(const std::vector<Rec>& a, int32_t last, bool sorted, double wl, int32_t from,
+                    TFoundFlag& flag) {
   if (from < 0) throw TextBaseError(kLowLimits);
   if (from > last) throw TextBaseError(kNoData);
   int32_t p = from;
-  while (p < last && a[p].WaveLength < wl) ++p;
+  if (sorted)
+    p = static_cast<int32_t>(
+        std::partition_point(a.begin() + from, a.begin() + last,
+                             [wl](const Rec& r) { return r.WaveLength < wl; }) -
+        a.begin());
+  else
+    while (p < last && a[p].WaveLength < wl) ++p;
   // On equal distances the upper line stays.
   if (p > 0 && std::fabs(wl - a[p - 1].WaveLength) < std::fabs(wl - a[p].WaveLength)) --p;
   const double found = a[p].WaveLength;
@@ -167,6 +178,7 @@ void ClearRecords(RecordArray<Rec> arr) {
   arr.records.assign(static_cast<size_t>(arr.savedLength), Rec{});
   arr.last = -1;
   arr.hasSecond = arr.hasThird = false;
+  arr.sorted = true;
 }
 
 std::vector<std::string> LineFilePaths(const std::string& path, const std::string& prefix,
@@ -185,6 +197,8 @@ void ReloadRecords(RecordArray<Rec> arr, const std::string& path, const std::str
                    const std::vector<std::string>& names, const std::vector<std::string>& ions) {
   ClearRecords(arr);
   auto files = OpenLineFiles<File>(LineFilePaths(path, prefix, names, ions));
+  // The merge keeps each file's order, which need not be ascending.
+  arr.sorted = false;
   MergeFiles<File, Rec>(files, [&](const Rec& r) { AppendRecord(arr.records, arr.last, r); });
   ResizeRecords(arr.records, arr.last, arr.last + 1);
   CloseLineFiles(files);
@@ -193,11 +207,11 @@ void ReloadRecords(RecordArray<Rec> arr, const std::string& path, const std::str
 }  // namespace
 
 RecordArray<TRecord> TTextBase::AtomArray() {
-  return {AtomA, fLastAtom, SavedAtomLength, fAtomHasSecond, fAtomHasThird};
+  return {AtomA, fLastAtom, SavedAtomLength, fAtomHasSecond, fAtomHasThird, fAtomSorted};
 }
 
 RecordArray<TMolRecord> TTextBase::MolArray() {
-  return {MolA, fLastMol, SavedMolLength, fMolHasSecond, fMolHasThird};
+  return {MolA, fLastMol, SavedMolLength, fMolHasSecond, fMolHasThird, fMolSorted};
 }
 
 TTextBase::TTextBase(int32_t iAtomLength, int32_t iMolLength)
@@ -216,34 +230,47 @@ TRecord TTextBase::GetAtomRecord(int32_t index) const { return RecordAt(AtomA, i
 TMolRecord TTextBase::GetMolRecord(int32_t index) const { return RecordAt(MolA, index); }
 
 TRecord TTextBase::AtomFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const {
-  position = from;
-  position = FindNearest(AtomA, fLastAtom, wl, from, flag);
+  position = FindNearest(AtomA, fLastAtom, fAtomSorted, wl, from, flag);
   return AtomA[position];
 }
 
 TMolRecord TTextBase::MolFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const {
-  position = FindNearest(MolA, fLastMol, wl, from, flag);
+  position = FindNearest(MolA, fLastMol, fMolSorted, wl, from, flag);
   return MolA[position];
 }
 
-void TTextBase::Add(const TRecord& r) { AppendRecord(AtomA, fLastAtom, r); }
+void TTextBase::Add(const TRecord& r) {
+  AppendRecord(AtomA, fLastAtom, r);
+  fAtomSorted = false;
+}
 
-void TTextBase::Add(const TMolRecord& r) { AppendRecord(MolA, fLastMol, r); }
+void TTextBase::Add(const TMolRecord& r) {
+  AppendRecord(MolA, fLastMol, r);
+  fMolSorted = false;
+}
 
 void TTextBase::AtomClear() { ClearRecords(AtomArray()); }
 
 void TTextBase::MolClear() { ClearRecords(MolArray()); }
 
-void TTextBase::AtomSort() { SortByWaveLength(AtomA, fLastAtom); }
+void TTextBase::AtomSort() {
+  SortByWaveLength(AtomA, fLastAtom);
+  fAtomSorted = true;
+}
 
-void TTextBase::MolSort() { SortByWaveLength(MolA, fLastMol); }
+void TTextBase::MolSort() {
+  SortByWaveLength(MolA, fLastMol);
+  fMolSorted = true;
+}
 
 void TTextBase::AddAtomSpectralOrders(double stWl, double enWl, bool second, bool third) {
   AppendOrderCopies(AtomA, fLastAtom, stWl, enWl, second, third);
+  fAtomSorted = false;
 }
 
 void TTextBase::AddMolSpectralOrders(double stWl, double enWl, bool second, bool third) {
   AppendOrderCopies(MolA, fLastMol, stWl, enWl, second, third);
+  fMolSorted = false;
 }
 
 bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>& els,

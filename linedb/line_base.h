@@ -72,7 +72,8 @@ class TTextBase {
   TRecord GetAtomRecord(int32_t index) const;
   TMolRecord GetMolRecord(int32_t index) const;
 
-  // The record nearest to wl, searching upwards from `from`.
+  // The record nearest to wl, searching upwards from `from`; a binary search
+  // once the records are sorted, with the results of a scan.
   TRecord AtomFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const;
   TMolRecord MolFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const;
 
@@ -123,6 +124,10 @@ class TTextBase {
   bool fAtomHasThird = false;
   bool fMolHasSecond = false;
   bool fMolHasThird = false;
+  // The records in use are in the order of the last sort: nothing was
+  // appended since.
+  bool fAtomSorted = true;
+  bool fMolSorted = true;
   ChangeEvent fOnAtomChanged;
   ChangeEvent fOnMolChanged;
   std::vector<TOfferedLine> OfferedLines;

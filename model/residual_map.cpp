@@ -1,6 +1,15 @@
 #include "model/residual_map.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <memory>
+#include <mutex>
 
 #include "base/checked.h"
 #include "base/errors.h"
@@ -46,6 +55,100 @@ void CheckPointCounts(int nDens, int nTemp) {
   CheckPointLimits(nDens, nTemp);
 }
 
+// The axis values as the scan steps them: each one the previous plus the
+// step, so that every row and every thread sees the same bits.
+std::vector<double> AxisPoints(double from, double step, int count) {
+  std::vector<double> points(count);
+  double value = from;
+  for (int i = 0; i < count; ++i) {
+    points[i] = value;
+    value += step;
+  }
+  return points;
+}
+
+// The smallest and largest sum of a row, the smallest at its first column.
+struct RowExtremes {
+  double min = kNoMinimum;
+  double max = -kNoMinimum;
+  int minColumn = -1;
+};
+
+RowExtremes ComputeRow(EbfModel& model, ParameterVector b, double t,
+                       const std::vector<double>& densities, std::vector<double>& row) {
+  RowExtremes extremes;
+  b[2] = t;
+  for (size_t j = 0; j < densities.size(); ++j) {
+    b[1] = densities[j];
+    const double value = fp::ToDouble(GridPointRSS(model, b, 2));
+    row[j] = value;
+    if (value < extremes.min) {
+      extremes.min = value;
+      extremes.minColumn = static_cast<int>(j);
+    }
+    if (value > extremes.max) extremes.max = value;
+  }
+  return extremes;
+}
+
+struct GridRows {
+  const ParameterVector& b;
+  const std::vector<double>& temperatures;
+  const std::vector<double>& densities;
+  ResidualGrid& grid;
+  std::vector<RowExtremes>& extremes;
+};
+
+// Row by row in the caller's model.
+void ComputeRowsSerially(EbfModel& model, const GridRows& rows, const MapProgress& progress) {
+  const int count = static_cast<int>(rows.temperatures.size());
+  for (int i = 0; i < count; ++i) {
+    rows.extremes[i] = ComputeRow(model, rows.b, rows.temperatures[i], rows.densities, rows.grid[i]);
+    if (progress) progress(i + 1, count);
+  }
+}
+
+// A worker's own copy of the lines and levels, and its own model and cache.
+struct RowWorker {
+  explicit RowWorker(const LineTable& source) : table(source) {}
+  LineTable table;
+  EbfModel model{table};
+};
+
+// Rows on every thread of the arena. The first failing row in the scan's
+// order raises its fault, as the serial scan would; rows after it are
+// skipped once it is known.
+void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
+                           const MapProgress& progress) {
+  const int count = static_cast<int>(rows.temperatures.size());
+  tbb::enumerable_thread_specific<std::unique_ptr<RowWorker>> workers;
+  std::vector<std::exception_ptr> faults(count);
+  std::atomic<int> firstFault{count};
+  std::mutex progressLock;
+  int rowsDone = 0;
+  tbb::parallel_for(tbb::blocked_range<int>(0, count), [&](const tbb::blocked_range<int>& range) {
+    std::unique_ptr<RowWorker>& worker = workers.local();
+    if (!worker) worker = std::make_unique<RowWorker>(source);
+    for (int i = range.begin(); i != range.end(); ++i) {
+      if (i > firstFault.load()) return;
+      try {
+        rows.extremes[i] =
+            ComputeRow(worker->model, rows.b, rows.temperatures[i], rows.densities, rows.grid[i]);
+      } catch (...) {
+        faults[i] = std::current_exception();
+        for (int seen = firstFault.load(); i < seen && !firstFault.compare_exchange_weak(seen, i);) {
+        }
+        return;
+      }
+      if (progress) {
+        const std::lock_guard<std::mutex> lock(progressLock);
+        progress(++rowsDone, count);
+      }
+    }
+  });
+  if (firstFault.load() < count) std::rethrow_exception(faults[firstFault.load()]);
+}
+
 }  // namespace
 
 void CheckPointLimits(int nDens, int nTemp) {
@@ -81,40 +184,38 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
                           stepD,                    stepT};
 
   ParameterVector b = request.model.ToVector();
+  const std::vector<double> densities = AxisPoints(request.log10FromDensity, stepD, nDens);
+  const std::vector<double> temperatures = AxisPoints(request.fromTemperature, stepT, nTemp);
+  std::vector<RowExtremes> extremes(nTemp);
+  const GridRows rows{b, temperatures, densities, result.grid, extremes};
+  if (request.threads == 1 || nTemp == 1) {
+    ComputeRowsSerially(model, rows, request.progress);
+  } else if (request.threads > 1) {
+    tbb::task_arena arena(request.threads);
+    arena.execute([&] { ComputeRowsInParallel(model.Table(), rows, request.progress); });
+  } else {
+    ComputeRowsInParallel(model.Table(), rows, request.progress);
+  }
+
+  // The rows in the scan's order: a later equal sum does not move the minimum.
   double min = kNoMinimum;
   double max = -kNoMinimum;
-  double bestX = 0;
-  double bestT = 0;
   bool found = false;
-  double t = request.fromTemperature;
   for (int i = 0; i < nTemp; ++i) {
-    std::vector<double>& row = result.grid[i];
-    double x = request.log10FromDensity;
-    for (int j = 0; j < nDens; ++j) {
-      b[1] = x;
-      b[2] = t;
-      const double value = fp::ToDouble(GridPointRSS(model, b, 2));
-      row[j] = value;
-      if (value < min) {
-        min = value;
-        bestX = x;
-        bestT = t;
-        result.minimumRow = i;
-        result.minimumColumn = j;
-        found = true;
-      }
-      if (value > max) max = value;
-      x += stepD;
+    if (extremes[i].min < min) {
+      min = extremes[i].min;
+      result.minimumRow = i;
+      result.minimumColumn = extremes[i].minColumn;
+      found = true;
     }
-    t += stepT;
-    if (request.progress) request.progress(i + 1, nTemp);
+    if (extremes[i].max > max) max = extremes[i].max;
   }
   if (!found)
     throw Error(Format("No residual sum of the map lies below %.3e: the map has no minimum.",
                        kNoMinimum));
 
-  b[1] = bestX;
-  b[2] = bestT;
+  b[1] = densities[result.minimumColumn];
+  b[2] = temperatures[result.minimumRow];
   GridPointRSS(model, b, 2);
   b[11] = min;
   b[12] = max;

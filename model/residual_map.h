@@ -41,7 +41,8 @@ ResidualGrid ZeroGrid(int rows, int columns);
 // positive. Leaves every line's G_f at b and the model cache empty.
 long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p);
 
-// Called after each finished row of the grid (rows done, rows in all).
+// Called after each finished row of the grid (rows done, rows in all); with
+// several threads from any of them, but never from two at once.
 using MapProgress = std::function<void(int rowsDone, int rows)>;
 
 struct MapRequest {
@@ -59,6 +60,9 @@ struct MapRequest {
   // Raises Error naming the field of the first input the model cannot use;
   // MapResiduals checks the point counts itself.
   void Validate() const;
+  // Threads the rows are computed on: 0 all cores, 1 the caller's alone.
+  // The result does not depend on it.
+  int threads = 0;
 };
 
 struct MapResult {
@@ -75,8 +79,10 @@ struct MapResult {
 };
 
 // Evaluates the grid; the model is left evaluated at the minimum, and the
-// report holds the results line. Point counts below 1 or above the limits
-// above are refused before the grid is allocated.
+// report holds the results line. Rows computed on other threads use copies
+// of the model's table, so only the caller's table is written.
+// Point counts below 1 or above the limits above are refused before the
+// grid is allocated.
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount);
 
 }  // namespace lumora

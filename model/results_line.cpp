@@ -50,9 +50,9 @@ std::string ProcedureText(const ParameterVector& b, bool fit) {
 ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
                                      const ParameterVector& b, const ParameterVector& errors,
                                      int n, bool fit) {
+  ResultsFigures figures;
   const int count = CoveredLevels(levels, b[6]);
   std::vector<long double> u(count > 0 ? count + 1 : 1, 0.0L);
-  ResultsFigures figures;
   const long double n1 = count > 0 ? levels[0].Density : 0;
   for (int k = 1; k <= count; ++k) {
     const long double nk = levels[k - 1].Density;
@@ -84,9 +84,10 @@ void ResultsLine(const std::vector<TLevelRecord>& levels, const ParameterVector&
   const ResultsFigures figures = ComputeResultsFigures(levels, b, errors, n, fit);
   std::string s1;
   std::string s2;
-  for (size_t k = 0; k < figures.densities.size(); ++k) {
-    s1 += Format(" %.3e %.3e", figures.densities[k], figures.uncertainties[k]);
-    s2 += Format("   n_%d/m-3   ±u(n_%d)", static_cast<int>(k + 1), static_cast<int>(k + 1));
+  for (size_t i = 0; i < figures.densities.size(); ++i) {
+    const int k = static_cast<int>(i) + 1;
+    s1 += Format(" %.3e %.3e", figures.densities[i], figures.uncertainties[i]);
+    s2 += Format("   n_%d/m-3   ±u(n_%d)", k, k);
   }
 
   if (resultsLineCount == 0)

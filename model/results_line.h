@@ -11,18 +11,19 @@
 
 namespace lumora {
 
-// The figures of a results line: the density of every covered level with
-// its uncertainty, their total, and the procedure as the line names it.
+// The figures a results line shows: the density of each covered level with
+// its uncertainty, their total with its uncertainty, and the procedure
+// ("map", or "fit:" and the stop code's text).
 struct ResultsFigures {
-  std::vector<long double> densities;
-  std::vector<long double> uncertainties;
+  std::vector<long double> densities;      // n_1, n_2, ...
+  std::vector<long double> uncertainties;  // u(n_1), u(n_2), ...
   long double total = 0;
   long double totalUncertainty = 0;
   std::string procedure;
 };
 
-// The figures for `levels` as the model left them at b; n and fit as for
-// ResultsLine.
+// The figures of the model's levels at b; n is the number of fitted
+// parameters; fit is false for the map (no uncertainties).
 ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
                                      const ParameterVector& b, const ParameterVector& errors,
                                      int n, bool fit);

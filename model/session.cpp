@@ -44,6 +44,15 @@ void Session::RemoveKeptLog() {
 }
 
 ElementListings Session::ChangeElement(const ElementSource& source, bool allLines) {
+  LoadElement(source);
+  ElementListings listings;
+  listings.levels = ListLevels();
+  listings.lines = ListLines(allLines);
+  listings.structure = ListStructure();
+  return listings;
+}
+
+void Session::LoadElement(const ElementSource& source) {
   const std::string folder = WithoutTrailingDelimiter(source.databaseFolder);
   try {
     bool replaced = false;
@@ -63,12 +72,7 @@ ElementListings Session::ChangeElement(const ElementSource& source, bool allLine
   } catch (const InOutError& e) {
     throw FileError(e.what());
   }
-  ElementListings listings;
-  listings.levels = ListLevels();
-  listings.lines = ListLines(allLines);
-  listings.structure = ListStructure();
   resultsLineCount_ = 0;
-  return listings;
 }
 
 std::vector<std::string> Session::ListLevels() const { return lumora::ListLevels(element_.levels); }

@@ -51,6 +51,9 @@ class Session {
   // lines are emptied and the results lines start again with a header.
   // Input/output failures are raised as FileError.
   ElementListings ChangeElement(const ElementSource& source, bool allLines = false);
+  // The same change without the listings, which take longer than the load
+  // itself for a large line base; List*() build them when they are shown.
+  void LoadElement(const ElementSource& source);
   const ElementData& Element() const { return element_; }
   std::vector<std::string> ListLevels() const;
   std::vector<std::string> ListLines(bool allLines) const;

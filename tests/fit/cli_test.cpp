@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "base/format.h"
 #include "fit_fixture.h"
 
 namespace lumora::fittest {
@@ -192,6 +195,144 @@ TEST_F(CliTest, MapReplacesALinkInsteadOfWritingThroughIt) {
   EXPECT_EQ(SplitLf(r.out).size(), 2u) << r.out;
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
   EXPECT_EQ(SplitCrLf(ReadFile(target)).size(), 5u);
+}
+
+// A batch with every sample, a file that cannot be read first and another
+// in the middle, and one whose import stops early with a message.
+const char* const kBatchFiles =
+    " meas/missing.txt meas/argon_n2e15.txt meas/nope.txt meas/argon_n4e16_noise.txt"
+    " meas/argon_n8e15_notfound.txt meas/argon_n1.5e17_strong.txt";
+
+class CliBatchTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    for (const char* name : {"argon_n4e16_noise.txt", "argon_n8e15_notfound.txt"})
+      std::filesystem::copy_file(kSamples + name, dir_.File(std::string("meas/") + name));
+  }
+};
+
+struct BatchCase {
+  const char* name;
+  const char* command;
+};
+
+class CliParallelBatch : public CliBatchTest, public ::testing::WithParamInterface<BatchCase> {};
+
+// Several workers print, byte for byte, what one worker prints.
+TEST_P(CliParallelBatch, PrintsWhatOneWorkerPrints) {
+  const std::string command = std::string(GetParam().command) + kBatchFiles;
+  const CliResult serial = Run(command + " --jobs 1");
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_NE(serial.out, "");
+  for (const char* jobs : {" --jobs 2", " --jobs 5"}) {
+    const CliResult parallel = Run(command + jobs);
+    EXPECT_EQ(parallel.status, serial.status) << jobs;
+    EXPECT_EQ(parallel.out, serial.out) << jobs;
+    EXPECT_EQ(parallel.err, serial.err) << jobs;
+  }
+  // No run leaves its log behind: the private log folder is empty.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.File("tmp")))
+    EXPECT_TRUE(entry.is_directory()) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CliParallelBatch,
+    ::testing::Values(BatchCase{"Fit", "fit"}, BatchCase{"FitTemperature", "fit --fit-temperature"},
+                      BatchCase{"FitLog", "fit --report log --max-iter 3"},
+                      BatchCase{"FitTable", "fit --table"}, BatchCase{"FitJson", "fit --json"},
+                      BatchCase{"Map", "map --save-map --density-points 30 --temperature-points 20"},
+                      BatchCase{"MapJson", "map --json --density-points 12 --temperature-points 9"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A map whose file cannot be saved has counted its results line: the next
+// file's line comes without the header, in parallel as in a serial run.
+TEST_F(CliBatchTest, ParallelBatchKeepsTheHeaderWhereTheSerialRunPutsIt) {
+  std::filesystem::create_directories(dir_.File("bad"));
+  std::filesystem::copy_file(kSamples + std::string("argon_n2e15.txt"),
+                             dir_.File("bad/argon_n2e15.txt"));
+  testing::WriteFile(dir_.File("bad/Maps"), "");
+  const std::string command =
+      "map --save-map --density-points 5 --temperature-points 4 bad/argon_n2e15.txt"
+      " meas/argon_n2e15.txt meas/argon_n4e16_noise.txt";
+  const CliResult serial = Run(command + " --jobs 1");
+  const CliResult parallel = Run(command + " --jobs 3");
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_EQ(parallel.out, serial.out);
+  EXPECT_EQ(parallel.err, serial.err);
+}
+
+TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
+  for (const char* value : {"0", "-2", "two", "3x", "''", "1.5"}) {
+    const CliResult r = Run(std::string("fit --jobs ") + value + " meas/argon_n2e15.txt");
+    EXPECT_EQ(r.status, 1) << value;
+    EXPECT_EQ(r.out, "") << value;
+    EXPECT_NE(r.err.find("lumora-cli: --jobs takes a whole number of workers of 1 or more"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(Run("fit --jobs").status, 1);
+  const CliResult both = Run("fit --json --table meas/argon_n2e15.txt");
+  EXPECT_EQ(both.status, 1);
+  EXPECT_NE(both.err.find("--json and --table cannot be combined"), std::string::npos);
+}
+
+std::string Rounded(const nlohmann::json& number, const char* format = "%.3e") {
+  return Format(format, number.get<double>());
+}
+
+// Every JSON line parses and carries the numbers its results line shows.
+TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
+  struct Command {
+    const char* args;
+    const char* procedure;
+  };
+  for (const Command& c :
+       {Command{"fit --fit-temperature", "fit:"},
+        Command{"map --density-points 14 --temperature-points 11", "map"}}) {
+    const CliResult text = Run(std::string(c.args) + kBatchFiles);
+    const CliResult json = Run(std::string(c.args) + " --json" + kBatchFiles);
+    EXPECT_EQ(json.status, 1);
+    const std::vector<std::string> lines = SplitLf(text.out);
+    const std::vector<std::string> objects = SplitLf(json.out);
+    ASSERT_EQ(objects.size(), 6u) << json.out;
+    ASSERT_EQ(lines.size(), 5u) << text.out;
+    size_t resultsLine = 1;
+    for (size_t i = 0; i < objects.size(); ++i) {
+      const nlohmann::json o = nlohmann::json::parse(objects[i]);
+      if (i == 0 || i == 2) {
+        EXPECT_EQ(o.at("file"), i == 0 ? "meas/missing.txt" : "meas/nope.txt");
+        EXPECT_NE(o.at("error").get<std::string>().find("Cannot open file"), std::string::npos);
+        continue;
+      }
+      const std::vector<std::string> words = SplitBlanks(lines[resultsLine++]);
+      ASSERT_GE(words.size(), 15u) << objects[i];
+      std::string procedure = words[14];  // a stop code's text may have blanks
+      for (size_t w = 15; w < words.size(); ++w) procedure += " " + words[w];
+      EXPECT_EQ(Rounded(o.at("n_tot")), words[0]);
+      EXPECT_EQ(Rounded(o.at("u_n_tot")), words[1]);
+      ASSERT_EQ(o.at("levels").size(), 4u);
+      for (size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(Rounded(o.at("levels")[k].at("n")), words[2 + 2 * k]) << k;
+        EXPECT_EQ(Rounded(o.at("levels")[k].at("u")), words[3 + 2 * k]) << k;
+      }
+      EXPECT_EQ(Rounded(o.at("T"), "%5.0f"), Format("%5.0f", std::stod(words[10])));
+      EXPECT_EQ(Rounded(o.at("sum"), "%.5e"), words[12]);
+      EXPECT_EQ(std::filesystem::path(o.at("file").get<std::string>()).filename(), words[13]);
+      EXPECT_EQ(procedure.rfind(c.procedure, 0), 0u);
+      if (std::string(c.procedure) == "fit:") {
+        EXPECT_EQ("fit:" + o.at("stop").get<std::string>(), procedure);
+        EXPECT_GT(o.at("iterations").get<int>(), 0);
+      } else {
+        EXPECT_EQ(o.at("minimum"), o.at("sum"));
+        EXPECT_EQ(o.at("grid").at("density_points"), 14);
+        EXPECT_EQ(o.at("grid").at("temperature_points"), 11);
+        const int column = o.at("minimum_point").at("column");
+        EXPECT_GE(column, 0);
+        EXPECT_LT(column, 14);
+      }
+    }
+  }
 }
 
 struct BadInput {
@@ -375,6 +516,22 @@ TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   EXPECT_NE(lines[2].find("seed 11"), std::string::npos) << lines[2];
   EXPECT_EQ(lines[4].rfind("log10(n_1) ", 0), 0u) << lines[4];
   EXPECT_EQ(Run(args).out, first.out);
+  // The same seed on every core gives the same output, in text and in JSON.
+  const std::string both = "fit --monte-carlo 30 --noise 0.02 --seed 5 --fit-temperature "
+                           "meas/argon_n2e15.txt meas/argon_n1.5e17_strong.txt";
+  EXPECT_EQ(Run(both + " --jobs 2").out, Run(both + " --jobs 1").out);
+  const CliResult json = Run(both + " --json --jobs 2");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, Run(both + " --json --jobs 1").out);
+  for (const std::string& line : SplitLf(json.out)) {
+    const nlohmann::json object = nlohmann::json::parse(line);
+    const nlohmann::json& mc = object.at("monte_carlo");
+    EXPECT_EQ(mc.at("runs"), 30);
+    EXPECT_EQ(mc.at("seed"), 5);
+    for (const char* key : {"log10_n1", "n1", "second"})
+      for (const char* stat : {"mean", "std", "p2_5", "p50", "p97_5"})
+        EXPECT_TRUE(mc.at(key).at(stat).is_number()) << key << " " << stat;
+  }
   // Without a seed one is drawn and printed, so that the run can be repeated.
   const CliResult drawn = Run("fit --monte-carlo 50 --noise 0.02 meas/argon_n2e15.txt");
   ASSERT_EQ(drawn.status, 0) << drawn.err;

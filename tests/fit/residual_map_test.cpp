@@ -31,6 +31,8 @@ class MapWorld : public FitWorld {
     request.fromTemperature = fromT;
     request.toTemperature = toT;
     request.dataFileName = "synthetic.txt";
+    request.threads = threads;
+    request.progress = progress;
     model.ClearCache();
     MapResult result = MapResiduals(model, request, resultsLineCount);
     ResidualMap = result.grid;
@@ -40,6 +42,8 @@ class MapWorld : public FitWorld {
   }
 
   ResidualGrid ResidualMap;
+  int threads = 0;
+  MapProgress progress;
 };
 
 class MapTest : public ::testing::Test, public MapWorld {};
@@ -219,6 +223,84 @@ TEST_F(ResidualMapTest, RefusesGridsBeyondTheLimits) {
   }
   EXPECT_EQ(ZeroGrid(1000, 10000).size(), 1000u);
   EXPECT_EQ(ZeroGrid(-1, -1).size(), 0u);
+}
+
+// What a map leaves: its result and the caller's table.
+struct MapOutcome {
+  ResidualGrid grid;
+  ParameterVector b;
+  std::vector<std::string> report;
+  std::vector<double> lineValues;    // every line's G_f
+  std::vector<double> levelDensities;
+  std::string fault;
+};
+
+class ParallelMapTest : public MapTest {
+ protected:
+  MapOutcome Outcome(int nDens, int nTemp, double fromT, double toT, ParameterVector base) {
+    MapOutcome o;
+    resultsLineCount = 0;
+    try {
+      o.b = RunMap(nDens, nTemp, 15, 18, fromT, toT, &o.report, nullptr, base);
+    } catch (const std::exception& e) {
+      o.fault = e.what();
+    }
+    o.grid = ResidualMap;
+    for (const auto& line : table.lines) o.lineValues.push_back(line.G_f);
+    for (const auto& level : table.levels) o.levelDensities.push_back(level.Density);
+    return o;
+  }
+};
+
+// Rows on several threads give the one-thread map: grid, minimum and its
+// point, the report and the caller's table, ties and faults included.
+TEST_F(ParallelMapTest, GivesTheOneThreadMap) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  ParameterVector noAbsorbingLevel = BaseVector(0, 0);
+  noAbsorbingLevel[6] = 0;  // every point gives the same sum
+  struct Grid {
+    const char* name;
+    int nDens, nTemp;
+    double fromT, toT;
+    ParameterVector base;
+  };
+  const Grid grids[] = {
+      {"truth inside", 37, 41, 1000, 2000, BaseVector(0, 0)},
+      {"one column", 1, 23, 1000, 2000, BaseVector(0, 0)},
+      {"all equal", 9, 17, 1000, 2000, noAbsorbingLevel},
+      // T = 0 on the fourth row of eight fails there.
+      {"fault on a row", 6, 8, -3000, 5000, BaseVector(0, 0)},
+  };
+  for (const Grid& g : grids) {
+    threads = 1;
+    const MapOutcome serial = Outcome(g.nDens, g.nTemp, g.fromT, g.toT, g.base);
+    EXPECT_EQ(serial.fault.empty(), std::string(g.name) != "fault on a row") << serial.fault;
+    for (int count : {0, 2, 3, 8}) {
+      threads = count;
+      const MapOutcome parallel = Outcome(g.nDens, g.nTemp, g.fromT, g.toT, g.base);
+      SCOPED_TRACE(std::string(g.name) + ", threads " + std::to_string(count));
+      EXPECT_EQ(parallel.fault, serial.fault);
+      if (!serial.fault.empty()) continue;
+      EXPECT_EQ(parallel.grid, serial.grid);
+      for (int k : {1, 2, 11, 12}) EXPECT_EQ(parallel.b[k], serial.b[k]) << k;
+      EXPECT_EQ(parallel.report, serial.report);
+      EXPECT_EQ(parallel.lineValues, serial.lineValues);
+      EXPECT_EQ(parallel.levelDensities, serial.levelDensities);
+    }
+  }
+}
+
+TEST_F(ParallelMapTest, ReportsEveryRowOnceInOrder) {
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  std::vector<std::pair<int, int>> calls;
+  progress = [&calls](int done, int rows) { calls.emplace_back(done, rows); };
+  threads = 3;
+  Outcome(11, 29, 1000, 2000, BaseVector(0, 0));
+  ASSERT_EQ(calls.size(), 29u);
+  for (size_t i = 0; i < calls.size(); ++i)
+    EXPECT_EQ(calls[i], std::make_pair(static_cast<int>(i) + 1, 29)) << i;
 }
 
 class ResultsLineTest : public ::testing::Test {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <utility>
 
 #include "linefile_fixtures.h"
@@ -197,6 +199,51 @@ TEST(LineBaseFind, NearestLineAndItsRelation) {
     EXPECT_EQ(pos, c.position);
     EXPECT_EQ(flag, c.flag);
     EXPECT_EQ(r.WaveLength, base.GetAtomRecord(c.position).WaveLength);
+  }
+}
+
+// The nearest line as a scan upwards from `from` finds it.
+int32_t ScannedNearest(const std::vector<TRecord>& lines, double wl, int32_t from,
+                       TFoundFlag& flag) {
+  const int32_t last = static_cast<int32_t>(lines.size()) - 1;
+  int32_t p = from;
+  while (p < last && lines[p].WaveLength < wl) ++p;
+  if (p > 0 && std::fabs(wl - lines[p - 1].WaveLength) < std::fabs(wl - lines[p].WaveLength)) --p;
+  const double found = lines[p].WaveLength;
+  flag = found == wl ? TFoundFlag::ffSame : (found > wl ? TFoundFlag::ffNext : TFoundFlag::ffPrior);
+  return p;
+}
+
+// Sorted or not, with repeated wavelengths, every look-up finds what the
+// scan finds: at a line, between lines, outside them, from any start.
+TEST(LineBaseFind, FindsWhatTheScanFinds) {
+  std::mt19937 random(20240613);
+  for (const bool sorted : {true, false}) {
+    TTextBase base(0, 0);
+    std::uniform_int_distribution<int> tenths(2000, 9000);
+    for (int i = 0; i < 3000; ++i) {
+      TRecord r;
+      r.WaveLength = tenths(random) / 10.0;  // about one wavelength in five repeats
+      r.Order = 1;
+      base.Add(r);
+    }
+    if (sorted) base.AtomSort();
+    const std::vector<TRecord> lines = AllAtoms(base);
+    std::uniform_int_distribution<int32_t> start(0, base.LastAtom());
+    std::uniform_real_distribution<double> anywhere(100, 1000);
+    for (int i = 0; i < 20000; ++i) {
+      const double wl = i % 3 == 0 ? lines[start(random)].WaveLength
+                                   : (i % 3 == 1 ? tenths(random) / 10.0 + 0.05 : anywhere(random));
+      const int32_t from = i % 4 == 0 ? 0 : start(random);
+      TFoundFlag expectedFlag;
+      const int32_t expected = ScannedNearest(lines, wl, from, expectedFlag);
+      int32_t position = -1;
+      TFoundFlag flag;
+      const TRecord r = base.AtomFind(wl, from, position, flag);
+      ASSERT_EQ(position, expected) << wl << " from " << from << (sorted ? "" : " unsorted");
+      ASSERT_EQ(flag, expectedFlag) << wl << " from " << from;
+      ASSERT_EQ(r.WaveLength, lines[expected].WaveLength);
+    }
   }
 }
 

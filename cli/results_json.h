@@ -1,0 +1,30 @@
+// The results of fit and map as JSON objects, one per measurement file, for
+// scripts that read `lumora-cli fit --json` as JSON Lines. The numbers are
+// the doubles the results line rounds, in full precision.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "model/confidence_region.h"
+#include "model/fit.h"
+#include "model/monte_carlo.h"
+#include "model/residual_map.h"
+
+namespace lumora::cli {
+
+// `levels` are the table's levels as the fit left them.
+nlohmann::json FitJson(const std::string& file, const FitResult& fit,
+                       const std::vector<TLevelRecord>& levels);
+// `levels` are the table's levels as the map left them (at its minimum).
+nlohmann::json MapJson(const std::string& file, const MapRequest& request, const MapResult& map,
+                       const std::vector<TLevelRecord>& levels);
+nlohmann::json ErrorJson(const std::string& file, const std::string& error);
+// {"runs", "failed", "seed", "log10_n1": {...}, "n1": {...}, "second": {...}}
+// with mean, std, p2_5, p50 and p97_5 of each; "second" when it was fitted.
+nlohmann::json MonteCarloJson(const MonteCarloResult& result);
+// The level, the ranges the region covers and whether it reaches the edge.
+nlohmann::json ConfidenceJson(const ConfidenceRegion& region);
+
+}  // namespace lumora::cli
