@@ -11,6 +11,7 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
+#include "cli/spectrum_options.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/session.h"
@@ -25,6 +26,7 @@ struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
+  std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
   std::vector<std::string> files;
 };
 
@@ -76,6 +78,8 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args) {
   TakeFieldOptions(args, options.fields);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
+  if (TakeFlag(args, "--spectrum"))
+    options.spectrum = SpectrumRequestFromFields(TakeSpectrumFields(args), "");
   RejectUnknownOptions(args);
   if (args.empty()) throw UsageError("no measurement file given");
   options.files = std::move(args);
@@ -86,9 +90,16 @@ std::string FileNamePart(const std::string& file) {
   return std::filesystem::path(file).filename().string();
 }
 
-// Import and recalculation, as reading a measurement in the window.
-void ReadMeasurement(Session& session, const std::string& file) {
-  session.ReadMeasurement(file);
+// Import and recalculation, as reading a measurement or a spectrum in the window.
+void ReadMeasurement(Session& session, const std::string& file,
+                     const std::optional<SpectrumRequest>& spectrum) {
+  if (spectrum) {
+    SpectrumRequest request = *spectrum;
+    request.spectrumFile = file;
+    session.ReadSpectrum(request);
+  } else {
+    session.ReadMeasurement(file);
+  }
   session.Recalculate();
 }
 
@@ -134,7 +145,7 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     session.SetMessageSink(
         [&ctx, &file](const std::string& text) { ctx.err << file << ": " << text << "\n"; });
     try {
-      ReadMeasurement(session, file);
+      ReadMeasurement(session, file, options.spectrum);
       std::vector<std::string> report;
       if (kind == BatchKind::Fit)
         RunFit(session, options, massAmu, file, report);
@@ -156,7 +167,9 @@ const char* const kFieldOptionsUsage =
     "[--density N1] [--temperature T] [--fit-temperature] [--distribution boltzmann|1s] "
     "[--count K] [--tn TN] [--path L] [--max-iter N] [--from-density D] [--to-density D] "
     "[--density-points N] [--from-temperature T] [--to-temperature T] "
-    "[--temperature-points N] [--report results|log] [--save-map] [--table] FILE...";
+    "[--temperature-points N] [--report results|log] [--save-map] [--table] "
+    "[--spectrum [--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] [--response FILE] "
+    "[--min-snr X] [--saturation COUNTS]] FILE...";
 
 }  // namespace
 
