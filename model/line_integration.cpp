@@ -114,48 +114,44 @@ struct WidthCandidate {
   double wavelength = 0;
 };
 
-// Walks from the peak while a three-point mean keeps falling: the foot of
-// the line on that side.
-size_t FootOfLine(const std::vector<double>& y, size_t peak, int direction) {
-  auto smooth = [&y](size_t i) {
-    const size_t lo = i > 0 ? i - 1 : i, hi = i + 1 < y.size() ? i + 1 : i;
-    return (y[lo] + y[i] + y[hi]) / 3.0;
-  };
-  size_t i = peak;
-  for (;;) {
-    if (direction < 0 ? i == 0 : i + 1 >= y.size()) return i;
-    const size_t next = direction < 0 ? i - 1 : i + 1;
-    if (smooth(next) >= smooth(i)) return i;
-    i = next;
-  }
+// Points on either side of a peak that the width measurement looks at: the
+// continuum is their median (lines cover a small part of an emission
+// spectrum), and the half-height crossings must lie among them.
+size_t WidthSearchPoints(size_t points) { return std::max<size_t>(points / 50, 20); }
+
+double LocalMedian(const std::vector<double>& y, size_t center, size_t reach) {
+  const size_t from = center > reach ? center - reach : 0;
+  const size_t to = std::min(y.size(), center + reach + 1);
+  return Median(std::vector<double>(y.begin() + from, y.begin() + to));
 }
 
-// Where y falls to `level` between the peak and the foot, by linear
-// interpolation; nullopt when it does not.
+// Where y first falls to `level` walking from the peak in `direction`, by
+// linear interpolation; nullopt when a higher point or the end of the reach
+// comes first.
 std::optional<double> HalfCrossing(const std::vector<double>& x, const std::vector<double>& y,
-                                   size_t peak, size_t foot, double level) {
-  const int step = foot < peak ? -1 : 1;
-  for (size_t i = peak; i != foot; i += step) {
-    const size_t j = i + step;
+                                   size_t peak, int direction, size_t reach, double level) {
+  size_t i = peak;
+  for (size_t k = 0; k < reach; ++k) {
+    if (direction < 0 ? i == 0 : i + 1 >= y.size()) return std::nullopt;
+    const size_t j = direction < 0 ? i - 1 : i + 1;
+    if (y[j] > y[peak]) return std::nullopt;
     if (y[j] <= level) return x[i] + (x[j] - x[i]) * (y[i] - level) / (y[i] - y[j]);
+    i = j;
   }
   return std::nullopt;
 }
 
-// The full width at half maximum of the peak nearest a line, measured
-// against the straight line between its two feet.
+// The full width at half its height above the local continuum of the peak
+// at index `peak`.
 std::optional<WidthCandidate> MeasureWidth(const std::vector<double>& x, const std::vector<double>& y,
                                            size_t peak) {
-  const size_t left = FootOfLine(y, peak, -1), right = FootOfLine(y, peak, +1);
-  if (left == peak || right == peak) return std::nullopt;
-  const double t = (x[peak] - x[left]) / (x[right] - x[left]);
-  const double floor = y[left] + t * (y[right] - y[left]);
+  const size_t reach = WidthSearchPoints(y.size());
+  const double floor = LocalMedian(y, peak, reach);
   const double height = y[peak] - floor;
   if (!(height > 0)) return std::nullopt;
-  // Half height above the sloping floor, approximated by the floor at the peak.
   const double level = floor + 0.5 * height;
-  const auto lo = HalfCrossing(x, y, peak, left, level);
-  const auto hi = HalfCrossing(x, y, peak, right, level);
+  const auto lo = HalfCrossing(x, y, peak, -1, reach, level);
+  const auto hi = HalfCrossing(x, y, peak, +1, reach, level);
   if (!lo || !hi) return std::nullopt;
   return WidthCandidate{height, *hi - *lo, x[peak]};
 }

@@ -88,6 +88,18 @@ TEST_F(SpectrumTest, UnflaggedAreasAreThosePutIn) {
     EXPECT_EQ((l.flags & kFlagWeak) != 0, l.snr < kPreciseSnr) << l.line.WaveLength;
 }
 
+TEST_F(SpectrumTest, TheWidthIsEstimatedAtAnySampling) {
+  // Finely sampled, neighbouring points differ by less than their noise.
+  for (const double step : {0.1, 0.05, 0.01, 0.004}) {
+    SCOPED_TRACE(step);
+    testing::SyntheticSpectrum s;
+    s.step = step;
+    const IntegrationResult& r = Read(Write("s.csv", s));
+    EXPECT_NEAR(r.fwhm, 0.3, 0.015);
+    EXPECT_NEAR(r.shift, 0, 0.005);
+  }
+}
+
 TEST_F(SpectrumTest, NoiselessAreasHoldEvenBesideAStrongNeighbour) {
   // 800.6157 and 801.4786 nm are 2.9 FWHM apart: about 2 % of each line
   // lies in the other's window.
