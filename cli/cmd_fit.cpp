@@ -23,6 +23,7 @@
 #include "base/errors.h"
 #include "cli/command.h"
 #include "cli/results_json.h"
+#include "cli/spectrum_options.h"
 #include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
@@ -45,6 +46,7 @@ struct BatchOptions {
   int jobs = 1;       // files run at once
   std::string logCopy;  // fit: where the log of the last file's fit is copied
   UncertaintyOptions uncertainty;
+  std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
   std::vector<std::string> files;
 };
 
@@ -108,6 +110,8 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
+  if (TakeFlag(args, "--spectrum"))
+    options.spectrum = SpectrumRequestFromFields(TakeSpectrumFields(args), "");
   options.json = TakeFlag(args, "--json");
   if (options.json && options.table)
     throw UsageError("--json and --table cannot be combined: the table is not JSON");
@@ -175,9 +179,16 @@ std::string JsonLine(const nlohmann::json& object) {
   return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-// Import and recalculation, as reading a measurement in the window.
-void ReadMeasurement(Session& session, const std::string& file) {
-  session.ReadMeasurement(file);
+// Import and recalculation, as reading a measurement or a spectrum in the window.
+void ReadMeasurement(Session& session, const std::string& file,
+                     const std::optional<SpectrumRequest>& spectrum) {
+  if (spectrum) {
+    SpectrumRequest request = *spectrum;
+    request.spectrumFile = file;
+    session.ReadSpectrum(request);
+  } else {
+    session.ReadMeasurement(file);
+  }
   session.Recalculate();
 }
 
@@ -264,7 +275,7 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file,
   });
   bool ok = true;
   try {
-    ReadMeasurement(session, file);
+    ReadMeasurement(session, file, job.options.spectrum);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
       RunFit(session, job, file, printer);
@@ -430,7 +441,8 @@ const char* const kFieldOptionsUsage =
     "[--count K] [--tn TN] [--path L] [--max-iter N] [--from-density D] [--to-density D] "
     "[--density-points N] [--from-temperature T] [--to-temperature T] "
     "[--temperature-points N] [--report results|log] [--save-map] [--table] [--json] "
-    "[--jobs N] FILE...";
+    "[--jobs N] [--spectrum [--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] "
+    "[--response FILE] [--min-snr X] [--saturation COUNTS]] FILE...";
 
 }  // namespace
 

@@ -421,7 +421,12 @@ def main():
     if args.fits:
         describe_samples(*model_input)
         return 0
-    if args.check:
+    return write_or_check(files, args.check)
+
+
+def write_or_check(files, check):
+    """Writes {path: text}, or with check tells which committed files differ (status 1)."""
+    if check:
         stale = [p for p, text in files.items()
                  if not p.exists() or p.read_bytes() != text.encode("ascii")]
         for p in stale:

@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "model/input_checks.h"
 #include "model/map_file.h"
+#include "model/spectrum_file.h"
 
 namespace lumora {
 
@@ -22,6 +23,34 @@ std::string WithoutTrailingDelimiter(std::string folder) {
 // leaves the user's earlier file cut short.
 void WriteTextFile(const std::string& path, const std::string& text) {
   WriteFileAtomically(path, text);
+}
+
+std::string CrLfText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::vector<TRecord> AtomRecords(const TTextBase* lineBase) {
+  std::vector<TRecord> records;
+  if (!lineBase) return records;
+  records.reserve(lineBase->AtomLength());
+  for (int32_t i = 0; i < lineBase->AtomLength(); ++i) records.push_back(lineBase->GetAtomRecord(i));
+  return records;
+}
+
+// The unflagged lines with the intensities their measurement lines carry,
+// tied to their levels as the import ties them.
+void ImportIntegratedLines(LineTable& table, const IntegrationResult& result) {
+  table.lines.clear();
+  for (const LineIntegral& l : result.lines) {
+    if (l.flags) continue;
+    TLineRecord line;
+    line.AR = l.line;
+    line.Int = MeasurementIntensity(l.area);
+    table.lines.push_back(line);
+    TieLineToLevels(table.levels, table.lines.back());
+  }
 }
 
 }  // namespace
@@ -68,6 +97,7 @@ void Session::LoadElement(const ElementSource& source) {
     }
     table_.lines.clear();
     table_.levels = element_.levels;
+    integration_.reset();
     element_.lineBase = OpenLineBase(folder, source.linesSetting);
   } catch (const InOutError& e) {
     throw FileError(e.what());
@@ -86,6 +116,7 @@ std::vector<std::string> Session::ListStructure() const {
 }
 
 void Session::ReadMeasurement(const std::string& path) {
+  integration_.reset();
   ImportIntensities(table_, element_.lineBase.get(), path, options_.messages);
 }
 
@@ -101,6 +132,28 @@ void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
     TieLineToLevels(table_.levels, lines[k]);
   }
   table_.lines = std::move(lines);
+}
+
+const IntegrationResult& Session::ReadSpectrum(const SpectrumRequest& request) {
+  IntegrationInput input;
+  input.spectrum = ReadSpectrumFile(request.spectrumFile);
+  if (!request.darkFile.empty()) input.dark = ReadSpectrumFile(request.darkFile);
+  // A response curve may be tabulated at a few wavelengths only.
+  if (!request.responseFile.empty()) input.response = ReadSpectrumFile(request.responseFile, 2);
+  input.lines = AtomRecords(element_.lineBase.get());
+  integration_ = IntegrateLines(input, request.options);
+  ImportIntegratedLines(table_, *integration_);
+  return *integration_;
+}
+
+std::vector<IntegrationReportRow> Session::IntegrationReportRows() const {
+  if (!integration_) return {};
+  return lumora::IntegrationReportRows(*integration_);
+}
+
+std::vector<std::string> Session::MeasurementLines() const {
+  if (!integration_) return {};
+  return lumora::MeasurementLines(*integration_);
 }
 
 void Session::Recalculate() {
@@ -160,9 +213,16 @@ void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>
 }
 
 void Session::SaveReport(const std::string& path, const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  WriteTextFile(path, text);
+  WriteTextFile(path, CrLfText(lines));
+}
+
+void Session::SaveIntegrationReport(const std::string& path,
+                                    const std::vector<IntegrationReportRow>& rows) {
+  WriteTextFile(path, IntegrationReportText(rows));
+}
+
+void Session::SaveMeasurementLines(const std::string& path) const {
+  WriteTextFile(path, CrLfText(MeasurementLines()));
 }
 
 std::string Session::SaveMap(const std::string& measurementFile, const std::string& header,

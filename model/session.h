@@ -12,6 +12,8 @@
 
 #include "model/element_data.h"
 #include "model/fit.h"
+#include "model/integration_report.h"
+#include "model/line_integration.h"
 #include "model/line_pair_analysis.h"
 #include "model/monte_carlo.h"
 #include "model/residual_map.h"
@@ -30,6 +32,15 @@ struct DistributionChoice {
   std::optional<int> levelCount;
 };
 DistributionChoice ChoiceFor(Distribution distribution);
+
+// A recorded spectrum with its optional corrections and the integration's
+// options.
+struct SpectrumRequest {
+  std::string spectrumFile;
+  std::string darkFile;      // empty: no dark spectrum
+  std::string responseFile;  // empty: no response correction
+  IntegrationOptions options;
+};
 
 struct SessionOptions {
   // Where a fit writes its log; empty: the user's private log folder.
@@ -69,6 +80,17 @@ class Session {
   // leaves the lines as they were. Does not recalculate.
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities);
+  // Reads a spectrum, integrates the element's lines in it and replaces the
+  // lines by the unflagged ones with their net areas, as reading the
+  // measurement MeasurementLines() gives would. A refused file or option
+  // leaves the lines as they were. Does not recalculate.
+  const IntegrationResult& ReadSpectrum(const SpectrumRequest& request);
+  // The last spectrum read since the last measurement or element change.
+  const std::optional<IntegrationResult>& Integration() const { return integration_; }
+  // Its report table (header first) and its measurement lines; empty
+  // without a spectrum.
+  std::vector<IntegrationReportRow> IntegrationReportRows() const;
+  std::vector<std::string> MeasurementLines() const;
   // The branching fractions need two lines or more.
   bool HasEnoughLines() const { return table_.lines.size() >= 2; }
   // Absorption-free and measured branching fractions of every line; raises
@@ -94,6 +116,10 @@ class Session {
   // Copies the log of the last fit that kept it; Error when there is none.
   void SaveFitLog(const std::string& path) const;
   static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);
+  static void SaveIntegrationReport(const std::string& path,
+                                    const std::vector<IntegrationReportRow>& rows);
+  // The measurement lines of the last spectrum, CR LF ended ("Save lines").
+  void SaveMeasurementLines(const std::string& path) const;
   static void SaveReport(const std::string& path, const std::vector<std::string>& lines);
   // Writes the grid beside the measurement and returns the map file's path.
   static std::string SaveMap(const std::string& measurementFile, const std::string& header,
@@ -110,6 +136,7 @@ class Session {
   SessionOptions options_;
   ElementData element_;
   LineTable table_;
+  std::optional<IntegrationResult> integration_;
   EbfModel model_{table_};
   int resultsLineCount_ = 0;
   std::mt19937_64 noise_;

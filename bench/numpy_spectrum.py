@@ -1,0 +1,81 @@
+#!/usr/bin/python3
+"""The NumPy peer of bench_spectrum.cpp: the same 100 000-point argon spectrum
+(660 to 985 nm, Gaussian lines of FWHM 0.3 nm, Poisson noise, the strongest
+peak at S/N 300, made by data/make_spectrum.py), its SNIP baseline with the
+same smoothing and clipping widths, and the net area of every line of the
+bundled base over +-2 FWHM, with the FWHM given.
+
+    /usr/bin/python3 bench/numpy_spectrum.py [--repeat N]
+
+Each slice of the SNIP loop is one vectorised NumPy operation. Prints the
+best CPU and wall time of the baseline and of the whole integration, for
+comparison with BM_SnipBaseline and BM_Integrate/0.
+Needs python3-numpy (Debian's, hence /usr/bin/python3).
+"""
+
+import argparse
+import sys
+import time
+from pathlib import Path
+
+import numpy as np
+
+DATA = Path(__file__).resolve().parent.parent / "data"
+sys.path.insert(0, str(DATA))
+import make_spectrum  # noqa: E402
+
+POINTS = 100_000
+FWHM = 0.3
+WINDOW = 2.0
+
+
+def snip(y, clip, smooth):
+    kernel = np.ones(2 * smooth + 1) / (2 * smooth + 1)
+    v = np.convolve(y, kernel, mode="same")
+    for p in range(1, clip + 1):
+        v[p:-p] = np.minimum(v[p:-p], 0.5 * (v[:-2 * p] + v[2 * p:]))
+    return v
+
+
+def integrate(x, y, centers):
+    step = (x[-1] - x[0]) / (len(x) - 1)
+    half = WINDOW * FWHM
+    baseline = snip(y, int(np.ceil(2 * half / step)) + 1, int(round(0.5 * FWHM / step)))
+    net = y - baseline
+    areas = []
+    for c in centers:
+        m = (x >= c - half) & (x <= c + half)
+        areas.append(np.trapz(net[m], x[m]))
+    return baseline, areas
+
+
+def best(fn, repeat):
+    cpu, wall = [], []
+    for _ in range(repeat):
+        c0, w0 = time.process_time(), time.perf_counter()
+        fn()
+        cpu.append(time.process_time() - c0)
+        wall.append(time.perf_counter() - w0)
+    return min(cpu), min(wall)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=10)
+    args = parser.parse_args()
+    lo, hi = make_spectrum.RANGE_NM
+    text, _ = make_spectrum.make(np.log10(2e15), FWHM, (hi - lo) / (POINTS - 1), 300, 0.0, 1)
+    data = np.loadtxt(text.splitlines()[2:], delimiter=",")
+    x, y = data[:, 0], data[:, 1]
+    centers = [wl for _, wl, _ in make_spectrum.line_areas(np.log10(2e15))]
+    step = (x[-1] - x[0]) / (len(x) - 1)
+    clip, smooth = int(np.ceil(2 * WINDOW * FWHM / step)) + 1, int(round(0.5 * FWHM / step))
+    for name, fn in (("snip baseline", lambda: snip(y, clip, smooth)),
+                     ("integration", lambda: integrate(x, y, centers))):
+        cpu, wall = best(fn, args.repeat)
+        print(f"{name:14s} {len(x)} points, clip {clip}: best CPU {cpu * 1e3:.1f} ms, wall {wall * 1e3:.1f} ms")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,19 @@
+// The integration options of `integrate`, shared by `fit --spectrum` and
+// `map --spectrum`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "frontend/spectrum_fields.h"
+
+namespace lumora::cli {
+
+inline constexpr const char* kSpectrumOptionsUsage =
+    "[--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] [--response FILE] [--min-snr X] "
+    "[--saturation COUNTS]";
+
+// Takes the options out of args; those not given keep the dialog's defaults.
+SpectrumFields TakeSpectrumFields(std::vector<std::string>& args);
+
+}  // namespace lumora::cli

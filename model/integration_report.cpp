@@ -1,0 +1,53 @@
+#include "model/integration_report.h"
+
+#include <cmath>
+
+#include "base/format.h"
+
+namespace lumora {
+
+namespace {
+
+std::string Significant(double value) { return FloatToStr(MeasurementIntensity(value)); }
+
+std::string Ratio(double snr) { return std::isinf(snr) ? "inf" : Format("%.1f", snr); }
+
+}  // namespace
+
+IntegrationReportRow IntegrationReportHeader() {
+  return {"Wavelength (nm)", "Window from (nm)", "Window to (nm)", "Net area", "Peak",
+          "Baseline", "S/N", "Shift applied (nm)", "Flags"};
+}
+
+std::vector<IntegrationReportRow> IntegrationReportRows(const IntegrationResult& result) {
+  std::vector<IntegrationReportRow> rows{IntegrationReportHeader()};
+  for (const LineIntegral& l : result.lines)
+    rows.push_back({FloatToStr(l.line.WaveLength), Format("%.4f", l.windowFrom),
+                    Format("%.4f", l.windowTo), Significant(l.area), Significant(l.peak),
+                    Significant(l.baseline), Ratio(l.snr), Format("%.4f", result.shift),
+                    LineFlagText(l.flags)});
+  return rows;
+}
+
+std::string IntegrationReportText(const std::vector<IntegrationReportRow>& rows) {
+  std::string text;
+  for (const IntegrationReportRow& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i) text += '\t';
+      text += row[i];
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::vector<std::string> MeasurementLines(const IntegrationResult& result) {
+  std::vector<std::string> lines;
+  for (const LineIntegral& l : result.lines)
+    if (!l.flags)
+      lines.push_back(FloatToStr(l.line.WaveLength) + "\t" +
+                      FloatToStr(MeasurementIntensity(l.area)));
+  return lines;
+}
+
+}  // namespace lumora

@@ -1,0 +1,28 @@
+// The texts of a spectrum's integration: the measurement it yields (one
+// line per unflagged line, the wavelength as the line base holds it, a tab,
+// the net area) and the report table with one row per line.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "model/line_integration.h"
+
+namespace lumora {
+
+using IntegrationReportRow = std::array<std::string, 9>;
+
+IntegrationReportRow IntegrationReportHeader();
+
+// Header row followed by every integrated line, ascending.
+std::vector<IntegrationReportRow> IntegrationReportRows(const IntegrationResult& result);
+
+// Every cell but the first led by a tab, every row ended by CR LF.
+std::string IntegrationReportText(const std::vector<IntegrationReportRow>& rows);
+
+// "wavelength<TAB>area" for every unflagged line, ascending; the measurement
+// import reads each wavelength back as the very line it came from.
+std::vector<std::string> MeasurementLines(const IntegrationResult& result);
+
+}  // namespace lumora

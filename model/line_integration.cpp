@@ -1,0 +1,479 @@
+#include "model/line_integration.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "base/format.h"
+#include "model/baseline.h"
+
+namespace lumora {
+
+namespace {
+
+// Lines whose width the estimate takes the median of.
+constexpr size_t kWidthSampleLines = 5;
+// Line-free points a noise estimate needs before its neighbourhood stops growing.
+constexpr size_t kNoisePoints = 60;
+// The median absolute deviation times this is the standard deviation of
+// normally distributed noise.
+constexpr double kMadToSigma = 1.4826;
+// The baseline's clipping half width in line windows.
+constexpr double kClipWindows = 1;
+
+// ---- options and corrections
+
+void CheckOptions(const IntegrationOptions& o) {
+  auto positive = [](double v) { return std::isfinite(v) && v > 0; };
+  if (o.fwhm && !positive(*o.fwhm))
+    throw Error(Format("The FWHM must be greater than 0 nm, not %s.", FloatToStr(*o.fwhm)));
+  if (!positive(o.windowFactor))
+    throw Error(Format("The window must be greater than 0 FWHM, not %s.", FloatToStr(o.windowFactor)));
+  if (!(std::isfinite(o.shiftMax) && o.shiftMax >= 0))
+    throw Error(Format("The largest shift must be 0 nm or more, not %s.", FloatToStr(o.shiftMax)));
+  if (!(std::isfinite(o.minSnr) && o.minSnr >= 0))
+    throw Error(Format("The minimum S/N must be 0 or more, not %s.", FloatToStr(o.minSnr)));
+  if (o.saturation && !positive(*o.saturation))
+    throw Error(Format("The saturation level must be greater than 0, not %s.",
+                       FloatToStr(*o.saturation)));
+}
+
+double MeanStep(const std::vector<double>& x) {
+  return (x.back() - x.front()) / static_cast<double>(x.size() - 1);
+}
+
+// The counts less the dark spectrum, which must share the spectrum's grid.
+std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark) {
+  if (dark.size() != spectrum.size())
+    throw Error(Format("%s: the dark spectrum has %d points, %s has %d; they must share one grid.",
+                       dark.source, static_cast<long long>(dark.size()), spectrum.source,
+                       static_cast<long long>(spectrum.size())));
+  const double tolerance = 1e-3 * MeanStep(spectrum.wavelength);
+  std::vector<double> counts = spectrum.intensity;
+  for (size_t i = 0; i < counts.size(); ++i) {
+    if (std::fabs(dark.wavelength[i] - spectrum.wavelength[i]) > tolerance)
+      throw Error(Format("%s: point %d of the dark spectrum is at %s nm, in %s at %s nm; they "
+                         "must share one grid.",
+                         dark.source, static_cast<long long>(i + 1),
+                         FloatToStr(dark.wavelength[i]), spectrum.source,
+                         FloatToStr(spectrum.wavelength[i])));
+    counts[i] -= dark.intensity[i];
+  }
+  return counts;
+}
+
+double ResponseAt(const Spectrum& response, const LineIntegral& line) {
+  const std::vector<double>& x = response.wavelength;
+  if (line.center < x.front() || line.center > x.back())
+    throw Error(Format("%s covers %s to %s nm and not the line %s nm.", response.source,
+                       FloatToStr(x.front()), FloatToStr(x.back()),
+                       FloatToStr(line.line.WaveLength)));
+  const double value = InterpolateAt(x, response.intensity, line.center);
+  if (!(value > 0))
+    throw Error(Format("%s: the response is %s at the line %s nm; it must be greater than 0.",
+                       response.source, FloatToStr(value), FloatToStr(line.line.WaveLength)));
+  return value;
+}
+
+// ---- index ranges on the wavelength axis
+
+size_t FirstAtOrAbove(const std::vector<double>& x, double at) {
+  return static_cast<size_t>(std::lower_bound(x.begin(), x.end(), at) - x.begin());
+}
+
+size_t FirstAbove(const std::vector<double>& x, double at) {
+  return static_cast<size_t>(std::upper_bound(x.begin(), x.end(), at) - x.begin());
+}
+
+double Median(std::vector<double> v) {
+  const size_t mid = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + mid, v.end());
+  const double upper = v[mid];
+  if (v.size() % 2) return upper;
+  return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + mid));
+}
+
+// ---- saturation
+
+// Whether kSaturatedRun neighbouring points of [from, to) reach the ceiling.
+bool HasFlatTop(const std::vector<double>& raw, size_t from, size_t to, double ceiling) {
+  int run = 0;
+  for (size_t i = from; i < to; ++i) {
+    run = raw[i] >= ceiling ? run + 1 : 0;
+    if (run >= kSaturatedRun) return true;
+  }
+  return false;
+}
+
+// ---- line width
+
+struct WidthCandidate {
+  double height = 0;
+  double width = 0;
+  double wavelength = 0;
+};
+
+// Points on either side of a peak that the width measurement looks at: the
+// continuum is their median (lines cover a small part of an emission
+// spectrum), and the half-height crossings must lie among them.
+size_t WidthSearchPoints(size_t points) { return std::max<size_t>(points / 50, 20); }
+
+double LocalMedian(const std::vector<double>& y, size_t center, size_t reach) {
+  const size_t from = center > reach ? center - reach : 0;
+  const size_t to = std::min(y.size(), center + reach + 1);
+  return Median(std::vector<double>(y.begin() + from, y.begin() + to));
+}
+
+// Where y first falls to `level` walking from the peak in `direction`, by
+// linear interpolation; nullopt when a higher point or the end of the reach
+// comes first.
+std::optional<double> HalfCrossing(const std::vector<double>& x, const std::vector<double>& y,
+                                   size_t peak, int direction, size_t reach, double level) {
+  size_t i = peak;
+  for (size_t k = 0; k < reach; ++k) {
+    if (direction < 0 ? i == 0 : i + 1 >= y.size()) return std::nullopt;
+    const size_t j = direction < 0 ? i - 1 : i + 1;
+    if (y[j] > y[peak]) return std::nullopt;
+    if (y[j] <= level) return x[i] + (x[j] - x[i]) * (y[i] - level) / (y[i] - y[j]);
+    i = j;
+  }
+  return std::nullopt;
+}
+
+// The full width at half its height above the local continuum of the peak
+// at index `peak`.
+std::optional<WidthCandidate> MeasureWidth(const std::vector<double>& x, const std::vector<double>& y,
+                                           size_t peak) {
+  const size_t reach = WidthSearchPoints(y.size());
+  const double floor = LocalMedian(y, peak, reach);
+  const double height = y[peak] - floor;
+  if (!(height > 0)) return std::nullopt;
+  const double level = floor + 0.5 * height;
+  const auto lo = HalfCrossing(x, y, peak, -1, reach, level);
+  const auto hi = HalfCrossing(x, y, peak, +1, reach, level);
+  if (!lo || !hi) return std::nullopt;
+  return WidthCandidate{height, *hi - *lo, x[peak]};
+}
+
+// Another line whose Aki is at least kBlendAkiShare of this one's inside
+// its window; lines[k] is the line itself.
+unsigned BlendFlag(const std::vector<TRecord>& lines, size_t k, double halfWindow) {
+  for (size_t j = 0; j < lines.size(); ++j)
+    if (j != k && std::fabs(lines[j].WaveLength - lines[k].WaveLength) <= halfWindow &&
+        lines[j].Aki >= kBlendAkiShare * lines[k].Aki)
+      return kFlagBlend;
+  return 0;
+}
+
+// The median width of the strongest isolated, unsaturated lines: for each
+// line the highest point within the shift range is taken as its peak.
+double EstimateFwhm(const Spectrum& spectrum, const std::vector<double>& counts,
+                    const std::vector<double>& raw, double ceiling,
+                    const std::vector<TRecord>& lines, const IntegrationOptions& o) {
+  const std::vector<double>& x = spectrum.wavelength;
+  std::vector<WidthCandidate> found;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const double wl = lines[k].WaveLength;
+    size_t from = FirstAtOrAbove(x, wl - o.shiftMax), to = FirstAbove(x, wl + o.shiftMax);
+    if (from == to) {  // the shift range falls between two points: take both
+      from = from > 0 ? from - 1 : from;
+      to = std::min(to + 1, x.size());
+    }
+    const size_t peak = static_cast<size_t>(
+        std::max_element(counts.begin() + from, counts.begin() + to) - counts.begin());
+    if (peak == 0 || peak + 1 >= x.size()) continue;
+    if (counts[peak - 1] > counts[peak] || counts[peak + 1] > counts[peak]) continue;
+    const std::optional<WidthCandidate> width = MeasureWidth(x, counts, peak);
+    if (!width) continue;
+    const double half = o.windowFactor * width->width;
+    if (BlendFlag(lines, k, half)) continue;
+    if (HasFlatTop(raw, FirstAtOrAbove(x, width->wavelength - half),
+                   FirstAbove(x, width->wavelength + half), ceiling))
+      continue;
+    found.push_back(*width);
+  }
+  if (found.empty())
+    throw Error(spectrum.source +
+                ": no isolated unsaturated line to estimate the FWHM from; give the FWHM.");
+  std::sort(found.begin(), found.end(),
+            [](const WidthCandidate& a, const WidthCandidate& b) { return a.height > b.height; });
+  found.resize(std::min(found.size(), kWidthSampleLines));
+  std::vector<double> widths;
+  for (const WidthCandidate& c : found) widths.push_back(c.width);
+  return Median(widths);
+}
+
+// ---- wavelength offset
+
+// The offset that puts the most net signal at the lines' wavelengths: the
+// sum of the net spectrum at every line moved by a trial shift, on a grid
+// of an eighth of the FWHM (half a point at most), refined by a parabola
+// through the best trial and its neighbours.
+double FindShift(const std::vector<double>& x, const std::vector<double>& net,
+                 const std::vector<TRecord>& lines, double fwhm, double shiftMax) {
+  if (shiftMax <= 0) return 0;
+  const double step = std::min(fwhm / 8, 0.5 * MeanStep(x));
+  const int half = static_cast<int>(std::ceil(shiftMax / step));
+  auto score = [&](double shift) {
+    double sum = 0;
+    for (const TRecord& r : lines) {
+      const double at = r.WaveLength + shift;
+      if (at >= x.front() && at <= x.back()) sum += InterpolateAt(x, net, at);
+    }
+    return sum;
+  };
+  std::vector<double> scores;
+  for (int k = -half; k <= half; ++k) scores.push_back(score(std::clamp(k * step, -shiftMax, shiftMax)));
+  const size_t best = static_cast<size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
+  if (!(scores[best] > 0)) return 0;
+  double shift = std::clamp((static_cast<int>(best) - half) * step, -shiftMax, shiftMax);
+  if (best > 0 && best + 1 < scores.size()) {
+    const double a = scores[best - 1], b = scores[best], c = scores[best + 1];
+    const double curvature = a - 2 * b + c;
+    if (curvature < 0) shift += 0.5 * (a - c) / curvature * step;
+  }
+  return std::clamp(shift, -shiftMax, shiftMax);
+}
+
+// ---- integration
+
+// The integral of y over [from, to] inside the axis, trapezoids with the
+// ends interpolated, so that the area does not jump as the grid moves.
+double Integrate(const std::vector<double>& x, const std::vector<double>& y, double from, double to) {
+  from = std::max(from, x.front());
+  to = std::min(to, x.back());
+  if (!(to > from)) return 0;
+  const size_t first = FirstAbove(x, from), last = FirstAtOrAbove(x, to);
+  double area = 0;
+  double px = from, py = InterpolateAt(x, y, from);
+  for (size_t i = first; i < last; ++i) {
+    area += 0.5 * (py + y[i]) * (x[i] - px);
+    px = x[i];
+    py = y[i];
+  }
+  area += 0.5 * (py + InterpolateAt(x, y, to)) * (to - px);
+  return area;
+}
+
+// The largest value within +-reach of the centre: the top of a line, but
+// over too few points for noise alone to make a peak of it.
+double PeakNear(const std::vector<double>& x, const std::vector<double>& y, double center,
+                double reach) {
+  const size_t from = FirstAtOrAbove(x, center - reach), to = FirstAbove(x, center + reach);
+  double peak = InterpolateAt(x, y, center);
+  for (size_t i = from; i < to; ++i) peak = std::max(peak, y[i]);
+  return peak;
+}
+
+// Points inside no line's window: where the noise and the continuum's
+// offset are measured.
+std::vector<bool> LineFreePoints(const std::vector<double>& x, const std::vector<LineIntegral>& lines) {
+  std::vector<bool> free(x.size(), true);
+  for (const LineIntegral& l : lines)
+    for (size_t i = FirstAtOrAbove(x, l.windowFrom), end = FirstAbove(x, l.windowTo); i < end; ++i)
+      free[i] = false;
+  return free;
+}
+
+struct LocalNoise {
+  double lift = 0;   // median residual: how far the clipped continuum sits below the noise's middle
+  double sigma = 0;  // robust standard deviation of the residual
+  bool known = false;
+};
+
+// From the line-free residual around `center`: the neighbourhood widens
+// until it holds kNoisePoints points or the whole spectrum.
+LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& residual,
+                       const std::vector<bool>& free, double center, double halfWindow) {
+  const double span = x.back() - x.front();
+  std::vector<double> r;
+  for (double reach = 4 * halfWindow;; reach *= 2) {
+    r.clear();
+    for (size_t i = FirstAtOrAbove(x, center - reach), end = FirstAbove(x, center + reach); i < end; ++i)
+      if (free[i]) r.push_back(residual[i]);
+    if (r.size() >= kNoisePoints || reach >= span) break;
+  }
+  LocalNoise noise;
+  if (r.empty()) return noise;
+  noise.lift = Median(r);
+  for (double& v : r) v = std::fabs(v - noise.lift);
+  noise.sigma = kMadToSigma * Median(r);
+  noise.known = true;
+  return noise;
+}
+
+// ---- overlapping neighbours
+
+// The share of a Gaussian line at `center` that falls inside [from, to].
+double GaussianShare(double from, double to, double center, double sigma) {
+  const double scale = sigma * std::sqrt(2.0);
+  return 0.5 * (std::erf((to - center) / scale) - std::erf((from - center) / scale));
+}
+
+// One peak of the spectrum: a line, or lines closer than a half window
+// (a blend), which only together have a known area.
+struct Emitter {
+  size_t first = 0, last = 0;  // its lines
+  size_t widest = 0;           // the line whose window holds most of it
+  double center = 0;
+  double area = 0;
+};
+
+// A neighbour's line profile reaches past its own window into the next
+// one's: two lines three FWHM apart leave about 2 % of each area in the
+// other's window. Each peak's spill is taken out assuming Gaussian profiles
+// of the common FWHM, with the peaks' areas found by a few Jacobi sweeps
+// (the spills are small, so they converge at once).
+void SubtractNeighbourSpill(std::vector<LineIntegral>& lines, double fwhm, double halfWindow) {
+  const double sigma = fwhm / (2 * std::sqrt(2 * std::log(2.0)));
+  const double reach = halfWindow + 6 * sigma;  // beyond it a spill is below 1e-8
+  std::vector<Emitter> emitters;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (emitters.empty() || lines[i].center - lines[emitters.back().last].center > halfWindow)
+      emitters.push_back({i, i, i, 0, 0});
+    Emitter& e = emitters.back();
+    e.last = i;
+    if (lines[i].area > lines[e.widest].area) e.widest = i;
+  }
+  for (Emitter& e : emitters) {
+    e.center = 0.5 * (lines[e.first].center + lines[e.last].center);
+    e.area = lines[e.widest].area;
+  }
+  auto spillInto = [&](const LineIntegral& target, size_t self) {
+    double spill = 0;
+    for (size_t g = 0; g < emitters.size(); ++g)
+      if (g != self && std::fabs(emitters[g].center - target.center) < reach)
+        spill += emitters[g].area *
+                 GaussianShare(target.windowFrom, target.windowTo, emitters[g].center, sigma);
+    return spill;
+  };
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    std::vector<double> next(emitters.size());
+    for (size_t e = 0; e < emitters.size(); ++e) {
+      const LineIntegral& window = lines[emitters[e].widest];
+      const double own = GaussianShare(window.windowFrom, window.windowTo, emitters[e].center, sigma);
+      next[e] = (window.area - spillInto(window, e)) / own;
+    }
+    for (size_t e = 0; e < emitters.size(); ++e) emitters[e].area = next[e];
+  }
+  for (size_t e = 0; e < emitters.size(); ++e)
+    for (size_t i = emitters[e].first; i <= emitters[e].last; ++i) lines[i].area -= spillInto(lines[i], e);
+}
+
+}  // namespace
+
+std::string LineFlagText(unsigned flags) {
+  std::string text;
+  const std::pair<unsigned, const char*> names[] = {
+      {kFlagSaturated, "saturated"}, {kFlagBlend, "blend"}, {kFlagWeak, "weak"}, {kFlagEdge, "edge"}};
+  for (const auto& [bit, name] : names) {
+    if (!(flags & bit)) continue;
+    if (!text.empty()) text += ',';
+    text += name;
+  }
+  return text;
+}
+
+double MeasurementIntensity(double area) {
+  char buffer[32];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, area, std::chars_format::general, 8);
+  double rounded = area;
+  std::from_chars(buffer, written.ptr, rounded);
+  return rounded;
+}
+
+IntegrationResult IntegrateLines(const IntegrationInput& input, const IntegrationOptions& options) {
+  CheckOptions(options);
+  const Spectrum& spectrum = input.spectrum;
+  const std::vector<double>& x = spectrum.wavelength;
+  const std::vector<double>& raw = spectrum.intensity;
+
+  IntegrationResult result;
+  result.spectrum = spectrum;
+  if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark);
+  const std::vector<double>& counts = result.spectrum.intensity;
+
+  // Lines that may fall inside the spectrum once shifted; a line without a
+  // transition probability cannot enter a branching fraction.
+  std::vector<TRecord> lines;
+  for (const TRecord& r : input.lines)
+    if (r.Aki > 0 && r.WaveLength >= x.front() - options.shiftMax &&
+        r.WaveLength <= x.back() + options.shiftMax)
+      lines.push_back(r);
+  const std::string noLine = Format("%s (%s to %s nm) holds no line of the line base.",
+                                    spectrum.source, FloatToStr(x.front()), FloatToStr(x.back()));
+  if (lines.empty()) throw Error(noLine);
+
+  // The flat-top test reads the counts as recorded: a dark subtraction
+  // would make a clipped top uneven.
+  const double ceiling = options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
+  result.fwhmEstimated = !options.fwhm;
+  result.fwhm = options.fwhm ? *options.fwhm : EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options);
+  const double halfWindow = options.windowFactor * result.fwhm;
+
+  // A point at the edge of a line's window is clipped only by a half width
+  // that reaches past the window's other edge.
+  const double step = MeanStep(x);
+  const int clip = static_cast<int>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
+  // Smoothing over about one FWHM keeps the lines' shape for the clipping.
+  const int smooth = static_cast<int>(std::lround(0.5 * result.fwhm / step));
+  result.baseline = SnipBaseline(counts, clip, smooth);
+  std::vector<double> residual(counts.size());
+  for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
+
+  result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax);
+  std::vector<size_t> baseIndex;  // of every integrated line in `lines`
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const double center = lines[k].WaveLength + result.shift;
+    if (center < x.front() || center > x.back()) continue;
+    LineIntegral l;
+    l.line = lines[k];
+    l.center = center;
+    l.windowFrom = center - halfWindow;
+    l.windowTo = center + halfWindow;
+    result.lines.push_back(l);
+    baseIndex.push_back(k);
+  }
+  if (result.lines.empty()) throw Error(noLine);
+
+  const std::vector<bool> free = LineFreePoints(x, result.lines);
+  std::vector<double> lifts;
+  for (size_t n = 0; n < result.lines.size(); ++n) {
+    LineIntegral& l = result.lines[n];
+    const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow);
+    const size_t from = FirstAtOrAbove(x, l.windowFrom), to = FirstAbove(x, l.windowTo);
+    const double inside = std::min(l.windowTo, x.back()) - std::max(l.windowFrom, x.front());
+    l.area = Integrate(x, residual, l.windowFrom, l.windowTo) - noise.lift * inside;
+    l.peak = PeakNear(x, residual, l.center, 0.5 * result.fwhm) - noise.lift;
+    l.baseline = InterpolateAt(x, result.baseline, l.center) + noise.lift;
+    if (noise.known) {
+      // A noiseless spectrum has no noise to compare with.
+      l.snr = noise.sigma > 0 ? l.peak / noise.sigma : std::numeric_limits<double>::infinity();
+      lifts.push_back(noise.lift);
+    }
+
+    if (HasFlatTop(raw, from, to, ceiling)) l.flags |= kFlagSaturated;
+    l.flags |= BlendFlag(lines, baseIndex[n], halfWindow);
+    // Without line-free points the S/N is unknown and counts as 0.
+    if (!(l.snr >= options.minSnr)) l.flags |= kFlagWeak;
+    if (l.windowFrom < x.front() || l.windowTo > x.back()) l.flags |= kFlagEdge;
+  }
+  SubtractNeighbourSpill(result.lines, result.fwhm, halfWindow);
+  if (input.response) {
+    for (LineIntegral& l : result.lines) {
+      const double sensitivity = ResponseAt(*input.response, l);
+      l.area /= sensitivity;
+      l.peak /= sensitivity;
+      l.baseline /= sensitivity;
+    }
+  }
+  // The displayed continuum carries the typical lift.
+  if (!lifts.empty()) {
+    const double lift = Median(lifts);
+    for (double& b : result.baseline) b += lift;
+  }
+  return result;
+}
+
+}  // namespace lumora

@@ -1,0 +1,48 @@
+// Recorded spectra: a text file of two or more columns, wavelength in nm and
+// intensity (further columns ignored), separated by blanks, tabs, commas or
+// semicolons, "." as the decimal separator. Leading lines that are not two
+// numbers (headers, comments, a spectrometer's preamble) are skipped, and a
+// text line after the data (a trailer) ends them. Either wavelength order is
+// read; the result is always ascending.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/errors.h"
+
+namespace lumora {
+
+// Fewer points than this are not a spectrum but a typing slip.
+inline constexpr size_t kMinimumSpectrumPoints = 10;
+
+struct Spectrum {
+  std::string source;               // the file it came from, for messages
+  std::vector<double> wavelength;   // nm, strictly ascending
+  std::vector<double> intensity;
+  size_t size() const { return wavelength.size(); }
+};
+
+// A file that is not a usable spectrum; the message names the file and,
+// where it applies, the line.
+class SpectrumFileError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Parses a spectrum from text; `source` names it in messages. Refuses text
+// without numeric rows, with fewer than minimumPoints points, with a value
+// that is not finite, with a wavelength axis that is not strictly monotonic,
+// a wavelength without an intensity, and numeric rows after a trailer.
+Spectrum ParseSpectrum(std::string_view text, const std::string& source,
+                       size_t minimumPoints = kMinimumSpectrumPoints);
+
+// Reads and parses a file; InOutError when it cannot be read.
+Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints = kMinimumSpectrumPoints);
+
+// Linear interpolation at x inside [front, back] of an ascending axis.
+double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at);
+
+}  // namespace lumora

@@ -1,0 +1,162 @@
+// lumora-cli integrate, and fit and map with --spectrum, on synthetic
+// spectra of the bundled argon lines.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/numparse.h"
+#include "tests/support/synthetic_spectrum.h"
+#include "tests/support/testfiles.h"
+
+namespace lumora {
+namespace {
+
+const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Every piece between separators, empty ones included.
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find(separator, start)) != std::string::npos; start = pos + 1)
+    pieces.push_back(text.substr(start, pos - start));
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+// The lines of an output that ends every line with LF.
+std::vector<std::string> Lines(const std::string& text) {
+  if (text.empty()) return {};
+  return Split(text.substr(0, text.size() - 1), '\n');
+}
+
+std::vector<std::string> Blanks(const std::string& line) {
+  std::vector<std::string> words;
+  for (const std::string& w : Split(line, ' '))
+    if (!w.empty()) words.push_back(w);
+  return words;
+}
+
+// A settings file for the bundled database and a spectrum made from the
+// sample argon_n2e15.txt (a fit gives n_1 = 2E15 from it).
+class IntegrateCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("lumora.ini", "[_Files]\nDatabase=" + kData + "database\n[_Parameters]\nDefaultAtom=0\n"
+                             "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
+    testing::SyntheticSpectrum s;
+    dir_.Write("s.csv", testing::MakeSpectrum(
+                            testing::ReadMeasurementAreas(kData + "measurements/argon_n2e15.txt"), s)
+                            .text);
+  }
+
+  CliResult Run(const std::string& args) {
+    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.path() + "' '" LUMORA_CLI
+                            "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
+    const int raw = std::system(cmd.c_str());
+    CliResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = dir_.Read("out.txt");
+    r.err = dir_.Read("err.txt");
+    return r;
+  }
+
+  // n_1 of the fit's results line.
+  static double FittedDensity(const CliResult& r) {
+    const std::vector<std::string> lines = Lines(r.out);
+    EXPECT_EQ(lines.size(), 2u) << r.out << r.err;
+    if (lines.size() < 2) return 0;
+    return StrToFloat(Blanks(lines[1]).at(2));
+  }
+
+  testing::TempFolder dir_;
+};
+
+TEST_F(IntegrateCli, TheMeasurementFitsBackToTheDensity) {
+  const CliResult integrate = Run("integrate s.csv");
+  ASSERT_EQ(integrate.status, 0) << integrate.err;
+  const std::vector<std::string> lines = Lines(integrate.out);
+  ASSERT_GE(lines.size(), 15u);
+  double previous = 0;
+  for (const std::string& line : lines) {
+    const std::vector<std::string> cells = Split(line, '\t');
+    ASSERT_EQ(cells.size(), 2u) << line;
+    EXPECT_NE(cells[0], "772.3761");
+    EXPECT_NE(cells[0], "772.4207");
+    EXPECT_GT(StrToFloat(cells[0]), previous);
+    previous = StrToFloat(cells[0]);
+  }
+  EXPECT_NE(integrate.err.find("FWHM"), std::string::npos) << integrate.err;
+
+  dir_.Write("m.txt", integrate.out);
+  const CliResult table = Run("table m.txt");
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.err, "");
+  EXPECT_NEAR(FittedDensity(Run("fit m.txt")) / 2e15, 1, 0.02);
+  // The same in one step.
+  EXPECT_NEAR(FittedDensity(Run("fit --spectrum s.csv")) / 2e15, 1, 0.02);
+}
+
+TEST_F(IntegrateCli, ReportWritesEveryLineWithItsFlags) {
+  const CliResult r = Run("integrate --fwhm 0.3 --window 2 --min-snr 5 --report report.tsv s.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> rows = testing::SplitCrLf(dir_.Read("report.tsv"));
+  ASSERT_EQ(rows.size(), 28u);
+  EXPECT_EQ(rows[0],
+            "Wavelength (nm)\tWindow from (nm)\tWindow to (nm)\tNet area\tPeak\tBaseline\tS/N\t"
+            "Shift applied (nm)\tFlags");
+  size_t unflagged = 0;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const std::vector<std::string> cells = Split(rows[i], '\t');
+    ASSERT_EQ(cells.size(), 9u) << rows[i];
+    if (cells[0] == "772.3761" || cells[0] == "772.4207") {
+      EXPECT_EQ(cells[8], "blend");
+    }
+    unflagged += cells[8].empty();
+  }
+  EXPECT_EQ(Lines(r.out).size(), unflagged);
+}
+
+TEST_F(IntegrateCli, MapTakesSpectraToo) {
+  const CliResult r = Run("map --spectrum --fwhm 0.3 --density-points 5 --temperature-points 4 s.csv");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
+}
+
+struct UsageCase {
+  const char* args;
+  const char* error;  // the start of standard error
+};
+
+TEST_F(IntegrateCli, BadInputEndsWithAMessage) {
+  dir_.Write("blue.csv", "400,1\n401,1\n402,1\n403,1\n404,1\n405,1\n406,1\n407,1\n408,1\n409,1\n");
+  const UsageCase cases[] = {
+      {"integrate", "lumora-cli: integrate takes one spectrum file"},
+      {"integrate --fwhm x s.csv", "'x' is not a valid floating point value"},
+      {"integrate --fwhm -1 s.csv", "The FWHM must be greater than 0 nm, not -1."},
+      {"integrate --response missing.txt s.csv", "Cannot open file"},
+      {"integrate blue.csv", "blue.csv (400 to 409 nm) holds no line of the line base."},
+      {"integrate --min-snr 1e9 s.csv", "s.csv: FWHM"},
+      {"fit --fwhm 0.3 s.csv", "lumora-cli: unknown option --fwhm"},
+  };
+  for (const UsageCase& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
+  }
+  // Every line weak: nothing to measure is a failure, not an empty success.
+  EXPECT_NE(Run("integrate --min-snr 1e9 s.csv").err.find("every line is flagged"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumora

@@ -1,0 +1,330 @@
+// From a recorded spectrum to line intensities through the session, on
+// synthetic spectra of the bundled argon lines whose areas are those of the
+// sample measurement argon_n2e15.txt.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/format.h"
+#include "model/session.h"
+#include "tests/support/synthetic_spectrum.h"
+#include "tests/support/testfiles.h"
+
+namespace lumora {
+namespace {
+
+const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
+
+// A session on the bundled argon database, and synthetic spectra written
+// into a folder of its own.
+class SpectrumTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    sample_ = testing::ReadMeasurementAreas(kData + "measurements/argon_n2e15.txt");
+  }
+
+  std::string Write(const std::string& name, const testing::SyntheticSpectrum& s) {
+    made_ = testing::MakeSpectrum(sample_, s);
+    return dir_.Write(name, made_.text);
+  }
+
+  const IntegrationResult& Read(const std::string& file, IntegrationOptions options = {}) {
+    SpectrumRequest request;
+    request.spectrumFile = file;
+    request.options = options;
+    return session_.ReadSpectrum(request);
+  }
+
+  double AreaPutIn(double wavelength) const {
+    for (const testing::SyntheticLine& l : made_.lines)
+      if (l.wavelength == wavelength) return l.area;
+    ADD_FAILURE() << "no line at " << wavelength;
+    return 0;
+  }
+
+  static const LineIntegral& Line(const IntegrationResult& r, double wavelength) {
+    for (const LineIntegral& l : r.lines)
+      if (l.line.WaveLength == wavelength) return l;
+    throw std::runtime_error(Format("no line %s", FloatToStr(wavelength)));
+  }
+
+  // Every unflagged line within `tolerance` of the area put in.
+  void ExpectAreasPutIn(const IntegrationResult& r, double tolerance, size_t atLeast) {
+    size_t checked = 0;
+    for (const LineIntegral& l : r.lines) {
+      if (l.flags) continue;
+      EXPECT_NEAR(l.area / AreaPutIn(l.line.WaveLength), 1, tolerance) << l.line.WaveLength;
+      ++checked;
+    }
+    EXPECT_GE(checked, atLeast);
+  }
+
+  testing::TempFolder dir_;
+  Session session_;
+  std::vector<testing::SyntheticLine> sample_;
+  testing::MadeSpectrum made_;
+};
+
+// Poisson noise scatters a line's area by 1 / sqrt(its counts), about 0.5 %
+// for a line of S/N 300 here: only lines well above that can be held to 1 %.
+constexpr double kPreciseSnr = 700;
+
+TEST_F(SpectrumTest, UnflaggedAreasAreThosePutIn) {
+  IntegrationOptions options;
+  options.minSnr = kPreciseSnr;
+  const IntegrationResult& r = Read(Write("s.csv", {}), options);
+  EXPECT_TRUE(r.fwhmEstimated);
+  EXPECT_NEAR(r.fwhm, 0.3, 0.015);
+  EXPECT_NEAR(r.shift, 0, 0.005);
+  EXPECT_EQ(r.lines.size(), sample_.size());
+  ExpectAreasPutIn(r, 0.01, 8);
+  EXPECT_EQ(Line(r, 772.3761).flags, kFlagBlend);
+  EXPECT_EQ(Line(r, 772.4207).flags, kFlagBlend);
+  for (const LineIntegral& l : r.lines)
+    EXPECT_EQ((l.flags & kFlagWeak) != 0, l.snr < kPreciseSnr) << l.line.WaveLength;
+}
+
+TEST_F(SpectrumTest, TheWidthIsEstimatedAtAnySampling) {
+  // Finely sampled, neighbouring points differ by less than their noise.
+  for (const double step : {0.1, 0.05, 0.01, 0.004}) {
+    SCOPED_TRACE(step);
+    testing::SyntheticSpectrum s;
+    s.step = step;
+    const IntegrationResult& r = Read(Write("s.csv", s));
+    EXPECT_NEAR(r.fwhm, 0.3, 0.015);
+    EXPECT_NEAR(r.shift, 0, 0.005);
+  }
+}
+
+TEST_F(SpectrumTest, NoiselessAreasHoldEvenBesideAStrongNeighbour) {
+  // 800.6157 and 801.4786 nm are 2.9 FWHM apart: about 2 % of each line
+  // lies in the other's window.
+  testing::SyntheticSpectrum s;
+  s.peakSnr = 0;
+  IntegrationOptions options;
+  options.fwhm = 0.3;
+  const IntegrationResult& r = Read(Write("s.csv", s), options);
+  ExpectAreasPutIn(r, 0.003, 24);
+}
+
+TEST_F(SpectrumTest, AWavelengthOffsetIsFoundAndGivesTheSameAreas) {
+  IntegrationOptions options;
+  options.minSnr = kPreciseSnr;
+  const std::vector<LineIntegral> plain = Read(Write("plain.csv", {}), options).lines;
+  testing::SyntheticSpectrum shifted;
+  shifted.offset = 0.12;
+  const IntegrationResult& r = Read(Write("shifted.csv", shifted), options);
+  EXPECT_NEAR(r.shift, 0.12, 0.005);
+  ExpectAreasPutIn(r, 0.01, 8);
+  ASSERT_EQ(r.lines.size(), plain.size());
+  for (size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(r.lines[i].flags & kFlagBlend, plain[i].flags & kFlagBlend) << plain[i].line.WaveLength;
+    EXPECT_NEAR(r.lines[i].center - plain[i].center, 0.12, 0.005);
+  }
+}
+
+TEST_F(SpectrumTest, AnOffsetBeyondTheSearchIsNotFollowed) {
+  testing::SyntheticSpectrum shifted;
+  shifted.offset = 0.12;
+  IntegrationOptions options;
+  options.fwhm = 0.3;
+  options.shiftMax = 0.05;
+  EXPECT_LE(std::fabs(Read(Write("shifted.csv", shifted), options).shift), 0.05);
+}
+
+TEST_F(SpectrumTest, AClippedLineIsSaturated) {
+  // 811.5311 nm is the strongest line; a ceiling at less than half its
+  // peak flattens its top and no other line's.
+  testing::SyntheticSpectrum clipped;
+  clipped.clip = 40000;
+  const IntegrationResult& r = Read(Write("clipped.csv", clipped));
+  for (const LineIntegral& l : r.lines)
+    EXPECT_EQ(l.line.WaveLength == 811.5311, (l.flags & kFlagSaturated) != 0) << l.line.WaveLength;
+
+  // Below the ceiling it takes a level given by hand.
+  IntegrationOptions options;
+  options.saturation = 20000;
+  const IntegrationResult& low = Read(dir_ / "clipped.csv", options);
+  EXPECT_EQ(Line(low, 811.5311).flags & kFlagSaturated, kFlagSaturated);
+  EXPECT_EQ(Line(low, 842.4648).flags & kFlagSaturated, kFlagSaturated);
+}
+
+TEST_F(SpectrumTest, LinesWhoseWindowLeavesTheSpectrumAreEdge) {
+  testing::SyntheticSpectrum cut;
+  cut.from = 696.3;
+  cut.to = 811.6;
+  const IntegrationResult& r = Read(Write("cut.csv", cut));
+  EXPECT_EQ(Line(r, 696.5431).flags & kFlagEdge, kFlagEdge);
+  EXPECT_EQ(Line(r, 811.5311).flags & kFlagEdge, kFlagEdge);
+  EXPECT_EQ(Line(r, 706.7218).flags & kFlagEdge, 0u);
+}
+
+TEST_F(SpectrumTest, TheLinesAreThoseTheMeasurementWouldGive) {
+  const IntegrationResult& r = Read(Write("s.csv", {}));
+  const std::vector<std::string> measurement = session_.MeasurementLines();
+  const std::string saved = dir_ / "lines.txt";
+  session_.SaveMeasurementLines(saved);
+  const std::vector<LineTableRow> fromSpectrum = session_.TableRows(false);
+
+  session_.ReadMeasurement(saved);
+  EXPECT_EQ(session_.TableRows(false), fromSpectrum);
+  EXPECT_FALSE(session_.Integration());
+  size_t unflagged = 0;
+  for (const LineIntegral& l : r.lines) unflagged += l.flags == 0;
+  ASSERT_EQ(measurement.size(), unflagged);
+  EXPECT_EQ(measurement.front().rfind(fromSpectrum[1][0] + "\t", 0), 0u) << measurement.front();
+  EXPECT_EQ(testing::ReadFile(saved).find("\r\n"), measurement.front().size());
+}
+
+TEST_F(SpectrumTest, TheReportHasARowPerLine) {
+  const IntegrationResult& r = Read(Write("s.csv", {}));
+  const std::vector<IntegrationReportRow> rows = session_.IntegrationReportRows();
+  ASSERT_EQ(rows.size(), r.lines.size() + 1);
+  EXPECT_EQ(rows[0][0], "Wavelength (nm)");
+  EXPECT_EQ(rows[0][8], "Flags");
+  for (size_t i = 1; i < rows.size(); ++i) {
+    if (rows[i][0] == "772.3761") {
+      EXPECT_EQ(rows[i][8], "blend");
+    }
+  }
+  const std::string path = dir_ / "report.tsv";
+  Session::SaveIntegrationReport(path, rows);
+  const std::vector<std::string> lines = testing::SplitCrLf(testing::ReadFile(path));
+  ASSERT_EQ(lines.size(), rows.size());
+  EXPECT_EQ(lines[0],
+            "Wavelength (nm)\tWindow from (nm)\tWindow to (nm)\tNet area\tPeak\tBaseline\tS/N\t"
+            "Shift applied (nm)\tFlags");
+}
+
+TEST_F(SpectrumTest, DarkAndResponseCorrectTheAreas) {
+  testing::SyntheticSpectrum s;
+  s.peakSnr = 0;
+  const std::string file = Write("s.csv", s);
+  // A dark spectrum of 100 counts everywhere on the same grid, added to the
+  // spectrum, leaves the areas; a response of 2 halves them.
+  std::string dark = "# dark\n", brighter = "# spectrum with dark\n";
+  const Spectrum plain = ReadSpectrumFile(file);
+  for (size_t i = 0; i < plain.size(); ++i) {
+    dark += Format("%.4f,100\n", plain.wavelength[i]);
+    brighter += Format("%.4f,%.6f\n", plain.wavelength[i], plain.intensity[i] + 100);
+  }
+  SpectrumRequest request;
+  request.spectrumFile = dir_.Write("brighter.csv", brighter);
+  request.darkFile = dir_.Write("dark.csv", dark);
+  request.responseFile = dir_.Write("response.txt", "650 2\n1000 2\n");
+  request.options.fwhm = 0.3;
+  const IntegrationResult& r = session_.ReadSpectrum(request);
+  for (const LineIntegral& l : r.lines) {
+    if (!l.flags) {
+      EXPECT_NEAR(2 * l.area / AreaPutIn(l.line.WaveLength), 1, 0.003) << l.line.WaveLength;
+    }
+  }
+}
+
+struct BadInputCase {
+  const char* name;
+  std::string dark;      // file text; empty: none
+  std::string response;  // file text; empty: none
+  std::string message;   // the start of the error, after the folder
+};
+
+TEST_F(SpectrumTest, CorrectionsThatDoNotFitAreRefused) {
+  const std::string file = Write("s.csv", {});
+  const Spectrum plain = ReadSpectrumFile(file);
+  std::string shortDark, shiftedDark;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    if (i + 1 < plain.size()) shortDark += Format("%.4f,1\n", plain.wavelength[i]);
+    shiftedDark += Format("%.4f,1\n", plain.wavelength[i] + (i == 7 ? 0.01 : 0));
+  }
+  const BadInputCase cases[] = {
+      {"dark with a point fewer", shortDark, "",
+       "dark.csv: the dark spectrum has 6500 points, " + file + " has 6501; they must share one grid."},
+      {"dark on another grid", shiftedDark, "",
+       "dark.csv: point 8 of the dark spectrum is at 660.36 nm, in " + file + " at 660.35 nm"},
+      {"response short of the red lines", "", "600 1\n900 1\n",
+       "response.txt covers 600 to 900 nm and not the line 912.2967 nm."},
+      {"response 0", "", "600 0\n1000 0\n",
+       "response.txt: the response is 0 at the line 667.7282 nm; it must be greater than 0."},
+      {"response below 0 at a line", "", "600 1\n750 1\n760 -1\n770 -1\n780 1\n1000 1\n",
+       "response.txt: the response is -1 at the line 763.5106 nm"},
+  };
+  for (const BadInputCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SpectrumRequest request;
+    request.spectrumFile = file;
+    if (!c.dark.empty()) request.darkFile = dir_.Write("dark.csv", c.dark);
+    if (!c.response.empty()) request.responseFile = dir_.Write("response.txt", c.response);
+    try {
+      session_.ReadSpectrum(request);
+      ADD_FAILURE() << "integrated";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(dir_.path() + "/" + c.message, 0), 0u) << e.what();
+    }
+  }
+}
+
+TEST_F(SpectrumTest, ARefusalLeavesTheLinesAsTheyWere) {
+  session_.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+  const std::vector<LineTableRow> before = session_.TableRows(false);
+  testing::SyntheticSpectrum blue;
+  blue.from = 400;
+  blue.to = 600;
+  EXPECT_THROW(
+      {
+        try {
+          Read(Write("blue.csv", blue));
+        } catch (const Error& e) {
+          EXPECT_EQ(std::string(e.what()), dir_ / "blue.csv" + " (400 to 600 nm) holds no line of the line base.");
+          throw;
+        }
+      },
+      Error);
+  EXPECT_THROW(Read(dir_.Write("short.csv", "700 1\n701 2\n")), SpectrumFileError);
+  EXPECT_EQ(session_.TableRows(false), before);
+}
+
+TEST_F(SpectrumTest, OptionsOutOfRangeAreRefused) {
+  const std::string file = Write("s.csv", {});
+  const std::pair<const char*, void (*)(IntegrationOptions&)> cases[] = {
+      {"The FWHM must be greater than 0 nm, not 0.", [](IntegrationOptions& o) { o.fwhm = 0; }},
+      {"The window must be greater than 0 FWHM, not -1.", [](IntegrationOptions& o) { o.windowFactor = -1; }},
+      {"The largest shift must be 0 nm or more, not -0.1.", [](IntegrationOptions& o) { o.shiftMax = -0.1; }},
+      {"The minimum S/N must be 0 or more, not -3.", [](IntegrationOptions& o) { o.minSnr = -3; }},
+      {"The saturation level must be greater than 0, not 0.", [](IntegrationOptions& o) { o.saturation = 0; }},
+  };
+  for (const auto& [message, change] : cases) {
+    IntegrationOptions options;
+    change(options);
+    try {
+      Read(file, options);
+      ADD_FAILURE() << message;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+  }
+}
+
+TEST_F(SpectrumTest, AWidthNeedsAnIsolatedUnsaturatedLine) {
+  // Only the 772 nm pair, a blend, lies in this spectrum.
+  testing::SyntheticSpectrum pair;
+  pair.from = 770;
+  pair.to = 775;
+  const std::string file = Write("pair.csv", pair);
+  try {
+    Read(file);
+    ADD_FAILURE() << "integrated";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              file + ": no isolated unsaturated line to estimate the FWHM from; give the FWHM.");
+  }
+  IntegrationOptions options;
+  options.fwhm = 0.3;
+  EXPECT_EQ(Read(file, options).lines.size(), 2u);
+}
+
+}  // namespace
+}  // namespace lumora

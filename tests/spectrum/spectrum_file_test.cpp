@@ -1,0 +1,117 @@
+// Reading recorded spectra: what is taken, what is skipped, and every
+// refusal naming the file and the line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/spectrum_file.h"
+#include "tests/support/testfiles.h"
+
+namespace lumora {
+namespace {
+
+// Ten ascending points 500.0 .. 500.9 nm with intensities 0 .. 9, joined by sep.
+std::string TenPoints(const std::string& sep = "\t", const std::string& end = "\n") {
+  std::string text;
+  for (int i = 0; i < 10; ++i)
+    text += "500." + std::to_string(i) + sep + std::to_string(i) + end;
+  return text;
+}
+
+struct ReadCase {
+  const char* name;
+  std::string text;
+};
+
+TEST(SpectrumFile, ReadsTheLayoutsSpectrometersWrite) {
+  const ReadCase cases[] = {
+      {"tabs", TenPoints()},
+      {"blanks", TenPoints("   ")},
+      {"commas", TenPoints(",")},
+      {"semicolons with CR LF", TenPoints(";", "\r\n")},
+      {"preamble and header", "Spectrometer XY-100\nIntegration time (ms): 100\n\nnm;counts\n" +
+                                  TenPoints(";")},
+      {"further columns", [] {
+         std::string t;
+         for (int i = 0; i < 10; ++i) t += "500." + std::to_string(i) + "," + std::to_string(i) + ",7,x\n";
+         return t;
+       }()},
+      {"trailer after the data", TenPoints() + "\n>>>>>End Processed Spectral Data<<<<<\n"},
+      {"descending", [] {
+         std::string t;
+         for (int i = 9; i >= 0; --i) t += "500." + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+         return t;
+       }()},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Spectrum s = ParseSpectrum(c.text, "s.txt");
+    ASSERT_EQ(s.size(), 10u);
+    for (size_t i = 0; i < 10; ++i) {
+      EXPECT_DOUBLE_EQ(s.wavelength[i], 500.0 + 0.1 * static_cast<double>(i));
+      EXPECT_EQ(s.intensity[i], static_cast<double>(i));
+    }
+  }
+}
+
+struct RefusalCase {
+  const char* name;
+  std::string text;
+  std::string message;
+};
+
+TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
+  std::string repeated = TenPoints();
+  repeated.replace(repeated.find("500.5\t5"), 7, "500.4\t5");
+  std::string unordered = TenPoints();
+  unordered.replace(unordered.find("500.5\t5"), 7, "500.0\t5");
+  std::string nan = TenPoints();
+  nan.replace(nan.find("500.3\t3"), 7, "500.3\tnan");
+  std::string infinite = TenPoints();
+  infinite.replace(infinite.find("500.2\t2"), 7, "500.2\t-inf");
+  std::string huge = TenPoints();
+  huge.replace(huge.find("500.7\t7"), 7, "1e999\t7");
+  std::string halfRow = TenPoints();
+  halfRow.replace(halfRow.find("500.6\t6"), 7, "500.6");
+  const RefusalCase cases[] = {
+      {"empty", "", "s.txt: no rows of two numbers (wavelength in nm, intensity)"},
+      {"only text", "wavelength intensity\nnone here\n", "s.txt: no rows of two numbers"},
+      {"nine points", TenPoints().substr(TenPoints().find('\n') + 1), "s.txt: 9 points; at least 10 are needed"},
+      {"repeated wavelength", repeated,
+       "s.txt, line 6: wavelength 500.4 repeats the one before it; the wavelength axis must be "
+       "strictly monotonic"},
+      {"turning back", unordered, "s.txt, line 6: wavelength 500 breaks the ascending order"},
+      {"nan", nan, "s.txt, line 4: \"nan\" is not a finite number"},
+      {"infinity", infinite, "s.txt, line 3: \"-inf\" is not a finite number"},
+      {"too large", huge, "s.txt, line 8: \"1e999\" is not a finite number"},
+      {"a wavelength alone", halfRow, "s.txt, line 7: a wavelength without an intensity"},
+      {"numbers after a trailer", TenPoints() + "end of data\n501.0\t10\n",
+       "s.txt, line 12: numbers after the end of the data at line 11"},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      ParseSpectrum(c.text, "s.txt");
+      ADD_FAILURE() << "read";
+    } catch (const SpectrumFileError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+  }
+}
+
+TEST(SpectrumFile, AResponseCurveMayHaveTwoPoints) {
+  const Spectrum s = ParseSpectrum("400 1\n900 2\n", "response.txt", 2);
+  EXPECT_EQ(s.size(), 2u);
+  EXPECT_DOUBLE_EQ(InterpolateAt(s.wavelength, s.intensity, 650), 1.5);
+}
+
+TEST(SpectrumFile, AMissingFileIsAnInputOutputError) {
+  testing::TempFolder dir;
+  EXPECT_THROW(ReadSpectrumFile(dir / "missing.csv"), InOutError);
+  EXPECT_THROW(ReadSpectrumFile(dir.path()), InOutError);
+  EXPECT_EQ(ReadSpectrumFile(dir.Write("s.csv", TenPoints(","))).source, dir / "s.csv");
+}
+
+}  // namespace
+}  // namespace lumora
