@@ -58,6 +58,10 @@ void ApplyDarkStyle(QApplication& app) {
 
 }  // namespace
 
+void OpenStartFile(TMainForm& form, const QStringList& arguments) {
+  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenMeasurement(arguments[1]);
+}
+
 bool HasDisplay() {
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (platform) {
@@ -90,6 +94,7 @@ int RunApplication(int argc, char** argv) {
     return 1;
   }
   form->showMaximized();
+  OpenStartFile(*form, app.arguments());
   return app.exec();
 }
 

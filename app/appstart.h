@@ -2,7 +2,15 @@
 // look, and the main window.
 #pragma once
 
+#include <QStringList>
+
 namespace lumora {
+
+class TMainForm;
+
+// The measurement named on the command line (the first argument after the
+// program), read as "Read intensities" reads it.
+void OpenStartFile(TMainForm& form, const QStringList& arguments);
 
 // True when a window system is there to show message boxes.
 bool HasDisplay();

@@ -2,9 +2,15 @@
 // copies of its sample measurements in a fresh folder per test.
 #include <qcustomplot.h>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTabBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +23,7 @@
 #include <map>
 #include <memory>
 
+#include "app/appstart.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
@@ -43,19 +50,28 @@ QByteArray ReadAll(const QString& path) {
 struct Answers {
   QString openFile;
   QString saveFile;
+  QString exportFile;
   QString input;
   bool cancelInput = false;
+  bool discard = true;  // the answer to "discard the edits?"
   QStringList errors;
   QStringList messages;
   QStringList inputTexts;  // the text the input box showed
+  QStringList questions;
 
   lumora::TFormDialogs Dialogs() {
     lumora::TFormDialogs d;
     d.OpenFile = [this](const QString&) { return openFile; };
     d.SaveFile = [this](const QString&) { return saveFile; };
-    d.Input = [this](const QString&, const QString&, const QString& text) {
+    d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
+    d.Input = [this](const QString&, const QString&, const QString& text) -> std::optional<QString> {
       inputTexts << text;
-      return cancelInput ? text : input;
+      if (cancelInput) return std::nullopt;
+      return input;
+    };
+    d.Confirm = [this](const QString& question) {
+      questions << question;
+      return discard;
     };
     d.ShowError = [this](const QString& text) { errors << text; };
     d.ShowMessage = [this](const QString& text) { messages << text; };
@@ -95,7 +111,9 @@ class MainFormTest : public QObject {
   }
   std::unique_ptr<TMainForm> ArgonForm(Answers& answers) {
     WriteIni(ArgonIni());
-    return std::make_unique<TMainForm>(IniPath().toStdString(), answers.Dialogs());
+    auto form = std::make_unique<TMainForm>(IniPath().toStdString(), answers.Dialogs());
+    form->show();
+    return form;
   }
   // The argon window after reading a copy of a bundled sample.
   std::unique_ptr<TMainForm> SampleForm(Answers& answers, const QString& name) {
@@ -107,13 +125,59 @@ class MainFormTest : public QObject {
   // Reads a sample of the test's folder through "Read intensities".
   void Read(TMainForm& form, Answers& answers, const QString& name) {
     answers.openFile = Meas(name);
-    form.OnRead(form.readButton);
+    Click(form.readButton);
+  }
+  // A click on a button as the user makes it: first on the tab of the page
+  // that holds it, when that page is hidden.
+  static void Click(QAbstractButton* button) {
+    for (QWidget* w = button; w && !button->isVisible(); w = w->parentWidget()) {
+      auto* tabs = w->parentWidget() && w->parentWidget()->parentWidget()
+                       ? qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget())
+                       : nullptr;
+      if (tabs && tabs->indexOf(w) >= 0)
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
+                          tabs->tabBar()->tabRect(tabs->indexOf(w)).center());
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // Waits, with the event loop running, until the window's command ended.
+  static bool Finished(TMainForm& form, int timeoutMs = 60000) {
+    return QTest::qWaitFor([&form] { return !form.CommandRunning(); }, timeoutMs);
+  }
+  static void FitNow(TMainForm& form) {
+    Click(form.fitButton);
+    QVERIFY(Finished(form));
+  }
+  static void AnalyzeNow(TMainForm& form) {
+    Click(form.analyzeButton);
+    QVERIFY(Finished(form));
   }
   static void MapWithFile(TMainForm& form, const QString& densityPoints, const QString& temperaturePoints) {
     form.mapDensityPointsEdit->setText(densityPoints);
     form.mapTemperaturePointsEdit->setText(temperaturePoints);
     form.saveMapCheckBox->setChecked(true);
-    form.CreateMap();
+    Click(form.mapButton);
+    QVERIFY(Finished(form));
+  }
+  // The centre of a table cell (row 0 the header) in the viewport.
+  static QPoint CellCentre(TLineGrid* grid, int col, int row) {
+    return grid->visualRect(grid->model()->index(row - 1, col)).center();
+  }
+  // Double-clicks a cell, types text into its editor and ends with key.
+  static void TypeIntoCell(TLineGrid* grid, int row, const QString& text, Qt::Key key = Qt::Key_Return) {
+    const QPoint at = CellCentre(grid, TLineGrid::kIntensityColumn, row);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+    auto* editor = grid->viewport()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, key);
+  }
+  void ActivateWindow(TMainForm& form) {
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
   }
   QString Setting(const QString& section, const QString& key) {
     QSettings ini(IniPath(), QSettings::IniFormat);
@@ -227,7 +291,7 @@ class MainFormTest : public QObject {
     QCOMPARE(grid->Cell(1, 1), QString("20.768497"));
     QCOMPARE(grid->Cell(0, 0), QString("Wavelength"));
     const QRegularExpression fraction("^\\d\\.\\d{4}$");
-    for (int col : {2, 3, 4}) QVERIFY(fraction.match(grid->Cell(col, 1)).hasMatch());
+    for (int col : {2, 3}) QVERIFY(fraction.match(grid->Cell(col, 1)).hasMatch());
     QVERIFY(QRegularExpression("^\\d+\\.\\d{9}$").match(grid->Cell(5, 1)).hasMatch());
     // Free and measured fractions of every upper level add up to 1.
     std::map<QString, double> freeSums, measuredSums;
@@ -250,7 +314,9 @@ class MainFormTest : public QObject {
     QCustomPlot* ebf = form->Charts()->EBFChart();
     QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
     QCOMPARE(Series(ebf, "Series_t")->interface1D()->dataCount(), 27);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
+    // No fit yet: no fitted points and an empty "BF fit" column.
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QVERIFY(grid->Cell(4, 1).isEmpty());
     QCOMPARE(Series(ebf, "Series_m")->name(), QString("measured"));
     QCOMPARE(ebf->itemCount(), 27);  // every bar marked below 50 bars
     QCOMPARE(ebf->yAxis->range(), QCPRange(0, 1.2));
@@ -272,11 +338,11 @@ class MainFormTest : public QObject {
     CopySample(kStrongSample);  // a second file in the folder
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->OnNextFile();
+    Click(form->nextFileButton);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
     QCOMPARE(form->fileStatus->text(), QString("  File 1/2 in folder"));
     QCOMPARE(form->lineGrid->RowCount(), 19);
-    form->OnNextFile();
+    Click(form->nextFileButton);
     QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
     QCOMPARE(form->lineGrid->RowCount(), 28);
     QVERIFY(answers.errors.isEmpty());
@@ -286,10 +352,10 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     QCOMPARE(form->fileStatus->text(), QString());
-    form->OnNextFile();  // reads the same file again
+    Click(form->nextFileButton);  // reads the same file again
     QCOMPARE(form->lineGrid->RowCount(), 28);
     answers.openFile.clear();  // cancelled: nothing changes
-    form->OnRead(form->readButton);
+    Click(form->readButton);
     QCOMPARE(form->lineGrid->RowCount(), 28);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
     QVERIFY(answers.errors.isEmpty());
@@ -370,11 +436,15 @@ class MainFormTest : public QObject {
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, 100.0);
   }
 
-  void onlyTheIntensityColumnCanBeSelected() {
+  void everyCellCanBeSelectedOnlyTheIntensityEdited() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    for (int col : {0, 2, 3, 5, 8}) QVERIFY(!form->lineGrid->SelectCell(col, 3));
+    for (int col : {0, 2, 3, 5, 8}) {
+      QVERIFY(form->lineGrid->SelectCell(col, 3));
+      QVERIFY(!(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable));
+    }
     QVERIFY(form->lineGrid->SelectCell(1, 3));
+    QVERIFY(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable);
   }
 
   void oneLineMeasurementShowsNoFractions() {
@@ -439,7 +509,7 @@ class MainFormTest : public QObject {
   void fitAppendsAResultsLine() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->Fit();
+    FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QStringList report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);  // the header and one results line
@@ -451,10 +521,10 @@ class MainFormTest : public QObject {
     QVERIFY(form->lineGrid->Cell(4, 1) != "0.0000");
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 4);
     QVERIFY(QFile::exists(fDir->filePath("lumora.txt")));
-    form->Fit();
+    FitNow(*form);
     report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 3);  // the header only once
-    form->ClearReport();
+    Click(form->clearReportButton);
     QVERIFY(form->reportMemo->toPlainText().isEmpty());
   }
 
@@ -462,16 +532,16 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     form->fitDensityEdit->setText("0");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     form->fitDensityEdit->setText("1E16");
     form->gasTemperatureEdit->setText("abc");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
     QVERIFY(answers.errors[1].contains("abc"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     form->gasTemperatureEdit->setText("300");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
   }
 
@@ -583,7 +653,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600 1000 1e3 100 50";  // blanks separate like commas
-    form->AnalyzeLines();
+    AnalyzeNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.inputTexts, QStringList{"200, 950, 1e3, 100, 50"});
     QCOMPARE(form->AnalysisParameters(), std::string("600 1000 1e3 100 50"));
@@ -600,13 +670,16 @@ class MainFormTest : public QObject {
     QCOMPARE(form->PairInspector()->windowTitle(), QString("Pair Inspector"));
 
     const bool marks = form->Charts()->AnalysisMarksVisible();
-    form->OnAnalysisLegendClicked();
+    QCustomPlot* chart = form->Charts()->AnalyzeChart();
+    chart->replot();
+    const QPoint legend = chart->legend->item(0)->outerRect().center();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, legend);
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), !marks);
-    form->OnAnalysisLegendClicked();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, legend);
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), marks);
 
     // A later recalculation empties and disables the page again.
-    form->Fit();
+    FitNow(*form);
     QVERIFY(!form->chartPages->isTabEnabled(3));
     QCOMPARE(pairs->interface1D()->dataCount(), 0);
   }
@@ -615,14 +688,14 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600, 1000, 1e3, 100";
-    form->AnalyzeLines();
+    AnalyzeNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     QCOMPARE(form->AnalysisParameters(), std::string("200, 950, 1e3, 100, 50"));
-    answers.cancelInput = true;  // a cancelled box goes on with the previous text
-    form->AnalyzeLines();
+    answers.cancelInput = true;  // a cancelled box runs nothing
+    AnalyzeNow(*form);
     QCOMPARE(answers.inputTexts.last(), QString("200, 950, 1e3, 100, 50"));
     QCOMPARE(answers.errors.size(), 1);
-    QVERIFY(form->lineGrid->RowCount() > 2);
+    QCOMPARE(form->lineGrid->RowCount(), 1);
   }
 
   // The fixed pair 255.1349/474.5586 nm: two argon lines of one upper level
@@ -643,8 +716,9 @@ class MainFormTest : public QObject {
     WriteIni(ini);
     Answers answers;
     TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
     answers.input = "200, 1000, 1e3, 100, 50";
-    form.AnalyzeLines();
+    AnalyzeNow(form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
 
     lumora::TPairInspectorForm* inspector = form.PairInspector();
@@ -661,7 +735,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kStrongSample);
     answers.saveFile = fDir->filePath("table.txt");
-    form->SaveTable();
+    Click(form->saveTableButton);
     const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
     QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
     QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
@@ -676,14 +750,14 @@ class MainFormTest : public QObject {
   void saveReportWritesItsLines() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->Fit();
+    FitNow(*form);
     answers.saveFile = fDir->filePath("report.txt");
-    form->SaveReport();
+    Click(form->saveReportButton);
     const QByteArray text = ReadAll(answers.saveFile);
     QCOMPARE(text.count("\r\n"), 2);
     QVERIFY(text.endsWith("\r\n"));
     answers.saveFile = fDir->filePath("no/such/folder/report.txt");
-    form->SaveReport();
+    Click(form->saveReportButton);
     QCOMPARE(answers.errors.size(), 1);
   }
 
