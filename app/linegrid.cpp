@@ -124,7 +124,7 @@ void TLineGrid::SetCell(int col, int row, const QString& text) {
     cell = new QTableWidgetItem;
     cell->setFlags(col == kIntensityColumn
                        ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
-                       : Qt::ItemIsEnabled);
+                       : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     setItem(row - 1, col, cell);
   }
   cell->setText(text);

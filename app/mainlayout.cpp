@@ -264,7 +264,7 @@ void TMainForm::BuildMenus() {
   exportChartAction = action(file, "&Export chart…", "ExportChartAction",
                              QKeySequence(Qt::CTRL | Qt::Key_E), [this] { ExportChart(); });
   file->addSeparator();
-  quitAction = action(file, "&Quit", "QuitAction", QKeySequence::Quit, [this] { close(); });
+  quitAction = action(file, "&Quit", "QuitAction", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   undoAction = action(edit, "&Undo intensity edit", "UndoAction", QKeySequence::Undo,

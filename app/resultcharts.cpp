@@ -125,7 +125,7 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   BuildAnalyzeChart(parent);
   BuildMapPlot(parent);
   for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
-  connect(fEBF, &QCustomPlot::beforeReplot, this, &TResultCharts::SpreadBarLabels);
+  connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
 }
 
 // Wheel zoom, drag to pan, double-click back to the data's view, and the
@@ -172,28 +172,35 @@ QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
   return menu;
 }
 
-// Bar labels that would overlap are lifted by a line, up to two lines;
-// a label that still finds no room is hidden.
+// Bar labels that would overlap another are lifted by a line, up to two
+// lines; a label that still finds no room is hidden. Runs once the layout
+// is known, so the labels' pixel positions are those about to be drawn.
 void TResultCharts::SpreadBarLabels() {
-  constexpr int kLevels = 3;
-  std::vector<std::pair<double, QCPItemText*>> labels;
+  constexpr int kLifts = 3;
+  std::vector<std::pair<QPointF, QCPItemText*>> labels;
   for (QCPAbstractItem* item : fBarMarks) {
     auto* text = static_cast<QCPItemText*>(item);
-    labels.push_back({fEBF->xAxis->coordToPixel(text->position->key()), text});
+    labels.push_back({text->position->pixelPosition(), text});
   }
   std::sort(labels.begin(), labels.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  double rightEdge[kLevels];
-  std::fill(rightEdge, rightEdge + kLevels, -1e300);
-  for (auto& [x, text] : labels) {
+            [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+  std::vector<QRectF> placed;
+  for (auto& [at, text] : labels) {
     const QFontMetrics metrics(text->font());
-    const double half = metrics.horizontalAdvance(text->text()) / 2.0 + 2;
-    int level = 0;
-    while (level < kLevels && x - half < rightEdge[level]) ++level;
-    text->setVisible(level < kLevels);
-    if (level == kLevels) continue;
-    rightEdge[level] = x + half;
-    text->setPadding(QMargins(0, 0, 0, 4 + level * metrics.height()));
+    const double width = metrics.horizontalAdvance(text->text()) + 4;
+    const double height = metrics.height();
+    bool shown = false;
+    for (int lift = 0; lift < kLifts && !shown; ++lift) {
+      const double bottom = at.y() - 4 - lift * height;
+      const QRectF box(at.x() - width / 2, bottom - height, width, height);
+      if (std::any_of(placed.begin(), placed.end(),
+                      [&box](const QRectF& other) { return box.intersects(other); }))
+        continue;
+      placed.push_back(box);
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * static_cast<int>(height)));
+      shown = true;
+    }
+    text->setVisible(shown);
   }
 }
 

@@ -29,6 +29,7 @@
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
+#include "base/format.h"
 #include "model/residual_map.h"
 #include "model/session.h"
 
@@ -173,7 +174,10 @@ class MainFormTest : public QObject {
     editor->selectAll();
     QTest::keyClick(editor, Qt::Key_Delete);
     QTest::keyClicks(editor, text);
+    QPointer<QLineEdit> open(editor);
     QTest::keyClick(editor, key);
+    // The editor commits and closes from the event loop.
+    QVERIFY(QTest::qWaitFor([&open] { return !open || !open->isVisible(); }, 5000));
   }
   void ActivateWindow(TMainForm& form) {
     QApplication::setActiveWindow(&form);
@@ -768,6 +772,523 @@ class MainFormTest : public QObject {
     QCOMPARE(form->pointerStatus->text(), QString("wavelength 696.54310  -  EBF  0.250"));
     form->OnPointerOverMap(16.25, 1234.5);
     QCOMPARE(form->pointerStatus->text(), QString("log n_1   16.250  -  temperature 1234.500"));
+  }
+
+  // ---- results that belong to the lines shown ----------------------------
+
+  // Each direction of each map range: every colour-map cell holds the grid
+  // value of the point it is drawn at, and the read-out shows that value.
+  void mapIsDrawnWhereItsValuesBelong_data() {
+    QTest::addColumn<QString>("fromDensity");
+    QTest::addColumn<QString>("toDensity");
+    QTest::addColumn<QString>("fromTemperature");
+    QTest::addColumn<QString>("toTemperature");
+    QTest::newRow("both upwards") << "1E+015" << "1E+018" << "1000" << "50000";
+    QTest::newRow("density downwards") << "1E+018" << "1E+015" << "1000" << "50000";
+    QTest::newRow("temperature downwards") << "1E+015" << "1E+018" << "50000" << "1000";
+    QTest::newRow("both downwards") << "1E+018" << "1E+015" << "50000" << "1000";
+  }
+  void mapIsDrawnWhereItsValuesBelong() {
+    QFETCH(QString, fromDensity);
+    QFETCH(QString, toDensity);
+    QFETCH(QString, fromTemperature);
+    QFETCH(QString, toTemperature);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapFromDensityEdit->setText(fromDensity);
+    form->mapToDensityEdit->setText(toDensity);
+    form->mapFromTemperatureEdit->setText(fromTemperature);
+    form->mapToTemperatureEdit->setText(toTemperature);
+    MapWithFile(*form, "7", "5");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const lumora::MapRange r = form->LastMapRange();
+    const lumora::ResidualGrid& grid = form->MapGrid();
+    QCOMPARE(grid.size(), size_t(5));
+    auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
+    for (int i = 0; i < 5; ++i)
+      for (int j = 0; j < 7; ++j) {
+        const double x = r.x0 + j * r.dx, y = r.y0 + i * r.dy;
+        int key = -1, value = -1;
+        colourMap->data()->coordToCell(x, y, &key, &value);
+        QCOMPARE(colourMap->data()->cell(key, value), grid[i][j]);
+        form->OnPointerOverMap(x, y);
+        QVERIFY2(form->pointerStatus->text().endsWith(
+                     QString::fromStdString(lumora::Format("RSS %.4e", grid[i][j]))),
+                 qPrintable(form->pointerStatus->text()));
+      }
+    // The valley lies where the report puts n_1: near the sample's 2E+015.
+    double lowest = 1e300;
+    int lowestKey = 0, lowestValue = 0;
+    for (int k = 0; k < 7; ++k)
+      for (int v = 0; v < 5; ++v)
+        if (colourMap->data()->cell(k, v) < lowest) {
+          lowest = colourMap->data()->cell(k, v);
+          lowestKey = k;
+          lowestValue = v;
+        }
+    double x = 0, y = 0;
+    colourMap->data()->cellToCoord(lowestKey, lowestValue, &x, &y);
+    const QStringList numbers = form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
+    QVERIFY(qAbs(x - std::log10(numbers.value(2).toDouble())) < 0.005);  // "%.2E" of n_1
+    QCOMPARE(form->chartPages->currentIndex(), 1);  // the "Sum" page shows it
+  }
+
+  // A read that fails half-way and a one-line file: the table shows no
+  // fractions, and fit and map refuse with the reason.
+  void commandsRefuseWithoutTwoLines_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("readFails");
+    QTest::newRow("bad number in the second line") << QByteArray("696.5431\t100\r\n706.7218\tabc\r\n") << 1 << true;
+    QTest::newRow("one line") << QByteArray("696.5431\t100\r\n") << 2 << false;
+  }
+  void commandsRefuseWithoutTwoLines() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, rows);
+    QFETCH(bool, readFails);
+    QFile out(Meas("short.txt"));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    Answers answers;
+    auto form = ArgonForm(answers);
+    Read(*form, answers, "short.txt");
+    QCOMPARE(answers.errors.size(), readFails ? 1 : 0);
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
+    for (QAbstractButton* command : {static_cast<QAbstractButton*>(form->fitButton),
+                                     static_cast<QAbstractButton*>(form->mapButton)}) {
+      answers.errors.clear();
+      Click(command);
+      QVERIFY(Finished(*form));
+      QCOMPARE(answers.errors.size(), 1);
+      QVERIFY2(answers.errors[0].contains("at least two lines"), qPrintable(answers.errors[0]));
+    }
+    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+  }
+
+  // Typing into the cell editor as a user does: a refused text shows the
+  // value in use and why; Enter takes a number over.
+  void refusedEditShowsWhyAndTheValueInUse() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TLineGrid* grid = form->lineGrid;
+    const QString before = grid->Cell(1, 2);
+    const double value = form->CurrentSession().Table().lines[1].Int;
+    TypeIntoCell(grid, 2, "abc");
+    QCOMPARE(grid->Cell(1, 2), before);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
+    QVERIFY2(form->messageStatus->text().contains("refused"), qPrintable(form->messageStatus->text()));
+    QVERIFY(form->messageStatus->text().contains(before));
+    QVERIFY(answers.errors.isEmpty());
+
+    const QString measuredBefore = grid->Cell(3, 2);
+    TypeIntoCell(grid, 2, "12345");
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 12345.0);
+    QCOMPARE(grid->Cell(1, 2), QString("12345"));
+    QVERIFY(grid->Cell(3, 2) != measuredBefore);  // recalculated at once
+    QVERIFY(form->messageStatus->text().isEmpty());
+
+    // Ctrl+Z in the table puts the value back.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
+    QCOMPARE(grid->Cell(1, 2), before);
+    QCOMPARE(grid->Cell(3, 2), measuredBefore);
+  }
+
+  // After a fit and a map, reading another file (or failing to) leaves no
+  // view of the old data.
+  void newReadEmptiesTheViewsOfThePreviousData() {
+    QFile bad(Meas("bad.txt"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("696.5431\t100\r\n706.7218\tabc\r\n");
+    bad.close();
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    MapWithFile(*form, "4", "3");
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
+    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() > 0);
+    QCOMPARE(colourMap->data()->keySize(), 4);
+    form->OnPointerOverMap(15, 1000);
+
+    Read(*form, answers, "bad.txt");
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->windowTitle(), QString("Lumora"));
+    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(colourMap->data()->keySize(), 0);
+    QVERIFY(form->pointerStatus->text().isEmpty());
+    QCOMPARE(form->fileList->currentItem()->text(), QString("bad.txt"));
+
+    // The sample again: fractions, but nothing fitted until a fit runs.
+    Read(*form, answers, kSample);
+    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QVERIFY(form->lineGrid->Cell(4, 1).isEmpty());
+  }
+
+  // Cancel in the input box keeps the measurement; OK replaces it with
+  // simulated lines, and the window says so.
+  void lineAnalysisRunsOnlyOnOk() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    answers.cancelInput = true;
+    AnalyzeNow(*form);
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(Series(form->Charts()->EBFChart(), "Series_m")->interface1D()->dataCount(), 27);
+    QVERIFY(!form->chartPages->isTabEnabled(3));
+
+    answers.cancelInput = false;
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY2(form->windowTitle().contains("simulated lines"), qPrintable(form->windowTitle()));
+    QCOMPARE(form->linePages->tabText(0), QString("Simulated lines"));
+    QCOMPARE(form->chartPages->currentIndex(), 3);  // the "Analysis" page shows it
+  }
+
+  // The default pair is not among the bundled lines: the report says so and
+  // the inspector offers the analysed lines to choose a pair from.
+  void pairInspectorLetsTheUserChooseAPair() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY(form->reportMemo->toPlainText().contains("255.1349/474.5586 nm is not among the analysed lines"));
+    QVERIFY(!form->PairInspector()->isVisible());
+    form->pairInspectorAction->trigger();
+    lumora::TPairInspectorForm* inspector = form->PairInspector();
+    QVERIFY(inspector->isVisible());
+    QVERIFY(inspector->firstLineBox->count() >= 2);
+    // A pair of one upper level, as the analysis records pair them.
+    const auto& lines = form->CurrentSession().Table().lines;
+    int a = -1, b = -1;
+    for (size_t i = 0; i < lines.size() && a < 0; ++i)
+      for (size_t j = i + 1; j < lines.size(); ++j)
+        if (lines[i].UpperState == lines[j].UpperState) {
+          a = inspector->firstLineBox->findData(lines[i].AR.WaveLength);
+          b = inspector->secondLineBox->findData(lines[j].AR.WaveLength);
+          break;
+        }
+    QVERIFY(a >= 0 && b >= 0);
+    inspector->firstLineBox->setCurrentIndex(a);
+    inspector->secondLineBox->setCurrentIndex(b);
+    Click(inspector->showButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    auto* curve = inspector->Chart1()->findChild<QCPGraph*>("PRDSeries");
+    QVERIFY(curve->dataCount() > 1);
+    QVERIFY(inspector->windowTitle().startsWith("R(N/N0) for line ratio " +
+                                                inspector->firstLineBox->currentText()));
+    QVERIFY(!inspector->Chart1()->xAxis->label().isEmpty());
+    QVERIFY(!inspector->Chart1()->yAxis->label().isEmpty());
+  }
+
+  // ---- commands off the window's thread -------------------------------------
+
+  // A long map cancelled with Esc: the earlier fit's results stand.
+  void cancelledMapChangesNothing_data() {
+    QTest::addColumn<bool>("withEscape");
+    QTest::newRow("Esc") << true;
+    QTest::newRow("Cancel button") << false;
+  }
+  void cancelledMapChangesNothing() {
+    QFETCH(bool, withEscape);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    FitNow(*form);
+    const QString report = form->reportMemo->toPlainText();
+    const QString fitted = form->lineGrid->Cell(4, 1);
+    const double fittedValue = form->CurrentSession().Table().lines[0].G_f;
+    const lumora::ResidualGrid grid = form->MapGrid();
+    form->mapDensityPointsEdit->setText("1500");
+    form->mapTemperaturePointsEdit->setText("1500");
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QVERIFY(!form->fitButton->isEnabled() && !form->readButton->isEnabled() && !form->lineGrid->isEnabled());
+    QVERIFY(form->progressBar->isVisible() && form->cancelButton->isVisible());
+    QVERIFY(QTest::qWaitFor([&] { return form->progressBar->value() >= 1; }, 30000));
+    if (withEscape)
+      QTest::keyClick(form.get(), Qt::Key_Escape);
+    else
+      QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form, 10000));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(form->reportMemo->toPlainText(), report);
+    QCOMPARE(form->lineGrid->Cell(4, 1), fitted);
+    QCOMPARE(form->CurrentSession().Table().lines[0].G_f, fittedValue);
+    QVERIFY(form->MapGrid() == grid);
+    QCOMPARE(form->Charts()->MapPlot()->findChild<QCPColorMap*>()->data()->keySize(), 0);
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+    QVERIFY(!form->progressBar->isVisible());
+    QVERIFY(form->fitButton->isEnabled() && form->lineGrid->isEnabled());
+    // The next fit writes the next results line, as if no map had run.
+    FitNow(*form);
+    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 3);
+  }
+
+  // A map that finishes while the event loop keeps running and repainting.
+  void mapFinishesWhileTheWindowStaysAlive() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapDensityPointsEdit->setText("300");
+    form->mapTemperaturePointsEdit->setText("300");
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QVERIFY(!form->grab().isNull());  // repaints meanwhile
+    form->resize(1100, 750);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
+    QCOMPARE(form->MapGrid().size(), size_t(300));
+    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    QCOMPARE(form->progressBar->maximum(), 300);
+  }
+
+  void closingCancelsTheRunningCommand() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapDensityPointsEdit->setText("1500");
+    form->mapTemperaturePointsEdit->setText("1500");
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QElapsedTimer clock;
+    clock.start();
+    form->close();
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!form->CommandRunning());
+    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+    QCOMPARE(Setting("_Parameters", "Tn"), QString("300"));  // the fields were written back
+  }
+
+  // ---- desktop conventions ------------------------------------------------------
+
+  void shortcutsRunTheCommands_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("F5 fits") << int(Qt::Key_F5) << 0 << "fit";
+    QTest::newRow("F6 maps") << int(Qt::Key_F6) << 0 << "map";
+    QTest::newRow("F7 analyses") << int(Qt::Key_F7) << 0 << "analysis";
+    QTest::newRow("Ctrl+O reads") << int(Qt::Key_O) << int(Qt::ControlModifier) << "read";
+    QTest::newRow("Ctrl+S saves the table") << int(Qt::Key_S) << int(Qt::ControlModifier) << "save";
+    QTest::newRow("Ctrl+Q quits") << int(Qt::Key_Q) << int(Qt::ControlModifier) << "quit";
+  }
+  void shortcutsRunTheCommands() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, expected);
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    form->mapDensityPointsEdit->setText("5");
+    form->mapTemperaturePointsEdit->setText("5");
+    answers.openFile = Meas(kStrongSample);
+    answers.saveFile = fDir->filePath("table.txt");
+    answers.input = "600, 1000, 1e3, 100, 50";
+    form->reportMemo->setFocus();
+    QTest::keyClick(form.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    if (expected == "fit" || expected == "map")
+      QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    if (expected == "map") QCOMPARE(form->MapGrid().size(), size_t(5));
+    if (expected == "analysis") QVERIFY(form->chartPages->isTabEnabled(3));
+    if (expected == "read") QCOMPARE(form->lineGrid->RowCount(), 19);
+    if (expected == "save") QVERIFY(QFile::exists(answers.saveFile));
+    if (expected == "quit") QVERIFY(!form->isVisible());
+  }
+
+  void startFileAndDroppedFileAreRead() {
+    CopySample(kStrongSample);
+    CopySample(kSample);
+    Answers answers;
+    auto form = ArgonForm(answers);
+    lumora::OpenStartFile(*form, {"lumora", Meas(kSample)});
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Meas(kStrongSample))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
+    QCOMPARE(form->lineGrid->RowCount(), 19);
+    QVERIFY(answers.errors.isEmpty());
+    // Both are offered again under File > Recent measurements.
+    QStringList recent;
+    for (QAction* a : form->recentMenu->actions()) recent << a->text();
+    QCOMPARE(recent.size(), 2);
+    QVERIFY(recent[0].endsWith(Meas(kStrongSample)) && recent[1].endsWith(Meas(kSample)));
+  }
+
+  // Each chart's context menu writes valid PNG, SVG and PDF files.
+  void chartsExportAsPngSvgAndPdf() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const std::map<QString, QByteArray> signatures = {
+        {"png", QByteArray("\x89PNG", 4)}, {"svg", "<?xml"}, {"pdf", "%PDF"}};
+    int page = 0;
+    for (QCustomPlot* plot : form->Charts()->Plots()) {
+      std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
+      QStringList texts;
+      for (QAction* a : menu->actions()) texts << a->text();
+      QCOMPARE(texts, (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
+      for (int k = 0; k < 3; ++k) {
+        const QString format = QStringList{"png", "svg", "pdf"}[k];
+        answers.exportFile = fDir->filePath(QString("chart%1.%2").arg(page).arg(format));
+        menu->actions()[k]->trigger();
+        const QByteArray bytes = ReadAll(answers.exportFile);
+        QVERIFY2(bytes.startsWith(signatures.at(format)), qPrintable(answers.exportFile));
+        if (format == "svg") QVERIFY(bytes.contains("<svg"));
+      }
+      menu->actions()[3]->trigger();
+      QVERIFY(!QApplication::clipboard()->image().isNull());
+      ++page;
+    }
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    // The File menu exports the chart of the page shown.
+    answers.exportFile = fDir->filePath("shown.png");
+    form->exportChartAction->trigger();
+    QVERIFY(ReadAll(answers.exportFile).startsWith("\x89PNG"));
+    answers.exportFile = fDir->filePath("no/such/folder/x.png");
+    form->exportChartAction->trigger();
+    QCOMPARE(answers.errors.size(), 1);
+  }
+
+  // Wheel zooms, a double-click brings the data's view back.
+  void chartsZoomAndReset() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->chartPages->setCurrentIndex(0);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    const QCPRange before = ebf->xAxis->range();
+    const QPoint centre = ebf->axisRect()->rect().center();
+    QWheelEvent wheel(centre, ebf->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ebf, &wheel);
+    QVERIFY(ebf->xAxis->range().size() < before.size());
+    QTest::mouseDClick(ebf, Qt::LeftButton, {}, centre);
+    QCOMPARE(ebf->xAxis->range(), before);
+  }
+
+  // Bar labels drawn over one another would be unreadable.
+  void barLabelsDoNotOverlap() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(1024, 700);
+    form->chartPages->setCurrentIndex(0);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    ebf->replot();
+    std::vector<QRectF> shown;
+    for (int i = 0; i < ebf->itemCount(); ++i) {
+      auto* label = qobject_cast<QCPItemText*>(ebf->item(i));
+      if (!label || !label->visible()) continue;
+      const QPointF at = label->position->pixelPosition();
+      const QFontMetrics metrics(label->font());
+      const double width = metrics.horizontalAdvance(label->text());
+      const QRectF box(at.x() - width / 2, at.y() - label->padding().bottom() - metrics.height() + 1,
+                       width, metrics.height() - 1);
+      for (const QRectF& other : shown) QVERIFY(!box.intersects(other));
+      shown.push_back(box);
+    }
+    QVERIFY(shown.size() >= 10);
+  }
+
+  // Cells chosen with the mouse, copied with Ctrl+C as a spreadsheet takes them.
+  void copiedCellsAreTabSeparatedWithHeaders() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TLineGrid* grid = form->lineGrid;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 0, 1));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(grid, 2, 3));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    QString expected = "Wavelength\tIntensity\tBF free\n";
+    for (int r = 1; r <= 3; ++r)
+      expected += grid->Cell(0, r) + "\t" + grid->Cell(1, r) + "\t" + grid->Cell(2, r) + "\n";
+    QCOMPARE(QApplication::clipboard()->text(), expected);
+  }
+
+  // Unsaved edits are not dropped without asking.
+  void nextFileAsksBeforeDiscardingEdits() {
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TypeIntoCell(form->lineGrid, 2, "777");
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
+    answers.discard = false;
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 1);
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
+    answers.discard = true;
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 2);
+    QCOMPARE(form->lineGrid->RowCount(), 19);
+    // Once saved, nothing to ask.
+    TypeIntoCell(form->lineGrid, 2, "5");
+    answers.saveFile = fDir->filePath("table.txt");
+    Click(form->saveTableButton);
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 2);
+  }
+
+  void everyFieldAndButtonHasATooltip() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+      if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QComboBox*>(w))
+        continue;
+      // The page controls' own scroll buttons are Qt's.
+      if (w->objectName().isEmpty() || w->objectName().startsWith("qt_") ||
+          qobject_cast<QTabBar*>(w->parentWidget()))
+        continue;
+      QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+    }
+  }
+
+  // The window fits its minimum size and every field keeps its text readable.
+  void fieldsAreReadableAtSmallSizes_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("1024x700") << QSize(1024, 700);
+    QTest::newRow("minimum") << QSize(0, 0);
+  }
+  void fieldsAreReadableAtSmallSizes() {
+    QFETCH(QSize, size);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(size.isEmpty() ? form->minimumSize() : size);
+    QApplication::processEvents();
+    QVERIFY(form->width() <= 1024 && form->height() <= 700);
+    for (QLineEdit* field : form->findChildren<QLineEdit*>()) {
+      if (!field->isVisible() || field->objectName().isEmpty()) continue;
+      QVERIFY2(field->width() >= field->fontMetrics().horizontalAdvance("1.000E+018"),
+               qPrintable(field->objectName()));
+    }
+    QVERIFY(form->reportMemo->width() >= form->width() - 20);
+    QVERIFY(form->reportMemo->height() >= 50);
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(form->readButton), static_cast<QAbstractButton*>(form->analyzeButton)})
+      QVERIFY(b->width() >= b->sizeHint().width());
   }
 
   void missingProgramFilesEndTheProgramWithStatusZero() {
