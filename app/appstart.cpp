@@ -30,6 +30,8 @@ void ShowStartMessage(int& argc, char** argv, const QString& text, QMessageBox::
   box.exec();
 }
 
+}  // namespace
+
 // Fusion with a dark palette: the program's dark look where the style exists.
 void ApplyDarkStyle(QApplication& app) {
   QStyle* fusion = QStyleFactory::create("Fusion");
@@ -55,8 +57,6 @@ void ApplyDarkStyle(QApplication& app) {
   p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
   app.setPalette(p);
 }
-
-}  // namespace
 
 void OpenStartFile(TMainForm& form, const QStringList& arguments) {
   if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenMeasurement(arguments[1]);

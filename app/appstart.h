@@ -4,9 +4,14 @@
 
 #include <QStringList>
 
+class QApplication;
+
 namespace lumora {
 
 class TMainForm;
+
+// Fusion with a dark palette: the program's dark look where the style exists.
+void ApplyDarkStyle(QApplication& app);
 
 // The measurement named on the command line (the first argument after the
 // program), read as "Read intensities" reads it.

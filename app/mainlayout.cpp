@@ -216,7 +216,8 @@ void TMainForm::BuildLayout() {
   page->addWidget(reportMemo, 1);
   halves->addWidget(lowerHalf);
   halves->setStretchFactor(0, 3);
-  halves->setStretchFactor(1, 2);
+  halves->setStretchFactor(1, 1);
+  halves->setSizes({560, 300});  // the charts get the most room
   setCentralWidget(halves);
 
   statusLine = Named(new QStatusBar(this), "StatusBar1");
