@@ -30,6 +30,8 @@ void ShowStartMessage(int& argc, char** argv, const QString& text, QMessageBox::
   box.exec();
 }
 
+}  // namespace
+
 // Fusion with a dark palette: the program's dark look where the style exists.
 void ApplyDarkStyle(QApplication& app) {
   QStyle* fusion = QStyleFactory::create("Fusion");
@@ -56,7 +58,9 @@ void ApplyDarkStyle(QApplication& app) {
   app.setPalette(p);
 }
 
-}  // namespace
+void OpenStartFile(TMainForm& form, const QStringList& arguments) {
+  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenMeasurement(arguments[1]);
+}
 
 bool HasDisplay() {
   const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -90,6 +94,7 @@ int RunApplication(int argc, char** argv) {
     return 1;
   }
   form->showMaximized();
+  OpenStartFile(*form, app.arguments());
   return app.exec();
 }
 

@@ -23,12 +23,22 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
       if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
       return dialog.selectedFiles().first();
     };
+  if (!d.ExportFile)
+    d.ExportFile = [parent](const QString& folder, const QString& filter) {
+      return QFileDialog::getSaveFileName(parent, "Export chart", folder, filter);
+    };
   if (!d.Input)
-    d.Input = [parent](const QString& title, const QString& prompt, const QString& text) {
+    d.Input = [parent](const QString& title, const QString& prompt,
+                       const QString& text) -> std::optional<QString> {
       bool ok = false;
       const QString entered =
           QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &ok);
-      return ok ? entered : text;
+      if (!ok) return std::nullopt;
+      return entered;
+    };
+  if (!d.Confirm)
+    d.Confirm = [parent](const QString& question) {
+      return QMessageBox::question(parent, "Lumora", question) == QMessageBox::Yes;
     };
   if (!d.ShowError)
     d.ShowError = [parent](const QString& text) {

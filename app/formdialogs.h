@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -14,8 +15,15 @@ struct TFormDialogs {
   std::function<QString(const QString& folder)> OpenFile;
   // A file to save to, default extension ".txt"; empty when cancelled.
   std::function<QString(const QString& folder)> SaveFile;
-  // The input box: a cancelled box gives back the initial text.
-  std::function<QString(const QString& title, const QString& prompt, const QString& text)> Input;
+  // A file to export a chart to, with the formats' filter ("PNG image
+  // (*.png);;..."); empty when cancelled.
+  std::function<QString(const QString& folder, const QString& filter)> ExportFile;
+  // The input box: nothing when it was cancelled.
+  std::function<std::optional<QString>(const QString& title, const QString& prompt,
+                                       const QString& text)>
+      Input;
+  // A yes/no question; true for yes.
+  std::function<bool(const QString& question)> Confirm;
   // The error display of a failed command, and a plain message.
   std::function<void(const QString& text)> ShowError;
   std::function<void(const QString& text)> ShowMessage;

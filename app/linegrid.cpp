@@ -1,5 +1,6 @@
 #include "app/linegrid.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -17,7 +18,7 @@ constexpr int kDefaultColumnWidth = 50;
 constexpr int kColumnPadding = 10;
 }  // namespace
 
-// Keeps the cursor in the intensity column and lets the owner refuse a move.
+// Lets the owner refuse a move of the cursor.
 class TLineGridSelection : public QItemSelectionModel {
  public:
   TLineGridSelection(QAbstractItemModel* model, TLineGrid* grid)
@@ -27,13 +28,6 @@ class TLineGridSelection : public QItemSelectionModel {
     if (index.isValid() && index != currentIndex() && !fGrid->MayMoveTo(index)) return;
     QItemSelectionModel::setCurrentIndex(index, command);
   }
-  // Only the cell under the cursor is ever selected.
-  void select(const QItemSelection& selection, SelectionFlags command) override {
-    for (const QModelIndex& i : selection.indexes())
-      if (i != currentIndex()) return;
-    QItemSelectionModel::select(selection, command);
-  }
-  using QItemSelectionModel::select;
 
  private:
   TLineGrid* fGrid;
@@ -70,7 +64,8 @@ class TLineGridDelegate : public QStyledItemDelegate {
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
     painter->save();
-    painter->fillRect(option.rect, fGrid->RowColour(index.row() + 1));
+    const bool selected = fGrid->selectionModel()->isSelected(index);
+    painter->fillRect(option.rect, selected ? QColor(0xA8, 0xC8, 0xF0) : fGrid->RowColour(index.row() + 1));
     const QFontMetrics metrics(option.font);
     const QRect textRect = option.rect.adjusted(metrics.horizontalAdvance('8'),
                                                 metrics.height() / 2, 0, 0);
@@ -90,7 +85,8 @@ class TLineGridDelegate : public QStyledItemDelegate {
 TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
   setSelectionModel(new TLineGridSelection(model(), this));
   setItemDelegate(new TLineGridDelegate(this));
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  connect(itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] { emit EditorClosed(); });
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                   QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   setShowGrid(true);
@@ -128,7 +124,7 @@ void TLineGrid::SetCell(int col, int row, const QString& text) {
     cell = new QTableWidgetItem;
     cell->setFlags(col == kIntensityColumn
                        ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
-                       : Qt::ItemIsEnabled);
+                       : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     setItem(row - 1, col, cell);
   }
   cell->setText(text);
@@ -155,7 +151,6 @@ void TLineGrid::AlignColumns() {
 }
 
 bool TLineGrid::MayMoveTo(const QModelIndex& index) const {
-  if (index.column() != kIntensityColumn) return false;
   return !CanSelectCell || CanSelectCell(index.column(), index.row() + 1);
 }
 
@@ -170,6 +165,46 @@ void TLineGrid::TypeText(int col, int row, const QString& text) {
   if (row < 1 || row >= RowCount()) return;
   SetCell(col, row, text);
   emit EditTextChanged(col, row, text);
+}
+
+}  // namespace lumora
+
+namespace lumora {
+
+void TLineGrid::RevertCell(int col, int row, const QString& text) {
+  SetCell(col, row, text);
+  if (row < 1 || row >= RowCount()) return;
+  // The open editor (if any) is the focused line edit inside the table.
+  if (auto* editor = qobject_cast<QLineEdit*>(indexWidget(model()->index(row - 1, col))))
+    editor->setText(text);
+  else if (auto* focused = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+           focused && viewport()->isAncestorOf(focused) && currentIndex() == model()->index(row - 1, col))
+    focused->setText(text);
+}
+
+QString TLineGrid::SelectionText() const {
+  const QModelIndexList cells = selectionModel()->selectedIndexes();
+  if (cells.isEmpty()) return {};
+  std::vector<int> rows, cols;
+  for (const QModelIndex& i : cells) {
+    rows.push_back(i.row());
+    cols.push_back(i.column());
+  }
+  for (auto* v : {&rows, &cols}) {
+    std::sort(v->begin(), v->end());
+    v->erase(std::unique(v->begin(), v->end()), v->end());
+  }
+  QStringList lines;
+  QStringList header;
+  for (int c : cols) header << Cell(c, 0);
+  lines << header.join('\t');
+  for (int r : rows) {
+    QStringList cellsOfRow;
+    for (int c : cols)
+      cellsOfRow << (selectionModel()->isSelected(model()->index(r, c)) ? Cell(c, r + 1) : QString());
+    lines << cellsOfRow.join('\t');
+  }
+  return lines.join('\n') + '\n';
 }
 
 }  // namespace lumora

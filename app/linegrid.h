@@ -1,6 +1,7 @@
-// The line table: a header row and one row per line. Only the intensity
-// column can be selected and edited; the owner decides whether the cursor
-// may move (a pending edit must be taken over first).
+// The line table: a header row and one row per line. Every cell can be
+// selected and copied; only the intensity column can be edited. The owner
+// decides whether the cursor may move (a pending edit must be taken over
+// first).
 #pragma once
 
 #include <QColor>
@@ -39,10 +40,20 @@ class TLineGrid : public QTableWidget {
   bool SelectCell(int col, int row);
   // Types a text into a cell as the editor does.
   void TypeText(int col, int row, const QString& text);
+  // Shows text in a cell and in its editor when one is open, without
+  // counting as typing (a refused edit shows the value in use again).
+  void RevertCell(int col, int row, const QString& text);
+
+  // The selected cells as tab-separated lines under their column headers;
+  // cells inside the selection's rows and columns that are not selected
+  // stay empty.
+  QString SelectionText() const;
 
  signals:
   // The text of a cell was changed by typing.
   void EditTextChanged(int col, int row, const QString& text);
+  // An editor was closed (Enter, Tab, a click elsewhere).
+  void EditorClosed();
 
  private:
   friend class TLineGridDelegate;

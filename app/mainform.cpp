@@ -1,11 +1,19 @@
 #include "app/mainform.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QThread>
+#include <QUrl>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,6 +27,8 @@
 #include <cerrno>
 #include <fstream>
 
+#include "app/chartexport.h"
+#include "app/commandrunner.h"
 #include "app/linegrid.h"
 #include "app/maplookup.h"
 #include "app/paircurvewindow.h"
@@ -55,11 +65,8 @@ QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str(
 
 std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileName()); }
 
-// The wait cursor while a command runs, restored however it ends.
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
+constexpr int kRecentFiles = 6;
+const char* const kRecentSection = "_Recent";
 
 void FillListing(QListWidget* list, const std::vector<std::string>& lines) {
   list->clear();
@@ -73,15 +80,29 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
   setObjectName("TMainForm");
   setWindowTitle("Lumora");
   fDialogs = WithStandardDialogs(std::move(dialogs), this);
-  fSession = std::make_unique<Session>(SessionOptions{
-      {}, [this](const std::string& text) { fDialogs.ShowMessage(Qt8(text)); }});
+  // Messages of a command on the worker thread are shown on this one.
+  fSession = std::make_unique<Session>(SessionOptions{{}, [this](const std::string& text) {
+    const QString message = Qt8(text);
+    if (QThread::currentThread() == thread())
+      fDialogs.ShowMessage(message);
+    else
+      QMetaObject::invokeMethod(this, [this, message] { fDialogs.ShowMessage(message); },
+                                Qt::QueuedConnection);
+  }});
+  fRunner = new TCommandRunner(this);
   BuildLayout();
+  BuildMenus();
+  AddTooltips();
+  setAcceptDrops(true);
   resize(1280, 860);  // the size where no window manager maximises it
   FormCreate();
   ConnectHandlers();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The worker must stop before the session it works on goes.
+  fRunner->CancelAndWait();
+}
 
 void TMainForm::Guard(const std::function<void()>& command) {
   try {
@@ -105,6 +126,21 @@ void TMainForm::ConnectHandlers() {
   connect(distributionCombo, &QComboBox::currentIndexChanged, this,
           [this] { OnDistributionChosen(); });
   connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
+  connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
+  connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);
+  connect(fRunner, &TCommandRunner::Progress, this, [this](int done, int total) {
+    progressBar->setRange(0, total);
+    progressBar->setValue(done);
+  });
+  connect(fRunner, &TCommandRunner::RunningChanged, this,
+          [this](bool running) { SetCommandInputsEnabled(!running); });
+  connect(fPairInspector, &TPairInspectorForm::PairChosen, this, &TMainForm::ShowPairCurve);
+  connect(fCharts, &TResultCharts::AnalysisPointClicked, this, [this](int index) {
+    if (index >= 0 && index < static_cast<int>(fAnalysisPairs.size()))
+      ShowPairCurve(fAnalysisPairs[index].first, fAnalysisPairs[index].second);
+  });
+  connect(fCharts, &TResultCharts::ExportRequested, this,
+          [this](int page, const QString& format) { ExportChartAs(page, format); });
   lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
     const auto inGrid = [this](QWidget* w) {
@@ -175,6 +211,7 @@ void TMainForm::PrepareMapPage() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  fRunner->CancelAndWait();  // closing cancels: the command changes nothing
   SaveFieldsOnClose();
   fPairInspector->close();
   event->accept();
@@ -236,27 +273,56 @@ QString TMainForm::DialogFolder() const {
 
 void TMainForm::OnRead(QObject* sender) { Guard([this, sender] { ReadIntensities(sender); }); }
 
+void TMainForm::OpenMeasurement(const QString& path) {
+  if (CommandRunning() || !MayDiscardEdits()) return;
+  fFileName = QFileInfo(path).absoluteFilePath();
+  OnRead(fileList);
+}
+
+bool TMainForm::MayDiscardEdits() {
+  if (!HasUnsavedEdits()) return true;
+  return fDialogs.Confirm("The line table has intensity edits that were not saved. Discard them?");
+}
+
+void TMainForm::ShowTitle(const QString& subject) {
+  setWindowTitle(subject.isEmpty() ? QString("Lumora") : "Lumora - " + subject);
+}
+
 void TMainForm::ReadIntensities(QObject* sender) {
   if (sender == readButton) {
     const QString chosen = fDialogs.OpenFile(DialogFolder());
-    if (chosen.isEmpty()) {
+    if (chosen.isEmpty() || !MayDiscardEdits()) {
       ShowFilePosition();
       return;
     }
     fFileName = QFileInfo(chosen).absoluteFilePath();
   }
   ClearUserData();
-  if (sender != analyzeButton) fSession->ReadMeasurement(Std(fFileName));
+  ShowTitle(QString());
+  linePages->setTabText(0, "Selected lines");
+  const QFileInfo file(fFileName);
+  try {
+    fSession->ReadMeasurement(Std(fFileName));
+  } catch (...) {
+    // The table shows no lines, so the session keeps none either.
+    fSession->ClearLines();
+    if (file.dir().exists()) ShowFileList(file.absolutePath(), file.fileName());
+    ShowFilePosition();
+    ShowStatusMessage("Nothing was read from " + file.fileName() + ".");
+    throw;
+  }
   FillTable();
   ColourRows();
-  if (fSession->HasEnoughLines()) Recalculate();
+  if (fSession->HasEnoughLines())
+    Recalculate();
+  else
+    ShowStatusMessage(Qt8(Format("%d line read: branching fractions need at least two lines.",
+                                 static_cast<int>(fSession->Table().lines.size()))));
   linePages->setCurrentIndex(0);
-  if (sender != analyzeButton) {
-    setWindowTitle("Lumora - " + fFileName);
-    const QFileInfo file(fFileName);
-    ShowFileList(file.absolutePath(), file.fileName());
-    fSettings->WriteString("_Files", "Measurements", Std(file.absolutePath()));
-  }
+  ShowTitle(fFileName);
+  ShowFileList(file.absolutePath(), file.fileName());
+  fSettings->WriteString("_Files", "Measurements", Std(file.absolutePath()));
+  RememberRecentFile(fFileName);
   ShowFilePosition();
 }
 
@@ -272,13 +338,14 @@ void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
 void TMainForm::ShowFilePosition() {
   const int count = fileList->count();
   fileStatus->setText(
-      count >= 2 ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
-                 : QString());
+      count >= 2 && fileList->currentRow() >= 0
+          ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
+          : QString());
 }
 
 void TMainForm::OnNextFile() {
   const int count = fileList->count();
-  if (count == 0) return;
+  if (count == 0 || CommandRunning() || !MayDiscardEdits()) return;
   const int current = fileList->currentRow();
   fileList->setCurrentRow(current < 0 ? 0 : (current + 1) % count);
   fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
@@ -287,16 +354,75 @@ void TMainForm::OnNextFile() {
 
 void TMainForm::OnFileChosen() {
   if (fileList->count() == 0 || !fileList->currentItem()) return;
+  if (!MayDiscardEdits()) return;
   fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
   OnRead(fileList);
 }
 
+void TMainForm::RememberRecentFile(const QString& path) {
+  QStringList files{path};
+  for (int i = 1; i <= kRecentFiles; ++i) {
+    const QString file = Qt8(fSettings->ReadString(kRecentSection, Format("File%d", i), ""));
+    if (!file.isEmpty() && file != path && files.size() < kRecentFiles) files << file;
+  }
+  // A settings file that cannot be written keeps its list; reading went well.
+  try {
+    for (int i = 0; i < kRecentFiles; ++i)
+      fSettings->WriteString(kRecentSection, Format("File%d", i + 1),
+                             i < files.size() ? Std(files[i]) : std::string());
+  } catch (const std::exception&) {
+  }
+  ShowRecentFiles();
+}
+
+void TMainForm::ShowRecentFiles() {
+  recentMenu->clear();
+  for (int i = 1; i <= kRecentFiles; ++i) {
+    const QString file = Qt8(fSettings->ReadString(kRecentSection, Format("File%d", i), ""));
+    if (file.isEmpty()) continue;
+    recentMenu->addAction(QString("&%1 %2").arg(i).arg(file), this,
+                          [this, file] { OpenMeasurement(file); });
+  }
+  recentMenu->setEnabled(!recentMenu->isEmpty());
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!CommandRunning() && !urls.isEmpty() && urls.first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  event->acceptProposedAction();
+  OpenMeasurement(urls.first().toLocalFile());
+}
+
 // ---- the line table -------------------------------------------------------
 
+// Every view of the lines and of results computed from them is emptied.
 void TMainForm::ClearUserData() {
   lineGrid->SetRowCount(1);
   editing = false;
+  fResultsCurrent = false;
+  fUndo.clear();
+  fUnsavedEdits = false;
   fCharts->ClearBranchingFractions();
+  fCharts->ShowDensities({}, false);
+  fCharts->ShowAnalysis({}, false);
+  fAnalysisPairs.clear();
+  chartPages->setTabEnabled(3, false);
+  fCharts->ClearMap();
+  // Map fields that are no numbers size no map; the map command says why.
+  try {
+    PrepareMapPage();
+  } catch (const std::exception&) {
+    fMapGrid.clear();
+  }
+  fMapRange = MapRange{};
+  pointerStatus->clear();
+  messageStatus->clear();
 }
 
 void TMainForm::AlignColumns() { lineGrid->AlignColumns(); }
@@ -332,35 +458,79 @@ void TMainForm::OnCellEdited(int col, int row, const QString&) {
   editing = true;
 }
 
-// Takes a typed intensity into its line and recalculates; false when the
-// text is no number or the recalculation fails.
+// Takes a typed intensity into its line and recalculates. A text that is
+// no number, or a value the recalculation refuses, leaves the line as it
+// was; the cell shows its value again and the status bar says why.
 bool TMainForm::TakeOverEdit() {
-  if (!editing || selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size()))
-    return true;
+  if (!editing) return true;
+  editing = false;
+  if (selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size())) return true;
+  const size_t line = static_cast<size_t>(selectedRow) - 1;
+  const double before = fSession->Table().lines[line].Int;
+  const QString typed = lineGrid->Cell(selectedColumn, selectedRow);
+  QString refusal;
   try {
-    const double value = StrToFloat(Std(lineGrid->Cell(selectedColumn, selectedRow)));
-    fSession->SetIntensity(selectedRow - 1, value);
-    editing = false;
-    Recalculate();
-  } catch (const std::exception&) {
+    const double value = StrToFloat(Std(typed));
+    fSession->SetIntensity(line, value);
+    try {
+      Recalculate();
+    } catch (...) {
+      fSession->SetIntensity(line, before);
+      throw;
+    }
+  } catch (const std::exception& e) {
+    refusal = Qt8(e.what());
+  }
+  const QString inUse = Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
+  if (!refusal.isEmpty()) {
+    lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
+    ShowStatusMessage(QString("Intensity \"%1\" refused: %2 The line keeps %3.")
+                          .arg(typed, refusal.trimmed(), inUse));
     return false;
   }
+  lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
+  fUndo.push_back({line, before});
+  fUnsavedEdits = true;
+  messageStatus->clear();
   return true;
 }
 
-bool TMainForm::CanSelectCell(int col, int) {
-  if (col != TLineGrid::kIntensityColumn) return false;
-  return TakeOverEdit();
+void TMainForm::UndoEdit() {
+  if (fUndo.empty() || CommandRunning()) return;
+  const IntensityEdit edit = fUndo.back();
+  fUndo.pop_back();
+  Guard([this, edit] {
+    fSession->SetIntensity(edit.line, edit.before);
+    const int row = static_cast<int>(edit.line) + 1;
+    lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
+                         Qt8(LineTableCells(fSession->Table().lines[edit.line], false)
+                                 [TLineGrid::kIntensityColumn]));
+    editing = false;
+    fResultsCurrent = false;
+    if (fSession->HasEnoughLines()) Recalculate();
+  });
+  fUnsavedEdits = !fUndo.empty();
 }
 
-void TMainForm::OnGridLeft() {
-  if (!TakeOverEdit()) lineGrid->setFocus();
+void TMainForm::CopyTableSelection() {
+  const QString text = lineGrid->SelectionText();
+  if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
+
+bool TMainForm::CanSelectCell(int, int) { return TakeOverEdit(); }
+
+void TMainForm::OnGridLeft() { TakeOverEdit(); }
+
+void TMainForm::OnEditorClosed() { TakeOverEdit(); }
+
+void TMainForm::ShowStatusMessage(const QString& text) { messageStatus->setText(text); }
 
 // ---- recalculation and the result views -----------------------------------
 
 void TMainForm::Recalculate() {
   fSession->Recalculate();
+  // Fitted values belong to the intensities they were fitted to.
+  fResultsCurrent = false;
   ShowFractions(0);
 }
 
@@ -372,9 +542,12 @@ void TMainForm::ShowFractions(int regime) {
     CheckIndex(r - 1, table.lines.size());
     const TLineRecord& line = table.lines[r - 1];
     const LineTableRow cells = LineTableCells(line, true);
-    for (int col : {2, 3, 4}) lineGrid->SetCell(col, r, Qt8(cells[col]));
+    for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
+    lineGrid->SetCell(4, r, fResultsCurrent ? Qt8(cells[4]) : QString());
     const int colour = ((line.UpperState % 13) + 13) % 13;
-    fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m, line.G_f, BarPalette[colour]);
+    fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m,
+                     fResultsCurrent ? std::optional<double>(line.G_f) : std::nullopt,
+                     BarPalette[colour]);
   }
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
@@ -384,7 +557,7 @@ void TMainForm::ShowFractions(int regime) {
   std::vector<TResultCharts::LabelledPoint> densities;
   const int n = std::min<long long>(StrToInt(Std(levelCountEdit->text())),
                                     static_cast<long long>(table.levels.size()));
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; fResultsCurrent && i < n; ++i) {
     const TLevelRecord& level = table.levels[i];
     if (level.Density > 0)
       densities.push_back({level.Energy, static_cast<double>(fp::Log10(level.Density)),
@@ -393,6 +566,7 @@ void TMainForm::ShowFractions(int regime) {
   fCharts->ShowDensities(densities, densities.size() <= kMaxDensityMarks);
 
   std::vector<TResultCharts::LabelledPoint> pairs;
+  if (!analysis) fAnalysisPairs.clear();
   if (analysis)
     for (const TAnalysisRecord& a : fAnalysisOutput)
       pairs.push_back({a.SR, std::min(a.wli, a.wlj), Qt8(Format("%.4f/%.4f", a.wli, a.wlj))});
@@ -466,6 +640,7 @@ void TMainForm::OnDistributionChosen() {
 
 void TMainForm::SaveTable() {
   Guard([this] {
+    TakeOverEdit();
     const QString path = fDialogs.SaveFile(fInitialFolder);
     if (path.isEmpty()) return;
     std::vector<LineTableRow> rows;
@@ -475,6 +650,7 @@ void TMainForm::SaveTable() {
       rows.push_back(row);
     }
     Session::SaveTable(Std(path), rows);
+    fUnsavedEdits = false;
   });
 }
 
@@ -500,40 +676,128 @@ void TMainForm::AppendReport(const std::vector<std::string>& lines) {
   reportMemo->ensureCursorVisible();
 }
 
+// ---- charts ------------------------------------------------------------------
+
+void TMainForm::ExportChart() { ExportChartAs(chartPages->currentIndex(), "png"); }
+
+void TMainForm::ExportChartAs(int page, const QString& format) {
+  const std::vector<QCustomPlot*> plots = fCharts->Plots();
+  if (page < 0 || page >= static_cast<int>(plots.size())) return;
+  Guard([&] {
+    const QString path = fDialogs.ExportFile(DialogFolder(), ExportFilter(format));
+    if (path.isEmpty()) return;
+    ExportPlot(plots[page], path);
+  });
+}
+
+// ---- running the commands -------------------------------------------------------
+
+bool TMainForm::CommandRunning() const { return fRunner->Running(); }
+
+void TMainForm::CancelCommand() { fRunner->Cancel(); }
+
+void TMainForm::RequireLines(const char* command) const {
+  const size_t lines = fSession->Table().lines.size();
+  if (!fSession->HasEnoughLines())
+    throw Error(Format("%s needs at least two lines; the table holds %d. Read a measurement "
+                       "with two or more lines first.",
+                       command, static_cast<int>(lines)));
+}
+
+void TMainForm::RunCommand(const QString& name, bool withProgress, std::function<void()> work,
+                           std::function<void()> apply) {
+  if (CommandRunning()) return;
+  TakeOverEdit();
+  fStateBefore = fSession->SaveState();
+  messageStatus->setText(name + "…");
+  progressBar->setRange(0, withProgress ? 1 : 0);  // no steps known: a busy bar
+  progressBar->setValue(0);
+  progressBar->show();
+  cancelButton->show();
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  fRunner->Start(std::move(work), [this, name, apply](std::exception_ptr error, bool cancelled) {
+    QApplication::restoreOverrideCursor();
+    progressBar->hide();
+    cancelButton->hide();
+    messageStatus->clear();
+    if (cancelled || error) fSession->RestoreState(std::move(*fStateBefore));
+    fStateBefore.reset();
+    if (cancelled) {
+      ShowStatusMessage(name + " was cancelled; nothing was changed.");
+      return;
+    }
+    if (error) {
+      Guard([error] { std::rethrow_exception(error); });
+      return;
+    }
+    Guard(apply);
+  });
+}
+
+void TMainForm::SetCommandInputsEnabled(bool enabled) {
+  const std::initializer_list<QWidget*> inputs = {
+      elementList, readButton, nextFileButton, analyzeButton, fitButton, mapButton,
+      lineGrid,    fileList,   methodPages,    modelGroup,    fPairInspector->showButton};
+  for (QWidget* w : inputs)
+    w->setEnabled(enabled);
+  for (QAction* a : {readAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
+    a->setEnabled(enabled);
+  recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
+  cancelAction->setEnabled(!enabled);
+}
+
 // ---- fit and map -------------------------------------------------------------
 
 void TMainForm::Fit() { Guard([this] { RunFit(); }); }
 
 void TMainForm::RunFit() {
-  WaitCursor wait;
+  RequireLines("A fit");
   const WindowFields f = CurrentFields();
-  fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
+  auto cleared = std::make_shared<ResidualGrid>(
+      ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints)));
   FitRequest request = FitRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
-  AppendReport(fSession->Fit(request).report);
-  ShowFractions(0);
+  auto result = std::make_shared<FitResult>();
+  RunCommand("Fit", false, [this, request, result] { *result = fSession->Fit(request); },
+             [this, result, cleared] {
+               // A fit starts the residual map again: no map is shown.
+               fMapGrid = std::move(*cleared);
+               fMapRange = MapRange{};
+               fCharts->ClearMap();
+               AppendReport(result->report);
+               fResultsCurrent = true;
+               ShowFractions(0);
+             });
 }
 
 void TMainForm::CreateMap() { Guard([this] { RunMap(); }); }
 
 void TMainForm::RunMap() {
-  WaitCursor wait;
+  RequireLines("A map");
   const WindowFields f = CurrentFields();
   MapRequest request = MapRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
-  fMapGrid = ZeroGrid(request.temperaturePoints, request.densityPoints);
-  MapResult map = fSession->Map(request);
-  fMapGrid = std::move(map.grid);
-  fMapRange = map.range;
-  AppendReport(map.report);
-  fCharts->ShowMap(fMapRange, request.densityPoints, request.temperaturePoints, map.minimum,
-                   map.maximum, [this](double x, double y) { return MapValueAt(x, y); });
-  ShowFractions(0);
-  if (saveMapCheckBox->isChecked() && !fMapGrid.empty()) {
-    // Without a measurement file there is no folder the map belongs to.
-    if (fFileName.isEmpty()) throw Error("The map was not saved: no measurement file has been read.");
-    Session::SaveMap(Std(fFileName), MapFileHeader(f), fMapGrid);
-  }
+  request.progress = [runner = fRunner](int done, int total) { runner->ReportProgress(done, total); };
+  const bool save = saveMapCheckBox->isChecked();
+  const std::string header = MapFileHeader(f);
+  const QString file = fFileName;
+  auto result = std::make_shared<MapResult>();
+  RunCommand("Map", true, [this, request, result] { *result = fSession->Map(request); },
+             [this, result, save, header, file] {
+               fMapGrid = std::move(result->grid);
+               fMapRange = result->range;
+               AppendReport(result->report);
+               fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+               fResultsCurrent = true;
+               ShowFractions(0);
+               chartPages->setCurrentIndex(1);
+               if (save && !fMapGrid.empty()) {
+                 // Without a measurement file there is no folder the map belongs to.
+                 if (file.isEmpty())
+                   throw Error("The map was not saved: no measurement file has been read.");
+                 Session::SaveMap(Std(file), header, fMapGrid);
+               }
+             });
 }
 
 double TMainForm::MapValueAt(double x, double y) const {
@@ -541,7 +805,10 @@ double TMainForm::MapValueAt(double x, double y) const {
 }
 
 void TMainForm::OnPointerOverMap(double x, double y) {
-  pointerStatus->setText(Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y)));
+  QString text = Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y));
+  if (const std::optional<GridCell> cell = NearestGridCell(fMapRange, fMapGrid, x, y))
+    text += Qt8(Format("  -  RSS %.4e", fMapGrid[cell->row][cell->column]));
+  pointerStatus->setText(text);
 }
 
 // ---- line analysis -------------------------------------------------------------
@@ -549,28 +816,85 @@ void TMainForm::OnPointerOverMap(double x, double y) {
 void TMainForm::AnalyzeLines() { Guard([this] { RunLineAnalysis(); }); }
 
 void TMainForm::RunLineAnalysis() {
-  ClearUserData();
-  const QString entered =
+  if (CommandRunning()) return;
+  const std::optional<QString> entered =
       fDialogs.Input("Input simulation parameters",
                      "from WL/nm, to WL/nm, min A/s-1, max E/eV, N range factor",
                      Qt8(fAnalysisParameters));
+  if (!entered) return;  // cancelled: nothing changes
   LineAnalysisRequest request;
-  request.limits = ParseSimulationParameters(Std(entered));
-  fAnalysisParameters = Std(entered);
+  request.limits = ParseSimulationParameters(Std(*entered));
   request.start = AnalysisStartFromFields(Std(fitDensityEdit->text()), Std(fitSecondEdit->text()),
                                           Std(gasTemperatureEdit->text()), Std(pathEdit->text()),
                                           ElementMass());
-  const LineAnalysisResult result =
-      fSession->AnalyzeLines(request, [this] { ReadIntensities(analyzeButton); });
+  if (!MayDiscardEdits()) return;
+  fAnalysisParameters = Std(*entered);
+  RunAnalysis(request);
+}
+
+void TMainForm::RunAnalysis(const LineAnalysisRequest& request) {
+  auto result = std::make_shared<LineAnalysisResult>();
+  RunCommand("Line analysis", false,
+             [this, request, result] { *result = fSession->AnalyzeLines(request); },
+             [this, request, result] { ShowAnalysisResult(*result, request); });
+}
+
+void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
+                                   const LineAnalysisRequest& request) {
+  ClearUserData();
+  FillTable();
+  ColourRows();
+  linePages->setCurrentIndex(0);
+  linePages->setTabText(0, "Simulated lines");
+  const SimulationParameters& l = request.limits;
+  ShowTitle(Qt8(Format("simulated lines %g-%g nm (line analysis)", l.FromWL, l.ToWL)));
+  fileList->setCurrentRow(-1);
+  ShowFilePosition();
+  fLastAnalysis = request;
+
+  fAnalysisOutput = result.Output;
+  fResultsCurrent = true;
+  ShowFractions(1);
+  for (const TAnalysisRecord& a : fAnalysisOutput) fAnalysisPairs.push_back({a.wli, a.wlj});
+  fAnalysisOutput.clear();
+  chartPages->setCurrentIndex(3);
+
+  std::vector<double> wavelengths;
+  for (const TLineRecord& line : fSession->Table().lines) wavelengths.push_back(line.AR.WaveLength);
+  std::sort(wavelengths.begin(), wavelengths.end());
+  wavelengths.erase(std::unique(wavelengths.begin(), wavelengths.end()), wavelengths.end());
+  fPairInspector->SetLines(wavelengths, request.pairX, request.pairY);
 
   const TRCurve& curve = result.Curve;
-  if (curve.size() >= 2 && !curve[0].empty())
-    fPairInspector->ShowCurve(result.RelativeDensity, curve[1],
-                              Qt8(Format("R(N/N0) for line ratio %.4f/%.4f", request.pairX,
-                                         request.pairY)));
-  fAnalysisOutput = result.Output;
-  ShowFractions(1);
-  fAnalysisOutput.clear();
+  const QString pair = Qt8(Format("%.4f/%.4f", request.pairX, request.pairY));
+  if (curve.size() >= 2 && !curve[0].empty()) {
+    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair);
+  } else {
+    const QString why = "The pair " + pair +
+                        " nm is not among the analysed lines: choose a pair in the pair "
+                        "inspector (Run > Pair inspector) or click a point of the \"Analysis\" chart.";
+    fPairInspector->ShowNoCurve(why);
+    AppendReport({Std(why)});
+  }
+}
+
+void TMainForm::ShowPairInspector() {
+  if (fPairInspector->hintLabel->text().isEmpty() && !fLastAnalysis)
+    fPairInspector->ShowNoCurve("Run a line analysis first; its lines are offered here.");
+  fPairInspector->Open();
+}
+
+void TMainForm::ShowPairCurve(double first, double second) {
+  if (!fLastAnalysis || CommandRunning()) return;
+  if (first == second) {
+    fPairInspector->ShowNoCurve("Choose two different lines.");
+    fPairInspector->Open();
+    return;
+  }
+  LineAnalysisRequest request = *fLastAnalysis;
+  request.pairX = first;
+  request.pairY = second;
+  RunAnalysis(request);
 }
 
 void TMainForm::OnAnalysisLegendClicked() { fCharts->ToggleAnalysisMarks(); }

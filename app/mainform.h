@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,12 @@
 #include "model/session.h"
 #include "settings/settings.h"
 
+class QAction;
 class QCheckBox;
+class QCustomPlot;
+class QGroupBox;
+class QMenu;
+class QProgressBar;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +36,7 @@ class QToolButton;
 
 namespace lumora {
 
+class TCommandRunner;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
@@ -47,6 +54,10 @@ class TMainForm : public QMainWindow {
   explicit TMainForm(const std::string& settingsPath, TFormDialogs dialogs = {},
                      QWidget* parent = nullptr);
   ~TMainForm() override;
+
+  // Reads a measurement file as "Read intensities" does after its dialog
+  // (the file named at start, a dropped file, a recent file).
+  void OpenMeasurement(const QString& path);
 
   // Handlers. Each shows its errors through the error display and leaves
   // the window usable.
@@ -71,6 +82,21 @@ class TMainForm : public QMainWindow {
   void OnPointerOverFractions(double wavelength, double fraction);
   void AnalyzeLines();
   void OnAnalysisLegendClicked();
+  // Recomputes the pair curve of the last line analysis for another pair.
+  void ShowPairCurve(double first, double second);
+  void ShowPairInspector();
+  // Exports the chart of the current chart page; ExportChartAs the chart of
+  // page index, the dialog offering format ("png", "svg" or "pdf") first.
+  void ExportChart();
+  void ExportChartAs(int page, const QString& format);
+  void CopyTableSelection();
+  void UndoEdit();
+  void CancelCommand();
+
+  // A fit, map or line analysis is running on its worker thread.
+  bool CommandRunning() const;
+  // Intensity edits since the table was last read or saved.
+  bool HasUnsavedEdits() const { return !fUndo.empty() && fUnsavedEdits; }
 
   // The window's fields as the commands read them.
   WindowFields CurrentFields() const;
@@ -118,16 +144,40 @@ class TMainForm : public QMainWindow {
   QStatusBar* statusLine = nullptr;
   QLabel* fileStatus = nullptr;
   QLabel* pointerStatus = nullptr;
+  QLabel* messageStatus = nullptr;
+  QProgressBar* progressBar = nullptr;
+  QPushButton* cancelButton = nullptr;
+  QAction* readAction = nullptr;
+  QAction* nextFileAction = nullptr;
+  QAction* saveTableAction = nullptr;
+  QAction* saveReportAction = nullptr;
+  QAction* exportChartAction = nullptr;
+  QAction* quitAction = nullptr;
+  QAction* fitAction = nullptr;
+  QAction* mapAction = nullptr;
+  QAction* analysisAction = nullptr;
+  QAction* pairInspectorAction = nullptr;
+  QAction* cancelAction = nullptr;
+  QAction* undoAction = nullptr;
+  QAction* copyAction = nullptr;
+  QAction* shortcutsAction = nullptr;
+  QAction* aboutAction = nullptr;
+  QMenu* recentMenu = nullptr;
   QTabWidget* linePages = nullptr;
   QTabWidget* chartPages = nullptr;
   QTabWidget* methodPages = nullptr;
+  QGroupBox* modelGroup = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildLayout();
+  void BuildMenus();
+  void AddTooltips();
   void ConnectHandlers();
   void FormCreate();
   void FillFields(const WindowFields& fields);
@@ -139,7 +189,24 @@ class TMainForm : public QMainWindow {
   void RunFit();
   void RunMap();
   void RunLineAnalysis();
+  void RunAnalysis(const LineAnalysisRequest& request);
+  void ShowAnalysisResult(const LineAnalysisResult& result, const LineAnalysisRequest& request);
   void WriteSettingsBack();
+
+  // Runs work on the worker thread with the command inputs disabled; apply
+  // runs on this thread only when the work ended normally. A failed or
+  // cancelled command leaves the session as it found it.
+  void RunCommand(const QString& name, bool withProgress, std::function<void()> work,
+                  std::function<void()> apply);
+  void SetCommandInputsEnabled(bool enabled);
+  void RequireLines(const char* command) const;
+  void ShowStatusMessage(const QString& text);
+  void ShowTitle(const QString& subject);
+  bool MayDiscardEdits();
+  void RememberRecentFile(const QString& path);
+  void ShowRecentFiles();
+  void ShowShortcuts();
+  void ShowAbout();
 
   void Recalculate();
   void ShowFractions(int regime = 0);
@@ -148,6 +215,7 @@ class TMainForm : public QMainWindow {
   void FillTable();
   void ColourRows();
   bool TakeOverEdit();
+  void OnEditorClosed();
   void ShowFileList(const QString& folder, const QString& selectName);
   void ShowFilePosition();
   void AppendReport(const std::vector<std::string>& lines);
@@ -175,6 +243,21 @@ class TMainForm : public QMainWindow {
   std::string fAnalysisParameters = kDefaultAnalysisParameters;
   TAnalysisOutputArray fAnalysisOutput;
   bool fClosed = false;
+  TCommandRunner* fRunner = nullptr;
+  std::optional<Session::State> fStateBefore;  // while a command runs
+  // The fitted values of the lines and levels belong to the lines shown
+  // (a fit, map or analysis ran on them since they were read or edited).
+  bool fResultsCurrent = false;
+  // Intensity edits, latest last: line and the value before the edit.
+  struct IntensityEdit {
+    size_t line = 0;
+    double before = 0;
+  };
+  std::vector<IntensityEdit> fUndo;
+  bool fUnsavedEdits = false;
+  std::optional<LineAnalysisRequest> fLastAnalysis;
+  // The wavelength pair of each point of the "Analysis" chart.
+  std::vector<std::pair<double, double>> fAnalysisPairs;
 };
 
 }  // namespace lumora

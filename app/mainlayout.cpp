@@ -1,5 +1,10 @@
 // The main window's controls and how they are arranged.
+#include <QAction>
 #include <QBoxLayout>
+#include <QKeySequence>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -33,7 +38,8 @@ W* Named(W* widget, const char* name) {
 
 QLineEdit* Field(QWidget* parent, const char* name) {
   auto* edit = Named(new QLineEdit(parent), name);
-  edit->setMaximumWidth(110);
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("1.000E+018") + 16);
+  edit->setMaximumWidth(130);
   return edit;
 }
 
@@ -54,12 +60,16 @@ QListWidget* Listing(QWidget* parent, const char* name) {
 }  // namespace
 
 void TMainForm::BuildLayout() {
-  auto* central = new QWidget(this);
+  // Upper and lower halves with a movable splitter between them.
+  auto* halves = Named(new QSplitter(Qt::Vertical, this), "HalvesSplitter");
+  halves->setChildrenCollapsible(false);
+  auto* central = new QWidget(halves);
   auto* page = new QVBoxLayout(central);
   page->setContentsMargins(4, 4, 4, 0);
 
   // Upper part: line pages left, chart pages right, a movable splitter between.
-  auto* upper = new QSplitter(Qt::Horizontal, central);
+  auto* upper = Named(new QSplitter(Qt::Horizontal, central), "UpperSplitter");
+  upper->setChildrenCollapsible(false);
   linePages = Pages(upper, "LinePages");
   lineGrid = Named(new TLineGrid(linePages), "StringGrid1");
   linePages->addTab(lineGrid, "Selected lines");
@@ -85,8 +95,15 @@ void TMainForm::BuildLayout() {
   upper->setStretchFactor(0, 1);
   upper->setStretchFactor(1, 1);
   page->addWidget(upper, 1);
+  halves->addWidget(central);
 
-  // Command bar.
+  // Lower half: the command bar, the method, model, file and report groups,
+  // and below them the report text over the window's full width.
+  auto* lowerHalf = new QWidget(halves);
+  auto* lowerPage = new QVBoxLayout(lowerHalf);
+  lowerPage->setContentsMargins(4, 0, 4, 0);
+  central = lowerHalf;
+  page = lowerPage;
   auto* bar = new QHBoxLayout;
   elementList = Named(new QComboBox(central), "ElementListBox");
   elementList->setEditable(false);
@@ -107,7 +124,6 @@ void TMainForm::BuildLayout() {
   reportMemo->setFont(FixedPitch());
   reportMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   reportMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  lower->addWidget(reportMemo, 1);
 
   auto* method = new QVBoxLayout;
   method->addWidget(new QLabel("Method", central));
@@ -149,11 +165,11 @@ void TMainForm::BuildLayout() {
   mapGrid->addWidget(mapButton, 6, 0);
   mapGrid->addWidget(saveMapCheckBox, 6, 1, 1, 2);
   methodPages->addTab(mapPage, "Map");
-  methodPages->setMaximumWidth(340);
+  methodPages->setMaximumWidth(420);
   method->addWidget(methodPages);
   lower->addLayout(method);
 
-  auto* model = Named(new QGroupBox("Model", central), "ModelGroup");
+  auto* model = modelGroup = Named(new QGroupBox("Model", central), "ModelGroup");
   auto* modelForm = new QFormLayout(model);
   pathEdit = Field(model, "PathEdit");
   modelForm->addRow("Abs. path (m)", pathEdit);
@@ -164,14 +180,13 @@ void TMainForm::BuildLayout() {
   modelForm->addRow("Distribution", distributionCombo);
   levelCountEdit = Field(model, "BoltzCountEdit");
   modelForm->addRow("Count", levelCountEdit);
-  model->setMaximumWidth(260);
+  model->setMaximumWidth(300);
   lower->addWidget(model);
 
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");
   auto* filesLayout = new QVBoxLayout(files);
   fileList = Named(new QListWidget(files), "FileListBox");
-  fileList->setMinimumWidth(200);
-  files->setMaximumWidth(260);
+  fileList->setMinimumWidth(160);
   filesLayout->addWidget(fileList);
   lower->addWidget(files);
 
@@ -189,25 +204,158 @@ void TMainForm::BuildLayout() {
   reportButtons->addWidget(saveReportButton);
   reportLayout->addLayout(reportButtons);
   reportLayout->addStretch(1);
-  report->setMaximumWidth(180);
+  report->setMaximumWidth(200);
   lower->addWidget(report);
 
   auto* lowerWidget = new QWidget(central);
   lowerWidget->setLayout(lower);
   lower->setContentsMargins(0, 0, 0, 0);
-  lowerWidget->setFixedHeight(250);
+  lowerWidget->setFixedHeight(lowerWidget->sizeHint().height());
   page->addWidget(lowerWidget);
-  setCentralWidget(central);
+  reportMemo->setMinimumHeight(60);
+  page->addWidget(reportMemo, 1);
+  halves->addWidget(lowerHalf);
+  halves->setStretchFactor(0, 3);
+  halves->setStretchFactor(1, 1);
+  halves->setSizes({560, 300});  // the charts get the most room
+  setCentralWidget(halves);
 
   statusLine = Named(new QStatusBar(this), "StatusBar1");
   fileStatus = Named(new QLabel(statusLine), "StatusPanel0");
   fileStatus->setMinimumWidth(200);
   pointerStatus = Named(new QLabel(statusLine), "StatusPanel1");
+  messageStatus = Named(new QLabel(statusLine), "StatusMessage");
+  progressBar = Named(new QProgressBar(statusLine), "CommandProgress");
+  progressBar->setMaximumWidth(200);
+  progressBar->setTextVisible(true);
+  cancelButton = Named(new QPushButton("Cancel", statusLine), "CancelBtn");
   statusLine->addWidget(fileStatus);
   statusLine->addWidget(pointerStatus, 1);
+  statusLine->addWidget(messageStatus, 2);
+  statusLine->addPermanentWidget(progressBar);
+  statusLine->addPermanentWidget(cancelButton);
+  progressBar->hide();
+  cancelButton->hide();
   setStatusBar(statusLine);
 
   fPairInspector = new TPairInspectorForm(this);
+  setMinimumSize(960, 640);
+}
+
+void TMainForm::BuildMenus() {
+  const auto action = [this](QMenu* menu, const QString& text, const char* name,
+                             const QKeySequence& keys, auto handler) {
+    QAction* a = menu->addAction(text, this, handler);
+    a->setObjectName(name);
+    if (!keys.isEmpty()) a->setShortcut(keys);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu("&File");
+  readAction = action(file, "&Read intensities…", "ReadAction", QKeySequence::Open,
+                      [this] { OnRead(readButton); });
+  nextFileAction = action(file, "&Next file", "NextFileAction", QKeySequence(Qt::CTRL | Qt::Key_N),
+                          [this] { OnNextFile(); });
+  recentMenu = file->addMenu("Recent &measurements");
+  recentMenu->setObjectName("RecentMenu");
+  file->addSeparator();
+  saveTableAction = action(file, "&Save table…", "SaveTableAction", QKeySequence::Save,
+                           [this] { SaveTable(); });
+  saveReportAction = action(file, "Save re&port…", "SaveReportAction", QKeySequence(),
+                            [this] { SaveReport(); });
+  exportChartAction = action(file, "&Export chart…", "ExportChartAction",
+                             QKeySequence(Qt::CTRL | Qt::Key_E), [this] { ExportChart(); });
+  file->addSeparator();
+  quitAction = action(file, "&Quit", "QuitAction", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  undoAction = action(edit, "&Undo intensity edit", "UndoAction", QKeySequence::Undo,
+                      [this] { UndoEdit(); });
+  copyAction = action(edit, "&Copy table cells", "CopyAction", QKeySequence::Copy,
+                      [this] { CopyTableSelection(); });
+  // In the fields and the report the keys keep their own meaning.
+  for (QAction* a : {undoAction, copyAction}) {
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    lineGrid->addAction(a);
+  }
+
+  QMenu* run = menuBar()->addMenu("&Run");
+  fitAction = action(run, "&Fit", "FitAction", QKeySequence(Qt::Key_F5), [this] { Fit(); });
+  mapAction = action(run, "Create &map", "MapAction", QKeySequence(Qt::Key_F6),
+                     [this] { CreateMap(); });
+  analysisAction = action(run, "&Line analysis…", "AnalysisAction", QKeySequence(Qt::Key_F7),
+                          [this] { AnalyzeLines(); });
+  pairInspectorAction = action(run, "&Pair inspector", "PairInspectorAction", QKeySequence(),
+                               [this] { ShowPairInspector(); });
+  run->addSeparator();
+  cancelAction = action(run, "&Cancel", "CancelAction", QKeySequence(Qt::Key_Escape),
+                        [this] { CancelCommand(); });
+  cancelAction->setEnabled(false);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  shortcutsAction = action(help, "&Keyboard shortcuts", "ShortcutsAction", QKeySequence::HelpContents,
+                           [this] { ShowShortcuts(); });
+  aboutAction = action(help, "&About Lumora", "AboutAction", QKeySequence(), [this] { ShowAbout(); });
+  ShowRecentFiles();
+}
+
+void TMainForm::ShowShortcuts() {
+  QString text = "Keyboard shortcuts\n\n";
+  for (QAction* a : {readAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
+                     fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
+    text += QString("%1\t%2\n")
+                .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
+                .arg(a->text().remove('&').remove(QChar(0x2026)));
+  text += "\nCharts: wheel zooms, dragging pans, a double-click shows all, the right button "
+          "exports or copies the chart.";
+  fDialogs.ShowMessage(text);
+}
+
+void TMainForm::ShowAbout() {
+  fDialogs.ShowMessage(
+      QString("Lumora %1\n"
+              "Optical emission spectroscopy of low-temperature plasmas: effective branching "
+              "fractions, self-absorption fits, residual maps and line analyses.\n\n"
+              "Libraries used:\n"
+              "Qt %2 (LGPL-3.0)\n"
+              "QCustomPlot (GPL-3.0)\n"
+              "SimpleIni (MIT)")
+          .arg(LUMORA_VERSION, qVersion()));
+}
+
+void TMainForm::AddTooltips() {
+  const std::pair<QWidget*, const char*> tips[] = {
+      {elementList, "Element whose levels and line base are used"},
+      {readButton, "Read a measurement file of wavelengths (nm) and intensities (Ctrl+O)"},
+      {nextFileButton, "Read the next measurement file of the folder (Ctrl+N)"},
+      {saveTableButton, "Save the line table as tab-separated text (Ctrl+S)"},
+      {analyzeButton, "Simulate lines of the database and analyse their self-absorption (F7)"},
+      {lineGrid, "Measured lines; edit an intensity (arbitrary units) and press Enter. "
+                 "Ctrl+C copies the selected cells, Ctrl+Z undoes an edit"},
+      {fitDensityEdit, "Start value of the lower-level density n_1, in m^-3"},
+      {fitSecondCheckBox, "Also fit the second parameter (T_exc in K, or log10 of the 1s "
+                          "density ratio)"},
+      {fitSecondEdit, "Start or fixed value of the second parameter (T_exc in K)"},
+      {maxIterationsEdit, "Largest number of fit iterations"},
+      {fitButton, "Fit n_1 (and T_exc) to the measured branching fractions (F5)"},
+      {mapFromDensityEdit, "First density n_1 of the map, in m^-3"},
+      {mapToDensityEdit, "Density limit n_1 of the map, in m^-3"},
+      {mapDensityPointsEdit, "Number of density points of the map"},
+      {mapFromTemperatureEdit, "First excitation temperature of the map, in K"},
+      {mapToTemperatureEdit, "Temperature limit of the map, in K"},
+      {mapTemperaturePointsEdit, "Number of temperature points of the map"},
+      {mapButton, "Residual sum of squares over the density-temperature grid (F6)"},
+      {saveMapCheckBox, "Write the map to the Maps folder beside the measurement"},
+      {pathEdit, "Absorption path length, in m"},
+      {gasTemperatureEdit, "Gas temperature Tn, in K (Doppler width)"},
+      {distributionCombo, "Population of the lower levels: Boltzmann, or the four 1s levels"},
+      {levelCountEdit, "Number of lower levels the distribution populates"},
+      {fileList, "Measurement files (*.txt) of the folder; click one to read it"},
+      {reportKindCombo, "Report of a fit: final results line, or the whole iteration log"},
+      {saveReportButton, "Save the report text"},
+      {reportMemo, "Results lines of the fits, maps and analyses"},
+      {cancelButton, "Stop the running command; nothing is changed (Esc)"},
+      {progressBar, "Progress of the running command"}};
+  for (const auto& [widget, tip] : tips) widget->setToolTip(tip);
 }
 
 }  // namespace lumora

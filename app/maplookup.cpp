@@ -23,16 +23,24 @@ bool NearestIndex(double offset, double step, long long& index) {
 
 }  // namespace
 
+std::optional<GridCell> NearestGridCell(const MapRange& r,
+                                        const std::vector<std::vector<double>>& grid, double x,
+                                        double y) {
+  if (r.dx == 0 || r.dy == 0) return std::nullopt;
+  long long column = 0, row = 0;
+  if (!NearestIndex(x - r.x0, r.dx, column) || !NearestIndex(y - r.y0, r.dy, row))
+    return std::nullopt;
+  if (row < 0 || column < 0 || grid.empty()) return std::nullopt;
+  if (row > static_cast<long long>(grid.size()) - 1) return std::nullopt;
+  if (column > static_cast<long long>(grid[row].size()) - 1) return std::nullopt;
+  return GridCell{static_cast<int>(row), static_cast<int>(column)};
+}
+
 double MapValueAt(const MapRange& r, const std::vector<std::vector<double>>& grid,
                                double x, double y) {
-  if ((r.dx <= 0 && r.dy <= 0) || r.dx == 0 || r.dy == 0) return kNoValue;
-  long long column = 0, row = 0;
-  if (!NearestIndex(x - r.x0, r.dx, column) || !NearestIndex(y - r.y0, r.dy, row)) return kNoValue;
-  if (row < 0 || column < 0 || grid.empty()) return kNoValue;
-  if (row > static_cast<long long>(grid.size()) - 1) return kNoValue;
-  const std::vector<double>& cells = grid[row];
-  if (column > static_cast<long long>(cells.size()) - 1) return kNoValue;
-  return cells[column];
+  if (r.dx <= 0 && r.dy <= 0) return kNoValue;
+  const std::optional<GridCell> cell = NearestGridCell(r, grid, x, y);
+  return cell ? grid[cell->row][cell->column] : kNoValue;
 }
 
 }  // namespace lumora

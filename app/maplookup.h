@@ -2,15 +2,27 @@
 // grid point nearest to it, or -1 off the grid.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "model/residual_map.h"
 
 namespace lumora {
 
-// x is log10 n_1, y the temperature. Ties between two grid points go to the
-// even one. -1 when a step is zero, both steps are negative or the position
-// lies outside the grid.
+struct GridCell {
+  int row = 0;     // temperature point
+  int column = 0;  // density point
+};
+
+// The grid point nearest to (x, y) for ranges running either way along
+// either axis; nothing off the grid or when a step is zero. Ties between two
+// grid points go to the even one.
+std::optional<GridCell> NearestGridCell(const MapRange& range,
+                                        const std::vector<std::vector<double>>& grid, double x,
+                                        double y);
+
+// x is log10 n_1, y the temperature. -1 when a step is zero, both steps are
+// negative or the position lies outside the grid.
 double MapValueAt(const MapRange& range, const std::vector<std::vector<double>>& grid,
                                double x, double y);
 

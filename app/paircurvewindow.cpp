@@ -1,28 +1,89 @@
 #include "app/paircurvewindow.h"
 
-#include "app/resultcharts.h"
-
 #include <qcustomplot.h>
 
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+#include "app/resultcharts.h"
 
 namespace lumora {
 
+namespace {
+
+QComboBox* LineBox(QWidget* parent, const char* name, const QString& tip) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName(name);
+  box->setToolTip(tip);
+  box->setMinimumContentsLength(10);
+  return box;
+}
+
+}  // namespace
 
 TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Dialog) {
   setObjectName("TPairInspectorForm");
   setWindowTitle("Pair Inspector");
-  resize(480, 360);
+  resize(520, 420);
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setContentsMargins(4, 4, 4, 4);
+  auto* choice = new QHBoxLayout;
+  firstLineBox = LineBox(this, "PairFirstBox", "First line of the pair (wavelength, nm)");
+  secondLineBox = LineBox(this, "PairSecondBox", "Second line of the pair (wavelength, nm)");
+  showButton = new QPushButton("Show ratio", this);
+  showButton->setObjectName("PairShowBtn");
+  showButton->setToolTip("Compute the intensity ratio of the two lines over the density range "
+                         "of the last line analysis");
+  choice->addWidget(new QLabel("Pair", this));
+  choice->addWidget(firstLineBox);
+  choice->addWidget(new QLabel("/", this));
+  choice->addWidget(secondLineBox);
+  choice->addWidget(showButton);
+  choice->addStretch(1);
+  layout->addLayout(choice);
+  hintLabel = new QLabel(this);
+  hintLabel->setObjectName("PairHint");
+  hintLabel->setWordWrap(true);
+  layout->addWidget(hintLabel);
   fChart = new QCustomPlot(this);
   fChart->setObjectName("Chart1");
   StyleDarkPlot(fChart);
+  fChart->xAxis->setLabel("Relative density N/N0");
+  fChart->yAxis->setLabel("Intensity ratio R");
   fSeries = fChart->addGraph();
   fSeries->setObjectName("PRDSeries");
   fSeries->setPen(QPen(QColor(0x00, 0xFF, 0xFF)));
   fSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, 4));
-  layout->addWidget(fChart);
+  fChart->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  connect(fChart, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) {
+    fChart->rescaleAxes();
+    fChart->replot();
+  });
+  layout->addWidget(fChart, 1);
+  connect(showButton, &QPushButton::clicked, this, [this] {
+    if (firstLineBox->currentIndex() < 0 || secondLineBox->currentIndex() < 0) return;
+    emit PairChosen(firstLineBox->currentData().toDouble(), secondLineBox->currentData().toDouble());
+  });
+}
+
+void TPairInspectorForm::SetLines(const std::vector<double>& wavelengths, double first,
+                                  double second) {
+  for (QComboBox* box : {firstLineBox, secondLineBox}) {
+    box->clear();
+    for (double w : wavelengths) box->addItem(QString::number(w, 'f', 4), w);
+  }
+  firstLineBox->setCurrentIndex(firstLineBox->findData(first));
+  secondLineBox->setCurrentIndex(secondLineBox->findData(second));
+  showButton->setEnabled(wavelengths.size() >= 2);
+}
+
+void TPairInspectorForm::ShowNoCurve(const QString& why) {
+  fSeries->data()->clear();
+  fChart->replot();
+  hintLabel->setText(why);
 }
 
 void TPairInspectorForm::ShowCurve(const std::vector<double>& x, const std::vector<double>& y,
@@ -31,7 +92,12 @@ void TPairInspectorForm::ShowCurve(const std::vector<double>& x, const std::vect
   for (size_t i = 0; i < x.size() && i < y.size(); ++i) fSeries->addData(x[i], y[i]);
   fChart->rescaleAxes();
   fChart->replot();
+  hintLabel->clear();
   setWindowTitle(caption);
+  Open();
+}
+
+void TPairInspectorForm::Open() {
   if (QWidget* owner = parentWidget()) {
     const QPoint centre = owner->geometry().center();
     move(centre - QPoint(width() / 2, height() / 2));

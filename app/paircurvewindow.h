@@ -1,12 +1,16 @@
 // The pair inspector: a small window beside the main window with the ratio
-// curve R(N/N0) of one fixed line pair.
+// curve R(N/N0) of one line pair, and two lists of the analysed lines to
+// choose the pair from.
 #pragma once
 
 #include <QWidget>
 #include <vector>
 
+class QComboBox;
 class QCustomPlot;
 class QCPGraph;
+class QLabel;
+class QPushButton;
 
 namespace lumora {
 
@@ -19,8 +23,23 @@ class TPairInspectorForm : public QWidget {
 
   // Replaces the curve: x the density relative to the start, y the ratio.
   void ShowCurve(const std::vector<double>& x, const std::vector<double>& y, const QString& caption);
+  // The analysed lines' wavelengths (nm) the two lists offer, with the pair
+  // selected when both are among them.
+  void SetLines(const std::vector<double>& wavelengths, double first, double second);
+  // Empties the curve and says why.
+  void ShowNoCurve(const QString& why);
+  // Opens the window centred on its parent.
+  void Open();
 
   QCustomPlot* Chart1() const { return fChart; }
+  QComboBox* firstLineBox = nullptr;
+  QComboBox* secondLineBox = nullptr;
+  QPushButton* showButton = nullptr;
+  QLabel* hintLabel = nullptr;
+
+ signals:
+  // "Show ratio" with the two wavelengths chosen.
+  void PairChosen(double first, double second);
 
  private:
   QCustomPlot* fChart = nullptr;

@@ -2,6 +2,9 @@
 
 #include <qcustomplot.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <algorithm>
 
 #include "model/residual_map.h"
@@ -121,6 +124,84 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   BuildDensityChart(parent);
   BuildAnalyzeChart(parent);
   BuildMapPlot(parent);
+  for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
+  connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
+}
+
+// Wheel zoom, drag to pan, double-click back to the data's view, and the
+// export menu on the right button.
+void TResultCharts::MakeInteractive(QCustomPlot* plot) {
+  plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  RememberView(plot);
+  connect(plot, &QCustomPlot::mouseDoubleClick, this, [this, plot](QMouseEvent*) {
+    ResetView(plot);
+  });
+  plot->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(plot, &QWidget::customContextMenuRequested, this, [this, plot](const QPoint& at) {
+    QMenu* menu = ContextMenu(plot, plot);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(plot->mapToGlobal(at));
+  });
+}
+
+void TResultCharts::RememberView(QCustomPlot* plot) {
+  fViews[plot] = {plot->xAxis->range().lower, plot->xAxis->range().upper,
+                  plot->yAxis->range().lower, plot->yAxis->range().upper};
+}
+
+void TResultCharts::ResetView(QCustomPlot* plot) {
+  const auto view = fViews.find(plot);
+  if (view == fViews.end()) return;
+  plot->xAxis->setRange(view->second.x0, view->second.x1);
+  plot->yAxis->setRange(view->second.y0, view->second.y1);
+  plot->replot();
+}
+
+QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  menu->setObjectName("ChartMenu");
+  for (const char* format : {"png", "svg", "pdf"})
+    menu->addAction(QString("Export as %1…").arg(QString(format).toUpper()), this,
+                    [this, plot, format] {
+                      const std::vector<QCustomPlot*> plots = Plots();
+                      const auto at = std::find(plots.begin(), plots.end(), plot);
+                      emit ExportRequested(static_cast<int>(at - plots.begin()), format);
+                    });
+  menu->addAction("Copy image", plot,
+                  [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+  return menu;
+}
+
+// Bar labels that would overlap another are lifted by a line, up to two
+// lines; a label that still finds no room is hidden. Runs once the layout
+// is known, so the labels' pixel positions are those about to be drawn.
+void TResultCharts::SpreadBarLabels() {
+  constexpr int kLifts = 3;
+  std::vector<std::pair<QPointF, QCPItemText*>> labels;
+  for (QCPAbstractItem* item : fBarMarks) {
+    auto* text = static_cast<QCPItemText*>(item);
+    labels.push_back({text->position->pixelPosition(), text});
+  }
+  std::sort(labels.begin(), labels.end(),
+            [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+  std::vector<QRectF> placed;
+  for (auto& [at, text] : labels) {
+    const QFontMetrics metrics(text->font());
+    const double width = metrics.horizontalAdvance(text->text()) + 4;
+    const double height = metrics.height();
+    bool shown = false;
+    for (int lift = 0; lift < kLifts && !shown; ++lift) {
+      const double bottom = at.y() - 4 - lift * height;
+      const QRectF box(at.x() - width / 2, bottom - height, width, height);
+      if (std::any_of(placed.begin(), placed.end(),
+                      [&box](const QRectF& other) { return box.intersects(other); }))
+        continue;
+      placed.push_back(box);
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * static_cast<int>(height)));
+      shown = true;
+    }
+    text->setVisible(shown);
+  }
 }
 
 std::vector<QWidget*> TResultCharts::Pages() const { return {fEBF, fMapPlot, fDensity, fAnalyze}; }
@@ -165,6 +246,11 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
           [this](QCPLegend*, QCPAbstractLegendItem*, QMouseEvent*) { emit AnalysisLegendClicked(); });
   connect(fAnalyze, &QCustomPlot::mouseMove, this,
           [this](QMouseEvent* e) { ReportPointer(fAnalyze, e->position().x(), e->position().y()); });
+  fAnalysisSeries->setSelectable(QCP::stSingleData);
+  connect(fAnalyze, &QCustomPlot::plottableClick, this,
+          [this](QCPAbstractPlottable* series, int index, QMouseEvent*) {
+            if (series == fAnalysisSeries) emit AnalysisPointClicked(index);
+          });
 }
 
 void TResultCharts::BuildMapPlot(QWidget* parent) {
@@ -223,11 +309,11 @@ void TResultCharts::ClearBranchingFractions() {
   fEBF->replot();
 }
 
-void TResultCharts::AddLine(double wavelength, double free, double measured, double fitted,
-                            QColor barColor) {
+void TResultCharts::AddLine(double wavelength, double free, double measured,
+                            std::optional<double> fitted, QColor barColor) {
   static_cast<TColouredBars*>(fSeriesM)->Add(wavelength, measured, barColor);
   fSeriesT->addData(wavelength, free);
-  fSeriesF->addData(wavelength, fitted);
+  if (fitted) fSeriesF->addData(wavelength, *fitted);
   fBarLabels.push_back({wavelength, measured, QString::number(wavelength, 'g', 15)});
 }
 
@@ -243,6 +329,7 @@ void TResultCharts::FinishBranchingFractions(bool marks, const QString& measured
   fSeriesF->setName(fittedTitle);
   RescaleWithMargin(fEBF->xAxis, fSeriesM);
   fEBF->yAxis->setRange(0, 1.2);
+  RememberView(fEBF);
   fEBF->replot();
 }
 
@@ -254,6 +341,7 @@ void TResultCharts::ShowDensities(const std::vector<LabelledPoint>& points, bool
   fDensity->rescaleAxes();
   fDensity->xAxis->scaleRange(1.2);
   fDensity->yAxis->scaleRange(1.2);
+  RememberView(fDensity);
   fDensity->replot();
 }
 
@@ -269,6 +357,7 @@ void TResultCharts::ShowAnalysis(const std::vector<LabelledPoint>& points, bool 
     fAnalyze->xAxis->scaleRange(1.1);
     fAnalyze->yAxis->scaleRange(1.1);
   }
+  RememberView(fAnalyze);
   fAnalyze->replot();
 }
 
@@ -281,23 +370,36 @@ void TResultCharts::ToggleAnalysisMarks() {
 void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1) {
   fMapPlot->xAxis->setRange(x0, x1);
   fMapPlot->yAxis->setRange(y0, y1);
+  RememberView(fMapPlot);
   fMapPlot->replot();
 }
 
-void TResultCharts::ShowMap(const MapRange& range, int columns, int rows, double lowest,
-                            double highest, const std::function<double(double, double)>& value) {
+void TResultCharts::ClearMap() {
+  fColorMap->data()->setSize(0, 0);
+  fMapPlot->replot();
+}
+
+void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,
+                            double lowest, double highest) {
+  const int rows = static_cast<int>(grid.size());
+  const int columns = rows > 0 ? static_cast<int>(grid[0].size()) : 0;
   QCPColorMapData* data = fColorMap->data();
-  data->setSize(std::max(columns, 0), std::max(rows, 0));
-  // Cell centres lie on the grid points: the first at the range's start,
-  // one step apart (a single point spans one step).
+  data->setSize(columns, rows);
+  // Cell centres lie on the grid points, one step apart (a single point
+  // spans one step). The plot's cells run upwards along each axis, so a
+  // range that runs downwards fills them from its far end.
   auto span = [](double start, double step, int n) {
-    return QCPRange(start, start + std::max(n - 1, 1) * step);
+    const double end = start + std::max(n - 1, 1) * step;
+    return QCPRange(std::min(start, end), std::max(start, end));
   };
   data->setRange(span(range.x0, range.dx, columns), span(range.y0, range.dy, rows));
-  for (int j = 0; j < columns; ++j)
-    for (int i = 0; i < rows; ++i) data->setCell(j, i, value(range.x0 + j * range.dx, range.y0 + i * range.dy));
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < columns && j < static_cast<int>(grid[i].size()); ++j)
+      data->setCell(range.dx < 0 ? columns - 1 - j : j, range.dy < 0 ? rows - 1 - i : i,
+                    grid[i][j]);
   fMapPlot->xAxis->setRange(range.x0, range.x1);
   fMapPlot->yAxis->setRange(range.y0, range.y1);
+  RememberView(fMapPlot);
   // Sums span decades: a logarithmic scale shows the valley, where it can.
   const bool logarithmic = lowest > 0 && highest > lowest;
   fColorScale->setDataScaleType(logarithmic ? QCPAxis::stLogarithmic : QCPAxis::stLinear);

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
+#include <optional>
 #include <vector>
 
 class QCustomPlot;
@@ -15,6 +17,7 @@ class QCPGraph;
 class QCPColorMap;
 class QCPColorScale;
 class QCPAbstractItem;
+class QMenu;
 class QWidget;
 
 namespace lumora {
@@ -36,7 +39,9 @@ class TResultCharts : public QObject {
 
   // "Branching fractions": measured bars, fitted and absorption-free points.
   void ClearBranchingFractions();
-  void AddLine(double wavelength, double free, double measured, double fitted, QColor barColor);
+  // A line without a fitted value adds no fitted point.
+  void AddLine(double wavelength, double free, double measured, std::optional<double> fitted,
+               QColor barColor);
   void FinishBranchingFractions(bool marks, const QString& measuredTitle,
                                 const QString& fittedTitle);
 
@@ -55,8 +60,19 @@ class TResultCharts : public QObject {
   // "Sum": the plot's range before any map, and a map of columns x rows
   // cells whose values come from value(x, y) at the cell centres.
   void SetMapRange(double x0, double y0, double x1, double y1);
-  void ShowMap(const MapRange& range, int columns, int rows, double lowest, double highest,
-               const std::function<double(double x, double y)>& value);
+  // The grid (rows by temperature point, columns by density point) drawn
+  // where its points lie, whichever way each range runs.
+  void ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,
+               double lowest, double highest);
+  // No map: an empty page over the given range.
+  void ClearMap();
+
+  // Every chart: the page of the chart, the plots in tab order.
+  std::vector<QCustomPlot*> Plots() const { return {fEBF, fMapPlot, fDensity, fAnalyze}; }
+  // Back to the view the chart's data were shown in.
+  void ResetView(QCustomPlot* plot);
+  // The context menu of a chart: the three exports and "Copy image".
+  QMenu* ContextMenu(QCustomPlot* plot, QWidget* parent);
 
  signals:
   // Pointer over the branching-fraction, densities or analysis chart, in
@@ -64,6 +80,11 @@ class TResultCharts : public QObject {
   void PointerOverResults(double wavelength, double fraction);
   void PointerOverMap(double logDensity, double temperature);
   void AnalysisLegendClicked();
+  // A point of the analysis chart was clicked: its index in the points shown.
+  void AnalysisPointClicked(int index);
+  // "Export as ..." of a chart's context menu: the chart's index in Plots()
+  // and the format, "png", "svg" or "pdf".
+  void ExportRequested(int chart, const QString& format);
 
  private:
   void BuildEBFChart(QWidget* parent);
@@ -74,6 +95,9 @@ class TResultCharts : public QObject {
   void RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items);
   void AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>& points,
                 std::vector<QCPAbstractItem*>& items, bool visible);
+  void MakeInteractive(QCustomPlot* plot);
+  void RememberView(QCustomPlot* plot);
+  void SpreadBarLabels();
 
   QCustomPlot* fEBF = nullptr;
   QCustomPlot* fDensity = nullptr;
@@ -91,6 +115,10 @@ class TResultCharts : public QObject {
   std::vector<QCPAbstractItem*> fAnalysisMarks;
   std::vector<LabelledPoint> fBarLabels;
   bool fAnalysisMarksVisible = false;
+  struct View {
+    double x0, x1, y0, y1;
+  };
+  std::map<QCustomPlot*, View> fViews;  // each chart's view of its data
 };
 
 // The dark look of every plot of the program: backgrounds and silver axes.

@@ -97,6 +97,8 @@ class Session {
   // "Not enough lines for EBF method." below two lines.
   void Recalculate();
   void SetIntensity(size_t line, double value);
+  // Empties the lines, so that a failed read leaves none behind.
+  void ClearLines() { table_.lines.clear(); }
   const LineTable& Table() const { return table_; }
   std::vector<LineTableRow> TableRows(bool withFractions) const;
 
@@ -128,6 +130,20 @@ class Session {
   // The results lines counted since the last element change.
   int ResultsLineCount() const { return resultsLineCount_; }
   void ResetResultsLines() { resultsLineCount_ = 0; }
+
+  // The lines, levels and results-line count as a command found them; a
+  // front end puts them back when it cancels the command or the command
+  // fails, so that neither changes anything.
+  struct State {
+    LineTable table;
+    int resultsLineCount = 0;
+  };
+  State SaveState() const { return {table_, resultsLineCount_}; }
+  void RestoreState(State state) {
+    table_ = std::move(state.table);
+    resultsLineCount_ = state.resultsLineCount;
+    model_.ClearCache();
+  }
 
   // The model, for the tests and benchmarks that drive it directly.
   EbfModel& Model() { return model_; }

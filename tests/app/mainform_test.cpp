@@ -4,9 +4,15 @@
 
 #include <qcustomplot.h>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTabBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,11 +25,13 @@
 #include <map>
 #include <memory>
 
+#include "app/appstart.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
+#include "base/format.h"
 #include "model/residual_map.h"
 #include "model/session.h"
 
@@ -45,19 +53,28 @@ QByteArray ReadAll(const QString& path) {
 struct Answers {
   QString openFile;
   QString saveFile;
+  QString exportFile;
   QString input;
   bool cancelInput = false;
+  bool discard = true;  // the answer to "discard the edits?"
   QStringList errors;
   QStringList messages;
   QStringList inputTexts;  // the text the input box showed
+  QStringList questions;
 
   lumora::TFormDialogs Dialogs() {
     lumora::TFormDialogs d;
     d.OpenFile = [this](const QString&) { return openFile; };
     d.SaveFile = [this](const QString&) { return saveFile; };
-    d.Input = [this](const QString&, const QString&, const QString& text) {
+    d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
+    d.Input = [this](const QString&, const QString&, const QString& text) -> std::optional<QString> {
       inputTexts << text;
-      return cancelInput ? text : input;
+      if (cancelInput) return std::nullopt;
+      return input;
+    };
+    d.Confirm = [this](const QString& question) {
+      questions << question;
+      return discard;
     };
     d.ShowError = [this](const QString& text) { errors << text; };
     d.ShowMessage = [this](const QString& text) { messages << text; };
@@ -98,7 +115,9 @@ class MainFormTest : public QObject {
   }
   std::unique_ptr<TMainForm> ArgonForm(Answers& answers) {
     WriteIni(ArgonIni());
-    return std::make_unique<TMainForm>(IniPath().toStdString(), answers.Dialogs());
+    auto form = std::make_unique<TMainForm>(IniPath().toStdString(), answers.Dialogs());
+    form->show();
+    return form;
   }
   // The argon window after reading a copy of a bundled sample.
   std::unique_ptr<TMainForm> SampleForm(Answers& answers, const QString& name) {
@@ -110,13 +129,62 @@ class MainFormTest : public QObject {
   // Reads a sample of the test's folder through "Read intensities".
   void Read(TMainForm& form, Answers& answers, const QString& name) {
     answers.openFile = Meas(name);
-    form.OnRead(form.readButton);
+    Click(form.readButton);
+  }
+  // A click on a button as the user makes it: first on the tab of the page
+  // that holds it, when that page is hidden.
+  static void Click(QAbstractButton* button) {
+    for (QWidget* w = button; w && !button->isVisible(); w = w->parentWidget()) {
+      auto* tabs = w->parentWidget() && w->parentWidget()->parentWidget()
+                       ? qobject_cast<QTabWidget*>(w->parentWidget()->parentWidget())
+                       : nullptr;
+      if (tabs && tabs->indexOf(w) >= 0)
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
+                          tabs->tabBar()->tabRect(tabs->indexOf(w)).center());
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  // Waits, with the event loop running, until the window's command ended.
+  static bool Finished(TMainForm& form, int timeoutMs = 60000) {
+    return QTest::qWaitFor([&form] { return !form.CommandRunning(); }, timeoutMs);
+  }
+  static void FitNow(TMainForm& form) {
+    Click(form.fitButton);
+    QVERIFY(Finished(form));
+  }
+  static void AnalyzeNow(TMainForm& form) {
+    Click(form.analyzeButton);
+    QVERIFY(Finished(form));
   }
   static void MapWithFile(TMainForm& form, const QString& densityPoints, const QString& temperaturePoints) {
     form.mapDensityPointsEdit->setText(densityPoints);
     form.mapTemperaturePointsEdit->setText(temperaturePoints);
     form.saveMapCheckBox->setChecked(true);
-    form.CreateMap();
+    Click(form.mapButton);
+    QVERIFY(Finished(form));
+  }
+  // The centre of a table cell (row 0 the header) in the viewport.
+  static QPoint CellCentre(TLineGrid* grid, int col, int row) {
+    return grid->visualRect(grid->model()->index(row - 1, col)).center();
+  }
+  // Double-clicks a cell, types text into its editor and ends with key.
+  static void TypeIntoCell(TLineGrid* grid, int row, const QString& text, Qt::Key key = Qt::Key_Return) {
+    const QPoint at = CellCentre(grid, TLineGrid::kIntensityColumn, row);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+    auto* editor = grid->viewport()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClicks(editor, text);
+    QPointer<QLineEdit> open(editor);
+    QTest::keyClick(editor, key);
+    // The editor commits and closes from the event loop.
+    QVERIFY(QTest::qWaitFor([&open] { return !open || !open->isVisible(); }, 5000));
+  }
+  void ActivateWindow(TMainForm& form) {
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
   }
   QString Setting(const QString& section, const QString& key) {
     QSettings ini(IniPath(), QSettings::IniFormat);
@@ -233,7 +301,7 @@ class MainFormTest : public QObject {
     QCOMPARE(grid->Cell(1, 1), QString("20.768497"));
     QCOMPARE(grid->Cell(0, 0), QString("Wavelength"));
     const QRegularExpression fraction("^\\d\\.\\d{4}$");
-    for (int col : {2, 3, 4}) QVERIFY(fraction.match(grid->Cell(col, 1)).hasMatch());
+    for (int col : {2, 3}) QVERIFY(fraction.match(grid->Cell(col, 1)).hasMatch());
     QVERIFY(QRegularExpression("^\\d+\\.\\d{9}$").match(grid->Cell(5, 1)).hasMatch());
     // Free and measured fractions of every upper level add up to 1.
     std::map<QString, double> freeSums, measuredSums;
@@ -256,7 +324,9 @@ class MainFormTest : public QObject {
     QCustomPlot* ebf = form->Charts()->EBFChart();
     QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
     QCOMPARE(Series(ebf, "Series_t")->interface1D()->dataCount(), 27);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
+    // No fit yet: no fitted points and an empty "BF fit" column.
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QVERIFY(grid->Cell(4, 1).isEmpty());
     QCOMPARE(Series(ebf, "Series_m")->name(), QString("measured"));
     QCOMPARE(ebf->itemCount(), 27);  // every bar marked below 50 bars
     QCOMPARE(ebf->yAxis->range(), QCPRange(0, 1.2));
@@ -278,11 +348,11 @@ class MainFormTest : public QObject {
     CopySample(kStrongSample);  // a second file in the folder
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->OnNextFile();
+    Click(form->nextFileButton);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
     QCOMPARE(form->fileStatus->text(), QString("  File 1/2 in folder"));
     QCOMPARE(form->lineGrid->RowCount(), 19);
-    form->OnNextFile();
+    Click(form->nextFileButton);
     QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
     QCOMPARE(form->lineGrid->RowCount(), 28);
     QVERIFY(answers.errors.isEmpty());
@@ -292,10 +362,10 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     QCOMPARE(form->fileStatus->text(), QString());
-    form->OnNextFile();  // reads the same file again
+    Click(form->nextFileButton);  // reads the same file again
     QCOMPARE(form->lineGrid->RowCount(), 28);
     answers.openFile.clear();  // cancelled: nothing changes
-    form->OnRead(form->readButton);
+    Click(form->readButton);
     QCOMPARE(form->lineGrid->RowCount(), 28);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
     QVERIFY(answers.errors.isEmpty());
@@ -376,11 +446,15 @@ class MainFormTest : public QObject {
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, 100.0);
   }
 
-  void onlyTheIntensityColumnCanBeSelected() {
+  void everyCellCanBeSelectedOnlyTheIntensityEdited() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    for (int col : {0, 2, 3, 5, 8}) QVERIFY(!form->lineGrid->SelectCell(col, 3));
+    for (int col : {0, 2, 3, 5, 8}) {
+      QVERIFY(form->lineGrid->SelectCell(col, 3));
+      QVERIFY(!(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable));
+    }
     QVERIFY(form->lineGrid->SelectCell(1, 3));
+    QVERIFY(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable);
   }
 
   void oneLineMeasurementShowsNoFractions() {
@@ -445,7 +519,7 @@ class MainFormTest : public QObject {
   void fitAppendsAResultsLine() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->Fit();
+    FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QStringList report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);  // the header and one results line
@@ -459,10 +533,10 @@ class MainFormTest : public QObject {
     // The fit's own log is gone; none is left where all users could see it.
     QVERIFY(!QFile::exists(fDir->filePath("lumora.txt")));
     QVERIFY(QDir(fDir->filePath(QString("lumora-%1").arg(::getuid()))).isEmpty());
-    form->Fit();
+    FitNow(*form);
     report = form->reportMemo->toPlainText().split('\n');
     QCOMPARE(report.size(), 3);  // the header only once
-    form->ClearReport();
+    Click(form->clearReportButton);
     QVERIFY(form->reportMemo->toPlainText().isEmpty());
   }
 
@@ -470,16 +544,16 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     form->fitDensityEdit->setText("0");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     form->fitDensityEdit->setText("1E16");
     form->gasTemperatureEdit->setText("abc");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
     QVERIFY(answers.errors[1].contains("abc"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     form->gasTemperatureEdit->setText("300");
-    form->Fit();
+    FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
   }
 
@@ -591,7 +665,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600 1000 1e3 100 50";  // blanks separate like commas
-    form->AnalyzeLines();
+    AnalyzeNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.inputTexts, QStringList{"200, 950, 1e3, 100, 50"});
     QCOMPARE(form->AnalysisParameters(), std::string("600 1000 1e3 100 50"));
@@ -608,13 +682,16 @@ class MainFormTest : public QObject {
     QCOMPARE(form->PairInspector()->windowTitle(), QString("Pair Inspector"));
 
     const bool marks = form->Charts()->AnalysisMarksVisible();
-    form->OnAnalysisLegendClicked();
+    QCustomPlot* chart = form->Charts()->AnalyzeChart();
+    chart->replot();
+    const QPoint legend = chart->legend->item(0)->outerRect().center();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, legend);
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), !marks);
-    form->OnAnalysisLegendClicked();
+    QTest::mouseClick(chart, Qt::LeftButton, {}, legend);
     QCOMPARE(form->Charts()->AnalysisMarksVisible(), marks);
 
     // A later recalculation empties and disables the page again.
-    form->Fit();
+    FitNow(*form);
     QVERIFY(!form->chartPages->isTabEnabled(3));
     QCOMPARE(pairs->interface1D()->dataCount(), 0);
   }
@@ -623,14 +700,14 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.input = "600, 1000, 1e3, 100";
-    form->AnalyzeLines();
+    AnalyzeNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     QCOMPARE(form->AnalysisParameters(), std::string("200, 950, 1e3, 100, 50"));
-    answers.cancelInput = true;  // a cancelled box goes on with the previous text
-    form->AnalyzeLines();
+    answers.cancelInput = true;  // a cancelled box runs nothing
+    AnalyzeNow(*form);
     QCOMPARE(answers.inputTexts.last(), QString("200, 950, 1e3, 100, 50"));
     QCOMPARE(answers.errors.size(), 1);
-    QVERIFY(form->lineGrid->RowCount() > 2);
+    QCOMPARE(form->lineGrid->RowCount(), 1);
   }
 
   // The fixed pair 255.1349/474.5586 nm: two argon lines of one upper level
@@ -651,8 +728,9 @@ class MainFormTest : public QObject {
     WriteIni(ini);
     Answers answers;
     TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
     answers.input = "200, 1000, 1e3, 100, 50";
-    form.AnalyzeLines();
+    AnalyzeNow(form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
 
     lumora::TPairInspectorForm* inspector = form.PairInspector();
@@ -669,7 +747,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kStrongSample);
     answers.saveFile = fDir->filePath("table.txt");
-    form->SaveTable();
+    Click(form->saveTableButton);
     const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
     QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
     QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
@@ -684,14 +762,14 @@ class MainFormTest : public QObject {
   void saveReportWritesItsLines() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->Fit();
+    FitNow(*form);
     answers.saveFile = fDir->filePath("report.txt");
-    form->SaveReport();
+    Click(form->saveReportButton);
     const QByteArray text = ReadAll(answers.saveFile);
     QCOMPARE(text.count("\r\n"), 2);
     QVERIFY(text.endsWith("\r\n"));
     answers.saveFile = fDir->filePath("no/such/folder/report.txt");
-    form->SaveReport();
+    Click(form->saveReportButton);
     QCOMPARE(answers.errors.size(), 1);
   }
 
@@ -702,6 +780,523 @@ class MainFormTest : public QObject {
     QCOMPARE(form->pointerStatus->text(), QString("wavelength 696.54310  -  EBF  0.250"));
     form->OnPointerOverMap(16.25, 1234.5);
     QCOMPARE(form->pointerStatus->text(), QString("log n_1   16.250  -  temperature 1234.500"));
+  }
+
+  // ---- results that belong to the lines shown ----------------------------
+
+  // Each direction of each map range: every colour-map cell holds the grid
+  // value of the point it is drawn at, and the read-out shows that value.
+  void mapIsDrawnWhereItsValuesBelong_data() {
+    QTest::addColumn<QString>("fromDensity");
+    QTest::addColumn<QString>("toDensity");
+    QTest::addColumn<QString>("fromTemperature");
+    QTest::addColumn<QString>("toTemperature");
+    QTest::newRow("both upwards") << "1E+015" << "1E+018" << "1000" << "50000";
+    QTest::newRow("density downwards") << "1E+018" << "1E+015" << "1000" << "50000";
+    QTest::newRow("temperature downwards") << "1E+015" << "1E+018" << "50000" << "1000";
+    QTest::newRow("both downwards") << "1E+018" << "1E+015" << "50000" << "1000";
+  }
+  void mapIsDrawnWhereItsValuesBelong() {
+    QFETCH(QString, fromDensity);
+    QFETCH(QString, toDensity);
+    QFETCH(QString, fromTemperature);
+    QFETCH(QString, toTemperature);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapFromDensityEdit->setText(fromDensity);
+    form->mapToDensityEdit->setText(toDensity);
+    form->mapFromTemperatureEdit->setText(fromTemperature);
+    form->mapToTemperatureEdit->setText(toTemperature);
+    MapWithFile(*form, "7", "5");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const lumora::MapRange r = form->LastMapRange();
+    const lumora::ResidualGrid& grid = form->MapGrid();
+    QCOMPARE(grid.size(), size_t(5));
+    auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
+    for (int i = 0; i < 5; ++i)
+      for (int j = 0; j < 7; ++j) {
+        const double x = r.x0 + j * r.dx, y = r.y0 + i * r.dy;
+        int key = -1, value = -1;
+        colourMap->data()->coordToCell(x, y, &key, &value);
+        QCOMPARE(colourMap->data()->cell(key, value), grid[i][j]);
+        form->OnPointerOverMap(x, y);
+        QVERIFY2(form->pointerStatus->text().endsWith(
+                     QString::fromStdString(lumora::Format("RSS %.4e", grid[i][j]))),
+                 qPrintable(form->pointerStatus->text()));
+      }
+    // The valley lies where the report puts n_1: near the sample's 2E+015.
+    double lowest = 1e300;
+    int lowestKey = 0, lowestValue = 0;
+    for (int k = 0; k < 7; ++k)
+      for (int v = 0; v < 5; ++v)
+        if (colourMap->data()->cell(k, v) < lowest) {
+          lowest = colourMap->data()->cell(k, v);
+          lowestKey = k;
+          lowestValue = v;
+        }
+    double x = 0, y = 0;
+    colourMap->data()->cellToCoord(lowestKey, lowestValue, &x, &y);
+    const QStringList numbers = form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
+    QVERIFY(qAbs(x - std::log10(numbers.value(2).toDouble())) < 0.005);  // "%.2E" of n_1
+    QCOMPARE(form->chartPages->currentIndex(), 1);  // the "Sum" page shows it
+  }
+
+  // A read that fails half-way and a one-line file: the table shows no
+  // fractions, and fit and map refuse with the reason.
+  void commandsRefuseWithoutTwoLines_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("readFails");
+    QTest::newRow("bad number in the second line") << QByteArray("696.5431\t100\r\n706.7218\tabc\r\n") << 1 << true;
+    QTest::newRow("one line") << QByteArray("696.5431\t100\r\n") << 2 << false;
+  }
+  void commandsRefuseWithoutTwoLines() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, rows);
+    QFETCH(bool, readFails);
+    QFile out(Meas("short.txt"));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    Answers answers;
+    auto form = ArgonForm(answers);
+    Read(*form, answers, "short.txt");
+    QCOMPARE(answers.errors.size(), readFails ? 1 : 0);
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
+    for (QAbstractButton* command : {static_cast<QAbstractButton*>(form->fitButton),
+                                     static_cast<QAbstractButton*>(form->mapButton)}) {
+      answers.errors.clear();
+      Click(command);
+      QVERIFY(Finished(*form));
+      QCOMPARE(answers.errors.size(), 1);
+      QVERIFY2(answers.errors[0].contains("at least two lines"), qPrintable(answers.errors[0]));
+    }
+    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+  }
+
+  // Typing into the cell editor as a user does: a refused text shows the
+  // value in use and why; Enter takes a number over.
+  void refusedEditShowsWhyAndTheValueInUse() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TLineGrid* grid = form->lineGrid;
+    const QString before = grid->Cell(1, 2);
+    const double value = form->CurrentSession().Table().lines[1].Int;
+    TypeIntoCell(grid, 2, "abc");
+    QCOMPARE(grid->Cell(1, 2), before);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
+    QVERIFY2(form->messageStatus->text().contains("refused"), qPrintable(form->messageStatus->text()));
+    QVERIFY(form->messageStatus->text().contains(before));
+    QVERIFY(answers.errors.isEmpty());
+
+    const QString measuredBefore = grid->Cell(3, 2);
+    TypeIntoCell(grid, 2, "12345");
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 12345.0);
+    QCOMPARE(grid->Cell(1, 2), QString("12345"));
+    QVERIFY(grid->Cell(3, 2) != measuredBefore);  // recalculated at once
+    QVERIFY(form->messageStatus->text().isEmpty());
+
+    // Ctrl+Z in the table puts the value back.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
+    QCOMPARE(grid->Cell(1, 2), before);
+    QCOMPARE(grid->Cell(3, 2), measuredBefore);
+  }
+
+  // After a fit and a map, reading another file (or failing to) leaves no
+  // view of the old data.
+  void newReadEmptiesTheViewsOfThePreviousData() {
+    QFile bad(Meas("bad.txt"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("696.5431\t100\r\n706.7218\tabc\r\n");
+    bad.close();
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    MapWithFile(*form, "4", "3");
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
+    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() > 0);
+    QCOMPARE(colourMap->data()->keySize(), 4);
+    form->OnPointerOverMap(15, 1000);
+
+    Read(*form, answers, "bad.txt");
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->windowTitle(), QString("Lumora"));
+    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(colourMap->data()->keySize(), 0);
+    QVERIFY(form->pointerStatus->text().isEmpty());
+    QCOMPARE(form->fileList->currentItem()->text(), QString("bad.txt"));
+
+    // The sample again: fractions, but nothing fitted until a fit runs.
+    Read(*form, answers, kSample);
+    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
+    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QVERIFY(form->lineGrid->Cell(4, 1).isEmpty());
+  }
+
+  // Cancel in the input box keeps the measurement; OK replaces it with
+  // simulated lines, and the window says so.
+  void lineAnalysisRunsOnlyOnOk() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    answers.cancelInput = true;
+    AnalyzeNow(*form);
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(Series(form->Charts()->EBFChart(), "Series_m")->interface1D()->dataCount(), 27);
+    QVERIFY(!form->chartPages->isTabEnabled(3));
+
+    answers.cancelInput = false;
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY2(form->windowTitle().contains("simulated lines"), qPrintable(form->windowTitle()));
+    QCOMPARE(form->linePages->tabText(0), QString("Simulated lines"));
+    QCOMPARE(form->chartPages->currentIndex(), 3);  // the "Analysis" page shows it
+  }
+
+  // The default pair is not among the bundled lines: the report says so and
+  // the inspector offers the analysed lines to choose a pair from.
+  void pairInspectorLetsTheUserChooseAPair() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY(form->reportMemo->toPlainText().contains("255.1349/474.5586 nm is not among the analysed lines"));
+    QVERIFY(!form->PairInspector()->isVisible());
+    form->pairInspectorAction->trigger();
+    lumora::TPairInspectorForm* inspector = form->PairInspector();
+    QVERIFY(inspector->isVisible());
+    QVERIFY(inspector->firstLineBox->count() >= 2);
+    // A pair of one upper level, as the analysis records pair them.
+    const auto& lines = form->CurrentSession().Table().lines;
+    int a = -1, b = -1;
+    for (size_t i = 0; i < lines.size() && a < 0; ++i)
+      for (size_t j = i + 1; j < lines.size(); ++j)
+        if (lines[i].UpperState == lines[j].UpperState) {
+          a = inspector->firstLineBox->findData(lines[i].AR.WaveLength);
+          b = inspector->secondLineBox->findData(lines[j].AR.WaveLength);
+          break;
+        }
+    QVERIFY(a >= 0 && b >= 0);
+    inspector->firstLineBox->setCurrentIndex(a);
+    inspector->secondLineBox->setCurrentIndex(b);
+    Click(inspector->showButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    auto* curve = inspector->Chart1()->findChild<QCPGraph*>("PRDSeries");
+    QVERIFY(curve->dataCount() > 1);
+    QVERIFY(inspector->windowTitle().startsWith("R(N/N0) for line ratio " +
+                                                inspector->firstLineBox->currentText()));
+    QVERIFY(!inspector->Chart1()->xAxis->label().isEmpty());
+    QVERIFY(!inspector->Chart1()->yAxis->label().isEmpty());
+  }
+
+  // ---- commands off the window's thread -------------------------------------
+
+  // A long map cancelled with Esc: the earlier fit's results stand.
+  void cancelledMapChangesNothing_data() {
+    QTest::addColumn<bool>("withEscape");
+    QTest::newRow("Esc") << true;
+    QTest::newRow("Cancel button") << false;
+  }
+  void cancelledMapChangesNothing() {
+    QFETCH(bool, withEscape);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    FitNow(*form);
+    const QString report = form->reportMemo->toPlainText();
+    const QString fitted = form->lineGrid->Cell(4, 1);
+    const double fittedValue = form->CurrentSession().Table().lines[0].G_f;
+    const lumora::ResidualGrid grid = form->MapGrid();
+    form->mapDensityPointsEdit->setText("1500");
+    form->mapTemperaturePointsEdit->setText("1500");
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QVERIFY(!form->fitButton->isEnabled() && !form->readButton->isEnabled() && !form->lineGrid->isEnabled());
+    QVERIFY(form->progressBar->isVisible() && form->cancelButton->isVisible());
+    QVERIFY(QTest::qWaitFor([&] { return form->progressBar->value() >= 1; }, 30000));
+    if (withEscape)
+      QTest::keyClick(form.get(), Qt::Key_Escape);
+    else
+      QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form, 10000));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(form->reportMemo->toPlainText(), report);
+    QCOMPARE(form->lineGrid->Cell(4, 1), fitted);
+    QCOMPARE(form->CurrentSession().Table().lines[0].G_f, fittedValue);
+    QVERIFY(form->MapGrid() == grid);
+    QCOMPARE(form->Charts()->MapPlot()->findChild<QCPColorMap*>()->data()->keySize(), 0);
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+    QVERIFY(!form->progressBar->isVisible());
+    QVERIFY(form->fitButton->isEnabled() && form->lineGrid->isEnabled());
+    // The next fit writes the next results line, as if no map had run.
+    FitNow(*form);
+    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 3);
+  }
+
+  // A map that finishes while the event loop keeps running and repainting.
+  void mapFinishesWhileTheWindowStaysAlive() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapDensityPointsEdit->setText("300");
+    form->mapTemperaturePointsEdit->setText("300");
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QVERIFY(!form->grab().isNull());  // repaints meanwhile
+    form->resize(1100, 750);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
+    QCOMPARE(form->MapGrid().size(), size_t(300));
+    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    QCOMPARE(form->progressBar->maximum(), 300);
+  }
+
+  void closingCancelsTheRunningCommand() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->mapDensityPointsEdit->setText("1500");
+    form->mapTemperaturePointsEdit->setText("1500");
+    Click(form->mapButton);
+    QVERIFY(form->CommandRunning());
+    QElapsedTimer clock;
+    clock.start();
+    form->close();
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!form->CommandRunning());
+    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+    QCOMPARE(Setting("_Parameters", "Tn"), QString("300"));  // the fields were written back
+  }
+
+  // ---- desktop conventions ------------------------------------------------------
+
+  void shortcutsRunTheCommands_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("F5 fits") << int(Qt::Key_F5) << 0 << "fit";
+    QTest::newRow("F6 maps") << int(Qt::Key_F6) << 0 << "map";
+    QTest::newRow("F7 analyses") << int(Qt::Key_F7) << 0 << "analysis";
+    QTest::newRow("Ctrl+O reads") << int(Qt::Key_O) << int(Qt::ControlModifier) << "read";
+    QTest::newRow("Ctrl+S saves the table") << int(Qt::Key_S) << int(Qt::ControlModifier) << "save";
+    QTest::newRow("Ctrl+Q quits") << int(Qt::Key_Q) << int(Qt::ControlModifier) << "quit";
+  }
+  void shortcutsRunTheCommands() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, expected);
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    form->mapDensityPointsEdit->setText("5");
+    form->mapTemperaturePointsEdit->setText("5");
+    answers.openFile = Meas(kStrongSample);
+    answers.saveFile = fDir->filePath("table.txt");
+    answers.input = "600, 1000, 1e3, 100, 50";
+    form->reportMemo->setFocus();
+    QTest::keyClick(form.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    if (expected == "fit" || expected == "map")
+      QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    if (expected == "map") QCOMPARE(form->MapGrid().size(), size_t(5));
+    if (expected == "analysis") QVERIFY(form->chartPages->isTabEnabled(3));
+    if (expected == "read") QCOMPARE(form->lineGrid->RowCount(), 19);
+    if (expected == "save") QVERIFY(QFile::exists(answers.saveFile));
+    if (expected == "quit") QVERIFY(!form->isVisible());
+  }
+
+  void startFileAndDroppedFileAreRead() {
+    CopySample(kStrongSample);
+    CopySample(kSample);
+    Answers answers;
+    auto form = ArgonForm(answers);
+    lumora::OpenStartFile(*form, {"lumora", Meas(kSample)});
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Meas(kStrongSample))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
+    QCOMPARE(form->lineGrid->RowCount(), 19);
+    QVERIFY(answers.errors.isEmpty());
+    // Both are offered again under File > Recent measurements.
+    QStringList recent;
+    for (QAction* a : form->recentMenu->actions()) recent << a->text();
+    QCOMPARE(recent.size(), 2);
+    QVERIFY(recent[0].endsWith(Meas(kStrongSample)) && recent[1].endsWith(Meas(kSample)));
+  }
+
+  // Each chart's context menu writes valid PNG, SVG and PDF files.
+  void chartsExportAsPngSvgAndPdf() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const std::map<QString, QByteArray> signatures = {
+        {"png", QByteArray("\x89PNG", 4)}, {"svg", "<?xml"}, {"pdf", "%PDF"}};
+    int page = 0;
+    for (QCustomPlot* plot : form->Charts()->Plots()) {
+      std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
+      QStringList texts;
+      for (QAction* a : menu->actions()) texts << a->text();
+      QCOMPARE(texts, (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
+      for (int k = 0; k < 3; ++k) {
+        const QString format = QStringList{"png", "svg", "pdf"}[k];
+        answers.exportFile = fDir->filePath(QString("chart%1.%2").arg(page).arg(format));
+        menu->actions()[k]->trigger();
+        const QByteArray bytes = ReadAll(answers.exportFile);
+        QVERIFY2(bytes.startsWith(signatures.at(format)), qPrintable(answers.exportFile));
+        if (format == "svg") QVERIFY(bytes.contains("<svg"));
+      }
+      menu->actions()[3]->trigger();
+      QVERIFY(!QApplication::clipboard()->image().isNull());
+      ++page;
+    }
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    // The File menu exports the chart of the page shown.
+    answers.exportFile = fDir->filePath("shown.png");
+    form->exportChartAction->trigger();
+    QVERIFY(ReadAll(answers.exportFile).startsWith("\x89PNG"));
+    answers.exportFile = fDir->filePath("no/such/folder/x.png");
+    form->exportChartAction->trigger();
+    QCOMPARE(answers.errors.size(), 1);
+  }
+
+  // Wheel zooms, a double-click brings the data's view back.
+  void chartsZoomAndReset() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->chartPages->setCurrentIndex(0);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    const QCPRange before = ebf->xAxis->range();
+    const QPoint centre = ebf->axisRect()->rect().center();
+    QWheelEvent wheel(centre, ebf->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(ebf, &wheel);
+    QVERIFY(ebf->xAxis->range().size() < before.size());
+    QTest::mouseDClick(ebf, Qt::LeftButton, {}, centre);
+    QCOMPARE(ebf->xAxis->range(), before);
+  }
+
+  // Bar labels drawn over one another would be unreadable.
+  void barLabelsDoNotOverlap() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(1024, 700);
+    form->chartPages->setCurrentIndex(0);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    ebf->replot();
+    std::vector<QRectF> shown;
+    for (int i = 0; i < ebf->itemCount(); ++i) {
+      auto* label = qobject_cast<QCPItemText*>(ebf->item(i));
+      if (!label || !label->visible()) continue;
+      const QPointF at = label->position->pixelPosition();
+      const QFontMetrics metrics(label->font());
+      const double width = metrics.horizontalAdvance(label->text());
+      const QRectF box(at.x() - width / 2, at.y() - label->padding().bottom() - metrics.height() + 1,
+                       width, metrics.height() - 1);
+      for (const QRectF& other : shown) QVERIFY(!box.intersects(other));
+      shown.push_back(box);
+    }
+    QVERIFY(shown.size() >= 10);
+  }
+
+  // Cells chosen with the mouse, copied with Ctrl+C as a spreadsheet takes them.
+  void copiedCellsAreTabSeparatedWithHeaders() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TLineGrid* grid = form->lineGrid;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 0, 1));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(grid, 2, 3));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    QString expected = "Wavelength\tIntensity\tBF free\n";
+    for (int r = 1; r <= 3; ++r)
+      expected += grid->Cell(0, r) + "\t" + grid->Cell(1, r) + "\t" + grid->Cell(2, r) + "\n";
+    QCOMPARE(QApplication::clipboard()->text(), expected);
+  }
+
+  // Unsaved edits are not dropped without asking.
+  void nextFileAsksBeforeDiscardingEdits() {
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TypeIntoCell(form->lineGrid, 2, "777");
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
+    answers.discard = false;
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 1);
+    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
+    answers.discard = true;
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 2);
+    QCOMPARE(form->lineGrid->RowCount(), 19);
+    // Once saved, nothing to ask.
+    TypeIntoCell(form->lineGrid, 2, "5");
+    answers.saveFile = fDir->filePath("table.txt");
+    Click(form->saveTableButton);
+    Click(form->nextFileButton);
+    QCOMPARE(answers.questions.size(), 2);
+  }
+
+  void everyFieldAndButtonHasATooltip() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+      if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QComboBox*>(w))
+        continue;
+      // The page controls' own scroll buttons are Qt's.
+      if (w->objectName().isEmpty() || w->objectName().startsWith("qt_") ||
+          qobject_cast<QTabBar*>(w->parentWidget()))
+        continue;
+      QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+    }
+  }
+
+  // The window fits its minimum size and every field keeps its text readable.
+  void fieldsAreReadableAtSmallSizes_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("1024x700") << QSize(1024, 700);
+    QTest::newRow("minimum") << QSize(0, 0);
+  }
+  void fieldsAreReadableAtSmallSizes() {
+    QFETCH(QSize, size);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(size.isEmpty() ? form->minimumSize() : size);
+    QApplication::processEvents();
+    QVERIFY(form->width() <= 1024 && form->height() <= 700);
+    for (QLineEdit* field : form->findChildren<QLineEdit*>()) {
+      if (!field->isVisible() || field->objectName().isEmpty()) continue;
+      QVERIFY2(field->width() >= field->fontMetrics().horizontalAdvance("1.000E+018"),
+               qPrintable(field->objectName()));
+    }
+    QVERIFY(form->reportMemo->width() >= form->width() - 20);
+    QVERIFY(form->reportMemo->height() >= 50);
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(form->readButton), static_cast<QAbstractButton*>(form->analyzeButton)})
+      QVERIFY(b->width() >= b->sizeHint().width());
   }
 
   void missingProgramFilesEndTheProgramWithStatusZero() {

@@ -1,0 +1,83 @@
+// lumora-screenshots: renders the main views of the window into PNG files,
+// on the bundled argon database and sample: the table and branching
+// fractions after a fit, the colour map and the line analysis, each at
+// 1280x800 and 1024x700.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <iostream>
+
+#include "app/appstart.h"
+#include "app/mainform.h"
+
+namespace {
+
+bool WaitForCommand(lumora::TMainForm& form) {
+  return QTest::qWaitFor([&form] { return !form.CommandRunning(); }, 120000);
+}
+
+bool Save(lumora::TMainForm& form, const QSize& size, const QString& path) {
+  form.resize(size);
+  QTest::qWait(50);
+  if (!form.grab().save(path)) {
+    std::cerr << "cannot write " << path.toStdString() << "\n";
+    return false;
+  }
+  std::cout << path.toStdString() << "\n";
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: lumora-screenshots SOURCE_DIR OUTPUT_DIR\n";
+    return 2;
+  }
+  QApplication app(argc, argv);
+  lumora::ApplyDarkStyle(app);
+  const QString source = QString::fromLocal8Bit(argv[1]);
+  const QString output = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(output);
+  QTemporaryDir work;
+  qputenv("TMPDIR", work.path().toLocal8Bit());  // the fit log goes here
+  const QString ini = work.filePath("lumora.ini");
+  QFile settings(ini);
+  if (!settings.open(QIODevice::WriteOnly)) return 1;
+  settings.write(("[_Files]\r\nDatabase=" + source + "/data/database\r\nMeasurements=" + source +
+                  "/data/measurements\r\n[_Parameters]\r\nDefaultAtom=0\r\nTn=300\r\nPath=1\r\n"
+                  "[_Iteration]\r\nDensityPoints=120\r\nTemperaturePoints=120\r\n"
+                  "[Argon]\r\nLevels=Ar_I_levels.txt\r\nLines=Ar, I\r\nBoltzmax=4\r\nm=39.948\r\n")
+                     .toLocal8Bit());
+  settings.close();
+
+  lumora::TFormDialogs dialogs;
+  dialogs.Input = [](const QString&, const QString&, const QString&) -> std::optional<QString> {
+    return QString("600, 1000, 1e3, 100, 50");
+  };
+  dialogs.ShowError = [](const QString& text) { std::cerr << text.toStdString() << "\n"; };
+  dialogs.ShowMessage = dialogs.ShowError;
+  lumora::TMainForm form(ini.toStdString(), dialogs);
+  form.show();
+  form.OpenMeasurement(source + "/data/measurements/argon_n2e15.txt");
+  form.Fit();
+  if (!WaitForCommand(form)) return 1;
+  bool ok = true;
+  const std::pair<QSize, QString> sizes[] = {{QSize(1280, 800), "1280x800"},
+                                             {QSize(1024, 700), "1024x700"}};
+  for (const auto& [size, name] : sizes) {
+    form.chartPages->setCurrentIndex(0);
+    ok &= Save(form, size, output + "/fit-" + name + ".png");
+  }
+  form.CreateMap();
+  if (!WaitForCommand(form)) return 1;
+  for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");
+  form.AnalyzeLines();
+  if (!WaitForCommand(form)) return 1;
+  for (const auto& [size, name] : sizes)
+    ok &= Save(form, size, output + "/analysis-" + name + ".png");
+  return ok ? 0 : 1;
+}
