@@ -1,7 +1,5 @@
 #include "linedb/line_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -13,11 +11,8 @@
 namespace lumora {
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
 constexpr size_t kRealTokenLength = 64;
 constexpr size_t kIntTokenLength = 32;
-
-bool IsLineEndChar(int c) { return c == '\r' || c == '\n'; }
 
 // The file name without its folder.
 std::string_view BaseName(std::string_view path) {
@@ -63,17 +58,7 @@ void TTextFile::SetFileName(std::string fileName) {
 
 void TTextFile::OpenRead() {
   if (fOpened) return;
-  std::FILE* f = std::fopen(fFilename.c_str(), "rb");
-  if (!f) throw InOutError::FromErrno("Cannot open file", fFilename, errno);
-  // A folder opens like a file on this platform but cannot be read.
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(f);
-    throw InOutError::FromErrno("Cannot open file", fFilename, EISDIR);
-  }
-  F = f;
-  if (!fBuf) fBuf = std::make_unique<char[]>(kBufferSize);
-  fBufPos = fBufLen = 0;
+  fReader = std::make_unique<TextReader>(fFilename);
   fReadOnly = true;
   fOpened = true;
 }
@@ -83,90 +68,49 @@ void TTextFile::OpenWrite() {
   std::FILE* f = std::fopen(fFilename.c_str(), "wb");
   if (!f) throw InOutError::FromErrno("Cannot create file", fFilename, errno);
   F = f;
-  fBufPos = fBufLen = 0;
   fReadOnly = false;
   fOpened = true;
 }
 
 void TTextFile::Close() {
   if (!fOpened) return;
-  std::FILE* f = F;
-  bool wasWriting = !fReadOnly;
-  F = nullptr;
   fOpened = false;
-  fBufPos = fBufLen = 0;
+  if (fReadOnly) {
+    fReader.reset();
+    return;
+  }
+  std::FILE* f = F;
+  F = nullptr;
   bool failed = std::fclose(f) != 0;
   // Data that never reached the disk must not pass as written.
-  if (failed && wasWriting) throw InOutError::FromErrno("Cannot write file", fFilename, errno);
+  if (failed) throw InOutError::FromErrno("Cannot write file", fFilename, errno);
 }
 
 bool TTextFile::Eof() { return PeekChar() < 0; }
 
-bool TTextFile::FillBuffer() {
-  if (!fOpened || !fReadOnly) return false;
-  fBufPos = 0;
-  fBufLen = std::fread(fBuf.get(), 1, kBufferSize, F);
-  if (fBufLen == 0) {
-    // End of file or a read error: both end the data for the readers.
-    std::clearerr(F);
-    return false;
-  }
-  return true;
-}
+int TTextFile::PeekChar() { return fReader ? fReader->Peek() : -1; }
 
-int TTextFile::PeekChar() {
-  if (fBufPos >= fBufLen && !FillBuffer()) return -1;
-  return static_cast<unsigned char>(fBuf[fBufPos]);
-}
+int TTextFile::GetChar() { return fReader ? fReader->Get() : -1; }
 
-int TTextFile::GetChar() {
-  if (fBufPos >= fBufLen && !FillBuffer()) return -1;
-  return static_cast<unsigned char>(fBuf[fBufPos++]);
-}
-
-bool TTextFile::AtLineEnd() {
-  int c = PeekChar();
-  return c < 0 || IsLineEndChar(c);
-}
-
-bool TTextFile::ReadToken(std::string& token, size_t maxLength) {
-  token.clear();
-  int c;
-  while ((c = PeekChar()) >= 0 && c <= 32) GetChar();
-  if (c < 0) return false;
-  while (token.size() < maxLength && (c = PeekChar()) > 32) token.push_back(static_cast<char>(GetChar()));
-  return true;
-}
+bool TTextFile::AtLineEnd() { return !fReader || fReader->AtLineEnd(); }
 
 void TTextFile::ReadReal(double& value) { ReadRealDef(value, -1); }
 
 void TTextFile::ReadRealDef(double& value, double def) {
   std::string token;
-  bool found = ReadToken(token, kRealTokenLength);
+  bool found = fReader && fReader->ReadToken(token, kRealTokenLength);
   StoreNumber(found, token, value, def);
 }
 
 void TTextFile::ReadInt(int32_t& value) {
   std::string token;
-  bool found = ReadToken(token, kIntTokenLength);
+  bool found = fReader && fReader->ReadToken(token, kIntTokenLength);
   StoreNumber(found, token, value, -1);
 }
 
-// Takes the characters in runs straight from the buffer: a large line
-// file spends most of its reading time in these fields.
 std::string TTextFile::ReadText(int width) {
-  std::string text;
-  const size_t wanted = width > 0 ? static_cast<size_t>(width) : 0;
-  while (text.size() < wanted && (fBufPos < fBufLen || FillBuffer())) {
-    const char* run = fBuf.get() + fBufPos;
-    const size_t available = std::min(fBufLen - fBufPos, wanted - text.size());
-    size_t n = 0;
-    while (n < available && !IsLineEndChar(run[n])) ++n;
-    text.append(run, n);
-    fBufPos += n;
-    if (n < available) break;  // a line end
-  }
-  return text;
+  if (!fReader || width <= 0) return {};
+  return fReader->ReadText(static_cast<size_t>(width));
 }
 
 void TTextFile::ReadStr2(String2& value) { value = ReadText(2); }
@@ -188,9 +132,7 @@ char TTextFile::SkipChars(int count) {
 }
 
 void TTextFile::SkipLine() {
-  int c;
-  while ((c = GetChar()) >= 0 && c != '\n') {
-  }
+  if (fReader) fReader->SkipPastLineFeed();
 }
 
 void TTextFile::Write(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/errors.h"
+#include "base/text_reader.h"
 
 namespace lumora {
 
@@ -131,7 +132,7 @@ class TTextFile {
   bool ReadOnly() const { return fReadOnly; }
 
  protected:
-  // Field readers; none raises. Numbers skip blanks and line ends, take the
+  // Field readers; none raises but for a failed read. Numbers skip blanks and line ends, take the
   // next token (at most 64 characters, 32 for integers) and read 0 at the
   // end of the file; a token that is not a number in full gives the
   // default (-1 for ReadReal and ReadInt).
@@ -158,18 +159,11 @@ class TTextFile {
   bool AtLineEnd();
 
  private:
-  // Reads the next token of characters above blank after skipping blanks,
-  // control characters and line ends; false at the end of the file.
-  bool ReadToken(std::string& token, size_t maxLength);
-  bool FillBuffer();
-
   std::string fFilename;
-  std::FILE* F = nullptr;
+  std::FILE* F = nullptr;                // while writing
+  std::unique_ptr<TextReader> fReader;  // while reading
   bool fOpened = false;
   bool fReadOnly = false;
-  std::unique_ptr<char[]> fBuf;
-  size_t fBufPos = 0;
-  size_t fBufLen = 0;
 };
 
 class TAtomFile : public TTextFile {

@@ -2,15 +2,13 @@
 
 #include <cerrno>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <iostream>
 #include <sstream>
 
 #include "base/checked.h"
 #include "base/format.h"
 #include "base/numparse.h"
-#include <iostream>
+#include "base/text_reader.h"
 
 namespace lumora {
 
@@ -23,87 +21,54 @@ void ShowMessage(const MessageSink& sink, const std::string& text) {
 
 namespace {
 
-// Sequential reader of a small text file held in memory, with the field
-// rules of the level and measurement files. CR LF and LF both end a line.
-class TextReader {
+// The field rules of the level and measurement files over the text reader:
+// numbers are whole blank-separated tokens, a token that is no number an
+// input/output error.
+class FieldReader {
  public:
-  explicit TextReader(const std::string& fileName) : fileName_(fileName) {
-    if (std::filesystem::is_directory(fileName))
-      throw InOutError::FromErrno("Cannot open file", fileName, EISDIR);
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) throw InOutError::FromErrno("Cannot open file", fileName, errno ? errno : ENOENT);
-    text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw InOutError::FromErrno("Cannot read file", fileName, EIO);
-  }
+  explicit FieldReader(const std::string& fileName) : in_(fileName) {}
 
-  bool Eof() const { return pos_ >= text_.size(); }
+  bool Eof() { return in_.Eof(); }
 
   // Up to `width` characters, stopping before the line end.
-  std::string ReadText(int width) {
-    std::string s;
-    while (static_cast<int>(s.size()) < width && !Eof() && !AtLineEnd()) s += text_[pos_++];
-    return s;
-  }
+  std::string ReadText(int width) { return width > 0 ? in_.ReadText(width) : std::string(); }
 
   // A blank-separated number; skips control characters and line ends first.
-  // At the end of the file the value is 0. A token that is not a number is
-  // an input/output error.
+  // At the end of the file the value is 0.
   double ReadNumber() {
-    while (!Eof() && static_cast<unsigned char>(text_[pos_]) <= 32) ++pos_;
-    if (Eof()) return 0;
-    size_t start = pos_;
-    while (!Eof() && static_cast<unsigned char>(text_[pos_]) > 32) ++pos_;
-    return ParseNumber(std::string_view(text_.data() + start, pos_ - start));
+    std::string token;
+    if (!in_.ReadToken(token)) return 0;
+    return ParseNumber(token);
   }
 
   double ParseNumber(std::string_view token) const {
     double value = 0;
     if (!TryParseReal(token, value))
-      throw InOutError("Invalid numeric format: \"" + std::string(token) + "\" in " + fileName_, 106);
+      throw InOutError("Invalid numeric format: \"" + QuoteToken(token) + "\" in " +
+                           in_.FileName(),
+                       106);
     return value;
   }
 
   // The blank-separated tokens of the rest of the line; moves past its line
   // end.
-  std::vector<std::string_view> ReadLineTokens() {
-    std::vector<std::string_view> tokens;
-    while (!Eof() && !AtLineEnd()) {
-      if (static_cast<unsigned char>(text_[pos_]) <= 32) {
-        ++pos_;
-        continue;
-      }
-      const size_t start = pos_;
-      while (!Eof() && !AtLineEnd() && static_cast<unsigned char>(text_[pos_]) > 32) ++pos_;
-      tokens.emplace_back(text_.data() + start, pos_ - start);
-    }
-    SkipLine();
+  std::vector<std::string> ReadLineTokens() {
+    std::vector<std::string> tokens;
+    std::string token;
+    while (in_.ReadTokenOnLine(token)) tokens.push_back(token);
+    in_.SkipLine();
     return tokens;
   }
 
   // 1-based number of the line the reader stands in.
-  int LineNumber() const { return lineNumber_; }
-  const std::string& FileName() const { return fileName_; }
+  int LineNumber() const { return in_.LineNumber(); }
+  const std::string& FileName() const { return in_.FileName(); }
 
   // Skips the rest of the line and its line end.
-  void SkipLine() {
-    while (!Eof() && !AtLineEnd()) ++pos_;
-    if (Eof()) return;
-    ++lineNumber_;
-    if (text_[pos_] == '\r') {
-      ++pos_;
-      if (!Eof() && text_[pos_] == '\n') ++pos_;
-    } else {
-      ++pos_;
-    }
-  }
+  void SkipLine() { in_.SkipLine(); }
 
  private:
-  bool AtLineEnd() const { return text_[pos_] == '\r' || text_[pos_] == '\n'; }
-
-  std::string fileName_;
-  std::string text_;
-  size_t pos_ = 0;
-  int lineNumber_ = 1;
+  TextReader in_;
 };
 
 struct MeasuredLine {
@@ -114,10 +79,10 @@ struct MeasuredLine {
 // The first two numbers of the next line that holds any; further columns
 // are ignored. A blank tail of the file reads as wavelength 0, which no line
 // base holds, so the import ends there with its not-found message.
-MeasuredLine ReadMeasuredLine(TextReader& in) {
+MeasuredLine ReadMeasuredLine(FieldReader& in) {
   while (!in.Eof()) {
     const int lineNumber = in.LineNumber();
-    const std::vector<std::string_view> numbers = in.ReadLineTokens();
+    const std::vector<std::string> numbers = in.ReadLineTokens();
     if (numbers.empty()) continue;
     const double wavelength = in.ParseNumber(numbers[0]);
     if (numbers.size() < 2)
@@ -176,7 +141,7 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
 void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
                 const MessageSink& messages, bool& replaced) {
   replaced = false;
-  TextReader in(fileName);
+  FieldReader in(fileName);
   for (int i = 0; i < 3; ++i) in.SkipLine();
   levels.clear();
   replaced = true;
@@ -328,7 +293,7 @@ bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double inten
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
                        const MessageSink& messages) {
   table.lines.clear();
-  TextReader in(fileName);
+  FieldReader in(fileName);
   while (!in.Eof()) {
     const auto [wavelength, intensity] = ReadMeasuredLine(in);
     TLineRecord line;

@@ -4,12 +4,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/format.h"
 #include "base/numparse.h"
+#include "base/text_reader.h"
 
 namespace lumora {
 
@@ -138,12 +136,8 @@ Spectrum ParseSpectrum(std::string_view text, const std::string& source, size_t 
 }
 
 Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints) {
-  if (std::filesystem::is_directory(path)) throw InOutError::FromErrno("Cannot open file", path, EISDIR);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InOutError::FromErrno("Cannot open file", path, errno ? errno : ENOENT);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw InOutError::FromErrno("Cannot read file", path, EIO);
-  return ParseSpectrum(text, path, minimumPoints);
+  TextReader in(path);
+  return ParseSpectrum(in.ReadAll(), path, minimumPoints);
 }
 
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at) {

@@ -1,0 +1,63 @@
+// Sequential reading of a text file of single-byte characters, in blocks:
+// characters, fixed-width fields, blank-separated tokens and line ends (CR
+// LF, LF or a CR alone). The line files and the level, measurement and
+// spectrum readers build their field rules on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace lumora {
+
+class TextReader {
+ public:
+  // Opens the file for reading; InOutError "Cannot open file ..." when it
+  // is missing, unreadable or a folder.
+  explicit TextReader(std::string fileName);
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  const std::string& FileName() const { return fileName_; }
+
+  // The next character, or -1 at the end of the file. A failed read is an
+  // InOutError "Cannot read file ...", never a silent end.
+  int Peek();
+  int Get();
+  bool Eof() { return Peek() < 0; }
+  // True at CR, LF or the end of the file: where fields stop.
+  bool AtLineEnd();
+
+  // Up to `width` characters, stopping before a line end.
+  std::string ReadText(size_t width);
+  // Skips blanks, control characters and line ends, then takes the
+  // characters above blank, at most maxLength of them; false at the end.
+  bool ReadToken(std::string& token, size_t maxLength = static_cast<size_t>(-1));
+  // Skips blanks and control characters but no line end, then takes the
+  // characters above blank; false at a line end or the end of the file.
+  bool ReadTokenOnLine(std::string& token);
+  // The rest of the line and its line end (CR LF, LF or a CR alone).
+  void SkipLine();
+  // Everything up to and including the next LF (a CR alone ends no line).
+  void SkipPastLineFeed();
+
+  // The rest of the file as it stands, for parsers of whole texts.
+  std::string ReadAll();
+
+  // 1-based number of the line being read, counted by SkipLine.
+  int LineNumber() const { return lineNumber_; }
+
+ private:
+  bool Fill();
+
+  std::string fileName_;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;
+  size_t pos_ = 0;
+  size_t length_ = 0;
+  int lineNumber_ = 1;
+};
+
+}  // namespace lumora

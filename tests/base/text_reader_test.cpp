@@ -1,0 +1,103 @@
+#include "base/text_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "tests/support/testfiles.h"
+
+namespace lumora {
+namespace {
+
+// The lines of a text as SkipLine steps through them, each read as a token
+// list: CR LF, LF and a CR alone all end a line.
+std::vector<std::vector<std::string>> LinesOf(const std::string& path) {
+  TextReader in(path);
+  std::vector<std::vector<std::string>> lines;
+  while (!in.Eof()) {
+    std::vector<std::string> tokens;
+    std::string token;
+    while (in.ReadTokenOnLine(token)) tokens.push_back(token);
+    lines.push_back(tokens);
+    in.SkipLine();
+  }
+  return lines;
+}
+
+TEST(TextReader, LineEndsTokensAndLineNumbers) {
+  testing::TempFolder dir;
+  using Lines = std::vector<std::vector<std::string>>;
+  const std::pair<const char*, Lines> cases[] = {
+      {"a b\r\nc\r\n", {{"a", "b"}, {"c"}}},
+      {"a b\nc", {{"a", "b"}, {"c"}}},
+      {"a\rb\r\n\r\nc", {{"a"}, {"b"}, {}, {"c"}}},
+      {" \t x \t\n\n", {{"x"}, {}}},
+      {"", {}},
+  };
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    const std::string path = dir.File("t.txt");
+    testing::WriteFile(path, cases[c].first);
+    EXPECT_EQ(LinesOf(path), cases[c].second) << "case " << c;
+  }
+  const std::string path = dir.File("n.txt");
+  testing::WriteFile(path, "1\r\n2\n3\r4");
+  TextReader in(path);
+  for (int line = 1; line <= 4; ++line) {
+    EXPECT_EQ(in.LineNumber(), line);
+    in.SkipLine();
+  }
+  EXPECT_TRUE(in.Eof());
+}
+
+TEST(TextReader, FieldsStopAtTheLineEndAndTokensCrossIt) {
+  testing::TempFolder dir;
+  const std::string path = dir.File("f.txt");
+  testing::WriteFile(path, "abcdef\r\n\r\n  12345 6\n");
+  TextReader in(path);
+  EXPECT_EQ(in.ReadText(4), "abcd");
+  EXPECT_EQ(in.ReadText(10), "ef");  // not past the line end
+  EXPECT_TRUE(in.AtLineEnd());
+  std::string token;
+  ASSERT_TRUE(in.ReadToken(token, 3));  // over the empty line
+  EXPECT_EQ(token, "123");
+  ASSERT_TRUE(in.ReadToken(token));
+  EXPECT_EQ(token, "45");
+  in.SkipPastLineFeed();  // past " 6\n"
+  EXPECT_FALSE(in.ReadToken(token));
+  EXPECT_EQ(in.Peek(), -1);
+}
+
+TEST(TextReader, ReadsLargeFilesAcrossItsBlocksWhole) {
+  testing::TempFolder dir;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  const std::string path = dir.File("big.txt");
+  testing::WriteFile(path, text);
+  TextReader whole(path);
+  EXPECT_EQ(whole.ReadAll(), text);
+  TextReader lines(path);
+  int count = 0;
+  std::string last;
+  for (std::string word; lines.ReadTokenOnLine(word); lines.SkipLine(), ++count)
+    lines.ReadTokenOnLine(last);
+  EXPECT_EQ(count, 20000);
+  EXPECT_EQ(last, "19999");
+}
+
+TEST(TextReader, MissingFilesAndFoldersAreInputErrors) {
+  testing::TempFolder dir;
+  for (const std::string& path : {dir.File("missing.txt"), dir.path()}) {
+    try {
+      TextReader in(path);
+      ADD_FAILURE() << path;
+    } catch (const InOutError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + path + "\": ", 0), 0u)
+          << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumora
