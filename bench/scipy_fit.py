@@ -166,8 +166,8 @@ def map_points(model):
     return grid
 
 
-def map_broadcast(model):
-    (d0, d1), (t0, t1), n = MAP_DENSITY, MAP_TEMPERATURE, MAP_POINTS
+def map_broadcast(model, n=MAP_POINTS):
+    (d0, d1), (t0, t1) = MAP_DENSITY, MAP_TEMPERATURE
     x = d0 + np.arange(n) * (d1 - d0) / n
     t = t0 + np.arange(n) * (t1 - t0) / n
     tt, xx = np.meshgrid(t, x, indexing="ij")
@@ -222,6 +222,10 @@ def main():
     grid_b = map_broadcast(model)
     show("map 50 x 50, broadcast:", best_time(lambda: map_broadcast(model), args.repeat),
          1e3, "ms", f"(largest difference to the point-by-point grid {np.abs(grid_b - grid).max():.2e})")
+    # The sizes bench_fit's BM_Map runs on every core and on one.
+    for n in (200, 500):
+        show(f"map {n} x {n}, broadcast:", best_time(lambda: map_broadcast(model, n), args.repeat),
+             1e3, "ms", "(float64, one core)")
 
 
 if __name__ == "__main__":
