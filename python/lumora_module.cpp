@@ -319,6 +319,51 @@ std::vector<double> ToVector(const py::object& values) {
   return std::vector<double>(array.data(), array.data() + array.size());
 }
 
+// The options of lumora-cli integrate, as keywords.
+SpectrumRequest SpectrumRequestOf(const std::string& path, const py::kwargs& kw) {
+  SpectrumRequest request;
+  request.spectrumFile = path;
+  auto real = [&](const char* name) -> std::optional<double> {
+    if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
+    return kw[name].cast<double>();
+  };
+  auto text = [&](const char* name) {
+    return kw.contains(name) && !kw[name].is_none() ? py::str(kw[name]).cast<std::string>()
+                                                    : std::string();
+  };
+  request.options.fwhm = real("fwhm");
+  request.options.saturation = real("saturation");
+  if (auto v = real("window")) request.options.windowFactor = *v;
+  if (auto v = real("shift_max")) request.options.shiftMax = *v;
+  if (auto v = real("min_snr")) request.options.minSnr = *v;
+  request.darkFile = text("dark");
+  request.responseFile = text("response");
+  return request;
+}
+
+// Every integrated line as a row: its wavelength as the base holds it, the
+// window, net area, peak, baseline, S/N and its flags ("" when it is used).
+py::object IntegrationObject(const IntegrationResult& r) {
+  py::list rows;
+  for (const LineIntegral& l : r.lines)
+    rows.append(py::make_tuple(l.line.WaveLength, l.windowFrom, l.windowTo, l.area, l.peak,
+                               l.baseline, l.snr, LineFlagText(l.flags)));
+  py::module_ np = py::module_::import("numpy");
+  py::list fields;
+  for (const char* name : {"wavelength", "window_from", "window_to", "area", "peak", "baseline",
+                           "snr"})
+    fields.append(py::make_tuple(name, "f8"));
+  fields.append(py::make_tuple("flags", "U40"));
+  py::object dtype = np.attr("dtype")(fields);
+  Result result;
+  result.kind = "Integration";
+  result.fields["lines"] = np.attr("array")(rows, dtype);
+  result.fields["fwhm"] = r.fwhm;
+  result.fields["fwhm_estimated"] = r.fwhmEstimated;
+  result.fields["shift"] = r.shift;
+  return py::cast(result);
+}
+
 }  // namespace
 }  // namespace lumora::python
 
@@ -471,5 +516,33 @@ PYBIND11_MODULE(lumora, m) {
           py::arg("min_a") = py::none(), py::arg("max_e") = py::none(),
           py::arg("factor") = py::none(), py::kw_only(), py::arg("pair") = py::none(),
           "Simulates the base's lines inside the limits (default 200, 950, 1e3, 100, 50) and "
-          "returns the line-pair rows; line_table() then holds the simulated lines.");
+          "returns the line-pair rows; line_table() then holds the simulated lines.")
+      .def(
+          "integrate",
+          [](SessionHandle& s, const py::object& path, const py::kwargs& kw) {
+            CheckKeywords(kw,
+                          {"fwhm", "window", "shift_max", "dark", "response", "min_snr",
+                           "saturation"},
+                          "integrate");
+            const SpectrumRequest request = SpectrumRequestOf(py::str(path), kw);
+            const IntegrationResult result = Run(s, [&] { return s.ReadSpectrum(request); });
+            return IntegrationObject(result);
+          },
+          py::arg("spectrum"),
+          "integrate(spectrum, *, fwhm=None, window=2, shift_max=0.2, dark=None, "
+          "response=None, min_snr=3, saturation=None): integrates the element's lines in a "
+          "recorded spectrum (as lumora-cli integrate) and takes the unflagged ones as the "
+          "measurement; returns every integrated line with its flags.");
+
+  m.def(
+      "integrate",
+      [](const py::object& path, const py::object& ini, const py::object& element,
+         const py::kwargs& kw) {
+        py::object session = py::module_::import("lumora").attr("Session")(ini, element);
+        return session.attr("integrate")(path, **kw);
+      },
+      py::arg("spectrum"), py::kw_only(), py::arg("ini") = py::none(),
+      py::arg("element") = py::none(),
+      "integrate(spectrum, *, ini=None, element=None, **options): Session(ini, element)"
+      ".integrate(spectrum, **options).");
 }

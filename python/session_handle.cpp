@@ -117,6 +117,13 @@ void SessionHandle::ReadMeasurement(const std::string& path) {
   RecalculateWhenEnough();
 }
 
+IntegrationResult SessionHandle::ReadSpectrum(const SpectrumRequest& request) {
+  IntegrationResult result = session_.ReadSpectrum(request);
+  dataFileName_ = std::filesystem::path(request.spectrumFile).filename().string();
+  RecalculateWhenEnough();
+  return result;
+}
+
 void SessionHandle::SetMeasuredLines(const std::vector<double>& wavelengths,
                                      const std::vector<double>& intensities,
                                      const std::string& name) {

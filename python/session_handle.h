@@ -59,6 +59,9 @@ class SessionHandle {
   void ChangeElement(const std::string& element);
   // Reads the file and recalculates when there are two lines or more.
   void ReadMeasurement(const std::string& path);
+  // Integrates the element's lines in a recorded spectrum and takes the
+  // unflagged ones as the measurement.
+  IntegrationResult ReadSpectrum(const SpectrumRequest& request);
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities, const std::string& name);
   void SetIntensity(size_t line, double value);

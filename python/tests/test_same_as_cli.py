@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import lumora
-from conftest import SAMPLES
+from conftest import SAMPLES, SOURCE
 
 # Keyword arguments and the lumora-cli options they stand for.
 FIT_CASES = {
@@ -139,3 +139,27 @@ def test_an_edited_intensity_changes_the_fit(world, session):
     after = session.fit()
     assert after.rss > before.rss
     assert session.line_table()["G_m"][0] != 0
+
+
+SPECTRA = sorted((SOURCE / "data" / "measurements").glob("*.spectrum.csv"))
+
+
+@pytest.mark.parametrize("spectrum", SPECTRA, ids=lambda p: p.name)
+def test_integrate_takes_the_lines_the_cli_prints(world, cli, session, spectrum):
+    """The spectrum's unflagged lines become the measurement lumora-cli
+    integrate prints, and the fit on them is the CLI's fit --spectrum."""
+    import lumora
+    result = session.integrate(spectrum)
+    printed = cli("integrate", spectrum)
+    assert printed.returncode == 0, printed.stderr
+    measured = [line.split("\t") for line in printed.stdout.splitlines()]
+    table = session.line_table()
+    assert [float(w) for w, _ in measured] == list(table["wavelength"])
+    assert [float(a) for _, a in measured] == list(table["intensity"])
+    used = result.lines[result.lines["flags"] == ""]
+    assert list(used["wavelength"]) == list(table["wavelength"])
+    assert result.fwhm > 0
+    fitted = cli("fit", "--spectrum", spectrum)
+    assert session.fit().results_line == fitted.stdout.splitlines()[-1]
+    with pytest.raises(lumora.Error, match="no rows of two numbers"):
+        session.integrate(world / "lumora.ini")
