@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <random>
 #include <fstream>
 
 #include "app/chartexport.h"
@@ -64,6 +66,9 @@ std::string Std(const QString& text) { return text.toLocal8Bit().toStdString(); 
 QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
 
 std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileName()); }
+
+constexpr int kUncertaintyPage = 4;
+constexpr int kSpectrumPage = 5;
 
 constexpr int kRecentFiles = 6;
 const char* const kRecentSection = "_Recent";
@@ -173,6 +178,8 @@ void TMainForm::FormCreate() {
   chartPages->setCurrentIndex(0);
   methodPages->setCurrentIndex(0);
   chartPages->setTabEnabled(3, false);  // until a line analysis fills it
+  chartPages->setTabEnabled(kUncertaintyPage, false);  // until refits fill it
+  chartPages->setTabEnabled(kSpectrumPage, false);     // until a spectrum is read
   Guard([this] { PrepareMapPage(); });
 
   rowColours = {kHeaderRow, kSilverRow};
@@ -413,6 +420,7 @@ void TMainForm::ClearUserData() {
   fCharts->ShowAnalysis({}, false);
   fAnalysisPairs.clear();
   chartPages->setTabEnabled(3, false);
+  ClearUncertainty();
   fCharts->ClearMap();
   // Map fields that are no numbers size no map; the map command says why.
   try {
@@ -757,9 +765,22 @@ void TMainForm::RunFit() {
       ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints)));
   FitRequest request = FitRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
+  std::optional<MonteCarloRequest> refits = MonteCarloFromFields();
+  if (refits) {
+    refits->fit = request;
+    CheckMonteCarloRequest(*refits);
+  }
   auto result = std::make_shared<FitResult>();
-  RunCommand("Fit", false, [this, request, result] { *result = fSession->Fit(request); },
-             [this, result, cleared] {
+  auto spread = std::make_shared<MonteCarloResult>();
+  RunCommand(refits ? "Fit with Monte Carlo refits" : "Fit", false,
+             [this, request, result, refits, spread]() mutable {
+               *result = fSession->Fit(request);
+               if (!refits) return;
+               if (fRunner->CancelRequested()) throw CommandCancelled();
+               refits->fitted = result->fitted;
+               *spread = fSession->MonteCarlo(*refits);
+             },
+             [this, result, cleared, refits, spread] {
                // A fit starts the residual map again: no map is shown.
                fMapGrid = std::move(*cleared);
                fMapRange = MapRange{};
@@ -767,7 +788,46 @@ void TMainForm::RunFit() {
                AppendReport(result->report);
                fResultsCurrent = true;
                ShowFractions(0);
+               if (refits)
+                 ShowMonteCarlo(*spread, *refits);
+               else
+                 ClearUncertainty();
              });
+}
+
+std::optional<MonteCarloRequest> TMainForm::MonteCarloFromFields() const {
+  const std::string runs = Trim(Std(monteCarloRunsEdit->text()));
+  if (runs.empty() || runs == "0") return std::nullopt;
+  MonteCarloRequest request;
+  request.runs = StrToInt(runs);
+  const std::string noise = Trim(Std(monteCarloNoiseEdit->text()));
+  request.intensityNoise = noise.empty() ? 0 : StrToFloat(noise);
+  request.akiAccuracy = akiAccuracyCheckBox->isChecked();
+  const std::string seed = Trim(Std(monteCarloSeedEdit->text()));
+  if (seed.empty()) {
+    // Drawn, and named in the report so that the run can be repeated.
+    std::random_device device;
+    request.seed = (uint64_t{device()} << 32) | device();
+  } else {
+    const auto [end, failure] = std::from_chars(seed.data(), seed.data() + seed.size(), request.seed);
+    if (failure != std::errc() || end != seed.data() + seed.size())
+      throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed + "\".");
+  }
+  return request;
+}
+
+void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
+  AppendReport(MonteCarloReport(result, request));
+  const SampleStatistics& s = result.log10N1;
+  fCharts->ShowHistogram(result.log10N1Samples, s.p2_5, s.p50, s.p97_5);
+  const bool shown = !result.log10N1Samples.empty();
+  chartPages->setTabEnabled(kUncertaintyPage, shown);
+  if (shown) chartPages->setCurrentIndex(kUncertaintyPage);
+}
+
+void TMainForm::ClearUncertainty() {
+  fCharts->ShowHistogram({}, 0, 0, 0);
+  chartPages->setTabEnabled(kUncertaintyPage, false);
 }
 
 void TMainForm::CreateMap() { Guard([this] { RunMap(); }); }

@@ -125,6 +125,11 @@ class TMainForm : public QMainWindow {
   QLineEdit* fitSecondEdit = nullptr;
   QLineEdit* maxIterationsEdit = nullptr;
   QPushButton* fitButton = nullptr;
+  QGroupBox* monteCarloGroup = nullptr;
+  QLineEdit* monteCarloRunsEdit = nullptr;
+  QLineEdit* monteCarloNoiseEdit = nullptr;
+  QCheckBox* akiAccuracyCheckBox = nullptr;
+  QLineEdit* monteCarloSeedEdit = nullptr;
   QLineEdit* mapFromDensityEdit = nullptr;
   QLineEdit* mapToDensityEdit = nullptr;
   QLineEdit* mapDensityPointsEdit = nullptr;
@@ -188,6 +193,10 @@ class TMainForm : public QMainWindow {
   void ReadIntensities(QObject* sender);
   void RunFit();
   void RunMap();
+  // The refits the Monte Carlo fields ask for after a fit; nothing for no runs.
+  std::optional<MonteCarloRequest> MonteCarloFromFields() const;
+  void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
+  void ClearUncertainty();
   void RunLineAnalysis();
   void RunAnalysis(const LineAnalysisRequest& request);
   void ShowAnalysisResult(const LineAnalysisResult& result, const LineAnalysisRequest& request);

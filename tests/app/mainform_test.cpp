@@ -540,6 +540,107 @@ class MainFormTest : public QObject {
     QVERIFY(form->reportMemo->toPlainText().isEmpty());
   }
 
+  // Refits after the fit: their report follows the results line, the
+  // "Uncertainty" page shows every successful refit, and the seed repeats a run.
+  void monteCarloFitFillsTheUncertaintyPage() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QTest::keyClicks(form->monteCarloRunsEdit, "40");
+    QTest::keyClicks(form->monteCarloNoiseEdit, "0.02");
+    QTest::keyClicks(form->monteCarloSeedEdit, "7");
+    Click(form->akiAccuracyCheckBox);
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QStringList report = form->reportMemo->toPlainText().split('\n');
+    QVERIFY(report.size() >= 6);
+    QVERIFY(report[1].contains(kSample));  // the results line comes first
+    QVERIFY2(report[2].startsWith("Monte Carlo: 40 runs") && report[2].contains("seed 7") &&
+                 report[2].contains("noise 0.02") && report[2].contains("Aki accuracy"),
+             qPrintable(report[2]));
+    QVERIFY(report[4].startsWith("log10(n_1)"));
+
+    QVERIFY(form->chartPages->isTabEnabled(4));
+    QCOMPARE(form->chartPages->currentIndex(), 4);
+    QCOMPARE(form->chartPages->tabText(4), QString("Uncertainty"));
+    QCustomPlot* chart = form->Charts()->UncertaintyChart();
+    auto* bars = chart->findChild<QCPBars*>("Log10N1Histogram");
+    QVERIFY(bars && bars->dataCount() >= 5);
+    const int failed = report[2].section(", ", 1, 1).section(' ', 0, 0).toInt();
+    double refits = 0;
+    for (int i = 0; i < bars->dataCount(); ++i) refits += bars->data()->at(i)->value;
+    QCOMPARE(refits, 40.0 - failed);
+    // Three percentile lines, within the chart's range, the median between the others.
+    std::vector<double> marks;
+    for (int i = 0; i < chart->itemCount(); ++i)
+      if (auto* line = qobject_cast<QCPItemStraightLine*>(chart->item(i)))
+        marks.push_back(line->point1->coords().x());
+    QCOMPARE(marks.size(), size_t(3));
+    QVERIFY(marks[0] <= marks[1] && marks[1] <= marks[2]);
+    QVERIFY(chart->xAxis->range().contains(marks[0]) && chart->xAxis->range().contains(marks[2]));
+    QVERIFY(std::abs(marks[1] - std::log10(2e15)) < 0.1);
+
+    // The same seed, the same refits.
+    FitNow(*form);
+    const QStringList again = form->reportMemo->toPlainText().split('\n');
+    QCOMPARE(again.mid(again.size() - (report.size() - 2)), report.mid(2));
+    // A fit without runs and a new read leave no histogram behind.
+    form->monteCarloRunsEdit->clear();
+    FitNow(*form);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QCOMPARE(bars->dataCount(), 0);
+  }
+
+  void monteCarloFieldsAreChecked_data() {
+    QTest::addColumn<QString>("runs");
+    QTest::addColumn<QString>("noise");
+    QTest::addColumn<QString>("seed");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("too few runs") << "9" << "" << "" << "10";
+    QTest::newRow("too many runs") << "100001" << "" << "" << "100000";
+    QTest::newRow("runs no number") << "many" << "" << "" << "many";
+    QTest::newRow("negative noise") << "20" << "-0.1" << "" << "noise";
+    QTest::newRow("noise no number") << "20" << "2%" << "" << "2%";
+    QTest::newRow("negative seed") << "20" << "" << "-3" << "seed";
+    QTest::newRow("seed no number") << "20" << "" << "x1" << "x1";
+  }
+  void monteCarloFieldsAreChecked() {
+    QFETCH(QString, runs);
+    QFETCH(QString, noise);
+    QFETCH(QString, seed);
+    QFETCH(QString, error);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->monteCarloRunsEdit->setText(runs);
+    form->monteCarloNoiseEdit->setText(noise);
+    form->monteCarloSeedEdit->setText(seed);
+    FitNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    // Refused before the fit: no results line, no histogram.
+    QCOMPARE(form->reportMemo->toPlainText(), QString());
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(form->fitButton->isEnabled());
+  }
+
+  // Refits cancelled while they run: no results line, no refits, as before.
+  void cancelledMonteCarloChangesNothing() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    const double before = form->CurrentSession().Table().lines[0].G_f;
+    form->monteCarloRunsEdit->setText("2000");
+    Click(form->fitButton);
+    QVERIFY(form->CommandRunning());
+    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form, 120000));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(form->reportMemo->toPlainText(), QString());
+    QCOMPARE(form->CurrentSession().Table().lines[0].G_f, before);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+  }
+
   void fitWithBadFieldsShowsTheErrorAndGoesOn() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
