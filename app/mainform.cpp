@@ -40,6 +40,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "frontend/field_requests.h"
+#include "model/confidence_region.h"
 #include "model/map_file.h"
 #include "model/table_text.h"
 #include "settings/startup.h"
@@ -69,6 +70,9 @@ std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileN
 
 constexpr int kUncertaintyPage = 4;
 constexpr int kSpectrumPage = 5;
+
+// The joint confidence regions the map outlines.
+constexpr double kConfidenceLevels[] = {0.68, 0.95};
 
 constexpr int kRecentFiles = 6;
 const char* const kRecentSection = "_Recent";
@@ -842,12 +846,22 @@ void TMainForm::RunMap() {
   const std::string header = MapFileHeader(f);
   const QString file = fFileName;
   auto result = std::make_shared<MapResult>();
-  RunCommand("Map", true, [this, request, result] { *result = fSession->Map(request); },
-             [this, result, save, header, file] {
+  auto regions = std::make_shared<std::vector<ConfidenceRegion>>();
+  RunCommand("Map", true,
+             [this, request, result, regions] {
+               *result = fSession->Map(request);
+               // Two parameters need three lines or more for a region.
+               const int lines = static_cast<int>(fSession->Table().lines.size());
+               if (lines > kConfidenceParameters)
+                 for (double level : kConfidenceLevels)
+                   regions->push_back(FindConfidenceRegion(*result, lines, level));
+             },
+             [this, result, regions, save, header, file] {
                fMapGrid = std::move(result->grid);
                fMapRange = result->range;
                AppendReport(result->report);
                fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+               fCharts->ShowContours(*regions);
                fResultsCurrent = true;
                ShowFractions(0);
                chartPages->setCurrentIndex(1);

@@ -267,6 +267,8 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
 void TResultCharts::BuildMapPlot(QWidget* parent) {
   fMapPlot = NewPlot(parent, "ContourPlot", "Log10 n_1 [m-3]", "Temperature [K]");
   fMapPlot->setCursor(Qt::CrossCursor);
+  fMapPlot->setToolTip("Residual sum over the grid; the white lines outline the joint 68 % "
+                       "(solid) and 95 % (dashed) confidence regions of n_1 and T_exc");
   fColorMap = new QCPColorMap(fMapPlot->xAxis, fMapPlot->yAxis);
   fColorMap->setObjectName("ResidualColorMap");
   fColorMap->setInterpolate(false);
@@ -433,22 +435,24 @@ void TResultCharts::ShowContours(const std::vector<ConfidenceRegion>& regions) {
     curve->setName(level + " %");
     curve->setPen(QPen(Qt::white, 2, k == 0 ? Qt::SolidLine : Qt::DashLine));
     QVector<double> t, x, y;
-    const ContourSegment* top = &region.contour.front();
-    for (const ContourSegment& s : region.contour) {
+    for (const ContourSegment& s : region.contour)
       for (const auto& [px, py] : {std::pair{s.x1, s.y1}, std::pair{s.x2, s.y2}, std::pair{gap, gap}}) {
         t.push_back(t.size());
         x.push_back(px);
         y.push_back(py);
       }
-      if (std::max(s.y1, s.y2) > std::max(top->y1, top->y2)) top = &s;
-    }
     curve->setData(t, x, y, true);
     fContours.push_back(curve);
-    // The level beside the region's highest point.
+    // The inner level left of its line, the outer right of its own, so that
+    // the two labels stay apart however close the lines run.
+    const bool inner = k == 0;
+    size_t end = 0;
+    for (size_t i = 0; i < static_cast<size_t>(x.size()); ++i)
+      if (!std::isnan(x[i]) && (inner ? x[i] < x[end] : x[i] > x[end])) end = i;
     auto* text = new QCPItemText(fMapPlot);
-    const bool first = top->y1 >= top->y2;
-    text->position->setCoords(first ? top->x1 : top->x2, first ? top->y1 : top->y2);
-    text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    text->position->setCoords(x[end], y[end]);
+    text->setPositionAlignment((inner ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    text->setPadding(QMargins(4, 0, 4, 0));
     text->setText(level + " %");
     text->setColor(Qt::white);
     fContourMarks.push_back(text);

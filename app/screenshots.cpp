@@ -82,6 +82,12 @@ int main(int argc, char** argv) {
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/uncertainty-" + name + ".png");
   form.monteCarloRunsEdit->clear();
+  // The map of the noisy sample around its valley, with its confidence regions.
+  form.OpenMeasurement(source + "/data/measurements/argon_n4e16_noise.txt");
+  form.mapFromDensityEdit->setText("1E+016");
+  form.mapToDensityEdit->setText("1E+017");
+  form.mapFromTemperatureEdit->setText("100");
+  form.mapToTemperatureEdit->setText("3000");
   form.CreateMap();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");

@@ -942,6 +942,73 @@ class MainFormTest : public QObject {
     QCOMPARE(form->chartPages->currentIndex(), 1);  // the "Sum" page shows it
   }
 
+  // The iso-lines of the 68 % and 95 % regions lie on the map, around its
+  // valley, whichever way the ranges run; a fit takes them away.
+  void mapDrawsTheConfidenceContours_data() {
+    QTest::addColumn<QString>("fromDensity");
+    QTest::addColumn<QString>("toDensity");
+    QTest::addColumn<QString>("fromTemperature");
+    QTest::addColumn<QString>("toTemperature");
+    QTest::newRow("both upwards") << "1E+016" << "1E+017" << "1000" << "30000";
+    QTest::newRow("density downwards") << "1E+017" << "1E+016" << "1000" << "30000";
+    QTest::newRow("temperature downwards") << "1E+016" << "1E+017" << "30000" << "1000";
+    QTest::newRow("both downwards") << "1E+017" << "1E+016" << "30000" << "1000";
+  }
+  void mapDrawsTheConfidenceContours() {
+    QFETCH(QString, fromDensity);
+    QFETCH(QString, toDensity);
+    QFETCH(QString, fromTemperature);
+    QFETCH(QString, toTemperature);
+    Answers answers;
+    auto form = SampleForm(answers, "argon_n4e16_noise.txt");
+    form->mapFromDensityEdit->setText(fromDensity);
+    form->mapToDensityEdit->setText(toDensity);
+    form->mapFromTemperatureEdit->setText(fromTemperature);
+    form->mapToTemperatureEdit->setText(toTemperature);
+    form->mapDensityPointsEdit->setText("31");
+    form->mapTemperaturePointsEdit->setText("21");
+    Click(form->mapButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const lumora::MapRange r = form->LastMapRange();
+    const double xLow = std::min(r.x0, r.x1), xHigh = std::max(r.x0, r.x1);
+    const double yLow = std::min(r.y0, r.y1), yHigh = std::max(r.y0, r.y1);
+    QCustomPlot* plot = form->Charts()->MapPlot();
+    QRectF boxes[2];
+    int k = 0;
+    for (const char* name : {"Contour68", "Contour95"}) {
+      auto* curve = plot->findChild<QCPCurve*>(name);
+      QVERIFY2(curve, name);
+      int points = 0;
+      double left = 1e300, right = -1e300, bottom = 1e300, top = -1e300;
+      for (auto p = curve->data()->constBegin(); p != curve->data()->constEnd(); ++p) {
+        if (std::isnan(p->key)) continue;
+        ++points;
+        QVERIFY2(p->key >= xLow - 1e-9 && p->key <= xHigh + 1e-9, name);
+        QVERIFY2(p->value >= yLow - 1e-6 && p->value <= yHigh + 1e-6, name);
+        left = std::min(left, p->key);
+        right = std::max(right, p->key);
+        bottom = std::min(bottom, p->value);
+        top = std::max(top, p->value);
+      }
+      QVERIFY2(points >= 2, name);
+      boxes[k++] = QRectF(QPointF(left, bottom), QPointF(right, top));
+    }
+    // The 95 % region holds the 68 % one, and both hold the grid's minimum.
+    const QRectF inner = boxes[0].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
+    const QRectF outer = boxes[1].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
+    QVERIFY(outer.contains(inner));
+    const lumora::ResidualGrid& grid = form->MapGrid();
+    int minRow = 0, minColumn = 0;
+    for (int i = 0; i < static_cast<int>(grid.size()); ++i)
+      for (int j = 0; j < static_cast<int>(grid[i].size()); ++j)
+        if (grid[i][j] < grid[minRow][minColumn]) minRow = i, minColumn = j;
+    QVERIFY(inner.contains(QPointF(r.x0 + minColumn * r.dx, r.y0 + minRow * r.dy)));
+
+    FitNow(*form);
+    QVERIFY(!plot->findChild<QCPCurve*>("Contour68"));
+  }
+
   // A read that fails half-way and a one-line file: the table shows no
   // fractions, and fit and map refuse with the reason.
   void commandsRefuseWithoutTwoLines_data() {
