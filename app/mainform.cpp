@@ -40,6 +40,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "frontend/field_requests.h"
+#include "frontend/spectrum_fields.h"
 #include "model/confidence_region.h"
 #include "model/map_file.h"
 #include "model/table_text.h"
@@ -124,6 +125,7 @@ void TMainForm::Guard(const std::function<void()>& command) {
 void TMainForm::ConnectHandlers() {
   connect(elementList, &QComboBox::activated, this, [this] { OnElementChosen(); });
   connect(readButton, &QPushButton::clicked, this, [this] { OnRead(readButton); });
+  connect(readSpectrumButton, &QPushButton::clicked, this, [this] { ReadSpectrum(); });
   connect(nextFileButton, &QPushButton::clicked, this, [this] { OnNextFile(); });
   connect(fileList, &QListWidget::itemClicked, this, [this] { OnFileChosen(); });
   connect(saveTableButton, &QPushButton::clicked, this, [this] { SaveTable(); });
@@ -337,6 +339,75 @@ void TMainForm::ReadIntensities(QObject* sender) {
   ShowFilePosition();
 }
 
+void TMainForm::ReadSpectrum() { Guard([this] { RunSpectrumRead(); }); }
+
+void TMainForm::RunSpectrumRead() {
+  if (CommandRunning()) return;
+  const QString chosen = fDialogs.OpenSpectrum(DialogFolder());
+  if (chosen.isEmpty()) return;
+  const std::optional<SpectrumFields> fields = fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
+  if (!fields || !MayDiscardEdits()) return;
+  // Kept as typed, so that the dialog offers them again even when refused.
+  SaveSpectrumFields(*fSettings, *fields);
+  const QString path = QFileInfo(chosen).absoluteFilePath();
+  const SpectrumRequest request = SpectrumRequestFromFields(*fields, Std(path));
+  auto integration = std::make_shared<IntegrationResult>();
+  auto lines = std::make_shared<std::vector<std::string>>();
+  RunCommand("Reading the spectrum", false,
+             [this, request, integration, lines] {
+               *integration = fSession->ReadSpectrum(request);
+               *lines = fSession->MeasurementLines();
+             },
+             [this, path, integration, lines] { ShowSpectrumRead(path, *integration, std::move(*lines)); });
+}
+
+// The table as "Read intensities" fills it, from the unflagged lines.
+void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
+                                 std::vector<std::string> measurementLines) {
+  ClearUserData();
+  linePages->setTabText(0, "Selected lines");
+  FillTable();
+  ColourRows();
+  fFileName = path;
+  const int flagged = static_cast<int>(std::count_if(
+      integration.lines.begin(), integration.lines.end(), [](const LineIntegral& l) { return l.flags != 0; }));
+  QString summary = Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
+                               static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
+                               integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
+  if (fSession->HasEnoughLines())
+    Recalculate();
+  else
+    summary += Qt8(Format(" %d line read: branching fractions need at least two lines.",
+                          static_cast<int>(fSession->Table().lines.size())));
+  fSpectrumLines = std::move(measurementLines);
+  fCharts->ShowSpectrum(&integration);
+  chartPages->setTabEnabled(kSpectrumPage, true);
+  chartPages->setCurrentIndex(kSpectrumPage);
+  saveLinesAction->setEnabled(true);
+  linePages->setCurrentIndex(0);
+  ShowTitle(path);
+  fileList->setCurrentRow(-1);
+  ShowFilePosition();
+  ShowStatusMessage(summary);
+}
+
+void TMainForm::ClearSpectrum() {
+  fSpectrumLines.clear();
+  fCharts->ShowSpectrum(nullptr);
+  chartPages->setTabEnabled(kSpectrumPage, false);
+  saveLinesAction->setEnabled(false);
+}
+
+void TMainForm::SaveSpectrumLines() {
+  Guard([this] {
+    if (fSpectrumLines.empty()) throw Error("Read a spectrum first: its lines are what is saved.");
+    const QString path = fDialogs.SaveFile(DialogFolder());
+    if (path.isEmpty()) return;
+    // The lines as Session::SaveMeasurementLines writes them: CR LF ended.
+    Session::SaveReport(Std(path), fSpectrumLines);
+  });
+}
+
 void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
   fFileListFolder = folder;
   fileList->clear();
@@ -425,6 +496,7 @@ void TMainForm::ClearUserData() {
   fAnalysisPairs.clear();
   chartPages->setTabEnabled(3, false);
   ClearUncertainty();
+  ClearSpectrum();
   fCharts->ClearMap();
   // Map fields that are no numbers size no map; the map command says why.
   try {
@@ -748,11 +820,11 @@ void TMainForm::RunCommand(const QString& name, bool withProgress, std::function
 
 void TMainForm::SetCommandInputsEnabled(bool enabled) {
   const std::initializer_list<QWidget*> inputs = {
-      elementList, readButton, nextFileButton, analyzeButton, fitButton, mapButton,
+      elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton, fitButton, mapButton,
       lineGrid,    fileList,   methodPages,    modelGroup,    fPairInspector->showButton};
   for (QWidget* w : inputs)
     w->setEnabled(enabled);
-  for (QAction* a : {readAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
     a->setEnabled(enabled);
   recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
   cancelAction->setEnabled(!enabled);

@@ -64,6 +64,10 @@ class TMainForm : public QMainWindow {
   void SaveFieldsOnClose();
   void OnElementChosen();
   void OnRead(QObject* sender);
+  // "Read spectrum…": a spectrum file, its options, then the integration on
+  // the worker thread; "Save lines…" writes the lines it gave.
+  void ReadSpectrum();
+  void SaveSpectrumLines();
   void OnNextFile();
   void OnFileChosen();
   bool CanSelectCell(int col, int row);
@@ -112,6 +116,7 @@ class TMainForm : public QMainWindow {
   // scripts and the tests look it up by ("ElementListBox", "Button1", ...).
   QComboBox* elementList = nullptr;
   QPushButton* readButton = nullptr;
+  QPushButton* readSpectrumButton = nullptr;
   QPushButton* nextFileButton = nullptr;
   QPushButton* saveTableButton = nullptr;
   QPushButton* analyzeButton = nullptr;
@@ -153,6 +158,8 @@ class TMainForm : public QMainWindow {
   QProgressBar* progressBar = nullptr;
   QPushButton* cancelButton = nullptr;
   QAction* readAction = nullptr;
+  QAction* readSpectrumAction = nullptr;
+  QAction* saveLinesAction = nullptr;
   QAction* nextFileAction = nullptr;
   QAction* saveTableAction = nullptr;
   QAction* saveReportAction = nullptr;
@@ -191,6 +198,10 @@ class TMainForm : public QMainWindow {
   // The throwing bodies of the handlers.
   void ChangeElementNow();
   void ReadIntensities(QObject* sender);
+  void RunSpectrumRead();
+  void ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
+                        std::vector<std::string> measurementLines);
+  void ClearSpectrum();
   void RunFit();
   void RunMap();
   // The refits the Monte Carlo fields ask for after a fit; nothing for no runs.
@@ -265,6 +276,9 @@ class TMainForm : public QMainWindow {
   std::vector<IntensityEdit> fUndo;
   bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
+  // The measurement lines of the spectrum shown; kept here, as the session
+  // may hold a later spectrum whose read was cancelled.
+  std::vector<std::string> fSpectrumLines;
   // The wavelength pair of each point of the "Analysis" chart.
   std::vector<std::pair<double, double>> fAnalysisPairs;
 };

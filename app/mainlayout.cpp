@@ -110,10 +110,11 @@ void TMainForm::BuildLayout() {
   elementList->setEditable(false);
   elementList->setMinimumContentsLength(12);
   readButton = Named(new QPushButton("Read intensities", central), "ReadBtn");
+  readSpectrumButton = Named(new QPushButton("Read spectrum…", central), "ReadSpectrumBtn");
   nextFileButton = Named(new QPushButton("Next file", central), "NextBtn");
   saveTableButton = Named(new QPushButton("Save table", central), "Button1");
   analyzeButton = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
-  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, nextFileButton, saveTableButton,
+  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, readSpectrumButton, nextFileButton, saveTableButton,
                                                     analyzeButton})
     bar->addWidget(w);
   bar->addStretch(1);
@@ -271,11 +272,16 @@ void TMainForm::BuildMenus() {
                       [this] { OnRead(readButton); });
   nextFileAction = action(file, "&Next file", "NextFileAction", QKeySequence(Qt::CTRL | Qt::Key_N),
                           [this] { OnNextFile(); });
+  readSpectrumAction = action(file, "Read s&pectrum…", "ReadSpectrumAction",
+                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ReadSpectrum(); });
   recentMenu = file->addMenu("Recent &measurements");
   recentMenu->setObjectName("RecentMenu");
   file->addSeparator();
   saveTableAction = action(file, "&Save table…", "SaveTableAction", QKeySequence::Save,
                            [this] { SaveTable(); });
+  saveLinesAction = action(file, "Save &lines…", "SaveLinesAction", QKeySequence(),
+                           [this] { SaveSpectrumLines(); });
+  saveLinesAction->setEnabled(false);  // until a spectrum is read
   saveReportAction = action(file, "Save re&port…", "SaveReportAction", QKeySequence(),
                             [this] { SaveReport(); });
   exportChartAction = action(file, "&Export chart…", "ExportChartAction",
@@ -316,7 +322,7 @@ void TMainForm::BuildMenus() {
 
 void TMainForm::ShowShortcuts() {
   QString text = "Keyboard shortcuts\n\n";
-  for (QAction* a : {readAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
                      fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
     text += QString("%1\t%2\n")
                 .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
@@ -342,6 +348,8 @@ void TMainForm::AddTooltips() {
   const std::pair<QWidget*, const char*> tips[] = {
       {elementList, "Element whose levels and line base are used"},
       {readButton, "Read a measurement file of wavelengths (nm) and intensities (Ctrl+O)"},
+      {readSpectrumButton, "Read a recorded spectrum, integrate the element's lines in it and "
+                           "fill the table with their areas (Ctrl+Shift+O)"},
       {nextFileButton, "Read the next measurement file of the folder (Ctrl+N)"},
       {saveTableButton, "Save the line table as tab-separated text (Ctrl+S)"},
       {analyzeButton, "Simulate lines of the database and analyse their self-absorption (F7)"},

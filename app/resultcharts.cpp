@@ -519,6 +519,10 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       const size_t i = std::min<size_t>(at - spectrum.wavelength.begin(), spectrum.size() - 1);
       return spectrum.intensity[i];
     };
+    // Labels of flagged lines within one window of each other are stacked.
+    double lastLabel = -std::numeric_limits<double>::infinity();
+    int lift = 0;
+    const int lineHeight = QFontMetrics(fSpectrum->font()).height();
     for (const LineIntegral& line : integration->lines) {
       const bool flagged = line.flags != 0;
       auto* window = new QCPItemRect(fSpectrum);
@@ -537,7 +541,9 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       auto* text = new QCPItemText(fSpectrum);
       text->position->setCoords(line.center, countsAt(line.center));
       text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-      text->setPadding(QMargins(0, 0, 0, 4));
+      lift = line.center - lastLabel < line.windowTo - line.windowFrom ? lift + 1 : 0;
+      lastLabel = line.center;
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * lineHeight));
       text->setText(QString("%1 %2").arg(line.line.WaveLength, 0, 'f', 4)
                         .arg(QString::fromStdString(LineFlagText(line.flags))));
       text->setColor(QColor(0xFF, 0x80, 0x80));

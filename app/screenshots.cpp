@@ -1,7 +1,8 @@
 // lumora-screenshots: renders the main views of the window into PNG files,
 // on the bundled argon database and sample: the table and branching
-// fractions after a fit, the Monte Carlo histogram, the colour map and the
-// line analysis, each at 1280x800 and 1024x700.
+// fractions after a fit, the Monte Carlo histogram, the colour map with its
+// confidence regions, the line analysis and a spectrum read, each at
+// 1280x800 and 1024x700.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -59,6 +60,12 @@ int main(int argc, char** argv) {
   dialogs.Input = [](const QString&, const QString&, const QString&) -> std::optional<QString> {
     return QString("600, 1000, 1e3, 100, 50");
   };
+  dialogs.OpenSpectrum = [source](const QString&) {
+    return source + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+  };
+  dialogs.SpectrumOptions = [](const lumora::SpectrumFields& fields) {
+    return std::optional<lumora::SpectrumFields>(fields);
+  };
   dialogs.ShowError = [](const QString& text) { std::cerr << text.toStdString() << "\n"; };
   dialogs.ShowMessage = dialogs.ShowError;
   lumora::TMainForm form(ini.toStdString(), dialogs);
@@ -95,5 +102,9 @@ int main(int argc, char** argv) {
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/analysis-" + name + ".png");
+  form.ReadSpectrum();
+  if (!WaitForCommand(form)) return 1;
+  for (const auto& [size, name] : sizes)
+    ok &= Save(form, size, output + "/spectrum-" + name + ".png");
   return ok ? 0 : 1;
 }

@@ -30,6 +30,7 @@
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
+#include "app/spectrumdialog.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/residual_map.h"
@@ -61,11 +62,21 @@ struct Answers {
   QStringList messages;
   QStringList inputTexts;  // the text the input box showed
   QStringList questions;
+  QString openSpectrum;
+  // The spectrum options answered: the fields shown, changed by this; nothing cancels.
+  std::function<std::optional<lumora::SpectrumFields>(lumora::SpectrumFields)> spectrumOptions =
+      [](lumora::SpectrumFields f) { return f; };
+  std::vector<lumora::SpectrumFields> spectrumFieldsShown;
 
   lumora::TFormDialogs Dialogs() {
     lumora::TFormDialogs d;
     d.OpenFile = [this](const QString&) { return openFile; };
     d.SaveFile = [this](const QString&) { return saveFile; };
+    d.OpenSpectrum = [this](const QString&) { return openSpectrum; };
+    d.SpectrumOptions = [this](const lumora::SpectrumFields& f) {
+      spectrumFieldsShown.push_back(f);
+      return spectrumOptions(f);
+    };
     d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
     d.Input = [this](const QString&, const QString&, const QString& text) -> std::optional<QString> {
       inputTexts << text;
@@ -639,6 +650,163 @@ class MainFormTest : public QObject {
     QCOMPARE(form->CurrentSession().Table().lines[0].G_f, before);
     QVERIFY(!form->chartPages->isTabEnabled(4));
     QVERIFY(form->messageStatus->text().contains("cancelled"));
+  }
+
+  // "Read spectrum…": the table from the unflagged lines, the "Spectrum"
+  // page with the spectrum, its baseline, a window per line and a label per
+  // flagged line, options that come back next time, and "Save lines…"
+  // writing a measurement file that reads back to the same table.
+  void readingASpectrumFillsTheTableAndTheSpectrumPage() {
+    const QString spectrum = Meas("argon.spectrum.csv");
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv", spectrum));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    QVERIFY(!form->saveLinesAction->isEnabled());
+    answers.openSpectrum = spectrum;
+    answers.spectrumOptions = [](lumora::SpectrumFields f) {
+      f.Window = "2.5";
+      return f;
+    };
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
+    QCOMPARE(answers.spectrumFieldsShown[0].Window, std::string("2"));  // the default
+    QCOMPARE(Setting("_Spectrum", "Window"), QString("2.5"));
+
+    const auto& integration = form->CurrentSession().Integration();
+    QVERIFY(integration.has_value());
+    int unflagged = 0, flagged = 0;
+    for (const lumora::LineIntegral& line : integration->lines) (line.flags ? flagged : unflagged)++;
+    QVERIFY(unflagged >= 2 && flagged >= 2);  // 772.3761/772.4207 nm blend
+    QCOMPARE(form->lineGrid->RowCount(), unflagged + 1);
+    QVERIFY(form->lineGrid->Cell(2, 1) != "");  // absorption-free fractions computed
+    QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
+
+    QCOMPARE(form->chartPages->tabText(5), QString("Spectrum"));
+    QVERIFY(form->chartPages->isTabEnabled(5));
+    QCOMPARE(form->chartPages->currentIndex(), 5);
+    QCustomPlot* chart = form->Charts()->SpectrumChart();
+    QCOMPARE(Series(chart, "SpectrumSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
+    QCOMPARE(Series(chart, "BaselineSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
+    int windows = 0;
+    QStringList labels;
+    for (int i = 0; i < chart->itemCount(); ++i) {
+      if (qobject_cast<QCPItemRect*>(chart->item(i))) ++windows;
+      if (auto* text = qobject_cast<QCPItemText*>(chart->item(i))) labels << text->text();
+    }
+    QCOMPARE(windows, int(integration->lines.size()));
+    QCOMPARE(labels.size(), flagged);
+    QVERIFY2(labels.filter("772.3761").value(0).contains("blend"), qPrintable(labels.join(", ")));
+    // Zoomable like every chart: the wheel narrows the view, a double-click restores it.
+    const QCPRange shown = chart->xAxis->range();
+    QWheelEvent wheel(QPointF(chart->width() / 2, chart->height() / 2),
+                      chart->mapToGlobal(QPointF(chart->width() / 2, chart->height() / 2)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart, &wheel);
+    QVERIFY(chart->xAxis->range().size() < shown.size());
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->rect().center());
+    QCOMPARE(chart->xAxis->range(), shown);
+
+    answers.saveFile = Meas("from-spectrum.txt");
+    form->saveLinesAction->trigger();
+    const QByteArray saved = ReadAll(answers.saveFile);
+    QCOMPARE(saved.count("\r\n"), unflagged);
+    std::vector<std::string> rows;
+    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
+      rows.push_back((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString());
+    Read(*form, answers, "from-spectrum.txt");
+    QVERIFY(answers.errors.isEmpty());
+    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
+      QCOMPARE((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString(), rows[r - 1]);
+    // A measurement read empties the spectrum's views.
+    QVERIFY(!form->chartPages->isTabEnabled(5));
+    QVERIFY(!form->saveLinesAction->isEnabled());
+
+    // The dialog offers the options last used.
+    form->readSpectrumAction->trigger();
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.spectrumFieldsShown.back().Window, std::string("2.5"));
+  }
+
+  // Refused spectra and options: the error is shown, the lines read before stay.
+  void refusedSpectrumLeavesTheTableAsItWas_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("error");
+    const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv");
+    QTest::newRow("window no number") << good << "wide" << "wide";
+    QTest::newRow("window zero") << good << "0" << "indow";
+    QByteArray blue;  // 400-402 nm: no argon line of the base
+    for (int i = 0; i < 40; ++i) blue += QByteArray::number(400 + i * 0.05, 'f', 2) + "," + QByteArray::number(10 + i % 3) + "\n";
+    QTest::newRow("no line of the base") << blue << "2" << "line";
+    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2" << "argon.spectrum.csv";
+  }
+  void refusedSpectrumLeavesTheTableAsItWas() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, window);
+    QFETCH(QString, error);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const int rows = form->lineGrid->RowCount();
+    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    QFile spectrum(Meas("argon.spectrum.csv"));
+    QVERIFY(spectrum.open(QIODevice::WriteOnly));
+    spectrum.write(file);
+    spectrum.close();
+    answers.openSpectrum = spectrum.fileName();
+    answers.spectrumOptions = [window](lumora::SpectrumFields f) {
+      f.Window = window.toStdString();
+      return f;
+    };
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
+    QVERIFY(!form->chartPages->isTabEnabled(5));
+    QVERIFY(!form->saveLinesAction->isEnabled());
+    QVERIFY(form->readSpectrumButton->isEnabled());
+  }
+
+  // A cancelled file or options dialog reads nothing and keeps the options.
+  void cancelledSpectrumDialogsReadNothing() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const int rows = form->lineGrid->RowCount();
+    answers.openSpectrum.clear();
+    Click(form->readSpectrumButton);
+    QVERIFY(answers.spectrumFieldsShown.empty());
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    answers.spectrumOptions = [](lumora::SpectrumFields) { return std::nullopt; };
+    Click(form->readSpectrumButton);
+    QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
+    QVERIFY(!form->CommandRunning());
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY(Setting("_Spectrum", "Window").isEmpty());
+  }
+
+  // The options dialog shows the fields it was given and returns what was typed.
+  void spectrumDialogReturnsTheTypedOptions() {
+    lumora::SpectrumFields fields;
+    fields.Fwhm = "0.3";
+    lumora::TSpectrumDialog dialog(fields, nullptr);
+    QCOMPARE(dialog.fwhmEdit->text(), QString("0.3"));
+    QCOMPARE(dialog.windowEdit->text(), QString("2"));
+    dialog.minSnrEdit->clear();
+    QTest::keyClicks(dialog.minSnrEdit, "5");
+    QTest::keyClicks(dialog.darkFileEdit, "/tmp/dark.csv");
+    const lumora::SpectrumFields typed = dialog.Fields();
+    QCOMPARE(typed.MinSnr, std::string("5"));
+    QCOMPARE(typed.DarkFile, std::string("/tmp/dark.csv"));
+    QCOMPARE(typed.Fwhm, std::string("0.3"));
+    for (QWidget* w : dialog.findChildren<QWidget*>())
+      if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w))
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+          QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
   }
 
   void fitWithBadFieldsShowsTheErrorAndGoesOn() {
