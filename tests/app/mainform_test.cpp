@@ -789,6 +789,35 @@ class MainFormTest : public QObject {
     QVERIFY(Setting("_Spectrum", "Window").isEmpty());
   }
 
+  // A spectrum read cancelled while it runs: the table, the "Spectrum" page
+  // and the lines "Save lines…" writes stay those of the spectrum before.
+  void cancelledSpectrumReadChangesNothing() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    answers.saveFile = Meas("before.txt");
+    form->saveLinesAction->trigger();
+    const QByteArray before = ReadAll(answers.saveFile);
+    QVERIFY(!before.isEmpty());
+    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    const int points = Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
+
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+    Click(form->readSpectrumButton);
+    QVERIFY(form->CommandRunning());
+    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form));
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QCOMPARE(Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount(), points);
+    answers.saveFile = Meas("after.txt");
+    form->saveLinesAction->trigger();
+    QCOMPARE(ReadAll(answers.saveFile), before);
+  }
+
   // The options dialog shows the fields it was given and returns what was typed.
   void spectrumDialogReturnsTheTypedOptions() {
     lumora::SpectrumFields fields;
