@@ -4,6 +4,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "app/spectrumdialog.h"
+
 namespace lumora {
 
 namespace {
@@ -14,6 +16,17 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
   if (!d.OpenFile)
     d.OpenFile = [parent](const QString& folder) {
       return QFileDialog::getOpenFileName(parent, QString(), folder, kFilter);
+    };
+  if (!d.OpenSpectrum)
+    d.OpenSpectrum = [parent](const QString& folder) {
+      return QFileDialog::getOpenFileName(parent, "Read spectrum", folder,
+                                          "spectra (*.csv *.txt *.dat *.asc);;all files (*)");
+    };
+  if (!d.SpectrumOptions)
+    d.SpectrumOptions = [parent](const SpectrumFields& fields) -> std::optional<SpectrumFields> {
+      TSpectrumDialog dialog(fields, parent);
+      if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+      return dialog.Fields();
     };
   if (!d.SaveFile)
     d.SaveFile = [parent](const QString& folder) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+#include "frontend/spectrum_fields.h"
+
 class QWidget;
 
 namespace lumora {
@@ -13,6 +15,11 @@ namespace lumora {
 struct TFormDialogs {
   // A file to open (filter "*.txt") starting in folder; empty when cancelled.
   std::function<QString(const QString& folder)> OpenFile;
+  // A recorded spectrum to open, starting in folder; empty when cancelled.
+  std::function<QString(const QString& folder)> OpenSpectrum;
+  // The options of reading a spectrum, shown with fields; nothing when
+  // cancelled.
+  std::function<std::optional<SpectrumFields>(const SpectrumFields& fields)> SpectrumOptions;
   // A file to save to, default extension ".txt"; empty when cancelled.
   std::function<QString(const QString& folder)> SaveFile;
   // A file to export a chart to, with the formats' filter ("PNG image

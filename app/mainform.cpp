@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <random>
 #include <fstream>
 
 #include "app/chartexport.h"
@@ -38,6 +40,8 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "frontend/field_requests.h"
+#include "frontend/spectrum_fields.h"
+#include "model/confidence_region.h"
 #include "model/map_file.h"
 #include "model/table_text.h"
 #include "settings/startup.h"
@@ -64,6 +68,12 @@ std::string Std(const QString& text) { return text.toLocal8Bit().toStdString(); 
 QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
 
 std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileName()); }
+
+constexpr int kUncertaintyPage = 4;
+constexpr int kSpectrumPage = 5;
+
+// The joint confidence regions the map outlines.
+constexpr double kConfidenceLevels[] = {0.68, 0.95};
 
 constexpr int kRecentFiles = 6;
 const char* const kRecentSection = "_Recent";
@@ -115,6 +125,7 @@ void TMainForm::Guard(const std::function<void()>& command) {
 void TMainForm::ConnectHandlers() {
   connect(elementList, &QComboBox::activated, this, [this] { OnElementChosen(); });
   connect(readButton, &QPushButton::clicked, this, [this] { OnRead(readButton); });
+  connect(readSpectrumButton, &QPushButton::clicked, this, [this] { ReadSpectrum(); });
   connect(nextFileButton, &QPushButton::clicked, this, [this] { OnNextFile(); });
   connect(fileList, &QListWidget::itemClicked, this, [this] { OnFileChosen(); });
   connect(saveTableButton, &QPushButton::clicked, this, [this] { SaveTable(); });
@@ -173,6 +184,8 @@ void TMainForm::FormCreate() {
   chartPages->setCurrentIndex(0);
   methodPages->setCurrentIndex(0);
   chartPages->setTabEnabled(3, false);  // until a line analysis fills it
+  chartPages->setTabEnabled(kUncertaintyPage, false);  // until refits fill it
+  chartPages->setTabEnabled(kSpectrumPage, false);     // until a spectrum is read
   Guard([this] { PrepareMapPage(); });
 
   rowColours = {kHeaderRow, kSilverRow};
@@ -326,6 +339,75 @@ void TMainForm::ReadIntensities(QObject* sender) {
   ShowFilePosition();
 }
 
+void TMainForm::ReadSpectrum() { Guard([this] { RunSpectrumRead(); }); }
+
+void TMainForm::RunSpectrumRead() {
+  if (CommandRunning()) return;
+  const QString chosen = fDialogs.OpenSpectrum(DialogFolder());
+  if (chosen.isEmpty()) return;
+  const std::optional<SpectrumFields> fields = fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
+  if (!fields || !MayDiscardEdits()) return;
+  // Kept as typed, so that the dialog offers them again even when refused.
+  SaveSpectrumFields(*fSettings, *fields);
+  const QString path = QFileInfo(chosen).absoluteFilePath();
+  const SpectrumRequest request = SpectrumRequestFromFields(*fields, Std(path));
+  auto integration = std::make_shared<IntegrationResult>();
+  auto lines = std::make_shared<std::vector<std::string>>();
+  RunCommand("Reading the spectrum", false,
+             [this, request, integration, lines] {
+               *integration = fSession->ReadSpectrum(request);
+               *lines = fSession->MeasurementLines();
+             },
+             [this, path, integration, lines] { ShowSpectrumRead(path, *integration, std::move(*lines)); });
+}
+
+// The table as "Read intensities" fills it, from the unflagged lines.
+void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
+                                 std::vector<std::string> measurementLines) {
+  ClearUserData();
+  linePages->setTabText(0, "Selected lines");
+  FillTable();
+  ColourRows();
+  fFileName = path;
+  const int flagged = static_cast<int>(std::count_if(
+      integration.lines.begin(), integration.lines.end(), [](const LineIntegral& l) { return l.flags != 0; }));
+  QString summary = Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
+                               static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
+                               integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
+  if (fSession->HasEnoughLines())
+    Recalculate();
+  else
+    summary += Qt8(Format(" %d line read: branching fractions need at least two lines.",
+                          static_cast<int>(fSession->Table().lines.size())));
+  fSpectrumLines = std::move(measurementLines);
+  fCharts->ShowSpectrum(&integration);
+  chartPages->setTabEnabled(kSpectrumPage, true);
+  chartPages->setCurrentIndex(kSpectrumPage);
+  saveLinesAction->setEnabled(true);
+  linePages->setCurrentIndex(0);
+  ShowTitle(path);
+  fileList->setCurrentRow(-1);
+  ShowFilePosition();
+  ShowStatusMessage(summary);
+}
+
+void TMainForm::ClearSpectrum() {
+  fSpectrumLines.clear();
+  fCharts->ShowSpectrum(nullptr);
+  chartPages->setTabEnabled(kSpectrumPage, false);
+  saveLinesAction->setEnabled(false);
+}
+
+void TMainForm::SaveSpectrumLines() {
+  Guard([this] {
+    if (fSpectrumLines.empty()) throw Error("Read a spectrum first: its lines are what is saved.");
+    const QString path = fDialogs.SaveFile(DialogFolder());
+    if (path.isEmpty()) return;
+    // The lines as Session::SaveMeasurementLines writes them: CR LF ended.
+    Session::SaveReport(Std(path), fSpectrumLines);
+  });
+}
+
 void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
   fFileListFolder = folder;
   fileList->clear();
@@ -413,6 +495,8 @@ void TMainForm::ClearUserData() {
   fCharts->ShowAnalysis({}, false);
   fAnalysisPairs.clear();
   chartPages->setTabEnabled(3, false);
+  ClearUncertainty();
+  ClearSpectrum();
   fCharts->ClearMap();
   // Map fields that are no numbers size no map; the map command says why.
   try {
@@ -736,11 +820,11 @@ void TMainForm::RunCommand(const QString& name, bool withProgress, std::function
 
 void TMainForm::SetCommandInputsEnabled(bool enabled) {
   const std::initializer_list<QWidget*> inputs = {
-      elementList, readButton, nextFileButton, analyzeButton, fitButton, mapButton,
+      elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton, fitButton, mapButton,
       lineGrid,    fileList,   methodPages,    modelGroup,    fPairInspector->showButton};
   for (QWidget* w : inputs)
     w->setEnabled(enabled);
-  for (QAction* a : {readAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
     a->setEnabled(enabled);
   recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
   cancelAction->setEnabled(!enabled);
@@ -757,9 +841,22 @@ void TMainForm::RunFit() {
       ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints)));
   FitRequest request = FitRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
+  std::optional<MonteCarloRequest> refits = MonteCarloFromFields();
+  if (refits) {
+    refits->fit = request;
+    CheckMonteCarloRequest(*refits);
+  }
   auto result = std::make_shared<FitResult>();
-  RunCommand("Fit", false, [this, request, result] { *result = fSession->Fit(request); },
-             [this, result, cleared] {
+  auto spread = std::make_shared<MonteCarloResult>();
+  RunCommand(refits ? "Fit with Monte Carlo refits" : "Fit", false,
+             [this, request, result, refits, spread]() mutable {
+               *result = fSession->Fit(request);
+               if (!refits) return;
+               if (fRunner->CancelRequested()) throw CommandCancelled();
+               refits->fitted = result->fitted;
+               *spread = fSession->MonteCarlo(*refits);
+             },
+             [this, result, cleared, refits, spread] {
                // A fit starts the residual map again: no map is shown.
                fMapGrid = std::move(*cleared);
                fMapRange = MapRange{};
@@ -767,7 +864,46 @@ void TMainForm::RunFit() {
                AppendReport(result->report);
                fResultsCurrent = true;
                ShowFractions(0);
+               if (refits)
+                 ShowMonteCarlo(*spread, *refits);
+               else
+                 ClearUncertainty();
              });
+}
+
+std::optional<MonteCarloRequest> TMainForm::MonteCarloFromFields() const {
+  const std::string runs = Trim(Std(monteCarloRunsEdit->text()));
+  if (runs.empty() || runs == "0") return std::nullopt;
+  MonteCarloRequest request;
+  request.runs = StrToInt(runs);
+  const std::string noise = Trim(Std(monteCarloNoiseEdit->text()));
+  request.intensityNoise = noise.empty() ? 0 : StrToFloat(noise);
+  request.akiAccuracy = akiAccuracyCheckBox->isChecked();
+  const std::string seed = Trim(Std(monteCarloSeedEdit->text()));
+  if (seed.empty()) {
+    // Drawn, and named in the report so that the run can be repeated.
+    std::random_device device;
+    request.seed = (uint64_t{device()} << 32) | device();
+  } else {
+    const auto [end, failure] = std::from_chars(seed.data(), seed.data() + seed.size(), request.seed);
+    if (failure != std::errc() || end != seed.data() + seed.size())
+      throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed + "\".");
+  }
+  return request;
+}
+
+void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
+  AppendReport(MonteCarloReport(result, request));
+  const SampleStatistics& s = result.log10N1;
+  fCharts->ShowHistogram(result.log10N1Samples, s.p2_5, s.p50, s.p97_5);
+  const bool shown = !result.log10N1Samples.empty();
+  chartPages->setTabEnabled(kUncertaintyPage, shown);
+  if (shown) chartPages->setCurrentIndex(kUncertaintyPage);
+}
+
+void TMainForm::ClearUncertainty() {
+  fCharts->ShowHistogram({}, 0, 0, 0);
+  chartPages->setTabEnabled(kUncertaintyPage, false);
 }
 
 void TMainForm::CreateMap() { Guard([this] { RunMap(); }); }
@@ -782,12 +918,22 @@ void TMainForm::RunMap() {
   const std::string header = MapFileHeader(f);
   const QString file = fFileName;
   auto result = std::make_shared<MapResult>();
-  RunCommand("Map", true, [this, request, result] { *result = fSession->Map(request); },
-             [this, result, save, header, file] {
+  auto regions = std::make_shared<std::vector<ConfidenceRegion>>();
+  RunCommand("Map", true,
+             [this, request, result, regions] {
+               *result = fSession->Map(request);
+               // Two parameters need three lines or more for a region.
+               const int lines = static_cast<int>(fSession->Table().lines.size());
+               if (lines > kConfidenceParameters)
+                 for (double level : kConfidenceLevels)
+                   regions->push_back(FindConfidenceRegion(*result, lines, level));
+             },
+             [this, result, regions, save, header, file] {
                fMapGrid = std::move(result->grid);
                fMapRange = result->range;
                AppendReport(result->report);
                fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+               fCharts->ShowContours(*regions);
                fResultsCurrent = true;
                ShowFractions(0);
                chartPages->setCurrentIndex(1);

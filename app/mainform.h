@@ -64,6 +64,10 @@ class TMainForm : public QMainWindow {
   void SaveFieldsOnClose();
   void OnElementChosen();
   void OnRead(QObject* sender);
+  // "Read spectrum…": a spectrum file, its options, then the integration on
+  // the worker thread; "Save lines…" writes the lines it gave.
+  void ReadSpectrum();
+  void SaveSpectrumLines();
   void OnNextFile();
   void OnFileChosen();
   bool CanSelectCell(int col, int row);
@@ -112,6 +116,7 @@ class TMainForm : public QMainWindow {
   // scripts and the tests look it up by ("ElementListBox", "Button1", ...).
   QComboBox* elementList = nullptr;
   QPushButton* readButton = nullptr;
+  QPushButton* readSpectrumButton = nullptr;
   QPushButton* nextFileButton = nullptr;
   QPushButton* saveTableButton = nullptr;
   QPushButton* analyzeButton = nullptr;
@@ -125,6 +130,11 @@ class TMainForm : public QMainWindow {
   QLineEdit* fitSecondEdit = nullptr;
   QLineEdit* maxIterationsEdit = nullptr;
   QPushButton* fitButton = nullptr;
+  QGroupBox* monteCarloGroup = nullptr;
+  QLineEdit* monteCarloRunsEdit = nullptr;
+  QLineEdit* monteCarloNoiseEdit = nullptr;
+  QCheckBox* akiAccuracyCheckBox = nullptr;
+  QLineEdit* monteCarloSeedEdit = nullptr;
   QLineEdit* mapFromDensityEdit = nullptr;
   QLineEdit* mapToDensityEdit = nullptr;
   QLineEdit* mapDensityPointsEdit = nullptr;
@@ -148,6 +158,8 @@ class TMainForm : public QMainWindow {
   QProgressBar* progressBar = nullptr;
   QPushButton* cancelButton = nullptr;
   QAction* readAction = nullptr;
+  QAction* readSpectrumAction = nullptr;
+  QAction* saveLinesAction = nullptr;
   QAction* nextFileAction = nullptr;
   QAction* saveTableAction = nullptr;
   QAction* saveReportAction = nullptr;
@@ -186,8 +198,16 @@ class TMainForm : public QMainWindow {
   // The throwing bodies of the handlers.
   void ChangeElementNow();
   void ReadIntensities(QObject* sender);
+  void RunSpectrumRead();
+  void ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
+                        std::vector<std::string> measurementLines);
+  void ClearSpectrum();
   void RunFit();
   void RunMap();
+  // The refits the Monte Carlo fields ask for after a fit; nothing for no runs.
+  std::optional<MonteCarloRequest> MonteCarloFromFields() const;
+  void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
+  void ClearUncertainty();
   void RunLineAnalysis();
   void RunAnalysis(const LineAnalysisRequest& request);
   void ShowAnalysisResult(const LineAnalysisResult& result, const LineAnalysisRequest& request);
@@ -256,6 +276,9 @@ class TMainForm : public QMainWindow {
   std::vector<IntensityEdit> fUndo;
   bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
+  // The measurement lines of the spectrum shown; kept here, as the session
+  // may hold a later spectrum whose read was cancelled.
+  std::vector<std::string> fSpectrumLines;
   // The wavelength pair of each point of the "Analysis" chart.
   std::vector<std::pair<double, double>> fAnalysisPairs;
 };

@@ -88,7 +88,8 @@ void TMainForm::BuildLayout() {
   chartPages = Pages(upper, "ChartPages");
   fCharts = new TResultCharts(chartPages);
   const std::vector<QWidget*> charts = fCharts->Pages();
-  const char* const captions[] = {"Branching fractions", "Sum", "Densities", "Analysis"};
+  const char* const captions[] = {"Branching fractions", "Sum", "Densities", "Analysis",
+                                  "Uncertainty", "Spectrum"};
   for (size_t i = 0; i < charts.size(); ++i) chartPages->addTab(charts[i], captions[i]);
   upper->addWidget(linePages);
   upper->addWidget(chartPages);
@@ -109,10 +110,11 @@ void TMainForm::BuildLayout() {
   elementList->setEditable(false);
   elementList->setMinimumContentsLength(12);
   readButton = Named(new QPushButton("Read intensities", central), "ReadBtn");
+  readSpectrumButton = Named(new QPushButton("Read spectrum…", central), "ReadSpectrumBtn");
   nextFileButton = Named(new QPushButton("Next file", central), "NextBtn");
   saveTableButton = Named(new QPushButton("Save table", central), "Button1");
   analyzeButton = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
-  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, nextFileButton, saveTableButton,
+  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, readSpectrumButton, nextFileButton, saveTableButton,
                                                     analyzeButton})
     bar->addWidget(w);
   bar->addStretch(1);
@@ -129,7 +131,9 @@ void TMainForm::BuildLayout() {
   method->addWidget(new QLabel("Method", central));
   methodPages = Pages(central, "MethodPages");
   auto* fitPage = new QWidget(methodPages);
-  auto* fitForm = new QFormLayout(fitPage);
+  auto* fitColumns = new QHBoxLayout(fitPage);
+  auto* fitForm = new QFormLayout;
+  fitColumns->addLayout(fitForm);
   fitDensityEdit = Field(fitPage, "FitDensityEdit");
   fitForm->addRow("Density n_1 (m-3)", fitDensityEdit);
   fitSecondCheckBox = Named(new QCheckBox("Fit T_exc (K)", fitPage), "FitTempCheckBox");
@@ -140,6 +144,19 @@ void TMainForm::BuildLayout() {
   fitForm->addRow("Max iteration number", maxIterationsEdit);
   fitButton = Named(new QPushButton("Fit", fitPage), "FitBtn");
   fitForm->addRow(fitButton);
+  // Refits after the fit; no runs, no refits.
+  monteCarloGroup = Named(new QGroupBox("Monte Carlo", fitPage), "MonteCarloGroup");
+  auto* monteCarloForm = new QFormLayout(monteCarloGroup);
+  monteCarloRunsEdit = Field(monteCarloGroup, "MonteCarloRunsEdit");
+  monteCarloForm->addRow("Runs", monteCarloRunsEdit);
+  monteCarloNoiseEdit = Field(monteCarloGroup, "MonteCarloNoiseEdit");
+  monteCarloForm->addRow("Noise", monteCarloNoiseEdit);
+  akiAccuracyCheckBox = Named(new QCheckBox("Aki accuracy", monteCarloGroup), "AkiAccuracyCheckBox");
+  monteCarloForm->addRow(akiAccuracyCheckBox);
+  monteCarloSeedEdit = Field(monteCarloGroup, "MonteCarloSeedEdit");
+  monteCarloSeedEdit->setPlaceholderText("drawn");
+  monteCarloForm->addRow("Seed", monteCarloSeedEdit);
+  fitColumns->addWidget(monteCarloGroup);
   methodPages->addTab(fitPage, "Fit");
 
   auto* mapPage = new QWidget(methodPages);
@@ -165,7 +182,7 @@ void TMainForm::BuildLayout() {
   mapGrid->addWidget(mapButton, 6, 0);
   mapGrid->addWidget(saveMapCheckBox, 6, 1, 1, 2);
   methodPages->addTab(mapPage, "Map");
-  methodPages->setMaximumWidth(420);
+  methodPages->setMaximumWidth(560);
   method->addWidget(methodPages);
   lower->addLayout(method);
 
@@ -255,11 +272,16 @@ void TMainForm::BuildMenus() {
                       [this] { OnRead(readButton); });
   nextFileAction = action(file, "&Next file", "NextFileAction", QKeySequence(Qt::CTRL | Qt::Key_N),
                           [this] { OnNextFile(); });
+  readSpectrumAction = action(file, "Read s&pectrum…", "ReadSpectrumAction",
+                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ReadSpectrum(); });
   recentMenu = file->addMenu("Recent &measurements");
   recentMenu->setObjectName("RecentMenu");
   file->addSeparator();
   saveTableAction = action(file, "&Save table…", "SaveTableAction", QKeySequence::Save,
                            [this] { SaveTable(); });
+  saveLinesAction = action(file, "Save &lines…", "SaveLinesAction", QKeySequence(),
+                           [this] { SaveSpectrumLines(); });
+  saveLinesAction->setEnabled(false);  // until a spectrum is read
   saveReportAction = action(file, "Save re&port…", "SaveReportAction", QKeySequence(),
                             [this] { SaveReport(); });
   exportChartAction = action(file, "&Export chart…", "ExportChartAction",
@@ -300,7 +322,7 @@ void TMainForm::BuildMenus() {
 
 void TMainForm::ShowShortcuts() {
   QString text = "Keyboard shortcuts\n\n";
-  for (QAction* a : {readAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
                      fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
     text += QString("%1\t%2\n")
                 .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
@@ -326,6 +348,8 @@ void TMainForm::AddTooltips() {
   const std::pair<QWidget*, const char*> tips[] = {
       {elementList, "Element whose levels and line base are used"},
       {readButton, "Read a measurement file of wavelengths (nm) and intensities (Ctrl+O)"},
+      {readSpectrumButton, "Read a recorded spectrum, integrate the element's lines in it and "
+                           "fill the table with their areas (Ctrl+Shift+O)"},
       {nextFileButton, "Read the next measurement file of the folder (Ctrl+N)"},
       {saveTableButton, "Save the line table as tab-separated text (Ctrl+S)"},
       {analyzeButton, "Simulate lines of the database and analyse their self-absorption (F7)"},
@@ -337,6 +361,15 @@ void TMainForm::AddTooltips() {
       {fitSecondEdit, "Start or fixed value of the second parameter (T_exc in K)"},
       {maxIterationsEdit, "Largest number of fit iterations"},
       {fitButton, "Fit n_1 (and T_exc) to the measured branching fractions (F5)"},
+      {monteCarloGroup, "Refits of perturbed copies of the lines after each fit"},
+      {monteCarloRunsEdit, "Number of Monte Carlo refits after the fit (10 to 100000); "
+                           "0 or empty: none"},
+      {monteCarloNoiseEdit, "Relative standard deviation of the noise put on each intensity "
+                            "(0.02 is 2 %)"},
+      {akiAccuracyCheckBox, "Also scale each Aki by its accuracy grade's uncertainty "
+                            "(a line without a grade counts as E)"},
+      {monteCarloSeedEdit, "Seed of the random draws, to repeat a run; empty: drawn and "
+                           "shown in the report"},
       {mapFromDensityEdit, "First density n_1 of the map, in m^-3"},
       {mapToDensityEdit, "Density limit n_1 of the map, in m^-3"},
       {mapDensityPointsEdit, "Number of density points of the map"},

@@ -6,7 +6,10 @@
 #include <QClipboard>
 #include <QMenu>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
+#include "model/line_integration.h"
 #include "model/residual_map.h"
 
 namespace lumora {
@@ -17,6 +20,8 @@ const QColor kChartBackground(0x33, 0x33, 0x33);
 const QColor kAxisRectBackground(0x34, 0x34, 0x34);
 const QColor kSilver(0xC0, 0xC0, 0xC0);
 const QColor kLime(0x00, 0xFF, 0x00);
+const QColor kOrange(0xFF, 0x80, 0x00);
+const QColor kCyan(0x00, 0xFF, 0xFF);
 
 // Bars that each take their own colour; the legend shows the series brush.
 class TColouredBars : public QCPBars {
@@ -124,6 +129,8 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   BuildDensityChart(parent);
   BuildAnalyzeChart(parent);
   BuildMapPlot(parent);
+  BuildUncertaintyChart(parent);
+  BuildSpectrumChart(parent);
   for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
   connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
 }
@@ -204,7 +211,11 @@ void TResultCharts::SpreadBarLabels() {
   }
 }
 
-std::vector<QWidget*> TResultCharts::Pages() const { return {fEBF, fMapPlot, fDensity, fAnalyze}; }
+std::vector<QWidget*> TResultCharts::Pages() const {
+  std::vector<QWidget*> pages;
+  for (QCustomPlot* plot : Plots()) pages.push_back(plot);
+  return pages;
+}
 
 void TResultCharts::BuildEBFChart(QWidget* parent) {
   fEBF = NewPlot(parent, "EBFChart", "Wavelength (nm)", "Branching fraction");
@@ -256,6 +267,8 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
 void TResultCharts::BuildMapPlot(QWidget* parent) {
   fMapPlot = NewPlot(parent, "ContourPlot", "Log10 n_1 [m-3]", "Temperature [K]");
   fMapPlot->setCursor(Qt::CrossCursor);
+  fMapPlot->setToolTip("Residual sum over the grid; the white lines outline the joint 68 % "
+                       "(solid) and 95 % (dashed) confidence regions of n_1 and T_exc");
   fColorMap = new QCPColorMap(fMapPlot->xAxis, fMapPlot->yAxis);
   fColorMap->setObjectName("ResidualColorMap");
   fColorMap->setInterpolate(false);
@@ -274,6 +287,32 @@ void TResultCharts::BuildMapPlot(QWidget* parent) {
     emit PointerOverMap(fMapPlot->xAxis->pixelToCoord(e->position().x()),
                         fMapPlot->yAxis->pixelToCoord(e->position().y()));
   });
+}
+
+void TResultCharts::BuildUncertaintyChart(QWidget* parent) {
+  fUncertainty = NewPlot(parent, "UncertaintyChart", "Log10 n_1 (m-3)", "Refits");
+  fUncertainty->setToolTip("Monte Carlo refits: log10 n_1 of each successful refit, with the "
+                           "2.5 %, 50 % and 97.5 % percentiles");
+  fHistogram = new QCPBars(fUncertainty->xAxis, fUncertainty->yAxis);
+  fHistogram->setObjectName("Log10N1Histogram");
+  fHistogram->setName("refits");
+  fHistogram->setPen(QPen(QColor(0x00, 0x80, 0xFF).lighter(130)));
+  fHistogram->setBrush(QColor(0x00, 0x80, 0xFF, 0xA0));
+}
+
+void TResultCharts::BuildSpectrumChart(QWidget* parent) {
+  fSpectrum = NewPlot(parent, "SpectrumChart", "Wavelength (nm)", "Counts");
+  fSpectrum->setToolTip("The spectrum read, its baseline, each line's integration window (green; "
+                        "red when flagged) and the flagged lines");
+  fSpectrumSeries = fSpectrum->addGraph();
+  fSpectrumSeries->setObjectName("SpectrumSeries");
+  fSpectrumSeries->setName("spectrum");
+  fSpectrumSeries->setPen(QPen(QColor(0xE0, 0xE0, 0xE0)));
+  fBaselineSeries = fSpectrum->addGraph();
+  fBaselineSeries->setObjectName("BaselineSeries");
+  fBaselineSeries->setName("baseline");
+  fBaselineSeries->setPen(QPen(kOrange, 1.5));
+  LegendAtBottom(fSpectrum);
 }
 
 void TResultCharts::ReportPointer(QCustomPlot*, double px, double py) {
@@ -376,7 +415,146 @@ void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1) {
 
 void TResultCharts::ClearMap() {
   fColorMap->data()->setSize(0, 0);
+  ShowContours({});
+}
+
+// Each region's segments as one curve, a NaN point between two segments
+// leaving a gap. The segments are in the map's coordinates, so they lie
+// where the cells are drawn whichever way the ranges run.
+void TResultCharts::ShowContours(const std::vector<ConfidenceRegion>& regions) {
+  for (QCPCurve* curve : fContours) fMapPlot->removePlottable(curve);
+  fContours.clear();
+  RemoveItems(fMapPlot, fContourMarks);
+  const double gap = std::numeric_limits<double>::quiet_NaN();
+  for (size_t k = 0; k < regions.size(); ++k) {
+    const ConfidenceRegion& region = regions[k];
+    if (region.contour.empty()) continue;
+    auto* curve = new QCPCurve(fMapPlot->xAxis, fMapPlot->yAxis);
+    const QString level = QString::number(region.level * 100, 'g', 3);
+    curve->setObjectName("Contour" + level);
+    curve->setName(level + " %");
+    curve->setPen(QPen(Qt::white, 2, k == 0 ? Qt::SolidLine : Qt::DashLine));
+    QVector<double> t, x, y;
+    for (const ContourSegment& s : region.contour)
+      for (const auto& [px, py] : {std::pair{s.x1, s.y1}, std::pair{s.x2, s.y2}, std::pair{gap, gap}}) {
+        t.push_back(t.size());
+        x.push_back(px);
+        y.push_back(py);
+      }
+    curve->setData(t, x, y, true);
+    fContours.push_back(curve);
+    // The inner level left of its line, the outer right of its own, so that
+    // the two labels stay apart however close the lines run.
+    const bool inner = k == 0;
+    size_t end = 0;
+    for (size_t i = 0; i < static_cast<size_t>(x.size()); ++i)
+      if (!std::isnan(x[i]) && (inner ? x[i] < x[end] : x[i] > x[end])) end = i;
+    auto* text = new QCPItemText(fMapPlot);
+    text->position->setCoords(x[end], y[end]);
+    text->setPositionAlignment((inner ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    text->setPadding(QMargins(4, 0, 4, 0));
+    text->setText(level + " %");
+    text->setColor(Qt::white);
+    fContourMarks.push_back(text);
+  }
   fMapPlot->replot();
+}
+
+void TResultCharts::ShowHistogram(const std::vector<double>& samples, double p2_5, double p50,
+                                  double p97_5) {
+  fHistogram->data()->clear();
+  RemoveItems(fUncertainty, fPercentileMarks);
+  if (!samples.empty()) {
+    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
+    // About the square root of the count of bins: enough to show the shape
+    // without empty gaps between them.
+    const int bins = std::clamp(static_cast<int>(std::lround(std::sqrt(samples.size()))), 5, 60);
+    const double spread = *highest - *lowest;
+    const double width = spread > 0 ? spread / bins : std::max(std::abs(*lowest) * 1e-6, 1e-9);
+    std::vector<int> counts(bins, 0);
+    for (double v : samples)
+      ++counts[std::clamp(static_cast<int>((v - *lowest) / width), 0, bins - 1)];
+    for (int b = 0; b < bins; ++b) fHistogram->addData(*lowest + (b + 0.5) * width, counts[b]);
+    fHistogram->setWidth(width);
+    const int tallest = *std::max_element(counts.begin(), counts.end());
+    fUncertainty->xAxis->setRange(*lowest - 2 * width, *highest + 2 * width);
+    fUncertainty->yAxis->setRange(0, tallest * 1.15);
+    const std::pair<double, const char*> marks[] = {{p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
+    for (const auto& [at, caption] : marks) {
+      auto* line = new QCPItemStraightLine(fUncertainty);
+      line->point1->setCoords(at, 0);
+      line->point2->setCoords(at, 1);
+      line->setPen(QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
+      fPercentileMarks.push_back(line);
+      auto* text = new QCPItemText(fUncertainty);
+      text->position->setTypeX(QCPItemPosition::ptPlotCoords);
+      text->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+      text->position->setCoords(at, 0.02);
+      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+      text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'f', 3));
+      text->setColor(kSilver);
+      text->setBrush(kAxisRectBackground);
+      fPercentileMarks.push_back(text);
+    }
+  }
+  RememberView(fUncertainty);
+  fUncertainty->replot();
+}
+
+void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
+  fSpectrumSeries->data()->clear();
+  fBaselineSeries->data()->clear();
+  RemoveItems(fSpectrum, fSpectrumMarks);
+  if (integration) {
+    const Spectrum& spectrum = integration->spectrum;
+    const QVector<double> x(spectrum.wavelength.begin(), spectrum.wavelength.end());
+    fSpectrumSeries->setData(x, QVector<double>(spectrum.intensity.begin(), spectrum.intensity.end()),
+                             true);
+    if (integration->baseline.size() == spectrum.size())
+      fBaselineSeries->setData(
+          x, QVector<double>(integration->baseline.begin(), integration->baseline.end()), true);
+    // The spectrum's value at a wavelength: of the nearest point at or above it.
+    auto countsAt = [&spectrum](double wavelength) {
+      const auto at = std::lower_bound(spectrum.wavelength.begin(), spectrum.wavelength.end(), wavelength);
+      const size_t i = std::min<size_t>(at - spectrum.wavelength.begin(), spectrum.size() - 1);
+      return spectrum.intensity[i];
+    };
+    // Labels of flagged lines within one window of each other are stacked.
+    double lastLabel = -std::numeric_limits<double>::infinity();
+    int lift = 0;
+    const int lineHeight = QFontMetrics(fSpectrum->font()).height();
+    for (const LineIntegral& line : integration->lines) {
+      const bool flagged = line.flags != 0;
+      auto* window = new QCPItemRect(fSpectrum);
+      for (QCPItemPosition* corner : {window->topLeft, window->bottomRight}) {
+        corner->setTypeX(QCPItemPosition::ptPlotCoords);
+        corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+      }
+      window->topLeft->setCoords(line.windowFrom, 0);
+      window->bottomRight->setCoords(line.windowTo, 1);
+      const QColor colour = flagged ? QColor(0xFF, 0x40, 0x40) : kLime;
+      window->setPen(Qt::NoPen);
+      window->setBrush(QColor(colour.red(), colour.green(), colour.blue(), 0x30));
+      window->setLayer("background");
+      fSpectrumMarks.push_back(window);
+      if (!flagged) continue;
+      auto* text = new QCPItemText(fSpectrum);
+      text->position->setCoords(line.center, countsAt(line.center));
+      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+      lift = line.center - lastLabel < line.windowTo - line.windowFrom ? lift + 1 : 0;
+      lastLabel = line.center;
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * lineHeight));
+      text->setText(QString("%1 %2").arg(line.line.WaveLength, 0, 'f', 4)
+                        .arg(QString::fromStdString(LineFlagText(line.flags))));
+      text->setColor(QColor(0xFF, 0x80, 0x80));
+      fSpectrumMarks.push_back(text);
+    }
+    fSpectrum->rescaleAxes();
+    fSpectrum->yAxis->setRangeLower(std::min(0.0, fSpectrum->yAxis->range().lower));
+    fSpectrum->yAxis->scaleRange(1.1);
+  }
+  RememberView(fSpectrum);
+  fSpectrum->replot();
 }
 
 void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,

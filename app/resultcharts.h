@@ -11,18 +11,21 @@
 #include <optional>
 #include <vector>
 
+#include "model/confidence_region.h"
+
 class QCustomPlot;
 class QCPBars;
 class QCPGraph;
 class QCPColorMap;
 class QCPColorScale;
 class QCPAbstractItem;
+class QCPCurve;
 class QMenu;
 class QWidget;
 
 namespace lumora {
 
-struct MapRange;
+struct IntegrationResult;
 
 class TResultCharts : public QObject {
   Q_OBJECT
@@ -34,7 +37,10 @@ class TResultCharts : public QObject {
   QCustomPlot* DensityChart() const { return fDensity; }
   QCustomPlot* AnalyzeChart() const { return fAnalyze; }
   QCustomPlot* MapPlot() const { return fMapPlot; }
-  // The chart pages in tab order: branching fractions, sum, densities, analysis.
+  QCustomPlot* UncertaintyChart() const { return fUncertainty; }
+  QCustomPlot* SpectrumChart() const { return fSpectrum; }
+  // The chart pages in tab order: branching fractions, sum, densities,
+  // analysis, uncertainty, spectrum.
   std::vector<QWidget*> Pages() const;
 
   // "Branching fractions": measured bars, fitted and absorption-free points.
@@ -66,9 +72,21 @@ class TResultCharts : public QObject {
                double lowest, double highest);
   // No map: an empty page over the given range.
   void ClearMap();
+  // Iso-lines over the map, one per confidence region, labelled by level.
+  void ShowContours(const std::vector<ConfidenceRegion>& regions);
+
+  // "Uncertainty": a histogram of the samples with the 2.5 %, 50 % and
+  // 97.5 % percentiles marked; no samples empty the page.
+  void ShowHistogram(const std::vector<double>& samples, double p2_5, double p50, double p97_5);
+
+  // "Spectrum": the spectrum with its baseline, each line's integration
+  // window, and the flagged lines labelled; nothing empties the page.
+  void ShowSpectrum(const IntegrationResult* integration);
 
   // Every chart: the page of the chart, the plots in tab order.
-  std::vector<QCustomPlot*> Plots() const { return {fEBF, fMapPlot, fDensity, fAnalyze}; }
+  std::vector<QCustomPlot*> Plots() const {
+    return {fEBF, fMapPlot, fDensity, fAnalyze, fUncertainty, fSpectrum};
+  }
   // Back to the view the chart's data were shown in.
   void ResetView(QCustomPlot* plot);
   // The context menu of a chart: the three exports and "Copy image".
@@ -91,6 +109,8 @@ class TResultCharts : public QObject {
   void BuildDensityChart(QWidget* parent);
   void BuildAnalyzeChart(QWidget* parent);
   void BuildMapPlot(QWidget* parent);
+  void BuildUncertaintyChart(QWidget* parent);
+  void BuildSpectrumChart(QWidget* parent);
   void ReportPointer(QCustomPlot* source, double px, double py);
   void RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items);
   void AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>& points,
@@ -103,6 +123,8 @@ class TResultCharts : public QObject {
   QCustomPlot* fDensity = nullptr;
   QCustomPlot* fAnalyze = nullptr;
   QCustomPlot* fMapPlot = nullptr;
+  QCustomPlot* fUncertainty = nullptr;
+  QCustomPlot* fSpectrum = nullptr;
   QCPBars* fSeriesM = nullptr;
   QCPGraph* fSeriesF = nullptr;
   QCPGraph* fSeriesT = nullptr;
@@ -110,6 +132,13 @@ class TResultCharts : public QObject {
   QCPGraph* fAnalysisSeries = nullptr;
   QCPColorMap* fColorMap = nullptr;
   QCPColorScale* fColorScale = nullptr;
+  std::vector<QCPCurve*> fContours;
+  std::vector<QCPAbstractItem*> fContourMarks;
+  QCPBars* fHistogram = nullptr;
+  std::vector<QCPAbstractItem*> fPercentileMarks;
+  QCPGraph* fSpectrumSeries = nullptr;
+  QCPGraph* fBaselineSeries = nullptr;
+  std::vector<QCPAbstractItem*> fSpectrumMarks;
   std::vector<QCPAbstractItem*> fBarMarks;
   std::vector<QCPAbstractItem*> fDensityMarks;
   std::vector<QCPAbstractItem*> fAnalysisMarks;

@@ -1,10 +1,12 @@
 // lumora-screenshots: renders the main views of the window into PNG files,
 // on the bundled argon database and sample: the table and branching
-// fractions after a fit, the colour map and the line analysis, each at
+// fractions after a fit, the Monte Carlo histogram, the colour map with its
+// confidence regions, the line analysis and a spectrum read, each at
 // 1280x800 and 1024x700.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -58,6 +60,12 @@ int main(int argc, char** argv) {
   dialogs.Input = [](const QString&, const QString&, const QString&) -> std::optional<QString> {
     return QString("600, 1000, 1e3, 100, 50");
   };
+  dialogs.OpenSpectrum = [source](const QString&) {
+    return source + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+  };
+  dialogs.SpectrumOptions = [](const lumora::SpectrumFields& fields) {
+    return std::optional<lumora::SpectrumFields>(fields);
+  };
   dialogs.ShowError = [](const QString& text) { std::cerr << text.toStdString() << "\n"; };
   dialogs.ShowMessage = dialogs.ShowError;
   lumora::TMainForm form(ini.toStdString(), dialogs);
@@ -72,6 +80,21 @@ int main(int argc, char** argv) {
     form.chartPages->setCurrentIndex(0);
     ok &= Save(form, size, output + "/fit-" + name + ".png");
   }
+  // Monte Carlo refits with 2 % intensity noise, a fixed seed.
+  form.monteCarloRunsEdit->setText("2000");
+  form.monteCarloNoiseEdit->setText("0.02");
+  form.monteCarloSeedEdit->setText("1");
+  form.Fit();
+  if (!WaitForCommand(form)) return 1;
+  for (const auto& [size, name] : sizes)
+    ok &= Save(form, size, output + "/uncertainty-" + name + ".png");
+  form.monteCarloRunsEdit->clear();
+  // The map of the noisy sample around its valley, with its confidence regions.
+  form.OpenMeasurement(source + "/data/measurements/argon_n4e16_noise.txt");
+  form.mapFromDensityEdit->setText("1E+016");
+  form.mapToDensityEdit->setText("1E+017");
+  form.mapFromTemperatureEdit->setText("100");
+  form.mapToTemperatureEdit->setText("3000");
   form.CreateMap();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");
@@ -79,5 +102,9 @@ int main(int argc, char** argv) {
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/analysis-" + name + ".png");
+  form.ReadSpectrum();
+  if (!WaitForCommand(form)) return 1;
+  for (const auto& [size, name] : sizes)
+    ok &= Save(form, size, output + "/spectrum-" + name + ".png");
   return ok ? 0 : 1;
 }

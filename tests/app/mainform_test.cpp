@@ -30,6 +30,7 @@
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
+#include "app/spectrumdialog.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/residual_map.h"
@@ -61,11 +62,21 @@ struct Answers {
   QStringList messages;
   QStringList inputTexts;  // the text the input box showed
   QStringList questions;
+  QString openSpectrum;
+  // The spectrum options answered: the fields shown, changed by this; nothing cancels.
+  std::function<std::optional<lumora::SpectrumFields>(lumora::SpectrumFields)> spectrumOptions =
+      [](lumora::SpectrumFields f) { return f; };
+  std::vector<lumora::SpectrumFields> spectrumFieldsShown;
 
   lumora::TFormDialogs Dialogs() {
     lumora::TFormDialogs d;
     d.OpenFile = [this](const QString&) { return openFile; };
     d.SaveFile = [this](const QString&) { return saveFile; };
+    d.OpenSpectrum = [this](const QString&) { return openSpectrum; };
+    d.SpectrumOptions = [this](const lumora::SpectrumFields& f) {
+      spectrumFieldsShown.push_back(f);
+      return spectrumOptions(f);
+    };
     d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
     d.Input = [this](const QString&, const QString&, const QString& text) -> std::optional<QString> {
       inputTexts << text;
@@ -540,6 +551,293 @@ class MainFormTest : public QObject {
     QVERIFY(form->reportMemo->toPlainText().isEmpty());
   }
 
+  // Refits after the fit: their report follows the results line, the
+  // "Uncertainty" page shows every successful refit, and the seed repeats a run.
+  void monteCarloFitFillsTheUncertaintyPage() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QTest::keyClicks(form->monteCarloRunsEdit, "40");
+    QTest::keyClicks(form->monteCarloNoiseEdit, "0.02");
+    QTest::keyClicks(form->monteCarloSeedEdit, "7");
+    Click(form->akiAccuracyCheckBox);
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QStringList report = form->reportMemo->toPlainText().split('\n');
+    QVERIFY(report.size() >= 6);
+    QVERIFY(report[1].contains(kSample));  // the results line comes first
+    QVERIFY2(report[2].startsWith("Monte Carlo: 40 runs") && report[2].contains("seed 7") &&
+                 report[2].contains("noise 0.02") && report[2].contains("Aki accuracy"),
+             qPrintable(report[2]));
+    QVERIFY(report[4].startsWith("log10(n_1)"));
+
+    QVERIFY(form->chartPages->isTabEnabled(4));
+    QCOMPARE(form->chartPages->currentIndex(), 4);
+    QCOMPARE(form->chartPages->tabText(4), QString("Uncertainty"));
+    QCustomPlot* chart = form->Charts()->UncertaintyChart();
+    auto* bars = chart->findChild<QCPBars*>("Log10N1Histogram");
+    QVERIFY(bars && bars->dataCount() >= 5);
+    const int failed = report[2].section(", ", 1, 1).section(' ', 0, 0).toInt();
+    double refits = 0;
+    for (int i = 0; i < bars->dataCount(); ++i) refits += bars->data()->at(i)->value;
+    QCOMPARE(refits, 40.0 - failed);
+    // Three percentile lines, within the chart's range, the median between the others.
+    std::vector<double> marks;
+    for (int i = 0; i < chart->itemCount(); ++i)
+      if (auto* line = qobject_cast<QCPItemStraightLine*>(chart->item(i)))
+        marks.push_back(line->point1->coords().x());
+    QCOMPARE(marks.size(), size_t(3));
+    QVERIFY(marks[0] <= marks[1] && marks[1] <= marks[2]);
+    QVERIFY(chart->xAxis->range().contains(marks[0]) && chart->xAxis->range().contains(marks[2]));
+    QVERIFY(std::abs(marks[1] - std::log10(2e15)) < 0.1);
+
+    // The same seed, the same refits.
+    FitNow(*form);
+    const QStringList again = form->reportMemo->toPlainText().split('\n');
+    QCOMPARE(again.mid(again.size() - (report.size() - 2)), report.mid(2));
+    // A fit without runs and a new read leave no histogram behind.
+    form->monteCarloRunsEdit->clear();
+    FitNow(*form);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QCOMPARE(bars->dataCount(), 0);
+  }
+
+  void monteCarloFieldsAreChecked_data() {
+    QTest::addColumn<QString>("runs");
+    QTest::addColumn<QString>("noise");
+    QTest::addColumn<QString>("seed");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("too few runs") << "9" << "" << "" << "10";
+    QTest::newRow("too many runs") << "100001" << "" << "" << "100000";
+    QTest::newRow("runs no number") << "many" << "" << "" << "many";
+    QTest::newRow("negative noise") << "20" << "-0.1" << "" << "noise";
+    QTest::newRow("noise no number") << "20" << "2%" << "" << "2%";
+    QTest::newRow("negative seed") << "20" << "" << "-3" << "seed";
+    QTest::newRow("seed no number") << "20" << "" << "x1" << "x1";
+  }
+  void monteCarloFieldsAreChecked() {
+    QFETCH(QString, runs);
+    QFETCH(QString, noise);
+    QFETCH(QString, seed);
+    QFETCH(QString, error);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->monteCarloRunsEdit->setText(runs);
+    form->monteCarloNoiseEdit->setText(noise);
+    form->monteCarloSeedEdit->setText(seed);
+    FitNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    // Refused before the fit: no results line, no histogram.
+    QCOMPARE(form->reportMemo->toPlainText(), QString());
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(form->fitButton->isEnabled());
+  }
+
+  // Refits cancelled while they run: no results line, no refits, as before.
+  void cancelledMonteCarloChangesNothing() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    const double before = form->CurrentSession().Table().lines[0].G_f;
+    form->monteCarloRunsEdit->setText("2000");
+    Click(form->fitButton);
+    QVERIFY(form->CommandRunning());
+    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form, 120000));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(form->reportMemo->toPlainText(), QString());
+    QCOMPARE(form->CurrentSession().Table().lines[0].G_f, before);
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+  }
+
+  // "Read spectrum…": the table from the unflagged lines, the "Spectrum"
+  // page with the spectrum, its baseline, a window per line and a label per
+  // flagged line, options that come back next time, and "Save lines…"
+  // writing a measurement file that reads back to the same table.
+  void readingASpectrumFillsTheTableAndTheSpectrumPage() {
+    const QString spectrum = Meas("argon.spectrum.csv");
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv", spectrum));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    QVERIFY(!form->saveLinesAction->isEnabled());
+    answers.openSpectrum = spectrum;
+    answers.spectrumOptions = [](lumora::SpectrumFields f) {
+      f.Window = "2.5";
+      return f;
+    };
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
+    QCOMPARE(answers.spectrumFieldsShown[0].Window, std::string("2"));  // the default
+    QCOMPARE(Setting("_Spectrum", "Window"), QString("2.5"));
+
+    const auto& integration = form->CurrentSession().Integration();
+    QVERIFY(integration.has_value());
+    int unflagged = 0, flagged = 0;
+    for (const lumora::LineIntegral& line : integration->lines) (line.flags ? flagged : unflagged)++;
+    QVERIFY(unflagged >= 2 && flagged >= 2);  // 772.3761/772.4207 nm blend
+    QCOMPARE(form->lineGrid->RowCount(), unflagged + 1);
+    QVERIFY(form->lineGrid->Cell(2, 1) != "");  // absorption-free fractions computed
+    QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
+
+    QCOMPARE(form->chartPages->tabText(5), QString("Spectrum"));
+    QVERIFY(form->chartPages->isTabEnabled(5));
+    QCOMPARE(form->chartPages->currentIndex(), 5);
+    QCustomPlot* chart = form->Charts()->SpectrumChart();
+    QCOMPARE(Series(chart, "SpectrumSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
+    QCOMPARE(Series(chart, "BaselineSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
+    int windows = 0;
+    QStringList labels;
+    for (int i = 0; i < chart->itemCount(); ++i) {
+      if (qobject_cast<QCPItemRect*>(chart->item(i))) ++windows;
+      if (auto* text = qobject_cast<QCPItemText*>(chart->item(i))) labels << text->text();
+    }
+    QCOMPARE(windows, int(integration->lines.size()));
+    QCOMPARE(labels.size(), flagged);
+    QVERIFY2(labels.filter("772.3761").value(0).contains("blend"), qPrintable(labels.join(", ")));
+    // Zoomable like every chart: the wheel narrows the view, a double-click restores it.
+    const QCPRange shown = chart->xAxis->range();
+    QWheelEvent wheel(QPointF(chart->width() / 2, chart->height() / 2),
+                      chart->mapToGlobal(QPointF(chart->width() / 2, chart->height() / 2)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart, &wheel);
+    QVERIFY(chart->xAxis->range().size() < shown.size());
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->rect().center());
+    QCOMPARE(chart->xAxis->range(), shown);
+
+    answers.saveFile = Meas("from-spectrum.txt");
+    form->saveLinesAction->trigger();
+    const QByteArray saved = ReadAll(answers.saveFile);
+    QCOMPARE(saved.count("\r\n"), unflagged);
+    std::vector<std::string> rows;
+    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
+      rows.push_back((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString());
+    Read(*form, answers, "from-spectrum.txt");
+    QVERIFY(answers.errors.isEmpty());
+    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
+      QCOMPARE((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString(), rows[r - 1]);
+    // A measurement read empties the spectrum's views.
+    QVERIFY(!form->chartPages->isTabEnabled(5));
+    QVERIFY(!form->saveLinesAction->isEnabled());
+
+    // The dialog offers the options last used.
+    form->readSpectrumAction->trigger();
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.spectrumFieldsShown.back().Window, std::string("2.5"));
+  }
+
+  // Refused spectra and options: the error is shown, the lines read before stay.
+  void refusedSpectrumLeavesTheTableAsItWas_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("error");
+    const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv");
+    QTest::newRow("window no number") << good << "wide" << "wide";
+    QTest::newRow("window zero") << good << "0" << "indow";
+    QByteArray blue;  // 400-402 nm: no argon line of the base
+    for (int i = 0; i < 40; ++i) blue += QByteArray::number(400 + i * 0.05, 'f', 2) + "," + QByteArray::number(10 + i % 3) + "\n";
+    QTest::newRow("no line of the base") << blue << "2" << "line";
+    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2" << "argon.spectrum.csv";
+  }
+  void refusedSpectrumLeavesTheTableAsItWas() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, window);
+    QFETCH(QString, error);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const int rows = form->lineGrid->RowCount();
+    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    QFile spectrum(Meas("argon.spectrum.csv"));
+    QVERIFY(spectrum.open(QIODevice::WriteOnly));
+    spectrum.write(file);
+    spectrum.close();
+    answers.openSpectrum = spectrum.fileName();
+    answers.spectrumOptions = [window](lumora::SpectrumFields f) {
+      f.Window = window.toStdString();
+      return f;
+    };
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
+    QVERIFY(!form->chartPages->isTabEnabled(5));
+    QVERIFY(!form->saveLinesAction->isEnabled());
+    QVERIFY(form->readSpectrumButton->isEnabled());
+  }
+
+  // A cancelled file or options dialog reads nothing and keeps the options.
+  void cancelledSpectrumDialogsReadNothing() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    const int rows = form->lineGrid->RowCount();
+    answers.openSpectrum.clear();
+    Click(form->readSpectrumButton);
+    QVERIFY(answers.spectrumFieldsShown.empty());
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    answers.spectrumOptions = [](lumora::SpectrumFields) { return std::nullopt; };
+    Click(form->readSpectrumButton);
+    QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
+    QVERIFY(!form->CommandRunning());
+    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY(Setting("_Spectrum", "Window").isEmpty());
+  }
+
+  // A spectrum read cancelled while it runs: the table, the "Spectrum" page
+  // and the lines "Save lines…" writes stay those of the spectrum before.
+  void cancelledSpectrumReadChangesNothing() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    answers.saveFile = Meas("before.txt");
+    form->saveLinesAction->trigger();
+    const QByteArray before = ReadAll(answers.saveFile);
+    QVERIFY(!before.isEmpty());
+    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    const int points = Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
+
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+    Click(form->readSpectrumButton);
+    QVERIFY(form->CommandRunning());
+    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QVERIFY(Finished(*form));
+    QVERIFY(answers.errors.isEmpty());
+    QVERIFY(form->messageStatus->text().contains("cancelled"));
+    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QCOMPARE(Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount(), points);
+    answers.saveFile = Meas("after.txt");
+    form->saveLinesAction->trigger();
+    QCOMPARE(ReadAll(answers.saveFile), before);
+  }
+
+  // The options dialog shows the fields it was given and returns what was typed.
+  void spectrumDialogReturnsTheTypedOptions() {
+    lumora::SpectrumFields fields;
+    fields.Fwhm = "0.3";
+    lumora::TSpectrumDialog dialog(fields, nullptr);
+    QCOMPARE(dialog.fwhmEdit->text(), QString("0.3"));
+    QCOMPARE(dialog.windowEdit->text(), QString("2"));
+    dialog.minSnrEdit->clear();
+    QTest::keyClicks(dialog.minSnrEdit, "5");
+    QTest::keyClicks(dialog.darkFileEdit, "/tmp/dark.csv");
+    const lumora::SpectrumFields typed = dialog.Fields();
+    QCOMPARE(typed.MinSnr, std::string("5"));
+    QCOMPARE(typed.DarkFile, std::string("/tmp/dark.csv"));
+    QCOMPARE(typed.Fwhm, std::string("0.3"));
+    for (QWidget* w : dialog.findChildren<QWidget*>())
+      if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w))
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+          QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+  }
+
   void fitWithBadFieldsShowsTheErrorAndGoesOn() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
@@ -839,6 +1137,73 @@ class MainFormTest : public QObject {
     const QStringList numbers = form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
     QVERIFY(qAbs(x - std::log10(numbers.value(2).toDouble())) < 0.005);  // "%.2E" of n_1
     QCOMPARE(form->chartPages->currentIndex(), 1);  // the "Sum" page shows it
+  }
+
+  // The iso-lines of the 68 % and 95 % regions lie on the map, around its
+  // valley, whichever way the ranges run; a fit takes them away.
+  void mapDrawsTheConfidenceContours_data() {
+    QTest::addColumn<QString>("fromDensity");
+    QTest::addColumn<QString>("toDensity");
+    QTest::addColumn<QString>("fromTemperature");
+    QTest::addColumn<QString>("toTemperature");
+    QTest::newRow("both upwards") << "1E+016" << "1E+017" << "1000" << "30000";
+    QTest::newRow("density downwards") << "1E+017" << "1E+016" << "1000" << "30000";
+    QTest::newRow("temperature downwards") << "1E+016" << "1E+017" << "30000" << "1000";
+    QTest::newRow("both downwards") << "1E+017" << "1E+016" << "30000" << "1000";
+  }
+  void mapDrawsTheConfidenceContours() {
+    QFETCH(QString, fromDensity);
+    QFETCH(QString, toDensity);
+    QFETCH(QString, fromTemperature);
+    QFETCH(QString, toTemperature);
+    Answers answers;
+    auto form = SampleForm(answers, "argon_n4e16_noise.txt");
+    form->mapFromDensityEdit->setText(fromDensity);
+    form->mapToDensityEdit->setText(toDensity);
+    form->mapFromTemperatureEdit->setText(fromTemperature);
+    form->mapToTemperatureEdit->setText(toTemperature);
+    form->mapDensityPointsEdit->setText("31");
+    form->mapTemperaturePointsEdit->setText("21");
+    Click(form->mapButton);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const lumora::MapRange r = form->LastMapRange();
+    const double xLow = std::min(r.x0, r.x1), xHigh = std::max(r.x0, r.x1);
+    const double yLow = std::min(r.y0, r.y1), yHigh = std::max(r.y0, r.y1);
+    QCustomPlot* plot = form->Charts()->MapPlot();
+    QRectF boxes[2];
+    int k = 0;
+    for (const char* name : {"Contour68", "Contour95"}) {
+      auto* curve = plot->findChild<QCPCurve*>(name);
+      QVERIFY2(curve, name);
+      int points = 0;
+      double left = 1e300, right = -1e300, bottom = 1e300, top = -1e300;
+      for (auto p = curve->data()->constBegin(); p != curve->data()->constEnd(); ++p) {
+        if (std::isnan(p->key)) continue;
+        ++points;
+        QVERIFY2(p->key >= xLow - 1e-9 && p->key <= xHigh + 1e-9, name);
+        QVERIFY2(p->value >= yLow - 1e-6 && p->value <= yHigh + 1e-6, name);
+        left = std::min(left, p->key);
+        right = std::max(right, p->key);
+        bottom = std::min(bottom, p->value);
+        top = std::max(top, p->value);
+      }
+      QVERIFY2(points >= 2, name);
+      boxes[k++] = QRectF(QPointF(left, bottom), QPointF(right, top));
+    }
+    // The 95 % region holds the 68 % one, and both hold the grid's minimum.
+    const QRectF inner = boxes[0].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
+    const QRectF outer = boxes[1].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
+    QVERIFY(outer.contains(inner));
+    const lumora::ResidualGrid& grid = form->MapGrid();
+    int minRow = 0, minColumn = 0;
+    for (int i = 0; i < static_cast<int>(grid.size()); ++i)
+      for (int j = 0; j < static_cast<int>(grid[i].size()); ++j)
+        if (grid[i][j] < grid[minRow][minColumn]) minRow = i, minColumn = j;
+    QVERIFY(inner.contains(QPointF(r.x0 + minColumn * r.dx, r.y0 + minRow * r.dy)));
+
+    FitNow(*form);
+    QVERIFY(!plot->findChild<QCPCurve*>("Contour68"));
   }
 
   // A read that fails half-way and a one-line file: the table shows no
