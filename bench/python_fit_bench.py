@@ -22,19 +22,12 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import scipy_fit  # noqa: E402
+from process_runs import write_settings  # noqa: E402
 from scipy_fit import DATA, best_time, show  # noqa: E402
 
 import lumora  # noqa: E402
 
 SAMPLE = DATA / "measurements" / "argon_n2e15.txt"
-
-
-def bundled_settings(folder):
-    ini = pathlib.Path(folder) / "lumora.ini"
-    text = (DATA / "lumora.ini").read_text()
-    ini.write_text(text.replace("@LUMORA_DATABASE_FOLDER@", str(DATA / "database"))
-                   .replace("@LUMORA_MEASUREMENTS_FOLDER@", str(DATA / "measurements")))
-    return ini
 
 
 def threads_against_serial(ini, repeat):
@@ -76,7 +69,7 @@ def main():
     model = scipy_fit.Model(levels, scipy_fit.read_measurement(SAMPLE, table, levels))
 
     with tempfile.TemporaryDirectory() as folder:
-        ini = bundled_settings(folder)
+        ini = write_settings(folder, DATA / "database", DATA / "measurements")
         session = lumora.Session(ini=ini)
         session.read_measurement(SAMPLE)
         print(f"{SAMPLE.name}: {len(session.line_table())} lines")
