@@ -463,6 +463,9 @@ TEST_F(CliTest, ElementMassMustBeGiven) {
 // A grid within the limits that still does not fit into memory is an
 // error that says so, for each file of the batch.
 TEST_F(CliTest, MapBeyondTheMemoryIsAClearError) {
+#ifdef LUMORA_SANITIZED
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit into a limited address space";
+#endif
   shellSetup_ = "ulimit -v 60000 &&";
   const CliResult r = Run(
       "map --density-points 10000 --temperature-points 1000 meas/argon_n2e15.txt "

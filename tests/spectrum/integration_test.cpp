@@ -164,7 +164,8 @@ TEST_F(SpectrumTest, LinesWhoseWindowLeavesTheSpectrumAreEdge) {
 }
 
 TEST_F(SpectrumTest, TheLinesAreThoseTheMeasurementWouldGive) {
-  const IntegrationResult& r = Read(Write("s.csv", {}));
+  // A copy: reading the measurement below forgets the session's spectrum.
+  const IntegrationResult r = Read(Write("s.csv", {}));
   const std::vector<std::string> measurement = session_.MeasurementLines();
   const std::string saved = dir_ / "lines.txt";
   session_.SaveMeasurementLines(saved);
