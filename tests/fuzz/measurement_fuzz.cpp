@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "model/session.h"
+#include "tests/support/argon_model.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace lumora;
@@ -30,16 +31,9 @@ void ImportMeasurement(const std::string& path) {
   session.ReadMeasurement(path);
   if (!session.HasEnoughLines()) return;
   session.Recalculate();
-  ModelParameters p;
-  p.log10N1 = 16;
-  p.second = 1000;
-  p.gasTemperature = 300;
-  p.path = 1;
-  p.mass = 39.948L * kAtomicMassUnit;
-  p.levelCount = 4;
   EbfModel& model = session.Model();
   model.ClearCache();
-  (void)model.EvaluateAllLines(p.ToVector());
+  (void)model.EvaluateAllLines(testing::ArgonModel().ToVector());
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 
 #include "base/format.h"
 #include "model/results_line.h"
+#include "tests/support/argon_model.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::test {
 namespace {
+
+using testing::ArgonModel;
 
 const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
 
@@ -25,17 +28,6 @@ struct Outcome {
   ResidualGrid grid;
   std::vector<double> fractions;  // every line's G_f afterwards
 };
-
-ModelParameters ArgonModel() {
-  ModelParameters p;
-  p.log10N1 = 16;
-  p.second = 1000;
-  p.gasTemperature = 300;
-  p.path = 1;
-  p.mass = 39.948L * kAtomicMassUnit;
-  p.levelCount = 4;
-  return p;
-}
 
 // A session that reads one sample and then fits it or maps it.
 class SampleRun {
