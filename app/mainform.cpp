@@ -848,7 +848,11 @@ void TMainForm::RunFit() {
   }
   auto result = std::make_shared<FitResult>();
   auto spread = std::make_shared<MonteCarloResult>();
-  RunCommand(refits ? "Fit with Monte Carlo refits" : "Fit", false,
+  if (refits)
+    refits->progress = [runner = fRunner](int done, int total) {
+      runner->ReportProgress(done, total);
+    };
+  RunCommand(refits ? "Fit with Monte Carlo refits" : "Fit", refits.has_value(),
              [this, request, result, refits, spread]() mutable {
                *result = fSession->Fit(request);
                if (!refits) return;

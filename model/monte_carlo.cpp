@@ -2,10 +2,12 @@
 
 #include <oneapi/tbb/enumerable_thread_specific.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <random>
 #include <utility>
 
@@ -131,10 +133,19 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   std::vector<Refit> refits(request.runs);
   // Every worker refits on its own copy of the table.
   tbb::enumerable_thread_specific<LineTable> copies([&table] { return table; });
+  std::mutex progressLock;
+  int done = 0;
   auto refitRange = [&](const tbb::blocked_range<int>& range) {
     LineTable& work = copies.local();
-    for (int run = range.begin(); run != range.end(); ++run)
+    for (int run = range.begin(); run != range.end(); ++run) {
+      // Once a report has stopped the runs, the other workers stop too.
+      if (tbb::is_current_task_group_canceling()) return;
       refits[run] = RunRefit(work, table, request, static_cast<uint64_t>(run));
+      if (request.progress) {
+        const std::lock_guard<std::mutex> lock(progressLock);
+        request.progress(++done, request.runs);
+      }
+    }
   };
   if (request.threads == 1) {
     refitRange(tbb::blocked_range<int>(0, request.runs));

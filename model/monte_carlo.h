@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ struct MonteCarloRequest {
   bool akiAccuracy = false;   // each Aki times a log-normal factor of its grade
   uint64_t seed = 0;
   int threads = 0;            // 0: every core
+  // Called after each refit (refits done, runs), one call at a time, from
+  // whichever thread did the refit; an exception it raises stops the runs
+  // and leaves RunMonteCarlo.
+  std::function<void(int done, int runs)> progress;
 };
 
 struct SampleStatistics {

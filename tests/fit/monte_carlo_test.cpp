@@ -112,6 +112,38 @@ TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
   EXPECT_GT(ungraded.log10N1.std, graded);  // counted as E, 50 %
 }
 
+// The refits report each one done, in order, on one thread and on all; a
+// report that raises stops the runs there.
+TEST_F(MonteCarloTest, ProgressCountsEveryRefitAndCanStopThem) {
+  MeasureIntensities(kTrueLog10N1);
+  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  MonteCarloRequest request = Request(fit, 40, 0.02);
+  for (int threads : {1, 0}) {
+    request.threads = threads;
+    std::vector<int> reports;
+    request.progress = [&](int done, int runs) {
+      EXPECT_EQ(runs, 40);
+      reports.push_back(done);
+    };
+    RunMonteCarlo(table, request);
+    ASSERT_EQ(reports.size(), 40u) << threads;
+    for (int k = 0; k < 40; ++k) EXPECT_EQ(reports[k], k + 1) << threads;
+  }
+  struct Stop {};
+  int calls = 0;
+  request.progress = [&](int done, int) {
+    ++calls;
+    if (done == 5) throw Stop{};
+  };
+  request.threads = 1;
+  EXPECT_THROW(RunMonteCarlo(table, request), Stop);
+  EXPECT_EQ(calls, 5);
+  request.threads = 0;
+  calls = 0;
+  EXPECT_THROW(RunMonteCarlo(table, request), Stop);
+  EXPECT_LT(calls, 40);
+}
+
 TEST(MonteCarloGrades, BoundsOfTheGradingScale) {
   const std::pair<const char*, double> grades[] = {
       {"AAA", 0.003}, {"AA", 0.01}, {"A+", 0.02}, {"A", 0.03}, {"B+", 0.07}, {"B", 0.10},
