@@ -4,7 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
-#include "app/spectrumdialog.h"
+#include "app/integration_options_dialog.h"
 
 namespace lumora {
 

@@ -23,7 +23,7 @@
 #include "base/errors.h"
 #include "cli/command.h"
 #include "cli/results_json.h"
-#include "cli/spectrum_options.h"
+#include "cli/integration_options.h"
 #include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"

@@ -6,7 +6,7 @@
 
 #include "base/format.h"
 #include "cli/command.h"
-#include "cli/spectrum_options.h"
+#include "cli/integration_options.h"
 #include "frontend/spectrum_fields.h"
 #include "model/session.h"
 

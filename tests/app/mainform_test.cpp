@@ -30,7 +30,7 @@
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
-#include "app/spectrumdialog.h"
+#include "app/integration_options_dialog.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/residual_map.h"

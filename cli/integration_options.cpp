@@ -1,4 +1,4 @@
-#include "cli/spectrum_options.h"
+#include "cli/integration_options.h"
 
 #include "cli/command.h"
 

@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""The NumPy peer of bench_spectrum.cpp: the same 100 000-point argon spectrum
+"""The NumPy peer of bench_line_integration.cpp: the same 100 000-point argon spectrum
 (660 to 985 nm, Gaussian lines of FWHM 0.3 nm, Poisson noise, the strongest
 peak at S/N 300, made by data/make_spectrum.py), its SNIP baseline with the
 same smoothing and clipping widths, and the net area of every line of the
 bundled base over +-2 FWHM, with the FWHM given.
 
-    /usr/bin/python3 bench/numpy_spectrum.py [--repeat N]
+    /usr/bin/python3 bench/numpy_line_integration.py [--repeat N]
 
 Each slice of the SNIP loop is one vectorised NumPy operation. Prints the
 best CPU and wall time of the baseline and of the whole integration, for

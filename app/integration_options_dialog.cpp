@@ -1,4 +1,4 @@
-#include "app/spectrumdialog.h"
+#include "app/integration_options_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>

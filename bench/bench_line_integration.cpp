@@ -1,7 +1,7 @@
 // From a recorded spectrum to line intensities: a 100 000-point synthetic
 // spectrum of the bundled argon lines (660 to 985 nm, Gaussian lines of FWHM
 // 0.3 nm, Poisson noise, the strongest peak at S/N 300) integrated against
-// the bundled line base. Compare with bench/numpy_spectrum.py, which does the
+// the bundled line base. Compare with bench/numpy_line_integration.py, which does the
 // same baseline and integration with NumPy on the same kind of spectrum.
 #include <benchmark/benchmark.h>
 
