@@ -11,6 +11,7 @@
 #include <random>
 
 #include "base/errors.h"
+#include "base/paths.h"
 
 namespace lumora {
 namespace {
@@ -18,13 +19,6 @@ namespace {
 constexpr const char* kCreateAction = "Cannot create file";
 constexpr const char* kWriteAction = "Cannot write file";
 constexpr const char* kNotRegular = "not a regular file";
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 std::string NameOf(const std::string& path) {
   size_t slash = path.find_last_of('/');

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/errors.h"
+#include "base/paths.h"
 
 namespace lumora {
 
@@ -28,13 +29,6 @@ std::FILE* StreamOn(int fd, const std::string& path) {
     throw InOutError::FromErrno("Cannot create file", path, error);
   }
   return file;
-}
-
-std::string TemporaryFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = tmp && tmp[0] == '/' ? tmp : "/tmp";
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
 }
 
 [[noreturn]] void RefuseFolder(const std::string& folder, const char* reason) {
@@ -92,7 +86,7 @@ std::string PrivateLogFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string folder = runtime && runtime[0] == '/'
                            ? std::string(runtime)
-                           : TemporaryFolder() + "/lumora-" + std::to_string(::getuid());
+                           : TempFolder() + "/lumora-" + std::to_string(::getuid());
   EnsurePrivateFolder(folder, ::getuid());
   return folder;
 }

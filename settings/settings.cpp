@@ -23,6 +23,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
+#include "base/paths.h"
 #include "settings/ini_text.h"
 
 namespace lumora {
@@ -54,13 +55,6 @@ std::string ResolvedTarget(const std::string& path) {
   char buf[PATH_MAX];
   if (::realpath(path.c_str(), buf)) return buf;
   return path;
-}
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 // Temporary files of settings writes are named this plus six characters.

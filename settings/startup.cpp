@@ -133,10 +133,4 @@ std::optional<std::string> StartupCheck() {
   return settingsPath;
 }
 
-std::string TempFolder() {
-  std::string tmp = EnvOrEmpty("TMPDIR");
-  if (tmp.empty() || tmp[0] != '/') tmp = "/tmp";
-  return WithoutTrailingSlash(tmp);
-}
-
 }  // namespace lumora

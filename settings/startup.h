@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/paths.h"  // TempFolder
+
 namespace lumora {
 
 inline constexpr const char* kDataFolderName = "Lumora 1.3";
@@ -23,7 +25,5 @@ std::optional<std::string> CommonDataFolder();
 // when the program must end with kMissingFilesMessage.
 std::optional<std::string> StartupCheck();
 
-// The platform's temporary-files folder without a trailing delimiter.
-std::string TempFolder();
 
 }  // namespace lumora
