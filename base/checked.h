@@ -21,39 +21,43 @@ inline long double Check(long double v) {
   return v;
 }
 
+namespace detail {
+
+// The fault paths, out of line: the operations below stay small enough to
+// be inlined into the model's loops, whose results are nearly always finite.
+[[noreturn, gnu::cold, gnu::noinline]] void RaiseDoubleFault(long double v, double d);
+[[gnu::cold, gnu::noinline]] long double DivFault(long double a, long double b, long double q);
+[[gnu::cold, gnu::noinline]] long double ExpFault(long double v, long double r);
+[[gnu::cold, gnu::noinline]] long double CheckCold(long double v);
+
+}  // namespace detail
+
 // A double result that must fit a double (storing an extended into a double).
-inline double ToDouble(long double v) {
-  double d = static_cast<double>(v);
+[[gnu::always_inline]] inline double ToDouble(long double v) {
+  const double d = static_cast<double>(v);
   if (std::fabs(d) <= std::numeric_limits<double>::max()) return d;
-  Check(v);
-  if (std::isinf(d)) throw OverflowError();
-  return d;
+  detail::RaiseDoubleFault(v, d);
 }
 
 // Each operation computes first and looks for the fault only when the
 // result is not finite: a finite result means there was none.
-inline long double Div(long double a, long double b) {
+[[gnu::always_inline]] inline long double Div(long double a, long double b) {
   const long double q = a / b;
   if (b != 0 && IsFinite(q)) return q;
-  if (std::isnan(a) || std::isnan(b)) throw InvalidOpError();
-  if (b == 0) {
-    if (a == 0) throw InvalidOpError();
-    throw ZeroDivideError();
-  }
-  return Check(q);
+  return detail::DivFault(a, b, q);
 }
 
-inline long double Mul(long double a, long double b) {
+[[gnu::always_inline]] inline long double Mul(long double a, long double b) {
   const long double r = a * b;
-  return IsFinite(r) ? r : Check(r);
+  return IsFinite(r) ? r : detail::CheckCold(r);
 }
-inline long double Add(long double a, long double b) {
+[[gnu::always_inline]] inline long double Add(long double a, long double b) {
   const long double r = a + b;
-  return IsFinite(r) ? r : Check(r);
+  return IsFinite(r) ? r : detail::CheckCold(r);
 }
-inline long double Sub(long double a, long double b) {
+[[gnu::always_inline]] inline long double Sub(long double a, long double b) {
   const long double r = a - b;
-  return IsFinite(r) ? r : Check(r);
+  return IsFinite(r) ? r : detail::CheckCold(r);
 }
 
 inline long double Sqrt(long double v) {
@@ -64,8 +68,7 @@ inline long double Sqrt(long double v) {
 inline long double Exp(long double v) {
   const long double r = std::exp(v);  // nan for a nan v
   if (IsFinite(r)) return r;
-  if (std::isnan(v)) throw InvalidOpError();
-  return Check(r);
+  return detail::ExpFault(v, r);
 }
 
 // Natural logarithm: 0 is a division by zero, a negative value invalid.
@@ -85,8 +88,7 @@ inline long double Log10(long double v) {
 inline long double Pow10(long double v) {
   const long double r = std::pow(10.0L, v);  // nan for a nan v
   if (IsFinite(r)) return r;
-  if (std::isnan(v)) throw InvalidOpError();
-  return Check(r);
+  return detail::ExpFault(v, r);
 }
 
 namespace detail {

@@ -24,19 +24,18 @@ ResidualGrid ZeroGrid(int rows, int columns) {
   return ResidualGrid(rows > 0 ? rows : 0, std::vector<double>(columns > 0 ? columns : 0, 0.0));
 }
 
-long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p) {
+long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p, const long double* n1) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   const int m = static_cast<int>(lines.size());
   long double sum = 0;
-  // One look-up for all lines rather than one per line; a cached array
-  // shorter than the lines fails where a per-line evaluation would.
-  const TPreCalcDataArray* data = m > 0 ? &model.EvaluateAllLines(b) : nullptr;
-  for (int k = 0; k < m; ++k) {
-    TLineRecord& line = lines[k];
-    CheckIndex(k, data->size());
-    line.G_f = (*data)[k];
-    const long double diff = static_cast<long double>(line.G_f) - line.G_m;
-    sum += diff * diff;
+  if (m > 0) {
+    const TPreCalcDataArray& data = model.ComputeUncached(b, n1);
+    for (int k = 0; k < m; ++k) {
+      TLineRecord& line = lines[k];
+      line.G_f = data[k];
+      const long double diff = static_cast<long double>(line.G_f) - line.G_m;
+      sum += diff * diff;
+    }
   }
   model.ClearCache();
   if (m - p > 0) sum /= m - p;
@@ -74,13 +73,35 @@ struct RowExtremes {
   int minColumn = -1;
 };
 
+// 10^b1 of every grid column, formed once for all rows; a column whose
+// power fails has none, and its grid point raises the fault in its place.
+struct ColumnDensities {
+  std::vector<double> log10Values;
+  std::vector<long double> values;
+  std::vector<bool> formed;
+
+  explicit ColumnDensities(std::vector<double> log10s)
+      : log10Values(std::move(log10s)),
+        values(log10Values.size()),
+        formed(log10Values.size(), false) {
+    for (size_t j = 0; j < log10Values.size(); ++j) {
+      try {
+        values[j] = fp::Pow10(log10Values[j]);
+        formed[j] = true;
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  const long double* Value(size_t j) const { return formed[j] ? &values[j] : nullptr; }
+};
+
 RowExtremes ComputeRow(EbfModel& model, ParameterVector b, double t,
-                       const std::vector<double>& densities, std::vector<double>& row) {
+                       const ColumnDensities& densities, std::vector<double>& row) {
   RowExtremes extremes;
   b[2] = t;
-  for (size_t j = 0; j < densities.size(); ++j) {
-    b[1] = densities[j];
-    const double value = fp::ToDouble(GridPointRSS(model, b, 2));
+  for (size_t j = 0; j < densities.log10Values.size(); ++j) {
+    b[1] = densities.log10Values[j];
+    const double value = fp::ToDouble(GridPointRSS(model, b, 2, densities.Value(j)));
     row[j] = value;
     if (value < extremes.min) {
       extremes.min = value;
@@ -94,7 +115,7 @@ RowExtremes ComputeRow(EbfModel& model, ParameterVector b, double t,
 struct GridRows {
   const ParameterVector& b;
   const std::vector<double>& temperatures;
-  const std::vector<double>& densities;
+  const ColumnDensities& densities;
   ResidualGrid& grid;
   std::vector<RowExtremes>& extremes;
 };
@@ -184,7 +205,7 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
                           stepD,                    stepT};
 
   ParameterVector b = request.model.ToVector();
-  const std::vector<double> densities = AxisPoints(request.log10FromDensity, stepD, nDens);
+  const ColumnDensities densities(AxisPoints(request.log10FromDensity, stepD, nDens));
   const std::vector<double> temperatures = AxisPoints(request.fromTemperature, stepT, nTemp);
   std::vector<RowExtremes> extremes(nTemp);
   const GridRows rows{b, temperatures, densities, result.grid, extremes};
@@ -214,7 +235,7 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
     throw Error(Format("No residual sum of the map lies below %.3e: the map has no minimum.",
                        kNoMinimum));
 
-  b[1] = densities[result.minimumColumn];
+  b[1] = densities.log10Values[result.minimumColumn];
   b[2] = temperatures[result.minimumRow];
   GridPointRSS(model, b, 2);
   b[11] = min;

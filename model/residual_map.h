@@ -38,8 +38,10 @@ void CheckPointLimits(int densityPoints, int temperaturePoints);
 ResidualGrid ZeroGrid(int rows, int columns);
 
 // Residual sum of squares of all lines at b, divided by M - p when that is
-// positive. Leaves every line's G_f at b and the model cache empty.
-long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p);
+// positive. Leaves every line's G_f at b and the model cache empty; n1,
+// when given, is 10^b1 as fp::Pow10 forms it.
+long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p,
+                         const long double* n1 = nullptr);
 
 // Called after each finished row of the grid (rows done, rows in all); with
 // several threads from any of them, but never from two at once.

@@ -122,11 +122,6 @@ void ComputeBranchingFractions(LineTable& table) {
 
 long double DerivativeStep(long double v) { return v * 0.01L / 2; }
 
-double EscapeFactor(double tau) {
-  const long double t = tau;
-  return fp::ToDouble(fp::Div(2 - fp::Exp(-t * 0.001L), 1 + t));
-}
-
 double DopplerSpeed(double t, double m) {
   return fp::ToDouble(fp::Sqrt(fp::Div(kTwoBoltzmann * t, m)));
 }
@@ -134,9 +129,9 @@ double DopplerSpeed(double t, double m) {
 // ---- the model -----------------------------------------------------------------
 
 // Populations of the absorbing levels (densities of levels 0..count-1).
-void EbfModel::Populate(Distribution kind, const ParameterVector& b, int32_t count) {
+void EbfModel::Populate(Distribution kind, const ParameterVector& b, long double n1,
+                        int32_t count) {
   std::vector<TLevelRecord>& levels = table_->levels;
-  const long double n1 = pow10Memo_.Get(b[1]);
   if (kind == Distribution::Boltzmann) {
     const long double tExc = std::fabs(b[2]);
     if (boltzmannFactors_.size() < static_cast<size_t>(count)) boltzmannFactors_.resize(count);
@@ -170,36 +165,63 @@ void EbfModel::UpdateLineConstants(long double v) {
   lineConstantsSpeed_ = v;
 }
 
-// Every line's G_f before normalising. The optical depths are formed first,
-// all of them, which lets their divisions overlap the exponentials of the
-// escape factors; when one of them fails, the lines are done one by one so
-// that the first fault is raised where it stands, after the rates before it.
-bool EbfModel::AllOpticalDepths(long double path) {
-  const std::vector<TLineRecord>& lines = table_->lines;
-  opticalDepths_.resize(lines.size());
+// Every line's G_f before normalising, stage by stage over all lines: the
+// iterations of each stage are independent and short, so the divisions
+// and exponentials of several lines are in flight at once where line after
+// line would wait for each one. The operations of each line are those of
+// OpticalDepth and ReducedRate, in their order. Any fault ends it with
+// false before a G_f is written.
+bool EbfModel::ReducedRatesByStage(long double path) {
+  const std::vector<TLevelRecord>& levels = table_->levels;
+  std::vector<TLineRecord>& lines = table_->lines;
+  const size_t count = lines.size();
+  for (size_t j = 0; j < count; ++j) {
+    const int32_t lower = lines[j].LowerState;
+    if (!lineConstants_[j].faultless || lower < 0 || static_cast<size_t>(lower) >= levels.size())
+      return false;
+  }
+  stageValues_.resize(count);
+  opticalDepths_.resize(count);
+  long double* values = stageValues_.data();
   try {
-    for (size_t j = 0; j < lines.size(); ++j)
-      opticalDepths_[j] = OpticalDepth(table_->levels, lines[j], lineConstants_[j], path);
+    for (size_t j = 0; j < count; ++j) {
+      const LineConstants& c = lineConstants_[j];
+      const long double n = std::fabs(levels[lines[j].LowerState].Density);
+      values[j] = fp::Div(n * c.strength * kPlanck, c.lambda);
+    }
+    for (size_t j = 0; j < count; ++j)
+      values[j] = fp::Div(values[j] * kSpeedOfLight, lineConstants_[j].doppler);
+    for (size_t j = 0; j < count; ++j) opticalDepths_[j] = fp::ToDouble(fp::Mul(values[j], path));
+    // EscapeFactor, in two stages.
+    for (size_t j = 0; j < count; ++j)
+      values[j] = fp::TableExp(-static_cast<long double>(opticalDepths_[j]) * 0.001L);
+    for (size_t j = 0; j < count; ++j) {
+      const long double t = opticalDepths_[j];
+      values[j] = fp::ToDouble(fp::Div(2 - values[j], 1 + t));
+    }
+    for (size_t j = 0; j < count; ++j)
+      values[j] = fp::ToDouble(fp::Mul(static_cast<double>(values[j]), lines[j].AR.Aki));
   } catch (const std::exception&) {
     return false;
   }
+  for (size_t j = 0; j < count; ++j) lines[j].G_f = static_cast<double>(values[j]);
   return true;
 }
 
+// When a line faults, the lines are done one by one so that the first
+// fault is raised where it stands, after the rates before it.
 void EbfModel::ReducedRates(long double path) {
+  if (ReducedRatesByStage(path)) return;
   std::vector<TLineRecord>& lines = table_->lines;
-  if (AllOpticalDepths(path)) {
-    for (size_t j = 0; j < lines.size(); ++j)
-      lines[j].G_f = ReducedRate(lines[j], opticalDepths_[j]);
-    return;
-  }
   for (size_t j = 0; j < lines.size(); ++j)
     lines[j].G_f =
         ReducedRate(lines[j], OpticalDepth(table_->levels, lines[j], lineConstants_[j], path));
 }
 
-// Computes every line's G_f for b and stores them as a new cache entry.
-const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
+// Computes every line's G_f for b into data; n1 is 10^b1 when the caller
+// has it, else the memo gives it where the population needs it.
+void EbfModel::ComputeLines(const ParameterVector& b, const long double* n1,
+                            TPreCalcDataArray& data) {
   std::vector<TLevelRecord>& levels = table_->levels;
   std::vector<TLineRecord>& lines = table_->lines;
   const long double tn = b[3];
@@ -217,7 +239,7 @@ const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
   if (count < 0) throw RangeError();
   if (kind == Distribution::FirstLevels && levels.size() < 4) throw RangeError();
 
-  Populate(kind, b, count);
+  Populate(kind, b, n1 ? *n1 : pow10Memo_.Get(b[1]), count);
   for (size_t i = count; i < levels.size(); ++i) levels[i].Density = 0;
 
   UpdateLineConstants(v);
@@ -233,14 +255,26 @@ const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
     ++upper.LineDownCount;
   }
 
-  TPreCalcDataArray data = cache_.NewDataArray(lines.size());
+  data.resize(lines.size());
   for (size_t j = 0; j < lines.size(); ++j) {
     TLineRecord& line = lines[j];
     const double sum = Level(levels, line.UpperState).Sum_f;
     line.G_f = sum > 0 ? fp::ToDouble(static_cast<long double>(line.G_f) / sum) : -1.0;
     data[j] = line.G_f;
   }
+}
+
+// Computes every line's G_f for b and stores them as a new cache entry.
+const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
+  TPreCalcDataArray data = cache_.NewDataArray(table_->lines.size());
+  ComputeLines(b, nullptr, data);
   return cache_.StoreComputed(b, std::move(data));
+}
+
+const TPreCalcDataArray& EbfModel::ComputeUncached(const ParameterVector& b,
+                                                   const long double* n1) {
+  ComputeLines(b, n1, uncachedValues_);
+  return uncachedValues_;
 }
 
 const TPreCalcDataArray& EbfModel::EvaluateAllLines(const ParameterVector& b) {

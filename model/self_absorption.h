@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/extended_exp.h"
 #include "lsq/lsq_types.h"
 #include "model/element_data.h"
 #include "model/model_cache.h"
@@ -47,7 +48,11 @@ struct ModelParameters {
 void ComputeBranchingFractions(LineTable& table);
 
 long double DerivativeStep(long double v);
-double EscapeFactor(double tau);
+// The escape factor of a line of line-centre optical depth tau.
+inline double EscapeFactor(double tau) {
+  const long double t = tau;
+  return fp::ToDouble(fp::Div(2 - fp::TableExp(-t * 0.001L), 1 + t));
+}
 double DopplerSpeed(double t, double m);
 
 // The model over one line table. It writes the populations into the table's
@@ -65,6 +70,11 @@ class EbfModel {
   // The G_f of every line for b (computed and cached when b is not cached).
   // Valid until the cache changes.
   const TPreCalcDataArray& EvaluateAllLines(const ParameterVector& b);
+  // Every line's G_f for b computed anew and not cached, valid until the
+  // next computation; n1, when given, is 10^b1 as fp::Pow10 forms it (a
+  // map forms it once per grid column).
+  const TPreCalcDataArray& ComputeUncached(const ParameterVector& b,
+                                           const long double* n1 = nullptr);
   // G_f of line trunc(x) for b.
   long double Evaluate(const ParameterVector& b, long double x);
 
@@ -82,9 +92,10 @@ class EbfModel {
 
  private:
   const TPreCalcDataArray& ComputeModel(const ParameterVector& b);
-  void Populate(Distribution kind, const ParameterVector& b, int32_t count);
+  void ComputeLines(const ParameterVector& b, const long double* n1, TPreCalcDataArray& data);
+  void Populate(Distribution kind, const ParameterVector& b, long double n1, int32_t count);
   void UpdateLineConstants(long double v);
-  bool AllOpticalDepths(long double path);
+  bool ReducedRatesByStage(long double path);
   void ReducedRates(long double path);
 
   LineTable* table_;
@@ -95,7 +106,9 @@ class EbfModel {
   std::vector<LineConstants> lineConstants_;
   long double lineConstantsSpeed_ = 0;
   std::vector<double> opticalDepths_;
+  std::vector<long double> stageValues_;
   Pow10Memo pow10Memo_;
+  TPreCalcDataArray uncachedValues_;
 };
 
 }  // namespace lumora
