@@ -54,13 +54,25 @@ void ReplaceLogFile(const std::string& logFileName) {
     std::filesystem::remove(logFileName, ec);
 }
 
-// The log the request names, or a new one of this run alone.
+// Whether anyone reads the run's log: the caller names or keeps it, or the
+// report is the log itself.
+bool LogIsRead(const FitRequest& request) {
+  return !request.logPath.empty() || request.keepLog ||
+         (request.withReport && request.report == ReportKind::FitIteration);
+}
+
+// The log the request names, or a new one of this run alone; none when no
+// one would read it (creating and removing a file per fit costs a batch
+// more than the fit), though the user's log folder is still checked so that
+// an unusable one is reported whatever the fit asks for.
 std::unique_ptr<FileLog> OpenFitLog(const FitRequest& request) {
   if (!request.logPath.empty()) {
     ReplaceLogFile(request.logPath);
     return std::make_unique<FileLog>(request.logPath);
   }
-  return FileLog::CreateUnique(request.logFolder.empty() ? PrivateLogFolder() : request.logFolder);
+  const std::string folder = request.logFolder.empty() ? PrivateLogFolder() : request.logFolder;
+  if (!LogIsRead(request)) return nullptr;
+  return FileLog::CreateUnique(folder);
 }
 
 // Removes a run's own log when the run ends, however it ends, unless the
