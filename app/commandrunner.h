@@ -38,6 +38,10 @@ class TCommandRunner : public QObject {
   // passes the progress to this object's thread.
   void ReportProgress(int done, int total);
   bool CancelRequested() const { return fCancelRequested.load(); }
+  // For the work: raises CommandCancelled when asked to stop.
+  void StopIfCancelled() const {
+    if (CancelRequested()) throw CommandCancelled();
+  }
 
  signals:
   void Progress(int done, int total);

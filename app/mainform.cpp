@@ -846,6 +846,8 @@ void TMainForm::RunFit() {
     refits->fit = request;
     CheckMonteCarloRequest(*refits);
   }
+  // Cancel stops the fit at its next iteration.
+  request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
   auto result = std::make_shared<FitResult>();
   auto spread = std::make_shared<MonteCarloResult>();
   if (refits)
@@ -856,7 +858,7 @@ void TMainForm::RunFit() {
              [this, request, result, refits, spread]() mutable {
                *result = fSession->Fit(request);
                if (!refits) return;
-               if (fRunner->CancelRequested()) throw CommandCancelled();
+               fRunner->StopIfCancelled();
                refits->fitted = result->fitted;
                *spread = fSession->MonteCarlo(*refits);
              },
@@ -982,9 +984,10 @@ void TMainForm::RunLineAnalysis() {
   RunAnalysis(request);
 }
 
-void TMainForm::RunAnalysis(const LineAnalysisRequest& request) {
+void TMainForm::RunAnalysis(LineAnalysisRequest request) {
   auto result = std::make_shared<LineAnalysisResult>();
-  RunCommand("Line analysis", false,
+  request.progress = [runner = fRunner](int done, int total) { runner->ReportProgress(done, total); };
+  RunCommand("Line analysis", true,
              [this, request, result] { *result = fSession->AnalyzeLines(request); },
              [this, request, result] { ShowAnalysisResult(*result, request); });
 }

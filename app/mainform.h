@@ -209,7 +209,7 @@ class TMainForm : public QMainWindow {
   void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
   void ClearUncertainty();
   void RunLineAnalysis();
-  void RunAnalysis(const LineAnalysisRequest& request);
+  void RunAnalysis(LineAnalysisRequest request);
   void ShowAnalysisResult(const LineAnalysisResult& result, const LineAnalysisRequest& request);
   void WriteSettingsBack();
 

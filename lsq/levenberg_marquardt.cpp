@@ -191,6 +191,7 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
   StopCode stopCode = StopCode::NotStarted;
   for (;;) {
     ++counter;
+    if (options.beforeIteration) options.beforeIteration(counter);
     if (!run.NormalMatrixStep()) {
       finish(StopCode::FalseHessian, sumOld);
       return summary;

@@ -24,6 +24,9 @@ struct MinimizerOptions {
   long double diagonalWeight = 1;
   long double sumTarget = 1e-15L;
   int iterationLimit = 50;
+  // Called before each iteration with its number; it may raise to end the
+  // run, which Minimize passes on.
+  std::function<void(int iteration)> beforeIteration;
 };
 
 // Model value at abscissa x for parameters b into `value` (0 when the call

@@ -1,5 +1,6 @@
 #include "model/fit.h"
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -185,6 +186,18 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
 
   MinimizerOptions options;
   options.iterationLimit = request.iterationLimit;
+  // What the caller's hook raises ends the fit as it is; a fault of the
+  // model's becomes the report's error below.
+  std::exception_ptr stopped;
+  if (request.beforeIteration)
+    options.beforeIteration = [&](int iteration) {
+      try {
+        request.beforeIteration(iteration);
+      } catch (...) {
+        stopped = std::current_exception();
+        throw;
+      }
+    };
   ParameterVector par = request.start.ToVector();
 
   const std::unique_ptr<FileLog> log = request.writeLog ? OpenFitLog(request) : nullptr;
@@ -198,10 +211,20 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   try {
     summary = Minimize(options, problem, par, logFile, FitParameterNames());
   } catch (...) {
-    // The report turns the interrupted run into its error.
-    FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
-              summary.covariance);
-    throw;
+    if (!stopped) {
+      // The report turns the interrupted run into its error.
+      FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
+                summary.covariance);
+      throw;
+    }
+    // A stopped run's log still ends with its report; the report's error is
+    // not the one to raise.
+    try {
+      FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
+                summary.covariance);
+    } catch (...) {
+    }
+    std::rethrow_exception(stopped);
   }
   FinishLog(logFile, summary.stopCode, problem.pointCount, n, summary.sum, par,
             summary.covariance);

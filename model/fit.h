@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct FitRequest {
   std::string logFolder;
   bool keepLog = false;
   bool writeLog = true;  // false: the run keeps no log at all
+  // Called before each iteration of the minimiser; it may raise to stop the
+  // fit, which then ends with that exception.
+  std::function<void(int iteration)> beforeIteration;
 
   // Raises Error naming the field of the first input the model cannot use.
   void Validate() const;

@@ -60,7 +60,7 @@ TAnalysisRecord PairRecord(EbfModel& model, const ParameterVector& a, const Para
 
 void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVector& b,
                   TAnalysisOutputArray& output, double wlX, double wlY, int steps,
-                  TRCurve& curve) {
+                  TRCurve& curve, const AnalysisProgress& progress) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   const size_t levelCount = model.Table().levels.size();
   output.clear();
@@ -72,7 +72,9 @@ void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVect
     if (lines[j].AR.WaveLength == wlX) x = static_cast<int>(j);
     if (lines[j].AR.WaveLength == wlY) y = static_cast<int>(j);
   }
+  const int progressSteps = static_cast<int>(levelCount) + 1;
   if (x >= 0 && y >= 0) curve = PairCurve(model, a, b, x, y, steps);
+  if (progress) progress(1, progressSteps);
   model.Evaluate(b, 0);
 
   // Lines of each upper level in array order, so that pairs come by level,
@@ -87,6 +89,7 @@ void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVect
     for (size_t p = 0; p < levelLines.size(); ++p)
       for (size_t q = p + 1; q < levelLines.size(); ++q)
         output.push_back(PairRecord(model, a, b, static_cast<int>(i), levelLines[p], levelLines[q]));
+    if (progress) progress(static_cast<int>(i) + 2, progressSteps);
   }
 }
 
@@ -144,7 +147,7 @@ LineAnalysisResult RunLineAnalysis(EbfModel& model, const TTextBase* lineBase,
   result.Final[1] = result.Start[1] + fp::Log10(p.RangeFactor);
   if (table.lines.empty()) throw Error("No lines for the analysis between the given limits.");
   AnalyzeLines(model, result.Start, result.Final, result.Output, request.pairX, request.pairY,
-               kPairCurveSteps, result.Curve);
+               kPairCurveSteps, result.Curve, request.progress);
   if (!result.Curve.empty()) {
     const long double n0 = fp::Pow10(result.Start[1]);
     for (double density : result.Curve[0])

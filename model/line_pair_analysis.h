@@ -34,12 +34,16 @@ using TAnalysisOutputArray = std::vector<TAnalysisRecord>;
 // Row 0: densities (m^-3); row 1: the fixed pair's ratio at them.
 using TRCurve = std::vector<std::vector<double>>;
 
+// Steps done of all steps: the pair curve, then each upper level's pairs.
+using AnalysisProgress = std::function<void(int stepsDone, int steps)>;
+
 // Runs the model at A and B over its line table. Leaves G_m = model at A,
 // G_f and the level fields = model at B. The curve is empty unless both wlX
-// and wlY are among the lines (exact match).
+// and wlY are among the lines (exact match). Progress, when given, may raise
+// to stop it.
 void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVector& b,
                   TAnalysisOutputArray& output, double wlX, double wlY, int steps,
-                  TRCurve& curve);
+                  TRCurve& curve, const AnalysisProgress& progress = {});
 
 constexpr double kPairWavelengthX = 255.1349;
 constexpr double kPairWavelengthY = 474.5586;
@@ -66,6 +70,7 @@ struct LineAnalysisRequest {
   ModelParameters start;
   double pairX = kPairWavelengthX;
   double pairY = kPairWavelengthY;
+  AnalysisProgress progress;  // may raise to stop the analysis
 
   // Raises Error naming the field of the first input the model cannot use.
   void Validate() const;

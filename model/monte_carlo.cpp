@@ -67,6 +67,9 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
     FitRequest fit = request.fit;
     fit.start = request.fitted;
     fit.writeLog = false;  // refits keep no log
+    // A refit's error counts as a failed refit; stopping the runs is the
+    // progress report's part.
+    fit.beforeIteration = nullptr;
     fit.withReport = false;
     fit.noiseLevel = 0;
     int resultsLines = 0;

@@ -994,6 +994,19 @@ class MainFormTest : public QObject {
     QCOMPARE(pairs->interface1D()->dataCount(), 0);
   }
 
+  // The analysis steps through the levels on a determinate bar.
+  void lineAnalysisShowsItsProgress() {
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const int steps = static_cast<int>(form->CurrentSession().Table().levels.size()) + 1;
+    QCOMPARE(form->progressBar->maximum(), steps);
+    QCOMPARE(form->progressBar->value(), steps);
+    QVERIFY(!form->progressBar->isVisible());
+  }
+
   void lineAnalysisInputThatIsNotFiveNumbers() {
     Answers answers;
     auto form = ArgonForm(answers);

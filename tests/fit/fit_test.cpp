@@ -336,6 +336,35 @@ TEST_F(FitRefuses, AModelErrorAsARunThatNeverStarted) {
   EXPECT_EQ(lines.back(), "Minimization report : no minimization was started");
 }
 
+// The hook before each iteration sees them counted from 1, and an exception
+// it raises ends the fit with that exception and the log closed.
+TEST_F(FitTest, HookBeforeEachIterationCanStopTheFit) {
+  struct Stop {};
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  FitRequest request;
+  request.start = ParametersOf(BaseVector(15.8L, 1200));
+  request.fitSecond = true;
+  request.logPath = dir.File("lumora.txt");
+  std::vector<int> seen;
+  request.beforeIteration = [&](int iteration) {
+    seen.push_back(iteration);
+    if (iteration == 2) throw Stop{};
+  };
+  EXPECT_THROW(RunFit(model, request, resultsLineCount), Stop);
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(request.logPath));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Minimization report : no minimization was started");
+
+  seen.clear();
+  request.beforeIteration = [&](int iteration) { seen.push_back(iteration); };
+  const FitResult fit = RunFit(model, request, resultsLineCount);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), fit.iterations);
+}
+
 TEST(GaussNoise, CentresOnTheMeanWithinSixSigma) {
   std::mt19937_64 generator(12345);
   EXPECT_EQ(GaussNoise(2.5L, 0, generator), 2.5L);

@@ -43,6 +43,26 @@ class AnalysisTest : public ModelTest {
   TRCurve curve;
 };
 
+// Progress counts the curve and then each upper level, up to the total;
+// an exception from it stops the analysis.
+TEST_F(AnalysisTest, ReportsProgressStepByStepAndStopsWhenItRaises) {
+  std::vector<std::pair<int, int>> steps;
+  AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve,
+               [&](int done, int total) { steps.emplace_back(done, total); });
+  const int total = static_cast<int>(table.levels.size()) + 1;
+  ASSERT_EQ(steps.size(), static_cast<size_t>(total));
+  for (int k = 0; k < total; ++k) EXPECT_EQ(steps[k], std::make_pair(k + 1, total)) << k;
+
+  struct Stop {};
+  output.clear();
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve,
+                            [](int done, int) {
+                              if (done == 1) throw Stop{};
+                            }),
+               Stop);
+  EXPECT_TRUE(output.empty());
+}
+
 TEST_F(AnalysisTest, RecordsComeByLevelThenByLines) {
   AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve);
   ASSERT_EQ(output.size(), 4u);  // 3 x 2 / 2 + 1
