@@ -34,12 +34,17 @@ inline long double ExtendedExp(long double x) {
   // e^r - 1; the coefficients past r^2 / 2 need no more than a double's
   // precision, their terms being below 2^-28 of the result.
   constexpr double kThird = 1.0 / 6, kFourth = 1.0 / 24, kFifth = 1.0 / 120, kSixth = 1.0 / 720;
-  const long double p = r + r * r * (0.5L + r * (kThird + r * (kFourth + r * (kFifth + r * kSixth))));
+  // Estrin's scheme: the pairs of terms are formed side by side, which
+  // shortens the chain of dependent operations Horner's would make.
+  const long double r2 = r * r;
+  const long double low = 0.5L + r * kThird;
+  const long double high = (kFourth + r * kFifth) + r2 * kSixth;
+  const long double p = r + r2 * (low + r2 * high);
   static_assert(kExpTableSize == 256, "the shift below divides by the table size");
   const int32_t j = index & (kExpTableSize - 1);
   const int32_t m = index >> 8;  // floor(index / 256): C++20 shifts are arithmetic
-  const long double high = kExpTableHigh[j];
-  const long double value = high + (high * p + kExpTableLow[j] * (1 + p));
+  const long double power = kExpTableHigh[j];
+  const long double value = power + (power * p + kExpTableLow[j] * (1 + p));
   // 2^m from its bits as a double, exact in the extended product.
   const double scale = std::bit_cast<double>(static_cast<uint64_t>(m + 1023) << 52);
   return value * scale;
