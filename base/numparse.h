@@ -22,5 +22,7 @@ int32_t StrToInt(std::string_view text);
 
 // The text without leading and trailing characters of code 0 to 32.
 std::string Trim(std::string_view text);
+// The same as a part of `text`, for callers that keep no copy.
+std::string_view TrimmedView(std::string_view text);
 
 }  // namespace lumora

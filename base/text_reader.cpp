@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "base/errors.h"
 
@@ -14,6 +15,9 @@ namespace {
 constexpr size_t kBlockSize = 64 * 1024;
 
 bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
+
+// Token characters: above blank, the upper half of the single-byte codes too.
+bool IsAboveBlank(char c) { return static_cast<unsigned char>(c) > 32; }
 
 }  // namespace
 
@@ -59,10 +63,16 @@ bool TextReader::AtLineEnd() {
   return c < 0 || IsLineEnd(c);
 }
 
-// Takes the characters in runs straight from the buffer: a large line file
-// spends most of its reading time in these fields.
+// The fields take their characters in runs straight from the buffer: a
+// large line file spends most of its reading time in them.
 std::string TextReader::ReadText(size_t width) {
   std::string text;
+  ReadText(width, text);
+  return text;
+}
+
+void TextReader::ReadText(size_t width, std::string& text) {
+  text.clear();
   while (text.size() < width && (pos_ < length_ || Fill())) {
     const char* run = buffer_.get() + pos_;
     const size_t available = std::min(length_ - pos_, width - text.size());
@@ -72,15 +82,24 @@ std::string TextReader::ReadText(size_t width) {
     pos_ += n;
     if (n < available) break;  // a line end
   }
-  return text;
 }
 
 bool TextReader::ReadToken(std::string& token, size_t maxLength) {
   token.clear();
-  int c;
-  while ((c = Peek()) >= 0 && c <= 32) Get();
-  if (c < 0) return false;
-  while (token.size() < maxLength && (c = Peek()) > 32) token.push_back(static_cast<char>(Get()));
+  for (;;) {
+    if (pos_ >= length_ && !Fill()) return false;
+    while (pos_ < length_ && !IsAboveBlank(buffer_[pos_])) ++pos_;
+    if (pos_ < length_) break;
+  }
+  while (token.size() < maxLength && (pos_ < length_ || Fill())) {
+    const char* run = buffer_.get() + pos_;
+    const size_t available = std::min(length_ - pos_, maxLength - token.size());
+    size_t n = 0;
+    while (n < available && IsAboveBlank(run[n])) ++n;
+    token.append(run, n);
+    pos_ += n;
+    if (n < available) break;  // a blank, a control character or a line end
+  }
   return true;
 }
 
@@ -111,8 +130,14 @@ std::string TextReader::ReadAll() {
 }
 
 void TextReader::SkipPastLineFeed() {
-  int c;
-  while ((c = Get()) >= 0 && c != '\n') {
+  while (pos_ < length_ || Fill()) {
+    const char* run = buffer_.get() + pos_;
+    const void* lineFeed = std::memchr(run, '\n', length_ - pos_);
+    if (lineFeed) {
+      pos_ += static_cast<const char*>(lineFeed) - run + 1;
+      return;
+    }
+    pos_ = length_;
   }
 }
 

@@ -32,6 +32,8 @@ class TextReader {
 
   // Up to `width` characters, stopping before a line end.
   std::string ReadText(size_t width);
+  // The same into `text`, whose storage is reused from call to call.
+  void ReadText(size_t width, std::string& text);
   // Skips blanks, control characters and line ends, then takes the
   // characters above blank, at most maxLength of them; false at the end.
   bool ReadToken(std::string& token, size_t maxLength = static_cast<size_t>(-1));

@@ -56,6 +56,18 @@ using String10 = FixedString<10>;
 using String16 = FixedString<16>;
 using String40 = FixedString<40>;
 
+// "lower - upper": the state texts of a line joined as its record holds
+// them; a longer text keeps its first N characters.
+template <int N, int M>
+FixedString<N> JoinedStates(const FixedString<M>& lower, const FixedString<M>& upper) {
+  constexpr std::string_view kDash = " - ";
+  char text[2 * M + kDash.size()];
+  size_t n = 0;
+  for (std::string_view part : {lower.view(), kDash, upper.view()})
+    for (char c : part) text[n++] = c;
+  return FixedString<N>(std::string_view(text, n));
+}
+
 enum class TLineKind { lkAtomic, lkMolecular };
 
 // One atomic line. Aki is in s^-1 in memory (the file column is 10^8 s^-1).
@@ -85,6 +97,12 @@ struct TRecord {
   FixedString<14> TPRefs;
   FixedString<20> LineRefs;
   int32_t Order = 0;
+
+  // Confs and Terms from the lower and upper states, as a line file gives them.
+  void JoinStates() {
+    Confs = JoinedStates<decltype(Confs)::capacity()>(Confi, Confk);
+    Terms = JoinedStates<decltype(Terms)::capacity()>(Termi, Termk);
+  }
 };
 
 enum class TMolCoef { mcA, mcI, mcFC, mcHL };
@@ -145,8 +163,9 @@ class TTextFile {
   // line that stops early leaves the following text fields empty. Returns
   // the last character consumed (a blank when none).
   char SkipChars(int count);
-  // Fixed-width text field: up to width characters or up to the line end.
-  std::string ReadText(int width);
+  // Fixed-width text field: up to width characters or up to the line end;
+  // the text stays valid until the next read.
+  std::string_view ReadText(int width);
   // Skips the rest of the current line with its line end.
   void SkipLine();
   // Writes text as it stands; raises InOutError on failure.
@@ -162,6 +181,9 @@ class TTextFile {
   std::string fFilename;
   std::FILE* F = nullptr;                // while writing
   std::unique_ptr<TextReader> fReader;  // while reading
+  // The last field read; kept so that a large file reads without allocating.
+  std::string fToken;
+  std::string fText;
   bool fOpened = false;
   bool fReadOnly = false;
 };

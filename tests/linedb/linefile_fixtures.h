@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "linedb/line_file.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::testing {
@@ -60,6 +62,19 @@ inline std::string AtomHeader(const std::string& eol = "\r\n") {
   return Lines({std::string(20, '-'), "  Ar   | Wavelength", "  I    |    Air", "       |    (nm)",
                 std::string(20, '-')},
                eol);
+}
+
+// Every field of a record in one text, to compare records whole.
+inline std::string RecordText(const TRecord& r) {
+  std::ostringstream s;
+  s.precision(17);
+  s << r.Name.view() << '|' << r.Ion.view() << '|' << r.WaveLength << '|' << r.RelIntensity << '|'
+    << r.Aki << '|' << r.fik << '|' << r.S << '|' << r.log_gf << '|' << r.Acc.view() << '|'
+    << r.Ei_eV << '|' << r.Ek_eV << '|' << r.Confi.view() << '|' << r.Confk.view() << '|'
+    << r.Confs.view() << '|' << r.Termi.view() << '|' << r.Termk.view() << '|' << r.Terms.view()
+    << '|' << r.Ji << '|' << r.Jk << '|' << r.gi << '|' << r.gk << '|' << r.LineType.view() << '|'
+    << r.TPRefs.view() << '|' << r.LineRefs.view() << '|' << r.Order;
+  return s.str();
 }
 
 }  // namespace lumora::testing
