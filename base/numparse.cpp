@@ -105,13 +105,6 @@ bool TryParseInt(std::string_view text, int32_t& value) {
 
 std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
 
-std::string_view TrimmedView(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  return text.substr(b, e - b);
-}
-
 double StrToFloat(std::string_view text) {
   double v;
   if (!TryParseReal(Trim(text), v))

@@ -19,6 +19,14 @@ bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
 // Token characters: above blank, the upper half of the single-byte codes too.
 bool IsAboveBlank(char c) { return static_cast<unsigned char>(c) > 32; }
 
+// The characters the fields take, as types so that the scans inline them.
+struct TextCharacter {
+  bool operator()(char c) const { return !IsLineEnd(c); }
+};
+struct TokenCharacter {
+  bool operator()(char c) const { return IsAboveBlank(c); }
+};
+
 }  // namespace
 
 TextReader::TextReader(std::string fileName) : fileName_(std::move(fileName)) {
@@ -65,42 +73,61 @@ bool TextReader::AtLineEnd() {
 
 // The fields take their characters in runs straight from the buffer: a
 // large line file spends most of its reading time in them.
+template <class Accept>
+void TextReader::AppendWhile(std::string& text, size_t limit, Accept accept) {
+  while (text.size() < limit && (pos_ < length_ || Fill())) {
+    const char* run = buffer_.get() + pos_;
+    const size_t available = std::min(length_ - pos_, limit - text.size());
+    size_t n = 0;
+    while (n < available && accept(run[n])) ++n;
+    text.append(run, n);
+    pos_ += n;
+    if (n < available) break;  // a character not accepted
+  }
+}
+
+template <class Accept>
+std::string_view TextReader::TakeWhile(size_t limit, std::string& spill, Accept accept) {
+  const char* run = buffer_.get() + pos_;
+  const size_t available = std::min(length_ - pos_, limit);
+  size_t n = 0;
+  while (n < available && accept(run[n])) ++n;
+  pos_ += n;
+  if (n < available || n == limit) return std::string_view(run, n);
+  // The field goes on in the next block.
+  spill.assign(run, n);
+  AppendWhile(spill, limit, accept);
+  return spill;
+}
+
+bool TextReader::SkipToToken() {
+  for (;;) {
+    if (pos_ >= length_ && !Fill()) return false;
+    while (pos_ < length_ && !IsAboveBlank(buffer_[pos_])) ++pos_;
+    if (pos_ < length_) return true;
+  }
+}
+
 std::string TextReader::ReadText(size_t width) {
   std::string text;
-  ReadText(width, text);
+  AppendWhile(text, width, TextCharacter());
   return text;
 }
 
-void TextReader::ReadText(size_t width, std::string& text) {
-  text.clear();
-  while (text.size() < width && (pos_ < length_ || Fill())) {
-    const char* run = buffer_.get() + pos_;
-    const size_t available = std::min(length_ - pos_, width - text.size());
-    size_t n = 0;
-    while (n < available && !IsLineEnd(run[n])) ++n;
-    text.append(run, n);
-    pos_ += n;
-    if (n < available) break;  // a line end
-  }
+std::string_view TextReader::ReadText(size_t width, std::string& spill) {
+  return TakeWhile(width, spill, TextCharacter());
 }
 
 bool TextReader::ReadToken(std::string& token, size_t maxLength) {
   token.clear();
-  for (;;) {
-    if (pos_ >= length_ && !Fill()) return false;
-    while (pos_ < length_ && !IsAboveBlank(buffer_[pos_])) ++pos_;
-    if (pos_ < length_) break;
-  }
-  while (token.size() < maxLength && (pos_ < length_ || Fill())) {
-    const char* run = buffer_.get() + pos_;
-    const size_t available = std::min(length_ - pos_, maxLength - token.size());
-    size_t n = 0;
-    while (n < available && IsAboveBlank(run[n])) ++n;
-    token.append(run, n);
-    pos_ += n;
-    if (n < available) break;  // a blank, a control character or a line end
-  }
+  if (!SkipToToken()) return false;
+  AppendWhile(token, maxLength, TokenCharacter());
   return true;
+}
+
+std::optional<std::string_view> TextReader::ReadToken(size_t maxLength, std::string& spill) {
+  if (!SkipToToken()) return std::nullopt;
+  return TakeWhile(maxLength, spill, TokenCharacter());
 }
 
 bool TextReader::ReadTokenOnLine(std::string& token) {

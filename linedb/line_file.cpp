@@ -97,19 +97,18 @@ bool TTextFile::AtLineEnd() { return !fReader || fReader->AtLineEnd(); }
 void TTextFile::ReadReal(double& value) { ReadRealDef(value, -1); }
 
 void TTextFile::ReadRealDef(double& value, double def) {
-  bool found = fReader && fReader->ReadToken(fToken, kRealTokenLength);
-  StoreNumber(found, fToken, value, def);
+  const auto token = fReader ? fReader->ReadToken(kRealTokenLength, fSpill) : std::nullopt;
+  StoreNumber(token.has_value(), token.value_or(""), value, def);
 }
 
 void TTextFile::ReadInt(int32_t& value) {
-  bool found = fReader && fReader->ReadToken(fToken, kIntTokenLength);
-  StoreNumber(found, fToken, value, -1);
+  const auto token = fReader ? fReader->ReadToken(kIntTokenLength, fSpill) : std::nullopt;
+  StoreNumber(token.has_value(), token.value_or(""), value, -1);
 }
 
 std::string_view TTextFile::ReadText(int width) {
   if (!fReader || width <= 0) return {};
-  fReader->ReadText(static_cast<size_t>(width), fText);
-  return fText;
+  return fReader->ReadText(static_cast<size_t>(width), fSpill);
 }
 
 void TTextFile::ReadStr2(String2& value) { value = ReadText(2); }

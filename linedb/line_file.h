@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -24,9 +25,10 @@ class FixedString {
   FixedString(const char* s) { assign(s); }
   FixedString(const std::string& s) { assign(s); }
 
+  // s may lie in this text itself, as when trimming it.
   void assign(std::string_view s) {
     len_ = static_cast<uint8_t>(s.size() < N ? s.size() : N);
-    for (int i = 0; i < len_; ++i) data_[i] = s[i];
+    if (len_ > 0) std::memmove(data_, s.data(), len_);
   }
   FixedString& operator=(std::string_view s) {
     assign(s);
@@ -56,17 +58,23 @@ using String10 = FixedString<10>;
 using String16 = FixedString<16>;
 using String40 = FixedString<40>;
 
-// "lower - upper": the state texts of a line joined as its record holds
-// them; a longer text keeps its first N characters.
-template <int N, int M>
-FixedString<N> JoinedStates(const FixedString<M>& lower, const FixedString<M>& upper) {
-  constexpr std::string_view kDash = " - ";
-  char text[2 * M + kDash.size()];
-  size_t n = 0;
-  for (std::string_view part : {lower.view(), kDash, upper.view()})
-    for (char c : part) text[n++] = c;
-  return FixedString<N>(std::string_view(text, n));
-}
+// "lower - upper": the state texts of a line joined as its record holds them.
+template <int M>
+class JoinedStates {
+ public:
+  JoinedStates(const FixedString<M>& lower, const FixedString<M>& upper) {
+    for (std::string_view part : {lower.view(), kDash, upper.view()}) {
+      std::memcpy(text_ + size_, part.data(), part.size());
+      size_ += part.size();
+    }
+  }
+  std::string_view view() const { return std::string_view(text_, size_); }
+
+ private:
+  static constexpr std::string_view kDash = " - ";
+  char text_[2 * M + kDash.size()];
+  size_t size_ = 0;
+};
 
 enum class TLineKind { lkAtomic, lkMolecular };
 
@@ -100,8 +108,8 @@ struct TRecord {
 
   // Confs and Terms from the lower and upper states, as a line file gives them.
   void JoinStates() {
-    Confs = JoinedStates<decltype(Confs)::capacity()>(Confi, Confk);
-    Terms = JoinedStates<decltype(Terms)::capacity()>(Termi, Termk);
+    Confs = JoinedStates(Confi, Confk).view();
+    Terms = JoinedStates(Termi, Termk).view();
   }
 };
 
@@ -181,9 +189,9 @@ class TTextFile {
   std::string fFilename;
   std::FILE* F = nullptr;                // while writing
   std::unique_ptr<TextReader> fReader;  // while reading
-  // The last field read; kept so that a large file reads without allocating.
-  std::string fToken;
-  std::string fText;
+  // A field that goes on in the reader's next block; kept so that a large
+  // file reads without allocating.
+  std::string fSpill;
   bool fOpened = false;
   bool fReadOnly = false;
 };

@@ -113,6 +113,20 @@ TEST(TextReader, FieldsReadTheSameWhereverABlockEndsAmongThem) {
     EXPECT_EQ(in.ReadText(10), "xyz");
     EXPECT_FALSE(in.ReadToken(token));
     EXPECT_TRUE(in.Eof());
+
+    // The same fields as views, which spill over where a block ends in them.
+    TextReader views(path);
+    std::string spill;
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(4, spill), "abcd");
+    EXPECT_EQ(views.ReadToken(64, spill), "efgh");
+    EXPECT_EQ(views.ReadToken(5, spill), "12345");
+    EXPECT_EQ(views.ReadToken(64, spill), "678");
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(10, spill), "");
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(10, spill), "xyz");
+    EXPECT_EQ(views.ReadToken(64, spill), std::nullopt);
   }
 }
 
