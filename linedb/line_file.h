@@ -79,6 +79,8 @@ class JoinedStates {
 enum class TLineKind { lkAtomic, lkMolecular };
 
 // One atomic line. Aki is in s^-1 in memory (the file column is 10^8 s^-1).
+// The line base holds it as a StoredAtomLine (line_store.h): a field added
+// here goes there too.
 struct TRecord {
   String2 Name;
   String4 Ion;

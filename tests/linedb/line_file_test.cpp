@@ -15,6 +15,7 @@ using testing::AtomHeader;
 using testing::AtomLine;
 using testing::LineAt;
 using testing::Lines;
+using testing::SampleRecord;
 using testing::TempDir;
 
 const char* const kEols[] = {"\n", "\r\n"};
@@ -347,31 +348,6 @@ TEST(TextFile, FileNameChangesOnlyWhileClosed) {
   f.Close();
   f.SetFileName(dir.path() + "/b.txt");
   EXPECT_EQ(f.FileName(), dir.path() + "/b.txt");
-}
-
-TRecord SampleRecord() {
-  TRecord r;
-  r.Name = "Ar";
-  r.Ion = "I";
-  r.WaveLength = 696.5431;
-  r.RelIntensity = 10000;
-  r.Aki = 0.0639;  // 10^8 s^-1, as the writer takes it
-  r.fik = 0.0152;
-  r.S = -1;
-  r.log_gf = -0.5;
-  r.Acc = "B+";
-  r.Ei_eV = 11.54835442;
-  r.Ek_eV = 13.32785509;
-  r.Ji = 2;
-  r.Jk = 1;
-  r.gi = 5;
-  r.gk = 3;
-  r.Confs = "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p";
-  r.Terms = "2[3/2]* - 2[3/2]";
-  r.LineType = "E1";
-  r.TPRefs = "T5000";
-  r.LineRefs = "L7760";
-  return r;
 }
 
 TEST(AtomFileWrite, ExtractedTableLayout) {
