@@ -103,12 +103,7 @@ bool TryParseInt(std::string_view text, int32_t& value) {
   return true;
 }
 
-std::string Trim(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-  return std::string(text.substr(b, e - b));
-}
+std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
 
 double StrToFloat(std::string_view text) {
   double v;

@@ -22,5 +22,12 @@ int32_t StrToInt(std::string_view text);
 
 // The text without leading and trailing characters of code 0 to 32.
 std::string Trim(std::string_view text);
+// The same as a part of `text`, for callers that keep no copy.
+inline std::string_view TrimmedView(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return text.substr(b, e - b);
+}
 
 }  // namespace lumora

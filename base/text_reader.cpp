@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "base/errors.h"
 
@@ -14,6 +15,17 @@ namespace {
 constexpr size_t kBlockSize = 64 * 1024;
 
 bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
+
+// Token characters: above blank, the upper half of the single-byte codes too.
+bool IsAboveBlank(char c) { return static_cast<unsigned char>(c) > 32; }
+
+// The characters the fields take, as types so that the scans inline them.
+struct TextCharacter {
+  bool operator()(char c) const { return !IsLineEnd(c); }
+};
+struct TokenCharacter {
+  bool operator()(char c) const { return IsAboveBlank(c); }
+};
 
 }  // namespace
 
@@ -59,29 +71,63 @@ bool TextReader::AtLineEnd() {
   return c < 0 || IsLineEnd(c);
 }
 
-// Takes the characters in runs straight from the buffer: a large line file
-// spends most of its reading time in these fields.
-std::string TextReader::ReadText(size_t width) {
-  std::string text;
-  while (text.size() < width && (pos_ < length_ || Fill())) {
+// The fields take their characters in runs straight from the buffer: a
+// large line file spends most of its reading time in them.
+template <class Accept>
+void TextReader::AppendWhile(std::string& text, size_t limit, Accept accept) {
+  while (text.size() < limit && (pos_ < length_ || Fill())) {
     const char* run = buffer_.get() + pos_;
-    const size_t available = std::min(length_ - pos_, width - text.size());
+    const size_t available = std::min(length_ - pos_, limit - text.size());
     size_t n = 0;
-    while (n < available && !IsLineEnd(run[n])) ++n;
+    while (n < available && accept(run[n])) ++n;
     text.append(run, n);
     pos_ += n;
-    if (n < available) break;  // a line end
+    if (n < available) break;  // a character not accepted
   }
+}
+
+template <class Accept>
+std::string_view TextReader::TakeWhile(size_t limit, std::string& spill, Accept accept) {
+  const char* run = buffer_.get() + pos_;
+  const size_t available = std::min(length_ - pos_, limit);
+  size_t n = 0;
+  while (n < available && accept(run[n])) ++n;
+  pos_ += n;
+  if (n < available || n == limit) return std::string_view(run, n);
+  // The field goes on in the next block.
+  spill.assign(run, n);
+  AppendWhile(spill, limit, accept);
+  return spill;
+}
+
+bool TextReader::SkipToToken() {
+  for (;;) {
+    if (pos_ >= length_ && !Fill()) return false;
+    while (pos_ < length_ && !IsAboveBlank(buffer_[pos_])) ++pos_;
+    if (pos_ < length_) return true;
+  }
+}
+
+std::string TextReader::ReadText(size_t width) {
+  std::string text;
+  AppendWhile(text, width, TextCharacter());
   return text;
+}
+
+std::string_view TextReader::ReadText(size_t width, std::string& spill) {
+  return TakeWhile(width, spill, TextCharacter());
 }
 
 bool TextReader::ReadToken(std::string& token, size_t maxLength) {
   token.clear();
-  int c;
-  while ((c = Peek()) >= 0 && c <= 32) Get();
-  if (c < 0) return false;
-  while (token.size() < maxLength && (c = Peek()) > 32) token.push_back(static_cast<char>(Get()));
+  if (!SkipToToken()) return false;
+  AppendWhile(token, maxLength, TokenCharacter());
   return true;
+}
+
+std::optional<std::string_view> TextReader::ReadToken(size_t maxLength, std::string& spill) {
+  if (!SkipToToken()) return std::nullopt;
+  return TakeWhile(maxLength, spill, TokenCharacter());
 }
 
 bool TextReader::ReadTokenOnLine(std::string& token) {
@@ -111,8 +157,14 @@ std::string TextReader::ReadAll() {
 }
 
 void TextReader::SkipPastLineFeed() {
-  int c;
-  while ((c = Get()) >= 0 && c != '\n') {
+  while (pos_ < length_ || Fill()) {
+    const char* run = buffer_.get() + pos_;
+    const void* lineFeed = std::memchr(run, '\n', length_ - pos_);
+    if (lineFeed) {
+      pos_ += static_cast<const char*>(lineFeed) - run + 1;
+      return;
+    }
+    pos_ = length_;
   }
 }
 

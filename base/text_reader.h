@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace lumora {
 
@@ -35,6 +37,11 @@ class TextReader {
   // Skips blanks, control characters and line ends, then takes the
   // characters above blank, at most maxLength of them; false at the end.
   bool ReadToken(std::string& token, size_t maxLength = static_cast<size_t>(-1));
+  // The same two without a copy: a view into the block read, or into
+  // `spill` for a field that goes on in the next block. It stays valid
+  // until the next read.
+  std::string_view ReadText(size_t width, std::string& spill);
+  std::optional<std::string_view> ReadToken(size_t maxLength, std::string& spill);
   // Skips blanks and control characters but no line end, then takes the
   // characters above blank; false at a line end or the end of the file.
   bool ReadTokenOnLine(std::string& token);
@@ -51,6 +58,13 @@ class TextReader {
 
  private:
   bool Fill();
+  // Skips what ReadToken skips; false at the end of the file.
+  bool SkipToToken();
+  // Appends the characters `accept` takes, until `text` holds `limit`.
+  template <class Accept>
+  void AppendWhile(std::string& text, size_t limit, Accept accept);
+  template <class Accept>
+  std::string_view TakeWhile(size_t limit, std::string& spill, Accept accept);
 
   std::string fileName_;
   std::FILE* file_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -9,10 +10,10 @@
 
 namespace lumora {
 
-// One of the two record arrays of the base with its bookkeeping.
-template <class Rec>
+// One of the two line arrays of the base with its bookkeeping.
+template <class Lines>
 struct RecordArray {
-  std::vector<Rec>& records;
+  Lines& records;
   int32_t& last;
   int32_t savedLength;
   bool& hasSecond;
@@ -39,35 +40,49 @@ bool SameNamesIgnoringCase(const std::vector<std::string>& a, const std::vector<
   });
 }
 
-template <class Rec>
-void ResizeRecords(std::vector<Rec>& a, int32_t& last, int32_t length) {
+// The atomic lines are held compactly, the molecular ones as their records.
+StoredAtomLine Stored(AtomLines& a, const TRecord& r) { return a.Store(r); }
+TRecord RecordOf(const AtomLines& a, const StoredAtomLine& line) { return a.Record(line); }
+const TMolRecord& Stored(std::vector<TMolRecord>&, const TMolRecord& r) { return r; }
+TMolRecord RecordOf(const std::vector<TMolRecord>&, const TMolRecord& line) { return line; }
+
+template <class Lines>
+void ResizeRecords(Lines& a, int32_t& last, int32_t length) {
   if (length < 0) throw RangeError();
   a.resize(static_cast<size_t>(length));
   // Records cut off are no longer in use.
   if (last >= length) last = length - 1;
 }
 
-template <class Rec>
-void AppendRecord(std::vector<Rec>& a, int32_t& last, const Rec& r) {
+template <class Lines>
+void AppendLine(Lines& a, int32_t& last, const typename Lines::value_type& line) {
   if (last == std::numeric_limits<int32_t>::max()) throw IntOverflowError();
   ++last;
-  if (static_cast<int64_t>(a.size()) <= last) a.resize(static_cast<size_t>(last) + 1);
-  a[last] = r;
+  if (static_cast<int64_t>(a.size()) > last)
+    a[last] = line;
+  else
+    a.push_back(line);
 }
 
-template <class Rec>
-Rec RecordAt(const std::vector<Rec>& a, int32_t index) {
+template <class Lines, class Rec>
+void AppendRecord(Lines& a, int32_t& last, const Rec& r) {
+  AppendLine(a, last, Stored(a, r));
+}
+
+template <class Lines>
+auto RecordAt(const Lines& a, int32_t index) {
   if (index < 0) throw TxtError(kLowLimits);
   if (index >= static_cast<int64_t>(a.size())) throw TxtError(kNoData);
-  return a[index];
+  return RecordOf(a, a[index]);
 }
 
 // Stable ascending sort of the records in use by wavelength; a wavelength
 // that is not a number sorts last, so the order stays well defined.
-template <class Rec>
-void SortByWaveLength(std::vector<Rec>& a, int32_t last) {
+template <class Lines>
+void SortByWaveLength(Lines& a, int32_t last) {
   if (last < 1) return;
-  auto before = [](const Rec& x, const Rec& y) {
+  using Line = typename Lines::value_type;
+  auto before = [](const Line& x, const Line& y) {
     if (std::isnan(x.WaveLength)) return false;
     return std::isnan(y.WaveLength) || x.WaveLength < y.WaveLength;
   };
@@ -78,19 +93,19 @@ void SortByWaveLength(std::vector<Rec>& a, int32_t last) {
 
 // Appends copies of the first-order lines in [stWl, enWl] at twice and
 // three times their wavelength; copies made here are not visited again.
-template <class Rec>
-void AppendOrderCopies(std::vector<Rec>& a, int32_t& last, double stWl, double enWl, bool second,
+template <class Lines>
+void AppendOrderCopies(Lines& a, int32_t& last, double stWl, double enWl, bool second,
                        bool third) {
   const int32_t loaded = last;
   for (int32_t i = 0; i <= loaded; ++i) {
-    const Rec r = a[i];  // a copy: appending may move the array
+    const typename Lines::value_type r = a[i];  // a copy: appending may move the array
     if (r.Order != 1 || r.WaveLength < stWl || r.WaveLength > enWl) continue;
     for (int32_t order = 2; order <= 3; ++order) {
       if ((order == 2 && !second) || (order == 3 && !third)) continue;
-      Rec copy = r;
+      auto copy = r;
       copy.Order = order;
       copy.WaveLength = fp::ToDouble(static_cast<long double>(order) * r.WaveLength);
-      AppendRecord(a, last, copy);
+      AppendLine(a, last, copy);
     }
   }
 }
@@ -98,8 +113,8 @@ void AppendOrderCopies(std::vector<Rec>& a, int32_t& last, double stWl, double e
 // The first record from `from` on (the last record at most) whose
 // wavelength is not below wl. A sorted array is searched by halving; one
 // that records were added to since its sort is scanned.
-template <class Rec>
-int32_t FindNearest(const std::vector<Rec>& a, int32_t last, bool sorted, double wl, int32_t from,
+template <class Lines>
+int32_t FindNearest(const Lines& a, int32_t last, bool sorted, double wl, int32_t from,
                     TFoundFlag& flag) {
   if (from < 0) throw TextBaseError(kLowLimits);
   if (from > last) throw TextBaseError(kNoData);
@@ -107,7 +122,7 @@ int32_t FindNearest(const std::vector<Rec>& a, int32_t last, bool sorted, double
   if (sorted)
     p = static_cast<int32_t>(
         std::partition_point(a.begin() + from, a.begin() + last,
-                             [wl](const Rec& r) { return r.WaveLength < wl; }) -
+                             [wl](const auto& r) { return r.WaveLength < wl; }) -
         a.begin());
   else
     while (p < last && a[p].WaveLength < wl) ++p;
@@ -173,9 +188,10 @@ void CloseLineFiles(std::vector<std::unique_ptr<File>>& files) {
   files.clear();
 }
 
-template <class Rec>
-void ClearRecords(RecordArray<Rec> arr) {
-  arr.records.assign(static_cast<size_t>(arr.savedLength), Rec{});
+template <class Lines>
+void ClearRecords(RecordArray<Lines> arr) {
+  arr.records.clear();
+  arr.records.resize(static_cast<size_t>(arr.savedLength));
   arr.last = -1;
   arr.hasSecond = arr.hasThird = false;
   arr.sorted = true;
@@ -190,13 +206,30 @@ std::vector<std::string> LineFilePaths(const std::string& path, const std::strin
   return paths;
 }
 
+// Room for the lines of the files, judged from their sizes: a large base
+// then fills its array once instead of moving it as it grows. Lines in the
+// files' layout are longer than this; what is not filled is never touched.
+template <class File>
+size_t ExpectedLines(const std::vector<std::unique_ptr<File>>& files) {
+  constexpr uintmax_t kShortLineBytes = 160;
+  uintmax_t bytes = 0;
+  for (const auto& f : files) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(f->FileName(), ec);
+    if (!ec) bytes += size;
+  }
+  return static_cast<size_t>(
+      std::min<uintmax_t>(bytes / kShortLineBytes, std::numeric_limits<int32_t>::max()));
+}
+
 // Empties the array and fills it from the line files path/prefix+name_ion.txt
 // that open; the array is cut to the records loaded.
-template <class File, class Rec>
-void ReloadRecords(RecordArray<Rec> arr, const std::string& path, const std::string& prefix,
+template <class File, class Rec, class Lines>
+void ReloadRecords(RecordArray<Lines> arr, const std::string& path, const std::string& prefix,
                    const std::vector<std::string>& names, const std::vector<std::string>& ions) {
   ClearRecords(arr);
   auto files = OpenLineFiles<File>(LineFilePaths(path, prefix, names, ions));
+  arr.records.reserve(std::max(arr.records.size(), ExpectedLines(files)));
   // The merge keeps each file's order, which need not be ascending.
   arr.sorted = false;
   MergeFiles<File, Rec>(files, [&](const Rec& r) { AppendRecord(arr.records, arr.last, r); });
@@ -206,11 +239,11 @@ void ReloadRecords(RecordArray<Rec> arr, const std::string& path, const std::str
 
 }  // namespace
 
-RecordArray<TRecord> TTextBase::AtomArray() {
+RecordArray<AtomLines> TTextBase::AtomArray() {
   return {AtomA, fLastAtom, SavedAtomLength, fAtomHasSecond, fAtomHasThird, fAtomSorted};
 }
 
-RecordArray<TMolRecord> TTextBase::MolArray() {
+RecordArray<std::vector<TMolRecord>> TTextBase::MolArray() {
   return {MolA, fLastMol, SavedMolLength, fMolHasSecond, fMolHasThird, fMolSorted};
 }
 
@@ -231,7 +264,7 @@ TMolRecord TTextBase::GetMolRecord(int32_t index) const { return RecordAt(MolA, 
 
 TRecord TTextBase::AtomFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const {
   position = FindNearest(AtomA, fLastAtom, fAtomSorted, wl, from, flag);
-  return AtomA[position];
+  return AtomA.Record(AtomA[position]);
 }
 
 TMolRecord TTextBase::MolFind(double wl, int32_t from, int32_t& position, TFoundFlag& flag) const {
@@ -297,7 +330,7 @@ bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>
     fSecondSOrder = fThirdSOrder = false;
     fEls = els;
     fELIons = elIons;
-    ReloadRecords<TAtomFile>(AtomArray(), path, "", els, elIons);
+    ReloadRecords<TAtomFile, TRecord>(AtomArray(), path, "", els, elIons);
   }
   if (ordersKept && SameNamesIgnoringCase(mols, fMols) && SameNamesIgnoringCase(molIons, fMolIons)) {
     if (fMols.empty() || fMolIons.empty()) SetMolLength(0);
@@ -306,7 +339,7 @@ bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>
     fSecondSOrder = fThirdSOrder = false;
     fMols = mols;
     fMolIons = molIons;
-    ReloadRecords<TMolFile>(MolArray(), path, "m_", mols, molIons);
+    ReloadRecords<TMolFile, TMolRecord>(MolArray(), path, "m_", mols, molIons);
   }
 
   if (iSecondSOrder != fSecondSOrder || iThirdSOrder != fThirdSOrder) {

@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "linedb/line_file.h"
+#include "linedb/line_store.h"
 
 namespace lumora {
 
@@ -41,7 +42,7 @@ struct TOfferedLine {
   int32_t Index = 0;
 };
 
-template <class Rec>
+template <class Lines>
 struct RecordArray;
 
 class TTextBase {
@@ -105,10 +106,10 @@ class TTextBase {
  private:
   // The atomic or the molecular array with its bookkeeping, for the code
   // that treats both alike.
-  RecordArray<TRecord> AtomArray();
-  RecordArray<TMolRecord> MolArray();
+  RecordArray<AtomLines> AtomArray();
+  RecordArray<std::vector<TMolRecord>> MolArray();
 
-  std::vector<TRecord> AtomA;
+  AtomLines AtomA;
   std::vector<TMolRecord> MolA;
   int32_t SavedAtomLength;
   int32_t SavedMolLength;

@@ -29,7 +29,9 @@ std::string EntryBody(double waveLength, int32_t order, double intensity) {
   return s;
 }
 
-std::string AtomEntryText(const TRecord& r) {
+// Of a TRecord or of a line as the base holds it.
+template <class AtomLine>
+std::string AtomEntryText(const AtomLine& r) {
   return Format("%-3s%-3s", r.Name.str(), r.Ion.str()) +
          EntryBody(r.WaveLength, r.Order, r.RelIntensity) + " " + (r.log_gf != 0 ? kYes : kNo);
 }
@@ -47,6 +49,15 @@ std::string MolEntryText(const TMolRecord& r) {
 // it was made from. Records that never went through a reader have order 0.
 double FirstOrderWaveLength(double waveLength, int32_t order) {
   return order < 2 ? waveLength : waveLength / order;
+}
+
+// The short label of an atomic line: of a TRecord or of a line as the base
+// holds it.
+template <class AtomLine>
+std::string AtomLabel(const AtomLine& r) {
+  const double wl = FirstOrderWaveLength(r.WaveLength, r.Order);
+  if (r.Order < 2) return Format("%-3s%-3s%.5f", r.Name.str(), r.Ion.str(), wl);
+  return Format("%-3s%-3s%.5f (%d)", r.Name.str(), r.Ion.str(), wl, r.Order);
 }
 
 }  // namespace
@@ -114,11 +125,7 @@ double TTextBase::OffLines_Int(int32_t index) const {
                                           : GetMolRecord(line.Index).Intensity;
 }
 
-std::string TTextBase::RecordToStr(const TRecord& r) {
-  const double wl = FirstOrderWaveLength(r.WaveLength, r.Order);
-  if (r.Order < 2) return Format("%-3s%-3s%.5f", r.Name.str(), r.Ion.str(), wl);
-  return Format("%-3s%-3s%.5f (%d)", r.Name.str(), r.Ion.str(), wl, r.Order);
-}
+std::string TTextBase::RecordToStr(const TRecord& r) { return AtomLabel(r); }
 
 std::string TTextBase::RecordToStr(const TMolRecord& r) {
   const std::string band = r.v1 < 0 || r.v2 < 0 ? std::string(" ") : Format(" %d-%d ", r.v1, r.v2);
@@ -168,10 +175,10 @@ void TTextBase::CreateSpectrum(const TDSpParams& params, TData& sp,
   notes.clear();
   auto inWindow = [&](double wl) { return params.MinWl <= wl && wl <= params.MaxWl; };
   for (int32_t i = 0; i <= fLastAtom; ++i) {
-    const TRecord& r = AtomA[i];
+    const StoredAtomLine& r = AtomA[i];
     if (inWindow(r.WaveLength) && r.RelIntensity >= params.AtomInt) {
       sp.push_back(TSpectrumRecord{r.WaveLength, r.RelIntensity});
-      notes.push_back(RecordToStr(r));
+      notes.push_back(AtomLabel(r));
     }
   }
   // Molecular lines get their labels too, so that every stick has one.
@@ -244,7 +251,7 @@ std::vector<std::string> TTextBase::CreateMatrix(int32_t ofWhat,
     return static_cast<size_t>(it->second);
   };
   for (int32_t k = 0; k <= fLastAtom; ++k) {
-    const TRecord& r = AtomA[k];
+    const StoredAtomLine& r = AtomA[k];
     const size_t i = find(r.Ei_eV);
     const size_t j = find(r.Ek_eV);
     if (i == j) continue;

@@ -178,8 +178,7 @@ TRecord RecordFromColumns(const SourceColumns& f, double waveLength, const std::
   r.LineType = Left(Trim(f[18]), 8);
   r.TPRefs = Left(Trim(f[19]), 14);
   r.LineRefs = f.size() >= 20 ? Left(Trim(f[20]), 20) : std::string("!");
-  r.Confs = r.Confi.str() + " - " + r.Confk.str();
-  r.Terms = r.Termi.str() + " - " + r.Termk.str();
+  r.JoinStates();
   r.Order = 1;
   return r;
 }

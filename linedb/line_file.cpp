@@ -97,20 +97,18 @@ bool TTextFile::AtLineEnd() { return !fReader || fReader->AtLineEnd(); }
 void TTextFile::ReadReal(double& value) { ReadRealDef(value, -1); }
 
 void TTextFile::ReadRealDef(double& value, double def) {
-  std::string token;
-  bool found = fReader && fReader->ReadToken(token, kRealTokenLength);
-  StoreNumber(found, token, value, def);
+  const auto token = fReader ? fReader->ReadToken(kRealTokenLength, fSpill) : std::nullopt;
+  StoreNumber(token.has_value(), token.value_or(""), value, def);
 }
 
 void TTextFile::ReadInt(int32_t& value) {
-  std::string token;
-  bool found = fReader && fReader->ReadToken(token, kIntTokenLength);
-  StoreNumber(found, token, value, -1);
+  const auto token = fReader ? fReader->ReadToken(kIntTokenLength, fSpill) : std::nullopt;
+  StoreNumber(token.has_value(), token.value_or(""), value, -1);
 }
 
-std::string TTextFile::ReadText(int width) {
+std::string_view TTextFile::ReadText(int width) {
   if (!fReader || width <= 0) return {};
-  return fReader->ReadText(static_cast<size_t>(width));
+  return fReader->ReadText(static_cast<size_t>(width), fSpill);
 }
 
 void TTextFile::ReadStr2(String2& value) { value = ReadText(2); }
@@ -198,16 +196,15 @@ bool TAtomFile::GetRecord(TRecord& rec) {
     rec.Aki = fp::ToDouble(fp::Mul(rec.Aki, 1e8L));
     if (rec.WaveLength <= 0 || rec.Name.empty()) return false;
 
-    rec.Name = Trim(rec.Name.view());
-    rec.Ion = Trim(rec.Ion.view());
-    rec.Acc = Trim(rec.Acc.view());
-    rec.Confi = Trim(rec.Confi.view());
-    rec.Confk = Trim(rec.Confk.view());
-    rec.Confs = rec.Confi.str() + " - " + rec.Confk.str();
-    rec.Termi = Trim(rec.Termi.view());
-    rec.Termk = Trim(rec.Termk.view());
-    rec.Terms = rec.Termi.str() + " - " + rec.Termk.str();
-    rec.LineType = Trim(rec.LineType.view());
+    rec.Name = TrimmedView(rec.Name.view());
+    rec.Ion = TrimmedView(rec.Ion.view());
+    rec.Acc = TrimmedView(rec.Acc.view());
+    rec.Confi = TrimmedView(rec.Confi.view());
+    rec.Confk = TrimmedView(rec.Confk.view());
+    rec.Termi = TrimmedView(rec.Termi.view());
+    rec.Termk = TrimmedView(rec.Termk.view());
+    rec.JoinStates();
+    rec.LineType = TrimmedView(rec.LineType.view());
     rec.Order = 1;
     return true;
   } catch (const std::exception&) {
@@ -344,7 +341,7 @@ bool TMolFile::GetRecord(TMolRecord& rec) {
     ReadInt(rec.v2);
     ReadReal(rec.S12);
     ReadReal(rec.E1);
-    rec.Note = Trim(ReadText(50));
+    rec.Note = TrimmedView(ReadText(50));
     SkipLine();
 
     // Scaled once the line is consumed, so that an overflow still leaves

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -24,9 +25,10 @@ class FixedString {
   FixedString(const char* s) { assign(s); }
   FixedString(const std::string& s) { assign(s); }
 
+  // s may lie in this text itself, as when trimming it.
   void assign(std::string_view s) {
     len_ = static_cast<uint8_t>(s.size() < N ? s.size() : N);
-    for (int i = 0; i < len_; ++i) data_[i] = s[i];
+    if (len_ > 0) std::memmove(data_, s.data(), len_);
   }
   FixedString& operator=(std::string_view s) {
     assign(s);
@@ -56,9 +58,29 @@ using String10 = FixedString<10>;
 using String16 = FixedString<16>;
 using String40 = FixedString<40>;
 
+// "lower - upper": the state texts of a line joined as its record holds them.
+template <int M>
+class JoinedStates {
+ public:
+  JoinedStates(const FixedString<M>& lower, const FixedString<M>& upper) {
+    for (std::string_view part : {lower.view(), kDash, upper.view()}) {
+      std::memcpy(text_ + size_, part.data(), part.size());
+      size_ += part.size();
+    }
+  }
+  std::string_view view() const { return std::string_view(text_, size_); }
+
+ private:
+  static constexpr std::string_view kDash = " - ";
+  char text_[2 * M + kDash.size()];
+  size_t size_ = 0;
+};
+
 enum class TLineKind { lkAtomic, lkMolecular };
 
 // One atomic line. Aki is in s^-1 in memory (the file column is 10^8 s^-1).
+// The line base holds it as a StoredAtomLine (line_store.h): a field added
+// here goes there too.
 struct TRecord {
   String2 Name;
   String4 Ion;
@@ -85,6 +107,12 @@ struct TRecord {
   FixedString<14> TPRefs;
   FixedString<20> LineRefs;
   int32_t Order = 0;
+
+  // Confs and Terms from the lower and upper states, as a line file gives them.
+  void JoinStates() {
+    Confs = JoinedStates(Confi, Confk).view();
+    Terms = JoinedStates(Termi, Termk).view();
+  }
 };
 
 enum class TMolCoef { mcA, mcI, mcFC, mcHL };
@@ -145,8 +173,9 @@ class TTextFile {
   // line that stops early leaves the following text fields empty. Returns
   // the last character consumed (a blank when none).
   char SkipChars(int count);
-  // Fixed-width text field: up to width characters or up to the line end.
-  std::string ReadText(int width);
+  // Fixed-width text field: up to width characters or up to the line end;
+  // the text stays valid until the next read.
+  std::string_view ReadText(int width);
   // Skips the rest of the current line with its line end.
   void SkipLine();
   // Writes text as it stands; raises InOutError on failure.
@@ -162,6 +191,9 @@ class TTextFile {
   std::string fFilename;
   std::FILE* F = nullptr;                // while writing
   std::unique_ptr<TextReader> fReader;  // while reading
+  // A field that goes on in the reader's next block; kept so that a large
+  // file reads without allocating.
+  std::string fSpill;
   bool fOpened = false;
   bool fReadOnly = false;
 };

@@ -215,13 +215,23 @@ std::vector<std::string> ListLevelLineStructure(const std::vector<TLevelRecord>&
   std::vector<std::string> out;
   out.push_back("  i|   E(eV): wavelength / logA");
   out.push_back(std::string(72, '-'));
+  // Only what the listing shows of each line: a whole record each would
+  // double the memory of a large base.
+  struct LineEntry {
+    double WaveLength;
+    double Aki;
+    double Ek_eV;
+  };
   const int32_t count = lineBase ? lineBase->AtomLength() : 0;
-  std::vector<TRecord> lines;
+  std::vector<LineEntry> lines;
   lines.reserve(count);
-  for (int32_t i = 0; i < count; ++i) lines.push_back(lineBase->GetAtomRecord(i));
+  for (int32_t i = 0; i < count; ++i) {
+    const TRecord r = lineBase->GetAtomRecord(i);
+    lines.push_back(LineEntry{r.WaveLength, r.Aki, r.Ek_eV});
+  }
   for (size_t i = 0; i < levels.size(); ++i) {
     std::string s;
-    for (const TRecord& r : lines) {
+    for (const LineEntry& r : lines) {
       if (r.Ek_eV != levels[i].Energy) continue;
       if (r.Aki <= 0)
         s += Format("%9.4f/0,", r.WaveLength);

@@ -86,6 +86,50 @@ TEST(TextReader, ReadsLargeFilesAcrossItsBlocksWhole) {
   EXPECT_EQ(last, "19999");
 }
 
+// The file is read in blocks of 64 KiB: fields, tokens and line ends read
+// the same wherever a block ends among them.
+TEST(TextReader, FieldsReadTheSameWhereverABlockEndsAmongThem) {
+  constexpr size_t kBlock = 64 * 1024;
+  const std::string probe = "abcdefgh 12345678\r\n\r\nxyz";
+  testing::TempFolder dir;
+  for (size_t into = 0; into <= probe.size(); ++into) {
+    SCOPED_TRACE(into);
+    const std::string path = dir.File("b.txt");
+    testing::WriteFile(path, std::string(kBlock - into - 1, '-') + "\n" + probe);
+    TextReader in(path);
+    in.SkipPastLineFeed();
+    EXPECT_EQ(in.ReadText(4), "abcd");
+    std::string token;
+    ASSERT_TRUE(in.ReadToken(token));
+    EXPECT_EQ(token, "efgh");
+    ASSERT_TRUE(in.ReadToken(token, 5));
+    EXPECT_EQ(token, "12345");
+    ASSERT_TRUE(in.ReadToken(token));
+    EXPECT_EQ(token, "678");
+    EXPECT_TRUE(in.AtLineEnd());
+    in.SkipPastLineFeed();
+    EXPECT_EQ(in.ReadText(10), "");
+    in.SkipPastLineFeed();
+    EXPECT_EQ(in.ReadText(10), "xyz");
+    EXPECT_FALSE(in.ReadToken(token));
+    EXPECT_TRUE(in.Eof());
+
+    // The same fields as views, which spill over where a block ends in them.
+    TextReader views(path);
+    std::string spill;
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(4, spill), "abcd");
+    EXPECT_EQ(views.ReadToken(64, spill), "efgh");
+    EXPECT_EQ(views.ReadToken(5, spill), "12345");
+    EXPECT_EQ(views.ReadToken(64, spill), "678");
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(10, spill), "");
+    views.SkipPastLineFeed();
+    EXPECT_EQ(views.ReadText(10, spill), "xyz");
+    EXPECT_EQ(views.ReadToken(64, spill), std::nullopt);
+  }
+}
+
 TEST(TextReader, MissingFilesAndFoldersAreInputErrors) {
   testing::TempFolder dir;
   for (const std::string& path : {dir.File("missing.txt"), dir.path()}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <utility>
 
@@ -72,6 +73,54 @@ TEST(LineBaseFill, LoadsTheValidLinesOfOneFile) {
   EXPECT_EQ(b.base.MolLength(), 0);
   EXPECT_EQ(b.atomEvents, 1);
   EXPECT_EQ(b.molEvents, 0);
+}
+
+// The records of a file as the file reader gives them, in the file's order.
+std::vector<std::string> RecordTextsOfFile(const std::string& path) {
+  TAtomFile f(path);
+  f.OpenRead();
+  std::vector<std::string> texts;
+  TRecord r;
+  while (f.GetRecord(r)) texts.push_back(testing::RecordText(r));
+  return texts;
+}
+
+std::vector<std::string> RecordTexts(const TTextBase& base) {
+  std::vector<std::string> texts;
+  for (const TRecord& r : AllAtoms(base)) texts.push_back(testing::RecordText(r));
+  return texts;
+}
+
+// The base holds its lines' texts apart from their numbers; every field of
+// every line comes back as the file gave it, also after loading other files.
+TEST(LineBaseFill, HoldsEveryFieldAsTheFileGivesIt) {
+  auto line = [](const std::string& wl, auto change) {
+    testing::AtomLine l;
+    l.numbers = wl + " 100 1.5 0.2 3.5 -0.25";
+    change(l);
+    return l.Text();
+  };
+  TempDir dir;
+  dir.Write("Ar_I.txt",
+            AtomHeader("\n") +
+                Lines({line("400", [](testing::AtomLine&) {}),
+                       line("401", [](testing::AtomLine& l) { l.confk = l.confi; l.refs = "L7760"; }),
+                       line("402", [](testing::AtomLine& l) { l.confi = std::string(40, 'c'); l.termk = ""; }),
+                       line("403", [](testing::AtomLine& l) { l.name = "H"; l.ion = "II"; l.acc = ""; l.type = ""; }),
+                       line("404", [](testing::AtomLine& l) { l.confi = "a\tb \xe9"; l.refs = std::string(30, 'r'); })},
+                      "\n"));
+  dir.Write("Ar_II.txt", AtomHeader() + Lines({line("300", [](testing::AtomLine& l) {
+              l.confi = "2p5";
+              l.confk = "3d";
+              l.termi = "1S";
+              l.refs = "other";
+            })}));
+  LoadedBase b;
+  for (const char* ion : {"I", "II", "I"}) {
+    SCOPED_TRACE(ion);
+    b.Fill(dir, {"Ar"}, {ion});
+    EXPECT_EQ(RecordTexts(b.base), RecordTextsOfFile(dir.path() + "/Ar_" + ion + ".txt"));
+  }
 }
 
 TEST(LineBaseFill, MissingFileLeavesAnEmptyBaseAndCountsAsChange) {
@@ -298,6 +347,109 @@ TEST(LineBaseRecords, IndexOutsideTheArrayRaises) {
   TTextBase fresh(1000, 500);
   EXPECT_EQ(fresh.GetAtomRecord(999).WaveLength, 0);
   EXPECT_EQ(fresh.LastAtom(), -1);
+}
+
+// Records of every kind the base is given, each field set.
+std::vector<TRecord> VariedRecords() {
+  struct Case {
+    const char* confi;
+    const char* confk;
+    const char* termi;
+    const char* termk;
+    const char* refs;
+    bool joined;  // Confs and Terms joined from the states, as files give them
+  };
+  const std::string c40(40, 'c'), k40(40, 'k'), t16(16, 't'), u16(16, 'u'), r20(20, 'r');
+  const Case cases[] = {
+      {"3s2.3p5.(2P*<3/2>).4s", "3s2.3p5.(2P*<3/2>).4p", "2[3/2]*", "2[3/2]", "L7760", true},
+      {"3s2.3p5.(2P*<3/2>).4s", "3s2.3p5.(2P*<3/2>).4s", "2[3/2]*", "2[3/2]*", "L7760", true},
+      {c40.c_str(), k40.c_str(), t16.c_str(), u16.c_str(), r20.c_str(), true},
+      {"", "", "", "", "", true},
+      {"3p5 4s", "3p5 4p", "2[3/2]*", "2[1/2]", "", false},
+      {"a\tb", "\xe9", " x ", "", "T", false},
+  };
+  std::vector<TRecord> records;
+  double wl = 400;
+  for (const Case& c : cases) {
+    TRecord r = testing::SampleRecord();
+    r.Ion = "III";
+    r.WaveLength = wl++;
+    r.Confi = c.confi;
+    r.Confk = c.confk;
+    r.Termi = c.termi;
+    r.Termk = c.termk;
+    r.JoinStates();
+    if (!c.joined) {
+      r.Confs = std::string(c.confi) + " / " + c.confk;
+      r.Terms = c.termk;
+    }
+    r.LineRefs = c.refs;
+    r.Order = 1;
+    records.push_back(r);
+  }
+  records.push_back(TRecord{});  // Confs and Terms empty, not " - "
+  records.back().WaveLength = wl;
+  return records;
+}
+
+TEST(LineBaseRecords, RecordsComeBackWithEveryField) {
+  const std::vector<TRecord> records = VariedRecords();
+  std::vector<std::string> expected;
+  for (const TRecord& r : records) expected.push_back(testing::RecordText(r));
+  TTextBase base(0, 0);
+  for (const TRecord& r : records) base.Add(r);
+  EXPECT_EQ(RecordTexts(base), expected);
+  int32_t position = 0;
+  TFoundFlag flag;
+  EXPECT_EQ(testing::RecordText(base.AtomFind(records[2].WaveLength, 0, position, flag)), expected[2]);
+
+  // Order copies keep the texts of the line they copy.
+  base.AddAtomSpectralOrders(0, 1000, true, false);
+  ASSERT_EQ(base.AtomLength(), 2 * static_cast<int32_t>(records.size()) - 1);
+  for (size_t i = 0; i + 1 < records.size(); ++i) {
+    TRecord copy = records[i];
+    copy.Order = 2;
+    copy.WaveLength = 2 * records[i].WaveLength;
+    EXPECT_EQ(testing::RecordText(base.GetAtomRecord(static_cast<int32_t>(records.size() + i))),
+              testing::RecordText(copy));
+  }
+}
+
+// A copy or a moved base keeps its texts when the base it came from is gone,
+// and new texts in one do not reach the other.
+TEST(LineBaseRecords, CopiesAndMovesKeepTheTexts) {
+  const std::vector<TRecord> records = VariedRecords();
+  std::vector<std::string> expected;
+  for (const TRecord& r : records) expected.push_back(testing::RecordText(r));
+  auto filled = [&] {
+    TTextBase base(0, 0);
+    for (const TRecord& r : records) base.Add(r);
+    return std::make_unique<TTextBase>(base);
+  };
+  std::unique_ptr<TTextBase> copy = filled();
+  EXPECT_EQ(RecordTexts(*copy), expected);
+  TTextBase moved = std::move(*copy);
+  copy.reset();
+  EXPECT_EQ(RecordTexts(moved), expected);
+
+  TTextBase other = moved;
+  TRecord extra = records[0];
+  extra.Confi = "only in the other base";
+  extra.LineRefs = "new";
+  other.Add(extra);
+  moved = other;
+  // New texts in the room the other base's texts had.
+  other.AtomClear();
+  for (TRecord r : records) {
+    r.Confi = "overwritten";
+    r.Confk = "overwritten too";
+    r.LineRefs = "overwritten";
+    other.Add(r);
+  }
+  EXPECT_EQ(testing::RecordText(moved.GetAtomRecord(static_cast<int32_t>(records.size()))),
+            testing::RecordText(extra));
+  moved.SetAtomLength(static_cast<int32_t>(records.size()));
+  EXPECT_EQ(RecordTexts(moved), expected);
 }
 
 TEST(LineBaseRecords, AddGrowsOnlyBeyondThePreallocatedRecords) {

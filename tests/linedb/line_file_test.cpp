@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <random>
 
@@ -14,6 +15,7 @@ using testing::AtomHeader;
 using testing::AtomLine;
 using testing::LineAt;
 using testing::Lines;
+using testing::SampleRecord;
 using testing::TempDir;
 
 const char* const kEols[] = {"\n", "\r\n"};
@@ -130,6 +132,66 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_TRUE(r.LineType.empty());
          EXPECT_TRUE(r.LineRefs.empty());
        }},
+      {"over-long lower configuration",
+       [](AtomLine l) { l.confi = std::string(40, 'c') + "XY"; return l.Text(); },
+       [](const TRecord& r) {
+         // The column takes 40 characters and the separator one more; the
+         // rest shifts into the next column, the blanks after it absorb it.
+         EXPECT_EQ(r.Confi, std::string(40, 'c'));
+         EXPECT_EQ(r.Confk, "Y 3s2.3p5.(2P*<3/2>).4p");
+         EXPECT_EQ(r.Confs, std::string(40, 'c') + " - Y 3s2.3p5.(2P*<3/2>).4p");
+         EXPECT_EQ(r.Termi, "2[3/2]*");
+         EXPECT_EQ(r.Terms, "2[3/2]* - 2[3/2]");
+         EXPECT_EQ(r.LineType, "E1");
+       }},
+      {"full-width texts in every column",
+       [](AtomLine l) {
+         l.confi = std::string(40, 'i');
+         l.confk = std::string(40, 'k');
+         l.termi = std::string(16, 't');
+         l.termk = std::string(16, 'u');
+         l.type = std::string(8, 'e');
+         return l.Text();
+       },
+       [](const TRecord& r) {
+         EXPECT_EQ(r.Confs, std::string(40, 'i') + " - " + std::string(40, 'k'));
+         EXPECT_EQ(r.Terms, std::string(16, 't') + " - " + std::string(16, 'u'));
+         EXPECT_EQ(r.LineType, std::string(8, 'e'));
+         EXPECT_EQ(r.LineRefs, "L7760");
+       }},
+      {"blanks and tabs inside texts stay, around them go",
+       [](AtomLine l) { l.confi = " \t3s2\t3p5  4s\t"; l.termk = "\t2[3/2]"; return l.Text(); },
+       [](const TRecord& r) {
+         EXPECT_EQ(r.Confi, "3s2\t3p5  4s");
+         EXPECT_EQ(r.Termk, "2[3/2]");
+         EXPECT_EQ(r.Confs, "3s2\t3p5  4s - 3s2.3p5.(2P*<3/2>).4p");
+       }},
+      {"numbers apart by tabs and runs of blanks",
+       [](AtomLine l) { l.numbers = "696.5431\t10000 \t 0.0639\t\t0.0152   -\t-0.5"; return l.Text(); },
+       [](const TRecord& r) {
+         EXPECT_DOUBLE_EQ(r.WaveLength, 696.5431);
+         EXPECT_DOUBLE_EQ(r.Aki, 6.39e6);
+         EXPECT_DOUBLE_EQ(r.log_gf, -0.5);
+         EXPECT_EQ(r.Acc, "B+");
+       }},
+      {"integer token beyond 32 characters",
+       [](AtomLine l) { l.levels = "11.54835442 13.32785509 2 1 5" + std::string(31, '0') + "7 3"; return l.Text(); },
+       [](const TRecord& r) {
+         // The token is cut at 32 characters, too large for an integer; the
+         // rest of it is the next number.
+         EXPECT_EQ(r.gi, -1);
+         EXPECT_EQ(r.gk, 7);
+         EXPECT_EQ(r.Confi, "3 3s2.3p5.(2P*<3/2>).4s");
+         EXPECT_EQ(r.Termi, "2[3/2]*");
+       }},
+      {"real token beyond 64 characters",
+       [](AtomLine l) { l.numbers = "696.5431 10000 0.0639 0.0152 1" + std::string(64, '0') + " -0.5"; return l.Text(); },
+       [](const TRecord& r) {
+         EXPECT_EQ(r.S, 1e63);
+         EXPECT_EQ(r.log_gf, 0);  // the last "0"
+         EXPECT_EQ(r.Acc, "-0.5");
+         EXPECT_EQ(r.Ei_eV, -1);  // "B+"
+       }},
   };
   for (const char* eol : kEols) {
     for (const FieldCase& c : cases) {
@@ -169,6 +231,32 @@ TEST(AtomFileData, EndsAtTheFirstInvalidLine) {
       for (char ch : c.content) content += ch == '\n' ? std::string(eol) : std::string(1, ch);
       TempDir dir;
       EXPECT_EQ(ReadAtoms(dir.Write("Ar_I.txt", content)).size(), c.records);
+    }
+  }
+}
+
+// The reader takes the file in blocks of 64 KiB: a line read across a block
+// boundary, wherever in the line it falls, reads as it does whole.
+TEST(AtomFileData, LineReadsTheSameWhereverABlockEndsInIt) {
+  constexpr size_t kBlock = 64 * 1024;
+  const std::string probe = AtomLine().Text();
+  for (const char* eol : kEols) {
+    TempDir dir;
+    const std::string whole = testing::RecordText(
+        ReadAtoms(dir.Write("Ar_I.txt", AtomHeader(eol) + Lines({probe}, eol))).at(0));
+    for (size_t into = 0; into <= probe.size() + 1; ++into) {
+      SCOPED_TRACE(std::to_string(into) + (eol[0] == '\r' ? " (CR LF)" : " (LF)"));
+      // A first line whose skipped references fill the block up to `into`
+      // characters before the probe line's end.
+      const std::string head = AtomHeader(eol);
+      const std::string first = LineAt("500", "f");
+      const size_t fill = kBlock - into - head.size() - first.size() - strlen(eol);
+      const std::string content =
+          head + Lines({first + std::string(fill, 'f'), probe, LineAt("700", "next")}, eol);
+      const auto recs = ReadAtoms(dir.Write("Ar_I.txt", content));
+      ASSERT_EQ(recs.size(), 3u);
+      EXPECT_EQ(testing::RecordText(recs[1]), whole);
+      EXPECT_EQ(recs[2].LineRefs, "next");
     }
   }
 }
@@ -260,31 +348,6 @@ TEST(TextFile, FileNameChangesOnlyWhileClosed) {
   f.Close();
   f.SetFileName(dir.path() + "/b.txt");
   EXPECT_EQ(f.FileName(), dir.path() + "/b.txt");
-}
-
-TRecord SampleRecord() {
-  TRecord r;
-  r.Name = "Ar";
-  r.Ion = "I";
-  r.WaveLength = 696.5431;
-  r.RelIntensity = 10000;
-  r.Aki = 0.0639;  // 10^8 s^-1, as the writer takes it
-  r.fik = 0.0152;
-  r.S = -1;
-  r.log_gf = -0.5;
-  r.Acc = "B+";
-  r.Ei_eV = 11.54835442;
-  r.Ek_eV = 13.32785509;
-  r.Ji = 2;
-  r.Jk = 1;
-  r.gi = 5;
-  r.gk = 3;
-  r.Confs = "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p";
-  r.Terms = "2[3/2]* - 2[3/2]";
-  r.LineType = "E1";
-  r.TPRefs = "T5000";
-  r.LineRefs = "L7760";
-  return r;
 }
 
 TEST(AtomFileWrite, ExtractedTableLayout) {

@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "linedb/line_file.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::testing {
@@ -60,6 +62,45 @@ inline std::string AtomHeader(const std::string& eol = "\r\n") {
   return Lines({std::string(20, '-'), "  Ar   | Wavelength", "  I    |    Air", "       |    (nm)",
                 std::string(20, '-')},
                eol);
+}
+
+// A record with every field set, as the extraction makes it (Aki in 10^8 s^-1).
+inline TRecord SampleRecord() {
+  TRecord r;
+  r.Name = "Ar";
+  r.Ion = "I";
+  r.WaveLength = 696.5431;
+  r.RelIntensity = 10000;
+  r.Aki = 0.0639;  // 10^8 s^-1, as the writer takes it
+  r.fik = 0.0152;
+  r.S = -1;
+  r.log_gf = -0.5;
+  r.Acc = "B+";
+  r.Ei_eV = 11.54835442;
+  r.Ek_eV = 13.32785509;
+  r.Ji = 2;
+  r.Jk = 1;
+  r.gi = 5;
+  r.gk = 3;
+  r.Confs = "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p";
+  r.Terms = "2[3/2]* - 2[3/2]";
+  r.LineType = "E1";
+  r.TPRefs = "T5000";
+  r.LineRefs = "L7760";
+  return r;
+}
+
+// Every field of a record in one text, to compare records whole.
+inline std::string RecordText(const TRecord& r) {
+  std::ostringstream s;
+  s.precision(17);
+  s << r.Name.view() << '|' << r.Ion.view() << '|' << r.WaveLength << '|' << r.RelIntensity << '|'
+    << r.Aki << '|' << r.fik << '|' << r.S << '|' << r.log_gf << '|' << r.Acc.view() << '|'
+    << r.Ei_eV << '|' << r.Ek_eV << '|' << r.Confi.view() << '|' << r.Confk.view() << '|'
+    << r.Confs.view() << '|' << r.Termi.view() << '|' << r.Termk.view() << '|' << r.Terms.view()
+    << '|' << r.Ji << '|' << r.Jk << '|' << r.gi << '|' << r.gk << '|' << r.LineType.view() << '|'
+    << r.TPRefs.view() << '|' << r.LineRefs.view() << '|' << r.Order;
+  return s.str();
 }
 
 }  // namespace lumora::testing
