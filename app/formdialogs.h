@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 
 class QWidget;
 

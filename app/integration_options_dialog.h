@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 
 class QLineEdit;
 

@@ -40,7 +40,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "frontend/field_requests.h"
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 #include "model/confidence_region.h"
 #include "model/map_file.h"
 #include "model/table_text.h"

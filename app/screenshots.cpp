@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     return QString("600, 1000, 1e3, 100, 50");
   };
   dialogs.OpenSpectrum = [source](const QString&) {
-    return source + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+    return source + "/data/measurements/argon_n1.5e17_shifted.recording.csv";
   };
   dialogs.SpectrumOptions = [](const lumora::SpectrumFields& fields) {
     return std::optional<lumora::SpectrumFields>(fields);
@@ -105,6 +105,6 @@ int main(int argc, char** argv) {
   form.ReadSpectrum();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
-    ok &= Save(form, size, output + "/spectrum-" + name + ".png");
+    ok &= Save(form, size, output + "/recording-" + name + ".png");
   return ok ? 0 : 1;
 }

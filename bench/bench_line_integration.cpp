@@ -12,8 +12,8 @@
 #include "model/baseline.h"
 #include "model/element_data.h"
 #include "model/line_integration.h"
-#include "model/spectrum_file.h"
-#include "tests/support/synthetic_spectrum.h"
+#include "model/recording_file.h"
+#include "tests/support/synthetic_recording.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The NumPy peer of bench_line_integration.cpp: the same 100 000-point argon spectrum
 (660 to 985 nm, Gaussian lines of FWHM 0.3 nm, Poisson noise, the strongest
-peak at S/N 300, made by data/make_spectrum.py), its SNIP baseline with the
+peak at S/N 300, made by data/make_recording.py), its SNIP baseline with the
 same smoothing and clipping widths, and the net area of every line of the
 bundled base over +-2 FWHM, with the FWHM given.
 
@@ -22,7 +22,7 @@ import numpy as np
 
 DATA = Path(__file__).resolve().parent.parent / "data"
 sys.path.insert(0, str(DATA))
-import make_spectrum  # noqa: E402
+import make_recording  # noqa: E402
 
 POINTS = 100_000
 FWHM = 0.3
@@ -63,11 +63,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=10)
     args = parser.parse_args()
-    lo, hi = make_spectrum.RANGE_NM
-    text, _ = make_spectrum.make(np.log10(2e15), FWHM, (hi - lo) / (POINTS - 1), 300, 0.0, 1)
+    lo, hi = make_recording.RANGE_NM
+    text, _ = make_recording.make(np.log10(2e15), FWHM, (hi - lo) / (POINTS - 1), 300, 0.0, 1)
     data = np.loadtxt(text.splitlines()[2:], delimiter=",")
     x, y = data[:, 0], data[:, 1]
-    centers = [wl for _, wl, _ in make_spectrum.line_areas(np.log10(2e15))]
+    centers = [wl for _, wl, _ in make_recording.line_areas(np.log10(2e15))]
     step = (x[-1] - x[0]) / (len(x) - 1)
     clip, smooth = int(np.ceil(2 * WINDOW * FWHM / step)) + 1, int(round(0.5 * FWHM / step))
     for name, fn in (("snip baseline", lambda: snip(y, clip, smooth)),

@@ -7,7 +7,7 @@
 #include "base/format.h"
 #include "cli/command.h"
 #include "cli/integration_options.h"
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 #include "model/session.h"
 
 namespace lumora::cli {

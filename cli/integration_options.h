@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 
 namespace lumora::cli {
 

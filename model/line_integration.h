@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "linedb/line_file.h"
-#include "model/spectrum_file.h"
+#include "model/recording_file.h"
 
 namespace lumora {
 

@@ -8,7 +8,7 @@
 #include "base/errors.h"
 #include "model/input_checks.h"
 #include "model/map_file.h"
-#include "model/spectrum_file.h"
+#include "model/recording_file.h"
 
 namespace lumora {
 

@@ -141,7 +141,7 @@ def test_an_edited_intensity_changes_the_fit(world, session):
     assert session.line_table()["G_m"][0] != 0
 
 
-SPECTRA = sorted((SOURCE / "data" / "measurements").glob("*.spectrum.csv"))
+SPECTRA = sorted((SOURCE / "data" / "measurements").glob("*.recording.csv"))
 
 
 @pytest.mark.parametrize("spectrum", SPECTRA, ids=lambda p: p.name)

@@ -657,8 +657,8 @@ class MainFormTest : public QObject {
   // flagged line, options that come back next time, and "Save lines…"
   // writing a measurement file that reads back to the same table.
   void readingASpectrumFillsTheTableAndTheSpectrumPage() {
-    const QString spectrum = Meas("argon.spectrum.csv");
-    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv", spectrum));
+    const QString spectrum = Meas("argon.recording.csv");
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.recording.csv", spectrum));
     Answers answers;
     auto form = ArgonForm(answers);
     QVERIFY(!form->saveLinesAction->isEnabled());
@@ -734,13 +734,13 @@ class MainFormTest : public QObject {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("error");
-    const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv");
+    const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.recording.csv");
     QTest::newRow("window no number") << good << "wide" << "wide";
     QTest::newRow("window zero") << good << "0" << "indow";
     QByteArray blue;  // 400-402 nm: no argon line of the base
     for (int i = 0; i < 40; ++i) blue += QByteArray::number(400 + i * 0.05, 'f', 2) + "," + QByteArray::number(10 + i % 3) + "\n";
     QTest::newRow("no line of the base") << blue << "2" << "line";
-    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2" << "argon.spectrum.csv";
+    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2" << "argon.recording.csv";
   }
   void refusedSpectrumLeavesTheTableAsItWas() {
     QFETCH(QByteArray, file);
@@ -750,7 +750,7 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     const int rows = form->lineGrid->RowCount();
     const QString firstIntensity = form->lineGrid->Cell(1, 1);
-    QFile spectrum(Meas("argon.spectrum.csv"));
+    QFile spectrum(Meas("argon.recording.csv"));
     QVERIFY(spectrum.open(QIODevice::WriteOnly));
     spectrum.write(file);
     spectrum.close();
@@ -779,7 +779,7 @@ class MainFormTest : public QObject {
     answers.openSpectrum.clear();
     Click(form->readSpectrumButton);
     QVERIFY(answers.spectrumFieldsShown.empty());
-    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.recording.csv";
     answers.spectrumOptions = [](lumora::SpectrumFields) { return std::nullopt; };
     Click(form->readSpectrumButton);
     QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
@@ -794,7 +794,7 @@ class MainFormTest : public QObject {
   void cancelledSpectrumReadChangesNothing() {
     Answers answers;
     auto form = ArgonForm(answers);
-    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.spectrum.csv";
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.recording.csv";
     Click(form->readSpectrumButton);
     QVERIFY(Finished(*form));
     answers.saveFile = Meas("before.txt");
@@ -804,7 +804,7 @@ class MainFormTest : public QObject {
     const QString firstIntensity = form->lineGrid->Cell(1, 1);
     const int points = Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
 
-    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.spectrum.csv";
+    answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.recording.csv";
     Click(form->readSpectrumButton);
     QVERIFY(form->CommandRunning());
     QTest::mouseClick(form->cancelButton, Qt::LeftButton);

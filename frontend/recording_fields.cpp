@@ -1,4 +1,4 @@
-#include "frontend/spectrum_fields.h"
+#include "frontend/recording_fields.h"
 
 #include "base/numparse.h"
 

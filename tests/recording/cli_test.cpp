@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/numparse.h"
-#include "tests/support/synthetic_spectrum.h"
+#include "tests/support/synthetic_recording.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {

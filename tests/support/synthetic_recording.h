@@ -1,7 +1,7 @@
 // Synthetic recorded spectra for the tests and benchmarks, so that they need
 // no Python: Gaussian lines on a sloping continuum, Poisson counts from a
 // fixed seed, an optional wavelength offset and detector ceiling, written as
-// a spectrometer's text with a header line. data/make_spectrum.py makes the
+// a spectrometer's text with a header line. data/make_recording.py makes the
 // installed samples the same way.
 #pragma once
 

@@ -10,7 +10,7 @@
 
 #include "base/format.h"
 #include "model/session.h"
-#include "tests/support/synthetic_spectrum.h"
+#include "tests/support/synthetic_recording.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {

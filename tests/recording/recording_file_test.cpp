@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "model/spectrum_file.h"
+#include "model/recording_file.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {

@@ -1,4 +1,4 @@
-#include "model/spectrum_file.h"
+#include "model/recording_file.h"
 
 #include <algorithm>
 #include <cerrno>

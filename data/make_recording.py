@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Writes synthetic recorded spectra of the bundled argon lines.
 
-    /usr/bin/python3 data/make_spectrum.py                 rewrite the sample spectra
-    /usr/bin/python3 data/make_spectrum.py --check         compare them with what would be written
-    /usr/bin/python3 data/make_spectrum.py --log-n1 16 --fwhm 0.2 --step 0.02 \\
-        --offset 0.1 --clip 60000 --profile voigt --areas areas.tsv out.spectrum.csv
+    /usr/bin/python3 data/make_recording.py                 rewrite the sample spectra
+    /usr/bin/python3 data/make_recording.py --check         compare them with what would be written
+    /usr/bin/python3 data/make_recording.py --log-n1 16 --fwhm 0.2 --step 0.02 \\
+        --offset 0.1 --clip 60000 --profile voigt --areas areas.tsv out.recording.csv
 
 Every line of database/Ar_I.txt becomes a Gaussian or Voigt profile at its
 wavelength (plus an optional offset) whose area is the line's intensity from
@@ -34,9 +34,9 @@ GAUSS_AREA_PER_PEAK = math.sqrt(math.pi / (4 * math.log(2)))  # area / (peak x F
 
 # The installed samples: what each shows is in measurements/README.md.
 SAMPLES = [
-    {"file": "argon_n2e15.spectrum.csv", "log_n1": math.log10(2e15), "fwhm": 0.3,
+    {"file": "argon_n2e15.recording.csv", "log_n1": math.log10(2e15), "fwhm": 0.3,
      "step": 0.05, "snr": 300, "offset": 0.0, "seed": 1},
-    {"file": "argon_n1.5e17_shifted.spectrum.csv", "log_n1": math.log10(1.5e17), "fwhm": 0.3,
+    {"file": "argon_n1.5e17_shifted.recording.csv", "log_n1": math.log10(1.5e17), "fwhm": 0.3,
      "step": 0.05, "snr": 300, "offset": 0.12, "seed": 2},
 ]
 
@@ -92,7 +92,7 @@ def make(log_n1, fwhm, step, snr, offset, seed, kind="gauss", clip=None, noise=T
     counts = np.random.default_rng(seed).poisson(expected).astype(float) if noise else expected
     if clip is not None:
         counts = np.minimum(counts, clip)
-    header = (f"# synthetic argon spectrum made by make_spectrum.py: n_1 = {10 ** log_n1:.4g} m^-3, "
+    header = (f"# synthetic argon spectrum made by make_recording.py: n_1 = {10 ** log_n1:.4g} m^-3, "
               f"{kind} lines of FWHM {fwhm} nm, offset {offset} nm, peak S/N {snr}, seed {seed}\n"
               "wavelength_nm,counts\n")
     rows = "".join(f"{w:.4f},{c:.0f}\n" if noise else f"{w:.4f},{c:.6g}\n"
