@@ -25,8 +25,6 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <random>
 #include <fstream>
 
 #include "app/chartexport.h"
@@ -41,6 +39,7 @@
 #include "base/numparse.h"
 #include "frontend/field_requests.h"
 #include "frontend/recording_fields.h"
+#include "frontend/uncertainty_requests.h"
 #include "model/confidence_region.h"
 #include "model/map_file.h"
 #include "model/table_text.h"
@@ -837,15 +836,19 @@ void TMainForm::Fit() { Guard([this] { RunFit(); }); }
 void TMainForm::RunFit() {
   RequireLines("A fit");
   const WindowFields f = CurrentFields();
-  auto cleared = std::make_shared<ResidualGrid>(
-      ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints)));
-  FitRequest request = FitRequestFromFields(f, ElementMass());
-  request.dataFileName = FileNamePart(fFileName);
-  std::optional<MonteCarloRequest> refits = MonteCarloFromFields();
-  if (refits) {
-    refits->fit = request;
-    CheckMonteCarloRequest(*refits);
+  // The fit clears the map page; map fields that are no numbers leave it
+  // empty rather than stop a fit that does not use them.
+  auto cleared = std::make_shared<ResidualGrid>();
+  try {
+    *cleared = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
+  } catch (const std::exception&) {
+    cleared->clear();
   }
+  FitRequest request = FitRequestFromFields(f, ElementMass());
+  request.report.dataFileName = FileNamePart(fFileName);
+  std::optional<MonteCarloRequest> refits;
+  if (const std::optional<MonteCarloSettings> settings = MonteCarloFromFields())
+    refits = MonteCarloRequestFor(request, *settings);
   // Cancel stops the fit at its next iteration.
   request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
   auto result = std::make_shared<FitResult>();
@@ -859,8 +862,7 @@ void TMainForm::RunFit() {
                *result = fSession->Fit(request);
                if (!refits) return;
                fRunner->StopIfCancelled();
-               refits->fitted = result->fitted;
-               *spread = fSession->MonteCarlo(*refits);
+               *spread = fSession->MonteCarlo(*refits, *result);
              },
              [this, result, cleared, refits, spread] {
                // A fit starts the residual map again: no map is shown.
@@ -877,25 +879,24 @@ void TMainForm::RunFit() {
              });
 }
 
-std::optional<MonteCarloRequest> TMainForm::MonteCarloFromFields() const {
+std::optional<MonteCarloSettings> TMainForm::MonteCarloFromFields() const {
   const std::string runs = Trim(Std(monteCarloRunsEdit->text()));
   if (runs.empty() || runs == "0") return std::nullopt;
-  MonteCarloRequest request;
-  request.runs = StrToInt(runs);
+  MonteCarloSettings settings;
+  settings.runs = StrToInt(runs);
   const std::string noise = Trim(Std(monteCarloNoiseEdit->text()));
-  request.intensityNoise = noise.empty() ? 0 : StrToFloat(noise);
-  request.akiAccuracy = akiAccuracyCheckBox->isChecked();
+  settings.noise = noise.empty() ? 0 : StrToFloat(noise);
+  settings.akiAccuracy = akiAccuracyCheckBox->isChecked();
   const std::string seed = Trim(Std(monteCarloSeedEdit->text()));
   if (seed.empty()) {
-    // Drawn, and named in the report so that the run can be repeated.
-    std::random_device device;
-    request.seed = (uint64_t{device()} << 32) | device();
+    settings.seed = DrawSeed();
   } else {
-    const auto [end, failure] = std::from_chars(seed.data(), seed.data() + seed.size(), request.seed);
-    if (failure != std::errc() || end != seed.data() + seed.size())
+    const std::optional<uint64_t> typed = ParseSeed(seed);
+    if (!typed)
       throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed + "\".");
+    settings.seed = *typed;
   }
-  return request;
+  return settings;
 }
 
 void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
@@ -932,7 +933,7 @@ void TMainForm::RunMap() {
                const int lines = static_cast<int>(fSession->Table().lines.size());
                if (lines > kConfidenceParameters)
                  for (double level : kConfidenceLevels)
-                   regions->push_back(FindConfidenceRegion(*result, lines, level));
+                   regions->push_back(fSession->Confidence(*result, level));
              },
              [this, result, regions, save, header, file] {
                fMapGrid = std::move(result->grid);

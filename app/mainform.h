@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/formdialogs.h"
+#include "frontend/uncertainty_requests.h"
 #include "model/line_pair_analysis.h"
 #include "model/residual_map.h"
 #include "model/session.h"
@@ -205,7 +206,7 @@ class TMainForm : public QMainWindow {
   void RunFit();
   void RunMap();
   // The refits the Monte Carlo fields ask for after a fit; nothing for no runs.
-  std::optional<MonteCarloRequest> MonteCarloFromFields() const;
+  std::optional<MonteCarloSettings> MonteCarloFromFields() const;
   void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
   void ClearUncertainty();
   void RunLineAnalysis();

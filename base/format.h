@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <type_traits>
 
 namespace lumora {
@@ -58,5 +59,10 @@ std::string FloatToStr(long double value);
 // "-"), one digit, ".", w - 9 further digits, "E", the exponent's sign and
 // four exponent digits; 1234 at width 12 is " 1.234E+0003".
 std::string ExpField(long double value, int width);
+
+// The lines of a text without their line ends (LF or CR LF), as a reader of
+// the text's file sees them: a last line without an end counts, an end at
+// the text's end opens no further line.
+std::vector<std::string> TextLines(std::string_view text);
 
 }  // namespace lumora

@@ -86,7 +86,7 @@ def lumora_densities(stdout):
     decoder, pairs, pos = json.JSONDecoder(), [], 0
     while (pos := stdout.find("{", pos)) >= 0:
         obj, pos = decoder.raw_decode(stdout, pos)
-        pairs.append((obj["file"], 10 ** obj["log10_n_1"]))
+        pairs.append((obj["file"], 10 ** obj["log10_n1"]))
     return pairs
 
 

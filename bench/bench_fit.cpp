@@ -50,10 +50,10 @@ void BM_Fit(benchmark::State& state) {
   fields.FitTemperatureChecked = state.range(0) == 2;
   for (auto _ : state) {
     FitRequest request = FitRequestFromFields(fields, kArgonMassAmu);
-    request.dataFileName = "argon_n2e15.txt";
-    request.withReport = false;
+    request.report.dataFileName = "argon_n2e15.txt";
+    request.report.enabled = false;
     const FitResult fit = session.Fit(request);
-    benchmark::DoNotOptimize(fit.parameters[1]);
+    benchmark::DoNotOptimize(fit.fitted.log10N1);
   }
 }
 BENCHMARK(BM_Fit)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
@@ -85,15 +85,15 @@ void BM_ModelOverGrid(benchmark::State& state) {
   const MapRequest grid = MapRequestFromFields(SampleFields(50), kArgonMassAmu);
   const double stepD = (grid.log10ToDensity - grid.log10FromDensity) / grid.densityPoints;
   const double stepT = (grid.toTemperature - grid.fromTemperature) / grid.temperaturePoints;
-  ParameterVector b = grid.model.ToVector();
+  ModelParameters at = grid.model;
   for (auto _ : state) {
     double t = grid.fromTemperature;
     for (int i = 0; i < grid.temperaturePoints; ++i, t += stepT) {
       double x = grid.log10FromDensity;
       for (int j = 0; j < grid.densityPoints; ++j, x += stepD) {
-        b[1] = x;
-        b[2] = t;
-        benchmark::DoNotOptimize(model.Evaluate(b, 0));
+        at.log10N1 = x;
+        at.second = t;
+        benchmark::DoNotOptimize(model.Evaluate(at, 0));
         model.ClearCache();
       }
     }
@@ -175,9 +175,9 @@ BENCHMARK(BM_BareLoop)->Arg(50)->Arg(200)->Arg(500)->UseRealTime()->Unit(benchma
 void BM_ModelPerLine(benchmark::State& state) {
   EbfModel& model = Sample().Model();
   const size_t lines = model.Table().lines.size();
-  const ParameterVector b = FitRequestFromFields(SampleFields(50), kArgonMassAmu).start.ToVector();
+  const ModelParameters at = FitRequestFromFields(SampleFields(50), kArgonMassAmu).target.start;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(model.Evaluate(b, 0));
+    benchmark::DoNotOptimize(model.Evaluate(at, 0));
     model.ClearCache();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(lines));

@@ -9,54 +9,49 @@
 
 namespace {
 
-using lumora::ParameterVector;
-using lumora::PointArray;
+using lumora::ParameterValues;
 using lumora::StopCode;
 
 constexpr int kPoints = 100;
 
-// y = 5 exp(-0.03 x) (1 + 0.01 sin(1.7 x)) at x = 0..99.
-void DecayData(lumora::MinimizerProblem& problem) {
-  problem.pointCount = kPoints;
-  for (int k = 1; k <= kPoints; ++k) {
-    const long double xk = k - 1;
-    problem.x[k] = xk;
-    problem.y[k] = 5 * std::exp(-0.03L * xk) * (1 + 0.01L * std::sin(1.7L * xk));
-    problem.w[k] = 1;
+// b0 exp(-b1 x) at x = 0..99, with its analytic derivatives.
+class Decay : public lumora::FittedModel {
+ public:
+  bool Value(const ParameterValues& b, int k, long double& value) override {
+    ++evaluations;
+    value = b[0] * std::exp(-b[1] * static_cast<long double>(k));
+    return true;
   }
-}
+  bool Gradient(const ParameterValues& b, int k, ParameterValues& g) override {
+    const long double x = k;
+    const long double e = std::exp(-b[1] * x);
+    g[0] = e;
+    g[1] = -b[0] * x * e;
+    return true;
+  }
+  int evaluations = 0;
+};
 
-bool Decay(const ParameterVector& b, long double x, long double& value) {
-  value = b[1] * std::exp(-b[2] * x);
-  return true;
-}
-
-bool DecayDerivatives(int k, const PointArray& x, int, const ParameterVector& b,
-                      ParameterVector& g) {
-  const long double e = std::exp(-b[2] * x[k]);
-  g[1] = e;
-  g[2] = -b[1] * x[k] * e;
-  return true;
+// y = 5 exp(-0.03 x) (1 + 0.01 sin(1.7 x)) at x = 0..99.
+lumora::MinimizerProblem DecayData(Decay& model) {
+  lumora::MinimizerProblem problem;
+  problem.model = &model;
+  for (int k = 0; k < kPoints; ++k) {
+    const long double xk = k;
+    problem.observed.push_back(5 * std::exp(-0.03L * xk) * (1 + 0.01L * std::sin(1.7L * xk)));
+    problem.weights.push_back(1);
+  }
+  return problem;
 }
 
 void BM_ExponentialDecayFit(benchmark::State& state) {
-  lumora::MinimizerProblem problem;
-  DecayData(problem);
-  problem.parameterCount = 2;
-  problem.derivatives = DecayDerivatives;
+  Decay model;
+  const lumora::MinimizerProblem problem = DecayData(model);
   const lumora::MinimizerOptions options;
-  const lumora::ModelFunction model = Decay;
-  int evaluations = 0;
   lumora::MinimizerSummary summary;
-  ParameterVector par;
+  ParameterValues par(2);
   for (auto _ : state) {
-    par = ParameterVector{};
-    par[1] = 1;
-    par[2] = 0.1L;
-    problem.model = [&](const ParameterVector& b, long double xi, long double& value) {
-      ++evaluations;
-      return model(b, xi, value);
-    };
+    par << 1, 0.1L;
     summary = lumora::Minimize(options, problem, par);
     benchmark::DoNotOptimize(par);
   }
@@ -65,10 +60,10 @@ void BM_ExponentialDecayFit(benchmark::State& state) {
       code != StopCode::LambdaReached)
     state.SkipWithError("the fit did not converge");
   state.counters["model_calls_per_fit"] =
-      static_cast<double>(evaluations) / static_cast<double>(state.iterations());
+      static_cast<double>(model.evaluations) / static_cast<double>(state.iterations());
   state.counters["stop_code"] = static_cast<int>(code);
-  state.counters["b1"] = static_cast<double>(par[1]);
-  state.counters["b2"] = static_cast<double>(par[2]);
+  state.counters["b1"] = static_cast<double>(par[0]);
+  state.counters["b2"] = static_cast<double>(par[1]);
 }
 BENCHMARK(BM_ExponentialDecayFit)->Unit(benchmark::kMicrosecond);
 

@@ -25,16 +25,15 @@ EbfModel& SampleModel() {
   return session->Model();
 }
 
-ParameterVector SampleVector(long double log10Density) {
-  ParameterVector b;
-  b[1] = log10Density;
-  b[2] = 1000;
-  b[3] = 300;
-  b[4] = 1;
-  b[5] = 39.948L * kAtomicMassUnit;
-  b[6] = 4;
-  b[8] = 50;
-  return b;
+ModelParameters SampleParameters(long double log10Density) {
+  ModelParameters p;
+  p.log10N1 = log10Density;
+  p.second = 1000;
+  p.gasTemperature = 300;
+  p.path = 1;
+  p.mass = 39.948L * kAtomicMassUnit;
+  p.levelCount = 4;
+  return p;
 }
 
 // One line of a cached vector, as a derivative pass asks for them: two
@@ -42,13 +41,13 @@ ParameterVector SampleVector(long double log10Density) {
 void BM_CachedLookup(benchmark::State& state) {
   EbfModel& model = SampleModel();
   model.ClearCache();
-  for (int e = 0; e < 8; ++e) model.Evaluate(SampleVector(15 + e * 0.125L), 0);
-  const ParameterVector plus = SampleVector(16.08L);
-  const ParameterVector minus = SampleVector(15.92L);
+  for (int e = 0; e < 8; ++e) model.Evaluate(SampleParameters(15 + e * 0.125L), 0);
+  const ModelParameters plus = SampleParameters(16.08L);
+  const ModelParameters minus = SampleParameters(15.92L);
   model.Evaluate(plus, 0);
   model.Evaluate(minus, 0);
-  const long double lines = static_cast<long double>(model.Table().lines.size());
-  long double x = 0;
+  const int lines = static_cast<int>(model.Table().lines.size());
+  int x = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(model.Evaluate(plus, x));
     benchmark::DoNotOptimize(model.Evaluate(minus, x));

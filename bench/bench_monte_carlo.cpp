@@ -19,23 +19,22 @@ void BM_MonteCarlo(benchmark::State& state) {
   session.ReadMeasurement(kData + "measurements/argon_n4e16_noise.txt");
   session.Recalculate();
   FitRequest fit;
-  fit.start.log10N1 = 16;
-  fit.start.second = 1000;
-  fit.start.gasTemperature = 300;
-  fit.start.path = 1;
-  fit.start.mass = 39.948L * kAtomicMassUnit;
-  fit.start.levelCount = 4;
-  fit.withReport = false;
+  fit.target.start.log10N1 = 16;
+  fit.target.start.second = 1000;
+  fit.target.start.gasTemperature = 300;
+  fit.target.start.path = 1;
+  fit.target.start.mass = 39.948L * kAtomicMassUnit;
+  fit.target.start.levelCount = 4;
+  fit.report.enabled = false;
   const FitResult fitted = session.Fit(fit);
   MonteCarloRequest request;
   request.fit = fit;
-  request.fitted = fitted.fitted;
   request.runs = 10000;
   request.intensityNoise = 0.02;
   request.akiAccuracy = true;
   request.seed = 1;
   request.threads = static_cast<int>(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(session.MonteCarlo(request).log10N1.mean);
+  for (auto _ : state) benchmark::DoNotOptimize(session.MonteCarlo(request, fitted).log10N1.mean);
   // Refits per second; the time per refit is its inverse.
   state.counters["refits"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * request.runs, benchmark::Counter::kIsRate);

@@ -22,7 +22,7 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
-#include "cli/results_json.h"
+#include "model/results_json.h"
 #include "cli/integration_options.h"
 #include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
@@ -208,14 +208,14 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
             FilePrinter& printer) {
   const BatchOptions& options = job.options;
   FitRequest request = FitRequestFromFields(options.fields, job.massAmu);
-  request.dataFileName = FileNamePart(file);
+  request.report.dataFileName = FileNamePart(file);
   // The log asked for is that of the last file's fit.
-  request.keepLog = !options.logCopy.empty() && &file == &options.files.back();
+  request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
   const int countBefore = session.ResultsLineCount();
   const FitResult fit = session.Fit(request);
-  if (request.keepLog) session.SaveFitLog(options.logCopy);
+  if (request.log.keep) session.SaveFitLog(options.logCopy);
   std::optional<MonteCarloOutcome> monteCarlo;
-  if (options.uncertainty.monteCarloRuns > 0)
+  if (options.uncertainty.monteCarlo.runs > 0)
     monteCarlo = RunMonteCarloFor(session, request, fit, options.uncertainty);
   if (options.json) {
     nlohmann::json object = FitJson(file, fit, session.Table().levels);
@@ -244,10 +244,9 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
     };
   const int countBefore = session.ResultsLineCount();
   MapResult map = session.Map(request);
-  const int lines = static_cast<int>(session.Table().lines.size());
   std::optional<ConfidenceRegion> region;
   if (options.uncertainty.confidence)
-    region = FindConfidenceRegion(map, lines, *options.uncertainty.confidence);
+    region = session.Confidence(map, *options.uncertainty.confidence);
   if (options.json) {
     nlohmann::json object = MapJson(file, request, map, session.Table().levels);
     if (region) object["confidence"] = ConfidenceJson(*region);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "frontend/settings_context.h"
 #include "model/session.h"
 #include "settings/settings.h"
 
@@ -20,14 +21,10 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The start-up check could not provide the settings file: main() prints
-// the message and ends with exit status 0, as the window does.
-class StartupFailure : public Error {
- public:
-  using Error::Error;
-};
+using lumora::StartupFailure;
 
-class Context {
+// The settings and element of a run, its streams and its session.
+class Context : public SettingsContext {
  public:
   Context(std::string iniPath, std::string element, std::ostream& out, std::ostream& err);
   ~Context();
@@ -35,32 +32,14 @@ class Context {
   std::ostream& out;
   std::ostream& err;
 
-  // The settings file: --ini as it stands (it must exist), otherwise the
-  // per-user file after the start-up check. Raises StartupFailure when the
-  // check fails and Error when --ini names no file.
-  Settings& settings();
-  // --element, otherwise the element selected by _Parameters DefaultAtom.
-  // Raises Error when there is none.
-  std::string ElementName();
-  // The database folder from _Files Database.
-  std::string DatabaseFolder();
   // Runs the element change for ElementName() in the session, without
   // building the listings; plain messages go to standard error.
   void LoadElement();
-  // Where ElementName()'s data come from.
-  ElementSource ElementSourceOf();
-  // The element's mass in u ("m" of its section).
-  double ElementMass();
   // The session the commands run in; its fit logs go to the user's private
   // log folder.
   Session& session();
-  // The window's fields for the element, before command-line overrides.
-  WindowFields Fields();
 
  private:
-  std::string iniPath_;
-  std::string element_;
-  std::unique_ptr<Settings> settings_;
   std::unique_ptr<Session> session_;
 };
 

@@ -1,7 +1,6 @@
 #include "cli/uncertainty.h"
 
 #include <cmath>
-#include <random>
 
 #include "base/format.h"
 #include "base/numparse.h"
@@ -29,28 +28,24 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
     if (!TryParseInt(Trim(value), n) || n < kMinMonteCarloRuns || n > kMaxMonteCarloRuns)
       throw UsageError(Format("--monte-carlo takes %d to %d runs, not \"%s\"", kMinMonteCarloRuns,
                               kMaxMonteCarloRuns, QuoteToken(value)));
-    options.monteCarloRuns = n;
+    options.monteCarlo.runs = n;
   }
   const bool noise = TakeOption(args, "--noise", value);
   if (noise) {
-    options.noise = Number("--noise", value);
-    if (options.noise < 0) throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
+    options.monteCarlo.noise = Number("--noise", value);
+    if (options.monteCarlo.noise < 0) throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
   }
-  options.akiAccuracy = TakeFlag(args, "--aki-accuracy");
+  options.monteCarlo.akiAccuracy = TakeFlag(args, "--aki-accuracy");
   const bool seeded = TakeOption(args, "--seed", value);
   if (seeded) {
-    const std::string t = Trim(value);
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long s = std::strtoull(t.c_str(), &end, 10);
-    if (t.empty() || t[0] == '-' || *end != '\0' || errno == ERANGE)
+    const std::optional<uint64_t> seed = ParseSeed(Trim(value));
+    if (!seed)
       throw UsageError("--seed needs a whole number of 0 or more, not \"" + QuoteToken(value) + "\"");
-    options.seed = s;
+    options.monteCarlo.seed = *seed;
   } else {
-    std::random_device device;
-    options.seed = (uint64_t{device()} << 32) | device();
+    options.monteCarlo.seed = DrawSeed();
   }
-  if ((noise || options.akiAccuracy || seeded) && !runs)
+  if ((noise || options.monteCarlo.akiAccuracy || seeded) && !runs)
     throw UsageError("--noise, --aki-accuracy and --seed go with --monte-carlo N");
   if (runs && !fit) throw UsageError("--monte-carlo goes with fit, not map");
   if (TakeOption(args, "--confidence", value)) {
@@ -66,25 +61,9 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
 MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
                                    const FitResult& fit, const UncertaintyOptions& options) {
   MonteCarloOutcome outcome;
-  MonteCarloRequest& mc = outcome.request;
-  mc.fit = request;
-  mc.fitted = fit.fitted;
-  mc.runs = options.monteCarloRuns;
-  mc.intensityNoise = options.noise;
-  mc.akiAccuracy = options.akiAccuracy;
-  mc.seed = options.seed;
-  outcome.result = session.MonteCarlo(mc);
+  outcome.request = MonteCarloRequestFor(request, options.monteCarlo);
+  outcome.result = session.MonteCarlo(outcome.request, fit);
   return outcome;
-}
-
-std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution) {
-  const bool firstLevels = distribution == Distribution::FirstLevels;
-  std::string line = Format(
-      "%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", region.level * 100,
-      std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
-      firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
-  if (region.touchesEdge) line += " (the region reaches the grid's edge: these are bounds)";
-  return line;
 }
 
 }  // namespace lumora::cli

@@ -7,16 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "frontend/uncertainty_requests.h"
 #include "model/confidence_region.h"
 #include "model/session.h"
 
 namespace lumora::cli {
 
 struct UncertaintyOptions {
-  int monteCarloRuns = 0;  // 0: no refits
-  double noise = 0;
-  bool akiAccuracy = false;
-  uint64_t seed = 0;  // drawn when not given, so that a run can be repeated
+  MonteCarloSettings monteCarlo;  // runs 0: no refits; the seed drawn when not given
   std::optional<double> confidence;
 };
 
@@ -32,9 +30,5 @@ struct MonteCarloOutcome {
 // The refits of a fit that ended normally.
 MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
                                    const FitResult& fit, const UncertaintyOptions& options);
-
-// What the confidence region of a map covers, as the line after its
-// results line.
-std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution);
 
 }  // namespace lumora::cli

@@ -24,18 +24,20 @@ void ReadModelFields(const WindowFields& fields, double massAmu, ModelParameters
   model.mass = massAmu * kAtomicMassUnit;
   model.levelCount = StrToInt(fields.Count);
   model.distribution = static_cast<Distribution>(fields.Distribution);
+  CheckDistribution(model.distribution);
 }
 
 }  // namespace
 
 FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu) {
   FitRequest request;
-  request.start.log10N1 = Log10Density(fields.FitDensity, "Density n_1 (m-3)");
-  request.start.second = StrToExtended(fields.FitTemperature);
-  request.iterationLimit = StrToInt(fields.MaxIter);
-  ReadModelFields(fields, massAmu, request.start);
-  request.fitSecond = fields.FitTemperatureChecked;
-  request.report = static_cast<ReportKind>(fields.ReportKind);
+  ModelParameters& start = request.target.start;
+  start.log10N1 = Log10Density(fields.FitDensity, "Density n_1 (m-3)");
+  start.second = StrToExtended(fields.FitTemperature);
+  request.solver.iterationLimit = StrToInt(fields.MaxIter);
+  ReadModelFields(fields, massAmu, start);
+  request.target.fitSecond = fields.FitTemperatureChecked;
+  request.report.kind = static_cast<ReportKind>(fields.ReportKind);
   return request;
 }
 

@@ -21,6 +21,27 @@ class IterationLog {
   virtual void Line(std::string_view text = {}) = 0;
 };
 
+// A log kept in memory, as the text a file would hold.
+class TextLog : public IterationLog {
+ public:
+  void Write(std::string_view text) override { text_ += text; }
+  void Line(std::string_view text = {}) override {
+    text_ += text;
+    text_ += "\r\n";
+  }
+  const std::string& Text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// A log that keeps nothing.
+class DiscardedLog : public IterationLog {
+ public:
+  void Write(std::string_view) override {}
+  void Line(std::string_view) override {}
+};
+
 // A log file owned by one run. Every failure is an InOutError naming the file.
 class FileLog : public IterationLog {
  public:

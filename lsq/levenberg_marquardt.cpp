@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/checked.h"
+#include "base/errors.h"
 #include "base/format.h"
 #include "lsq/minimizer_log_text.h"
 #include "lsq/packed_cholesky.h"
@@ -17,15 +18,16 @@ constexpr long double kDiagonalFloor = 1e-20L;
 // Damping that replaces an exact 0 before it is increased.
 constexpr long double kLambdaRestart = 1e-19L;
 
-inline int At(int i, int j) { return i * (i - 1) / 2 + j; }
+inline int At(int i, int j) { return i * (i + 1) / 2 + j; }
 
 // Working state of one run. All storage is fixed-size; nothing is allocated
 // while iterating.
 class MarqRun {
  public:
-  MarqRun(const MinimizerProblem& problem, ParameterVector& par)
-      : m_(problem.pointCount), n_(problem.parameterCount), x_(problem.x), y_(problem.y),
-        w_(problem.w), par_(par), model_(problem.model), derivatives_(problem.derivatives) {}
+  MarqRun(const MinimizerProblem& problem, ParameterValues& par)
+      : m_(static_cast<int>(problem.observed.size())), n_(static_cast<int>(par.size())),
+        y_(problem.observed), w_(problem.weights), par_(par), model_(*problem.model),
+        r_(m_, 0.0L) {}
 
   // False when the model failed at a point of the last residual pass.
   bool passSucceeded() const { return passSucceeded_; }
@@ -35,9 +37,9 @@ class MarqRun {
   long double ResidualPass() {
     passSucceeded_ = true;
     long double s = 0;
-    for (int k = 1; passSucceeded_ && k <= m_; ++k) {
+    for (int k = 0; passSucceeded_ && k < m_; ++k) {
       long double value = 0;
-      passSucceeded_ = model_(par_, x_[k], value);
+      passSucceeded_ = model_.Value(par_, k, value);
       r_[k] = fp::Sub(y_[k], value);
       s = fp::Add(s, fp::Mul(fp::Mul(r_[k], r_[k]), w_[k]));
     }
@@ -49,33 +51,34 @@ class MarqRun {
   // A failed last pass (an accepted trial may stop early) fails it too, after
   // the first derivative call.
   bool NormalMatrixStep() {
-    a_ = PackedMatrix{};
-    b_ = ParameterVector{};
-    for (int k = 1; k <= m_; ++k) {
-      ParameterVector g;
-      const bool evaluated = derivatives_(k, x_, n_, par_, g);
+    a_.fill(0);
+    b_.setZero(n_);
+    for (int k = 0; k < m_; ++k) {
+      ParameterValues g = ParameterValues::Zero(n_);
+      const bool evaluated = model_.Gradient(par_, k, g);
       if (!evaluated || !passSucceeded_) return false;
-      for (int i = 1; i <= n_; ++i) {
+      for (int i = 0; i < n_; ++i) {
         b_[i] += g[i] * r_[k] * w_[k];
-        for (int j = 1; j <= i; ++j) a_[At(i, j)] += g[i] * g[j] * w_[k];
+        for (int j = 0; j <= i; ++j) a_[At(i, j)] += g[i] * g[j] * w_[k];
       }
     }
-    for (int i = 1; i <= n_; ++i) {
+    for (int i = 0; i < n_; ++i) {
       fp::Check(b_[i]);
-      for (int j = 1; j <= i; ++j) fp::Check(a_[At(i, j)]);
+      for (int j = 0; j <= i; ++j) fp::Check(a_[At(i, j)]);
     }
     // A parameter without influence gets no step and a unit variance.
-    for (int i = 1; i <= n_; ++i) {
+    for (int i = 0; i < n_; ++i) {
       if (a_[At(i, i)] > kDiagonalFloor) continue;
       b_[i] = 0;
-      for (int j = 1; j <= i; ++j) a_[At(i, j)] = 0;
+      for (int j = 0; j <= i; ++j) a_[At(i, j)] = 0;
       a_[At(i, i)] = 1;
     }
-    for (int i = 1; i <= n_; ++i) scale_[i] = std::sqrt(a_[At(i, i)]);
+    scale_.resize(n_);
+    for (int i = 0; i < n_; ++i) scale_[i] = std::sqrt(a_[At(i, i)]);
     unscaled_ = a_;
-    for (int i = 1; i <= n_; ++i) {
+    for (int i = 0; i < n_; ++i) {
       b_[i] /= scale_[i];
-      for (int j = 1; j <= i; ++j) a_[At(i, j)] = a_[At(i, j)] / scale_[i] / scale_[j];
+      for (int j = 0; j <= i; ++j) a_[At(i, j)] = a_[At(i, j)] / scale_[i] / scale_[j];
     }
     return true;
   }
@@ -84,7 +87,7 @@ class MarqRun {
   void RestoreParameters() { par_ = saved_; }
 
   bool ParametersUnchanged() const {
-    for (int i = 1; i <= n_; ++i)
+    for (int i = 0; i < n_; ++i)
       if (par_[i] != saved_[i]) return false;
     return true;
   }
@@ -94,57 +97,63 @@ class MarqRun {
   // component of the step.
   void TakeStep(long double damping) {
     PackedMatrix damped = a_;
-    for (int i = 1; i <= n_; ++i) damped[At(i, i)] += damping;
-    ParameterVector delta = b_;
+    for (int i = 0; i < n_; ++i) damped[At(i, i)] += damping;
+    ParameterValues delta = b_;
     CholeskyDecompose(n_, damped);
     CholeskySolve(n_, damped, delta);
-    for (int i = 1; i <= n_; ++i) par_[i] = fp::Add(delta[i] / scale_[i], saved_[i]);
+    for (int i = 0; i < n_; ++i) par_[i] = fp::Add(delta[i] / scale_[i], saved_[i]);
   }
 
-  // Covariance: inverse of the unscaled normal matrix of the last iteration,
-  // entry (i, j) at (i-1)*n + j.
-  void Covariance(PointArray& cov) {
+  // Covariance: inverse of the unscaled normal matrix of the last iteration.
+  ParameterMatrix Covariance() {
     PackedMatrix factor = unscaled_;
     CholeskyDecompose(n_, factor);
-    for (int i = 1; i <= n_; ++i) {
-      ParameterVector unit;
+    ParameterMatrix cov(n_, n_);
+    for (int i = 0; i < n_; ++i) {
+      ParameterValues unit = ParameterValues::Zero(n_);
       unit[i] = 1;
       CholeskySolve(n_, factor, unit);
-      for (int j = 1; j <= n_; ++j) cov[(i - 1) * n_ + j] = unit[j];
+      for (int j = 0; j < n_; ++j) cov(i, j) = unit[j];
     }
+    return cov;
   }
 
   // The model at every point; a failed evaluation no longer matters here.
-  void ModelValues(PointArray& values) {
-    for (int k = 1; k <= m_; ++k) {
+  std::vector<long double> ModelValues() {
+    std::vector<long double> values(m_);
+    for (int k = 0; k < m_; ++k) {
       long double value = 0;
-      model_(par_, x_[k], value);
+      model_.Value(par_, k, value);
       values[k] = value;
     }
+    return values;
   }
 
  private:
   const int m_, n_;
-  const PointArray& x_;
-  const PointArray& y_;
-  const PointArray& w_;
-  ParameterVector& par_;
-  const ModelFunction& model_;
-  const DerivativeFunction& derivatives_;
+  const std::vector<long double>& y_;
+  const std::vector<long double>& w_;
+  ParameterValues& par_;
+  FittedModel& model_;
 
   bool passSucceeded_ = true;
-  PointArray r_;
-  PackedMatrix a_, unscaled_;
-  ParameterVector b_, scale_, saved_;
+  std::vector<long double> r_;
+  PackedMatrix a_{}, unscaled_{};
+  ParameterValues b_, scale_, saved_;
 };
 
-void CheckProblemSize(int m, int n) {
+void CheckProblem(const MinimizerProblem& problem, int n) {
+  const int m = static_cast<int>(problem.observed.size());
   if (n < 1 || n > kMaxMinimizerParameters)
     throw Error(Format("Cannot fit %d parameters: the minimiser fits 1 to %d", n,
                        kMaxMinimizerParameters));
   if (m < 1 || m > kMaxMinimizerPoints)
     throw Error(Format("Cannot fit %d data points: the minimiser takes 1 to %d", m,
                        kMaxMinimizerPoints));
+  if (problem.weights.size() != problem.observed.size())
+    throw Error(Format("Cannot fit %d data points with %d weights", m,
+                       static_cast<int>(problem.weights.size())));
+  if (!problem.model) throw Error("Cannot fit without a model");
 }
 
 // The code of the stop tests, the last test that holds winning; NotStarted
@@ -161,10 +170,8 @@ StopCode StopTests(const MinimizerOptions& options, long double sum, long double
 }  // namespace
 
 MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProblem& problem,
-                          ParameterVector& par, IterationLog* log, const ParameterNames& names) {
-  const int m = problem.pointCount;
-  const int n = problem.parameterCount;
-  CheckProblemSize(m, n);
+                          ParameterValues& par, IterationTrace* trace) {
+  CheckProblem(problem, static_cast<int>(par.size()));
 
   MinimizerSummary summary;
   MarqRun run(problem, par);
@@ -176,17 +183,16 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
     summary.sum = sum;
     summary.iterations = counter;
   };
+  auto record = [&](int iteration, long double sum) {
+    if (trace) trace->push_back(IterationRecord{iteration, par, sum});
+  };
 
   long double sumOld = run.ResidualPass();
   if (!run.passSucceeded()) {
     finish(StopCode::FalseResidual, sumOld);
     return summary;
   }
-  if (log) {
-    log->Line(IterationTableHeader(names, n));
-    log->Line(TableRule());
-    log->Line(IterationTableRow(0, par, n, sumOld));
-  }
+  record(0, sumOld);
 
   StopCode stopCode = StopCode::NotStarted;
   for (;;) {
@@ -223,13 +229,13 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
       stopCode = StopCode::ParametersUnchanged;
       break;
     }
-    if (log) log->Line(IterationTableRow(counter, par, n, sumOld));
+    record(counter, sumOld);
     stopCode = StopTests(options, sumOld, lambda, counter);
     if (stopCode != StopCode::NotStarted) break;
   }
 
-  run.Covariance(summary.covariance);
-  run.ModelValues(summary.modelValues);
+  summary.covariance = run.Covariance();
+  summary.modelValues = run.ModelValues();
   finish(stopCode, sumOld);
   return summary;
 }

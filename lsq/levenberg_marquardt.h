@@ -1,19 +1,18 @@
 // Levenberg-Marquardt minimiser (Marquardt's scaled form) for up to 8
 // parameters and 100 weighted data points. A run takes options, a problem
-// (data and callbacks) and an optional iteration log, and returns a summary.
+// (the observations, their weights and the model that is fitted to them)
+// and the start, and returns a summary with the trace of its iterations.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "lsq/iteration_log.h"
 #include "lsq/lsq_types.h"
 
 namespace lumora {
-
-inline constexpr int kMaxMinimizerParameters = 8;
-inline constexpr int kMaxMinimizerPoints = PointArray::kSize;
 
 // The damping factors, the sum target and the iteration limit.
 struct MinimizerOptions {
@@ -29,59 +28,77 @@ struct MinimizerOptions {
   std::function<void(int iteration)> beforeIteration;
 };
 
-// Model value at abscissa x for parameters b into `value` (0 when the call
-// leaves it); false marks a failed evaluation: the residual pass stops after
-// that point, which still counts. Faults may also be raised.
-using ModelFunction =
-    std::function<bool(const ParameterVector& b, long double x, long double& value)>;
-// Derivatives at data point k (1-based) with respect to parameters 1..n,
-// into g; false marks a failed evaluation.
-using DerivativeFunction = std::function<bool(int k, const PointArray& x, int n,
-                                              const ParameterVector& b, ParameterVector& g)>;
+// What the minimiser fits: a value per data point that depends on the n
+// fitted parameters. Whatever else the values depend on is the model's own.
+class FittedModel {
+ public:
+  virtual ~FittedModel() = default;
+  // The value at point k (0-based) into `value`; false marks a failed
+  // evaluation: the residual pass stops after that point, which still
+  // counts. Faults may also be raised.
+  virtual bool Value(const ParameterValues& p, int k, long double& value) = 0;
+  // The derivatives of point k's value with respect to each parameter into
+  // `gradient` (sized as p, zero on entry); false marks a failed evaluation.
+  virtual bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) = 0;
+};
 
 struct MinimizerProblem {
-  int pointCount = 0;      // m, 1..100
-  PointArray x, y, w;      // abscissae, ordinates, weights of points 1..m
-  int parameterCount = 0;  // n, 1..8: b1..bn are fitted
-  ModelFunction model;
-  DerivativeFunction derivatives;
+  std::vector<long double> observed;  // the data points, 1 to 100
+  std::vector<long double> weights;   // one per point
+  FittedModel* model = nullptr;
 };
+
+// The parameters and the weighted sum of squares after an iteration; the
+// start is iteration 0.
+struct IterationRecord {
+  int iteration = 0;
+  ParameterValues parameters;
+  long double sum = 0;
+};
+using IterationTrace = std::vector<IterationRecord>;
 
 struct MinimizerSummary {
   StopCode stopCode = StopCode::NotStarted;
-  long double sum = 0;     // weighted sum of squares at the final parameters
-  PointArray covariance;   // inverse normal matrix, (i-1)*n + j
-  PointArray modelValues;  // model at points 1..m (set when the run ends normally)
+  long double sum = 0;               // weighted sum of squares at the final parameters
+  ParameterMatrix covariance;        // inverse normal matrix (set when the run ends normally)
+  std::vector<long double> modelValues;  // model at each point (likewise)
   int iterations = 0;
 };
 
-// What the log prints for parameter i (1-based) of a run: names[i - 1], or
-// "b<i>" (b3, b4, ...) for a parameter beyond the names given.
+// What the log prints for parameter i (0-based) of a run: names[i], or
+// "b<i+1>" (b3, b4, ...) for a parameter beyond the names given.
 using ParameterNames = std::vector<std::string>;
 
-// Runs the minimiser from par; on return b1..bn of par hold the final
-// parameters. Refuses n outside 1..8 and m outside 1..100 with an Error
-// before any call. With a log, writes the iteration table to it. Faults the
-// callbacks raise leave the run and par as it then was.
+// Runs the minimiser from `parameters`; on return they hold the final
+// values. Refuses n outside 1..8, m outside 1..100 and weights that do not
+// match the points with an Error before any call. With a trace, records the
+// start and every iteration that moved the parameters as they happen, so a
+// run that raises leaves the trace up to its fault. Faults the model raises
+// leave the run and the parameters as they then were.
 MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProblem& problem,
-                          ParameterVector& par, IterationLog* log = nullptr,
-                          const ParameterNames& names = {});
+                          ParameterValues& parameters, IterationTrace* trace = nullptr);
 
 // Writes the line of 84 "=" that opens a run's log.
 void WriteLogOpening(IterationLog& log);
+// Writes the iteration table of a trace: its header, a rule and a row per
+// record; nothing for an empty trace (a run whose first pass failed).
+void WriteIterationTable(IterationLog& log, const IterationTrace& trace,
+                         const ParameterNames& names);
 
 // Appends the report of a run to the log. For NotStarted, FalseResidual and
 // FalseHessian writes the reason and then raises an Error whose message is
 // the code's report text. Errors of a parameter without degrees of freedom
 // (M <= N, M > 2) print as "undefined", correlations with a zero variance as
 // "n/a".
-void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, int n, long double sum,
-                          const ParameterVector& par, const PointArray& covariance,
+void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, long double sum,
+                          const ParameterValues& parameters, const ParameterMatrix& covariance,
                           const ParameterNames& names);
 
 // "given sum of squeres was achieved", ... as the report states the code.
 std::string StopCodeReportText(StopCode code);
 // The results-line text after "fit:" ("sum reached", "OK", ...).
 std::string StopCodeResultText(StopCode code);
+// Whether a run with this code ended without a result.
+bool IsFailedRun(StopCode code);
 
 }  // namespace lumora

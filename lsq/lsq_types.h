@@ -1,42 +1,29 @@
-// Shared types of the least-squares engine: fixed 1-based arrays of extended
-// reals for the parameters, the packed symmetric matrix and the data points,
-// and the outcome codes of a run.
+// Shared types of the least-squares engine: the fitted parameters and the
+// small matrices over them (extended reals, 0-based, held without
+// allocating), and the outcome codes of a run.
 #pragma once
 
-#include "base/errors.h"
+#include <Eigen/Core>
+
+#include <array>
 
 namespace lumora {
 
-// A fixed array of N extended reals indexed 1..N; an index outside raises
-// RangeError. Index 0 is not part of the array.
-template <int N>
-struct ExtendedArray {
-  static constexpr int kSize = N;
-  long double v[N + 1] = {};
+inline constexpr int kMaxMinimizerParameters = 8;
+inline constexpr int kMaxMinimizerPoints = 100;
 
-  long double& operator[](int i) {
-    if (i < 1 || i > N) throw RangeError();
-    return v[i];
-  }
-  long double operator[](int i) const {
-    if (i < 1 || i > N) throw RangeError();
-    return v[i];
-  }
-};
+// The values of the n fitted parameters, 0-based.
+using ParameterValues =
+    Eigen::Matrix<long double, Eigen::Dynamic, 1, Eigen::ColMajor, kMaxMinimizerParameters, 1>;
+// An n x n matrix over the fitted parameters (the covariance).
+using ParameterMatrix = Eigen::Matrix<long double, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor,
+                                      kMaxMinimizerParameters, kMaxMinimizerParameters>;
 
-// Parameters b1..b15 of a model. The minimiser changes b1..bn and passes
-// the whole vector to the callbacks, so the slots above n carry a model's
-// fixed inputs.
-using ParameterVector = ExtendedArray<15>;
-
-// Packed lower triangle of a symmetric matrix; entry (i, j), j <= i, lies at
-// i(i-1)/2 + j. Holds n <= 8 (36 entries).
-using PackedMatrix = ExtendedArray<37>;
-inline int PackedIndex(int i, int j) { return j <= i ? i * (i - 1) / 2 + j : j * (j - 1) / 2 + i; }
-
-// Per-point data of the minimiser (abscissae, ordinates, weights, model
-// values), and the covariance matrix with entry (i, j) at (i-1)*n + j.
-using PointArray = ExtendedArray<100>;
+// Packed lower triangle of a symmetric matrix of order n <= 8; entry (i, j),
+// j <= i, 0-based, lies at i(i+1)/2 + j.
+inline constexpr int kPackedSize = kMaxMinimizerParameters * (kMaxMinimizerParameters + 1) / 2;
+using PackedMatrix = std::array<long double, kPackedSize>;
+inline int PackedIndex(int i, int j) { return j <= i ? i * (i + 1) / 2 + j : j * (j + 1) / 2 + i; }
 
 // How a minimiser run ended. The numbers are part of the printed results.
 enum class StopCode : int {

@@ -21,16 +21,14 @@ constexpr std::array<char, kRuleWidth> Rule() {
 constexpr std::array<char, kRuleWidth> kOpeningRule = Rule<'='>();
 constexpr std::array<char, kRuleWidth> kTableRule = Rule<'-'>();
 
-long double CovAt(int n, const PointArray& cov, int i, int j) { return cov[(i - 1) * n + j]; }
-
 }  // namespace
 
 std::string_view OpeningRule() { return {kOpeningRule.data(), kOpeningRule.size()}; }
 std::string_view TableRule() { return {kTableRule.data(), kTableRule.size()}; }
 
 std::string ParameterLabel(const ParameterNames& names, int i) {
-  if (i >= 1 && i <= static_cast<int>(names.size())) return names[i - 1];
-  return Format("b%d", i);
+  if (i >= 0 && i < static_cast<int>(names.size())) return names[i];
+  return Format("b%d", i + 1);
 }
 
 std::string StopCodeReportText(StopCode code) {
@@ -61,32 +59,33 @@ std::string StopCodeResultText(StopCode code) {
 
 std::string IterationTableHeader(const ParameterNames& names, int n) {
   std::string line = "iter";
-  for (int i = 1; i <= n; ++i) line += Format("%12s", ParameterLabel(names, i));
+  for (int i = 0; i < n; ++i) line += Format("%12s", ParameterLabel(names, i));
   return line + Format("%17s", "sumr");
 }
 
-std::string IterationTableRow(int iteration, const ParameterVector& par, int n, long double sum) {
+std::string IterationTableRow(int iteration, const ParameterValues& parameters, long double sum) {
   std::string line = Format("%3d", iteration);
-  for (int i = 1; i <= n; ++i) {
+  for (long double value : parameters) {
     line += ' ';
-    line += ExpField(par[i], 12);
+    line += ExpField(value, 12);
   }
   line += ' ';
   return line + ExpField(sum, 15);
 }
 
-std::string ParameterErrorField(int m, int n, long double sum, const PointArray& cov, int i) {
+std::string ParameterErrorField(int m, long double sum, const ParameterMatrix& cov, int i) {
+  const int n = static_cast<int>(cov.rows());
   if (m <= 2) return Format("%15.4e", 0.0L);
   if (m <= n) return Format("%15s", "undefined");
-  const long double variance = sum / (m - n) * CovAt(n, cov, i, i);
+  const long double variance = sum / (m - n) * cov(i, i);
   if (!(variance >= 0) || std::isinf(variance)) return Format("%15s", "undefined");
   return Format("%15.4e", std::sqrt(variance));
 }
 
-std::string CorrelationField(int n, const PointArray& cov, int i, int j) {
-  const long double product = CovAt(n, cov, i, i) * CovAt(n, cov, j, j);
+std::string CorrelationField(const ParameterMatrix& cov, int i, int j) {
+  const long double product = cov(i, i) * cov(j, j);
   if (!(product > 0) || std::isinf(product)) return "   n/a";
-  const long double r = CovAt(n, cov, i, j) / std::sqrt(product);
+  const long double r = cov(i, j) / std::sqrt(product);
   if (!std::isfinite(r)) return "   n/a";
   return Format("%6.2f", r);
 }

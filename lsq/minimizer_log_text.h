@@ -14,7 +14,7 @@ namespace lumora {
 std::string_view OpeningRule();
 std::string_view TableRule();
 
-// Name of parameter i (1-based) in printed output: names[i - 1], or "b<i>"
+// Name of parameter i (0-based) in printed output: names[i], or "b<i+1>"
 // when the caller named fewer parameters.
 std::string ParameterLabel(const ParameterNames& names, int i);
 
@@ -22,13 +22,14 @@ std::string ParameterLabel(const ParameterNames& names, int i);
 std::string IterationTableHeader(const ParameterNames& names, int n);
 // Iteration number in 3, each parameter as " " + a 12-wide exponent field,
 // the sum of squares as " " + a 15-wide exponent field.
-std::string IterationTableRow(int iteration, const ParameterVector& par, int n, long double sum);
+std::string IterationTableRow(int iteration, const ParameterValues& parameters, long double sum);
 
-// The error column of parameter i, 15 wide: sqrt(S / (M - N) * Cov(i,i)) for
-// M > 2, 0 for M <= 2, "undefined" when M <= N or the variance is negative.
-std::string ParameterErrorField(int m, int n, long double sum, const PointArray& cov, int i);
+// The error column of parameter i (0-based), 15 wide: sqrt(S / (M - N) *
+// Cov(i,i)) for M > 2, 0 for M <= 2, "undefined" when M <= N or the variance
+// is negative; N is the covariance's order.
+std::string ParameterErrorField(int m, long double sum, const ParameterMatrix& cov, int i);
 // Correlation coefficient r(i,j) as fixed 6.2, or "   n/a" when a variance
 // is zero or negative and the coefficient has no value.
-std::string CorrelationField(int n, const PointArray& cov, int i, int j);
+std::string CorrelationField(const ParameterMatrix& cov, int i, int j);
 
 }  // namespace lumora

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "base/errors.h"
 #include "base/format.h"
 #include "lsq/levenberg_marquardt.h"
 #include "lsq/minimizer_log_text.h"
@@ -8,52 +9,66 @@ namespace lumora {
 
 namespace {
 
-bool IsFailure(StopCode code) {
-  return code == StopCode::NotStarted || code == StopCode::FalseResidual ||
-         code == StopCode::FalseHessian;
-}
-
-void WriteResults(IterationLog& log, int m, int n, long double sum, const ParameterVector& par,
-                  const PointArray& covariance, const ParameterNames& names) {
+void WriteResults(IterationLog& log, int m, long double sum, const ParameterValues& parameters,
+                  const ParameterMatrix& covariance, const ParameterNames& names) {
   log.Line("Results :");
   log.Line("Parameter            Value               Error");
-  for (int i = 1; i <= n; ++i) {
-    log.Line(Format("  %-10s %15.4e ", ParameterLabel(names, i), par[i]) +
-             ParameterErrorField(m, n, sum, covariance, i));
+  for (int i = 0; i < parameters.size(); ++i) {
+    log.Line(Format("  %-10s %15.4e ", ParameterLabel(names, i), parameters[i]) +
+             ParameterErrorField(m, sum, covariance, i));
   }
 }
 
-void WriteCorrelations(IterationLog& log, int n, const PointArray& covariance) {
+void WriteCorrelations(IterationLog& log, const ParameterMatrix& covariance) {
+  const int n = static_cast<int>(covariance.rows());
   log.Line("Correlation coefficients :");
   std::string indices = "   ";
   for (int i = 1; i <= n; ++i) indices += Format("%6d", i);
   log.Line(indices);
-  for (int i = 1; i <= n; ++i) {
-    std::string row = Format("%2d ", i);
-    for (int j = 1; j <= i; ++j) row += CorrelationField(n, covariance, i, j);
+  for (int i = 0; i < n; ++i) {
+    std::string row = Format("%2d ", i + 1);
+    for (int j = 0; j <= i; ++j) row += CorrelationField(covariance, i, j);
     log.Line(row);
   }
 }
 
 }  // namespace
 
+bool IsFailedRun(StopCode code) {
+  return code == StopCode::NotStarted || code == StopCode::FalseResidual ||
+         code == StopCode::FalseHessian;
+}
+
 void WriteLogOpening(IterationLog& log) { log.Line(OpeningRule()); }
 
-void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, int n, long double sum,
-                          const ParameterVector& par, const PointArray& covariance,
+void WriteIterationTable(IterationLog& log, const IterationTrace& trace,
+                         const ParameterNames& names) {
+  if (trace.empty()) return;
+  log.Line(IterationTableHeader(names, static_cast<int>(trace.front().parameters.size())));
+  log.Line(TableRule());
+  for (const IterationRecord& record : trace)
+    log.Line(IterationTableRow(record.iteration, record.parameters, record.sum));
+}
+
+void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, long double sum,
+                          const ParameterValues& parameters, const ParameterMatrix& covariance,
                           const ParameterNames& names) {
   const std::string reason = StopCodeReportText(stopCode);
   log.Line();
   log.Write("Minimization report : " + reason);
-  if (IsFailure(stopCode)) throw Error(reason);
+  if (IsFailedRun(stopCode)) throw Error(reason);
+  const int n = static_cast<int>(parameters.size());
   if (n < 1 || n > kMaxMinimizerParameters)
     throw Error(Format("Cannot report %d parameters: the minimiser fits 1 to %d", n,
                        kMaxMinimizerParameters));
+  if (covariance.rows() != n || covariance.cols() != n)
+    throw Error(Format("Cannot report %d parameters with a covariance of order %d", n,
+                       static_cast<int>(covariance.rows())));
   log.Line();
   log.Line();
-  WriteResults(log, m, n, sum, par, covariance, names);
+  WriteResults(log, m, sum, parameters, covariance, names);
   log.Line();
-  if (m > 2) WriteCorrelations(log, n, covariance);
+  if (m > 2) WriteCorrelations(log, covariance);
   log.Line();
 }
 

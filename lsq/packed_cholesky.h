@@ -11,7 +11,8 @@ namespace lumora {
 // Factorises the leading n x n block of a into its lower factor; false when a
 // pivot was not positive.
 bool CholeskyDecompose(int n, PackedMatrix& a);
-// Solves L L^T x = b in place with the factor from CholeskyDecompose.
-void CholeskySolve(int n, const PackedMatrix& l, ParameterVector& b);
+// Solves L L^T x = b in place with the factor from CholeskyDecompose; b
+// holds at least n values.
+void CholeskySolve(int n, const PackedMatrix& l, ParameterValues& b);
 
 }  // namespace lumora

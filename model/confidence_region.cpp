@@ -123,4 +123,14 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
   return region;
 }
 
+std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution) {
+  const bool firstLevels = distribution == Distribution::FirstLevels;
+  std::string line = Format(
+      "%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", region.level * 100,
+      std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
+      firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
+  if (region.touchesEdge) line += " (the region reaches the grid's edge: these are bounds)";
+  return line;
+}
+
 }  // namespace lumora

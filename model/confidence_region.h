@@ -5,6 +5,7 @@
 // crossings interpolated linearly along the grid cells' edges).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "model/residual_map.h"
@@ -33,5 +34,8 @@ struct ConfidenceRegion {
 
 // Raises Error for a level outside (0, 1) and for fewer than P + 1 lines.
 ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, double level);
+
+// What the region covers, as the line after a map's results line.
+std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution);
 
 }  // namespace lumora

@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -18,24 +17,60 @@ namespace lumora {
 
 namespace {
 
-struct FitData {
-  int m = 0;
-  PointArray x, y, w;
+// The branching fractions the minimiser fits: each line's G_f at the model
+// inputs of the request with log10 n_1 (and the second parameter) taken
+// from the fitted values.
+class BranchingFractionFit : public FittedModel {
+ public:
+  BranchingFractionFit(EbfModel& model, const FitTarget& target)
+      : model_(model), fixed_(target.start), fitSecond_(target.fitSecond) {}
+
+  int ParameterCount() const { return fitSecond_ ? 2 : 1; }
+
+  ParameterValues Start() const {
+    ParameterValues start(ParameterCount());
+    start[0] = fixed_.log10N1;
+    if (fitSecond_) start[1] = fixed_.second;
+    return start;
+  }
+
+  ModelParameters At(const ParameterValues& p) const {
+    ModelParameters at = fixed_;
+    at.log10N1 = p[0];
+    if (fitSecond_) at.second = p[1];
+    return at;
+  }
+
+  bool Value(const ParameterValues& p, int k, long double& value) override {
+    value = model_.Evaluate(At(p), k);
+    return true;
+  }
+
+  bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) override {
+    const ModelParameters at = At(p);
+    gradient[0] = model_.Derivative(at, &ModelParameters::log10N1, k);
+    if (fitSecond_) gradient[1] = model_.Derivative(at, &ModelParameters::second, k);
+    return true;
+  }
+
+ private:
+  EbfModel& model_;
+  const ModelParameters fixed_;
+  const bool fitSecond_;
 };
 
-FitData MakeFitData(const std::vector<TLineRecord>& lines, double noiseLevel,
-                    std::mt19937_64* noise) {
-  if (noiseLevel != 0 && !noise) throw Error("A fit with noise needs a noise generator.");
-  FitData data;
-  data.m = static_cast<int>(lines.size());
-  for (int k = 0; k < data.m; ++k) {
-    const TLineRecord& line = lines[k];
-    data.x[k + 1] = k;
-    data.y[k + 1] = line.G_m;
-    if (noiseLevel != 0) data.y[k + 1] += GaussNoise(0, noiseLevel, *noise);
-    data.w[k + 1] = line.G_m > 0 ? 1 : 0;
+// The measured branching fractions; a line without a measured one weighs
+// nothing.
+MinimizerProblem MeasuredFractions(const std::vector<TLineRecord>& lines, FittedModel& model) {
+  MinimizerProblem problem;
+  problem.model = &model;
+  problem.observed.reserve(lines.size());
+  problem.weights.reserve(lines.size());
+  for (const TLineRecord& line : lines) {
+    problem.observed.push_back(line.G_m);
+    problem.weights.push_back(line.G_m > 0 ? 1 : 0);
   }
-  return data;
+  return problem;
 }
 
 void CheckLineCount(int m) {
@@ -55,23 +90,29 @@ void ReplaceLogFile(const std::string& logFileName) {
     std::filesystem::remove(logFileName, ec);
 }
 
+bool LogIsReportText(const FitRequest& request) {
+  return request.report.enabled && request.report.kind == ReportKind::FitIteration;
+}
+
 // Whether anyone reads the run's log: the caller names or keeps it, or the
 // report is the log itself.
 bool LogIsRead(const FitRequest& request) {
-  return !request.logPath.empty() || request.keepLog ||
-         (request.withReport && request.report == ReportKind::FitIteration);
+  return !request.log.path.empty() || request.log.keep || request.log.text ||
+         LogIsReportText(request);
 }
 
-// The log the request names, or a new one of this run alone; none when no
-// one would read it (creating and removing a file per fit costs a batch
+// The log file the request names, or a new one of this run alone; none when
+// no one would read it (creating and removing a file per fit costs a batch
 // more than the fit), though the user's log folder is still checked so that
-// an unusable one is reported whatever the fit asks for.
-std::unique_ptr<FileLog> OpenFitLog(const FitRequest& request) {
-  if (!request.logPath.empty()) {
-    ReplaceLogFile(request.logPath);
-    return std::make_unique<FileLog>(request.logPath);
+// an unusable one is reported whatever the fit asks for. Opened before the
+// fit, so that a log that cannot be written ends it before it runs.
+std::unique_ptr<FileLog> OpenFitLog(const FitLogOptions& log, const FitRequest& request) {
+  if (!log.write) return nullptr;
+  if (!log.path.empty()) {
+    ReplaceLogFile(log.path);
+    return std::make_unique<FileLog>(log.path);
   }
-  const std::string folder = request.logFolder.empty() ? PrivateLogFolder() : request.logFolder;
+  const std::string folder = log.folder.empty() ? PrivateLogFolder() : log.folder;
   if (!LogIsRead(request)) return nullptr;
   return FileLog::CreateUnique(folder);
 }
@@ -93,99 +134,87 @@ class LogRemoval {
   bool remove_;
 };
 
-// Every line of the log, without line ends; "Fit logfile was not found."
-// when it cannot be read.
-std::vector<std::string> ReadLogLines(const std::string& logFileName) {
-  std::ifstream in(logFileName, std::ios::binary);
-  if (!in) return {"Fit logfile was not found."};
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-// A log that keeps nothing: a fit without a log still reports its failures
-// as the report does.
-class DiscardedLog : public IterationLog {
+// The run's log: formed in memory when a file or the report takes it, and
+// written to the file (then closed) when the run ends, however it ends.
+class FitLog {
  public:
-  void Write(std::string_view) override {}
-  void Line(std::string_view) override {}
+  FitLog(std::unique_ptr<FileLog> file, bool asReport)
+      : file_(std::move(file)), formed_(file_ || asReport) {}
+
+  // Opening, iteration table and report of a run; raises the report's error
+  // for a failed run after the log is written.
+  void Finish(const IterationTrace& trace, StopCode code, int m, long double sum,
+              const ParameterValues& parameters, const ParameterMatrix& covariance) {
+    DiscardedLog discarded;
+    IterationLog& sink = formed_ ? static_cast<IterationLog&>(text_) : discarded;
+    if (formed_) {
+      WriteLogOpening(text_);
+      WriteIterationTable(text_, trace, FitParameterNames());
+    }
+    try {
+      WriteMinimizerReport(sink, code, m, sum, parameters, covariance, FitParameterNames());
+    } catch (...) {
+      try {
+        WriteFile();
+      } catch (const Error&) {
+        // The first failure is the one worth reporting.
+      }
+      throw;
+    }
+    WriteFile();
+  }
+
+  const std::string& Text() const { return text_.Text(); }
+
+ private:
+  void WriteFile() {
+    if (!file_) return;
+    FileLog& file = *file_;
+    try {
+      file.Write(text_.Text());
+    } catch (...) {
+      try {
+        file.Close();
+      } catch (const Error&) {
+      }
+      throw;
+    }
+    file.Close();
+  }
+
+  std::unique_ptr<FileLog> file_;
+  bool formed_;
+  TextLog text_;
 };
 
-// Appends the report and closes the log (when there is one); the log is
-// never left open, whatever went wrong while writing it.
-void FinishLog(FileLog* log, StopCode code, int m, int n, long double sum,
-               const ParameterVector& par, const PointArray& cov) {
-  DiscardedLog discarded;
-  try {
-    WriteMinimizerReport(log ? static_cast<IterationLog&>(*log) : discarded, code, m, n, sum, par,
-                         cov, FitParameterNames());
-  } catch (...) {
-    try {
-      if (log) log->Close();
-    } catch (const Error&) {
-      // The first failure is the one worth reporting.
-    }
-    throw;
-  }
-  if (log) log->Close();
-}
-
-ParameterVector ParameterErrors(int m, int n, long double sum, const PointArray& cov) {
-  ParameterVector errors;
+ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {
+  const int n = static_cast<int>(cov.rows());
+  ParameterValues errors = ParameterValues::Zero(n);
   if (m <= 2) return errors;
-  for (int i = 1; i <= n; ++i)
-    errors[i] = fp::Sqrt(fp::Div(sum, m - n) * cov[(i - 1) * n + i]);
+  for (int i = 0; i < n; ++i) errors[i] = fp::Sqrt(fp::Div(sum, m - n) * cov(i, i));
   return errors;
 }
 
 }  // namespace
 
 void FitRequest::Validate() const {
-  CheckModelInputs(start);
-  CheckLog10Density(start.log10N1, kDensityCaption);
-  CheckAboveZero(start.second, SecondParameterCaption(start.distribution));
+  CheckModelInputs(target.start);
+  CheckLog10Density(target.start.log10N1, kDensityCaption);
+  CheckAboveZero(target.start.second, SecondParameterCaption(target.start.distribution));
 }
 
 ParameterNames FitParameterNames() { return {"log10(n_1)", "Te"}; }
 
-FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount,
-                 std::mt19937_64* noise) {
+FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   CheckLineCount(static_cast<int>(lines.size()));
-  const int n = request.fitSecond ? 2 : 1;
 
-  MinimizerProblem problem;
-  {
-    FitData data = MakeFitData(lines, request.noiseLevel, noise);
-    problem.pointCount = data.m;
-    problem.x = data.x;
-    problem.y = data.y;
-    problem.w = data.w;
-  }
-  problem.parameterCount = n;
-  problem.model = [&model](const ParameterVector& b, long double x, long double& value) {
-    value = model.Evaluate(b, x);
-    return true;
-  };
-  if (n == 1)
-    problem.derivatives = [&model](int i, const PointArray& x, int, const ParameterVector& b,
-                                   ParameterVector& d) {
-      model.DensityDerivative(i, x, b, d);
-      return true;
-    };
-  else
-    problem.derivatives = [&model](int i, const PointArray& x, int, const ParameterVector& b,
-                                   ParameterVector& d) {
-      model.Derivatives(i, x, b, d);
-      return true;
-    };
+  BranchingFractionFit fitted(model, request.target);
+  const MinimizerProblem problem = MeasuredFractions(lines, fitted);
+  const int m = static_cast<int>(problem.observed.size());
 
   MinimizerOptions options;
-  options.iterationLimit = request.iterationLimit;
+  options.iterationLimit = request.solver.iterationLimit;
   // What the caller's hook raises ends the fit as it is; a fault of the
   // model's becomes the report's error below.
   std::exception_ptr stopped;
@@ -198,72 +227,60 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
         throw;
       }
     };
-  ParameterVector par = request.start.ToVector();
+  ParameterValues parameters = fitted.Start();
 
-  const std::unique_ptr<FileLog> log = request.writeLog ? OpenFitLog(request) : nullptr;
-  FileLog* logFile = log.get();
+  std::unique_ptr<FileLog> file = OpenFitLog(request.log, request);
+  std::string logPath;
   std::optional<LogRemoval> removal;
-  if (logFile) {
-    removal.emplace(logFile->Path(), request.logPath.empty() && !request.keepLog);
-    WriteLogOpening(*logFile);
+  if (file) {
+    logPath = file->Path();
+    removal.emplace(logPath, request.log.path.empty() && !request.log.keep);
   }
+  FitLog log(std::move(file), request.log.write && LogIsRead(request));
+  IterationTrace trace;
   MinimizerSummary summary;
   try {
-    summary = Minimize(options, problem, par, logFile, FitParameterNames());
+    summary = Minimize(options, problem, parameters, &trace);
   } catch (...) {
     if (!stopped) {
       // The report turns the interrupted run into its error.
-      FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
-                summary.covariance);
+      log.Finish(trace, StopCode::NotStarted, m, summary.sum, parameters, summary.covariance);
       throw;
     }
     // A stopped run's log still ends with its report; the report's error is
     // not the one to raise.
     try {
-      FinishLog(logFile, StopCode::NotStarted, problem.pointCount, n, summary.sum, par,
-                summary.covariance);
+      log.Finish(trace, StopCode::NotStarted, m, summary.sum, parameters, summary.covariance);
     } catch (...) {
     }
     std::rethrow_exception(stopped);
   }
-  FinishLog(logFile, summary.stopCode, problem.pointCount, n, summary.sum, par,
-            summary.covariance);
-
-  // Mostly the minimiser's last computation is that of its final vector: the
-  // model fields then describe it already and its entry is kept.
-  model.ClearCacheKeeping(par);
-  for (int k = 0; k < problem.pointCount; ++k)
-    lines[k].G_f = static_cast<double>(model.Evaluate(par, k));
+  log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance);
 
   FitResult result;
-  result.fitted = request.start;
-  result.fitted.log10N1 = par[1];
-  result.fitted.second = par[2];
-  result.parameterCount = n;
+  result.fitted = fitted.At(parameters);
+  // Mostly the minimiser's last computation is that of its final parameters:
+  // the model fields then describe them already and their entry is kept.
+  model.ClearCacheKeeping(result.fitted);
+  for (int k = 0; k < m; ++k) lines[k].G_f = static_cast<double>(model.Evaluate(result.fitted, k));
+
+  result.parameterCount = fitted.ParameterCount();
   result.sum = summary.sum;
   result.stopCode = summary.stopCode;
   result.iterations = summary.iterations;
   result.covariance = summary.covariance;
-  par[11] = summary.sum;
-  par[12] = static_cast<int>(summary.stopCode);
-  result.parameters = par;
-  result.errors = ParameterErrors(problem.pointCount, n, summary.sum, summary.covariance);
-  if (logFile && (!request.logPath.empty() || request.keepLog)) result.logPath = logFile->Path();
+  result.errors = ParameterErrors(m, summary.sum, summary.covariance);
+  result.trace = std::move(trace);
+  if (!request.log.path.empty() || request.log.keep) result.logPath = logPath;
+  if (request.log.text) result.logText = log.Text();
 
-  if (!request.withReport) return result;
-  if (request.report == ReportKind::FitIteration)
-    result.report = ReadLogLines(logFile ? logFile->Path() : std::string());
+  if (!request.report.enabled) return result;
+  if (request.report.kind == ReportKind::FitIteration)
+    result.report = TextLines(log.Text());
   else
-    ResultsLine(model.Table().levels, par, result.errors, resultsLineCount, &result.report,
-                request.dataFileName, n, true);
+    ResultsLine(model.Table().levels, FitResultsInput(result), resultsLineCount, &result.report,
+                request.report.dataFileName);
   return result;
-}
-
-long double GaussNoise(long double mean, long double sigma, std::mt19937_64& generator) {
-  std::uniform_real_distribution<long double> uniform(0.0L, 1.0L);
-  long double sum = 0;
-  for (int i = 0; i < 12; ++i) sum += uniform(generator);
-  return mean + sigma * (sum - 6);
 }
 
 }  // namespace lumora

@@ -3,9 +3,7 @@
 // the minimiser's log and the results line (or the whole log) as its report.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,22 +18,41 @@ inline constexpr int kMaxFitLines = kMaxMinimizerPoints;
 // What a fit adds to the report: its results line, or its whole log.
 enum class ReportKind : int { FinalResults = 0, FitIteration = 1 };
 
-struct FitRequest {
+// What is fitted: the model's inputs where the fit starts; log10 n_1 is
+// always free, the second parameter when fitSecond is set.
+struct FitTarget {
   ModelParameters start;
-  bool fitSecond = false;  // also fit the second parameter
+  bool fitSecond = false;
+};
+
+// How the minimiser runs.
+struct FitSolverOptions {
   int iterationLimit = 50;
-  // Nonzero: the measured values are perturbed by GaussNoise(0, noiseLevel).
-  double noiseLevel = 0;
-  ReportKind report = ReportKind::FinalResults;
-  bool withReport = true;  // false: no report at all
+};
+
+// The minimiser's log: a file the caller names (path), created anew; else a
+// new file of this run alone in `folder` (empty: PrivateLogFolder()), removed
+// after the fit unless `keep` is set. A log no one reads is not written.
+struct FitLogOptions {
+  std::string path;
+  std::string folder;
+  bool keep = false;
+  bool text = false;  // the result carries the log's text
+  bool write = true;  // false: the run keeps no log at all
+};
+
+// What the fit reports.
+struct FitReportOptions {
+  ReportKind kind = ReportKind::FinalResults;
+  bool enabled = true;       // false: no report at all
   std::string dataFileName;  // the measurement as the results line names it
-  // The minimiser's log: a file the caller names, created anew; when empty,
-  // a new file of this run alone in logFolder (empty: PrivateLogFolder()),
-  // removed after the fit unless keepLog is set.
-  std::string logPath;
-  std::string logFolder;
-  bool keepLog = false;
-  bool writeLog = true;  // false: the run keeps no log at all
+};
+
+struct FitRequest {
+  FitTarget target;
+  FitSolverOptions solver;
+  FitLogOptions log;
+  FitReportOptions report;
   // Called before each iteration of the minimiser; it may raise to stop the
   // fit, which then ends with that exception.
   std::function<void(int iteration)> beforeIteration;
@@ -50,26 +67,24 @@ struct FitResult {
   long double sum = 0;
   StopCode stopCode = StopCode::NotStarted;
   int iterations = 0;
-  PointArray covariance;  // entry (i, j) at (i-1)*n + j
-  // The fitted vector with b11 the sum and b12 the stop code, and the errors
-  // of its fitted parameters (0 with 2 lines or fewer).
-  ParameterVector parameters;
-  ParameterVector errors;
+  ParameterMatrix covariance;  // over the fitted parameters, log10 n_1 first
+  // The standard errors of the fitted parameters (0 with 2 lines or fewer).
+  ParameterValues errors;
+  IterationTrace trace;  // the start and each iteration that moved the parameters
   std::vector<std::string> report;
   std::string logPath;  // the log when it was kept or named by the caller
+  std::string logText;  // the log's text when the request asked for it
+
+  long double Log10N1Error() const { return errors.size() > 0 ? errors[0] : 0; }
+  long double SecondError() const { return errors.size() > 1 ? errors[1] : 0; }
 };
 
 // The names the fit's log prints for its parameters.
 ParameterNames FitParameterNames();
 
-// Runs one fit. Every line's G_f gets the model value at the fitted vector.
-// More than kMaxFitLines lines, or none, are refused before the log is
-// touched. `noise` draws the perturbations when request.noiseLevel is set;
-// `resultsLineCount` counts the results lines of the report.
-FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount,
-                 std::mt19937_64* noise = nullptr);
-
-// mean + sigma * (sum of 12 uniform numbers in [0, 1) - 6).
-long double GaussNoise(long double mean, long double sigma, std::mt19937_64& generator);
+// Runs one fit. Every line's G_f gets the model value at the fitted
+// parameters. More than kMaxFitLines lines, or none, are refused before the
+// log is touched; `resultsLineCount` counts the results lines of the report.
+FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount);
 
 }  // namespace lumora

@@ -8,25 +8,25 @@ namespace lumora {
 
 namespace {
 
-TRCurve PairCurve(EbfModel& model, const ParameterVector& a, const ParameterVector& b, int x,
+TRCurve PairCurve(EbfModel& model, const ModelParameters& a, const ModelParameters& b, int x,
                   int y, int steps) {
   if (steps < 0) throw RangeError();
   TRCurve curve(2, std::vector<double>(steps));
   CheckIndex(0, steps);
-  const long double n0 = fp::Pow10(a[1]);
+  const long double n0 = fp::Pow10(a.log10N1);
   curve[0][0] = fp::ToDouble(n0);
   curve[1][0] = fp::ToDouble(fp::Div(model.Evaluate(a, x), model.Evaluate(a, y)));
-  const long double spacing = fp::Div((fp::Pow10(b[1] - a[1]) - 1) * n0, steps - 1);
-  ParameterVector w = a;
+  const long double spacing = fp::Div((fp::Pow10(b.log10N1 - a.log10N1) - 1) * n0, steps - 1);
+  ModelParameters w = a;
   for (int k = 1; k < steps; ++k) {
     curve[0][k] = fp::ToDouble(n0 + k * spacing);
-    w[1] = fp::Log10(curve[0][k]);
+    w.log10N1 = fp::Log10(curve[0][k]);
     curve[1][k] = fp::ToDouble(fp::Div(model.Evaluate(w, x), model.Evaluate(w, y)));
   }
   return curve;
 }
 
-TAnalysisRecord PairRecord(EbfModel& model, const ParameterVector& a, const ParameterVector& b,
+TAnalysisRecord PairRecord(EbfModel& model, const ModelParameters& a, const ModelParameters& b,
                            int level, int j, int k) {
   const LineTable& table = model.Table();
   TAnalysisRecord r;
@@ -58,7 +58,7 @@ TAnalysisRecord PairRecord(EbfModel& model, const ParameterVector& a, const Para
 
 }  // namespace
 
-void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVector& b,
+void AnalyzeLines(EbfModel& model, const ModelParameters& a, const ModelParameters& b,
                   TAnalysisOutputArray& output, double wlX, double wlY, int steps,
                   TRCurve& curve, const AnalysisProgress& progress) {
   std::vector<TLineRecord>& lines = model.Table().lines;
@@ -142,14 +142,14 @@ LineAnalysisResult RunLineAnalysis(EbfModel& model, const TTextBase* lineBase,
   if (linesReplaced) linesReplaced();
 
   LineAnalysisResult result;
-  result.Start = request.start.ToVector();
-  result.Final = result.Start;
-  result.Final[1] = result.Start[1] + fp::Log10(p.RangeFactor);
+  result.start = request.start;
+  result.final = result.start;
+  result.final.log10N1 = result.start.log10N1 + fp::Log10(p.RangeFactor);
   if (table.lines.empty()) throw Error("No lines for the analysis between the given limits.");
-  AnalyzeLines(model, result.Start, result.Final, result.Output, request.pairX, request.pairY,
+  AnalyzeLines(model, result.start, result.final, result.Output, request.pairX, request.pairY,
                kPairCurveSteps, result.Curve, request.progress);
   if (!result.Curve.empty()) {
-    const long double n0 = fp::Pow10(result.Start[1]);
+    const long double n0 = fp::Pow10(result.start.log10N1);
     for (double density : result.Curve[0])
       result.RelativeDensity.push_back(fp::ToDouble(fp::Div(density, n0)));
   }

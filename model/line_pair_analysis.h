@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "lsq/lsq_types.h"
 #include "model/self_absorption.h"
 
 namespace lumora {
@@ -41,7 +40,7 @@ using AnalysisProgress = std::function<void(int stepsDone, int steps)>;
 // G_f and the level fields = model at B. The curve is empty unless both wlX
 // and wlY are among the lines (exact match). Progress, when given, may raise
 // to stop it.
-void AnalyzeLines(EbfModel& model, const ParameterVector& a, const ParameterVector& b,
+void AnalyzeLines(EbfModel& model, const ModelParameters& a, const ModelParameters& b,
                   TAnalysisOutputArray& output, double wlX, double wlY, int steps,
                   TRCurve& curve, const AnalysisProgress& progress = {});
 
@@ -82,8 +81,8 @@ ModelParameters AnalysisStart(long double log10N1, long double excitationTempera
                               long double gasTemperature, long double path, double massAmu);
 
 struct LineAnalysisResult {
-  ParameterVector Start;
-  ParameterVector Final;  // the start with b1 raised by log10 of the range factor
+  ModelParameters start;
+  ModelParameters final;  // the start with log10 n_1 raised by log10 of the range factor
   TAnalysisOutputArray Output;
   TRCurve Curve;
   // The curve's densities relative to the start density, N/N0.

@@ -65,13 +65,12 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
     ComputeBranchingFractions(work);
     EbfModel model(work);
     FitRequest fit = request.fit;
-    fit.start = request.fitted;
-    fit.writeLog = false;  // refits keep no log
+    fit.target.start = request.fitted;
+    fit.log.write = false;  // refits keep no log
     // A refit's error counts as a failed refit; stopping the runs is the
     // progress report's part.
     fit.beforeIteration = nullptr;
-    fit.withReport = false;
-    fit.noiseLevel = 0;
+    fit.report.enabled = false;
     int resultsLines = 0;
     const FitResult result = RunFit(model, fit, resultsLines);
     refit.ok = result.stopCode != StopCode::LambdaReached;
@@ -175,7 +174,7 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   }
   result.log10N1 = Statistics(result.log10N1Samples);
   result.n1 = Statistics(n1);
-  if (request.fit.fitSecond) result.second = Statistics(second);
+  if (request.fit.target.fitSecond) result.second = Statistics(second);
   return result;
 }
 
@@ -194,7 +193,7 @@ std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
   lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));
   lines.push_back(StatisticsRow("n_1/m-3", result.n1));
   if (result.second) {
-    const bool firstLevels = request.fit.start.distribution == Distribution::FirstLevels;
+    const bool firstLevels = request.fit.target.start.distribution == Distribution::FirstLevels;
     lines.push_back(StatisticsRow(firstLevels ? "1s2/4 (1e-3)" : "T/K", *result.second));
   }
   return lines;

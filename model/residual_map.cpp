@@ -24,12 +24,13 @@ ResidualGrid ZeroGrid(int rows, int columns) {
   return ResidualGrid(rows > 0 ? rows : 0, std::vector<double>(columns > 0 ? columns : 0, 0.0));
 }
 
-long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p, const long double* n1) {
+long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
+                         const long double* n1) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   const int m = static_cast<int>(lines.size());
   long double sum = 0;
   if (m > 0) {
-    const TPreCalcDataArray& data = model.ComputeUncached(b, n1);
+    const TPreCalcDataArray& data = model.ComputeUncached(at, n1);
     for (int k = 0; k < m; ++k) {
       TLineRecord& line = lines[k];
       line.G_f = data[k];
@@ -38,7 +39,7 @@ long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p, const
     }
   }
   model.ClearCache();
-  if (m - p > 0) sum /= m - p;
+  if (m - fitted > 0) sum /= m - fitted;
   return sum;
 }
 
@@ -95,13 +96,13 @@ struct ColumnDensities {
   const long double* Value(size_t j) const { return formed[j] ? &values[j] : nullptr; }
 };
 
-RowExtremes ComputeRow(EbfModel& model, ParameterVector b, double t,
+RowExtremes ComputeRow(EbfModel& model, ModelParameters at, double t,
                        const ColumnDensities& densities, std::vector<double>& row) {
   RowExtremes extremes;
-  b[2] = t;
+  at.second = t;
   for (size_t j = 0; j < densities.log10Values.size(); ++j) {
-    b[1] = densities.log10Values[j];
-    const double value = fp::ToDouble(GridPointRSS(model, b, 2, densities.Value(j)));
+    at.log10N1 = densities.log10Values[j];
+    const double value = fp::ToDouble(GridPointRSS(model, at, 2, densities.Value(j)));
     row[j] = value;
     if (value < extremes.min) {
       extremes.min = value;
@@ -113,7 +114,7 @@ RowExtremes ComputeRow(EbfModel& model, ParameterVector b, double t,
 }
 
 struct GridRows {
-  const ParameterVector& b;
+  const ModelParameters& model;
   const std::vector<double>& temperatures;
   const ColumnDensities& densities;
   ResidualGrid& grid;
@@ -124,7 +125,8 @@ struct GridRows {
 void ComputeRowsSerially(EbfModel& model, const GridRows& rows, const MapProgress& progress) {
   const int count = static_cast<int>(rows.temperatures.size());
   for (int i = 0; i < count; ++i) {
-    rows.extremes[i] = ComputeRow(model, rows.b, rows.temperatures[i], rows.densities, rows.grid[i]);
+    rows.extremes[i] =
+        ComputeRow(model, rows.model, rows.temperatures[i], rows.densities, rows.grid[i]);
     if (progress) progress(i + 1, count);
   }
 }
@@ -154,7 +156,7 @@ void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
       if (i > firstFault.load()) return;
       try {
         rows.extremes[i] =
-            ComputeRow(worker->model, rows.b, rows.temperatures[i], rows.densities, rows.grid[i]);
+            ComputeRow(worker->model, rows.model, rows.temperatures[i], rows.densities, rows.grid[i]);
       } catch (...) {
         faults[i] = std::current_exception();
         for (int seen = firstFault.load(); i < seen && !firstFault.compare_exchange_weak(seen, i);) {
@@ -204,11 +206,11 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
                           request.fromTemperature,  request.toTemperature,
                           stepD,                    stepT};
 
-  ParameterVector b = request.model.ToVector();
+  ModelParameters at = request.model;
   const ColumnDensities densities(AxisPoints(request.log10FromDensity, stepD, nDens));
   const std::vector<double> temperatures = AxisPoints(request.fromTemperature, stepT, nTemp);
   std::vector<RowExtremes> extremes(nTemp);
-  const GridRows rows{b, temperatures, densities, result.grid, extremes};
+  const GridRows rows{at, temperatures, densities, result.grid, extremes};
   if (request.threads == 1 || nTemp == 1) {
     ComputeRowsSerially(model, rows, request.progress);
   } else if (request.threads > 1) {
@@ -235,20 +237,18 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
     throw Error(Format("No residual sum of the map lies below %.3e: the map has no minimum.",
                        kNoMinimum));
 
-  b[1] = densities.log10Values[result.minimumColumn];
-  b[2] = temperatures[result.minimumRow];
-  GridPointRSS(model, b, 2);
-  b[11] = min;
-  b[12] = max;
+  at.log10N1 = densities.log10Values[result.minimumColumn];
+  at.second = temperatures[result.minimumRow];
+  GridPointRSS(model, at, 2);
   result.minimum = min;
   result.maximum = max;
-  result.parameters = b;
+  result.atMinimum = at;
 
   if (!request.withReport) return result;
   if (static_cast<int>(model.Table().lines.size()) - 2 <= 0)
     result.report.push_back("Sum was not divided by DoF (not enough lines)!");
-  ResultsLine(model.Table().levels, b, ParameterVector{}, resultsLineCount, &result.report,
-              request.dataFileName, 2, false);
+  ResultsLine(model.Table().levels, MapResultsInput(result), resultsLineCount, &result.report,
+              request.dataFileName);
   return result;
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "lsq/lsq_types.h"
 #include "model/self_absorption.h"
 
 namespace lumora {
@@ -37,10 +36,10 @@ void CheckPointLimits(int densityPoints, int temperaturePoints);
 // columns), counts beyond the limits raise Error.
 ResidualGrid ZeroGrid(int rows, int columns);
 
-// Residual sum of squares of all lines at b, divided by M - p when that is
-// positive. Leaves every line's G_f at b and the model cache empty; n1,
-// when given, is 10^b1 as fp::Pow10 forms it.
-long double GridPointRSS(EbfModel& model, const ParameterVector& b, int p,
+// Residual sum of squares of all lines at `at`, divided by M - fitted when
+// that is positive. Leaves every line's G_f at `at` and the model cache
+// empty; n1, when given, is 10^log10N1 as fp::Pow10 forms it.
+long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
                          const long double* n1 = nullptr);
 
 // Called after each finished row of the grid (rows done, rows in all); with
@@ -74,9 +73,8 @@ struct MapResult {
   double maximum = 0;
   int minimumRow = 0;     // temperature point of the minimum
   int minimumColumn = 0;  // density point of the minimum
-  // The vector at the grid minimum: b1, b2 there, b11 the smallest and b12
-  // the largest sum.
-  ParameterVector parameters;
+  // The model inputs at the grid minimum.
+  ModelParameters atMinimum;
   std::vector<std::string> report;
 };
 

@@ -1,65 +1,76 @@
-#include "cli/results_json.h"
+#include "model/results_json.h"
 
-#include "lsq/levenberg_marquardt.h"
 #include "model/results_line.h"
 
-namespace lumora::cli {
+namespace lumora {
 
 namespace {
 
 double Number(long double value) { return static_cast<double>(value); }
 
-// The part both commands share: densities, total, T and the sum.
-void AddFigures(nlohmann::json& object, const ResultsFigures& figures, const ParameterVector& b,
-                const ParameterVector& errors) {
-  object["sum"] = Number(b[11]);
+nlohmann::json SecondJson(Distribution distribution, long double value) {
+  const SecondParameterName name = SecondParameterJsonName(distribution);
+  return {{"name", name.name}, {"unit", name.unit}, {"value", Number(value)}};
+}
+
+// The part both commands share: densities, total, the second parameter and
+// the sum.
+void AddFigures(nlohmann::json& object, const ResultsFigures& figures, const ResultsInput& input) {
+  object["sum"] = Number(input.sum);
   object["n_tot"] = Number(figures.total);
   object["u_n_tot"] = Number(figures.totalUncertainty);
   nlohmann::json levels = nlohmann::json::array();
   for (size_t i = 0; i < figures.densities.size(); ++i)
     levels.push_back({{"n", Number(figures.densities[i])}, {"u", Number(figures.uncertainties[i])}});
   object["levels"] = std::move(levels);
-  object["T"] = Number(b[2]);
-  object["u_T"] = Number(errors[2]);
+  nlohmann::json second = SecondJson(input.at.distribution, input.at.second);
+  second["u"] = Number(input.secondError);
+  object["second"] = std::move(second);
+  object["log10_n1"] = Number(input.at.log10N1);
+  object["u_log10_n1"] = Number(input.log10N1Error);
 }
 
 }  // namespace
 
+SecondParameterName SecondParameterJsonName(Distribution distribution) {
+  if (distribution == Distribution::FirstLevels) return {"n1s_ratio", "1e-3"};
+  return {"T_exc_K", "K"};
+}
+
 nlohmann::json FitJson(const std::string& file, const FitResult& fit,
                        const std::vector<TLevelRecord>& levels) {
-  const ResultsFigures figures =
-      ComputeResultsFigures(levels, fit.parameters, fit.errors, fit.parameterCount, true);
+  const ResultsInput input = FitResultsInput(fit);
+  const ResultsFigures figures = ComputeResultsFigures(levels, input);
   nlohmann::json object;
   object["file"] = file;
   object["procedure"] = "fit";
   object["stop_code"] = static_cast<int>(fit.stopCode);
   object["stop"] = StopCodeResultText(fit.stopCode);
-  AddFigures(object, figures, fit.parameters, fit.errors);
-  object["log10_n_1"] = Number(fit.parameters[1]);
+  AddFigures(object, figures, input);
   object["iterations"] = fit.iterations;
   return object;
 }
 
 nlohmann::json MapJson(const std::string& file, const MapRequest& request, const MapResult& map,
                        const std::vector<TLevelRecord>& levels) {
-  const ParameterVector noErrors{};
-  const ResultsFigures figures = ComputeResultsFigures(levels, map.parameters, noErrors, 2, false);
+  const ResultsInput input = MapResultsInput(map);
+  const ResultsFigures figures = ComputeResultsFigures(levels, input);
   nlohmann::json object;
   object["file"] = file;
   object["procedure"] = "map";
-  AddFigures(object, figures, map.parameters, noErrors);
+  AddFigures(object, figures, input);
   object["grid"] = {{"log10_density_from", map.range.x0},
                     {"log10_density_to", map.range.x1},
-                    {"temperature_from", map.range.y0},
-                    {"temperature_to", map.range.y1},
+                    {"second_from", map.range.y0},
+                    {"second_to", map.range.y1},
                     {"density_points", request.densityPoints},
-                    {"temperature_points", request.temperaturePoints}};
+                    {"second_points", request.temperaturePoints}};
   object["minimum"] = map.minimum;
   object["maximum"] = map.maximum;
   object["minimum_point"] = {{"row", map.minimumRow},
                              {"column", map.minimumColumn},
-                             {"log10_n_1", Number(map.parameters[1])},
-                             {"T", Number(map.parameters[2])}};
+                             {"log10_n1", Number(map.atMinimum.log10N1)},
+                             {"second", Number(map.atMinimum.second)}};
   return object;
 }
 
@@ -95,4 +106,4 @@ nlohmann::json ConfidenceJson(const ConfidenceRegion& region) {
           {"touches_edge", region.touchesEdge}};
 }
 
-}  // namespace lumora::cli
+}  // namespace lumora

@@ -1,6 +1,8 @@
-// The results of fit and map as JSON objects, one per measurement file, for
+// The results of the commands as JSON objects, one per measurement file, for
 // scripts that read `lumora-cli fit --json` as JSON Lines. The numbers are
-// the doubles the results line rounds, in full precision.
+// the doubles the results line rounds, in full precision. One key scheme
+// for every command: "log10_n1" and "u_log10_n1" for n_1, "second" for the
+// model's second parameter with its name and unit.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -12,7 +14,7 @@
 #include "model/monte_carlo.h"
 #include "model/residual_map.h"
 
-namespace lumora::cli {
+namespace lumora {
 
 // `levels` are the table's levels as the fit left them.
 nlohmann::json FitJson(const std::string& file, const FitResult& fit,
@@ -27,4 +29,12 @@ nlohmann::json MonteCarloJson(const MonteCarloResult& result);
 // The level, the ranges the region covers and whether it reaches the edge.
 nlohmann::json ConfidenceJson(const ConfidenceRegion& region);
 
-}  // namespace lumora::cli
+// The second parameter's name and unit in JSON: "T_exc_K" in K under a
+// Boltzmann distribution, "n1s_ratio" in 1e-3 under "1s levels".
+struct SecondParameterName {
+  const char* name;
+  const char* unit;
+};
+SecondParameterName SecondParameterJsonName(Distribution distribution);
+
+}  // namespace lumora

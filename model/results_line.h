@@ -3,13 +3,32 @@
 // procedure, after a header line before the first one.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "lsq/lsq_types.h"
 #include "model/element_data.h"
+#include "model/model_parameters.h"
 
 namespace lumora {
+
+struct FitResult;
+struct MapResult;
+
+// What a results line states: the model inputs its densities were computed
+// at, the standard errors of the fitted parameters (none for a map), the
+// sum, and for a fit how the minimiser stopped.
+struct ResultsInput {
+  ModelParameters at;
+  long double log10N1Error = 0;
+  long double secondError = 0;
+  bool secondFitted = false;
+  long double sum = 0;
+  std::optional<StopCode> fitStop;  // none: a map
+};
+ResultsInput FitResultsInput(const FitResult& fit);
+ResultsInput MapResultsInput(const MapResult& map);
 
 // The figures a results line shows: the density of each covered level with
 // its uncertainty, their total with its uncertainty, and the procedure
@@ -22,19 +41,15 @@ struct ResultsFigures {
   std::string procedure;
 };
 
-// The figures of the model's levels at b; n is the number of fitted
-// parameters; fit is false for the map (no uncertainties).
+// The figures of the model's levels as the model left them at input.at.
 ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
-                                     const ParameterVector& b, const ParameterVector& errors,
-                                     int n, bool fit);
+                                     const ResultsInput& input);
 
 // Adds the header (when resultsLineCount is 0) and one results line to
 // target, counting it; raises "Lines not assigned." when target is absent.
-// The densities are those of `levels` as the model left them at b; n is the
-// number of fitted parameters; fit is false for the map.
-void ResultsLine(const std::vector<TLevelRecord>& levels, const ParameterVector& b,
-                 const ParameterVector& errors, int& resultsLineCount,
-                 std::vector<std::string>* target, const std::string& dataFileName, int n,
-                 bool fit);
+// The densities are those of `levels` as the model left them at input.at.
+void ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
+                 int& resultsLineCount, std::vector<std::string>* target,
+                 const std::string& dataFileName);
 
 }  // namespace lumora

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "base/checked.h"
+#include "base/errors.h"
+#include "base/format.h"
 
 namespace lumora {
 
@@ -87,18 +89,12 @@ void LineConstants::Compute(const TRecord& ar, long double v) {
   doppler = kSqrtPi * v * lambda;
 }
 
-// ---- parameters and free functions -------------------------------------------
+// ---- free functions ------------------------------------------------------------
 
-ParameterVector ModelParameters::ToVector() const {
-  ParameterVector b;
-  b[1] = log10N1;
-  b[2] = second;
-  b[3] = gasTemperature;
-  b[4] = path;
-  b[5] = mass;
-  b[6] = levelCount;
-  b[7] = static_cast<int>(distribution);
-  return b;
+void CheckDistribution(Distribution distribution) {
+  if (distribution != Distribution::Boltzmann && distribution != Distribution::FirstLevels)
+    throw Error(Format("Unknown distribution %d: 0 is Boltzmann, 1 \"1s levels\".",
+                       static_cast<int>(distribution)));
 }
 
 void ComputeBranchingFractions(LineTable& table) {
@@ -129,11 +125,10 @@ double DopplerSpeed(double t, double m) {
 // ---- the model -----------------------------------------------------------------
 
 // Populations of the absorbing levels (densities of levels 0..count-1).
-void EbfModel::Populate(Distribution kind, const ParameterVector& b, long double n1,
-                        int32_t count) {
+void EbfModel::Populate(const ModelParameters& p, long double n1, int32_t count) {
   std::vector<TLevelRecord>& levels = table_->levels;
-  if (kind == Distribution::Boltzmann) {
-    const long double tExc = std::fabs(b[2]);
+  if (p.distribution == Distribution::Boltzmann) {
+    const long double tExc = std::fabs(p.second);
     if (boltzmannFactors_.size() < static_cast<size_t>(count)) boltzmannFactors_.resize(count);
     for (int32_t i = 0; i < count; ++i) {
       const TLevelRecord& ground = levels[0];
@@ -146,7 +141,7 @@ void EbfModel::Populate(Distribution kind, const ParameterVector& b, long double
   }
   // "1s levels": the first four levels, whatever their energies and weights.
   levels[0].Density = fp::ToDouble(n1);
-  levels[1].Density = fp::ToDouble(std::fabs(b[2]) / 1000 * levels[0].Density);
+  levels[1].Density = fp::ToDouble(std::fabs(p.second) / 1000 * levels[0].Density);
   levels[2].Density = fp::ToDouble(0.2L * levels[0].Density);
   levels[3].Density = levels[1].Density;
   for (int32_t i = 4; i < count; ++i) levels[i].Density = 0;
@@ -218,32 +213,25 @@ void EbfModel::ReducedRates(long double path) {
         ReducedRate(lines[j], OpticalDepth(table_->levels, lines[j], lineConstants_[j], path));
 }
 
-// Computes every line's G_f for b into data; n1 is 10^b1 when the caller
-// has it, else the memo gives it where the population needs it.
-void EbfModel::ComputeLines(const ParameterVector& b, const long double* n1,
+// Computes every line's G_f at p into data; n1 is 10^log10N1 when the
+// caller has it, else the memo gives it where the population needs it.
+void EbfModel::ComputeLines(const ModelParameters& p, const long double* n1,
                             TPreCalcDataArray& data) {
   std::vector<TLevelRecord>& levels = table_->levels;
   std::vector<TLineRecord>& lines = table_->lines;
-  const long double tn = b[3];
-  const long double path = b[4];
-  const long double mass = b[5];
-  int32_t count = fp::TruncInt32(b[6]);
-  const long double v = DopplerSpeed(fp::ToDouble(tn), fp::ToDouble(mass));
+  int32_t count = p.levelCount;
+  const long double v = DopplerSpeed(fp::ToDouble(p.gasTemperature), fp::ToDouble(p.mass));
   if (count > static_cast<int32_t>(levels.size())) count = static_cast<int32_t>(levels.size());
 
-  const long double kindValue = std::trunc(b[7]);
-  if (kindValue != static_cast<int>(Distribution::Boltzmann) &&
-      kindValue != static_cast<int>(Distribution::FirstLevels))
-    throw Error("b[7] case else part");
-  const Distribution kind = static_cast<Distribution>(static_cast<int>(kindValue));
+  CheckDistribution(p.distribution);
   if (count < 0) throw RangeError();
-  if (kind == Distribution::FirstLevels && levels.size() < 4) throw RangeError();
+  if (p.distribution == Distribution::FirstLevels && levels.size() < 4) throw RangeError();
 
-  Populate(kind, b, n1 ? *n1 : pow10Memo_.Get(b[1]), count);
+  Populate(p, n1 ? *n1 : pow10Memo_.Get(p.log10N1), count);
   for (size_t i = count; i < levels.size(); ++i) levels[i].Density = 0;
 
   UpdateLineConstants(v);
-  ReducedRates(path);
+  ReducedRates(p.path);
 
   for (TLevelRecord& level : levels) {
     level.Sum_f = 0;
@@ -264,59 +252,39 @@ void EbfModel::ComputeLines(const ParameterVector& b, const long double* n1,
   }
 }
 
-// Computes every line's G_f for b and stores them as a new cache entry.
-const TPreCalcDataArray& EbfModel::ComputeModel(const ParameterVector& b) {
+// Computes every line's G_f at p and stores them as a new cache entry.
+const TPreCalcDataArray& EbfModel::ComputeModel(const ModelParameters& p) {
   TPreCalcDataArray data = cache_.NewDataArray(table_->lines.size());
-  ComputeLines(b, nullptr, data);
-  return cache_.StoreComputed(b, std::move(data));
+  ComputeLines(p, nullptr, data);
+  return cache_.StoreComputed(p, std::move(data));
 }
 
-const TPreCalcDataArray& EbfModel::ComputeUncached(const ParameterVector& b,
+const TPreCalcDataArray& EbfModel::ComputeUncached(const ModelParameters& p,
                                                    const long double* n1) {
-  ComputeLines(b, n1, uncachedValues_);
+  ComputeLines(p, n1, uncachedValues_);
   return uncachedValues_;
 }
 
-const TPreCalcDataArray& EbfModel::EvaluateAllLines(const ParameterVector& b) {
-  const int index = cache_.FindComputed(b);
-  return index >= 0 ? cache_.Entries()[index].data : ComputeModel(b);
+const TPreCalcDataArray& EbfModel::EvaluateAllLines(const ModelParameters& p) {
+  const int index = cache_.FindComputed(p);
+  return index >= 0 ? cache_.Data(index) : ComputeModel(p);
 }
 
-long double EbfModel::Evaluate(const ParameterVector& b, long double x) {
-  const TPreCalcDataArray& data = EvaluateAllLines(b);
-  const int32_t line = fp::TruncInt32(x);
+long double EbfModel::Evaluate(const ModelParameters& p, int line) {
+  const TPreCalcDataArray& data = EvaluateAllLines(p);
   CheckIndex(line, data.size());
   return data[line];
 }
 
-void EbfModel::Derivatives(int i, const PointArray& x, const ParameterVector& b,
-                           ParameterVector& d) {
-  ParameterVector c = b;
-  const long double xi = x[i];
-  for (int k = 1; k <= 2; ++k) {
-    const long double s = c[k];
-    const long double h = DerivativeStep(s);
-    c[k] = s + h;
-    const long double fPlus = Evaluate(c, xi);
-    c[k] = s - h;
-    const long double fMinus = Evaluate(c, xi);
-    d[k] = fp::Div(fPlus - fMinus, 2 * h);
-    c[k] = s;
-  }
-}
-
-// A fit of b1 alone reads only d[1], so the b2 derivative would cost two
-// model computations per pass for nothing.
-void EbfModel::DensityDerivative(int i, const PointArray& x, const ParameterVector& b,
-                                 ParameterVector& d) {
-  ParameterVector c = b;
-  const long double s = c[1];
+long double EbfModel::Derivative(const ModelParameters& p, ModelInput input, int line) {
+  ModelParameters shifted = p;
+  const long double s = p.*input;
   const long double h = DerivativeStep(s);
-  c[1] = s + h;
-  const long double fPlus = Evaluate(c, x[i]);
-  c[1] = s - h;
-  const long double fMinus = Evaluate(c, x[i]);
-  d[1] = fp::Div(fPlus - fMinus, 2 * h);
+  shifted.*input = s + h;
+  const long double fPlus = Evaluate(shifted, line);
+  shifted.*input = s - h;
+  const long double fMinus = Evaluate(shifted, line);
+  return fp::Div(fPlus - fMinus, 2 * h);
 }
 
 }  // namespace lumora

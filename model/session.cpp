@@ -1,6 +1,5 @@
 #include "model/session.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -60,9 +59,7 @@ DistributionChoice ChoiceFor(Distribution distribution) {
   return {};
 }
 
-Session::Session(SessionOptions options)
-    : options_(std::move(options)),
-      noise_(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+Session::Session(SessionOptions options) : options_(std::move(options)) {}
 
 Session::~Session() { RemoveKeptLog(); }
 
@@ -174,10 +171,10 @@ FitResult Session::Fit(FitRequest request) {
   request.Validate();
   CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
-  const bool ownLog = request.logPath.empty();
-  if (ownLog && request.logFolder.empty()) request.logFolder = options_.logFolder;
-  FitResult result = RunFit(model_, request, resultsLineCount_, &noise_);
-  if (ownLog && request.keepLog) {
+  const bool ownLog = request.log.path.empty();
+  if (ownLog && request.log.folder.empty()) request.log.folder = options_.logFolder;
+  FitResult result = RunFit(model_, request, resultsLineCount_);
+  if (ownLog && request.log.keep) {
     RemoveKeptLog();
     keptLog_ = result.logPath;
   }
@@ -204,8 +201,13 @@ LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 
-MonteCarloResult Session::MonteCarlo(const MonteCarloRequest& request) const {
+MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult& fit) const {
+  request.fitted = fit.fitted;
   return RunMonteCarlo(table_, request);
+}
+
+ConfidenceRegion Session::Confidence(const MapResult& map, double level) const {
+  return FindConfidenceRegion(map, static_cast<int>(table_.lines.size()), level);
 }
 
 void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows) {

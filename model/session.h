@@ -6,10 +6,10 @@
 
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "model/confidence_region.h"
 #include "model/element_data.h"
 #include "model/fit.h"
 #include "model/integration_report.h"
@@ -103,16 +103,21 @@ class Session {
   std::vector<LineTableRow> TableRows(bool withFractions) const;
 
   // ---- the commands; each starts with an empty model cache
-  // Without request.logPath the fit writes a log of its own in the session's
-  // log folder; with request.keepLog the session keeps the last such log
+  // Without request.log.path the fit writes a log of its own in the session's
+  // log folder; with request.log.keep the session keeps the last such log
   // (removing the one before) until SaveFitLog has copied it or the session
   // ends.
   FitResult Fit(FitRequest request);
   MapResult Map(const MapRequest& request);
   LineAnalysisResult AnalyzeLines(const LineAnalysisRequest& request,
                                   const std::function<void()>& linesReplaced = {});
-  // Refits of perturbed copies of the lines; the lines stay as they are.
-  MonteCarloResult MonteCarlo(const MonteCarloRequest& request) const;
+  // Refits of perturbed copies of the lines, each starting where `fit`
+  // ended; the lines stay as they are.
+  MonteCarloResult MonteCarlo(MonteCarloRequest request, const FitResult& fit) const;
+  // The joint confidence region of n_1 and the second parameter at `level`
+  // on a map of the lines as they are. Raises Error for a level outside
+  // (0, 1) and for fewer than three lines.
+  ConfidenceRegion Confidence(const MapResult& map, double level) const;
 
   // ---- saving
   // Copies the log of the last fit that kept it; Error when there is none.
@@ -155,7 +160,6 @@ class Session {
   std::optional<IntegrationResult> integration_;
   EbfModel model_{table_};
   int resultsLineCount_ = 0;
-  std::mt19937_64 noise_;
   std::string keptLog_;  // the last log a fit kept, removed with the next
 
   void RemoveKeptLog();

@@ -82,7 +82,8 @@ Result FitResultObject(const FitResult& r, const CommandOutcome& outcome, bool w
   AddFigures(d, outcome);
   d["log10_n1"] = static_cast<double>(r.fitted.log10N1);
   d["second"] = static_cast<double>(r.fitted.second);
-  d["u_second"] = static_cast<double>(r.errors[2]);
+  d["u_second"] = static_cast<double>(r.SecondError());
+  d["u_log10_n1"] = static_cast<double>(r.Log10N1Error());
   d["fit_temperature"] = r.parameterCount == 2;
   d["rss"] = static_cast<double>(r.sum);
   d["stop_code"] = static_cast<int>(r.stopCode);
@@ -90,8 +91,8 @@ Result FitResultObject(const FitResult& r, const CommandOutcome& outcome, bool w
   const int n = r.parameterCount;
   py::array_t<double> covariance({n, n});
   auto c = covariance.mutable_unchecked<2>();
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= n; ++j) c(i - 1, j - 1) = static_cast<double>(r.covariance[(i - 1) * n + j]);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) c(i, j) = static_cast<double>(r.covariance(i, j));
   d["covariance"] = covariance;
   d["log"] = withLog ? py::object(py::str(outcome.log)) : py::object(py::none());
   return {"FitResult", d};
@@ -122,9 +123,62 @@ Result MapResultObject(const MapResult& r, const CommandOutcome& outcome) {
   d["minimum"] = r.minimum;
   d["maximum"] = r.maximum;
   d["minimum_index"] = py::make_tuple(r.minimumRow, r.minimumColumn);
-  d["log10_n1"] = static_cast<double>(r.parameters[1]);
-  d["second"] = static_cast<double>(r.parameters[2]);
+  d["log10_n1"] = static_cast<double>(r.atMinimum.log10N1);
+  d["second"] = static_cast<double>(r.atMinimum.second);
   return {"MapResult", d};
+}
+
+py::dict StatisticsDict(const SampleStatistics& s) {
+  py::dict d;
+  d["mean"] = s.mean;
+  d["std"] = s.std;
+  d["p2_5"] = s.p2_5;
+  d["p50"] = s.p50;
+  d["p97_5"] = s.p97_5;
+  return d;
+}
+
+Result MonteCarloObject(const MonteCarloResult& r, const FitResult& fit,
+                        const CommandOutcome& outcome) {
+  py::dict d;
+  d["runs"] = r.runs;
+  d["failed"] = r.failed;
+  d["seed"] = r.seed;
+  d["lines_without_grade"] = r.linesWithoutGrade;
+  d["log10_n1"] = StatisticsDict(r.log10N1);
+  d["n1"] = StatisticsDict(r.n1);
+  d["second"] = r.second ? py::object(StatisticsDict(*r.second)) : py::object(py::none());
+  py::array_t<double> samples(static_cast<py::ssize_t>(r.log10N1Samples.size()));
+  std::copy(r.log10N1Samples.begin(), r.log10N1Samples.end(), samples.mutable_data());
+  d["log10_n1_samples"] = samples;
+  d["fit"] = FitResultObject(fit, outcome, false);
+  d["report"] = outcome.report;
+  return {"MonteCarloResult", d};
+}
+
+Result ConfidenceObject(const ConfidenceRegion& r, const MapResult& map,
+                        const CommandOutcome& outcome) {
+  py::dict d;
+  d["level"] = r.level;
+  d["threshold"] = r.threshold;
+  d["log10_n1_from"] = r.minLog10N1;
+  d["log10_n1_to"] = r.maxLog10N1;
+  d["second_from"] = r.minSecond;
+  d["second_to"] = r.maxSecond;
+  d["touches_edge"] = r.touchesEdge;
+  py::array_t<double> contour({static_cast<py::ssize_t>(r.contour.size()), py::ssize_t{4}});
+  auto c = contour.mutable_unchecked<2>();
+  for (size_t k = 0; k < r.contour.size(); ++k) {
+    c(k, 0) = r.contour[k].x1;
+    c(k, 1) = r.contour[k].y1;
+    c(k, 2) = r.contour[k].x2;
+    c(k, 3) = r.contour[k].y2;
+  }
+  d["contour"] = contour;
+  d["text"] = outcome.report.back();
+  d["map"] = MapResultObject(map, outcome);
+  d["report"] = outcome.report;
+  return {"ConfidenceRegion", d};
 }
 
 py::object Numpy() { return py::module_::import("numpy"); }
@@ -301,7 +355,20 @@ FieldOverrides Overrides(const py::kwargs& kw) {
 }
 
 // Keyword arguments a command does not know are a mistake worth raising.
-void CheckKeywords(const py::kwargs& kw, std::initializer_list<const char*> known,
+// The keywords of the fit's and the map's fields.
+const std::vector<const char*> kFitKeywords = {"density", "temperature", "fit_temperature",
+                                               "distribution", "count", "tn", "path", "max_iter"};
+const std::vector<const char*> kMapKeywords = {
+    "from_density",       "to_density",   "density_points", "from_temperature", "to_temperature",
+    "temperature_points", "distribution", "count",          "tn",               "path"};
+
+std::vector<const char*> With(std::vector<const char*> names,
+                              std::initializer_list<const char*> more) {
+  names.insert(names.end(), more.begin(), more.end());
+  return names;
+}
+
+void CheckKeywords(const py::kwargs& kw, const std::vector<const char*>& known,
                    const char* command) {
   for (const auto& item : kw) {
     const std::string key = py::str(item.first);
@@ -464,10 +531,7 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "fit",
           [](SessionHandle& s, const py::kwargs& kw) {
-            CheckKeywords(kw,
-                          {"density", "temperature", "fit_temperature", "distribution", "count",
-                           "tn", "path", "max_iter", "log"},
-                          "fit");
+            CheckKeywords(kw, With(kFitKeywords, {"log"}), "fit");
             const FieldOverrides o = Overrides(kw);
             const bool withLog = kw.contains("log") && kw["log"].cast<bool>();
             FitResult result;
@@ -481,11 +545,7 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "map",
           [](SessionHandle& s, const py::kwargs& kw) {
-            CheckKeywords(kw,
-                          {"from_density", "to_density", "density_points", "from_temperature",
-                           "to_temperature", "temperature_points", "distribution", "count",
-                           "tn", "path"},
-                          "map");
+            CheckKeywords(kw, kMapKeywords, "map");
             const FieldOverrides o = Overrides(kw);
             MapResult result;
             const CommandOutcome outcome = Run(s, [&] { return s.Map(o, result); });
@@ -495,6 +555,45 @@ PYBIND11_MODULE(lumora, m) {
           "from_temperature=None, to_temperature=None, temperature_points=None, "
           "distribution=None, count=None, tn=None, path=None): the residual sum over the "
           "density-temperature grid.")
+      .def(
+          "monte_carlo",
+          [](SessionHandle& s, int runs, const py::kwargs& kw) {
+            CheckKeywords(kw, With(kFitKeywords, {"noise", "aki_accuracy", "seed"}),
+                          "monte_carlo");
+            MonteCarloSettings settings;
+            settings.runs = runs;
+            if (kw.contains("noise") && !kw["noise"].is_none())
+              settings.noise = kw["noise"].cast<double>();
+            settings.akiAccuracy = kw.contains("aki_accuracy") && kw["aki_accuracy"].cast<bool>();
+            settings.seed = kw.contains("seed") && !kw["seed"].is_none()
+                                ? kw["seed"].cast<uint64_t>()
+                                : DrawSeed();
+            const FieldOverrides o = Overrides(kw);
+            FitResult fit;
+            MonteCarloResult result;
+            const CommandOutcome outcome =
+                Run(s, [&] { return s.MonteCarlo(o, settings, fit, result); });
+            return MonteCarloObject(result, fit, outcome);
+          },
+          py::arg("runs"),
+          "monte_carlo(runs, *, noise=0, aki_accuracy=False, seed=None, density=None, ...): "
+          "the fit, then `runs` refits of perturbed copies of the measurement, as lumora-cli "
+          "fit --monte-carlo runs them; seed None draws one (the result names it).")
+      .def(
+          "confidence",
+          [](SessionHandle& s, double level, const py::kwargs& kw) {
+            CheckKeywords(kw, kMapKeywords, "confidence");
+            const FieldOverrides o = Overrides(kw);
+            MapResult map;
+            ConfidenceRegion region;
+            const CommandOutcome outcome =
+                Run(s, [&] { return s.Confidence(o, level, map, region); });
+            return ConfidenceObject(region, map, outcome);
+          },
+          py::arg("level"),
+          "confidence(level, *, from_density=None, ...): the map, then the joint confidence "
+          "region of n_1 and the second parameter at `level`, as lumora-cli map --confidence "
+          "gives it.")
       .def(
           "analyze",
           [](SessionHandle& s, const py::object& fromWl, const py::object& toWl,

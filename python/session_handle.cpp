@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "base/errors.h"
+#include "base/format.h"
 #include "frontend/field_requests.h"
 #include "model/fit.h"
 #include "settings/startup.h"
@@ -42,14 +43,9 @@ void ApplyDistribution(const FieldOverrides& o, WindowFields& f) {
 }
 
 // The log as `lumora-cli fit --report log` prints it: its lines, LF ended.
-std::string ReadLogText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "Fit logfile was not found.\n";
-  std::string text, line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    text += line + "\n";
-  }
+std::string LfText(const std::string& crLfText) {
+  std::string text;
+  for (const std::string& line : TextLines(crLfText)) text += line + "\n";
   return text;
 }
 
@@ -61,7 +57,7 @@ SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
                                 messages_.push_back(text);
                               }}) {
   try {
-    context_ = std::make_unique<cli::Context>(ini, element, std::cerr, std::cerr);
+    context_ = std::make_unique<SettingsContext>(ini, element);
     settingsFile_ = context_->settings().FileName();
     LoadElement();
   } catch (...) {
@@ -101,7 +97,7 @@ void SessionHandle::LoadElement() {
 
 void SessionHandle::ChangeElement(const std::string& element) {
   // The settings file found at the start stays the session's.
-  auto context = std::make_unique<cli::Context>(settingsFile_, element, std::cerr, std::cerr);
+  auto context = std::make_unique<SettingsContext>(settingsFile_, element);
   context->ElementName();
   context_ = std::move(context);
   LoadElement();
@@ -147,10 +143,10 @@ WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
 CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
                                   FitResult& result) {
   FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_);
-  request.dataFileName = dataFileName_;
-  request.report = ReportKind::FinalResults;
-  request.logFolder = logFolder_;
-  request.keepLog = withLog;
+  request.report.dataFileName = dataFileName_;
+  request.report.kind = ReportKind::FinalResults;
+  request.log.folder = logFolder_;
+  request.log.text = withLog;
   // The model's G_m always follows the intensities, as after a read.
   session_.Recalculate();
   // Every result carries its own header, as a single-file lumora-cli run prints it.
@@ -158,9 +154,8 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
   result = session_.Fit(request);
   CommandOutcome outcome;
   outcome.report = result.report;
-  outcome.figures = ComputeResultsFigures(session_.Table().levels, result.parameters,
-                                          result.errors, result.parameterCount, true);
-  if (withLog) outcome.log = ReadLogText(result.logPath);
+  outcome.figures = ComputeResultsFigures(session_.Table().levels, FitResultsInput(result));
+  if (withLog) outcome.log = LfText(result.logText);
   return outcome;
 }
 
@@ -172,9 +167,26 @@ CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& re
   result = session_.Map(request);
   CommandOutcome outcome;
   outcome.report = result.report;
-  outcome.figures =
-      ComputeResultsFigures(session_.Table().levels, result.parameters, ParameterVector{}, 2,
-                            false);
+  outcome.figures = ComputeResultsFigures(session_.Table().levels, MapResultsInput(result));
+  return outcome;
+}
+
+CommandOutcome SessionHandle::MonteCarlo(const FieldOverrides& overrides,
+                                         const MonteCarloSettings& settings, FitResult& fit,
+                                         MonteCarloResult& result) {
+  const FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_);
+  const MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
+  CommandOutcome outcome = Fit(overrides, false, fit);
+  result = session_.MonteCarlo(refits, fit);
+  for (const std::string& line : MonteCarloReport(result, refits)) outcome.report.push_back(line);
+  return outcome;
+}
+
+CommandOutcome SessionHandle::Confidence(const FieldOverrides& overrides, double level,
+                                         MapResult& map, ConfidenceRegion& region) {
+  CommandOutcome outcome = Map(overrides, map);
+  region = session_.Confidence(map, level);
+  outcome.report.push_back(ConfidenceText(region, map.atMinimum.distribution));
   return outcome;
 }
 

@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/command.h"
+#include "frontend/settings_context.h"
+#include "frontend/uncertainty_requests.h"
 #include "model/results_line.h"
 #include "model/session.h"
 #include "settings/settings.h"
@@ -69,6 +70,14 @@ class SessionHandle {
   WindowFields Fields(const FieldOverrides& overrides) const;
   CommandOutcome Fit(const FieldOverrides& overrides, bool withLog, FitResult& result);
   CommandOutcome Map(const FieldOverrides& overrides, MapResult& result);
+  // The fit, then its refits; the outcome's report is what lumora-cli fit
+  // --monte-carlo prints: the results line, then the Monte Carlo report.
+  CommandOutcome MonteCarlo(const FieldOverrides& overrides, const MonteCarloSettings& settings,
+                            FitResult& fit, MonteCarloResult& result);
+  // The map, then its confidence region at `level`; the outcome's report is
+  // what lumora-cli map --confidence prints.
+  CommandOutcome Confidence(const FieldOverrides& overrides, double level, MapResult& map,
+                            ConfidenceRegion& region);
   LineAnalysisResult Analyze(const SimulationParameters& limits,
                              const FieldOverrides& overrides, double pairX, double pairY);
 
@@ -79,7 +88,7 @@ class SessionHandle {
   std::mutex mutex_;
   std::vector<std::string> messages_;
   std::string logFolder_;
-  std::unique_ptr<cli::Context> context_;
+  std::unique_ptr<SettingsContext> context_;
   std::string settingsFile_;
   std::string element_;
   double massAmu_ = 0;

@@ -163,3 +163,46 @@ def test_integrate_takes_the_lines_the_cli_prints(world, cli, session, spectrum)
     assert session.fit().results_line == fitted.stdout.splitlines()[-1]
     with pytest.raises(lumora.Error, match="no rows of two numbers"):
         session.integrate(world / "lumora.ini")
+
+
+@pytest.mark.parametrize("options,kwargs", [
+    (["--noise", "0.02", "--seed", "7"], {"noise": 0.02, "seed": 7}),
+    (["--noise", "0.01", "--aki-accuracy", "--seed", "11", "--fit-temperature"],
+     {"noise": 0.01, "aki_accuracy": True, "seed": 11, "fit_temperature": True}),
+])
+def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kwargs):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("fit", "--monte-carlo", "40", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    result = session.monte_carlo(40, **kwargs)
+    assert result.report == run.stdout.splitlines()
+    assert result.runs == 40 and result.seed == kwargs["seed"]
+    assert len(result.log10_n1_samples) == 40 - result.failed
+    assert result.log10_n1["mean"] == pytest.approx(np.mean(result.log10_n1_samples), rel=1e-12)
+    assert (result.second is not None) == kwargs.get("fit_temperature", False)
+    assert result.fit.log10_n1 == session.fit(**{k: v for k, v in kwargs.items()
+                                                 if k == "fit_temperature"}).log10_n1
+
+
+def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
+    read(session, world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(lumora.Error, match="Monte Carlo runs must lie between 10 and 100000"):
+        session.monte_carlo(5, noise=0.02, seed=1)
+    with pytest.raises(lumora.Error, match="The intensity noise must be 0 or more"):
+        session.monte_carlo(20, noise=-1, seed=1)
+
+
+def test_confidence_prints_what_the_cli_prints(world, cli, session):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("map", "--confidence", "0.95", "--density-points", "30", path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    region = session.confidence(0.95, density_points=30)
+    assert region.report == run.stdout.splitlines()
+    assert region.text == run.stdout.splitlines()[-1]
+    assert region.log10_n1_from <= region.log10_n1_to
+    assert region.contour.shape[1] == 4 and len(region.contour) > 0
+    assert region.map.grid.shape == (50, 30)
+    with pytest.raises(lumora.Error):
+        session.confidence(1.5)

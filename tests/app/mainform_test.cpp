@@ -855,6 +855,21 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.errors.size(), 2);
   }
 
+  // The fit does not read the map's fields: empty or wrong ones leave it be.
+  void fitRunsWithTheMapFieldsEmpty() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    for (QLineEdit* edit : {form->mapTemperaturePointsEdit, form->mapDensityPointsEdit})
+      edit->setText("");
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    QVERIFY(form->MapGrid().empty());
+    form->mapDensityPointsEdit->setText("x");
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+  }
+
   void mapFillsTheGridAndWritesTheMapFile() {
     Answers answers;
     auto form = SampleForm(answers, kSample);

@@ -316,17 +316,22 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
         EXPECT_EQ(Rounded(o.at("levels")[k].at("n")), words[2 + 2 * k]) << k;
         EXPECT_EQ(Rounded(o.at("levels")[k].at("u")), words[3 + 2 * k]) << k;
       }
-      EXPECT_EQ(Rounded(o.at("T"), "%5.0f"), Format("%5.0f", std::stod(words[10])));
+      EXPECT_EQ(Rounded(o.at("second").at("value"), "%5.0f"), Format("%5.0f", std::stod(words[10])));
+      EXPECT_EQ(o.at("second").at("name"), "T_exc_K");
       EXPECT_EQ(Rounded(o.at("sum"), "%.5e"), words[12]);
       EXPECT_EQ(std::filesystem::path(o.at("file").get<std::string>()).filename(), words[13]);
       EXPECT_EQ(procedure.rfind(c.procedure, 0), 0u);
       if (std::string(c.procedure) == "fit:") {
         EXPECT_EQ("fit:" + o.at("stop").get<std::string>(), procedure);
+        // u(n_1) of the results line is ln 10 n_1 u(log10 n_1).
+        const double n1 = std::pow(10.0, o.at("log10_n1").get<double>());
+        EXPECT_EQ(Rounded(nlohmann::json(std::log(10.0) * n1 * o.at("u_log10_n1").get<double>())),
+                  words[3]);
         EXPECT_GT(o.at("iterations").get<int>(), 0);
       } else {
         EXPECT_EQ(o.at("minimum"), o.at("sum"));
         EXPECT_EQ(o.at("grid").at("density_points"), 14);
-        EXPECT_EQ(o.at("grid").at("temperature_points"), 11);
+        EXPECT_EQ(o.at("grid").at("second_points"), 11);
         const int column = o.at("minimum_point").at("column");
         EXPECT_GE(column, 0);
         EXPECT_LT(column, 14);

@@ -83,9 +83,9 @@ using ConfidenceOnAMap = FitTest;
 // The region of a measurement's map holds the grid point nearest the truth.
 TEST_F(ConfidenceOnAMap, HoldsTheTrueGridPoint) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   MapRequest request;
-  request.model = ParametersOf(BaseVector(0, 0));
+  request.model = BaseParameters(0, 0);
   request.densityPoints = 50;
   request.temperaturePoints = 25;
   request.log10FromDensity = 15;

@@ -32,29 +32,55 @@ WindowFields DefaultFields() {
   return f;
 }
 
-TEST(FieldRequests, FitAndMapColumns) {
+TEST(FieldRequests, FitAndMapModelInputs) {
   WindowFields f = DefaultFields();
   f.Count = "3";
   f.Distribution = 1;
   const FitRequest fitRequest = FitRequestFromFields(f, 39.948);
-  const ParameterVector fit = fitRequest.start.ToVector();
-  const ParameterVector map = MapRequestFromFields(f, 39.948).model.ToVector();
-  EXPECT_EQ(fit[1], 16);
-  EXPECT_EQ(fit[2], 1000);
-  EXPECT_EQ(fitRequest.iterationLimit, 50);
-  EXPECT_EQ(map[1], 0);
-  EXPECT_EQ(map[2], 0);
-  for (const ParameterVector& b : {fit, map}) {
-    EXPECT_EQ(b[3], 300);
-    EXPECT_EQ(b[4], 1);
-    EXPECT_EQ(b[5], 39.948 * kAtomicMassUnit);
-    EXPECT_EQ(b[6], 3);
-    EXPECT_EQ(b[7], 1);
-    for (int k = 8; k <= 15; ++k) EXPECT_EQ(b[k], 0) << k;
+  const ModelParameters fit = fitRequest.target.start;
+  const ModelParameters map = MapRequestFromFields(f, 39.948).model;
+  EXPECT_EQ(fit.log10N1, 16);
+  EXPECT_EQ(fit.second, 1000);
+  EXPECT_EQ(fitRequest.solver.iterationLimit, 50);
+  EXPECT_EQ(map.log10N1, 0);
+  EXPECT_EQ(map.second, 0);
+  for (const ModelParameters& p : {fit, map}) {
+    EXPECT_EQ(p.gasTemperature, 300);
+    EXPECT_EQ(p.path, 1);
+    EXPECT_EQ(p.mass, 39.948 * kAtomicMassUnit);
+    EXPECT_EQ(p.levelCount, 3);
+    EXPECT_EQ(p.distribution, Distribution::FirstLevels);
   }
-  EXPECT_FALSE(fitRequest.fitSecond);
+  EXPECT_FALSE(fitRequest.target.fitSecond);
   f.FitTemperatureChecked = true;
-  EXPECT_TRUE(FitRequestFromFields(f, 39.948).fitSecond);
+  EXPECT_TRUE(FitRequestFromFields(f, 39.948).target.fitSecond);
+}
+
+TEST(FieldRequests, AnUnknownDistributionIsNamed) {
+  WindowFields f = DefaultFields();
+  f.Distribution = 7;
+  for (auto request : {+[](const WindowFields& w) { FitRequestFromFields(w, 39.948); },
+                       +[](const WindowFields& w) { MapRequestFromFields(w, 39.948); }}) {
+    try {
+      request(f);
+      ADD_FAILURE() << "distribution 7 accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "Unknown distribution 7: 0 is Boltzmann, 1 \"1s levels\".");
+    }
+  }
+}
+
+TEST(FieldRequests, AnalysisStartFromTheFitFields) {
+  const ModelParameters start =
+      AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948);
+  EXPECT_EQ(start.log10N1, 16);
+  EXPECT_EQ(start.second, 1000);
+  EXPECT_EQ(start.gasTemperature, 300);
+  EXPECT_EQ(start.path, 1);
+  EXPECT_EQ(start.mass, static_cast<long double>(39.948) * 1.6605402e-27L);
+  EXPECT_EQ(start.levelCount, 100000000);
+  EXPECT_EQ(start.distribution, Distribution::Boltzmann);
+  EXPECT_THROW(AnalysisStartFromFields("x", "1000", "300", "1", 40), ConvertError);
 }
 
 TEST(FieldRequests, MapGridFromTheMapFields) {

@@ -46,31 +46,18 @@ inline std::vector<LineSpec> EightLines() {
           {770.0, 1e7, 5, 1}, {780.0, 0.5e7, 5, 3}, {700.0, 4e7, 6, 1}, {710.0, 1e7, 6, 3}};
 }
 
-// The ParameterVector a command would build: Tn 300 K, path 1 m, argon's mass, four
-// levels, "Boltzmann", 50 iterations.
-inline ParameterVector BaseVector(long double log10N1, long double temperature, int distribution = 0) {
-  ParameterVector b;
-  b[1] = log10N1;
-  b[2] = temperature;
-  b[3] = 300;
-  b[4] = 1;
-  b[5] = kMassAmu * kAtomicMassUnit;
-  b[6] = 4;
-  b[7] = distribution;
-  b[8] = 50;
-  return b;
-}
-
-// The vector's model inputs by name.
-inline ModelParameters ParametersOf(const ParameterVector& b) {
+// The model inputs a command would build: Tn 300 K, path 1 m, argon's mass,
+// four levels, "Boltzmann".
+inline ModelParameters BaseParameters(long double log10N1, long double temperature,
+                                      Distribution distribution = Distribution::Boltzmann) {
   ModelParameters p;
-  p.log10N1 = b[1];
-  p.second = b[2];
-  p.gasTemperature = b[3];
-  p.path = b[4];
-  p.mass = b[5];
-  p.levelCount = static_cast<int32_t>(b[6]);
-  p.distribution = static_cast<Distribution>(static_cast<int>(b[7]));
+  p.log10N1 = log10N1;
+  p.second = temperature;
+  p.gasTemperature = 300;
+  p.path = 1;
+  p.mass = kMassAmu * kAtomicMassUnit;
+  p.levelCount = 4;
+  p.distribution = distribution;
   return p;
 }
 
@@ -99,27 +86,27 @@ class FitWorld {
     model.ClearCache();
   }
 
-  // Sets every line's G_m to the model's value at b.
-  void MeasureFromModel(const ParameterVector& b) {
+  // Sets every line's G_m to the model's value at p.
+  void MeasureFromModel(const ModelParameters& p) {
     model.ClearCache();
     for (size_t k = 0; k < table.lines.size(); ++k)
-      table.lines[k].G_m = static_cast<double>(model.Evaluate(b, static_cast<long double>(k)));
+      table.lines[k].G_m = static_cast<double>(model.Evaluate(p, static_cast<int>(k)));
     model.ClearCache();
   }
 
   // One fit from `start` (n parameters), its report lines appended to
   // `report` when given.
-  FitResult Fit(const ParameterVector& start, int iterationLimit, int n,
+  FitResult Fit(const ModelParameters& start, int iterationLimit, int n,
                 const std::string& dataFileName, const std::string& logPath,
                 std::vector<std::string>* report = nullptr,
                 ReportKind kind = ReportKind::FinalResults) {
     FitRequest request;
-    request.start = ParametersOf(start);
-    request.fitSecond = n == 2;
-    request.iterationLimit = iterationLimit;
-    request.report = kind;
-    request.dataFileName = dataFileName;
-    request.logPath = logPath;
+    request.target.start = start;
+    request.target.fitSecond = n == 2;
+    request.solver.iterationLimit = iterationLimit;
+    request.report.kind = kind;
+    request.report.dataFileName = dataFileName;
+    request.log.path = logPath;
     FitResult result = RunFit(model, request, resultsLineCount);
     if (report) report->insert(report->end(), result.report.begin(), result.report.end());
     return result;

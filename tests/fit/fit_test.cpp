@@ -31,7 +31,7 @@ using FitResultsLine = FitTest;
 
 struct RecoveryCase {
   const char* name;
-  int distribution;
+  Distribution distribution;
   long double trueSecond;
   long double startLog10N1;
   long double startSecond;
@@ -45,89 +45,114 @@ TEST_P(FitRecovery, FindsTheParametersOfASyntheticMeasurement) {
   const RecoveryCase& c = GetParam();
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, c.trueSecond, c.distribution));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, c.trueSecond, c.distribution));
   if (c.unweightedLine >= 0) table.lines[c.unweightedLine].G_m = 0;
 
-  const ParameterVector start = BaseVector(c.startLog10N1, c.startSecond, c.distribution);
+  const ModelParameters start = BaseParameters(c.startLog10N1, c.startSecond, c.distribution);
   const FitResult fit = Fit(start, 50, c.n, "synthetic.txt", dir.File("lumora.txt"));
 
-  EXPECT_NEAR(static_cast<double>(fit.parameters[1]), static_cast<double>(kTrueLog10N1), 1e-6);
+  EXPECT_NEAR(static_cast<double>(fit.fitted.log10N1), static_cast<double>(kTrueLog10N1), 1e-6);
   if (c.n == 2) {
-    EXPECT_NEAR(static_cast<double>(fit.parameters[2] / c.trueSecond), 1.0, 1e-5);
+    EXPECT_NEAR(static_cast<double>(fit.fitted.second / c.trueSecond), 1.0, 1e-5);
   } else {
-    EXPECT_EQ(fit.parameters[2], start[2]);
+    EXPECT_EQ(fit.fitted.second, start.second);
   }
-  const int code = static_cast<int>(fit.parameters[12]);
-  EXPECT_TRUE(code == static_cast<int>(StopCode::SumReached) ||
-              code == static_cast<int>(StopCode::ParametersUnchanged))
-      << code;
-  EXPECT_LE(fit.parameters[11], 1e-15L);
+  EXPECT_TRUE(fit.stopCode == StopCode::SumReached || fit.stopCode == StopCode::ParametersUnchanged)
+      << static_cast<int>(fit.stopCode);
+  EXPECT_LE(fit.sum, 1e-15L);
+  EXPECT_EQ(fit.errors.size(), c.n);
+  EXPECT_EQ(fit.covariance.rows(), c.n);
+  // The fixed inputs come back as they went in.
+  EXPECT_EQ(fit.fitted.gasTemperature, start.gasTemperature);
+  EXPECT_EQ(fit.fitted.path, start.path);
+  EXPECT_EQ(fit.fitted.mass, start.mass);
+  EXPECT_EQ(fit.fitted.levelCount, start.levelCount);
+  EXPECT_EQ(fit.fitted.distribution, start.distribution);
 
   // Every line, the unweighted one included, carries the fitted fraction.
   model.ClearCache();
   for (size_t k = 0; k < table.lines.size(); ++k)
-    EXPECT_EQ(table.lines[k].G_f, static_cast<double>(model.Evaluate(fit.parameters, k))) << k;
+    EXPECT_EQ(table.lines[k].G_f, static_cast<double>(model.Evaluate(fit.fitted, k))) << k;
   if (c.unweightedLine >= 0) {
     EXPECT_GT(table.lines[c.unweightedLine].G_f, 0);
   }
-  EXPECT_EQ(start[11], 0);  // the caller's ParameterVector is left alone
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fits, FitRecovery,
-    ::testing::Values(RecoveryCase{"BoltzmannTwoParameters", 0, kTrueTemperature, 15.8L, 1200, 2, -1},
-                      RecoveryCase{"BoltzmannDensityOnly", 0, kTrueTemperature, 15.5L,
+    ::testing::Values(RecoveryCase{"BoltzmannTwoParameters", Distribution::Boltzmann, kTrueTemperature, 15.8L, 1200, 2, -1},
+                      RecoveryCase{"BoltzmannDensityOnly", Distribution::Boltzmann, kTrueTemperature, 15.5L,
                                    kTrueTemperature, 1, -1},
-                      RecoveryCase{"FirstLevels", 1, 300, 16.0L, 200, 2, -1},
-                      RecoveryCase{"LineWithoutWeight", 0, kTrueTemperature, 15.8L, 1200, 2, 4}),
+                      RecoveryCase{"FirstLevels", Distribution::FirstLevels, 300, 16.0L, 200, 2, -1},
+                      RecoveryCase{"LineWithoutWeight", Distribution::Boltzmann, kTrueTemperature, 15.8L, 1200, 2, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A density-only fit skips the unused b2 derivative; it must still follow
+// The fitted fractions with both derivatives formed whatever is fitted, as a
+// reference for the fit of log10 n_1 alone, which skips the second one.
+class FullDerivativeFractions : public FittedModel {
+ public:
+  FullDerivativeFractions(EbfModel& model, const ModelParameters& fixed)
+      : model_(model), fixed_(fixed) {}
+  bool Value(const ParameterValues& p, int k, long double& value) override {
+    value = model_.Evaluate(At(p), k);
+    return true;
+  }
+  bool Gradient(const ParameterValues& p, int k, ParameterValues& g) override {
+    g[0] = model_.Derivative(At(p), &ModelParameters::log10N1, k);
+    model_.Derivative(At(p), &ModelParameters::second, k);
+    return true;
+  }
+
+ private:
+  ModelParameters At(const ParameterValues& p) const {
+    ModelParameters at = fixed_;
+    at.log10N1 = p[0];
+    return at;
+  }
+  EbfModel& model_;
+  ModelParameters fixed_;
+};
+
+// A density-only fit skips the unused second derivative; it must still follow
 // exactly the path the minimiser takes with the full derivative routine.
 TEST_F(FitDensityOnly, MatchesTheMinimiserWithTheFullDerivatives) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   Perturb(table);
-  const ParameterVector start = BaseVector(15.5L, 1300);
+  const ModelParameters start = BaseParameters(15.5L, 1300);
   const FitResult fit = Fit(start, 50, 1, "a.txt", dir.File("driver.txt"));
 
+  FullDerivativeFractions reference(model, start);
   MinimizerProblem problem;
-  problem.pointCount = static_cast<int>(table.lines.size());
-  problem.parameterCount = 1;
-  for (size_t k = 0; k < table.lines.size(); ++k) {
-    problem.x[k + 1] = k;
-    problem.y[k + 1] = table.lines[k].G_m;
-    problem.w[k + 1] = 1;
+  problem.model = &reference;
+  for (const TLineRecord& line : table.lines) {
+    problem.observed.push_back(line.G_m);
+    problem.weights.push_back(1);
   }
-  problem.model = [this](const ParameterVector& b, long double xi, long double& value) {
-    value = model.Evaluate(b, xi);
-    return true;
-  };
-  problem.derivatives = [this](int k, const PointArray& xs, int, const ParameterVector& b,
-                               ParameterVector& g) {
-    model.Derivatives(k, xs, b, g);
-    return true;
-  };
-  ParameterVector par = ParametersOf(start).ToVector();
+  ParameterValues par(1);
+  par[0] = start.log10N1;
   model.ClearCache();
-  MinimizerSummary summary;
+  IterationTrace trace;
+  const MinimizerSummary summary = Minimize(MinimizerOptions{}, problem, par, &trace);
   {
     FileLog log(dir.File("reference.txt"));
     WriteLogOpening(log);
-    summary = Minimize(MinimizerOptions{}, problem, par, &log, FitParameterNames());
-    WriteMinimizerReport(log, summary.stopCode, problem.pointCount, 1, summary.sum, par,
-                         summary.covariance, FitParameterNames());
+    WriteIterationTable(log, trace, FitParameterNames());
+    WriteMinimizerReport(log, summary.stopCode, static_cast<int>(problem.observed.size()),
+                         summary.sum, par, summary.covariance, FitParameterNames());
     log.Close();
   }
-  EXPECT_EQ(fit.parameters[1], par[1]);
-  EXPECT_EQ(fit.parameters[11], summary.sum);
-  EXPECT_EQ(fit.parameters[12], static_cast<int>(summary.stopCode));
+  EXPECT_EQ(fit.fitted.log10N1, par[0]);
+  EXPECT_EQ(fit.sum, summary.sum);
+  EXPECT_EQ(fit.stopCode, summary.stopCode);
+  ASSERT_EQ(fit.trace.size(), trace.size());
+  for (size_t i = 0; i < trace.size(); ++i) EXPECT_EQ(fit.trace[i].sum, trace[i].sum) << i;
   EXPECT_EQ(ReadFile(dir.File("driver.txt")), ReadFile(dir.File("reference.txt")));
 }
 
 // Densities of the four absorbing levels after the model ran at b.
-std::vector<long double> Densities(EbfModel& model, const ParameterVector& b) {
+std::vector<long double> Densities(EbfModel& model, const ModelParameters& b) {
   const LineTable& table = model.Table();
   model.ClearCache();
   model.Evaluate(b, 0);
@@ -142,15 +167,15 @@ double Number(const std::string& text) { return std::stod(text); }
 TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   Perturb(table);
   std::vector<std::string> report{"earlier text"};
-  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 2, "synthetic.txt",
+  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 2, "synthetic.txt",
                                    dir.File("lumora.txt"), &report, ReportKind::FinalResults);
-  const ParameterVector& b = fit.parameters;
-  const ParameterVector& err = fit.errors;
-  ASSERT_GT(err[1], 0);
-  ASSERT_GT(err[2], 0);
+  const ModelParameters& b = fit.fitted;
+  const long double errN1 = fit.Log10N1Error(), errT = fit.SecondError();
+  ASSERT_GT(errN1, 0);
+  ASSERT_GT(errT, 0);
 
   ASSERT_EQ(report.size(), 3u);
   EXPECT_EQ(report[0], "earlier text");
@@ -160,20 +185,20 @@ TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   const std::vector<std::string> words = SplitBlanks(report[2]);
   ASSERT_GE(words.size(), 15u) << report[2];
 
-  // The densities at the fitted ParameterVector, and their change with the
+  // The densities at the fitted parameters, and their change with the
   // temperature by a central difference (independent of the closed form).
   const std::vector<long double> n = Densities(model, b);
-  const long double h = 1e-3L * b[2];
-  ParameterVector up = b, down = b;
-  up[2] += h;
-  down[2] -= h;
+  const long double h = 1e-3L * b.second;
+  ModelParameters up = b, down = b;
+  up.second += h;
+  down.second -= h;
   const std::vector<long double> nUp = Densities(model, up), nDown = Densities(model, down);
-  const long double u1 = std::log(10.0L) * n[0] * err[1];
+  const long double u1 = std::log(10.0L) * n[0] * errN1;
   long double nTot = 0, uTotSquared = 0;
   for (int k = 0; k < 4; ++k) {
     const long double dndT = (nUp[k] - nDown[k]) / (2 * h);
     const long double uk =
-        k == 0 ? u1 : std::sqrt(std::pow(n[k] / n[0] * u1, 2) + std::pow(dndT * err[2], 2));
+        k == 0 ? u1 : std::sqrt(std::pow(n[k] / n[0] * u1, 2) + std::pow(dndT * errT, 2));
     EXPECT_EQ(words[2 + 2 * k], Format("%.3e", n[k])) << k;
     EXPECT_NEAR(Number(words[3 + 2 * k]) / static_cast<double>(uk), 1.0, 6e-3) << k;
     nTot += n[k];
@@ -181,22 +206,22 @@ TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   }
   EXPECT_EQ(words[0], Format("%.3e", nTot));
   EXPECT_NEAR(Number(words[1]) / static_cast<double>(std::sqrt(uTotSquared)), 1.0, 6e-3);
-  EXPECT_EQ(words[10], Format("%.0f", b[2]));
-  EXPECT_EQ(words[11], Format("%.0f", err[2]));
-  EXPECT_EQ(words[12], Format("%.5e", b[11]));
+  EXPECT_EQ(words[10], Format("%.0f", b.second));
+  EXPECT_EQ(words[11], Format("%.0f", errT));
+  EXPECT_EQ(words[12], Format("%.5e", fit.sum));
   EXPECT_EQ(words[13], "synthetic.txt");
-  const std::string procedure = "  fit:" + StopCodeResultText(static_cast<StopCode>(static_cast<int>(b[12])));
+  const std::string procedure = "  fit:" + StopCodeResultText(fit.stopCode);
   EXPECT_EQ(report[2].substr(report[2].size() - procedure.size()), procedure);
 }
 
 TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   Perturb(table);
   resultsLineCount = 1;  // header already written for this element
   std::vector<std::string> report;
-  const FitResult fit = Fit(BaseVector(15.8L, kTrueTemperature), 50, 1, "a.txt",
+  const FitResult fit = Fit(BaseParameters(15.8L, kTrueTemperature), 50, 1, "a.txt",
                                    dir.File("lumora.txt"), &report, ReportKind::FinalResults);
   ASSERT_EQ(report.size(), 1u);
   const std::vector<std::string> words = SplitBlanks(report[0]);
@@ -207,13 +232,13 @@ TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   EXPECT_EQ(words[9], "0.00E+000");
   EXPECT_EQ(words[10], "1500");
   EXPECT_EQ(words[11], "0");
-  EXPECT_EQ(fit.errors[2], 0);
+  EXPECT_EQ(fit.SecondError(), 0);
 }
 
 TEST_F(FitLog, FollowsItsLayoutLineByLine) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   Perturb(table);
   const std::string logPath = dir.File("lumora.txt");
   {
@@ -221,7 +246,7 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
     for (int i = 0; i < 200; ++i) old << "old line " << i << "\r\n";
   }
   std::vector<std::string> report{"kept"};
-  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 2, "synthetic.txt", logPath,
+  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 2, "synthetic.txt", logPath,
                                    &report, ReportKind::FitIteration);
   const std::string text = ReadFile(logPath);
   ASSERT_GE(text.size(), 2u);
@@ -241,15 +266,16 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
     EXPECT_EQ(lines[i].substr(0, 3), Format("%3d", iteration));
   }
   EXPECT_GE(iteration, 2);
-  const int code = static_cast<int>(fit.parameters[12]);
+  const int code = static_cast<int>(fit.stopCode);
   EXPECT_EQ(lines[i++], "");
   EXPECT_EQ(lines[i++], "Minimization report : " + StopCodeReportText(static_cast<StopCode>(code)));
   EXPECT_EQ(lines[i++], "");
   EXPECT_EQ(lines[i++], "Results :");
   EXPECT_EQ(lines[i++], "Parameter            Value               Error");
-  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.parameters[1],
-                               fit.errors[1]));
-  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "Te", fit.parameters[2], fit.errors[2]));
+  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.fitted.log10N1,
+                               fit.Log10N1Error()));
+  EXPECT_EQ(lines[i++],
+            Format("  %-10s %15.4e %15.4e", "Te", fit.fitted.second, fit.SecondError()));
   EXPECT_EQ(lines[i++], "");
   EXPECT_EQ(lines[i++], "Correlation coefficients :");
   EXPECT_EQ(lines[i++], "        1     2");
@@ -268,15 +294,15 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
 TEST_F(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
   TempDir dir;
   LoadSmallElement({{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}});
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   Perturb(table);
   const std::string logPath = dir.File("lumora.txt");
-  const FitResult fit = Fit(BaseVector(15.8L, 1200), 50, 1, "two.txt", logPath);
-  EXPECT_EQ(fit.errors[1], 0);
+  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 1, "two.txt", logPath);
+  EXPECT_EQ(fit.Log10N1Error(), 0);
   const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[lines.size() - 3], Format("  %-10s %15.4e %15.4e", "log10(n_1)",
-                                            fit.parameters[1], 0.0));
+                                            fit.fitted.log10N1, 0.0));
   EXPECT_EQ(lines[lines.size() - 2], "");
   EXPECT_EQ(lines[lines.size() - 1], "");
 }
@@ -289,7 +315,7 @@ TEST_F(FitRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
     LoadSmallElement(lines);
     std::vector<std::string> report;
     try {
-      Fit(BaseVector(16, 1500), 50, 2, "many.txt", dir.File("lumora.txt"), &report);
+      Fit(BaseParameters(16, 1500), 50, 2, "many.txt", dir.File("lumora.txt"), &report);
       ADD_FAILURE() << count << " lines were accepted";
     } catch (const Error& e) {
       if (count > 0) {
@@ -305,11 +331,11 @@ TEST_F(FitRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
 TEST_F(FitRefuses, ALogThatCannotBeCreatedNamingIt) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   const std::string logPath = dir.File("missing-folder/lumora.txt");
   std::vector<std::string> report;
   try {
-    Fit(BaseVector(15.8L, 1200), 50, 2, "a.txt", logPath, &report);
+    Fit(BaseParameters(15.8L, 1200), 50, 2, "a.txt", logPath, &report);
     ADD_FAILURE() << "no error";
   } catch (const InOutError& e) {
     EXPECT_NE(std::string(e.what()).find(logPath), std::string::npos) << e.what();
@@ -320,11 +346,11 @@ TEST_F(FitRefuses, ALogThatCannotBeCreatedNamingIt) {
 TEST_F(FitRefuses, AModelErrorAsARunThatNeverStarted) {
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   const std::string logPath = dir.File("lumora.txt");
   std::vector<std::string> report;
   try {
-    Fit(BaseVector(15.8L, 1200, 7), 50, 2, "a.txt", logPath, &report);
+    Fit(BaseParameters(15.8L, 1200, static_cast<Distribution>(7)), 50, 2, "a.txt", logPath, &report);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "no minimization was started");
@@ -342,11 +368,11 @@ TEST_F(FitTest, HookBeforeEachIterationCanStopTheFit) {
   struct Stop {};
   TempDir dir;
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   FitRequest request;
-  request.start = ParametersOf(BaseVector(15.8L, 1200));
-  request.fitSecond = true;
-  request.logPath = dir.File("lumora.txt");
+  request.target.start = BaseParameters(15.8L, 1200);
+  request.target.fitSecond = true;
+  request.log.path = dir.File("lumora.txt");
   std::vector<int> seen;
   request.beforeIteration = [&](int iteration) {
     seen.push_back(iteration);
@@ -354,7 +380,7 @@ TEST_F(FitTest, HookBeforeEachIterationCanStopTheFit) {
   };
   EXPECT_THROW(RunFit(model, request, resultsLineCount), Stop);
   EXPECT_EQ(seen, (std::vector<int>{1, 2}));
-  const std::vector<std::string> lines = SplitCrLf(ReadFile(request.logPath));
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(request.log.path));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Minimization report : no minimization was started");
 
@@ -363,20 +389,6 @@ TEST_F(FitTest, HookBeforeEachIterationCanStopTheFit) {
   const FitResult fit = RunFit(model, request, resultsLineCount);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), fit.iterations);
-}
-
-TEST(GaussNoise, CentresOnTheMeanWithinSixSigma) {
-  std::mt19937_64 generator(12345);
-  EXPECT_EQ(GaussNoise(2.5L, 0, generator), 2.5L);
-  long double sum = 0;
-  constexpr int kDraws = 2000;
-  for (int i = 0; i < kDraws; ++i) {
-    const long double v = GaussNoise(10, 2, generator);
-    ASSERT_GE(v, 10 - 12);
-    ASSERT_LT(v, 10 + 12);
-    sum += v;
-  }
-  EXPECT_NEAR(static_cast<double>(sum / kDraws), 10.0, 0.2);
 }
 
 }  // namespace

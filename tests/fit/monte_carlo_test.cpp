@@ -19,15 +19,15 @@ class MonteCarloTest : public FitTest {
   // the fractions are formed from them as a measurement's are.
   void MeasureIntensities(long double log10N1) {
     LoadSmallElement(EightLines());
-    MeasureFromModel(BaseVector(log10N1, kTrueTemperature));
+    MeasureFromModel(BaseParameters(log10N1, kTrueTemperature));
     for (TLineRecord& line : table.lines) line.Int = line.G_m / line.AR.WaveLength * 1e5;
     ComputeBranchingFractions(table);
   }
 
   MonteCarloRequest Request(const FitResult& fit, int runs, double noise) {
     MonteCarloRequest request;
-    request.fit.iterationLimit = 50;
-    request.fit.fitSecond = fit.parameterCount == 2;
+    request.fit.solver.iterationLimit = 50;
+    request.fit.target.fitSecond = fit.parameterCount == 2;
     request.fitted = fit.fitted;
     request.runs = runs;
     request.intensityNoise = noise;
@@ -40,7 +40,7 @@ class MonteCarloTest : public FitTest {
 
 TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
   MeasureIntensities(kTrueLog10N1);
-  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
+  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 64, 0.02);
   request.akiAccuracy = true;
   request.threads = 1;
@@ -79,7 +79,7 @@ TEST_F(MonteCarloTest, IntervalsCoverTheTruthAndSpreadLikeIndependentMeasurement
     for (TLineRecord& line : table.lines) line.Int *= 1 + 0.02 * normal(noise);
     ComputeBranchingFractions(table);
     const FitResult fit =
-        Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+        Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
     MonteCarloRequest request = Request(fit, 200, 0.02);
     request.seed = 1000 + draw;
     const MonteCarloResult mc = RunMonteCarlo(table, request);
@@ -96,7 +96,7 @@ TEST_F(MonteCarloTest, IntervalsCoverTheTruthAndSpreadLikeIndependentMeasurement
 TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
   MeasureIntensities(kTrueLog10N1);
   for (TLineRecord& line : table.lines) line.AR.Acc = "B";
-  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 400, 0.01);
   const double plain = RunMonteCarlo(table, request).log10N1.std;
   request.akiAccuracy = true;
@@ -116,7 +116,7 @@ TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
 // report that raises stops the runs there.
 TEST_F(MonteCarloTest, ProgressCountsEveryRefitAndCanStopThem) {
   MeasureIntensities(kTrueLog10N1);
-  const FitResult fit = Fit(BaseVector(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 40, 0.02);
   for (int threads : {1, 0}) {
     request.threads = threads;

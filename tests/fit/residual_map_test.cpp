@@ -19,11 +19,11 @@ constexpr const char* kWarning = "Sum was not divided by DoF (not enough lines)!
 // A map over the grid as a command runs it, keeping the grid in ResidualMap.
 class MapWorld : public FitWorld {
  protected:
-  ParameterVector RunMap(int nDens, int nTemp, double fromLog, double toLog, double fromT,
-                         double toT, std::vector<std::string>* report,
-                         MapRange* rangeOut = nullptr, ParameterVector b = BaseVector(0, 0)) {
+  MapResult RunMap(int nDens, int nTemp, double fromLog, double toLog, double fromT, double toT,
+                   std::vector<std::string>* report, MapRange* rangeOut = nullptr,
+                   const ModelParameters& base = BaseParameters(0, 0)) {
     MapRequest request;
-    request.model = ParametersOf(b);
+    request.model = base;
     request.densityPoints = nDens;
     request.temperaturePoints = nTemp;
     request.log10FromDensity = fromLog;
@@ -38,7 +38,7 @@ class MapWorld : public FitWorld {
     ResidualMap = result.grid;
     if (rangeOut) *rangeOut = result.range;
     if (report) report->insert(report->end(), result.report.begin(), result.report.end());
-    return result.parameters;
+    return result;
   }
 
   ResidualGrid ResidualMap;
@@ -51,18 +51,19 @@ using ResidualMapTest = MapTest;
 
 TEST_F(ResidualMapTest, MinimumLiesAtTheGridPointNearestTheTruth) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   std::vector<std::string> report;
   MapRange range;
   // Densities 1e15 .. 1e18 in steps of 0.06, temperatures 1000 .. 2000 in
   // steps of 40: nearest point 16.32 (index 22), 1520 (index 13).
-  const ParameterVector b = RunMap(50, 25, 15, 18, 1000, 2000, &report, &range);
+  const MapResult map = RunMap(50, 25, 15, 18, 1000, 2000, &report, &range);
+  const ModelParameters& b = map.atMinimum;
 
   double x = 15, t = 1000;
   for (int j = 0; j < 22; ++j) x += range.dx;
   for (int i = 0; i < 13; ++i) t += range.dy;
-  EXPECT_EQ(b[1], x);
-  EXPECT_EQ(b[2], t);
+  EXPECT_EQ(b.log10N1, x);
+  EXPECT_EQ(b.second, t);
   EXPECT_DOUBLE_EQ(range.dx, 0.06);
   EXPECT_DOUBLE_EQ(range.dy, 40);
   EXPECT_EQ(range.x0, 15);
@@ -73,16 +74,15 @@ TEST_F(ResidualMapTest, MinimumLiesAtTheGridPointNearestTheTruth) {
   double lowest = 1e300, highest = -1e300;
   for (const auto& row : ResidualMap)
     for (double v : row) lowest = std::min(lowest, v), highest = std::max(highest, v);
-  EXPECT_EQ(b[11], lowest);
-  EXPECT_EQ(b[12], highest);
+  EXPECT_EQ(map.minimum, lowest);
+  EXPECT_EQ(map.maximum, highest);
   EXPECT_EQ(ResidualMap[13][22], lowest);
 
   // The lines and levels are left at the minimum.
-  ParameterVector best = BaseVector(0, 0);
-  best[1] = b[1];
-  best[2] = b[2];
-  best[8] = 0;
-  EXPECT_EQ(table.levels[0].Density, static_cast<double>(std::pow(10.0L, b[1])));
+  ModelParameters best = BaseParameters(0, 0);
+  best.log10N1 = b.log10N1;
+  best.second = b.second;
+  EXPECT_EQ(table.levels[0].Density, static_cast<double>(std::pow(10.0L, b.log10N1)));
   model.ClearCache();
   for (size_t k = 0; k < table.lines.size(); ++k)
     EXPECT_EQ(table.lines[k].G_f, static_cast<double>(model.Evaluate(best, k)));
@@ -92,7 +92,7 @@ TEST_F(ResidualMapTest, MinimumLiesAtTheGridPointNearestTheTruth) {
   EXPECT_EQ(report[0].rfind("n_tot/m-3 ±u(n_tot)    n_1/m-3", 0), 0u) << report[0];
   const std::vector<std::string> words = SplitBlanks(report[1]);
   ASSERT_EQ(words.size(), 15u) << report[1];
-  EXPECT_EQ(words[2], Format("%.3e", std::pow(10.0L, b[1])));
+  EXPECT_EQ(words[2], Format("%.3e", std::pow(10.0L, b.log10N1)));
   EXPECT_EQ(words[10], "1520");
   EXPECT_EQ(words[11], "0");
   EXPECT_EQ(words[12], Format("%.5e", lowest));
@@ -102,16 +102,15 @@ TEST_F(ResidualMapTest, MinimumLiesAtTheGridPointNearestTheTruth) {
 
 TEST_F(ResidualMapTest, EvaluatesDecadesWithoutTheLimit) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   MapRange range;
   RunMap(3, 1, 15, 18, 1500, 1600, nullptr, &range);
   EXPECT_EQ(range.dx, 1);
   ASSERT_EQ(ResidualMap.size(), 1u);
   ASSERT_EQ(ResidualMap[0].size(), 3u);
   for (int j = 0; j < 3; ++j) {
-    ParameterVector b = BaseVector(15 + j, 1500);
-    b[8] = 0;
-    EXPECT_EQ(ResidualMap[0][j], static_cast<double>(GridPointRSS(model, b, 2))) << j;
+    const ModelParameters at = BaseParameters(15 + j, 1500);
+    EXPECT_EQ(ResidualMap[0][j], static_cast<double>(GridPointRSS(model, at, 2))) << j;
   }
 }
 
@@ -130,14 +129,13 @@ TEST_P(ResidualMapDivision, DividesByTheDegreesOfFreedom) {
   std::vector<LineSpec> lines = EightLines();
   lines.resize(c.lines);
   LoadSmallElement(lines);
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   for (auto& line : table.lines) line.G_m += 0.01;
   resultsLineCount = 1;
   std::vector<std::string> report;
   RunMap(2, 2, 15, 17, 1000, 2000, &report);
 
-  ParameterVector b = BaseVector(15, 1000);
-  b[8] = 0;
+  const ModelParameters b = BaseParameters(15, 1000);
   model.ClearCache();
   long double plain = 0;
   for (size_t k = 0; k < table.lines.size(); ++k) {
@@ -164,18 +162,18 @@ INSTANTIATE_TEST_SUITE_P(Lines, ResidualMapDivision,
 
 TEST_F(ResidualMapTest, TiesGoToTheFirstPointInScanOrder) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  ParameterVector base = BaseVector(0, 0);
-  base[6] = 0;  // no absorbing level: every grid point gives the same sum
-  const ParameterVector b = RunMap(4, 3, 15, 17, 1000, 2000, nullptr, nullptr, base);
-  EXPECT_EQ(b[1], 15);
-  EXPECT_EQ(b[2], 1000);
-  EXPECT_EQ(b[11], b[12]);
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
+  ModelParameters base = BaseParameters(0, 0);
+  base.levelCount = 0;  // no absorbing level: every grid point gives the same sum
+  const MapResult map = RunMap(4, 3, 15, 17, 1000, 2000, nullptr, nullptr, base);
+  EXPECT_EQ(map.atMinimum.log10N1, 15);
+  EXPECT_EQ(map.atMinimum.second, 1000);
+  EXPECT_EQ(map.minimum, map.maximum);
 }
 
 TEST_F(ResidualMapTest, RefusesGridsWithoutPointsOrMinimum) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   for (auto [nDens, nTemp] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, -1}}) {
     try {
       RunMap(nDens, nTemp, 15, 17, 1000, 2000, nullptr);
@@ -195,7 +193,7 @@ TEST_F(ResidualMapTest, RefusesGridsWithoutPointsOrMinimum) {
 // map and by the zero grid a front end sizes alike; the largest grid is kept.
 TEST_F(ResidualMapTest, RefusesGridsBeyondTheLimits) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   struct Case {
     int nDens, nTemp;
     const char* error;
@@ -228,7 +226,7 @@ TEST_F(ResidualMapTest, RefusesGridsBeyondTheLimits) {
 // What a map leaves: its result and the caller's table.
 struct MapOutcome {
   ResidualGrid grid;
-  ParameterVector b;
+  MapResult result;
   std::vector<std::string> report;
   std::vector<double> lineValues;    // every line's G_f
   std::vector<double> levelDensities;
@@ -237,11 +235,11 @@ struct MapOutcome {
 
 class ParallelMapTest : public MapTest {
  protected:
-  MapOutcome Outcome(int nDens, int nTemp, double fromT, double toT, ParameterVector base) {
+  MapOutcome Outcome(int nDens, int nTemp, double fromT, double toT, const ModelParameters& base) {
     MapOutcome o;
     resultsLineCount = 0;
     try {
-      o.b = RunMap(nDens, nTemp, 15, 18, fromT, toT, &o.report, nullptr, base);
+      o.result = RunMap(nDens, nTemp, 15, 18, fromT, toT, &o.report, nullptr, base);
     } catch (const std::exception& e) {
       o.fault = e.what();
     }
@@ -256,21 +254,21 @@ class ParallelMapTest : public MapTest {
 // point, the report and the caller's table, ties and faults included.
 TEST_F(ParallelMapTest, GivesTheOneThreadMap) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
-  ParameterVector noAbsorbingLevel = BaseVector(0, 0);
-  noAbsorbingLevel[6] = 0;  // every point gives the same sum
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
+  ModelParameters noAbsorbingLevel = BaseParameters(0, 0);
+  noAbsorbingLevel.levelCount = 0;  // every point gives the same sum
   struct Grid {
     const char* name;
     int nDens, nTemp;
     double fromT, toT;
-    ParameterVector base;
+    ModelParameters base;
   };
   const Grid grids[] = {
-      {"truth inside", 37, 41, 1000, 2000, BaseVector(0, 0)},
-      {"one column", 1, 23, 1000, 2000, BaseVector(0, 0)},
+      {"truth inside", 37, 41, 1000, 2000, BaseParameters(0, 0)},
+      {"one column", 1, 23, 1000, 2000, BaseParameters(0, 0)},
       {"all equal", 9, 17, 1000, 2000, noAbsorbingLevel},
       // T = 0 on the fourth row of eight fails there.
-      {"fault on a row", 6, 8, -3000, 5000, BaseVector(0, 0)},
+      {"fault on a row", 6, 8, -3000, 5000, BaseParameters(0, 0)},
   };
   for (const Grid& g : grids) {
     threads = 1;
@@ -283,7 +281,10 @@ TEST_F(ParallelMapTest, GivesTheOneThreadMap) {
       EXPECT_EQ(parallel.fault, serial.fault);
       if (!serial.fault.empty()) continue;
       EXPECT_EQ(parallel.grid, serial.grid);
-      for (int k : {1, 2, 11, 12}) EXPECT_EQ(parallel.b[k], serial.b[k]) << k;
+      EXPECT_EQ(parallel.result.atMinimum.log10N1, serial.result.atMinimum.log10N1);
+      EXPECT_EQ(parallel.result.atMinimum.second, serial.result.atMinimum.second);
+      EXPECT_EQ(parallel.result.minimum, serial.result.minimum);
+      EXPECT_EQ(parallel.result.maximum, serial.result.maximum);
       EXPECT_EQ(parallel.report, serial.report);
       EXPECT_EQ(parallel.lineValues, serial.lineValues);
       EXPECT_EQ(parallel.levelDensities, serial.levelDensities);
@@ -293,11 +294,11 @@ TEST_F(ParallelMapTest, GivesTheOneThreadMap) {
 
 TEST_F(ParallelMapTest, ReportsEveryRowOnceInOrder) {
   LoadSmallElement(EightLines());
-  MeasureFromModel(BaseVector(kTrueLog10N1, kTrueTemperature));
+  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
   std::vector<std::pair<int, int>> calls;
   progress = [&calls](int done, int rows) { calls.emplace_back(done, rows); };
   threads = 3;
-  Outcome(11, 29, 1000, 2000, BaseVector(0, 0));
+  Outcome(11, 29, 1000, 2000, BaseParameters(0, 0));
   ASSERT_EQ(calls.size(), 29u);
   for (size_t i = 0; i < calls.size(); ++i)
     EXPECT_EQ(calls[i], std::make_pair(static_cast<int>(i) + 1, 29)) << i;
@@ -305,10 +306,10 @@ TEST_F(ParallelMapTest, ReportsEveryRowOnceInOrder) {
 
 class ResultsLineTest : public ::testing::Test {
  protected:
-  // The results line of b over the test's levels.
-  void ResultsLine(const ParameterVector& b, const ParameterVector& errors,
-                   std::vector<std::string>* target, const std::string& file, int n, bool fit) {
-    lumora::ResultsLine(table.levels, b, errors, resultsLineCount, target, file, n, fit);
+  // The results line of `input` over the test's levels.
+  void ResultsLine(const ResultsInput& input, std::vector<std::string>* target,
+                   const std::string& file) {
+    lumora::ResultsLine(table.levels, input, resultsLineCount, target, file);
   }
   LineTable table;
   int resultsLineCount = 0;
@@ -318,22 +319,24 @@ class ResultsLineTest : public ::testing::Test {
     table.levels[0].Density = 1e16;
     table.levels[1].Density = 5e15;
     table.levels[2].Density = 2.5e14;
-    }
-  static ParameterVector Params(long double count, long double rss, int code = 0, int kind = 0) {
-    ParameterVector b;
-    b[2] = 1500;
-    b[6] = count;
-    b[7] = kind;
-    b[11] = rss;
-    b[12] = code;
-    return b;
+  }
+  // A map's results (no stop code) or a fit's, at T = 1500 over `count` levels.
+  static ResultsInput Input(int32_t count, long double rss, std::optional<StopCode> stop = {},
+                            Distribution kind = Distribution::Boltzmann) {
+    ResultsInput input;
+    input.at.second = 1500;
+    input.at.levelCount = count;
+    input.at.distribution = kind;
+    input.sum = rss;
+    input.fitStop = stop;
+    return input;
   }
 };
 
 TEST_F(ResultsLineTest, MapLineAndHeaderOncePerElement) {
   std::vector<std::string> lines;
-  ResultsLine(Params(2, 1.2345678e-3), ParameterVector{}, &lines, "x.txt", 2, false);
-  ResultsLine(Params(2, 2e-4), ParameterVector{}, &lines, "y.txt", 2, false);
+  ResultsLine(Input(2, 1.2345678e-3), &lines, "x.txt");
+  ResultsLine(Input(2, 2e-4), &lines, "y.txt");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "n_tot/m-3 ±u(n_tot)    n_1/m-3   ±u(n_1)   n_2/m-3   ±u(n_2)   T/K  u(T)       RSS "
@@ -343,16 +346,16 @@ TEST_F(ResultsLineTest, MapLineAndHeaderOncePerElement) {
             "1.2346E-003 x.txt  map");
   EXPECT_EQ(lines[2].substr(lines[2].size() - 10), "y.txt  map");
   resultsLineCount = 0;  // the next element
-  ResultsLine(Params(2, 2e-4), ParameterVector{}, &lines, "z.txt", 2, false);
+  ResultsLine(Input(2, 2e-4), &lines, "z.txt");
   EXPECT_EQ(lines[3], lines[0]);
 }
 
 TEST_F(ResultsLineTest, LevelCountBelowOneAndAboveTheLevels) {
   std::vector<std::string> lines;
-  ResultsLine(Params(0.5, 1e-3), ParameterVector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Input(0, 1e-3), &lines, "x.txt");
   EXPECT_EQ(lines[0], "n_tot/m-3 ±u(n_tot)    T/K  u(T)       RSS Filename  Procedure");
   EXPECT_EQ(lines[1], "0.00E+000 0.00E+000   1500     0 1.0000E-003 x.txt  map");
-  ResultsLine(Params(1e9, 1e-3), ParameterVector{}, &lines, "x.txt", 2, false);
+  ResultsLine(Input(1000000000, 1e-3), &lines, "x.txt");
   EXPECT_EQ(SplitBlanks(lines[2]).size(), 2 + 2 * 3 + 5u) << lines[2];
   EXPECT_EQ(lines[2].substr(0, 9), "1.53E+016");
 }
@@ -364,7 +367,7 @@ TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
   };
   for (const auto& [code, text] : cases) {
     std::vector<std::string> lines;
-    ResultsLine(Params(1, 0, code), ParameterVector{}, &lines, "x.txt", 1, true);
+    ResultsLine(Input(1, 0, static_cast<StopCode>(code)), &lines, "x.txt");
     EXPECT_EQ(lines.back().substr(lines.back().size() - text.size() - 2), "  " + text) << code;
   }
 }
@@ -377,11 +380,11 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
   table.levels[1].Density = 3e15;
   table.levels[2].Density = 2e15;
   table.levels[3].Density = 3e15;
-  ParameterVector err;
-  err[1] = 0;
-  err[2] = 20;
+  ResultsInput input = Input(4, 0, StopCode::SumReached, Distribution::FirstLevels);
+  input.secondError = 20;
+  input.secondFitted = true;
   std::vector<std::string> lines;
-  ResultsLine(Params(4, 0, 0, 1), err, &lines, "x.txt", 2, true);
+  ResultsLine(input, &lines, "x.txt");
   const std::vector<std::string> words = SplitBlanks(lines[1]);
   EXPECT_EQ(words[3], "0.00E+000");
   EXPECT_EQ(words[5], "2.00E+014");
@@ -392,7 +395,7 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
 
 TEST_F(ResultsLineTest, AbsentTargetIsAnError) {
   try {
-    ResultsLine(Params(2, 0), ParameterVector{}, nullptr, "x.txt", 2, false);
+    ResultsLine(Input(2, 0), nullptr, "x.txt");
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Lines not assigned.");

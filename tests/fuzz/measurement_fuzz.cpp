@@ -33,7 +33,7 @@ void ImportMeasurement(const std::string& path) {
   session.Recalculate();
   EbfModel& model = session.Model();
   model.ClearCache();
-  (void)model.EvaluateAllLines(testing::ArgonModel().ToVector());
+  (void)model.EvaluateAllLines(testing::ArgonModel());
 }
 
 }  // namespace

@@ -66,14 +66,15 @@ TEST(Marquardt, StraightLineMatchesClosedForm) {
   const LineSolution s = SolveLine();
 
   EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
-  EXPECT_NEAR(fit.par[1], s.intercept, kSettled);
-  EXPECT_NEAR(fit.par[2], s.slope, kSettled);
+  EXPECT_NEAR(fit.par[0], s.intercept, kSettled);
+  EXPECT_NEAR(fit.par[1], s.slope, kSettled);
   EXPECT_NEAR(fit.result.sum, s.sum, 1e-17L);
-  EXPECT_NEAR(fit.Cov(1, 1), s.covII, 1e-15L);
-  EXPECT_NEAR(fit.Cov(1, 2), s.covIS, 1e-15L);
-  EXPECT_NEAR(fit.Cov(2, 1), s.covIS, 1e-15L);
-  EXPECT_NEAR(fit.Cov(2, 2), s.covSS, 1e-15L);
-  for (int k = 1; k <= fit.m; ++k)
+  EXPECT_NEAR(fit.Cov(0, 0), s.covII, 1e-15L);
+  EXPECT_NEAR(fit.Cov(0, 1), s.covIS, 1e-15L);
+  EXPECT_NEAR(fit.Cov(1, 0), s.covIS, 1e-15L);
+  EXPECT_NEAR(fit.Cov(1, 1), s.covSS, 1e-15L);
+  ASSERT_EQ(fit.result.modelValues.size(), kLineX.size());
+  for (int k = 0; k < fit.m; ++k)
     EXPECT_NEAR(fit.result.modelValues[k], s.intercept + s.slope * fit.x[k], kSettled);
 }
 
@@ -81,16 +82,18 @@ TEST(Marquardt, ExponentialDecayFromDistantStart) {
   Fit fit;
   for (int k = 0; k < 10; ++k) fit.Point(k, 3 * std::exp(-0.5L * k));
   fit.n = 2;
-  fit.par[1] = 1;
-  fit.par[2] = 0.1L;
-  fit.par[3] = 42;  // fixed inputs pass through untouched
+  fit.par[0] = 1;
+  fit.par[1] = 0.1L;
   fit.Run(DecayModel, DecayDerivatives);
 
   EXPECT_EQ(fit.result.stopCode, StopCode::SumReached);
-  EXPECT_NEAR(fit.par[1], 3, 1e-7L);
-  EXPECT_NEAR(fit.par[2], 0.5L, 1e-7L);
-  EXPECT_EQ(fit.par[3], 42);
+  EXPECT_NEAR(fit.par[0], 3, 1e-7L);
+  EXPECT_NEAR(fit.par[1], 0.5L, 1e-7L);
   EXPECT_LE(fit.result.sum, 1e-15L);
+  // The model sees the fitted parameters and nothing else.
+  EXPECT_EQ(fit.wrongSizes, 0);
+  EXPECT_EQ(fit.result.covariance.rows(), 2);
+  EXPECT_EQ(fit.result.covariance.cols(), 2);
 }
 
 // Exact straight-line data from (0, 0): the first step leaves a sum of about
@@ -137,49 +140,49 @@ TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
   Fit fit;
   for (int k = 0; k < 4; ++k) fit.Point(k, 1 + 2 * k);
   fit.n = 2;
-  fit.par[1] = 1;
-  fit.par[2] = 2;
+  fit.par[0] = 1;
+  fit.par[1] = 2;
   fit.Run(LineModel, LineDerivatives);
 
   EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
   EXPECT_EQ(fit.Iterations(), 1);
   EXPECT_EQ(fit.funcCalls, 3 * fit.m);  // start, one accepted trial, model values
   EXPECT_EQ(fit.result.sum, 0);
-  EXPECT_EQ(fit.par[1], 1);
-  EXPECT_EQ(fit.par[2], 2);
-  for (int k = 1; k <= fit.m; ++k) EXPECT_EQ(fit.result.modelValues[k], fit.y[k]);
+  EXPECT_EQ(fit.par[0], 1);
+  EXPECT_EQ(fit.par[1], 2);
+  for (int k = 0; k < fit.m; ++k) EXPECT_EQ(fit.result.modelValues[k], fit.y[k]);
 }
 
 TEST(Marquardt, ParameterWithoutInfluenceKeepsValueAndUnitVariance) {
   Fit fit = NoisyLine(3);
-  fit.par[3] = 7;
+  fit.par[2] = 7;
   fit.Run(LineModel, LineDerivatives);
   const LineSolution s = SolveLine();
 
-  EXPECT_EQ(fit.par[3], 7);
-  EXPECT_NEAR(fit.par[1], s.intercept, kSettled);
-  EXPECT_NEAR(fit.par[2], s.slope, kSettled);
-  EXPECT_EQ(fit.Cov(3, 3), 1);
-  EXPECT_EQ(fit.Cov(3, 1), 0);
-  EXPECT_EQ(fit.Cov(2, 3), 0);
+  EXPECT_EQ(fit.par[2], 7);
+  EXPECT_NEAR(fit.par[0], s.intercept, kSettled);
+  EXPECT_NEAR(fit.par[1], s.slope, kSettled);
+  EXPECT_EQ(fit.Cov(2, 2), 1);
+  EXPECT_EQ(fit.Cov(2, 0), 0);
+  EXPECT_EQ(fit.Cov(1, 2), 0);
 }
 
 TEST(Marquardt, AllWeightsZeroMovesNothing) {
   Fit fit;
   for (int k = 0; k < 5; ++k) fit.Point(k, 10 + k, 0);
   fit.n = 2;
-  fit.par[1] = 0.5L;
-  fit.par[2] = -3;
+  fit.par[0] = 0.5L;
+  fit.par[1] = -3;
   fit.Run(LineModel, LineDerivatives);
 
   EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
   EXPECT_EQ(fit.Iterations(), 1);
   EXPECT_EQ(fit.result.sum, 0);
-  EXPECT_EQ(fit.par[1], 0.5L);
-  EXPECT_EQ(fit.par[2], -3);
+  EXPECT_EQ(fit.par[0], 0.5L);
+  EXPECT_EQ(fit.par[1], -3);
+  EXPECT_EQ(fit.Cov(0, 0), 1);
+  EXPECT_EQ(fit.Cov(0, 1), 0);
   EXPECT_EQ(fit.Cov(1, 1), 1);
-  EXPECT_EQ(fit.Cov(1, 2), 0);
-  EXPECT_EQ(fit.Cov(2, 2), 1);
 }
 
 // One point y = 1 fitted by f = b1 from b1 = 0, with a derivative callback
@@ -204,13 +207,13 @@ TEST_P(TrialSequence, DampingsTriedInOrder) {
   fit.options.iterationLimit = c.limit;
   fit.options.lambdaStart = c.lambdaStart;
   std::vector<long double> seen;
-  auto model = [&](const ParameterVector& b, long double, long double& value) {
-    seen.push_back(b[1]);
-    value = b[1];
+  auto model = [&](const ParameterValues& p, long double, long double& value) {
+    seen.push_back(p[0]);
+    value = p[0];
     return true;
   };
-  auto deriv = [&](int, const PointArray&, int, const ParameterVector&, ParameterVector& g) {
-    g[1] = c.slope;
+  auto deriv = [&](int, long double, const ParameterValues&, ParameterValues& g) {
+    g[0] = c.slope;
     return true;
   };
   fit.Run(model, deriv);
@@ -226,7 +229,7 @@ TEST_P(TrialSequence, DampingsTriedInOrder) {
   ASSERT_EQ(seen.size(), expected.size());
   for (size_t k = 0; k < seen.size(); ++k)
     EXPECT_NEAR(seen[k], expected[k], 1e-15L * std::fabs(expected[k])) << "call " << k;
-  EXPECT_NEAR(fit.par[1], p0, 1e-15L);
+  EXPECT_NEAR(fit.par[0], p0, 1e-15L);
   EXPECT_EQ(fit.result.stopCode, StopCode::IterationLimitReached);
 }
 
@@ -262,29 +265,26 @@ TEST_P(FailureCodes, RunEndsInLastAcceptedState) {
   const FailureCase& c = GetParam();
   Fit fit = NoisyLine();
   int modelCalls = 0, derivCalls = 0;
-  std::vector<ParameterVector> accepted;
-  auto model = [&](const ParameterVector& b, long double x, long double& value) {
+  std::vector<ParameterValues> accepted;
+  auto model = [&](const ParameterValues& p, long double x, long double& value) {
     const bool failed = ++modelCalls == c.failingModelCall;
-    LineModel(b, x, value);
+    LineModel(p, x, value);
     return !failed;
   };
-  auto deriv = [&](int k, const PointArray& x, int n, const ParameterVector& b,
-                   ParameterVector& g) {
-    if (k == 1) accepted.push_back(b);
-    LineDerivatives(k, x, n, b, g);
+  auto deriv = [&](int k, long double x, const ParameterValues& p, ParameterValues& g) {
+    if (k == 0) accepted.push_back(p);
+    LineDerivatives(k, x, p, g);
     return ++derivCalls != c.failingDerivCall;
   };
   fit.Run(model, deriv);
 
   EXPECT_EQ(fit.result.stopCode, c.code);
   EXPECT_EQ(fit.derivCalls, c.derivCalls);
-  for (int k = 1; k <= fit.n * fit.n; ++k)
-    EXPECT_EQ(fit.result.covariance[k], 0) << "no covariance after a failure";
-  for (int k = 1; k <= fit.m; ++k)
-    EXPECT_EQ(fit.result.modelValues[k], 0) << "no model values after a failure";
-  const ParameterVector last = accepted.empty() ? ParameterVector{} : accepted.back();
+  EXPECT_EQ(fit.result.covariance.size(), 0) << "no covariance after a failure";
+  EXPECT_TRUE(fit.result.modelValues.empty()) << "no model values after a failure";
+  const ParameterValues last = accepted.empty() ? ParameterValues::Zero(2) : accepted.back();
+  EXPECT_EQ(fit.par[0], last[0]);
   EXPECT_EQ(fit.par[1], last[1]);
-  EXPECT_EQ(fit.par[2], last[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -299,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Marquardt, PartialSumCountsTheFailingPoint) {
   Fit fit = NoisyLine();
   int calls = 0;
-  auto model = [&](const ParameterVector&, long double, long double& value) {
+  auto model = [&](const ParameterValues&, long double, long double& value) {
     value = 0;
     return ++calls != 2;
   };
@@ -325,8 +325,51 @@ TEST_P(RefusedSizes, RefusedBeforeAnyCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, RefusedSizes,
-                         ::testing::Values(SizeCase{5, 0}, SizeCase{5, 9}, SizeCase{0, 1},
-                                           SizeCase{101, 1}, SizeCase{-3, 2}));
+                         ::testing::Values(SizeCase{5, 0}, SizeCase{0, 1}, SizeCase{101, 1},
+                                           SizeCase{-3, 2}));
+
+// Nine parameters cannot even be formed: the parameters' type holds eight.
+static_assert(ParameterValues::MaxRowsAtCompileTime == kMaxMinimizerParameters);
+static_assert(ParameterMatrix::MaxRowsAtCompileTime == kMaxMinimizerParameters);
+
+TEST(Marquardt, WeightsThatDoNotMatchThePointsAreRefused) {
+  testing::CurveModel model({0, 1, 2}, 2, LineModel, LineDerivatives);
+  MinimizerProblem problem;
+  problem.observed = {1, 2, 3};
+  problem.weights = {1, 1};
+  problem.model = &model;
+  ParameterValues start = ParameterValues::Zero(2);
+  EXPECT_THROW(Minimize(MinimizerOptions{}, problem, start), Error);
+  problem.weights = {1, 1, 1};
+  problem.model = nullptr;
+  EXPECT_THROW(Minimize(MinimizerOptions{}, problem, start), Error);
+  EXPECT_EQ(model.valueCalls, 0);
+}
+
+// The trace holds the start and every iteration that moved the parameters,
+// with the sum after it: the rows of the log's table.
+TEST(Marquardt, TraceRecordsTheStartAndEveryMovingIteration) {
+  Fit fit = NoisyLine();
+  fit.Run(LineModel, LineDerivatives);
+  ASSERT_GE(fit.trace.size(), 2u);
+  EXPECT_EQ(fit.trace.front().iteration, 0);
+  EXPECT_EQ(fit.trace.front().parameters, ParameterValues::Zero(2));
+  EXPECT_EQ(fit.trace.front().sum, [] {
+    long double sum = 0;
+    for (long double y : kLineY) sum += y * y;
+    return sum;
+  }());
+  for (size_t i = 1; i < fit.trace.size(); ++i) {
+    EXPECT_EQ(fit.trace[i].iteration, static_cast<int>(i));
+    EXPECT_LE(fit.trace[i].sum, fit.trace[i - 1].sum) << i;
+  }
+  // The last iteration moved nothing ("parameters are not changing") and has
+  // no row; the row before it holds the final parameters and sum.
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
+  EXPECT_EQ(static_cast<int>(fit.trace.size()), fit.result.iterations);
+  EXPECT_EQ(fit.trace.back().parameters, fit.Fitted());
+  EXPECT_EQ(fit.trace.back().sum, fit.result.sum);
+}
 
 TEST(Marquardt, LargestSizesAreAccepted) {
   Fit fit;
@@ -335,7 +378,7 @@ TEST(Marquardt, LargestSizesAreAccepted) {
   fit.options.iterationLimit = 1;
   fit.Run(LineModel, LineDerivatives);
   EXPECT_EQ(fit.result.stopCode, StopCode::IterationLimitReached);
-  EXPECT_EQ(fit.Cov(8, 8), 1);
+  EXPECT_EQ(fit.Cov(7, 7), 1);
 }
 
 // Numeric faults and exceptions in a callback end the run with the code
@@ -351,8 +394,8 @@ TEST(Marquardt, CallbackFaultsPropagate) {
                          Fault{inf, "Floating point overflow"}}) {
     Fit fit = NoisyLine();
     int calls = 0;
-    auto model = [&](const ParameterVector& b, long double x, long double& value) {
-      LineModel(b, x, value);
+    auto model = [&](const ParameterValues& p, long double x, long double& value) {
+      LineModel(p, x, value);
       if (++calls == 8) value = f.value;
       return true;
     };
@@ -366,8 +409,7 @@ TEST(Marquardt, CallbackFaultsPropagate) {
   }
 
   Fit fit = NoisyLine();
-  auto throwing = [](int, const PointArray&, int, const ParameterVector&,
-                     ParameterVector&) -> bool {
+  auto throwing = [](int, long double, const ParameterValues&, ParameterValues&) -> bool {
     throw std::runtime_error("derivative failed");
   };
   EXPECT_THROW(fit.Run(LineModel, throwing), std::runtime_error);

@@ -41,14 +41,14 @@ Fit FourPointLine() {
   const long double ys[] = {1.1L, 2.9L, 5.2L, 6.8L};
   for (int k = 0; k < 4; ++k) fit.Point(k, ys[k]);
   fit.n = 2;
-  fit.par[2] = 1;
+  fit.par[1] = 1;
   return fit;
 }
 
 std::string ReportError(IterationLog& log, const Fit& fit,
                         const ParameterNames& names = kNames) {
   try {
-    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.result.sum, fit.Fitted(),
                          fit.result.covariance, names);
   } catch (const Error& e) {
     return e.what();
@@ -94,14 +94,32 @@ TEST(MinimizerLog, FullRunLineByLine) {
   EXPECT_EQ(CrLfLines(text), expected);
 }
 
+// A log kept in memory holds the text the file would.
+TEST(MinimizerLog, TextLogHoldsTheFilesText) {
+  TempFolder tmp;
+  const std::string path = tmp.File("lumora.txt");
+  FileLog file(path);
+  TextLog text;
+  for (IterationLog* log : {static_cast<IterationLog*>(&file), static_cast<IterationLog*>(&text)}) {
+    Fit fit = FourPointLine();
+    fit.options.iterationLimit = 2;
+    WriteLogOpening(*log);
+    WriteIterationTable(*log, {}, kNames);  // an empty trace writes no table
+    fit.Run(LineModel, LineDerivatives, log, kNames);
+    EXPECT_EQ(ReportError(*log, fit), "");
+  }
+  file.Close();
+  EXPECT_EQ(text.Text(), ReadFile(path));
+}
+
 TEST(MinimizerLog, ThrowingCallbackLeavesLogComplete) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
   int calls = 0;
-  auto model = [&](const ParameterVector& b, long double x, long double& value) {
+  auto model = [&](const ParameterValues& p, long double x, long double& value) {
     if (++calls == 6) throw std::runtime_error("model failed");
-    return LineModel(b, x, value);
+    return LineModel(p, x, value);
   };
   FileLog log(path);
   WriteLogOpening(log);
@@ -153,7 +171,7 @@ TEST(MinimizerLog, RefusedRunWritesNoTable) {
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
   Fit fit = FourPointLine();
-  fit.n = 9;
+  fit.n = 0;
   FileLog log(path);
   WriteLogOpening(log);
   EXPECT_THROW(fit.Run(LineModel, LineDerivatives, &log, kNames), Error);
@@ -179,13 +197,14 @@ TEST_P(ReportLayout, ResultsAndCorrelations) {
   const ReportCase& c = GetParam();
   TempFolder tmp;
   const std::string path = tmp.File("lumora.txt");
-  ParameterVector par;
-  for (int i = 1; i <= c.n; ++i) par[i] = 1000 * i;
-  PointArray cov;
-  for (size_t k = 0; k < c.cov.size(); ++k) cov[static_cast<int>(k) + 1] = c.cov[k];
+  ParameterValues par(c.n);
+  for (int i = 0; i < c.n; ++i) par[i] = 1000 * (i + 1);
+  ParameterMatrix cov(c.n, c.n);
+  for (int i = 0; i < c.n; ++i)
+    for (int j = 0; j < c.n; ++j) cov(i, j) = c.cov.at(static_cast<size_t>(i * c.n + j));
 
   FileLog log(path);  // no opening rule
-  WriteMinimizerReport(log, StopCode::ParametersUnchanged, c.m, c.n, 8, par, cov, kNames);
+  WriteMinimizerReport(log, StopCode::ParametersUnchanged, c.m, 8, par, cov, kNames);
   log.Close();
 
   std::vector<std::string> expected = {"", "Minimization report : parameters are not changing",
@@ -313,9 +332,14 @@ TEST(MinimizerLog, OpenAndWriteFailures) {
   // A closed log takes no report.
   FileLog log(tmp.File("lumora.txt"));
   log.Close();
-  EXPECT_THROW(WriteMinimizerReport(log, StopCode::ParametersUnchanged, fit.m, fit.n, 0, fit.par,
+  EXPECT_THROW(WriteMinimizerReport(log, StopCode::ParametersUnchanged, fit.m, 0, fit.Fitted(),
                                     fit.result.covariance, kNames),
                InOutError);
+  // Nor a covariance of another order than the parameters'.
+  TextLog text;
+  EXPECT_THROW(WriteMinimizerReport(text, StopCode::ParametersUnchanged, fit.m, 0, fit.Fitted(),
+                                    ParameterMatrix::Identity(3, 3), kNames),
+               Error);
 }
 
 // A log is never written through a link: a named log refuses one in its
@@ -426,7 +450,7 @@ TEST(MinimizerLog, ReopeningTruncates) {
     FileLog log(path);
     WriteLogOpening(log);
     fit.Run(LineModel, LineDerivatives, &log, kNames);
-    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.result.sum, fit.Fitted(),
                          fit.result.covariance, kNames);
   }
   const std::vector<std::string> lines = CrLfLines(ReadFile(path));
@@ -441,11 +465,11 @@ void WriteDecayFits(FileLog& log, int fits) {
     Fit fit;
     for (int k = 0; k < 10; ++k) fit.Point(k, 3 * std::exp(-0.5L * k));
     fit.n = 2;
-    fit.par[1] = 1;
-    fit.par[2] = 0.1L;
+    fit.par[0] = 1;
+    fit.par[1] = 0.1L;
     WriteLogOpening(log);
     fit.Run(DecayModel, DecayDerivatives, &log, kNames);
-    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.n, fit.result.sum, fit.par,
+    WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.result.sum, fit.Fitted(),
                          fit.result.covariance, kNames);
   }
   log.Close();

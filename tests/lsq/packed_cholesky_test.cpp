@@ -13,8 +13,8 @@ namespace {
 const long double kNaN = std::numeric_limits<long double>::quiet_NaN();
 
 PackedMatrix Packed(const std::vector<long double>& lower) {
-  PackedMatrix a;
-  for (size_t k = 0; k < lower.size(); ++k) a[static_cast<int>(k) + 1] = lower[k];
+  PackedMatrix a{};
+  for (size_t k = 0; k < lower.size(); ++k) a[k] = lower[k];
   return a;
 }
 
@@ -35,13 +35,13 @@ TEST_P(CholeskyTable, FactorFlagAndSolution) {
   PackedMatrix a = Packed(c.matrix);
   EXPECT_EQ(CholeskyDecompose(c.n, a), c.ok);
   for (size_t k = 0; k < c.factor.size(); ++k)
-    EXPECT_NEAR(a[static_cast<int>(k) + 1], c.factor[k], 1e-18L) << "factor entry " << k + 1;
+    EXPECT_NEAR(a[k], c.factor[k], 1e-18L) << "factor entry " << k;
 
-  ParameterVector b;
-  for (size_t k = 0; k < c.rhs.size(); ++k) b[static_cast<int>(k) + 1] = c.rhs[k];
+  ParameterValues b(static_cast<int>(c.rhs.size()));
+  for (size_t k = 0; k < c.rhs.size(); ++k) b[static_cast<int>(k)] = c.rhs[k];
   CholeskySolve(c.n, a, b);
   for (size_t k = 0; k < c.solution.size(); ++k)
-    EXPECT_NEAR(b[static_cast<int>(k) + 1], c.solution[k], 1e-18L) << "solution entry " << k + 1;
+    EXPECT_NEAR(b[static_cast<int>(k)], c.solution[k], 1e-18L) << "solution entry " << k;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -60,32 +60,33 @@ INSTANTIATE_TEST_SUITE_P(
         CholeskyCase{"OrderZeroChangesNothing", 0, {5, 6, 7}, {5, 6, 7}, true, {9}, {9}}),
     [](const auto& info) { return info.param.name; });
 
-// A full 8 x 8 matrix: the factor reproduces it, the solve inverts it, and
-// the spare entry after the triangle is never touched.
+// A full 8 x 8 matrix fills the packed triangle: the factor reproduces it
+// and the solve inverts it.
 TEST(Cholesky, LargestOrderReconstructsAndSolves) {
-  constexpr int n = 8;
-  PackedMatrix a;
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= i; ++j) a[PackedIndex(i, j)] = i == j ? 10.0L + i : 1.0L / (i + j);
-  a[37] = 123;
+  constexpr int n = kMaxMinimizerParameters;
+  static_assert(kPackedSize == n * (n + 1) / 2);
+  PackedMatrix a{};
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) a[PackedIndex(i, j)] = i == j ? 11.0L + i : 1.0L / (i + j + 2);
+  EXPECT_EQ(PackedIndex(n - 1, n - 1), kPackedSize - 1);
+  EXPECT_EQ(PackedIndex(2, 5), PackedIndex(5, 2));
   const PackedMatrix original = a;
   ASSERT_TRUE(CholeskyDecompose(n, a));
-  EXPECT_EQ(a[37], 123);
 
-  for (int i = 1; i <= n; ++i)
-    for (int j = 1; j <= i; ++j) {
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j <= i; ++j) {
       long double s = 0;
-      for (int m = 1; m <= j; ++m) s += a[PackedIndex(i, m)] * a[PackedIndex(j, m)];
+      for (int m = 0; m <= j; ++m) s += a[PackedIndex(i, m)] * a[PackedIndex(j, m)];
       EXPECT_NEAR(s, original[PackedIndex(i, j)], 1e-17L) << i << "," << j;
     }
 
-  ParameterVector x;
-  for (int i = 1; i <= n; ++i) x[i] = i;
-  ParameterVector b = x;
+  ParameterValues x(n);
+  for (int i = 0; i < n; ++i) x[i] = i + 1;
+  ParameterValues b = x;
   CholeskySolve(n, a, b);
-  for (int i = 1; i <= n; ++i) {
+  for (int i = 0; i < n; ++i) {
     long double s = 0;
-    for (int j = 1; j <= n; ++j) s += original[PackedIndex(i, j)] * b[j];
+    for (int j = 0; j < n; ++j) s += original[PackedIndex(i, j)] * b[j];
     EXPECT_NEAR(s, x[i], 1e-17L) << "row " << i;
   }
 }

@@ -4,7 +4,6 @@
 #include "fixture.h"
 #include "model/line_pair_analysis.h"
 #include "model/table_text.h"
-#include "frontend/field_requests.h"
 
 namespace lumora::test {
 namespace {
@@ -15,21 +14,21 @@ std::vector<LineSpec> AnalysisLines() {
           {700.0, 2e7, 1, 3, 3, 1, 0},    {720.0, 5e6, 0, 3, 5, 1, 0}};
 }
 
-ParameterVector Start(long double log10n1 = 16) {
-  ParameterVector b;
-  b[1] = log10n1;
-  b[2] = 5000;
-  b[3] = 300;
-  b[4] = 0.1;
-  b[5] = 39.948L * 1.6605402e-27L;
-  b[6] = 1e8;
-  return b;
+ModelParameters Start(long double log10n1 = 16) {
+  ModelParameters p;
+  p.log10N1 = log10n1;
+  p.second = 5000;
+  p.gasTemperature = 300;
+  p.path = 0.1;
+  p.mass = 39.948L * 1.6605402e-27L;
+  p.levelCount = 100000000;
+  return p;
 }
 
-ParameterVector Final(long double factor) {
-  ParameterVector b = Start();
-  b[1] += std::log10(factor);
-  return b;
+ModelParameters Final(long double factor) {
+  ModelParameters p = Start();
+  p.log10N1 += std::log10(factor);
+  return p;
 }
 
 class AnalysisTest : public ModelTest {
@@ -185,23 +184,10 @@ TEST_F(AnalysisTest, SimulationParameters) {
   }
 }
 
-TEST_F(AnalysisTest, StartFromFields) {
-  const ParameterVector start =
-      AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948).ToVector();
-  EXPECT_EQ(start[1], 16);
-  EXPECT_EQ(start[2], 1000);
-  EXPECT_EQ(start[3], 300);
-  EXPECT_EQ(start[4], 1);
-  EXPECT_EQ(start[5], static_cast<long double>(39.948) * 1.6605402e-27L);
-  EXPECT_EQ(start[6], 1e8L);
-  EXPECT_EQ(start[7], 0);
-  EXPECT_THROW(AnalysisStartFromFields("x", "1000", "300", "1", 40), ConvertError);
-}
-
 TEST_F(AnalysisTest, CommandStepsAndTheirVectors) {
   LineAnalysisRequest request;
   request.limits = ParseSimulationParameters("0 1000 0 100 50");
-  request.start = AnalysisStartFromFields("1E+016", "5000", "300", "0.1", 39.948);
+  request.start = AnalysisStart(16, 5000, 300, 0.1L, 39.948);
   int shown = 0;
   size_t linesShown = 0;
   auto show = [&] {
@@ -215,9 +201,15 @@ TEST_F(AnalysisTest, CommandStepsAndTheirVectors) {
   EXPECT_EQ(table.lines.size(), 5u);
   EXPECT_EQ(r.Output.size(), 4u);
   EXPECT_EQ(r.Curve.size(), 2u);
-  EXPECT_TRUE(model.Cache().Entries().empty());
-  EXPECT_EQ(r.Final[1], 16 + std::log10(50.0L));
-  for (int k = 2; k <= 15; ++k) EXPECT_EQ(r.Final[k], r.Start[k]) << k;
+  EXPECT_EQ(model.Cache().Size(), 0u);
+  EXPECT_EQ(r.final.log10N1, 16 + std::log10(50.0L));
+  // Only log10 n_1 is raised.
+  EXPECT_EQ(r.final.second, r.start.second);
+  EXPECT_EQ(r.final.gasTemperature, r.start.gasTemperature);
+  EXPECT_EQ(r.final.path, r.start.path);
+  EXPECT_EQ(r.final.mass, r.start.mass);
+  EXPECT_EQ(r.final.levelCount, r.start.levelCount);
+  EXPECT_EQ(r.final.distribution, r.start.distribution);
   // N/N0 of the curve starts at 1 and ends at the range factor.
   ASSERT_EQ(r.RelativeDensity.size(), r.Curve[0].size());
   EXPECT_DOUBLE_EQ(r.RelativeDensity.front(), 1);
@@ -231,7 +223,7 @@ TEST_F(AnalysisTest, CommandStepsAndTheirVectors) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "No lines for the analysis between the given limits.");
   }
-  EXPECT_TRUE(model.Cache().Entries().empty());
+  EXPECT_EQ(model.Cache().Size(), 0u);
 }
 
 TEST_F(AnalysisTest, LineTableCells) {

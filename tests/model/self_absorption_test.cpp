@@ -9,17 +9,18 @@ namespace {
 
 constexpr long double kArgonMass = 39.948L * 1.6605402e-27L;
 
-ParameterVector Params(long double log10n1, long double b2, long double count, long double kind = 0,
-              long double tn = 300, long double path = 0.1, long double mass = kArgonMass) {
-  ParameterVector b;
-  b[1] = log10n1;
-  b[2] = b2;
-  b[3] = tn;
-  b[4] = path;
-  b[5] = mass;
-  b[6] = count;
-  b[7] = kind;
-  return b;
+ModelParameters Params(long double log10n1, long double second, int32_t count, int kind = 0,
+                       long double tn = 300, long double path = 0.1,
+                       long double mass = kArgonMass) {
+  ModelParameters p;
+  p.log10N1 = log10n1;
+  p.second = second;
+  p.gasTemperature = tn;
+  p.path = path;
+  p.mass = mass;
+  p.levelCount = count;
+  p.distribution = static_cast<Distribution>(kind);
+  return p;
 }
 
 // kappa0 = n lambda^3 (gk/gi) A / (8 pi^(3/2) v), Doppler-broadened line centre.
@@ -37,10 +38,10 @@ long double ReferenceRate(const TLineRecord& line, long double n, long double tn
 // Expected G_f of every line for the given level densities.
 std::vector<double> ReferenceFractions(const std::vector<TLineRecord>& lines,
                                        const std::vector<long double>& density,
-                                       const ParameterVector& b) {
+                                       const ModelParameters& p) {
   std::vector<long double> rate;
   for (const TLineRecord& line : lines)
-    rate.push_back(ReferenceRate(line, density[line.LowerState], b[3], b[4], b[5]));
+    rate.push_back(ReferenceRate(line, density[line.LowerState], p.gasTemperature, p.path, p.mass));
   std::vector<double> g;
   for (size_t j = 0; j < lines.size(); ++j) {
     long double sum = 0;
@@ -98,7 +99,7 @@ TEST_F(EbfModelTest, ZeroIntensitiesKeepThePreviousMeasuredFractions) {
 }
 
 TEST_F(EbfModelTest, BoltzmannPopulationsAndFractions) {
-  const ParameterVector b = Params(17, 5000, 100);
+  const ModelParameters b = Params(17, 5000, 100);
   model.Evaluate(b, 0);
   const long double n1 = 1e17L;
   std::vector<long double> density;
@@ -137,18 +138,18 @@ TEST_F(EbfModelTest, NegativeExcitationTemperatureActsAsItsMagnitude) {
 TEST_F(EbfModelTest, CountLimitsThePopulatedLevels) {
   struct Case {
     const char* name;
-    long double count;
+    int32_t count;
     std::vector<bool> populated;
   };
   const Case cases[] = {
       {"none", 0, {false, false, false, false, false}},
       {"first level only", 1, {true, false, false, false, false}},
-      {"more than there are", 1e6, {true, true, true, true, true}},
+      {"more than there are", 1000000, {true, true, true, true, true}},
   };
   for (const Case& c : cases) {
     for (TLevelRecord& l : table.levels) l.Density = 99;  // an earlier computation
     model.ClearCache();
-    const ParameterVector b = Params(17, 5000, c.count);
+    const ModelParameters b = Params(17, 5000, c.count);
     model.Evaluate(b, 0);
     std::vector<long double> density;
     for (size_t i = 0; i < table.levels.size(); ++i) {
@@ -167,7 +168,7 @@ TEST_F(EbfModelTest, CountLimitsThePopulatedLevels) {
 
 TEST_F(EbfModelTest, LineWhoseLowerLevelIsNotPopulatedIsNotAbsorbed) {
   // Count 1: level 1 (lower level of lines 1 and 2) stays empty.
-  const ParameterVector b = Params(17, 5000, 1);
+  const ModelParameters b = Params(17, 5000, 1);
   model.Evaluate(b, 0);
   const long double rate0 = ReferenceRate(table.lines[0], 1e17L, 300, 0.1, kArgonMass);
   EXPECT_NEAR(table.levels[2].Sum_f, static_cast<double>(rate0 + 3e7L), 1e-6);
@@ -206,14 +207,8 @@ TEST_F(EbfModelTest, EscapeFactorDopplerSpeedAndStep) {
   EXPECT_NEAR(static_cast<double>(DerivativeStep(16)), 0.08, 1e-18);
 }
 
-TEST_F(EbfModelTest, IndexTruncatesTowardsZero) {
-  const ParameterVector b = Params(17, 5000, 100);
-  EXPECT_EQ(model.Evaluate(b, 2.9L), table.lines[2].G_f);
-  EXPECT_EQ(model.Evaluate(b, 0.5L), table.lines[0].G_f);
-}
-
 TEST_F(EbfModelTest, CachedEvaluationChangesNoField) {
-  const ParameterVector b = Params(17, 5000, 100);
+  const ModelParameters b = Params(17, 5000, 100);
   const long double first = model.Evaluate(b, 1);
   for (TLevelRecord& l : table.levels) {
     l.Density = -5;
@@ -228,61 +223,64 @@ TEST_F(EbfModelTest, CachedEvaluationChangesNoField) {
     EXPECT_EQ(l.LineDownCount, -7);
   }
   for (const TLineRecord& line : table.lines) EXPECT_EQ(line.G_f, -8);
-  EXPECT_EQ(model.Cache().Entries().size(), 1u);
+  EXPECT_EQ(model.Cache().Size(), 1u);
 }
 
-TEST_F(EbfModelTest, CacheKeyIsSlotsOneToEight) {
-  ParameterVector b = Params(17, 5000, 100);
+TEST_F(EbfModelTest, CacheKeyIsEveryModelInput) {
+  const ModelParameters b = Params(17, 5000, 100);
   model.Evaluate(b, 0);
-  ParameterVector other = b;
-  other[9] = 1;
-  other[15] = 2;
-  model.Evaluate(other, 0);
-  EXPECT_EQ(model.Cache().Entries().size(), 1u);
-  other[8] = 1;
-  model.Evaluate(other, 0);
-  EXPECT_EQ(model.Cache().Entries().size(), 2u);
-  int index = 99;
-  EXPECT_TRUE(model.Cache().Find(other, 1, 8, index));
-  EXPECT_EQ(index, 1);
-  other[1] = 16;
-  EXPECT_FALSE(model.Cache().Find(other, 1, 8, index));
-  EXPECT_EQ(index, -1);
-  EXPECT_TRUE(model.Cache().Find(other, 2, 7, index));  // slot 1 not compared
-  EXPECT_EQ(index, 1);
+  model.Evaluate(b, 1);
+  EXPECT_EQ(model.Cache().Size(), 1u);
+  // Each input changed alone is another entry.
+  const std::vector<std::function<void(ModelParameters&)>> changes = {
+      [](ModelParameters& p) { p.log10N1 = 16; },
+      [](ModelParameters& p) { p.second = 4000; },
+      [](ModelParameters& p) { p.gasTemperature = 400; },
+      [](ModelParameters& p) { p.path = 0.2L; },
+      [](ModelParameters& p) { p.mass = 2 * kArgonMass; },
+      [](ModelParameters& p) { p.levelCount = 2; },
+      [](ModelParameters& p) { p.distribution = Distribution::FirstLevels; },
+  };
+  for (size_t k = 0; k < changes.size(); ++k) {
+    ModelParameters other = b;
+    changes[k](other);
+    model.Evaluate(other, 0);
+    EXPECT_EQ(model.Cache().Size(), k + 2) << k;
+    EXPECT_EQ(model.Cache().FindComputed(other), static_cast<int>(k + 1)) << k;
+  }
+  EXPECT_EQ(model.Cache().FindComputed(b), 0);
+  // 0 and -0 are one key.
+  ModelParameters negativeZero = b;
+  negativeZero.path = 0;
+  model.Evaluate(negativeZero, 0);
+  negativeZero.path = -0.0L;
+  EXPECT_EQ(model.Cache().FindComputed(negativeZero), static_cast<int>(changes.size() + 1));
   model.ClearCache();
-  EXPECT_TRUE(model.Cache().Entries().empty());
+  EXPECT_EQ(model.Cache().Size(), 0u);
 }
 
 TEST_F(EbfModelTest, DerivativesAreCentralDifferences) {
   // b2 = 5000 K: a temperature change moves population between levels 0 and 1.
-  const ParameterVector b = Params(17, 5000, 100);
-  PointArray x;
-  x[1] = 0;
-  x[2] = 2;
-  ParameterVector d;
-  d[3] = 42;
-  bool flag = true;
-  model.Derivatives(1, x, b, d);
-  EXPECT_TRUE(flag);
-  EXPECT_EQ(d[3], 42);  // only slots 1 and 2 written
-  EXPECT_GT(d[1], 0);   // more density: line 1 absorbs more, line 0 gains share
+  const ModelParameters b = Params(17, 5000, 100);
+  const long double d1 = model.Derivative(b, &ModelParameters::log10N1, 0);
+  EXPECT_GT(d1, 0);  // more density: line 1 absorbs more, line 0 gains share
   const long double h = 17 * 0.01L / 2;
-  ParameterVector up = b, down = b;
-  up[1] += h;
-  down[1] -= h;
-  EXPECT_EQ(d[1], (model.Evaluate(up, 0) - model.Evaluate(down, 0)) / (2 * h));
-  // Four shifted vectors plus nothing else.
-  EXPECT_EQ(model.Cache().Entries().size(), 4u);
+  ModelParameters up = b, down = b;
+  up.log10N1 += h;
+  down.log10N1 -= h;
+  EXPECT_EQ(d1, (model.Evaluate(up, 0) - model.Evaluate(down, 0)) / (2 * h));
+  EXPECT_NE(model.Derivative(b, &ModelParameters::second, 0), 0);
+  // Four shifted parameter sets plus nothing else.
+  EXPECT_EQ(model.Cache().Size(), 4u);
 
-  model.Derivatives(2, x, b, d);  // a level with one line: always 1
-  EXPECT_EQ(d[1], 0);
-  EXPECT_EQ(d[2], 0);
+  // A level with one line: always 1.
+  EXPECT_EQ(model.Derivative(b, &ModelParameters::log10N1, 2), 0);
+  EXPECT_EQ(model.Derivative(b, &ModelParameters::second, 2), 0);
 }
 
 // Every failure of the model raises its error.
 TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
-  auto run = [this](ParameterVector b, long double x = 0) { model.Evaluate(b, x); };
+  auto run = [this](const ModelParameters& p, int line = 0) { model.Evaluate(p, line); };
   const std::string range = "Range check error", invalid = "Invalid floating point operation",
                     zero = "Floating point division by zero", overflow = "Floating point overflow";
   struct Case {
@@ -292,8 +290,8 @@ TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
     bool beforeStoring = true;  // raised before a cache entry is made
   };
   const std::vector<Case> cases = {
-      {"unknown distribution", [&] { run(Params(17, 5000, 100, 2)); }, "b[7] case else part"},
-      {"count beyond 32 bits", [&] { run(Params(17, 5000, 3e9L)); }, range},
+      {"unknown distribution", [&] { run(Params(17, 5000, 100, 2)); },
+       "Unknown distribution 2: 0 is Boltzmann, 1 \"1s levels\"."},
       {"negative count", [&] { run(Params(17, 5000, -1)); }, range},
       {"index past the last line", [&] { run(Params(17, 5000, 100), 4); }, range, false},
       {"negative index", [&] { run(Params(17, 5000, 100), -1); }, range, false},
@@ -302,12 +300,8 @@ TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
       {"excitation temperature 0", [&] { run(Params(17, 0, 100)); }, invalid},
       {"density overflows a double", [&] { run(Params(400, 5000, 100)); }, overflow},
       {"zero step in the derivatives",
-       [&] {
-         PointArray x;
-         ParameterVector d;
-         model.Derivatives(1, x, Params(0, 5000, 100), d);
-       },
-       invalid, false},
+       [&] { model.Derivative(Params(0, 5000, 100), &ModelParameters::log10N1, 0); }, invalid,
+       false},
   };
   for (const Case& c : cases) {
     model.ClearCache();
@@ -318,7 +312,7 @@ TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
       EXPECT_EQ(e.what(), c.message) << c.name;
     }
     if (c.beforeStoring) {
-      EXPECT_TRUE(model.Cache().Entries().empty()) << c.name;
+      EXPECT_EQ(model.Cache().Size(), 0u) << c.name;
     }
   }
 }
@@ -352,25 +346,25 @@ TEST_F(EbfModelTest, ZeroLowerWeightDividesByZero) {
 TEST_F(EbfModelTest, MemosFollowEveryChangedInput) {
   struct Case {
     const char* name;
-    std::function<void(LineTable&, ParameterVector&)> change;
+    std::function<void(LineTable&, ModelParameters&)> change;
   };
   const std::vector<Case> cases = {
-      {"wavelength", [](LineTable& t, ParameterVector&) { t.lines[1].AR.WaveLength = 760; }},
-      {"Aki", [](LineTable& t, ParameterVector&) { t.lines[1].AR.Aki = 4e7; }},
-      {"upper weight gk", [](LineTable& t, ParameterVector&) { t.lines[1].AR.gk = 5; }},
-      {"lower weight gi", [](LineTable& t, ParameterVector&) { t.lines[1].AR.gi = 1; }},
-      {"absorbing level's energy", [](LineTable& t, ParameterVector&) { t.levels[1].Energy = 11.7; }},
-      {"absorbing level's weight", [](LineTable& t, ParameterVector&) { t.levels[1].g = 5; }},
-      {"ground level's energy", [](LineTable& t, ParameterVector&) { t.levels[0].Energy = 11.45; }},
-      {"ground level's weight", [](LineTable& t, ParameterVector&) { t.levels[0].g = 3; }},
-      {"level count", [](LineTable&, ParameterVector& b) { b[6] = 1; }},
-      {"gas temperature", [](LineTable&, ParameterVector& b) { b[3] = 600; }},
+      {"wavelength", [](LineTable& t, ModelParameters&) { t.lines[1].AR.WaveLength = 760; }},
+      {"Aki", [](LineTable& t, ModelParameters&) { t.lines[1].AR.Aki = 4e7; }},
+      {"upper weight gk", [](LineTable& t, ModelParameters&) { t.lines[1].AR.gk = 5; }},
+      {"lower weight gi", [](LineTable& t, ModelParameters&) { t.lines[1].AR.gi = 1; }},
+      {"absorbing level's energy", [](LineTable& t, ModelParameters&) { t.levels[1].Energy = 11.7; }},
+      {"absorbing level's weight", [](LineTable& t, ModelParameters&) { t.levels[1].g = 5; }},
+      {"ground level's energy", [](LineTable& t, ModelParameters&) { t.levels[0].Energy = 11.45; }},
+      {"ground level's weight", [](LineTable& t, ModelParameters&) { t.levels[0].g = 3; }},
+      {"level count", [](LineTable&, ModelParameters& b) { b.levelCount = 1; }},
+      {"gas temperature", [](LineTable&, ModelParameters& b) { b.gasTemperature = 600; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoadFixture();
     MeasureFixture();
-    ParameterVector b = Params(17, 5000, 2);
+    ModelParameters b = Params(17, 5000, 2);
     model.ClearCache();
     const TPreCalcDataArray before = model.EvaluateAllLines(b);
 

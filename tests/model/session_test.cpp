@@ -24,7 +24,8 @@ const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
 
 struct Outcome {
   std::vector<std::string> report;
-  ParameterVector parameters;
+  ModelParameters parameters;
+  long double sum = 0;
   ResidualGrid grid;
   std::vector<double> fractions;  // every line's G_f afterwards
 };
@@ -52,17 +53,19 @@ class SampleRun {
       request.dataFileName = sample_;
       MapResult map = session_.Map(request);
       outcome.report = map.report;
-      outcome.parameters = map.parameters;
+      outcome.parameters = map.atMinimum;
+      outcome.sum = map.minimum;
       outcome.grid = map.grid;
     } else {
       FitRequest request;
-      request.start = ArgonModel();
-      request.fitSecond = true;
-      request.report = ReportKind::FitIteration;
-      request.dataFileName = sample_;
+      request.target.start = ArgonModel();
+      request.target.fitSecond = true;
+      request.report.kind = ReportKind::FitIteration;
+      request.report.dataFileName = sample_;
       FitResult fit = session_.Fit(request);
       outcome.report = fit.report;
-      outcome.parameters = fit.parameters;
+      outcome.parameters = fit.fitted;
+      outcome.sum = fit.sum;
     }
     for (const TLineRecord& line : session_.Table().lines) outcome.fractions.push_back(line.G_f);
     return outcome;
@@ -76,7 +79,9 @@ class SampleRun {
 
 void ExpectSame(const Outcome& a, const Outcome& b) {
   EXPECT_EQ(a.report, b.report);
-  for (int i = 1; i <= ParameterVector::kSize; ++i) EXPECT_EQ(a.parameters[i], b.parameters[i]) << i;
+  EXPECT_EQ(a.parameters.log10N1, b.parameters.log10N1);
+  EXPECT_EQ(a.parameters.second, b.parameters.second);
+  EXPECT_EQ(a.sum, b.sum);
   EXPECT_EQ(a.grid, b.grid);
   EXPECT_EQ(a.fractions, b.fractions);
 }
@@ -133,8 +138,8 @@ TEST(Sessions, FitsAtOnceHaveTheirOwnLogs) {
     session.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
     session.Recalculate();
     FitRequest request;
-    request.start = ArgonModel();
-    request.keepLog = true;
+    request.target.start = ArgonModel();
+    request.log.keep = true;
     const std::string first = session.Fit(request).logPath;
     const std::string second = session.Fit(request).logPath;
     EXPECT_NE(first, second);
@@ -157,7 +162,7 @@ TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
     s->Recalculate();
   }
   FitRequest request;
-  request.start = ArgonModel();
+  request.target.start = ArgonModel();
   EXPECT_EQ(a.Fit(request).report.size(), 2u);  // header and line
   EXPECT_EQ(a.Fit(request).report.size(), 1u);
   EXPECT_EQ(b.Fit(request).report.size(), 2u);  // b has its own count
@@ -204,12 +209,11 @@ TEST(Sessions, ResultsFiguresAreTheResultsLineNumbers) {
   session.ReadMeasurement(kData + "measurements/argon_n4e16_noise.txt");
   session.Recalculate();
   FitRequest request;
-  request.start = ArgonModel();
-  request.start.second = 1500;
-  request.fitSecond = true;
+  request.target.start = ArgonModel();
+  request.target.start.second = 1500;
+  request.target.fitSecond = true;
   const FitResult fit = session.Fit(request);
-  const ResultsFigures figures = ComputeResultsFigures(session.Table().levels, fit.parameters,
-                                                       fit.errors, fit.parameterCount, true);
+  const ResultsFigures figures = ComputeResultsFigures(session.Table().levels, FitResultsInput(fit));
   ASSERT_EQ(figures.densities.size(), 4u);
   std::string printed = Format("%.3e %.3e ", figures.total, figures.totalUncertainty);
   for (size_t k = 0; k < 4; ++k)
