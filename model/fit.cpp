@@ -1,7 +1,12 @@
 #include "model/fit.h"
 
 #include <exception>
+#include <cmath>
 #include <filesystem>
+#include <map>
+#include <set>
+
+#include <boost/math/distributions/fisher_f.hpp>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -187,6 +192,98 @@ class FitLog {
   TextLog text_;
 };
 
+// Whether the measured lines can tell the model input: an upper level with
+// two or more measured lines whose model fractions react to it at `at` (a
+// level's only line always has the fraction 1). A model that cannot even
+// form the derivative leaves the question to the fit, which reports its
+// fault.
+bool LinesTell(EbfModel& model, const ModelParameters& at, ModelInput input) {
+  const std::vector<TLineRecord>& lines = model.Table().lines;
+  std::map<int32_t, int> reacting;  // measured lines that react, per upper level
+  try {
+    for (size_t k = 0; k < lines.size(); ++k) {
+      if (!(lines[k].G_m > 0)) continue;
+      if (model.Derivative(at, input, static_cast<int>(k)) == 0) continue;
+      if (++reacting[lines[k].UpperState] >= 2) return true;
+    }
+  } catch (const std::exception&) {
+    return true;
+  }
+  return false;
+}
+
+const char* SecondParameterName(Distribution distribution) {
+  return distribution == Distribution::FirstLevels ? "The 1s2/4 density" : "T_exc";
+}
+
+// Refuses to fit, or to report, a parameter the lines cannot tell.
+void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond) {
+  constexpr const char* kWhy = "is not determined by these lines: no upper level has two lines "
+                               "that react to it";
+  if (!LinesTell(model, at, &ModelParameters::log10N1))
+    throw Error(std::string("n_1 ") + kWhy);
+  if (fitSecond && !LinesTell(model, at, &ModelParameters::second))
+    throw Error(Format("%s %s", SecondParameterName(at.distribution), kWhy));
+  // The derivatives' evaluations stay in the cache: they are those the
+  // minimiser's first step (or its last) asks for.
+}
+
+// A fit that ran past the densities the model takes ended on no measured
+// information, whatever the minimiser's code says.
+void CheckWithinTheModel(const ModelParameters& fitted) {
+  const auto density = [](long double log10) { return FloatToStr(std::pow(10.0L, log10)); };
+  if (fitted.log10N1 < kMinLog10Density)
+    throw Error(Format("The fit ended at n_1 = %s m-3, below the model's lower edge of %s m-3: "
+                       "these lines do not determine n_1.",
+                       density(fitted.log10N1), density(kMinLog10Density)));
+  if (fitted.log10N1 > kMaxLog10Density)
+    throw Error(Format("The fit ended at n_1 = %s m-3, above the model's upper edge of %s m-3: "
+                       "these lines do not determine n_1.",
+                       density(fitted.log10N1), density(kMaxLog10Density)));
+}
+
+// Refuses a fit that explains the measured fractions no better than lines
+// without self-absorption (n_1 at the model's lower edge) would, by the
+// F test of the nested models at 95 %: the lines then do not tell n_1,
+// however the minimiser ended. The fractions of an upper level sum to 1, so
+// each level with measured lines takes one degree of freedom.
+void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, long double sum,
+                              int fittedCount) {
+  const std::vector<TLineRecord>& lines = model.Table().lines;
+  ModelParameters thin = fitted;
+  thin.log10N1 = kMinLog10Density;
+  long double thinSum = 0;
+  int measured = 0;
+  std::set<int32_t> levels;
+  try {
+    const TPreCalcDataArray& fractions = model.EvaluateAllLines(thin);
+    for (size_t k = 0; k < lines.size(); ++k) {
+      if (!(lines[k].G_m > 0)) continue;
+      const long double r = static_cast<long double>(lines[k].G_m) - fractions[k];
+      thinSum += r * r;
+      ++measured;
+      levels.insert(lines[k].UpperState);
+    }
+  } catch (const std::exception&) {
+    return;  // no thin model to compare with
+  }
+  const int freedom = measured - static_cast<int>(levels.size()) - fittedCount;
+  if (freedom < 1 || !(thinSum > 0)) return;
+  if (!(sum > 0)) return;  // the model reproduces the lines exactly
+  const double statistic =
+      static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
+  // No 95 % point of F(1 or 2, any) lies above 200 (F(2, 1) is the largest,
+  // 199.5): a larger statistic needs no quantile, which costs a fit a third
+  // of its time.
+  if (statistic > 200 && fittedCount <= 2) return;
+  const boost::math::fisher_f_distribution<double> f(fittedCount, freedom);
+  const double critical = boost::math::quantile(f, 0.95);
+  if (statistic <= critical)
+    throw Error(Format("n_1 is not determined by these lines: the fit explains them no better "
+                       "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
+                       statistic, critical));
+}
+
 ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {
   const int n = static_cast<int>(cov.rows());
   ParameterValues errors = ParameterValues::Zero(n);
@@ -209,6 +306,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   std::vector<TLineRecord>& lines = model.Table().lines;
   CheckLineCount(static_cast<int>(lines.size()));
 
+  CheckDetermined(model, request.target.start, request.target.fitSecond);
   BranchingFractionFit fitted(model, request.target);
   const MinimizerProblem problem = MeasuredFractions(lines, fitted);
   const int m = static_cast<int>(problem.observed.size());
@@ -259,6 +357,9 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
 
   FitResult result;
   result.fitted = fitted.At(parameters);
+  CheckWithinTheModel(result.fitted);
+  CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount());
+  CheckDetermined(model, result.fitted, request.target.fitSecond);
   // Mostly the minimiser's last computation is that of its final parameters:
   // the model fields then describe them already and their entry is kept.
   model.ClearCacheKeeping(result.fitted);

@@ -52,7 +52,8 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
   for (size_t k = 0; k < work.lines.size(); ++k) {
     work.lines[k] = measured.lines[k];
     const double z = normal(generator);
-    if (request.intensityNoise != 0) work.lines[k].Int *= 1 + request.intensityNoise * z;
+    // Log-normal, so that no intensity turns negative however large the noise.
+    if (request.intensityNoise != 0) work.lines[k].Int *= LogNormalFactor(request.intensityNoise, z);
   }
   if (request.akiAccuracy) {
     for (TLineRecord& line : work.lines) {
@@ -111,6 +112,9 @@ void CheckMonteCarloRequest(const MonteCarloRequest& request) {
                        kMaxMonteCarloRuns, request.runs));
   if (!(request.intensityNoise >= 0) || !std::isfinite(request.intensityNoise))
     throw Error(Format("The intensity noise must be 0 or more, not %g.", request.intensityNoise));
+  if (request.intensityNoise == 0 && !request.akiAccuracy)
+    throw Error("Monte Carlo refits need something to perturb: an intensity noise above 0 or the "
+                "Aki accuracy grades.");
 }
 
 SampleStatistics Statistics(std::vector<double> values) {
@@ -188,6 +192,10 @@ std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
     head += Format(", Aki accuracy grades (%d lines without a grade counted as E)",
                    result.linesWithoutGrade);
   lines.push_back(head);
+  if (result.failed * 20 > result.runs)
+    lines.push_back(Format("Warning: %d of %d refits failed, more than 5 %%: the spread is that of "
+                           "the refits that succeeded only.",
+                           result.failed, result.runs));
   lines.push_back(Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5",
                          "p97.5"));
   lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));

@@ -26,7 +26,7 @@ struct MonteCarloRequest {
   FitRequest fit;             // the settings of the unperturbed fit
   ModelParameters fitted;     // where the unperturbed fit ended
   int runs = 0;               // kMinMonteCarloRuns..kMaxMonteCarloRuns
-  double intensityNoise = 0;  // each intensity times (1 + noise z)
+  double intensityNoise = 0;  // each intensity times a log-normal factor of this relative spread
   bool akiAccuracy = false;   // each Aki times a log-normal factor of its grade
   uint64_t seed = 0;
   int threads = 0;            // 0: every core
@@ -46,7 +46,9 @@ struct SampleStatistics {
 
 struct MonteCarloResult {
   int runs = 0;
-  int failed = 0;              // refits that raised an error or stopped by the lambda limit
+  // Refits that raised an error (a parameter the perturbed lines no longer
+  // tell, an end beyond the model's edge) or stopped by the lambda limit.
+  int failed = 0;
   uint64_t seed = 0;
   int linesWithoutGrade = 0;   // counted as E when the accuracy is used
   SampleStatistics log10N1;
@@ -55,7 +57,8 @@ struct MonteCarloResult {
   std::vector<double> log10N1Samples;      // of the successful refits, in run order
 };
 
-// Raises Error for a run count outside its range or a negative noise.
+// Raises Error for a run count outside its range, a negative noise, or
+// nothing to perturb.
 void CheckMonteCarloRequest(const MonteCarloRequest& request);
 
 // Refits copies of `table` (its lines with intensities and G_m as measured).

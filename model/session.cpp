@@ -202,6 +202,9 @@ LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
 }
 
 MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult& fit) const {
+  if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached)
+    throw Error("Monte Carlo refits need a fit that ended well; this one ended with \"" +
+                StopCodeResultText(fit.stopCode) + "\".");
   request.fitted = fit.fitted;
   return RunMonteCarlo(table_, request);
 }

@@ -112,7 +112,8 @@ class Session {
   LineAnalysisResult AnalyzeLines(const LineAnalysisRequest& request,
                                   const std::function<void()>& linesReplaced = {});
   // Refits of perturbed copies of the lines, each starting where `fit`
-  // ended; the lines stay as they are.
+  // ended; the lines stay as they are. A fit that did not end well ("OK" or
+  // "sum reached") is refused: its spread would describe no optimum.
   MonteCarloResult MonteCarlo(MonteCarloRequest request, const FitResult& fit) const;
   // The joint confidence region of n_1 and the second parameter at `level`
   // on a map of the lines as they are. Raises Error for a level outside

@@ -167,8 +167,8 @@ def test_integrate_takes_the_lines_the_cli_prints(world, cli, session, spectrum)
 
 @pytest.mark.parametrize("options,kwargs", [
     (["--noise", "0.02", "--seed", "7"], {"noise": 0.02, "seed": 7}),
-    (["--noise", "0.01", "--aki-accuracy", "--seed", "11", "--fit-temperature"],
-     {"noise": 0.01, "aki_accuracy": True, "seed": 11, "fit_temperature": True}),
+    (["--noise", "0.01", "--aki-accuracy", "--seed", "11", "--fit-temperature", "--max-iter", "300"],
+     {"noise": 0.01, "aki_accuracy": True, "seed": 11, "fit_temperature": True, "max_iter": 300}),
 ])
 def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kwargs):
     path = world / "meas" / "argon_n4e16_noise.txt"
@@ -182,7 +182,7 @@ def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kw
     assert result.log10_n1["mean"] == pytest.approx(np.mean(result.log10_n1_samples), rel=1e-12)
     assert (result.second is not None) == kwargs.get("fit_temperature", False)
     assert result.fit.log10_n1 == session.fit(**{k: v for k, v in kwargs.items()
-                                                 if k == "fit_temperature"}).log10_n1
+                                                 if k in ("fit_temperature", "max_iter")}).log10_n1
 
 
 def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
@@ -191,6 +191,10 @@ def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
         session.monte_carlo(5, noise=0.02, seed=1)
     with pytest.raises(lumora.Error, match="The intensity noise must be 0 or more"):
         session.monte_carlo(20, noise=-1, seed=1)
+    with pytest.raises(lumora.Error, match="need something to perturb"):
+        session.monte_carlo(20, seed=1)
+    with pytest.raises(lumora.Error, match='need a fit that ended well; this one ended with "itercount'):
+        session.monte_carlo(20, noise=0.02, seed=1, max_iter=1)
 
 
 def test_confidence_prints_what_the_cli_prints(world, cli, session):

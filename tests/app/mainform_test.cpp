@@ -635,12 +635,24 @@ class MainFormTest : public QObject {
   }
 
   // Refits cancelled while they run: no results line, no refits, as before.
+  // Refits with nothing to perturb would report a spread of 0: refused.
+  void monteCarloWithNothingToPerturbIsRefused() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->monteCarloRunsEdit->setText("40");
+    FitNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains("need something to perturb"), qPrintable(answers.errors[0]));
+    QVERIFY(!form->chartPages->isTabEnabled(4));
+  }
+
   void cancelledMonteCarloChangesNothing() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
     const double before = form->CurrentSession().Table().lines[0].G_f;
     form->monteCarloRunsEdit->setText("2000");
+    form->monteCarloNoiseEdit->setText("0.02");
     Click(form->fitButton);
     QVERIFY(form->CommandRunning());
     QTest::mouseClick(form->cancelButton, Qt::LeftButton);

@@ -391,5 +391,72 @@ TEST_F(FitTest, HookBeforeEachIterationCanStopTheFit) {
   EXPECT_EQ(seen.back(), fit.iterations);
 }
 
+// Lines that cannot tell a fitted parameter end in an error naming it, before
+// the log is touched, rather than in a results line at the start value.
+struct UndeterminedCase {
+  const char* name;
+  std::vector<LineSpec> lines;
+  int n;
+  int32_t count;
+  const char* error;
+};
+
+class FitUndetermined : public ::testing::TestWithParam<UndeterminedCase>, public FitWorld {};
+
+TEST_P(FitUndetermined, ErrorNamesTheParameterAndWhy) {
+  const UndeterminedCase& c = GetParam();
+  TempDir dir;
+  LoadSmallElement(c.lines);
+  ModelParameters truth = BaseParameters(kTrueLog10N1, kTrueTemperature);
+  truth.levelCount = c.count;
+  MeasureFromModel(truth);
+  ModelParameters start = BaseParameters(15.8L, 1200);
+  start.levelCount = c.count;
+  std::vector<std::string> report;
+  try {
+    Fit(start, 50, c.n, "a.txt", dir.File("lumora.txt"), &report);
+    ADD_FAILURE() << "a results line for lines that cannot tell the parameter";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), c.error);
+  }
+  EXPECT_TRUE(report.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("lumora.txt")));
+}
+
+constexpr const char* kNoN1 =
+    "n_1 is not determined by these lines: no upper level has two lines that react to it";
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FitUndetermined,
+    ::testing::Values(
+        // Two lines of two upper levels: each level's only line has fraction 1.
+        UndeterminedCase{"TwoLevelsOneLineEach", {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 0}}, 1, 4,
+                         kNoN1},
+        UndeterminedCase{"EveryLevelOneLine",
+                         {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 1}, {700.0, 4e7, 6, 3}}, 2, 4,
+                         kNoN1},
+        // One populated level: T_exc moves no population.
+        UndeterminedCase{"TemperatureWithOneAbsorbingLevel", EightLines(), 2, 1,
+                         "T_exc is not determined by these lines: no upper level has two lines "
+                         "that react to it"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Fractions of optically thin lines with a little noise: the fit runs down
+// towards no absorption and must not report a density.
+TEST_F(FitTest, ThinLinesWithNoiseGiveNoDensity) {
+  TempDir dir;
+  LoadSmallElement(EightLines());
+  MeasureFromModel(BaseParameters(0, kTrueTemperature));
+  Perturb(table);
+  try {
+    Fit(BaseParameters(15.8L, kTrueTemperature), 200, 1, "thin.txt", dir.File("lumora.txt"));
+    ADD_FAILURE() << "a density from thin lines";
+  } catch (const Error& e) {
+    const std::string what = e.what();
+    EXPECT_TRUE(what.find("n_1 is not determined by these lines") != std::string::npos ||
+                what.find("below the model's lower edge") != std::string::npos)
+        << what;
+  }
+}
+
 }  // namespace
 }  // namespace lumora::fittest

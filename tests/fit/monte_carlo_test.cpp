@@ -112,6 +112,38 @@ TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
   EXPECT_GT(ungraded.log10N1.std, graded);  // counted as E, 50 %
 }
 
+// Refits need something to perturb and a fit that ended well; a report
+// says when more than 5 % of them failed.
+TEST_F(MonteCarloTest, RefusesWhatWouldGiveASpreadOfNothing) {
+  MeasureIntensities(kTrueLog10N1);
+  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  MonteCarloRequest request = Request(fit, 40, 0);
+  try {
+    RunMonteCarlo(table, request);
+    ADD_FAILURE() << "refits without anything to perturb";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("need something to perturb"), std::string::npos);
+  }
+  request.akiAccuracy = true;
+  EXPECT_NO_THROW(RunMonteCarlo(table, request));
+
+  // Noise far beyond 100 % keeps every intensity positive: the refits run.
+  request = Request(fit, 40, 5.0);
+  const MonteCarloResult wild = RunMonteCarlo(table, request);
+  EXPECT_EQ(wild.runs, 40);
+
+  MonteCarloResult result;
+  result.runs = 100;
+  for (const auto& [failed, warned] : {std::pair{5, false}, std::pair{6, true}}) {
+    result.failed = failed;
+    const std::vector<std::string> report = MonteCarloReport(result, request);
+    ASSERT_GE(report.size(), 2u);
+    EXPECT_EQ(report[1].rfind("Warning: " + std::to_string(failed) + " of 100 refits failed", 0) == 0,
+              warned)
+        << report[1];
+  }
+}
+
 // The refits report each one done, in order, on one thread and on all; a
 // report that raises stops the runs there.
 TEST_F(MonteCarloTest, ProgressCountsEveryRefitAndCanStopThem) {
