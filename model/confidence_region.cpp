@@ -11,6 +11,10 @@ namespace lumora {
 
 namespace {
 
+// Past this, a region is too small for any grid: it is only described.
+constexpr int kMaxRefineFactor = 1000;
+constexpr int kEllipseSegments = 72;
+
 double Threshold(double minimum, int lineCount, double level) {
   const int p = kConfidenceParameters;
   const double freedom = lineCount - p;
@@ -123,6 +127,152 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
   return region;
 }
 
+namespace {
+
+// The extent of the cells under the threshold along one axis, widened by a
+// whole step on either side: the region's edge lies somewhere between the
+// last point under the threshold and the first above it, so that is what
+// the grid can vouch for; and how many distinct cells lie under it there.
+struct AxisCover {
+  double low = 0, high = 0;
+  int cells = 0;
+};
+
+// The range along an axis from the covariance ellipse: the optimum plus or
+// minus the half-width of the region's projection, sqrt(dS Cov(i,i)).
+void EllipseRange(double centre, double halfWidth, double& low, double& high) {
+  low = centre - halfWidth;
+  high = centre + halfWidth;
+}
+
+// The ellipse dp' Cov^-1 dp = excess around the optimum as a closed line:
+// dp = L (cos t, sin t) with L L' = excess Cov; nothing when the covariance
+// is not positive.
+std::vector<ContourSegment> EllipseContour(const RegionOptimum& optimum, double excess) {
+  const double c00 = static_cast<double>(optimum.covariance(0, 0)) * excess;
+  const double c01 = static_cast<double>(optimum.covariance(0, 1)) * excess;
+  const double c11 = static_cast<double>(optimum.covariance(1, 1)) * excess;
+  if (!(c00 > 0)) return {};
+  const double a = std::sqrt(c00), b = c01 / a, rest = c11 - b * b;
+  if (!(rest >= 0)) return {};
+  const double c = std::sqrt(rest);
+  auto point = [&](int k) {
+    const double t = 2 * 3.14159265358979323846 * k / kEllipseSegments;
+    return std::pair<double, double>{optimum.log10N1 + a * std::cos(t),
+                                     optimum.second + b * std::cos(t) + c * std::sin(t)};
+  };
+  std::vector<ContourSegment> segments;
+  for (int k = 0; k < kEllipseSegments; ++k) {
+    const auto [x1, y1] = point(k);
+    const auto [x2, y2] = point(k + 1);
+    segments.push_back({x1, y1, x2, y2});
+  }
+  return segments;
+}
+
+// The parts of the segments inside the grid's rectangle (Liang-Barsky).
+std::vector<ContourSegment> ClippedToTheGrid(const std::vector<ContourSegment>& segments,
+                                             const MapRange& r) {
+  const double xLow = std::min(r.x0, r.x1), xHigh = std::max(r.x0, r.x1);
+  const double yLow = std::min(r.y0, r.y1), yHigh = std::max(r.y0, r.y1);
+  std::vector<ContourSegment> inside;
+  for (const ContourSegment& s : segments) {
+    const double dx = s.x2 - s.x1, dy = s.y2 - s.y1;
+    double t0 = 0, t1 = 1;
+    bool visible = true;
+    auto clip = [&](double p, double q) {
+      if (p == 0) {
+        visible = visible && q >= 0;
+        return;
+      }
+      const double t = q / p;
+      if (p < 0)
+        t0 = std::max(t0, t);
+      else
+        t1 = std::min(t1, t);
+    };
+    clip(-dx, s.x1 - xLow);
+    clip(dx, xHigh - s.x1);
+    clip(-dy, s.y1 - yLow);
+    clip(dy, yHigh - s.y1);
+    if (!visible || t0 > t1) continue;
+    inside.push_back({s.x1 + t0 * dx, s.y1 + t0 * dy, s.x1 + t1 * dx, s.y1 + t1 * dy});
+  }
+  return inside;
+}
+
+// The factor that makes three cells of the grid span the region; past
+// kMaxRefineFactor, one more than it.
+int RefineFactor(double step, double width) {
+  const double factor = width > 0 ? std::ceil(3 * std::fabs(step) / width) : HUGE_VAL;
+  return static_cast<int>(std::clamp(factor, 2.0, kMaxRefineFactor + 1.0));
+}
+
+}  // namespace
+
+ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, double level,
+                                      const RegionOptimum& optimum) {
+  MapResult anchored = map;
+  anchored.minimum = std::min(map.minimum, optimum.mapSum);
+  ConfidenceRegion region = FindConfidenceRegion(anchored, lineCount, level);
+  region.anchored = true;
+  region.fitLog10N1 = optimum.log10N1;
+  region.fitSecond = optimum.second;
+
+  const ResidualGrid& grid = map.grid;
+  const MapRange& r = map.range;
+  std::vector<bool> columns(grid.empty() ? 0 : grid[0].size(), false), rows(grid.size(), false);
+  for (size_t i = 0; i < grid.size(); ++i)
+    for (size_t j = 0; j < grid[i].size(); ++j)
+      if (grid[i][j] <= region.threshold) columns[j] = rows[i] = true;
+  auto cover = [](const std::vector<bool>& under, double origin, double step, double fit) {
+    AxisCover c;
+    bool any = false;
+    for (size_t k = 0; k < under.size(); ++k) {
+      if (!under[k]) continue;
+      const double v = origin + static_cast<double>(k) * step;
+      const double a = std::min(v - step, v + step), b = std::max(v - step, v + step);
+      c.low = any ? std::min(c.low, a) : a;
+      c.high = any ? std::max(c.high, b) : b;
+      any = true;
+      ++c.cells;
+    }
+    if (!any) c.low = c.high = fit;
+    c.low = std::min(c.low, fit);
+    c.high = std::max(c.high, fit);
+    return c;
+  };
+  const AxisCover n1 = cover(columns, r.x0, r.dx, optimum.log10N1);
+  const AxisCover second = cover(rows, r.y0, r.dy, optimum.second);
+
+  // The region's sum excess at the threshold, in the map's units.
+  const double excess = std::max(0.0, region.threshold - anchored.minimum);
+  const bool withCovariance = optimum.covariance.rows() == 2 && optimum.covariance.cols() == 2;
+  auto halfWidth = [&](int axis) {
+    const double variance = static_cast<double>(optimum.covariance(axis, axis));
+    return variance > 0 ? std::sqrt(excess * variance) : 0.0;
+  };
+  region.minLog10N1 = n1.low;
+  region.maxLog10N1 = n1.high;
+  if (n1.cells < 3 && withCovariance) {
+    const double h = halfWidth(0);
+    EllipseRange(optimum.log10N1, h, region.minLog10N1, region.maxLog10N1);
+    region.refineN1 = RefineFactor(r.dx, 2 * h);
+  }
+  region.minSecond = second.low;
+  region.maxSecond = second.high;
+  if (second.cells < 3 && withCovariance) {
+    const double h = halfWidth(1);
+    EllipseRange(optimum.second, h, region.minSecond, region.maxSecond);
+    region.refineSecond = RefineFactor(r.dy, 2 * h);
+  }
+  // A grid that does not resolve the region cannot draw it: the contour is
+  // then the ellipse its ranges come from.
+  if (region.refineN1 > 0 || region.refineSecond > 0)
+    region.contour = ClippedToTheGrid(EllipseContour(optimum, excess), r);
+  return region;
+}
+
 std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution) {
   const bool firstLevels = distribution == Distribution::FirstLevels;
   std::string line = Format(
@@ -130,6 +280,18 @@ std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribu
       std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
       firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
   if (region.touchesEdge) line += " (the region reaches the grid's edge: these are bounds)";
+  auto coarse = [&](const char* axis, int factor) {
+    if (factor > kMaxRefineFactor)
+      line += Format(" (the region is smaller than a thousandth of a grid cell along %s: this "
+                     "range is the fit's)",
+                     axis);
+    else if (factor > 0)
+      line += Format(" (the grid is too coarse for the region along %s: this range is the fit's; "
+                     "refine the grid about %d times to see it)",
+                     axis, factor);
+  };
+  coarse("n_1", region.refineN1);
+  coarse(firstLevels ? "1s2/4" : "T_exc", region.refineSecond);
   return line;
 }
 

@@ -97,13 +97,20 @@ nlohmann::json MonteCarloJson(const MonteCarloResult& result) {
 }
 
 nlohmann::json ConfidenceJson(const ConfidenceRegion& region) {
-  return {{"level", region.level},
-          {"threshold", region.threshold},
-          {"log10_n1_from", region.minLog10N1},
-          {"log10_n1_to", region.maxLog10N1},
-          {"second_from", region.minSecond},
-          {"second_to", region.maxSecond},
-          {"touches_edge", region.touchesEdge}};
+  nlohmann::json object = {{"level", region.level},
+                           {"threshold", region.threshold},
+                           {"log10_n1_from", region.minLog10N1},
+                           {"log10_n1_to", region.maxLog10N1},
+                           {"second_from", region.minSecond},
+                           {"second_to", region.maxSecond},
+                           {"touches_edge", region.touchesEdge}};
+  if (region.anchored) {
+    object["fit_log10_n1"] = region.fitLog10N1;
+    object["fit_second"] = region.fitSecond;
+    object["refine_n1"] = region.refineN1;
+    object["refine_second"] = region.refineSecond;
+  }
+  return object;
 }
 
 }  // namespace lumora

@@ -210,7 +210,40 @@ MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult&
 }
 
 ConfidenceRegion Session::Confidence(const MapResult& map, double level) const {
-  return FindConfidenceRegion(map, static_cast<int>(table_.lines.size()), level);
+  const int lineCount = static_cast<int>(table_.lines.size());
+  // Checked before the fit, which would otherwise run for nothing.
+  FindConfidenceRegion(map, lineCount, level);
+  const std::optional<RegionOptimum> optimum = OptimumNear(map);
+  if (!optimum) return FindConfidenceRegion(map, lineCount, level);
+  return FindConfidenceRegion(map, lineCount, level, *optimum);
+}
+
+std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
+  // The fit runs on a copy: the lines and the model stay as the map left them.
+  LineTable copy = table_;
+  EbfModel model(copy);
+  FitRequest request;
+  request.target.start = map.atMinimum;
+  request.target.fitSecond = true;
+  request.solver.iterationLimit = 200;
+  request.log.write = false;
+  request.report.enabled = false;
+  int resultsLines = 0;
+  FitResult fit;
+  try {
+    fit = RunFit(model, request, resultsLines);
+  } catch (const Error&) {
+    return std::nullopt;  // no optimum to anchor the region: the grid's minimum serves
+  }
+  // However the minimiser stopped, its sum is the best one found.
+  RegionOptimum optimum;
+  optimum.log10N1 = static_cast<double>(fit.fitted.log10N1);
+  optimum.second = static_cast<double>(fit.fitted.second);
+  // The fit's sum as the map forms it, and its covariance per unit of that.
+  optimum.mapSum = static_cast<double>(GridPointRSS(model, fit.fitted, kConfidenceParameters));
+  const int freedom = static_cast<int>(copy.lines.size()) - kConfidenceParameters;
+  optimum.covariance = fit.covariance * static_cast<long double>(freedom > 0 ? freedom : 1);
+  return optimum;
 }
 
 void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows) {

@@ -116,8 +116,9 @@ class Session {
   // "sum reached") is refused: its spread would describe no optimum.
   MonteCarloResult MonteCarlo(MonteCarloRequest request, const FitResult& fit) const;
   // The joint confidence region of n_1 and the second parameter at `level`
-  // on a map of the lines as they are. Raises Error for a level outside
-  // (0, 1) and for fewer than three lines.
+  // on a map of the lines as they are, anchored on the optimum a fit of
+  // both parameters finds from the map's minimum (when the fit can run).
+  // Raises Error for a level outside (0, 1) and for fewer than three lines.
   ConfidenceRegion Confidence(const MapResult& map, double level) const;
 
   // ---- saving
@@ -164,6 +165,7 @@ class Session {
   std::string keptLog_;  // the last log a fit kept, removed with the next
 
   void RemoveKeptLog();
+  std::optional<RegionOptimum> OptimumNear(const MapResult& map) const;
 };
 
 }  // namespace lumora

@@ -1231,16 +1231,24 @@ class MainFormTest : public QObject {
       QVERIFY2(points >= 2, name);
       boxes[k++] = QRectF(QPointF(left, bottom), QPointF(right, top));
     }
-    // The 95 % region holds the 68 % one, and both hold the grid's minimum.
+    // The 95 % region holds the 68 % one, and both hold the optimum a fit
+    // of both parameters finds (the region's own anchor).
     const QRectF inner = boxes[0].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
     const QRectF outer = boxes[1].adjusted(-1e-9, -1e-6, 1e-9, 1e-6);
     QVERIFY(outer.contains(inner));
-    const lumora::ResidualGrid& grid = form->MapGrid();
-    int minRow = 0, minColumn = 0;
-    for (int i = 0; i < static_cast<int>(grid.size()); ++i)
-      for (int j = 0; j < static_cast<int>(grid[i].size()); ++j)
-        if (grid[i][j] < grid[minRow][minColumn]) minRow = i, minColumn = j;
-    QVERIFY(inner.contains(QPointF(r.x0 + minColumn * r.dx, r.y0 + minRow * r.dy)));
+    lumora::FitRequest fit;
+    fit.target.start.log10N1 = 16.6L;
+    fit.target.start.second = 1100;
+    fit.target.start.gasTemperature = 300;
+    fit.target.start.path = 1;
+    fit.target.start.mass = 39.948L * lumora::kAtomicMassUnit;
+    fit.target.start.levelCount = 4;
+    fit.target.fitSecond = true;
+    fit.solver.iterationLimit = 300;
+    fit.report.enabled = false;
+    const lumora::FitResult optimum = form->CurrentSession().Fit(fit);
+    QVERIFY(inner.contains(QPointF(static_cast<double>(optimum.fitted.log10N1),
+                                   std::max(static_cast<double>(optimum.fitted.second), yLow))));
 
     FitNow(*form);
     QVERIFY(!plot->findChild<QCPCurve*>("Contour68"));

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "fit_fixture.h"
+#include "model/session.h"
 
 namespace lumora::fittest {
 namespace {
@@ -100,6 +101,86 @@ TEST_F(ConfidenceOnAMap, HoldsTheTrueGridPoint) {
   EXPECT_GE(region.maxLog10N1, 16.32 - 1e-9);
   EXPECT_LE(region.minSecond, 1520);
   EXPECT_GE(region.maxSecond, 1520);
+}
+
+// The bundled noisy sample mapped on grids from 5 to 300 points a side: the
+// region always holds the fit's optimum; where the grid resolves it, its
+// ranges agree with the covariance ellipse, an independent description of
+// the same region; and a finer grid's range lies inside a coarser one's.
+class ConfidenceOnTheSample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string data = std::string(LUMORA_SOURCE_DIR) + "/data/";
+    session.ChangeElement({data + "database", "Ar_I_levels.txt", "Ar, I"});
+    session.ReadMeasurement(data + "measurements/argon_n4e16_noise.txt");
+    session.Recalculate();
+  }
+  ConfidenceRegion Region(int points, double fromLog, double toLog, double fromT, double toT) {
+    MapRequest request;
+    request.model = BaseParameters(0, 0);
+    request.densityPoints = points;
+    request.temperaturePoints = points;
+    request.log10FromDensity = fromLog;
+    request.log10ToDensity = toLog;
+    request.fromTemperature = fromT;
+    request.toTemperature = toT;
+    request.withReport = false;
+    map = session.Map(request);
+    return session.Confidence(map, 0.95);
+  }
+  testing::TempFolder logs;
+  Session session{SessionOptions{logs.path(), [](auto&) {}}};
+  MapResult map;
+};
+
+TEST_F(ConfidenceOnTheSample, HoldsTheOptimumOnEveryGrid) {
+  std::vector<ConfidenceRegion> regions;
+  for (int points : {5, 7, 10, 20, 50, 120, 300}) {
+    const ConfidenceRegion r = Region(points, 15, 18, 500, 3000);
+    SCOPED_TRACE(points);
+    ASSERT_TRUE(r.anchored);
+    EXPECT_LE(r.minLog10N1, r.fitLog10N1);
+    EXPECT_GE(r.maxLog10N1, r.fitLog10N1);
+    EXPECT_LE(r.minSecond, r.fitSecond);
+    EXPECT_GE(r.maxSecond, r.fitSecond);
+    EXPECT_LT(r.maxLog10N1 - r.minLog10N1, 0.1);  // a region, not the grid
+    EXPECT_LE(r.threshold, Region(points, 15, 18, 500, 3000).threshold);
+    regions.push_back(r);
+  }
+  // The optimum is where a plain fit of both parameters ends.
+  FitRequest fit;
+  fit.target.start = BaseParameters(16, 1200);
+  fit.target.fitSecond = true;
+  fit.solver.iterationLimit = 300;
+  fit.report.enabled = false;
+  const FitResult plain = session.Fit(fit);
+  EXPECT_NEAR(regions.back().fitLog10N1, static_cast<double>(plain.fitted.log10N1), 1e-5);
+}
+
+TEST_F(ConfidenceOnTheSample, FineGridsAgreeWithTheEllipseAndNest) {
+  // A window around the optimum (log10 n_1 16.615, T_exc 1019 K) that a
+  // 300-point grid resolves into many cells along both axes.
+  const ConfidenceRegion fine = Region(300, 16.57, 16.66, 990, 1050);
+  ASSERT_EQ(fine.refineN1, 0);
+  ASSERT_EQ(fine.refineSecond, 0);
+  const ConfidenceRegion coarse = Region(40, 16.57, 16.66, 990, 1050);
+  const ConfidenceRegion ellipse = Region(5, 16.57, 16.66, 990, 1050);
+  ASSERT_GT(ellipse.refineN1, 0);
+  // The grid's ranges are the points under the threshold widened by a cell:
+  // within a few cells and the curvature of the sum of the ellipse's.
+  const double cellN1 = 0.09 / 300, cellT = 60.0 / 300;
+  EXPECT_NEAR(fine.minLog10N1, ellipse.minLog10N1, 3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
+  EXPECT_NEAR(fine.maxLog10N1, ellipse.maxLog10N1, 3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
+  EXPECT_NEAR(fine.minSecond, ellipse.minSecond, 3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
+  EXPECT_NEAR(fine.maxSecond, ellipse.maxSecond, 3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
+  if (coarse.refineN1 == 0 && coarse.refineSecond == 0) {
+    EXPECT_LE(coarse.minLog10N1, fine.minLog10N1);
+    EXPECT_GE(coarse.maxLog10N1, fine.maxLog10N1);
+    EXPECT_LE(coarse.minSecond, fine.minSecond);
+    EXPECT_GE(coarse.maxSecond, fine.maxSecond);
+  }
+  EXPECT_NE(ConfidenceText(ellipse, Distribution::Boltzmann).find("refine the grid about"),
+            std::string::npos);
 }
 
 }  // namespace
