@@ -1,6 +1,10 @@
 #include "base/paths.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+
+#include "base/errors.h"
 
 namespace lumora {
 
@@ -16,6 +20,17 @@ std::string TempFolder() {
   std::string folder = tmp && tmp[0] == '/' ? tmp : "/tmp";
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
+}
+
+void RefuseOutputThatIsAnInput(const std::string& output, const std::vector<std::string>& inputs) {
+  struct stat out {};
+  if (output.empty() || ::stat(output.c_str(), &out) != 0) return;
+  for (const std::string& input : inputs) {
+    struct stat in {};
+    if (input.empty() || ::stat(input.c_str(), &in) != 0) continue;
+    if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      throw Error("\"" + output + "\" is also an input of this command");
+  }
 }
 
 }  // namespace lumora

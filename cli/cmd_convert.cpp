@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "base/format.h"
+#include "base/paths.h"
 #include "base/numparse.h"
 #include "cli/command.h"
 #include "linedb/line_base.h"
@@ -65,6 +66,8 @@ LUMORA_COMMAND({"extract", "SOURCE TARGETDIR EL ION",
                 "build the line file TARGETDIR/EL_ION.txt from a pipe-separated line table",
                 [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "extract", {"SOURCE", "TARGETDIR", "EL", "ION"});
+                  RefuseOutputThatIsAnInput(args[1] + "/" + args[2] + "_" + args[3] + ".txt",
+                                            {args[0]});
                   auto file = TAtomFile::Extract(args[0], args[1], args[2], args[3], ctx.out);
                   file->Close();
                   return 0;
@@ -74,6 +77,7 @@ LUMORA_COMMAND({"convert", "SOURCE TARGET",
                 "copy a line file's records into TARGET with Aki scaled by 1E-16",
                 [](Context&, const std::vector<std::string>& args) {
                   ExpectArgs(args, "convert", {"SOURCE", "TARGET"});
+                  RefuseOutputThatIsAnInput(args[1], {args[0]});
                   ConvertLineFile(args[0], args[1]);
                   return 0;
                 }});
@@ -137,6 +141,7 @@ LUMORA_COMMAND({"matrix", "WHAT FILE",
                 [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "matrix", {"WHAT", "FILE"});
                   const int32_t what = IntArg("WHAT", args[0]);
+                  RefuseOutputThatIsAnInput(args[1], ctx.SettingsAndElementFiles());
                   ElementLineBase(ctx).CreateMatrix(what, args[1]);
                   return 0;
                 }});

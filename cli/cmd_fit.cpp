@@ -21,12 +21,13 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/paths.h"
 #include "cli/command.h"
-#include "model/results_json.h"
 #include "cli/integration_options.h"
 #include "cli/uncertainty.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
+#include "model/results_json.h"
 #include "model/session.h"
 #include "settings/startup.h"
 
@@ -425,6 +426,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   BatchJob job;
   job.options = ParseBatchOptions(ctx, args, kind);
   job.kind = kind;
+  if (!job.options.logCopy.empty()) {
+    std::vector<std::string> inputs = job.options.files;
+    if (job.options.spectrum) {
+      inputs.push_back(job.options.spectrum->darkFile);
+      inputs.push_back(job.options.spectrum->responseFile);
+    }
+    for (const std::string& file : ctx.SettingsAndElementFiles()) inputs.push_back(file);
+    RefuseOutputThatIsAnInput(job.options.logCopy, inputs);
+  }
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/paths.h"
 #include "cli/command.h"
 #include "cli/integration_options.h"
 #include "frontend/recording_fields.h"
@@ -21,6 +22,9 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
   RejectUnknownOptions(args);
   if (args.size() != 1) throw UsageError("integrate takes one spectrum file");
   const SpectrumRequest request = SpectrumRequestFromFields(fields, args[0]);
+  std::vector<std::string> inputs = {request.spectrumFile, request.darkFile, request.responseFile};
+  for (const std::string& file : ctx.SettingsAndElementFiles()) inputs.push_back(file);
+  RefuseOutputThatIsAnInput(reportFile, inputs);
 
   ctx.LoadElement();
   Session& session = ctx.session();

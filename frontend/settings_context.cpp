@@ -55,4 +55,15 @@ double SettingsContext::ElementMass() { return ElementMassAmu(settings(), Elemen
 
 WindowFields SettingsContext::Fields() { return LoadWindowFields(settings(), ElementName()); }
 
+std::vector<std::string> SettingsContext::SettingsAndElementFiles() {
+  std::vector<std::string> files = {settings().FileName()};
+  const ElementSource source = ElementSourceOf();
+  files.push_back(source.databaseFolder + "/" + source.levelsFile);
+  const std::vector<std::string> symbolAndStage = SplitCommaText(source.linesSetting);
+  if (symbolAndStage.size() == 2)
+    files.push_back(source.databaseFolder + "/" + symbolAndStage[0] + "_" + symbolAndStage[1] +
+                    ".txt");
+  return files;
+}
+
 }  // namespace lumora

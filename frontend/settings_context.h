@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "model/session.h"
@@ -43,6 +44,9 @@ class SettingsContext {
   double ElementMass();
   // The window's fields for the element, before a front end's overrides.
   WindowFields Fields();
+  // The files a command reads besides its arguments: the settings file and
+  // the element's level and line files.
+  std::vector<std::string> SettingsAndElementFiles();
 
  private:
   std::string iniPath_;

@@ -262,6 +262,38 @@ TEST_F(CliBatchTest, ParallelBatchKeepsTheHeaderWhereTheSerialRunPutsIt) {
   EXPECT_EQ(parallel.err, serial.err);
 }
 
+// An output that is one of the command's inputs is refused before any work,
+// leaving the input as it was: named, through a link, or a file the command
+// reads besides its arguments.
+TEST_F(CliTest, AnOutputThatIsAnInputIsRefused) {
+  std::filesystem::copy_file(std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.recording.csv",
+                             dir_.File("meas/s.csv"));
+  std::filesystem::copy_file(std::string(LUMORA_SOURCE_DIR) + "/data/database/Ar_I.txt",
+                             dir_.File("lines.txt"));
+  std::filesystem::create_symlink("argon_n2e15.txt", dir_.File("meas/link.txt"));
+  struct Case {
+    const char* args;
+    const char* output;
+  };
+  const Case cases[] = {
+      {"integrate --report meas/s.csv meas/s.csv", "meas/s.csv"},
+      {"fit --log meas/argon_n2e15.txt meas/argon_n2e15.txt", "meas/argon_n2e15.txt"},
+      {"fit --log meas/link.txt meas/argon_n4e16_noise.txt meas/argon_n2e15.txt", "meas/link.txt"},
+      {"fit --log lumora.ini meas/argon_n2e15.txt", "lumora.ini"},
+      {"convert lines.txt lines.txt", "lines.txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string before = ReadFile(dir_.File(c.output));
+    const CliResult r = Run(c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+    EXPECT_NE(r.err.find(std::string("\"") + c.output + "\" is also an input of this command"),
+              std::string::npos)
+        << c.args << ": " << r.err;
+    EXPECT_EQ(ReadFile(dir_.File(c.output)), before) << c.args;
+  }
+}
+
 TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
   for (const char* value : {"0", "-2", "two", "3x", "''", "1.5"}) {
     const CliResult r = Run(std::string("fit --jobs ") + value + " meas/argon_n2e15.txt");
