@@ -18,9 +18,11 @@
 #include <optional>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/errors.h"
+#include "base/format.h"
 #include "base/paths.h"
 #include "cli/command.h"
 #include "cli/integration_options.h"
@@ -92,6 +94,9 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
   for (const auto& [name, field] : texts)
     if (TakeOption(args, name, value)) f.*field = value;
 }
+
+// The most workers a batch runs on each core.
+constexpr int kWorkersPerCore = 4;
 
 // A count of workers: a whole number of 1 or more.
 int ParseJobs(const std::string& text) {
@@ -437,6 +442,17 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   }
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
+
+  // More workers than four a core only cost threads; --jobs bounds the
+  // threads of the whole process, a map's rows and the refits included.
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (job.options.jobs > kWorkersPerCore * cores) {
+    ctx.err << Format("--jobs %d is more than %d workers a core on %d cores: %d are used\n",
+                      job.options.jobs, kWorkersPerCore, cores, kWorkersPerCore * cores);
+    job.options.jobs = kWorkersPerCore * cores;
+  }
+  const tbb::global_control processThreads(tbb::global_control::max_allowed_parallelism,
+                                           static_cast<size_t>(job.options.jobs));
 
   const bool terminal = isatty(STDERR_FILENO) == 1;
   const int workers =

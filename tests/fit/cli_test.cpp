@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -292,6 +294,49 @@ TEST_F(CliTest, AnOutputThatIsAnInputIsRefused) {
         << c.args << ": " << r.err;
     EXPECT_EQ(ReadFile(dir_.File(c.output)), before) << c.args;
   }
+}
+
+// The most threads the command had at once, sampled every few milliseconds
+// from /proc while it runs.
+int PeakThreads(const std::string& folder, const std::string& args) {
+  const std::string script =
+      "cd '" + folder + "' && '" LUMORA_CLI "' --ini lumora.ini " + args +
+      " >/dev/null 2>&1 & pid=$!; max=0; while kill -0 $pid 2>/dev/null; do "
+      "n=$(awk '/^Threads:/{print $2}' /proc/$pid/status 2>/dev/null); "
+      "[ -n \"$n\" ] && [ \"$n\" -gt $max ] && max=$n; sleep 0.002; done; echo $max";
+  FILE* pipe = popen(script.c_str(), "r");
+  int peak = -1;
+  if (pipe) {
+    if (std::fscanf(pipe, "%d", &peak) != 1) peak = -1;
+    pclose(pipe);
+  }
+  return peak;
+}
+
+// --jobs bounds the threads of the whole process: one for --jobs 1, even in
+// a large map; a count far above the cores is clamped to four a core, said
+// on standard error, and every file still gets its result.
+TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
+  EXPECT_EQ(PeakThreads(dir_.path(), "map --jobs 1 --density-points 500 --temperature-points 500 "
+                                     "meas/argon_n2e15.txt"),
+            1);
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::string files;
+  for (int k = 0; k < 200; ++k) {
+    const std::string name = "meas/copy" + std::to_string(k) + ".txt";
+    std::filesystem::copy_file(dir_.File("meas/argon_n2e15.txt"), dir_.File(name));
+    files += " " + name;
+  }
+  const CliResult r = Run("fit --jobs 5000" + files);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(SplitLf(r.out).size(), 201u);  // the header and a line per file
+  EXPECT_NE(r.err.find(Format("--jobs 5000 is more than 4 workers a core on %d cores: %d are used",
+                              cores, 4 * cores)),
+            std::string::npos)
+      << r.err;
+  const int peak = PeakThreads(dir_.path(), "fit --jobs 5000" + files);
+  EXPECT_GE(peak, 1);
+  EXPECT_LE(peak, 4 * cores);
 }
 
 TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
