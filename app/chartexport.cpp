@@ -45,7 +45,8 @@ QString ExportPlot(QCustomPlot* plot, QString path) {
 }
 
 QString ExportFilter(const QString& format) {
-  const QString png = "PNG image (*.png)", svg = "SVG drawing (*.svg)", pdf = "PDF document (*.pdf)";
+  const QString png = "PNG image (*.png)", svg = "SVG drawing (*.svg)",
+                pdf = "PDF document (*.pdf)";
   if (format == "svg") return svg + ";;" + png + ";;" + pdf;
   if (format == "pdf") return pdf + ";;" + png + ";;" + svg;
   return png + ";;" + svg + ";;" + pdf;

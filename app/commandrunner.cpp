@@ -46,7 +46,11 @@ void TCommandRunner::CancelAndWait() {
 void TCommandRunner::ReportProgress(int done, int total) {
   if (fCancelRequested) throw CommandCancelled();
   QMetaObject::invokeMethod(
-      this, [this, done, total] { if (fRunning) emit Progress(done, total); }, Qt::QueuedConnection);
+      this,
+      [this, done, total] {
+        if (fRunning) emit Progress(done, total);
+      },
+      Qt::QueuedConnection);
 }
 
 // Runs once per command: from the watcher's signal or from CancelAndWait.

@@ -54,9 +54,7 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
       return QMessageBox::question(parent, "Lumora", question) == QMessageBox::Yes;
     };
   if (!d.ShowError)
-    d.ShowError = [parent](const QString& text) {
-      QMessageBox::critical(parent, "Lumora", text);
-    };
+    d.ShowError = [parent](const QString& text) { QMessageBox::critical(parent, "Lumora", text); };
   if (!d.ShowMessage)
     d.ShowMessage = [parent](const QString& text) {
       QMessageBox::information(parent, "Lumora", text);

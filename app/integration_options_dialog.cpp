@@ -39,8 +39,9 @@ TSpectrumDialog::TSpectrumDialog(const SpectrumFields& fields, QWidget* parent) 
       {minSnrEdit, "MinSnrEdit", "Least S/N", fields.MinSnr, "",
        "Lines whose peak signal-to-noise ratio is below it are flagged weak"},
       {saturationEdit, "SaturationEdit", "Saturation (counts)", fields.Saturation,
-       "the spectrum's maximum", "Detector ceiling in counts; lines reaching it are flagged "
-                                 "saturated. Empty: the spectrum's largest value"},
+       "the spectrum's maximum",
+       "Detector ceiling in counts; lines reaching it are flagged "
+       "saturated. Empty: the spectrum's largest value"},
       {darkFileEdit, "DarkFileEdit", "Dark spectrum", fields.DarkFile, "none",
        "Dark spectrum on the same wavelengths, subtracted point by point; empty: none"},
       {responseFileEdit, "ResponseFileEdit", "Response", fields.ResponseFile, "none",

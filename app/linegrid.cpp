@@ -65,10 +65,11 @@ class TLineGridDelegate : public QStyledItemDelegate {
              const QModelIndex& index) const override {
     painter->save();
     const bool selected = fGrid->selectionModel()->isSelected(index);
-    painter->fillRect(option.rect, selected ? QColor(0xA8, 0xC8, 0xF0) : fGrid->RowColour(index.row() + 1));
+    painter->fillRect(option.rect,
+                      selected ? QColor(0xA8, 0xC8, 0xF0) : fGrid->RowColour(index.row() + 1));
     const QFontMetrics metrics(option.font);
-    const QRect textRect = option.rect.adjusted(metrics.horizontalAdvance('8'),
-                                                metrics.height() / 2, 0, 0);
+    const QRect textRect =
+        option.rect.adjusted(metrics.horizontalAdvance('8'), metrics.height() / 2, 0, 0);
     painter->setPen(Qt::black);
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop, index.data().toString());
     if (index == fGrid->currentIndex()) {
@@ -86,7 +87,8 @@ TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
   setSelectionModel(new TLineGridSelection(model(), this));
   setItemDelegate(new TLineGridDelegate(this));
   setSelectionMode(QAbstractItemView::ExtendedSelection);
-  connect(itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] { emit EditorClosed(); });
+  connect(itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
+          [this] { emit EditorClosed(); });
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                   QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   setShowGrid(true);
@@ -178,7 +180,8 @@ void TLineGrid::RevertCell(int col, int row, const QString& text) {
   if (auto* editor = qobject_cast<QLineEdit*>(indexWidget(model()->index(row - 1, col))))
     editor->setText(text);
   else if (auto* focused = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-           focused && viewport()->isAncestorOf(focused) && currentIndex() == model()->index(row - 1, col))
+           focused && viewport()->isAncestorOf(focused) &&
+           currentIndex() == model()->index(row - 1, col))
     focused->setText(text);
 }
 
@@ -201,7 +204,8 @@ QString TLineGrid::SelectionText() const {
   for (int r : rows) {
     QStringList cellsOfRow;
     for (int c : cols)
-      cellsOfRow << (selectionModel()->isSelected(model()->index(r, c)) ? Cell(c, r + 1) : QString());
+      cellsOfRow << (selectionModel()->isSelected(model()->index(r, c)) ? Cell(c, r + 1)
+                                                                        : QString());
     lines << cellsOfRow.join('\t');
   }
   return lines.join('\n') + '\n';

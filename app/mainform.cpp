@@ -5,11 +5,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QMenu>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QThread>
-#include <QUrl>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -17,12 +12,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QToolButton>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -90,14 +90,15 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
   setWindowTitle("Lumora");
   fDialogs = WithStandardDialogs(std::move(dialogs), this);
   // Messages of a command on the worker thread are shown on this one.
-  fSession = std::make_unique<Session>(SessionOptions{{}, [this](const std::string& text) {
-    const QString message = Qt8(text);
-    if (QThread::currentThread() == thread())
-      fDialogs.ShowMessage(message);
-    else
-      QMetaObject::invokeMethod(this, [this, message] { fDialogs.ShowMessage(message); },
-                                Qt::QueuedConnection);
-  }});
+  fSession = std::make_unique<Session>(SessionOptions{
+      {}, [this](const std::string& text) {
+        const QString message = Qt8(text);
+        if (QThread::currentThread() == thread())
+          fDialogs.ShowMessage(message);
+        else
+          QMetaObject::invokeMethod(
+              this, [this, message] { fDialogs.ShowMessage(message); }, Qt::QueuedConnection);
+      }});
   fRunner = new TCommandRunner(this);
   BuildLayout();
   BuildMenus();
@@ -162,9 +163,10 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
-  for (QLineEdit* field : {pathEdit, gasTemperatureEdit, fitDensityEdit, fitSecondEdit, mapFromDensityEdit,
-                           mapToDensityEdit, mapFromTemperatureEdit, mapToTemperatureEdit, maxIterationsEdit,
-                           mapDensityPointsEdit, mapTemperaturePointsEdit, levelCountEdit})
+  for (QLineEdit* field :
+       {pathEdit, gasTemperatureEdit, fitDensityEdit, fitSecondEdit, mapFromDensityEdit,
+        mapToDensityEdit, mapFromTemperatureEdit, mapToTemperatureEdit, maxIterationsEdit,
+        mapDensityPointsEdit, mapTemperaturePointsEdit, levelCountEdit})
     field->installEventFilter(this);
 }
 
@@ -172,8 +174,7 @@ void TMainForm::ConnectHandlers() {
 
 void TMainForm::FormCreate() {
   fDatabaseFolder = fSettings->ReadString("_Files", "Database", "");
-  fInitialFolder =
-      Qt8(fSettings->ReadString("_Files", "Measurements", kDefaultMeasurementsFolder));
+  fInitialFolder = Qt8(fSettings->ReadString("_Files", "Measurements", kDefaultMeasurementsFolder));
   for (const std::string& name : fSettings->ElementNames()) elementList->addItem(Qt8(name));
   const int index = fSettings->ReadInteger("_Parameters", "DefaultAtom", 0);
   elementList->setCurrentIndex(index >= 0 && index < elementList->count() ? index : -1);
@@ -182,7 +183,7 @@ void TMainForm::FormCreate() {
   linePages->setCurrentIndex(0);
   chartPages->setCurrentIndex(0);
   methodPages->setCurrentIndex(0);
-  chartPages->setTabEnabled(3, false);  // until a line analysis fills it
+  chartPages->setTabEnabled(3, false);                 // until a line analysis fills it
   chartPages->setTabEnabled(kUncertaintyPage, false);  // until refits fill it
   chartPages->setTabEnabled(kSpectrumPage, false);     // until a spectrum is read
   Guard([this] { PrepareMapPage(); });
@@ -243,7 +244,8 @@ void TMainForm::WriteSettingsBack() {
   s.WriteInteger("_Iteration", "DensityPoints", StrToInt(Std(mapDensityPointsEdit->text())));
   s.WriteFloat("_Iteration", "FromTemperature", StrToFloat(Std(mapFromTemperatureEdit->text())));
   s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(Std(mapToTemperatureEdit->text())));
-  s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(Std(mapTemperaturePointsEdit->text())));
+  s.WriteInteger("_Iteration", "TemperaturePoints",
+                 StrToInt(Std(mapTemperaturePointsEdit->text())));
   s.WriteFloat("_Fit", "FromDensity", StrToFloat(Std(fitDensityEdit->text())));
   s.WriteFloat("_Fit", "FromTemperature", StrToFloat(Std(fitSecondEdit->text())));
   s.WriteInteger("_Fit", "Count", StrToInt(Std(maxIterationsEdit->text())));
@@ -261,7 +263,9 @@ std::string TMainForm::ElementName() const { return Std(elementList->currentText
 
 double TMainForm::ElementMass() const { return ElementMassAmu(*fSettings, ElementName()); }
 
-void TMainForm::OnElementChosen() { Guard([this] { ChangeElementNow(); }); }
+void TMainForm::OnElementChosen() {
+  Guard([this] { ChangeElementNow(); });
+}
 
 void TMainForm::ChangeElementNow() {
   const std::string element = ElementName();
@@ -283,7 +287,9 @@ QString TMainForm::DialogFolder() const {
   return fFileName.isEmpty() ? fInitialFolder : QFileInfo(fFileName).absolutePath();
 }
 
-void TMainForm::OnRead(QObject* sender) { Guard([this, sender] { ReadIntensities(sender); }); }
+void TMainForm::OnRead(QObject* sender) {
+  Guard([this, sender] { ReadIntensities(sender); });
+}
 
 void TMainForm::OpenMeasurement(const QString& path) {
   if (CommandRunning() || !MayDiscardEdits()) return;
@@ -338,13 +344,16 @@ void TMainForm::ReadIntensities(QObject* sender) {
   ShowFilePosition();
 }
 
-void TMainForm::ReadSpectrum() { Guard([this] { RunSpectrumRead(); }); }
+void TMainForm::ReadSpectrum() {
+  Guard([this] { RunSpectrumRead(); });
+}
 
 void TMainForm::RunSpectrumRead() {
   if (CommandRunning()) return;
   const QString chosen = fDialogs.OpenSpectrum(DialogFolder());
   if (chosen.isEmpty()) return;
-  const std::optional<SpectrumFields> fields = fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
+  const std::optional<SpectrumFields> fields =
+      fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
   if (!fields || !MayDiscardEdits()) return;
   // Kept as typed, so that the dialog offers them again even when refused.
   SaveSpectrumFields(*fSettings, *fields);
@@ -352,12 +361,15 @@ void TMainForm::RunSpectrumRead() {
   const SpectrumRequest request = SpectrumRequestFromFields(*fields, Std(path));
   auto integration = std::make_shared<IntegrationResult>();
   auto lines = std::make_shared<std::vector<std::string>>();
-  RunCommand("Reading the spectrum", false,
-             [this, request, integration, lines] {
-               *integration = fSession->ReadSpectrum(request);
-               *lines = fSession->MeasurementLines();
-             },
-             [this, path, integration, lines] { ShowSpectrumRead(path, *integration, std::move(*lines)); });
+  RunCommand(
+      "Reading the spectrum", false,
+      [this, request, integration, lines] {
+        *integration = fSession->ReadSpectrum(request);
+        *lines = fSession->MeasurementLines();
+      },
+      [this, path, integration, lines] {
+        ShowSpectrumRead(path, *integration, std::move(*lines));
+      });
 }
 
 // The table as "Read intensities" fills it, from the unflagged lines.
@@ -368,11 +380,13 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
   FillTable();
   ColourRows();
   fFileName = path;
-  const int flagged = static_cast<int>(std::count_if(
-      integration.lines.begin(), integration.lines.end(), [](const LineIntegral& l) { return l.flags != 0; }));
-  QString summary = Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
-                               static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
-                               integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
+  const int flagged =
+      static_cast<int>(std::count_if(integration.lines.begin(), integration.lines.end(),
+                                     [](const LineIntegral& l) { return l.flags != 0; }));
+  QString summary =
+      Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
+                 static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
+                 integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
   if (fSession->HasEnoughLines())
     Recalculate();
   else
@@ -418,10 +432,9 @@ void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
 
 void TMainForm::ShowFilePosition() {
   const int count = fileList->count();
-  fileStatus->setText(
-      count >= 2 && fileList->currentRow() >= 0
-          ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
-          : QString());
+  fileStatus->setText(count >= 2 && fileList->currentRow() >= 0
+                          ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
+                          : QString());
 }
 
 void TMainForm::OnNextFile() {
@@ -515,7 +528,8 @@ void TMainForm::FillTable() {
   lineGrid->SetRowCount(static_cast<int>(lines.size()) + 1);
   for (size_t i = 0; i < lines.size(); ++i) {
     const LineTableRow cells = LineTableCells(lines[i], false);
-    for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
+    for (int col : {0, 1, 5, 6, 7, 8})
+      lineGrid->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
   }
   AlignColumns();
 }
@@ -547,7 +561,8 @@ void TMainForm::OnCellEdited(int col, int row, const QString&) {
 bool TMainForm::TakeOverEdit() {
   if (!editing) return true;
   editing = false;
-  if (selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size())) return true;
+  if (selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size()))
+    return true;
   const size_t line = static_cast<size_t>(selectedRow) - 1;
   const double before = fSession->Table().lines[line].Int;
   const QString typed = lineGrid->Cell(selectedColumn, selectedRow);
@@ -564,7 +579,8 @@ bool TMainForm::TakeOverEdit() {
   } catch (const std::exception& e) {
     refusal = Qt8(e.what());
   }
-  const QString inUse = Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
+  const QString inUse =
+      Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
   if (!refusal.isEmpty()) {
     lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
     ShowStatusMessage(QString("Intensity \"%1\" refused: %2 The line keeps %3.")
@@ -586,8 +602,8 @@ void TMainForm::UndoEdit() {
     fSession->SetIntensity(edit.line, edit.before);
     const int row = static_cast<int>(edit.line) + 1;
     lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
-                         Qt8(LineTableCells(fSession->Table().lines[edit.line], false)
-                                 [TLineGrid::kIntensityColumn]));
+                         Qt8(LineTableCells(fSession->Table().lines[edit.line],
+                                            false)[TLineGrid::kIntensityColumn]));
     editing = false;
     fResultsCurrent = false;
     if (fSession->HasEnoughLines()) Recalculate();
@@ -689,8 +705,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // Switching windows or opening a popup is not leaving the field.
     if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
       auto* field = static_cast<QLineEdit*>(watched);
-      if (field == maxIterationsEdit || field == mapDensityPointsEdit || field == mapTemperaturePointsEdit ||
-          field == levelCountEdit)
+      if (field == maxIterationsEdit || field == mapDensityPointsEdit ||
+          field == mapTemperaturePointsEdit || field == levelCountEdit)
         ValidateInt(field);
       else
         ValidateFloat(field);
@@ -713,7 +729,7 @@ void TMainForm::OnDistributionChosen() {
   const auto distribution = static_cast<Distribution>(distributionCombo->currentIndex());
   const DistributionChoice choice = ChoiceFor(distribution);
   fitSecondCheckBox->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
-                                                                     : "Fit T_exc (K)");
+                                                                       : "Fit T_exc (K)");
   fitSecondCheckBox->setChecked(choice.secondAlwaysFitted);
   fitSecondCheckBox->setEnabled(!choice.secondAlwaysFitted);
   if (choice.levelCount) levelCountEdit->setText(QString::number(*choice.levelCount));
@@ -782,9 +798,10 @@ void TMainForm::CancelCommand() { fRunner->Cancel(); }
 void TMainForm::RequireLines(const char* command) const {
   const size_t lines = fSession->Table().lines.size();
   if (!fSession->HasEnoughLines())
-    throw Error(Format("%s needs at least two lines; the table holds %d. Read a measurement "
-                       "with two or more lines first.",
-                       command, static_cast<int>(lines)));
+    throw Error(
+        Format("%s needs at least two lines; the table holds %d. Read a measurement "
+               "with two or more lines first.",
+               command, static_cast<int>(lines)));
 }
 
 void TMainForm::RunCommand(const QString& name, bool withProgress, std::function<void()> work,
@@ -819,11 +836,12 @@ void TMainForm::RunCommand(const QString& name, bool withProgress, std::function
 
 void TMainForm::SetCommandInputsEnabled(bool enabled) {
   const std::initializer_list<QWidget*> inputs = {
-      elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton, fitButton, mapButton,
-      lineGrid,    fileList,   methodPages,    modelGroup,    fPairInspector->showButton};
-  for (QWidget* w : inputs)
-    w->setEnabled(enabled);
-  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction, analysisAction, undoAction})
+      elementList,   readButton,  readSpectrumButton, nextFileButton,
+      analyzeButton, fitButton,   mapButton,          lineGrid,
+      fileList,      methodPages, modelGroup,         fPairInspector->showButton};
+  for (QWidget* w : inputs) w->setEnabled(enabled);
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction,
+                     analysisAction, undoAction})
     a->setEnabled(enabled);
   recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
   cancelAction->setEnabled(!enabled);
@@ -831,7 +849,9 @@ void TMainForm::SetCommandInputsEnabled(bool enabled) {
 
 // ---- fit and map -------------------------------------------------------------
 
-void TMainForm::Fit() { Guard([this] { RunFit(); }); }
+void TMainForm::Fit() {
+  Guard([this] { RunFit(); });
+}
 
 void TMainForm::RunFit() {
   RequireLines("A fit");
@@ -857,26 +877,27 @@ void TMainForm::RunFit() {
     refits->progress = [runner = fRunner](int done, int total) {
       runner->ReportProgress(done, total);
     };
-  RunCommand(refits ? "Fit with Monte Carlo refits" : "Fit", refits.has_value(),
-             [this, request, result, refits, spread]() mutable {
-               *result = fSession->Fit(request);
-               if (!refits) return;
-               fRunner->StopIfCancelled();
-               *spread = fSession->MonteCarlo(*refits, *result);
-             },
-             [this, result, cleared, refits, spread] {
-               // A fit starts the residual map again: no map is shown.
-               fMapGrid = std::move(*cleared);
-               fMapRange = MapRange{};
-               fCharts->ClearMap();
-               AppendReport(result->report);
-               fResultsCurrent = true;
-               ShowFractions(0);
-               if (refits)
-                 ShowMonteCarlo(*spread, *refits);
-               else
-                 ClearUncertainty();
-             });
+  RunCommand(
+      refits ? "Fit with Monte Carlo refits" : "Fit", refits.has_value(),
+      [this, request, result, refits, spread]() mutable {
+        *result = fSession->Fit(request);
+        if (!refits) return;
+        fRunner->StopIfCancelled();
+        *spread = fSession->MonteCarlo(*refits, *result);
+      },
+      [this, result, cleared, refits, spread] {
+        // A fit starts the residual map again: no map is shown.
+        fMapGrid = std::move(*cleared);
+        fMapRange = MapRange{};
+        fCharts->ClearMap();
+        AppendReport(result->report);
+        fResultsCurrent = true;
+        ShowFractions(0);
+        if (refits)
+          ShowMonteCarlo(*spread, *refits);
+        else
+          ClearUncertainty();
+      });
 }
 
 std::optional<MonteCarloSettings> TMainForm::MonteCarloFromFields() const {
@@ -893,7 +914,8 @@ std::optional<MonteCarloSettings> TMainForm::MonteCarloFromFields() const {
   } else {
     const std::optional<uint64_t> typed = ParseSeed(seed);
     if (!typed)
-      throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed + "\".");
+      throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed +
+                  "\".");
     settings.seed = *typed;
   }
   return settings;
@@ -913,44 +935,49 @@ void TMainForm::ClearUncertainty() {
   chartPages->setTabEnabled(kUncertaintyPage, false);
 }
 
-void TMainForm::CreateMap() { Guard([this] { RunMap(); }); }
+void TMainForm::CreateMap() {
+  Guard([this] { RunMap(); });
+}
 
 void TMainForm::RunMap() {
   RequireLines("A map");
   const WindowFields f = CurrentFields();
   MapRequest request = MapRequestFromFields(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
-  request.progress = [runner = fRunner](int done, int total) { runner->ReportProgress(done, total); };
+  request.progress = [runner = fRunner](int done, int total) {
+    runner->ReportProgress(done, total);
+  };
   const bool save = saveMapCheckBox->isChecked();
   const std::string header = MapFileHeader(f);
   const QString file = fFileName;
   auto result = std::make_shared<MapResult>();
   auto regions = std::make_shared<std::vector<ConfidenceRegion>>();
-  RunCommand("Map", true,
-             [this, request, result, regions] {
-               *result = fSession->Map(request);
-               // Two parameters need three lines or more for a region.
-               const int lines = static_cast<int>(fSession->Table().lines.size());
-               if (lines > kConfidenceParameters)
-                 for (double level : kConfidenceLevels)
-                   regions->push_back(fSession->Confidence(*result, level));
-             },
-             [this, result, regions, save, header, file] {
-               fMapGrid = std::move(result->grid);
-               fMapRange = result->range;
-               AppendReport(result->report);
-               fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
-               fCharts->ShowContours(*regions);
-               fResultsCurrent = true;
-               ShowFractions(0);
-               chartPages->setCurrentIndex(1);
-               if (save && !fMapGrid.empty()) {
-                 // Without a measurement file there is no folder the map belongs to.
-                 if (file.isEmpty())
-                   throw Error("The map was not saved: no measurement file has been read.");
-                 Session::SaveMap(Std(file), header, fMapGrid);
-               }
-             });
+  RunCommand(
+      "Map", true,
+      [this, request, result, regions] {
+        *result = fSession->Map(request);
+        // Two parameters need three lines or more for a region.
+        const int lines = static_cast<int>(fSession->Table().lines.size());
+        if (lines > kConfidenceParameters)
+          for (double level : kConfidenceLevels)
+            regions->push_back(fSession->Confidence(*result, level));
+      },
+      [this, result, regions, save, header, file] {
+        fMapGrid = std::move(result->grid);
+        fMapRange = result->range;
+        AppendReport(result->report);
+        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+        fCharts->ShowContours(*regions);
+        fResultsCurrent = true;
+        ShowFractions(0);
+        chartPages->setCurrentIndex(1);
+        if (save && !fMapGrid.empty()) {
+          // Without a measurement file there is no folder the map belongs to.
+          if (file.isEmpty())
+            throw Error("The map was not saved: no measurement file has been read.");
+          Session::SaveMap(Std(file), header, fMapGrid);
+        }
+      });
 }
 
 double TMainForm::MapValueAt(double x, double y) const {
@@ -966,14 +993,15 @@ void TMainForm::OnPointerOverMap(double x, double y) {
 
 // ---- line analysis -------------------------------------------------------------
 
-void TMainForm::AnalyzeLines() { Guard([this] { RunLineAnalysis(); }); }
+void TMainForm::AnalyzeLines() {
+  Guard([this] { RunLineAnalysis(); });
+}
 
 void TMainForm::RunLineAnalysis() {
   if (CommandRunning()) return;
-  const std::optional<QString> entered =
-      fDialogs.Input("Input simulation parameters",
-                     "from WL/nm, to WL/nm, min A/s-1, max E/eV, N range factor",
-                     Qt8(fAnalysisParameters));
+  const std::optional<QString> entered = fDialogs.Input(
+      "Input simulation parameters", "from WL/nm, to WL/nm, min A/s-1, max E/eV, N range factor",
+      Qt8(fAnalysisParameters));
   if (!entered) return;  // cancelled: nothing changes
   LineAnalysisRequest request;
   request.limits = ParseSimulationParameters(Std(*entered));
@@ -987,10 +1015,12 @@ void TMainForm::RunLineAnalysis() {
 
 void TMainForm::RunAnalysis(LineAnalysisRequest request) {
   auto result = std::make_shared<LineAnalysisResult>();
-  request.progress = [runner = fRunner](int done, int total) { runner->ReportProgress(done, total); };
-  RunCommand("Line analysis", true,
-             [this, request, result] { *result = fSession->AnalyzeLines(request); },
-             [this, request, result] { ShowAnalysisResult(*result, request); });
+  request.progress = [runner = fRunner](int done, int total) {
+    runner->ReportProgress(done, total);
+  };
+  RunCommand(
+      "Line analysis", true, [this, request, result] { *result = fSession->AnalyzeLines(request); },
+      [this, request, result] { ShowAnalysisResult(*result, request); });
 }
 
 void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
@@ -1024,9 +1054,10 @@ void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
   if (curve.size() >= 2 && !curve[0].empty()) {
     fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair);
   } else {
-    const QString why = "The pair " + pair +
-                        " nm is not among the analysed lines: choose a pair in the pair "
-                        "inspector (Run > Pair inspector) or click a point of the \"Analysis\" chart.";
+    const QString why =
+        "The pair " + pair +
+        " nm is not among the analysed lines: choose a pair in the pair "
+        "inspector (Run > Pair inspector) or click a point of the \"Analysis\" chart.";
     fPairInspector->ShowNoCurve(why);
     AppendReport({Std(why)});
   }

@@ -252,9 +252,9 @@ class TMainForm : public QMainWindow {
   TPairInspectorForm* fPairInspector = nullptr;
 
   std::string fDatabaseFolder;
-  QString fInitialFolder;    // the open-file dialog's initial folder
-  QString fFileName;         // the measurement file last chosen
-  QString fFileListFolder;   // the folder the file list shows
+  QString fInitialFolder;   // the open-file dialog's initial folder
+  QString fFileName;        // the measurement file last chosen
+  QString fFileListFolder;  // the folder the file list shows
   std::vector<QColor> rowColours;
   int selectedRow = 0;
   int selectedColumn = 0;

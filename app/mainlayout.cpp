@@ -1,20 +1,20 @@
 // The main window's controls and how they are arranged.
 #include <QAction>
 #include <QBoxLayout>
-#include <QKeySequence>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QProgressBar>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -88,8 +88,8 @@ void TMainForm::BuildLayout() {
   chartPages = Pages(upper, "ChartPages");
   fCharts = new TResultCharts(chartPages);
   const std::vector<QWidget*> charts = fCharts->Pages();
-  const char* const captions[] = {"Branching fractions", "Sum", "Densities", "Analysis",
-                                  "Uncertainty", "Spectrum"};
+  const char* const captions[] = {"Branching fractions", "Sum",     "Densities", "Analysis",
+                                  "Uncertainty",         "Spectrum"};
   for (size_t i = 0; i < charts.size(); ++i) chartPages->addTab(charts[i], captions[i]);
   upper->addWidget(linePages);
   upper->addWidget(chartPages);
@@ -114,8 +114,8 @@ void TMainForm::BuildLayout() {
   nextFileButton = Named(new QPushButton("Next file", central), "NextBtn");
   saveTableButton = Named(new QPushButton("Save table", central), "Button1");
   analyzeButton = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
-  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, readSpectrumButton, nextFileButton, saveTableButton,
-                                                    analyzeButton})
+  for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, readSpectrumButton,
+                                                    nextFileButton, saveTableButton, analyzeButton})
     bar->addWidget(w);
   bar->addStretch(1);
   page->addLayout(bar);
@@ -151,7 +151,8 @@ void TMainForm::BuildLayout() {
   monteCarloForm->addRow("Runs", monteCarloRunsEdit);
   monteCarloNoiseEdit = Field(monteCarloGroup, "MonteCarloNoiseEdit");
   monteCarloForm->addRow("Noise", monteCarloNoiseEdit);
-  akiAccuracyCheckBox = Named(new QCheckBox("Aki accuracy", monteCarloGroup), "AkiAccuracyCheckBox");
+  akiAccuracyCheckBox =
+      Named(new QCheckBox("Aki accuracy", monteCarloGroup), "AkiAccuracyCheckBox");
   monteCarloForm->addRow(akiAccuracyCheckBox);
   monteCarloSeedEdit = Field(monteCarloGroup, "MonteCarloSeedEdit");
   monteCarloSeedEdit->setPlaceholderText("drawn");
@@ -174,9 +175,11 @@ void TMainForm::BuildLayout() {
     }
   };
   const char* densityNames[3] = {"FromDensityEdit", "ToDensityEdit", "PointsDensityEdit"};
-  addRange(0, "Density n_1 (m-3)", mapFromDensityEdit, mapToDensityEdit, mapDensityPointsEdit, densityNames);
+  addRange(0, "Density n_1 (m-3)", mapFromDensityEdit, mapToDensityEdit, mapDensityPointsEdit,
+           densityNames);
   const char* temperatureNames[3] = {"FromTempEdit", "ToTempEdit", "PointsTempEdit"};
-  addRange(3, "Temperature T_exc (K)", mapFromTemperatureEdit, mapToTemperatureEdit, mapTemperaturePointsEdit, temperatureNames);
+  addRange(3, "Temperature T_exc (K)", mapFromTemperatureEdit, mapToTemperatureEdit,
+           mapTemperaturePointsEdit, temperatureNames);
   mapButton = Named(new QPushButton("Create map", mapPage), "MapBtn");
   saveMapCheckBox = Named(new QCheckBox("Save map", mapPage), "SaveMapCheckBox");
   mapGrid->addWidget(mapButton, 6, 0);
@@ -272,22 +275,24 @@ void TMainForm::BuildMenus() {
                       [this] { OnRead(readButton); });
   nextFileAction = action(file, "&Next file", "NextFileAction", QKeySequence(Qt::CTRL | Qt::Key_N),
                           [this] { OnNextFile(); });
-  readSpectrumAction = action(file, "Read s&pectrum…", "ReadSpectrumAction",
-                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ReadSpectrum(); });
+  readSpectrumAction =
+      action(file, "Read s&pectrum…", "ReadSpectrumAction",
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] { ReadSpectrum(); });
   recentMenu = file->addMenu("Recent &measurements");
   recentMenu->setObjectName("RecentMenu");
   file->addSeparator();
-  saveTableAction = action(file, "&Save table…", "SaveTableAction", QKeySequence::Save,
-                           [this] { SaveTable(); });
+  saveTableAction =
+      action(file, "&Save table…", "SaveTableAction", QKeySequence::Save, [this] { SaveTable(); });
   saveLinesAction = action(file, "Save &lines…", "SaveLinesAction", QKeySequence(),
                            [this] { SaveSpectrumLines(); });
   saveLinesAction->setEnabled(false);  // until a spectrum is read
-  saveReportAction = action(file, "Save re&port…", "SaveReportAction", QKeySequence(),
-                            [this] { SaveReport(); });
+  saveReportAction =
+      action(file, "Save re&port…", "SaveReportAction", QKeySequence(), [this] { SaveReport(); });
   exportChartAction = action(file, "&Export chart…", "ExportChartAction",
                              QKeySequence(Qt::CTRL | Qt::Key_E), [this] { ExportChart(); });
   file->addSeparator();
-  quitAction = action(file, "&Quit", "QuitAction", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+  quitAction =
+      action(file, "&Quit", "QuitAction", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   undoAction = action(edit, "&Undo intensity edit", "UndoAction", QKeySequence::Undo,
@@ -302,8 +307,8 @@ void TMainForm::BuildMenus() {
 
   QMenu* run = menuBar()->addMenu("&Run");
   fitAction = action(run, "&Fit", "FitAction", QKeySequence(Qt::Key_F5), [this] { Fit(); });
-  mapAction = action(run, "Create &map", "MapAction", QKeySequence(Qt::Key_F6),
-                     [this] { CreateMap(); });
+  mapAction =
+      action(run, "Create &map", "MapAction", QKeySequence(Qt::Key_F6), [this] { CreateMap(); });
   analysisAction = action(run, "&Line analysis…", "AnalysisAction", QKeySequence(Qt::Key_F7),
                           [this] { AnalyzeLines(); });
   pairInspectorAction = action(run, "&Pair inspector", "PairInspectorAction", QKeySequence(),
@@ -314,21 +319,24 @@ void TMainForm::BuildMenus() {
   cancelAction->setEnabled(false);
 
   QMenu* help = menuBar()->addMenu("&Help");
-  shortcutsAction = action(help, "&Keyboard shortcuts", "ShortcutsAction", QKeySequence::HelpContents,
-                           [this] { ShowShortcuts(); });
-  aboutAction = action(help, "&About Lumora", "AboutAction", QKeySequence(), [this] { ShowAbout(); });
+  shortcutsAction = action(help, "&Keyboard shortcuts", "ShortcutsAction",
+                           QKeySequence::HelpContents, [this] { ShowShortcuts(); });
+  aboutAction =
+      action(help, "&About Lumora", "AboutAction", QKeySequence(), [this] { ShowAbout(); });
   ShowRecentFiles();
 }
 
 void TMainForm::ShowShortcuts() {
   QString text = "Keyboard shortcuts\n\n";
-  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction, quitAction,
-                     fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
+  for (QAction* a :
+       {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction,
+        quitAction, fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
     text += QString("%1\t%2\n")
                 .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
                 .arg(a->text().remove('&').remove(QChar(0x2026)));
-  text += "\nCharts: wheel zooms, dragging pans, a double-click shows all, the right button "
-          "exports or copies the chart.";
+  text +=
+      "\nCharts: wheel zooms, dragging pans, a double-click shows all, the right button "
+      "exports or copies the chart.";
   fDialogs.ShowMessage(text);
 }
 
@@ -348,28 +356,35 @@ void TMainForm::AddTooltips() {
   const std::pair<QWidget*, const char*> tips[] = {
       {elementList, "Element whose levels and line base are used"},
       {readButton, "Read a measurement file of wavelengths (nm) and intensities (Ctrl+O)"},
-      {readSpectrumButton, "Read a recorded spectrum, integrate the element's lines in it and "
-                           "fill the table with their areas (Ctrl+Shift+O)"},
+      {readSpectrumButton,
+       "Read a recorded spectrum, integrate the element's lines in it and "
+       "fill the table with their areas (Ctrl+Shift+O)"},
       {nextFileButton, "Read the next measurement file of the folder (Ctrl+N)"},
       {saveTableButton, "Save the line table as tab-separated text (Ctrl+S)"},
       {analyzeButton, "Simulate lines of the database and analyse their self-absorption (F7)"},
-      {lineGrid, "Measured lines; edit an intensity (arbitrary units) and press Enter. "
-                 "Ctrl+C copies the selected cells, Ctrl+Z undoes an edit"},
+      {lineGrid,
+       "Measured lines; edit an intensity (arbitrary units) and press Enter. "
+       "Ctrl+C copies the selected cells, Ctrl+Z undoes an edit"},
       {fitDensityEdit, "Start value of the lower-level density n_1, in m^-3"},
-      {fitSecondCheckBox, "Also fit the second parameter (T_exc in K, or log10 of the 1s "
-                          "density ratio)"},
+      {fitSecondCheckBox,
+       "Also fit the second parameter (T_exc in K, or log10 of the 1s "
+       "density ratio)"},
       {fitSecondEdit, "Start or fixed value of the second parameter (T_exc in K)"},
       {maxIterationsEdit, "Largest number of fit iterations"},
       {fitButton, "Fit n_1 (and T_exc) to the measured branching fractions (F5)"},
       {monteCarloGroup, "Refits of perturbed copies of the lines after each fit"},
-      {monteCarloRunsEdit, "Number of Monte Carlo refits after the fit (10 to 100000); "
-                           "0 or empty: none"},
-      {monteCarloNoiseEdit, "Relative standard deviation of the noise put on each intensity "
-                            "(0.02 is 2 %)"},
-      {akiAccuracyCheckBox, "Also scale each Aki by its accuracy grade's uncertainty "
-                            "(a line without a grade counts as E)"},
-      {monteCarloSeedEdit, "Seed of the random draws, to repeat a run; empty: drawn and "
-                           "shown in the report"},
+      {monteCarloRunsEdit,
+       "Number of Monte Carlo refits after the fit (10 to 100000); "
+       "0 or empty: none"},
+      {monteCarloNoiseEdit,
+       "Relative standard deviation of the noise put on each intensity "
+       "(0.02 is 2 %)"},
+      {akiAccuracyCheckBox,
+       "Also scale each Aki by its accuracy grade's uncertainty "
+       "(a line without a grade counts as E)"},
+      {monteCarloSeedEdit,
+       "Seed of the random draws, to repeat a run; empty: drawn and "
+       "shown in the report"},
       {mapFromDensityEdit, "First density n_1 of the map, in m^-3"},
       {mapToDensityEdit, "Density limit n_1 of the map, in m^-3"},
       {mapDensityPointsEdit, "Number of density points of the map"},

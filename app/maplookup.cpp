@@ -36,8 +36,8 @@ std::optional<GridCell> NearestGridCell(const MapRange& r,
   return GridCell{static_cast<int>(row), static_cast<int>(column)};
 }
 
-double MapValueAt(const MapRange& r, const std::vector<std::vector<double>>& grid,
-                               double x, double y) {
+double MapValueAt(const MapRange& r, const std::vector<std::vector<double>>& grid, double x,
+                  double y) {
   if (r.dx <= 0 && r.dy <= 0) return kNoValue;
   const std::optional<GridCell> cell = NearestGridCell(r, grid, x, y);
   return cell ? grid[cell->row][cell->column] : kNoValue;

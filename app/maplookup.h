@@ -23,7 +23,7 @@ std::optional<GridCell> NearestGridCell(const MapRange& range,
 
 // x is log10 n_1, y the temperature. -1 when a step is zero, both steps are
 // negative or the position lies outside the grid.
-double MapValueAt(const MapRange& range, const std::vector<std::vector<double>>& grid,
-                               double x, double y);
+double MapValueAt(const MapRange& range, const std::vector<std::vector<double>>& grid, double x,
+                  double y);
 
 }  // namespace lumora

@@ -35,8 +35,9 @@ TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Di
   secondLineBox = LineBox(this, "PairSecondBox", "Second line of the pair (wavelength, nm)");
   showButton = new QPushButton("Show ratio", this);
   showButton->setObjectName("PairShowBtn");
-  showButton->setToolTip("Compute the intensity ratio of the two lines over the density range "
-                         "of the last line analysis");
+  showButton->setToolTip(
+      "Compute the intensity ratio of the two lines over the density range "
+      "of the last line analysis");
   choice->addWidget(new QLabel("Pair", this));
   choice->addWidget(firstLineBox);
   choice->addWidget(new QLabel("/", this));
@@ -65,7 +66,8 @@ TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Di
   layout->addWidget(fChart, 1);
   connect(showButton, &QPushButton::clicked, this, [this] {
     if (firstLineBox->currentIndex() < 0 || secondLineBox->currentIndex() < 0) return;
-    emit PairChosen(firstLineBox->currentData().toDouble(), secondLineBox->currentData().toDouble());
+    emit PairChosen(firstLineBox->currentData().toDouble(),
+                    secondLineBox->currentData().toDouble());
   });
 }
 

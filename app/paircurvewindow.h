@@ -22,7 +22,8 @@ class TPairInspectorForm : public QWidget {
   explicit TPairInspectorForm(QWidget* parent);
 
   // Replaces the curve: x the density relative to the start, y the ratio.
-  void ShowCurve(const std::vector<double>& x, const std::vector<double>& y, const QString& caption);
+  void ShowCurve(const std::vector<double>& x, const std::vector<double>& y,
+                 const QString& caption);
   // The analysed lines' wavelengths (nm) the two lists offer, with the pair
   // selected when both are among them.
   void SetLines(const std::vector<double>& wavelengths, double first, double second);

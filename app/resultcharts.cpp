@@ -72,7 +72,8 @@ void StyleAxis(QCPAxis* axis, const QString& label) {
   axis->grid()->setPen(QPen(QColor(0x55, 0x55, 0x55), 0, Qt::DotLine));
 }
 
-QCustomPlot* NewPlot(QWidget* parent, const char* name, const QString& bottom, const QString& left) {
+QCustomPlot* NewPlot(QWidget* parent, const char* name, const QString& bottom,
+                     const QString& left) {
   auto* plot = new QCustomPlot(parent);
   plot->setObjectName(name);
   StyleDarkPlot(plot);
@@ -140,9 +141,8 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
 void TResultCharts::MakeInteractive(QCustomPlot* plot) {
   plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   RememberView(plot);
-  connect(plot, &QCustomPlot::mouseDoubleClick, this, [this, plot](QMouseEvent*) {
-    ResetView(plot);
-  });
+  connect(plot, &QCustomPlot::mouseDoubleClick, this,
+          [this, plot](QMouseEvent*) { ResetView(plot); });
   plot->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(plot, &QWidget::customContextMenuRequested, this, [this, plot](const QPoint& at) {
     QMenu* menu = ContextMenu(plot, plot);
@@ -230,9 +230,9 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
                                          QColor(0xFF, 0x80, 0x00), 9));
   QPainterPath flat;
   flat.addRect(-6, -1.5, 12, 3);
-  fSeriesT = PointSeries(fEBF, "Series_t", "absorption-free",
-                         QCPScatterStyle(flat, QPen(QColor(0x00, 0xFF, 0xFF)),
-                                         QColor(0x00, 0xFF, 0xFF), 6));
+  fSeriesT = PointSeries(
+      fEBF, "Series_t", "absorption-free",
+      QCPScatterStyle(flat, QPen(QColor(0x00, 0xFF, 0xFF)), QColor(0x00, 0xFF, 0xFF), 6));
   LegendAtBottom(fEBF);
   connect(fEBF, &QCustomPlot::mouseMove, this,
           [this](QMouseEvent* e) { ReportPointer(fEBF, e->position().x(), e->position().y()); });
@@ -243,8 +243,9 @@ void TResultCharts::BuildDensityChart(QWidget* parent) {
   fDensitySeries = PointSeries(fDensity, "DensitySeries", "fitted",
                                QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(0xFF, 0xFF, 0x00),
                                                QColor(0xFF, 0xFF, 0x00), 8));
-  connect(fDensity, &QCustomPlot::mouseMove, this,
-          [this](QMouseEvent* e) { ReportPointer(fDensity, e->position().x(), e->position().y()); });
+  connect(fDensity, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
+    ReportPointer(fDensity, e->position().x(), e->position().y());
+  });
 }
 
 void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
@@ -253,10 +254,12 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
   fAnalysisSeries = PointSeries(fAnalyze, "AnalysisSeries", QString::fromUtf8("λ x R dependence"),
                                 QCPScatterStyle(QCPScatterStyle::ssCross, kLime, 8));
   LegendAtBottom(fAnalyze);
-  connect(fAnalyze, &QCustomPlot::legendClick, this,
-          [this](QCPLegend*, QCPAbstractLegendItem*, QMouseEvent*) { emit AnalysisLegendClicked(); });
-  connect(fAnalyze, &QCustomPlot::mouseMove, this,
-          [this](QMouseEvent* e) { ReportPointer(fAnalyze, e->position().x(), e->position().y()); });
+  connect(
+      fAnalyze, &QCustomPlot::legendClick, this,
+      [this](QCPLegend*, QCPAbstractLegendItem*, QMouseEvent*) { emit AnalysisLegendClicked(); });
+  connect(fAnalyze, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
+    ReportPointer(fAnalyze, e->position().x(), e->position().y());
+  });
   fAnalysisSeries->setSelectable(QCP::stSingleData);
   connect(fAnalyze, &QCustomPlot::plottableClick, this,
           [this](QCPAbstractPlottable* series, int index, QMouseEvent*) {
@@ -267,8 +270,9 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
 void TResultCharts::BuildMapPlot(QWidget* parent) {
   fMapPlot = NewPlot(parent, "ContourPlot", "Log10 n_1 [m-3]", "Temperature [K]");
   fMapPlot->setCursor(Qt::CrossCursor);
-  fMapPlot->setToolTip("Residual sum over the grid; the white lines outline the joint 68 % "
-                       "(solid) and 95 % (dashed) confidence regions of n_1 and T_exc");
+  fMapPlot->setToolTip(
+      "Residual sum over the grid; the white lines outline the joint 68 % "
+      "(solid) and 95 % (dashed) confidence regions of n_1 and T_exc");
   fColorMap = new QCPColorMap(fMapPlot->xAxis, fMapPlot->yAxis);
   fColorMap->setObjectName("ResidualColorMap");
   fColorMap->setInterpolate(false);
@@ -291,8 +295,9 @@ void TResultCharts::BuildMapPlot(QWidget* parent) {
 
 void TResultCharts::BuildUncertaintyChart(QWidget* parent) {
   fUncertainty = NewPlot(parent, "UncertaintyChart", "Log10 n_1 (m-3)", "Refits");
-  fUncertainty->setToolTip("Monte Carlo refits: log10 n_1 of each successful refit, with the "
-                           "2.5 %, 50 % and 97.5 % percentiles");
+  fUncertainty->setToolTip(
+      "Monte Carlo refits: log10 n_1 of each successful refit, with the "
+      "2.5 %, 50 % and 97.5 % percentiles");
   fHistogram = new QCPBars(fUncertainty->xAxis, fUncertainty->yAxis);
   fHistogram->setObjectName("Log10N1Histogram");
   fHistogram->setName("refits");
@@ -302,8 +307,9 @@ void TResultCharts::BuildUncertaintyChart(QWidget* parent) {
 
 void TResultCharts::BuildSpectrumChart(QWidget* parent) {
   fSpectrum = NewPlot(parent, "SpectrumChart", "Wavelength (nm)", "Counts");
-  fSpectrum->setToolTip("The spectrum read, its baseline, each line's integration window (green; "
-                        "red when flagged) and the flagged lines");
+  fSpectrum->setToolTip(
+      "The spectrum read, its baseline, each line's integration window (green; "
+      "red when flagged) and the flagged lines");
   fSpectrumSeries = fSpectrum->addGraph();
   fSpectrumSeries->setObjectName("SpectrumSeries");
   fSpectrumSeries->setName("spectrum");
@@ -436,7 +442,8 @@ void TResultCharts::ShowContours(const std::vector<ConfidenceRegion>& regions) {
     curve->setPen(QPen(Qt::white, 2, k == 0 ? Qt::SolidLine : Qt::DashLine));
     QVector<double> t, x, y;
     for (const ContourSegment& s : region.contour)
-      for (const auto& [px, py] : {std::pair{s.x1, s.y1}, std::pair{s.x2, s.y2}, std::pair{gap, gap}}) {
+      for (const auto& [px, py] :
+           {std::pair{s.x1, s.y1}, std::pair{s.x2, s.y2}, std::pair{gap, gap}}) {
         t.push_back(t.size());
         x.push_back(px);
         y.push_back(py);
@@ -479,12 +486,14 @@ void TResultCharts::ShowHistogram(const std::vector<double>& samples, double p2_
     const int tallest = *std::max_element(counts.begin(), counts.end());
     fUncertainty->xAxis->setRange(*lowest - 2 * width, *highest + 2 * width);
     fUncertainty->yAxis->setRange(0, tallest * 1.15);
-    const std::pair<double, const char*> marks[] = {{p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
+    const std::pair<double, const char*> marks[] = {
+        {p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
     for (const auto& [at, caption] : marks) {
       auto* line = new QCPItemStraightLine(fUncertainty);
       line->point1->setCoords(at, 0);
       line->point2->setCoords(at, 1);
-      line->setPen(QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
+      line->setPen(
+          QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
       fPercentileMarks.push_back(line);
       auto* text = new QCPItemText(fUncertainty);
       text->position->setTypeX(QCPItemPosition::ptPlotCoords);
@@ -508,14 +517,15 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
   if (integration) {
     const Spectrum& spectrum = integration->spectrum;
     const QVector<double> x(spectrum.wavelength.begin(), spectrum.wavelength.end());
-    fSpectrumSeries->setData(x, QVector<double>(spectrum.intensity.begin(), spectrum.intensity.end()),
-                             true);
+    fSpectrumSeries->setData(
+        x, QVector<double>(spectrum.intensity.begin(), spectrum.intensity.end()), true);
     if (integration->baseline.size() == spectrum.size())
       fBaselineSeries->setData(
           x, QVector<double>(integration->baseline.begin(), integration->baseline.end()), true);
     // The spectrum's value at a wavelength: of the nearest point at or above it.
     auto countsAt = [&spectrum](double wavelength) {
-      const auto at = std::lower_bound(spectrum.wavelength.begin(), spectrum.wavelength.end(), wavelength);
+      const auto at =
+          std::lower_bound(spectrum.wavelength.begin(), spectrum.wavelength.end(), wavelength);
       const size_t i = std::min<size_t>(at - spectrum.wavelength.begin(), spectrum.size() - 1);
       return spectrum.intensity[i];
     };
@@ -544,7 +554,8 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       lift = line.center - lastLabel < line.windowTo - line.windowFrom ? lift + 1 : 0;
       lastLabel = line.center;
       text->setPadding(QMargins(0, 0, 0, 4 + lift * lineHeight));
-      text->setText(QString("%1 %2").arg(line.line.WaveLength, 0, 'f', 4)
+      text->setText(QString("%1 %2")
+                        .arg(line.line.WaveLength, 0, 'f', 4)
                         .arg(QString::fromStdString(LineFlagText(line.flags))));
       text->setColor(QColor(0xFF, 0x80, 0x80));
       fSpectrumMarks.push_back(text);

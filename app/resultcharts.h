@@ -68,8 +68,8 @@ class TResultCharts : public QObject {
   void SetMapRange(double x0, double y0, double x1, double y1);
   // The grid (rows by temperature point, columns by density point) drawn
   // where its points lie, whichever way each range runs.
-  void ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,
-               double lowest, double highest);
+  void ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid, double lowest,
+               double highest);
   // No map: an empty page over the given range.
   void ClearMap();
   // Iso-lines over the map, one per confidence region, labelled by level.

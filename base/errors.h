@@ -19,8 +19,7 @@ class Error : public std::runtime_error {
 // The window shows these as "File error: " + message during an element change.
 class InOutError : public Error {
  public:
-  explicit InOutError(const std::string& message, int code = 0)
-      : Error(message), code_(code) {}
+  explicit InOutError(const std::string& message, int code = 0) : Error(message), code_(code) {}
   int code() const { return code_; }
 
   // "Cannot open file "<path>": <system reason>" from an errno value.

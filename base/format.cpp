@@ -1,8 +1,8 @@
 #include "base/format.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/errors.h"
@@ -57,10 +57,10 @@ Decimal RoundAt(Decimal d, int lowest) {
 }
 
 // 10^0 .. 10^27: every one is exact in the extended type.
-constexpr long double kPow10[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,
-                                  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L,
-                                  1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L,
-                                  1e24L, 1e25L, 1e26L, 1e27L};
+constexpr long double kPow10[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                  1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                  1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
+                                  1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 constexpr int kMaxExactPow10 = 27;
 constexpr int kMaxFastDigits = 18;
 
@@ -99,9 +99,12 @@ bool FastRoundSignificant(long double v, int sig, Decimal& out) {
     if (tries == 3) return false;
     roundings = 0;
     s = Scale(v, sig - 1 - exp10, roundings);
-    if (s >= kPow10[sig]) ++exp10;
-    else if (s < kPow10[sig - 1]) --exp10;
-    else break;
+    if (s >= kPow10[sig])
+      ++exp10;
+    else if (s < kPow10[sig - 1])
+      --exp10;
+    else
+      break;
   }
   // Bound of the accumulated relative error, with a wide margin.
   const long double error = s * (roundings + 1) * 0x1p-62L;
@@ -164,8 +167,10 @@ char DigitAt(const Decimal& d, int i) {
 // "E" is not included: the exponent's sign ("-", or "+" when always_sign)
 // and at least min_digits digits.
 void AppendExponent(std::string& s, int exp10, int min_digits, bool always_sign) {
-  if (exp10 < 0) s += '-';
-  else if (always_sign) s += '+';
+  if (exp10 < 0)
+    s += '-';
+  else if (always_sign)
+    s += '+';
   char digits[16];
   int n = 0;
   unsigned magnitude = exp10 < 0 ? -static_cast<unsigned>(exp10) : static_cast<unsigned>(exp10);
@@ -321,9 +326,12 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
       case 'n': {
         if (a.kind() != FormatArg::Kind::Real) BadFormat(format);
         long double v = a.AsReal();
-        if (type == 'e') text = Scientific(v, precision < 0 ? 15 : std::min(precision, 18), 3);
-        else if (type == 'g') text = General(v, precision < 0 ? 15 : std::max(1, std::min(precision, 18)));
-        else text = Fixed(v, precision < 0 ? 2 : precision);
+        if (type == 'e')
+          text = Scientific(v, precision < 0 ? 15 : std::min(precision, 18), 3);
+        else if (type == 'g')
+          text = General(v, precision < 0 ? 15 : std::max(1, std::min(precision, 18)));
+        else
+          text = Fixed(v, precision < 0 ? 2 : precision);
         break;
       }
       case 's': {

@@ -12,8 +12,8 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <type_traits>
+#include <vector>
 
 namespace lumora {
 

@@ -42,8 +42,10 @@ bool IsTiny(std::string_view s) {
     if (seenNonZero || s[i] != '0') seenNonZero = true, ++magnitude;
   if (i < s.size() && s[i] == '.') {
     for (++i; i < s.size() && IsDigit(s[i]) && !seenNonZero; ++i) {
-      if (s[i] != '0') seenNonZero = true;
-      else --magnitude;
+      if (s[i] != '0')
+        seenNonZero = true;
+      else
+        --magnitude;
     }
     while (i < s.size() && IsDigit(s[i])) ++i;
   }

@@ -150,7 +150,8 @@ double BareGridMinimum(const std::vector<TLevelRecord>& levels, const std::vecto
 void BM_BareLoop(benchmark::State& state) {
   Session& session = Sample();
   const LineTable& table = session.Model().Table();
-  MapRequest grid = MapRequestFromFields(SampleFields(static_cast<int>(state.range(0))), kArgonMassAmu);
+  MapRequest grid =
+      MapRequestFromFields(SampleFields(static_cast<int>(state.range(0))), kArgonMassAmu);
   const long double speed = DopplerSpeed(grid.model.gasTemperature, grid.model.mass);
   std::vector<BareLine> lines;
   for (const TLineRecord& line : table.lines) {

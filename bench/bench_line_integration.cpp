@@ -38,7 +38,8 @@ const Fixture& Data() {
                   .text;
     f->input.spectrum = ParseSpectrum(f->text, "bench");
     const auto base = OpenLineBase(kData + "database", "Ar, I");
-    for (int32_t i = 0; i < base->AtomLength(); ++i) f->input.lines.push_back(base->GetAtomRecord(i));
+    for (int32_t i = 0; i < base->AtomLength(); ++i)
+      f->input.lines.push_back(base->GetAtomRecord(i));
     return f;
   }();
   return *fixture;
@@ -65,7 +66,8 @@ void BM_SnipBaseline(benchmark::State& state) {
                       static_cast<double>(kPoints - 1);
   const int clip = static_cast<int>(std::ceil(1.2 / step)) + 1;
   const int smooth = static_cast<int>(0.15 / step);
-  for (auto _ : state) benchmark::DoNotOptimize(SnipBaseline(f.input.spectrum.intensity, clip, smooth));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(SnipBaseline(f.input.spectrum.intensity, clip, smooth));
   state.counters["clip"] = clip;
 }
 BENCHMARK(BM_SnipBaseline)->Unit(benchmark::kMillisecond);

@@ -27,7 +27,7 @@ void TakePair(std::vector<std::string>& args, double& x, double& y) {
 void PrintRecords(std::ostream& out, const TAnalysisOutputArray& records) {
   out << "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex\n";
   for (const TAnalysisRecord& r : records) {
-    const double fields[] = {r.Ii_B, r.Ij_B, r.I_B, r.Gi_A, r.Gj_A, r.Gi_B, r.Gj_B, r.R,
+    const double fields[] = {r.Ii_B, r.Ij_B, r.I_B, r.Gi_A, r.Gj_A, r.Gi_B, r.Gj_B,    r.R,
                              r.SR,   r.wli,  r.wlj, r.wlr,  r.DC,   r.E_u,  r.levindex};
     for (size_t k = 0; k < std::size(fields); ++k) out << (k ? "\t" : "") << Exact(fields[k]);
     out << "\n";

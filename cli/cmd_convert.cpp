@@ -6,8 +6,8 @@
 
 #include "base/errors.h"
 #include "base/format.h"
-#include "base/paths.h"
 #include "base/numparse.h"
+#include "base/paths.h"
 #include "cli/command.h"
 #include "linedb/line_base.h"
 #include "linedb/line_file.h"
@@ -94,46 +94,47 @@ LUMORA_COMMAND({"window", "MIN MAX WL",
                   return 0;
                 }});
 
-LUMORA_COMMAND({"export-lines", "MIN MAX WL HALFCOUNT MININTENSITY",
-                "the line nearest to WL, then lines stronger than MININTENSITY: up to HALFCOUNT "
-                "below it and the rest of 2*HALFCOUNT above it; wavelength, intensity and label",
-                [](Context& ctx, const std::vector<std::string>& args) {
-                  ExpectArgs(args, "export-lines", {"MIN", "MAX", "WL", "HALFCOUNT", "MININTENSITY"});
-                  const Window w = WindowArgs(args);
-                  const int32_t halfCount = IntArg("HALFCOUNT", args[3]);
-                  const double minIntensity = RealArg("MININTENSITY", args[4]);
-                  if (halfCount < 0) throw UsageError("HALFCOUNT must not be negative");
-                  TTextBase& base = ElementLineBase(ctx);
-                  int32_t pivot = 0;
-                  base.GetRecords(w.min, w.max, w.wl, pivot);
-                  if (base.OfferedLinesCount() == 0)
-                    throw Error("No line lies between " + args[0] + " and " + args[1] + " nm");
-                  TData lines;
-                  std::vector<std::string> labels;
-                  base.ExportOffLines(pivot, halfCount, minIntensity, lines, labels);
-                  PrintSticks(ctx.out, lines, labels);
-                  return 0;
-                }});
+LUMORA_COMMAND(
+    {"export-lines", "MIN MAX WL HALFCOUNT MININTENSITY",
+     "the line nearest to WL, then lines stronger than MININTENSITY: up to HALFCOUNT "
+     "below it and the rest of 2*HALFCOUNT above it; wavelength, intensity and label",
+     [](Context& ctx, const std::vector<std::string>& args) {
+       ExpectArgs(args, "export-lines", {"MIN", "MAX", "WL", "HALFCOUNT", "MININTENSITY"});
+       const Window w = WindowArgs(args);
+       const int32_t halfCount = IntArg("HALFCOUNT", args[3]);
+       const double minIntensity = RealArg("MININTENSITY", args[4]);
+       if (halfCount < 0) throw UsageError("HALFCOUNT must not be negative");
+       TTextBase& base = ElementLineBase(ctx);
+       int32_t pivot = 0;
+       base.GetRecords(w.min, w.max, w.wl, pivot);
+       if (base.OfferedLinesCount() == 0)
+         throw Error("No line lies between " + args[0] + " and " + args[1] + " nm");
+       TData lines;
+       std::vector<std::string> labels;
+       base.ExportOffLines(pivot, halfCount, minIntensity, lines, labels);
+       PrintSticks(ctx.out, lines, labels);
+       return 0;
+     }});
 
-LUMORA_COMMAND({"spectrum", "ATOMINT MOLINT MINSP MAXSP MINWL MAXWL",
-                "stick spectrum of the database lines from MINWL to MAXWL nm, scaled into MINSP "
-                "to MAXSP: wavelength, intensity and label",
-                [](Context& ctx, const std::vector<std::string>& args) {
-                  ExpectArgs(args, "spectrum",
-                             {"ATOMINT", "MOLINT", "MINSP", "MAXSP", "MINWL", "MAXWL"});
-                  TDSpParams params;
-                  params.AtomInt = RealArg("ATOMINT", args[0]);
-                  params.MolInt = RealArg("MOLINT", args[1]);
-                  params.MinSpInt = RealArg("MINSP", args[2]);
-                  params.MaxSpInt = RealArg("MAXSP", args[3]);
-                  params.MinWl = RealArg("MINWL", args[4]);
-                  params.MaxWl = RealArg("MAXWL", args[5]);
-                  TData sp;
-                  std::vector<std::string> notes;
-                  ElementLineBase(ctx).CreateSpectrum(params, sp, notes);
-                  PrintSticks(ctx.out, sp, notes);
-                  return 0;
-                }});
+LUMORA_COMMAND(
+    {"spectrum", "ATOMINT MOLINT MINSP MAXSP MINWL MAXWL",
+     "stick spectrum of the database lines from MINWL to MAXWL nm, scaled into MINSP "
+     "to MAXSP: wavelength, intensity and label",
+     [](Context& ctx, const std::vector<std::string>& args) {
+       ExpectArgs(args, "spectrum", {"ATOMINT", "MOLINT", "MINSP", "MAXSP", "MINWL", "MAXWL"});
+       TDSpParams params;
+       params.AtomInt = RealArg("ATOMINT", args[0]);
+       params.MolInt = RealArg("MOLINT", args[1]);
+       params.MinSpInt = RealArg("MINSP", args[2]);
+       params.MaxSpInt = RealArg("MAXSP", args[3]);
+       params.MinWl = RealArg("MINWL", args[4]);
+       params.MaxWl = RealArg("MAXWL", args[5]);
+       TData sp;
+       std::vector<std::string> notes;
+       ElementLineBase(ctx).CreateSpectrum(params, sp, notes);
+       PrintSticks(ctx.out, sp, notes);
+       return 0;
+     }});
 
 LUMORA_COMMAND({"matrix", "WHAT FILE",
                 "write the level-to-level matrix of the element's lines to FILE; WHAT: "

@@ -34,9 +34,10 @@ CommandInfo Listing(std::string name, std::string usage, std::string summary,
 
 LUMORA_COMMAND(Listing("levels", "", "print the element's levels as the window lists them",
                        [](const Session& s, bool) { return s.ListLevels(); }));
-LUMORA_COMMAND(Listing("lines", "[--all]",
-                       "print the element's database lines (with --all also those without a positive Aki)",
-                       [](const Session& s, bool all) { return s.ListLines(all); }));
+LUMORA_COMMAND(
+    Listing("lines", "[--all]",
+            "print the element's database lines (with --all also those without a positive Aki)",
+            [](const Session& s, bool all) { return s.ListLines(all); }));
 LUMORA_COMMAND(Listing("structure", "", "print the element's level-line structure",
                        [](const Session& s, bool) { return s.ListStructure(); }));
 

@@ -14,9 +14,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
-#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,8 +45,8 @@ struct BatchOptions {
   WindowFields fields;
   bool saveMap = false;
   bool table = false;
-  bool json = false;  // one JSON object per file instead of the results lines
-  int jobs = 1;       // files run at once
+  bool json = false;    // one JSON object per file instead of the results lines
+  int jobs = 1;         // files run at once
   std::string logCopy;  // fit: where the log of the last file's fit is copied
   UncertaintyOptions uncertainty;
   std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
@@ -122,7 +122,8 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   if (options.json && options.table)
     throw UsageError("--json and --table cannot be combined: the table is not JSON");
   std::string jobs;
-  options.jobs = TakeOption(args, "--jobs", jobs) ? ParseJobs(jobs) : tbb::info::default_concurrency();
+  options.jobs =
+      TakeOption(args, "--jobs", jobs) ? ParseJobs(jobs) : tbb::info::default_concurrency();
   RejectUnknownOptions(args);
   if (args.empty()) throw UsageError("no measurement file given");
   options.files = std::move(args);
@@ -210,8 +211,7 @@ void PrintReport(const std::vector<std::string>& report, bool startedResultsLine
   }
 }
 
-void RunFit(Session& session, const BatchJob& job, const std::string& file,
-            FilePrinter& printer) {
+void RunFit(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer) {
   const BatchOptions& options = job.options;
   FitRequest request = FitRequestFromFields(options.fields, job.massAmu);
   request.report.dataFileName = FileNamePart(file);
@@ -273,11 +273,10 @@ void SaveMapFile(const BatchOptions& options, const std::string& file, const Res
 
 // One file of the batch; false when it failed. Progress, when given, shows
 // the rows of a large map.
-bool RunFile(Session& session, const BatchJob& job, const std::string& file,
-             FilePrinter& printer, std::ostream* progress) {
-  session.SetMessageSink([&printer, &file](const std::string& text) {
-    printer.Err(file + ": " + text + "\n");
-  });
+bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
+             std::ostream* progress) {
+  session.SetMessageSink(
+      [&printer, &file](const std::string& text) { printer.Err(file + ": " + text + "\n"); });
   bool ok = true;
   try {
     ReadMeasurement(session, file, job.options.spectrum);

@@ -32,12 +32,13 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
   const std::vector<std::string> lines = session.MeasurementLines();
   for (const std::string& line : lines) ctx.out << line << "\n";
   ctx.out.flush();
-  if (!reportFile.empty()) Session::SaveIntegrationReport(reportFile, session.IntegrationReportRows());
+  if (!reportFile.empty())
+    Session::SaveIntegrationReport(reportFile, session.IntegrationReportRows());
 
-  ctx.err << Format("%s: FWHM %.4f nm%s, shift %.4f nm, %d lines integrated, %d in the measurement\n",
-                    request.spectrumFile, result.fwhm, result.fwhmEstimated ? " (estimated)" : "",
-                    result.shift, static_cast<long long>(result.lines.size()),
-                    static_cast<long long>(lines.size()));
+  ctx.err << Format(
+      "%s: FWHM %.4f nm%s, shift %.4f nm, %d lines integrated, %d in the measurement\n",
+      request.spectrumFile, result.fwhm, result.fwhmEstimated ? " (estimated)" : "", result.shift,
+      static_cast<long long>(result.lines.size()), static_cast<long long>(lines.size()));
   if (lines.empty()) {
     ctx.err << request.spectrumFile << ": every line is flagged; --report FILE tells why\n";
     return 1;

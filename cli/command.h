@@ -65,5 +65,6 @@ void RejectUnknownOptions(const std::vector<std::string>& args);
 
 #define LUMORA_CONCAT_INNER(a, b) a##b
 #define LUMORA_CONCAT(a, b) LUMORA_CONCAT_INNER(a, b)
-#define LUMORA_COMMAND(...) \
-  static const bool LUMORA_CONCAT(lumora_command_, __LINE__) = ::lumora::cli::RegisterCommand(__VA_ARGS__)
+#define LUMORA_COMMAND(...)                                    \
+  static const bool LUMORA_CONCAT(lumora_command_, __LINE__) = \
+      ::lumora::cli::RegisterCommand(__VA_ARGS__)

@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     if (it == cmds.end()) throw lumora::cli::UsageError("unknown command " + name);
     std::vector<std::string> rest(args.begin() + i + 1, args.end());
     if (std::find(rest.begin(), rest.end(), "--help") != rest.end()) {
-      std::cout << "Usage: lumora-cli [--ini FILE] [--element NAME] " << it->name << " " << it->usage
-                << "\n  " << it->summary << "\n";
+      std::cout << "Usage: lumora-cli [--ini FILE] [--element NAME] " << it->name << " "
+                << it->usage << "\n  " << it->summary << "\n";
       return 0;
     }
     lumora::cli::Context ctx(ini, element, std::cout, std::cerr);

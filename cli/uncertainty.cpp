@@ -33,14 +33,16 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
   const bool noise = TakeOption(args, "--noise", value);
   if (noise) {
     options.monteCarlo.noise = Number("--noise", value);
-    if (options.monteCarlo.noise < 0) throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
+    if (options.monteCarlo.noise < 0)
+      throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
   }
   options.monteCarlo.akiAccuracy = TakeFlag(args, "--aki-accuracy");
   const bool seeded = TakeOption(args, "--seed", value);
   if (seeded) {
     const std::optional<uint64_t> seed = ParseSeed(Trim(value));
     if (!seed)
-      throw UsageError("--seed needs a whole number of 0 or more, not \"" + QuoteToken(value) + "\"");
+      throw UsageError("--seed needs a whole number of 0 or more, not \"" + QuoteToken(value) +
+                       "\"");
     options.monteCarlo.seed = *seed;
   } else {
     options.monteCarlo.seed = DrawSeed();

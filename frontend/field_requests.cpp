@@ -51,7 +51,8 @@ MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu) {
 
 MapRequest MapGridFromFields(const WindowFields& fields) {
   MapRequest request;
-  request.log10FromDensity = static_cast<double>(Log10Density(fields.FromDensity, "Map density From"));
+  request.log10FromDensity =
+      static_cast<double>(Log10Density(fields.FromDensity, "Map density From"));
   request.log10ToDensity = static_cast<double>(Log10Density(fields.ToDensity, "Map density To"));
   request.densityPoints = StrToInt(fields.DensityPoints);
   request.fromTemperature = StrToFloat(fields.FromTemperature);
@@ -66,8 +67,7 @@ std::string MapFileHeader(const WindowFields& f) {
                 f.Tn, f.Count);
 }
 
-ModelParameters AnalysisStartFromFields(const std::string& density,
-                                        const std::string& temperature,
+ModelParameters AnalysisStartFromFields(const std::string& density, const std::string& temperature,
                                         const std::string& tn, const std::string& path,
                                         double massAmu) {
   // One field after the other, so that the first bad one is the one named.

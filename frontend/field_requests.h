@@ -27,8 +27,7 @@ std::string MapFileHeader(const WindowFields& fields);
 
 // The start of a line analysis from the fit's density and temperature, Tn
 // and path.
-ModelParameters AnalysisStartFromFields(const std::string& density,
-                                        const std::string& temperature,
+ModelParameters AnalysisStartFromFields(const std::string& density, const std::string& temperature,
                                         const std::string& tn, const std::string& path,
                                         double massAmu);
 

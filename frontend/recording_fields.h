@@ -11,13 +11,13 @@
 namespace lumora {
 
 struct SpectrumFields {
-  std::string Fwhm;                // nm; empty: estimated from the spectrum
-  std::string Window = "2";        // half window in FWHM
-  std::string ShiftMax = "0.2";    // nm
+  std::string Fwhm;              // nm; empty: estimated from the spectrum
+  std::string Window = "2";      // half window in FWHM
+  std::string ShiftMax = "0.2";  // nm
   std::string MinSnr = "3";
-  std::string Saturation;          // counts; empty: the spectrum's maximum value
-  std::string DarkFile;            // empty: none
-  std::string ResponseFile;        // empty: none
+  std::string Saturation;    // counts; empty: the spectrum's maximum value
+  std::string DarkFile;      // empty: none
+  std::string ResponseFile;  // empty: none
 };
 
 // A number field that is not a number raises ConvertError; the ranges are

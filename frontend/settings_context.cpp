@@ -31,7 +31,8 @@ std::string SettingsContext::ElementName() {
     auto names = settings().ElementNames();
     for (const auto& n : names)
       if (n == element_) return n;
-    throw Error("Element \"" + element_ + "\" is not in the settings file " + settings().FileName());
+    throw Error("Element \"" + element_ + "\" is not in the settings file " +
+                settings().FileName());
   }
   auto names = settings().ElementNames();
   int index = settings().ReadInteger("_Parameters", "DefaultAtom", 0);

@@ -34,10 +34,11 @@ constexpr double kMergeCeiling = 1e15;
 
 bool SameNamesIgnoringCase(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](const std::string& x, const std::string& y) {
-    return std::equal(x.begin(), x.end(), y.begin(), y.end(),
-                      [&](char p, char q) { return lower(p) == lower(q); });
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](const std::string& x, const std::string& y) {
+                      return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                                        [&](char p, char q) { return lower(p) == lower(q); });
+                    });
 }
 
 // The atomic lines are held compactly, the molecular ones as their records.
@@ -94,8 +95,7 @@ void SortByWaveLength(Lines& a, int32_t last) {
 // Appends copies of the first-order lines in [stWl, enWl] at twice and
 // three times their wavelength; copies made here are not visited again.
 template <class Lines>
-void AppendOrderCopies(Lines& a, int32_t& last, double stWl, double enWl, bool second,
-                       bool third) {
+void AppendOrderCopies(Lines& a, int32_t& last, double stWl, double enWl, bool second, bool third) {
   const int32_t loaded = last;
   for (int32_t i = 0; i <= loaded; ++i) {
     const typename Lines::value_type r = a[i];  // a copy: appending may move the array
@@ -202,7 +202,8 @@ std::vector<std::string> LineFilePaths(const std::string& path, const std::strin
                                        const std::vector<std::string>& ions) {
   std::vector<std::string> paths;
   for (const std::string& name : names)
-    for (const std::string& ion : ions) paths.push_back(path + "/" + prefix + name + "_" + ion + ".txt");
+    for (const std::string& ion : ions)
+      paths.push_back(path + "/" + prefix + name + "_" + ion + ".txt");
   return paths;
 }
 
@@ -307,8 +308,10 @@ void TTextBase::AddMolSpectralOrders(double stWl, double enWl, bool second, bool
 }
 
 bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>& els,
-                         const std::vector<std::string>& mols, const std::vector<std::string>& elIons,
-                         const std::vector<std::string>& molIons, bool iSecondSOrder, bool iThirdSOrder) {
+                         const std::vector<std::string>& mols,
+                         const std::vector<std::string>& elIons,
+                         const std::vector<std::string>& molIons, bool iSecondSOrder,
+                         bool iThirdSOrder) {
   const bool s0 = fSecondSOrder;
   const bool t0 = fThirdSOrder;
   bool atomsChanged = false;
@@ -321,7 +324,8 @@ bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>
     fListsMade = true;
   }
   // Orders can be added to loaded records, never taken away from them.
-  const bool ordersKept = (iSecondSOrder == s0 || iSecondSOrder) && (iThirdSOrder == t0 || iThirdSOrder);
+  const bool ordersKept =
+      (iSecondSOrder == s0 || iSecondSOrder) && (iThirdSOrder == t0 || iThirdSOrder);
 
   if (ordersKept && SameNamesIgnoringCase(els, fEls) && SameNamesIgnoringCase(elIons, fELIons)) {
     if (fEls.empty() || fELIons.empty()) SetAtomLength(0);
@@ -332,7 +336,8 @@ bool TTextBase::FillWith(const std::string& path, const std::vector<std::string>
     fELIons = elIons;
     ReloadRecords<TAtomFile, TRecord>(AtomArray(), path, "", els, elIons);
   }
-  if (ordersKept && SameNamesIgnoringCase(mols, fMols) && SameNamesIgnoringCase(molIons, fMolIons)) {
+  if (ordersKept && SameNamesIgnoringCase(mols, fMols) &&
+      SameNamesIgnoringCase(molIons, fMolIons)) {
     if (fMols.empty() || fMolIons.empty()) SetMolLength(0);
   } else {
     molsChanged = true;

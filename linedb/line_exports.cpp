@@ -96,8 +96,10 @@ std::vector<std::string> TTextBase::GetRecords(double min, double max, double gW
   // At equal wavelengths the molecular line comes first.
   while (i <= fLastAtom && j <= fLastMol && AtomA[i].WaveLength <= max &&
          MolA[j].WaveLength <= max) {
-    if (AtomA[i].WaveLength >= MolA[j].WaveLength) takeMol();
-    else takeAtom();
+    if (AtomA[i].WaveLength >= MolA[j].WaveLength)
+      takeMol();
+    else
+      takeAtom();
   }
   while (i <= fLastAtom && AtomA[i].WaveLength <= max) takeAtom();
   while (j <= fLastMol && MolA[j].WaveLength <= max) takeMol();
@@ -131,8 +133,7 @@ std::string TTextBase::RecordToStr(const TMolRecord& r) {
   const std::string band = r.v1 < 0 || r.v2 < 0 ? std::string(" ") : Format(" %d-%d ", r.v1, r.v2);
   const std::string note = r.Note.empty() ? std::string() : " " + r.Note.str();
   const double wl = FirstOrderWaveLength(r.WaveLength, r.Order);
-  if (r.Order < 2)
-    return Format("%s %s%s%.5f%s", r.Name.str(), r.Ion.str(), band, wl, note);
+  if (r.Order < 2) return Format("%s %s%s%.5f%s", r.Name.str(), r.Ion.str(), band, wl, note);
   return Format("%s %s%s%.5f (%d)%s", r.Name.str(), r.Ion.str(), band, wl, r.Order, note);
 }
 
@@ -213,8 +214,8 @@ void TTextBase::CreateSpectrum(const TDSpParams& params, TData& sp,
   const long double target = fp::Sub(params.MaxSpInt, params.MinSpInt);
   for (TSpectrumRecord& s : sp) {
     if (range != 0 && target != 0)
-      s.Intensity = fp::ToDouble(params.MinSpInt +
-                                 fp::Mul(0.5L * fp::Div(s.Intensity, range), target));
+      s.Intensity =
+          fp::ToDouble(params.MinSpInt + fp::Mul(0.5L * fp::Div(s.Intensity, range), target));
     else
       s.Intensity = fp::ToDouble(fp::Add(s.Intensity, params.MinSpInt));
   }
@@ -257,24 +258,42 @@ std::vector<std::string> TTextBase::CreateMatrix(int32_t ofWhat,
     if (i == j) continue;
     double& cell = matrix[i * n + j];
     switch (ofWhat) {
-      case 0: cell = r.WaveLength; break;
-      case 1: cell = r.RelIntensity; break;
-      case 2: cell = r.Aki; break;
-      case 3: cell = r.log_gf; break;
-      case 4: cell = r.Ei_eV; break;
-      case 5: cell = r.Ek_eV; break;
-      default: break;  // nothing selected: every cell stays 0
+      case 0:
+        cell = r.WaveLength;
+        break;
+      case 1:
+        cell = r.RelIntensity;
+        break;
+      case 2:
+        cell = r.Aki;
+        break;
+      case 3:
+        cell = r.log_gf;
+        break;
+      case 4:
+        cell = r.Ei_eV;
+        break;
+      case 5:
+        cell = r.Ek_eV;
+        break;
+      default:
+        break;  // nothing selected: every cell stays 0
     }
   }
 
   auto cellText = [&](double v) -> std::string {
     if (v == 0) return std::string(11, ' ') + "0";
     switch (ofWhat) {
-      case 0: return Format("%12.5f", v);
-      case 1: return Format("%12.1f", v);
-      case 2: return Format("%12.4e", v);
-      case 3: return Format("%12.3f", v);
-      default: return Format("%12.6f", v);
+      case 0:
+        return Format("%12.5f", v);
+      case 1:
+        return Format("%12.1f", v);
+      case 2:
+        return Format("%12.4e", v);
+      case 3:
+        return Format("%12.3f", v);
+      default:
+        return Format("%12.6f", v);
     }
   };
   std::string text(12, ' ');

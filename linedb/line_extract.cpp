@@ -30,15 +30,19 @@ constexpr size_t kMinSourceColumns = 16;
 constexpr size_t kRuleLength = 252;
 constexpr const char* kHeaderNames =
     "   | Wavelength |     Rel.   |     Aki    |     fik    |      S     |   log gf   |Acc |     Ei"
-    "     |     Ek     |     Ji     |     Jk     |    gi    |    gk    |Configurations              "
+    "     |     Ek     |     Ji     |     Jk     |    gi    |    gk    |Configurations             "
+    " "
     "            |Terms           |Type|TP Refs       |Line Refs";
 constexpr const char* kHeaderUnits =
     " |    Air     |     Int.   |  (10^8s-1) |            |            |            |    |    (eV) "
-    "   |    (eV)    |            |            |          |          |                              "
+    "   |    (eV)    |            |            |          |          |                             "
+    " "
     "          |                |    |              |         ";
 constexpr const char* kHeaderUnits2 =
-    "       |    (nm)    |            |            |            |            |            |    |    "
-    "        |            |            |            |          |          |                         "
+    "       |    (nm)    |            |            |            |            |            |    |   "
+    " "
+    "        |            |            |            |          |          |                        "
+    " "
     "               |                |    |              |      ";
 
 std::string Upper(std::string s) {
@@ -204,8 +208,7 @@ std::vector<TRecord> ParseSourceTable(const std::string& sourceFileName,
     if (tableColumns == 0) tableColumns = columns.size();
     if (columns.size() != tableColumns)
       throw ConvertError(where + " has " + std::to_string(columns.size()) +
-                         " columns where the lines before it have " +
-                         std::to_string(tableColumns));
+                         " columns where the lines before it have " + std::to_string(tableColumns));
     records.push_back(RecordFromColumns(columns, waveLength, el, ion));
     progress << Format("%3d %s %s %10.4f", static_cast<int>(records.size()),
                        records.back().Name.str(), records.back().Ion.str(), waveLength)

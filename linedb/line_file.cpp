@@ -121,7 +121,8 @@ void TTextFile::ReadStr4(String4& value) { value = ReadText(4); }
 char TTextFile::SkipChars(int count) {
   char current = ' ';
   int read = 0;
-  while (read < count && (current == ' ' || current == '\t' || current == '\r' || current == '\n')) {
+  while (read < count &&
+         (current == ' ' || current == '\t' || current == '\r' || current == '\n')) {
     if (AtLineEnd()) break;
     current = static_cast<char>(GetChar());
     ++read;
@@ -240,7 +241,8 @@ std::string Exp4(double v) {
 // Fixed point with the given decimals, or exponent form when the integer
 // part has more than maxIntDigits digits.
 std::string FixedOrExp(double v, int decimals, int maxIntDigits) {
-  if (std::fabs(v) >= std::pow(10.0, maxIntDigits)) return Format("%." + std::to_string(maxIntDigits) + "e", v);
+  if (std::fabs(v) >= std::pow(10.0, maxIntDigits))
+    return Format("%." + std::to_string(maxIntDigits) + "e", v);
   return Format("%." + std::to_string(decimals) + "f", v);
 }
 
@@ -304,10 +306,20 @@ void TMolFile::OpenRead() {
   MolCoef = TMolCoef::mcFC;
   if (!AtLineEnd()) {
     switch (GetChar()) {
-      case 'A': case 'a': MolCoef = TMolCoef::mcA; break;
-      case 'I': case 'i': MolCoef = TMolCoef::mcI; break;
-      case 'H': case 'h': MolCoef = TMolCoef::mcHL; break;
-      default: break;
+      case 'A':
+      case 'a':
+        MolCoef = TMolCoef::mcA;
+        break;
+      case 'I':
+      case 'i':
+        MolCoef = TMolCoef::mcI;
+        break;
+      case 'H':
+      case 'h':
+        MolCoef = TMolCoef::mcHL;
+        break;
+      default:
+        break;
     }
   }
   for (int i = 0; i < 4; ++i) SkipLine();

@@ -42,7 +42,9 @@ class FixedString {
   bool empty() const { return len_ == 0; }
   static constexpr int capacity() { return N; }
 
-  friend bool operator==(const FixedString& a, const FixedString& b) { return a.view() == b.view(); }
+  friend bool operator==(const FixedString& a, const FixedString& b) {
+    return a.view() == b.view();
+  }
   friend bool operator==(const FixedString& a, std::string_view b) { return a.view() == b; }
   friend bool operator==(const FixedString& a, const std::string& b) { return a.view() == b; }
   friend bool operator==(const FixedString& a, const char* b) { return a.view() == b; }
@@ -189,7 +191,7 @@ class TTextFile {
 
  private:
   std::string fFilename;
-  std::FILE* F = nullptr;                // while writing
+  std::FILE* F = nullptr;               // while writing
   std::unique_ptr<TextReader> fReader;  // while reading
   // A field that goes on in the reader's next block; kept so that a large
   // file reads without allocating.
@@ -214,9 +216,8 @@ class TAtomFile : public TTextFile {
   // temporary file) before this returns; the returned file is bound to it and
   // closed. Progress goes to `progress`.
   static std::unique_ptr<TAtomFile> Extract(const std::string& sourceFileName,
-                                            const std::string& targetDir,
-                                            const std::string& el, const std::string& ion,
-                                            std::ostream& progress);
+                                            const std::string& targetDir, const std::string& el,
+                                            const std::string& ion, std::ostream& progress);
 
  private:
   String2 fName;

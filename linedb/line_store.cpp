@@ -120,11 +120,11 @@ StoredAtomLine AtomLines::Store(const TRecord& r) {
   line.Confi = texts_.Intern(r.Confi.view());
   line.Confk = texts_.Intern(r.Confk.view());
   line.Confs = r.Confs == JoinedStates(r.Confi, r.Confk).view() ? StoredAtomLine::kJoined
-                                                                 : texts_.Intern(r.Confs.view());
+                                                                : texts_.Intern(r.Confs.view());
   line.Termi = texts_.Intern(r.Termi.view());
   line.Termk = texts_.Intern(r.Termk.view());
   line.Terms = r.Terms == JoinedStates(r.Termi, r.Termk).view() ? StoredAtomLine::kJoined
-                                                                 : texts_.Intern(r.Terms.view());
+                                                                : texts_.Intern(r.Terms.view());
   line.LineType = texts_.Intern(r.LineType.view());
   line.TPRefs = texts_.Intern(r.TPRefs.view());
   line.LineRefs = texts_.Intern(r.LineRefs.view());

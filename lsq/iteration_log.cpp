@@ -39,8 +39,8 @@ std::FILE* StreamOn(int fd, const std::string& path) {
 
 FileLog::FileLog(std::string path) : path_(std::move(path)) {
   errno = 0;
-  file_ = StreamOn(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666),
-                   path_);
+  file_ = StreamOn(
+      ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666), path_);
 }
 
 std::unique_ptr<FileLog> FileLog::CreateUnique(const std::string& folder) {

@@ -6,9 +6,9 @@
 
 #include <cstdio>
 #include <memory>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace lumora {
 

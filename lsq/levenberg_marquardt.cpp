@@ -25,8 +25,12 @@ inline int At(int i, int j) { return i * (i + 1) / 2 + j; }
 class MarqRun {
  public:
   MarqRun(const MinimizerProblem& problem, ParameterValues& par)
-      : m_(static_cast<int>(problem.observed.size())), n_(static_cast<int>(par.size())),
-        y_(problem.observed), w_(problem.weights), par_(par), model_(*problem.model),
+      : m_(static_cast<int>(problem.observed.size())),
+        n_(static_cast<int>(par.size())),
+        y_(problem.observed),
+        w_(problem.weights),
+        par_(par),
+        model_(*problem.model),
         r_(m_, 0.0L) {}
 
   // False when the model failed at a point of the last residual pass.
@@ -145,11 +149,11 @@ class MarqRun {
 void CheckProblem(const MinimizerProblem& problem, int n) {
   const int m = static_cast<int>(problem.observed.size());
   if (n < 1 || n > kMaxMinimizerParameters)
-    throw Error(Format("Cannot fit %d parameters: the minimiser fits 1 to %d", n,
-                       kMaxMinimizerParameters));
+    throw Error(
+        Format("Cannot fit %d parameters: the minimiser fits 1 to %d", n, kMaxMinimizerParameters));
   if (m < 1 || m > kMaxMinimizerPoints)
-    throw Error(Format("Cannot fit %d data points: the minimiser takes 1 to %d", m,
-                       kMaxMinimizerPoints));
+    throw Error(
+        Format("Cannot fit %d data points: the minimiser takes 1 to %d", m, kMaxMinimizerPoints));
   if (problem.weights.size() != problem.observed.size())
     throw Error(Format("Cannot fit %d data points with %d weights", m,
                        static_cast<int>(problem.weights.size())));

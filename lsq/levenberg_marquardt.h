@@ -59,8 +59,8 @@ using IterationTrace = std::vector<IterationRecord>;
 
 struct MinimizerSummary {
   StopCode stopCode = StopCode::NotStarted;
-  long double sum = 0;               // weighted sum of squares at the final parameters
-  ParameterMatrix covariance;        // inverse normal matrix (set when the run ends normally)
+  long double sum = 0;                   // weighted sum of squares at the final parameters
+  ParameterMatrix covariance;            // inverse normal matrix (set when the run ends normally)
   std::vector<long double> modelValues;  // model at each point (likewise)
   int iterations = 0;
 };

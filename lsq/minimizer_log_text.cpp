@@ -33,26 +33,40 @@ std::string ParameterLabel(const ParameterNames& names, int i) {
 
 std::string StopCodeReportText(StopCode code) {
   switch (code) {
-    case StopCode::NotStarted: return "no minimization was started";
-    case StopCode::SumReached: return "given sum of squeres was achieved";
-    case StopCode::LambdaReached: return "given maximum lambda was achieved";
-    case StopCode::IterationLimitReached: return "given number of iteration was achieved";
-    case StopCode::FalseResidual: return "residuum is false";
-    case StopCode::FalseHessian: return "hessian is false";
-    case StopCode::ParametersUnchanged: return "parameters are not changing";
+    case StopCode::NotStarted:
+      return "no minimization was started";
+    case StopCode::SumReached:
+      return "given sum of squeres was achieved";
+    case StopCode::LambdaReached:
+      return "given maximum lambda was achieved";
+    case StopCode::IterationLimitReached:
+      return "given number of iteration was achieved";
+    case StopCode::FalseResidual:
+      return "residuum is false";
+    case StopCode::FalseHessian:
+      return "hessian is false";
+    case StopCode::ParametersUnchanged:
+      return "parameters are not changing";
   }
   return "return code :" + Format("%3d", static_cast<int>(code));
 }
 
 std::string StopCodeResultText(StopCode code) {
   switch (code) {
-    case StopCode::NotStarted: return "not started";
-    case StopCode::SumReached: return "sum reached";
-    case StopCode::LambdaReached: return "lambda reached";
-    case StopCode::IterationLimitReached: return "itercount reached";
-    case StopCode::FalseResidual: return "false residuum";
-    case StopCode::FalseHessian: return "false hessian";
-    case StopCode::ParametersUnchanged: return "OK";
+    case StopCode::NotStarted:
+      return "not started";
+    case StopCode::SumReached:
+      return "sum reached";
+    case StopCode::LambdaReached:
+      return "lambda reached";
+    case StopCode::IterationLimitReached:
+      return "itercount reached";
+    case StopCode::FalseResidual:
+      return "false residuum";
+    case StopCode::FalseHessian:
+      return "false hessian";
+    case StopCode::ParametersUnchanged:
+      return "OK";
   }
   return "";
 }

@@ -275,20 +275,22 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
 
 std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribution) {
   const bool firstLevels = distribution == Distribution::FirstLevels;
-  std::string line = Format(
-      "%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", region.level * 100,
-      std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
-      firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
+  std::string line =
+      Format("%g %% confidence region: n_1 %.3e .. %.3e m-3, %s %.4g .. %.4g", region.level * 100,
+             std::pow(10.0, region.minLog10N1), std::pow(10.0, region.maxLog10N1),
+             firstLevels ? "1s2/4 (1e-3)" : "T_exc/K", region.minSecond, region.maxSecond);
   if (region.touchesEdge) line += " (the region reaches the grid's edge: these are bounds)";
   auto coarse = [&](const char* axis, int factor) {
     if (factor > kMaxRefineFactor)
-      line += Format(" (the region is smaller than a thousandth of a grid cell along %s: this "
-                     "range is the fit's)",
-                     axis);
+      line += Format(
+          " (the region is smaller than a thousandth of a grid cell along %s: this "
+          "range is the fit's)",
+          axis);
     else if (factor > 0)
-      line += Format(" (the grid is too coarse for the region along %s: this range is the fit's; "
-                     "refine the grid about %d times to see it)",
-                     axis, factor);
+      line += Format(
+          " (the grid is too coarse for the region along %s: this range is the fit's; "
+          "refine the grid about %d times to see it)",
+          axis, factor);
   };
   coarse("n_1", region.refineN1);
   coarse(firstLevels ? "1s2/4" : "T_exc", region.refineSecond);

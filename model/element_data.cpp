@@ -44,8 +44,7 @@ class FieldReader {
   double ParseNumber(std::string_view token) const {
     double value = 0;
     if (!TryParseReal(token, value))
-      throw InOutError("Invalid numeric format: \"" + QuoteToken(token) + "\" in " +
-                           in_.FileName(),
+      throw InOutError("Invalid numeric format: \"" + QuoteToken(token) + "\" in " + in_.FileName(),
                        106);
     return value;
   }
@@ -125,7 +124,7 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
         item += text[p++];
       }
     } else {
-      while (p < n && static_cast<unsigned char>(text[p]) > 32 && text[p] != ',') item += text[p++];
+      while (p<n&& static_cast<unsigned char>(text[p])> 32 && text[p] != ',') item += text[p++];
     }
     items.push_back(item);
     while (p < n && isBlank(text[p])) ++p;
@@ -150,7 +149,8 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
     const std::string configuration = in.ReadText(23);
     // A STOP line needs nothing after the word.
     if (Trim(configuration) == "STOP") {
-      ShowMessage(messages, "STOP command found in the file with levels. Higher levels were not read.");
+      ShowMessage(messages,
+                  "STOP command found in the file with levels. Higher levels were not read.");
       break;
     }
     const std::string term = in.ReadText(13);
@@ -161,13 +161,14 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
     level.Term.assign(Trim(term));
     level.g = 2 * level.J + 1;
     if (!levels.empty() && levels.back().Energy == level.Energy) {
-      ShowMessage(messages,
-                  Format("Energy value %.7f is not unique. Stopping here...", levels.back().Energy));
+      ShowMessage(messages, Format("Energy value %.7f is not unique. Stopping here...",
+                                   levels.back().Energy));
       break;
     }
     if (!levels.empty() && levels.back().Energy > level.Energy) {
-      ShowMessage(messages, Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
-                                   levels.back().Energy, level.Energy));
+      ShowMessage(messages,
+                  Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
+                         levels.back().Energy, level.Energy));
       break;
     }
     levels.push_back(level);
@@ -198,8 +199,8 @@ std::vector<std::string> ListLevels(const std::vector<TLevelRecord>& levels) {
 
 std::vector<std::string> ListLines(const TTextBase* lineBase, bool allLines) {
   std::vector<std::string> out;
-  out.push_back(Format("%-7s %10s  %10s  %7s %5s %5s %12s", "Elem", "wl (nm)", "Aki", "log_gf", "gi",
-                       "gk", "E_upper (eV)"));
+  out.push_back(Format("%-7s %10s  %10s  %7s %5s %5s %12s", "Elem", "wl (nm)", "Aki", "log_gf",
+                       "gi", "gk", "E_upper (eV)"));
   if (!lineBase) return out;
   for (int32_t i = 0; i < lineBase->AtomLength(); ++i) {
     const TRecord r = lineBase->GetAtomRecord(i);
@@ -260,15 +261,17 @@ void TieLineToLevels(const std::vector<TLevelRecord>& levels, TLineRecord& line)
   if (upperCount == 0)
     throw Error(Format("Upper level %.6f was not found. Import was stopped.", line.AR.Ek_eV));
   if (upperCount > 1)
-    throw Error(Format("Several upper levels with the same energy %.6f. Import was stopped.", line.AR.Ek_eV));
+    throw Error(Format("Several upper levels with the same energy %.6f. Import was stopped.",
+                       line.AR.Ek_eV));
   if (lowerCount == 0)
     throw Error(Format("Lower level %.6f was not found. Import was stopped.", line.AR.Ei_eV));
   if (lowerCount > 1)
-    throw Error(Format("Several lower levels with the same energy %.6f. Import was stopped.", line.AR.Ei_eV));
+    throw Error(Format("Several lower levels with the same energy %.6f. Import was stopped.",
+                       line.AR.Ei_eV));
 }
 
-void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL,
-                            double toWL, double minA, double maxE) {
+void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL, double toWL,
+                            double minA, double maxE) {
   table.lines.clear();
   if (!lineBase) return;
   for (int32_t i = 0; i < lineBase->AtomLength(); ++i) {
@@ -290,7 +293,8 @@ bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double inten
   lineBase->AtomFind(wavelength, 0, position, flag);
   if (flag != TFoundFlag::ffSame) {
     message = Format(
-        "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength precision.",
+        "Wavelength %.6f was not found. Import was stopped. Check used specie or wavelength "
+        "precision.",
         wavelength);
     return false;
   }

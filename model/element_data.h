@@ -72,8 +72,7 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
 
 // A new line base with the element's lines. linesSetting is "El, Ion";
 // anything but two items raises Error "Wrong source in ini file. ".
-std::unique_ptr<TTextBase> OpenLineBase(const std::string& folder,
-                                        const std::string& linesSetting);
+std::unique_ptr<TTextBase> OpenLineBase(const std::string& folder, const std::string& linesSetting);
 
 std::vector<std::string> ListLevels(const std::vector<TLevelRecord>& levels);
 std::vector<std::string> ListLines(const TTextBase* lineBase, bool allLines);
@@ -86,8 +85,8 @@ void TieLineToLevels(const std::vector<TLevelRecord>& levels, TLineRecord& line)
 
 // Replaces the table's lines with the line base's lines inside the limits,
 // each with the simulated intensity Aki / WaveLength / 1000.
-void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL,
-                            double toWL, double minA, double maxE);
+void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL, double toWL,
+                            double minA, double maxE);
 
 // The line of the line base with exactly this wavelength, carrying the
 // intensity (not yet tied to the levels); false, with the import's message

@@ -1,7 +1,7 @@
 #include "model/fit.h"
 
-#include <exception>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -218,10 +218,10 @@ const char* SecondParameterName(Distribution distribution) {
 
 // Refuses to fit, or to report, a parameter the lines cannot tell.
 void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond) {
-  constexpr const char* kWhy = "is not determined by these lines: no upper level has two lines "
-                               "that react to it";
-  if (!LinesTell(model, at, &ModelParameters::log10N1))
-    throw Error(std::string("n_1 ") + kWhy);
+  constexpr const char* kWhy =
+      "is not determined by these lines: no upper level has two lines "
+      "that react to it";
+  if (!LinesTell(model, at, &ModelParameters::log10N1)) throw Error(std::string("n_1 ") + kWhy);
   if (fitSecond && !LinesTell(model, at, &ModelParameters::second))
     throw Error(Format("%s %s", SecondParameterName(at.distribution), kWhy));
   // The derivatives' evaluations stay in the cache: they are those the
@@ -233,13 +233,15 @@ void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond)
 void CheckWithinTheModel(const ModelParameters& fitted) {
   const auto density = [](long double log10) { return FloatToStr(std::pow(10.0L, log10)); };
   if (fitted.log10N1 < kMinLog10Density)
-    throw Error(Format("The fit ended at n_1 = %s m-3, below the model's lower edge of %s m-3: "
-                       "these lines do not determine n_1.",
-                       density(fitted.log10N1), density(kMinLog10Density)));
+    throw Error(
+        Format("The fit ended at n_1 = %s m-3, below the model's lower edge of %s m-3: "
+               "these lines do not determine n_1.",
+               density(fitted.log10N1), density(kMinLog10Density)));
   if (fitted.log10N1 > kMaxLog10Density)
-    throw Error(Format("The fit ended at n_1 = %s m-3, above the model's upper edge of %s m-3: "
-                       "these lines do not determine n_1.",
-                       density(fitted.log10N1), density(kMaxLog10Density)));
+    throw Error(
+        Format("The fit ended at n_1 = %s m-3, above the model's upper edge of %s m-3: "
+               "these lines do not determine n_1.",
+               density(fitted.log10N1), density(kMaxLog10Density)));
 }
 
 // Refuses a fit that explains the measured fractions no better than lines
@@ -270,8 +272,7 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   const int freedom = measured - static_cast<int>(levels.size()) - fittedCount;
   if (freedom < 1 || !(thinSum > 0)) return;
   if (!(sum > 0)) return;  // the model reproduces the lines exactly
-  const double statistic =
-      static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
+  const double statistic = static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
   // No 95 % point of F(1 or 2, any) lies above 200 (F(2, 1) is the largest,
   // 199.5): a larger statistic needs no quantile, which costs a fit a third
   // of its time.
@@ -279,9 +280,10 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   const boost::math::fisher_f_distribution<double> f(fittedCount, freedom);
   const double critical = boost::math::quantile(f, 0.95);
   if (statistic <= critical)
-    throw Error(Format("n_1 is not determined by these lines: the fit explains them no better "
-                       "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
-                       statistic, critical));
+    throw Error(
+        Format("n_1 is not determined by these lines: the fit explains them no better "
+               "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
+               statistic, critical));
 }
 
 ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {

@@ -15,8 +15,15 @@ std::string Ratio(double snr) { return std::isinf(snr) ? "inf" : Format("%.1f", 
 }  // namespace
 
 IntegrationReportRow IntegrationReportHeader() {
-  return {"Wavelength (nm)", "Window from (nm)", "Window to (nm)", "Net area", "Peak",
-          "Baseline", "S/N", "Shift applied (nm)", "Flags"};
+  return {"Wavelength (nm)",
+          "Window from (nm)",
+          "Window to (nm)",
+          "Net area",
+          "Peak",
+          "Baseline",
+          "S/N",
+          "Shift applied (nm)",
+          "Flags"};
 }
 
 std::vector<IntegrationReportRow> IntegrationReportRows(const IntegrationResult& result) {

@@ -29,14 +29,15 @@ void CheckOptions(const IntegrationOptions& o) {
   if (o.fwhm && !positive(*o.fwhm))
     throw Error(Format("The FWHM must be greater than 0 nm, not %s.", FloatToStr(*o.fwhm)));
   if (!positive(o.windowFactor))
-    throw Error(Format("The window must be greater than 0 FWHM, not %s.", FloatToStr(o.windowFactor)));
+    throw Error(
+        Format("The window must be greater than 0 FWHM, not %s.", FloatToStr(o.windowFactor)));
   if (!(std::isfinite(o.shiftMax) && o.shiftMax >= 0))
     throw Error(Format("The largest shift must be 0 nm or more, not %s.", FloatToStr(o.shiftMax)));
   if (!(std::isfinite(o.minSnr) && o.minSnr >= 0))
     throw Error(Format("The minimum S/N must be 0 or more, not %s.", FloatToStr(o.minSnr)));
   if (o.saturation && !positive(*o.saturation))
-    throw Error(Format("The saturation level must be greater than 0, not %s.",
-                       FloatToStr(*o.saturation)));
+    throw Error(
+        Format("The saturation level must be greater than 0, not %s.", FloatToStr(*o.saturation)));
 }
 
 double MeanStep(const std::vector<double>& x) {
@@ -53,11 +54,11 @@ std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark)
   std::vector<double> counts = spectrum.intensity;
   for (size_t i = 0; i < counts.size(); ++i) {
     if (std::fabs(dark.wavelength[i] - spectrum.wavelength[i]) > tolerance)
-      throw Error(Format("%s: point %d of the dark spectrum is at %s nm, in %s at %s nm; they "
-                         "must share one grid.",
-                         dark.source, static_cast<long long>(i + 1),
-                         FloatToStr(dark.wavelength[i]), spectrum.source,
-                         FloatToStr(spectrum.wavelength[i])));
+      throw Error(
+          Format("%s: point %d of the dark spectrum is at %s nm, in %s at %s nm; they "
+                 "must share one grid.",
+                 dark.source, static_cast<long long>(i + 1), FloatToStr(dark.wavelength[i]),
+                 spectrum.source, FloatToStr(spectrum.wavelength[i])));
     counts[i] -= dark.intensity[i];
   }
   return counts;
@@ -143,8 +144,8 @@ std::optional<double> HalfCrossing(const std::vector<double>& x, const std::vect
 
 // The full width at half its height above the local continuum of the peak
 // at index `peak`.
-std::optional<WidthCandidate> MeasureWidth(const std::vector<double>& x, const std::vector<double>& y,
-                                           size_t peak) {
+std::optional<WidthCandidate> MeasureWidth(const std::vector<double>& x,
+                                           const std::vector<double>& y, size_t peak) {
   const size_t reach = WidthSearchPoints(y.size());
   const double floor = LocalMedian(y, peak, reach);
   const double height = y[peak] - floor;
@@ -224,8 +225,10 @@ double FindShift(const std::vector<double>& x, const std::vector<double>& net,
     return sum;
   };
   std::vector<double> scores;
-  for (int k = -half; k <= half; ++k) scores.push_back(score(std::clamp(k * step, -shiftMax, shiftMax)));
-  const size_t best = static_cast<size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
+  for (int k = -half; k <= half; ++k)
+    scores.push_back(score(std::clamp(k * step, -shiftMax, shiftMax)));
+  const size_t best =
+      static_cast<size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
   if (!(scores[best] > 0)) return 0;
   double shift = std::clamp((static_cast<int>(best) - half) * step, -shiftMax, shiftMax);
   if (best > 0 && best + 1 < scores.size()) {
@@ -240,7 +243,8 @@ double FindShift(const std::vector<double>& x, const std::vector<double>& net,
 
 // The integral of y over [from, to] inside the axis, trapezoids with the
 // ends interpolated, so that the area does not jump as the grid moves.
-double Integrate(const std::vector<double>& x, const std::vector<double>& y, double from, double to) {
+double Integrate(const std::vector<double>& x, const std::vector<double>& y, double from,
+                 double to) {
   from = std::max(from, x.front());
   to = std::min(to, x.back());
   if (!(to > from)) return 0;
@@ -268,7 +272,8 @@ double PeakNear(const std::vector<double>& x, const std::vector<double>& y, doub
 
 // Points inside no line's window: where the noise and the continuum's
 // offset are measured.
-std::vector<bool> LineFreePoints(const std::vector<double>& x, const std::vector<LineIntegral>& lines) {
+std::vector<bool> LineFreePoints(const std::vector<double>& x,
+                                 const std::vector<LineIntegral>& lines) {
   std::vector<bool> free(x.size(), true);
   for (const LineIntegral& l : lines)
     for (size_t i = FirstAtOrAbove(x, l.windowFrom), end = FirstAbove(x, l.windowTo); i < end; ++i)
@@ -290,7 +295,8 @@ LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& 
   std::vector<double> r;
   for (double reach = 4 * halfWindow;; reach *= 2) {
     r.clear();
-    for (size_t i = FirstAtOrAbove(x, center - reach), end = FirstAbove(x, center + reach); i < end; ++i)
+    for (size_t i = FirstAtOrAbove(x, center - reach), end = FirstAbove(x, center + reach); i < end;
+         ++i)
       if (free[i]) r.push_back(residual[i]);
     if (r.size() >= kNoisePoints || reach >= span) break;
   }
@@ -352,21 +358,25 @@ void SubtractNeighbourSpill(std::vector<LineIntegral>& lines, double fwhm, doubl
     std::vector<double> next(emitters.size());
     for (size_t e = 0; e < emitters.size(); ++e) {
       const LineIntegral& window = lines[emitters[e].widest];
-      const double own = GaussianShare(window.windowFrom, window.windowTo, emitters[e].center, sigma);
+      const double own =
+          GaussianShare(window.windowFrom, window.windowTo, emitters[e].center, sigma);
       next[e] = (window.area - spillInto(window, e)) / own;
     }
     for (size_t e = 0; e < emitters.size(); ++e) emitters[e].area = next[e];
   }
   for (size_t e = 0; e < emitters.size(); ++e)
-    for (size_t i = emitters[e].first; i <= emitters[e].last; ++i) lines[i].area -= spillInto(lines[i], e);
+    for (size_t i = emitters[e].first; i <= emitters[e].last; ++i)
+      lines[i].area -= spillInto(lines[i], e);
 }
 
 }  // namespace
 
 std::string LineFlagText(unsigned flags) {
   std::string text;
-  const std::pair<unsigned, const char*> names[] = {
-      {kFlagSaturated, "saturated"}, {kFlagBlend, "blend"}, {kFlagWeak, "weak"}, {kFlagEdge, "edge"}};
+  const std::pair<unsigned, const char*> names[] = {{kFlagSaturated, "saturated"},
+                                                    {kFlagBlend, "blend"},
+                                                    {kFlagWeak, "weak"},
+                                                    {kFlagEdge, "edge"}};
   for (const auto& [bit, name] : names) {
     if (!(flags & bit)) continue;
     if (!text.empty()) text += ',';
@@ -377,7 +387,8 @@ std::string LineFlagText(unsigned flags) {
 
 double MeasurementIntensity(double area) {
   char buffer[32];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, area, std::chars_format::general, 8);
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, area, std::chars_format::general, 8);
   double rounded = area;
   std::from_chars(buffer, written.ptr, rounded);
   return rounded;
@@ -407,9 +418,11 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
 
   // The flat-top test reads the counts as recorded: a dark subtraction
   // would make a clipped top uneven.
-  const double ceiling = options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
+  const double ceiling =
+      options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
   result.fwhmEstimated = !options.fwhm;
-  result.fwhm = options.fwhm ? *options.fwhm : EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options);
+  result.fwhm = options.fwhm ? *options.fwhm
+                             : EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options);
   const double halfWindow = options.windowFactor * result.fwhm;
 
   // A point at the edge of a line's window is clipped only by a half width

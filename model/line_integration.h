@@ -31,30 +31,30 @@ inline constexpr double kBlendAkiShare = 0.01;
 inline constexpr int kSaturatedRun = 3;
 
 struct IntegrationOptions {
-  std::optional<double> fwhm;         // nm; empty: from the strongest isolated unsaturated lines
-  double windowFactor = 2;            // the window is the line centre +- this many FWHM
-  double shiftMax = 0.2;              // nm; largest global offset searched for
-  double minSnr = 3;                  // below it a line is weak
-  std::optional<double> saturation;   // counts; empty: the spectrum's maximum value
+  std::optional<double> fwhm;        // nm; empty: from the strongest isolated unsaturated lines
+  double windowFactor = 2;           // the window is the line centre +- this many FWHM
+  double shiftMax = 0.2;             // nm; largest global offset searched for
+  double minSnr = 3;                 // below it a line is weak
+  std::optional<double> saturation;  // counts; empty: the spectrum's maximum value
 };
 
 struct IntegrationInput {
-  Spectrum spectrum;                  // counts as recorded
-  std::optional<Spectrum> dark;       // subtracted point by point; the same grid
-  std::optional<Spectrum> response;   // relative sensitivity the intensities are divided by
-  std::vector<TRecord> lines;         // the line base's lines, ascending
+  Spectrum spectrum;                 // counts as recorded
+  std::optional<Spectrum> dark;      // subtracted point by point; the same grid
+  std::optional<Spectrum> response;  // relative sensitivity the intensities are divided by
+  std::vector<TRecord> lines;        // the line base's lines, ascending
 };
 
 struct LineIntegral {
-  TRecord line;                 // the line base's record
-  double center = 0;            // nm: the line's wavelength plus the shift
-  double windowFrom = 0;        // nm
-  double windowTo = 0;          // nm
-  double area = 0;              // net area, intensity x nm, divided by the response
-  double peak = 0;              // largest net value within half a FWHM of the centre, / response
-  double baseline = 0;          // the continuum at the centre, divided by the response
-  double snr = 0;               // net peak / noise, both in counts
-  unsigned flags = 0;           // LineFlag bits
+  TRecord line;           // the line base's record
+  double center = 0;      // nm: the line's wavelength plus the shift
+  double windowFrom = 0;  // nm
+  double windowTo = 0;    // nm
+  double area = 0;        // net area, intensity x nm, divided by the response
+  double peak = 0;        // largest net value within half a FWHM of the centre, / response
+  double baseline = 0;    // the continuum at the centre, divided by the response
+  double snr = 0;         // net peak / noise, both in counts
+  unsigned flags = 0;     // LineFlag bits
 };
 
 struct IntegrationResult {
@@ -62,7 +62,7 @@ struct IntegrationResult {
   std::vector<double> baseline;  // the continuum at every point, in counts, for display
   double fwhm = 0;               // nm
   bool fwhmEstimated = false;
-  double shift = 0;              // nm; a line of the base appears at wavelength + shift
+  double shift = 0;                 // nm; a line of the base appears at wavelength + shift
   std::vector<LineIntegral> lines;  // every line inside the spectrum, ascending
 };
 

@@ -8,8 +8,8 @@ namespace lumora {
 
 namespace {
 
-TRCurve PairCurve(EbfModel& model, const ModelParameters& a, const ModelParameters& b, int x,
-                  int y, int steps) {
+TRCurve PairCurve(EbfModel& model, const ModelParameters& a, const ModelParameters& b, int x, int y,
+                  int steps) {
   if (steps < 0) throw RangeError();
   TRCurve curve(2, std::vector<double>(steps));
   CheckIndex(0, steps);
@@ -46,7 +46,8 @@ TAnalysisRecord PairRecord(EbfModel& model, const ModelParameters& a, const Mode
   const TLevelRecord& upper = table.levels[level];
   // Escape-reduced rate x population relative to level 0 x photon energy
   // relative to a 500 nm photon.
-  const long double weight = fp::Div(static_cast<long double>(upper.Sum_f) * upper.Density, table.levels[0].Density);
+  const long double weight =
+      fp::Div(static_cast<long double>(upper.Sum_f) * upper.Density, table.levels[0].Density);
   r.Ii_B = fp::ToDouble(fp::Div(r.Gi_B * weight * 500, r.wli));
   r.Ij_B = fp::ToDouble(fp::Div(r.Gj_B * weight * 500, r.wlj));
   r.I_B = fp::ToDouble(fp::Sqrt(static_cast<long double>(r.Ii_B) * r.Ij_B));
@@ -59,8 +60,8 @@ TAnalysisRecord PairRecord(EbfModel& model, const ModelParameters& a, const Mode
 }  // namespace
 
 void AnalyzeLines(EbfModel& model, const ModelParameters& a, const ModelParameters& b,
-                  TAnalysisOutputArray& output, double wlX, double wlY, int steps,
-                  TRCurve& curve, const AnalysisProgress& progress) {
+                  TAnalysisOutputArray& output, double wlX, double wlY, int steps, TRCurve& curve,
+                  const AnalysisProgress& progress) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   const size_t levelCount = model.Table().levels.size();
   output.clear();
@@ -88,7 +89,8 @@ void AnalyzeLines(EbfModel& model, const ModelParameters& a, const ModelParamete
     const std::vector<int>& levelLines = linesOf[i];
     for (size_t p = 0; p < levelLines.size(); ++p)
       for (size_t q = p + 1; q < levelLines.size(); ++q)
-        output.push_back(PairRecord(model, a, b, static_cast<int>(i), levelLines[p], levelLines[q]));
+        output.push_back(
+            PairRecord(model, a, b, static_cast<int>(i), levelLines[p], levelLines[q]));
     if (progress) progress(static_cast<int>(i) + 2, progressSteps);
   }
 }

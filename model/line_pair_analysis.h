@@ -41,8 +41,8 @@ using AnalysisProgress = std::function<void(int stepsDone, int steps)>;
 // and wlY are among the lines (exact match). Progress, when given, may raise
 // to stop it.
 void AnalyzeLines(EbfModel& model, const ModelParameters& a, const ModelParameters& b,
-                  TAnalysisOutputArray& output, double wlX, double wlY, int steps,
-                  TRCurve& curve, const AnalysisProgress& progress = {});
+                  TAnalysisOutputArray& output, double wlX, double wlY, int steps, TRCurve& curve,
+                  const AnalysisProgress& progress = {});
 
 constexpr double kPairWavelengthX = 255.1349;
 constexpr double kPairWavelengthY = 474.5586;

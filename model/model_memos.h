@@ -53,10 +53,10 @@ struct LineConstants {
   bool set = false;
   double waveLength = 0, aki = 0;
   int32_t gk = 0, gi = 0;
-  bool faultless = false;    // the strength raised no fault
-  long double lambda = 0;    // wavelength in m
+  bool faultless = false;  // the strength raised no fault
+  long double lambda = 0;  // wavelength in m
   long double strength = 0;
-  long double doppler = 0;   // sqrt(pi) v lambda
+  long double doppler = 0;  // sqrt(pi) v lambda
 
   bool Hold(const TRecord& ar) const {
     return set && SameBits(waveLength, ar.WaveLength) && SameBits(aki, ar.Aki) && gk == ar.gk &&

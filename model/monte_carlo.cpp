@@ -20,8 +20,8 @@ namespace {
 
 // The relative bounds of the accuracy grades of transition probabilities.
 constexpr std::pair<std::string_view, double> kGrades[] = {
-    {"AAA", 0.003}, {"AA", 0.01}, {"A+", 0.02}, {"A", 0.03},  {"B+", 0.07}, {"B", 0.10},
-    {"C+", 0.18},   {"C", 0.25},  {"D+", 0.40}, {"D", 0.50},  {"E", 0.50}};
+    {"AAA", 0.003}, {"AA", 0.01}, {"A+", 0.02}, {"A", 0.03}, {"B+", 0.07}, {"B", 0.10},
+    {"C+", 0.18},   {"C", 0.25},  {"D+", 0.40}, {"D", 0.50}, {"E", 0.50}};
 constexpr double kUngradedBound = 0.50;  // a line without a grade counts as E
 
 // A seed per refit from the run's seed and the refit's number, so that a
@@ -53,7 +53,8 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
     work.lines[k] = measured.lines[k];
     const double z = normal(generator);
     // Log-normal, so that no intensity turns negative however large the noise.
-    if (request.intensityNoise != 0) work.lines[k].Int *= LogNormalFactor(request.intensityNoise, z);
+    if (request.intensityNoise != 0)
+      work.lines[k].Int *= LogNormalFactor(request.intensityNoise, z);
   }
   if (request.akiAccuracy) {
     for (TLineRecord& line : work.lines) {
@@ -113,8 +114,9 @@ void CheckMonteCarloRequest(const MonteCarloRequest& request) {
   if (!(request.intensityNoise >= 0) || !std::isfinite(request.intensityNoise))
     throw Error(Format("The intensity noise must be 0 or more, not %g.", request.intensityNoise));
   if (request.intensityNoise == 0 && !request.akiAccuracy)
-    throw Error("Monte Carlo refits need something to perturb: an intensity noise above 0 or the "
-                "Aki accuracy grades.");
+    throw Error(
+        "Monte Carlo refits need something to perturb: an intensity noise above 0 or the "
+        "Aki accuracy grades.");
 }
 
 SampleStatistics Statistics(std::vector<double> values) {
@@ -156,8 +158,7 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   if (request.threads == 1) {
     refitRange(tbb::blocked_range<int>(0, request.runs));
   } else {
-    tbb::task_arena arena(request.threads > 0 ? request.threads
-                                              : tbb::task_arena::automatic);
+    tbb::task_arena arena(request.threads > 0 ? request.threads : tbb::task_arena::automatic);
     arena.execute([&] { tbb::parallel_for(tbb::blocked_range<int>(0, request.runs), refitRange); });
   }
 
@@ -185,19 +186,20 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
 std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
                                           const MonteCarloRequest& request) {
   std::vector<std::string> lines;
-  std::string head = Format("Monte Carlo: %d runs, %d failed, seed %s, intensity noise %g",
-                            result.runs, result.failed, std::to_string(result.seed),
-                            request.intensityNoise);
+  std::string head =
+      Format("Monte Carlo: %d runs, %d failed, seed %s, intensity noise %g", result.runs,
+             result.failed, std::to_string(result.seed), request.intensityNoise);
   if (request.akiAccuracy)
     head += Format(", Aki accuracy grades (%d lines without a grade counted as E)",
                    result.linesWithoutGrade);
   lines.push_back(head);
   if (result.failed * 20 > result.runs)
-    lines.push_back(Format("Warning: %d of %d refits failed, more than 5 %%: the spread is that of "
-                           "the refits that succeeded only.",
-                           result.failed, result.runs));
-  lines.push_back(Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5",
-                         "p97.5"));
+    lines.push_back(
+        Format("Warning: %d of %d refits failed, more than 5 %%: the spread is that of "
+               "the refits that succeeded only.",
+               result.failed, result.runs));
+  lines.push_back(
+      Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5", "p97.5"));
   lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));
   lines.push_back(StatisticsRow("n_1/m-3", result.n1));
   if (result.second) {

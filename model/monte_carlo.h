@@ -29,7 +29,7 @@ struct MonteCarloRequest {
   double intensityNoise = 0;  // each intensity times a log-normal factor of this relative spread
   bool akiAccuracy = false;   // each Aki times a log-normal factor of its grade
   uint64_t seed = 0;
-  int threads = 0;            // 0: every core
+  int threads = 0;  // 0: every core
   // Called after each refit (refits done, runs), one call at a time, from
   // whichever thread did the refit; an exception it raises stops the runs
   // and leaves RunMonteCarlo.
@@ -50,7 +50,7 @@ struct MonteCarloResult {
   // tell, an end beyond the model's edge) or stopped by the lambda limit.
   int failed = 0;
   uint64_t seed = 0;
-  int linesWithoutGrade = 0;   // counted as E when the accuracy is used
+  int linesWithoutGrade = 0;  // counted as E when the accuracy is used
   SampleStatistics log10N1;
   SampleStatistics n1;
   std::optional<SampleStatistics> second;  // when the second parameter is fitted

@@ -19,8 +19,8 @@ namespace lumora {
 inline constexpr size_t kMinimumSpectrumPoints = 10;
 
 struct Spectrum {
-  std::string source;               // the file it came from, for messages
-  std::vector<double> wavelength;   // nm, strictly ascending
+  std::string source;              // the file it came from, for messages
+  std::vector<double> wavelength;  // nm, strictly ascending
   std::vector<double> intensity;
   size_t size() const { return wavelength.size(); }
 };

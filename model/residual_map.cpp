@@ -155,11 +155,12 @@ void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
     for (int i = range.begin(); i != range.end(); ++i) {
       if (i > firstFault.load()) return;
       try {
-        rows.extremes[i] =
-            ComputeRow(worker->model, rows.model, rows.temperatures[i], rows.densities, rows.grid[i]);
+        rows.extremes[i] = ComputeRow(worker->model, rows.model, rows.temperatures[i],
+                                      rows.densities, rows.grid[i]);
       } catch (...) {
         faults[i] = std::current_exception();
-        for (int seen = firstFault.load(); i < seen && !firstFault.compare_exchange_weak(seen, i);) {
+        for (int seen = firstFault.load();
+             i < seen && !firstFault.compare_exchange_weak(seen, i);) {
         }
         return;
       }
@@ -181,9 +182,10 @@ void CheckPointLimits(int nDens, int nTemp) {
         kMaxMapAxisPoints, nDens, nTemp));
   const long long points = static_cast<long long>(nDens) * nTemp;
   if (points > kMaxMapPoints)
-    throw Error(Format("A map takes at most %d grid points; %d density points by %d temperature "
-                       "points are %d.",
-                       kMaxMapPoints, nDens, nTemp, points));
+    throw Error(
+        Format("A map takes at most %d grid points; %d density points by %d temperature "
+               "points are %d.",
+               kMaxMapPoints, nDens, nTemp, points));
 }
 
 void MapRequest::Validate() const {
@@ -202,9 +204,12 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
   result.grid = ZeroGrid(nTemp, nDens);
   const double stepD = (request.log10ToDensity - request.log10FromDensity) / nDens;
   const double stepT = (request.toTemperature - request.fromTemperature) / nTemp;
-  result.range = MapRange{request.log10FromDensity, request.log10ToDensity,
-                          request.fromTemperature,  request.toTemperature,
-                          stepD,                    stepT};
+  result.range = MapRange{request.log10FromDensity,
+                          request.log10ToDensity,
+                          request.fromTemperature,
+                          request.toTemperature,
+                          stepD,
+                          stepT};
 
   ModelParameters at = request.model;
   const ColumnDensities densities(AxisPoints(request.log10FromDensity, stepD, nDens));
@@ -234,8 +239,8 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
     if (extremes[i].max > max) max = extremes[i].max;
   }
   if (!found)
-    throw Error(Format("No residual sum of the map lies below %.3e: the map has no minimum.",
-                       kNoMinimum));
+    throw Error(
+        Format("No residual sum of the map lies below %.3e: the map has no minimum.", kNoMinimum));
 
   at.log10N1 = densities.log10Values[result.minimumColumn];
   at.second = temperatures[result.minimumRow];

@@ -21,7 +21,8 @@ void AddFigures(nlohmann::json& object, const ResultsFigures& figures, const Res
   object["u_n_tot"] = Number(figures.totalUncertainty);
   nlohmann::json levels = nlohmann::json::array();
   for (size_t i = 0; i < figures.densities.size(); ++i)
-    levels.push_back({{"n", Number(figures.densities[i])}, {"u", Number(figures.uncertainties[i])}});
+    levels.push_back(
+        {{"n", Number(figures.densities[i])}, {"u", Number(figures.uncertainties[i])}});
   object["levels"] = std::move(levels);
   nlohmann::json second = SecondJson(input.at.distribution, input.at.second);
   second["u"] = Number(input.secondError);

@@ -23,8 +23,8 @@ int CoveredLevels(const std::vector<TLevelRecord>& levels, int32_t levelCount) {
 // |dn_k/dsecond| * u(second): the first-order effect of the error of the
 // second parameter on the density of level k (1-based) under the
 // distribution in use.
-long double SecondParameterTerm(const std::vector<TLevelRecord>& levels,
-                                const ResultsInput& input, int k, long double nk, long double n1) {
+long double SecondParameterTerm(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
+                                int k, long double nk, long double n1) {
   const long double second = input.at.second;
   switch (input.at.distribution) {
     case Distribution::Boltzmann: {
@@ -109,13 +109,12 @@ void ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& in
   }
 
   if (resultsLineCount == 0)
-    target->push_back(Format(
-        "n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2));
+    target->push_back(
+        Format("n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2));
   ++resultsLineCount;
   target->push_back(Format("%.3e %.3e %s %5.0f %5.0f %.5e %s  %s", figures.total,
                            figures.totalUncertainty, s1, input.at.second, input.secondError,
-                           input.sum, dataFileName,
-                           figures.procedure));
+                           input.sum, dataFileName, figures.procedure));
 }
 
 }  // namespace lumora

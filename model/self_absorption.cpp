@@ -110,9 +110,11 @@ void ComputeBranchingFractions(LineTable& table) {
   }
   for (TLineRecord& line : table.lines) {
     const TLevelRecord& upper = Level(table.levels, line.UpperState);
-    line.G_t = upper.Sum_t > 0 ? fp::ToDouble(static_cast<long double>(line.AR.Aki) / upper.Sum_t) : -1.0;
+    line.G_t =
+        upper.Sum_t > 0 ? fp::ToDouble(static_cast<long double>(line.AR.Aki) / upper.Sum_t) : -1.0;
     if (upper.Sum_m > 0)
-      line.G_m = fp::ToDouble(static_cast<long double>(line.Int) * line.AR.WaveLength / upper.Sum_m);
+      line.G_m =
+          fp::ToDouble(static_cast<long double>(line.Int) * line.AR.WaveLength / upper.Sum_m);
   }
 }
 
@@ -154,8 +156,10 @@ void EbfModel::UpdateLineConstants(long double v) {
   for (size_t j = 0; j < lines.size(); ++j) {
     LineConstants& c = lineConstants_[j];
     const TRecord& ar = lines[j].AR;
-    if (!c.Hold(ar)) c.Compute(ar, v);
-    else if (!sameSpeed) c.doppler = kSqrtPi * v * c.lambda;
+    if (!c.Hold(ar))
+      c.Compute(ar, v);
+    else if (!sameSpeed)
+      c.doppler = kSqrtPi * v * c.lambda;
   }
   lineConstantsSpeed_ = v;
 }

@@ -34,7 +34,8 @@ std::vector<TRecord> AtomRecords(const TTextBase* lineBase) {
   std::vector<TRecord> records;
   if (!lineBase) return records;
   records.reserve(lineBase->AtomLength());
-  for (int32_t i = 0; i < lineBase->AtomLength(); ++i) records.push_back(lineBase->GetAtomRecord(i));
+  for (int32_t i = 0; i < lineBase->AtomLength(); ++i)
+    records.push_back(lineBase->GetAtomRecord(i));
   return records;
 }
 

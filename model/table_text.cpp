@@ -20,7 +20,7 @@ std::vector<std::string> SplitAtDash(std::string_view text) {
 }  // namespace
 
 LineTableRow LineTableHeader() {
-  return {"Wavelength", "Intensity",   "BF free",      "BF meas",    "BF fit",
+  return {"Wavelength",   "Intensity",   "BF free",      "BF meas",    "BF fit",
           "Upper energy", "Upper state", "Lower energy", "Lower state"};
 }
 

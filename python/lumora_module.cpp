@@ -5,10 +5,10 @@
 #include <pybind11/stl.h>
 
 #include <charconv>
-#include <optional>
-#include <type_traits>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #include "base/errors.h"
 #include "base/numparse.h"
@@ -201,8 +201,8 @@ py::object LineTableArray(const std::vector<TLineRecord>& lines) {
   }
   const std::string text = "U" + std::to_string(width);
   py::list dtype;
-  for (const char* name : {"wavelength", "intensity", "G_t", "G_m", "G_f", "upper_energy",
-                           "lower_energy"})
+  for (const char* name :
+       {"wavelength", "intensity", "G_t", "G_m", "G_f", "upper_energy", "lower_energy"})
     dtype.append(py::make_tuple(name, "f8"));
   dtype.append(py::make_tuple("upper_state", text));
   dtype.append(py::make_tuple("lower_state", text));
@@ -217,8 +217,8 @@ py::object AnalysisArray(const TAnalysisOutputArray& records) {
     rows.append(py::make_tuple(r.Ii_B, r.Ij_B, r.I_B, r.Gi_A, r.Gj_A, r.Gi_B, r.Gj_B, r.R, r.SR,
                                r.wli, r.wlj, r.wlr, r.DC, r.E_u, r.levindex));
   py::list dtype;
-  for (const char* name : {"Ii_B", "Ij_B", "I_B", "Gi_A", "Gj_A", "Gi_B", "Gj_B", "R", "SR",
-                           "wli", "wlj", "wlr", "DC", "E_u", "levindex"})
+  for (const char* name : {"Ii_B", "Ij_B", "I_B", "Gi_A", "Gj_A", "Gi_B", "Gj_B", "R", "SR", "wli",
+                           "wlj", "wlr", "DC", "E_u", "levindex"})
     dtype.append(py::make_tuple(name, "f8"));
   return StructuredArray(rows, dtype);
 }
@@ -249,14 +249,14 @@ void RegisterErrors(py::module_& m) {
   PythonTypes& t = Types();
   t.error = NewException(m, "Error", py::make_tuple(py::handle(PyExc_Exception)),
                          "An error of Lumora, with the program's own message.");
-  t.inputOutput = NewException(m, "InputOutputError",
-                               py::make_tuple(t.error, py::handle(PyExc_OSError)),
-                               "A file could not be opened, read or written.");
+  t.inputOutput =
+      NewException(m, "InputOutputError", py::make_tuple(t.error, py::handle(PyExc_OSError)),
+                   "A file could not be opened, read or written.");
   t.convert = NewException(m, "ConvertError", py::make_tuple(t.error, py::handle(PyExc_ValueError)),
                            "A text that is not a number where one is required.");
-  t.numeric = NewException(m, "NumericError",
-                           py::make_tuple(t.error, py::handle(PyExc_ArithmeticError)),
-                           "A numeric fault: a range check, an overflow, an invalid operation.");
+  t.numeric =
+      NewException(m, "NumericError", py::make_tuple(t.error, py::handle(PyExc_ArithmeticError)),
+                   "A numeric fault: a range check, an overflow, an invalid operation.");
   t.warning = NewException(m, "LumoraWarning", py::make_tuple(py::handle(PyExc_UserWarning)),
                            "A message that ends a reading early (e.g. a wavelength not found).");
 
@@ -356,11 +356,18 @@ FieldOverrides Overrides(const py::kwargs& kw) {
 
 // Keyword arguments a command does not know are a mistake worth raising.
 // The keywords of the fit's and the map's fields.
-const std::vector<const char*> kFitKeywords = {"density", "temperature", "fit_temperature",
-                                               "distribution", "count", "tn", "path", "max_iter"};
-const std::vector<const char*> kMapKeywords = {
-    "from_density",       "to_density",   "density_points", "from_temperature", "to_temperature",
-    "temperature_points", "distribution", "count",          "tn",               "path"};
+const std::vector<const char*> kFitKeywords = {
+    "density", "temperature", "fit_temperature", "distribution", "count", "tn", "path", "max_iter"};
+const std::vector<const char*> kMapKeywords = {"from_density",
+                                               "to_density",
+                                               "density_points",
+                                               "from_temperature",
+                                               "to_temperature",
+                                               "temperature_points",
+                                               "distribution",
+                                               "count",
+                                               "tn",
+                                               "path"};
 
 std::vector<const char*> With(std::vector<const char*> names,
                               std::initializer_list<const char*> more) {
@@ -375,8 +382,8 @@ void CheckKeywords(const py::kwargs& kw, const std::vector<const char*>& known,
     bool found = false;
     for (const char* name : known) found = found || key == name;
     if (!found)
-      throw py::type_error(std::string(command) + "() got an unexpected keyword argument '" +
-                           key + "'");
+      throw py::type_error(std::string(command) + "() got an unexpected keyword argument '" + key +
+                           "'");
   }
 }
 
@@ -417,8 +424,8 @@ py::object IntegrationObject(const IntegrationResult& r) {
                                l.baseline, l.snr, LineFlagText(l.flags)));
   py::module_ np = py::module_::import("numpy");
   py::list fields;
-  for (const char* name : {"wavelength", "window_from", "window_to", "area", "peak", "baseline",
-                           "snr"})
+  for (const char* name :
+       {"wavelength", "window_from", "window_to", "area", "peak", "baseline", "snr"})
     fields.append(py::make_tuple(name, "f8"));
   fields.append(py::make_tuple("flags", "U40"));
   py::object dtype = np.attr("dtype")(fields);
@@ -437,8 +444,9 @@ py::object IntegrationObject(const IntegrationResult& r) {
 PYBIND11_MODULE(lumora, m) {
   using namespace lumora;
   using namespace lumora::python;
-  m.doc() = "Lumora: self-absorption of emission lines (effective branching fractions) "
-            "from Python, with the numbers of the window and lumora-cli.";
+  m.doc() =
+      "Lumora: self-absorption of emission lines (effective branching fractions) "
+      "from Python, with the numbers of the window and lumora-cli.";
   RegisterErrors(m);
 
   py::class_<Result>(m, "Result")
@@ -479,14 +487,14 @@ PYBIND11_MODULE(lumora, m) {
       .def_property_readonly("log_folder", &SessionHandle::LogFolder)
       .def(
           "change_element",
-          [](SessionHandle& s, const std::string& name) {
-            Run(s, [&] { s.ChangeElement(name); });
-          },
+          [](SessionHandle& s, const std::string& name) { Run(s, [&] { s.ChangeElement(name); }); },
           py::arg("name"), "Loads another element of the settings file; the lines are emptied.")
       .def("levels", [](SessionHandle& s) { return Run(s, [&] { return s.Core().ListLevels(); }); })
       .def(
           "database_lines",
-          [](SessionHandle& s, bool all) { return Run(s, [&] { return s.Core().ListLines(all); }); },
+          [](SessionHandle& s, bool all) {
+            return Run(s, [&] { return s.Core().ListLines(all); });
+          },
           py::kw_only(), py::arg("all") = false)
       .def("structure",
            [](SessionHandle& s) { return Run(s, [&] { return s.Core().ListStructure(); }); })
@@ -558,8 +566,7 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "monte_carlo",
           [](SessionHandle& s, int runs, const py::kwargs& kw) {
-            CheckKeywords(kw, With(kFitKeywords, {"noise", "aki_accuracy", "seed"}),
-                          "monte_carlo");
+            CheckKeywords(kw, With(kFitKeywords, {"noise", "aki_accuracy", "seed"}), "monte_carlo");
             MonteCarloSettings settings;
             settings.runs = runs;
             if (kw.contains("noise") && !kw["noise"].is_none())
@@ -619,10 +626,9 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "integrate",
           [](SessionHandle& s, const py::object& path, const py::kwargs& kw) {
-            CheckKeywords(kw,
-                          {"fwhm", "window", "shift_max", "dark", "response", "min_snr",
-                           "saturation"},
-                          "integrate");
+            CheckKeywords(
+                kw, {"fwhm", "window", "shift_max", "dark", "response", "min_snr", "saturation"},
+                "integrate");
             const SpectrumRequest request = SpectrumRequestOf(py::str(path), kw);
             const IntegrationResult result = Run(s, [&] { return s.ReadSpectrum(request); });
             return IntegrationObject(result);

@@ -53,9 +53,8 @@ std::string LfText(const std::string& crLfText) {
 
 SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
     : logFolder_(MakeLogFolder()),
-      session_(SessionOptions{logFolder_, [this](const std::string& text) {
-                                messages_.push_back(text);
-                              }}) {
+      session_(SessionOptions{logFolder_,
+                              [this](const std::string& text) { messages_.push_back(text); }}) {
   try {
     context_ = std::make_unique<SettingsContext>(ini, element);
     settingsFile_ = context_->settings().FileName();

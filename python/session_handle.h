@@ -78,8 +78,8 @@ class SessionHandle {
   // what lumora-cli map --confidence prints.
   CommandOutcome Confidence(const FieldOverrides& overrides, double level, MapResult& map,
                             ConfidenceRegion& region);
-  LineAnalysisResult Analyze(const SimulationParameters& limits,
-                             const FieldOverrides& overrides, double pairX, double pairY);
+  LineAnalysisResult Analyze(const SimulationParameters& limits, const FieldOverrides& overrides,
+                             double pairX, double pairY);
 
  private:
   void LoadElement();

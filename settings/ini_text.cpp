@@ -68,8 +68,8 @@ std::string Join(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-std::string SetIniValue(const std::string& text, const std::string& section,
-                        const std::string& key, const std::string& value) {
+std::string SetIniValue(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& value) {
   std::vector<std::string> lines = SplitLines(text);
   // The reader passes over one byte-order mark at the start of the file.
   const bool marked = !lines.empty() && lines[0].starts_with(kByteOrderMark);
@@ -85,8 +85,10 @@ std::string SetIniValue(const std::string& text, const std::string& section,
   std::optional<std::string_view> current = std::string_view();
   for (size_t i = 0; i < lines.size(); ++i) {
     const LineKind line = Classify(view(i));
-    if (line.kind == LineKind::Section) current = line.name;
-    else if (line.kind == LineKind::BrokenSection) current.reset();
+    if (line.kind == LineKind::Section)
+      current = line.name;
+    else if (line.kind == LineKind::BrokenSection)
+      current.reset();
     const bool inside = current && SameName(*current, section);
     if (!inside || (line.kind != LineKind::Section && line.kind != LineKind::Key)) continue;
     lastInside = i;

@@ -11,7 +11,7 @@ namespace lumora {
 // The text with section's key set to value. The key's line is found as the
 // INI reader finds it: section and key names compare without regard to case,
 // and of duplicate keys the last one counts.
-std::string SetIniValue(const std::string& text, const std::string& section,
-                        const std::string& key, const std::string& value);
+std::string SetIniValue(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& value);
 
 }  // namespace lumora

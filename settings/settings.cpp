@@ -157,7 +157,8 @@ struct Settings::Impl {
 
   void Parse(const std::string& text) {
     auto fresh = NewIni();
-    if (fresh->LoadData(text) < 0) throw InOutError("Cannot read settings file \"" + fileName + "\"");
+    if (fresh->LoadData(text) < 0)
+      throw InOutError("Cannot read settings file \"" + fileName + "\"");
     ini = std::move(fresh);
   }
 
@@ -317,7 +318,8 @@ std::string EffectiveValue(const Settings& s, const std::string& section, const 
 double ElementMassAmu(const Settings& settings, const std::string& element) {
   const std::string text = Trim(settings.ReadString(element, "m", ""));
   if (text.empty())
-    throw Error("The element section \"" + element + "\" of the settings file has no key \"m\" "
+    throw Error("The element section \"" + element +
+                "\" of the settings file has no key \"m\" "
                 "(atomic mass in u).");
   double mass = 0;
   if (!TryParseReal(text, mass) || !(mass > 0))

@@ -86,7 +86,7 @@ struct WindowFields {
   std::string Count;              // "Count", from the element's Boltzmax
   int Distribution = 0;           // 0 "Boltzmann", 1 "1s levels"
   bool FitTemperatureChecked = false;
-  int ReportKind = 0;             // 0 "final results", 1 "fit iteration"
+  int ReportKind = 0;  // 0 "final results", 1 "fit iteration"
 };
 
 // Fills the fields from the settings; Count from the element's Boltzmax.

@@ -25,5 +25,4 @@ std::optional<std::string> CommonDataFolder();
 // when the program must end with kMissingFilesMessage.
 std::optional<std::string> StartupCheck();
 
-
 }  // namespace lumora

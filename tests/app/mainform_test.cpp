@@ -9,16 +9,16 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
-#include <QMenu>
-#include <QMimeData>
-#include <QProgressBar>
-#include <QTabBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,11 +26,11 @@
 #include <memory>
 
 #include "app/appstart.h"
+#include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
-#include "app/integration_options_dialog.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/residual_map.h"
@@ -78,7 +78,8 @@ struct Answers {
       return spectrumOptions(f);
     };
     d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
-    d.Input = [this](const QString&, const QString&, const QString& text) -> std::optional<QString> {
+    d.Input = [this](const QString&, const QString&,
+                     const QString& text) -> std::optional<QString> {
       inputTexts << text;
       if (cancelInput) return std::nullopt;
       return input;
@@ -167,7 +168,8 @@ class MainFormTest : public QObject {
     Click(form.analyzeButton);
     QVERIFY(Finished(form));
   }
-  static void MapWithFile(TMainForm& form, const QString& densityPoints, const QString& temperaturePoints) {
+  static void MapWithFile(TMainForm& form, const QString& densityPoints,
+                          const QString& temperaturePoints) {
     form.mapDensityPointsEdit->setText(densityPoints);
     form.mapTemperaturePointsEdit->setText(temperaturePoints);
     form.saveMapCheckBox->setChecked(true);
@@ -179,7 +181,8 @@ class MainFormTest : public QObject {
     return grid->visualRect(grid->model()->index(row - 1, col)).center();
   }
   // Double-clicks a cell, types text into its editor and ends with key.
-  static void TypeIntoCell(TLineGrid* grid, int row, const QString& text, Qt::Key key = Qt::Key_Return) {
+  static void TypeIntoCell(TLineGrid* grid, int row, const QString& text,
+                           Qt::Key key = Qt::Key_Return) {
     const QPoint at = CellCentre(grid, TLineGrid::kIntensityColumn, row);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
@@ -230,10 +233,14 @@ class MainFormTest : public QObject {
     const QStringList three{"Ne I", "Ar I", "Kr II"};
     QTest::newRow("default index 0") << sections << three << 0;
     QTest::newRow("index 2") << sections + "[_Parameters]\r\nDefaultAtom=2\r\n" << three << 2;
-    QTest::newRow("index past the end") << sections + "[_Parameters]\r\nDefaultAtom=3\r\n" << three << -1;
-    QTest::newRow("negative index") << sections + "[_Parameters]\r\nDefaultAtom=-1\r\n" << three << -1;
-    QTest::newRow("unparseable index") << sections + "[_Parameters]\r\nDefaultAtom=x\r\n" << three << 0;
-    QTest::newRow("no element sections") << QByteArray("[_Files]\nDatabase=/db\n") << QStringList{} << -1;
+    QTest::newRow("index past the end") << sections + "[_Parameters]\r\nDefaultAtom=3\r\n"
+                                        << three << -1;
+    QTest::newRow("negative index") << sections + "[_Parameters]\r\nDefaultAtom=-1\r\n"
+                                    << three << -1;
+    QTest::newRow("unparseable index") << sections + "[_Parameters]\r\nDefaultAtom=x\r\n"
+                                       << three << 0;
+    QTest::newRow("no element sections")
+        << QByteArray("[_Files]\nDatabase=/db\n") << QStringList{} << -1;
     QTest::newRow("empty file") << QByteArray() << QStringList{} << -1;
   }
   void elementListFollowsTheSettings() {
@@ -262,10 +269,12 @@ class MainFormTest : public QObject {
     Answers answers;
     TMainForm form(IniPath().toStdString(), answers.Dialogs());
     const std::map<QString, QString> expected = {
-        {"FromDensityEdit", "1E+015"}, {"ToDensityEdit", "1E+018"}, {"PointsDensityEdit", "50"},
-        {"FromTempEdit", "1000"},      {"ToTempEdit", "50000"},     {"PointsTempEdit", "50"},
-        {"FitDensityEdit", "1E+016"},  {"FitTempEdit", "1000"},     {"MaxIterEdit", "50"},
-        {"TnEdit", "300"},             {"PathEdit", "1.000"},       {"BoltzCountEdit", "1"}};
+        {"FromDensityEdit", "1E+015"}, {"ToDensityEdit", "1E+018"},
+        {"PointsDensityEdit", "50"},   {"FromTempEdit", "1000"},
+        {"ToTempEdit", "50000"},       {"PointsTempEdit", "50"},
+        {"FitDensityEdit", "1E+016"},  {"FitTempEdit", "1000"},
+        {"MaxIterEdit", "50"},         {"TnEdit", "300"},
+        {"PathEdit", "1.000"},         {"BoltzCountEdit", "1"}};
     for (const auto& [name, text] : expected) {
       auto* field = form.findChild<QLineEdit*>(name);
       QVERIFY2(field, qPrintable(name));
@@ -329,7 +338,8 @@ class MainFormTest : public QObject {
     for (int r = 2; r < grid->RowCount(); ++r) {
       const bool same = grid->Cell(5, r) == grid->Cell(5, r - 1);
       QCOMPARE(grid->RowColour(r) == grid->RowColour(r - 1), same);
-      QVERIFY(grid->RowColour(r) == QColor(Qt::white) || grid->RowColour(r) == QColor(0xC0, 0xC0, 0xC0));
+      QVERIFY(grid->RowColour(r) == QColor(Qt::white) ||
+              grid->RowColour(r) == QColor(0xC0, 0xC0, 0xC0));
     }
 
     QCustomPlot* ebf = form->Charts()->EBFChart();
@@ -345,7 +355,8 @@ class MainFormTest : public QObject {
     const std::vector<QColor> colours = lumora::BarColours(*form->Charts());
     QCOMPARE(colours.size(), size_t(27));
     for (size_t i = 0; i < colours.size(); ++i)
-      QCOMPARE(colours[i], lumora::BarPalette[form->CurrentSession().Table().lines[i].UpperState % 13]);
+      QCOMPARE(colours[i],
+               lumora::BarPalette[form->CurrentSession().Table().lines[i].UpperState % 13]);
     QVERIFY(!form->chartPages->isTabEnabled(3));
 
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
@@ -419,7 +430,8 @@ class MainFormTest : public QObject {
     const double before = form->CurrentSession().Table().lines[rows[0] - 1].Int;
     QVERIFY(grid->SelectCell(1, rows[0]));
     grid->TypeText(1, rows[0], "0");
-    QCOMPARE(form->CurrentSession().Table().lines[rows[0] - 1].Int, before);  // not before the take-over
+    QCOMPARE(form->CurrentSession().Table().lines[rows[0] - 1].Int,
+             before);                       // not before the take-over
     QVERIFY(grid->SelectCell(1, rows[1]));  // the edit is taken over
     QCOMPARE(form->CurrentSession().Table().lines[rows[0] - 1].Int, 0.0);
     QCOMPARE(grid->Cell(3, rows[0]), QString("0.0000"));
@@ -462,7 +474,8 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     for (int col : {0, 2, 3, 5, 8}) {
       QVERIFY(form->lineGrid->SelectCell(col, 3));
-      QVERIFY(!(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable));
+      QVERIFY(
+          !(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable));
     }
     QVERIFY(form->lineGrid->SelectCell(1, 3));
     QVERIFY(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable);
@@ -500,15 +513,24 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("real") << "PathEdit" << "0.5" << true;
-    QTest::newRow("real with exponent") << "FitDensityEdit" << "2e16" << true;
-    QTest::newRow("real zero") << "TnEdit" << "0" << false;
-    QTest::newRow("real negative") << "ToDensityEdit" << "-1E18" << false;
-    QTest::newRow("real with comma") << "PathEdit" << "0,5" << false;
-    QTest::newRow("integer") << "MaxIterEdit" << "20" << true;
-    QTest::newRow("integer zero") << "PointsTempEdit" << "0" << false;
-    QTest::newRow("integer as real") << "BoltzCountEdit" << "2.5" << false;
-    QTest::newRow("empty") << "PointsDensityEdit" << "" << false;
+    QTest::newRow("real") << "PathEdit"
+                          << "0.5" << true;
+    QTest::newRow("real with exponent") << "FitDensityEdit"
+                                        << "2e16" << true;
+    QTest::newRow("real zero") << "TnEdit"
+                               << "0" << false;
+    QTest::newRow("real negative") << "ToDensityEdit"
+                                   << "-1E18" << false;
+    QTest::newRow("real with comma") << "PathEdit"
+                                     << "0,5" << false;
+    QTest::newRow("integer") << "MaxIterEdit"
+                             << "20" << true;
+    QTest::newRow("integer zero") << "PointsTempEdit"
+                                  << "0" << false;
+    QTest::newRow("integer as real") << "BoltzCountEdit"
+                                     << "2.5" << false;
+    QTest::newRow("empty") << "PointsDensityEdit"
+                           << "" << false;
   }
   void fieldValidation() {
     QFETCH(QString, field);
@@ -540,7 +562,8 @@ class MainFormTest : public QObject {
     QVERIFY(report[1].contains(kSample));
     // Fitted fractions in the table and the densities of the four levels.
     QVERIFY(form->lineGrid->Cell(4, 1) != "0.0000");
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 4);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
+             4);
     // The fit's own log is gone; none is left where all users could see it.
     QVERIFY(!QFile::exists(fDir->filePath("lumora.txt")));
     QVERIFY(QDir(fDir->filePath(QString("lumora-%1").arg(::getuid()))).isEmpty());
@@ -607,13 +630,34 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("noise");
     QTest::addColumn<QString>("seed");
     QTest::addColumn<QString>("error");
-    QTest::newRow("too few runs") << "9" << "" << "" << "10";
-    QTest::newRow("too many runs") << "100001" << "" << "" << "100000";
-    QTest::newRow("runs no number") << "many" << "" << "" << "many";
-    QTest::newRow("negative noise") << "20" << "-0.1" << "" << "noise";
-    QTest::newRow("noise no number") << "20" << "2%" << "" << "2%";
-    QTest::newRow("negative seed") << "20" << "" << "-3" << "seed";
-    QTest::newRow("seed no number") << "20" << "" << "x1" << "x1";
+    QTest::newRow("too few runs") << "9"
+                                  << ""
+                                  << ""
+                                  << "10";
+    QTest::newRow("too many runs") << "100001"
+                                   << ""
+                                   << ""
+                                   << "100000";
+    QTest::newRow("runs no number") << "many"
+                                    << ""
+                                    << ""
+                                    << "many";
+    QTest::newRow("negative noise") << "20"
+                                    << "-0.1"
+                                    << ""
+                                    << "noise";
+    QTest::newRow("noise no number") << "20"
+                                     << "2%"
+                                     << ""
+                                     << "2%";
+    QTest::newRow("negative seed") << "20"
+                                   << ""
+                                   << "-3"
+                                   << "seed";
+    QTest::newRow("seed no number") << "20"
+                                    << ""
+                                    << "x1"
+                                    << "x1";
   }
   void monteCarloFieldsAreChecked() {
     QFETCH(QString, runs);
@@ -642,7 +686,8 @@ class MainFormTest : public QObject {
     form->monteCarloRunsEdit->setText("40");
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
-    QVERIFY2(answers.errors[0].contains("need something to perturb"), qPrintable(answers.errors[0]));
+    QVERIFY2(answers.errors[0].contains("need something to perturb"),
+             qPrintable(answers.errors[0]));
     QVERIFY(!form->chartPages->isTabEnabled(4));
   }
 
@@ -689,7 +734,8 @@ class MainFormTest : public QObject {
     const auto& integration = form->CurrentSession().Integration();
     QVERIFY(integration.has_value());
     int unflagged = 0, flagged = 0;
-    for (const lumora::LineIntegral& line : integration->lines) (line.flags ? flagged : unflagged)++;
+    for (const lumora::LineIntegral& line : integration->lines)
+      (line.flags ? flagged : unflagged)++;
     QVERIFY(unflagged >= 2 && flagged >= 2);  // 772.3761/772.4207 nm blend
     QCOMPARE(form->lineGrid->RowCount(), unflagged + 1);
     QVERIFY(form->lineGrid->Cell(2, 1) != "");  // absorption-free fractions computed
@@ -699,8 +745,10 @@ class MainFormTest : public QObject {
     QVERIFY(form->chartPages->isTabEnabled(5));
     QCOMPARE(form->chartPages->currentIndex(), 5);
     QCustomPlot* chart = form->Charts()->SpectrumChart();
-    QCOMPARE(Series(chart, "SpectrumSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
-    QCOMPARE(Series(chart, "BaselineSeries")->interface1D()->dataCount(), int(integration->spectrum.size()));
+    QCOMPARE(Series(chart, "SpectrumSeries")->interface1D()->dataCount(),
+             int(integration->spectrum.size()));
+    QCOMPARE(Series(chart, "BaselineSeries")->interface1D()->dataCount(),
+             int(integration->spectrum.size()));
     int windows = 0;
     QStringList labels;
     for (int i = 0; i < chart->itemCount(); ++i) {
@@ -713,8 +761,9 @@ class MainFormTest : public QObject {
     // Zoomable like every chart: the wheel narrows the view, a double-click restores it.
     const QCPRange shown = chart->xAxis->range();
     QWheelEvent wheel(QPointF(chart->width() / 2, chart->height() / 2),
-                      chart->mapToGlobal(QPointF(chart->width() / 2, chart->height() / 2)), QPoint(),
-                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                      chart->mapToGlobal(QPointF(chart->width() / 2, chart->height() / 2)),
+                      QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
     QApplication::sendEvent(chart, &wheel);
     QVERIFY(chart->xAxis->range().size() < shown.size());
     QTest::mouseDClick(chart, Qt::LeftButton, {}, chart->rect().center());
@@ -730,7 +779,8 @@ class MainFormTest : public QObject {
     Read(*form, answers, "from-spectrum.txt");
     QVERIFY(answers.errors.isEmpty());
     for (int r = 1; r < form->lineGrid->RowCount(); ++r)
-      QCOMPARE((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString(), rows[r - 1]);
+      QCOMPARE((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString(),
+               rows[r - 1]);
     // A measurement read empties the spectrum's views.
     QVERIFY(!form->chartPages->isTabEnabled(5));
     QVERIFY(!form->saveLinesAction->isEnabled());
@@ -747,12 +797,18 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("error");
     const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.recording.csv");
-    QTest::newRow("window no number") << good << "wide" << "wide";
-    QTest::newRow("window zero") << good << "0" << "indow";
+    QTest::newRow("window no number") << good << "wide"
+                                      << "wide";
+    QTest::newRow("window zero") << good << "0"
+                                 << "indow";
     QByteArray blue;  // 400-402 nm: no argon line of the base
-    for (int i = 0; i < 40; ++i) blue += QByteArray::number(400 + i * 0.05, 'f', 2) + "," + QByteArray::number(10 + i % 3) + "\n";
-    QTest::newRow("no line of the base") << blue << "2" << "line";
-    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2" << "argon.recording.csv";
+    for (int i = 0; i < 40; ++i)
+      blue +=
+          QByteArray::number(400 + i * 0.05, 'f', 2) + "," + QByteArray::number(10 + i % 3) + "\n";
+    QTest::newRow("no line of the base") << blue << "2"
+                                         << "line";
+    QTest::newRow("not a spectrum") << QByteArray("just words\n") << "2"
+                                    << "argon.recording.csv";
   }
   void refusedSpectrumLeavesTheTableAsItWas() {
     QFETCH(QByteArray, file);
@@ -814,7 +870,8 @@ class MainFormTest : public QObject {
     const QByteArray before = ReadAll(answers.saveFile);
     QVERIFY(!before.isEmpty());
     const QString firstIntensity = form->lineGrid->Cell(1, 1);
-    const int points = Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
+    const int points =
+        Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
 
     answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.recording.csv";
     Click(form->readSpectrumButton);
@@ -824,7 +881,8 @@ class MainFormTest : public QObject {
     QVERIFY(answers.errors.isEmpty());
     QVERIFY(form->messageStatus->text().contains("cancelled"));
     QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
-    QCOMPARE(Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount(), points);
+    QCOMPARE(Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount(),
+             points);
     answers.saveFile = Meas("after.txt");
     form->saveLinesAction->trigger();
     QCOMPARE(ReadAll(answers.saveFile), before);
@@ -921,7 +979,8 @@ class MainFormTest : public QObject {
     QVERIFY(answers.errors.isEmpty());
     const QByteArray header = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\r')[0];
     QVERIFY2(header.endsWith(" 3"), header.constData());
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 3);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
+             3);
   }
 
   void firstLevelsDistributionLocksTheCheckBox() {
@@ -1129,10 +1188,22 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("toDensity");
     QTest::addColumn<QString>("fromTemperature");
     QTest::addColumn<QString>("toTemperature");
-    QTest::newRow("both upwards") << "1E+015" << "1E+018" << "1000" << "50000";
-    QTest::newRow("density downwards") << "1E+018" << "1E+015" << "1000" << "50000";
-    QTest::newRow("temperature downwards") << "1E+015" << "1E+018" << "50000" << "1000";
-    QTest::newRow("both downwards") << "1E+018" << "1E+015" << "50000" << "1000";
+    QTest::newRow("both upwards") << "1E+015"
+                                  << "1E+018"
+                                  << "1000"
+                                  << "50000";
+    QTest::newRow("density downwards") << "1E+018"
+                                       << "1E+015"
+                                       << "1000"
+                                       << "50000";
+    QTest::newRow("temperature downwards") << "1E+015"
+                                           << "1E+018"
+                                           << "50000"
+                                           << "1000";
+    QTest::newRow("both downwards") << "1E+018"
+                                    << "1E+015"
+                                    << "50000"
+                                    << "1000";
   }
   void mapIsDrawnWhereItsValuesBelong() {
     QFETCH(QString, fromDensity);
@@ -1174,9 +1245,10 @@ class MainFormTest : public QObject {
         }
     double x = 0, y = 0;
     colourMap->data()->cellToCoord(lowestKey, lowestValue, &x, &y);
-    const QStringList numbers = form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
+    const QStringList numbers =
+        form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
     QVERIFY(qAbs(x - std::log10(numbers.value(2).toDouble())) < 0.005);  // "%.2E" of n_1
-    QCOMPARE(form->chartPages->currentIndex(), 1);  // the "Sum" page shows it
+    QCOMPARE(form->chartPages->currentIndex(), 1);                       // the "Sum" page shows it
   }
 
   // The iso-lines of the 68 % and 95 % regions lie on the map, around its
@@ -1186,10 +1258,22 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("toDensity");
     QTest::addColumn<QString>("fromTemperature");
     QTest::addColumn<QString>("toTemperature");
-    QTest::newRow("both upwards") << "1E+016" << "1E+017" << "1000" << "30000";
-    QTest::newRow("density downwards") << "1E+017" << "1E+016" << "1000" << "30000";
-    QTest::newRow("temperature downwards") << "1E+016" << "1E+017" << "30000" << "1000";
-    QTest::newRow("both downwards") << "1E+017" << "1E+016" << "30000" << "1000";
+    QTest::newRow("both upwards") << "1E+016"
+                                  << "1E+017"
+                                  << "1000"
+                                  << "30000";
+    QTest::newRow("density downwards") << "1E+017"
+                                       << "1E+016"
+                                       << "1000"
+                                       << "30000";
+    QTest::newRow("temperature downwards") << "1E+016"
+                                           << "1E+017"
+                                           << "30000"
+                                           << "1000";
+    QTest::newRow("both downwards") << "1E+017"
+                                    << "1E+016"
+                                    << "30000"
+                                    << "1000";
   }
   void mapDrawsTheConfidenceContours() {
     QFETCH(QString, fromDensity);
@@ -1260,7 +1344,8 @@ class MainFormTest : public QObject {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("rows");
     QTest::addColumn<bool>("readFails");
-    QTest::newRow("bad number in the second line") << QByteArray("696.5431\t100\r\n706.7218\tabc\r\n") << 1 << true;
+    QTest::newRow("bad number in the second line")
+        << QByteArray("696.5431\t100\r\n706.7218\tabc\r\n") << 1 << true;
     QTest::newRow("one line") << QByteArray("696.5431\t100\r\n") << 2 << false;
   }
   void commandsRefuseWithoutTwoLines() {
@@ -1300,7 +1385,8 @@ class MainFormTest : public QObject {
     TypeIntoCell(grid, 2, "abc");
     QCOMPARE(grid->Cell(1, 2), before);
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
-    QVERIFY2(form->messageStatus->text().contains("refused"), qPrintable(form->messageStatus->text()));
+    QVERIFY2(form->messageStatus->text().contains("refused"),
+             qPrintable(form->messageStatus->text()));
     QVERIFY(form->messageStatus->text().contains(before));
     QVERIFY(answers.errors.isEmpty());
 
@@ -1333,7 +1419,8 @@ class MainFormTest : public QObject {
     QCustomPlot* ebf = form->Charts()->EBFChart();
     auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
     QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
-    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() > 0);
+    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() >
+            0);
     QCOMPARE(colourMap->data()->keySize(), 4);
     form->OnPointerOverMap(15, 1000);
 
@@ -1342,7 +1429,8 @@ class MainFormTest : public QObject {
     QCOMPARE(form->windowTitle(), QString("Lumora"));
     QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 0);
     QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
+             0);
     QCOMPARE(colourMap->data()->keySize(), 0);
     QVERIFY(form->pointerStatus->text().isEmpty());
     QCOMPARE(form->fileList->currentItem()->text(), QString("bad.txt"));
@@ -1351,7 +1439,8 @@ class MainFormTest : public QObject {
     Read(*form, answers, kSample);
     QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
     QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
+             0);
     QVERIFY(form->lineGrid->Cell(4, 1).isEmpty());
   }
 
@@ -1383,7 +1472,8 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     answers.input = "600, 1000, 1e3, 100, 50";
     AnalyzeNow(*form);
-    QVERIFY(form->reportMemo->toPlainText().contains("255.1349/474.5586 nm is not among the analysed lines"));
+    QVERIFY(form->reportMemo->toPlainText().contains(
+        "255.1349/474.5586 nm is not among the analysed lines"));
     QVERIFY(!form->PairInspector()->isVisible());
     form->pairInspectorAction->trigger();
     lumora::TPairInspectorForm* inspector = form->PairInspector();
@@ -1435,7 +1525,8 @@ class MainFormTest : public QObject {
     form->mapTemperaturePointsEdit->setText("1500");
     Click(form->mapButton);
     QVERIFY(form->CommandRunning());
-    QVERIFY(!form->fitButton->isEnabled() && !form->readButton->isEnabled() && !form->lineGrid->isEnabled());
+    QVERIFY(!form->fitButton->isEnabled() && !form->readButton->isEnabled() &&
+            !form->lineGrid->isEnabled());
     QVERIFY(form->progressBar->isVisible() && form->cancelButton->isVisible());
     QVERIFY(QTest::qWaitFor([&] { return form->progressBar->value() >= 1; }, 30000));
     if (withEscape)
@@ -1571,7 +1662,8 @@ class MainFormTest : public QObject {
       std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
       QStringList texts;
       for (QAction* a : menu->actions()) texts << a->text();
-      QCOMPARE(texts, (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
+      QCOMPARE(texts,
+               (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
       for (int k = 0; k < 3; ++k) {
         const QString format = QStringList{"png", "svg", "pdf"}[k];
         answers.exportFile = fDir->filePath(QString("chart%1.%2").arg(page).arg(format));
@@ -1625,8 +1717,9 @@ class MainFormTest : public QObject {
       const QPointF at = label->position->pixelPosition();
       const QFontMetrics metrics(label->font());
       const double width = metrics.horizontalAdvance(label->text());
-      const QRectF box(at.x() - width / 2, at.y() - label->padding().bottom() - metrics.height() + 1,
-                       width, metrics.height() - 1);
+      const QRectF box(at.x() - width / 2,
+                       at.y() - label->padding().bottom() - metrics.height() + 1, width,
+                       metrics.height() - 1);
       for (const QRectF& other : shown) QVERIFY(!box.intersects(other));
       shown.push_back(box);
     }
@@ -1678,7 +1771,8 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     for (QWidget* w : form->findChildren<QWidget*>()) {
-      if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QComboBox*>(w))
+      if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w) &&
+          !qobject_cast<QComboBox*>(w))
         continue;
       // The page controls' own scroll buttons are Qt's.
       if (w->objectName().isEmpty() || w->objectName().startsWith("qt_") ||
@@ -1708,7 +1802,8 @@ class MainFormTest : public QObject {
     }
     QVERIFY(form->reportMemo->width() >= form->width() - 20);
     QVERIFY(form->reportMemo->height() >= 50);
-    for (QAbstractButton* b : {static_cast<QAbstractButton*>(form->readButton), static_cast<QAbstractButton*>(form->analyzeButton)})
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(form->readButton),
+                               static_cast<QAbstractButton*>(form->analyzeButton)})
       QVERIFY(b->width() >= b->sizeHint().width());
   }
 

@@ -3,8 +3,8 @@
 
 #include "app/maplookup.h"
 
-using lumora::MapValueAt;
 using lumora::MapRange;
+using lumora::MapValueAt;
 
 class MapLookupTest : public QObject {
   Q_OBJECT

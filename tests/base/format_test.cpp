@@ -43,8 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         RealCase{"%e", 1.0, "1.00000000000000E+000"}, RealCase{"%e", 0.1, "1.00000000000000E-001"},
         RealCase{"%10.4e", 1234.0, "1.234E+003"}, RealCase{"%10.4e", -1234.0, "-1.234E+003"},
         RealCase{"%15.4e", 1234.0, "     1.234E+003"},
-        RealCase{"%15.4e", -0.000123, "    -1.230E-004"},
-        RealCase{"%3.1e", 1e-320, "1E-320"}));
+        RealCase{"%15.4e", -0.000123, "    -1.230E-004"}, RealCase{"%3.1e", 1e-320, "1E-320"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Fixed, RealFormat,
@@ -66,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         RealCase{"%5.0f", 123456.0, "123456"}, RealCase{"%9.4f", 811.5311, " 811.5311"},
         RealCase{"%11.8f", 14.09, "14.09000000"}, RealCase{"%11.1f", 1.5, "        1.5"},
         RealCase{"%11.0f", 3.0, "          3"}, RealCase{"%7.4f", -0.384, "-0.3840"},
-        RealCase{"%12.10f", 13.07571, "13.0757100000"}, RealCase{"%9.4f/0,", 250.5, " 250.5000/0,"}));
+        RealCase{"%12.10f", 13.07571, "13.0757100000"},
+        RealCase{"%9.4f/0,", 250.5, " 250.5000/0,"}));
 
 struct IntCase {
   const char* format;
@@ -81,14 +81,16 @@ TEST_P(IntFormat, GivesTheProgramsText) {
   EXPECT_EQ(Format(c.format, c.value), c.expected) << c.format << " of " << c.value;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Integers, IntFormat,
-    ::testing::Values(IntCase{"%d", 50, "50"}, IntCase{"%d", -7, "-7"}, IntCase{"%d", 0, "0"},
-                      IntCase{"%d", -2147483648LL, "-2147483648"}, IntCase{"%.3d", 7, "007"},
-                      IntCase{"%.3d", 1234, "1234"}, IntCase{"%.3d", -5, "-005"},
-                      IntCase{"%.d", 42, "42"}, IntCase{"%.d", -8, "-8"}, IntCase{"%5d", 3, "    3"},
-                      IntCase{"%4d", 12345, "12345"}, IntCase{"%-2d", 5, "5 "},
-                      IntCase{"%-4d|", -1, "-1  |"}, IntCase{"b%d", 13, "b13"}));
+INSTANTIATE_TEST_SUITE_P(Integers, IntFormat,
+                         ::testing::Values(IntCase{"%d", 50, "50"}, IntCase{"%d", -7, "-7"},
+                                           IntCase{"%d", 0, "0"},
+                                           IntCase{"%d", -2147483648LL, "-2147483648"},
+                                           IntCase{"%.3d", 7, "007"}, IntCase{"%.3d", 1234, "1234"},
+                                           IntCase{"%.3d", -5, "-005"}, IntCase{"%.d", 42, "42"},
+                                           IntCase{"%.d", -8, "-8"}, IntCase{"%5d", 3, "    3"},
+                                           IntCase{"%4d", 12345, "12345"}, IntCase{"%-2d", 5, "5 "},
+                                           IntCase{"%-4d|", -1, "-1  |"},
+                                           IntCase{"b%d", 13, "b13"}));
 
 struct TextCase {
   const char* format;
@@ -103,12 +105,14 @@ TEST_P(TextFormat, GivesTheProgramsText) {
   EXPECT_EQ(Format(c.format, c.value), c.expected) << c.format << " of " << c.value;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, TextFormat,
-    ::testing::Values(TextCase{"%s", "Ar", "Ar"}, TextCase{"%12s", "abc", "         abc"},
-                      TextCase{"%-10s|", "ab", "ab        |"}, TextCase{"%4s", "toolong", "toolong"},
-                      TextCase{"%17s", "", "                 "}, TextCase{"%.2s", "abcd", "ab"},
-                      TextCase{"100%%: %s", "x", "100%: x"}));
+INSTANTIATE_TEST_SUITE_P(Texts, TextFormat,
+                         ::testing::Values(TextCase{"%s", "Ar", "Ar"},
+                                           TextCase{"%12s", "abc", "         abc"},
+                                           TextCase{"%-10s|", "ab", "ab        |"},
+                                           TextCase{"%4s", "toolong", "toolong"},
+                                           TextCase{"%17s", "", "                 "},
+                                           TextCase{"%.2s", "abcd", "ab"},
+                                           TextCase{"100%%: %s", "x", "100%: x"}));
 
 TEST(FormatList, CombinesMixedArguments) {
   EXPECT_EQ(Format("%-3s%-3s%.5f", "Ar", "I", 750.3868), "Ar I  750.38680");
@@ -153,17 +157,16 @@ TEST(FormatList, WidthAndPrecisionAreBounded) {
     FormatArg arg;
   };
   const std::vector<Case> refused = {
-      {"%999999999d", 1},     {"%.999999999d", 1},   {"%2147483648s", "x"},
-      {"%.99999999999f", 1.5}, {"%4097e", 1.5},      {"%-4097s", "x"},
-      {"%.4097g", 1.5},       {"%99999999999999999999d", 1},
+      {"%999999999d", 1}, {"%.999999999d", 1}, {"%2147483648s", "x"}, {"%.99999999999f", 1.5},
+      {"%4097e", 1.5},    {"%-4097s", "x"},    {"%.4097g", 1.5},      {"%99999999999999999999d", 1},
   };
   for (const Case& c : refused) {
     try {
       FormatList(c.format, {c.arg});
       ADD_FAILURE() << c.format << ": no error";
     } catch (const ConvertError& e) {
-      EXPECT_EQ(std::string(e.what()), "Format '" + QuoteToken(c.format) +
-                                           "' invalid or incompatible with argument");
+      EXPECT_EQ(std::string(e.what()),
+                "Format '" + QuoteToken(c.format) + "' invalid or incompatible with argument");
     }
   }
   EXPECT_EQ(Format("%4096s", "x").size(), 4096u);
@@ -226,27 +229,33 @@ TEST_P(LogExpField, SignPositionAndFourExponentDigits) {
   EXPECT_EQ(static_cast<int>(ExpField(c.value, c.width).size()), c.width);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ExpField, LogExpField,
-    ::testing::Values(ExpFieldCase{1234, 12, " 1.234E+0003"}, ExpFieldCase{-1234, 12, "-1.234E+0003"},
-                      ExpFieldCase{0, 12, " 0.000E+0000"}, ExpFieldCase{1e-5, 15, " 1.000000E-0005"},
-                      ExpFieldCase{99999.5, 12, " 1.000E+0005"},
-                      ExpFieldCase{-2.5e-300, 13, "-2.5000E-0300"}));
+INSTANTIATE_TEST_SUITE_P(ExpField, LogExpField,
+                         ::testing::Values(ExpFieldCase{1234, 12, " 1.234E+0003"},
+                                           ExpFieldCase{-1234, 12, "-1.234E+0003"},
+                                           ExpFieldCase{0, 12, " 0.000E+0000"},
+                                           ExpFieldCase{1e-5, 15, " 1.000000E-0005"},
+                                           ExpFieldCase{99999.5, 12, " 1.000E+0005"},
+                                           ExpFieldCase{-2.5e-300, 13, "-2.5000E-0300"}));
 
 // Exact halves round away from zero; values a hair below a half (as most
 // decimal texts are in binary) round down. These take the careful path.
-INSTANTIATE_TEST_SUITE_P(
-    Halves, LogExpField,
-    ::testing::Values(ExpFieldCase{1.0625, 12, " 1.063E+0000"}, ExpFieldCase{-1.0625, 12, "-1.063E+0000"},
-                      ExpFieldCase{1234.5, 12, " 1.235E+0003"}, ExpFieldCase{0.0009765625, 11, " 9.77E-0004"},
-                      ExpFieldCase{1.2345, 12, " 1.234E+0000"}, ExpFieldCase{1.0000015, 15, " 1.000001E+0000"}, ExpFieldCase{2.0000005, 15, " 2.000001E+0000"}));
+INSTANTIATE_TEST_SUITE_P(Halves, LogExpField,
+                         ::testing::Values(ExpFieldCase{1.0625, 12, " 1.063E+0000"},
+                                           ExpFieldCase{-1.0625, 12, "-1.063E+0000"},
+                                           ExpFieldCase{1234.5, 12, " 1.235E+0003"},
+                                           ExpFieldCase{0.0009765625, 11, " 9.77E-0004"},
+                                           ExpFieldCase{1.2345, 12, " 1.234E+0000"},
+                                           ExpFieldCase{1.0000015, 15, " 1.000001E+0000"},
+                                           ExpFieldCase{2.0000005, 15, " 2.000001E+0000"}));
 INSTANTIATE_TEST_SUITE_P(
     Halves, RealFormat,
     ::testing::Values(RealCase{"%.2e", 0.125, "1.3E-001"}, RealCase{"%.1e", -2.5, "-3E+000"},
-                      RealCase{"%.4e", 1.00005, "1.000E+000"}, RealCase{"%.3e", 1024.5, "1.02E+003"},
-                      RealCase{"%.5e", 1024.5, "1.0245E+003"}, RealCase{"%.4e", 1024.5, "1.025E+003"},
-                      RealCase{"%.2f", 0.125, "0.13"}, RealCase{"%.2f", 2.675, "2.67"},
-                      RealCase{"%.0f", -0.5, "-1"}, RealCase{"%.1f", 0.05, "0.1"}));
+                      RealCase{"%.4e", 1.00005, "1.000E+000"},
+                      RealCase{"%.3e", 1024.5, "1.02E+003"},
+                      RealCase{"%.5e", 1024.5, "1.0245E+003"},
+                      RealCase{"%.4e", 1024.5, "1.025E+003"}, RealCase{"%.2f", 0.125, "0.13"},
+                      RealCase{"%.2f", 2.675, "2.67"}, RealCase{"%.0f", -0.5, "-1"},
+                      RealCase{"%.1f", 0.05, "0.1"}));
 
 TEST(FormatLocale, DecimalPointStaysAPointUnderACommaLocale) {
   const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"};

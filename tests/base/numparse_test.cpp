@@ -23,24 +23,25 @@ TEST_P(RealParsing, WholeTokenWithPointOnly) {
   const auto& c = GetParam();
   double v = -12345;
   EXPECT_EQ(TryParseReal(c.text, v), c.ok) << '"' << c.text << '"';
-  if (c.ok) EXPECT_DOUBLE_EQ(v, c.value) << c.text;
-  else EXPECT_EQ(v, -12345) << "a failed parse must leave the value alone";
+  if (c.ok)
+    EXPECT_DOUBLE_EQ(v, c.value) << c.text;
+  else
+    EXPECT_EQ(v, -12345) << "a failed parse must leave the value alone";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, RealParsing,
-    ::testing::Values(ParseCase{"1.5", true, 1.5}, ParseCase{"-2", true, -2}, ParseCase{"+3", true, 3},
-                      ParseCase{"1e3", true, 1000}, ParseCase{"1E3", true, 1000},
-                      ParseCase{"1.5E-7", true, 1.5e-7}, ParseCase{"2e+2", true, 200},
-                      ParseCase{".5", true, 0.5}, ParseCase{"5.", true, 5}, ParseCase{"0", true, 0},
-                      ParseCase{"1E15", true, 1e15}, ParseCase{"1e-400", true, 0},
-                      ParseCase{"", false, 0}, ParseCase{" 1", false, 0}, ParseCase{"1 ", false, 0},
-                      ParseCase{"1,5", false, 0}, ParseCase{"1.5x", false, 0},
-                      ParseCase{"e5", false, 0}, ParseCase{"1e", false, 0}, ParseCase{"1e+", false, 0},
-                      ParseCase{".", false, 0}, ParseCase{"--1", false, 0},
-                      ParseCase{"1.2.3", false, 0}, ParseCase{"inf", false, 0},
-                      ParseCase{"nan", false, 0}, ParseCase{"0x10", false, 0},
-                      ParseCase{"1e999", false, 0}, ParseCase{"1d3", false, 0}));
+    ::testing::Values(
+        ParseCase{"1.5", true, 1.5}, ParseCase{"-2", true, -2}, ParseCase{"+3", true, 3},
+        ParseCase{"1e3", true, 1000}, ParseCase{"1E3", true, 1000},
+        ParseCase{"1.5E-7", true, 1.5e-7}, ParseCase{"2e+2", true, 200}, ParseCase{".5", true, 0.5},
+        ParseCase{"5.", true, 5}, ParseCase{"0", true, 0}, ParseCase{"1E15", true, 1e15},
+        ParseCase{"1e-400", true, 0}, ParseCase{"", false, 0}, ParseCase{" 1", false, 0},
+        ParseCase{"1 ", false, 0}, ParseCase{"1,5", false, 0}, ParseCase{"1.5x", false, 0},
+        ParseCase{"e5", false, 0}, ParseCase{"1e", false, 0}, ParseCase{"1e+", false, 0},
+        ParseCase{".", false, 0}, ParseCase{"--1", false, 0}, ParseCase{"1.2.3", false, 0},
+        ParseCase{"inf", false, 0}, ParseCase{"nan", false, 0}, ParseCase{"0x10", false, 0},
+        ParseCase{"1e999", false, 0}, ParseCase{"1d3", false, 0}));
 
 TEST(RealParsing, UnderflowReadsAsZeroButOverflowFails) {
   double v = 1;
@@ -115,7 +116,8 @@ TEST(StrToNumber, ErrorsQuoteAtMostSixtyCharactersOfTheText) {
       {[&] { StrToFloat(huge); }, quoted + " is not a valid floating point value"},
       {[&] { StrToExtended(huge); }, quoted + " is not a valid floating point value"},
       {[&] { StrToInt(huge); }, quoted + " is not a valid integer value"},
-      {[] { StrToInt(std::string(60, 'z')); }, "'" + std::string(60, 'z') + "' is not a valid integer value"},
+      {[] { StrToInt(std::string(60, 'z')); },
+       "'" + std::string(60, 'z') + "' is not a valid integer value"},
   };
   for (const Case& c : cases) {
     try {

@@ -48,7 +48,8 @@ class CliTest : public ::testing::Test {
 
   // Runs lumora-cli with nothing of the caller's environment but these folders.
   Result Run(const std::vector<std::string>& args) {
-    std::string cmd = "env -i HOME=" + Quoted(Path("home")) + " XDG_DATA_HOME=" + Quoted(Path("user")) +
+    std::string cmd = "env -i HOME=" + Quoted(Path("home")) +
+                      " XDG_DATA_HOME=" + Quoted(Path("user")) +
                       " XDG_DATA_DIRS=" + Quoted(Path("common")) + " TMPDIR=" + Quoted(root) + " " +
                       Quoted(LUMORA_CLI);
     for (const auto& a : args) cmd += " " + Quoted(a);
@@ -67,7 +68,8 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, HelpListsTheOptionsAndCommands) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Usage: lumora-cli [--ini FILE] [--element NAME] COMMAND"), std::string::npos);
+  EXPECT_NE(r.out.find("Usage: lumora-cli [--ini FILE] [--element NAME] COMMAND"),
+            std::string::npos);
   EXPECT_NE(r.out.find("\n  settings\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "");
 }
@@ -75,8 +77,13 @@ TEST_F(CliTest, HelpListsTheOptionsAndCommands) {
 TEST_F(CliTest, WrongCommandLinesFailOnStandardError) {
   WriteFile(Path("s.ini"), "");
   const std::vector<std::vector<std::string>> cases = {
-      {}, {"bogus"}, {"--bogus", "settings"}, {"--ini"}, {"--ini", Path("s.ini"), "settings", "--x"},
-      {"--ini", Path("s.ini"), "settings", "extra"}, {"--ini", Path("missing.ini"), "settings"}};
+      {},
+      {"bogus"},
+      {"--bogus", "settings"},
+      {"--ini"},
+      {"--ini", Path("s.ini"), "settings", "--x"},
+      {"--ini", Path("s.ini"), "settings", "extra"},
+      {"--ini", Path("missing.ini"), "settings"}};
   for (const auto& args : cases) {
     std::string line;
     for (const auto& a : args) line += a + " ";
@@ -86,7 +93,8 @@ TEST_F(CliTest, WrongCommandLinesFailOnStandardError) {
     EXPECT_FALSE(r.err.empty()) << line;
   }
   EXPECT_NE(Run({"bogus"}).err.find("bogus"), std::string::npos);
-  EXPECT_NE(Run({"--ini", Path("missing.ini"), "settings"}).err.find(Path("missing.ini")), std::string::npos);
+  EXPECT_NE(Run({"--ini", Path("missing.ini"), "settings"}).err.find(Path("missing.ini")),
+            std::string::npos);
 }
 
 TEST_F(CliTest, SettingsPrintsEveryKeyWithItsEffectiveValue) {

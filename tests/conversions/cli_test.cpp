@@ -32,8 +32,8 @@ class ConvertCli : public ::testing::Test {
 
   CliRun Run(const std::string& args) {
     const std::string errFile = dir_.path() + "/stderr.txt";
-    const std::string cmd = "'" + std::string(LUMORA_CLI) + "' --ini '" + ini_ + "' " + args +
-                            " 2>'" + errFile + "'";
+    const std::string cmd =
+        "'" + std::string(LUMORA_CLI) + "' --ini '" + ini_ + "' " + args + " 2>'" + errFile + "'";
     CliRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -55,10 +55,10 @@ class ConvertCli : public ::testing::Test {
 };
 
 TEST_F(ConvertCli, ExtractWritesTheLineFileAndReportsProgress) {
-  const std::string source =
-      dir_.Write("src.txt", testing::Lines({"h", "h", "h", "h", "h",
-                                            " 811.5311 | 35000 | 3.31e+07 | | | | AA | 11.5 - 13.0 | "
-                                            "c | t | 2 | c | t | 3 | 5 - 7 | E1 | | |"}));
+  const std::string source = dir_.Write(
+      "src.txt", testing::Lines({"h", "h", "h", "h", "h",
+                                 " 811.5311 | 35000 | 3.31e+07 | | | | AA | 11.5 - 13.0 | "
+                                 "c | t | 2 | c | t | 3 | 5 - 7 | E1 | | |"}));
   const CliRun r = Run("extract '" + source + "' '" + dir_.path() + "' Ar I");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> expected = {"File " + source + " opened.", "  1 Ar I   811.5311",
@@ -111,7 +111,9 @@ TEST_F(ConvertCli, MatrixWritesTheFile) {
   const CliRun r = Run("matrix 2 '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string text = dir_.Read("m.txt");
-  EXPECT_EQ(text.substr(0, 24), "            " "    11.54835");
+  EXPECT_EQ(text.substr(0, 24),
+            "            "
+            "    11.54835");
   EXPECT_NE(text.find("E+007"), std::string::npos);
 }
 
@@ -124,13 +126,16 @@ TEST_F(ConvertCli, BadArgumentsAreNamed) {
       {"export-lines 700 800 751 1.5 0", "HALFCOUNT: '1.5' is not a valid integer value"},
       {"export-lines 700 800 751 -1 0", "HALFCOUNT must not be negative"},
       {"matrix two m.txt", "WHAT: 'two' is not a valid integer value"},
-      {"spectrum 0 0 0 1 700", "spectrum needs the arguments ATOMINT MOLINT MINSP MAXSP MINWL MAXWL"},
+      {"spectrum 0 0 0 1 700",
+       "spectrum needs the arguments ATOMINT MOLINT MINSP MAXSP MINWL MAXWL"},
       {"window 1000 2000 1500", "Empty"},
-      {"convert '" + dir_.path() + "/missing.txt' '" + dir_.path() + "/out.txt'", "Cannot open file"},
+      {"convert '" + dir_.path() + "/missing.txt' '" + dir_.path() + "/out.txt'",
+       "Cannot open file"},
       // a long token is quoted cut short
       {"window 700 " + std::string(5000, 'x') + " 751",
        "MAX: '" + std::string(60, 'x') + "...' is not a valid floating point value\n"},
-      {"matrix 2 '" + dir_.path() + "'", "Cannot create file \"" + dir_.path() + "\": not a regular file"},
+      {"matrix 2 '" + dir_.path() + "'",
+       "Cannot create file \"" + dir_.path() + "\": not a regular file"},
   };
   for (const Case& c : cases) {
     const CliRun r = Run(c.args);

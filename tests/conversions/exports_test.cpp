@@ -6,8 +6,8 @@
 
 #include <sys/resource.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <limits>
 #include <sstream>
@@ -301,9 +301,9 @@ TEST(CreateMatrix, WritesTheSelectedQuantityBetweenLevels) {
     const std::string zero = "           0";
     // 0 -> 0 is never set: Ei 0 reads as 0 for ofWhat 4 and is shown as "0".
     const std::string expected = head + "     0.00000" + zero + zero +
-                                 (c.ofWhat == 4 ? zero : c.to25a) + "\r\n" + "     1.50000" +
-                                 zero + zero + c.to25b + "\r\n" + "     2.50000" + zero + zero +
-                                 zero + "\r\n";
+                                 (c.ofWhat == 4 ? zero : c.to25a) + "\r\n" + "     1.50000" + zero +
+                                 zero + c.to25b + "\r\n" + "     2.50000" + zero + zero + zero +
+                                 "\r\n";
     EXPECT_EQ(m.dir.Read("matrix.txt"), expected) << c.ofWhat;
   }
 }
@@ -369,7 +369,8 @@ TEST(CreateMatrix, AFailedWriteKeepsTheOldMatrixWhole) {
   MatrixBase m;
   const std::string path = m.dir.Write("matrix.txt", "the previous matrix\r\n");
   // A file-size limit makes the write fail even for the superuser.
-  EXPECT_EXIT(std::exit(CreateMatrixUnderSizeLimit(m.base, path)), ::testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(std::exit(CreateMatrixUnderSizeLimit(m.base, path)), ::testing::ExitedWithCode(3),
+              "");
   EXPECT_EQ(m.dir.Read("matrix.txt"), "the previous matrix\r\n");
   int entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(m.dir.path())) (void)e, ++entries;

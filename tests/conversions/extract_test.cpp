@@ -37,41 +37,46 @@ const std::string kSourceHeader = Lines({
 // 100bl intensity, an empty S, integer J.
 const std::string kRowA =
     " 696.5431 | 100bl | 6.39e+06 | 2.78e-02 |          | -0.856 | AA  |  11.54835442 -  "
-    "13.32785705 | 3s2.3p5.(2P*<3/2>).4s | 2[3/2]* | 2 | 3s2.3p5.(2P*<3/2>).4p | 2[1/2] | 1 |  5 -  "
+    "13.32785705 | 3s2.3p5.(2P*<3/2>).4s | 2[3/2]* | 2 | 3s2.3p5.(2P*<3/2>).4p | 2[1/2] | 1 |  5 - "
+    " "
     "3 | E1 | T7771 | L7760 |";
 // A fraction J, no references.
 const std::string kRowB =
     " 750.3869 | 20000 | 4.72e+07 | 2.99e-01 | 1.19e+01 | -0.223 | A+  |  13.27303 -  14.92546 | "
-    "3s2.3p5.(2P*<1/2>).4s | 2[1/2]* | 3/2 | 3s2.3p5.(2P*<1/2>).4p | 2[1/2] | 0 |  4 -  2 |  |  |  |";
+    "3s2.3p5.(2P*<1/2>).4s | 2[1/2]* | 3/2 | 3s2.3p5.(2P*<1/2>).4p | 2[1/2] | 0 |  4 -  2 |  |  |  "
+    "|";
 // Not a wavelength: a repeated heading and a rule inside the data.
 const std::string kHeadingRow =
-    " Ritz     | Rel.  | x | x | x | x | x |  x -  x | x | x | x | x | x | x |  x -  x | x | x | x |";
+    " Ritz     | Rel.  | x | x | x | x | x |  x -  x | x | x | x | x | x | x |  x -  x | x | x | x "
+    "|";
 // A wavelength of 0 would end the data of the line file when it is read.
 const std::string kZeroRow = "   0.0000" + kRowA.substr(9);
 const std::string kRuleRow = "-------------------------------------------------------------------";
 
 std::string ExpectedTable() {
   const std::string rule(252, '-');
-  std::string t = Lines({rule,
-                         "  AR   | Wavelength |     Rel.   |     Aki    |     fik    |      S     |   "
-                         "log gf   |Acc |     Ei     |     Ek     |     Ji     |     Jk     |    gi   "
-                         " |    gk    |Configurations                          |Terms           |Type|"
-                         "TP Refs       |Line Refs",
-                         "  I    |    Air     |     Int.   |  (10^8s-1) |            |            |    "
-                         "        |    |    (eV)    |    (eV)    |            |            |          "
-                         "|          |                                        |                |    |"
-                         "              |         ",
-                         "       |    (nm)    |            |            |            |            |    "
-                         "        |    |            |            |            |            |          "
-                         "|          |                                        |                |    |"
-                         "              |      ",
-                         rule});
+  std::string t =
+      Lines({rule,
+             "  AR   | Wavelength |     Rel.   |     Aki    |     fik    |      S     |   "
+             "log gf   |Acc |     Ei     |     Ek     |     Ji     |     Jk     |    gi   "
+             " |    gk    |Configurations                          |Terms           |Type|"
+             "TP Refs       |Line Refs",
+             "  I    |    Air     |     Int.   |  (10^8s-1) |            |            |    "
+             "        |    |    (eV)    |    (eV)    |            |            |          "
+             "|          |                                        |                |    |"
+             "              |         ",
+             "       |    (nm)    |            |            |            |            |    "
+             "        |    |            |            |            |            |          "
+             "|          |                                        |                |    |"
+             "              |      ",
+             rule});
   // Name, ion, the numbers in 13 columns each (integers in 11), then the
   // joined configurations and terms, the type, TP refs and line refs.
   t += "Ar I    "
        "   696.54310          100    6.390E-02    2.780E-02            -       -0.856 AA    "
        "11.54835442  13.32785705          2.0          1.0          5          3 "
-       "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p 2[3/2]* - 2[1/2] E1   T7771          L7760\r\n";
+       "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p 2[3/2]* - 2[1/2] E1   T7771          "
+       "L7760\r\n";
   t += "Ar I    "
        "   750.38690        20000    4.720E-01    2.990E-01    1.190E+01       -0.223 A+    "
        "13.27303000  14.92546000          1.5          0.0          4          2 "
@@ -98,8 +103,8 @@ bool HasPartialFiles(const std::string& dir) {
 
 TEST(Extract, BuildsTheLineFileOfTheGivenElementAndIon) {
   TempDir dir;
-  const std::string source =
-      dir.Write("nist.txt", kSourceHeader + Lines({kRowA, kHeadingRow, kRuleRow, "", kZeroRow, kRowB}));
+  const std::string source = dir.Write(
+      "nist.txt", kSourceHeader + Lines({kRowA, kHeadingRow, kRuleRow, "", kZeroRow, kRowB}));
   std::ostringstream progress;
   auto file = TAtomFile::Extract(source, dir.path(), " Ar ", "I", progress);
   file->Close();
@@ -193,8 +198,10 @@ TEST(Extract, BadInputFailsAndLeavesTheTargetAlone) {
       {"missing source", "", false, "Cannot open file"},
       {"empty source", "", true, "has no lines after its 5 header lines"},
       {"header only", kSourceHeader, true, "has no lines after its 5 header lines"},
-      {"ragged columns", kSourceHeader + Lines({kRowA, " 700.1 | 5 | 1e8 | 1 | 1 | 1 | A | 1 - 2 | c | t "
-                                                       "| 1 | c | t | 1 | 3 - 3 | E1 | |"}),
+      {"ragged columns",
+       kSourceHeader + Lines({kRowA,
+                              " 700.1 | 5 | 1e8 | 1 | 1 | 1 | A | 1 - 2 | c | t "
+                              "| 1 | c | t | 1 | 3 - 3 | E1 | |"}),
        true, "Line 7 of"},
       {"no data rows", kSourceHeader + Lines({kHeadingRow, "696.5431,100,6.39e+06"}), true,
        "has no line with a wavelength"},
@@ -210,7 +217,8 @@ TEST(Extract, BadInputFailsAndLeavesTheTargetAlone) {
       TAtomFile::Extract(source, dir.path(), "Ar", "I", progress);
       ADD_FAILURE() << c.what << ": no error";
     } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.what << ": " << e.what();
     }
     EXPECT_EQ(dir.Read("Ar_I.txt"), "the previous table\r\n") << c.what;
     EXPECT_FALSE(HasPartialFiles(dir.path())) << c.what;
@@ -246,7 +254,8 @@ TEST(Extract, LeavesTheUsersOtherFilesAlone) {
   TAtomFile::Extract(source, dir.path(), "Ar", "I", progress)->Close();
   EXPECT_EQ(dir.Read("Ar_I.txt.part"), "a file of the user's");
   std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    names.insert(e.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"src.txt", "Ar_I.txt", "Ar_I.txt.part"}));
 }
 
@@ -261,14 +270,15 @@ TEST(Extract, NeedsAnElementAndAnIon) {
 // Aki of the target column is 1E-8 of the source column.
 TEST(ConvertLineFile, CopiesRecordsWithScaledAkiAndNoHeader) {
   TempDir dir;
-  const std::string source =
-      dir.Write("Ar_I.txt", AtomHeader() + Lines({LineAt("400.5"), LineAt("401.25"), "", LineAt("500")}));
+  const std::string source = dir.Write(
+      "Ar_I.txt", AtomHeader() + Lines({LineAt("400.5"), LineAt("401.25"), "", LineAt("500")}));
   ConvertLineFile(source, dir.path() + "/out.txt");
   std::istringstream out(dir.Read("out.txt"));
   std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(out, line);) {
     std::istringstream words(line);
-    rows.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+    rows.emplace_back(std::istream_iterator<std::string>(words),
+                      std::istream_iterator<std::string>());
   }
   ASSERT_EQ(rows.size(), 2u);  // the data end at the blank line
   for (size_t k = 0; k < rows.size(); ++k) {

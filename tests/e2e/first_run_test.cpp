@@ -109,7 +109,8 @@ class FirstRun : public ::testing::Test {
   void Install() {
     fs::path log = root_ / "install.log";
     std::string cmd = Quote(LUMORA_CMAKE) + " --install " + Quote(LUMORA_BUILD_DIR) + " --prefix " +
-                      Quote(prefix_.string()) + " --component data > " + Quote(log.string()) + " 2>&1";
+                      Quote(prefix_.string()) + " --component data > " + Quote(log.string()) +
+                      " 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(log);
   }
 
@@ -119,7 +120,8 @@ class FirstRun : public ::testing::Test {
 
   CliRun Cli(const std::vector<std::string>& args) {
     fs::path out = root_ / "stdout.txt", err = root_ / "stderr.txt";
-    std::string cmd = "env HOME=" + Quote(home_.string()) + " XDG_DATA_HOME=" + Quote(home_.string()) +
+    std::string cmd = "env HOME=" + Quote(home_.string()) +
+                      " XDG_DATA_HOME=" + Quote(home_.string()) +
                       " XDG_DATA_DIRS=" + Quote((prefix_ / "share").string()) +
                       " TMPDIR=" + Quote(root_.string()) + " " + Quote(LUMORA_CLI);
     for (const auto& a : args) cmd += " " + Quote(a);
@@ -143,7 +145,9 @@ TEST_F(FirstRun, CopiesTheSettingsThatNameTheInstalledFolders) {
   fs::path ini = UserFolder() / "lumora.ini";
   ASSERT_TRUE(fs::exists(ini));
   const std::vector<std::string> lines = Lines(ReadFile(ini));
-  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
   EXPECT_TRUE(has("Database=" + (MachineFolder() / "Database").string())) << ReadFile(ini);
   EXPECT_TRUE(has("Measurements=" + Samples().string())) << ReadFile(ini);
   EXPECT_TRUE(has("[Argon]"));
@@ -258,7 +262,8 @@ TEST_F(FirstRun, PlainFitGivesBackTheDensityOfEverySample) {
 // elsewhere, finds that temperature as well as the density.
 TEST_F(FirstRun, TwoParameterFitGivesBackTheExcitationTemperature) {
   const Sample& sample = kSamples[0];
-  CliRun r = Cli({"fit", "--fit-temperature", "--temperature", "1500", (Samples() / sample.file).string()});
+  CliRun r = Cli(
+      {"fit", "--fit-temperature", "--temperature", "1500", (Samples() / sample.file).string()});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   std::vector<std::string> rows = Lines(r.out);
   ASSERT_EQ(rows.size(), 2u) << r.out;
@@ -281,8 +286,9 @@ TEST_F(FirstRun, MissingDatabaseFolderIsNamedInTheError) {
   ini.replace(at, wanted.size(), "Database=" + missing.string());
   std::ofstream(UserFolder() / "lumora.ini", std::ios::binary) << ini;
 
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"lines"}, {"structure"}, {"fit", (Samples() / kSamples[0].file).string()}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"lines"},
+                                               {"structure"},
+                                               {"fit", (Samples() / kSamples[0].file).string()}}) {
     SCOPED_TRACE(args[0]);
     CliRun r = Cli(args);
     EXPECT_NE(r.status, 0);

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,9 +55,10 @@ class CliTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args, const std::string& tmpdir = "tmp") {
-    const std::string cmd = "cd '" + dir_.path() + "' && unset XDG_RUNTIME_DIR && " + shellSetup_ + " TMPDIR='" + dir_.File(tmpdir) +
-                            "' XDG_DATA_HOME='" + dir_.File("xdg") + "' '" LUMORA_CLI
-                            "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
+    const std::string cmd = "cd '" + dir_.path() + "' && unset XDG_RUNTIME_DIR && " + shellSetup_ +
+                            " TMPDIR='" + dir_.File(tmpdir) + "' XDG_DATA_HOME='" +
+                            dir_.File("xdg") + "' '" LUMORA_CLI "' --ini lumora.ini " + args +
+                            " >out.txt 2>err.txt </dev/null";
     const int raw = std::system(cmd.c_str());
     CliResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -103,7 +104,8 @@ TEST_F(CliTest, ReportLogPrintsTheFitLog) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
 
   // --log copies it where the user asks.
-  const CliResult kept = Run("fit --report log --fit-temperature --log fit-log.txt meas/argon_n2e15.txt");
+  const CliResult kept =
+      Run("fit --report log --fit-temperature --log fit-log.txt meas/argon_n2e15.txt");
   EXPECT_EQ(kept.status, 0) << kept.err;
   EXPECT_EQ(SplitCrLf(ReadFile(dir_.File("fit-log.txt"))), lines);
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File(PrivateFolderName())));
@@ -126,8 +128,8 @@ TEST_F(CliTest, FitLogNeverFollowsAPlantedLink) {
   std::filesystem::create_symlink(dir_.File("elsewhere"), dir_.File(PrivateFolderName()));
   const CliResult refused = Run("fit meas/argon_n2e15.txt");
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.err, "meas/argon_n2e15.txt: The log folder \"" + dir_.File(PrivateFolderName()) +
-                             "\" is a link; it is not used.\n");
+  EXPECT_EQ(refused.err, "meas/argon_n2e15.txt: The log folder \"" +
+                             dir_.File(PrivateFolderName()) + "\" is a link; it is not used.\n");
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File("elsewhere")));
 }
 
@@ -170,8 +172,8 @@ TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
   std::filesystem::create_directories(dir_.File("meas/Maps"));
   std::ofstream(dir_.File("meas/Maps/argon_n2e15.txt_map.txt"), std::ios::binary) << old;
   shellSetup_ = "trap '' XFSZ && ulimit -f 16 &&";
-  const CliResult r = Run(
-      "map --save-map --density-points 50 --temperature-points 50 meas/argon_n2e15.txt");
+  const CliResult r =
+      Run("map --save-map --density-points 50 --temperature-points 50 meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 1);
   const std::vector<std::string> lines = SplitLf(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
@@ -191,8 +193,8 @@ TEST_F(CliTest, MapReplacesALinkInsteadOfWritingThroughIt) {
   const std::string target = dir_.File("meas/Maps/argon_n2e15.txt_map.txt");
   std::filesystem::create_directories(dir_.File("meas/Maps"));
   std::filesystem::create_symlink("/dev/full", target);
-  const CliResult r = Run(
-      "map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt");
+  const CliResult r =
+      Run("map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(SplitLf(r.out).size(), 2u) << r.out;
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
@@ -240,11 +242,12 @@ TEST_P(CliParallelBatch, PrintsWhatOneWorkerPrints) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, CliParallelBatch,
-    ::testing::Values(BatchCase{"Fit", "fit"}, BatchCase{"FitTemperature", "fit --fit-temperature"},
-                      BatchCase{"FitLog", "fit --report log --max-iter 3"},
-                      BatchCase{"FitTable", "fit --table"}, BatchCase{"FitJson", "fit --json"},
-                      BatchCase{"Map", "map --save-map --density-points 30 --temperature-points 20"},
-                      BatchCase{"MapJson", "map --json --density-points 12 --temperature-points 9"}),
+    ::testing::Values(
+        BatchCase{"Fit", "fit"}, BatchCase{"FitTemperature", "fit --fit-temperature"},
+        BatchCase{"FitLog", "fit --report log --max-iter 3"}, BatchCase{"FitTable", "fit --table"},
+        BatchCase{"FitJson", "fit --json"},
+        BatchCase{"Map", "map --save-map --density-points 30 --temperature-points 20"},
+        BatchCase{"MapJson", "map --json --density-points 12 --temperature-points 9"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A map whose file cannot be saved has counted its results line: the next
@@ -268,8 +271,9 @@ TEST_F(CliBatchTest, ParallelBatchKeepsTheHeaderWhereTheSerialRunPutsIt) {
 // leaving the input as it was: named, through a link, or a file the command
 // reads besides its arguments.
 TEST_F(CliTest, AnOutputThatIsAnInputIsRefused) {
-  std::filesystem::copy_file(std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.recording.csv",
-                             dir_.File("meas/s.csv"));
+  std::filesystem::copy_file(
+      std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.recording.csv",
+      dir_.File("meas/s.csv"));
   std::filesystem::copy_file(std::string(LUMORA_SOURCE_DIR) + "/data/database/Ar_I.txt",
                              dir_.File("lines.txt"));
   std::filesystem::create_symlink("argon_n2e15.txt", dir_.File("meas/link.txt"));
@@ -317,8 +321,9 @@ int PeakThreads(const std::string& folder, const std::string& args) {
 // a large map; a count far above the cores is clamped to four a core, said
 // on standard error, and every file still gets its result.
 TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
-  EXPECT_EQ(PeakThreads(dir_.path(), "map --jobs 1 --density-points 500 --temperature-points 500 "
-                                     "meas/argon_n2e15.txt"),
+  EXPECT_EQ(PeakThreads(dir_.path(),
+                        "map --jobs 1 --density-points 500 --temperature-points 500 "
+                        "meas/argon_n2e15.txt"),
             1);
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::string files;
@@ -364,9 +369,8 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
     const char* args;
     const char* procedure;
   };
-  for (const Command& c :
-       {Command{"fit --fit-temperature", "fit:"},
-        Command{"map --density-points 14 --temperature-points 11", "map"}}) {
+  for (const Command& c : {Command{"fit --fit-temperature", "fit:"},
+                           Command{"map --density-points 14 --temperature-points 11", "map"}}) {
     const CliResult text = Run(std::string(c.args) + kBatchFiles);
     const CliResult json = Run(std::string(c.args) + " --json" + kBatchFiles);
     EXPECT_EQ(json.status, 1);
@@ -393,7 +397,8 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
         EXPECT_EQ(Rounded(o.at("levels")[k].at("n")), words[2 + 2 * k]) << k;
         EXPECT_EQ(Rounded(o.at("levels")[k].at("u")), words[3 + 2 * k]) << k;
       }
-      EXPECT_EQ(Rounded(o.at("second").at("value"), "%5.0f"), Format("%5.0f", std::stod(words[10])));
+      EXPECT_EQ(Rounded(o.at("second").at("value"), "%5.0f"),
+                Format("%5.0f", std::stod(words[10])));
       EXPECT_EQ(o.at("second").at("name"), "T_exc_K");
       EXPECT_EQ(Rounded(o.at("sum"), "%.5e"), words[12]);
       EXPECT_EQ(std::filesystem::path(o.at("file").get<std::string>()).filename(), words[13]);
@@ -428,8 +433,9 @@ class CliRejects : public CliTest, public ::testing::WithParamInterface<BadInput
 // Every file of the batch gets the error with its name; the command fails.
 TEST_P(CliRejects, EachFileNamingTheValue) {
   const BadInput& c = GetParam();
-  const CliResult r = Run(std::string(c.args) + " meas/argon_n2e15.txt meas/argon_n1.5e17_strong.txt",
-                          std::string(c.name) == "LogFolderMissing" ? "no-such-folder" : "tmp");
+  const CliResult r =
+      Run(std::string(c.args) + " meas/argon_n2e15.txt meas/argon_n1.5e17_strong.txt",
+          std::string(c.name) == "LogFolderMissing" ? "no-such-folder" : "tmp");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   for (const char* file : {"meas/argon_n2e15.txt: ", "meas/argon_n1.5e17_strong.txt: "}) {
@@ -441,50 +447,50 @@ TEST_P(CliRejects, EachFileNamingTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CliRejects,
-    ::testing::Values(BadInput{"ZeroDensity", "fit --density 0", "not \"0\""},
-                      BadInput{"NegativeDensity", "fit --density -2e15", "not \"-2e15\""},
-                      BadInput{"TextTemperature", "fit --temperature hot", "'hot'"},
-                      BadInput{"TextPoints", "map --density-points x", "'x'"},
-                      BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora-"},
-                      BadInput{"ZeroPath", "fit --path 0",
-                               "Abs. path (m) must be greater than 0, not \"0\"."},
-                      BadInput{"NegativePath", "fit --path -1",
-                               "Abs. path (m) must be greater than 0, not \"-1\"."},
-                      BadInput{"HugePath", "fit --path 1e300",
-                               "Abs. path (m) must be at most 1000, not \"1E300\"."},
-                      BadInput{"TinyDensity", "fit --density 1e-300",
-                               "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E-300\"."},
-                      BadInput{"HugeDensity", "fit --density 1e300",
-                               "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E300\"."},
-                      BadInput{"ZeroCount", "fit --count 0", "Count must be at least 1, not \"0\"."},
-                      BadInput{"ZeroGasTemperature", "fit --tn 0",
-                               "Gas Tn (K) must be greater than 0, not \"0\"."},
-                      BadInput{"NegativeExcitationTemperature", "fit --temperature -5",
-                               "Fit T_exc (K) must be greater than 0, not \"-5\"."},
-                      BadInput{"NegativeFirstLevelsDensity", "fit --distribution 1s --temperature -5",
-                               "Fit 1s2/4 log10 N must be greater than 0, not \"-5\"."},
-                      BadInput{"FirstLevelsFitFromZero", "fit --distribution 1s --temperature 0",
-                               "Fit 1s2/4 log10 N must be greater than 0, not \"0\"."},
-                      BadInput{"MapNegativeFirstLevelsDensity",
-                               "map --distribution 1s --from-temperature -1 --density-points 2 "
-                               "--temperature-points 2",
-                               "Map temperature From must not be negative, not \"-1\"."},
-                      BadInput{"MapZeroPath", "map --path 0 --density-points 2 --temperature-points 2",
-                               "Abs. path (m) must be greater than 0, not \"0\"."},
-                      BadInput{"MapNegativeTemperature",
-                               "map --from-temperature -100 --density-points 2 --temperature-points 2",
-                               "Map temperature From must be greater than 0, not \"-100\"."},
-                      BadInput{"MapDensityBeyondTheModel",
-                               "map --to-density 1e40 --density-points 2 --temperature-points 2",
-                               "Map density To must lie between 1 and 1E30, not \"1E40\"."},
-                      BadInput{"MapAxesTooLong", "map --density-points 100000 --temperature-points 100000",
-                               "A map takes at most 10000 points on each axis (density points 100000, "
-                               "temperature points 100000)."},
-                      BadInput{"MapAxisOfIntMax", "map --density-points 2147483647 --temperature-points 2",
-                               "A map takes at most 10000 points on each axis"},
-                      BadInput{"MapTooManyPoints", "map --density-points 10000 --temperature-points 1001",
-                               "A map takes at most 10000000 grid points; 10000 density points by 1001 "
-                               "temperature points are 10010000."}),
+    ::testing::Values(
+        BadInput{"ZeroDensity", "fit --density 0", "not \"0\""},
+        BadInput{"NegativeDensity", "fit --density -2e15", "not \"-2e15\""},
+        BadInput{"TextTemperature", "fit --temperature hot", "'hot'"},
+        BadInput{"TextPoints", "map --density-points x", "'x'"},
+        BadInput{"LogFolderMissing", "fit", "no-such-folder/lumora-"},
+        BadInput{"ZeroPath", "fit --path 0", "Abs. path (m) must be greater than 0, not \"0\"."},
+        BadInput{"NegativePath", "fit --path -1",
+                 "Abs. path (m) must be greater than 0, not \"-1\"."},
+        BadInput{"HugePath", "fit --path 1e300",
+                 "Abs. path (m) must be at most 1000, not \"1E300\"."},
+        BadInput{"TinyDensity", "fit --density 1e-300",
+                 "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E-300\"."},
+        BadInput{"HugeDensity", "fit --density 1e300",
+                 "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E300\"."},
+        BadInput{"ZeroCount", "fit --count 0", "Count must be at least 1, not \"0\"."},
+        BadInput{"ZeroGasTemperature", "fit --tn 0",
+                 "Gas Tn (K) must be greater than 0, not \"0\"."},
+        BadInput{"NegativeExcitationTemperature", "fit --temperature -5",
+                 "Fit T_exc (K) must be greater than 0, not \"-5\"."},
+        BadInput{"NegativeFirstLevelsDensity", "fit --distribution 1s --temperature -5",
+                 "Fit 1s2/4 log10 N must be greater than 0, not \"-5\"."},
+        BadInput{"FirstLevelsFitFromZero", "fit --distribution 1s --temperature 0",
+                 "Fit 1s2/4 log10 N must be greater than 0, not \"0\"."},
+        BadInput{"MapNegativeFirstLevelsDensity",
+                 "map --distribution 1s --from-temperature -1 --density-points 2 "
+                 "--temperature-points 2",
+                 "Map temperature From must not be negative, not \"-1\"."},
+        BadInput{"MapZeroPath", "map --path 0 --density-points 2 --temperature-points 2",
+                 "Abs. path (m) must be greater than 0, not \"0\"."},
+        BadInput{"MapNegativeTemperature",
+                 "map --from-temperature -100 --density-points 2 --temperature-points 2",
+                 "Map temperature From must be greater than 0, not \"-100\"."},
+        BadInput{"MapDensityBeyondTheModel",
+                 "map --to-density 1e40 --density-points 2 --temperature-points 2",
+                 "Map density To must lie between 1 and 1E30, not \"1E40\"."},
+        BadInput{"MapAxesTooLong", "map --density-points 100000 --temperature-points 100000",
+                 "A map takes at most 10000 points on each axis (density points 100000, "
+                 "temperature points 100000)."},
+        BadInput{"MapAxisOfIntMax", "map --density-points 2147483647 --temperature-points 2",
+                 "A map takes at most 10000 points on each axis"},
+        BadInput{"MapTooManyPoints", "map --density-points 10000 --temperature-points 1001",
+                 "A map takes at most 10000000 grid points; 10000 density points by 1001 "
+                 "temperature points are 10010000."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Intensities that measure nothing are refused; a relative density of 0
@@ -508,9 +514,9 @@ TEST_F(CliTest, MeasurementWithoutAPositiveIntensityIsRefused) {
                 std::string::npos)
           << command << ": " << r.err;
   }
-  const CliResult empty = Run(
-      "map --distribution 1s --from-temperature 0 --density-points 2 --temperature-points 2 "
-      "meas/argon_n2e15.txt");
+  const CliResult empty =
+      Run("map --distribution 1s --from-temperature 0 --density-points 2 --temperature-points 2 "
+          "meas/argon_n2e15.txt");
   EXPECT_EQ(empty.status, 0) << empty.err;
 }
 
@@ -522,19 +528,24 @@ TEST_F(CliTest, ElementMassMustBeGiven) {
     const char* error;
   };
   const Case cases[] = {
-      {"", "The element section \"Argon\" of the settings file has no key \"m\" (atomic mass in u).\n"},
-      {"m=0\n", "The key \"m\" of the element section \"Argon\" must be an atomic mass in u greater "
-                "than 0, not \"0\".\n"},
-      {"m=heavy\n", "The key \"m\" of the element section \"Argon\" must be an atomic mass in u "
-                    "greater than 0, not \"heavy\".\n"},
+      {"",
+       "The element section \"Argon\" of the settings file has no key \"m\" (atomic mass in u).\n"},
+      {"m=0\n",
+       "The key \"m\" of the element section \"Argon\" must be an atomic mass in u greater "
+       "than 0, not \"0\".\n"},
+      {"m=heavy\n",
+       "The key \"m\" of the element section \"Argon\" must be an atomic mass in u "
+       "greater than 0, not \"heavy\".\n"},
   };
   for (const Case& c : cases) {
     std::ofstream(dir_.File("lumora.ini"))
         << "[_Files]\nDatabase=" << LUMORA_SOURCE_DIR << "/data/database\n"
         << "[_Parameters]\nDefaultAtom=0\n[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\n"
-        << "Boltzmax=4\n" << c.mass;
+        << "Boltzmax=4\n"
+        << c.mass;
     for (const char* command : {"fit", "map", "analyze"}) {
-      const CliResult r = Run(std::string(command) + (std::string(command) == "analyze" ? "" : " meas/argon_n2e15.txt"));
+      const CliResult r = Run(std::string(command) +
+                              (std::string(command) == "analyze" ? "" : " meas/argon_n2e15.txt"));
       EXPECT_EQ(r.status, 1) << command << " " << c.mass;
       EXPECT_EQ(r.err, c.error) << command << " " << c.mass;
       EXPECT_EQ(r.out, "") << command << " " << c.mass;
@@ -549,9 +560,9 @@ TEST_F(CliTest, MapBeyondTheMemoryIsAClearError) {
   GTEST_SKIP() << "the sanitizers' shadow memory does not fit into a limited address space";
 #endif
   shellSetup_ = "ulimit -v 60000 &&";
-  const CliResult r = Run(
-      "map --density-points 10000 --temperature-points 1000 meas/argon_n2e15.txt "
-      "meas/argon_n1.5e17_strong.txt");
+  const CliResult r =
+      Run("map --density-points 10000 --temperature-points 1000 meas/argon_n2e15.txt "
+          "meas/argon_n1.5e17_strong.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
@@ -591,8 +602,9 @@ TEST_F(CliTest, UncertaintyOptionsRefuseBadValues) {
 }
 
 TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
-  const std::string args = "fit --monte-carlo 50 --noise 0.02 --aki-accuracy --seed 11 "
-                           "meas/argon_n2e15.txt";
+  const std::string args =
+      "fit --monte-carlo 50 --noise 0.02 --aki-accuracy --seed 11 "
+      "meas/argon_n2e15.txt";
   const CliResult first = Run(args);
   ASSERT_EQ(first.status, 0) << first.err;
   const std::vector<std::string> lines = SplitLf(first.out);
@@ -602,8 +614,9 @@ TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   EXPECT_EQ(lines[4].rfind("log10(n_1) ", 0), 0u) << lines[4];
   EXPECT_EQ(Run(args).out, first.out);
   // The same seed on every core gives the same output, in text and in JSON.
-  const std::string both = "fit --monte-carlo 30 --noise 0.02 --seed 5 --fit-temperature "
-                           "meas/argon_n2e15.txt meas/argon_n1.5e17_strong.txt";
+  const std::string both =
+      "fit --monte-carlo 30 --noise 0.02 --seed 5 --fit-temperature "
+      "meas/argon_n2e15.txt meas/argon_n1.5e17_strong.txt";
   EXPECT_EQ(Run(both + " --jobs 2").out, Run(both + " --jobs 1").out);
   const CliResult json = Run(both + " --json --jobs 2");
   ASSERT_EQ(json.status, 0) << json.err;
@@ -624,8 +637,9 @@ TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
 }
 
 TEST_F(CliTest, ConfidenceRegionFollowsTheMapsResultsLine) {
-  const CliResult r = Run("map --confidence 0.68 --density-points 30 --temperature-points 20 "
-                          "--from-temperature 500 --to-temperature 5000 meas/argon_n2e15.txt");
+  const CliResult r =
+      Run("map --confidence 0.68 --density-points 30 --temperature-points 20 "
+          "--from-temperature 500 --to-temperature 5000 meas/argon_n2e15.txt");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = SplitLf(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;

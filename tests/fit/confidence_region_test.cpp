@@ -30,7 +30,8 @@ MapResult Bowl() {
 // The grid's value at a point of a cell edge, linear along the edge.
 double EdgeValue(const MapResult& map, double x, double y) {
   const double fj = (x - map.range.x0) / map.range.dx, fi = (y - map.range.y0) / map.range.dy;
-  const int j = static_cast<int>(std::floor(fj + 1e-9)), i = static_cast<int>(std::floor(fi + 1e-9));
+  const int j = static_cast<int>(std::floor(fj + 1e-9)),
+            i = static_cast<int>(std::floor(fi + 1e-9));
   const double tx = fj - j, ty = fi - i;
   const auto& g = map.grid;
   if (tx < 1e-9) return g[i][j] + ty * (g[i + 1][j] - g[i][j]);
@@ -169,10 +170,14 @@ TEST_F(ConfidenceOnTheSample, FineGridsAgreeWithTheEllipseAndNest) {
   // The grid's ranges are the points under the threshold widened by a cell:
   // within a few cells and the curvature of the sum of the ellipse's.
   const double cellN1 = 0.09 / 300, cellT = 60.0 / 300;
-  EXPECT_NEAR(fine.minLog10N1, ellipse.minLog10N1, 3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
-  EXPECT_NEAR(fine.maxLog10N1, ellipse.maxLog10N1, 3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
-  EXPECT_NEAR(fine.minSecond, ellipse.minSecond, 3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
-  EXPECT_NEAR(fine.maxSecond, ellipse.maxSecond, 3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
+  EXPECT_NEAR(fine.minLog10N1, ellipse.minLog10N1,
+              3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
+  EXPECT_NEAR(fine.maxLog10N1, ellipse.maxLog10N1,
+              3 * cellN1 + 0.1 * (ellipse.maxLog10N1 - ellipse.minLog10N1));
+  EXPECT_NEAR(fine.minSecond, ellipse.minSecond,
+              3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
+  EXPECT_NEAR(fine.maxSecond, ellipse.maxSecond,
+              3 * cellT + 0.1 * (ellipse.maxSecond - ellipse.minSecond));
   if (coarse.refineN1 == 0 && coarse.refineSecond == 0) {
     EXPECT_LE(coarse.minLog10N1, fine.minLog10N1);
     EXPECT_GE(coarse.maxLog10N1, fine.maxLog10N1);

@@ -71,8 +71,7 @@ TEST(FieldRequests, AnUnknownDistributionIsNamed) {
 }
 
 TEST(FieldRequests, AnalysisStartFromTheFitFields) {
-  const ModelParameters start =
-      AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948);
+  const ModelParameters start = AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948);
   EXPECT_EQ(start.log10N1, 16);
   EXPECT_EQ(start.second, 1000);
   EXPECT_EQ(start.gasTemperature, 300);

@@ -16,9 +16,9 @@
 #include "lsq/lsq_types.h"
 #include "model/element_data.h"
 #include "model/fit.h"
-#include "model/self_absorption.h"
 #include "model/residual_map.h"
 #include "model/results_line.h"
+#include "model/self_absorption.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora::fittest {
@@ -42,7 +42,7 @@ inline TLevelRecord MakeLevel(double energy, double g) {
 }
 
 inline std::vector<LineSpec> EightLines() {
-  return {{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}, {820.0, 1e7, 4, 2}, {760.0, 2.5e7, 5, 0},
+  return {{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1},   {820.0, 1e7, 4, 2}, {760.0, 2.5e7, 5, 0},
           {770.0, 1e7, 5, 1}, {780.0, 0.5e7, 5, 3}, {700.0, 4e7, 6, 1}, {710.0, 1e7, 6, 3}};
 }
 

@@ -80,11 +80,14 @@ TEST_P(FitRecovery, FindsTheParametersOfASyntheticMeasurement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fits, FitRecovery,
-    ::testing::Values(RecoveryCase{"BoltzmannTwoParameters", Distribution::Boltzmann, kTrueTemperature, 15.8L, 1200, 2, -1},
-                      RecoveryCase{"BoltzmannDensityOnly", Distribution::Boltzmann, kTrueTemperature, 15.5L,
-                                   kTrueTemperature, 1, -1},
-                      RecoveryCase{"FirstLevels", Distribution::FirstLevels, 300, 16.0L, 200, 2, -1},
-                      RecoveryCase{"LineWithoutWeight", Distribution::Boltzmann, kTrueTemperature, 15.8L, 1200, 2, 4}),
+    ::testing::Values(RecoveryCase{"BoltzmannTwoParameters", Distribution::Boltzmann,
+                                   kTrueTemperature, 15.8L, 1200, 2, -1},
+                      RecoveryCase{"BoltzmannDensityOnly", Distribution::Boltzmann,
+                                   kTrueTemperature, 15.5L, kTrueTemperature, 1, -1},
+                      RecoveryCase{"FirstLevels", Distribution::FirstLevels, 300, 16.0L, 200, 2,
+                                   -1},
+                      RecoveryCase{"LineWithoutWeight", Distribution::Boltzmann, kTrueTemperature,
+                                   15.8L, 1200, 2, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The fitted fractions with both derivatives formed whatever is fitted, as a
@@ -171,7 +174,7 @@ TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   Perturb(table);
   std::vector<std::string> report{"earlier text"};
   const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 2, "synthetic.txt",
-                                   dir.File("lumora.txt"), &report, ReportKind::FinalResults);
+                            dir.File("lumora.txt"), &report, ReportKind::FinalResults);
   const ModelParameters& b = fit.fitted;
   const long double errN1 = fit.Log10N1Error(), errT = fit.SecondError();
   ASSERT_GT(errN1, 0);
@@ -222,7 +225,7 @@ TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   resultsLineCount = 1;  // header already written for this element
   std::vector<std::string> report;
   const FitResult fit = Fit(BaseParameters(15.8L, kTrueTemperature), 50, 1, "a.txt",
-                                   dir.File("lumora.txt"), &report, ReportKind::FinalResults);
+                            dir.File("lumora.txt"), &report, ReportKind::FinalResults);
   ASSERT_EQ(report.size(), 1u);
   const std::vector<std::string> words = SplitBlanks(report[0]);
   ASSERT_GE(words.size(), 15u);
@@ -246,8 +249,8 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
     for (int i = 0; i < 200; ++i) old << "old line " << i << "\r\n";
   }
   std::vector<std::string> report{"kept"};
-  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 2, "synthetic.txt", logPath,
-                                   &report, ReportKind::FitIteration);
+  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 2, "synthetic.txt", logPath, &report,
+                            ReportKind::FitIteration);
   const std::string text = ReadFile(logPath);
   ASSERT_GE(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
@@ -272,8 +275,8 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
   EXPECT_EQ(lines[i++], "");
   EXPECT_EQ(lines[i++], "Results :");
   EXPECT_EQ(lines[i++], "Parameter            Value               Error");
-  EXPECT_EQ(lines[i++], Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.fitted.log10N1,
-                               fit.Log10N1Error()));
+  EXPECT_EQ(lines[i++],
+            Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.fitted.log10N1, fit.Log10N1Error()));
   EXPECT_EQ(lines[i++],
             Format("  %-10s %15.4e %15.4e", "Te", fit.fitted.second, fit.SecondError()));
   EXPECT_EQ(lines[i++], "");
@@ -301,8 +304,8 @@ TEST_F(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
   EXPECT_EQ(fit.Log10N1Error(), 0);
   const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[lines.size() - 3], Format("  %-10s %15.4e %15.4e", "log10(n_1)",
-                                            fit.fitted.log10N1, 0.0));
+  EXPECT_EQ(lines[lines.size() - 3],
+            Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.fitted.log10N1, 0.0));
   EXPECT_EQ(lines[lines.size() - 2], "");
   EXPECT_EQ(lines[lines.size() - 1], "");
 }
@@ -350,7 +353,8 @@ TEST_F(FitRefuses, AModelErrorAsARunThatNeverStarted) {
   const std::string logPath = dir.File("lumora.txt");
   std::vector<std::string> report;
   try {
-    Fit(BaseParameters(15.8L, 1200, static_cast<Distribution>(7)), 50, 2, "a.txt", logPath, &report);
+    Fit(BaseParameters(15.8L, 1200, static_cast<Distribution>(7)), 50, 2, "a.txt", logPath,
+        &report);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "no minimization was started");
@@ -429,10 +433,12 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, FitUndetermined,
     ::testing::Values(
         // Two lines of two upper levels: each level's only line has fraction 1.
-        UndeterminedCase{"TwoLevelsOneLineEach", {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 0}}, 1, 4,
-                         kNoN1},
+        UndeterminedCase{
+            "TwoLevelsOneLineEach", {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 0}}, 1, 4, kNoN1},
         UndeterminedCase{"EveryLevelOneLine",
-                         {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 1}, {700.0, 4e7, 6, 3}}, 2, 4,
+                         {{800.0, 3e7, 4, 0}, {760.0, 2.5e7, 5, 1}, {700.0, 4e7, 6, 3}},
+                         2,
+                         4,
                          kNoN1},
         // One populated level: T_exc moves no population.
         UndeterminedCase{"TemperatureWithOneAbsorbingLevel", EightLines(), 2, 1,

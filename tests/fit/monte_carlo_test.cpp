@@ -40,7 +40,8 @@ class MonteCarloTest : public FitTest {
 
 TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
   MeasureIntensities(kTrueLog10N1);
-  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
+  const FitResult fit =
+      Fit(BaseParameters(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 64, 0.02);
   request.akiAccuracy = true;
   request.threads = 1;
@@ -58,7 +59,8 @@ TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
   MeasureIntensities(kTrueLog10N1);
   const LineTable before = table;
   RunMonteCarlo(table, request);
-  for (size_t k = 0; k < table.lines.size(); ++k) EXPECT_EQ(table.lines[k].G_m, before.lines[k].G_m);
+  for (size_t k = 0; k < table.lines.size(); ++k)
+    EXPECT_EQ(table.lines[k].G_m, before.lines[k].G_m);
 }
 
 // Measurements with 2 % Gaussian noise at a known n_1: the 95 % interval of
@@ -96,7 +98,8 @@ TEST_F(MonteCarloTest, IntervalsCoverTheTruthAndSpreadLikeIndependentMeasurement
 TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
   MeasureIntensities(kTrueLog10N1);
   for (TLineRecord& line : table.lines) line.AR.Acc = "B";
-  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  const FitResult fit =
+      Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 400, 0.01);
   const double plain = RunMonteCarlo(table, request).log10N1.std;
   request.akiAccuracy = true;
@@ -116,7 +119,8 @@ TEST_F(MonteCarloTest, AccuracyGradesWidenTheIntervalByTheirBounds) {
 // says when more than 5 % of them failed.
 TEST_F(MonteCarloTest, RefusesWhatWouldGiveASpreadOfNothing) {
   MeasureIntensities(kTrueLog10N1);
-  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  const FitResult fit =
+      Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 40, 0);
   try {
     RunMonteCarlo(table, request);
@@ -138,8 +142,9 @@ TEST_F(MonteCarloTest, RefusesWhatWouldGiveASpreadOfNothing) {
     result.failed = failed;
     const std::vector<std::string> report = MonteCarloReport(result, request);
     ASSERT_GE(report.size(), 2u);
-    EXPECT_EQ(report[1].rfind("Warning: " + std::to_string(failed) + " of 100 refits failed", 0) == 0,
-              warned)
+    EXPECT_EQ(
+        report[1].rfind("Warning: " + std::to_string(failed) + " of 100 refits failed", 0) == 0,
+        warned)
         << report[1];
   }
 }
@@ -148,7 +153,8 @@ TEST_F(MonteCarloTest, RefusesWhatWouldGiveASpreadOfNothing) {
 // report that raises stops the runs there.
 TEST_F(MonteCarloTest, ProgressCountsEveryRefitAndCanStopThem) {
   MeasureIntensities(kTrueLog10N1);
-  const FitResult fit = Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
+  const FitResult fit =
+      Fit(BaseParameters(16, kTrueTemperature), 50, 1, "a.txt", dir.File("log.txt"));
   MonteCarloRequest request = Request(fit, 40, 0.02);
   for (int threads : {1, 0}) {
     request.threads = threads;
@@ -189,7 +195,7 @@ TEST(MonteCarloStatistics, MomentsAndPercentiles) {
   EXPECT_DOUBLE_EQ(s.mean, 3);
   EXPECT_DOUBLE_EQ(s.std, std::sqrt(2.5));
   EXPECT_DOUBLE_EQ(s.p50, 3);
-  EXPECT_DOUBLE_EQ(s.p2_5, 1.1);   // 1 + 0.1 of the way to 2
+  EXPECT_DOUBLE_EQ(s.p2_5, 1.1);  // 1 + 0.1 of the way to 2
   EXPECT_DOUBLE_EQ(s.p97_5, 4.9);
   const SampleStatistics one = Statistics({7});
   EXPECT_EQ(one.std, 0);

@@ -199,12 +199,14 @@ TEST_F(ResidualMapTest, RefusesGridsBeyondTheLimits) {
     const char* error;
   };
   const Case cases[] = {
-      {10001, 1, "A map takes at most 10000 points on each axis (density points 10001, "
-                 "temperature points 1)."},
+      {10001, 1,
+       "A map takes at most 10000 points on each axis (density points 10001, "
+       "temperature points 1)."},
       {1, 10001, "A map takes at most 10000 points on each axis"},
       {2147483647, 2, "A map takes at most 10000 points on each axis"},
-      {10000, 1001, "A map takes at most 10000000 grid points; 10000 density points by 1001 "
-                    "temperature points are 10010000."},
+      {10000, 1001,
+       "A map takes at most 10000000 grid points; 10000 density points by 1001 "
+       "temperature points are 10010000."},
   };
   for (const Case& c : cases) {
     for (const bool zeroGrid : {false, true}) {
@@ -228,7 +230,7 @@ struct MapOutcome {
   ResidualGrid grid;
   MapResult result;
   std::vector<std::string> report;
-  std::vector<double> lineValues;    // every line's G_f
+  std::vector<double> lineValues;  // every line's G_f
   std::vector<double> levelDensities;
   std::string fault;
 };
@@ -362,8 +364,11 @@ TEST_F(ResultsLineTest, LevelCountBelowOneAndAboveTheLevels) {
 
 TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
   const std::pair<int, std::string> cases[] = {
-      {0, "fit:sum reached"}, {1, "fit:lambda reached"}, {2, "fit:itercount reached"},
-      {5, "fit:OK"},          {7, "fit: 7"},
+      {0, "fit:sum reached"},
+      {1, "fit:lambda reached"},
+      {2, "fit:itercount reached"},
+      {5, "fit:OK"},
+      {7, "fit: 7"},
   };
   for (const auto& [code, text] : cases) {
     std::vector<std::string> lines;

@@ -24,8 +24,8 @@ std::string ReadScratchFile(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string source =
-      fuzz::WriteScratchFile("source.txt", std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string source = fuzz::WriteScratchFile(
+      "source.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   const std::string previous = "the previous table\r\n";
   fuzz::WriteScratchFile("Ar_I.txt", previous);
   std::ostringstream progress;

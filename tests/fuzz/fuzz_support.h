@@ -28,8 +28,8 @@ inline const std::string& ScratchFolder() {
 
 inline std::string WriteScratchFile(const std::string& name, std::string_view content) {
   const std::string path = ScratchFolder() + "/" + name;
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(),
-                                                                 static_cast<std::streamsize>(content.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(content.data(), static_cast<std::streamsize>(content.size()));
   return path;
 }
 

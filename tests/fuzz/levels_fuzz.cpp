@@ -17,15 +17,16 @@ namespace {
 void ReadLevelFile(const std::string& path) {
   std::vector<TLevelRecord> levels;
   bool replaced = false;
-  ReadLevels(path, levels, [](const std::string&) {}, replaced);
+  ReadLevels(
+      path, levels, [](const std::string&) {}, replaced);
   (void)ListLevels(levels);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path =
-      fuzz::WriteScratchFile("levels.txt", std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string path = fuzz::WriteScratchFile(
+      "levels.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   try {
     ReadLevelFile(path);
   } catch (const Error&) {

@@ -7,8 +7,8 @@
 
 #include "base/errors.h"
 #include "model/session.h"
-#include "tests/support/argon_model.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/argon_model.h"
 
 using namespace lumora;
 
@@ -39,8 +39,8 @@ void ImportMeasurement(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path =
-      fuzz::WriteScratchFile("measurement.txt", std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string path = fuzz::WriteScratchFile(
+      "measurement.txt", std::string_view(reinterpret_cast<const char*>(data), size));
   try {
     ImportMeasurement(path);
   } catch (const Error&) {

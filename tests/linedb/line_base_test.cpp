@@ -37,7 +37,8 @@ std::vector<std::string> Tags(const TTextBase& base) {
   return v;
 }
 
-void WriteAtomFile(const TempDir& dir, const std::string& name, const std::vector<std::string>& lines) {
+void WriteAtomFile(const TempDir& dir, const std::string& name,
+                   const std::vector<std::string>& lines) {
   dir.Write(name, AtomHeader() + Lines(lines));
 }
 
@@ -56,15 +57,17 @@ struct LoadedBase {
     base.SetOnAtomChanged([this](TTextBase&) { ++atomEvents; });
     base.SetOnMolChanged([this](TTextBase&) { ++molEvents; });
   }
-  bool Fill(const TempDir& dir, std::vector<std::string> els, std::vector<std::string> ions, bool second = false,
-            bool third = false, std::vector<std::string> mols = {}, std::vector<std::string> molIons = {}) {
+  bool Fill(const TempDir& dir, std::vector<std::string> els, std::vector<std::string> ions,
+            bool second = false, bool third = false, std::vector<std::string> mols = {},
+            std::vector<std::string> molIons = {}) {
     return base.FillWith(dir.path(), els, mols, ions, molIons, second, third);
   }
 };
 
 TEST(LineBaseFill, LoadsTheValidLinesOfOneFile) {
   TempDir dir;
-  WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "a"), LineAt("500", "b"), LineAt("600", "c"), "", LineAt("700")});
+  WriteAtomFile(dir, "Ar_I.txt",
+                {LineAt("400", "a"), LineAt("500", "b"), LineAt("600", "c"), "", LineAt("700")});
   LoadedBase b;
   EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}));
   EXPECT_EQ(b.base.AtomLength(), 3);
@@ -101,20 +104,36 @@ TEST(LineBaseFill, HoldsEveryFieldAsTheFileGivesIt) {
     return l.Text();
   };
   TempDir dir;
-  dir.Write("Ar_I.txt",
-            AtomHeader("\n") +
-                Lines({line("400", [](testing::AtomLine&) {}),
-                       line("401", [](testing::AtomLine& l) { l.confk = l.confi; l.refs = "L7760"; }),
-                       line("402", [](testing::AtomLine& l) { l.confi = std::string(40, 'c'); l.termk = ""; }),
-                       line("403", [](testing::AtomLine& l) { l.name = "H"; l.ion = "II"; l.acc = ""; l.type = ""; }),
-                       line("404", [](testing::AtomLine& l) { l.confi = "a\tb \xe9"; l.refs = std::string(30, 'r'); })},
-                      "\n"));
+  dir.Write("Ar_I.txt", AtomHeader("\n") + Lines({line("400", [](testing::AtomLine&) {}),
+                                                  line("401",
+                                                       [](testing::AtomLine& l) {
+                                                         l.confk = l.confi;
+                                                         l.refs = "L7760";
+                                                       }),
+                                                  line("402",
+                                                       [](testing::AtomLine& l) {
+                                                         l.confi = std::string(40, 'c');
+                                                         l.termk = "";
+                                                       }),
+                                                  line("403",
+                                                       [](testing::AtomLine& l) {
+                                                         l.name = "H";
+                                                         l.ion = "II";
+                                                         l.acc = "";
+                                                         l.type = "";
+                                                       }),
+                                                  line("404",
+                                                       [](testing::AtomLine& l) {
+                                                         l.confi = "a\tb \xe9";
+                                                         l.refs = std::string(30, 'r');
+                                                       })},
+                                                 "\n"));
   dir.Write("Ar_II.txt", AtomHeader() + Lines({line("300", [](testing::AtomLine& l) {
-              l.confi = "2p5";
-              l.confk = "3d";
-              l.termi = "1S";
-              l.refs = "other";
-            })}));
+                           l.confi = "2p5";
+                           l.confk = "3d";
+                           l.termi = "1S";
+                           l.refs = "other";
+                         })}));
   LoadedBase b;
   for (const char* ion : {"I", "II", "I"}) {
     SCOPED_TRACE(ion);
@@ -135,17 +154,19 @@ TEST(LineBaseFill, MissingFileLeavesAnEmptyBaseAndCountsAsChange) {
 TEST(LineBaseFill, MergeKeepsFileOrderOnEqualWavelengths) {
   TempDir dir;
   WriteAtomFile(dir, "Ar_I.txt", {LineAt("400", "ArI-400"), LineAt("500", "ArI-500")});
-  WriteAtomFile(dir, "Ar_II.txt", {LineAt("300", "ArII-300"), LineAt("400", "ArII-400"), LineAt("600", "ArII-600")});
+  WriteAtomFile(dir, "Ar_II.txt",
+                {LineAt("300", "ArII-300"), LineAt("400", "ArII-400"), LineAt("600", "ArII-600")});
   WriteAtomFile(dir, "Ne_I.txt", {LineAt("400", "NeI-400")});
   LoadedBase b;
   EXPECT_TRUE(b.Fill(dir, {"Ar", "Ne"}, {"I", "II"}));
-  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"ArII-300", "ArI-400", "ArII-400", "NeI-400", "ArI-500",
-                                                    "ArII-600"}));
+  EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"ArII-300", "ArI-400", "ArII-400", "NeI-400",
+                                                    "ArI-500", "ArII-600"}));
 }
 
 TEST(LineBaseFill, FileOutOfOrderIsSortedStably) {
   TempDir dir;
-  WriteAtomFile(dir, "Ar_I.txt", {LineAt("500", "x"), LineAt("300", "y"), LineAt("500", "z"), LineAt("400", "w")});
+  WriteAtomFile(dir, "Ar_I.txt",
+                {LineAt("500", "x"), LineAt("300", "y"), LineAt("500", "z"), LineAt("400", "w")});
   LoadedBase b;
   b.Fill(dir, {"Ar"}, {"I"});
   EXPECT_EQ(Tags(b.base), (std::vector<std::string>{"y", "w", "x", "z"}));
@@ -168,8 +189,9 @@ TEST(LineBaseFill, SameNamesInOtherCaseKeepTheRecords) {
 class LineBaseOrders : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteAtomFile(dir, "Ar_I.txt",
-                  {LineAt("179.99"), LineAt("180"), LineAt("400"), LineAt("700"), LineAt("700.01")});
+    WriteAtomFile(
+        dir, "Ar_I.txt",
+        {LineAt("179.99"), LineAt("180"), LineAt("400"), LineAt("700"), LineAt("700.01")});
   }
   TempDir dir;
   LoadedBase b;
@@ -177,9 +199,17 @@ class LineBaseOrders : public ::testing::Test {
 
 TEST_F(LineBaseOrders, SecondAndThirdBetween180And700Inclusive) {
   EXPECT_TRUE(b.Fill(dir, {"Ar"}, {"I"}, true, true));
-  EXPECT_EQ(WavelengthsAndOrders(b.base),
-            (std::vector<WlOrder>{{179.99, 1}, {180, 1}, {360, 2}, {400, 1}, {540, 3}, {700, 1}, {700.01, 1},
-                                  {800, 2}, {1200, 3}, {1400, 2}, {2100, 3}}));
+  EXPECT_EQ(WavelengthsAndOrders(b.base), (std::vector<WlOrder>{{179.99, 1},
+                                                                {180, 1},
+                                                                {360, 2},
+                                                                {400, 1},
+                                                                {540, 3},
+                                                                {700, 1},
+                                                                {700.01, 1},
+                                                                {800, 2},
+                                                                {1200, 3},
+                                                                {1400, 2},
+                                                                {2100, 3}}));
   EXPECT_TRUE(b.base.SecondSOrder());
   EXPECT_TRUE(b.base.ThirdSOrder());
   EXPECT_EQ(b.base.AtomLength(), b.base.LastAtom() + 1);
@@ -233,10 +263,10 @@ TEST(LineBaseFind, NearestLineAndItsRelation) {
     TFoundFlag flag;
   };
   const Case cases[] = {
-      {500, 0, 1, TFoundFlag::ffSame},   {450, 0, 1, TFoundFlag::ffNext},  // midway: the upper line
-      {440, 0, 0, TFoundFlag::ffPrior},  {460, 0, 1, TFoundFlag::ffNext},
-      {100, 0, 0, TFoundFlag::ffNext},   {900, 0, 2, TFoundFlag::ffPrior},
-      {400, 0, 0, TFoundFlag::ffSame},   {600, 2, 2, TFoundFlag::ffSame},
+      {500, 0, 1, TFoundFlag::ffSame},  {450, 0, 1, TFoundFlag::ffNext},  // midway: the upper line
+      {440, 0, 0, TFoundFlag::ffPrior}, {460, 0, 1, TFoundFlag::ffNext},
+      {100, 0, 0, TFoundFlag::ffNext},  {900, 0, 2, TFoundFlag::ffPrior},
+      {400, 0, 0, TFoundFlag::ffSame},  {600, 2, 2, TFoundFlag::ffSame},
       {500, 2, 1, TFoundFlag::ffSame},  // the nearest line may lie below From
   };
   TTextBase base = ThreeLines();
@@ -319,7 +349,8 @@ TEST(LineBaseFind, StartOutsideTheLinesRaises) {
       base.MolFind(500, c.from < 0 ? c.from : 0, pos, flag);  // no molecular lines
       ADD_FAILURE() << "no error";
     } catch (const TextBaseError& e) {
-      EXPECT_STREQ(e.what(), c.from < 0 ? c.message : "No data in database for the requested wavelength");
+      EXPECT_STREQ(e.what(),
+                   c.from < 0 ? c.message : "No data in database for the requested wavelength");
     }
   }
   TTextBase empty(1000, 500);
@@ -334,7 +365,8 @@ TEST(LineBaseRecords, IndexOutsideTheArrayRaises) {
     int32_t index;
     const char* message;
   };
-  for (const Case& c : {Case{-1, "Low limits"}, Case{3, "No data in database for the requested wavelength"}}) {
+  for (const Case& c :
+       {Case{-1, "Low limits"}, Case{3, "No data in database for the requested wavelength"}}) {
     try {
       base.GetAtomRecord(c.index);
       ADD_FAILURE() << "no error at " << c.index;
@@ -401,7 +433,8 @@ TEST(LineBaseRecords, RecordsComeBackWithEveryField) {
   EXPECT_EQ(RecordTexts(base), expected);
   int32_t position = 0;
   TFoundFlag flag;
-  EXPECT_EQ(testing::RecordText(base.AtomFind(records[2].WaveLength, 0, position, flag)), expected[2]);
+  EXPECT_EQ(testing::RecordText(base.AtomFind(records[2].WaveLength, 0, position, flag)),
+            expected[2]);
 
   // Order copies keep the texts of the line they copy.
   base.AddAtomSpectralOrders(0, 1000, true, false);
@@ -486,10 +519,12 @@ TEST(LineBaseRecords, ShorteningTheArrayDropsTheRecordsCutOff) {
 TEST(LineBaseRecords, OrderCopiesOnlyOfFirstOrderLinesPresentAtEntry) {
   TTextBase base = ThreeLines();
   base.AddAtomSpectralOrders(450, 700, true, false);
-  base.AddAtomSpectralOrders(450, 1200, true, false);  // copies at 1000 and 1200 are not first order
+  base.AddAtomSpectralOrders(450, 1200, true,
+                             false);  // copies at 1000 and 1200 are not first order
   base.AtomSort();
   EXPECT_EQ(WavelengthsAndOrders(base),
-            (std::vector<WlOrder>{{400, 1}, {500, 1}, {600, 1}, {1000, 2}, {1000, 2}, {1200, 2}, {1200, 2}}));
+            (std::vector<WlOrder>{
+                {400, 1}, {500, 1}, {600, 1}, {1000, 2}, {1000, 2}, {1200, 2}, {1200, 2}}));
 }
 
 }  // namespace

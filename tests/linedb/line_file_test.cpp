@@ -66,7 +66,12 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_TRUE(r.TPRefs.empty());
          EXPECT_EQ(r.Order, 1);
        }},
-      {"missing numbers", [](AtomLine l) { l.numbers = "500 - - - - -"; l.levels = "- - - - - -"; return l.Text(); },
+      {"missing numbers",
+       [](AtomLine l) {
+         l.numbers = "500 - - - - -";
+         l.levels = "- - - - - -";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.RelIntensity, -1);
          EXPECT_EQ(r.Aki, -1e8);
@@ -79,40 +84,68 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_EQ(r.Acc, "B+");
          EXPECT_EQ(r.Termi, "2[3/2]*");
        }},
-      {"decimal comma", [](AtomLine l) { l.numbers = "500 100 1 0,25 3 -1"; return l.Text(); },
+      {"decimal comma",
+       [](AtomLine l) {
+         l.numbers = "500 100 1 0,25 3 -1";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.fik, -1);
          EXPECT_EQ(r.S, 3);
          EXPECT_EQ(r.log_gf, -1);
        }},
-      {"exponent form", [](AtomLine l) { l.numbers = "6.965431E2 1e4 6.39e-2 1.52E-2 - -5e-1"; return l.Text(); },
+      {"exponent form",
+       [](AtomLine l) {
+         l.numbers = "6.965431E2 1e4 6.39e-2 1.52E-2 - -5e-1";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.WaveLength, 696.5431);
          EXPECT_EQ(r.RelIntensity, 10000);
          EXPECT_DOUBLE_EQ(r.Aki, 6.39e6);
          EXPECT_EQ(r.log_gf, -0.5);
        }},
-      {"integer weight with a point", [](AtomLine l) { l.levels = "1 2 2 1 5.0 3"; return l.Text(); },
+      {"integer weight with a point",
+       [](AtomLine l) {
+         l.levels = "1 2 2 1 5.0 3";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.gi, -1);
          EXPECT_EQ(r.gk, 3);
          EXPECT_EQ(r.Confi, "3s2.3p5.(2P*<3/2>).4s");
        }},
-      {"one-letter element", [](AtomLine l) { l.name = "H"; return l.Text(); },
+      {"one-letter element",
+       [](AtomLine l) {
+         l.name = "H";
+         return l.Text();
+       },
        [](const TRecord& r) { EXPECT_EQ(r.Name, "H"); }},
-      {"blank element", [](AtomLine l) { l.name = ""; return l.Text(); },
+      {"blank element",
+       [](AtomLine l) {
+         l.name = "";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.Name, "");
          EXPECT_DOUBLE_EQ(r.WaveLength, 696.5431);
        }},
       {"two blanks before the accuracy code",
-       [](AtomLine l) { l.numbers += " "; l.acc = "AAA+"; return l.Text(); },
+       [](AtomLine l) {
+         l.numbers += " ";
+         l.acc = "AAA+";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.Acc, "AAA");
          EXPECT_EQ(r.Ei_eV, -1);  // the stray "+" became this token
          EXPECT_DOUBLE_EQ(r.Ek_eV, 11.54835442);
        }},
-      {"long line references", [](AtomLine l) { l.refs = "R123456789012345678901234567"; return l.Text(); },
+      {"long line references",
+       [](AtomLine l) {
+         l.refs = "R123456789012345678901234567";
+         return l.Text();
+       },
        [](const TRecord& r) { EXPECT_EQ(r.LineRefs, "R1234567890123456789"); }},
       {"line ends after the type column",
        [](AtomLine l) { return l.Text().substr(0, l.Text().size() - l.refs.size() - 1); },
@@ -133,7 +166,10 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_TRUE(r.LineRefs.empty());
        }},
       {"over-long lower configuration",
-       [](AtomLine l) { l.confi = std::string(40, 'c') + "XY"; return l.Text(); },
+       [](AtomLine l) {
+         l.confi = std::string(40, 'c') + "XY";
+         return l.Text();
+       },
        [](const TRecord& r) {
          // The column takes 40 characters and the separator one more; the
          // rest shifts into the next column, the blanks after it absorb it.
@@ -160,14 +196,21 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_EQ(r.LineRefs, "L7760");
        }},
       {"blanks and tabs inside texts stay, around them go",
-       [](AtomLine l) { l.confi = " \t3s2\t3p5  4s\t"; l.termk = "\t2[3/2]"; return l.Text(); },
+       [](AtomLine l) {
+         l.confi = " \t3s2\t3p5  4s\t";
+         l.termk = "\t2[3/2]";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.Confi, "3s2\t3p5  4s");
          EXPECT_EQ(r.Termk, "2[3/2]");
          EXPECT_EQ(r.Confs, "3s2\t3p5  4s - 3s2.3p5.(2P*<3/2>).4p");
        }},
       {"numbers apart by tabs and runs of blanks",
-       [](AtomLine l) { l.numbers = "696.5431\t10000 \t 0.0639\t\t0.0152   -\t-0.5"; return l.Text(); },
+       [](AtomLine l) {
+         l.numbers = "696.5431\t10000 \t 0.0639\t\t0.0152   -\t-0.5";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_DOUBLE_EQ(r.WaveLength, 696.5431);
          EXPECT_DOUBLE_EQ(r.Aki, 6.39e6);
@@ -175,7 +218,10 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_EQ(r.Acc, "B+");
        }},
       {"integer token beyond 32 characters",
-       [](AtomLine l) { l.levels = "11.54835442 13.32785509 2 1 5" + std::string(31, '0') + "7 3"; return l.Text(); },
+       [](AtomLine l) {
+         l.levels = "11.54835442 13.32785509 2 1 5" + std::string(31, '0') + "7 3";
+         return l.Text();
+       },
        [](const TRecord& r) {
          // The token is cut at 32 characters, too large for an integer; the
          // rest of it is the next number.
@@ -185,7 +231,10 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
          EXPECT_EQ(r.Termi, "2[3/2]*");
        }},
       {"real token beyond 64 characters",
-       [](AtomLine l) { l.numbers = "696.5431 10000 0.0639 0.0152 1" + std::string(64, '0') + " -0.5"; return l.Text(); },
+       [](AtomLine l) {
+         l.numbers = "696.5431 10000 0.0639 0.0152 1" + std::string(64, '0') + " -0.5";
+         return l.Text();
+       },
        [](const TRecord& r) {
          EXPECT_EQ(r.S, 1e63);
          EXPECT_EQ(r.log_gf, 0);  // the last "0"
@@ -197,8 +246,8 @@ TEST(AtomFileFields, EachColumnRuleWithLfAndCrLf) {
     for (const FieldCase& c : cases) {
       SCOPED_TRACE(std::string(c.what) + (eol[0] == '\r' ? " (CR LF)" : " (LF)"));
       TempDir dir;
-      std::string path =
-          dir.Write("Ar_I.txt", AtomHeader(eol) + Lines({c.line(AtomLine()), LineAt("700", "next")}, eol));
+      std::string path = dir.Write(
+          "Ar_I.txt", AtomHeader(eol) + Lines({c.line(AtomLine()), LineAt("700", "next")}, eol));
       auto recs = ReadAtoms(path);
       ASSERT_EQ(recs.size(), 2u);
       c.check(recs[0]);
@@ -219,9 +268,12 @@ TEST(AtomFileData, EndsAtTheFirstInvalidLine) {
       {"header only", AtomHeader("\n"), 0},
       {"shorter than the header", "one\ntwo\n", 0},
       {"empty file", "", 0},
-      {"blank line ends the data", AtomHeader("\n") + Lines({LineAt("400"), "", LineAt("500")}, "\n"), 1},
-      {"missing wavelength ends the data", AtomHeader("\n") + Lines({LineAt("400"), LineAt("-"), LineAt("500")}, "\n"), 1},
-      {"zero wavelength ends the data", AtomHeader("\n") + Lines({LineAt("400"), LineAt("0"), LineAt("500")}, "\n"), 1},
+      {"blank line ends the data",
+       AtomHeader("\n") + Lines({LineAt("400"), "", LineAt("500")}, "\n"), 1},
+      {"missing wavelength ends the data",
+       AtomHeader("\n") + Lines({LineAt("400"), LineAt("-"), LineAt("500")}, "\n"), 1},
+      {"zero wavelength ends the data",
+       AtomHeader("\n") + Lines({LineAt("400"), LineAt("0"), LineAt("500")}, "\n"), 1},
       {"last line without a line end", AtomHeader("\n") + LineAt("400") + "\n" + LineAt("500"), 2},
   };
   for (const char* eol : kEols) {
@@ -263,7 +315,8 @@ TEST(AtomFileData, LineReadsTheSameWhereverABlockEndsInIt) {
 
 TEST(AtomFileData, RefusedLineIsConsumed) {
   TempDir dir;
-  TAtomFile f(dir.Write("Ar_I.txt", AtomHeader() + Lines({LineAt("-", "bad"), LineAt("450", "good")})));
+  TAtomFile f(
+      dir.Write("Ar_I.txt", AtomHeader() + Lines({LineAt("-", "bad"), LineAt("450", "good")})));
   f.OpenRead();
   TRecord r;
   EXPECT_FALSE(f.GetRecord(r));
@@ -370,12 +423,16 @@ TEST(AtomFileWrite, ExtractedTableLayout) {
   std::string text = dir.Read("out.txt");
   const std::string blank11 = std::string(11, ' ') + "- ";
   const std::string blank9 = std::string(9, ' ') + "- ";
-  const std::string tail = "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p 2[3/2]* - 2[3/2] E1   T5000          L7760\r\n";
-  EXPECT_EQ(text,
-            "Ar I       696.54310        10000    6.390E-02    1.520E-02 " + blank11 +
-                "      -0.500 B+    11.54835442  13.32785509          2.0          1.0          5          3 " +
-                tail + "H  VIII    696.54310 " + blank11 + blank11 + "   0.000E+00 " + blank11 + blank11 +
-                "      11.54835442  13.32785509          2.0          1.0 " + blank9 + blank9 + tail);
+  const std::string tail =
+      "3s2.3p5.(2P*<3/2>).4s - 3s2.3p5.(2P*<3/2>).4p 2[3/2]* - 2[3/2] E1   T5000          "
+      "L7760\r\n";
+  EXPECT_EQ(text, "Ar I       696.54310        10000    6.390E-02    1.520E-02 " + blank11 +
+                      "      -0.500 B+    11.54835442  13.32785509          2.0          1.0       "
+                      "   5          3 " +
+                      tail + "H  VIII    696.54310 " + blank11 + blank11 + "   0.000E+00 " +
+                      blank11 + blank11 +
+                      "      11.54835442  13.32785509          2.0          1.0 " + blank9 +
+                      blank9 + tail);
 }
 
 TEST(AtomFileWrite, ReadBackGivesTheSharedColumns) {
@@ -441,9 +498,14 @@ TEST(MolFile, CoefficientKindFromTheFirstCharacter) {
     std::string first;
     TMolCoef kind;
   };
-  const Case cases[] = {{"a coefficients", TMolCoef::mcA}, {"A", TMolCoef::mcA},   {"Intensities", TMolCoef::mcI},
-                        {"hl", TMolCoef::mcHL},            {"F", TMolCoef::mcFC},  {"X", TMolCoef::mcFC},
-                        {" A", TMolCoef::mcFC},            {"", TMolCoef::mcFC}};
+  const Case cases[] = {{"a coefficients", TMolCoef::mcA},
+                        {"A", TMolCoef::mcA},
+                        {"Intensities", TMolCoef::mcI},
+                        {"hl", TMolCoef::mcHL},
+                        {"F", TMolCoef::mcFC},
+                        {"X", TMolCoef::mcFC},
+                        {" A", TMolCoef::mcFC},
+                        {"", TMolCoef::mcFC}};
   for (const Case& c : cases) {
     SCOPED_TRACE("first line '" + c.first + "'");
     TempDir dir;
@@ -543,7 +605,9 @@ TEST(MolFile, WriteLayoutAndReadBack) {
     f.Close();
   }
   std::string body = dir.Read("body.txt");
-  EXPECT_EQ(body, "    500.0000       5.000      100.00           0           1      1.0000          2.00 note text\r\n");
+  EXPECT_EQ(body,
+            "    500.0000       5.000      100.00           0           1      1.0000          "
+            "2.00 note text\r\n");
   TMolFile f(dir.Write("m_CN_I.txt", MolHeader("F") + body));
   f.OpenRead();
   TMolRecord back;

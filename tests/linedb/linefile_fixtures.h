@@ -38,9 +38,9 @@ struct AtomLine {
   std::string refs = "L7760";
 
   std::string Text() const {
-    return Pad(name, 2) + " " + Pad(ion, 4) + " " + numbers + " " + Pad(acc, 4) + " " + levels + " " +
-           Pad(confi, 40) + " " + Pad(confk, 40) + " " + Pad(termi, 16) + " " + Pad(termk, 16) + " " +
-           Pad(type, 8) + " " + refs;
+    return Pad(name, 2) + " " + Pad(ion, 4) + " " + numbers + " " + Pad(acc, 4) + " " + levels +
+           " " + Pad(confi, 40) + " " + Pad(confk, 40) + " " + Pad(termi, 16) + " " +
+           Pad(termk, 16) + " " + Pad(type, 8) + " " + refs;
   }
 };
 

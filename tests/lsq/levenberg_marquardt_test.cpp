@@ -125,15 +125,15 @@ TEST_P(StopTests, CodeAndIterationCount) {
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, StopTests,
-    ::testing::Values(LimitCase{"LimitZeroNeverCounts", 0, 1e14L, StopCode::SumReached, 2},
-                      LimitCase{"NegativeLimitNeverCounts", -1, 1e14L, StopCode::SumReached, 2},
-                      LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, StopCode::IterationLimitReached, 1},
-                      LimitCase{"CountIsTestedAfterSum", 2, 1e14L, StopCode::IterationLimitReached, 2},
-                      LimitCase{"LambdaMaxReached", 50, 1e-7L, StopCode::LambdaReached, 1},
-                      // Sum and lambda both hold after the first step.
-                      LimitCase{"LambdaIsTestedAfterSum", 50, 1e-7L, StopCode::LambdaReached, 1,
-                                1e-5L},
-                      LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, StopCode::IterationLimitReached, 1}),
+    ::testing::Values(
+        LimitCase{"LimitZeroNeverCounts", 0, 1e14L, StopCode::SumReached, 2},
+        LimitCase{"NegativeLimitNeverCounts", -1, 1e14L, StopCode::SumReached, 2},
+        LimitCase{"LimitOneStopsAfterFirstStep", 1, 1e14L, StopCode::IterationLimitReached, 1},
+        LimitCase{"CountIsTestedAfterSum", 2, 1e14L, StopCode::IterationLimitReached, 2},
+        LimitCase{"LambdaMaxReached", 50, 1e-7L, StopCode::LambdaReached, 1},
+        // Sum and lambda both hold after the first step.
+        LimitCase{"LambdaIsTestedAfterSum", 50, 1e-7L, StopCode::LambdaReached, 1, 1e-5L},
+        LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, StopCode::IterationLimitReached, 1}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
@@ -240,13 +240,16 @@ INSTANTIATE_TEST_SUITE_P(
         TrialCase{"FirstTrialsAccepted", 1e-4L, 1, 2, {1e-6L, 1e-8L}},
         // A gradient ten times too small: every step overshoots until the
         // damping reaches 100 (the second trial of the fourth cycle).
-        TrialCase{"RejectedTrialsRaiseDamping", 1e-4L, 0.1L, 1,
+        TrialCase{"RejectedTrialsRaiseDamping",
+                  1e-4L,
+                  0.1L,
+                  1,
                   {1e-6L, 1e-4L, 1e-4L, 1e-2L, 1e-2L, 1, 1, 100}},
         // Lambda 0 restarts at 1e-19 before it is raised.
-        TrialCase{"ZeroLambdaRestarts", 0, 0.1L, 1,
-                  {0, 0, 1e-19L, 1e-17L, 1e-17L, 1e-15L, 1e-15L, 1e-13L, 1e-13L, 1e-11L,
-                   1e-11L, 1e-9L, 1e-9L, 1e-7L, 1e-7L, 1e-5L, 1e-5L, 1e-3L, 1e-3L, 1e-1L,
-                   1e-1L, 10}}),
+        TrialCase{"ZeroLambdaRestarts", 0, 0.1L, 1, {0,      0,      1e-19L, 1e-17L, 1e-17L, 1e-15L,
+                                                     1e-15L, 1e-13L, 1e-13L, 1e-11L, 1e-11L, 1e-9L,
+                                                     1e-9L,  1e-7L,  1e-7L,  1e-5L,  1e-5L,  1e-3L,
+                                                     1e-3L,  1e-1L,  1e-1L,  10}}),
     [](const auto& info) { return info.param.name; });
 
 // Callbacks that report a failed evaluation at a chosen call (1-based); 0
@@ -390,8 +393,8 @@ TEST(Marquardt, CallbackFaultsPropagate) {
     long double value;
     const char* message;
   };
-  for (const Fault& f : {Fault{nan, "Invalid floating point operation"},
-                         Fault{inf, "Floating point overflow"}}) {
+  for (const Fault& f :
+       {Fault{nan, "Invalid floating point operation"}, Fault{inf, "Floating point overflow"}}) {
     Fit fit = NoisyLine();
     int calls = 0;
     auto model = [&](const ParameterValues& p, long double x, long double& value) {

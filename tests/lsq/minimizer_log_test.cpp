@@ -45,8 +45,7 @@ Fit FourPointLine() {
   return fit;
 }
 
-std::string ReportError(IterationLog& log, const Fit& fit,
-                        const ParameterNames& names = kNames) {
+std::string ReportError(IterationLog& log, const Fit& fit, const ParameterNames& names = kNames) {
   try {
     WriteMinimizerReport(log, fit.result.stopCode, fit.m, fit.result.sum, fit.Fitted(),
                          fit.result.covariance, names);
@@ -128,12 +127,9 @@ TEST(MinimizerLog, ThrowingCallbackLeavesLogComplete) {
   EXPECT_NO_THROW(log.Close());
 
   const std::vector<std::string> expected = {
-      kRule,
-      "iter  log10(n_1)          Te             sumr",
-      kTableRule,
-      "  0  0.000E+0000  1.000E+0000  2.950000E+0001",
-      "",
-      "Minimization report : no minimization was started",
+      kRule,      "iter  log10(n_1)          Te             sumr",
+      kTableRule, "  0  0.000E+0000  1.000E+0000  2.950000E+0001",
+      "",         "Minimization report : no minimization was started",
   };
   const std::string text = ReadFile(path);
   EXPECT_EQ(CrLfLines(text), expected);
@@ -161,11 +157,11 @@ TEST_P(FailedRunReports, ReportRaisesTheReason) {
   EXPECT_EQ(CrLfLines(ReadFile(path)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, FailedRunReports,
-    ::testing::Values(FailedRun{StopCode::NotStarted, "no minimization was started"},
-                      FailedRun{StopCode::FalseResidual, "residuum is false"},
-                      FailedRun{StopCode::FalseHessian, "hessian is false"}));
+INSTANTIATE_TEST_SUITE_P(Codes, FailedRunReports,
+                         ::testing::Values(FailedRun{StopCode::NotStarted,
+                                                     "no minimization was started"},
+                                           FailedRun{StopCode::FalseResidual, "residuum is false"},
+                                           FailedRun{StopCode::FalseHessian, "hessian is false"}));
 
 TEST(MinimizerLog, RefusedRunWritesNoTable) {
   TempFolder tmp;
@@ -187,7 +183,7 @@ TEST(MinimizerLog, RefusedRunWritesNoTable) {
 struct ReportCase {
   std::string name;
   int m, n;
-  std::vector<long double> cov;  // row by row, n x n
+  std::vector<long double> cov;   // row by row, n x n
   std::vector<std::string> tail;  // the lines from "Results :" on
 };
 
@@ -207,43 +203,41 @@ TEST_P(ReportLayout, ResultsAndCorrelations) {
   WriteMinimizerReport(log, StopCode::ParametersUnchanged, c.m, 8, par, cov, kNames);
   log.Close();
 
-  std::vector<std::string> expected = {"", "Minimization report : parameters are not changing",
-                                       ""};
+  std::vector<std::string> expected = {"", "Minimization report : parameters are not changing", ""};
   expected.insert(expected.end(), c.tail.begin(), c.tail.end());
   EXPECT_EQ(CrLfLines(ReadFile(path)), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReportLayout,
-    ::testing::Values(
-        ReportCase{"TwoPointsHaveNoErrorsOrCorrelations",
-                   2,
-                   2,
-                   {4, 1, 1, 9},
-                   {"Results :", "Parameter            Value               Error",
-                    "  log10(n_1)      1.000E+003      0.000E+000",
-                    "  Te              2.000E+003      0.000E+000", "", ""}},
-        // S / (M - N) = 8 / 2 = 4: errors 2 sqrt(Cov(i,i)).
-        ReportCase{"ThreeParametersWithAZeroVariance",
-                   5,
-                   3,
-                   {4, 1, 0, 1, 9, 0, 0, 0, 0},
-                   {"Results :", "Parameter            Value               Error",
-                    "  log10(n_1)      1.000E+003      4.000E+000",
-                    "  Te              2.000E+003      6.000E+000",
-                    "  b3              3.000E+003      0.000E+000", "",
-                    "Correlation coefficients :", "        1     2     3", " 1   1.00",
-                    " 2   0.17  1.00", " 3    n/a   n/a   n/a", ""}},
-        ReportCase{"NoDegreesOfFreedom",
-                   3,
-                   3,
-                   {1, 0, 0, 0, 1, 0, 0, 0, 1},
-                   {"Results :", "Parameter            Value               Error",
-                    "  log10(n_1)      1.000E+003       undefined",
-                    "  Te              2.000E+003       undefined",
-                    "  b3              3.000E+003       undefined", "",
-                    "Correlation coefficients :", "        1     2     3", " 1   1.00",
-                    " 2   0.00  1.00", " 3   0.00  0.00  1.00", ""}}),
+    ::testing::Values(ReportCase{"TwoPointsHaveNoErrorsOrCorrelations",
+                                 2,
+                                 2,
+                                 {4, 1, 1, 9},
+                                 {"Results :", "Parameter            Value               Error",
+                                  "  log10(n_1)      1.000E+003      0.000E+000",
+                                  "  Te              2.000E+003      0.000E+000", "", ""}},
+                      // S / (M - N) = 8 / 2 = 4: errors 2 sqrt(Cov(i,i)).
+                      ReportCase{"ThreeParametersWithAZeroVariance",
+                                 5,
+                                 3,
+                                 {4, 1, 0, 1, 9, 0, 0, 0, 0},
+                                 {"Results :", "Parameter            Value               Error",
+                                  "  log10(n_1)      1.000E+003      4.000E+000",
+                                  "  Te              2.000E+003      6.000E+000",
+                                  "  b3              3.000E+003      0.000E+000", "",
+                                  "Correlation coefficients :", "        1     2     3",
+                                  " 1   1.00", " 2   0.17  1.00", " 3    n/a   n/a   n/a", ""}},
+                      ReportCase{"NoDegreesOfFreedom",
+                                 3,
+                                 3,
+                                 {1, 0, 0, 0, 1, 0, 0, 0, 1},
+                                 {"Results :", "Parameter            Value               Error",
+                                  "  log10(n_1)      1.000E+003       undefined",
+                                  "  Te              2.000E+003       undefined",
+                                  "  b3              3.000E+003       undefined", "",
+                                  "Correlation coefficients :", "        1     2     3",
+                                  " 1   1.00", " 2   0.00  1.00", " 3   0.00  0.00  1.00", ""}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MinimizerLog, StopCodeTexts) {
@@ -303,20 +297,19 @@ TEST_P(PrintedNames, HeaderAndResults) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, PrintedNames,
-    ::testing::Values(
-        NamesCase{"NoneGiven",
-                  {},
-                  "iter          b1          b2          b3             sumr",
-                  {"  b1         ", "  b2         ", "  b3         "}},
-        NamesCase{"TwoOfThree",
-                  {"offset", "gain"},
-                  "iter      offset        gain          b3             sumr",
-                  {"  offset     ", "  gain       ", "  b3         "}},
-        // Longer names widen their fields instead of being cut.
-        NamesCase{"LongerThanTheFields",
-                  {"intercept", "gradient_of_b2", "c"},
-                  "iter   interceptgradient_of_b2           c             sumr",
-                  {"  intercept  ", "  gradient_of", "  c          "}}),
+    ::testing::Values(NamesCase{"NoneGiven",
+                                {},
+                                "iter          b1          b2          b3             sumr",
+                                {"  b1         ", "  b2         ", "  b3         "}},
+                      NamesCase{"TwoOfThree",
+                                {"offset", "gain"},
+                                "iter      offset        gain          b3             sumr",
+                                {"  offset     ", "  gain       ", "  b3         "}},
+                      // Longer names widen their fields instead of being cut.
+                      NamesCase{"LongerThanTheFields",
+                                {"intercept", "gradient_of_b2", "c"},
+                                "iter   interceptgradient_of_b2           c             sumr",
+                                {"  intercept  ", "  gradient_of", "  c          "}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MinimizerLog, OpenAndWriteFailures) {

@@ -50,13 +50,18 @@ INSTANTIATE_TEST_SUITE_P(
         CholeskyCase{"OneByOne", 1, {4}, {2}, true, {3}, {0.75L}},
         CholeskyCase{"ZeroSecondPivot", 2, {4, 0, 0}, {2, 0, 0}, false, {2, 5}, {0.5L, 0}},
         CholeskyCase{"ExactlySingular", 2, {1, 1, 1}, {1, 1, 0}, false, {3, 7}, {3, 0}},
-        CholeskyCase{"PositiveDefinite", 2, {4, 2, 3}, {2, 1, std::sqrt(2.0L)}, true, {2, 1},
-                     {0.5L, 0}},
+        CholeskyCase{
+            "PositiveDefinite", 2, {4, 2, 3}, {2, 1, std::sqrt(2.0L)}, true, {2, 1}, {0.5L, 0}},
         CholeskyCase{"NegativeFirstPivot", 2, {-1, 0, 4}, {0, 0, 2}, false, {1, 4}, {0, 1}},
         CholeskyCase{"NotANumberPivot", 2, {kNaN, 3, 4}, {0, 0, 2}, false, {1, 4}, {0, 1}},
         // A failed middle pivot leaves nothing to subtract in later columns.
-        CholeskyCase{"FailedMiddlePivot", 3, {1, 1, 1, 0, 0, 4}, {1, 1, 0, 0, 0, 2}, false,
-                     {1, 2, 8}, {1, 0, 2}},
+        CholeskyCase{"FailedMiddlePivot",
+                     3,
+                     {1, 1, 1, 0, 0, 4},
+                     {1, 1, 0, 0, 0, 2},
+                     false,
+                     {1, 2, 8},
+                     {1, 0, 2}},
         CholeskyCase{"OrderZeroChangesNothing", 0, {5, 6, 7}, {5, 6, 7}, true, {9}, {9}}),
     [](const auto& info) { return info.param.name; });
 

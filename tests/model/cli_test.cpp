@@ -23,10 +23,11 @@ class CliTest : public ModelTest {
  protected:
   void SetUp() override {
     ModelTest::SetUp();
-    ini_ = Write("lumora.ini", "[_Files]\nDatabase=" + std::string(LUMORA_SOURCE_DIR) +
-                                   "/data/database\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
-                                   "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\n"
-                                   "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
+    ini_ = Write("lumora.ini",
+                 "[_Files]\nDatabase=" + std::string(LUMORA_SOURCE_DIR) +
+                     "/data/database\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
+                     "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\n"
+                     "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
   }
 
   CliRun Cli(const std::string& args) {
@@ -77,7 +78,8 @@ TEST_F(CliTest, Listings) {
 
   const CliRun lines = Cli("lines");
   ASSERT_EQ(lines.status, 0) << lines.err;
-  EXPECT_EQ(Lines(lines.out)[1], " ArI     667.72820  2.360E+005  -2.8020     3     1 13.4798868200");
+  EXPECT_EQ(Lines(lines.out)[1],
+            " ArI     667.72820  2.360E+005  -2.8020     3     1 13.4798868200");
 
   const CliRun structure = Cli("structure");
   ASSERT_EQ(structure.status, 0) << structure.err;
@@ -87,13 +89,15 @@ TEST_F(CliTest, Listings) {
 }
 
 TEST_F(CliTest, TableOfAMeasurement) {
-  const CliRun r = Cli("table '" + std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt'");
+  const CliRun r =
+      Cli("table '" + std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt'");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_GT(r.out.size(), 2u);
   EXPECT_EQ(r.out.substr(0, 11), "\tWavelength");
   const auto lines = Lines(r.out);
   ASSERT_GT(lines.size(), 3u);
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), std::count(r.out.begin(), r.out.end(), '\r'));
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'),
+            std::count(r.out.begin(), r.out.end(), '\r'));
   double sumOfLevel = 0;
   for (size_t i = 1; i < lines.size(); ++i) {
     const auto cells = Cells(lines[i]);
@@ -121,8 +125,9 @@ TEST_F(CliTest, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
   const CliRun r = Cli("analyze --params '600, 1000, 0, 100, 50' --pair 696.5431 727.2936");
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
-  auto header = std::find(lines.begin(), lines.end(),
-                          "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex");
+  auto header =
+      std::find(lines.begin(), lines.end(),
+                "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex");
   ASSERT_NE(header, lines.end());
   auto caption = std::find(lines.begin(), lines.end(), "R(N/N0) for line ratio 696.5431/727.2936");
   ASSERT_NE(caption, lines.end());
@@ -130,7 +135,8 @@ TEST_F(CliTest, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
 
   // Optical depth ratio of the two lines at T_exc = 1000 K.
   const long double k = 1.380658e-23L, e = 1.60217733e-19L;
-  const long double nX = 1, nY = 3.0L / 5 * std::exp(-(11.62359272L - 11.54835442L) * e / (k * 1000));
+  const long double nX = 1,
+                    nY = 3.0L / 5 * std::exp(-(11.62359272L - 11.54835442L) * e / (k * 1000));
   const long double tauX = nX * std::pow(696.5431L, 3) * 3 / 5 * 6.39e6L;
   const long double tauY = nY * std::pow(727.2936L, 3) * 3 / 3 * 1.83e6L;
   const bool xMoreAbsorbed = tauX > tauY;

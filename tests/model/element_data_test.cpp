@@ -26,22 +26,26 @@ TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
   const Case cases[] = {
       {"header only", Levels(""), 0, ""},
       {"repeated energy",
-       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + Row("c", "t", "1", "16.6")), 2,
-       "Energy value 16.6000000 is not unique. Stopping here..."},
+       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + Row("c", "t", "1", "16.6")),
+       2, "Energy value 16.6000000 is not unique. Stopping here..."},
       {"descending energy",
-       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.7") + Row("c", "t", "1", "16.6")), 2,
-       "Energy values 16.7000000, 16.6000000 are not ascending. Stopping reading..."},
+       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.7") + Row("c", "t", "1", "16.6")),
+       2, "Energy values 16.7000000, 16.6000000 are not ascending. Stopping reading..."},
       {"STOP surrounded by blanks",
-       Levels(Row("a", "t", "0", "0.0") + Row("   STOP  ", "", "0", "0") + Row("c", "t", "1", "17")), 1,
-       "STOP command found in the file with levels. Higher levels were not read."},
+       Levels(Row("a", "t", "0", "0.0") + Row("   STOP  ", "", "0", "0") +
+              Row("c", "t", "1", "17")),
+       1, "STOP command found in the file with levels. Higher levels were not read."},
       {"STOP alone on its line",
        Levels(Row("a", "t", "0", "0.0") + "STOP\r\n" + Row("c", "t", "1", "17")), 1,
        "STOP command found in the file with levels. Higher levels were not read."},
       {"STOP alone on the last line", Levels(Row("a", "t", "0", "0.0") + "  STOP"), 1,
        "STOP command found in the file with levels. Higher levels were not read."},
-      {"blank line after the last level", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + "\r\n"),
-       2, "Energy values 16.6000000, 0.0000000 are not ascending. Stopping reading..."},
-      {"LF line ends", "h1\nh2\nh3\n" + std::string("a                      t            0 0.0\nb                      t            1 1.5\n"),
+      {"blank line after the last level",
+       Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "16.6") + "\r\n"), 2,
+       "Energy values 16.6000000, 0.0000000 are not ascending. Stopping reading..."},
+      {"LF line ends",
+       "h1\nh2\nh3\n" + std::string("a                      t            0 0.0\nb                  "
+                                    "    t            1 1.5\n"),
        2, ""},
   };
   for (const Case& c : cases) {
@@ -53,8 +57,9 @@ TEST_F(ElementTest, ReadLevelsStopsWithItsMessages) {
 }
 
 TEST_F(ElementTest, ReadLevelsColumnsAndWeights) {
-  ReadLevelFile(Write("levels.txt", Levels("   3s2.3p5.(2P*<3/2>).4s2[3/2]*      0.5 11.54835442\r\n" +
-                                        Row("x", "y", "2", "12.5"))));
+  ReadLevelFile(
+      Write("levels.txt", Levels("   3s2.3p5.(2P*<3/2>).4s2[3/2]*      0.5 11.54835442\r\n" +
+                                 Row("x", "y", "2", "12.5"))));
   ASSERT_EQ(table.levels.size(), 2u);
   // 23 columns of configuration (the leading blanks push its last character
   // into the term column), 13 of term, trimmed.
@@ -76,7 +81,7 @@ TEST_F(ElementTest, ReadLevelsBadInput) {
   // A bad number keeps the levels read before it.
   try {
     ReadLevelFile(Write("bad.txt", Levels(Row("a", "t", "0", "0.0") + Row("b", "t", "1", "1,5") +
-                                       Row("c", "t", "1", "2.0"))));
+                                          Row("c", "t", "1", "2.0"))));
     ADD_FAILURE() << "no error";
   } catch (const InOutError& e) {
     EXPECT_NE(std::string(e.what()).find("1,5"), std::string::npos) << e.what();
@@ -90,9 +95,15 @@ TEST_F(ElementTest, CommaTextItems) {
     std::vector<std::string> items;
   };
   const Case cases[] = {
-      {"Ar, I", {"Ar", "I"}},         {"Ar,I", {"Ar", "I"}},       {"Ar I", {"Ar", "I"}},
-      {"  Ar ,  I  ", {"Ar", "I"}},   {"Ar", {"Ar"}},             {"", {}},
-      {"Ar,,I", {"Ar", "", "I"}},     {"Ar,", {"Ar", ""}},        {"\"a b\",c", {"a b", "c"}},
+      {"Ar, I", {"Ar", "I"}},
+      {"Ar,I", {"Ar", "I"}},
+      {"Ar I", {"Ar", "I"}},
+      {"  Ar ,  I  ", {"Ar", "I"}},
+      {"Ar", {"Ar"}},
+      {"", {}},
+      {"Ar,,I", {"Ar", "", "I"}},
+      {"Ar,", {"Ar", ""}},
+      {"\"a b\",c", {"a b", "c"}},
       {"200 950 1e3 100 50", {"200", "950", "1e3", "100", "50"}},
   };
   for (const Case& c : cases) EXPECT_EQ(SplitCommaText(c.text), c.items) << c.text;
@@ -126,8 +137,10 @@ TEST_F(ElementTest, Listings) {
   LoadFixture();
   const std::vector<std::string> levels = ListLevels(table.levels);
   ASSERT_EQ(levels.size(), 6u);
-  EXPECT_EQ(levels[0], "   i   Configuration          Term            Energy        Jeff           g");
-  EXPECT_EQ(levels[1], "   0   3p5 4s                 2[3/2]*    11.50000000         2.0           5");
+  EXPECT_EQ(levels[0],
+            "   i   Configuration          Term            Energy        Jeff           g");
+  EXPECT_EQ(levels[1],
+            "   0   3p5 4s                 2[3/2]*    11.50000000         2.0           5");
 
   const std::vector<std::string> lines = ListLines(lineBase.get(), false);
   ASSERT_EQ(lines.size(), 4u);  // the Aki 0 line is left out
@@ -146,7 +159,8 @@ TEST_F(ElementTest, Listings) {
 TEST_F(ElementTest, StructureTruncatesLogA) {
   std::vector<LineSpec> lines = {{700, 6.31e7, 0, 2, 5, 3, 1}, {750, 0.5, 1, 2, 3, 3, 1}};
   LoadFixture(FixtureLevels(), lines);
-  EXPECT_EQ(ListLevelLineStructure(table.levels, lineBase.get())[2], "002|13.000000: 700.0000/7, 750.0000/0,");
+  EXPECT_EQ(ListLevelLineStructure(table.levels, lineBase.get())[2],
+            "002|13.000000: 700.0000/7, 750.0000/0,");
 }
 
 TEST_F(ElementTest, TieLineToLevelsMessages) {
@@ -181,7 +195,8 @@ TEST_F(ElementTest, TieLineToLevelsMessages) {
   line.AR.Ei_eV = 11.5;
   EXPECT_THROW(
       try { TieLineToLevels(table.levels, line); } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Several upper levels with the same energy 13.000000. Import was stopped.");
+        EXPECT_STREQ(e.what(),
+                     "Several upper levels with the same energy 13.000000. Import was stopped.");
         throw;
       },
       Error);
@@ -190,13 +205,15 @@ TEST_F(ElementTest, TieLineToLevelsMessages) {
     TieLineToLevels(table.levels, line);
     ADD_FAILURE();
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Several lower levels with the same energy 11.500000. Import was stopped.");
+    EXPECT_STREQ(e.what(),
+                 "Several lower levels with the same energy 11.500000. Import was stopped.");
   }
 }
 
 TEST_F(ElementTest, ImportIntensitiesMatchesExactly) {
   LoadFixture();
-  ImportIntensities(table, lineBase.get(), Write("m.txt", "700.00 2.5 0.1\r\n750 1\r\n700.0 3\r\n"), sink);
+  ImportIntensities(table, lineBase.get(), Write("m.txt", "700.00 2.5 0.1\r\n750 1\r\n700.0 3\r\n"),
+                    sink);
   ASSERT_EQ(table.lines.size(), 3u);
   EXPECT_EQ(table.lines[0].AR.WaveLength, 700.0);
   EXPECT_EQ(table.lines[0].Int, 2.5);  // the third column is ignored
@@ -218,9 +235,11 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
   const Case cases[] = {
       {"empty file", "", 0, ""},
       {"wavelength not in the base", "700 1\n750.0001 2\n800 3\n", 1,
-       "Wavelength 750.000100 was not found. Import was stopped. Check used specie or wavelength precision."},
+       "Wavelength 750.000100 was not found. Import was stopped. Check used specie or wavelength "
+       "precision."},
       {"blank line after the last record", "700 1\n750 2\n\n", 2,
-       "Wavelength 0.000000 was not found. Import was stopped. Check used specie or wavelength precision."},
+       "Wavelength 0.000000 was not found. Import was stopped. Check used specie or wavelength "
+       "precision."},
   };
   LoadFixture();
   for (const Case& c : cases) {
@@ -233,7 +252,9 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
 
 TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
   LoadFixture();
-  EXPECT_THROW(ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n750 abc\n800 3\n"), sink), InOutError);
+  EXPECT_THROW(
+      ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n750 abc\n800 3\n"), sink),
+      InOutError);
   EXPECT_EQ(table.lines.size(), 1u);
 
   // Upper level missing: the failing line stays too.
@@ -289,14 +310,19 @@ TEST_F(ElementTest, ImportIntensitiesNeedsTwoNumbersOnALine) {
     }
     ASSERT_EQ(table.lines.size(), c.lines) << c.name;
     for (const TLineRecord& line : table.lines)
-      EXPECT_EQ(line.Int, line.AR.WaveLength == 700 ? 1 : line.AR.WaveLength == 750 ? 2 : 3) << c.name;
+      EXPECT_EQ(line.Int, line.AR.WaveLength == 700   ? 1
+                          : line.AR.WaveLength == 750 ? 2
+                                                      : 3)
+          << c.name;
     ExpectMessage("", c.name);
   }
 }
 
 TEST_F(ElementTest, ImportLinesForAnalysisLimits) {
-  std::vector<LineSpec> lines = {{200, 1e7, 0, 2, 5, 3, 0},  {500, 1e7, 0, 2, 5, 3, 0},
-                                 {600, 1e3, 0, 2, 5, 3, 0},  {650, 2e7, 1, 3, 3, 1, 0},
+  std::vector<LineSpec> lines = {{200, 1e7, 0, 2, 5, 3, 0},
+                                 {500, 1e7, 0, 2, 5, 3, 0},
+                                 {600, 1e3, 0, 2, 5, 3, 0},
+                                 {650, 2e7, 1, 3, 3, 1, 0},
                                  {950, 1e7, 1, 2, 3, 3, 0}};
   LoadFixture(FixtureLevels(), lines);
   ImportLinesForAnalysis(table, lineBase.get(), 200, 950, 1e3, 11.6);

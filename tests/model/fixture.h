@@ -70,12 +70,14 @@ inline std::string LineFileRow(const LineSpec& s, const std::vector<LevelSpec>& 
   const LevelSpec& lo = levels[s.lower];
   const LevelSpec& up = levels[s.upper];
   return "Ar I    " + Format("%.4f", s.wl) + " - " + Format("%.4e", s.aki / 1e8) + " - - -1.000 " +
-         pad("B", 4) + " " + Format("%.9f %.9f %.1f %.1f %d %d", lo.energy, up.energy, lo.j, up.j, s.gi, s.gk) +
-         " " + pad(lo.conf, 40) + " " + pad(up.conf, 40) + " " + pad(lo.term, 16) + " " + pad(up.term, 16) +
-         " " + pad("E1", 8) + " ref\r\n";
+         pad("B", 4) + " " +
+         Format("%.9f %.9f %.1f %.1f %d %d", lo.energy, up.energy, lo.j, up.j, s.gi, s.gk) + " " +
+         pad(lo.conf, 40) + " " + pad(up.conf, 40) + " " + pad(lo.term, 16) + " " +
+         pad(up.term, 16) + " " + pad("E1", 8) + " ref\r\n";
 }
 
-inline std::string LineFileText(const std::vector<LineSpec>& lines, const std::vector<LevelSpec>& levels) {
+inline std::string LineFileText(const std::vector<LineSpec>& lines,
+                                const std::vector<LevelSpec>& levels) {
   std::string text = "h1\r\nh2\r\nh3\r\nh4\r\nh5\r\n";
   for (const LineSpec& l : lines) text += LineFileRow(l, levels);
   return text;

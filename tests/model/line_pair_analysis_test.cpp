@@ -10,8 +10,11 @@ namespace {
 
 // Two upper levels with three and two lines; the lower levels differ.
 std::vector<LineSpec> AnalysisLines() {
-  return {{255.1349, 1e7, 0, 2, 5, 3, 0}, {474.5586, 3e7, 1, 2, 3, 3, 0}, {600.0, 2e7, 1, 2, 3, 3, 0},
-          {700.0, 2e7, 1, 3, 3, 1, 0},    {720.0, 5e6, 0, 3, 5, 1, 0}};
+  return {{255.1349, 1e7, 0, 2, 5, 3, 0},
+          {474.5586, 3e7, 1, 2, 3, 3, 0},
+          {600.0, 2e7, 1, 2, 3, 3, 0},
+          {700.0, 2e7, 1, 3, 3, 1, 0},
+          {720.0, 5e6, 0, 3, 5, 1, 0}};
 }
 
 ModelParameters Start(long double log10n1 = 16) {
@@ -149,10 +152,12 @@ TEST_F(AnalysisTest, FixedWavelengthsMatchExactly) {
 
 TEST_F(AnalysisTest, Failures) {
   // Fewer than two curve points with the pair present.
-  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 1, curve), Error);
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 1, curve),
+               Error);
   table.lines.clear();
   model.ClearCache();
-  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve), RangeError);
+  EXPECT_THROW(AnalyzeLines(model, Start(), Final(50), output, 255.1349, 474.5586, 50, curve),
+               RangeError);
   // A line whose model fraction is 0 (Aki 0 beside a line with Aki) cannot form R.
   std::vector<LineSpec> lines = {{600, 2e7, 1, 2, 3, 3, 0}, {610, 0, 1, 2, 3, 3, 0}};
   LoadFixture(FixtureLevels(), lines);
@@ -167,8 +172,8 @@ TEST_F(AnalysisTest, SimulationParameters) {
     std::string text;
     bool ok;
   };
-  const Case cases[] = {{"200, 950, 1e3, 100, 50", true}, {"200 950 1e3 100 50", true},
-                        {"200,950,1e3,100,50,7", true},   {"200, 950, 1e3, 100", false},
+  const Case cases[] = {{"200, 950, 1e3, 100, 50", true},  {"200 950 1e3 100 50", true},
+                        {"200,950,1e3,100,50,7", true},    {"200, 950, 1e3, 100", false},
                         {"200, 950, abc, 100, 50", false}, {"", false}};
   for (const Case& c : cases) {
     if (!c.ok) {

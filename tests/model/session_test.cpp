@@ -170,7 +170,6 @@ TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
   EXPECT_EQ(a.ResultsLineCount(), 0);
 }
 
-
 // Lines given as numbers take the same path as a measurement file's: the same
 // table, the same fit. A wavelength the base lacks is refused whole.
 TEST(Sessions, MeasuredLinesFromNumbersEqualTheFileImport) {
@@ -213,7 +212,8 @@ TEST(Sessions, ResultsFiguresAreTheResultsLineNumbers) {
   request.target.start.second = 1500;
   request.target.fitSecond = true;
   const FitResult fit = session.Fit(request);
-  const ResultsFigures figures = ComputeResultsFigures(session.Table().levels, FitResultsInput(fit));
+  const ResultsFigures figures =
+      ComputeResultsFigures(session.Table().levels, FitResultsInput(fit));
   ASSERT_EQ(figures.densities.size(), 4u);
   std::string printed = Format("%.3e %.3e ", figures.total, figures.totalUncertainty);
   for (size_t k = 0; k < 4; ++k)

@@ -51,17 +51,21 @@ std::vector<std::string> Blanks(const std::string& line) {
 class IntegrateCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.Write("lumora.ini", "[_Files]\nDatabase=" + kData + "database\n[_Parameters]\nDefaultAtom=0\n"
-                             "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
+    dir_.Write("lumora.ini",
+               "[_Files]\nDatabase=" + kData +
+                   "database\n[_Parameters]\nDefaultAtom=0\n"
+                   "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
     testing::SyntheticSpectrum s;
-    dir_.Write("s.csv", testing::MakeSpectrum(
-                            testing::ReadMeasurementAreas(kData + "measurements/argon_n2e15.txt"), s)
-                            .text);
+    dir_.Write("s.csv",
+               testing::MakeSpectrum(
+                   testing::ReadMeasurementAreas(kData + "measurements/argon_n2e15.txt"), s)
+                   .text);
   }
 
   CliResult Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.path() + "' '" LUMORA_CLI
-                            "' --ini lumora.ini " + args + " >out.txt 2>err.txt </dev/null";
+    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.path() +
+                            "' '" LUMORA_CLI "' --ini lumora.ini " + args +
+                            " >out.txt 2>err.txt </dev/null";
     const int raw = std::system(cmd.c_str());
     CliResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -127,7 +131,8 @@ TEST_F(IntegrateCli, ReportWritesEveryLineWithItsFlags) {
 }
 
 TEST_F(IntegrateCli, MapTakesSpectraToo) {
-  const CliResult r = Run("map --spectrum --fwhm 0.3 --density-points 5 --temperature-points 4 s.csv");
+  const CliResult r =
+      Run("map --spectrum --fwhm 0.3 --density-points 5 --temperature-points 4 s.csv");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
 }
@@ -155,7 +160,8 @@ TEST_F(IntegrateCli, BadInputEndsWithAMessage) {
     EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
   }
   // Every line weak: nothing to measure is a failure, not an empty success.
-  EXPECT_NE(Run("integrate --min-snr 1e9 s.csv").err.find("every line is flagged"), std::string::npos);
+  EXPECT_NE(Run("integrate --min-snr 1e9 s.csv").err.find("every line is flagged"),
+            std::string::npos);
 }
 
 }  // namespace

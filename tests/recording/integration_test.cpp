@@ -122,7 +122,8 @@ TEST_F(SpectrumTest, AWavelengthOffsetIsFoundAndGivesTheSameAreas) {
   ExpectAreasPutIn(r, 0.01, 8);
   ASSERT_EQ(r.lines.size(), plain.size());
   for (size_t i = 0; i < plain.size(); ++i) {
-    EXPECT_EQ(r.lines[i].flags & kFlagBlend, plain[i].flags & kFlagBlend) << plain[i].line.WaveLength;
+    EXPECT_EQ(r.lines[i].flags & kFlagBlend, plain[i].flags & kFlagBlend)
+        << plain[i].line.WaveLength;
     EXPECT_NEAR(r.lines[i].center - plain[i].center, 0.12, 0.005);
   }
 }
@@ -243,7 +244,8 @@ TEST_F(SpectrumTest, CorrectionsThatDoNotFitAreRefused) {
   }
   const BadInputCase cases[] = {
       {"dark with a point fewer", shortDark, "",
-       "dark.csv: the dark spectrum has 6500 points, " + file + " has 6501; they must share one grid."},
+       "dark.csv: the dark spectrum has 6500 points, " + file +
+           " has 6501; they must share one grid."},
       {"dark on another grid", shiftedDark, "",
        "dark.csv: point 8 of the dark spectrum is at 660.36 nm, in " + file + " at 660.35 nm"},
       {"response short of the red lines", "", "600 1\n900 1\n",
@@ -279,7 +281,8 @@ TEST_F(SpectrumTest, ARefusalLeavesTheLinesAsTheyWere) {
         try {
           Read(Write("blue.csv", blue));
         } catch (const Error& e) {
-          EXPECT_EQ(std::string(e.what()), dir_ / "blue.csv" + " (400 to 600 nm) holds no line of the line base.");
+          EXPECT_EQ(std::string(e.what()),
+                    dir_ / "blue.csv" + " (400 to 600 nm) holds no line of the line base.");
           throw;
         }
       },
@@ -292,10 +295,13 @@ TEST_F(SpectrumTest, OptionsOutOfRangeAreRefused) {
   const std::string file = Write("s.csv", {});
   const std::pair<const char*, void (*)(IntegrationOptions&)> cases[] = {
       {"The FWHM must be greater than 0 nm, not 0.", [](IntegrationOptions& o) { o.fwhm = 0; }},
-      {"The window must be greater than 0 FWHM, not -1.", [](IntegrationOptions& o) { o.windowFactor = -1; }},
-      {"The largest shift must be 0 nm or more, not -0.1.", [](IntegrationOptions& o) { o.shiftMax = -0.1; }},
+      {"The window must be greater than 0 FWHM, not -1.",
+       [](IntegrationOptions& o) { o.windowFactor = -1; }},
+      {"The largest shift must be 0 nm or more, not -0.1.",
+       [](IntegrationOptions& o) { o.shiftMax = -0.1; }},
       {"The minimum S/N must be 0 or more, not -3.", [](IntegrationOptions& o) { o.minSnr = -3; }},
-      {"The saturation level must be greater than 0, not 0.", [](IntegrationOptions& o) { o.saturation = 0; }},
+      {"The saturation level must be greater than 0, not 0.",
+       [](IntegrationOptions& o) { o.saturation = 0; }},
   };
   for (const auto& [message, change] : cases) {
     IntegrationOptions options;

@@ -14,8 +14,7 @@ namespace {
 // Ten ascending points 500.0 .. 500.9 nm with intensities 0 .. 9, joined by sep.
 std::string TenPoints(const std::string& sep = "\t", const std::string& end = "\n") {
   std::string text;
-  for (int i = 0; i < 10; ++i)
-    text += "500." + std::to_string(i) + sep + std::to_string(i) + end;
+  for (int i = 0; i < 10; ++i) text += "500." + std::to_string(i) + sep + std::to_string(i) + end;
   return text;
 }
 
@@ -30,17 +29,21 @@ TEST(SpectrumFile, ReadsTheLayoutsSpectrometersWrite) {
       {"blanks", TenPoints("   ")},
       {"commas", TenPoints(",")},
       {"semicolons with CR LF", TenPoints(";", "\r\n")},
-      {"preamble and header", "Spectrometer XY-100\nIntegration time (ms): 100\n\nnm;counts\n" +
-                                  TenPoints(";")},
-      {"further columns", [] {
+      {"preamble and header",
+       "Spectrometer XY-100\nIntegration time (ms): 100\n\nnm;counts\n" + TenPoints(";")},
+      {"further columns",
+       [] {
          std::string t;
-         for (int i = 0; i < 10; ++i) t += "500." + std::to_string(i) + "," + std::to_string(i) + ",7,x\n";
+         for (int i = 0; i < 10; ++i)
+           t += "500." + std::to_string(i) + "," + std::to_string(i) + ",7,x\n";
          return t;
        }()},
       {"trailer after the data", TenPoints() + "\n>>>>>End Processed Spectral Data<<<<<\n"},
-      {"descending", [] {
+      {"descending",
+       [] {
          std::string t;
-         for (int i = 9; i >= 0; --i) t += "500." + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+         for (int i = 9; i >= 0; --i)
+           t += "500." + std::to_string(i) + "\t" + std::to_string(i) + "\n";
          return t;
        }()},
   };
@@ -77,7 +80,8 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   const RefusalCase cases[] = {
       {"empty", "", "s.txt: no rows of two numbers (wavelength in nm, intensity)"},
       {"only text", "wavelength intensity\nnone here\n", "s.txt: no rows of two numbers"},
-      {"nine points", TenPoints().substr(TenPoints().find('\n') + 1), "s.txt: 9 points; at least 10 are needed"},
+      {"nine points", TenPoints().substr(TenPoints().find('\n') + 1),
+       "s.txt: 9 points; at least 10 are needed"},
       {"repeated wavelength", repeated,
        "s.txt, line 6: wavelength 500.4 repeats the one before it; the wavelength axis must be "
        "strictly monotonic"},

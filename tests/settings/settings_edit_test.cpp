@@ -35,27 +35,31 @@ TEST(SettingsEdits, HandEditedLinesSurviveAWrite) {
     std::string after;  // once section key is set to "8"
   };
   const std::vector<Case> cases = {
-      {"section header without ]", "[_Files\r\nDatabase=/db\r\n[_Fit]\r\nCount=7\r\n", "_Fit", "Count",
-       "[_Files\r\nDatabase=/db\r\n[_Fit]\r\nCount=8\r\n"},
+      {"section header without ]", "[_Files\r\nDatabase=/db\r\n[_Fit]\r\nCount=7\r\n", "_Fit",
+       "Count", "[_Files\r\nDatabase=/db\r\n[_Fit]\r\nCount=8\r\n"},
       {"new key after a header without ]", "[_Files\r\nDatabase=/db\r\n", "_Files", "Count",
        "[_Files\r\nDatabase=/db\r\n\r\n[_Files]\r\nCount=8\r\n"},
-      {"byte-order mark", kBom + "[_Fit]\r\nCount=7\r\n", "_Fit", "Count", kBom + "[_Fit]\r\nCount=8\r\n"},
+      {"byte-order mark", kBom + "[_Fit]\r\nCount=7\r\n", "_Fit", "Count",
+       kBom + "[_Fit]\r\nCount=8\r\n"},
       // the reader passes over one mark only: the header is no header to it
       {"doubled byte-order mark", kBom + kBom + "[_Fit]\r\nCount=7\r\n", "_Fit", "Count",
        kBom + kBom + "[_Fit]\r\nCount=7\r\n\r\n[_Fit]\r\nCount=8\r\n"},
-      {"comments and lines without =", "; top\r\n[_Fit]\r\n# why\r\njust words\r\nCount=7\r\n; tail\r\n",
-       "_Fit", "Count", "; top\r\n[_Fit]\r\n# why\r\njust words\r\nCount=8\r\n; tail\r\n"},
-      {"new key before a closing comment", "[_Fit]\r\njust words\r\nCount=7\r\n; tail\r\n\r\n[Ar I]\r\n",
-       "_Fit", "Tn", "[_Fit]\r\njust words\r\nCount=7\r\nTn=8\r\n; tail\r\n\r\n[Ar I]\r\n"},
+      {"comments and lines without =",
+       "; top\r\n[_Fit]\r\n# why\r\njust words\r\nCount=7\r\n; tail\r\n", "_Fit", "Count",
+       "; top\r\n[_Fit]\r\n# why\r\njust words\r\nCount=8\r\n; tail\r\n"},
+      {"new key before a closing comment",
+       "[_Fit]\r\njust words\r\nCount=7\r\n; tail\r\n\r\n[Ar I]\r\n", "_Fit", "Tn",
+       "[_Fit]\r\njust words\r\nCount=7\r\nTn=8\r\n; tail\r\n\r\n[Ar I]\r\n"},
       {"duplicate keys: the last one counts", "[_Fit]\r\nCount=7\r\nCount=9\r\n", "_Fit", "Count",
        "[_Fit]\r\nCount=7\r\nCount=8\r\n"},
-      {"duplicate sections", "[_Fit]\r\nCount=7\r\n[Ar I]\r\nm=40\r\n[_fit]\r\nA=1\r\n", "_Fit", "B",
-       "[_Fit]\r\nCount=7\r\n[Ar I]\r\nm=40\r\n[_fit]\r\nA=1\r\nB=8\r\n"},
+      {"duplicate sections", "[_Fit]\r\nCount=7\r\n[Ar I]\r\nm=40\r\n[_fit]\r\nA=1\r\n", "_Fit",
+       "B", "[_Fit]\r\nCount=7\r\n[Ar I]\r\nm=40\r\n[_fit]\r\nA=1\r\nB=8\r\n"},
       {"names in another case and blanks", "[ _fit ]\r\n  count = 7  \r\n", "_Fit", "Count",
        "[ _fit ]\r\n  count =8\r\n"},
       {"LF ends and no final line end", "[_Fit]\nCount=7\n\n[Ar I]\nm=40", "Ar I", "Boltzmax",
        "[_Fit]\r\nCount=7\r\n\r\n[Ar I]\r\nm=40\r\nBoltzmax=8\r\n"},
-      {"new section", "[_Fit]\r\nCount=7", "Kr I", "m", "[_Fit]\r\nCount=7\r\n\r\n[Kr I]\r\nm=8\r\n"},
+      {"new section", "[_Fit]\r\nCount=7", "Kr I", "m",
+       "[_Fit]\r\nCount=7\r\n\r\n[Kr I]\r\nm=8\r\n"},
       {"empty file", "", "_Fit", "Count", "[_Fit]\r\nCount=8\r\n"},
   };
   for (const Case& c : cases) {
@@ -83,7 +87,8 @@ TEST(SettingsEdits, WritesThatWouldChangeOtherLinesAreRefused) {
       {"] in the section", "[_Fit]\r\nCount=7\r\n", "a]b", "Count"},
       {"key looks like a comment", "[_Fit]\r\nCount=7\r\n", "_Fit", ";Count"},
       // the reader stops at a zero byte
-      {"section after a zero byte", "[_Fit]\r\nA=1\r\n"s + '\0' + "\r\n[_Files]\r\nB=2\r\n", "_Files", "C"},
+      {"section after a zero byte", "[_Fit]\r\nA=1\r\n"s + '\0' + "\r\n[_Files]\r\nB=2\r\n",
+       "_Files", "C"},
   };
   for (const Case& c : cases) {
     TempFolder dir;
@@ -95,7 +100,8 @@ TEST(SettingsEdits, WritesThatWouldChangeOtherLinesAreRefused) {
     } catch (const InOutError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("Cannot write settings file \"" + path + "\": ", 0), 0u)
           << c.what << ": " << e.what();
-      EXPECT_LT(std::string(e.what()).size(), path.size() + 250) << c.what << ": the names are cut short";
+      EXPECT_LT(std::string(e.what()).size(), path.size() + 250)
+          << c.what << ": the names are cut short";
     }
     EXPECT_EQ(ReadFile(path), c.before) << c.what;
   }

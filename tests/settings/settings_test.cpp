@@ -68,7 +68,8 @@ TEST(SettingsDefaults, EveryKeyHasItsDefaultWhenMissing) {
             "_Fit FromTemperature=1000\n"
             "_Fit Count=50\n");
   std::string element;
-  for (const auto& k : ElementKeys()) element += std::string(k.key) + "=" + EffectiveValue(s, "Ar I", k) + " ";
+  for (const auto& k : ElementKeys())
+    element += std::string(k.key) + "=" + EffectiveValue(s, "Ar I", k) + " ";
   EXPECT_EQ(element, "Levels= Lines= Boltzmax=1 m=0 ");
 }
 
@@ -87,27 +88,29 @@ TEST_P(SettingsValues, ShownWithTheFieldsFormat) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parsed, SettingsValues,
-    ::testing::Values(ValueCase{"[_Parameters]\nTn=350.5\n", &WindowFields::Tn, "351"},
-                      ValueCase{"[_Parameters]\r\nPath=0.0625\r\n", &WindowFields::Path, "0.063"},
-                      ValueCase{"[_Iteration]\nFromDensity=2.5e16\n", &WindowFields::FromDensity, "3E+016"},
-                      ValueCase{"[_Iteration]\nToDensity = 1E19 \n", &WindowFields::ToDensity, "1E+019"},
-                      ValueCase{"[_Iteration]\nDensityPoints=12\n", &WindowFields::DensityPoints, "12"},
-                      ValueCase{"[_Fit]\nCount=-3\n", &WindowFields::MaxIter, "-3"},
-                      ValueCase{"[Ar I]\nBoltzmax=4\n", &WindowFields::Count, "4"},
-                      ValueCase{"[_fit]\nfromdensity=5e17\n", &WindowFields::FitDensity, "5E+017"}));
+    ::testing::Values(
+        ValueCase{"[_Parameters]\nTn=350.5\n", &WindowFields::Tn, "351"},
+        ValueCase{"[_Parameters]\r\nPath=0.0625\r\n", &WindowFields::Path, "0.063"},
+        ValueCase{"[_Iteration]\nFromDensity=2.5e16\n", &WindowFields::FromDensity, "3E+016"},
+        ValueCase{"[_Iteration]\nToDensity = 1E19 \n", &WindowFields::ToDensity, "1E+019"},
+        ValueCase{"[_Iteration]\nDensityPoints=12\n", &WindowFields::DensityPoints, "12"},
+        ValueCase{"[_Fit]\nCount=-3\n", &WindowFields::MaxIter, "-3"},
+        ValueCase{"[Ar I]\nBoltzmax=4\n", &WindowFields::Count, "4"},
+        ValueCase{"[_fit]\nfromdensity=5e17\n", &WindowFields::FitDensity, "5E+017"}));
 
 INSTANTIATE_TEST_SUITE_P(
     UnparseableReadsAsDefault, SettingsValues,
-    ::testing::Values(ValueCase{"[_Parameters]\nTn=abc\n", &WindowFields::Tn, "300"},
-                      ValueCase{"[_Parameters]\nPath=1,5\n", &WindowFields::Path, "1.000"},
-                      ValueCase{"[_Parameters]\nPath=\n", &WindowFields::Path, "1.000"},
-                      ValueCase{"[_Iteration]\nFromDensity=1e\n", &WindowFields::FromDensity, "1E+015"},
-                      ValueCase{"[_Iteration]\nToDensity=1e999\n", &WindowFields::ToDensity, "1E+018"},
-                      ValueCase{"[_Iteration]\nDensityPoints=5.5\n", &WindowFields::DensityPoints, "50"},
-                      ValueCase{"[_Iteration]\nTemperaturePoints=99999999999\n",
-                                &WindowFields::TemperaturePoints, "50"},
-                      ValueCase{"[_Fit]\nFromTemperature=warm\n", &WindowFields::FitTemperature, "1000"},
-                      ValueCase{"[Ar I]\nBoltzmax=two\n", &WindowFields::Count, "1"}));
+    ::testing::Values(
+        ValueCase{"[_Parameters]\nTn=abc\n", &WindowFields::Tn, "300"},
+        ValueCase{"[_Parameters]\nPath=1,5\n", &WindowFields::Path, "1.000"},
+        ValueCase{"[_Parameters]\nPath=\n", &WindowFields::Path, "1.000"},
+        ValueCase{"[_Iteration]\nFromDensity=1e\n", &WindowFields::FromDensity, "1E+015"},
+        ValueCase{"[_Iteration]\nToDensity=1e999\n", &WindowFields::ToDensity, "1E+018"},
+        ValueCase{"[_Iteration]\nDensityPoints=5.5\n", &WindowFields::DensityPoints, "50"},
+        ValueCase{"[_Iteration]\nTemperaturePoints=99999999999\n", &WindowFields::TemperaturePoints,
+                  "50"},
+        ValueCase{"[_Fit]\nFromTemperature=warm\n", &WindowFields::FitTemperature, "1000"},
+        ValueCase{"[Ar I]\nBoltzmax=two\n", &WindowFields::Count, "1"}));
 
 TEST(SettingsSections, FileOrderKeptAndUnderscoreSectionsAreNoElements) {
   TempFolder dir;

@@ -23,12 +23,12 @@ struct SyntheticLine {
 };
 
 struct SyntheticSpectrum {
-  double from = 660, to = 985, step = 0.05;  // nm
-  double fwhm = 0.3;                         // nm
-  double offset = 0;                         // nm: every line appears this much redder
+  double from = 660, to = 985, step = 0.05;       // nm
+  double fwhm = 0.3;                              // nm
+  double offset = 0;                              // nm: every line appears this much redder
   double continuumFrom = 400, continuumTo = 250;  // counts at the two ends
-  double peakSnr = 300;  // Poisson S/N of the strongest peak; 0: noiseless
-  std::optional<double> clip;  // detector ceiling, counts
+  double peakSnr = 300;                           // Poisson S/N of the strongest peak; 0: noiseless
+  std::optional<double> clip;                     // detector ceiling, counts
   uint64_t seed = 1;
 };
 
@@ -77,7 +77,8 @@ inline MadeSpectrum MakeSpectrum(const std::vector<SyntheticLine>& relative,
       if (std::fabs(z) < 12) expected += l.area / areaPerPeak * std::exp(-0.5 * z * z);
     }
     double counts = expected;
-    if (s.peakSnr > 0) counts = static_cast<double>(std::poisson_distribution<long long>(expected)(random));
+    if (s.peakSnr > 0)
+      counts = static_cast<double>(std::poisson_distribution<long long>(expected)(random));
     if (s.clip) counts = std::min(counts, *s.clip);
     made.ceiling = std::max(made.ceiling, counts);
     char row[64];
