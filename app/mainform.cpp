@@ -214,11 +214,20 @@ void TMainForm::FillFields(const WindowFields& f) {
   levelCountEdit->setText(Qt8(f.Count));
 }
 
+namespace {
+
+// Messages about a field's text name the field by its caption.
+FieldCaptions CaptionsOf(const WindowFields& fields) {
+  return [fields](WindowField field) { return WindowFieldCaption(fields, field); };
+}
+
+}  // namespace
+
 // The residual map sized by the map fields and the plot's range before any map.
 void TMainForm::PrepareMapPage() {
   const WindowFields f = CurrentFields();
   fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
-  const MapRequest grid = MapGridFromFields(f);
+  const MapRequest grid = MapGridFromFields(f, CaptionsOf(f));
   fCharts->SetMapRange(grid.log10FromDensity, grid.fromTemperature, grid.log10ToDensity,
                        grid.toTemperature);
 }
@@ -864,7 +873,7 @@ void TMainForm::RunFit() {
   } catch (const std::exception&) {
     cleared->clear();
   }
-  FitRequest request = FitRequestFromFields(f, ElementMass());
+  FitRequest request = FitRequestFromFields(f, ElementMass(), CaptionsOf(f));
   request.report.dataFileName = FileNamePart(fFileName);
   std::optional<MonteCarloRequest> refits;
   if (const std::optional<MonteCarloSettings> settings = MonteCarloFromFields())
@@ -942,7 +951,7 @@ void TMainForm::CreateMap() {
 void TMainForm::RunMap() {
   RequireLines("A map");
   const WindowFields f = CurrentFields();
-  MapRequest request = MapRequestFromFields(f, ElementMass());
+  MapRequest request = MapRequestFromFields(f, ElementMass(), CaptionsOf(f));
   request.dataFileName = FileNamePart(fFileName);
   request.progress = [runner = fRunner](int done, int total) {
     runner->ReportProgress(done, total);

@@ -4,60 +4,114 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
+#include "model/input_checks.h"
 
 namespace lumora {
 
 namespace {
 
-// log10 of a density field; a value of 0 or below has no logarithm.
-long double Log10Density(const std::string& text, const char* fieldName) {
-  const long double value = StrToExtended(text);
-  if (!(value > 0))
-    throw Error(Format("%s must be greater than 0, not \"%s\".", fieldName, Trim(text)));
-  return fp::Log10(value);
-}
+// Reads the fields' texts as numbers; a text that is no number is reported
+// with its field's caption when there are captions.
+class FieldReader {
+ public:
+  FieldReader(const WindowFields& fields, const FieldCaptions& captions)
+      : fields_(fields), captions_(captions) {}
+
+  long double Extended(WindowField field) const { return Read(field, StrToExtended); }
+  double Real(WindowField field) const { return Read(field, StrToFloat); }
+  int32_t Integer(WindowField field) const { return Read(field, StrToInt); }
+  const WindowFields& Fields() const { return fields_; }
+
+  // log10 of a density field; a value of 0 or below has no logarithm.
+  long double Log10Density(WindowField field, const char* caption) const {
+    const long double value = Extended(field);
+    if (!(value > 0))
+      throw Error(Format("%s must be greater than 0, not \"%s\".", caption, Trim(fields_.*field)));
+    return fp::Log10(value);
+  }
+
+ private:
+  template <typename Parse>
+  auto Read(WindowField field, Parse parse) const -> decltype(parse(std::string())) {
+    try {
+      return parse(fields_.*field);
+    } catch (const ConvertError& e) {
+      if (!captions_) throw;
+      throw ConvertError(captions_(field) + ": " + e.what());
+    }
+  }
+
+  const WindowFields& fields_;
+  const FieldCaptions& captions_;
+};
 
 // The inputs both commands share, read in the order the fields are checked.
-void ReadModelFields(const WindowFields& fields, double massAmu, ModelParameters& model) {
-  model.gasTemperature = StrToExtended(fields.Tn);
-  model.path = StrToExtended(fields.Path);
+void ReadModelFields(const FieldReader& in, double massAmu, ModelParameters& model) {
+  model.gasTemperature = in.Extended(&WindowFields::Tn);
+  model.path = in.Extended(&WindowFields::Path);
   model.mass = massAmu * kAtomicMassUnit;
-  model.levelCount = StrToInt(fields.Count);
-  model.distribution = static_cast<Distribution>(fields.Distribution);
+  model.levelCount = in.Integer(&WindowFields::Count);
+  model.distribution = static_cast<Distribution>(in.Fields().Distribution);
   CheckDistribution(model.distribution);
 }
 
 }  // namespace
 
-FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu) {
+std::string WindowFieldCaption(const WindowFields& fields, WindowField field) {
+  const std::pair<WindowField, const char*> captions[] = {
+      {&WindowFields::FitDensity, "Density n_1 (m-3)"},
+      {&WindowFields::MaxIter, "Max iteration number"},
+      {&WindowFields::Tn, "Gas Tn (K)"},
+      {&WindowFields::Path, "Abs. path (m)"},
+      {&WindowFields::Count, "Count"},
+      {&WindowFields::FromDensity, "Map density From"},
+      {&WindowFields::ToDensity, "Map density To"},
+      {&WindowFields::DensityPoints, "Map density Points"},
+      {&WindowFields::FromTemperature, "Map temperature From"},
+      {&WindowFields::ToTemperature, "Map temperature To"},
+      {&WindowFields::TemperaturePoints, "Map temperature Points"},
+  };
+  if (field == &WindowFields::FitTemperature)
+    return SecondParameterCaption(static_cast<Distribution>(fields.Distribution));
+  for (const auto& [f, caption] : captions)
+    if (f == field) return caption;
+  return "";
+}
+
+FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,
+                                const FieldCaptions& captions) {
+  const FieldReader in(fields, captions);
   FitRequest request;
   ModelParameters& start = request.target.start;
-  start.log10N1 = Log10Density(fields.FitDensity, "Density n_1 (m-3)");
-  start.second = StrToExtended(fields.FitTemperature);
-  request.solver.iterationLimit = StrToInt(fields.MaxIter);
-  ReadModelFields(fields, massAmu, start);
+  start.log10N1 = in.Log10Density(&WindowFields::FitDensity, "Density n_1 (m-3)");
+  start.second = in.Extended(&WindowFields::FitTemperature);
+  request.solver.iterationLimit = in.Integer(&WindowFields::MaxIter);
+  ReadModelFields(in, massAmu, start);
   request.target.fitSecond = fields.FitTemperatureChecked;
   request.report.kind = static_cast<ReportKind>(fields.ReportKind);
   return request;
 }
 
-MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu) {
+MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu,
+                                const FieldCaptions& captions) {
   ModelParameters model;
-  ReadModelFields(fields, massAmu, model);
-  MapRequest request = MapGridFromFields(fields);
+  ReadModelFields(FieldReader(fields, captions), massAmu, model);
+  MapRequest request = MapGridFromFields(fields, captions);
   request.model = model;
   return request;
 }
 
-MapRequest MapGridFromFields(const WindowFields& fields) {
+MapRequest MapGridFromFields(const WindowFields& fields, const FieldCaptions& captions) {
+  const FieldReader in(fields, captions);
   MapRequest request;
   request.log10FromDensity =
-      static_cast<double>(Log10Density(fields.FromDensity, "Map density From"));
-  request.log10ToDensity = static_cast<double>(Log10Density(fields.ToDensity, "Map density To"));
-  request.densityPoints = StrToInt(fields.DensityPoints);
-  request.fromTemperature = StrToFloat(fields.FromTemperature);
-  request.toTemperature = StrToFloat(fields.ToTemperature);
-  request.temperaturePoints = StrToInt(fields.TemperaturePoints);
+      static_cast<double>(in.Log10Density(&WindowFields::FromDensity, "Map density From"));
+  request.log10ToDensity =
+      static_cast<double>(in.Log10Density(&WindowFields::ToDensity, "Map density To"));
+  request.densityPoints = in.Integer(&WindowFields::DensityPoints);
+  request.fromTemperature = in.Real(&WindowFields::FromTemperature);
+  request.toTemperature = in.Real(&WindowFields::ToTemperature);
+  request.temperaturePoints = in.Integer(&WindowFields::TemperaturePoints);
   return request;
 }
 

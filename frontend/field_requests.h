@@ -4,6 +4,7 @@
 // raises Error naming the field.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "model/fit.h"
@@ -13,14 +14,27 @@
 
 namespace lumora {
 
+// How a front end names a field in a message about its text; empty: the
+// message of the number alone.
+using WindowField = std::string WindowFields::*;
+using FieldCaptions = std::function<std::string(WindowField field)>;
+
+// The window's caption of each field ("Gas Tn (K)", "Map density Points",
+// ...); the second parameter's follows the distribution.
+std::string WindowFieldCaption(const WindowFields& fields, WindowField field);
+
 // Fit: n_1 from "Density n_1 (m-3)", the second parameter, the iteration
 // limit, Tn, path, the mass (given in u) in kg, Count and the distribution.
-FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu);
+// A text that is no number raises ConvertError, led by its field's caption
+// when the front end gives captions.
+FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,
+                                const FieldCaptions& captions = {});
 
 // Map: Tn, path, mass, Count and the distribution, then the grid.
-MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu);
+MapRequest MapRequestFromFields(const WindowFields& fields, double massAmu,
+                                const FieldCaptions& captions = {});
 // The grid alone: the density and temperature ranges and point counts.
-MapRequest MapGridFromFields(const WindowFields& fields);
+MapRequest MapGridFromFields(const WindowFields& fields, const FieldCaptions& captions = {});
 
 // The header line of the map file: the map's fields as they were typed.
 std::string MapFileHeader(const WindowFields& fields);

@@ -919,6 +919,8 @@ class MainFormTest : public QObject {
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
     QVERIFY(answers.errors[1].contains("abc"));
+    // The field is named by its caption.
+    QVERIFY2(answers.errors[1].contains("Gas Tn (K): "), qPrintable(answers.errors[1]));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     form->gasTemperatureEdit->setText("300");
     FitNow(*form);
@@ -938,6 +940,11 @@ class MainFormTest : public QObject {
     form->mapDensityPointsEdit->setText("x");
     FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    // The map names the field that is wrong.
+    Click(form->mapButton);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains("Map density Points: "), qPrintable(answers.errors[0]));
   }
 
   void mapFillsTheGridAndWritesTheMapFile() {

@@ -82,6 +82,53 @@ TEST(FieldRequests, AnalysisStartFromTheFitFields) {
   EXPECT_THROW(AnalysisStartFromFields("x", "1000", "300", "1", 40), ConvertError);
 }
 
+// With captions, a text that is no number is named by its field's caption;
+// without, the number's own message stands alone, as the command line has it.
+TEST(FieldRequests, ATextThatIsNoNumberIsNamedByItsCaption) {
+  struct Case {
+    WindowField field;
+    const char* caption;
+    bool fit;  // read by the fit (else by the map)
+  };
+  const Case cases[] = {
+      {&WindowFields::FitTemperature, "Fit T_exc (K)", true},
+      {&WindowFields::MaxIter, "Max iteration number", true},
+      {&WindowFields::Tn, "Gas Tn (K)", true},
+      {&WindowFields::Path, "Abs. path (m)", true},
+      {&WindowFields::Count, "Count", true},
+      {&WindowFields::DensityPoints, "Map density Points", false},
+      {&WindowFields::FromTemperature, "Map temperature From", false},
+      {&WindowFields::TemperaturePoints, "Map temperature Points", false},
+  };
+  for (const Case& c : cases) {
+    WindowFields f = DefaultFields();
+    f.*c.field = "abc";
+    const FieldCaptions captions = [&f](WindowField field) { return WindowFieldCaption(f, field); };
+    auto build = [&](const FieldCaptions& names) {
+      if (c.fit)
+        FitRequestFromFields(f, 39.948, names);
+      else
+        MapRequestFromFields(f, 39.948, names);
+    };
+    try {
+      build(captions);
+      ADD_FAILURE() << c.caption << ": no error";
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(std::string(c.caption) + ": ", 0), 0u) << e.what();
+      EXPECT_NE(std::string(e.what()).find("abc"), std::string::npos) << e.what();
+    }
+    try {
+      build({});
+      ADD_FAILURE() << c.caption << ": no error";
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(std::string(e.what()).find(c.caption), std::string::npos) << e.what();
+    }
+  }
+  WindowFields firstLevels = DefaultFields();
+  firstLevels.Distribution = 1;
+  EXPECT_EQ(WindowFieldCaption(firstLevels, &WindowFields::FitTemperature), "Fit 1s2/4 log10 N");
+}
+
 TEST(FieldRequests, MapGridFromTheMapFields) {
   const MapRequest grid = MapGridFromFields(DefaultFields());
   EXPECT_EQ(grid.densityPoints, 50);
