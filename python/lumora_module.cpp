@@ -328,6 +328,58 @@ auto Run(SessionHandle& s, Call call) -> decltype(call()) {
   if constexpr (!std::is_void_v<Value>) return std::move(*value);
 }
 
+// ---- arguments --------------------------------------------------------------
+
+std::string TypeName(const py::handle& value) {
+  return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
+}
+
+// A path argument: str or os.PathLike (bytes taken as the file name's own
+// bytes); None, other types and names with a NUL are refused.
+std::string PathArgument(const py::object& value, const char* name) {
+  if (value.is_none())
+    throw py::type_error(std::string(name) + " must be a path (str or os.PathLike), not None");
+  py::object os = py::module_::import("os");
+  py::object text;
+  try {
+    text = os.attr("fspath")(value);
+  } catch (const py::error_already_set&) {
+    throw py::type_error(std::string(name) + " must be a path (str or os.PathLike), not " +
+                         TypeName(value));
+  }
+  const std::string bytes = os.attr("fsencode")(text).cast<std::string>();
+  if (bytes.find('\0') != std::string::npos)
+    throw py::value_error(std::string(name) + " contains a NUL character");
+  if (bytes.empty()) throw py::value_error(std::string(name) + " is empty");
+  return bytes;
+}
+
+// A keyword of the given type, or nothing when absent or None; another type
+// is a TypeError naming the keyword and the type expected.
+std::optional<bool> BoolKeyword(const py::kwargs& kw, const char* name) {
+  if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
+  const py::object value = kw[name];
+  if (!py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + " must be a bool, not " + TypeName(value));
+  return value.cast<bool>();
+}
+
+std::optional<double> RealKeyword(const py::kwargs& kw, const char* name) {
+  if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
+  const py::object value = kw[name];
+  if (py::isinstance<py::bool_>(value) ||
+      !(py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value)))
+    throw py::type_error(std::string(name) + " must be a number, not " + TypeName(value));
+  return value.cast<double>();
+}
+
+std::optional<std::string> TextKeyword(const py::handle& value, const char* name) {
+  if (value.is_none()) return std::nullopt;
+  if (!py::isinstance<py::str>(value))
+    throw py::type_error(std::string(name) + " must be a str, not " + TypeName(value));
+  return value.cast<std::string>();
+}
+
 FieldOverrides Overrides(const py::kwargs& kw) {
   // Each keyword stands for the lumora-cli option of the same name.
   const std::pair<const char*, std::string WindowFields::*> names[] = {
@@ -348,9 +400,8 @@ FieldOverrides Overrides(const py::kwargs& kw) {
   for (const auto& [name, field] : names)
     if (kw.contains(name))
       if (auto text = ToFieldText(kw[name], name)) o.texts.emplace_back(field, *text);
-  if (kw.contains("distribution") && !kw["distribution"].is_none())
-    o.distribution = kw["distribution"].cast<std::string>();
-  if (kw.contains("fit_temperature")) o.fitTemperature = kw["fit_temperature"].cast<bool>();
+  if (kw.contains("distribution")) o.distribution = TextKeyword(kw["distribution"], "distribution");
+  o.fitTemperature = BoolKeyword(kw, "fit_temperature").value_or(false);
   return o;
 }
 
@@ -397,13 +448,9 @@ std::vector<double> ToVector(const py::object& values) {
 SpectrumRequest SpectrumRequestOf(const std::string& path, const py::kwargs& kw) {
   SpectrumRequest request;
   request.spectrumFile = path;
-  auto real = [&](const char* name) -> std::optional<double> {
-    if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
-    return kw[name].cast<double>();
-  };
+  auto real = [&](const char* name) { return RealKeyword(kw, name); };
   auto text = [&](const char* name) {
-    return kw.contains(name) && !kw[name].is_none() ? py::str(kw[name]).cast<std::string>()
-                                                    : std::string();
+    return kw.contains(name) && !kw[name].is_none() ? PathArgument(kw[name], name) : std::string();
   };
   request.options.fwhm = real("fwhm");
   request.options.saturation = real("saturation");
@@ -467,8 +514,8 @@ PYBIND11_MODULE(lumora, m) {
 
   py::class_<SessionHandle>(m, "Session")
       .def(py::init([](const py::object& ini, const py::object& element) {
-             const std::string iniPath = ini.is_none() ? "" : py::str(ini).cast<std::string>();
-             const std::string name = element.is_none() ? "" : element.cast<std::string>();
+             const std::string iniPath = ini.is_none() ? "" : PathArgument(ini, "ini");
+             const std::string name = TextKeyword(element, "element").value_or("");
              std::unique_ptr<SessionHandle> session;
              {
                py::gil_scoped_release released;
@@ -481,10 +528,16 @@ PYBIND11_MODULE(lumora, m) {
            "A session on the settings file `ini` (default: the per-user file, after the "
            "first-start check lumora-cli makes) and its element `element` (default: the "
            "settings' default element).")
-      .def_property_readonly("settings_file", &SessionHandle::SettingsFile)
-      .def_property_readonly("elements", &SessionHandle::ElementNames)
-      .def_property_readonly("element", &SessionHandle::ElementName)
-      .def_property_readonly("log_folder", &SessionHandle::LogFolder)
+      // Copies taken under the session's lock: another thread may be changing
+      // the element meanwhile.
+      .def_property_readonly("settings_file",
+                             [](SessionHandle& s) { return Run(s, [&] { return s.SettingsFile(); }); })
+      .def_property_readonly("elements",
+                             [](SessionHandle& s) { return Run(s, [&] { return s.ElementNames(); }); })
+      .def_property_readonly("element",
+                             [](SessionHandle& s) { return Run(s, [&] { return s.ElementName(); }); })
+      .def_property_readonly("log_folder",
+                             [](SessionHandle& s) { return Run(s, [&] { return s.LogFolder(); }); })
       .def(
           "change_element",
           [](SessionHandle& s, const std::string& name) { Run(s, [&] { s.ChangeElement(name); }); },
@@ -501,7 +554,7 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "read_measurement",
           [](SessionHandle& s, const py::object& path) {
-            const std::string file = py::str(path);
+            const std::string file = PathArgument(path, "path");
             Run(s, [&] { s.ReadMeasurement(file); });
           },
           py::arg("path"),
@@ -517,7 +570,7 @@ PYBIND11_MODULE(lumora, m) {
               throw py::value_error("wavelengths and intensities differ in length (" +
                                     std::to_string(wl.size()) + " and " +
                                     std::to_string(in.size()) + ")");
-            const std::string file = name.is_none() ? "" : py::str(name).cast<std::string>();
+            const std::string file = TextKeyword(name, "name").value_or("");
             Run(s, [&] { s.SetMeasuredLines(wl, in, file); });
           },
           py::arg("wavelengths"), py::arg("intensities"), py::kw_only(),
@@ -527,8 +580,11 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "set_intensity",
           [](SessionHandle& s, py::ssize_t index, double value) {
-            if (index < 0) throw py::index_error("line index out of range");
-            Run(s, [&] { s.SetIntensity(static_cast<size_t>(index), value); });
+            Run(s, [&] {
+              if (index < 0 || static_cast<size_t>(index) >= s.Core().Table().lines.size())
+                throw py::index_error("line index " + std::to_string(index) + " out of range");
+              s.SetIntensity(static_cast<size_t>(index), value);
+            });
           },
           py::arg("index"), py::arg("value"))
       .def("line_table",
@@ -541,7 +597,7 @@ PYBIND11_MODULE(lumora, m) {
           [](SessionHandle& s, const py::kwargs& kw) {
             CheckKeywords(kw, With(kFitKeywords, {"log"}), "fit");
             const FieldOverrides o = Overrides(kw);
-            const bool withLog = kw.contains("log") && kw["log"].cast<bool>();
+            const bool withLog = BoolKeyword(kw, "log").value_or(false);
             FitResult result;
             const CommandOutcome outcome = Run(s, [&] { return s.Fit(o, withLog, result); });
             return FitResultObject(result, outcome, withLog);
@@ -569,9 +625,8 @@ PYBIND11_MODULE(lumora, m) {
             CheckKeywords(kw, With(kFitKeywords, {"noise", "aki_accuracy", "seed"}), "monte_carlo");
             MonteCarloSettings settings;
             settings.runs = runs;
-            if (kw.contains("noise") && !kw["noise"].is_none())
-              settings.noise = kw["noise"].cast<double>();
-            settings.akiAccuracy = kw.contains("aki_accuracy") && kw["aki_accuracy"].cast<bool>();
+            settings.noise = RealKeyword(kw, "noise").value_or(0);
+            settings.akiAccuracy = BoolKeyword(kw, "aki_accuracy").value_or(false);
             settings.seed = kw.contains("seed") && !kw["seed"].is_none()
                                 ? kw["seed"].cast<uint64_t>()
                                 : DrawSeed();
@@ -629,7 +684,7 @@ PYBIND11_MODULE(lumora, m) {
             CheckKeywords(
                 kw, {"fwhm", "window", "shift_max", "dark", "response", "min_snr", "saturation"},
                 "integrate");
-            const SpectrumRequest request = SpectrumRequestOf(py::str(path), kw);
+            const SpectrumRequest request = SpectrumRequestOf(PathArgument(path, "path"), kw);
             const IntegrationResult result = Run(s, [&] { return s.ReadSpectrum(request); });
             return IntegrationObject(result);
           },

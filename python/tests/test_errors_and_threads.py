@@ -94,7 +94,7 @@ def test_other_faults_and_arguments(world, session):
     with pytest.raises(lumora.Error, match="^Not enough lines for EBF method.$"):
         session.fit()
     session.read_measurement(world / "meas" / "argon_n2e15.txt")
-    with pytest.raises(lumora.NumericError, match="^Range check error$"):
+    with pytest.raises(IndexError, match="^line index 99 out of range$"):
         session.set_intensity(99, 1.0)
     with pytest.raises(ValueError, match='"boltzmann" or "1s", not "maxwell"'):
         session.fit(distribution="maxwell")
@@ -163,3 +163,71 @@ def test_each_session_has_its_own_log_folder_removed_with_it(world):
     del a
     gc.collect()
     assert not os.path.exists(folder)
+
+
+def _bytes_path(world):
+    return bytes(world / "meas" / "argon_n2e15.txt")
+
+
+@pytest.mark.parametrize("call, error, text", [
+    (lambda s, w: s.read_measurement(None), TypeError,
+     "path must be a path (str or os.PathLike), not None"),
+    (lambda s, w: s.read_measurement(5), TypeError,
+     "path must be a path (str or os.PathLike), not int"),
+    (lambda s, w: s.read_measurement(str(w / "meas" / "argon_n2e15.txt") + "\0x"), ValueError,
+     "path contains a NUL character"),
+    (lambda s, w: s.fit(log="yes"), TypeError, "log must be a bool, not str"),
+    (lambda s, w: s.fit(fit_temperature=1), TypeError, "fit_temperature must be a bool, not int"),
+    (lambda s, w: s.monte_carlo(20, noise="0.02"), TypeError, "noise must be a number, not str"),
+    (lambda s, w: s.integrate(w / "meas" / "argon_n2e15.txt", fwhm="0.3"), TypeError,
+     "fwhm must be a number, not str"),
+    (lambda s, w: lumora.Session(w / "lumora.ini", element=5), TypeError,
+     "element must be a str, not int"),
+    (lambda s, w: s.set_intensity(10**6, 1), IndexError, "line index 1000000 out of range"),
+], ids=["none-path", "int-path", "nul-path", "str-log", "int-flag", "str-noise", "str-fwhm",
+        "int-element", "index"])
+def test_wrong_arguments_name_the_argument(world, session, call, error, text):
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(error) as caught:
+        call(session, world)
+    assert str(caught.value) == text
+
+
+def test_paths_as_path_objects_and_bytes(world, session):
+    path = world / "meas" / "argon_n2e15.txt"
+    session.read_measurement(path)
+    by_path = session.line_table()
+    session.read_measurement(bytes(path))
+    assert (session.line_table() == by_path).all()
+
+
+def test_reading_the_element_while_another_thread_changes_it(world):
+    """Two threads read the element while a third changes it: no crash, and
+    every value read is one of the names."""
+    session = lumora.Session(world / "lumora.ini")
+    names = session.elements
+    stop = threading.Event()
+    seen, failures = set(), []
+
+    def change():
+        while not stop.is_set():
+            for name in names:
+                session.change_element(name)
+
+    def read():
+        try:
+            while not stop.is_set():
+                seen.add(session.element)
+                assert session.elements == names
+        except Exception as e:  # pragma: no cover - the failure is the assertion below
+            failures.append(e)
+
+    threads = [threading.Thread(target=change)] + [threading.Thread(target=read) for _ in range(2)]
+    for t in threads:
+        t.start()
+    stop.wait(2.0)
+    stop.set()
+    for t in threads:
+        t.join()
+    assert not failures
+    assert seen <= set(names)
