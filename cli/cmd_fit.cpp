@@ -10,6 +10,9 @@
 #include <tbb/task_arena.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -300,15 +303,50 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
 }
 
 // The files one after the other in the command's own session.
+// SIGINT and SIGTERM end a batch after the files in flight: the first one
+// is noted here (a second one ends the program at once), the batch starts
+// no further file, prints what finished and ends with 128 + the signal.
+std::atomic<int> stopSignal{0};
+
+void NoteStop(int signal) { stopSignal.store(signal); }
+
+class StopOnSignals {
+ public:
+  StopOnSignals() {
+    stopSignal.store(0);
+    struct sigaction action {};
+    action.sa_handler = NoteStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
+    sigaction(SIGINT, &action, &oldInterrupt_);
+    sigaction(SIGTERM, &action, &oldTerminate_);
+  }
+  ~StopOnSignals() {
+    sigaction(SIGINT, &oldInterrupt_, nullptr);
+    sigaction(SIGTERM, &oldTerminate_, nullptr);
+  }
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+  static bool Stopped() { return stopSignal.load() != 0; }
+  // 128 + the signal when one stopped the batch, else the batch's status.
+  static int Status(int status) { return Stopped() ? 128 + stopSignal.load() : status; }
+
+ private:
+  struct sigaction oldInterrupt_ {}, oldTerminate_ {};
+};
+
 int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
   Session& session = ctx.session();
   StreamPrinter printer(ctx.out, ctx.err);
   const std::vector<std::string>& files = job.options.files;
   int failed = 0;
-  for (size_t i = 0; i < files.size(); ++i) {
+  for (size_t i = 0; i < files.size() && !StopOnSignals::Stopped(); ++i) {
     if (terminal && files.size() > 1)
       ctx.err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << "\n";
     if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr)) ++failed;
+    // Each file's results leave as soon as they are made.
+    ctx.out.flush();
   }
   ctx.out.flush();
   return failed ? 1 : 0;
@@ -370,6 +408,8 @@ class OrderedOutput {
     resultsLines_ += outcome.resultsLines;
     if (!outcome.ok) ++failed_;
     ++done_;
+    // Each file's results leave as soon as they and those before are made.
+    ctx_.out.flush();
     if (terminal_) {
       ctx_.out.flush();
       ctx_.err << "[" << done_ << "/" << files_ << "] files done" << (done_ == files_ ? "\n" : "")
@@ -403,7 +443,8 @@ int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal)
         static_cast<size_t>(workers) * 2,
         tbb::make_filter<void, size_t>(tbb::filter_mode::serial_in_order,
                                        [&](tbb::flow_control& fc) -> size_t {
-                                         if (next == files.size()) fc.stop();
+                                         if (next == files.size() || StopOnSignals::Stopped())
+                                           fc.stop();
                                          return next++;
                                        }) &
             tbb::make_filter<size_t, std::shared_ptr<FileOutcome>>(
@@ -456,8 +497,10 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   const bool terminal = isatty(STDERR_FILENO) == 1;
   const int workers =
       std::min<long long>(job.options.jobs, static_cast<long long>(job.options.files.size()));
-  if (workers <= 1) return RunSerially(ctx, job, terminal);
-  return RunInParallel(ctx, job, workers, terminal);
+  const StopOnSignals stop;
+  const int status = workers <= 1 ? RunSerially(ctx, job, terminal)
+                                  : RunInParallel(ctx, job, workers, terminal);
+  return StopOnSignals::Status(status);
 }
 
 const char* const kFieldOptionsUsage =

@@ -344,6 +344,39 @@ TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
   EXPECT_LE(peak, 4 * cores);
 }
 
+// A batch interrupted after some files keeps their results, whatever its
+// standard output is: SIGINT (or SIGTERM) stops it after the files in flight,
+// what finished is printed whole, and the status is 128 + the signal.
+TEST_F(CliTest, AnInterruptedBatchKeepsTheFinishedFiles) {
+  std::string files;
+  for (int k = 0; k < 12; ++k) files += " meas/argon_n2e15.txt";
+  const std::string one = Run("fit --jobs 1 --monte-carlo 5000 --noise 0.02 --seed 1 meas/argon_n2e15.txt").out;
+  const std::vector<std::string> block = SplitLf(one);  // header, results line, Monte Carlo report
+  ASSERT_GE(block.size(), 3u);
+  for (const auto& [jobs, signal] : {std::pair{1, "INT"}, std::pair{2, "TERM"}}) {
+    const std::string script =
+        "cd '" + dir_.path() + "' && : >stopped.txt && ('" LUMORA_CLI "' --ini lumora.ini fit --jobs " +
+        std::to_string(jobs) + " --monte-carlo 5000 --noise 0.02 --seed 1" + files +
+        " >stopped.txt 2>/dev/null & pid=$!; n=0; while [ $(wc -l <stopped.txt) -lt " +
+        std::to_string(block.size()) + " ] && [ $n -lt 3000 ]; do sleep 0.01; n=$((n+1)); done; "
+        "kill -" + signal + " $pid; wait $pid; echo $?)";
+    FILE* pipe = popen(script.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    int status = -1;
+    EXPECT_EQ(std::fscanf(pipe, "%d", &status), 1);
+    pclose(pipe);
+    EXPECT_EQ(status, std::string(signal) == "INT" ? 130 : 143) << jobs;
+    const std::vector<std::string> lines = SplitLf(ReadFile(dir_.File("stopped.txt")));
+    // The header once, then whole blocks of finished files, fewer than all.
+    ASSERT_GE(lines.size(), block.size()) << jobs;
+    const size_t perFile = block.size() - 1;
+    EXPECT_EQ((lines.size() - 1) % perFile, 0u) << jobs;
+    EXPECT_LT((lines.size() - 1) / perFile, 12u) << jobs;
+    EXPECT_EQ(lines[0], block[0]);
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], block[1 + (i - 1) % perFile]) << i;
+  }
+}
+
 TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
   for (const char* value : {"0", "-2", "two", "3x", "''", "1.5"}) {
     const CliResult r = Run(std::string("fit --jobs ") + value + " meas/argon_n2e15.txt");
