@@ -68,6 +68,7 @@ void Session::RemoveKeptLog() {
   std::error_code ec;
   if (!keptLog_.empty()) std::filesystem::remove(keptLog_, ec);
   keptLog_.clear();
+  keptLogText_.clear();
 }
 
 ElementListings Session::ChangeElement(const ElementSource& source, bool allLines) {
@@ -174,19 +175,21 @@ FitResult Session::Fit(FitRequest request) {
   model_.ClearCache();
   const bool ownLog = request.log.path.empty();
   if (ownLog && request.log.folder.empty()) request.log.folder = options_.logFolder;
+  const bool keep = ownLog && request.log.keep;
+  if (keep) request.log.text = true;  // saved from memory, whole or not at all
   FitResult result = RunFit(model_, request, resultsLineCount_);
-  if (ownLog && request.log.keep) {
+  if (keep) {
     RemoveKeptLog();
     keptLog_ = result.logPath;
+    keptLogText_ = result.logText;
   }
   return result;
 }
 
 void Session::SaveFitLog(const std::string& path) const {
   if (keptLog_.empty()) throw Error("No fit has kept its log.");
-  std::error_code ec;
-  std::filesystem::copy_file(keptLog_, path, std::filesystem::copy_options::overwrite_existing, ec);
-  if (ec) throw InOutError("Cannot write file \"" + path + "\": " + ec.message(), ec.value());
+  // Replaced whole or not at all: a full disk keeps the earlier file.
+  WriteTextFile(path, keptLogText_);
 }
 
 MapResult Session::Map(const MapRequest& request) {

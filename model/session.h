@@ -122,7 +122,8 @@ class Session {
   ConfidenceRegion Confidence(const MapResult& map, double level) const;
 
   // ---- saving
-  // Copies the log of the last fit that kept it; Error when there is none.
+  // Writes the log of the last fit that kept it, atomically; Error when
+  // there is none.
   void SaveFitLog(const std::string& path) const;
   static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);
   static void SaveIntegrationReport(const std::string& path,
@@ -163,6 +164,7 @@ class Session {
   EbfModel model_{table_};
   int resultsLineCount_ = 0;
   std::string keptLog_;  // the last log a fit kept, removed with the next
+  std::string keptLogText_;  // and its text
 
   void RemoveKeptLog();
   std::optional<RegionOptimum> OptimumNear(const MapResult& map) const;

@@ -187,6 +187,20 @@ TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
             1);
 }
 
+// A fit log that cannot be written whole (here: past the file size limit)
+// leaves the earlier log as it was and no temporary file beside it.
+TEST_F(CliTest, FitLogThatCannotBeSavedKeepsTheOldLog) {
+  const std::string old = dir_.Write("fit.log", "an earlier log\r\n");
+  shellSetup_ = "trap '' XFSZ && ulimit -f 1 &&";
+  const CliResult r = Run("fit --fit-temperature --log fit.log meas/argon_n2e15.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot write file"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("fit.log")), "an earlier log\r\n");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    EXPECT_EQ(entry.path().filename().string().find(".fit.log-"), std::string::npos)
+        << entry.path();
+}
+
 // A link in place of the map file is replaced, never written through (here
 // to a device that takes no data).
 TEST_F(CliTest, MapReplacesALinkInsteadOfWritingThroughIt) {
