@@ -202,16 +202,14 @@ void ReadMeasurement(Session& session, const std::string& file,
   session.Recalculate();
 }
 
-// The report's lines; the header, when this run started the session's
-// results lines, stands just before the results line at the report's end.
-void PrintReport(const std::vector<std::string>& report, bool startedResultsLines,
+// The report's lines, the results header (when this run started the
+// session's results lines) as the header a batch prints once.
+void PrintReport(const std::vector<std::string>& report, const ResultsLineText& results,
                  FilePrinter& printer) {
-  for (size_t i = 0; i < report.size(); ++i) {
-    if (startedResultsLines && i + 2 == report.size())
-      printer.Header(report[i] + "\n");
-    else
-      printer.Out(report[i] + "\n");
-  }
+  const size_t resultsPart = results.line.empty() ? 0 : results.header.empty() ? 1 : 2;
+  for (size_t i = 0; i + resultsPart < report.size(); ++i) printer.Out(report[i] + "\n");
+  if (!results.header.empty()) printer.Header(results.header + "\n");
+  if (!results.line.empty()) printer.Out(results.line + "\n");
 }
 
 void RunFit(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer) {
@@ -220,19 +218,18 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file, File
   request.report.dataFileName = FileNamePart(file);
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
-  const int countBefore = session.ResultsLineCount();
   const FitResult fit = session.Fit(request);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
   std::optional<MonteCarloOutcome> monteCarlo;
   if (options.uncertainty.monteCarlo.runs > 0)
-    monteCarlo = RunMonteCarloFor(session, request, fit, options.uncertainty);
+    monteCarlo = RunMonteCarloFor(session, request, fit, options.uncertainty, options.jobs);
   if (options.json) {
     nlohmann::json object = FitJson(file, fit, session.Table().levels);
     if (monteCarlo) object["monte_carlo"] = MonteCarloJson(monteCarlo->result);
     printer.Out(JsonLine(object));
     return;
   }
-  PrintReport(fit.report, countBefore == 0 && session.ResultsLineCount() > 0, printer);
+  PrintReport(fit.report, fit.resultsLine, printer);
   if (monteCarlo)
     for (const std::string& line : MonteCarloReport(monteCarlo->result, monteCarlo->request))
       printer.Out(line + "\n");
@@ -243,6 +240,8 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
                     FilePrinter& printer, std::ostream* progress) {
   const BatchOptions& options = job.options;
   MapRequest request = MapRequestFromFields(options.fields, job.massAmu);
+  // --jobs 1 keeps the map on this thread, without a thread pool at all.
+  request.threads = options.jobs;
   request.dataFileName = FileNamePart(file);
   const long long points =
       static_cast<long long>(request.densityPoints) * request.temperaturePoints;
@@ -251,7 +250,6 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
       *progress << "\rmap " << file << ": row " << done << " of " << rows
                 << (done == rows ? "\n" : "") << std::flush;
     };
-  const int countBefore = session.ResultsLineCount();
   MapResult map = session.Map(request);
   std::optional<ConfidenceRegion> region;
   if (options.uncertainty.confidence)
@@ -261,7 +259,7 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
     if (region) object["confidence"] = ConfidenceJson(*region);
     printer.Out(JsonLine(object));
   } else {
-    PrintReport(map.report, countBefore == 0 && session.ResultsLineCount() > 0, printer);
+    PrintReport(map.report, map.resultsLine, printer);
     if (region) printer.Out(ConfidenceText(*region, request.model.distribution) + "\n");
   }
   return std::move(map.grid);

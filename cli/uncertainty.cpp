@@ -61,9 +61,11 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
 }
 
 MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
-                                   const FitResult& fit, const UncertaintyOptions& options) {
+                                   const FitResult& fit, const UncertaintyOptions& options,
+                                   int threads) {
   MonteCarloOutcome outcome;
   outcome.request = MonteCarloRequestFor(request, options.monteCarlo);
+  outcome.request.threads = threads;
   outcome.result = session.MonteCarlo(outcome.request, fit);
   return outcome;
 }

@@ -27,8 +27,9 @@ struct MonteCarloOutcome {
   MonteCarloResult result;
 };
 
-// The refits of a fit that ended normally.
+// The refits of a fit that ended normally, on at most `threads` threads.
 MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& request,
-                                   const FitResult& fit, const UncertaintyOptions& options);
+                                   const FitResult& fit, const UncertaintyOptions& options,
+                                   int threads);
 
 }  // namespace lumora::cli

@@ -381,8 +381,8 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   if (request.report.kind == ReportKind::FitIteration)
     result.report = TextLines(log.Text());
   else
-    ResultsLine(model.Table().levels, FitResultsInput(result), resultsLineCount, &result.report,
-                request.report.dataFileName);
+    result.resultsLine = ResultsLine(model.Table().levels, FitResultsInput(result),
+                                     resultsLineCount, &result.report, request.report.dataFileName);
   return result;
 }
 

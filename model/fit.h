@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lsq/levenberg_marquardt.h"
+#include "model/results_line.h"
 #include "model/self_absorption.h"
 
 namespace lumora {
@@ -72,6 +73,9 @@ struct FitResult {
   ParameterValues errors;
   IterationTrace trace;  // the start and each iteration that moved the parameters
   std::vector<std::string> report;
+  // The results line at the report's end, and its header when it has one;
+  // empty when the report is the log.
+  ResultsLineText resultsLine;
   std::string logPath;  // the log when it was kept or named by the caller
   std::string logText;  // the log's text when the request asked for it
 

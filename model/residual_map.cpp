@@ -252,8 +252,8 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
   if (!request.withReport) return result;
   if (static_cast<int>(model.Table().lines.size()) - 2 <= 0)
     result.report.push_back("Sum was not divided by DoF (not enough lines)!");
-  ResultsLine(model.Table().levels, MapResultsInput(result), resultsLineCount, &result.report,
-              request.dataFileName);
+  result.resultsLine = ResultsLine(model.Table().levels, MapResultsInput(result),
+                                   resultsLineCount, &result.report, request.dataFileName);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/results_line.h"
 #include "model/self_absorption.h"
 
 namespace lumora {
@@ -76,6 +77,7 @@ struct MapResult {
   // The model inputs at the grid minimum.
   ModelParameters atMinimum;
   std::vector<std::string> report;
+  ResultsLineText resultsLine;  // the results line at the report's end, and its header
 };
 
 // Evaluates the grid; the model is left evaluated at the minimum, and the

@@ -95,9 +95,9 @@ ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
   return figures;
 }
 
-void ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
-                 int& resultsLineCount, std::vector<std::string>* target,
-                 const std::string& dataFileName) {
+ResultsLineText ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
+                            int& resultsLineCount, std::vector<std::string>* target,
+                            const std::string& dataFileName) {
   if (!target) throw Error("Lines not assigned.");
   const ResultsFigures figures = ComputeResultsFigures(levels, input);
   std::string s1;
@@ -108,13 +108,17 @@ void ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& in
     s2 += Format("   n_%d/m-3   ±u(n_%d)", k, k);
   }
 
-  if (resultsLineCount == 0)
-    target->push_back(
-        Format("n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2));
+  ResultsLineText text;
+  if (resultsLineCount == 0) {
+    text.header = Format("n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2);
+    target->push_back(text.header);
+  }
   ++resultsLineCount;
-  target->push_back(Format("%.3e %.3e %s %5.0f %5.0f %.5e %s  %s", figures.total,
-                           figures.totalUncertainty, s1, input.at.second, input.secondError,
-                           input.sum, dataFileName, figures.procedure));
+  text.line = Format("%.3e %.3e %s %5.0f %5.0f %.5e %s  %s", figures.total,
+                     figures.totalUncertainty, s1, input.at.second, input.secondError, input.sum,
+                     dataFileName, figures.procedure);
+  target->push_back(text.line);
+  return text;
 }
 
 }  // namespace lumora

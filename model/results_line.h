@@ -45,11 +45,19 @@ struct ResultsFigures {
 ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
                                      const ResultsInput& input);
 
+// A results line and the header before it (empty when an earlier line of
+// the element had it).
+struct ResultsLineText {
+  std::string header;
+  std::string line;
+};
+
 // Adds the header (when resultsLineCount is 0) and one results line to
-// target, counting it; raises "Lines not assigned." when target is absent.
-// The densities are those of `levels` as the model left them at input.at.
-void ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
-                 int& resultsLineCount, std::vector<std::string>* target,
-                 const std::string& dataFileName);
+// target, counting it, and returns them; raises "Lines not assigned." when
+// target is absent. The densities are those of `levels` as the model left
+// them at input.at.
+ResultsLineText ResultsLine(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
+                            int& resultsLineCount, std::vector<std::string>* target,
+                            const std::string& dataFileName);
 
 }  // namespace lumora

@@ -73,8 +73,8 @@ void AddFigures(py::dict& d, const CommandOutcome& outcome) {
   d["u_densities"] = ToArray(f.uncertainties);
   d["procedure"] = f.procedure;
   d["report"] = outcome.report;
-  d["header"] = outcome.report.size() >= 2 ? outcome.report[outcome.report.size() - 2] : "";
-  d["results_line"] = outcome.report.empty() ? "" : outcome.report.back();
+  d["header"] = outcome.resultsLine.header;
+  d["results_line"] = outcome.resultsLine.line;
 }
 
 Result FitResultObject(const FitResult& r, const CommandOutcome& outcome, bool withLog) {

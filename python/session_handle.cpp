@@ -153,6 +153,7 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
   result = session_.Fit(request);
   CommandOutcome outcome;
   outcome.report = result.report;
+  outcome.resultsLine = result.resultsLine;
   outcome.figures = ComputeResultsFigures(session_.Table().levels, FitResultsInput(result));
   if (withLog) outcome.log = LfText(result.logText);
   return outcome;
@@ -166,6 +167,7 @@ CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& re
   result = session_.Map(request);
   CommandOutcome outcome;
   outcome.report = result.report;
+  outcome.resultsLine = result.resultsLine;
   outcome.figures = ComputeResultsFigures(session_.Table().levels, MapResultsInput(result));
   return outcome;
 }

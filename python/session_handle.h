@@ -33,6 +33,7 @@ struct FieldOverrides {
 // one file.
 struct CommandOutcome {
   std::vector<std::string> report;
+  ResultsLineText resultsLine;
   ResultsFigures figures;
   std::string log;  // the fit log as `fit --report log` prints it, when asked
 };
