@@ -248,24 +248,21 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
   // The region's sum excess at the threshold, in the map's units.
   const double excess = std::max(0.0, region.threshold - anchored.minimum);
   const bool withCovariance = optimum.covariance.rows() == 2 && optimum.covariance.cols() == 2;
-  auto halfWidth = [&](int axis) {
+  // One axis's range: the grid's, or where the grid does not resolve the
+  // region, the ellipse's projection (the optimum plus or minus
+  // sqrt(dS Cov(i,i))) with the factor that would resolve it.
+  auto range = [&](int axis, const AxisCover& cover, double centre, double step, double& low,
+                   double& high, int& refine) {
+    low = cover.low;
+    high = cover.high;
+    if (cover.cells >= 3 || !withCovariance) return;
     const double variance = static_cast<double>(optimum.covariance(axis, axis));
-    return variance > 0 ? std::sqrt(excess * variance) : 0.0;
+    const double h = variance > 0 ? std::sqrt(excess * variance) : 0.0;
+    EllipseRange(centre, h, low, high);
+    refine = RefineFactor(step, 2 * h);
   };
-  region.minLog10N1 = n1.low;
-  region.maxLog10N1 = n1.high;
-  if (n1.cells < 3 && withCovariance) {
-    const double h = halfWidth(0);
-    EllipseRange(optimum.log10N1, h, region.minLog10N1, region.maxLog10N1);
-    region.refineN1 = RefineFactor(r.dx, 2 * h);
-  }
-  region.minSecond = second.low;
-  region.maxSecond = second.high;
-  if (second.cells < 3 && withCovariance) {
-    const double h = halfWidth(1);
-    EllipseRange(optimum.second, h, region.minSecond, region.maxSecond);
-    region.refineSecond = RefineFactor(r.dy, 2 * h);
-  }
+  range(0, n1, optimum.log10N1, r.dx, region.minLog10N1, region.maxLog10N1, region.refineN1);
+  range(1, second, optimum.second, r.dy, region.minSecond, region.maxSecond, region.refineSecond);
   // A grid that does not resolve the region cannot draw it: the contour is
   // then the ellipse its ranges come from.
   if (region.refineN1 > 0 || region.refineSecond > 0)
