@@ -7,14 +7,9 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include "app/qt_text.h"
+
 namespace lumora {
-
-namespace {
-
-QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
-std::string Std(const QString& text) { return text.toLocal8Bit().toStdString(); }
-
-}  // namespace
 
 TSpectrumDialog::TSpectrumDialog(const SpectrumFields& fields, QWidget* parent) : QDialog(parent) {
   setObjectName("SpectrumDialog");

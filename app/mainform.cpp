@@ -29,9 +29,13 @@
 
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
+#include "app/fit_panel.h"
 #include "app/linegrid.h"
+#include "app/map_panel.h"
 #include "app/maplookup.h"
+#include "app/model_panel.h"
 #include "app/paircurvewindow.h"
+#include "app/qt_text.h"
 #include "app/resultcharts.h"
 #include "base/checked.h"
 #include "base/errors.h"
@@ -62,9 +66,6 @@ const QColor kSilverRow(0xC0, 0xC0, 0xC0);
 constexpr int kMaxBarMarks = 50;       // bars marked only below this count
 constexpr int kMaxDensityMarks = 20;   // density points marked up to this count
 constexpr int kMaxAnalysisMarks = 20;  // analysis points marked below this count
-
-std::string Std(const QString& text) { return text.toLocal8Bit().toStdString(); }
-QString Qt8(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
 
 std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileName()); }
 
@@ -130,12 +131,11 @@ void TMainForm::ConnectHandlers() {
   connect(fileList, &QListWidget::itemClicked, this, [this] { OnFileChosen(); });
   connect(saveTableButton, &QPushButton::clicked, this, [this] { SaveTable(); });
   connect(analyzeButton, &QPushButton::clicked, this, [this] { AnalyzeLines(); });
-  connect(fitButton, &QPushButton::clicked, this, [this] { Fit(); });
-  connect(mapButton, &QPushButton::clicked, this, [this] { CreateMap(); });
+  connect(fitPanel, &TFitPanel::FitRequested, this, [this] { Fit(); });
+  connect(mapPanel, &TMapPanel::MapRequested, this, [this] { CreateMap(); });
   connect(saveReportButton, &QPushButton::clicked, this, [this] { SaveReport(); });
   connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
-  connect(distributionCombo, &QComboBox::currentIndexChanged, this,
-          [this] { OnDistributionChosen(); });
+  connect(modelPanel, &TModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
   connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
   connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
   connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);
@@ -163,11 +163,6 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
-  for (QLineEdit* field :
-       {pathEdit, gasTemperatureEdit, fitDensityEdit, fitSecondEdit, mapFromDensityEdit,
-        mapToDensityEdit, mapFromTemperatureEdit, mapToTemperatureEdit, maxIterationsEdit,
-        mapDensityPointsEdit, mapTemperaturePointsEdit, levelCountEdit})
-    field->installEventFilter(this);
 }
 
 // ---- creation and close -------------------------------------------------
@@ -199,35 +194,17 @@ void TMainForm::FormCreate() {
   OnElementChosen();
 }
 
-void TMainForm::FillFields(const WindowFields& f) {
-  mapFromDensityEdit->setText(Qt8(f.FromDensity));
-  mapToDensityEdit->setText(Qt8(f.ToDensity));
-  mapDensityPointsEdit->setText(Qt8(f.DensityPoints));
-  mapFromTemperatureEdit->setText(Qt8(f.FromTemperature));
-  mapToTemperatureEdit->setText(Qt8(f.ToTemperature));
-  mapTemperaturePointsEdit->setText(Qt8(f.TemperaturePoints));
-  fitDensityEdit->setText(Qt8(f.FitDensity));
-  fitSecondEdit->setText(Qt8(f.FitTemperature));
-  maxIterationsEdit->setText(Qt8(f.MaxIter));
-  gasTemperatureEdit->setText(Qt8(f.Tn));
-  pathEdit->setText(Qt8(f.Path));
-  levelCountEdit->setText(Qt8(f.Count));
+void TMainForm::FillFields(const WindowFields& fields) {
+  mapPanel->Fill(fields);
+  fitPanel->Fill(fields);
+  modelPanel->Fill(fields);
 }
-
-namespace {
-
-// Messages about a field's text name the field by its caption.
-FieldCaptions CaptionsOf(const WindowFields& fields) {
-  return [fields](WindowField field) { return WindowFieldCaption(fields, field); };
-}
-
-}  // namespace
 
 // The residual map sized by the map fields and the plot's range before any map.
 void TMainForm::PrepareMapPage() {
   const WindowFields f = CurrentFields();
   fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
-  const MapRequest grid = MapGridFromFields(f, CaptionsOf(f));
+  const MapRequest grid = mapPanel->Grid(f);
   fCharts->SetMapRange(grid.log10FromDensity, grid.fromTemperature, grid.log10ToDensity,
                        grid.toTemperature);
 }
@@ -248,22 +225,22 @@ void TMainForm::SaveFieldsOnClose() {
 // In this order; a field that does not convert ends the writing there.
 void TMainForm::WriteSettingsBack() {
   Settings& s = *fSettings;
-  s.WriteFloat("_Iteration", "FromDensity", StrToFloat(Std(mapFromDensityEdit->text())));
-  s.WriteFloat("_Iteration", "ToDensity", StrToFloat(Std(mapToDensityEdit->text())));
-  s.WriteInteger("_Iteration", "DensityPoints", StrToInt(Std(mapDensityPointsEdit->text())));
-  s.WriteFloat("_Iteration", "FromTemperature", StrToFloat(Std(mapFromTemperatureEdit->text())));
-  s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(Std(mapToTemperatureEdit->text())));
-  s.WriteInteger("_Iteration", "TemperaturePoints",
-                 StrToInt(Std(mapTemperaturePointsEdit->text())));
-  s.WriteFloat("_Fit", "FromDensity", StrToFloat(Std(fitDensityEdit->text())));
-  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(Std(fitSecondEdit->text())));
-  s.WriteInteger("_Fit", "Count", StrToInt(Std(maxIterationsEdit->text())));
-  s.WriteFloat("_Parameters", "Tn", StrToFloat(Std(gasTemperatureEdit->text())));
-  s.WriteFloat("_Parameters", "Path", StrToFloat(Std(pathEdit->text())));
+  const WindowFields f = CurrentFields();
+  s.WriteFloat("_Iteration", "FromDensity", StrToFloat(f.FromDensity));
+  s.WriteFloat("_Iteration", "ToDensity", StrToFloat(f.ToDensity));
+  s.WriteInteger("_Iteration", "DensityPoints", StrToInt(f.DensityPoints));
+  s.WriteFloat("_Iteration", "FromTemperature", StrToFloat(f.FromTemperature));
+  s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(f.ToTemperature));
+  s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(f.TemperaturePoints));
+  s.WriteFloat("_Fit", "FromDensity", StrToFloat(f.FitDensity));
+  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(f.FitTemperature));
+  s.WriteInteger("_Fit", "Count", StrToInt(f.MaxIter));
+  s.WriteFloat("_Parameters", "Tn", StrToFloat(f.Tn));
+  s.WriteFloat("_Parameters", "Path", StrToFloat(f.Path));
   s.WriteInteger("_Parameters", "DefaultAtom", elementList->currentIndex());
   // With no element selected there is no section to keep the count in.
   const std::string element = ElementName();
-  if (!element.empty()) s.WriteInteger(element, "Boltzmax", StrToInt(Std(levelCountEdit->text())));
+  if (!element.empty()) s.WriteInteger(element, "Boltzmax", StrToInt(f.Count));
 }
 
 // ---- element change ------------------------------------------------------
@@ -284,7 +261,7 @@ void TMainForm::ChangeElementNow() {
   ClearUserData();
   FillListing(levelsList, listings.levels);
   FillListing(linesList, listings.lines);
-  levelCountEdit->setText(Qt8(Format("%d", fSettings->ReadInteger(element, "Boltzmax", 1))));
+  modelPanel->SetLevelCount(fSettings->ReadInteger(element, "Boltzmax", 1));
   QStringList structure;
   for (const std::string& line : listings.structure) structure << Qt8(line);
   structureMemo->setPlainText(structure.join('\n'));
@@ -663,7 +640,7 @@ void TMainForm::ShowFractions(int regime) {
                                     analysis ? "final density" : "fitted");
 
   std::vector<TResultCharts::LabelledPoint> densities;
-  const int n = std::min<long long>(StrToInt(Std(levelCountEdit->text())),
+  const int n = std::min<long long>(StrToInt(CurrentFields().Count),
                                     static_cast<long long>(table.levels.size()));
   for (int i = 0; fResultsCurrent && i < n; ++i) {
     const TLevelRecord& level = table.levels[i];
@@ -690,58 +667,18 @@ void TMainForm::OnPointerOverFractions(double wavelength, double fraction) {
 
 WindowFields TMainForm::CurrentFields() const {
   WindowFields f;
-  f.FromDensity = Std(mapFromDensityEdit->text());
-  f.ToDensity = Std(mapToDensityEdit->text());
-  f.DensityPoints = Std(mapDensityPointsEdit->text());
-  f.FromTemperature = Std(mapFromTemperatureEdit->text());
-  f.ToTemperature = Std(mapToTemperatureEdit->text());
-  f.TemperaturePoints = Std(mapTemperaturePointsEdit->text());
-  f.FitDensity = Std(fitDensityEdit->text());
-  f.FitTemperature = Std(fitSecondEdit->text());
-  f.MaxIter = Std(maxIterationsEdit->text());
-  f.Tn = Std(gasTemperatureEdit->text());
-  f.Path = Std(pathEdit->text());
-  f.Count = Std(levelCountEdit->text());
-  f.Distribution = distributionCombo->currentIndex();
-  f.FitTemperatureChecked = fitSecondCheckBox->isChecked();
+  mapPanel->Collect(f);
+  fitPanel->Collect(f);
+  modelPanel->Collect(f);
   f.ReportKind = reportKindCombo->currentIndex();
   return f;
 }
 
-bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusOut) {
-    const auto reason = static_cast<QFocusEvent*>(event)->reason();
-    // Switching windows or opening a popup is not leaving the field.
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-      auto* field = static_cast<QLineEdit*>(watched);
-      if (field == maxIterationsEdit || field == mapDensityPointsEdit ||
-          field == mapTemperaturePointsEdit || field == levelCountEdit)
-        ValidateInt(field);
-      else
-        ValidateFloat(field);
-    }
-  }
-  return QMainWindow::eventFilter(watched, event);
-}
-
-void TMainForm::ValidateFloat(QLineEdit* field) {
-  double value = 0;
-  if (!TryParseReal(Trim(Std(field->text())), value) || !(value > 0)) field->setFocus();
-}
-
-void TMainForm::ValidateInt(QLineEdit* field) {
-  int32_t value = 0;
-  if (!TryParseInt(Trim(Std(field->text())), value) || value < 1) field->setFocus();
-}
-
 void TMainForm::OnDistributionChosen() {
-  const auto distribution = static_cast<Distribution>(distributionCombo->currentIndex());
-  const DistributionChoice choice = ChoiceFor(distribution);
-  fitSecondCheckBox->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
-                                                                       : "Fit T_exc (K)");
-  fitSecondCheckBox->setChecked(choice.secondAlwaysFitted);
-  fitSecondCheckBox->setEnabled(!choice.secondAlwaysFitted);
-  if (choice.levelCount) levelCountEdit->setText(QString::number(*choice.levelCount));
+  const Distribution distribution = modelPanel->CurrentDistribution();
+  fitPanel->ShowDistribution(distribution);
+  if (const std::optional<int> count = ChoiceFor(distribution).levelCount)
+    modelPanel->SetLevelCount(*count);
 }
 
 // ---- saving and the report ---------------------------------------------------
@@ -845,9 +782,8 @@ void TMainForm::RunCommand(const QString& name, bool withProgress, std::function
 
 void TMainForm::SetCommandInputsEnabled(bool enabled) {
   const std::initializer_list<QWidget*> inputs = {
-      elementList,   readButton,  readSpectrumButton, nextFileButton,
-      analyzeButton, fitButton,   mapButton,          lineGrid,
-      fileList,      methodPages, modelGroup,         fPairInspector->showButton};
+      elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton,
+      lineGrid,    fileList,   methodPages,        modelPanel,     fPairInspector->showButton};
   for (QWidget* w : inputs) w->setEnabled(enabled);
   for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction,
                      analysisAction, undoAction})
@@ -873,10 +809,10 @@ void TMainForm::RunFit() {
   } catch (const std::exception&) {
     cleared->clear();
   }
-  FitRequest request = FitRequestFromFields(f, ElementMass(), CaptionsOf(f));
+  FitRequest request = fitPanel->Request(f, ElementMass());
   request.report.dataFileName = FileNamePart(fFileName);
   std::optional<MonteCarloRequest> refits;
-  if (const std::optional<MonteCarloSettings> settings = MonteCarloFromFields())
+  if (const std::optional<MonteCarloSettings> settings = fitPanel->MonteCarlo())
     refits = MonteCarloRequestFor(request, *settings);
   // Cancel stops the fit at its next iteration.
   request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
@@ -909,27 +845,6 @@ void TMainForm::RunFit() {
       });
 }
 
-std::optional<MonteCarloSettings> TMainForm::MonteCarloFromFields() const {
-  const std::string runs = Trim(Std(monteCarloRunsEdit->text()));
-  if (runs.empty() || runs == "0") return std::nullopt;
-  MonteCarloSettings settings;
-  settings.runs = StrToInt(runs);
-  const std::string noise = Trim(Std(monteCarloNoiseEdit->text()));
-  settings.noise = noise.empty() ? 0 : StrToFloat(noise);
-  settings.akiAccuracy = akiAccuracyCheckBox->isChecked();
-  const std::string seed = Trim(Std(monteCarloSeedEdit->text()));
-  if (seed.empty()) {
-    settings.seed = DrawSeed();
-  } else {
-    const std::optional<uint64_t> typed = ParseSeed(seed);
-    if (!typed)
-      throw Error("The Monte Carlo seed must be a whole number of 0 or more, not \"" + seed +
-                  "\".");
-    settings.seed = *typed;
-  }
-  return settings;
-}
-
 void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
   AppendReport(MonteCarloReport(result, request));
   const SampleStatistics& s = result.log10N1;
@@ -951,12 +866,12 @@ void TMainForm::CreateMap() {
 void TMainForm::RunMap() {
   RequireLines("A map");
   const WindowFields f = CurrentFields();
-  MapRequest request = MapRequestFromFields(f, ElementMass(), CaptionsOf(f));
+  MapRequest request = mapPanel->Request(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
   request.progress = [runner = fRunner](int done, int total) {
     runner->ReportProgress(done, total);
   };
-  const bool save = saveMapCheckBox->isChecked();
+  const bool save = mapPanel->SaveRequested();
   const std::string header = MapFileHeader(f);
   const QString file = fFileName;
   auto result = std::make_shared<MapResult>();
@@ -1014,9 +929,9 @@ void TMainForm::RunLineAnalysis() {
   if (!entered) return;  // cancelled: nothing changes
   LineAnalysisRequest request;
   request.limits = ParseSimulationParameters(Std(*entered));
-  request.start = AnalysisStartFromFields(Std(fitDensityEdit->text()), Std(fitSecondEdit->text()),
-                                          Std(gasTemperatureEdit->text()), Std(pathEdit->text()),
-                                          ElementMass());
+  const WindowFields f = CurrentFields();
+  request.start =
+      AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, ElementMass());
   if (!MayDiscardEdits()) return;
   fAnalysisParameters = Std(*entered);
   RunAnalysis(request);

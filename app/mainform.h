@@ -20,14 +20,11 @@
 #include "settings/settings.h"
 
 class QAction;
-class QCheckBox;
 class QCustomPlot;
-class QGroupBox;
 class QMenu;
 class QProgressBar;
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -38,6 +35,9 @@ class QToolButton;
 namespace lumora {
 
 class TCommandRunner;
+class TFitPanel;
+class TMapPanel;
+class TModelPanel;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
@@ -74,8 +74,6 @@ class TMainForm : public QMainWindow {
   bool CanSelectCell(int col, int row);
   void OnCellEdited(int col, int row, const QString& text);
   void OnGridLeft();
-  void ValidateFloat(QLineEdit* field);
-  void ValidateInt(QLineEdit* field);
   void OnDistributionChosen();
   void SaveTable();
   void SaveReport();
@@ -113,8 +111,18 @@ class TMainForm : public QMainWindow {
   TResultCharts* Charts() const { return fCharts; }
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
   // The widgets, named by what they do; each keeps the object name users'
   // scripts and the tests look it up by ("ElementListBox", "Button1", ...).
+  // The method pages and the model group own their fields.
+  TFitPanel* fitPanel = nullptr;
+  TMapPanel* mapPanel = nullptr;
+  TModelPanel* modelPanel = nullptr;
   QComboBox* elementList = nullptr;
   QPushButton* readButton = nullptr;
   QPushButton* readSpectrumButton = nullptr;
@@ -126,28 +134,6 @@ class TMainForm : public QMainWindow {
   QListWidget* levelsList = nullptr;
   QPlainTextEdit* structureMemo = nullptr;
   QPlainTextEdit* reportMemo = nullptr;
-  QLineEdit* fitDensityEdit = nullptr;
-  QCheckBox* fitSecondCheckBox = nullptr;
-  QLineEdit* fitSecondEdit = nullptr;
-  QLineEdit* maxIterationsEdit = nullptr;
-  QPushButton* fitButton = nullptr;
-  QGroupBox* monteCarloGroup = nullptr;
-  QLineEdit* monteCarloRunsEdit = nullptr;
-  QLineEdit* monteCarloNoiseEdit = nullptr;
-  QCheckBox* akiAccuracyCheckBox = nullptr;
-  QLineEdit* monteCarloSeedEdit = nullptr;
-  QLineEdit* mapFromDensityEdit = nullptr;
-  QLineEdit* mapToDensityEdit = nullptr;
-  QLineEdit* mapDensityPointsEdit = nullptr;
-  QLineEdit* mapFromTemperatureEdit = nullptr;
-  QLineEdit* mapToTemperatureEdit = nullptr;
-  QLineEdit* mapTemperaturePointsEdit = nullptr;
-  QPushButton* mapButton = nullptr;
-  QCheckBox* saveMapCheckBox = nullptr;
-  QLineEdit* pathEdit = nullptr;
-  QLineEdit* gasTemperatureEdit = nullptr;
-  QComboBox* distributionCombo = nullptr;
-  QLineEdit* levelCountEdit = nullptr;
   QListWidget* fileList = nullptr;
   QComboBox* reportKindCombo = nullptr;
   QToolButton* clearReportButton = nullptr;
@@ -179,15 +165,7 @@ class TMainForm : public QMainWindow {
   QTabWidget* linePages = nullptr;
   QTabWidget* chartPages = nullptr;
   QTabWidget* methodPages = nullptr;
-  QGroupBox* modelGroup = nullptr;
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void dragEnterEvent(QDragEnterEvent* event) override;
-  void dropEvent(QDropEvent* event) override;
-
- private:
   void BuildLayout();
   void BuildMenus();
   void AddTooltips();
@@ -205,8 +183,6 @@ class TMainForm : public QMainWindow {
   void ClearSpectrum();
   void RunFit();
   void RunMap();
-  // The refits the Monte Carlo fields ask for after a fit; nothing for no runs.
-  std::optional<MonteCarloSettings> MonteCarloFromFields() const;
   void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
   void ClearUncertainty();
   void RunLineAnalysis();

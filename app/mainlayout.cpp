@@ -1,15 +1,11 @@
 // The main window's controls and how they are arranged.
 #include <QAction>
 #include <QBoxLayout>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QFormLayout>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -21,8 +17,11 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "app/fit_panel.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
+#include "app/map_panel.h"
+#include "app/model_panel.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 
@@ -34,13 +33,6 @@ template <typename W>
 W* Named(W* widget, const char* name) {
   widget->setObjectName(name);
   return widget;
-}
-
-QLineEdit* Field(QWidget* parent, const char* name) {
-  auto* edit = Named(new QLineEdit(parent), name);
-  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("1.000E+018") + 16);
-  edit->setMaximumWidth(130);
-  return edit;
 }
 
 QTabWidget* Pages(QWidget* parent, const char* name) {
@@ -130,78 +122,16 @@ void TMainForm::BuildLayout() {
   auto* method = new QVBoxLayout;
   method->addWidget(new QLabel("Method", central));
   methodPages = Pages(central, "MethodPages");
-  auto* fitPage = new QWidget(methodPages);
-  auto* fitColumns = new QHBoxLayout(fitPage);
-  auto* fitForm = new QFormLayout;
-  fitColumns->addLayout(fitForm);
-  fitDensityEdit = Field(fitPage, "FitDensityEdit");
-  fitForm->addRow("Density n_1 (m-3)", fitDensityEdit);
-  fitSecondCheckBox = Named(new QCheckBox("Fit T_exc (K)", fitPage), "FitTempCheckBox");
-  fitForm->addRow(fitSecondCheckBox);
-  fitSecondEdit = Field(fitPage, "FitTempEdit");
-  fitForm->addRow("", fitSecondEdit);
-  maxIterationsEdit = Field(fitPage, "MaxIterEdit");
-  fitForm->addRow("Max iteration number", maxIterationsEdit);
-  fitButton = Named(new QPushButton("Fit", fitPage), "FitBtn");
-  fitForm->addRow(fitButton);
-  // Refits after the fit; no runs, no refits.
-  monteCarloGroup = Named(new QGroupBox("Monte Carlo", fitPage), "MonteCarloGroup");
-  auto* monteCarloForm = new QFormLayout(monteCarloGroup);
-  monteCarloRunsEdit = Field(monteCarloGroup, "MonteCarloRunsEdit");
-  monteCarloForm->addRow("Runs", monteCarloRunsEdit);
-  monteCarloNoiseEdit = Field(monteCarloGroup, "MonteCarloNoiseEdit");
-  monteCarloForm->addRow("Noise", monteCarloNoiseEdit);
-  akiAccuracyCheckBox =
-      Named(new QCheckBox("Aki accuracy", monteCarloGroup), "AkiAccuracyCheckBox");
-  monteCarloForm->addRow(akiAccuracyCheckBox);
-  monteCarloSeedEdit = Field(monteCarloGroup, "MonteCarloSeedEdit");
-  monteCarloSeedEdit->setPlaceholderText("drawn");
-  monteCarloForm->addRow("Seed", monteCarloSeedEdit);
-  fitColumns->addWidget(monteCarloGroup);
-  methodPages->addTab(fitPage, "Fit");
-
-  auto* mapPage = new QWidget(methodPages);
-  auto* mapGrid = new QGridLayout(mapPage);
-  // A caption over the From, To and Points fields of one quantity.
-  auto addRange = [mapPage, mapGrid](int row, const char* caption, QLineEdit*& from, QLineEdit*& to,
-                                     QLineEdit*& points, const char* names[3]) {
-    mapGrid->addWidget(new QLabel(caption, mapPage), row, 0, 1, 3);
-    QLineEdit** fields[3] = {&from, &to, &points};
-    const char* const headings[3] = {"From", "To", "Points"};
-    for (int col = 0; col < 3; ++col) {
-      mapGrid->addWidget(new QLabel(headings[col], mapPage), row + 1, col);
-      *fields[col] = Field(mapPage, names[col]);
-      mapGrid->addWidget(*fields[col], row + 2, col);
-    }
-  };
-  const char* densityNames[3] = {"FromDensityEdit", "ToDensityEdit", "PointsDensityEdit"};
-  addRange(0, "Density n_1 (m-3)", mapFromDensityEdit, mapToDensityEdit, mapDensityPointsEdit,
-           densityNames);
-  const char* temperatureNames[3] = {"FromTempEdit", "ToTempEdit", "PointsTempEdit"};
-  addRange(3, "Temperature T_exc (K)", mapFromTemperatureEdit, mapToTemperatureEdit,
-           mapTemperaturePointsEdit, temperatureNames);
-  mapButton = Named(new QPushButton("Create map", mapPage), "MapBtn");
-  saveMapCheckBox = Named(new QCheckBox("Save map", mapPage), "SaveMapCheckBox");
-  mapGrid->addWidget(mapButton, 6, 0);
-  mapGrid->addWidget(saveMapCheckBox, 6, 1, 1, 2);
-  methodPages->addTab(mapPage, "Map");
+  fitPanel = new TFitPanel(methodPages);
+  methodPages->addTab(fitPanel, "Fit");
+  mapPanel = new TMapPanel(methodPages);
+  methodPages->addTab(mapPanel, "Map");
   methodPages->setMaximumWidth(560);
   method->addWidget(methodPages);
   lower->addLayout(method);
 
-  auto* model = modelGroup = Named(new QGroupBox("Model", central), "ModelGroup");
-  auto* modelForm = new QFormLayout(model);
-  pathEdit = Field(model, "PathEdit");
-  modelForm->addRow("Abs. path (m)", pathEdit);
-  gasTemperatureEdit = Field(model, "TnEdit");
-  modelForm->addRow("Gas Tn (K)", gasTemperatureEdit);
-  distributionCombo = Named(new QComboBox(model), "DistributionComboBox");
-  distributionCombo->addItems({"Boltzmann", "1s levels"});
-  modelForm->addRow("Distribution", distributionCombo);
-  levelCountEdit = Field(model, "BoltzCountEdit");
-  modelForm->addRow("Count", levelCountEdit);
-  model->setMaximumWidth(300);
-  lower->addWidget(model);
+  modelPanel = new TModelPanel(central);
+  lower->addWidget(modelPanel);
 
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");
   auto* filesLayout = new QVBoxLayout(files);
@@ -365,38 +295,6 @@ void TMainForm::AddTooltips() {
       {lineGrid,
        "Measured lines; edit an intensity (arbitrary units) and press Enter. "
        "Ctrl+C copies the selected cells, Ctrl+Z undoes an edit"},
-      {fitDensityEdit, "Start value of the lower-level density n_1, in m^-3"},
-      {fitSecondCheckBox,
-       "Also fit the second parameter (T_exc in K, or log10 of the 1s "
-       "density ratio)"},
-      {fitSecondEdit, "Start or fixed value of the second parameter (T_exc in K)"},
-      {maxIterationsEdit, "Largest number of fit iterations"},
-      {fitButton, "Fit n_1 (and T_exc) to the measured branching fractions (F5)"},
-      {monteCarloGroup, "Refits of perturbed copies of the lines after each fit"},
-      {monteCarloRunsEdit,
-       "Number of Monte Carlo refits after the fit (10 to 100000); "
-       "0 or empty: none"},
-      {monteCarloNoiseEdit,
-       "Relative standard deviation of the noise put on each intensity "
-       "(0.02 is 2 %)"},
-      {akiAccuracyCheckBox,
-       "Also scale each Aki by its accuracy grade's uncertainty "
-       "(a line without a grade counts as E)"},
-      {monteCarloSeedEdit,
-       "Seed of the random draws, to repeat a run; empty: drawn and "
-       "shown in the report"},
-      {mapFromDensityEdit, "First density n_1 of the map, in m^-3"},
-      {mapToDensityEdit, "Density limit n_1 of the map, in m^-3"},
-      {mapDensityPointsEdit, "Number of density points of the map"},
-      {mapFromTemperatureEdit, "First excitation temperature of the map, in K"},
-      {mapToTemperatureEdit, "Temperature limit of the map, in K"},
-      {mapTemperaturePointsEdit, "Number of temperature points of the map"},
-      {mapButton, "Residual sum of squares over the density-temperature grid (F6)"},
-      {saveMapCheckBox, "Write the map to the Maps folder beside the measurement"},
-      {pathEdit, "Absorption path length, in m"},
-      {gasTemperatureEdit, "Gas temperature Tn, in K (Doppler width)"},
-      {distributionCombo, "Population of the lower levels: Boltzmann, or the four 1s levels"},
-      {levelCountEdit, "Number of lower levels the distribution populates"},
       {fileList, "Measurement files (*.txt) of the folder; click one to read it"},
       {reportKindCombo, "Report of a fit: final results line, or the whole iteration log"},
       {saveReportButton, "Save the report text"},

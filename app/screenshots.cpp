@@ -14,6 +14,7 @@
 
 #include "app/appstart.h"
 #include "app/mainform.h"
+#include "app/named_widget.h"
 
 namespace {
 
@@ -77,24 +78,24 @@ int main(int argc, char** argv) {
   const std::pair<QSize, QString> sizes[] = {{QSize(1280, 800), "1280x800"},
                                              {QSize(1024, 700), "1024x700"}};
   for (const auto& [size, name] : sizes) {
-    form.chartPages->setCurrentIndex(0);
+    lumora::NamedWidget<QTabWidget>(form, "ChartPages")->setCurrentIndex(0);
     ok &= Save(form, size, output + "/fit-" + name + ".png");
   }
   // Monte Carlo refits with 2 % intensity noise, a fixed seed.
-  form.monteCarloRunsEdit->setText("2000");
-  form.monteCarloNoiseEdit->setText("0.02");
-  form.monteCarloSeedEdit->setText("1");
+  lumora::NamedWidget<QLineEdit>(form, "MonteCarloRunsEdit")->setText("2000");
+  lumora::NamedWidget<QLineEdit>(form, "MonteCarloNoiseEdit")->setText("0.02");
+  lumora::NamedWidget<QLineEdit>(form, "MonteCarloSeedEdit")->setText("1");
   form.Fit();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/uncertainty-" + name + ".png");
-  form.monteCarloRunsEdit->clear();
+  lumora::NamedWidget<QLineEdit>(form, "MonteCarloRunsEdit")->clear();
   // The map of the noisy sample around its valley, with its confidence regions.
   form.OpenMeasurement(source + "/data/measurements/argon_n4e16_noise.txt");
-  form.mapFromDensityEdit->setText("1E+016");
-  form.mapToDensityEdit->setText("1E+017");
-  form.mapFromTemperatureEdit->setText("100");
-  form.mapToTemperatureEdit->setText("3000");
+  lumora::NamedWidget<QLineEdit>(form, "FromDensityEdit")->setText("1E+016");
+  lumora::NamedWidget<QLineEdit>(form, "ToDensityEdit")->setText("1E+017");
+  lumora::NamedWidget<QLineEdit>(form, "FromTempEdit")->setText("100");
+  lumora::NamedWidget<QLineEdit>(form, "ToTempEdit")->setText("3000");
   form.CreateMap();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");

@@ -78,6 +78,10 @@ std::string WindowFieldCaption(const WindowFields& fields, WindowField field) {
   return "";
 }
 
+FieldCaptions WindowCaptions(const WindowFields& fields) {
+  return [fields](WindowField field) { return WindowFieldCaption(fields, field); };
+}
+
 FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,
                                 const FieldCaptions& captions) {
   const FieldReader in(fields, captions);

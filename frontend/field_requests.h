@@ -22,6 +22,8 @@ using FieldCaptions = std::function<std::string(WindowField field)>;
 // The window's caption of each field ("Gas Tn (K)", "Map density Points",
 // ...); the second parameter's follows the distribution.
 std::string WindowFieldCaption(const WindowFields& fields, WindowField field);
+// The window's captions as the request builders below take them.
+FieldCaptions WindowCaptions(const WindowFields& fields);
 
 // Fit: n_1 from "Density n_1 (m-3)", the second parameter, the iteration
 // limit, Tn, path, the mass (given in u) in kg, Count and the distribution.

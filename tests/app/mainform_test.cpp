@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,6 +30,7 @@
 #include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
+#include "app/named_widget.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
@@ -36,6 +38,7 @@
 #include "model/residual_map.h"
 #include "model/session.h"
 
+using lumora::NamedWidget;
 using lumora::TLineGrid;
 using lumora::TMainForm;
 
@@ -44,6 +47,9 @@ namespace {
 const QString kSourceDir = LUMORA_SOURCE_DIR;
 const QString kSample = "argon_n2e15.txt";
 const QString kStrongSample = "argon_n1.5e17_strong.txt";
+
+// The line table, which most tests read or edit.
+TLineGrid* Grid(const TMainForm& form) { return NamedWidget<TLineGrid>(form, "StringGrid1"); }
 
 QByteArray ReadAll(const QString& path) {
   QFile f(path);
@@ -141,7 +147,7 @@ class MainFormTest : public QObject {
   // Reads a sample of the test's folder through "Read intensities".
   void Read(TMainForm& form, Answers& answers, const QString& name) {
     answers.openFile = Meas(name);
-    Click(form.readButton);
+    Click(NamedWidget<QPushButton>(form, "ReadBtn"));
   }
   // A click on a button as the user makes it: first on the tab of the page
   // that holds it, when that page is hidden.
@@ -161,19 +167,19 @@ class MainFormTest : public QObject {
     return QTest::qWaitFor([&form] { return !form.CommandRunning(); }, timeoutMs);
   }
   static void FitNow(TMainForm& form) {
-    Click(form.fitButton);
+    Click(NamedWidget<QPushButton>(form, "FitBtn"));
     QVERIFY(Finished(form));
   }
   static void AnalyzeNow(TMainForm& form) {
-    Click(form.analyzeButton);
+    Click(NamedWidget<QPushButton>(form, "AnalyzeBtn"));
     QVERIFY(Finished(form));
   }
   static void MapWithFile(TMainForm& form, const QString& densityPoints,
                           const QString& temperaturePoints) {
-    form.mapDensityPointsEdit->setText(densityPoints);
-    form.mapTemperaturePointsEdit->setText(temperaturePoints);
-    form.saveMapCheckBox->setChecked(true);
-    Click(form.mapButton);
+    NamedWidget<QLineEdit>(form, "PointsDensityEdit")->setText(densityPoints);
+    NamedWidget<QLineEdit>(form, "PointsTempEdit")->setText(temperaturePoints);
+    NamedWidget<QCheckBox>(form, "SaveMapCheckBox")->setChecked(true);
+    Click(NamedWidget<QPushButton>(form, "MapBtn"));
     QVERIFY(Finished(form));
   }
   // The centre of a table cell (row 0 the header) in the viewport.
@@ -280,16 +286,18 @@ class MainFormTest : public QObject {
       QVERIFY2(field, qPrintable(name));
       QCOMPARE(field->text(), text);
     }
-    QVERIFY(!form.fitSecondCheckBox->isChecked());
-    QVERIFY(!form.saveMapCheckBox->isChecked());
-    QCOMPARE(form.distributionCombo->currentText(), QString("Boltzmann"));
-    QCOMPARE(form.reportKindCombo->currentText(), QString("final results"));
+    QVERIFY(!NamedWidget<QCheckBox>(form, "FitTempCheckBox")->isChecked());
+    QVERIFY(!NamedWidget<QCheckBox>(form, "SaveMapCheckBox")->isChecked());
+    QCOMPARE(NamedWidget<QComboBox>(form, "DistributionComboBox")->currentText(),
+             QString("Boltzmann"));
+    QCOMPARE(NamedWidget<QComboBox>(form, "ReportComboBox")->currentText(),
+             QString("final results"));
     // The residual map is sized by the map fields before any map.
     QCOMPARE(form.MapGrid().size(), size_t(50));
     QCOMPARE(form.MapGrid()[0].size(), size_t(50));
-    QCOMPARE(form.lineGrid->RowCount(), 1);
-    QCOMPARE(form.lineGrid->Cell(6, 0), QString("Upper state"));
-    QVERIFY(!form.chartPages->isTabEnabled(3));
+    QCOMPARE(Grid(form)->RowCount(), 1);
+    QCOMPARE(Grid(form)->Cell(6, 0), QString("Upper state"));
+    QVERIFY(!NamedWidget<QTabWidget>(form, "ChartPages")->isTabEnabled(3));
   }
 
   void unreadableSettingsFileIsAnError() {
@@ -303,10 +311,10 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QCOMPARE(form->levelCountEdit->text(), QString("4"));
-    QVERIFY(form->levelsList->count() > 0);
-    QVERIFY(form->linesList->count() > 0);
-    QVERIFY(!form->structureMemo->toPlainText().isEmpty());
+    QCOMPARE(NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->text(), QString("4"));
+    QVERIFY(NamedWidget<QListWidget>(*form, "LevelsBox")->count() > 0);
+    QVERIFY(NamedWidget<QListWidget>(*form, "LinesBox")->count() > 0);
+    QVERIFY(!NamedWidget<QPlainTextEdit>(*form, "LLMemo")->toPlainText().isEmpty());
   }
 
   void readingASampleFillsTheTableAndCharts() {
@@ -315,7 +323,7 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
 
-    TLineGrid* grid = form->lineGrid;
+    TLineGrid* grid = Grid(*form);
     QCOMPARE(grid->RowCount(), 28);
     QCOMPARE(grid->Cell(0, 1), QString("667.7282"));
     QCOMPARE(grid->Cell(1, 1), QString("20.768497"));
@@ -357,12 +365,12 @@ class MainFormTest : public QObject {
     for (size_t i = 0; i < colours.size(); ++i)
       QCOMPARE(colours[i],
                lumora::BarPalette[form->CurrentSession().Table().lines[i].UpperState % 13]);
-    QVERIFY(!form->chartPages->isTabEnabled(3));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(3));
 
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
-    QCOMPARE(form->fileList->count(), 2);
-    QCOMPARE(form->fileList->currentItem()->text(), kSample);
-    QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->count(), 2);
+    QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->currentItem()->text(), kSample);
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel0")->text(), QString("  File 2/2 in folder"));
     QCOMPARE(Setting("_Files", "Measurements"), Meas());
   }
 
@@ -370,25 +378,25 @@ class MainFormTest : public QObject {
     CopySample(kStrongSample);  // a second file in the folder
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    Click(form->nextFileButton);
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
-    QCOMPARE(form->fileStatus->text(), QString("  File 1/2 in folder"));
-    QCOMPARE(form->lineGrid->RowCount(), 19);
-    Click(form->nextFileButton);
-    QCOMPARE(form->fileStatus->text(), QString("  File 2/2 in folder"));
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel0")->text(), QString("  File 1/2 in folder"));
+    QCOMPARE(Grid(*form)->RowCount(), 19);
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel0")->text(), QString("  File 2/2 in folder"));
+    QCOMPARE(Grid(*form)->RowCount(), 28);
     QVERIFY(answers.errors.isEmpty());
   }
 
   void singleFileAndCancelledDialog() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    QCOMPARE(form->fileStatus->text(), QString());
-    Click(form->nextFileButton);  // reads the same file again
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel0")->text(), QString());
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));  // reads the same file again
+    QCOMPARE(Grid(*form)->RowCount(), 28);
     answers.openFile.clear();  // cancelled: nothing changes
-    Click(form->readButton);
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    Click(NamedWidget<QPushButton>(*form, "ReadBtn"));
+    QCOMPARE(Grid(*form)->RowCount(), 28);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
     QVERIFY(answers.errors.isEmpty());
   }
@@ -402,8 +410,8 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.messages[0].startsWith("Wavelength 801.479000 was not found."),
              qPrintable(answers.messages[0]));
     QVERIFY(answers.errors.isEmpty());
-    QCOMPARE(form->lineGrid->RowCount(), 15);
-    QVERIFY(!form->lineGrid->Cell(3, 1).isEmpty());
+    QCOMPARE(Grid(*form)->RowCount(), 15);
+    QVERIFY(!Grid(*form)->Cell(3, 1).isEmpty());
   }
 
   void unreadableMeasurementIsShownAndLeavesTheTableEmpty() {
@@ -411,14 +419,14 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     Read(*form, answers, "missing.txt");
     QCOMPARE(answers.errors.size(), 1);
-    QCOMPARE(form->lineGrid->RowCount(), 1);
+    QCOMPARE(Grid(*form)->RowCount(), 1);
     QCOMPARE(form->windowTitle(), QString("Lumora"));
   }
 
   void editedIntensityIsTakenOverAndRecalculated() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    TLineGrid* grid = form->lineGrid;
+    TLineGrid* grid = Grid(*form);
     // An upper level with at least three lines.
     std::map<QString, std::vector<int>> rowsOfLevel;
     for (int r = 1; r < grid->RowCount(); ++r) rowsOfLevel[grid->Cell(5, r)].push_back(r);
@@ -455,7 +463,7 @@ class MainFormTest : public QObject {
     QFETCH(QString, text);
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    TLineGrid* grid = form->lineGrid;
+    TLineGrid* grid = Grid(*form);
     const double before = form->CurrentSession().Table().lines[1].Int;
     QVERIFY(grid->SelectCell(1, 2));
     grid->TypeText(1, 2, text);
@@ -473,12 +481,11 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     for (int col : {0, 2, 3, 5, 8}) {
-      QVERIFY(form->lineGrid->SelectCell(col, 3));
-      QVERIFY(
-          !(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable));
+      QVERIFY(Grid(*form)->SelectCell(col, 3));
+      QVERIFY(!(Grid(*form)->model()->flags(Grid(*form)->currentIndex()) & Qt::ItemIsEditable));
     }
-    QVERIFY(form->lineGrid->SelectCell(1, 3));
-    QVERIFY(form->lineGrid->model()->flags(form->lineGrid->currentIndex()) & Qt::ItemIsEditable);
+    QVERIFY(Grid(*form)->SelectCell(1, 3));
+    QVERIFY(Grid(*form)->model()->flags(Grid(*form)->currentIndex()) & Qt::ItemIsEditable);
   }
 
   void oneLineMeasurementShowsNoFractions() {
@@ -490,12 +497,12 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     Read(*form, answers, "one.txt");
     QVERIFY(answers.errors.isEmpty() && answers.messages.isEmpty());
-    QCOMPARE(form->lineGrid->RowCount(), 2);
-    QCOMPARE(form->lineGrid->Cell(0, 1), QString("696.5431"));
-    for (int col : {2, 3, 4}) QVERIFY(form->lineGrid->Cell(col, 1).isEmpty());
+    QCOMPARE(Grid(*form)->RowCount(), 2);
+    QCOMPARE(Grid(*form)->Cell(0, 1), QString("696.5431"));
+    for (int col : {2, 3, 4}) QVERIFY(Grid(*form)->Cell(col, 1).isEmpty());
     // An edit cannot be taken over with a single line.
-    QVERIFY(form->lineGrid->SelectCell(1, 1));
-    form->lineGrid->TypeText(1, 1, "50");
+    QVERIFY(Grid(*form)->SelectCell(1, 1));
+    Grid(*form)->TypeText(1, 1, "50");
     QVERIFY(!form->CanSelectCell(1, 1));
     QVERIFY(answers.errors.isEmpty());
   }
@@ -545,7 +552,7 @@ class MainFormTest : public QObject {
     QVERIFY(edit);
     edit->setFocus(Qt::TabFocusReason);
     edit->setText(text);
-    form->reportMemo->setFocus(Qt::TabFocusReason);
+    NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->setFocus(Qt::TabFocusReason);
     QCOMPARE(edit->hasFocus(), !accepted);
   }
 
@@ -554,24 +561,25 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QStringList report = form->reportMemo->toPlainText().split('\n');
+    QStringList report =
+        NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);  // the header and one results line
     // n_1 is the third number: the density the sample was made with.
     const QStringList numbers = report[1].split(' ', Qt::SkipEmptyParts);
     QCOMPARE(numbers.value(2), QString("2.00E+015"));
     QVERIFY(report[1].contains(kSample));
     // Fitted fractions in the table and the densities of the four levels.
-    QVERIFY(form->lineGrid->Cell(4, 1) != "0.0000");
+    QVERIFY(Grid(*form)->Cell(4, 1) != "0.0000");
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
              4);
     // The fit's own log is gone; none is left where all users could see it.
     QVERIFY(!QFile::exists(fDir->filePath("lumora.txt")));
     QVERIFY(QDir(fDir->filePath(QString("lumora-%1").arg(::getuid()))).isEmpty());
     FitNow(*form);
-    report = form->reportMemo->toPlainText().split('\n');
+    report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
     QCOMPARE(report.size(), 3);  // the header only once
-    Click(form->clearReportButton);
-    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+    Click(NamedWidget<QToolButton>(*form, "SpeedButton1"));
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().isEmpty());
   }
 
   // Refits after the fit: their report follows the results line, the
@@ -579,14 +587,15 @@ class MainFormTest : public QObject {
   void monteCarloFitFillsTheUncertaintyPage() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    QVERIFY(!form->chartPages->isTabEnabled(4));
-    QTest::keyClicks(form->monteCarloRunsEdit, "40");
-    QTest::keyClicks(form->monteCarloNoiseEdit, "0.02");
-    QTest::keyClicks(form->monteCarloSeedEdit, "7");
-    Click(form->akiAccuracyCheckBox);
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit"), "40");
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloNoiseEdit"), "0.02");
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloSeedEdit"), "7");
+    Click(NamedWidget<QCheckBox>(*form, "AkiAccuracyCheckBox"));
     FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    const QStringList report = form->reportMemo->toPlainText().split('\n');
+    const QStringList report =
+        NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
     QVERIFY(report.size() >= 6);
     QVERIFY(report[1].contains(kSample));  // the results line comes first
     QVERIFY2(report[2].startsWith("Monte Carlo: 40 runs") && report[2].contains("seed 7") &&
@@ -594,9 +603,9 @@ class MainFormTest : public QObject {
              qPrintable(report[2]));
     QVERIFY(report[4].startsWith("log10(n_1)"));
 
-    QVERIFY(form->chartPages->isTabEnabled(4));
-    QCOMPARE(form->chartPages->currentIndex(), 4);
-    QCOMPARE(form->chartPages->tabText(4), QString("Uncertainty"));
+    QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(), 4);
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->tabText(4), QString("Uncertainty"));
     QCustomPlot* chart = form->Charts()->UncertaintyChart();
     auto* bars = chart->findChild<QCPBars*>("Log10N1Histogram");
     QVERIFY(bars && bars->dataCount() >= 5);
@@ -616,12 +625,13 @@ class MainFormTest : public QObject {
 
     // The same seed, the same refits.
     FitNow(*form);
-    const QStringList again = form->reportMemo->toPlainText().split('\n');
+    const QStringList again =
+        NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
     QCOMPARE(again.mid(again.size() - (report.size() - 2)), report.mid(2));
     // A fit without runs and a new read leave no histogram behind.
-    form->monteCarloRunsEdit->clear();
+    NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit")->clear();
     FitNow(*form);
-    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
     QCOMPARE(bars->dataCount(), 0);
   }
 
@@ -666,16 +676,16 @@ class MainFormTest : public QObject {
     QFETCH(QString, error);
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->monteCarloRunsEdit->setText(runs);
-    form->monteCarloNoiseEdit->setText(noise);
-    form->monteCarloSeedEdit->setText(seed);
+    NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit")->setText(runs);
+    NamedWidget<QLineEdit>(*form, "MonteCarloNoiseEdit")->setText(noise);
+    NamedWidget<QLineEdit>(*form, "MonteCarloSeedEdit")->setText(seed);
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
     // Refused before the fit: no results line, no histogram.
-    QCOMPARE(form->reportMemo->toPlainText(), QString());
-    QVERIFY(!form->chartPages->isTabEnabled(4));
-    QVERIFY(form->fitButton->isEnabled());
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText(), QString());
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
+    QVERIFY(NamedWidget<QPushButton>(*form, "FitBtn")->isEnabled());
   }
 
   // Refits cancelled while they run: no results line, no refits, as before.
@@ -683,12 +693,12 @@ class MainFormTest : public QObject {
   void monteCarloWithNothingToPerturbIsRefused() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->monteCarloRunsEdit->setText("40");
+    NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit")->setText("40");
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
     QVERIFY2(answers.errors[0].contains("need something to perturb"),
              qPrintable(answers.errors[0]));
-    QVERIFY(!form->chartPages->isTabEnabled(4));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
   }
 
   void cancelledMonteCarloChangesNothing() {
@@ -696,17 +706,17 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
     const double before = form->CurrentSession().Table().lines[0].G_f;
-    form->monteCarloRunsEdit->setText("2000");
-    form->monteCarloNoiseEdit->setText("0.02");
-    Click(form->fitButton);
+    NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit")->setText("2000");
+    NamedWidget<QLineEdit>(*form, "MonteCarloNoiseEdit")->setText("0.02");
+    Click(NamedWidget<QPushButton>(*form, "FitBtn"));
     QVERIFY(form->CommandRunning());
-    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QTest::mouseClick(NamedWidget<QPushButton>(*form, "CancelBtn"), Qt::LeftButton);
     QVERIFY(Finished(*form, 120000));
     QVERIFY(answers.errors.isEmpty());
-    QCOMPARE(form->reportMemo->toPlainText(), QString());
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText(), QString());
     QCOMPARE(form->CurrentSession().Table().lines[0].G_f, before);
-    QVERIFY(!form->chartPages->isTabEnabled(4));
-    QVERIFY(form->messageStatus->text().contains("cancelled"));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("cancelled"));
   }
 
   // "Read spectrum…": the table from the unflagged lines, the "Spectrum"
@@ -718,13 +728,13 @@ class MainFormTest : public QObject {
     QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.recording.csv", spectrum));
     Answers answers;
     auto form = ArgonForm(answers);
-    QVERIFY(!form->saveLinesAction->isEnabled());
+    QVERIFY(!NamedWidget<QAction>(*form, "SaveLinesAction")->isEnabled());
     answers.openSpectrum = spectrum;
     answers.spectrumOptions = [](lumora::SpectrumFields f) {
       f.Window = "2.5";
       return f;
     };
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(Finished(*form));
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
@@ -737,13 +747,13 @@ class MainFormTest : public QObject {
     for (const lumora::LineIntegral& line : integration->lines)
       (line.flags ? flagged : unflagged)++;
     QVERIFY(unflagged >= 2 && flagged >= 2);  // 772.3761/772.4207 nm blend
-    QCOMPARE(form->lineGrid->RowCount(), unflagged + 1);
-    QVERIFY(form->lineGrid->Cell(2, 1) != "");  // absorption-free fractions computed
+    QCOMPARE(Grid(*form)->RowCount(), unflagged + 1);
+    QVERIFY(Grid(*form)->Cell(2, 1) != "");  // absorption-free fractions computed
     QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
 
-    QCOMPARE(form->chartPages->tabText(5), QString("Spectrum"));
-    QVERIFY(form->chartPages->isTabEnabled(5));
-    QCOMPARE(form->chartPages->currentIndex(), 5);
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->tabText(5), QString("Spectrum"));
+    QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(5));
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(), 5);
     QCustomPlot* chart = form->Charts()->SpectrumChart();
     QCOMPARE(Series(chart, "SpectrumSeries")->interface1D()->dataCount(),
              int(integration->spectrum.size()));
@@ -770,23 +780,22 @@ class MainFormTest : public QObject {
     QCOMPARE(chart->xAxis->range(), shown);
 
     answers.saveFile = Meas("from-spectrum.txt");
-    form->saveLinesAction->trigger();
+    NamedWidget<QAction>(*form, "SaveLinesAction")->trigger();
     const QByteArray saved = ReadAll(answers.saveFile);
     QCOMPARE(saved.count("\r\n"), unflagged);
     std::vector<std::string> rows;
-    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
-      rows.push_back((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString());
+    for (int r = 1; r < Grid(*form)->RowCount(); ++r)
+      rows.push_back((Grid(*form)->Cell(0, r) + Grid(*form)->Cell(1, r)).toStdString());
     Read(*form, answers, "from-spectrum.txt");
     QVERIFY(answers.errors.isEmpty());
-    for (int r = 1; r < form->lineGrid->RowCount(); ++r)
-      QCOMPARE((form->lineGrid->Cell(0, r) + form->lineGrid->Cell(1, r)).toStdString(),
-               rows[r - 1]);
+    for (int r = 1; r < Grid(*form)->RowCount(); ++r)
+      QCOMPARE((Grid(*form)->Cell(0, r) + Grid(*form)->Cell(1, r)).toStdString(), rows[r - 1]);
     // A measurement read empties the spectrum's views.
-    QVERIFY(!form->chartPages->isTabEnabled(5));
-    QVERIFY(!form->saveLinesAction->isEnabled());
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(5));
+    QVERIFY(!NamedWidget<QAction>(*form, "SaveLinesAction")->isEnabled());
 
     // The dialog offers the options last used.
-    form->readSpectrumAction->trigger();
+    NamedWidget<QAction>(*form, "ReadSpectrumAction")->trigger();
     QVERIFY(Finished(*form));
     QCOMPARE(answers.spectrumFieldsShown.back().Window, std::string("2.5"));
   }
@@ -816,8 +825,8 @@ class MainFormTest : public QObject {
     QFETCH(QString, error);
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    const int rows = form->lineGrid->RowCount();
-    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    const int rows = Grid(*form)->RowCount();
+    const QString firstIntensity = Grid(*form)->Cell(1, 1);
     QFile spectrum(Meas("argon.recording.csv"));
     QVERIFY(spectrum.open(QIODevice::WriteOnly));
     spectrum.write(file);
@@ -827,32 +836,32 @@ class MainFormTest : public QObject {
       f.Window = window.toStdString();
       return f;
     };
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(Finished(*form));
     QCOMPARE(answers.errors.size(), 1);
     QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
-    QCOMPARE(form->lineGrid->RowCount(), rows);
-    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QCOMPARE(Grid(*form)->RowCount(), rows);
+    QCOMPARE(Grid(*form)->Cell(1, 1), firstIntensity);
     QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
-    QVERIFY(!form->chartPages->isTabEnabled(5));
-    QVERIFY(!form->saveLinesAction->isEnabled());
-    QVERIFY(form->readSpectrumButton->isEnabled());
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(5));
+    QVERIFY(!NamedWidget<QAction>(*form, "SaveLinesAction")->isEnabled());
+    QVERIFY(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn")->isEnabled());
   }
 
   // A cancelled file or options dialog reads nothing and keeps the options.
   void cancelledSpectrumDialogsReadNothing() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    const int rows = form->lineGrid->RowCount();
+    const int rows = Grid(*form)->RowCount();
     answers.openSpectrum.clear();
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(answers.spectrumFieldsShown.empty());
     answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.recording.csv";
     answers.spectrumOptions = [](lumora::SpectrumFields) { return std::nullopt; };
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
     QVERIFY(!form->CommandRunning());
-    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(Grid(*form)->RowCount(), rows);
     QVERIFY(answers.errors.isEmpty());
     QVERIFY(Setting("_Spectrum", "Window").isEmpty());
   }
@@ -863,28 +872,28 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     answers.openSpectrum = kSourceDir + "/data/measurements/argon_n2e15.recording.csv";
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(Finished(*form));
     answers.saveFile = Meas("before.txt");
-    form->saveLinesAction->trigger();
+    NamedWidget<QAction>(*form, "SaveLinesAction")->trigger();
     const QByteArray before = ReadAll(answers.saveFile);
     QVERIFY(!before.isEmpty());
-    const QString firstIntensity = form->lineGrid->Cell(1, 1);
+    const QString firstIntensity = Grid(*form)->Cell(1, 1);
     const int points =
         Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount();
 
     answers.openSpectrum = kSourceDir + "/data/measurements/argon_n1.5e17_shifted.recording.csv";
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(form->CommandRunning());
-    QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+    QTest::mouseClick(NamedWidget<QPushButton>(*form, "CancelBtn"), Qt::LeftButton);
     QVERIFY(Finished(*form));
     QVERIFY(answers.errors.isEmpty());
-    QVERIFY(form->messageStatus->text().contains("cancelled"));
-    QCOMPARE(form->lineGrid->Cell(1, 1), firstIntensity);
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("cancelled"));
+    QCOMPARE(Grid(*form)->Cell(1, 1), firstIntensity);
     QCOMPARE(Series(form->Charts()->SpectrumChart(), "SpectrumSeries")->interface1D()->dataCount(),
              points);
     answers.saveFile = Meas("after.txt");
-    form->saveLinesAction->trigger();
+    NamedWidget<QAction>(*form, "SaveLinesAction")->trigger();
     QCOMPARE(ReadAll(answers.saveFile), before);
   }
 
@@ -911,18 +920,18 @@ class MainFormTest : public QObject {
   void fitWithBadFieldsShowsTheErrorAndGoesOn() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->fitDensityEdit->setText("0");
+    NamedWidget<QLineEdit>(*form, "FitDensityEdit")->setText("0");
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 1);
-    form->fitDensityEdit->setText("1E16");
-    form->gasTemperatureEdit->setText("abc");
+    NamedWidget<QLineEdit>(*form, "FitDensityEdit")->setText("1E16");
+    NamedWidget<QLineEdit>(*form, "TnEdit")->setText("abc");
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
     QVERIFY(answers.errors[1].contains("abc"));
     // The field is named by its caption.
     QVERIFY2(answers.errors[1].contains("Gas Tn (K): "), qPrintable(answers.errors[1]));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    form->gasTemperatureEdit->setText("300");
+    NamedWidget<QLineEdit>(*form, "TnEdit")->setText("300");
     FitNow(*form);
     QCOMPARE(answers.errors.size(), 2);
   }
@@ -931,17 +940,19 @@ class MainFormTest : public QObject {
   void fitRunsWithTheMapFieldsEmpty() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    for (QLineEdit* edit : {form->mapTemperaturePointsEdit, form->mapDensityPointsEdit})
+    for (QLineEdit* edit : {NamedWidget<QLineEdit>(*form, "PointsTempEdit"),
+                            NamedWidget<QLineEdit>(*form, "PointsDensityEdit")})
       edit->setText("");
     FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
-    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n').size(),
+             2);
     QVERIFY(form->MapGrid().empty());
-    form->mapDensityPointsEdit->setText("x");
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("x");
     FitNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     // The map names the field that is wrong.
-    Click(form->mapButton);
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
     QVERIFY(Finished(*form));
     QCOMPARE(answers.errors.size(), 1);
     QVERIFY2(answers.errors[0].contains("Map density Points: "), qPrintable(answers.errors[0]));
@@ -973,7 +984,8 @@ class MainFormTest : public QObject {
       QVERIFY(lines[i].endsWith(" \r"));
       QCOMPARE(lines[i].trimmed().split(' ').size(), 6);
     }
-    QStringList report = form->reportMemo->toPlainText().split('\n');
+    QStringList report =
+        NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
     QCOMPARE(report.size(), 2);
     QVERIFY(report[1].contains(kSample));
   }
@@ -981,7 +993,7 @@ class MainFormTest : public QObject {
   void countChangeIsUsedAtOnceByTheMapFile() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->levelCountEdit->setText("3");
+    NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->setText("3");
     MapWithFile(*form, "3", "2");
     QVERIFY(answers.errors.isEmpty());
     const QByteArray header = ReadAll(Meas("Maps/" + kSample + "_map.txt")).split('\r')[0];
@@ -993,29 +1005,30 @@ class MainFormTest : public QObject {
   void firstLevelsDistributionLocksTheCheckBox() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->levelCountEdit->setText("2");
-    form->distributionCombo->setCurrentIndex(1);
-    QCOMPARE(form->levelCountEdit->text(), QString("4"));
-    QVERIFY(form->fitSecondCheckBox->isChecked());
-    QVERIFY(!form->fitSecondCheckBox->isEnabled());
-    QCOMPARE(form->fitSecondCheckBox->text(), QString("Fit 1s2/4 log10 N"));
+    NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->setText("2");
+    NamedWidget<QComboBox>(*form, "DistributionComboBox")->setCurrentIndex(1);
+    QCOMPARE(NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->text(), QString("4"));
+    QVERIFY(NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->isChecked());
+    QVERIFY(!NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->isEnabled());
+    QCOMPARE(NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->text(),
+             QString("Fit 1s2/4 log10 N"));
     QCOMPARE(form->CurrentFields().Distribution, 1);
-    form->distributionCombo->setCurrentIndex(0);
-    QVERIFY(!form->fitSecondCheckBox->isChecked());
-    QVERIFY(form->fitSecondCheckBox->isEnabled());
-    QCOMPARE(form->fitSecondCheckBox->text(), QString("Fit T_exc (K)"));
-    QCOMPARE(form->levelCountEdit->text(), QString("4"));
+    NamedWidget<QComboBox>(*form, "DistributionComboBox")->setCurrentIndex(0);
+    QVERIFY(!NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->isChecked());
+    QVERIFY(NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->isEnabled());
+    QCOMPARE(NamedWidget<QCheckBox>(*form, "FitTempCheckBox")->text(), QString("Fit T_exc (K)"));
+    QCOMPARE(NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->text(), QString("4"));
   }
 
   void closingWritesTheSettingsBack() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->gasTemperatureEdit->setText("350");
-    form->pathEdit->setText("0.5");
-    form->mapDensityPointsEdit->setText("20");
-    form->mapFromDensityEdit->setText("2E+015");
-    form->maxIterationsEdit->setText("30");
-    form->levelCountEdit->setText("3");
+    NamedWidget<QLineEdit>(*form, "TnEdit")->setText("350");
+    NamedWidget<QLineEdit>(*form, "PathEdit")->setText("0.5");
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("20");
+    NamedWidget<QLineEdit>(*form, "FromDensityEdit")->setText("2E+015");
+    NamedWidget<QLineEdit>(*form, "MaxIterEdit")->setText("30");
+    NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->setText("3");
     form->close();
     QVERIFY(answers.errors.isEmpty());
     QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
@@ -1032,9 +1045,9 @@ class MainFormTest : public QObject {
   void closingStopsAtAFieldThatIsNoNumber() {
     Answers answers;
     auto form = ArgonForm(answers);
-    form->gasTemperatureEdit->setText("350");
-    form->pathEdit->setText("abc");
-    form->levelCountEdit->setText("3");
+    NamedWidget<QLineEdit>(*form, "TnEdit")->setText("350");
+    NamedWidget<QLineEdit>(*form, "PathEdit")->setText("abc");
+    NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->setText("3");
     form->close();
     QCOMPARE(answers.errors.size(), 1);
     QCOMPARE(Setting("_Parameters", "Tn"), QString("350"));
@@ -1060,8 +1073,8 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.inputTexts, QStringList{"200, 950, 1e3, 100, 50"});
     QCOMPARE(form->AnalysisParameters(), std::string("600 1000 1e3 100 50"));
-    QVERIFY(form->lineGrid->RowCount() > 2);
-    QVERIFY(form->chartPages->isTabEnabled(3));
+    QVERIFY(Grid(*form)->RowCount() > 2);
+    QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(3));
     QCustomPlot* ebf = form->Charts()->EBFChart();
     QCOMPARE(Series(ebf, "Series_m")->name(), QString("starting density"));
     QCOMPARE(Series(ebf, "Series_f")->name(), QString("final density"));
@@ -1083,7 +1096,7 @@ class MainFormTest : public QObject {
 
     // A later recalculation empties and disables the page again.
     FitNow(*form);
-    QVERIFY(!form->chartPages->isTabEnabled(3));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(3));
     QCOMPARE(pairs->interface1D()->dataCount(), 0);
   }
 
@@ -1095,9 +1108,9 @@ class MainFormTest : public QObject {
     AnalyzeNow(*form);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     const int steps = static_cast<int>(form->CurrentSession().Table().levels.size()) + 1;
-    QCOMPARE(form->progressBar->maximum(), steps);
-    QCOMPARE(form->progressBar->value(), steps);
-    QVERIFY(!form->progressBar->isVisible());
+    QCOMPARE(NamedWidget<QProgressBar>(*form, "CommandProgress")->maximum(), steps);
+    QCOMPARE(NamedWidget<QProgressBar>(*form, "CommandProgress")->value(), steps);
+    QVERIFY(!NamedWidget<QProgressBar>(*form, "CommandProgress")->isVisible());
   }
 
   void lineAnalysisInputThatIsNotFiveNumbers() {
@@ -1111,7 +1124,7 @@ class MainFormTest : public QObject {
     AnalyzeNow(*form);
     QCOMPARE(answers.inputTexts.last(), QString("200, 950, 1e3, 100, 50"));
     QCOMPARE(answers.errors.size(), 1);
-    QCOMPARE(form->lineGrid->RowCount(), 1);
+    QCOMPARE(Grid(*form)->RowCount(), 1);
   }
 
   // The fixed pair 255.1349/474.5586 nm: two argon lines of one upper level
@@ -1151,7 +1164,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kStrongSample);
     answers.saveFile = fDir->filePath("table.txt");
-    Click(form->saveTableButton);
+    Click(NamedWidget<QPushButton>(*form, "Button1"));
     const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
     QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
     QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
@@ -1168,12 +1181,12 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     FitNow(*form);
     answers.saveFile = fDir->filePath("report.txt");
-    Click(form->saveReportButton);
+    Click(NamedWidget<QPushButton>(*form, "SaveButton"));
     const QByteArray text = ReadAll(answers.saveFile);
     QCOMPARE(text.count("\r\n"), 2);
     QVERIFY(text.endsWith("\r\n"));
     answers.saveFile = fDir->filePath("no/such/folder/report.txt");
-    Click(form->saveReportButton);
+    Click(NamedWidget<QPushButton>(*form, "SaveButton"));
     QCOMPARE(answers.errors.size(), 1);
   }
 
@@ -1181,9 +1194,11 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = ArgonForm(answers);
     form->OnPointerOverFractions(696.5431, 0.25);
-    QCOMPARE(form->pointerStatus->text(), QString("wavelength 696.54310  -  EBF  0.250"));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
+             QString("wavelength 696.54310  -  EBF  0.250"));
     form->OnPointerOverMap(16.25, 1234.5);
-    QCOMPARE(form->pointerStatus->text(), QString("log n_1   16.250  -  temperature 1234.500"));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
+             QString("log n_1   16.250  -  temperature 1234.500"));
   }
 
   // ---- results that belong to the lines shown ----------------------------
@@ -1219,10 +1234,10 @@ class MainFormTest : public QObject {
     QFETCH(QString, toTemperature);
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->mapFromDensityEdit->setText(fromDensity);
-    form->mapToDensityEdit->setText(toDensity);
-    form->mapFromTemperatureEdit->setText(fromTemperature);
-    form->mapToTemperatureEdit->setText(toTemperature);
+    NamedWidget<QLineEdit>(*form, "FromDensityEdit")->setText(fromDensity);
+    NamedWidget<QLineEdit>(*form, "ToDensityEdit")->setText(toDensity);
+    NamedWidget<QLineEdit>(*form, "FromTempEdit")->setText(fromTemperature);
+    NamedWidget<QLineEdit>(*form, "ToTempEdit")->setText(toTemperature);
     MapWithFile(*form, "7", "5");
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     const lumora::MapRange r = form->LastMapRange();
@@ -1236,9 +1251,10 @@ class MainFormTest : public QObject {
         colourMap->data()->coordToCell(x, y, &key, &value);
         QCOMPARE(colourMap->data()->cell(key, value), grid[i][j]);
         form->OnPointerOverMap(x, y);
-        QVERIFY2(form->pointerStatus->text().endsWith(
-                     QString::fromStdString(lumora::Format("RSS %.4e", grid[i][j]))),
-                 qPrintable(form->pointerStatus->text()));
+        QVERIFY2(NamedWidget<QLabel>(*form, "StatusPanel1")
+                     ->text()
+                     .endsWith(QString::fromStdString(lumora::Format("RSS %.4e", grid[i][j]))),
+                 qPrintable(NamedWidget<QLabel>(*form, "StatusPanel1")->text()));
       }
     // The valley lies where the report puts n_1: near the sample's 2E+015.
     double lowest = 1e300;
@@ -1252,10 +1268,14 @@ class MainFormTest : public QObject {
         }
     double x = 0, y = 0;
     colourMap->data()->cellToCoord(lowestKey, lowestValue, &x, &y);
-    const QStringList numbers =
-        form->reportMemo->toPlainText().split('\n').last().split(' ', Qt::SkipEmptyParts);
+    const QStringList numbers = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")
+                                    ->toPlainText()
+                                    .split('\n')
+                                    .last()
+                                    .split(' ', Qt::SkipEmptyParts);
     QVERIFY(qAbs(x - std::log10(numbers.value(2).toDouble())) < 0.005);  // "%.2E" of n_1
-    QCOMPARE(form->chartPages->currentIndex(), 1);                       // the "Sum" page shows it
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(),
+             1);  // the "Sum" page shows it
   }
 
   // The iso-lines of the 68 % and 95 % regions lie on the map, around its
@@ -1289,13 +1309,13 @@ class MainFormTest : public QObject {
     QFETCH(QString, toTemperature);
     Answers answers;
     auto form = SampleForm(answers, "argon_n4e16_noise.txt");
-    form->mapFromDensityEdit->setText(fromDensity);
-    form->mapToDensityEdit->setText(toDensity);
-    form->mapFromTemperatureEdit->setText(fromTemperature);
-    form->mapToTemperatureEdit->setText(toTemperature);
-    form->mapDensityPointsEdit->setText("31");
-    form->mapTemperaturePointsEdit->setText("21");
-    Click(form->mapButton);
+    NamedWidget<QLineEdit>(*form, "FromDensityEdit")->setText(fromDensity);
+    NamedWidget<QLineEdit>(*form, "ToDensityEdit")->setText(toDensity);
+    NamedWidget<QLineEdit>(*form, "FromTempEdit")->setText(fromTemperature);
+    NamedWidget<QLineEdit>(*form, "ToTempEdit")->setText(toTemperature);
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("31");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("21");
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
     QVERIFY(Finished(*form));
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     const lumora::MapRange r = form->LastMapRange();
@@ -1367,17 +1387,18 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     Read(*form, answers, "short.txt");
     QCOMPARE(answers.errors.size(), readFails ? 1 : 0);
-    QCOMPARE(form->lineGrid->RowCount(), rows);
+    QCOMPARE(Grid(*form)->RowCount(), rows);
     QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(rows - 1));
-    for (QAbstractButton* command : {static_cast<QAbstractButton*>(form->fitButton),
-                                     static_cast<QAbstractButton*>(form->mapButton)}) {
+    for (QAbstractButton* command :
+         {static_cast<QAbstractButton*>(NamedWidget<QPushButton>(*form, "FitBtn")),
+          static_cast<QAbstractButton*>(NamedWidget<QPushButton>(*form, "MapBtn"))}) {
       answers.errors.clear();
       Click(command);
       QVERIFY(Finished(*form));
       QCOMPARE(answers.errors.size(), 1);
       QVERIFY2(answers.errors[0].contains("at least two lines"), qPrintable(answers.errors[0]));
     }
-    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().isEmpty());
   }
 
   // Typing into the cell editor as a user does: a refused text shows the
@@ -1386,15 +1407,15 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
-    TLineGrid* grid = form->lineGrid;
+    TLineGrid* grid = Grid(*form);
     const QString before = grid->Cell(1, 2);
     const double value = form->CurrentSession().Table().lines[1].Int;
     TypeIntoCell(grid, 2, "abc");
     QCOMPARE(grid->Cell(1, 2), before);
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, value);
-    QVERIFY2(form->messageStatus->text().contains("refused"),
-             qPrintable(form->messageStatus->text()));
-    QVERIFY(form->messageStatus->text().contains(before));
+    QVERIFY2(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("refused"),
+             qPrintable(NamedWidget<QLabel>(*form, "StatusMessage")->text()));
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(before));
     QVERIFY(answers.errors.isEmpty());
 
     const QString measuredBefore = grid->Cell(3, 2);
@@ -1402,7 +1423,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, 12345.0);
     QCOMPARE(grid->Cell(1, 2), QString("12345"));
     QVERIFY(grid->Cell(3, 2) != measuredBefore);  // recalculated at once
-    QVERIFY(form->messageStatus->text().isEmpty());
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().isEmpty());
 
     // Ctrl+Z in the table puts the value back.
     grid->setFocus();
@@ -1439,8 +1460,9 @@ class MainFormTest : public QObject {
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
              0);
     QCOMPARE(colourMap->data()->keySize(), 0);
-    QVERIFY(form->pointerStatus->text().isEmpty());
-    QCOMPARE(form->fileList->currentItem()->text(), QString("bad.txt"));
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusPanel1")->text().isEmpty());
+    QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->currentItem()->text(),
+             QString("bad.txt"));
 
     // The sample again: fractions, but nothing fitted until a fit runs.
     Read(*form, answers, kSample);
@@ -1448,7 +1470,7 @@ class MainFormTest : public QObject {
     QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
              0);
-    QVERIFY(form->lineGrid->Cell(4, 1).isEmpty());
+    QVERIFY(Grid(*form)->Cell(4, 1).isEmpty());
   }
 
   // Cancel in the input box keeps the measurement; OK replaces it with
@@ -1458,18 +1480,19 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     answers.cancelInput = true;
     AnalyzeNow(*form);
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(Grid(*form)->RowCount(), 28);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
     QCOMPARE(Series(form->Charts()->EBFChart(), "Series_m")->interface1D()->dataCount(), 27);
-    QVERIFY(!form->chartPages->isTabEnabled(3));
+    QVERIFY(!NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(3));
 
     answers.cancelInput = false;
     answers.input = "600, 1000, 1e3, 100, 50";
     AnalyzeNow(*form);
     QVERIFY(answers.errors.isEmpty());
     QVERIFY2(form->windowTitle().contains("simulated lines"), qPrintable(form->windowTitle()));
-    QCOMPARE(form->linePages->tabText(0), QString("Simulated lines"));
-    QCOMPARE(form->chartPages->currentIndex(), 3);  // the "Analysis" page shows it
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "LinePages")->tabText(0), QString("Simulated lines"));
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(),
+             3);  // the "Analysis" page shows it
   }
 
   // The default pair is not among the bundled lines: the report says so and
@@ -1479,10 +1502,11 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     answers.input = "600, 1000, 1e3, 100, 50";
     AnalyzeNow(*form);
-    QVERIFY(form->reportMemo->toPlainText().contains(
-        "255.1349/474.5586 nm is not among the analysed lines"));
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")
+                ->toPlainText()
+                .contains("255.1349/474.5586 nm is not among the analysed lines"));
     QVERIFY(!form->PairInspector()->isVisible());
-    form->pairInspectorAction->trigger();
+    NamedWidget<QAction>(*form, "PairInspectorAction")->trigger();
     lumora::TPairInspectorForm* inspector = form->PairInspector();
     QVERIFY(inspector->isVisible());
     QVERIFY(inspector->firstLineBox->count() >= 2);
@@ -1524,48 +1548,51 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
     FitNow(*form);
-    const QString report = form->reportMemo->toPlainText();
-    const QString fitted = form->lineGrid->Cell(4, 1);
+    const QString report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText();
+    const QString fitted = Grid(*form)->Cell(4, 1);
     const double fittedValue = form->CurrentSession().Table().lines[0].G_f;
     const lumora::ResidualGrid grid = form->MapGrid();
-    form->mapDensityPointsEdit->setText("1500");
-    form->mapTemperaturePointsEdit->setText("1500");
-    Click(form->mapButton);
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("1500");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("1500");
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
     QVERIFY(form->CommandRunning());
-    QVERIFY(!form->fitButton->isEnabled() && !form->readButton->isEnabled() &&
-            !form->lineGrid->isEnabled());
-    QVERIFY(form->progressBar->isVisible() && form->cancelButton->isVisible());
-    QVERIFY(QTest::qWaitFor([&] { return form->progressBar->value() >= 1; }, 30000));
+    QVERIFY(!NamedWidget<QPushButton>(*form, "FitBtn")->isEnabled() &&
+            !NamedWidget<QPushButton>(*form, "ReadBtn")->isEnabled() && !Grid(*form)->isEnabled());
+    QVERIFY(NamedWidget<QProgressBar>(*form, "CommandProgress")->isVisible() &&
+            NamedWidget<QPushButton>(*form, "CancelBtn")->isVisible());
+    QVERIFY(QTest::qWaitFor(
+        [&] { return NamedWidget<QProgressBar>(*form, "CommandProgress")->value() >= 1; }, 30000));
     if (withEscape)
       QTest::keyClick(form.get(), Qt::Key_Escape);
     else
-      QTest::mouseClick(form->cancelButton, Qt::LeftButton);
+      QTest::mouseClick(NamedWidget<QPushButton>(*form, "CancelBtn"), Qt::LeftButton);
     QVERIFY(Finished(*form, 10000));
     QVERIFY(answers.errors.isEmpty());
-    QCOMPARE(form->reportMemo->toPlainText(), report);
-    QCOMPARE(form->lineGrid->Cell(4, 1), fitted);
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText(), report);
+    QCOMPARE(Grid(*form)->Cell(4, 1), fitted);
     QCOMPARE(form->CurrentSession().Table().lines[0].G_f, fittedValue);
     QVERIFY(form->MapGrid() == grid);
     QCOMPARE(form->Charts()->MapPlot()->findChild<QCPColorMap*>()->data()->keySize(), 0);
-    QVERIFY(form->messageStatus->text().contains("cancelled"));
-    QVERIFY(!form->progressBar->isVisible());
-    QVERIFY(form->fitButton->isEnabled() && form->lineGrid->isEnabled());
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("cancelled"));
+    QVERIFY(!NamedWidget<QProgressBar>(*form, "CommandProgress")->isVisible());
+    QVERIFY(NamedWidget<QPushButton>(*form, "FitBtn")->isEnabled() && Grid(*form)->isEnabled());
     // The next fit writes the next results line, as if no map had run.
     FitNow(*form);
-    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 3);
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n').size(),
+             3);
   }
 
   // A map that finishes while the event loop keeps running and repainting.
   void mapFinishesWhileTheWindowStaysAlive() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->mapDensityPointsEdit->setText("300");
-    form->mapTemperaturePointsEdit->setText("300");
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("300");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("300");
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(5);
-    Click(form->mapButton);
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
     QVERIFY(form->CommandRunning());
     QVERIFY(!form->grab().isNull());  // repaints meanwhile
     form->resize(1100, 750);
@@ -1573,23 +1600,24 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
     QCOMPARE(form->MapGrid().size(), size_t(300));
-    QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
-    QCOMPARE(form->progressBar->maximum(), 300);
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n').size(),
+             2);
+    QCOMPARE(NamedWidget<QProgressBar>(*form, "CommandProgress")->maximum(), 300);
   }
 
   void closingCancelsTheRunningCommand() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->mapDensityPointsEdit->setText("1500");
-    form->mapTemperaturePointsEdit->setText("1500");
-    Click(form->mapButton);
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("1500");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("1500");
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
     QVERIFY(form->CommandRunning());
     QElapsedTimer clock;
     clock.start();
     form->close();
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(!form->CommandRunning());
-    QVERIFY(form->reportMemo->toPlainText().isEmpty());
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().isEmpty());
     QCOMPARE(Setting("_Parameters", "Tn"), QString("300"));  // the fields were written back
   }
 
@@ -1614,20 +1642,22 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
-    form->mapDensityPointsEdit->setText("5");
-    form->mapTemperaturePointsEdit->setText("5");
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("5");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("5");
     answers.openFile = Meas(kStrongSample);
     answers.saveFile = fDir->filePath("table.txt");
     answers.input = "600, 1000, 1e3, 100, 50";
-    form->reportMemo->setFocus();
+    NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->setFocus();
     QTest::keyClick(form.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QVERIFY(Finished(*form));
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     if (expected == "fit" || expected == "map")
-      QCOMPARE(form->reportMemo->toPlainText().split('\n').size(), 2);
+      QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n').size(),
+               2);
     if (expected == "map") QCOMPARE(form->MapGrid().size(), size_t(5));
-    if (expected == "analysis") QVERIFY(form->chartPages->isTabEnabled(3));
-    if (expected == "read") QCOMPARE(form->lineGrid->RowCount(), 19);
+    if (expected == "analysis")
+      QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(3));
+    if (expected == "read") QCOMPARE(Grid(*form)->RowCount(), 19);
     if (expected == "save") QVERIFY(QFile::exists(answers.saveFile));
     if (expected == "quit") QVERIFY(!form->isVisible());
   }
@@ -1639,7 +1669,7 @@ class MainFormTest : public QObject {
     auto form = ArgonForm(answers);
     lumora::OpenStartFile(*form, {"lumora", Meas(kSample)});
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(Grid(*form)->RowCount(), 28);
 
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(Meas(kStrongSample))});
@@ -1649,11 +1679,11 @@ class MainFormTest : public QObject {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.get(), &drop);
     QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
-    QCOMPARE(form->lineGrid->RowCount(), 19);
+    QCOMPARE(Grid(*form)->RowCount(), 19);
     QVERIFY(answers.errors.isEmpty());
     // Both are offered again under File > Recent measurements.
     QStringList recent;
-    for (QAction* a : form->recentMenu->actions()) recent << a->text();
+    for (QAction* a : NamedWidget<QMenu>(*form, "RecentMenu")->actions()) recent << a->text();
     QCOMPARE(recent.size(), 2);
     QVERIFY(recent[0].endsWith(Meas(kStrongSample)) && recent[1].endsWith(Meas(kSample)));
   }
@@ -1686,10 +1716,10 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     // The File menu exports the chart of the page shown.
     answers.exportFile = fDir->filePath("shown.png");
-    form->exportChartAction->trigger();
+    NamedWidget<QAction>(*form, "ExportChartAction")->trigger();
     QVERIFY(ReadAll(answers.exportFile).startsWith("\x89PNG"));
     answers.exportFile = fDir->filePath("no/such/folder/x.png");
-    form->exportChartAction->trigger();
+    NamedWidget<QAction>(*form, "ExportChartAction")->trigger();
     QCOMPARE(answers.errors.size(), 1);
   }
 
@@ -1697,7 +1727,7 @@ class MainFormTest : public QObject {
   void chartsZoomAndReset() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
-    form->chartPages->setCurrentIndex(0);
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(0);
     QCustomPlot* ebf = form->Charts()->EBFChart();
     const QCPRange before = ebf->xAxis->range();
     const QPoint centre = ebf->axisRect()->rect().center();
@@ -1714,7 +1744,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     form->resize(1024, 700);
-    form->chartPages->setCurrentIndex(0);
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(0);
     QCustomPlot* ebf = form->Charts()->EBFChart();
     ebf->replot();
     std::vector<QRectF> shown;
@@ -1738,7 +1768,7 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
-    TLineGrid* grid = form->lineGrid;
+    TLineGrid* grid = Grid(*form);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(grid, 0, 1));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, CellCentre(grid, 2, 3));
     grid->setFocus();
@@ -1755,22 +1785,22 @@ class MainFormTest : public QObject {
     Answers answers;
     auto form = SampleForm(answers, kSample);
     ActivateWindow(*form);
-    TypeIntoCell(form->lineGrid, 2, "777");
+    TypeIntoCell(Grid(*form), 2, "777");
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
     answers.discard = false;
-    Click(form->nextFileButton);
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
     QCOMPARE(answers.questions.size(), 1);
-    QCOMPARE(form->lineGrid->RowCount(), 28);
+    QCOMPARE(Grid(*form)->RowCount(), 28);
     QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
     answers.discard = true;
-    Click(form->nextFileButton);
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
     QCOMPARE(answers.questions.size(), 2);
-    QCOMPARE(form->lineGrid->RowCount(), 19);
+    QCOMPARE(Grid(*form)->RowCount(), 19);
     // Once saved, nothing to ask.
-    TypeIntoCell(form->lineGrid, 2, "5");
+    TypeIntoCell(Grid(*form), 2, "5");
     answers.saveFile = fDir->filePath("table.txt");
-    Click(form->saveTableButton);
-    Click(form->nextFileButton);
+    Click(NamedWidget<QPushButton>(*form, "Button1"));
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
     QCOMPARE(answers.questions.size(), 2);
   }
 
@@ -1807,10 +1837,11 @@ class MainFormTest : public QObject {
       QVERIFY2(field->width() >= field->fontMetrics().horizontalAdvance("1.000E+018"),
                qPrintable(field->objectName()));
     }
-    QVERIFY(form->reportMemo->width() >= form->width() - 20);
-    QVERIFY(form->reportMemo->height() >= 50);
-    for (QAbstractButton* b : {static_cast<QAbstractButton*>(form->readButton),
-                               static_cast<QAbstractButton*>(form->analyzeButton)})
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->width() >= form->width() - 20);
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->height() >= 50);
+    for (QAbstractButton* b :
+         {static_cast<QAbstractButton*>(NamedWidget<QPushButton>(*form, "ReadBtn")),
+          static_cast<QAbstractButton*>(NamedWidget<QPushButton>(*form, "AnalyzeBtn"))})
       QVERIFY(b->width() >= b->sizeHint().width());
   }
 

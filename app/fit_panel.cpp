@@ -1,0 +1,74 @@
+#include "app/fit_panel.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/monte_carlo_panel.h"
+#include "app/number_field.h"
+#include "app/qt_text.h"
+#include "frontend/field_requests.h"
+#include "model/session.h"
+
+namespace lumora {
+
+TFitPanel::TFitPanel(QWidget* parent) : QWidget(parent) {
+  setObjectName("FitPage");
+  auto* columns = new QHBoxLayout(this);
+  auto* form = new QFormLayout;
+  columns->addLayout(form);
+  density_ = NumberField(this, "FitDensityEdit", NumberKind::Positive);
+  form->addRow("Density n_1 (m-3)", density_);
+  fitSecond_ = new QCheckBox("Fit T_exc (K)", this);
+  fitSecond_->setObjectName("FitTempCheckBox");
+  form->addRow(fitSecond_);
+  second_ = NumberField(this, "FitTempEdit", NumberKind::Positive);
+  form->addRow("", second_);
+  maxIterations_ = NumberField(this, "MaxIterEdit", NumberKind::Count);
+  form->addRow("Max iteration number", maxIterations_);
+  auto* fit = new QPushButton("Fit", this);
+  fit->setObjectName("FitBtn");
+  form->addRow(fit);
+  monteCarlo_ = new TMonteCarloPanel(this);
+  columns->addWidget(monteCarlo_);
+  connect(fit, &QPushButton::clicked, this, &TFitPanel::FitRequested);
+
+  density_->setToolTip("Start value of the lower-level density n_1, in m^-3");
+  fitSecond_->setToolTip(
+      "Also fit the second parameter (T_exc in K, or log10 of the 1s "
+      "density ratio)");
+  second_->setToolTip("Start or fixed value of the second parameter (T_exc in K)");
+  maxIterations_->setToolTip("Largest number of fit iterations");
+  fit->setToolTip("Fit n_1 (and T_exc) to the measured branching fractions (F5)");
+}
+
+void TFitPanel::Fill(const WindowFields& fields) {
+  density_->setText(Qt8(fields.FitDensity));
+  second_->setText(Qt8(fields.FitTemperature));
+  maxIterations_->setText(Qt8(fields.MaxIter));
+}
+
+void TFitPanel::Collect(WindowFields& fields) const {
+  fields.FitDensity = Std(density_->text());
+  fields.FitTemperature = Std(second_->text());
+  fields.MaxIter = Std(maxIterations_->text());
+  fields.FitTemperatureChecked = fitSecond_->isChecked();
+}
+
+void TFitPanel::ShowDistribution(Distribution distribution) {
+  const DistributionChoice choice = ChoiceFor(distribution);
+  fitSecond_->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
+                                                                : "Fit T_exc (K)");
+  fitSecond_->setChecked(choice.secondAlwaysFitted);
+  fitSecond_->setEnabled(!choice.secondAlwaysFitted);
+}
+
+FitRequest TFitPanel::Request(const WindowFields& fields, double massAmu) const {
+  return FitRequestFromFields(fields, massAmu, WindowCaptions(fields));
+}
+
+std::optional<MonteCarloSettings> TFitPanel::MonteCarlo() const { return monteCarlo_->Settings(); }
+
+}  // namespace lumora

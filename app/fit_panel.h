@@ -1,0 +1,50 @@
+// The "Fit" method page: the start of n_1 and of the second parameter,
+// whether the second is fitted, the iteration limit, the Fit button and the
+// Monte Carlo refits that follow a fit.
+#pragma once
+
+#include <QWidget>
+#include <optional>
+
+#include "frontend/uncertainty_requests.h"
+#include "model/fit.h"
+#include "model/model_parameters.h"
+#include "settings/settings.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace lumora {
+
+class TMonteCarloPanel;
+
+class TFitPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFitPanel(QWidget* parent);
+
+  void Fill(const WindowFields& fields);
+  // Puts this page's texts and choices into fields.
+  void Collect(WindowFields& fields) const;
+  // The second parameter's caption and whether it may be left out.
+  void ShowDistribution(Distribution distribution);
+
+  // The fit of fields (this page's and the model's); a field that is no
+  // number is named by its caption.
+  FitRequest Request(const WindowFields& fields, double massAmu) const;
+  std::optional<MonteCarloSettings> MonteCarlo() const;
+
+ signals:
+  void FitRequested();
+
+ private:
+  QLineEdit* density_ = nullptr;
+  QCheckBox* fitSecond_ = nullptr;
+  QLineEdit* second_ = nullptr;
+  QLineEdit* maxIterations_ = nullptr;
+  TMonteCarloPanel* monteCarlo_ = nullptr;
+};
+
+}  // namespace lumora

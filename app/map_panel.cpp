@@ -1,0 +1,84 @@
+#include "app/map_panel.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+
+#include "app/number_field.h"
+#include "app/qt_text.h"
+#include "frontend/field_requests.h"
+
+namespace lumora {
+
+TMapPanel::TMapPanel(QWidget* parent) : QWidget(parent) {
+  setObjectName("MapPage");
+  auto* grid = new QGridLayout(this);
+  // A caption over the From, To and Points fields of one quantity.
+  const auto addRange = [this, grid](int row, const char* caption,
+                                     const std::array<const char*, 3>& names) {
+    grid->addWidget(new QLabel(caption, this), row, 0, 1, 3);
+    const char* const headings[3] = {"From", "To", "Points"};
+    Range range;
+    QLineEdit** fields[3] = {&range.from, &range.to, &range.points};
+    for (int col = 0; col < 3; ++col) {
+      grid->addWidget(new QLabel(headings[col], this), row + 1, col);
+      *fields[col] =
+          NumberField(this, names[col], col == 2 ? NumberKind::Count : NumberKind::Positive);
+      grid->addWidget(*fields[col], row + 2, col);
+    }
+    return range;
+  };
+  density_ =
+      addRange(0, "Density n_1 (m-3)", {"FromDensityEdit", "ToDensityEdit", "PointsDensityEdit"});
+  temperature_ =
+      addRange(3, "Temperature T_exc (K)", {"FromTempEdit", "ToTempEdit", "PointsTempEdit"});
+  auto* map = new QPushButton("Create map", this);
+  map->setObjectName("MapBtn");
+  save_ = new QCheckBox("Save map", this);
+  save_->setObjectName("SaveMapCheckBox");
+  grid->addWidget(map, 6, 0);
+  grid->addWidget(save_, 6, 1, 1, 2);
+  connect(map, &QPushButton::clicked, this, &TMapPanel::MapRequested);
+
+  density_.from->setToolTip("First density n_1 of the map, in m^-3");
+  density_.to->setToolTip("Density limit n_1 of the map, in m^-3");
+  density_.points->setToolTip("Number of density points of the map");
+  temperature_.from->setToolTip("First excitation temperature of the map, in K");
+  temperature_.to->setToolTip("Temperature limit of the map, in K");
+  temperature_.points->setToolTip("Number of temperature points of the map");
+  map->setToolTip("Residual sum of squares over the density-temperature grid (F6)");
+  save_->setToolTip("Write the map to the Maps folder beside the measurement");
+}
+
+void TMapPanel::Fill(const WindowFields& fields) {
+  density_.from->setText(Qt8(fields.FromDensity));
+  density_.to->setText(Qt8(fields.ToDensity));
+  density_.points->setText(Qt8(fields.DensityPoints));
+  temperature_.from->setText(Qt8(fields.FromTemperature));
+  temperature_.to->setText(Qt8(fields.ToTemperature));
+  temperature_.points->setText(Qt8(fields.TemperaturePoints));
+}
+
+void TMapPanel::Collect(WindowFields& fields) const {
+  fields.FromDensity = Std(density_.from->text());
+  fields.ToDensity = Std(density_.to->text());
+  fields.DensityPoints = Std(density_.points->text());
+  fields.FromTemperature = Std(temperature_.from->text());
+  fields.ToTemperature = Std(temperature_.to->text());
+  fields.TemperaturePoints = Std(temperature_.points->text());
+}
+
+bool TMapPanel::SaveRequested() const { return save_->isChecked(); }
+
+MapRequest TMapPanel::Request(const WindowFields& fields, double massAmu) const {
+  return MapRequestFromFields(fields, massAmu, WindowCaptions(fields));
+}
+
+MapRequest TMapPanel::Grid(const WindowFields& fields) const {
+  return MapGridFromFields(fields, WindowCaptions(fields));
+}
+
+}  // namespace lumora
