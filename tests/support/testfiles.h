@@ -36,6 +36,20 @@ inline std::vector<std::string> SplitCrLf(const std::string& text) {
   return lines;
 }
 
+// The words of a line of blank-separated columns.
+inline std::vector<std::string> SplitBlanks(const std::string& text) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start < text.size()) {
+    while (start < text.size() && text[start] == ' ') ++start;
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) words.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  return words;
+}
+
 // A fresh folder below the system's temporary folder, removed with its
 // contents afterwards (also when a test took its permissions away).
 class TempFolder {

@@ -4,14 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "../linedb/linefile_fixtures.h"
+#include "tests/linedb/linefile_fixtures.h"
+#include "tests/support/cli_runner.h"
 
 namespace lumora {
 namespace {
@@ -31,21 +30,8 @@ class ConvertCli : public ::testing::Test {
   }
 
   CliRun Run(const std::string& args) {
-    const std::string errFile = dir_.path() + "/stderr.txt";
-    const std::string cmd =
-        "'" + std::string(LUMORA_CLI) + "' --ini '" + ini_ + "' " + args + " 2>'" + errFile + "'";
-    CliRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) r.out.push_back(line);
-    r.err = dir_.Read("stderr.txt");
-    return r;
+    const testing::CliRun run = testing::RunCli(dir_.path(), "--ini '" + ini_ + "' " + args);
+    return {run.status, testing::TextLines(run.out), run.err};
   }
 
   static std::string FirstCell(const std::string& line) { return line.substr(0, line.find('\t')); }

@@ -120,20 +120,9 @@ class FitWorld {
 class FitTest : public ::testing::Test, public FitWorld {};
 
 using testing::ReadFile;
+using testing::SplitBlanks;
 using testing::SplitCrLf;
 using TempDir = testing::TempFolder;
 
-inline std::vector<std::string> SplitBlanks(const std::string& text) {
-  std::vector<std::string> words;
-  size_t start = 0;
-  while (start < text.size()) {
-    while (start < text.size() && text[start] == ' ') ++start;
-    size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) words.push_back(text.substr(start, end - start));
-    start = end;
-  }
-  return words;
-}
 
 }  // namespace lumora::fittest

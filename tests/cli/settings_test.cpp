@@ -1,6 +1,5 @@
 // Runs the built lumora-cli with a private home and data folders.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,32 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/cli_runner.h"
+
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using lumora::testing::ReadFile;
+using lumora::testing::WriteFile;
+using Result = lumora::testing::CliRun;
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
+std::string Quoted(const std::string& text) { return lumora::testing::ShellQuoted(text); }
 
-std::string Quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-class CliTest : public ::testing::Test {
+class SettingsCli : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string tmpl = (std::filesystem::temp_directory_path() / "lumora-cli-XXXXXX").string();
@@ -48,24 +32,18 @@ class CliTest : public ::testing::Test {
 
   // Runs lumora-cli with nothing of the caller's environment but these folders.
   Result Run(const std::vector<std::string>& args) {
-    std::string cmd = "env -i HOME=" + Quoted(Path("home")) +
-                      " XDG_DATA_HOME=" + Quoted(Path("user")) +
-                      " XDG_DATA_DIRS=" + Quoted(Path("common")) + " TMPDIR=" + Quoted(root) + " " +
-                      Quoted(LUMORA_CLI);
-    for (const auto& a : args) cmd += " " + Quoted(a);
-    cmd += " >" + Quoted(Path("out.txt")) + " 2>" + Quoted(Path("err.txt")) + " </dev/null";
-    int raw = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(Path("out.txt"));
-    r.err = ReadFile(Path("err.txt"));
-    return r;
+    std::string quotedArgs;
+    for (const auto& a : args) quotedArgs += " " + Quoted(a);
+    return lumora::testing::RunCli(
+        root, quotedArgs,
+        "env -i HOME=" + Quoted(Path("home")) + " XDG_DATA_HOME=" + Quoted(Path("user")) +
+            " XDG_DATA_DIRS=" + Quoted(Path("common")) + " TMPDIR=" + Quoted(root));
   }
 
   std::string root;
 };
 
-TEST_F(CliTest, HelpListsTheOptionsAndCommands) {
+TEST_F(SettingsCli, HelpListsTheOptionsAndCommands) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: lumora-cli [--ini FILE] [--element NAME] COMMAND"),
@@ -74,7 +52,7 @@ TEST_F(CliTest, HelpListsTheOptionsAndCommands) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(CliTest, WrongCommandLinesFailOnStandardError) {
+TEST_F(SettingsCli, WrongCommandLinesFailOnStandardError) {
   WriteFile(Path("s.ini"), "");
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -97,7 +75,7 @@ TEST_F(CliTest, WrongCommandLinesFailOnStandardError) {
             std::string::npos);
 }
 
-TEST_F(CliTest, SettingsPrintsEveryKeyWithItsEffectiveValue) {
+TEST_F(SettingsCli, SettingsPrintsEveryKeyWithItsEffectiveValue) {
   WriteFile(Path("s.ini"),
             "[Ne I]\r\nLevels=ne.txt\r\nLines=Ne,I\r\nBoltzmax=3\r\nm=20.18\r\n"
             "[_Parameters]\r\nTn=350.50\r\nPath=abc\r\n"
@@ -117,7 +95,7 @@ TEST_F(CliTest, SettingsPrintsEveryKeyWithItsEffectiveValue) {
   EXPECT_FALSE(std::filesystem::exists(UserIni())) << "--ini must not make a first-start copy";
 }
 
-TEST_F(CliTest, WithoutIniTheFirstStartCopiesTheMachineWideFile) {
+TEST_F(SettingsCli, WithoutIniTheFirstStartCopiesTheMachineWideFile) {
   WriteFile(CommonIni(), "[_Fit]\r\nCount=9\r\n");
   Result r = Run({"settings"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -125,7 +103,7 @@ TEST_F(CliTest, WithoutIniTheFirstStartCopiesTheMachineWideFile) {
   EXPECT_EQ(ReadFile(UserIni()), "[_Fit]\r\nCount=9\r\n");
 }
 
-TEST_F(CliTest, MissingProgramFilesEndWithTheMessageAndStatusZero) {
+TEST_F(SettingsCli, MissingProgramFilesEndWithTheMessageAndStatusZero) {
   Result r = Run({"settings"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");

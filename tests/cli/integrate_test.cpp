@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/numparse.h"
+#include "tests/support/cli_runner.h"
 #include "tests/support/synthetic_recording.h"
 #include "tests/support/testfiles.h"
 
@@ -17,11 +18,9 @@ namespace {
 
 const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using CliResult = testing::CliRun;
+using testing::SplitBlanks;
+using testing::TextLines;
 
 // Every piece between separators, empty ones included.
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -31,19 +30,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     pieces.push_back(text.substr(start, pos - start));
   pieces.push_back(text.substr(start));
   return pieces;
-}
-
-// The lines of an output that ends every line with LF.
-std::vector<std::string> Lines(const std::string& text) {
-  if (text.empty()) return {};
-  return Split(text.substr(0, text.size() - 1), '\n');
-}
-
-std::vector<std::string> Blanks(const std::string& line) {
-  std::vector<std::string> words;
-  for (const std::string& w : Split(line, ' '))
-    if (!w.empty()) words.push_back(w);
-  return words;
 }
 
 // A settings file for the bundled database and a spectrum made from the
@@ -63,23 +49,15 @@ class IntegrateCli : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.path() + "' && TMPDIR='" + dir_.path() +
-                            "' '" LUMORA_CLI "' --ini lumora.ini " + args +
-                            " >out.txt 2>err.txt </dev/null";
-    const int raw = std::system(cmd.c_str());
-    CliResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = dir_.Read("out.txt");
-    r.err = dir_.Read("err.txt");
-    return r;
+    return testing::RunCli(dir_.path(), "--ini lumora.ini " + args, "TMPDIR='" + dir_.path() + "'");
   }
 
   // n_1 of the fit's results line.
   static double FittedDensity(const CliResult& r) {
-    const std::vector<std::string> lines = Lines(r.out);
+    const std::vector<std::string> lines = TextLines(r.out);
     EXPECT_EQ(lines.size(), 2u) << r.out << r.err;
     if (lines.size() < 2) return 0;
-    return StrToFloat(Blanks(lines[1]).at(2));
+    return StrToFloat(SplitBlanks(lines[1]).at(2));
   }
 
   testing::TempFolder dir_;
@@ -88,7 +66,7 @@ class IntegrateCli : public ::testing::Test {
 TEST_F(IntegrateCli, TheMeasurementFitsBackToTheDensity) {
   const CliResult integrate = Run("integrate s.csv");
   ASSERT_EQ(integrate.status, 0) << integrate.err;
-  const std::vector<std::string> lines = Lines(integrate.out);
+  const std::vector<std::string> lines = TextLines(integrate.out);
   ASSERT_GE(lines.size(), 15u);
   double previous = 0;
   for (const std::string& line : lines) {
@@ -127,14 +105,14 @@ TEST_F(IntegrateCli, ReportWritesEveryLineWithItsFlags) {
     }
     unflagged += cells[8].empty();
   }
-  EXPECT_EQ(Lines(r.out).size(), unflagged);
+  EXPECT_EQ(TextLines(r.out).size(), unflagged);
 }
 
 TEST_F(IntegrateCli, MapTakesSpectraToo) {
   const CliResult r =
       Run("map --spectrum --fwhm 0.3 --density-points 5 --temperature-points 4 s.csv");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.out).size(), 2u) << r.out;
+  EXPECT_EQ(TextLines(r.out).size(), 2u) << r.out;
 }
 
 struct UsageCase {

@@ -5,24 +5,21 @@
 #include <cstdio>
 #include <sstream>
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 #include "base/numparse.h"
-#include "fixture.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/testfiles.h"
 
 namespace lumora::test {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testing::CliRun;
+using testing::TextLines;
 
-class CliTest : public ModelTest {
+class ElementCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    ModelTest::SetUp();
     ini_ = Write("lumora.ini",
                  "[_Files]\nDatabase=" + std::string(LUMORA_SOURCE_DIR) +
                      "/data/database\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
@@ -31,33 +28,14 @@ class CliTest : public ModelTest {
   }
 
   CliRun Cli(const std::string& args) {
-    CliRun r;
-    const std::string errFile = Dir() + "/stderr.txt";
-    const std::string cmd =
-        "'" + std::string(LUMORA_CLI) + "' --ini '" + ini_ + "' " + args + " 2>'" + errFile + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(errFile);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    r.err = ss.str();
-    return r;
+    return testing::RunCli(Dir(), "--ini '" + ini_ + "' " + args);
   }
 
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
-    return lines;
+  std::string Write(const std::string& name, const std::string& text) {
+    testing::WriteFile(dir_ / name, text);
+    return dir_ / name;
   }
+  const std::string& Dir() const { return dir_.path(); }
 
   static std::vector<std::string> Cells(const std::string& line) {
     std::vector<std::string> cells;
@@ -66,35 +44,36 @@ class CliTest : public ModelTest {
     return cells;
   }
 
+  testing::TempFolder dir_;
   std::string ini_;
 };
 
-TEST_F(CliTest, Listings) {
+TEST_F(ElementCli, Listings) {
   const CliRun levels = Cli("levels");
   ASSERT_EQ(levels.status, 0) << levels.err;
-  const auto l = Lines(levels.out);
+  const auto l = TextLines(levels.out);
   ASSERT_EQ(l.size(), 15u);
   EXPECT_EQ(l[1], "   0   3s2.3p5.(2P*<3/2>).4s  2[3/2]*    11.54835442         2.0           5");
 
   const CliRun lines = Cli("lines");
   ASSERT_EQ(lines.status, 0) << lines.err;
-  EXPECT_EQ(Lines(lines.out)[1],
+  EXPECT_EQ(TextLines(lines.out)[1],
             " ArI     667.72820  2.360E+005  -2.8020     3     1 13.4798868200");
 
   const CliRun structure = Cli("structure");
   ASSERT_EQ(structure.status, 0) << structure.err;
-  EXPECT_EQ(Lines(structure.out)[2], "004|12.907015: 912.2967/7, 965.7786/6,");
+  EXPECT_EQ(TextLines(structure.out)[2], "004|12.907015: 912.2967/7, 965.7786/6,");
 
   EXPECT_EQ(Cli("levels extra").status, 1);
 }
 
-TEST_F(CliTest, TableOfAMeasurement) {
+TEST_F(ElementCli, TableOfAMeasurement) {
   const CliRun r =
       Cli("table '" + std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt'");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_GT(r.out.size(), 2u);
   EXPECT_EQ(r.out.substr(0, 11), "\tWavelength");
-  const auto lines = Lines(r.out);
+  const auto lines = TextLines(r.out);
   ASSERT_GT(lines.size(), 3u);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'),
             std::count(r.out.begin(), r.out.end(), '\r'));
@@ -111,7 +90,7 @@ TEST_F(CliTest, TableOfAMeasurement) {
   const CliRun single = Cli("table '" + one + "'");
   EXPECT_EQ(single.status, 1);
   EXPECT_EQ(single.err, "Not enough lines for EBF method.\n");
-  EXPECT_EQ(Lines(single.out).size(), 2u);
+  EXPECT_EQ(TextLines(single.out).size(), 2u);
 
   const CliRun missing = Cli("table '" + Dir() + "/none.txt'");
   EXPECT_EQ(missing.status, 1);
@@ -121,10 +100,10 @@ TEST_F(CliTest, TableOfAMeasurement) {
 // Two lines of the upper level 2p1... (13.32785705 eV): 696.5431 nm ends on
 // 1s5 (g 5), 727.2936 nm on 1s4 (g 3). The escape factor falls with optical
 // depth, so the line with the larger depth loses share as density grows.
-TEST_F(CliTest, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
+TEST_F(ElementCli, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
   const CliRun r = Cli("analyze --params '600, 1000, 0, 100, 50' --pair 696.5431 727.2936");
   ASSERT_EQ(r.status, 0) << r.err;
-  const auto lines = Lines(r.out);
+  const auto lines = TextLines(r.out);
   auto header =
       std::find(lines.begin(), lines.end(),
                 "Ii_B\tIj_B\tI_B\tGi_A\tGj_A\tGi_B\tGj_B\tR\tSR\twli\twlj\twlr\tDC\tE_u\tlevindex");
@@ -176,7 +155,7 @@ TEST_F(CliTest, AnalyzedPairMovesAwayFromOneAsEscapeFactorPredicts) {
   EXPECT_TRUE(found);
 }
 
-TEST_F(CliTest, AnalyzeBadInput) {
+TEST_F(ElementCli, AnalyzeBadInput) {
   struct Case {
     const char* args;
     const char* error;

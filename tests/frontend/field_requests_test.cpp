@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "fit_fixture.h"
 #include "model/map_file.h"
 #include "model/self_absorption.h"
+#include "tests/support/testfiles.h"
 
-namespace lumora::fittest {
+namespace lumora {
 namespace {
+
+using testing::ReadFile;
+using testing::SplitCrLf;
+using TempDir = testing::TempFolder;
 
 // The fields of an empty settings file, as the window shows them.
 WindowFields DefaultFields() {
@@ -216,4 +220,4 @@ TEST(MapFile, UnwritableFolderNamesIt) {
 }
 
 }  // namespace
-}  // namespace lumora::fittest
+}  // namespace lumora

@@ -17,31 +17,24 @@
 #include <nlohmann/json.hpp>
 
 #include "base/format.h"
-#include "fit_fixture.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/testfiles.h"
 
-namespace lumora::fittest {
+namespace lumora {
 namespace {
+
+using testing::ReadFile;
+using testing::SplitBlanks;
+using testing::SplitCrLf;
+using testing::TextLines;
+using CliResult = testing::CliRun;
+using TempDir = testing::TempFolder;
 
 const std::string kSamples = std::string(LUMORA_SOURCE_DIR) + "/data/measurements/";
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> SplitLf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find('\n', start)) != std::string::npos; start = pos + 1)
-    lines.push_back(text.substr(start, pos - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
 // A settings file for the bundled database, the samples copied into meas/,
 // and a temporary-files folder of its own for the fit log.
-class CliTest : public ::testing::Test {
+class FitCli : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(dir_.File("meas"));
@@ -55,16 +48,9 @@ class CliTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args, const std::string& tmpdir = "tmp") {
-    const std::string cmd = "cd '" + dir_.path() + "' && unset XDG_RUNTIME_DIR && " + shellSetup_ +
-                            " TMPDIR='" + dir_.File(tmpdir) + "' XDG_DATA_HOME='" +
-                            dir_.File("xdg") + "' '" LUMORA_CLI "' --ini lumora.ini " + args +
-                            " >out.txt 2>err.txt </dev/null";
-    const int raw = std::system(cmd.c_str());
-    CliResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(dir_.File("out.txt"));
-    r.err = ReadFile(dir_.File("err.txt"));
-    return r;
+    return testing::RunCli(dir_.path(), "--ini lumora.ini " + args,
+                           "unset XDG_RUNTIME_DIR && " + shellSetup_ + " TMPDIR='" +
+                               dir_.File(tmpdir) + "' XDG_DATA_HOME='" + dir_.File("xdg") + "'");
   }
 
   // The user's log folder below tmp/.
@@ -74,11 +60,11 @@ class CliTest : public ::testing::Test {
   std::string shellSetup_ = "true &&";  // runs before the program, in its shell
 };
 
-TEST_F(CliTest, FitBatchGoesOnPastAFileThatFails) {
+TEST_F(FitCli, FitBatchGoesOnPastAFileThatFails) {
   const CliResult r =
       Run("fit meas/argon_n2e15.txt meas/missing.txt meas/argon_n1.5e17_strong.txt");
   EXPECT_EQ(r.status, 1);
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
   EXPECT_EQ(lines[0].rfind("n_tot/m-3 ±u(n_tot)    n_1/m-3   ±u(n_1)", 0), 0u);
   const std::vector<std::string> first = SplitBlanks(lines[1]);
@@ -92,10 +78,10 @@ TEST_F(CliTest, FitBatchGoesOnPastAFileThatFails) {
   EXPECT_NE(r.err.find("meas/missing.txt: "), std::string::npos) << r.err;
 }
 
-TEST_F(CliTest, ReportLogPrintsTheFitLog) {
+TEST_F(FitCli, ReportLogPrintsTheFitLog) {
   const CliResult r = Run("fit --report log --fit-temperature meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_GT(lines.size(), 10u);
   EXPECT_EQ(lines[0], std::string(84, '='));
   EXPECT_EQ(lines[1], "iter  log10(n_1)          Te             sumr");
@@ -113,7 +99,7 @@ TEST_F(CliTest, ReportLogPrintsTheFitLog) {
 
 // A link planted where the log used to be is never followed; the private
 // folder is created for this user alone, and refused when it is a link.
-TEST_F(CliTest, FitLogNeverFollowsAPlantedLink) {
+TEST_F(FitCli, FitLogNeverFollowsAPlantedLink) {
   const std::string victim = dir_.Write("victim.txt", "precious\n");
   std::filesystem::create_symlink(victim, dir_.File("tmp/lumora.txt"));
   const CliResult r = Run("fit meas/argon_n2e15.txt");
@@ -133,22 +119,22 @@ TEST_F(CliTest, FitLogNeverFollowsAPlantedLink) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File("elsewhere")));
 }
 
-TEST_F(CliTest, FirstLevelsFitsTheSecondParameterOverFourLevels) {
+TEST_F(FitCli, FirstLevelsFitsTheSecondParameterOverFourLevels) {
   const CliResult r = Run("fit --distribution 1s --count 9 --temperature 250 meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_NE(lines[0].find("±u(n_9)"), std::string::npos);
   const CliResult forced = Run("fit --distribution 1s --temperature 250 meas/argon_n2e15.txt");
-  const std::string header = SplitLf(forced.out)[0];
+  const std::string header = TextLines(forced.out)[0];
   EXPECT_NE(header.find("±u(n_4)   T/K"), std::string::npos) << header;
 }
 
-TEST_F(CliTest, MapWritesItsFileIntoMaps) {
+TEST_F(FitCli, MapWritesItsFileIntoMaps) {
   const CliResult r = Run(
       "map --save-map --density-points 50 --temperature-points 50 --table meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_GE(lines.size(), 3u) << r.out;
   EXPECT_EQ(SplitBlanks(lines[1]).back(), "map");
   EXPECT_EQ(lines[2].rfind("\tWavelength", 0), 0u) << lines[2];
@@ -167,7 +153,7 @@ TEST_F(CliTest, MapWritesItsFileIntoMaps) {
 // as on a full disk) leaves the old map as it was and no temporary file; the
 // results line is printed all the same and the error names the file and the
 // cause.
-TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
+TEST_F(FitCli, MapThatCannotBeSavedKeepsTheOldMap) {
   const std::string old = "#old map\r\n1.0 2.0 \r\n";
   std::filesystem::create_directories(dir_.File("meas/Maps"));
   std::ofstream(dir_.File("meas/Maps/argon_n2e15.txt_map.txt"), std::ios::binary) << old;
@@ -175,7 +161,7 @@ TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
   const CliResult r =
       Run("map --save-map --density-points 50 --temperature-points 50 meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 1);
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_EQ(lines.size(), 2u) << r.out;
   EXPECT_EQ(SplitBlanks(lines[1]).back(), "map");
   EXPECT_EQ(r.err,
@@ -189,7 +175,7 @@ TEST_F(CliTest, MapThatCannotBeSavedKeepsTheOldMap) {
 
 // A fit log that cannot be written whole (here: past the file size limit)
 // leaves the earlier log as it was and no temporary file beside it.
-TEST_F(CliTest, FitLogThatCannotBeSavedKeepsTheOldLog) {
+TEST_F(FitCli, FitLogThatCannotBeSavedKeepsTheOldLog) {
   const std::string old = dir_.Write("fit.log", "an earlier log\r\n");
   shellSetup_ = "trap '' XFSZ && ulimit -f 1 &&";
   const CliResult r = Run("fit --fit-temperature --log fit.log meas/argon_n2e15.txt");
@@ -203,14 +189,14 @@ TEST_F(CliTest, FitLogThatCannotBeSavedKeepsTheOldLog) {
 
 // A link in place of the map file is replaced, never written through (here
 // to a device that takes no data).
-TEST_F(CliTest, MapReplacesALinkInsteadOfWritingThroughIt) {
+TEST_F(FitCli, MapReplacesALinkInsteadOfWritingThroughIt) {
   const std::string target = dir_.File("meas/Maps/argon_n2e15.txt_map.txt");
   std::filesystem::create_directories(dir_.File("meas/Maps"));
   std::filesystem::create_symlink("/dev/full", target);
   const CliResult r =
       Run("map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(SplitLf(r.out).size(), 2u) << r.out;
+  EXPECT_EQ(TextLines(r.out).size(), 2u) << r.out;
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
   EXPECT_EQ(SplitCrLf(ReadFile(target)).size(), 5u);
 }
@@ -221,10 +207,10 @@ const char* const kBatchFiles =
     " meas/missing.txt meas/argon_n2e15.txt meas/nope.txt meas/argon_n4e16_noise.txt"
     " meas/argon_n8e15_notfound.txt meas/argon_n1.5e17_strong.txt";
 
-class CliBatchTest : public CliTest {
+class CliBatchTest : public FitCli {
  protected:
   void SetUp() override {
-    CliTest::SetUp();
+    FitCli::SetUp();
     for (const char* name : {"argon_n4e16_noise.txt", "argon_n8e15_notfound.txt"})
       std::filesystem::copy_file(kSamples + name, dir_.File(std::string("meas/") + name));
   }
@@ -284,7 +270,7 @@ TEST_F(CliBatchTest, ParallelBatchKeepsTheHeaderWhereTheSerialRunPutsIt) {
 // An output that is one of the command's inputs is refused before any work,
 // leaving the input as it was: named, through a link, or a file the command
 // reads besides its arguments.
-TEST_F(CliTest, AnOutputThatIsAnInputIsRefused) {
+TEST_F(FitCli, AnOutputThatIsAnInputIsRefused) {
   std::filesystem::copy_file(
       std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.recording.csv",
       dir_.File("meas/s.csv"));
@@ -334,7 +320,7 @@ int PeakThreads(const std::string& folder, const std::string& args) {
 // --jobs bounds the threads of the whole process: one for --jobs 1, even in
 // a large map; a count far above the cores is clamped to four a core, said
 // on standard error, and every file still gets its result.
-TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
+TEST_F(FitCli, JobsBoundTheThreadsOfTheProcess) {
   EXPECT_EQ(PeakThreads(dir_.path(),
                         "map --jobs 1 --density-points 500 --temperature-points 500 "
                         "meas/argon_n2e15.txt"),
@@ -348,7 +334,7 @@ TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
   }
   const CliResult r = Run("fit --jobs 5000" + files);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(SplitLf(r.out).size(), 201u);  // the header and a line per file
+  EXPECT_EQ(TextLines(r.out).size(), 201u);  // the header and a line per file
   EXPECT_NE(r.err.find(Format("--jobs 5000 is more than 4 workers a core on %d cores: %d are used",
                               cores, 4 * cores)),
             std::string::npos)
@@ -361,37 +347,43 @@ TEST_F(CliTest, JobsBoundTheThreadsOfTheProcess) {
 // A batch interrupted after some files keeps their results, whatever its
 // standard output is: SIGINT (or SIGTERM) stops it after the files in flight,
 // what finished is printed whole, and the status is 128 + the signal.
-TEST_F(CliTest, AnInterruptedBatchKeepsTheFinishedFiles) {
+TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
   std::string files;
   for (int k = 0; k < 12; ++k) files += " meas/argon_n2e15.txt";
-  const std::string one = Run("fit --jobs 1 --monte-carlo 5000 --noise 0.02 --seed 1 meas/argon_n2e15.txt").out;
-  const std::vector<std::string> block = SplitLf(one);  // header, results line, Monte Carlo report
+  const std::string one =
+      Run("fit --jobs 1 --monte-carlo 5000 --noise 0.02 --seed 1 meas/argon_n2e15.txt").out;
+  const std::vector<std::string> block =
+      TextLines(one);  // header, results line, Monte Carlo report
   ASSERT_GE(block.size(), 3u);
   for (const auto& [jobs, signal] : {std::pair{1, "INT"}, std::pair{2, "TERM"}}) {
     const std::string script =
-        "cd '" + dir_.path() + "' && : >stopped.txt && ('" LUMORA_CLI "' --ini lumora.ini fit --jobs " +
+        "cd '" + dir_.path() +
+        "' && : >stopped.txt && ('" LUMORA_CLI "' --ini lumora.ini fit --jobs " +
         std::to_string(jobs) + " --monte-carlo 5000 --noise 0.02 --seed 1" + files +
         " >stopped.txt 2>/dev/null & pid=$!; n=0; while [ $(wc -l <stopped.txt) -lt " +
-        std::to_string(block.size()) + " ] && [ $n -lt 3000 ]; do sleep 0.01; n=$((n+1)); done; "
-        "kill -" + signal + " $pid; wait $pid; echo $?)";
+        std::to_string(block.size()) +
+        " ] && [ $n -lt 3000 ]; do sleep 0.01; n=$((n+1)); done; "
+        "kill -" +
+        signal + " $pid; wait $pid; echo $?)";
     FILE* pipe = popen(script.c_str(), "r");
     ASSERT_TRUE(pipe);
     int status = -1;
     EXPECT_EQ(std::fscanf(pipe, "%d", &status), 1);
     pclose(pipe);
     EXPECT_EQ(status, std::string(signal) == "INT" ? 130 : 143) << jobs;
-    const std::vector<std::string> lines = SplitLf(ReadFile(dir_.File("stopped.txt")));
+    const std::vector<std::string> lines = TextLines(ReadFile(dir_.File("stopped.txt")));
     // The header once, then whole blocks of finished files, fewer than all.
     ASSERT_GE(lines.size(), block.size()) << jobs;
     const size_t perFile = block.size() - 1;
     EXPECT_EQ((lines.size() - 1) % perFile, 0u) << jobs;
     EXPECT_LT((lines.size() - 1) / perFile, 12u) << jobs;
     EXPECT_EQ(lines[0], block[0]);
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], block[1 + (i - 1) % perFile]) << i;
+    for (size_t i = 1; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i], block[1 + (i - 1) % perFile]) << i;
   }
 }
 
-TEST_F(CliTest, JobsMustBeACountOfOneOrMore) {
+TEST_F(FitCli, JobsMustBeACountOfOneOrMore) {
   for (const char* value : {"0", "-2", "two", "3x", "''", "1.5"}) {
     const CliResult r = Run(std::string("fit --jobs ") + value + " meas/argon_n2e15.txt");
     EXPECT_EQ(r.status, 1) << value;
@@ -421,8 +413,8 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
     const CliResult text = Run(std::string(c.args) + kBatchFiles);
     const CliResult json = Run(std::string(c.args) + " --json" + kBatchFiles);
     EXPECT_EQ(json.status, 1);
-    const std::vector<std::string> lines = SplitLf(text.out);
-    const std::vector<std::string> objects = SplitLf(json.out);
+    const std::vector<std::string> lines = TextLines(text.out);
+    const std::vector<std::string> objects = TextLines(json.out);
     ASSERT_EQ(objects.size(), 6u) << json.out;
     ASSERT_EQ(lines.size(), 5u) << text.out;
     size_t resultsLine = 1;
@@ -475,7 +467,7 @@ struct BadInput {
   const char* errorPart;
 };
 
-class CliRejects : public CliTest, public ::testing::WithParamInterface<BadInput> {};
+class CliRejects : public FitCli, public ::testing::WithParamInterface<BadInput> {};
 
 // Every file of the batch gets the error with its name; the command fails.
 TEST_P(CliRejects, EachFileNamingTheValue) {
@@ -542,7 +534,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Intensities that measure nothing are refused; a relative density of 0
 // under "1s levels" is a valid map axis.
-TEST_F(CliTest, MeasurementWithoutAPositiveIntensityIsRefused) {
+TEST_F(FitCli, MeasurementWithoutAPositiveIntensityIsRefused) {
   std::string zero, negative;
   std::istringstream sample(ReadFile(kSamples + "argon_n2e15.txt"));
   for (std::string wavelength, intensity; sample >> wavelength >> intensity;) {
@@ -569,7 +561,7 @@ TEST_F(CliTest, MeasurementWithoutAPositiveIntensityIsRefused) {
 
 // The element's mass comes from its section; a missing or meaningless one
 // stops the command before any file.
-TEST_F(CliTest, ElementMassMustBeGiven) {
+TEST_F(FitCli, ElementMassMustBeGiven) {
   struct Case {
     const char* mass;
     const char* error;
@@ -602,7 +594,7 @@ TEST_F(CliTest, ElementMassMustBeGiven) {
 
 // A grid within the limits that still does not fit into memory is an
 // error that says so, for each file of the batch.
-TEST_F(CliTest, MapBeyondTheMemoryIsAClearError) {
+TEST_F(FitCli, MapBeyondTheMemoryIsAClearError) {
 #ifdef LUMORA_SANITIZED
   GTEST_SKIP() << "the sanitizers' shadow memory does not fit into a limited address space";
 #endif
@@ -617,7 +609,7 @@ TEST_F(CliTest, MapBeyondTheMemoryIsAClearError) {
             "meas/argon_n1.5e17_strong.txt: Not enough memory for the map.\n");
 }
 
-TEST_F(CliTest, UsageErrors) {
+TEST_F(FitCli, UsageErrors) {
   for (const char* args : {"fit", "fit --distribution maxwell meas/argon_n2e15.txt",
                            "map --bogus meas/argon_n2e15.txt"}) {
     const CliResult r = Run(args);
@@ -627,7 +619,7 @@ TEST_F(CliTest, UsageErrors) {
 }
 
 // Uncertainty options: the values they take, and the command they go with.
-TEST_F(CliTest, UncertaintyOptionsRefuseBadValues) {
+TEST_F(FitCli, UncertaintyOptionsRefuseBadValues) {
   const std::pair<const char*, const char*> cases[] = {
       {"fit --monte-carlo 9", "10 to 100000 runs"},
       {"fit --monte-carlo 100001", "10 to 100000 runs"},
@@ -648,13 +640,13 @@ TEST_F(CliTest, UncertaintyOptionsRefuseBadValues) {
   }
 }
 
-TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
+TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   const std::string args =
       "fit --monte-carlo 50 --noise 0.02 --aki-accuracy --seed 11 "
       "meas/argon_n2e15.txt";
   const CliResult first = Run(args);
   ASSERT_EQ(first.status, 0) << first.err;
-  const std::vector<std::string> lines = SplitLf(first.out);
+  const std::vector<std::string> lines = TextLines(first.out);
   ASSERT_EQ(lines.size(), 6u) << first.out;
   EXPECT_EQ(lines[2].rfind("Monte Carlo: 50 runs, ", 0), 0u) << lines[2];
   EXPECT_NE(lines[2].find("seed 11"), std::string::npos) << lines[2];
@@ -668,7 +660,7 @@ TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   const CliResult json = Run(both + " --json --jobs 2");
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(json.out, Run(both + " --json --jobs 1").out);
-  for (const std::string& line : SplitLf(json.out)) {
+  for (const std::string& line : TextLines(json.out)) {
     const nlohmann::json object = nlohmann::json::parse(line);
     const nlohmann::json& mc = object.at("monte_carlo");
     EXPECT_EQ(mc.at("runs"), 30);
@@ -683,15 +675,15 @@ TEST_F(CliTest, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   EXPECT_NE(drawn.out.find(", seed "), std::string::npos) << drawn.out;
 }
 
-TEST_F(CliTest, ConfidenceRegionFollowsTheMapsResultsLine) {
+TEST_F(FitCli, ConfidenceRegionFollowsTheMapsResultsLine) {
   const CliResult r =
       Run("map --confidence 0.68 --density-points 30 --temperature-points 20 "
           "--from-temperature 500 --to-temperature 5000 meas/argon_n2e15.txt");
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::vector<std::string> lines = SplitLf(r.out);
+  const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
   EXPECT_EQ(lines[2].rfind("68 % confidence region: n_1 ", 0), 0u) << lines[2];
 }
 
 }  // namespace
-}  // namespace lumora::fittest
+}  // namespace lumora

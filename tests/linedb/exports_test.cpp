@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../linedb/linefile_fixtures.h"
+#include "linefile_fixtures.h"
 #include "base/errors.h"
 
 namespace lumora {
