@@ -14,7 +14,7 @@
 
 namespace lumora {
 
-TFitPanel::TFitPanel(QWidget* parent) : QWidget(parent) {
+FitPanel::FitPanel(QWidget* parent) : QWidget(parent) {
   setObjectName("FitPage");
   auto* columns = new QHBoxLayout(this);
   auto* form = new QFormLayout;
@@ -31,9 +31,9 @@ TFitPanel::TFitPanel(QWidget* parent) : QWidget(parent) {
   auto* fit = new QPushButton("Fit", this);
   fit->setObjectName("FitBtn");
   form->addRow(fit);
-  monteCarlo_ = new TMonteCarloPanel(this);
+  monteCarlo_ = new MonteCarloPanel(this);
   columns->addWidget(monteCarlo_);
-  connect(fit, &QPushButton::clicked, this, &TFitPanel::FitRequested);
+  connect(fit, &QPushButton::clicked, this, &FitPanel::FitRequested);
 
   density_->setToolTip("Start value of the lower-level density n_1, in m^-3");
   fitSecond_->setToolTip(
@@ -44,20 +44,20 @@ TFitPanel::TFitPanel(QWidget* parent) : QWidget(parent) {
   fit->setToolTip("Fit n_1 (and T_exc) to the measured branching fractions (F5)");
 }
 
-void TFitPanel::Fill(const WindowFields& fields) {
+void FitPanel::Fill(const WindowFields& fields) {
   density_->setText(Qt8(fields.FitDensity));
   second_->setText(Qt8(fields.FitTemperature));
   maxIterations_->setText(Qt8(fields.MaxIter));
 }
 
-void TFitPanel::Collect(WindowFields& fields) const {
+void FitPanel::Collect(WindowFields& fields) const {
   fields.FitDensity = Std(density_->text());
   fields.FitTemperature = Std(second_->text());
   fields.MaxIter = Std(maxIterations_->text());
   fields.FitTemperatureChecked = fitSecond_->isChecked();
 }
 
-void TFitPanel::ShowDistribution(Distribution distribution) {
+void FitPanel::ShowDistribution(Distribution distribution) {
   const DistributionChoice choice = ChoiceFor(distribution);
   fitSecond_->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
                                                                 : "Fit T_exc (K)");
@@ -65,10 +65,10 @@ void TFitPanel::ShowDistribution(Distribution distribution) {
   fitSecond_->setEnabled(!choice.secondAlwaysFitted);
 }
 
-FitRequest TFitPanel::Request(const WindowFields& fields, double massAmu) const {
+FitRequest FitPanel::Request(const WindowFields& fields, double massAmu) const {
   return FitRequestFromFields(fields, massAmu, WindowCaptions(fields));
 }
 
-std::optional<MonteCarloSettings> TFitPanel::MonteCarlo() const { return monteCarlo_->Settings(); }
+std::optional<MonteCarloSettings> FitPanel::MonteCarlo() const { return monteCarlo_->Settings(); }
 
 }  // namespace lumora

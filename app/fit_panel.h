@@ -17,13 +17,13 @@ class QPushButton;
 
 namespace lumora {
 
-class TMonteCarloPanel;
+class MonteCarloPanel;
 
-class TFitPanel : public QWidget {
+class FitPanel : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TFitPanel(QWidget* parent);
+  explicit FitPanel(QWidget* parent);
 
   void Fill(const WindowFields& fields);
   // Puts this page's texts and choices into fields.
@@ -44,7 +44,7 @@ class TFitPanel : public QWidget {
   QCheckBox* fitSecond_ = nullptr;
   QLineEdit* second_ = nullptr;
   QLineEdit* maxIterations_ = nullptr;
-  TMonteCarloPanel* monteCarlo_ = nullptr;
+  MonteCarloPanel* monteCarlo_ = nullptr;
 };
 
 }  // namespace lumora

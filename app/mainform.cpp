@@ -131,11 +131,11 @@ void TMainForm::ConnectHandlers() {
   connect(fileList, &QListWidget::itemClicked, this, [this] { OnFileChosen(); });
   connect(saveTableButton, &QPushButton::clicked, this, [this] { SaveTable(); });
   connect(analyzeButton, &QPushButton::clicked, this, [this] { AnalyzeLines(); });
-  connect(fitPanel, &TFitPanel::FitRequested, this, [this] { Fit(); });
-  connect(mapPanel, &TMapPanel::MapRequested, this, [this] { CreateMap(); });
+  connect(fitPanel, &FitPanel::FitRequested, this, [this] { Fit(); });
+  connect(mapPanel, &MapPanel::MapRequested, this, [this] { CreateMap(); });
   connect(saveReportButton, &QPushButton::clicked, this, [this] { SaveReport(); });
   connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
-  connect(modelPanel, &TModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
+  connect(modelPanel, &ModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
   connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
   connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
   connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);

@@ -35,9 +35,9 @@ class QToolButton;
 namespace lumora {
 
 class TCommandRunner;
-class TFitPanel;
-class TMapPanel;
-class TModelPanel;
+class FitPanel;
+class MapPanel;
+class ModelPanel;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
@@ -120,9 +120,9 @@ class TMainForm : public QMainWindow {
   // The widgets, named by what they do; each keeps the object name users'
   // scripts and the tests look it up by ("ElementListBox", "Button1", ...).
   // The method pages and the model group own their fields.
-  TFitPanel* fitPanel = nullptr;
-  TMapPanel* mapPanel = nullptr;
-  TModelPanel* modelPanel = nullptr;
+  FitPanel* fitPanel = nullptr;
+  MapPanel* mapPanel = nullptr;
+  ModelPanel* modelPanel = nullptr;
   QComboBox* elementList = nullptr;
   QPushButton* readButton = nullptr;
   QPushButton* readSpectrumButton = nullptr;

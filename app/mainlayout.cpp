@@ -122,15 +122,15 @@ void TMainForm::BuildLayout() {
   auto* method = new QVBoxLayout;
   method->addWidget(new QLabel("Method", central));
   methodPages = Pages(central, "MethodPages");
-  fitPanel = new TFitPanel(methodPages);
+  fitPanel = new FitPanel(methodPages);
   methodPages->addTab(fitPanel, "Fit");
-  mapPanel = new TMapPanel(methodPages);
+  mapPanel = new MapPanel(methodPages);
   methodPages->addTab(mapPanel, "Map");
   methodPages->setMaximumWidth(560);
   method->addWidget(methodPages);
   lower->addLayout(method);
 
-  modelPanel = new TModelPanel(central);
+  modelPanel = new ModelPanel(central);
   lower->addWidget(modelPanel);
 
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");

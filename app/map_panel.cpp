@@ -13,7 +13,7 @@
 
 namespace lumora {
 
-TMapPanel::TMapPanel(QWidget* parent) : QWidget(parent) {
+MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   setObjectName("MapPage");
   auto* grid = new QGridLayout(this);
   // A caption over the From, To and Points fields of one quantity.
@@ -41,7 +41,7 @@ TMapPanel::TMapPanel(QWidget* parent) : QWidget(parent) {
   save_->setObjectName("SaveMapCheckBox");
   grid->addWidget(map, 6, 0);
   grid->addWidget(save_, 6, 1, 1, 2);
-  connect(map, &QPushButton::clicked, this, &TMapPanel::MapRequested);
+  connect(map, &QPushButton::clicked, this, &MapPanel::MapRequested);
 
   density_.from->setToolTip("First density n_1 of the map, in m^-3");
   density_.to->setToolTip("Density limit n_1 of the map, in m^-3");
@@ -53,7 +53,7 @@ TMapPanel::TMapPanel(QWidget* parent) : QWidget(parent) {
   save_->setToolTip("Write the map to the Maps folder beside the measurement");
 }
 
-void TMapPanel::Fill(const WindowFields& fields) {
+void MapPanel::Fill(const WindowFields& fields) {
   density_.from->setText(Qt8(fields.FromDensity));
   density_.to->setText(Qt8(fields.ToDensity));
   density_.points->setText(Qt8(fields.DensityPoints));
@@ -62,7 +62,7 @@ void TMapPanel::Fill(const WindowFields& fields) {
   temperature_.points->setText(Qt8(fields.TemperaturePoints));
 }
 
-void TMapPanel::Collect(WindowFields& fields) const {
+void MapPanel::Collect(WindowFields& fields) const {
   fields.FromDensity = Std(density_.from->text());
   fields.ToDensity = Std(density_.to->text());
   fields.DensityPoints = Std(density_.points->text());
@@ -71,13 +71,13 @@ void TMapPanel::Collect(WindowFields& fields) const {
   fields.TemperaturePoints = Std(temperature_.points->text());
 }
 
-bool TMapPanel::SaveRequested() const { return save_->isChecked(); }
+bool MapPanel::SaveRequested() const { return save_->isChecked(); }
 
-MapRequest TMapPanel::Request(const WindowFields& fields, double massAmu) const {
+MapRequest MapPanel::Request(const WindowFields& fields, double massAmu) const {
   return MapRequestFromFields(fields, massAmu, WindowCaptions(fields));
 }
 
-MapRequest TMapPanel::Grid(const WindowFields& fields) const {
+MapRequest MapPanel::Grid(const WindowFields& fields) const {
   return MapGridFromFields(fields, WindowCaptions(fields));
 }
 

@@ -12,11 +12,11 @@ class QLineEdit;
 
 namespace lumora {
 
-class TMapPanel : public QWidget {
+class MapPanel : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TMapPanel(QWidget* parent);
+  explicit MapPanel(QWidget* parent);
 
   void Fill(const WindowFields& fields);
   void Collect(WindowFields& fields) const;

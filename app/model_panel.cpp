@@ -9,7 +9,7 @@
 
 namespace lumora {
 
-TModelPanel::TModelPanel(QWidget* parent) : QGroupBox("Model", parent) {
+ModelPanel::ModelPanel(QWidget* parent) : QGroupBox("Model", parent) {
   setObjectName("ModelGroup");
   auto* form = new QFormLayout(this);
   path_ = NumberField(this, "PathEdit", NumberKind::Positive);
@@ -31,23 +31,23 @@ TModelPanel::TModelPanel(QWidget* parent) : QGroupBox("Model", parent) {
           [this] { emit DistributionChosen(CurrentDistribution()); });
 }
 
-void TModelPanel::Fill(const WindowFields& fields) {
+void ModelPanel::Fill(const WindowFields& fields) {
   gasTemperature_->setText(Qt8(fields.Tn));
   path_->setText(Qt8(fields.Path));
   levelCount_->setText(Qt8(fields.Count));
 }
 
-void TModelPanel::Collect(WindowFields& fields) const {
+void ModelPanel::Collect(WindowFields& fields) const {
   fields.Tn = Std(gasTemperature_->text());
   fields.Path = Std(path_->text());
   fields.Count = Std(levelCount_->text());
   fields.Distribution = distribution_->currentIndex();
 }
 
-Distribution TModelPanel::CurrentDistribution() const {
+Distribution ModelPanel::CurrentDistribution() const {
   return static_cast<Distribution>(distribution_->currentIndex());
 }
 
-void TModelPanel::SetLevelCount(int count) { levelCount_->setText(QString::number(count)); }
+void ModelPanel::SetLevelCount(int count) { levelCount_->setText(QString::number(count)); }
 
 }  // namespace lumora

@@ -12,11 +12,11 @@ class QLineEdit;
 
 namespace lumora {
 
-class TModelPanel : public QGroupBox {
+class ModelPanel : public QGroupBox {
   Q_OBJECT
 
  public:
-  explicit TModelPanel(QWidget* parent);
+  explicit ModelPanel(QWidget* parent);
 
   void Fill(const WindowFields& fields);
   void Collect(WindowFields& fields) const;

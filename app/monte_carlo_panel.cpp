@@ -11,7 +11,7 @@
 
 namespace lumora {
 
-TMonteCarloPanel::TMonteCarloPanel(QWidget* parent) : QGroupBox("Monte Carlo", parent) {
+MonteCarloPanel::MonteCarloPanel(QWidget* parent) : QGroupBox("Monte Carlo", parent) {
   setObjectName("MonteCarloGroup");
   auto* form = new QFormLayout(this);
   // These may stay empty, so leaving them is never refused.
@@ -42,7 +42,7 @@ TMonteCarloPanel::TMonteCarloPanel(QWidget* parent) : QGroupBox("Monte Carlo", p
       "shown in the report");
 }
 
-std::optional<MonteCarloSettings> TMonteCarloPanel::Settings() const {
+std::optional<MonteCarloSettings> MonteCarloPanel::Settings() const {
   const std::string runs = Trim(Std(runs_->text()));
   if (runs.empty() || runs == "0") return std::nullopt;
   MonteCarloSettings settings;

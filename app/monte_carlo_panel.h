@@ -13,11 +13,11 @@ class QLineEdit;
 
 namespace lumora {
 
-class TMonteCarloPanel : public QGroupBox {
+class MonteCarloPanel : public QGroupBox {
   Q_OBJECT
 
  public:
-  explicit TMonteCarloPanel(QWidget* parent);
+  explicit MonteCarloPanel(QWidget* parent);
 
   // The refits the fields ask for; nothing for no runs. A seed field left
   // empty draws a seed; a seed that is no whole number raises Error.
