@@ -27,9 +27,51 @@ struct TokenCharacter {
   bool operator()(char c) const { return IsAboveBlank(c); }
 };
 
+// The share of NUL bytes at each position of a 4-byte group tells UTF-16
+// and UTF-32 text without a mark: ASCII characters leave every other byte
+// (or three of four) 0.
+const char* EncodingByNulls(std::string_view head) {
+  const size_t groups = head.size() / 4;
+  if (groups < 2) return nullptr;
+  size_t nulls[4] = {0, 0, 0, 0};
+  for (size_t i = 0; i < groups * 4; ++i)
+    if (head[i] == '\0') ++nulls[i % 4];
+  const auto mostly = [groups](size_t count) { return count * 4 >= groups * 3; };
+  const auto few = [groups](size_t count) { return count * 4 <= groups; };
+  const int mostlyNul = mostly(nulls[0]) + mostly(nulls[1]) + mostly(nulls[2]) + mostly(nulls[3]);
+  if (mostlyNul == 3) return "UTF-32";
+  if (mostlyNul == 2 && ((few(nulls[0]) && few(nulls[2])) || (few(nulls[1]) && few(nulls[3]))))
+    return "UTF-16";
+  return nullptr;
+}
+
 }  // namespace
 
+size_t TextStart(const std::string& fileName, std::string_view head) {
+  const auto starts = [head](std::string_view mark) { return head.substr(0, mark.size()) == mark; };
+  const char* encoding = nullptr;
+  if (starts(std::string_view("\x00\x00\xFE\xFF", 4)) ||
+      starts(std::string_view("\xFF\xFE\x00\x00", 4)))
+    encoding = "UTF-32";
+  else if (starts("\xFE\xFF") || starts("\xFF\xFE"))
+    encoding = "UTF-16";
+  else if (starts("\xEF\xBB\xBF"))
+    return 3;
+  else
+    encoding = EncodingByNulls(head.substr(0, 512));
+  if (encoding)
+    throw Error("\"" + fileName + "\" is " + encoding + " text; save it as UTF-8 or Latin-1");
+  return 0;
+}
+
+void RequireRegularFile(const std::string& fileName) {
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
+  throw InOutError("Cannot open file \"" + fileName + "\": it is not a regular file");
+}
+
 TextReader::TextReader(std::string fileName) : fileName_(std::move(fileName)) {
+  RequireRegularFile(fileName_);
   errno = 0;
   std::FILE* f = std::fopen(fileName_.c_str(), "rb");
   if (!f) throw InOutError::FromErrno("Cannot open file", fileName_, errno ? errno : ENOENT);
@@ -41,6 +83,7 @@ TextReader::TextReader(std::string fileName) : fileName_(std::move(fileName)) {
   }
   file_ = f;
   buffer_ = std::make_unique<char[]>(kBlockSize);
+  if (Fill()) pos_ = TextStart(fileName_, std::string_view(buffer_.get(), length_));
 }
 
 TextReader::~TextReader() {
@@ -156,12 +199,21 @@ std::string TextReader::ReadAll() {
   return text;
 }
 
-void TextReader::SkipPastLineFeed() {
+void TextReader::SkipPastLineEnd() {
   while (pos_ < length_ || Fill()) {
     const char* run = buffer_.get() + pos_;
-    const void* lineFeed = std::memchr(run, '\n', length_ - pos_);
+    const size_t available = length_ - pos_;
+    const auto* lineFeed = static_cast<const char*>(std::memchr(run, '\n', available));
+    // A CR before the line feed, but for the one of a CR LF, ends the line.
+    const size_t beforeLineFeed = lineFeed ? lineFeed - run : available;
+    const auto* carriageReturn = static_cast<const char*>(std::memchr(run, '\r', beforeLineFeed));
+    if (carriageReturn && carriageReturn + 1 != lineFeed) {
+      pos_ += carriageReturn - run + 1;
+      if (Peek() == '\n') ++pos_;  // a CR LF split where a block ends
+      return;
+    }
     if (lineFeed) {
-      pos_ += static_cast<const char*>(lineFeed) - run + 1;
+      pos_ += lineFeed - run + 1;
       return;
     }
     pos_ = length_;

@@ -13,10 +13,22 @@
 
 namespace lumora {
 
+// What the first bytes of a text file say about its encoding: the length of
+// a UTF-8 byte-order mark to skip (0 without one). UTF-16 and UTF-32, by
+// their mark or by the NUL bytes between the characters of plain text,
+// raise Error "\"<file>\" is UTF-16 text; save it as UTF-8 or Latin-1".
+size_t TextStart(const std::string& fileName, std::string_view head);
+
+// Refuses, with InOutError, a path that names no regular file (a device
+// such as /dev/zero, a FIFO, a socket): reading it would never end or
+// would wait for a writer. A missing path passes; opening it reports it.
+void RequireRegularFile(const std::string& fileName);
+
 class TextReader {
  public:
   // Opens the file for reading; InOutError "Cannot open file ..." when it
-  // is missing, unreadable or a folder.
+  // is missing, unreadable, a folder or no regular file. A UTF-8 mark at
+  // the start is skipped; UTF-16 and UTF-32 text is refused (TextStart).
   explicit TextReader(std::string fileName);
   ~TextReader();
   TextReader(const TextReader&) = delete;
@@ -47,8 +59,9 @@ class TextReader {
   bool ReadTokenOnLine(std::string& token);
   // The rest of the line and its line end (CR LF, LF or a CR alone).
   void SkipLine();
-  // Everything up to and including the next LF (a CR alone ends no line).
-  void SkipPastLineFeed();
+  // Everything up to and including the next line end: LF, CR LF or a CR
+  // alone.
+  void SkipPastLineEnd();
 
   // The rest of the file as it stands, for parsers of whole texts.
   std::string ReadAll();

@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/numparse.h"
+#include "base/text_reader.h"
 #include "linedb/line_file.h"
 
 namespace lumora {
@@ -62,28 +63,17 @@ std::string ReplaceAll(std::string s, std::string_view from, std::string_view to
 
 std::string Left(std::string_view s, size_t n) { return std::string(s.substr(0, n)); }
 
-// The whole file as lines; CR LF and LF both end a line.
+// The whole file as lines; LF, CR LF and a CR alone end a line.
 std::vector<std::string> ReadLines(const std::string& fileName) {
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) throw InOutError::FromErrno("Cannot open file", fileName, errno);
-  std::string data;
-  char buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) throw InOutError::FromErrno("Cannot read file", fileName, err);
-
+  const std::string data = TextReader(fileName).ReadAll();
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < data.size()) {
-    size_t end = data.find('\n', start);
+    size_t end = data.find_first_of("\r\n", start);
     if (end == std::string::npos) end = data.size();
-    size_t stop = end;
-    if (stop > start && data[stop - 1] == '\r') --stop;
-    lines.emplace_back(data, start, stop - start);
+    lines.emplace_back(data, start, end - start);
     start = end + 1;
+    if (end + 1 < data.size() && data[end] == '\r' && data[end + 1] == '\n') ++start;
   }
   return lines;
 }

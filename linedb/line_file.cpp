@@ -131,7 +131,7 @@ char TTextFile::SkipChars(int count) {
 }
 
 void TTextFile::SkipLine() {
-  if (fReader) fReader->SkipPastLineFeed();
+  if (fReader) fReader->SkipPastLineEnd();
 }
 
 void TTextFile::Write(std::string_view text) {

@@ -24,6 +24,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "base/paths.h"
+#include "base/text_reader.h"
 #include "settings/ini_text.h"
 
 namespace lumora {
@@ -40,12 +41,16 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     throw InOutError::FromErrno("Cannot read settings file", path, errno);
   }
   if (S_ISDIR(st.st_mode)) throw InOutError::FromErrno("Cannot read settings file", path, EISDIR);
+  if (!S_ISREG(st.st_mode))
+    throw InOutError("Cannot read settings file \"" + path + "\": it is not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InOutError::FromErrno("Cannot read settings file", path, errno ? errno : EACCES);
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw InOutError::FromErrno("Cannot read settings file", path, EIO);
-  return text.str();
+  std::string whole = text.str();
+  TextStart(path, whole);  // refuses UTF-16 and UTF-32; the editor keeps a UTF-8 mark
+  return whole;
 }
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }

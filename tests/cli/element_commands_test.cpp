@@ -20,11 +20,14 @@ using testing::TextLines;
 class ElementCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    ini_ = Write("lumora.ini",
-                 "[_Files]\nDatabase=" + std::string(LUMORA_SOURCE_DIR) +
-                     "/data/database\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
-                     "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\n"
-                     "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n");
+    ini_ = Write("lumora.ini", IniText(std::string(LUMORA_SOURCE_DIR) + "/data/database"));
+  }
+
+  static std::string IniText(const std::string& database) {
+    return "[_Files]\nDatabase=" + database +
+           "\n[_Parameters]\nDefaultAtom=0\nTn=300\nPath=1\n"
+           "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\n"
+           "[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\nBoltzmax=4\nm=39.948\n";
   }
 
   CliRun Cli(const std::string& args) {
@@ -176,6 +179,61 @@ TEST_F(ElementCli, AnalyzeBadInput) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("255.1349/474.5586"), std::string::npos);
   EXPECT_EQ(r.out.find("R(N/N0)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumora::test
+
+namespace lumora::test {
+namespace {
+
+// A text with its line ends replaced by a CR alone.
+std::string CrOnly(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i] == '\n' ? '\r' : text[i];
+  }
+  return out;
+}
+
+// Files saved by other editors read as their LF twins: a database and a
+// settings file with CR-only line ends, a measurement with a UTF-8 mark.
+TEST_F(ElementCli, CrOnlyAndMarkedFilesReadAsTheirTwins) {
+  const std::string source = std::string(LUMORA_SOURCE_DIR) + "/data/";
+  const std::string sample = source + "measurements/argon_n2e15.txt";
+  for (const char* name : {"Ar_I.txt", "Ar_I_levels.txt"})
+    Write(std::string("crdb/") + name, CrOnly(testing::ReadFile(source + "database/" + name)));
+  const std::string crIni = Write("cr.ini", CrOnly(IniText(Dir() + "/crdb")));
+  const std::string marked = Write("marked.txt", "\xEF\xBB\xBF" + testing::ReadFile(sample));
+  const CliRun twin = Cli("lines --all");
+  const CliRun crRun = testing::RunCli(Dir(), "--ini '" + crIni + "' lines --all");
+  EXPECT_EQ(crRun.status, 0) << crRun.err;
+  EXPECT_EQ(crRun.out, twin.out);
+  const CliRun plainFit = Cli("fit '" + sample + "'");
+  const CliRun markedFit = Cli("fit '" + marked + "'");
+  EXPECT_EQ(markedFit.status, 0) << markedFit.err;
+  EXPECT_EQ(TextLines(markedFit.out).at(1).substr(0, 60),
+            TextLines(plainFit.out).at(1).substr(0, 60));
+}
+
+// UTF-16 text and what is no regular file are refused by name, never read
+// as nothing or forever.
+TEST_F(ElementCli, WideTextAndDevicesAreRefused) {
+  std::string wide = "\xFF\xFE";
+  for (char c :
+       testing::ReadFile(std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt"))
+    wide += std::string{c, '\0'};
+  const std::string path = Write("wide.txt", wide);
+  const std::pair<std::string, std::string> cases[] = {
+      {path, "\"" + path + "\" is UTF-16 text; save it as UTF-8 or Latin-1"},
+      {"/dev/zero", "Cannot open file \"/dev/zero\": it is not a regular file"},
+  };
+  for (const auto& [file, message] : cases) {
+    const CliRun run = Cli("fit '" + file + "'");
+    EXPECT_EQ(run.status, 1) << file;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace
