@@ -91,6 +91,35 @@ std::string PrivateLogFolder() {
   return folder;
 }
 
+namespace {
+
+// A folder of this process alone, made on first use.
+class ProcessLogFolder {
+ public:
+  ProcessLogFolder() {
+    std::string pattern = TempFolder() + "/lumora-" + std::to_string(::getuid()) + "-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+      throw InOutError::FromErrno("Cannot create folder", pattern, LastError());
+    path_ = pattern;
+  }
+  ~ProcessLogFolder() { ::rmdir(path_.c_str()); }  // kept logs stay, and the folder with them
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+std::string UsableLogFolder() {
+  try {
+    return PrivateLogFolder();
+  } catch (const InOutError&) {
+    static const ProcessLogFolder fallback;
+    return fallback.Path();
+  }
+}
+
 void FileLog::Close() {
   if (!file_) return;
   // The handle is released even when the last write-back fails.

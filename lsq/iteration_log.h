@@ -76,6 +76,12 @@ class FileLog : public IterationLog {
 // Raises InOutError when it cannot be created or is not private.
 std::string PrivateLogFolder();
 
+// PrivateLogFolder, or where that cannot be used (another user made it
+// first, a link stands in its place), a folder of this process alone made
+// with mkdtemp in the temporary folder and removed at exit when empty. So
+// a folder someone else planted never stops a fit.
+std::string UsableLogFolder();
+
 // Creates folder with mode 0700 when it is missing, then refuses it (with an
 // InOutError naming it) when it is a link or no folder, is owned by another
 // user than `owner`, or can be written by others.

@@ -108,18 +108,16 @@ bool LogIsRead(const FitRequest& request) {
 
 // The log file the request names, or a new one of this run alone; none when
 // no one would read it (creating and removing a file per fit costs a batch
-// more than the fit), though the user's log folder is still checked so that
-// an unusable one is reported whatever the fit asks for. Opened before the
-// fit, so that a log that cannot be written ends it before it runs.
+// more than the fit), and then no log folder is needed either. Opened before
+// the fit, so that a log that cannot be written ends it before it runs.
 std::unique_ptr<FileLog> OpenFitLog(const FitLogOptions& log, const FitRequest& request) {
   if (!log.write) return nullptr;
   if (!log.path.empty()) {
     ReplaceLogFile(log.path);
     return std::make_unique<FileLog>(log.path);
   }
-  const std::string folder = log.folder.empty() ? PrivateLogFolder() : log.folder;
   if (!LogIsRead(request)) return nullptr;
-  return FileLog::CreateUnique(folder);
+  return FileLog::CreateUnique(log.folder.empty() ? UsableLogFolder() : log.folder);
 }
 
 // Removes a run's own log when the run ends, however it ends, unless the

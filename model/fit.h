@@ -32,7 +32,7 @@ struct FitSolverOptions {
 };
 
 // The minimiser's log: a file the caller names (path), created anew; else a
-// new file of this run alone in `folder` (empty: PrivateLogFolder()), removed
+// new file of this run alone in `folder` (empty: UsableLogFolder()), removed
 // after the fit unless `keep` is set. A log no one reads is not written.
 struct FitLogOptions {
   std::string path;
