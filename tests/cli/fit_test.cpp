@@ -208,18 +208,38 @@ TEST_F(FitCli, FitLogThatCannotBeSavedKeepsTheOldLog) {
         << entry.path();
 }
 
-// A link in place of the map file is replaced, never written through (here
-// to a device that takes no data).
-TEST_F(FitCli, MapReplacesALinkInsteadOfWritingThroughIt) {
-  const std::string target = dir_.File("meas/Maps/argon_n2e15.txt_map.txt");
+// Every written file treats a link alike: a link to a regular file is
+// followed, the file it names replaced whole and the link kept; a link to
+// anything else (here a device that takes no data) is refused and stays.
+TEST_F(FitCli, LinksInPlaceOfOutputsAreTreatedAlike) {
+  std::filesystem::copy_file(kSamples + "argon_n2e15.recording.csv", dir_.File("s.csv"));
   std::filesystem::create_directories(dir_.File("meas/Maps"));
-  std::filesystem::create_symlink("/dev/full", target);
-  const CliResult r =
-      Run("map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(TextLines(r.out).size(), 2u) << r.out;
-  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(target)));
-  EXPECT_EQ(SplitCrLf(ReadFile(target)).size(), 5u);
+  const struct {
+    const char* output;
+    const char* args;
+  } writers[] = {
+      {"meas/Maps/argon_n2e15.txt_map.txt",
+       "map --save-map --density-points 5 --temperature-points 4 meas/argon_n2e15.txt"},
+      {"report.txt", "integrate --report report.txt s.csv"},
+  };
+  for (const auto& writer : writers) {
+    SCOPED_TRACE(writer.args);
+    const std::string link = dir_.File(writer.output);
+    const std::string target = dir_.Write(std::string(writer.output) + ".target", "old\n");
+    std::filesystem::create_symlink(target, link);
+    const CliResult followed = Run(writer.args);
+    EXPECT_EQ(followed.status, 0) << followed.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_GT(ReadFile(target).size(), 10u);
+
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/full", link);
+    const CliResult refused = Run(writer.args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(writer.output), std::string::npos) << refused.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    std::filesystem::remove(link);
+  }
 }
 
 // A batch with every sample, a file that cannot be read first and another
