@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSvgGenerator>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 
 namespace lumora {
@@ -31,16 +32,21 @@ QString ExportPlot(QCustomPlot* plot, QString path) {
     path += ".png";
     suffix = "png";
   }
+  // Drawn into a temporary file beside the target and renamed over it, so
+  // that a failed export keeps an earlier file whole.
+  AtomicFile file(path.toLocal8Bit().toStdString());
+  const QString drawn = QString::fromLocal8Bit(file.TempPath().c_str());
   bool written = false;
   if (suffix == "png")
-    written = plot->savePng(path, plot->width(), plot->height());
+    written = plot->savePng(drawn, plot->width(), plot->height());
   else if (suffix == "pdf")
-    written = plot->savePdf(path, plot->width(), plot->height());
+    written = plot->savePdf(drawn, plot->width(), plot->height());
   else
-    written = WriteSvg(plot, path);
+    written = WriteSvg(plot, drawn);
   // The SVG writer reports no failure of its own: the file must be there.
-  if (!written || !QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+  if (!written || !QFileInfo(drawn).isFile() || QFileInfo(drawn).size() == 0)
     throw Error(("The chart could not be written to " + path + ".").toLocal8Bit().toStdString());
+  file.Commit();
   return path;
 }
 
