@@ -35,6 +35,22 @@ class ConvertError : public Error {
   using Error::Error;
 };
 
+// A value of one input field refused: the message is the field's caption
+// followed by the reason (" must be greater than 0, not \"-5\"."), kept
+// apart so that a front end can name the field its own way (the command line
+// by its option).
+class FieldError : public Error {
+ public:
+  FieldError(std::string caption, std::string reason)
+      : Error(caption + reason), caption_(std::move(caption)), reason_(std::move(reason)) {}
+  const std::string& caption() const { return caption_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string caption_;
+  std::string reason_;
+};
+
 // Run-time faults, raised explicitly where the arithmetic or an index would
 // otherwise go wrong silently.
 class RangeError : public Error {

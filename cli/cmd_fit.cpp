@@ -9,6 +9,8 @@
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 #include <unistd.h>
+#include <boost/archive/iterators/base64_from_binary.hpp>
+#include <boost/archive/iterators/transform_width.hpp>
 
 #include <atomic>
 #include <csignal>
@@ -56,6 +58,13 @@ struct BatchOptions {
   std::vector<std::string> files;
 };
 
+// A field's option: "--" and its command name.
+std::string OptionOf(WindowField field) {
+  for (const NamedField& named : CommandFields())
+    if (named.field == field) return std::string("--") + named.name;
+  return "";
+}
+
 // Options override the fields the window would show for the element.
 void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
   std::string value;
@@ -80,22 +89,8 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     else
       throw UsageError("--report takes results or log, not \"" + value + "\"");
   }
-  const std::pair<const char*, std::string WindowFields::*> texts[] = {
-      {"--density", &WindowFields::FitDensity},
-      {"--temperature", &WindowFields::FitTemperature},
-      {"--count", &WindowFields::Count},
-      {"--tn", &WindowFields::Tn},
-      {"--path", &WindowFields::Path},
-      {"--max-iter", &WindowFields::MaxIter},
-      {"--from-density", &WindowFields::FromDensity},
-      {"--to-density", &WindowFields::ToDensity},
-      {"--density-points", &WindowFields::DensityPoints},
-      {"--from-temperature", &WindowFields::FromTemperature},
-      {"--to-temperature", &WindowFields::ToTemperature},
-      {"--temperature-points", &WindowFields::TemperaturePoints},
-  };
-  for (const auto& [name, field] : texts)
-    if (TakeOption(args, name, value)) f.*field = value;
+  for (const NamedField& named : CommandFields())
+    if (TakeOption(args, "--" + std::string(named.name), value)) f.*named.field = value;
 }
 
 // The most workers a batch runs on each core.
@@ -189,6 +184,32 @@ std::string JsonLine(const nlohmann::json& object) {
   return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
+bool IsUtf8(const std::string& text) {
+  try {
+    (void)nlohmann::json(text).dump();
+    return true;
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+}
+
+std::string Base64(const std::string& bytes) {
+  using namespace boost::archive::iterators;
+  using Encoder = base64_from_binary<transform_width<std::string::const_iterator, 6, 8>>;
+  std::string text(Encoder(bytes.begin()), Encoder(bytes.end()));
+  return text.append((3 - bytes.size() % 3) % 3, '=');
+}
+
+// One file's JSON line: its object with the warnings its reading gave and,
+// for a name that is not UTF-8 (where "file" shows U+FFFD), the name's
+// bytes in base64 as "file_bytes", so that a script finds the file again.
+std::string FileJsonLine(nlohmann::json object, const std::string& file,
+                         const std::vector<std::string>& warnings) {
+  object["warnings"] = warnings;
+  if (!IsUtf8(file)) object["file_bytes"] = Base64(file);
+  return JsonLine(object);
+}
+
 // Import and recalculation, as reading a measurement or a spectrum in the window.
 void ReadMeasurement(Session& session, const std::string& file,
                      const std::optional<SpectrumRequest>& spectrum) {
@@ -212,9 +233,10 @@ void PrintReport(const std::vector<std::string>& report, const ResultsLineText& 
   if (!results.line.empty()) printer.Out(results.line + "\n");
 }
 
-void RunFit(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer) {
+void RunFit(Session& session, const BatchJob& job, const std::string& file,
+            const std::vector<std::string>& warnings, FilePrinter& printer) {
   const BatchOptions& options = job.options;
-  FitRequest request = FitRequestFromFields(options.fields, job.massAmu);
+  FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
   request.report.dataFileName = FileNamePart(file);
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
@@ -226,7 +248,7 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file, File
   if (options.json) {
     nlohmann::json object = FitJson(file, fit, session.Table().levels);
     if (monteCarlo) object["monte_carlo"] = MonteCarloJson(monteCarlo->result);
-    printer.Out(JsonLine(object));
+    printer.Out(FileJsonLine(std::move(object), file, warnings));
     return;
   }
   PrintReport(fit.report, fit.resultsLine, printer);
@@ -237,9 +259,10 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file, File
 
 // Returns the grid, for the map file written after the output.
 ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& file,
-                    FilePrinter& printer, std::ostream* progress) {
+                    const std::vector<std::string>& warnings, FilePrinter& printer,
+                    std::ostream* progress) {
   const BatchOptions& options = job.options;
-  MapRequest request = MapRequestFromFields(options.fields, job.massAmu);
+  MapRequest request = MapRequestFromFields(options.fields, job.massAmu, OptionOf);
   // --jobs 1 keeps the map on this thread, without a thread pool at all.
   request.threads = options.jobs;
   request.dataFileName = FileNamePart(file);
@@ -257,7 +280,7 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
   if (options.json) {
     nlohmann::json object = MapJson(file, request, map, session.Table().levels);
     if (region) object["confidence"] = ConfidenceJson(*region);
-    printer.Out(JsonLine(object));
+    printer.Out(FileJsonLine(std::move(object), file, warnings));
   } else {
     PrintReport(map.report, map.resultsLine, printer);
     if (region) printer.Out(ConfidenceText(*region, request.model.distribution) + "\n");
@@ -276,22 +299,29 @@ void SaveMapFile(const BatchOptions& options, const std::string& file, const Res
 // the rows of a large map.
 bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
              std::ostream* progress) {
-  session.SetMessageSink(
-      [&printer, &file](const std::string& text) { printer.Err(file + ": " + text + "\n"); });
+  // The messages of the reading go to standard error, and into the JSON.
+  std::vector<std::string> warnings;
+  session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
+    printer.Err(file + ": " + text + "\n");
+    warnings.push_back(text);
+  });
   bool ok = true;
   try {
     ReadMeasurement(session, file, job.options.spectrum);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
-      RunFit(session, job, file, printer);
+      RunFit(session, job, file, warnings, printer);
     else
-      grid = RunMap(session, job, file, printer, progress);
+      grid = RunMap(session, job, file, warnings, printer, progress);
     if (job.options.table) printer.Out(LineTableText(session.TableRows(true)));
     SaveMapFile(job.options, file, grid, printer);
   } catch (const std::exception& e) {
-    const std::string message = UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
+    const auto* field = dynamic_cast<const FieldError*>(&e);
+    const std::string message =
+        field ? RenamedFieldMessage(*field, OptionOf)
+              : UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
     if (job.options.json)
-      printer.Out(JsonLine(ErrorJson(file, message)));
+      printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));
     else
       printer.Err(file + ": " + message + "\n");
     ok = false;
@@ -331,7 +361,8 @@ class StopOnSignals {
   static int Status(int status) { return Stopped() ? 128 + stopSignal.load() : status; }
 
  private:
-  struct sigaction oldInterrupt_ {}, oldTerminate_ {};
+  struct sigaction oldInterrupt_ {
+  }, oldTerminate_{};
 };
 
 int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
@@ -496,8 +527,8 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   const int workers =
       std::min<long long>(job.options.jobs, static_cast<long long>(job.options.files.size()));
   const StopOnSignals stop;
-  const int status = workers <= 1 ? RunSerially(ctx, job, terminal)
-                                  : RunInParallel(ctx, job, workers, terminal);
+  const int status =
+      workers <= 1 ? RunSerially(ctx, job, terminal) : RunInParallel(ctx, job, workers, terminal);
   return StopOnSignals::Status(status);
 }
 

@@ -22,11 +22,17 @@ class FieldReader {
   int32_t Integer(WindowField field) const { return Read(field, StrToInt); }
   const WindowFields& Fields() const { return fields_; }
 
+  // The front end's name of a field, else the window's caption.
+  std::string Caption(WindowField field, const char* windowCaption) const {
+    return captions_ ? captions_(field) : windowCaption;
+  }
+
   // log10 of a density field; a value of 0 or below has no logarithm.
   long double Log10Density(WindowField field, const char* caption) const {
     const long double value = Extended(field);
     if (!(value > 0))
-      throw Error(Format("%s must be greater than 0, not \"%s\".", caption, Trim(fields_.*field)));
+      throw FieldError(Caption(field, caption),
+                       Format(" must be greater than 0, not \"%s\".", Trim(fields_.*field)));
     return fp::Log10(value);
   }
 
@@ -80,6 +86,36 @@ std::string WindowFieldCaption(const WindowFields& fields, WindowField field) {
 
 FieldCaptions WindowCaptions(const WindowFields& fields) {
   return [fields](WindowField field) { return WindowFieldCaption(fields, field); };
+}
+
+const std::vector<NamedField>& CommandFields() {
+  static const std::vector<NamedField> fields = {
+      {"density", &WindowFields::FitDensity},
+      {"temperature", &WindowFields::FitTemperature},
+      {"count", &WindowFields::Count},
+      {"tn", &WindowFields::Tn},
+      {"path", &WindowFields::Path},
+      {"max-iter", &WindowFields::MaxIter},
+      {"from-density", &WindowFields::FromDensity},
+      {"to-density", &WindowFields::ToDensity},
+      {"density-points", &WindowFields::DensityPoints},
+      {"from-temperature", &WindowFields::FromTemperature},
+      {"to-temperature", &WindowFields::ToTemperature},
+      {"temperature-points", &WindowFields::TemperaturePoints},
+  };
+  return fields;
+}
+
+std::string RenamedFieldMessage(const FieldError& e, const FieldCaptions& names) {
+  // The second parameter's caption follows the distribution: try both.
+  WindowFields fields;
+  for (int distribution : {0, 1}) {
+    fields.Distribution = distribution;
+    for (const NamedField& named : CommandFields())
+      if (WindowFieldCaption(fields, named.field) == e.caption())
+        return names(named.field) + e.reason();
+  }
+  return e.what();
 }
 
 FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,

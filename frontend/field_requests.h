@@ -6,7 +6,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "base/errors.h"
 #include "model/fit.h"
 #include "model/line_pair_analysis.h"
 #include "model/residual_map.h"
@@ -24,6 +26,19 @@ using FieldCaptions = std::function<std::string(WindowField field)>;
 std::string WindowFieldCaption(const WindowFields& fields, WindowField field);
 // The window's captions as the request builders below take them.
 FieldCaptions WindowCaptions(const WindowFields& fields);
+
+// The fields the command line and Python take, under their names there:
+// "max-iter" is lumora-cli's --max-iter and Python's max_iter.
+struct NamedField {
+  const char* name;
+  WindowField field;
+};
+const std::vector<NamedField>& CommandFields();
+
+// A refused field's message with the field named the front end's way
+// (names(field) in place of the window's caption); e.what() when the
+// caption is none of the fields'.
+std::string RenamedFieldMessage(const FieldError& e, const FieldCaptions& names);
 
 // Fit: n_1 from "Density n_1 (m-3)", the second parameter, the iteration
 // limit, Tn, path, the mass (given in u) in kg, Count and the distribution.

@@ -9,25 +9,26 @@ namespace lumora {
 
 void CheckAboveZero(long double value, const char* caption) {
   if (!(value > 0))
-    throw Error(Format("%s must be greater than 0, not \"%s\".", caption, FloatToStr(value)));
+    throw FieldError(caption, Format(" must be greater than 0, not \"%s\".", FloatToStr(value)));
 }
 
 void CheckModelInputs(const ModelParameters& model) {
   CheckAboveZero(model.path, kPathCaption);
   if (model.path > kMaxPath)
-    throw Error(Format("%s must be at most %s, not \"%s\".", kPathCaption, FloatToStr(kMaxPath),
-                       FloatToStr(model.path)));
+    throw FieldError(kPathCaption, Format(" must be at most %s, not \"%s\".", FloatToStr(kMaxPath),
+                                          FloatToStr(model.path)));
   CheckAboveZero(model.gasTemperature, kGasTemperatureCaption);
   CheckAboveZero(model.mass, kMassCaption);
   if (model.levelCount < 1)
-    throw Error(Format("%s must be at least 1, not \"%d\".", kCountCaption, model.levelCount));
+    throw FieldError(kCountCaption, Format(" must be at least 1, not \"%d\".", model.levelCount));
 }
 
 void CheckLog10Density(long double log10N1, const char* caption) {
   if (log10N1 >= kMinLog10Density && log10N1 <= kMaxLog10Density) return;
   const auto density = [](long double log10) { return FloatToStr(std::pow(10.0L, log10)); };
-  throw Error(Format("%s must lie between %s and %s, not \"%s\".", caption,
-                     density(kMinLog10Density), density(kMaxLog10Density), density(log10N1)));
+  throw FieldError(caption,
+                   Format(" must lie between %s and %s, not \"%s\".", density(kMinLog10Density),
+                          density(kMaxLog10Density), density(log10N1)));
 }
 
 void CheckSecondParameter(long double second, Distribution distribution, const char* caption) {
@@ -36,7 +37,7 @@ void CheckSecondParameter(long double second, Distribution distribution, const c
     return;
   }
   if (!(second >= 0))
-    throw Error(Format("%s must not be negative, not \"%s\".", caption, FloatToStr(second)));
+    throw FieldError(caption, Format(" must not be negative, not \"%s\".", FloatToStr(second)));
 }
 
 const char* SecondParameterCaption(Distribution distribution) {

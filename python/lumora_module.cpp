@@ -273,6 +273,8 @@ void RegisterErrors(py::module_& m) {
       raise(t.inputOutput, e);
     } catch (const ConvertError& e) {
       raise(t.convert, e);
+    } catch (const FieldError& e) {
+      PyErr_SetString(t.error.ptr(), RenamedFieldMessage(e, KeywordOf).c_str());
     } catch (const RangeError& e) {
       raise(t.numeric, e);
     } catch (const IntOverflowError& e) {
@@ -382,24 +384,13 @@ std::optional<std::string> TextKeyword(const py::handle& value, const char* name
 
 FieldOverrides Overrides(const py::kwargs& kw) {
   // Each keyword stands for the lumora-cli option of the same name.
-  const std::pair<const char*, std::string WindowFields::*> names[] = {
-      {"density", &WindowFields::FitDensity},
-      {"temperature", &WindowFields::FitTemperature},
-      {"count", &WindowFields::Count},
-      {"tn", &WindowFields::Tn},
-      {"path", &WindowFields::Path},
-      {"max_iter", &WindowFields::MaxIter},
-      {"from_density", &WindowFields::FromDensity},
-      {"to_density", &WindowFields::ToDensity},
-      {"density_points", &WindowFields::DensityPoints},
-      {"from_temperature", &WindowFields::FromTemperature},
-      {"to_temperature", &WindowFields::ToTemperature},
-      {"temperature_points", &WindowFields::TemperaturePoints},
-  };
   FieldOverrides o;
-  for (const auto& [name, field] : names)
+  for (const NamedField& named : CommandFields()) {
+    const std::string name = KeywordOf(named.field);
     if (kw.contains(name))
-      if (auto text = ToFieldText(kw[name], name)) o.texts.emplace_back(field, *text);
+      if (auto text = ToFieldText(kw[name.c_str()], name.c_str()))
+        o.texts.emplace_back(named.field, *text);
+  }
   if (kw.contains("distribution")) o.distribution = TextKeyword(kw["distribution"], "distribution");
   o.fitTemperature = BoolKeyword(kw, "fit_temperature").value_or(false);
   return o;
@@ -530,12 +521,13 @@ PYBIND11_MODULE(lumora, m) {
            "settings' default element).")
       // Copies taken under the session's lock: another thread may be changing
       // the element meanwhile.
-      .def_property_readonly("settings_file",
-                             [](SessionHandle& s) { return Run(s, [&] { return s.SettingsFile(); }); })
-      .def_property_readonly("elements",
-                             [](SessionHandle& s) { return Run(s, [&] { return s.ElementNames(); }); })
-      .def_property_readonly("element",
-                             [](SessionHandle& s) { return Run(s, [&] { return s.ElementName(); }); })
+      .def_property_readonly(
+          "settings_file",
+          [](SessionHandle& s) { return Run(s, [&] { return s.SettingsFile(); }); })
+      .def_property_readonly(
+          "elements", [](SessionHandle& s) { return Run(s, [&] { return s.ElementNames(); }); })
+      .def_property_readonly(
+          "element", [](SessionHandle& s) { return Run(s, [&] { return s.ElementName(); }); })
       .def_property_readonly("log_folder",
                              [](SessionHandle& s) { return Run(s, [&] { return s.LogFolder(); }); })
       .def(

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,16 @@
 #include "settings/startup.h"
 
 namespace lumora::python {
+
+std::string KeywordOf(WindowField field) {
+  for (const NamedField& named : CommandFields()) {
+    if (named.field != field) continue;
+    std::string keyword = named.name;
+    std::replace(keyword.begin(), keyword.end(), '-', '_');
+    return keyword;
+  }
+  return "";
+}
 
 std::string MakeLogFolder() {
   std::string pattern = TempFolder() + "/lumora-python-XXXXXX";
@@ -141,7 +152,7 @@ WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
 
 CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
                                   FitResult& result) {
-  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_);
+  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   request.report.dataFileName = dataFileName_;
   request.report.kind = ReportKind::FinalResults;
   request.log.folder = logFolder_;
@@ -160,7 +171,7 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
 }
 
 CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& result) {
-  MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_);
+  MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   request.dataFileName = dataFileName_;
   session_.Recalculate();
   session_.ResetResultsLines();
@@ -175,7 +186,7 @@ CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& re
 CommandOutcome SessionHandle::MonteCarlo(const FieldOverrides& overrides,
                                          const MonteCarloSettings& settings, FitResult& fit,
                                          MonteCarloResult& result) {
-  const FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_);
+  const FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   const MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
   CommandOutcome outcome = Fit(overrides, false, fit);
   result = session_.MonteCarlo(refits, fit);

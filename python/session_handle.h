@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "frontend/field_requests.h"
 #include "frontend/settings_context.h"
 #include "frontend/uncertainty_requests.h"
 #include "model/results_line.h"
@@ -100,5 +101,8 @@ class SessionHandle {
 
 // The private fit-log folder: a new folder below the temporary-files folder.
 std::string MakeLogFolder();
+
+// A field's keyword argument: its command name with "_" for "-".
+std::string KeywordOf(WindowField field);
 
 }  // namespace lumora::python

@@ -533,36 +533,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"TextTemperature", "fit --temperature hot", "'hot'"},
         BadInput{"TextPoints", "map --density-points x", "'x'"},
         BadInput{"LogFolderMissing", "fit --report log", "no-such-folder/lumora-"},
-        BadInput{"ZeroPath", "fit --path 0", "Abs. path (m) must be greater than 0, not \"0\"."},
-        BadInput{"NegativePath", "fit --path -1",
-                 "Abs. path (m) must be greater than 0, not \"-1\"."},
-        BadInput{"HugePath", "fit --path 1e300",
-                 "Abs. path (m) must be at most 1000, not \"1E300\"."},
+        BadInput{"ZeroPath", "fit --path 0", "--path must be greater than 0, not \"0\"."},
+        BadInput{"NegativePath", "fit --path -1", "--path must be greater than 0, not \"-1\"."},
+        BadInput{"HugePath", "fit --path 1e300", "--path must be at most 1000, not \"1E300\"."},
         BadInput{"TinyDensity", "fit --density 1e-300",
-                 "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E-300\"."},
+                 "--density must lie between 1 and 1E30, not \"1E-300\"."},
         BadInput{"HugeDensity", "fit --density 1e300",
-                 "Density n_1 (m-3) must lie between 1 and 1E30, not \"1E300\"."},
-        BadInput{"ZeroCount", "fit --count 0", "Count must be at least 1, not \"0\"."},
-        BadInput{"ZeroGasTemperature", "fit --tn 0",
-                 "Gas Tn (K) must be greater than 0, not \"0\"."},
+                 "--density must lie between 1 and 1E30, not \"1E300\"."},
+        BadInput{"ZeroCount", "fit --count 0", "--count must be at least 1, not \"0\"."},
+        BadInput{"ZeroGasTemperature", "fit --tn 0", "--tn must be greater than 0, not \"0\"."},
         BadInput{"NegativeExcitationTemperature", "fit --temperature -5",
-                 "Fit T_exc (K) must be greater than 0, not \"-5\"."},
+                 "--temperature must be greater than 0, not \"-5\"."},
         BadInput{"NegativeFirstLevelsDensity", "fit --distribution 1s --temperature -5",
-                 "Fit 1s2/4 log10 N must be greater than 0, not \"-5\"."},
+                 "--temperature must be greater than 0, not \"-5\"."},
         BadInput{"FirstLevelsFitFromZero", "fit --distribution 1s --temperature 0",
-                 "Fit 1s2/4 log10 N must be greater than 0, not \"0\"."},
+                 "--temperature must be greater than 0, not \"0\"."},
         BadInput{"MapNegativeFirstLevelsDensity",
                  "map --distribution 1s --from-temperature -1 --density-points 2 "
                  "--temperature-points 2",
-                 "Map temperature From must not be negative, not \"-1\"."},
+                 "--from-temperature must not be negative, not \"-1\"."},
         BadInput{"MapZeroPath", "map --path 0 --density-points 2 --temperature-points 2",
-                 "Abs. path (m) must be greater than 0, not \"0\"."},
+                 "--path must be greater than 0, not \"0\"."},
         BadInput{"MapNegativeTemperature",
                  "map --from-temperature -100 --density-points 2 --temperature-points 2",
-                 "Map temperature From must be greater than 0, not \"-100\"."},
+                 "--from-temperature must be greater than 0, not \"-100\"."},
         BadInput{"MapDensityBeyondTheModel",
                  "map --to-density 1e40 --density-points 2 --temperature-points 2",
-                 "Map density To must lie between 1 and 1E30, not \"1E40\"."},
+                 "--to-density must lie between 1 and 1E30, not \"1E40\"."},
         BadInput{"MapAxesTooLong", "map --density-points 100000 --temperature-points 100000",
                  "A map takes at most 10000 points on each axis (density points 100000, "
                  "temperature points 100000)."},
@@ -724,6 +721,32 @@ TEST_F(FitCli, ConfidenceRegionFollowsTheMapsResultsLine) {
   const std::vector<std::string> lines = TextLines(r.out);
   ASSERT_EQ(lines.size(), 3u) << r.out;
   EXPECT_EQ(lines[2].rfind("68 % confidence region: n_1 ", 0), 0u) << lines[2];
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// A JSON object carries what its file's reading said ("warnings", empty
+// when nothing) and, for a name that is not UTF-8, the name's bytes.
+TEST_F(FitCli, JsonCarriesWarningsAndTheNameAsItIs) {
+  const std::string oddName = "meas/odd\xff.txt";
+  std::filesystem::copy_file(kSamples + "argon_n8e15_notfound.txt", dir_.File(oddName));
+  const CliResult r = Run("fit --json meas/argon_n2e15.txt 'meas/odd\xff.txt' meas/none.txt");
+  const std::vector<std::string> lines = TextLines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  const auto clean = nlohmann::json::parse(lines[0]);
+  EXPECT_EQ(clean["warnings"], nlohmann::json::array());
+  EXPECT_FALSE(clean.contains("file_bytes"));
+  const auto odd = nlohmann::json::parse(lines[1]);
+  ASSERT_EQ(odd["warnings"].size(), 1u);
+  EXPECT_NE(odd["warnings"][0].get<std::string>().find("Import was stopped"), std::string::npos);
+  EXPECT_EQ(odd["file_bytes"], "bWVhcy9vZGT/LnR4dA==");  // base64 of the name's bytes
+  const auto failed = nlohmann::json::parse(lines[2]);
+  EXPECT_TRUE(failed.contains("error"));
+  EXPECT_EQ(failed["warnings"], nlohmann::json::array());
 }
 
 }  // namespace
