@@ -1,13 +1,15 @@
 // End to end: install the bundled data to a fresh prefix, start lumora-cli as
 // a user who has never run it (the first start copies lumora.ini), and check
-// what the user sees: the argon lines and structure, and fits that give back
-// the densities the sample measurements were made with.
+// what the user sees: every bundled gas's levels, lines and structure as its
+// facts give them, and fits that give back the densities the sample
+// measurements were made with.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "base/numparse.h"
+#include "linedb/line_file.h"
 
 namespace fs = std::filesystem;
 
@@ -156,6 +159,20 @@ TEST_F(FirstRun, CopiesTheSettingsThatNameTheInstalledFolders) {
   EXPECT_TRUE(fs::exists(MachineFolder() / "Database" / "Ar_I_levels.txt"));
 }
 
+// One row of the lines listing against the facts of its line.
+void ExpectListedLine(const std::string& row, const FactRow& f, const std::string& name) {
+  SCOPED_TRACE(row);
+  std::vector<std::string> w = Words(row);
+  ASSERT_EQ(w.size(), 7u);
+  EXPECT_EQ(w[0], name);
+  EXPECT_DOUBLE_EQ(Number(w[1]), Number(f.at("wavelength_air_nm")));
+  EXPECT_NEAR(Number(w[2]) / Number(f.at("Aki_per_s")), 1.0, 1e-9);
+  EXPECT_NEAR(Number(w[3]), Number(f.at("log_gf")), 1e-9);
+  EXPECT_EQ(w[4], f.at("g_i"));
+  EXPECT_EQ(w[5], f.at("g_k"));
+  EXPECT_NEAR(Number(w[6]), Number(f.at("Ek_eV")), 1e-9);
+}
+
 // Every line of the facts, read through the line file, with its wavelength,
 // weights and upper energy in the right columns.
 TEST_F(FirstRun, LinesListsEveryBundledLine) {
@@ -165,19 +182,18 @@ TEST_F(FirstRun, LinesListsEveryBundledLine) {
   const std::vector<FactRow> facts = ReadFacts("ar_i_4p_4s_lines.tsv");
   ASSERT_EQ(facts.size(), 27u);
   ASSERT_EQ(rows.size(), facts.size() + 1) << r.out;
-  for (size_t i = 0; i < facts.size(); ++i) {
-    SCOPED_TRACE(rows[i + 1]);
-    const FactRow& f = facts[i];
-    std::vector<std::string> w = Words(rows[i + 1]);
-    ASSERT_EQ(w.size(), 7u);
-    EXPECT_EQ(w[0], "ArI");
-    EXPECT_DOUBLE_EQ(Number(w[1]), Number(f.at("wavelength_air_nm")));
-    EXPECT_NEAR(Number(w[2]) / Number(f.at("Aki_per_s")), 1.0, 1e-9);
-    EXPECT_NEAR(Number(w[3]), Number(f.at("log_gf")), 1e-9);
-    EXPECT_EQ(w[4], f.at("g_i"));
-    EXPECT_EQ(w[5], f.at("g_k"));
-    EXPECT_NEAR(Number(w[6]), Number(f.at("Ek_eV")), 1e-9);
+  for (size_t i = 0; i < facts.size(); ++i) ExpectListedLine(rows[i + 1], facts[i], "ArI");
+}
+
+// The wavelengths of a structure row's "wavelength/logA," items.
+std::set<std::string> ListedWavelengths(const std::string& items) {
+  std::set<std::string> listed;
+  std::stringstream in(items);
+  for (std::string item; std::getline(in, item, ',');) {
+    std::vector<std::string> w = Words(item);
+    if (!w.empty()) listed.insert(w[0].substr(0, w[0].find('/')));
   }
+  return listed;
 }
 
 // Each 2p level is tied to exactly the lines that leave it; 1s levels have none.
@@ -207,14 +223,7 @@ TEST_F(FirstRun, StructureListsTheTenUpperLevelsWithTheirLines) {
     ASSERT_NE(colon, std::string::npos);
     std::string index = row.substr(0, bar);
     ASSERT_TRUE(expected.count(index));
-    std::set<std::string> listed;
-    std::stringstream items(row.substr(colon + 1));
-    for (std::string item; std::getline(items, item, ',');) {
-      std::vector<std::string> w = Words(item);
-      if (w.empty()) continue;
-      listed.insert(w[0].substr(0, w[0].find('/')));
-    }
-    EXPECT_EQ(listed, expected[index]);
+    EXPECT_EQ(ListedWavelengths(row.substr(colon + 1)), expected[index]);
   }
 }
 
@@ -296,5 +305,137 @@ TEST_F(FirstRun, MissingDatabaseFolderIsNamedInTheError) {
     EXPECT_EQ(r.out.find("ArI"), std::string::npos) << r.out;
   }
 }
+
+// ---- every bundled gas, chosen by name on a fresh install
+
+struct BundledGas {
+  const char* section;
+  const char* symbol;
+  const char* levelFacts;
+  const char* lineFacts;
+  size_t lineCount;
+};
+
+const BundledGas kGases[] = {
+    {"Argon", "Ar", "ar_i_levels.tsv", "ar_i_4p_4s_lines.tsv", 27},
+    {"Neon", "Ne", "ne_i_levels.tsv", "ne_i_3p_3s_lines.tsv", 30},
+    {"Krypton", "Kr", "kr_i_levels.tsv", "kr_i_5p_5s_lines.tsv", 18},
+    {"Xenon", "Xe", "xe_i_levels.tsv", "xe_i_6p_6s_lines.tsv", 22},
+};
+
+// The facts' levels in ascending energy, as the level file must hold them.
+std::vector<FactRow> LevelsByEnergy(const BundledGas& gas) {
+  std::vector<FactRow> levels = ReadFacts(gas.levelFacts);
+  std::stable_sort(levels.begin(), levels.end(), [](const FactRow& a, const FactRow& b) {
+    return Number(a.at("energy_eV")) < Number(b.at("energy_eV"));
+  });
+  return levels;
+}
+
+std::vector<FactRow> LinesByWavelength(const BundledGas& gas) {
+  std::vector<FactRow> lines = ReadFacts(gas.lineFacts);
+  std::stable_sort(lines.begin(), lines.end(), [](const FactRow& a, const FactRow& b) {
+    return Number(a.at("wavelength_air_nm")) < Number(b.at("wavelength_air_nm"));
+  });
+  return lines;
+}
+
+class BundledGasRun : public FirstRun, public ::testing::WithParamInterface<BundledGas> {
+ protected:
+  CliRun GasCli(const std::string& command) {
+    return Cli({"--element", GetParam().section, command});
+  }
+};
+
+TEST_P(BundledGasRun, LevelsAreTheFactsInEnergyOrder) {
+  const BundledGas& gas = GetParam();
+  CliRun r = GasCli("levels");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  const std::vector<FactRow> levels = LevelsByEnergy(gas);
+  ASSERT_EQ(levels.size(), 14u);
+  ASSERT_EQ(rows.size(), levels.size() + 1) << r.out;
+  for (size_t i = 0; i < levels.size(); ++i) {
+    SCOPED_TRACE(rows[i + 1]);
+    const FactRow& f = levels[i];
+    std::vector<std::string> w = Words(rows[i + 1]);
+    ASSERT_EQ(w.size(), 6u);
+    EXPECT_EQ(w[0], std::to_string(i));
+    EXPECT_EQ(w[1], f.at("configuration"));
+    EXPECT_EQ(w[2], f.at("term"));
+    EXPECT_EQ(w[3], f.at("energy_eV"));
+    EXPECT_EQ(Number(w[4]), Number(f.at("J")));
+    EXPECT_EQ(w[5], f.at("g"));
+  }
+  // The "1s levels" distribution takes the first four: 1s5, 1s4, 1s3, 1s2.
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(levels[i].at("paschen"), "1s" + std::to_string(5 - i));
+}
+
+TEST_P(BundledGasRun, LinesAreTheFactsWithTheirGrades) {
+  const BundledGas& gas = GetParam();
+  CliRun r = GasCli("lines");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  const std::vector<FactRow> facts = LinesByWavelength(gas);
+  ASSERT_EQ(facts.size(), gas.lineCount);
+  ASSERT_EQ(rows.size(), facts.size() + 1) << r.out;
+
+  // The grades are not listed; they are read from the installed line file.
+  lumora::TAtomFile file(
+      (MachineFolder() / "Database" / (std::string(gas.symbol) + "_I.txt")).string());
+  file.OpenRead();
+  for (size_t i = 0; i < facts.size(); ++i) {
+    const FactRow& f = facts[i];
+    ExpectListedLine(rows[i + 1], f, std::string(gas.symbol) + "I");
+    lumora::TRecord rec;
+    ASSERT_TRUE(file.GetRecord(rec));
+    EXPECT_DOUBLE_EQ(rec.WaveLength, Number(f.at("wavelength_air_nm")));
+    EXPECT_EQ(rec.Acc.str(), f.at("Acc"));
+    EXPECT_EQ(rec.Ei_eV, Number(f.at("Ei_eV")));
+    EXPECT_EQ(rec.Ji, Number(f.at("J_i")));
+    EXPECT_EQ(rec.Jk, Number(f.at("J_k")));
+  }
+  lumora::TRecord past;
+  EXPECT_FALSE(file.GetRecord(past));
+  file.Close();
+}
+
+// Each upper level is tied to exactly the lines that leave it.
+TEST_P(BundledGasRun, StructureTiesEveryLineToItsUpperLevel) {
+  const BundledGas& gas = GetParam();
+  CliRun r = GasCli("structure");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> rows = Lines(r.out);
+  ASSERT_GE(rows.size(), 2u);
+  rows.erase(rows.begin(), rows.begin() + 2);
+
+  const std::vector<FactRow> levels = LevelsByEnergy(gas);
+  // level index -> wavelengths, with the listing's 4 decimals
+  std::map<std::string, std::set<std::string>> expected;
+  for (const FactRow& line : ReadFacts(gas.lineFacts))
+    for (size_t k = 0; k < levels.size(); ++k)
+      if (levels[k].at("paschen") == line.at("upper")) {
+        char index[24], wavelength[32];
+        std::snprintf(index, sizeof index, "%03zu", k);
+        std::snprintf(wavelength, sizeof wavelength, "%.4f", Number(line.at("wavelength_air_nm")));
+        expected[index].insert(wavelength);
+      }
+  ASSERT_EQ(rows.size(), expected.size()) << r.out;
+  for (const std::string& row : rows) {
+    SCOPED_TRACE(row);
+    size_t bar = row.find('|'), colon = row.find(':');
+    ASSERT_NE(bar, std::string::npos);
+    ASSERT_NE(colon, std::string::npos);
+    std::string index = row.substr(0, bar);
+    ASSERT_TRUE(expected.count(index));
+    // Energies with 6 decimals.
+    EXPECT_NEAR(Number(row.substr(bar + 1, colon - bar - 1)),
+                Number(levels[std::stoi(index)].at("energy_eV")), 5e-7);
+    EXPECT_EQ(ListedWavelengths(row.substr(colon + 1)), expected[index]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Gases, BundledGasRun, ::testing::ValuesIn(kGases),
+                         [](const auto& info) { return std::string(info.param.section); });
 
 }  // namespace
