@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <tuple>
 
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
@@ -1017,6 +1018,9 @@ void TMainForm::RunLineAnalysis() {
   request.start = AnalysisStartFromFields(Std(fitDensityEdit->text()), Std(fitSecondEdit->text()),
                                           Std(gasTemperatureEdit->text()), Std(pathEdit->text()),
                                           ElementMass());
+  // The element's own pair when its section names one.
+  if (const auto pair = ElementAnalysisPair(*fSettings, ElementName()))
+    std::tie(request.pairX, request.pairY) = *pair;
   if (!MayDiscardEdits()) return;
   fAnalysisParameters = Std(*entered);
   RunAnalysis(request);

@@ -21,6 +21,7 @@
 
 #include "base/numparse.h"
 #include "linedb/line_file.h"
+#include "tests/support/facts_table.h"
 
 namespace fs = std::filesystem;
 
@@ -61,26 +62,10 @@ std::vector<std::string> Words(const std::string& line) {
 
 double Number(const std::string& text) { return lumora::StrToFloat(text); }
 
-// One row of a tab-separated facts table, by column name.
-using FactRow = std::map<std::string, std::string>;
+using lumora::testing::FactRow;
 
 std::vector<FactRow> ReadFacts(const std::string& name) {
-  std::vector<FactRow> rows;
-  std::vector<std::string> header;
-  for (const std::string& line : Lines(ReadFile(kSourceDir / "data" / "facts" / name))) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
-    std::stringstream ss(line);
-    for (std::string cell; std::getline(ss, cell, '\t');) cells.push_back(cell);
-    if (header.empty()) {
-      header = cells;
-      continue;
-    }
-    FactRow row;
-    for (size_t i = 0; i < header.size() && i < cells.size(); ++i) row[header[i]] = cells[i];
-    rows.push_back(row);
-  }
-  return rows;
+  return lumora::testing::ReadFactsTable(kSourceDir / "data" / "facts" / name);
 }
 
 struct CliRun {
