@@ -52,8 +52,9 @@ SAMPLES = {
     "neon": ((530.0, 820.0), gas_samples("neon", (3, 4))),
     # At 1.5E17 m-3 krypton's n_1 rests on its weak 556.2 and 557.0 nm lines
     # (the 2p2 and 2p3 lines to 1s5): at the others' S/N their noise moves n_1
-    # by several per cent, so its spectra are recorded with a better one.
-    "krypton": ((545.0, 905.0), gas_samples("krypton", (5, 6), snr=1000)),
+    # by several per cent (at 1000 still by 3 %), so its spectra are recorded
+    # with a ten times better one.
+    "krypton": ((545.0, 905.0), gas_samples("krypton", (5, 6), snr=3000)),
     "xenon": ((440.0, 1095.0), gas_samples("xenon", (7, 8))),
 }
 

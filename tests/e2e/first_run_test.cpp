@@ -423,4 +423,102 @@ TEST_P(BundledGasRun, StructureTiesEveryLineToItsUpperLevel) {
 INSTANTIATE_TEST_SUITE_P(Gases, BundledGasRun, ::testing::ValuesIn(kGases),
                          [](const auto& info) { return std::string(info.param.section); });
 
+// ---- the samples of the other gases
+
+struct GasSamples {
+  const char* section;
+  const char* folder;
+  const char* pair;          // as the analysis names it
+  double statedLog10Spread;  // the noisy sample's stated uncertainty in log10 n_1
+};
+
+const GasSamples kGasSamples[] = {
+    {"Neon", "neon", "588.1895/659.8953", 0.018},
+    {"Krypton", "krypton", "556.2225/826.3243", 0.14},
+    {"Xenon", "xenon", "450.0978/826.6520", 0.10},
+};
+
+// The number after "key": in a JSON object's text.
+double JsonNumber(const std::string& json, const std::string& key) {
+  const size_t at = json.find("\"" + key + "\":");
+  if (at == std::string::npos) return NAN;
+  return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+}
+
+class GasSampleRun : public FirstRun, public ::testing::WithParamInterface<GasSamples> {
+ protected:
+  std::string Sample(const std::string& suffix) const {
+    return (Samples() / GetParam().folder / (std::string(GetParam().folder) + suffix)).string();
+  }
+  // The JSON object of one command on one file, after a successful run.
+  std::string Json(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--element", GetParam().section});
+    args.insert(args.begin() + 3, "--json");
+    CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    return r.out;
+  }
+};
+
+TEST_P(GasSampleRun, NoiseFreeSamplesGiveBackTheirDensity) {
+  for (const auto& [suffix, n1] :
+       {std::pair{"_n2e15.txt", 2e15}, std::pair{"_n1.5e17.txt", 1.5e17}}) {
+    SCOPED_TRACE(suffix);
+    const std::string json = Json({"fit", Sample(suffix)});
+    EXPECT_NEAR(JsonNumber(json, "log10_n1"), std::log10(n1), 1e-6) << json;
+  }
+}
+
+TEST_P(GasSampleRun, NoisySampleWithinItsStatedUncertainty) {
+  const std::string json = Json({"fit", Sample("_n4e16_noise.txt")});
+  EXPECT_NEAR(JsonNumber(json, "log10_n1"), std::log10(4e16), GetParam().statedLog10Spread) << json;
+}
+
+TEST_P(GasSampleRun, RecordedSpectraGiveBackTheirDensityWithinTwoPercent) {
+  for (const auto& [suffix, n1] : {std::pair{"_n2e15.recording.csv", 2e15},
+                                   std::pair{"_n1.5e17_shifted.recording.csv", 1.5e17}}) {
+    SCOPED_TRACE(suffix);
+    const std::string json = Json({"fit", "--spectrum", Sample(suffix)});
+    EXPECT_NEAR(std::pow(10.0, JsonNumber(json, "log10_n1")) / n1, 1.0, 0.02) << json;
+  }
+}
+
+// The default grid: log10 n_1 from 15 in steps of 0.06, T_exc from 1000 K.
+TEST_P(GasSampleRun, MapMinimumAtTheStatedGridPoint) {
+  for (const auto& [suffix, column] : {std::pair{"_n2e15.txt", 5}, std::pair{"_n1.5e17.txt", 36}}) {
+    SCOPED_TRACE(suffix);
+    const std::string json = Json({"map", Sample(suffix)});
+    const size_t minimum = json.find("\"minimum_point\":");
+    ASSERT_NE(minimum, std::string::npos) << json;
+    const std::string point = json.substr(minimum);
+    EXPECT_EQ(JsonNumber(point, "column"), column) << json;
+    EXPECT_EQ(JsonNumber(point, "row"), 0) << json;
+    EXPECT_EQ(JsonNumber(point, "second"), 1000) << json;
+  }
+}
+
+TEST_P(GasSampleRun, AnalysisNamesTheElementsPair) {
+  CliRun r = Cli({"--element", GetParam().section, "analyze"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(std::string("R(N/N0) for line ratio ") + GetParam().pair), std::string::npos)
+      << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Gases, GasSampleRun, ::testing::ValuesIn(kGasSamples),
+                         [](const auto& info) { return std::string(info.param.section); });
+
+// Krypton's 2p1, 2p5, 2p9 and 2p10 have one line each: their fractions are 1
+// at any density, and a fit says so rather than giving a number.
+TEST_F(FirstRun, KryptonsSingleLineLevelsDoNotDetermineTheDensity) {
+  CliRun r = Cli({"--element", "Krypton", "fit",
+                  (Samples() / "krypton" / "krypton_n4e16_single_line_levels.txt").string()});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("n_1 is not determined by these lines: no upper level has two lines that "
+                       "react to it"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("E+0"), std::string::npos) << r.out;
+}
+
 }  // namespace
