@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/format.h"
 #include "base/numparse.h"
 #include "linedb/line_file.h"
 #include "tests/support/facts_table.h"
@@ -418,6 +419,46 @@ TEST_P(BundledGasRun, StructureTiesEveryLineToItsUpperLevel) {
                 Number(levels[std::stoi(index)].at("energy_eV")), 5e-7);
     EXPECT_EQ(ListedWavelengths(row.substr(colon + 1)), expected[index]);
   }
+}
+
+TEST_P(BundledGasRun, CheckElementPasses) {
+  CliRun r = Cli({"check-element", GetParam().section});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(std::string("OK: the section \"") + GetParam().section + "\" can be used"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(lumora::Format("%d lines, grades", static_cast<int>(GetParam().lineCount))),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("FAULT"), std::string::npos) << r.out;
+}
+
+// A hand-written section whose level file lacks a level: the check names the
+// fault and ends with status 1.
+TEST_F(FirstRun, CheckElementNamesTheFaultOfABrokenSection) {
+  const fs::path db = root_ / "db";
+  fs::create_directories(db);
+  fs::copy_file(MachineFolder() / "Database" / "Ne_I.txt", db / "Ne_I.txt");
+  std::string levels = ReadFile(MachineFolder() / "Database" / "Ne_I_levels.txt");
+  const size_t at = levels.find("18.72638145");  // 2p2
+  ASSERT_NE(at, std::string::npos);
+  levels.erase(levels.rfind('\n', at) + 1, levels.find('\n', at) - levels.rfind('\n', at));
+  std::ofstream(db / "Ne_I_levels.txt", std::ios::binary) << levels;
+  const fs::path ini = root_ / "broken.ini";
+  std::ofstream(ini, std::ios::binary) << "[_Files]\r\nDatabase=" << db.string()
+                                       << "\r\n[MyNeon]\r\nLevels=Ne_I_levels.txt\r\nLines=Ne, "
+                                          "I\r\nBoltzmax=4\r\nm=20.1797\r\n";
+  CliRun r = Cli({"--ini", ini.string(), "check-element", "MyNeon"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("FAULT: line 588.1895 nm: no level at its upper energy 18.72638145 eV"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("in the section \"MyNeon\""), std::string::npos) << r.err;
+
+  r = Cli({"--ini", ini.string(), "check-element", "Argon"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Element \"Argon\" is not in the settings file"), std::string::npos)
+      << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Gases, BundledGasRun, ::testing::ValuesIn(kGases),
