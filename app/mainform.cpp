@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <tuple>
 
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
@@ -932,6 +933,9 @@ void TMainForm::RunLineAnalysis() {
   const WindowFields f = CurrentFields();
   request.start =
       AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, ElementMass());
+  // The element's own pair when its section names one.
+  if (const auto pair = ElementAnalysisPair(*fSettings, ElementName()))
+    std::tie(request.pairX, request.pairY) = *pair;
   if (!MayDiscardEdits()) return;
   fAnalysisParameters = Std(*entered);
   RunAnalysis(request);

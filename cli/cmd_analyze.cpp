@@ -1,6 +1,7 @@
 // The line analysis: simulated lines, pair records and the fixed pair's curve.
 #include <algorithm>
 #include <iostream>
+#include <tuple>
 
 #include "base/checked.h"
 #include "base/format.h"
@@ -15,13 +16,15 @@ namespace {
 // Every real with 17 significant digits, so that no value is lost.
 std::string Exact(double v) { return Format("%.17e", v); }
 
-void TakePair(std::vector<std::string>& args, double& x, double& y) {
+// The pair of --pair; false, leaving x and y, when the option is not given.
+bool TakePair(std::vector<std::string>& args, double& x, double& y) {
   auto it = std::find(args.begin(), args.end(), "--pair");
-  if (it == args.end()) return;
+  if (it == args.end()) return false;
   if (args.end() - it < 3) throw UsageError("option --pair needs two wavelengths");
   if (!TryParseReal(Trim(*(it + 1)), x) || !TryParseReal(Trim(*(it + 2)), y))
     throw UsageError("option --pair needs two wavelengths in nm");
   args.erase(it, it + 3);
+  return true;
 }
 
 void PrintRecords(std::ostream& out, const TAnalysisOutputArray& records) {
@@ -39,11 +42,15 @@ int Analyze(Context& ctx, const std::vector<std::string>& argsIn) {
   std::string entered = kDefaultAnalysisParameters;
   TakeOption(args, "--params", entered);
   double wlX = kPairWavelengthX, wlY = kPairWavelengthY;
-  TakePair(args, wlX, wlY);
+  const bool pairGiven = TakePair(args, wlX, wlY);
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("unexpected argument " + args.front());
 
   ctx.LoadElement();
+  // Without --pair the element's own pair, when its section names one.
+  if (!pairGiven)
+    if (const auto pair = ElementAnalysisPair(ctx.settings(), ctx.ElementName()))
+      std::tie(wlX, wlY) = *pair;
   const WindowFields window = ctx.Fields();
   LineAnalysisRequest request;
   request.limits = ParseSimulationParameters(entered);

@@ -1,14 +1,15 @@
 #!/usr/bin/python3
-"""Writes synthetic recorded spectra of the bundled argon lines.
+"""Writes synthetic recorded spectra of the bundled rare-gas lines.
 
     /usr/bin/python3 data/make_recording.py                 rewrite the sample spectra
     /usr/bin/python3 data/make_recording.py --check         compare them with what would be written
+    /usr/bin/python3 data/make_recording.py --gas neon      only that gas's (repeatable)
     /usr/bin/python3 data/make_recording.py --log-n1 16 --fwhm 0.2 --step 0.02 \\
         --offset 0.1 --clip 60000 --profile voigt --areas areas.tsv out.recording.csv
 
-Every line of database/Ar_I.txt becomes a Gaussian or Voigt profile at its
+Every line of the gas's database/SYMBOL_I.txt (argon's unless --gas says otherwise) becomes a Gaussian or Voigt profile at its
 wavelength (plus an optional offset) whose area is the line's intensity from
-the self-absorption model of make_argon.py at the given n_1: the effective
+the self-absorption model of make_gas.py at the given n_1: the effective
 branching fraction over the wavelength times a made-up upper-level factor,
 exactly as the sample measurements are made. The areas are scaled so that
 the strongest line's peak reaches the requested signal-to-noise ratio under
@@ -28,30 +29,44 @@ import numpy as np
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-import make_argon  # noqa: E402
+import make_gas  # noqa: E402
 
 GAUSS_AREA_PER_PEAK = math.sqrt(math.pi / (4 * math.log(2)))  # area / (peak x FWHM)
 
-# The installed samples: what each shows is in measurements/README.md.
-SAMPLES = [
-    {"file": "argon_n2e15.recording.csv", "log_n1": math.log10(2e15), "fwhm": 0.3,
-     "step": 0.05, "snr": 300, "offset": 0.0, "seed": 1},
-    {"file": "argon_n1.5e17_shifted.recording.csv", "log_n1": math.log10(1.5e17), "fwhm": 0.3,
-     "step": 0.05, "snr": 300, "offset": 0.12, "seed": 2},
-]
 
-# Wavelength range and continuum of every spectrum: counts at the two ends.
-RANGE_NM = (660.0, 985.0)
+
+def gas_samples(key, seeds, snr=300):
+    """A gas's two installed spectra: one at low density, one denser and shifted."""
+    return [
+        {"file": f"{key}_n2e15.recording.csv", "log_n1": math.log10(2e15), "fwhm": 0.3,
+         "step": 0.05, "snr": snr, "offset": 0.0, "seed": seeds[0]},
+        {"file": f"{key}_n1.5e17_shifted.recording.csv", "log_n1": math.log10(1.5e17),
+         "fwhm": 0.3, "step": 0.05, "snr": snr, "offset": 0.12, "seed": seeds[1]},
+    ]
+
+
+# The installed samples per gas, with the wavelength range each spectrum
+# covers (all of the gas's lines); what each shows is in measurements/README.md.
+SAMPLES = {
+    "argon": ((660.0, 985.0), gas_samples("argon", (1, 2))),
+    "neon": ((530.0, 820.0), gas_samples("neon", (3, 4))),
+    # At 1.5E17 m-3 krypton's n_1 rests on its weak 556.2 and 557.0 nm lines
+    # (the 2p2 and 2p3 lines to 1s5): at the others' S/N their noise moves n_1
+    # by several per cent (at 1000 still by 3 %), so its spectra are recorded
+    # with a ten times better one.
+    "krypton": ((545.0, 905.0), gas_samples("krypton", (5, 6), snr=3000)),
+    "xenon": ((440.0, 1095.0), gas_samples("xenon", (7, 8))),
+}
+
+# Continuum of every spectrum: counts at the two ends of its range.
 CONTINUUM = (400.0, 250.0)
 
 
-def line_areas(log_n1):
-    """(wavelength text, wavelength, relative area) of every line of the bundled base."""
-    levels, facts_lines = make_argon.load_facts()
-    index = {lv["paschen"]: i for i, lv in enumerate(levels)}
-    lines = [make_argon.Line(f, index) for f in facts_lines]
-    fractions = make_argon.model_fractions(levels, lines, log_n1)
-    return [(ln.wl_text, ln.wl, make_argon.upper_scale(levels[ln.upper]) * g / ln.wl)
+def line_areas(gas, log_n1):
+    """(wavelength text, wavelength, relative area) of every line of the gas's bundled base."""
+    levels, lines, _ = make_gas.gas_model(gas)
+    fractions = make_gas.model_fractions(levels, lines, log_n1, gas.mass_amu)
+    return [(ln.wl_text, ln.wl, make_gas.upper_scale(gas, levels[ln.upper]) * g / ln.wl)
             for ln, g in zip(lines, fractions)]
 
 
@@ -71,13 +86,14 @@ def peak_for_snr(snr, continuum):
     return 0.5 * (snr ** 2 + math.sqrt(snr ** 4 + 4 * snr ** 2 * continuum))
 
 
-def make(log_n1, fwhm, step, snr, offset, seed, kind="gauss", clip=None, noise=True):
+def make(gas, wavelength_range, log_n1, fwhm, step, snr, offset, seed, kind="gauss", clip=None,
+         noise=True):
     """The spectrum's text and the areas put in."""
-    lo, hi = RANGE_NM
+    lo, hi = wavelength_range
     count = int(round((hi - lo) / step)) + 1
     x = lo + step * np.arange(count)
     continuum = CONTINUUM[0] + (CONTINUUM[1] - CONTINUUM[0]) * (x - lo) / (hi - lo)
-    lines = line_areas(log_n1)
+    lines = line_areas(gas, log_n1)
     strongest = max(a for _, _, a in lines)
     # The strongest line's peak sits on the continuum at its wavelength.
     top_wl = next(wl for _, wl, a in lines if a == strongest)
@@ -92,7 +108,7 @@ def make(log_n1, fwhm, step, snr, offset, seed, kind="gauss", clip=None, noise=T
     counts = np.random.default_rng(seed).poisson(expected).astype(float) if noise else expected
     if clip is not None:
         counts = np.minimum(counts, clip)
-    header = (f"# synthetic argon spectrum made by make_recording.py: n_1 = {10 ** log_n1:.4g} m^-3, "
+    header = (f"# synthetic {gas.key} spectrum made by make_recording.py: n_1 = {10 ** log_n1:.4g} m^-3, "
               f"{kind} lines of FWHM {fwhm} nm, offset {offset} nm, peak S/N {snr}, seed {seed}\n"
               "wavelength_nm,counts\n")
     rows = "".join(f"{w:.4f},{c:.0f}\n" if noise else f"{w:.4f},{c:.6g}\n"
@@ -100,10 +116,15 @@ def make(log_n1, fwhm, step, snr, offset, seed, kind="gauss", clip=None, noise=T
     return header + rows, areas
 
 
-def sample_files():
-    return {HERE / "measurements" / s["file"]:
-            make(s["log_n1"], s["fwhm"], s["step"], s["snr"], s["offset"], s["seed"])[0]
-            for s in SAMPLES}
+def sample_files(gases):
+    files = {}
+    for gas in gases:
+        wavelength_range, samples = SAMPLES[gas.key]
+        for s in samples:
+            files[make_gas.sample_path(gas, s["file"])] = make(
+                gas, wavelength_range, s["log_n1"], s["fwhm"], s["step"], s["snr"], s["offset"],
+                s["seed"])[0]
+    return files
 
 
 def main():
@@ -111,6 +132,9 @@ def main():
     parser.add_argument("output", nargs="?", help="write one spectrum here instead of the samples")
     parser.add_argument("--check", action="store_true",
                         help="compare the committed sample spectra with the generated ones")
+    parser.add_argument("--gas", action="append", default=[],
+                        help="only this gas (" + ", ".join(make_gas.GASES) + "); repeatable; "
+                        "with OUTPUT the gas whose lines are drawn (argon by default)")
     parser.add_argument("--log-n1", type=float, default=math.log10(2e15))
     parser.add_argument("--fwhm", type=float, default=0.3, help="nm")
     parser.add_argument("--step", type=float, default=0.05, help="sampling, nm")
@@ -123,15 +147,17 @@ def main():
     parser.add_argument("--areas", help="write the areas put in (wavelength, counts x nm)")
     args = parser.parse_args()
 
+    gases = make_gas.chosen_gases(args.gas)
     if args.output:
-        text, areas = make(args.log_n1, args.fwhm, args.step, args.snr, args.offset, args.seed,
+        gas = gases[0] if args.gas else make_gas.GASES["argon"]
+        text, areas = make(gas, SAMPLES[gas.key][0], args.log_n1, args.fwhm, args.step, args.snr, args.offset, args.seed,
                            args.profile, args.clip, not args.no_noise)
         Path(args.output).write_text(text, encoding="ascii")
         if args.areas:
             Path(args.areas).write_text("".join(f"{w}\t{a:.8g}\n" for w, a in areas),
                                         encoding="ascii")
         return 0
-    return make_argon.write_or_check(sample_files(), args.check)
+    return make_gas.write_or_check(sample_files(gases), args.check)
 
 
 if __name__ == "__main__":

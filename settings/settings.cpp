@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -318,6 +319,24 @@ std::string EffectiveValue(const Settings& s, const std::string& section, const 
       break;
   }
   return s.ReadString(section, key.key, key.def);
+}
+
+std::optional<std::pair<double, double>> ElementAnalysisPair(const Settings& settings,
+                                                             const std::string& element) {
+  const std::string text = Trim(settings.ReadString(element, "Pair", ""));
+  if (text.empty()) return std::nullopt;
+  std::string items = text;
+  std::replace(items.begin(), items.end(), ',', ' ');
+  std::istringstream in(items);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  double x = 0, y = 0;
+  if (words.size() != 2 || !TryParseReal(words[0], x) || !TryParseReal(words[1], y) || !(x > 0) ||
+      !(y > 0))
+    throw Error("The key \"Pair\" of the element section \"" + element +
+                "\" must be two wavelengths in nm, as \"696.5431, 826.4522\", not \"" + text +
+                "\".");
+  return std::pair{x, y};
 }
 
 double ElementMassAmu(const Settings& settings, const std::string& element) {

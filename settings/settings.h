@@ -6,7 +6,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -59,6 +61,13 @@ const std::vector<SettingKey>& ElementKeys();
 // naming the section when the key is missing, and naming the value when it
 // is not a number above 0.
 double ElementMassAmu(const Settings& settings, const std::string& element);
+
+// The line pair whose ratio curve the line analysis draws: key "Pair" of the
+// element's section, two wavelengths in nm (X, then Y) of lines that share
+// an upper level. Empty when the section sets none; Error naming the value
+// when it is not two wavelengths above 0.
+std::optional<std::pair<double, double>> ElementAnalysisPair(const Settings& settings,
+                                                             const std::string& element);
 
 // The value a key has for the program: its default when missing or, for
 // numbers, when it does not parse; reals as their shortest text.

@@ -236,5 +236,46 @@ TEST(SettingsErrors, LineBreaksCannotBreakTheFile) {
   EXPECT_EQ(ReadFile(path), "[_Files]\r\nDatabase=/db\r\n");
 }
 
+// ---- the element's analysis pair
+
+struct PairCase {
+  const char* value;  // nullptr: no key
+  std::optional<std::pair<double, double>> pair;
+  bool error;
+};
+
+class ElementPair : public ::testing::TestWithParam<PairCase> {};
+
+TEST_P(ElementPair, ReadFromTheSection) {
+  TempFolder dir;
+  const PairCase& c = GetParam();
+  WriteFile(dir / "lumora.ini", std::string("[Neon]\r\nm=20.1797\r\n") +
+                                    (c.value ? std::string("Pair=") + c.value : ""));
+  Settings s(dir / "lumora.ini");
+  if (c.error) {
+    try {
+      ElementAnalysisPair(s, "Neon");
+      FAIL() << "no error";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("not \"") + c.value + "\""),
+                std::string::npos)
+          << e.what();
+    }
+    return;
+  }
+  EXPECT_EQ(ElementAnalysisPair(s, "Neon"), c.pair);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ElementPair,
+    ::testing::Values(PairCase{nullptr, std::nullopt, false}, PairCase{"", std::nullopt, false},
+                      PairCase{"588.1895, 659.89528", std::pair{588.1895, 659.89528}, false},
+                      PairCase{"588.1895 659.89528", std::pair{588.1895, 659.89528}, false},
+                      PairCase{"588.1895", std::nullopt, true},
+                      PairCase{"588.1895, 659.9, 700", std::nullopt, true},
+                      PairCase{"588,1895, 659", std::nullopt, true},
+                      PairCase{"-1, 659.9", std::nullopt, true},
+                      PairCase{"a, b", std::nullopt, true}));
+
 }  // namespace
 }  // namespace lumora
