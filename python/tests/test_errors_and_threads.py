@@ -80,13 +80,13 @@ def test_warnings_as_errors_raise_the_message(world, session):
 def test_an_unknown_element(world, cli):
     ini = world / "lumora.ini"
     with pytest.raises(lumora.Error) as caught:
-        lumora.Session(ini=ini, element="Neon")
-    assert str(caught.value) == f'Element "Neon" is not in the settings file {ini}'
-    assert str(caught.value) == cli("--element", "Neon", "levels", ini=True).stderr.strip()
+        lumora.Session(ini=ini, element="Helium")
+    assert str(caught.value) == f'Element "Helium" is not in the settings file {ini}'
+    assert str(caught.value) == cli("--element", "Helium", "levels", ini=True).stderr.strip()
     session = lumora.Session(ini=ini)
-    with pytest.raises(lumora.Error, match='Element "Neon" is not in'):
-        session.change_element("Neon")
-    assert session.element == "Argon" and session.elements == ["Argon"]
+    with pytest.raises(lumora.Error, match='Element "Helium" is not in'):
+        session.change_element("Helium")
+    assert session.element == "Argon" and "Helium" not in session.elements
 
 
 def test_a_missing_settings_file(world):
