@@ -17,6 +17,7 @@
 // line-free points.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace lumora {
@@ -24,7 +25,7 @@ namespace lumora {
 // The SNIP baseline of y, smoothed over +-smoothHalfWidth points, with
 // clipping half widths 1 .. clipHalfWidth points; the first and last
 // points keep narrower windows.
-std::vector<double> SnipBaseline(const std::vector<double>& y, int clipHalfWidth,
-                                 int smoothHalfWidth);
+std::vector<double> SnipBaseline(const std::vector<double>& y, size_t clipHalfWidth,
+                                 size_t smoothHalfWidth);
 
 }  // namespace lumora

@@ -44,6 +44,66 @@ double MeanStep(const std::vector<double>& x) {
   return (x.back() - x.front()) / static_cast<double>(x.size() - 1);
 }
 
+// The sampling the option ranges are measured against.
+struct Grid {
+  double step = 0;  // nm, the median step
+  double span = 0;  // nm, first to last point
+};
+
+Grid GridOf(const std::vector<double>& x) { return {MedianStep(x), x.back() - x.front()}; }
+
+// A limit as a message shows it: steps read from decimal text differ from
+// their decimals in the last bits, which the reader should not see.
+std::string Limit(double value) {
+  char buffer[32];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+  double shown = value;
+  std::from_chars(buffer, written.ptr, shown);
+  return FloatToStr(shown);
+}
+
+// Narrower than two steps a line is not resolved; wider than a quarter of
+// the spectrum its window leaves no continuum to measure.
+double NarrowestFwhm(const Grid& g) { return 2 * g.step; }
+double WidestFwhm(const Grid& g) { return g.span / 4; }
+
+void CheckFwhmInGrid(double fwhm, const Grid& g) {
+  if (fwhm >= NarrowestFwhm(g) && fwhm <= WidestFwhm(g)) return;
+  throw Error(Format(
+      "The FWHM must lie between %s and %s nm (two sampling steps and a quarter of the "
+      "spectrum's span), not %s nm.",
+      Limit(NarrowestFwhm(g)), Limit(WidestFwhm(g)), FloatToStr(fwhm)));
+}
+
+// The half window must reach the next point and the whole window fit into
+// the spectrum.
+void CheckWindowInGrid(double windowFactor, double fwhm, const Grid& g) {
+  const double narrowest = g.step / fwhm, widest = g.span / (2 * fwhm);
+  if (windowFactor >= narrowest && windowFactor <= widest) return;
+  throw Error(Format(
+      "The window must lie between %s and %s FWHM, a half width of %s to %s nm with a FWHM of "
+      "%s nm, not %s FWHM.",
+      Limit(narrowest), Limit(widest), Limit(g.step), Limit(g.span / 2),
+      Limit(fwhm), FloatToStr(windowFactor)));
+}
+
+// The options that depend on the spectrum's grid; with an estimated FWHM
+// the window is checked once the estimate is known.
+void CheckOptionsInGrid(const IntegrationOptions& o, const Grid& g) {
+  if (o.shiftMax > g.span)
+    throw Error(Format(
+        "The largest shift must lie between 0 and %s nm (the spectrum's span), not %s nm.",
+        Limit(g.span), FloatToStr(o.shiftMax)));
+  if (o.fwhm) {
+    CheckFwhmInGrid(*o.fwhm, g);
+    CheckWindowInGrid(o.windowFactor, *o.fwhm, g);
+  } else if (o.windowFactor > g.span / (2 * NarrowestFwhm(g))) {
+    // Too wide for any FWHM: refused before every line is taken for a blend.
+    CheckWindowInGrid(o.windowFactor, NarrowestFwhm(g), g);
+  }
+}
+
 // The counts less the dark spectrum, which must share the spectrum's grid.
 std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark) {
   if (dark.size() != spectrum.size())
@@ -215,8 +275,14 @@ double FindShift(const std::vector<double>& x, const std::vector<double>& net,
                  const std::vector<TRecord>& lines, double fwhm, double shiftMax) {
   if (shiftMax <= 0) return 0;
   const double step = std::min(fwhm / 8, 0.5 * MeanStep(x));
-  const int half = static_cast<int>(std::ceil(shiftMax / step));
-  auto score = [&](double shift) {
+  // The options keep shiftMax within the span and the FWHM above two steps,
+  // so the trials are at most a few times the points.
+  const long long half = static_cast<long long>(std::ceil(shiftMax / step));
+  auto trial = [&](long long k) {
+    return std::clamp(static_cast<double>(k) * step, -shiftMax, shiftMax);
+  };
+  auto score = [&](long long k) {
+    const double shift = trial(k);
     double sum = 0;
     for (const TRecord& r : lines) {
       const double at = r.WaveLength + shift;
@@ -224,15 +290,19 @@ double FindShift(const std::vector<double>& x, const std::vector<double>& net,
     }
     return sum;
   };
-  std::vector<double> scores;
-  for (int k = -half; k <= half; ++k)
-    scores.push_back(score(std::clamp(k * step, -shiftMax, shiftMax)));
-  const size_t best =
-      static_cast<size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
-  if (!(scores[best] > 0)) return 0;
-  double shift = std::clamp((static_cast<int>(best) - half) * step, -shiftMax, shiftMax);
-  if (best > 0 && best + 1 < scores.size()) {
-    const double a = scores[best - 1], b = scores[best], c = scores[best + 1];
+  long long best = -half;
+  double bestScore = score(best);
+  for (long long k = -half + 1; k <= half; ++k) {
+    const double s = score(k);
+    if (s > bestScore) {
+      best = k;
+      bestScore = s;
+    }
+  }
+  if (!(bestScore > 0)) return 0;
+  double shift = trial(best);
+  if (best > -half && best < half) {
+    const double a = score(best - 1), b = bestScore, c = score(best + 1);
     const double curvature = a - 2 * b + c;
     if (curvature < 0) shift += 0.5 * (a - c) / curvature * step;
   }
@@ -290,10 +360,12 @@ struct LocalNoise {
 // From the line-free residual around `center`: the neighbourhood widens
 // until it holds kNoisePoints points or the whole spectrum.
 LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& residual,
-                       const std::vector<bool>& free, double center, double halfWindow) {
+                       const std::vector<bool>& free, double center, double halfWindow,
+                       double step) {
   const double span = x.back() - x.front();
   std::vector<double> r;
-  for (double reach = 4 * halfWindow;; reach *= 2) {
+  // Starting at a step at least, the reach doubles up to the span.
+  for (double reach = std::max(4 * halfWindow, step);; reach *= 2) {
     r.clear();
     for (size_t i = FirstAtOrAbove(x, center - reach), end = FirstAbove(x, center + reach); i < end;
          ++i)
@@ -399,6 +471,8 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const Spectrum& spectrum = input.spectrum;
   const std::vector<double>& x = spectrum.wavelength;
   const std::vector<double>& raw = spectrum.intensity;
+  const Grid grid = GridOf(x);
+  CheckOptionsInGrid(options, grid);
 
   IntegrationResult result;
   result.spectrum = spectrum;
@@ -421,16 +495,21 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const double ceiling =
       options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
   result.fwhmEstimated = !options.fwhm;
+  // An estimate below two steps is the sampling's, not the lines' width.
   result.fwhm = options.fwhm ? *options.fwhm
-                             : EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options);
+                             : std::max(EstimateFwhm(result.spectrum, counts, raw, ceiling,
+                                                     lines, options),
+                                        NarrowestFwhm(grid));
+  if (!options.fwhm) CheckWindowInGrid(options.windowFactor, result.fwhm, grid);
   const double halfWindow = options.windowFactor * result.fwhm;
 
   // A point at the edge of a line's window is clipped only by a half width
   // that reaches past the window's other edge.
   const double step = MeanStep(x);
-  const int clip = static_cast<int>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
+  // The window fits into the span, so these are at most the points.
+  const size_t clip = static_cast<size_t>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
   // Smoothing over about one FWHM keeps the lines' shape for the clipping.
-  const int smooth = static_cast<int>(std::lround(0.5 * result.fwhm / step));
+  const size_t smooth = static_cast<size_t>(std::llround(0.5 * result.fwhm / step));
   result.baseline = SnipBaseline(counts, clip, smooth);
   std::vector<double> residual(counts.size());
   for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
@@ -454,7 +533,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   std::vector<double> lifts;
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
-    const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow);
+    const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow, grid.step);
     const size_t from = FirstAtOrAbove(x, l.windowFrom), to = FirstAbove(x, l.windowTo);
     const double inside = std::min(l.windowTo, x.back()) - std::max(l.windowFrom, x.front());
     l.area = Integrate(x, residual, l.windowFrom, l.windowTo) - noise.lift * inside;

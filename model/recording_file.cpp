@@ -140,6 +140,15 @@ Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints) {
   return ParseSpectrum(in.ReadAll(), path, minimumPoints);
 }
 
+double MedianStep(const std::vector<double>& x) {
+  std::vector<double> steps(x.size() - 1);
+  for (size_t i = 0; i + 1 < x.size(); ++i) steps[i] = x[i + 1] - x[i];
+  const size_t mid = steps.size() / 2;
+  std::nth_element(steps.begin(), steps.begin() + mid, steps.end());
+  if (steps.size() % 2) return steps[mid];
+  return 0.5 * (steps[mid] + *std::max_element(steps.begin(), steps.begin() + mid));
+}
+
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at) {
   const auto upper = std::upper_bound(x.begin(), x.end(), at);
   if (upper == x.begin()) return y.front();

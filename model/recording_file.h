@@ -42,6 +42,10 @@ Spectrum ParseSpectrum(std::string_view text, const std::string& source,
 // Reads and parses a file; InOutError when it cannot be read.
 Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints = kMinimumSpectrumPoints);
 
+// The sampling step of an ascending axis of two or more points: the median
+// of its steps, which one stray or missing point does not move.
+double MedianStep(const std::vector<double>& x);
+
 // Linear interpolation at x inside [front, back] of an ascending axis.
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at);
 

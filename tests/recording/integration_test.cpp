@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -313,6 +314,58 @@ TEST_F(SpectrumTest, OptionsOutOfRangeAreRefused) {
       EXPECT_EQ(std::string(e.what()), message);
     }
   }
+}
+
+struct GridOptionCase {
+  const char* name;
+  std::optional<double> fwhm;
+  double window;
+  double shiftMax;
+  const char* message;
+};
+
+// The synthetic spectrum spans 660 to 985 nm in steps of 0.05 nm. A width
+// given in metres, a window or shift search wider than the spectrum used to
+// overflow, grow without bound or never end; each is refused at once with
+// the range in nm.
+TEST_F(SpectrumTest, OptionsAreMeasuredAgainstTheSpectrum) {
+  const std::string file = Write("s.csv", {});
+  const GridOptionCase cases[] = {
+      {"FWHM in metres", 3e-10, 2, 0.2,
+       "The FWHM must lie between 0.1 and 81.25 nm (two sampling steps and a quarter of the "
+       "spectrum's span), not 3E-10 nm."},
+      {"FWHM of the smallest double", 5e-324, 0.5, 0.2,
+       "The FWHM must lie between 0.1 and 81.25 nm"},
+      {"FWHM of one step", 0.05, 2, 0.2, "The FWHM must lie between 0.1 and 81.25 nm"},
+      {"FWHM of half the spectrum", 162.5, 2, 0.2, "The FWHM must lie between 0.1 and 81.25 nm"},
+      {"window inside one step", 0.3, 1e-6, 0.2,
+       "The window must lie between 0.166667 and 541.667 FWHM, a half width of 0.05 to 162.5 nm "
+       "with a FWHM of 0.3 nm, not 1E-6 FWHM."},
+      {"window wider than the spectrum", 0.3, 600, 0.2,
+       "The window must lie between 0.166667 and 541.667 FWHM"},
+      {"window too wide for any FWHM", std::nullopt, 1e6, 0.2,
+       "The window must lie between 0.5 and 1625 FWHM"},
+      {"shift search beyond the spectrum", 0.3, 2, 1e6,
+       "The largest shift must lie between 0 and 325 nm (the spectrum's span), not 1000000 nm."},
+  };
+  for (const GridOptionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    IntegrationOptions options;
+    options.fwhm = c.fwhm;
+    options.windowFactor = c.window;
+    options.shiftMax = c.shiftMax;
+    try {
+      Read(file, options);
+      ADD_FAILURE() << "integrated";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+  }
+  // The limits themselves are taken.
+  IntegrationOptions edge;
+  edge.fwhm = 0.1;
+  edge.shiftMax = 325;
+  EXPECT_FALSE(Read(file, edge).lines.empty());
 }
 
 TEST_F(SpectrumTest, AWidthNeedsAnIsolatedUnsaturatedLine) {
