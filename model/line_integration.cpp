@@ -40,10 +40,6 @@ void CheckOptions(const IntegrationOptions& o) {
         Format("The saturation level must be greater than 0, not %s.", FloatToStr(*o.saturation)));
 }
 
-double MeanStep(const std::vector<double>& x) {
-  return (x.back() - x.front()) / static_cast<double>(x.size() - 1);
-}
-
 // The sampling the option ranges are measured against.
 struct Grid {
   double step = 0;  // nm, the median step
@@ -52,17 +48,6 @@ struct Grid {
 
 Grid GridOf(const std::vector<double>& x) { return {MedianStep(x), x.back() - x.front()}; }
 
-// A limit as a message shows it: steps read from decimal text differ from
-// their decimals in the last bits, which the reader should not see.
-std::string Limit(double value) {
-  char buffer[32];
-  const auto written =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
-  double shown = value;
-  std::from_chars(buffer, written.ptr, shown);
-  return FloatToStr(shown);
-}
-
 // Narrower than two steps a line is not resolved; wider than a quarter of
 // the spectrum its window leaves no continuum to measure.
 double NarrowestFwhm(const Grid& g) { return 2 * g.step; }
@@ -70,10 +55,10 @@ double WidestFwhm(const Grid& g) { return g.span / 4; }
 
 void CheckFwhmInGrid(double fwhm, const Grid& g) {
   if (fwhm >= NarrowestFwhm(g) && fwhm <= WidestFwhm(g)) return;
-  throw Error(Format(
-      "The FWHM must lie between %s and %s nm (two sampling steps and a quarter of the "
-      "spectrum's span), not %s nm.",
-      Limit(NarrowestFwhm(g)), Limit(WidestFwhm(g)), FloatToStr(fwhm)));
+  throw Error(
+      Format("The FWHM must lie between %s and %s nm (two sampling steps and a quarter of the "
+             "spectrum's span), not %s nm.",
+             ShownNm(NarrowestFwhm(g)), ShownNm(WidestFwhm(g)), FloatToStr(fwhm)));
 }
 
 // The half window must reach the next point and the whole window fit into
@@ -84,17 +69,17 @@ void CheckWindowInGrid(double windowFactor, double fwhm, const Grid& g) {
   throw Error(Format(
       "The window must lie between %s and %s FWHM, a half width of %s to %s nm with a FWHM of "
       "%s nm, not %s FWHM.",
-      Limit(narrowest), Limit(widest), Limit(g.step), Limit(g.span / 2),
-      Limit(fwhm), FloatToStr(windowFactor)));
+      ShownNm(narrowest), ShownNm(widest), ShownNm(g.step), ShownNm(g.span / 2), ShownNm(fwhm),
+      FloatToStr(windowFactor)));
 }
 
 // The options that depend on the spectrum's grid; with an estimated FWHM
 // the window is checked once the estimate is known.
 void CheckOptionsInGrid(const IntegrationOptions& o, const Grid& g) {
   if (o.shiftMax > g.span)
-    throw Error(Format(
-        "The largest shift must lie between 0 and %s nm (the spectrum's span), not %s nm.",
-        Limit(g.span), FloatToStr(o.shiftMax)));
+    throw Error(
+        Format("The largest shift must lie between 0 and %s nm (the spectrum's span), not %s nm.",
+               ShownNm(g.span), FloatToStr(o.shiftMax)));
   if (o.fwhm) {
     CheckFwhmInGrid(*o.fwhm, g);
     CheckWindowInGrid(o.windowFactor, *o.fwhm, g);
@@ -105,12 +90,12 @@ void CheckOptionsInGrid(const IntegrationOptions& o, const Grid& g) {
 }
 
 // The counts less the dark spectrum, which must share the spectrum's grid.
-std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark) {
+std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark, double step) {
   if (dark.size() != spectrum.size())
     throw Error(Format("%s: the dark spectrum has %d points, %s has %d; they must share one grid.",
                        dark.source, static_cast<long long>(dark.size()), spectrum.source,
                        static_cast<long long>(spectrum.size())));
-  const double tolerance = 1e-3 * MeanStep(spectrum.wavelength);
+  const double tolerance = 1e-3 * step;
   std::vector<double> counts = spectrum.intensity;
   for (size_t i = 0; i < counts.size(); ++i) {
     if (std::fabs(dark.wavelength[i] - spectrum.wavelength[i]) > tolerance)
@@ -272,9 +257,9 @@ double EstimateFwhm(const Spectrum& spectrum, const std::vector<double>& counts,
 // of an eighth of the FWHM (half a point at most), refined by a parabola
 // through the best trial and its neighbours.
 double FindShift(const std::vector<double>& x, const std::vector<double>& net,
-                 const std::vector<TRecord>& lines, double fwhm, double shiftMax) {
+                 const std::vector<TRecord>& lines, double fwhm, double shiftMax, double gridStep) {
   if (shiftMax <= 0) return 0;
-  const double step = std::min(fwhm / 8, 0.5 * MeanStep(x));
+  const double step = std::min(fwhm / 8, 0.5 * gridStep);
   // The options keep shiftMax within the span and the FWHM above two steps,
   // so the trials are at most a few times the points.
   const long long half = static_cast<long long>(std::ceil(shiftMax / step));
@@ -476,7 +461,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
 
   IntegrationResult result;
   result.spectrum = spectrum;
-  if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark);
+  if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark, grid.step);
   const std::vector<double>& counts = result.spectrum.intensity;
 
   // Lines that may fall inside the spectrum once shifted; a line without a
@@ -496,16 +481,16 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
       options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
   result.fwhmEstimated = !options.fwhm;
   // An estimate below two steps is the sampling's, not the lines' width.
-  result.fwhm = options.fwhm ? *options.fwhm
-                             : std::max(EstimateFwhm(result.spectrum, counts, raw, ceiling,
-                                                     lines, options),
-                                        NarrowestFwhm(grid));
+  result.fwhm = options.fwhm
+                    ? *options.fwhm
+                    : std::max(EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options),
+                               NarrowestFwhm(grid));
   if (!options.fwhm) CheckWindowInGrid(options.windowFactor, result.fwhm, grid);
   const double halfWindow = options.windowFactor * result.fwhm;
 
   // A point at the edge of a line's window is clipped only by a half width
   // that reaches past the window's other edge.
-  const double step = MeanStep(x);
+  const double step = grid.step;
   // The window fits into the span, so these are at most the points.
   const size_t clip = static_cast<size_t>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
   // Smoothing over about one FWHM keeps the lines' shape for the clipping.
@@ -514,7 +499,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   std::vector<double> residual(counts.size());
   for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
 
-  result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax);
+  result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax, grid.step);
   std::vector<size_t> baseIndex;  // of every integrated line in `lines`
   for (size_t k = 0; k < lines.size(); ++k) {
     const double center = lines[k].WaveLength + result.shift;

@@ -96,8 +96,22 @@ std::vector<Row> DataRows(std::string_view text, const std::string& source) {
   return rows;
 }
 
+// The direction most steps take: a stray row at either end does not decide it.
+bool MostlyAscending(const std::vector<Row>& rows) {
+  size_t up = 0;
+  for (size_t i = 1; i < rows.size(); ++i) up += rows[i].wavelength > rows[i - 1].wavelength;
+  return 2 * up >= rows.size() - 1;
+}
+
+// A step that breaks the order names its later row, but the first step
+// names the first row: a stray row leads the data more often than the
+// data begin out of order.
+const Row& Offender(const std::vector<Row>& rows, size_t step) {
+  return step == 1 ? rows[0] : rows[step];
+}
+
 void CheckMonotonic(const std::vector<Row>& rows, const std::string& source) {
-  const bool ascending = rows[1].wavelength > rows[0].wavelength;
+  const bool ascending = MostlyAscending(rows);
   for (size_t i = 1; i < rows.size(); ++i) {
     const double before = rows[i - 1].wavelength, here = rows[i].wavelength;
     if (here == before)
@@ -105,25 +119,49 @@ void CheckMonotonic(const std::vector<Row>& rows, const std::string& source) {
                               Format("wavelength %s repeats the one before it; the wavelength "
                                      "axis must be strictly monotonic",
                                      FloatToStr(here)));
-    if ((here > before) != ascending)
-      throw SpectrumFileError(Where(source, rows[i].line) +
+    if ((here > before) != ascending) {
+      const Row& row = Offender(rows, i);
+      throw SpectrumFileError(Where(source, row.line) +
                               Format("wavelength %s breaks the %s order of the wavelength axis",
-                                     FloatToStr(here), ascending ? "ascending" : "descending"));
+                                     FloatToStr(row.wavelength),
+                                     ascending ? "ascending" : "descending"));
+    }
+  }
+}
+
+// Every step within kStepSpread of the median step; rows ascending.
+void CheckSampling(const std::vector<Row>& rows, const std::string& source) {
+  std::vector<double> x(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) x[i] = rows[i].wavelength;
+  const double median = MedianStep(x);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const double step = x[i] - x[i - 1];
+    if (step <= kStepSpread * median && step * kStepSpread >= median) continue;
+    const Row& row = Offender(rows, i);
+    throw SpectrumFileError(
+        Where(source, row.line) +
+        Format("wavelength %s lies %s nm from its neighbour, %s the median step of %s nm; a "
+               "recording's steps stay within three times and a third of it (a row from "
+               "elsewhere?)",
+               FloatToStr(row.wavelength), ShownNm(step),
+               step > median ? "more than three times" : "less than a third of", ShownNm(median)));
   }
 }
 
 }  // namespace
 
-Spectrum ParseSpectrum(std::string_view text, const std::string& source, size_t minimumPoints) {
+Spectrum ParseSpectrum(std::string_view text, const std::string& source, SpectrumKind kind) {
+  const size_t minimumPoints = kind == SpectrumKind::Recorded ? kMinimumSpectrumPoints : 2;
   std::vector<Row> rows = DataRows(text, source);
   if (rows.empty())
     throw SpectrumFileError(source + ": no rows of two numbers (wavelength in nm, intensity)");
-  if (rows.size() < std::max<size_t>(minimumPoints, 2))
+  if (rows.size() < minimumPoints)
     throw SpectrumFileError(Format("%s: %d points; at least %d are needed", source,
                                    static_cast<long long>(rows.size()),
-                                   static_cast<long long>(std::max<size_t>(minimumPoints, 2))));
+                                   static_cast<long long>(minimumPoints)));
   CheckMonotonic(rows, source);
   if (rows[1].wavelength < rows[0].wavelength) std::reverse(rows.begin(), rows.end());
+  if (kind == SpectrumKind::Recorded) CheckSampling(rows, source);
   Spectrum spectrum;
   spectrum.source = source;
   spectrum.wavelength.reserve(rows.size());
@@ -135,9 +173,9 @@ Spectrum ParseSpectrum(std::string_view text, const std::string& source, size_t 
   return spectrum;
 }
 
-Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints) {
+Spectrum ReadSpectrumFile(const std::string& path, SpectrumKind kind) {
   TextReader in(path);
-  return ParseSpectrum(in.ReadAll(), path, minimumPoints);
+  return ParseSpectrum(in.ReadAll(), path, kind);
 }
 
 double MedianStep(const std::vector<double>& x) {
@@ -147,6 +185,15 @@ double MedianStep(const std::vector<double>& x) {
   std::nth_element(steps.begin(), steps.begin() + mid, steps.end());
   if (steps.size() % 2) return steps[mid];
   return 0.5 * (steps[mid] + *std::max_element(steps.begin(), steps.begin() + mid));
+}
+
+std::string ShownNm(double value) {
+  char buffer[32];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
+  double shown = value;
+  std::from_chars(buffer, written.ptr, shown);
+  return FloatToStr(shown);
 }
 
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at) {

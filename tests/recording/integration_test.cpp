@@ -112,6 +112,18 @@ TEST_F(SpectrumTest, NoiselessAreasHoldEvenBesideAStrongNeighbour) {
   ExpectAreasPutIn(r, 0.003, 24);
 }
 
+TEST_F(SpectrumTest, ASmoothlyUnevenGridIsIntegratedWithItsOwnSteps) {
+  // Steps from 0.04 to 0.06 nm: an area taken with the mean step would be
+  // up to 20 % off at the ends.
+  testing::SyntheticSpectrum s;
+  s.peakSnr = 0;
+  s.stepRatio = 1.5;
+  IntegrationOptions options;
+  options.fwhm = 0.3;
+  const IntegrationResult& r = Read(Write("uneven.csv", s), options);
+  ExpectAreasPutIn(r, 0.003, 24);
+}
+
 TEST_F(SpectrumTest, AWavelengthOffsetIsFoundAndGivesTheSameAreas) {
   IntegrationOptions options;
   options.minSnr = kPreciseSnr;

@@ -77,7 +77,29 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   huge.replace(huge.find("500.7\t7"), 7, "1e999\t7");
   std::string halfRow = TenPoints();
   halfRow.replace(halfRow.find("500.6\t6"), 7, "500.6");
+  std::string gap = TenPoints() + "501.0\t10\n501.1\t11\n501.2\t12\n";
+  gap.erase(gap.find("500.4\t4"), std::string("500.4\t4\n500.5\t5\n500.6\t6\n").size());
+  std::string close = TenPoints();
+  close.replace(close.find("500.3\t3"), 7, "500.21\t3");
   const RefusalCase cases[] = {
+      {"a stray row before the data", "0\t0\n" + TenPoints(),
+       "s.txt, line 1: wavelength 0 lies 500 nm from its neighbour, more than three times the "
+       "median step of 0.1 nm"},
+      {"a stray row after the data", TenPoints() + "2000\t0\n",
+       "s.txt, line 11: wavelength 2000 lies 1499.1 nm from its neighbour, more than three times"},
+      {"a stray row before descending data",
+       "100\t0\n" +
+           [] {
+             std::string t;
+             for (int i = 9; i >= 0; --i)
+               t += "500." + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+             return t;
+           }(),
+       "s.txt, line 1: wavelength 100 breaks the descending order"},
+      {"three rows missing", gap, "s.txt, line 5: wavelength 500.7 lies 0.4 nm from its neighbour"},
+      {"two rows too close", close,
+       "s.txt, line 4: wavelength 500.21 lies 0.01 nm from its neighbour, less than a third of "
+       "the median step of 0.1 nm"},
       {"empty", "", "s.txt: no rows of two numbers (wavelength in nm, intensity)"},
       {"only text", "wavelength intensity\nnone here\n", "s.txt: no rows of two numbers"},
       {"nine points", TenPoints().substr(TenPoints().find('\n') + 1),
@@ -104,8 +126,13 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   }
 }
 
+TEST(SpectrumFile, AResponseCurveMayBeTabulatedAtAnySpacing) {
+  const Spectrum s = ParseSpectrum("400 1\n410 1\n900 2\n", "response.txt", SpectrumKind::Curve);
+  EXPECT_EQ(s.size(), 3u);
+}
+
 TEST(SpectrumFile, AResponseCurveMayHaveTwoPoints) {
-  const Spectrum s = ParseSpectrum("400 1\n900 2\n", "response.txt", 2);
+  const Spectrum s = ParseSpectrum("400 1\n900 2\n", "response.txt", SpectrumKind::Curve);
   EXPECT_EQ(s.size(), 2u);
   EXPECT_DOUBLE_EQ(InterpolateAt(s.wavelength, s.intensity, 650), 1.5);
 }
