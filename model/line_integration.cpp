@@ -339,6 +339,7 @@ std::vector<bool> LineFreePoints(const std::vector<double>& x,
 struct LocalNoise {
   double lift = 0;   // median residual: how far the clipped continuum sits below the noise's middle
   double sigma = 0;  // robust standard deviation of the residual
+  size_t points = 0;  // line-free points they come from
   bool known = false;
 };
 
@@ -362,8 +363,43 @@ LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& 
   noise.lift = Median(r);
   for (double& v : r) v = std::fabs(v - noise.lift);
   noise.sigma = kMadToSigma * Median(r);
+  noise.points = r.size();
   noise.known = true;
   return noise;
+}
+
+// The smallest change between neighbouring values: the noise floor of data
+// whose scatter the median absolute deviation cannot see (clipped at 0, or
+// quantised more coarsely than it scatters). A flat spectrum has none and
+// gets the smallest positive double, so that no area divides by 0.
+double QuantisationStep(const std::vector<double>& y) {
+  double step = std::numeric_limits<double>::infinity();
+  for (size_t i = 1; i < y.size(); ++i) {
+    const double d = std::fabs(y[i] - y[i - 1]);
+    if (d > 0) step = std::min(step, d);
+  }
+  return std::isfinite(step) ? step : std::numeric_limits<double>::min();
+}
+
+// Whole numbers of 0 or more, as a detector's counter gives them: then a
+// line's own photon noise is known from its area.
+bool AreCounts(const std::vector<double>& y) {
+  return std::all_of(y.begin(), y.end(), [](double v) { return v >= 0 && v == std::floor(v); });
+}
+
+// The standard deviation of a net area over `points` points spanning
+// `inside` nm: the point noise summed over the window, the uncertainty of
+// the lift taken from `freePoints` points (the median's variance is pi/2
+// times the mean's) carried over the whole window, and with counts the
+// line's own photon noise.
+double AreaUncertainty(double sigma, size_t points, double inside, size_t freePoints, double area,
+                       bool counts) {
+  const double dx = inside / static_cast<double>(std::max<size_t>(points, 1));
+  double variance = sigma * sigma *
+                    (static_cast<double>(points) * dx * dx +
+                     inside * inside * std::acos(-1.0) / (2 * static_cast<double>(freePoints)));
+  if (counts && area > 0) variance += area * dx;
+  return std::sqrt(variance);
 }
 
 // ---- overlapping neighbours
@@ -407,7 +443,8 @@ void SubtractNeighbourSpill(std::vector<LineIntegral>& lines, double fwhm, doubl
     double spill = 0;
     for (size_t g = 0; g < emitters.size(); ++g)
       if (g != self && std::fabs(emitters[g].center - target.center) < reach)
-        spill += emitters[g].area *
+        // A peak of negative area is no line and spills nothing.
+        spill += std::max(emitters[g].area, 0.0) *
                  GaussianShare(target.windowFrom, target.windowTo, emitters[g].center, sigma);
     return spill;
   };
@@ -515,7 +552,10 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   if (result.lines.empty()) throw Error(noLine);
 
   const std::vector<bool> free = LineFreePoints(x, result.lines);
+  const double quantum = QuantisationStep(counts);
+  const bool photonCounts = AreCounts(counts);
   std::vector<double> lifts;
+  std::vector<double> uncertainty(result.lines.size(), 0);
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
     const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow, grid.step);
@@ -525,18 +565,23 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
     l.peak = PeakNear(x, residual, l.center, 0.5 * result.fwhm) - noise.lift;
     l.baseline = InterpolateAt(x, result.baseline, l.center) + noise.lift;
     if (noise.known) {
-      // A noiseless spectrum has no noise to compare with.
-      l.snr = noise.sigma > 0 ? l.peak / noise.sigma : std::numeric_limits<double>::infinity();
+      l.noiseFromQuantum = !(noise.sigma > 0);
+      uncertainty[n] = AreaUncertainty(l.noiseFromQuantum ? quantum : noise.sigma, to - from,
+                                       inside, noise.points, l.area, photonCounts);
       lifts.push_back(noise.lift);
     }
-
     if (HasFlatTop(raw, from, to, ceiling)) l.flags |= kFlagSaturated;
     l.flags |= BlendFlag(lines, baseIndex[n], halfWindow);
-    // Without line-free points the S/N is unknown and counts as 0.
-    if (!(l.snr >= options.minSnr)) l.flags |= kFlagWeak;
     if (l.windowFrom < x.front() || l.windowTo > x.back()) l.flags |= kFlagEdge;
   }
   SubtractNeighbourSpill(result.lines, result.fwhm, halfWindow);
+  for (size_t n = 0; n < result.lines.size(); ++n) {
+    LineIntegral& l = result.lines[n];
+    // Without line-free points the S/N is unknown and counts as 0; an area
+    // of 0 or below is no line whatever the minimum.
+    if (uncertainty[n] > 0) l.snr = l.area / uncertainty[n];
+    if (!(l.snr >= options.minSnr && l.area > 0)) l.flags |= kFlagWeak;
+  }
   if (input.response) {
     for (LineIntegral& l : result.lines) {
       const double sensitivity = ResponseAt(*input.response, l);
