@@ -590,6 +590,15 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
       l.baseline /= sensitivity;
     }
   }
+  // Counts near the largest double or a response near the smallest one
+  // overflow the sums.
+  for (const LineIntegral& l : result.lines)
+    if (!std::isfinite(l.area) || !std::isfinite(l.peak) || !std::isfinite(l.baseline))
+      throw Error(
+          Format("%s: the area of the line %s nm is not a finite number; the counts%s "
+                 "are out of range.",
+                 spectrum.source, FloatToStr(l.line.WaveLength),
+                 input.response ? " or the response" : ""));
   // The displayed continuum carries the typical lift.
   if (!lifts.empty()) {
     const double lift = Median(lifts);

@@ -362,6 +362,36 @@ TEST_F(SpectrumTest, CorrectionsThatDoNotFitAreRefused) {
   }
 }
 
+// Counts near the largest double, or a response near the smallest, would
+// print areas of INF or NAN; each is an error naming the line.
+TEST_F(SpectrumTest, AnAreaBeyondDoublesIsAnError) {
+  testing::SyntheticSpectrum s;
+  s.peakSnr = 0;
+  const Spectrum plain = ReadSpectrumFile(Write("s.csv", s));
+  std::string huge;
+  for (size_t i = 0; i < plain.size(); ++i)
+    huge += Format("%.4f,%s\n", plain.wavelength[i], FloatToStr(plain.intensity[i] * 1e303));
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_.Write("huge.csv", huge), ""},
+      {dir_ / "s.csv", dir_.Write("response.txt", "650 1e-308\n1000 1e-308\n")},
+  };
+  for (const auto& [spectrum, response] : cases) {
+    SCOPED_TRACE(spectrum);
+    SpectrumRequest request;
+    request.spectrumFile = spectrum;
+    request.responseFile = response;
+    request.options.fwhm = 0.3;
+    try {
+      session_.ReadSpectrum(request);
+      ADD_FAILURE() << "integrated";
+    } catch (const Error& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(spectrum + ": the area of the line ", 0), 0u) << what;
+      EXPECT_NE(what.find(" nm is not a finite number"), std::string::npos) << what;
+    }
+  }
+}
+
 TEST_F(SpectrumTest, ARefusalLeavesTheLinesAsTheyWere) {
   session_.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
   const std::vector<LineTableRow> before = session_.TableRows(false);

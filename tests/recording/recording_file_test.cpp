@@ -2,6 +2,7 @@
 // refusal naming the file and the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,32 @@ TEST(SpectrumFile, ReadsTheLayoutsSpectrometersWrite) {
   }
 }
 
+// Spectrometer software in many locales writes decimal commas; with a tab,
+// semicolon or blank between the columns they are read as such.
+TEST(SpectrumFile, DecimalCommasReadAsDecimalPoints) {
+  for (const std::string sep : {"\t", ";", "  "}) {
+    SCOPED_TRACE("separator '" + sep + "'");
+    std::string points = "wavelength" + sep + "counts\n", commas = points;
+    for (int i = 0; i < 10; ++i) {
+      const std::string row =
+          "660." + std::to_string(i) + "5" + sep + "0." + std::to_string(400 + i) + sep + "1.5e2\n";
+      points += row;
+      std::string comma = row;
+      std::replace(comma.begin(), comma.end(), '.', ',');
+      commas += comma;
+    }
+    const Spectrum a = ParseSpectrum(points, "p.txt"), b = ParseSpectrum(commas, "c.txt");
+    EXPECT_EQ(a.wavelength, b.wavelength);
+    EXPECT_EQ(a.intensity, b.intensity);
+    EXPECT_EQ(b.intensity[1], 0.401);
+  }
+  // On a grid of whole nanometres only the intensities carry a comma.
+  std::string whole;
+  for (int i = 0; i < 10; ++i)
+    whole += std::to_string(660 + i) + "\t0,4" + std::to_string(i) + "\n";
+  EXPECT_EQ(ParseSpectrum(whole, "w.txt").intensity[1], 0.41);
+}
+
 struct RefusalCase {
   const char* name;
   std::string text;
@@ -81,7 +108,17 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   gap.erase(gap.find("500.4\t4"), std::string("500.4\t4\n500.5\t5\n500.6\t6\n").size());
   std::string close = TenPoints();
   close.replace(close.find("500.3\t3"), 7, "500.21\t3");
+  std::string withNul = TenPoints();
+  withNul.replace(withNul.find("500.3\t3"), 7, std::string("500.3\t3\0 00", 11));
+  std::string mixed = TenPoints();
+  for (char& c : mixed)
+    if (c == '.') c = ',';
+  mixed.replace(mixed.find("500,6\t6"), 7, "500.6\t6");
   const RefusalCase cases[] = {
+      {"a NUL byte", withNul, "s.txt, line 4: a NUL byte; the file is damaged"},
+      {"decimal points among decimal commas", mixed,
+       "s.txt, line 7: \"500.6\" has a decimal point where other lines have decimal commas; use "
+       "one decimal separator throughout"},
       {"a stray row before the data", "0\t0\n" + TenPoints(),
        "s.txt, line 1: wavelength 0 lies 500 nm from its neighbour, more than three times the "
        "median step of 0.1 nm"},
