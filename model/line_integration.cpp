@@ -254,12 +254,16 @@ double EstimateFwhm(const Spectrum& spectrum, const std::vector<double>& counts,
 
 // The offset that puts the most net signal at the lines' wavelengths: the
 // sum of the net spectrum at every line moved by a trial shift, on a grid
-// of an eighth of the FWHM (half a point at most), refined by a parabola
+// of an eighth of the FWHM (half a point at most, a 64th of the FWHM at
+// least), refined by a parabola
 // through the best trial and its neighbours.
 double FindShift(const std::vector<double>& x, const std::vector<double>& net,
                  const std::vector<TRecord>& lines, double fwhm, double shiftMax, double gridStep) {
   if (shiftMax <= 0) return 0;
-  const double step = std::min(fwhm / 8, 0.5 * gridStep);
+  // Finer than a 64th of the FWHM the trials only cost time: the parabola
+  // refines the best one, and on fine grids the trials would grow with the
+  // points.
+  const double step = std::max(std::min(fwhm / 8, 0.5 * gridStep), fwhm / 64);
   // The options keep shiftMax within the span and the FWHM above two steps,
   // so the trials are at most a few times the points.
   const long long half = static_cast<long long>(std::ceil(shiftMax / step));
