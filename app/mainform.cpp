@@ -374,6 +374,7 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
       Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
                  static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
                  integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
+  if (const std::string note = NoiseNote(integration); !note.empty()) summary += Qt8(" " + note);
   if (fSession->HasEnoughLines())
     Recalculate();
   else

@@ -4,6 +4,7 @@
 // the bundled line base. Compare with bench/numpy_line_integration.py, which does the
 // same baseline and integration with NumPy on the same kind of spectrum.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <string>
@@ -64,13 +65,52 @@ void BM_SnipBaseline(benchmark::State& state) {
   const Fixture& f = Data();
   const double step = (f.input.spectrum.wavelength.back() - f.input.spectrum.wavelength.front()) /
                       static_cast<double>(kPoints - 1);
-  const int clip = static_cast<int>(std::ceil(1.2 / step)) + 1;
-  const int smooth = static_cast<int>(0.15 / step);
+  const size_t clip = static_cast<size_t>(std::ceil(1.2 / step)) + 1;
+  const size_t smooth = static_cast<size_t>(0.15 / step);
   for (auto _ : state)
     benchmark::DoNotOptimize(SnipBaseline(f.input.spectrum.intensity, clip, smooth));
-  state.counters["clip"] = clip;
+  state.counters["clip"] = static_cast<double>(clip);
 }
 BENCHMARK(BM_SnipBaseline)->Unit(benchmark::kMillisecond);
+
+// The integration of 10^5, 10^6 and 10^7 points over the same range with
+// the FWHM given: the time should grow with the points, not with the points
+// times the clipping width. The spectrum is made in memory, noiseless, so
+// that making it does not dominate; peak_rss_mb is the process's peak.
+void BM_IntegratePoints(benchmark::State& state) {
+  const size_t points = static_cast<size_t>(state.range(0));
+  IntegrationInput input;
+  input.lines = Data().input.lines;
+  input.spectrum.source = "bench";
+  input.spectrum.wavelength.resize(points);
+  input.spectrum.intensity.resize(points);
+  const double sigma = 0.3 / (2 * std::sqrt(2 * std::log(2.0)));
+  for (size_t i = 0; i < points; ++i) {
+    const double x = 660 + 325.0 * static_cast<double>(i) / static_cast<double>(points - 1);
+    double y = 400 - 150 * (x - 660) / 325;
+    for (const TRecord& r : input.lines) {
+      const double z = (x - r.WaveLength) / sigma;
+      if (std::fabs(z) < 12) y += 1000 * std::exp(-0.5 * z * z);
+    }
+    input.spectrum.wavelength[i] = x;
+    input.spectrum.intensity[i] = std::floor(y);
+  }
+  IntegrationOptions options;
+  options.fwhm = 0.3;
+  for (auto _ : state) {
+    const IntegrationResult r = IntegrateLines(input, options);
+    benchmark::DoNotOptimize(r.lines.front().area);
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024;
+}
+BENCHMARK(BM_IntegratePoints)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // Reading the spectrum's text.
 void BM_ParseSpectrum(benchmark::State& state) {

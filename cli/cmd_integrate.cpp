@@ -39,6 +39,8 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
       "%s: FWHM %.4f nm%s, shift %.4f nm, %d lines integrated, %d in the measurement\n",
       request.spectrumFile, result.fwhm, result.fwhmEstimated ? " (estimated)" : "", result.shift,
       static_cast<long long>(result.lines.size()), static_cast<long long>(lines.size()));
+  const std::string note = NoiseNote(result);
+  if (!note.empty()) ctx.err << request.spectrumFile << ": " << note << "\n";
   if (lines.empty()) {
     ctx.err << request.spectrumFile << ": every line is flagged; --report FILE tells why\n";
     return 1;

@@ -52,10 +52,21 @@ class FieldReader {
   // The blank-separated tokens of the rest of the line; moves past its line
   // end.
   std::vector<std::string> ReadLineTokens() {
-    std::vector<std::string> tokens;
-    std::string token;
-    while (in_.ReadTokenOnLine(token)) tokens.push_back(token);
+    const int lineNumber = in_.LineNumber();
+    const std::string line = in_.ReadText(static_cast<size_t>(-1));
     in_.SkipLine();
+    // A NUL is the mark of a file cut short by a crash, not a separator.
+    if (line.find('\0') != std::string::npos)
+      throw InOutError(Format("Line %d of %s holds a NUL byte; the file is damaged.", lineNumber,
+                              in_.FileName()),
+                       106);
+    std::vector<std::string> tokens;
+    for (size_t p = 0; p < line.size();) {
+      while (p < line.size() && static_cast<unsigned char>(line[p]) <= 32) ++p;
+      const size_t start = p;
+      while (p < line.size() && static_cast<unsigned char>(line[p]) > 32) ++p;
+      if (p > start) tokens.push_back(line.substr(start, p - start));
+    }
     return tokens;
   }
 
@@ -89,7 +100,15 @@ MeasuredLine ReadMeasuredLine(FieldReader& in) {
                               "wavelength and an intensity.",
                               lineNumber, in.FileName()),
                        106);
-    return {wavelength, in.ParseNumber(numbers[1])};
+    const double intensity = in.ParseNumber(numbers[1]);
+    // A measured intensity is light: below 0 it is a sign or column slip.
+    if (intensity < 0)
+      throw InOutError(
+          Format("Line %d of %s: the intensity %s of the line %s nm is negative; a "
+                 "measured intensity is 0 or more.",
+                 lineNumber, in.FileName(), FloatToStr(intensity), FloatToStr(wavelength)),
+          106);
+    return {wavelength, intensity};
   }
   return {};
 }

@@ -48,6 +48,16 @@ std::string IntegrationReportText(const std::vector<IntegrationReportRow>& rows)
   return text;
 }
 
+std::string NoiseNote(const IntegrationResult& result) {
+  size_t quantised = 0;
+  for (const LineIntegral& l : result.lines) quantised += l.noiseFromQuantum;
+  if (!quantised) return {};
+  return Format(
+      "%d of %d lines have no scatter beside them (data clipped or coarsely quantised): their "
+      "noise is the smallest step between neighbouring values.",
+      static_cast<long long>(quantised), static_cast<long long>(result.lines.size()));
+}
+
 std::vector<std::string> MeasurementLines(const IntegrationResult& result) {
   std::vector<std::string> lines;
   for (const LineIntegral& l : result.lines)

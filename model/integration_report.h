@@ -21,6 +21,10 @@ std::vector<IntegrationReportRow> IntegrationReportRows(const IntegrationResult&
 // Every cell but the first led by a tab, every row ended by CR LF.
 std::string IntegrationReportText(const std::vector<IntegrationReportRow>& rows);
 
+// A sentence for the report when some lines had no scatter beside them
+// and their noise is the data's quantisation step; empty otherwise.
+std::string NoiseNote(const IntegrationResult& result);
+
 // "wavelength<TAB>area" for every unflagged line, ascending; the measurement
 // import reads each wavelength back as the very line it came from.
 std::vector<std::string> MeasurementLines(const IntegrationResult& result);

@@ -40,17 +40,62 @@ void CheckOptions(const IntegrationOptions& o) {
         Format("The saturation level must be greater than 0, not %s.", FloatToStr(*o.saturation)));
 }
 
-double MeanStep(const std::vector<double>& x) {
-  return (x.back() - x.front()) / static_cast<double>(x.size() - 1);
+// The sampling the option ranges are measured against.
+struct Grid {
+  double step = 0;  // nm, the median step
+  double span = 0;  // nm, first to last point
+};
+
+Grid GridOf(const std::vector<double>& x) { return {MedianStep(x), x.back() - x.front()}; }
+
+// Narrower than two steps a line is not resolved; wider than a quarter of
+// the spectrum its window leaves no continuum to measure.
+double NarrowestFwhm(const Grid& g) { return 2 * g.step; }
+double WidestFwhm(const Grid& g) { return g.span / 4; }
+
+void CheckFwhmInGrid(double fwhm, const Grid& g) {
+  if (fwhm >= NarrowestFwhm(g) && fwhm <= WidestFwhm(g)) return;
+  throw Error(
+      Format("The FWHM must lie between %s and %s nm (two sampling steps and a quarter of the "
+             "spectrum's span), not %s nm.",
+             ShownNm(NarrowestFwhm(g)), ShownNm(WidestFwhm(g)), FloatToStr(fwhm)));
+}
+
+// The half window must reach the next point and the whole window fit into
+// the spectrum.
+void CheckWindowInGrid(double windowFactor, double fwhm, const Grid& g) {
+  const double narrowest = g.step / fwhm, widest = g.span / (2 * fwhm);
+  if (windowFactor >= narrowest && windowFactor <= widest) return;
+  throw Error(Format(
+      "The window must lie between %s and %s FWHM, a half width of %s to %s nm with a FWHM of "
+      "%s nm, not %s FWHM.",
+      ShownNm(narrowest), ShownNm(widest), ShownNm(g.step), ShownNm(g.span / 2), ShownNm(fwhm),
+      FloatToStr(windowFactor)));
+}
+
+// The options that depend on the spectrum's grid; with an estimated FWHM
+// the window is checked once the estimate is known.
+void CheckOptionsInGrid(const IntegrationOptions& o, const Grid& g) {
+  if (o.shiftMax > g.span)
+    throw Error(
+        Format("The largest shift must lie between 0 and %s nm (the spectrum's span), not %s nm.",
+               ShownNm(g.span), FloatToStr(o.shiftMax)));
+  if (o.fwhm) {
+    CheckFwhmInGrid(*o.fwhm, g);
+    CheckWindowInGrid(o.windowFactor, *o.fwhm, g);
+  } else if (o.windowFactor > g.span / (2 * NarrowestFwhm(g))) {
+    // Too wide for any FWHM: refused before every line is taken for a blend.
+    CheckWindowInGrid(o.windowFactor, NarrowestFwhm(g), g);
+  }
 }
 
 // The counts less the dark spectrum, which must share the spectrum's grid.
-std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark) {
+std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark, double step) {
   if (dark.size() != spectrum.size())
     throw Error(Format("%s: the dark spectrum has %d points, %s has %d; they must share one grid.",
                        dark.source, static_cast<long long>(dark.size()), spectrum.source,
                        static_cast<long long>(spectrum.size())));
-  const double tolerance = 1e-3 * MeanStep(spectrum.wavelength);
+  const double tolerance = 1e-3 * step;
   std::vector<double> counts = spectrum.intensity;
   for (size_t i = 0; i < counts.size(); ++i) {
     if (std::fabs(dark.wavelength[i] - spectrum.wavelength[i]) > tolerance)
@@ -209,14 +254,24 @@ double EstimateFwhm(const Spectrum& spectrum, const std::vector<double>& counts,
 
 // The offset that puts the most net signal at the lines' wavelengths: the
 // sum of the net spectrum at every line moved by a trial shift, on a grid
-// of an eighth of the FWHM (half a point at most), refined by a parabola
+// of an eighth of the FWHM (half a point at most, a 64th of the FWHM at
+// least), refined by a parabola
 // through the best trial and its neighbours.
 double FindShift(const std::vector<double>& x, const std::vector<double>& net,
-                 const std::vector<TRecord>& lines, double fwhm, double shiftMax) {
+                 const std::vector<TRecord>& lines, double fwhm, double shiftMax, double gridStep) {
   if (shiftMax <= 0) return 0;
-  const double step = std::min(fwhm / 8, 0.5 * MeanStep(x));
-  const int half = static_cast<int>(std::ceil(shiftMax / step));
-  auto score = [&](double shift) {
+  // Finer than a 64th of the FWHM the trials only cost time: the parabola
+  // refines the best one, and on fine grids the trials would grow with the
+  // points.
+  const double step = std::max(std::min(fwhm / 8, 0.5 * gridStep), fwhm / 64);
+  // The options keep shiftMax within the span and the FWHM above two steps,
+  // so the trials are at most a few times the points.
+  const long long half = static_cast<long long>(std::ceil(shiftMax / step));
+  auto trial = [&](long long k) {
+    return std::clamp(static_cast<double>(k) * step, -shiftMax, shiftMax);
+  };
+  auto score = [&](long long k) {
+    const double shift = trial(k);
     double sum = 0;
     for (const TRecord& r : lines) {
       const double at = r.WaveLength + shift;
@@ -224,15 +279,19 @@ double FindShift(const std::vector<double>& x, const std::vector<double>& net,
     }
     return sum;
   };
-  std::vector<double> scores;
-  for (int k = -half; k <= half; ++k)
-    scores.push_back(score(std::clamp(k * step, -shiftMax, shiftMax)));
-  const size_t best =
-      static_cast<size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
-  if (!(scores[best] > 0)) return 0;
-  double shift = std::clamp((static_cast<int>(best) - half) * step, -shiftMax, shiftMax);
-  if (best > 0 && best + 1 < scores.size()) {
-    const double a = scores[best - 1], b = scores[best], c = scores[best + 1];
+  long long best = -half;
+  double bestScore = score(best);
+  for (long long k = -half + 1; k <= half; ++k) {
+    const double s = score(k);
+    if (s > bestScore) {
+      best = k;
+      bestScore = s;
+    }
+  }
+  if (!(bestScore > 0)) return 0;
+  double shift = trial(best);
+  if (best > -half && best < half) {
+    const double a = score(best - 1), b = bestScore, c = score(best + 1);
     const double curvature = a - 2 * b + c;
     if (curvature < 0) shift += 0.5 * (a - c) / curvature * step;
   }
@@ -284,16 +343,19 @@ std::vector<bool> LineFreePoints(const std::vector<double>& x,
 struct LocalNoise {
   double lift = 0;   // median residual: how far the clipped continuum sits below the noise's middle
   double sigma = 0;  // robust standard deviation of the residual
+  size_t points = 0;  // line-free points they come from
   bool known = false;
 };
 
 // From the line-free residual around `center`: the neighbourhood widens
 // until it holds kNoisePoints points or the whole spectrum.
 LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& residual,
-                       const std::vector<bool>& free, double center, double halfWindow) {
+                       const std::vector<bool>& free, double center, double halfWindow,
+                       double step) {
   const double span = x.back() - x.front();
   std::vector<double> r;
-  for (double reach = 4 * halfWindow;; reach *= 2) {
+  // Starting at a step at least, the reach doubles up to the span.
+  for (double reach = std::max(4 * halfWindow, step);; reach *= 2) {
     r.clear();
     for (size_t i = FirstAtOrAbove(x, center - reach), end = FirstAbove(x, center + reach); i < end;
          ++i)
@@ -305,8 +367,43 @@ LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& 
   noise.lift = Median(r);
   for (double& v : r) v = std::fabs(v - noise.lift);
   noise.sigma = kMadToSigma * Median(r);
+  noise.points = r.size();
   noise.known = true;
   return noise;
+}
+
+// The smallest change between neighbouring values: the noise floor of data
+// whose scatter the median absolute deviation cannot see (clipped at 0, or
+// quantised more coarsely than it scatters). A flat spectrum has none and
+// gets the smallest positive double, so that no area divides by 0.
+double QuantisationStep(const std::vector<double>& y) {
+  double step = std::numeric_limits<double>::infinity();
+  for (size_t i = 1; i < y.size(); ++i) {
+    const double d = std::fabs(y[i] - y[i - 1]);
+    if (d > 0) step = std::min(step, d);
+  }
+  return std::isfinite(step) ? step : std::numeric_limits<double>::min();
+}
+
+// Whole numbers of 0 or more, as a detector's counter gives them: then a
+// line's own photon noise is known from its area.
+bool AreCounts(const std::vector<double>& y) {
+  return std::all_of(y.begin(), y.end(), [](double v) { return v >= 0 && v == std::floor(v); });
+}
+
+// The standard deviation of a net area over `points` points spanning
+// `inside` nm: the point noise summed over the window, the uncertainty of
+// the lift taken from `freePoints` points (the median's variance is pi/2
+// times the mean's) carried over the whole window, and with counts the
+// line's own photon noise.
+double AreaUncertainty(double sigma, size_t points, double inside, size_t freePoints, double area,
+                       bool counts) {
+  const double dx = inside / static_cast<double>(std::max<size_t>(points, 1));
+  double variance = sigma * sigma *
+                    (static_cast<double>(points) * dx * dx +
+                     inside * inside * std::acos(-1.0) / (2 * static_cast<double>(freePoints)));
+  if (counts && area > 0) variance += area * dx;
+  return std::sqrt(variance);
 }
 
 // ---- overlapping neighbours
@@ -350,7 +447,8 @@ void SubtractNeighbourSpill(std::vector<LineIntegral>& lines, double fwhm, doubl
     double spill = 0;
     for (size_t g = 0; g < emitters.size(); ++g)
       if (g != self && std::fabs(emitters[g].center - target.center) < reach)
-        spill += emitters[g].area *
+        // A peak of negative area is no line and spills nothing.
+        spill += std::max(emitters[g].area, 0.0) *
                  GaussianShare(target.windowFrom, target.windowTo, emitters[g].center, sigma);
     return spill;
   };
@@ -399,10 +497,12 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const Spectrum& spectrum = input.spectrum;
   const std::vector<double>& x = spectrum.wavelength;
   const std::vector<double>& raw = spectrum.intensity;
+  const Grid grid = GridOf(x);
+  CheckOptionsInGrid(options, grid);
 
   IntegrationResult result;
   result.spectrum = spectrum;
-  if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark);
+  if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark, grid.step);
   const std::vector<double>& counts = result.spectrum.intensity;
 
   // Lines that may fall inside the spectrum once shifted; a line without a
@@ -421,21 +521,26 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const double ceiling =
       options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
   result.fwhmEstimated = !options.fwhm;
-  result.fwhm = options.fwhm ? *options.fwhm
-                             : EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options);
+  // An estimate below two steps is the sampling's, not the lines' width.
+  result.fwhm = options.fwhm
+                    ? *options.fwhm
+                    : std::max(EstimateFwhm(result.spectrum, counts, raw, ceiling, lines, options),
+                               NarrowestFwhm(grid));
+  if (!options.fwhm) CheckWindowInGrid(options.windowFactor, result.fwhm, grid);
   const double halfWindow = options.windowFactor * result.fwhm;
 
   // A point at the edge of a line's window is clipped only by a half width
   // that reaches past the window's other edge.
-  const double step = MeanStep(x);
-  const int clip = static_cast<int>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
+  const double step = grid.step;
+  // The window fits into the span, so these are at most the points.
+  const size_t clip = static_cast<size_t>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
   // Smoothing over about one FWHM keeps the lines' shape for the clipping.
-  const int smooth = static_cast<int>(std::lround(0.5 * result.fwhm / step));
+  const size_t smooth = static_cast<size_t>(std::llround(0.5 * result.fwhm / step));
   result.baseline = SnipBaseline(counts, clip, smooth);
   std::vector<double> residual(counts.size());
   for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
 
-  result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax);
+  result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax, grid.step);
   std::vector<size_t> baseIndex;  // of every integrated line in `lines`
   for (size_t k = 0; k < lines.size(); ++k) {
     const double center = lines[k].WaveLength + result.shift;
@@ -451,28 +556,36 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   if (result.lines.empty()) throw Error(noLine);
 
   const std::vector<bool> free = LineFreePoints(x, result.lines);
+  const double quantum = QuantisationStep(counts);
+  const bool photonCounts = AreCounts(counts);
   std::vector<double> lifts;
+  std::vector<double> uncertainty(result.lines.size(), 0);
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
-    const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow);
+    const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow, grid.step);
     const size_t from = FirstAtOrAbove(x, l.windowFrom), to = FirstAbove(x, l.windowTo);
     const double inside = std::min(l.windowTo, x.back()) - std::max(l.windowFrom, x.front());
     l.area = Integrate(x, residual, l.windowFrom, l.windowTo) - noise.lift * inside;
     l.peak = PeakNear(x, residual, l.center, 0.5 * result.fwhm) - noise.lift;
     l.baseline = InterpolateAt(x, result.baseline, l.center) + noise.lift;
     if (noise.known) {
-      // A noiseless spectrum has no noise to compare with.
-      l.snr = noise.sigma > 0 ? l.peak / noise.sigma : std::numeric_limits<double>::infinity();
+      l.noiseFromQuantum = !(noise.sigma > 0);
+      uncertainty[n] = AreaUncertainty(l.noiseFromQuantum ? quantum : noise.sigma, to - from,
+                                       inside, noise.points, l.area, photonCounts);
       lifts.push_back(noise.lift);
     }
-
     if (HasFlatTop(raw, from, to, ceiling)) l.flags |= kFlagSaturated;
     l.flags |= BlendFlag(lines, baseIndex[n], halfWindow);
-    // Without line-free points the S/N is unknown and counts as 0.
-    if (!(l.snr >= options.minSnr)) l.flags |= kFlagWeak;
     if (l.windowFrom < x.front() || l.windowTo > x.back()) l.flags |= kFlagEdge;
   }
   SubtractNeighbourSpill(result.lines, result.fwhm, halfWindow);
+  for (size_t n = 0; n < result.lines.size(); ++n) {
+    LineIntegral& l = result.lines[n];
+    // Without line-free points the S/N is unknown and counts as 0; an area
+    // of 0 or below is no line whatever the minimum.
+    if (uncertainty[n] > 0) l.snr = l.area / uncertainty[n];
+    if (!(l.snr >= options.minSnr && l.area > 0)) l.flags |= kFlagWeak;
+  }
   if (input.response) {
     for (LineIntegral& l : result.lines) {
       const double sensitivity = ResponseAt(*input.response, l);
@@ -481,6 +594,15 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
       l.baseline /= sensitivity;
     }
   }
+  // Counts near the largest double or a response near the smallest one
+  // overflow the sums.
+  for (const LineIntegral& l : result.lines)
+    if (!std::isfinite(l.area) || !std::isfinite(l.peak) || !std::isfinite(l.baseline))
+      throw Error(
+          Format("%s: the area of the line %s nm is not a finite number; the counts%s "
+                 "are out of range.",
+                 spectrum.source, FloatToStr(l.line.WaveLength),
+                 input.response ? " or the response" : ""));
   // The displayed continuum carries the typical lift.
   if (!lifts.empty()) {
     const double lift = Median(lifts);

@@ -18,7 +18,7 @@ namespace lumora {
 enum LineFlag : unsigned {
   kFlagSaturated = 1u << 0,  // three or more neighbouring points at the ceiling
   kFlagBlend = 1u << 1,      // another line with Aki >= 1 % of its own inside its window
-  kFlagWeak = 1u << 2,       // signal-to-noise ratio below the minimum
+  kFlagWeak = 1u << 2,       // signal-to-noise ratio below the minimum, or an area of 0 or below
   kFlagEdge = 1u << 3,       // its window leaves the spectrum
 };
 
@@ -46,15 +46,16 @@ struct IntegrationInput {
 };
 
 struct LineIntegral {
-  TRecord line;           // the line base's record
-  double center = 0;      // nm: the line's wavelength plus the shift
-  double windowFrom = 0;  // nm
-  double windowTo = 0;    // nm
-  double area = 0;        // net area, intensity x nm, divided by the response
-  double peak = 0;        // largest net value within half a FWHM of the centre, / response
-  double baseline = 0;    // the continuum at the centre, divided by the response
-  double snr = 0;         // net peak / noise, both in counts
-  unsigned flags = 0;     // LineFlag bits
+  TRecord line;                   // the line base's record
+  double center = 0;              // nm: the line's wavelength plus the shift
+  double windowFrom = 0;          // nm
+  double windowTo = 0;            // nm
+  double area = 0;                // net area, intensity x nm, divided by the response
+  double peak = 0;                // largest net value within half a FWHM of the centre, / response
+  double baseline = 0;            // the continuum at the centre, divided by the response
+  double snr = 0;                 // net area / its standard deviation, both in counts
+  bool noiseFromQuantum = false;  // no scatter beside the line: its noise is the data's step
+  unsigned flags = 0;             // LineFlag bits
 };
 
 struct IntegrationResult {

@@ -15,8 +15,10 @@
 
 namespace lumora {
 
-// Fewer points than this are not a spectrum but a typing slip.
+// Fewer points than this are not a recording but a typing slip.
 inline constexpr size_t kMinimumSpectrumPoints = 10;
+// A recording's steps stay within this factor of their median.
+inline constexpr double kStepSpread = 3;
 
 struct Spectrum {
   std::string source;              // the file it came from, for messages
@@ -32,15 +34,32 @@ class SpectrumFileError : public Error {
   using Error::Error;
 };
 
+// What a file holds: a spectrometer's recording, sampled on a grid whose
+// steps change slowly if at all, or a curve (a response) tabulated at as
+// few as two wavelengths of any spacing.
+enum class SpectrumKind { Recorded, Curve };
+
 // Parses a spectrum from text; `source` names it in messages. Refuses text
-// without numeric rows, with fewer than minimumPoints points, with a value
-// that is not finite, with a wavelength axis that is not strictly monotonic,
-// a wavelength without an intensity, and numeric rows after a trailer.
+// without numeric rows, with too few points (kMinimumSpectrumPoints for a
+// recording, 2 for a curve), with a value that is not finite, with a
+// wavelength axis that is not strictly monotonic, a wavelength without an
+// intensity, and numeric rows after a trailer. A recording is also refused
+// when a step is more than three times or less than a third of the median
+// step: a row from elsewhere, which would move every area.
 Spectrum ParseSpectrum(std::string_view text, const std::string& source,
-                       size_t minimumPoints = kMinimumSpectrumPoints);
+                       SpectrumKind kind = SpectrumKind::Recorded);
 
 // Reads and parses a file; InOutError when it cannot be read.
-Spectrum ReadSpectrumFile(const std::string& path, size_t minimumPoints = kMinimumSpectrumPoints);
+Spectrum ReadSpectrumFile(const std::string& path, SpectrumKind kind = SpectrumKind::Recorded);
+
+// The sampling step of an ascending axis of two or more points: the median
+// of its steps, which one stray or missing point does not move.
+double MedianStep(const std::vector<double>& x);
+
+// A wavelength step or range as messages show it, to six significant
+// digits: steps between decimals read from text differ from them in the last
+// bits, which the reader should not see.
+std::string ShownNm(double value);
 
 // Linear interpolation at x inside [front, back] of an ascending axis.
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at);

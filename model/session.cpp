@@ -138,7 +138,8 @@ const IntegrationResult& Session::ReadSpectrum(const SpectrumRequest& request) {
   input.spectrum = ReadSpectrumFile(request.spectrumFile);
   if (!request.darkFile.empty()) input.dark = ReadSpectrumFile(request.darkFile);
   // A response curve may be tabulated at a few wavelengths only.
-  if (!request.responseFile.empty()) input.response = ReadSpectrumFile(request.responseFile, 2);
+  if (!request.responseFile.empty())
+    input.response = ReadSpectrumFile(request.responseFile, SpectrumKind::Curve);
   input.lines = AtomRecords(element_.lineBase.get());
   integration_ = IntegrateLines(input, request.options);
   ImportIntegratedLines(table_, *integration_);

@@ -280,6 +280,38 @@ TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
   }
 }
 
+// A NUL byte (left by a crash while writing) and a negative intensity are
+// input errors naming the line; the records before it stay.
+TEST_F(ElementTest, ImportIntensitiesRefusesDamageAndNegativeLight) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string error;  // after "Line N of FILE"
+  };
+  const Case cases[] = {
+      {"NUL inside a number", std::string("700 1\n750\t2\0 00\n800 3\n", 20),
+       "Line 2 of %s holds a NUL byte; the file is damaged."},
+      {"NUL alone on a line", std::string("700 1\n\0\n800 3\n", 14),
+       "Line 2 of %s holds a NUL byte; the file is damaged."},
+      {"negative intensity", "700 1\n750 -2485\n800 3\n",
+       "Line 2 of %s: the intensity -2485 of the line 750 nm is negative; a measured intensity "
+       "is 0 or more."},
+  };
+  LoadFixture();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = Write("m.txt", c.text);
+    try {
+      ImportIntensities(table, lineBase.get(), file, sink);
+      ADD_FAILURE() << "imported";
+    } catch (const InOutError& e) {
+      EXPECT_EQ(e.what(), Format(c.error, file));
+    }
+    ASSERT_EQ(table.lines.size(), 1u);
+    EXPECT_EQ(table.lines[0].Int, 1);
+  }
+}
+
 // A line with one number is an input error naming the file and the line;
 // blank lines between the records are skipped.
 TEST_F(ElementTest, ImportIntensitiesNeedsTwoNumbersOnALine) {

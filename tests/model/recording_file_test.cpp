@@ -2,6 +2,7 @@
 // refusal naming the file and the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,32 @@ TEST(SpectrumFile, ReadsTheLayoutsSpectrometersWrite) {
   }
 }
 
+// Spectrometer software in many locales writes decimal commas; with a tab,
+// semicolon or blank between the columns they are read as such.
+TEST(SpectrumFile, DecimalCommasReadAsDecimalPoints) {
+  for (const std::string sep : {"\t", ";", "  "}) {
+    SCOPED_TRACE("separator '" + sep + "'");
+    std::string points = "wavelength" + sep + "counts\n", commas = points;
+    for (int i = 0; i < 10; ++i) {
+      const std::string row =
+          "660." + std::to_string(i) + "5" + sep + "0." + std::to_string(400 + i) + sep + "1.5e2\n";
+      points += row;
+      std::string comma = row;
+      std::replace(comma.begin(), comma.end(), '.', ',');
+      commas += comma;
+    }
+    const Spectrum a = ParseSpectrum(points, "p.txt"), b = ParseSpectrum(commas, "c.txt");
+    EXPECT_EQ(a.wavelength, b.wavelength);
+    EXPECT_EQ(a.intensity, b.intensity);
+    EXPECT_EQ(b.intensity[1], 0.401);
+  }
+  // On a grid of whole nanometres only the intensities carry a comma.
+  std::string whole;
+  for (int i = 0; i < 10; ++i)
+    whole += std::to_string(660 + i) + "\t0,4" + std::to_string(i) + "\n";
+  EXPECT_EQ(ParseSpectrum(whole, "w.txt").intensity[1], 0.41);
+}
+
 struct RefusalCase {
   const char* name;
   std::string text;
@@ -77,7 +104,39 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   huge.replace(huge.find("500.7\t7"), 7, "1e999\t7");
   std::string halfRow = TenPoints();
   halfRow.replace(halfRow.find("500.6\t6"), 7, "500.6");
+  std::string gap = TenPoints() + "501.0\t10\n501.1\t11\n501.2\t12\n";
+  gap.erase(gap.find("500.4\t4"), std::string("500.4\t4\n500.5\t5\n500.6\t6\n").size());
+  std::string close = TenPoints();
+  close.replace(close.find("500.3\t3"), 7, "500.21\t3");
+  std::string withNul = TenPoints();
+  withNul.replace(withNul.find("500.3\t3"), 7, std::string("500.3\t3\0 00", 11));
+  std::string mixed = TenPoints();
+  for (char& c : mixed)
+    if (c == '.') c = ',';
+  mixed.replace(mixed.find("500,6\t6"), 7, "500.6\t6");
   const RefusalCase cases[] = {
+      {"a NUL byte", withNul, "s.txt, line 4: a NUL byte; the file is damaged"},
+      {"decimal points among decimal commas", mixed,
+       "s.txt, line 7: \"500.6\" has a decimal point where other lines have decimal commas; use "
+       "one decimal separator throughout"},
+      {"a stray row before the data", "0\t0\n" + TenPoints(),
+       "s.txt, line 1: wavelength 0 lies 500 nm from its neighbour, more than three times the "
+       "median step of 0.1 nm"},
+      {"a stray row after the data", TenPoints() + "2000\t0\n",
+       "s.txt, line 11: wavelength 2000 lies 1499.1 nm from its neighbour, more than three times"},
+      {"a stray row before descending data",
+       "100\t0\n" +
+           [] {
+             std::string t;
+             for (int i = 9; i >= 0; --i)
+               t += "500." + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+             return t;
+           }(),
+       "s.txt, line 1: wavelength 100 breaks the descending order"},
+      {"three rows missing", gap, "s.txt, line 5: wavelength 500.7 lies 0.4 nm from its neighbour"},
+      {"two rows too close", close,
+       "s.txt, line 4: wavelength 500.21 lies 0.01 nm from its neighbour, less than a third of "
+       "the median step of 0.1 nm"},
       {"empty", "", "s.txt: no rows of two numbers (wavelength in nm, intensity)"},
       {"only text", "wavelength intensity\nnone here\n", "s.txt: no rows of two numbers"},
       {"nine points", TenPoints().substr(TenPoints().find('\n') + 1),
@@ -104,8 +163,13 @@ TEST(SpectrumFile, RefusesWhatIsNotASpectrum) {
   }
 }
 
+TEST(SpectrumFile, AResponseCurveMayBeTabulatedAtAnySpacing) {
+  const Spectrum s = ParseSpectrum("400 1\n410 1\n900 2\n", "response.txt", SpectrumKind::Curve);
+  EXPECT_EQ(s.size(), 3u);
+}
+
 TEST(SpectrumFile, AResponseCurveMayHaveTwoPoints) {
-  const Spectrum s = ParseSpectrum("400 1\n900 2\n", "response.txt", 2);
+  const Spectrum s = ParseSpectrum("400 1\n900 2\n", "response.txt", SpectrumKind::Curve);
   EXPECT_EQ(s.size(), 2u);
   EXPECT_DOUBLE_EQ(InterpolateAt(s.wavelength, s.intensity, 650), 1.5);
 }

@@ -23,7 +23,8 @@ struct SyntheticLine {
 };
 
 struct SyntheticSpectrum {
-  double from = 660, to = 985, step = 0.05;       // nm
+  double from = 660, to = 985, step = 0.05;       // nm; the mean step
+  double stepRatio = 1;                           // last step over first; they change evenly
   double fwhm = 0.3;                              // nm
   double offset = 0;                              // nm: every line appears this much redder
   double continuumFrom = 400, continuumTo = 250;  // counts at the two ends
@@ -69,8 +70,17 @@ inline MadeSpectrum MakeSpectrum(const std::vector<SyntheticLine>& relative,
   for (const SyntheticLine& l : relative) made.lines.push_back({l.wavelength, l.area * scale});
   std::mt19937_64 random(s.seed);
   made.text = "# synthetic spectrum\nwavelength_nm,counts\n";
+  // Steps growing evenly from first to last, as a grating's dispersion
+  // makes them on a wavelength axis.
+  const double intervals = static_cast<double>(count - 1);
+  const double firstStep = 2 * (s.to - s.from) / (intervals * (1 + s.stepRatio));
+  auto at = [&](size_t i) {
+    const double k = static_cast<double>(i);
+    if (s.stepRatio == 1) return s.from + s.step * k;
+    return s.from + firstStep * (k + (s.stepRatio - 1) * k * k / (2 * intervals));
+  };
   for (size_t i = 0; i < count; ++i) {
-    const double x = s.from + s.step * static_cast<double>(i);
+    const double x = at(i);
     double expected = continuum(x);
     for (const SyntheticLine& l : made.lines) {
       const double z = (x - l.wavelength - s.offset) / sigma;
