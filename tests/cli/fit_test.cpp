@@ -570,7 +570,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "temperature points are 10010000."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Intensities that measure nothing are refused; a relative density of 0
+// Intensities that measure nothing, or less than nothing, are refused; a relative density of 0
 // under "1s levels" is a valid map axis.
 TEST_F(FitCli, MeasurementWithoutAPositiveIntensityIsRefused) {
   std::string zero, negative;
@@ -585,10 +585,13 @@ TEST_F(FitCli, MeasurementWithoutAPositiveIntensityIsRefused) {
     const CliResult r = Run(std::string(command) + " meas/zero.txt meas/negative.txt");
     EXPECT_EQ(r.status, 1) << command;
     EXPECT_EQ(r.out, "") << command;
-    for (const char* file : {"meas/zero.txt", "meas/negative.txt"})
-      EXPECT_NE(r.err.find(std::string(file) +
-                           ": No line of the measurement has an intensity greater than 0."),
-                std::string::npos)
+    const std::pair<const char*, const char*> refusals[] = {
+        {"meas/zero.txt", "No line of the measurement has an intensity greater than 0."},
+        {"meas/negative.txt",
+         "Line 1 of meas/negative.txt: the intensity -3 of the line 667.7282 nm is negative"},
+    };
+    for (const auto& [file, message] : refusals)
+      EXPECT_NE(r.err.find(std::string(file) + ": " + message), std::string::npos)
           << command << ": " << r.err;
   }
   const CliResult empty =
