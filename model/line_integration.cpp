@@ -500,6 +500,9 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const Grid grid = GridOf(x);
   CheckOptionsInGrid(options, grid);
 
+  const auto checkpoint = [&options] {
+    if (options.checkpoint) options.checkpoint();
+  };
   IntegrationResult result;
   result.spectrum = spectrum;
   if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark, grid.step);
@@ -520,6 +523,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   // would make a clipped top uneven.
   const double ceiling =
       options.saturation ? *options.saturation : *std::max_element(raw.begin(), raw.end());
+  checkpoint();
   result.fwhmEstimated = !options.fwhm;
   // An estimate below two steps is the sampling's, not the lines' width.
   result.fwhm = options.fwhm
@@ -536,11 +540,14 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const size_t clip = static_cast<size_t>(std::ceil(kClipWindows * 2 * halfWindow / step)) + 1;
   // Smoothing over about one FWHM keeps the lines' shape for the clipping.
   const size_t smooth = static_cast<size_t>(std::llround(0.5 * result.fwhm / step));
+  checkpoint();
   result.baseline = SnipBaseline(counts, clip, smooth);
+  checkpoint();
   std::vector<double> residual(counts.size());
   for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
 
   result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax, grid.step);
+  checkpoint();
   std::vector<size_t> baseIndex;  // of every integrated line in `lines`
   for (size_t k = 0; k < lines.size(); ++k) {
     const double center = lines[k].WaveLength + result.shift;

@@ -5,6 +5,7 @@
 // a line out of the measurement.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ struct IntegrationOptions {
   double shiftMax = 0.2;             // nm; largest global offset searched for
   double minSnr = 3;                 // below it a line is weak
   std::optional<double> saturation;  // counts; empty: the spectrum's maximum value
+  // Called between the integration's steps; it may throw to stop a long
+  // integration (the caller's cancel or Ctrl+C).
+  std::function<void()> checkpoint;
 };
 
 struct IntegrationInput {

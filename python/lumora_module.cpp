@@ -14,6 +14,7 @@
 #include "base/numparse.h"
 #include "model/line_pair_analysis.h"
 #include "model/table_text.h"
+#include "python/interruption.h"
 #include "python/session_handle.h"
 
 namespace py = pybind11;
@@ -312,6 +313,7 @@ auto Run(SessionHandle& s, Call call) -> decltype(call()) {
   std::optional<std::conditional_t<std::is_void_v<Value>, char, Value>> value;
   std::exception_ptr failure;
   std::vector<std::string> messages;
+  const python::InterruptionWatch interruption;
   {
     py::gil_scoped_release released;
     std::lock_guard lock(s.Mutex());
@@ -325,6 +327,8 @@ auto Run(SessionHandle& s, Call call) -> decltype(call()) {
     }
     messages = s.TakeMessages();
   }
+  // Ctrl+C stopped the command: Python raises KeyboardInterrupt for it.
+  if (interruption.Interrupted() && PyErr_CheckSignals() != 0) throw py::error_already_set();
   EmitWarnings(messages, failure != nullptr);
   if (failure) std::rethrow_exception(failure);
   if constexpr (!std::is_void_v<Value>) return std::move(*value);

@@ -12,6 +12,7 @@
 #include "base/format.h"
 #include "frontend/field_requests.h"
 #include "model/fit.h"
+#include "python/interruption.h"
 #include "settings/startup.h"
 
 namespace lumora::python {
@@ -123,7 +124,8 @@ void SessionHandle::ReadMeasurement(const std::string& path) {
   RecalculateWhenEnough();
 }
 
-IntegrationResult SessionHandle::ReadSpectrum(const SpectrumRequest& request) {
+IntegrationResult SessionHandle::ReadSpectrum(SpectrumRequest request) {
+  request.options.checkpoint = python::StopIfInterrupted;
   IntegrationResult result = session_.ReadSpectrum(request);
   dataFileName_ = std::filesystem::path(request.spectrumFile).filename().string();
   RecalculateWhenEnough();
@@ -173,6 +175,7 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
 CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& result) {
   MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   request.dataFileName = dataFileName_;
+  request.progress = [](int, int) { python::StopIfInterrupted(); };
   session_.Recalculate();
   session_.ResetResultsLines();
   result = session_.Map(request);

@@ -64,7 +64,7 @@ class SessionHandle {
   void ReadMeasurement(const std::string& path);
   // Integrates the element's lines in a recorded spectrum and takes the
   // unflagged ones as the measurement.
-  IntegrationResult ReadSpectrum(const SpectrumRequest& request);
+  IntegrationResult ReadSpectrum(SpectrumRequest request);
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities, const std::string& name);
   void SetIntensity(size_t line, double value);

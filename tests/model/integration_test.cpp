@@ -90,6 +90,31 @@ TEST_F(SpectrumTest, UnflaggedAreasAreThosePutIn) {
     EXPECT_EQ((l.flags & kFlagWeak) != 0, l.snr < kPreciseSnr) << l.line.WaveLength;
 }
 
+// A caller stops a long integration at any of its checkpoints (the
+// window's Cancel, Ctrl+C in Python); the session keeps what it had.
+TEST_F(SpectrumTest, ACheckpointThatThrowsStopsTheIntegration) {
+  const std::string file = Write("s.csv", {});
+  const size_t linesBefore = session_.Table().lines.size();
+  int calls = 0;
+  IntegrationOptions counting;
+  counting.checkpoint = [&calls] { ++calls; };
+  Read(file, counting);
+  const int checkpoints = calls;
+  ASSERT_GE(checkpoints, 3);
+  session_.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+  for (int stopAt = 1; stopAt <= checkpoints; ++stopAt) {
+    SCOPED_TRACE(stopAt);
+    int reached = 0;
+    IntegrationOptions stopping;
+    stopping.checkpoint = [&reached, stopAt] {
+      if (++reached == stopAt) throw std::runtime_error("stopped");
+    };
+    EXPECT_THROW(Read(file, stopping), std::runtime_error);
+    EXPECT_EQ(reached, stopAt);
+    EXPECT_EQ(session_.Table().lines.size(), linesBefore);
+  }
+}
+
 TEST_F(SpectrumTest, TheWidthIsEstimatedAtAnySampling) {
   // Finely sampled, neighbouring points differ by less than their noise.
   for (const double step : {0.1, 0.05, 0.01, 0.004}) {
