@@ -59,7 +59,7 @@ void ApplyDarkStyle(QApplication& app) {
 }
 
 void OpenStartFile(TMainForm& form, const QStringList& arguments) {
-  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenMeasurement(arguments[1]);
+  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenFile(arguments[1]);
 }
 
 bool HasDisplay() {
@@ -83,6 +83,8 @@ int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   ApplyDarkStyle(app);
   app.setApplicationName("Lumora");
+  // Lets the desktop match the window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName(LUMORA_APP_ID);
 
   std::unique_ptr<TMainForm> form;
   try {

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Usage: test_packages.sh BUILD_DIR
+# Usage: test_packages.sh BUILD_DIR APP_ID
 # Builds the packages from BUILD_DIR into a scratch folder, checks their
 # contents and metadata, installs them into a scratch root and runs what they
 # hold: a new user's first start of lumora-cli (empty home, the installed
-# /usr/share on XDG_DATA_DIRS), a fit of every bundled sample and the module
-# under /usr/bin/python3, and lets lintian check the packages.
+# /usr/share on XDG_DATA_DIRS), a fit of every bundled sample, the module
+# under /usr/bin/python3, and the validators of the desktop files and
+# lintian.
 #
 # The scratch root gets `dpkg --root -i` (with --force-depends: it holds no
 # libc6 or Qt) when run as root, else the packages are unpacked with
 # dpkg-deb -x, which dpkg would do the same way.
 set -euo pipefail
 build="$(cd "$1" && pwd)"
+app_id="$2"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
@@ -39,6 +41,9 @@ lumora_files=(
   "./usr/share/Lumora 1.3/lumora.ini" "./usr/share/Lumora 1.3/Database/Ar_I.txt"
   "./usr/share/Lumora 1.3/Database/Ar_I_levels.txt" "./usr/share/Lumora 1.3/Measurements/argon_n2e15.txt"
   ./usr/share/doc/lumora/changelog.gz ./usr/share/doc/lumora/copyright
+  "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
+  ./usr/share/mime/packages/lumora.xml ./usr/share/icons/hicolor/scalable/apps/lumora.svg
+  ./usr/share/icons/hicolor/48x48/apps/lumora.png ./usr/share/icons/hicolor/256x256/apps/lumora.png
 )
 for path in "${lumora_files[@]}"; do
   grep -qF " $path" <<<"$lumora_contents" || fail "lumora lacks $path"
@@ -66,6 +71,11 @@ else
   for deb in "${lumora[0]}" "${python[0]}"; do dpkg-deb -x "$deb" "$root"; done
 fi
 share="$root/usr/share"
+
+# ---- the installed files check out ------------------------------------------
+quiet desktop-file-validate "$share/applications/$app_id.desktop"
+quiet appstreamcli validate --no-net "$share/metainfo/$app_id.metainfo.xml"
+quiet xmllint --noout "$share/mime/packages/lumora.xml"
 
 # ---- a new user's first start -------------------------------------------------
 home="$scratch/home"
