@@ -4,8 +4,8 @@
 # contents and metadata, installs them into a scratch root and runs what they
 # hold: a new user's first start of lumora-cli (empty home, the installed
 # /usr/share on XDG_DATA_DIRS), a fit of every bundled sample, the module
-# under /usr/bin/python3, and the validators of the desktop files and
-# lintian.
+# under /usr/bin/python3, and the validators of the desktop files, the
+# manual pages and lintian.
 #
 # The scratch root gets `dpkg --root -i` (with --force-depends: it holds no
 # libc6 or Qt) when run as root, else the packages are unpacked with
@@ -44,6 +44,7 @@ lumora_files=(
   "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
   ./usr/share/mime/packages/lumora.xml ./usr/share/icons/hicolor/scalable/apps/lumora.svg
   ./usr/share/icons/hicolor/48x48/apps/lumora.png ./usr/share/icons/hicolor/256x256/apps/lumora.png
+  ./usr/share/man/man1/lumora.1.gz ./usr/share/man/man1/lumora-cli.1.gz
 )
 for path in "${lumora_files[@]}"; do
   grep -qF " $path" <<<"$lumora_contents" || fail "lumora lacks $path"
@@ -76,6 +77,15 @@ share="$root/usr/share"
 quiet desktop-file-validate "$share/applications/$app_id.desktop"
 quiet appstreamcli validate --no-net "$share/metainfo/$app_id.metainfo.xml"
 quiet xmllint --noout "$share/mime/packages/lumora.xml"
+# Taken from the package itself: a dpkg configured to leave out manual pages
+# would not have installed them.
+for page in lumora lumora-cli; do
+  dpkg-deb --fsys-tarfile "${lumora[0]}" | tar -xO "./usr/share/man/man1/$page.1.gz" \
+    | gunzip >"$scratch/$page.1"
+  warnings="$(MANWIDTH=80 man --warnings -l "$scratch/$page.1" 2>&1 >/dev/null)" \
+    || fail "man cannot render $page.1"
+  [ -z "$warnings" ] || fail "man warns about $page.1: $warnings"
+done
 
 # ---- a new user's first start -------------------------------------------------
 home="$scratch/home"
