@@ -45,6 +45,7 @@ lumora_files=(
   ./usr/share/mime/packages/lumora.xml ./usr/share/icons/hicolor/scalable/apps/lumora.svg
   ./usr/share/icons/hicolor/48x48/apps/lumora.png ./usr/share/icons/hicolor/256x256/apps/lumora.png
   ./usr/share/man/man1/lumora.1.gz ./usr/share/man/man1/lumora-cli.1.gz
+  ./usr/share/bash-completion/completions/lumora ./usr/share/bash-completion/completions/lumora-cli
 )
 for path in "${lumora_files[@]}"; do
   grep -qF " $path" <<<"$lumora_contents" || fail "lumora lacks $path"
@@ -111,6 +112,16 @@ cmp -s "$scratch/fit.out" "$scratch/fit.build" || fail "the installed lumora-cli
 env -i PATH=/usr/bin:/bin HOME="$home" PYTHONPATH="$root/usr/lib/python3/dist-packages" \
   /usr/bin/python3 -c "import lumora, sys; sys.exit(0 if lumora.__file__.startswith('$root') else 1)" \
   || fail "the installed module does not import"
+
+# The completion offers the commands and, from the installed settings, the
+# elements.
+completions="$(PATH="$root/usr/bin:/usr/bin:/bin" HOME="$home" XDG_DATA_DIRS="$share" bash -c '
+  shopt -s extglob
+  source "$1/bash-completion/completions/lumora-cli"
+  complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lumora_cli; echo "${COMPREPLY[*]}"; }
+  complete_words lumora-cli fi
+  complete_words lumora-cli --element ""' _ "$share")"
+[ "$completions" = $'fit\nArgon' ] || fail "bash completion offers: $completions"
 
 # ---- lintian: errors fail, warnings are shown -------------------------------
 lintian --no-tag-display-limit "${lumora[0]}" "${python[0]}" >"$scratch/lintian.out" 2>&1 || true
