@@ -98,6 +98,16 @@ grep -qF "Database=/usr/share/Lumora 1.3/Database" <<<"$settings" \
 user_ini="$home/.local/share/Lumora 1.3/lumora.ini"
 [ -f "$user_ini" ] || fail "no per-user settings after the first start"
 
+# The window's first start from another empty home gets as far as its
+# window: still running when stopped, its settings copied.
+window_home="$scratch/window-home"
+mkdir -p "$window_home"
+status=0
+env -i PATH=/usr/bin:/bin HOME="$window_home" XDG_DATA_DIRS="$share" QT_QPA_PLATFORM=offscreen \
+  timeout 5 "$root/usr/bin/lumora" >"$scratch/window.out" 2>&1 || status=$?
+[ "$status" -eq 124 ] || fail "the window ended on its first start ($status): $(cat "$scratch/window.out")"
+[ -f "$window_home/.local/share/Lumora 1.3/lumora.ini" ] || fail "the window's first start copied no settings"
+
 # The scratch root stands where /usr would: point the copied settings there.
 sed "s|=/usr/share/|=$share/|" "$user_ini" >"$scratch/root.ini"
 samples=("$share/Lumora 1.3/Measurements"/*.txt)
