@@ -17,7 +17,8 @@ std::vector<Item> FieldOptions() {
        "\"Boltzmann\", the relative density under \"1s levels\""},
       {"--fit-temperature", "fit the second parameter too (always on under \"1s levels\")"},
       {"--distribution boltzmann|1s",
-       "population of the lower levels: \"Boltzmann\" or \"1s levels\""},
+       "population of the lower levels: \"Boltzmann\" or \"1s levels\"; 1s also fits the "
+       "second parameter and takes the four 1s levels"},
       {"--count K", "number of populated levels (field \"Count\")"},
       {"--tn TN", "gas temperature in K (field \"Gas Tn (K)\")"},
       {"--path L", "absorption path length in m (field \"Abs. path (m)\")"},
@@ -30,7 +31,7 @@ std::vector<Item> FieldOptions() {
       {"--temperature-points N", "number of temperature points of the map grid"},
       {"--report results|log",
        "print one results line a file (results, the default) or the whole fit log (log)"},
-      {"--save-map", "write the residual map to Maps/<file>_map.txt beside each measurement"},
+      {"--save-map", "map: write the residual map to Maps/<file>_map.txt beside each measurement"},
       {"--table", "print each measurement's line table after its results"},
       {"--json", "print one JSON object a file (JSON Lines), errors included; not with --table"},
       {"--jobs N",
