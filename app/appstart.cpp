@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/mainform.h"
+#include "manual/manual.h"
 #include "settings/startup.h"
 
 namespace lumora {
@@ -59,7 +60,7 @@ void ApplyDarkStyle(QApplication& app) {
 }
 
 void OpenStartFile(TMainForm& form, const QStringList& arguments) {
-  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenMeasurement(arguments[1]);
+  if (arguments.size() >= 2 && !arguments[1].isEmpty()) form.OpenFile(arguments[1]);
 }
 
 bool HasDisplay() {
@@ -73,6 +74,16 @@ bool HasDisplay() {
 }
 
 int RunApplication(int argc, char** argv) {
+  // Answered before anything else, without settings or a window.
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::cout << manual::ProgramHelp(manual::WindowPage());
+    return 0;
+  }
+  if (first == "--version") {
+    std::cout << "lumora " << LUMORA_VERSION << "\n";
+    return 0;
+  }
   // Before the application object exists: the program's files must be there.
   std::optional<std::string> settingsPath = StartupCheck();
   if (!settingsPath) {
@@ -83,6 +94,8 @@ int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
   ApplyDarkStyle(app);
   app.setApplicationName("Lumora");
+  // Lets the desktop match the window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName(LUMORA_APP_ID);
 
   std::unique_ptr<TMainForm> form;
   try {

@@ -13,8 +13,9 @@ class TMainForm;
 // Fusion with a dark palette: the program's dark look where the style exists.
 void ApplyDarkStyle(QApplication& app);
 
-// The measurement named on the command line (the first argument after the
-// program), read as "Read intensities" reads it.
+// The file named on the command line (the first argument after the
+// program): a measurement, read as "Read intensities" reads it, or a
+// recording, integrated as "Read spectrum" does with the options used last.
 void OpenStartFile(TMainForm& form, const QStringList& arguments);
 
 // True when a window system is there to show message boxes.

@@ -284,6 +284,16 @@ void TMainForm::OpenMeasurement(const QString& path) {
   OnRead(fileList);
 }
 
+void TMainForm::OpenFile(const QString& path) {
+  if (!path.endsWith(".recording.csv", Qt::CaseInsensitive)) {
+    OpenMeasurement(path);
+    return;
+  }
+  if (CommandRunning() || !MayDiscardEdits()) return;
+  const QString file = QFileInfo(path).absoluteFilePath();
+  Guard([this, file] { StartSpectrumRead(file, LoadSpectrumFields(*fSettings)); });
+}
+
 bool TMainForm::MayDiscardEdits() {
   if (!HasUnsavedEdits()) return true;
   return fDialogs.Confirm("The line table has intensity edits that were not saved. Discard them?");
@@ -344,8 +354,11 @@ void TMainForm::RunSpectrumRead() {
   if (!fields || !MayDiscardEdits()) return;
   // Kept as typed, so that the dialog offers them again even when refused.
   SaveSpectrumFields(*fSettings, *fields);
-  const QString path = QFileInfo(chosen).absoluteFilePath();
-  const SpectrumRequest request = SpectrumRequestFromFields(*fields, Std(path));
+  StartSpectrumRead(QFileInfo(chosen).absoluteFilePath(), *fields);
+}
+
+void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields) {
+  const SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
   auto integration = std::make_shared<IntegrationResult>();
   auto lines = std::make_shared<std::vector<std::string>>();
   RunCommand(
@@ -478,7 +491,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   event->acceptProposedAction();
-  OpenMeasurement(urls.first().toLocalFile());
+  OpenFile(urls.first().toLocalFile());
 }
 
 // ---- the line table -------------------------------------------------------

@@ -59,6 +59,10 @@ class TMainForm : public QMainWindow {
   // Reads a measurement file as "Read intensities" does after its dialog
   // (the file named at start, a dropped file, a recent file).
   void OpenMeasurement(const QString& path);
+  // Opens a file handed to the window from outside (the command line, the
+  // desktop, a drop): a recording (*.recording.csv) is integrated with the
+  // options used last, any other file is read as a measurement.
+  void OpenFile(const QString& path);
 
   // Handlers. Each shows its errors through the error display and leaves
   // the window usable.
@@ -178,6 +182,7 @@ class TMainForm : public QMainWindow {
   void ChangeElementNow();
   void ReadIntensities(QObject* sender);
   void RunSpectrumRead();
+  void StartSpectrumRead(const QString& path, const SpectrumFields& fields);
   void ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
                         std::vector<std::string> measurementLines);
   void ClearSpectrum();

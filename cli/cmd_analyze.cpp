@@ -75,10 +75,7 @@ int Analyze(Context& ctx, const std::vector<std::string>& argsIn) {
   return 0;
 }
 
-LUMORA_COMMAND({"analyze", "[--params \"FROM, TO, MINA, MAXE, F\"] [--pair WLX WLY]",
-                "simulate the lines between the limits and show how line-pair ratios change "
-                "from N0 to N0 x F",
-                Analyze});
+LUMORA_COMMAND({"analyze", Analyze});
 
 }  // namespace
 }  // namespace lumora::cli

@@ -62,9 +62,7 @@ void PrintSticks(std::ostream& out, const TData& sticks, const std::vector<std::
         << (k < labels.size() ? labels[k] : std::string()) << '\n';
 }
 
-LUMORA_COMMAND({"extract", "SOURCE TARGETDIR EL ION",
-                "build the line file TARGETDIR/EL_ION.txt from a pipe-separated line table",
-                [](Context& ctx, const std::vector<std::string>& args) {
+LUMORA_COMMAND({"extract", [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "extract", {"SOURCE", "TARGETDIR", "EL", "ION"});
                   RefuseOutputThatIsAnInput(args[1] + "/" + args[2] + "_" + args[3] + ".txt",
                                             {args[0]});
@@ -73,18 +71,14 @@ LUMORA_COMMAND({"extract", "SOURCE TARGETDIR EL ION",
                   return 0;
                 }});
 
-LUMORA_COMMAND({"convert", "SOURCE TARGET",
-                "copy a line file's records into TARGET with Aki scaled by 1E-16",
-                [](Context&, const std::vector<std::string>& args) {
+LUMORA_COMMAND({"convert", [](Context&, const std::vector<std::string>& args) {
                   ExpectArgs(args, "convert", {"SOURCE", "TARGET"});
                   RefuseOutputThatIsAnInput(args[1], {args[0]});
                   ConvertLineFile(args[0], args[1]);
                   return 0;
                 }});
 
-LUMORA_COMMAND({"window", "MIN MAX WL",
-                "list the database lines from MIN to MAX nm; \"> \" marks the line nearest to WL",
-                [](Context& ctx, const std::vector<std::string>& args) {
+LUMORA_COMMAND({"window", [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "window", {"MIN", "MAX", "WL"});
                   const Window w = WindowArgs(args);
                   int32_t pivot = 0;
@@ -95,10 +89,7 @@ LUMORA_COMMAND({"window", "MIN MAX WL",
                 }});
 
 LUMORA_COMMAND(
-    {"export-lines", "MIN MAX WL HALFCOUNT MININTENSITY",
-     "the line nearest to WL, then lines stronger than MININTENSITY: up to HALFCOUNT "
-     "below it and the rest of 2*HALFCOUNT above it; wavelength, intensity and label",
-     [](Context& ctx, const std::vector<std::string>& args) {
+    {"export-lines", [](Context& ctx, const std::vector<std::string>& args) {
        ExpectArgs(args, "export-lines", {"MIN", "MAX", "WL", "HALFCOUNT", "MININTENSITY"});
        const Window w = WindowArgs(args);
        const int32_t halfCount = IntArg("HALFCOUNT", args[3]);
@@ -117,10 +108,7 @@ LUMORA_COMMAND(
      }});
 
 LUMORA_COMMAND(
-    {"spectrum", "ATOMINT MOLINT MINSP MAXSP MINWL MAXWL",
-     "stick spectrum of the database lines from MINWL to MAXWL nm, scaled into MINSP "
-     "to MAXSP: wavelength, intensity and label",
-     [](Context& ctx, const std::vector<std::string>& args) {
+    {"spectrum", [](Context& ctx, const std::vector<std::string>& args) {
        ExpectArgs(args, "spectrum", {"ATOMINT", "MOLINT", "MINSP", "MAXSP", "MINWL", "MAXWL"});
        TDSpParams params;
        params.AtomInt = RealArg("ATOMINT", args[0]);
@@ -136,10 +124,7 @@ LUMORA_COMMAND(
        return 0;
      }});
 
-LUMORA_COMMAND({"matrix", "WHAT FILE",
-                "write the level-to-level matrix of the element's lines to FILE; WHAT: "
-                "0 wavelength, 1 intensity, 2 Aki, 3 log gf, 4 Ei, 5 Ek",
-                [](Context& ctx, const std::vector<std::string>& args) {
+LUMORA_COMMAND({"matrix", [](Context& ctx, const std::vector<std::string>& args) {
                   ExpectArgs(args, "matrix", {"WHAT", "FILE"});
                   const int32_t what = IntArg("WHAT", args[0]);
                   RefuseOutputThatIsAnInput(args[1], ctx.SettingsAndElementFiles());

@@ -18,9 +18,8 @@ int NoArguments(const std::vector<std::string>& args) {
 }
 
 // A command that loads the element and prints one of its listings.
-CommandInfo Listing(std::string name, std::string usage, std::string summary,
+CommandInfo Listing(std::string name, bool allOption,
                     std::vector<std::string> (*list)(const Session& session, bool allLines)) {
-  const bool allOption = usage == "[--all]";
   auto run = [list, allOption](Context& ctx, const std::vector<std::string>& argsIn) {
     std::vector<std::string> args = argsIn;
     const bool all = allOption && TakeFlag(args, "--all");
@@ -29,21 +28,15 @@ CommandInfo Listing(std::string name, std::string usage, std::string summary,
     PrintLines(ctx.out, list(ctx.session(), all));
     return 0;
   };
-  return {std::move(name), std::move(usage), std::move(summary), run};
+  return {std::move(name), run};
 }
 
-LUMORA_COMMAND(Listing("levels", "", "print the element's levels as the window lists them",
-                       [](const Session& s, bool) { return s.ListLevels(); }));
-LUMORA_COMMAND(
-    Listing("lines", "[--all]",
-            "print the element's database lines (with --all also those without a positive Aki)",
-            [](const Session& s, bool all) { return s.ListLines(all); }));
-LUMORA_COMMAND(Listing("structure", "", "print the element's level-line structure",
+LUMORA_COMMAND(Listing("levels", false, [](const Session& s, bool) { return s.ListLevels(); }));
+LUMORA_COMMAND(Listing("lines", true, [](const Session& s, bool all) { return s.ListLines(all); }));
+LUMORA_COMMAND(Listing("structure", false,
                        [](const Session& s, bool) { return s.ListStructure(); }));
 
-LUMORA_COMMAND({"table", "FILE",
-                "read a measurement and print its line table as \"Save table\" writes it",
-                [](Context& ctx, const std::vector<std::string>& args) {
+LUMORA_COMMAND({"table", [](Context& ctx, const std::vector<std::string>& args) {
                   RejectUnknownOptions(args);
                   if (args.size() != 1) throw UsageError("table needs one measurement file");
                   ctx.LoadElement();

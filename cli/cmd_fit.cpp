@@ -532,34 +532,14 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   return StopOnSignals::Status(status);
 }
 
-const char* const kFieldOptionsUsage =
-    "[--density N1] [--temperature T] [--fit-temperature] [--distribution boltzmann|1s] "
-    "[--count K] [--tn TN] [--path L] [--max-iter N] [--from-density D] [--to-density D] "
-    "[--density-points N] [--from-temperature T] [--to-temperature T] "
-    "[--temperature-points N] [--report results|log] [--save-map] [--table] [--json] "
-    "[--jobs N] [--spectrum [--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] "
-    "[--response FILE] [--min-snr X] [--saturation COUNTS]] FILE...";
-
 }  // namespace
 
-LUMORA_COMMAND(CommandInfo{
-    "fit",
-    std::string("[--log FILE] [--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] ") +
-        kFieldOptionsUsage,
-    "fit n_1 (and with --fit-temperature the second parameter) to each measurement and print "
-    "its results line; --log copies the fit's log (of the last file) to FILE; --monte-carlo "
-    "refits N perturbed copies and prints the spread",
-    [](Context& ctx, const std::vector<std::string>& args) {
-      return RunBatch(ctx, args, BatchKind::Fit);
-    }});
+LUMORA_COMMAND(CommandInfo{"fit", [](Context& ctx, const std::vector<std::string>& args) {
+                             return RunBatch(ctx, args, BatchKind::Fit);
+                           }});
 
-LUMORA_COMMAND(CommandInfo{
-    "map", std::string("[--confidence LEVEL] ") + kFieldOptionsUsage,
-    "evaluate the residual sum over the density-temperature grid for each measurement and "
-    "print its results line; --save-map writes Maps/<file>_map.txt beside it; --confidence "
-    "prints what the joint confidence region covers",
-    [](Context& ctx, const std::vector<std::string>& args) {
-      return RunBatch(ctx, args, BatchKind::Map);
-    }});
+LUMORA_COMMAND(CommandInfo{"map", [](Context& ctx, const std::vector<std::string>& args) {
+                             return RunBatch(ctx, args, BatchKind::Map);
+                           }});
 
 }  // namespace lumora::cli

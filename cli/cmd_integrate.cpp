@@ -50,12 +50,8 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
 
 }  // namespace
 
-LUMORA_COMMAND(CommandInfo{
-    "integrate", std::string(kSpectrumOptionsUsage) + " [--report FILE] SPECTRUM",
-    "integrate the element's lines in a recorded spectrum (wavelength in nm, intensity) and "
-    "print the measurement: each unflagged line's wavelength as the line base holds it, a tab "
-    "and its net area; --report FILE writes every line's window, area, peak, baseline, S/N, "
-    "shift and flags",
-    [](Context& ctx, const std::vector<std::string>& args) { return Integrate(ctx, args); }});
+LUMORA_COMMAND(CommandInfo{"integrate", [](Context& ctx, const std::vector<std::string>& args) {
+                             return Integrate(ctx, args);
+                           }});
 
 }  // namespace lumora::cli

@@ -34,7 +34,6 @@ int RunSettings(Context& ctx, const std::vector<std::string>& args) {
 
 }  // namespace
 
-LUMORA_COMMAND(CommandInfo{"settings", "", "print every settings key with its effective value",
-                           RunSettings});
+LUMORA_COMMAND(CommandInfo{"settings", RunSettings});
 
 }  // namespace lumora::cli

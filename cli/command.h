@@ -45,13 +45,15 @@ class Context : public SettingsContext {
 
 using CommandFn = std::function<int(Context& ctx, const std::vector<std::string>& args)>;
 
+// A command; its usage and help text are its entry in the manual
+// (manual/manual.cpp), which every registered command must have.
 struct CommandInfo {
   std::string name;
-  std::string usage;    // arguments after the command name
-  std::string summary;  // one line for --help
   CommandFn run;
 };
 
+// Raises std::logic_error for a command the manual does not describe, so
+// that a program with an undocumented command does not start.
 bool RegisterCommand(CommandInfo info);
 const std::vector<CommandInfo>& Commands();
 

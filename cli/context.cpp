@@ -1,5 +1,9 @@
 #include "cli/command.h"
 
+#include <stdexcept>
+
+#include "manual/manual.h"
+
 namespace lumora::cli {
 
 Context::Context(std::string iniPath, std::string element, std::ostream& o, std::ostream& e)
@@ -22,6 +26,8 @@ std::vector<CommandInfo>& Registry() {
 }  // namespace
 
 bool RegisterCommand(CommandInfo info) {
+  if (!manual::FindCommand(info.name))
+    throw std::logic_error("lumora-cli: the command " + info.name + " is not in the manual");
   Registry().push_back(std::move(info));
   return true;
 }

@@ -9,10 +9,6 @@
 
 namespace lumora::cli {
 
-inline constexpr const char* kSpectrumOptionsUsage =
-    "[--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] [--response FILE] [--min-snr X] "
-    "[--saturation COUNTS]";
-
 // Takes the options out of args; those not given keep the dialog's defaults.
 SpectrumFields TakeSpectrumFields(std::vector<std::string>& args);
 

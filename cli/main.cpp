@@ -6,25 +6,7 @@
 
 #include "base/errors.h"
 #include "cli/command.h"
-
-namespace {
-
-void PrintHelp(std::ostream& os) {
-  os << "Usage: lumora-cli [--ini FILE] [--element NAME] COMMAND [ARGS...]\n\n"
-        "Options:\n"
-        "  --ini FILE      use this settings file as it stands\n"
-        "  --element NAME  use this element section instead of the default one\n"
-        "  --help          show this help\n\n"
-        "Commands:\n";
-  std::vector<lumora::cli::CommandInfo> cmds = lumora::cli::Commands();
-  std::sort(cmds.begin(), cmds.end(), [](auto& a, auto& b) { return a.name < b.name; });
-  for (const auto& c : cmds) {
-    std::string head = "  " + c.name + (c.usage.empty() ? "" : " " + c.usage);
-    os << head << "\n      " << c.summary << "\n";
-  }
-}
-
-}  // namespace
+#include "manual/manual.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -35,7 +17,11 @@ int main(int argc, char** argv) {
     for (; i < args.size(); ++i) {
       const std::string& a = args[i];
       if (a == "--help" || a == "-h") {
-        PrintHelp(std::cout);
+        std::cout << lumora::manual::ProgramHelp(lumora::manual::CliPage());
+        return 0;
+      }
+      if (a == "--version") {
+        std::cout << "lumora-cli " << LUMORA_VERSION << "\n";
         return 0;
       }
       if (a == "--ini" || a == "--element") {
@@ -54,8 +40,8 @@ int main(int argc, char** argv) {
     if (it == cmds.end()) throw lumora::cli::UsageError("unknown command " + name);
     std::vector<std::string> rest(args.begin() + i + 1, args.end());
     if (std::find(rest.begin(), rest.end(), "--help") != rest.end()) {
-      std::cout << "Usage: lumora-cli [--ini FILE] [--element NAME] " << it->name << " "
-                << it->usage << "\n  " << it->summary << "\n";
+      std::cout << lumora::manual::CommandHelp(lumora::manual::CliPage(),
+                                               *lumora::manual::FindCommand(name));
       return 0;
     }
     lumora::cli::Context ctx(ini, element, std::cout, std::cerr);

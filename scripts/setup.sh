@@ -7,7 +7,9 @@ packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsimpleini
           libtbb-dev nlohmann-json3-dev libboost-dev libeigen3-dev
           qt6-base-dev qt6-svg-dev libqcustomplot-dev libqcustomplot2.1-qt6
           python3 python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy
-          python3-matplotlib dpkg-dev)
+          python3-matplotlib
+          # the Debian packages and their checks (packaging/test_packages.sh)
+          dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream man-db libxml2-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

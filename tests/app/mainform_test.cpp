@@ -1662,6 +1662,46 @@ class MainFormTest : public QObject {
     if (expected == "quit") QVERIFY(!form->isVisible());
   }
 
+  // A recording handed over from outside (named at start, as the desktop
+  // entry does, or dropped) is integrated without the dialogs, with the
+  // options the last "Read spectrum…" used.
+  void recordingFromOutsideIsIntegratedWithTheLastOptions() {
+    const QString spectrum = Meas("argon.recording.csv");
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.recording.csv", spectrum));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    lumora::OpenStartFile(*form, {"lumora", spectrum});
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QVERIFY(answers.spectrumFieldsShown.empty());
+    QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
+    QVERIFY(form->chartPages->isTabEnabled(5));
+    QVERIFY(form->lineGrid->RowCount() > 3);
+    const auto firstWindow = [&form] {
+      const lumora::LineIntegral& line = form->CurrentSession().Integration()->lines[0];
+      return std::make_pair(line.windowFrom, line.windowTo);
+    };
+    const auto withDefaults = firstWindow();
+
+    answers.openSpectrum = spectrum;
+    answers.spectrumOptions = [](lumora::SpectrumFields f) {
+      f.Window = "4";
+      return f;
+    };
+    Click(form->readSpectrumButton);
+    QVERIFY(Finished(*form));
+    const auto withDialog = firstWindow();
+    QVERIFY(withDialog != withDefaults);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(spectrum)});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.spectrumFieldsShown.size(), size_t(1));
+    QVERIFY(firstWindow() == withDialog);
+  }
+
   void startFileAndDroppedFileAreRead() {
     CopySample(kStrongSample);
     CopySample(kSample);
