@@ -46,10 +46,7 @@ int CheckElementCommand(Context& ctx, const std::vector<std::string>& args) {
   return 1;
 }
 
-LUMORA_COMMAND({"check-element", "NAME",
-                "check an element section: its files, level order, every line's levels, "
-                "weights g = 2J + 1, the 1s levels and the analysis pair",
-                CheckElementCommand});
+LUMORA_COMMAND(CommandInfo{"check-element", CheckElementCommand});
 
 }  // namespace
 }  // namespace lumora::cli

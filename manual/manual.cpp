@@ -155,6 +155,11 @@ Page MakeCliPage() {
          "wavelength range in nm, smallest Aki in s-1, largest upper energy in eV and the "
          "density factor F (default \"200, 950, 1e3, 100, 50\")"},
         {"--pair WLX WLY", "the line pair whose ratio curve is printed, wavelengths in nm"}}},
+      {"check-element",
+       "NAME",
+       "check an element section: its files, level order, every line's levels, weights "
+       "g = 2J + 1, the 1s levels and the analysis pair",
+       {}},
       {"convert",
        "SOURCE TARGET",
        "copy a line file's records into TARGET with Aki scaled by 1E-16",

@@ -131,7 +131,7 @@ completions="$(PATH="$root/usr/bin:/usr/bin:/bin" HOME="$home" XDG_DATA_DIRS="$s
   complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lumora_cli; echo "${COMPREPLY[*]}"; }
   complete_words lumora-cli fi
   complete_words lumora-cli --element ""' _ "$share")"
-[ "$completions" = $'fit\nArgon' ] || fail "bash completion offers: $completions"
+[ "$completions" = $'fit\nArgon Neon Krypton Xenon' ] || fail "bash completion offers: $completions"
 
 # ---- lintian: errors fail, warnings are shown -------------------------------
 lintian --no-tag-display-limit "${lumora[0]}" "${python[0]}" >"$scratch/lintian.out" 2>&1 || true

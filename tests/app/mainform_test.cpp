@@ -1675,8 +1675,8 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QVERIFY(answers.spectrumFieldsShown.empty());
     QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
-    QVERIFY(form->chartPages->isTabEnabled(5));
-    QVERIFY(form->lineGrid->RowCount() > 3);
+    QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(5));
+    QVERIFY(Grid(*form)->RowCount() > 3);
     const auto firstWindow = [&form] {
       const lumora::LineIntegral& line = form->CurrentSession().Integration()->lines[0];
       return std::make_pair(line.windowFrom, line.windowTo);
@@ -1688,7 +1688,7 @@ class MainFormTest : public QObject {
       f.Window = "4";
       return f;
     };
-    Click(form->readSpectrumButton);
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
     QVERIFY(Finished(*form));
     const auto withDialog = firstWindow();
     QVERIFY(withDialog != withDefaults);
