@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -105,6 +106,26 @@ TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
       "border: 0px; border-right: 1px solid #404040; padding-left: 6px; }");
   setStyleSheet("QTableWidget { background-color: #FFFFFF; gridline-color: #808080; }");
   for (int col = 0; col < kColumns; ++col) setHorizontalHeaderItem(col, new QTableWidgetItem);
+}
+
+void TLineGrid::keyPressEvent(QKeyEvent* event) {
+  const QString text = event->text();
+  const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+                         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (printable && state() != EditingState && currentIndex().isValid()) {
+    if (edit(currentIndex(), AnyKeyPressed, event)) return;
+    // A click on the selected cell holds its editor back for the double-click
+    // interval and refuses the key meanwhile: open the editor now and give
+    // it the key.
+    if (edit(currentIndex(), DoubleClicked, nullptr)) {
+      if (QWidget* editor = QApplication::focusWidget(); editor && editor != this) {
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) line->selectAll();
+        QCoreApplication::sendEvent(editor, event);
+      }
+      return;
+    }
+  }
+  QTableWidget::keyPressEvent(event);
 }
 
 void TLineGrid::SetRowCount(int rows) { setRowCount(std::max(rows, 1) - 1); }

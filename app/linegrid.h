@@ -55,6 +55,14 @@ class TLineGrid : public QTableWidget {
   // An editor was closed (Enter, Tab, a click elsewhere).
   void EditorClosed();
 
+ protected:
+  // Typing goes into the current cell, also right after a click that
+  // would open its editor after the double-click interval.
+  void keyPressEvent(QKeyEvent* event) override;
+  // No type-ahead search: it moved typed digits to another line whose
+  // intensity starts with the first one.
+  void keyboardSearch(const QString&) override {}
+
  private:
   friend class TLineGridDelegate;
   friend class TLineGridSelection;

@@ -453,6 +453,41 @@ class MainFormTest : public QObject {
     QVERIFY(answers.errors.isEmpty());
   }
 
+  // Clicking a cell that is already selected and typing at once edits that
+  // cell: the table's type-ahead search must not move the typing to another
+  // line whose text starts with the first key.
+  void typingRightAfterAClickEditsThatCell() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->show();
+    ActivateWindow(*form);
+    TLineGrid* grid = Grid(*form);
+    int row = 0;
+    for (int r = 1; r < grid->RowCount() && !row; ++r)
+      if (grid->Cell(0, r) == "727.2936") row = r;
+    QVERIFY(row > 0);
+    std::vector<QString> before;
+    for (int r = 1; r < grid->RowCount(); ++r) before.push_back(grid->Cell(1, r));
+    const QPoint at = CellCentre(grid, TLineGrid::kIntensityColumn, row);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    // The cell is selected now: a second click, and the digits at once.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+    // Each key goes where the keyboard's focus is, as a user's keys do.
+    for (const QChar digit : QString("1234")) {
+      QVERIFY(QApplication::focusWidget());
+      QTest::keyClick(QApplication::focusWidget(), digit.toLatin1(), Qt::NoModifier, 20);
+    }
+    if (auto* editor = grid->viewport()->findChild<QLineEdit*>(); editor && editor->isVisible())
+      QTest::keyClick(editor, Qt::Key_Return);
+    else
+      QTest::keyClick(grid, Qt::Key_Return);
+    QTest::qWait(50);
+    for (int r = 1; r < grid->RowCount(); ++r)
+      if (r != row) QCOMPARE(grid->Cell(1, r), before[r - 1]);
+    QCOMPARE(grid->Cell(1, row), QString("1234"));
+  }
+
   void badEditIsRefused_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("letters") << "abc";
