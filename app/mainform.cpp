@@ -211,6 +211,11 @@ void TMainForm::PrepareMapPage() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // Unsaved intensity edits are not dropped without asking, as for Read.
+  if (!fClosed && !MayDiscardEdits()) {
+    event->ignore();
+    return;
+  }
   fRunner->CancelAndWait();  // closing cancels: the command changes nothing
   SaveFieldsOnClose();
   fPairInspector->close();

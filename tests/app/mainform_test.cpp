@@ -1879,6 +1879,24 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.questions.size(), 2);
   }
 
+  // Ctrl+Q and closing the window ask too; "no" keeps the window and the edit.
+  void closingAsksBeforeDiscardingEdits() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->show();
+    ActivateWindow(*form);
+    TypeIntoCell(Grid(*form), 2, "777");
+    answers.discard = false;
+    QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(answers.questions.size(), 1);
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 777.0);
+    answers.discard = true;
+    QVERIFY(form->close());
+    QCOMPARE(answers.questions.size(), 2);
+    QVERIFY(!form->isVisible());
+  }
+
   void everyFieldAndButtonHasATooltip() {
     Answers answers;
     auto form = ArgonForm(answers);
