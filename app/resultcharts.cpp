@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "model/line_integration.h"
 #include "model/residual_map.h"
@@ -263,7 +264,9 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
   fAnalysisSeries->setSelectable(QCP::stSingleData);
   connect(fAnalyze, &QCustomPlot::plottableClick, this,
           [this](QCPAbstractPlottable* series, int index, QMouseEvent*) {
-            if (series == fAnalysisSeries) emit AnalysisPointClicked(index);
+            if (series == fAnalysisSeries && index >= 0 &&
+                index < static_cast<int>(fAnalysisOrder.size()))
+              emit AnalysisPointClicked(fAnalysisOrder[index]);
           });
 }
 
@@ -394,7 +397,17 @@ void TResultCharts::ShowAnalysis(const std::vector<LabelledPoint>& points, bool 
   fAnalysisSeries->data()->clear();
   RemoveItems(fAnalyze, fAnalysisMarks);
   fAnalysisSeries->setName(QString::fromUtf8("λ x R dependence"));
-  for (const LabelledPoint& p : points) fAnalysisSeries->addData(p.x, p.y);
+  // Handed over sorted by R, in an order this chart knows.
+  fAnalysisOrder.resize(points.size());
+  std::iota(fAnalysisOrder.begin(), fAnalysisOrder.end(), 0);
+  std::stable_sort(fAnalysisOrder.begin(), fAnalysisOrder.end(),
+                   [&points](int a, int b) { return points[a].x < points[b].x; });
+  QVector<double> keys, values;
+  for (int i : fAnalysisOrder) {
+    keys.push_back(points[i].x);
+    values.push_back(points[i].y);
+  }
+  fAnalysisSeries->setData(keys, values, true);
   fAnalysisMarksVisible = marks;
   AddMarks(fAnalyze, points, fAnalysisMarks, marks);
   if (!points.empty()) {

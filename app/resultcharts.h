@@ -130,6 +130,9 @@ class TResultCharts : public QObject {
   QCPGraph* fSeriesT = nullptr;
   QCPGraph* fDensitySeries = nullptr;
   QCPGraph* fAnalysisSeries = nullptr;
+  // The series keeps its points sorted by R: the index in the points shown
+  // of each point of the series, so that a click names the right pair.
+  std::vector<int> fAnalysisOrder;
   QCPColorMap* fColorMap = nullptr;
   QCPColorScale* fColorScale = nullptr;
   std::vector<QCPCurve*> fContours;

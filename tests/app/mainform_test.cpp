@@ -1879,6 +1879,31 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.questions.size(), 2);
   }
 
+  // A click on a point of the "Analysis" chart names that point's pair,
+  // although the chart keeps its points sorted by R.
+  void analysisPointClickNamesThePointShown() {
+    QWidget pages;
+    lumora::TResultCharts charts(&pages);
+    auto* plot = pages.findChild<QCustomPlot*>("AnalyzeChart");
+    QVERIFY(plot);
+    plot->setParent(nullptr);
+    plot->resize(600, 400);
+    plot->show();
+    const std::vector<lumora::TResultCharts::LabelledPoint> points = {
+        {5, 700, "a"}, {1, 800, "b"}, {3, 750, "c"}, {1, 720, "d"}};
+    charts.ShowAnalysis(points, false);
+    plot->replot();
+    QSignalSpy clicked(&charts, &lumora::TResultCharts::AnalysisPointClicked);
+    for (int i = 0; i < static_cast<int>(points.size()); ++i) {
+      const QPoint at(qRound(plot->xAxis->coordToPixel(points[i].x)),
+                      qRound(plot->yAxis->coordToPixel(points[i].y)));
+      QTest::mouseClick(plot, Qt::LeftButton, {}, at);
+      QCOMPARE(clicked.size(), i + 1);
+      QCOMPARE(clicked.last().at(0).toInt(), i);
+    }
+    plot->setParent(&pages);
+  }
+
   // Ctrl+Q and closing the window ask too; "no" keeps the window and the edit.
   void closingAsksBeforeDiscardingEdits() {
     Answers answers;
