@@ -114,6 +114,9 @@ TMainForm::TMainForm(const std::string& settingsPath, TFormDialogs dialogs, QWid
 TMainForm::~TMainForm() {
   // The worker must stop before the session it works on goes.
   fRunner->CancelAndWait();
+  // Destroying the child widgets moves the focus, and this window's part of
+  // the object is gone by then.
+  disconnect(fFocusWatch);
 }
 
 void TMainForm::Guard(const std::function<void()>& command) {
@@ -154,12 +157,13 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::ExportRequested, this,
           [this](int page, const QString& format) { ExportChartAs(page, format); });
   lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-    const auto inGrid = [this](QWidget* w) {
-      return w && (w == lineGrid || lineGrid->isAncestorOf(w));
-    };
-    if (inGrid(old) && now && !inGrid(now) && now->window() == this) OnGridLeft();
-  });
+  fFocusWatch =
+      connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        const auto inGrid = [this](QWidget* w) {
+          return w && (w == lineGrid || lineGrid->isAncestorOf(w));
+        };
+        if (inGrid(old) && now && !inGrid(now) && now->window() == this) OnGridLeft();
+      });
   connect(fCharts, &TResultCharts::PointerOverResults, this, &TMainForm::OnPointerOverFractions);
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,

@@ -246,6 +246,7 @@ class TMainForm : public QMainWindow {
   TAnalysisOutputArray fAnalysisOutput;
   bool fClosed = false;
   TCommandRunner* fRunner = nullptr;
+  QMetaObject::Connection fFocusWatch;         // the application's focus changes
   std::optional<Session::State> fStateBefore;  // while a command runs
   // The fitted values of the lines and levels belong to the lines shown
   // (a fit, map or analysis ran on them since they were read or edited).

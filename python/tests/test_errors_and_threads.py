@@ -1,6 +1,7 @@
 """Faults arrive as lumora exceptions with the program's own texts (those
 lumora-cli prints), messages as warnings; sessions on threads give their
 serial results; the settings search is lumora-cli's."""
+import os
 import threading
 
 import numpy as np
@@ -229,7 +230,8 @@ def test_reading_the_element_while_another_thread_changes_it(world):
     threads = [threading.Thread(target=change)] + [threading.Thread(target=read) for _ in range(2)]
     for t in threads:
         t.start()
-    stop.wait(2.0)
+    # LUMORA_RACE_SECONDS lengthens the race for a run under the sanitizers.
+    stop.wait(float(os.environ.get("LUMORA_RACE_SECONDS", "2")))
     stop.set()
     for t in threads:
         t.join()
