@@ -1,5 +1,7 @@
 #include "cli/integration_options.h"
 
+#include "base/errors.h"
+#include "base/numparse.h"
 #include "cli/command.h"
 
 namespace lumora::cli {
@@ -16,8 +18,20 @@ SpectrumFields TakeSpectrumFields(std::vector<std::string>& args) {
       {"--saturation", &SpectrumFields::Saturation},
   };
   std::string value;
-  for (const auto& [name, field] : options)
-    if (TakeOption(args, name, value)) fields.*field = value;
+  for (const auto& [name, field] : options) {
+    if (!TakeOption(args, name, value)) continue;
+    // A number that is none is named by its option here; the request
+    // built from the fields later knows no options.
+    const bool file = field == &SpectrumFields::DarkFile || field == &SpectrumFields::ResponseFile;
+    if (!file && !Trim(value).empty()) {
+      try {
+        (void)StrToFloat(value);
+      } catch (const ConvertError& e) {
+        throw ConvertError(std::string(name) + ": " + e.what());
+      }
+    }
+    fields.*field = value;
+  }
   return fields;
 }
 

@@ -124,7 +124,8 @@ TEST_F(IntegrateCli, BadInputEndsWithAMessage) {
   dir_.Write("blue.csv", "400,1\n401,1\n402,1\n403,1\n404,1\n405,1\n406,1\n407,1\n408,1\n409,1\n");
   const UsageCase cases[] = {
       {"integrate", "lumora-cli: integrate takes one spectrum file"},
-      {"integrate --fwhm x s.csv", "'x' is not a valid floating point value"},
+      {"integrate --fwhm x s.csv", "--fwhm: 'x' is not a valid floating point value"},
+      {"integrate --min-snr nan s.csv", "--min-snr: 'nan' is not a valid floating point value"},
       {"integrate --fwhm -1 s.csv", "The FWHM must be greater than 0 nm, not -1."},
       {"integrate --response missing.txt s.csv", "Cannot open file"},
       {"integrate blue.csv", "blue.csv (400 to 409 nm) holds no line of the line base."},
