@@ -1,6 +1,8 @@
 #include "model/line_pair_analysis.h"
 
 #include "base/checked.h"
+#include "base/errors.h"
+#include "base/format.h"
 #include "base/numparse.h"
 #include "model/input_checks.h"
 
@@ -110,6 +112,10 @@ SimulationParameters ParseSimulationParameters(const std::string& text) {
 }
 
 void LineAnalysisRequest::Validate() const {
+  // The densities run from N0 to N0 x factor on a logarithmic scale.
+  if (!(limits.RangeFactor > 0))
+    throw FieldError("N range factor", Format(" must be greater than 0, not \"%s\".",
+                                              FloatToStr(limits.RangeFactor)));
   CheckModelInputs(start);
   CheckLog10Density(start.log10N1, kDensityCaption);
   CheckAboveZero(start.second, SecondParameterCaption(start.distribution));

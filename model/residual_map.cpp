@@ -194,6 +194,16 @@ void MapRequest::Validate() const {
   CheckLog10Density(log10ToDensity, "Map density To");
   CheckSecondParameter(fromTemperature, model.distribution, "Map temperature From");
   CheckSecondParameter(toTemperature, model.distribution, "Map temperature To");
+  // An axis of several points from a value to itself is no axis: every
+  // point would be the same and the colour scale a single value.
+  if (densityPoints > 1 && log10ToDensity == log10FromDensity)
+    throw FieldError("Map density To",
+                     Format(" must differ from its axis's first value, not \"%s\".",
+                            FloatToStr(std::pow(10.0, log10ToDensity))));
+  if (temperaturePoints > 1 && toTemperature == fromTemperature)
+    throw FieldError(
+        "Map temperature To",
+        Format(" must differ from its axis's first value, not \"%s\".", FloatToStr(toTemperature)));
 }
 
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount) {
@@ -252,8 +262,8 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
   if (!request.withReport) return result;
   if (static_cast<int>(model.Table().lines.size()) - 2 <= 0)
     result.report.push_back("Sum was not divided by DoF (not enough lines)!");
-  result.resultsLine = ResultsLine(model.Table().levels, MapResultsInput(result),
-                                   resultsLineCount, &result.report, request.dataFileName);
+  result.resultsLine = ResultsLine(model.Table().levels, MapResultsInput(result), resultsLineCount,
+                                   &result.report, request.dataFileName);
   return result;
 }
 

@@ -971,6 +971,25 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.errors.size(), 2);
   }
 
+  // Inputs that make no sense are refused by the field's caption: a map
+  // axis from a value to itself, a line analysis over a range factor of 0.
+  void senselessMapAndAnalysisInputsAreRefused() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    NamedWidget<QLineEdit>(*form, "FromDensityEdit")->setText("1E+016");
+    NamedWidget<QLineEdit>(*form, "ToDensityEdit")->setText("1E+016");
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].startsWith("Map density To must differ from its axis's first value"),
+             qPrintable(answers.errors[0]));
+    answers.input = "700, 850, 1e5, 14, 0";
+    Click(NamedWidget<QPushButton>(*form, "AnalyzeBtn"));
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 2);
+    QCOMPARE(answers.errors[1], QString("N range factor must be greater than 0, not \"0\"."));
+  }
+
   // The fit does not read the map's fields: empty or wrong ones leave it be.
   void fitRunsWithTheMapFieldsEmpty() {
     Answers answers;

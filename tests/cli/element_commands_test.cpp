@@ -168,6 +168,8 @@ TEST_F(ElementCli, AnalyzeBadInput) {
       {"analyze --params '200, 950, many, 100, 50'", "'many' is not a valid floating point value"},
       {"analyze --params '200, 300, 1e3, 100, 50'", "No lines for the analysis"},
       {"analyze --pair 696.5431", "--pair"},
+      {"analyze --params '700, 850, 1e5, 14, 0'",
+       "N range factor must be greater than 0, not \"0\"."},
   };
   for (const Case& c : cases) {
     const CliRun r = Cli(c.args);

@@ -560,6 +560,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"MapDensityBeyondTheModel",
                  "map --to-density 1e40 --density-points 2 --temperature-points 2",
                  "--to-density must lie between 1 and 1E30, not \"1E40\"."},
+        BadInput{"MapDensityAxisOfOneValue",
+                 "map --from-density 1e16 --to-density 1e16 --density-points 3 "
+                 "--temperature-points 3",
+                 "--to-density must differ from its axis's first value, not \"1E16\"."},
+        BadInput{"MapTemperatureAxisOfOneValue",
+                 "map --from-temperature 500 --to-temperature 500 --density-points 3 "
+                 "--temperature-points 3",
+                 "--to-temperature must differ from its axis's first value, not \"500\"."},
         BadInput{"MapAxesTooLong", "map --density-points 100000 --temperature-points 100000",
                  "A map takes at most 10000 points on each axis (density points 100000, "
                  "temperature points 100000)."},
