@@ -7,6 +7,7 @@
 
 #include "base/errors.h"
 #include "model/session.h"
+#include "tests/fuzz/argon_session.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/argon_model.h"
 
@@ -14,17 +15,7 @@ using namespace lumora;
 
 namespace {
 
-const std::string kDatabase = std::string(LUMORA_SOURCE_DIR) + "/data/database";
-
-// The element's data, read once per process.
-Session& ArgonSession() {
-  static Session* const session = [] {
-    auto* s = new Session(SessionOptions{"/tmp", [](const std::string&) {}});
-    s->ChangeElement({kDatabase, "Ar_I_levels.txt", "Ar, I"});
-    return s;
-  }();
-  return *session;
-}
+using fuzz::ArgonSession;
 
 void ImportMeasurement(const std::string& path) {
   Session& session = ArgonSession();

@@ -9,22 +9,14 @@
 
 #include "base/errors.h"
 #include "model/session.h"
+#include "tests/fuzz/argon_session.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace lumora;
 
 namespace {
 
-const std::string kDatabase = std::string(LUMORA_SOURCE_DIR) + "/data/database";
-
-Session& ArgonSession() {
-  static Session* const session = [] {
-    auto* s = new Session(SessionOptions{"/tmp", [](const std::string&) {}});
-    s->ChangeElement({kDatabase, "Ar_I_levels.txt", "Ar, I"});
-    return s;
-  }();
-  return *session;
-}
+using fuzz::ArgonSession;
 
 void IntegrateRecording(const std::string& path) {
   Session& session = ArgonSession();
