@@ -860,6 +860,8 @@ void TMainForm::RunFit() {
         fMapRange = MapRange{};
         fCharts->ClearMap();
         AppendReport(result->report);
+        // What the results line's u(n_1) is, and the chi-square or robust u.
+        if (!result->resultsLine.line.empty()) AppendReport(FitUncertaintyLines(*result));
         fResultsCurrent = true;
         ShowFractions(0);
         if (refits)

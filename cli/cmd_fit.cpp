@@ -116,6 +116,10 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   options.table = TakeFlag(args, "--table");
   if (TakeFlag(args, "--spectrum"))
     options.spectrum = SpectrumRequestFromFields(TakeSpectrumFields(args), "");
+  if (options.spectrum && options.uncertainty.intensities.source == UncertaintySource::Column)
+    throw UsageError(
+        "--sigma-column reads the third column of measurement files; a recording has none "
+        "(use --noise or --poisson with --spectrum)");
   options.json = TakeFlag(args, "--json");
   if (options.json && options.table)
     throw UsageError("--json and --table cannot be combined: the table is not JSON");
@@ -211,14 +215,14 @@ std::string FileJsonLine(nlohmann::json object, const std::string& file,
 }
 
 // Import and recalculation, as reading a measurement or a spectrum in the window.
-void ReadMeasurement(Session& session, const std::string& file,
-                     const std::optional<SpectrumRequest>& spectrum) {
-  if (spectrum) {
-    SpectrumRequest request = *spectrum;
+void ReadMeasurement(Session& session, const std::string& file, const BatchOptions& options) {
+  if (options.spectrum) {
+    SpectrumRequest request = *options.spectrum;
     request.spectrumFile = file;
     session.ReadSpectrum(request);
   } else {
-    session.ReadMeasurement(file);
+    session.ReadMeasurement(
+        file, options.uncertainty.intensities.source == UncertaintySource::Column);
   }
   session.Recalculate();
 }
@@ -238,6 +242,7 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
   const BatchOptions& options = job.options;
   FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
   request.report.dataFileName = FileNamePart(file);
+  request.uncertainty = options.uncertainty.intensities;
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
   const FitResult fit = session.Fit(request);
@@ -252,6 +257,10 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
     return;
   }
   PrintReport(fit.report, fit.resultsLine, printer);
+  // The weighted fit's chi-square follows its results line; an unweighted
+  // batch keeps its table of results lines as it always was.
+  if (fit.weighted && !fit.resultsLine.line.empty())
+    for (const std::string& line : FitUncertaintyLines(fit)) printer.Out(line + "\n");
   if (monteCarlo)
     for (const std::string& line : MonteCarloReport(monteCarlo->result, monteCarlo->request))
       printer.Out(line + "\n");
@@ -307,7 +316,7 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
   });
   bool ok = true;
   try {
-    ReadMeasurement(session, file, job.options.spectrum);
+    ReadMeasurement(session, file, job.options);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
       RunFit(session, job, file, warnings, printer);

@@ -36,6 +36,19 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
     if (options.monteCarlo.noise < 0)
       throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
   }
+  const bool poisson = TakeFlag(args, "--poisson");
+  const bool column = TakeFlag(args, "--sigma-column");
+  if (noise + poisson + column > 1)
+    throw UsageError(
+        "--noise, --poisson and --sigma-column each state the intensities' uncertainty: give "
+        "one of them");
+  if (!fit && (noise || poisson || column))
+    throw UsageError(
+        "--noise, --poisson and --sigma-column weight fits; map sums the unweighted residuals");
+  if (noise && options.monteCarlo.noise > 0)
+    options.intensities = {UncertaintySource::Relative, options.monteCarlo.noise};
+  if (poisson) options.intensities.source = UncertaintySource::Poisson;
+  if (column) options.intensities.source = UncertaintySource::Column;
   options.monteCarlo.akiAccuracy = TakeFlag(args, "--aki-accuracy");
   const bool seeded = TakeOption(args, "--seed", value);
   if (seeded) {
@@ -47,8 +60,8 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
   } else {
     options.monteCarlo.seed = DrawSeed();
   }
-  if ((noise || options.monteCarlo.akiAccuracy || seeded) && !runs)
-    throw UsageError("--noise, --aki-accuracy and --seed go with --monte-carlo N");
+  if ((options.monteCarlo.akiAccuracy || seeded) && !runs)
+    throw UsageError("--aki-accuracy and --seed go with --monte-carlo N");
   if (runs && !fit) throw UsageError("--monte-carlo goes with fit, not map");
   if (TakeOption(args, "--confidence", value)) {
     if (fit) throw UsageError("--confidence goes with map, not fit");

@@ -14,12 +14,16 @@
 namespace lumora::cli {
 
 struct UncertaintyOptions {
+  // The intensities' uncertainties that weight the fit or map: --noise REL,
+  // --poisson or --sigma-column.
+  IntensityUncertainty intensities;
   MonteCarloSettings monteCarlo;  // runs 0: no refits; the seed drawn when not given
   std::optional<double> confidence;
 };
 
-// Takes --monte-carlo N, --noise REL, --aki-accuracy, --seed S (fit) and
-// --confidence LEVEL (map) out of args; UsageError for a bad value.
+// Takes --noise REL, --poisson, --sigma-column (fit and map), --monte-carlo
+// N, --aki-accuracy, --seed S (fit) and --confidence LEVEL (map) out of
+// args; UsageError for a bad value or a combination that means nothing.
 UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool fit);
 
 struct MonteCarloOutcome {

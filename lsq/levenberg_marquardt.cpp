@@ -90,9 +90,14 @@ class MarqRun {
   void SaveParameters() { saved_ = par_; }
   void RestoreParameters() { par_ = saved_; }
 
-  bool ParametersUnchanged() const {
-    for (int i = 0; i < n_; ++i)
-      if (par_[i] != saved_[i]) return false;
+  // Unchanged: no parameter moved by more than `tolerance` times its size
+  // (0: not at all).
+  bool ParametersUnchanged(long double tolerance) const {
+    for (int i = 0; i < n_; ++i) {
+      if (par_[i] == saved_[i]) continue;
+      if (tolerance == 0 || std::fabs(par_[i] - saved_[i]) > tolerance * std::fabs(saved_[i]))
+        return false;
+    }
     return true;
   }
 
@@ -229,7 +234,7 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
       firstTrial = true;
     }
 
-    if (run.ParametersUnchanged()) {
+    if (run.ParametersUnchanged(options.parameterTolerance)) {
       stopCode = StopCode::ParametersUnchanged;
       break;
     }

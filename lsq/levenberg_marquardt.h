@@ -23,6 +23,9 @@ struct MinimizerOptions {
   long double diagonalWeight = 1;
   long double sumTarget = 1e-15L;
   int iterationLimit = 50;
+  // An iteration that moves no parameter by more than this times its size
+  // ends the run as "parameters unchanged"; 0 asks for no change at all.
+  long double parameterTolerance = 0;
   // Called before each iteration with its number; it may raise to end the
   // run, which Minimize passes on.
   std::function<void(int iteration)> beforeIteration;

@@ -60,12 +60,27 @@ std::vector<Item> SpectrumOptions() {
   };
 }
 
+// The intensities' uncertainties, which weight a fit and drive its refits.
+std::vector<Item> WeightOptions() {
+  return {
+      {"--noise REL",
+       "each intensity has the standard uncertainty REL times itself: the fit minimises "
+       "the branching fractions' chi-square and prints it with its p-value, and Monte Carlo "
+       "refits draw each intensity with it (log-normal)"},
+      {"--poisson",
+       "the intensities are photon counts with the uncertainty sqrt(I); weights as --noise"},
+      {"--sigma-column",
+       "the third number of each measurement line is the intensity's standard uncertainty "
+       "(then required); weights as --noise. Without it a third column is ignored"},
+  };
+}
+
 std::vector<Item> MonteCarloOptions() {
   return {
       {"--monte-carlo N",
        "refit N perturbed copies of each measurement and print the mean, "
-       "standard deviation, median and 2.5 % and 97.5 % percentiles"},
-      {"--noise REL", "relative noise of the perturbed intensities (log-normal)"},
+       "standard deviation, median and 2.5 % and 97.5 % percentiles; needs --noise, "
+       "--poisson, --sigma-column or --aki-accuracy"},
       {"--aki-accuracy", "scale each Aki within the accuracy grade of the line database"},
       {"--seed S", "seed of the perturbations; without it one is drawn and printed"},
   };
@@ -118,7 +133,8 @@ Page MakeCliPage() {
       "[--jobs N] [--spectrum " +
       SpectrumUsage() + "] FILE...";
   static const std::string fitUsage =
-      "[--log FILE] [--monte-carlo N [--noise REL] [--aki-accuracy] [--seed S]] " + fieldUsage;
+      "[--log FILE] [--noise REL | --poisson | --sigma-column] "
+      "[--monte-carlo N [--aki-accuracy] [--seed S]] " + fieldUsage;
   static const std::string mapUsage = "[--confidence LEVEL] " + fieldUsage;
   static const std::string integrateUsage = SpectrumUsage() + " [--report FILE] SPECTRUM";
   Page p;
@@ -178,6 +194,7 @@ Page MakeCliPage() {
        "print its results line; --log copies the fit's log (of the last file) to FILE; "
        "--monte-carlo refits N perturbed copies and prints the spread",
        Join({{{"--log FILE", "copy the fit log of the last file to FILE"}},
+             WeightOptions(),
              MonteCarloOptions(),
              FieldOptions(),
              SpectrumOptions()})},

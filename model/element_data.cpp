@@ -84,12 +84,33 @@ class FieldReader {
 struct MeasuredLine {
   double wavelength = 0;
   double intensity = 0;
+  double uncertainty = 0;
 };
 
-// The first two numbers of the next line that holds any; further columns
-// are ignored. A blank tail of the file reads as wavelength 0, which no line
-// base holds, so the import ends there with its not-found message.
-MeasuredLine ReadMeasuredLine(FieldReader& in) {
+// The intensity's standard uncertainty in the third column, when the
+// measurement is read with its uncertainties: a number above 0.
+double ReadUncertainty(FieldReader& in, const std::vector<std::string>& numbers, int lineNumber,
+                       double wavelength) {
+  if (numbers.size() < 3)
+    throw InOutError(Format("Line %d of %s has no third number; read with uncertainties, a "
+                            "measurement line needs a wavelength, an intensity and the "
+                            "intensity's standard uncertainty.",
+                            lineNumber, in.FileName()),
+                     106);
+  const double uncertainty = in.ParseNumber(numbers[2]);
+  if (!(uncertainty > 0) || !std::isfinite(uncertainty))
+    throw InOutError(Format("Line %d of %s: the uncertainty %s of the line %s nm is not above 0.",
+                            lineNumber, in.FileName(), FloatToStr(uncertainty),
+                            FloatToStr(wavelength)),
+                     106);
+  return uncertainty;
+}
+
+// The first two numbers of the next line that holds any, and the third with
+// `withUncertainty`; further columns are ignored. A blank tail of the file
+// reads as wavelength 0, which no line base holds, so the import ends there
+// with its not-found message.
+MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
   while (!in.Eof()) {
     const int lineNumber = in.LineNumber();
     const std::vector<std::string> numbers = in.ReadLineTokens();
@@ -108,7 +129,9 @@ MeasuredLine ReadMeasuredLine(FieldReader& in) {
                  "measured intensity is 0 or more.",
                  lineNumber, in.FileName(), FloatToStr(intensity), FloatToStr(wavelength)),
           106);
-    return {wavelength, intensity};
+    const double uncertainty =
+        withUncertainty ? ReadUncertainty(in, numbers, lineNumber, wavelength) : 0;
+    return {wavelength, intensity, uncertainty};
   }
   return {};
 }
@@ -324,17 +347,18 @@ bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double inten
 }
 
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
-                       const MessageSink& messages) {
+                       const MessageSink& messages, bool withUncertainties) {
   table.lines.clear();
   FieldReader in(fileName);
   while (!in.Eof()) {
-    const auto [wavelength, intensity] = ReadMeasuredLine(in);
+    const auto [wavelength, intensity, uncertainty] = ReadMeasuredLine(in, withUncertainties);
     TLineRecord line;
     std::string message;
     if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {
       ShowMessage(messages, message);
       break;
     }
+    line.IntSigma = uncertainty;
     table.lines.push_back(line);
     TieLineToLevels(table.levels, table.lines.back());
   }

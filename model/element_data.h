@@ -31,6 +31,7 @@ struct TLevelRecord {
 
 struct TLineRecord {
   double Int = 0;  // line intensity: measured, simulated or edited
+  double IntSigma = 0;  // its standard uncertainty as the measurement states it; 0: none
   double G_f = 0;
   double G_m = 0;
   double G_t = 0;
@@ -95,9 +96,11 @@ bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double inten
                       TLineRecord& line, std::string& message);
 
 // Replaces the table's lines with the lines of a measurement file. A failure
-// leaves the lines read before it.
+// leaves the lines read before it. With `withUncertainties` each line's third
+// number is its intensity's standard uncertainty (IntSigma) and must be there;
+// without, a third column is ignored.
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
-                       const MessageSink& messages);
+                       const MessageSink& messages, bool withUncertainties = false);
 
 // The element change's listings.
 struct ElementListings {

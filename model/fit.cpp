@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <algorithm>
 
+#include <Eigen/LU>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <memory>
 #include <optional>
@@ -27,8 +29,12 @@ namespace {
 // from the fitted values.
 class BranchingFractionFit : public FittedModel {
  public:
-  BranchingFractionFit(EbfModel& model, const FitTarget& target)
-      : model_(model), fixed_(target.start), fitSecond_(target.fitSecond) {}
+  // A derivative step of 0 keeps the model's own (half a percent).
+  BranchingFractionFit(EbfModel& model, const FitTarget& target, long double derivativeStep = 0)
+      : model_(model),
+        fixed_(target.start),
+        fitSecond_(target.fitSecond),
+        derivativeStep_(derivativeStep) {}
 
   int ParameterCount() const { return fitSecond_ ? 2 : 1; }
 
@@ -53,15 +59,21 @@ class BranchingFractionFit : public FittedModel {
 
   bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) override {
     const ModelParameters at = At(p);
-    gradient[0] = model_.Derivative(at, &ModelParameters::log10N1, k);
-    if (fitSecond_) gradient[1] = model_.Derivative(at, &ModelParameters::second, k);
+    gradient[0] = Derivative(at, &ModelParameters::log10N1, k);
+    if (fitSecond_) gradient[1] = Derivative(at, &ModelParameters::second, k);
     return true;
   }
 
  private:
+  long double Derivative(const ModelParameters& at, ModelInput input, int k) {
+    return derivativeStep_ > 0 ? model_.Derivative(at, input, k, derivativeStep_)
+                               : model_.Derivative(at, input, k);
+  }
+
   EbfModel& model_;
   const ModelParameters fixed_;
   const bool fitSecond_;
+  const long double derivativeStep_;
 };
 
 // The measured branching fractions; a line without a measured one weighs
@@ -248,7 +260,7 @@ void CheckWithinTheModel(const ModelParameters& fitted) {
 // however the minimiser ended. The fractions of an upper level sum to 1, so
 // each level with measured lines takes one degree of freedom.
 void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, long double sum,
-                              int fittedCount) {
+                              int fittedCount, const FractionWhitening* whitening) {
   const std::vector<TLineRecord>& lines = model.Table().lines;
   ModelParameters thin = fitted;
   thin.log10N1 = kMinLog10Density;
@@ -264,6 +276,7 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
       ++measured;
       levels.insert(lines[k].UpperState);
     }
+    if (whitening) thinSum = whitening->ChiSquare(lines, fractions);
   } catch (const std::exception&) {
     return;  // no thin model to compare with
   }
@@ -284,6 +297,51 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
                statistic, critical));
 }
 
+// The sandwich estimate of an unweighted fit's covariance, B M B with the
+// bread B the inverse normal matrix and the meat M summed over the upper
+// levels: a level's residuals are tied by its fractions' sum, so the level,
+// not the line, is the independent unit. Few levels carry most of what the
+// lines tell of n_1, and the fit pulls their residuals towards the model;
+// each level's residuals are therefore taken as if left out of the fit
+// (r / (1 - H), H the level's block of the hat matrix), the jackknife form of
+// the estimate.
+ParameterValues RobustErrors(BranchingFractionFit& fitted, const ParameterValues& parameters,
+                             const std::vector<TLineRecord>& lines,
+                             const ParameterMatrix& bread) {
+  using Matrix = Eigen::Matrix<long double, Eigen::Dynamic, Eigen::Dynamic>;
+  using Vector = Eigen::Matrix<long double, Eigen::Dynamic, 1>;
+  const int n = static_cast<int>(parameters.size());
+  std::map<int32_t, std::vector<int>> levels;
+  for (size_t k = 0; k < lines.size(); ++k)
+    if (lines[k].G_m > 0) levels[lines[k].UpperState].push_back(static_cast<int>(k));
+  ParameterMatrix meat = ParameterMatrix::Zero(n, n);
+  for (const auto& [upper, members] : levels) {
+    const Eigen::Index size = static_cast<Eigen::Index>(members.size());
+    Matrix jacobian(size, n);
+    Vector residuals(size);
+    for (Eigen::Index a = 0; a < size; ++a) {
+      ParameterValues gradient = ParameterValues::Zero(n);
+      long double value = 0;
+      if (!fitted.Gradient(parameters, members[a], gradient) ||
+          !fitted.Value(parameters, members[a], value))
+        return ParameterValues::Zero(n);
+      jacobian.row(a) = gradient.transpose();
+      residuals[a] = static_cast<long double>(lines[members[a]].G_m) - value;
+    }
+    const Matrix leverage = jacobian * Matrix(bread) * jacobian.transpose();
+    const Matrix identity = Matrix::Identity(size, size);
+    const Vector leftOut = (identity - leverage).fullPivLu().solve(residuals);
+    const ParameterValues score = jacobian.transpose() * leftOut;
+    meat += score * score.transpose();
+  }
+  const ParameterMatrix covariance = bread * meat * bread;
+  ParameterValues errors(n);
+  for (int i = 0; i < n; ++i) errors[i] = std::sqrt(std::max(covariance(i, i), 0.0L));
+  // A level that alone decides a parameter cannot be left out: no estimate.
+  if (!errors.allFinite()) return ParameterValues::Zero(n);
+  return errors;
+}
+
 ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {
   const int n = static_cast<int>(cov.rows());
   ParameterValues errors = ParameterValues::Zero(n);
@@ -302,17 +360,68 @@ void FitRequest::Validate() const {
 
 ParameterNames FitParameterNames() { return {"log10(n_1)", "Te"}; }
 
+void CheckFitDescribesTheLines(const std::vector<TLineRecord>& lines, const FitResult& fit) {
+  constexpr long double kLargestMisfit = 0.05L;
+  constexpr long double kLargestChiSquarePerDegree = 25;
+  if (fit.weighted) {
+    if (fit.goodness.PerDegree() > kLargestChiSquarePerDegree)
+      throw Error(Format(
+          "The lines disagree with the model far beyond their uncertainties (chi2/dof = %.4g "
+          "for %d degrees of freedom): these lines, or their uncertainties, do not give n_1.",
+          static_cast<double>(fit.goodness.PerDegree()), fit.goodness.degreesOfFreedom));
+    return;
+  }
+  int measured = 0;
+  std::set<int32_t> levels;
+  for (const TLineRecord& line : lines)
+    if (line.G_m > 0) {
+      ++measured;
+      levels.insert(line.UpperState);
+    }
+  const int freedom = measured - static_cast<int>(levels.size()) - fit.parameterCount;
+  if (freedom < 1) return;
+  const long double misfit = std::sqrt(fit.sum / freedom);
+  if (misfit > kLargestMisfit)
+    throw Error(Format(
+        "The fit misses the measured branching fractions by %.3g (root mean square), more "
+        "than %.3g: the model does not describe these lines, and they do not give n_1.",
+        static_cast<double>(misfit), static_cast<double>(kLargestMisfit)));
+}
+
 FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   CheckLineCount(static_cast<int>(lines.size()));
 
   CheckDetermined(model, request.target.start, request.target.fitSecond);
-  BranchingFractionFit fitted(model, request.target);
-  const MinimizerProblem problem = MeasuredFractions(lines, fitted);
+  // A weighted fit's chi-square is steep at its minimum: the half-percent
+  // steps of the unweighted fit (kept, as its results are known) would leave
+  // its Jacobian too coarse to find that minimum to a fraction of u.
+  constexpr long double kWeightedDerivativeStep = 1e-6L;
+  BranchingFractionFit fitted(model, request.target,
+                              request.uncertainty.Weighted() ? kWeightedDerivativeStep : 0);
+  // A weighted fit sees the fractions through their whitening.
+  std::optional<FractionWhitening> whitening;
+  std::optional<WhitenedModel> whitened;
+  MinimizerProblem problem;
+  if (request.uncertainty.Weighted()) {
+    whitening.emplace(lines, IntensityUncertainties(lines, request.uncertainty));
+    whitened.emplace(fitted, *whitening, static_cast<int>(lines.size()));
+    problem.model = &*whitened;
+    problem.observed = whitened->Observed(lines);
+    problem.weights.assign(problem.observed.size(), 1);
+  } else {
+    problem = MeasuredFractions(lines, fitted);
+  }
   const int m = static_cast<int>(problem.observed.size());
 
   MinimizerOptions options;
   options.iterationLimit = request.solver.iterationLimit;
+  // A chi-square this small is a model within a few 1e-5 of each line's
+  // uncertainty: nothing further to find.
+  if (whitening) options.sumTarget = 1e-9L;
+  // Near its minimum the chi-square's rounding moves the parameters in their
+  // last bits from one iteration to the next; such a move is no change.
+  if (whitening) options.parameterTolerance = 1e-15L;
   // What the caller's hook raises ends the fit as it is; a fault of the
   // model's becomes the report's error below.
   std::exception_ptr stopped;
@@ -358,23 +467,38 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   FitResult result;
   result.fitted = fitted.At(parameters);
   CheckWithinTheModel(result.fitted);
-  CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount());
+  CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount(),
+                           whitening ? &*whitening : nullptr);
   CheckDetermined(model, result.fitted, request.target.fitSecond);
+  // The derivatives at the end are in the cache now, from the check above.
+  if (!whitening && request.report.enabled)
+    result.robustErrors = RobustErrors(fitted, parameters, lines, summary.covariance);
   // Mostly the minimiser's last computation is that of its final parameters:
   // the model fields then describe them already and their entry is kept.
   model.ClearCacheKeeping(result.fitted);
-  for (int k = 0; k < m; ++k) lines[k].G_f = static_cast<double>(model.Evaluate(result.fitted, k));
+  for (size_t k = 0; k < lines.size(); ++k)
+    lines[k].G_f = static_cast<double>(model.Evaluate(result.fitted, static_cast<int>(k)));
 
   result.parameterCount = fitted.ParameterCount();
   result.sum = summary.sum;
   result.stopCode = summary.stopCode;
   result.iterations = summary.iterations;
   result.covariance = summary.covariance;
-  result.errors = ParameterErrors(m, summary.sum, summary.covariance);
+  result.weighted = whitening.has_value();
+  if (result.weighted) {
+    // The uncertainties state the scale: the covariance is not rescaled.
+    result.errors = ParameterValues(result.parameterCount);
+    for (int i = 0; i < result.parameterCount; ++i)
+      result.errors[i] = std::sqrt(std::max(summary.covariance(i, i), 0.0L));
+    result.goodness = ChiSquareTest(summary.sum, m - result.parameterCount);
+  } else {
+    result.errors = ParameterErrors(m, summary.sum, summary.covariance);
+  }
   result.trace = std::move(trace);
   if (!request.log.path.empty() || request.log.keep) result.logPath = logPath;
   if (request.log.text) result.logText = log.Text();
 
+  if (request.solver.refuseGrossMisfit) CheckFitDescribesTheLines(lines, result);
   if (!request.report.enabled) return result;
   if (request.report.kind == ReportKind::FitIteration)
     result.report = TextLines(log.Text());

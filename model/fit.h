@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lsq/levenberg_marquardt.h"
+#include "model/fraction_weights.h"
 #include "model/results_line.h"
 #include "model/self_absorption.h"
 
@@ -29,6 +30,9 @@ struct FitTarget {
 // How the minimiser runs.
 struct FitSolverOptions {
   int iterationLimit = 50;
+  // A fit that misses the lines grossly ends with an error (see
+  // CheckFitDescribesTheLines); refits of perturbed lines count it otherwise.
+  bool refuseGrossMisfit = true;
 };
 
 // The minimiser's log: a file the caller names (path), created anew; else a
@@ -51,6 +55,9 @@ struct FitReportOptions {
 
 struct FitRequest {
   FitTarget target;
+  // The intensities' uncertainties; with them the fit minimises the
+  // fractions' chi-square, without them their plain sum of squares.
+  IntensityUncertainty uncertainty;
   FitSolverOptions solver;
   FitLogOptions log;
   FitReportOptions report;
@@ -69,8 +76,15 @@ struct FitResult {
   StopCode stopCode = StopCode::NotStarted;
   int iterations = 0;
   ParameterMatrix covariance;  // over the fitted parameters, log10 n_1 first
-  // The standard errors of the fitted parameters (0 with 2 lines or fewer).
+  // The standard errors of the fitted parameters (0 with 2 lines or fewer):
+  // from the weighted covariance as it stands when the fit is weighted, else
+  // from the covariance scaled by the residuals' variance.
   ParameterValues errors;
+  bool weighted = false;
+  GoodnessOfFit goodness;  // of a weighted fit
+  // Of an unweighted fit: errors robust to residuals of unequal size (the
+  // sandwich estimate over the upper levels, whose fractions are tied).
+  ParameterValues robustErrors;
   IterationTrace trace;  // the start and each iteration that moved the parameters
   std::vector<std::string> report;
   // The results line at the report's end, and its header when it has one;
@@ -81,10 +95,17 @@ struct FitResult {
 
   long double Log10N1Error() const { return errors.size() > 0 ? errors[0] : 0; }
   long double SecondError() const { return errors.size() > 1 ? errors[1] : 0; }
+  long double RobustLog10N1Error() const { return robustErrors.size() > 0 ? robustErrors[0] : 0; }
 };
 
 // The names the fit's log prints for its parameters.
 ParameterNames FitParameterNames();
+
+// Raises Error when a fit misses the measured fractions so grossly that its
+// numbers describe no measurement: unweighted, a root-mean-square misfit of
+// the fractions above 0.05; weighted, a chi-square above 25 per degree of
+// freedom (five standard uncertainties a line).
+void CheckFitDescribesTheLines(const std::vector<TLineRecord>& lines, const FitResult& fit);
 
 // Runs one fit. Every line's G_f gets the model value at the fitted
 // parameters. More than kMaxFitLines lines, or none, are refused before the

@@ -44,17 +44,30 @@ struct Refit {
   long double second = 0;
 };
 
+// The relative standard deviation each line's intensity is drawn with: the
+// uncertainty the fit is weighted by, else the request's noise.
+std::vector<double> RelativeSpreads(const LineTable& measured, const MonteCarloRequest& request) {
+  const IntensityUncertainty& stated = request.fit.uncertainty;
+  if (!stated.Weighted() || stated.source == UncertaintySource::Relative)
+    return std::vector<double>(measured.lines.size(),
+                               stated.Weighted() ? stated.relative : request.intensityNoise);
+  const std::vector<double> sigmas = IntensityUncertainties(measured.lines, stated);
+  std::vector<double> spreads(measured.lines.size(), 0.0);
+  for (size_t k = 0; k < spreads.size(); ++k)
+    if (measured.lines[k].Int > 0) spreads[k] = sigmas[k] / measured.lines[k].Int;
+  return spreads;
+}
+
 // One refit on `work`, a copy of the measured table that it may change.
-Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloRequest& request,
-               uint64_t run) {
+Refit RunRefit(LineTable& work, const LineTable& measured, const std::vector<double>& spreads,
+               const MonteCarloRequest& request, uint64_t run) {
   std::mt19937_64 generator(RefitSeed(request.seed, run));
   std::normal_distribution<double> normal(0.0, 1.0);
   for (size_t k = 0; k < work.lines.size(); ++k) {
     work.lines[k] = measured.lines[k];
     const double z = normal(generator);
     // Log-normal, so that no intensity turns negative however large the noise.
-    if (request.intensityNoise != 0)
-      work.lines[k].Int *= LogNormalFactor(request.intensityNoise, z);
+    if (spreads[k] != 0) work.lines[k].Int *= LogNormalFactor(spreads[k], z);
   }
   if (request.akiAccuracy) {
     for (TLineRecord& line : work.lines) {
@@ -73,6 +86,9 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const MonteCarloReque
     // progress report's part.
     fit.beforeIteration = nullptr;
     fit.report.enabled = false;
+    // Perturbed Aki values may move the lines far from the model; how far
+    // the refits then scatter is what the run measures.
+    fit.solver.refuseGrossMisfit = false;
     int resultsLines = 0;
     const FitResult result = RunFit(model, fit, resultsLines);
     refit.ok = result.stopCode != StopCode::LambdaReached;
@@ -113,10 +129,10 @@ void CheckMonteCarloRequest(const MonteCarloRequest& request) {
                        kMaxMonteCarloRuns, request.runs));
   if (!(request.intensityNoise >= 0) || !std::isfinite(request.intensityNoise))
     throw Error(Format("The intensity noise must be 0 or more, not %g.", request.intensityNoise));
-  if (request.intensityNoise == 0 && !request.akiAccuracy)
+  if (request.intensityNoise == 0 && !request.akiAccuracy && !request.fit.uncertainty.Weighted())
     throw Error(
-        "Monte Carlo refits need something to perturb: an intensity noise above 0 or the "
-        "Aki accuracy grades.");
+        "Monte Carlo refits need something to perturb: an intensity noise above 0, the "
+        "intensities' uncertainties or the Aki accuracy grades.");
 }
 
 SampleStatistics Statistics(std::vector<double> values) {
@@ -141,6 +157,7 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   std::vector<Refit> refits(request.runs);
   // Every worker refits on its own copy of the table.
   tbb::enumerable_thread_specific<LineTable> copies([&table] { return table; });
+  const std::vector<double> spreads = RelativeSpreads(table, request);
   std::mutex progressLock;
   int done = 0;
   auto refitRange = [&](const tbb::blocked_range<int>& range) {
@@ -148,7 +165,7 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
     for (int run = range.begin(); run != range.end(); ++run) {
       // Once a report has stopped the runs, the other workers stop too.
       if (tbb::is_current_task_group_canceling()) return;
-      refits[run] = RunRefit(work, table, request, static_cast<uint64_t>(run));
+      refits[run] = RunRefit(work, table, spreads, request, static_cast<uint64_t>(run));
       if (request.progress) {
         const std::lock_guard<std::mutex> lock(progressLock);
         request.progress(++done, request.runs);
@@ -186,9 +203,22 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
 std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
                                           const MonteCarloRequest& request) {
   std::vector<std::string> lines;
-  std::string head =
-      Format("Monte Carlo: %d runs, %d failed, seed %s, intensity noise %g", result.runs,
-             result.failed, std::to_string(result.seed), request.intensityNoise);
+  std::string head = Format("Monte Carlo: %d runs, %d failed, seed %s, ", result.runs,
+                            result.failed, std::to_string(result.seed));
+  switch (request.fit.uncertainty.source) {
+    case UncertaintySource::Column:
+      head += "intensities drawn by their stated uncertainties";
+      break;
+    case UncertaintySource::Poisson:
+      head += "intensities drawn as photon counts (Poisson uncertainty)";
+      break;
+    case UncertaintySource::Relative:
+      head += Format("intensity noise %g", request.fit.uncertainty.relative);
+      break;
+    case UncertaintySource::None:
+      head += Format("intensity noise %g", request.intensityNoise);
+      break;
+  }
   if (request.akiAccuracy)
     head += Format(", Aki accuracy grades (%d lines without a grade counted as E)",
                    result.linesWithoutGrade);

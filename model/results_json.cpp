@@ -49,6 +49,17 @@ nlohmann::json FitJson(const std::string& file, const FitResult& fit,
   object["stop"] = StopCodeResultText(fit.stopCode);
   AddFigures(object, figures, input);
   object["iterations"] = fit.iterations;
+  object["weighted"] = fit.weighted;
+  if (fit.weighted) {
+    object["u_log10_n1_from"] = "intensity uncertainties";
+    object["chi2"] = Number(fit.goodness.chiSquare);
+    object["dof"] = fit.goodness.degreesOfFreedom;
+    object["chi2_per_dof"] = Number(fit.goodness.PerDegree());
+    object["p_value"] = fit.goodness.pValue;
+  } else {
+    object["u_log10_n1_from"] = "residual scatter";
+    object["u_log10_n1_robust"] = Number(fit.RobustLog10N1Error());
+  }
   return object;
 }
 

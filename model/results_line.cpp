@@ -59,6 +59,27 @@ ResultsInput FitResultsInput(const FitResult& fit) {
   return input;
 }
 
+std::vector<std::string> FitUncertaintyLines(const FitResult& fit) {
+  if (fit.weighted) {
+    const GoodnessOfFit& g = fit.goodness;
+    std::vector<std::string> lines{Format("chi2 = %.4g for %d degrees of freedom: chi2/dof = %.4g, p = %.3g; "
+                   "u(log10 n_1) = %.4g from the intensities' uncertainties (not rescaled)",
+                   static_cast<double>(g.chiSquare), g.degreesOfFreedom,
+                   static_cast<double>(g.PerDegree()), g.pValue,
+                   static_cast<double>(fit.Log10N1Error()))};
+    if (g.pValue < 0.001)
+      lines.push_back(Format("Warning: the lines scatter more than their uncertainties allow "
+                             "(p = %.3g): u(log10 n_1) is too small, by about %.3g times.",
+                             g.pValue, std::sqrt(static_cast<double>(g.PerDegree()))));
+    return lines;
+  }
+  const long double robust = fit.RobustLog10N1Error();
+  return {Format("u(log10 n_1) = %.4g from the residuals' scatter (unweighted fit); "
+                 "robust (sandwich over the upper levels) %s",
+                 static_cast<double>(fit.Log10N1Error()),
+                 robust > 0 ? Format("%.4g", static_cast<double>(robust)) : std::string("n/a"))};
+}
+
 ResultsInput MapResultsInput(const MapResult& map) {
   ResultsInput input;
   input.at = map.atMinimum;

@@ -28,6 +28,11 @@ struct ResultsInput {
   std::optional<StopCode> fitStop;  // none: a map
 };
 ResultsInput FitResultsInput(const FitResult& fit);
+
+// What the results line's u(n_1) is, and what else the fit knows of it: for
+// a weighted fit its chi-square and p-value, for an unweighted one the robust
+// (sandwich) u(log10 n_1) beside the one from the residuals' scatter.
+std::vector<std::string> FitUncertaintyLines(const FitResult& fit);
 ResultsInput MapResultsInput(const MapResult& map);
 
 // The figures a results line shows: the density of each covered level with

@@ -291,4 +291,16 @@ long double EbfModel::Derivative(const ModelParameters& p, ModelInput input, int
   return fp::Div(fPlus - fMinus, 2 * h);
 }
 
+long double EbfModel::Derivative(const ModelParameters& p, ModelInput input, int line,
+                                 long double relativeStep) {
+  ModelParameters shifted = p;
+  const long double s = p.*input;
+  const long double h = s * relativeStep;
+  shifted.*input = s + h;
+  const long double fPlus = Evaluate(shifted, line);
+  shifted.*input = s - h;
+  const long double fMinus = Evaluate(shifted, line);
+  return fp::Div(fPlus - fMinus, 2 * h);
+}
+
 }  // namespace lumora

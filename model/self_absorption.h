@@ -60,6 +60,9 @@ class EbfModel {
   // The central-difference derivative of a line's G_f with respect to one
   // input at p, with a step of half a percent of the input.
   long double Derivative(const ModelParameters& p, ModelInput input, int line);
+  // The same with a step of `relativeStep` times the input.
+  long double Derivative(const ModelParameters& p, ModelInput input, int line,
+                         long double relativeStep);
 
   void ClearCache() { cache_.Clear(); }
   // Empties the cache but for the entry of p when it is the last one the

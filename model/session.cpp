@@ -114,9 +114,9 @@ std::vector<std::string> Session::ListStructure() const {
   return ListLevelLineStructure(element_.levels, element_.lineBase.get());
 }
 
-void Session::ReadMeasurement(const std::string& path) {
+void Session::ReadMeasurement(const std::string& path, bool withUncertainties) {
   integration_.reset();
-  ImportIntensities(table_, element_.lineBase.get(), path, options_.messages);
+  ImportIntensities(table_, element_.lineBase.get(), path, options_.messages, withUncertainties);
 }
 
 void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
@@ -164,6 +164,11 @@ void Session::Recalculate() {
 void Session::SetIntensity(size_t line, double value) {
   if (line >= table_.lines.size()) throw RangeError();
   table_.lines[line].Int = value;
+}
+
+void Session::SetIntensityUncertainty(size_t line, double sigma) {
+  if (line >= table_.lines.size()) throw RangeError();
+  table_.lines[line].IntSigma = sigma;
 }
 
 std::vector<LineTableRow> Session::TableRows(bool withFractions) const {

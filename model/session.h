@@ -72,8 +72,9 @@ class Session {
 
   // ---- the lines
   // Replaces the lines by those of a measurement file (a failure leaves the
-  // lines read before it). Does not recalculate.
-  void ReadMeasurement(const std::string& path);
+  // lines read before it). Does not recalculate. With `withUncertainties`
+  // each line's third number is its intensity's standard uncertainty.
+  void ReadMeasurement(const std::string& path, bool withUncertainties = false);
   // Replaces the lines by those of the given wavelengths and intensities
   // (equally many), each wavelength exactly as the line base holds it. A
   // wavelength the base lacks raises Error with the import's message and
@@ -97,6 +98,9 @@ class Session {
   // "Not enough lines for EBF method." below two lines.
   void Recalculate();
   void SetIntensity(size_t line, double value);
+  // The standard uncertainty of a line's intensity, as a measurement's third
+  // column states it (0: none).
+  void SetIntensityUncertainty(size_t line, double sigma);
   // Empties the lines, so that a failed read leaves none behind.
   void ClearLines() { table_.lines.clear(); }
   const LineTable& Table() const { return table_; }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -676,7 +677,11 @@ TEST_F(FitCli, UncertaintyOptionsRefuseBadValues) {
       {"fit --monte-carlo 100 --noise -0.1", "--noise must be 0 or more"},
       {"fit --monte-carlo 100 --noise lots", "--noise needs a number"},
       {"fit --monte-carlo 100 --seed -3", "--seed needs a whole number"},
-      {"fit --noise 0.02", "go with --monte-carlo"},
+      {"fit --seed 3", "go with --monte-carlo"},
+      {"fit --noise 0.02 --poisson", "give one of them"},
+      {"fit --sigma-column --poisson", "give one of them"},
+      {"map --noise 0.02", "weight fits"},
+      {"fit --sigma-column --spectrum", "a recording has none"},
       {"map --monte-carlo 100", "goes with fit"},
       {"map --confidence 95", "between 0 and 1"},
       {"fit --confidence 0.95", "goes with map"},
@@ -696,10 +701,12 @@ TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   const CliResult first = Run(args);
   ASSERT_EQ(first.status, 0) << first.err;
   const std::vector<std::string> lines = TextLines(first.out);
-  ASSERT_EQ(lines.size(), 6u) << first.out;
-  EXPECT_EQ(lines[2].rfind("Monte Carlo: 50 runs, ", 0), 0u) << lines[2];
-  EXPECT_NE(lines[2].find("seed 11"), std::string::npos) << lines[2];
-  EXPECT_EQ(lines[4].rfind("log10(n_1) ", 0), 0u) << lines[4];
+  // --noise weights the fit: its chi-square follows the results line.
+  ASSERT_EQ(lines.size(), 7u) << first.out;
+  EXPECT_EQ(lines[2].rfind("chi2 = ", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3].rfind("Monte Carlo: 50 runs, ", 0), 0u) << lines[3];
+  EXPECT_NE(lines[3].find("seed 11"), std::string::npos) << lines[3];
+  EXPECT_EQ(lines[5].rfind("log10(n_1) ", 0), 0u) << lines[5];
   EXPECT_EQ(Run(args).out, first.out);
   // The same seed on every core gives the same output, in text and in JSON.
   const std::string both =
@@ -722,6 +729,89 @@ TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   const CliResult drawn = Run("fit --monte-carlo 50 --noise 0.02 meas/argon_n2e15.txt");
   ASSERT_EQ(drawn.status, 0) << drawn.err;
   EXPECT_NE(drawn.out.find(", seed "), std::string::npos) << drawn.out;
+}
+
+// The intensities' uncertainties from a third column, as a fraction of each
+// intensity, or as photon counts: a weighted fit with its chi-square; without
+// --sigma-column a third column means nothing.
+TEST_F(FitCli, WeightedFitsTakeTheIntensitiesUncertainties) {
+  std::ifstream sample(kSamples + "argon_n4e16_noise.txt");
+  std::ostringstream withColumn, partial;
+  withColumn.precision(17);
+  partial.precision(17);
+  std::string wavelength, intensity;  // as the sample has them
+  for (int k = 0; sample >> wavelength >> intensity; ++k) {
+    const double sigma = 0.02 * std::stod(intensity);
+    withColumn << wavelength << "\t" << intensity << "\t" << sigma << "\n";
+    partial << wavelength << "\t" << intensity;
+    if (k != 4) partial << "\t" << sigma;
+    partial << "\n";
+  }
+  testing::WriteFile(dir_.File("meas/sigma.txt"), withColumn.str());
+  testing::WriteFile(dir_.File("meas/partial.txt"), partial.str());
+  std::filesystem::copy_file(kSamples + "argon_n4e16_noise.txt", dir_.File("meas/noise.txt"));
+
+  // The column at 2 % of each intensity is --noise 0.02.
+  const CliResult column = Run("fit --sigma-column --json meas/sigma.txt");
+  ASSERT_EQ(column.status, 0) << column.err;
+  const nlohmann::json weighted = nlohmann::json::parse(column.out);
+  EXPECT_EQ(weighted.at("weighted"), true);
+  EXPECT_EQ(weighted.at("dof"), 16);
+  EXPECT_NEAR(weighted.at("chi2").get<double>() / 16, weighted.at("chi2_per_dof").get<double>(),
+              1e-12);
+  EXPECT_GT(weighted.at("p_value").get<double>(), 0.01);
+  EXPECT_FALSE(weighted.contains("u_log10_n1_robust"));
+  const nlohmann::json relative =
+      nlohmann::json::parse(Run("fit --noise 0.02 --json meas/noise.txt").out);
+  EXPECT_NEAR(relative.at("log10_n1").get<double>(), weighted.at("log10_n1").get<double>(), 1e-9);
+  EXPECT_NEAR(relative.at("u_log10_n1").get<double>(), weighted.at("u_log10_n1").get<double>(),
+              1e-9);
+
+  // Unweighted, the third column is ignored and the robust u is added.
+  const CliResult plain = Run("fit --json meas/sigma.txt");
+  const nlohmann::json unweighted = nlohmann::json::parse(plain.out);
+  EXPECT_EQ(unweighted.at("weighted"), false);
+  EXPECT_GT(unweighted.at("u_log10_n1_robust").get<double>(), 0);
+  EXPECT_FALSE(unweighted.contains("chi2"));
+  std::string sameLines = Run("fit meas/noise.txt").out;
+  sameLines.replace(sameLines.find("noise.txt"), 9, "sigma.txt");
+  EXPECT_EQ(Run("fit meas/sigma.txt").out, sameLines);
+
+  // Text: the results line, then the chi-square; Poisson weights too.
+  const std::vector<std::string> text = TextLines(Run("fit --poisson meas/noise.txt").out);
+  ASSERT_EQ(text.size(), 3u);
+  EXPECT_EQ(text[2].rfind("chi2 = ", 0), 0u) << text[2];
+
+  // A line without its uncertainty is named.
+  const CliResult missing = Run("fit --sigma-column meas/partial.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Line 5 of meas/partial.txt has no third number"), std::string::npos)
+      << missing.err;
+}
+
+// Intensities that are pure noise carry no n_1: every file ends with an
+// error, weighted or not, never with a results line.
+TEST_F(FitCli, PureNoiseIsNeverAResult) {
+  std::ifstream sample(kSamples + "argon_n2e15.txt");
+  std::vector<std::string> wavelengths;
+  std::string wavelength, intensity;
+  while (sample >> wavelength >> intensity) wavelengths.push_back(wavelength);
+  std::mt19937_64 generator(1);
+  std::uniform_real_distribution<double> uniform(100, 10000);
+  std::string files;
+  for (int seed = 1; seed <= 12; ++seed) {
+    std::ostringstream text;
+    for (const std::string& w : wavelengths) text << w << "\t" << uniform(generator) << "\n";
+    const std::string name = "meas/noise" + std::to_string(seed) + ".txt";
+    testing::WriteFile(dir_.File(name), text.str());
+    files += " " + name;
+  }
+  for (const char* weights : {"", "--noise 0.05 ", "--fit-temperature "}) {
+    const CliResult r = Run(std::string("fit ") + weights + files);
+    EXPECT_EQ(r.status, 1) << weights;
+    EXPECT_EQ(r.out.find("fit:"), std::string::npos) << weights << r.out;
+    EXPECT_EQ(TextLines(r.err).size(), 12u) << weights << r.err;
+  }
 }
 
 TEST_F(FitCli, ConfidenceRegionFollowsTheMapsResultsLine) {

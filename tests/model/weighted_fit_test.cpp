@@ -1,0 +1,214 @@
+// Weighted fits: the whitening of the branching fractions, the chi-square,
+// and whether the uncertainties the fits state hold up against the scatter
+// of fits to seeded noisy copies of a measurement whose n_1 is known.
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/fraction_weights.h"
+#include "model/monte_carlo.h"
+#include "model/session.h"
+#include "tests/support/argon_model.h"
+#include "tests/support/testfiles.h"
+
+namespace lumora::test {
+namespace {
+
+using testing::ArgonModel;
+
+const std::string kData = std::string(LUMORA_SOURCE_DIR) + "/data/";
+constexpr double kRelativeNoise = 0.02;
+
+double Mean(const std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  return sum / static_cast<double>(v.size());
+}
+
+double StandardDeviation(const std::vector<double>& v) {
+  const double mean = Mean(v);
+  double squares = 0;
+  for (double x : v) squares += (x - mean) * (x - mean);
+  return std::sqrt(squares / static_cast<double>(v.size() - 1));
+}
+
+// The noise-free argon sample (27 lines, every upper level with all its
+// lines) in a session, with the n_1 a fit finds on it as the truth.
+class WeightedFit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+    session.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+    session.Recalculate();
+    for (const TLineRecord& line : session.Table().lines) trueIntensities.push_back(line.Int);
+    truth = static_cast<double>(session.Fit(Request(IntensityUncertainty{})).fitted.log10N1);
+  }
+
+  static FitRequest Request(IntensityUncertainty uncertainty) {
+    FitRequest request;
+    request.target.start = ArgonModel();
+    request.uncertainty = uncertainty;
+    request.log.write = false;
+    return request;
+  }
+
+  // Each intensity with 2 % Gaussian noise and that 2 % of its true value as
+  // its stated uncertainty.
+  void Draw(std::mt19937_64& generator) {
+    std::normal_distribution<double> normal;
+    for (size_t k = 0; k < trueIntensities.size(); ++k) {
+      session.SetIntensity(k, trueIntensities[k] * (1 + kRelativeNoise * normal(generator)));
+      session.SetIntensityUncertainty(k, kRelativeNoise * trueIntensities[k]);
+    }
+    session.Recalculate();
+  }
+
+  Session session{SessionOptions{"", [](const std::string&) {}}};
+  std::vector<double> trueIntensities;
+  double truth = 0;
+};
+
+// The chi-square of fractions with a singular covariance, computed without
+// the whitening: per upper level r' C^+ r with C's pseudo-inverse.
+double PseudoInverseChiSquare(const std::vector<TLineRecord>& lines,
+                              const std::vector<double>& sigmas) {
+  std::map<int32_t, std::vector<size_t>> levels;
+  for (size_t k = 0; k < lines.size(); ++k)
+    if (lines[k].G_m > 0) levels[lines[k].UpperState].push_back(k);
+  double chiSquare = 0;
+  for (const auto& [upper, members] : levels) {
+    const Eigen::Index n = static_cast<Eigen::Index>(members.size());
+    double total = 0;
+    for (size_t k : members) total += lines[k].Int * lines[k].AR.WaveLength;
+    // The Jacobian of G_i = x_i / sum x by the intensities, times their sigmas.
+    Eigen::MatrixXd jacobian(n, n);
+    Eigen::VectorXd residual(n);
+    for (Eigen::Index i = 0; i < n; ++i) {
+      const TLineRecord& line = lines[members[i]];
+      residual[i] = line.G_m - line.G_f;
+      for (Eigen::Index j = 0; j < n; ++j) {
+        const TLineRecord& other = lines[members[j]];
+        jacobian(i, j) = ((i == j ? 1.0 : 0.0) - line.G_m) * other.AR.WaveLength / total *
+                         sigmas[members[j]];
+      }
+    }
+    const Eigen::MatrixXd covariance = jacobian * jacobian.transpose();
+    chiSquare += residual.dot(covariance.completeOrthogonalDecomposition().pseudoInverse() *
+                              residual);
+  }
+  return chiSquare;
+}
+
+TEST_F(WeightedFit, ChiSquareEqualsThePseudoInverseForm) {
+  std::mt19937_64 generator(11);
+  Draw(generator);
+  const FitResult fit = session.Fit(Request({UncertaintySource::Column}));
+  ASSERT_TRUE(fit.weighted);
+  std::vector<double> sigmas;
+  for (const TLineRecord& line : session.Table().lines) sigmas.push_back(line.IntSigma);
+  EXPECT_NEAR(static_cast<double>(fit.sum) / PseudoInverseChiSquare(session.Table().lines, sigmas),
+              1.0, 1e-6);
+  // 27 lines of 10 upper levels, one parameter.
+  EXPECT_EQ(fit.goodness.degreesOfFreedom, 16);
+}
+
+// Whitened residuals of fractions from noisy intensities are independent
+// with unit variance: their sample covariance over many draws is the
+// identity (small noise keeps the propagation linear).
+TEST_F(WeightedFit, WhitenedFractionsHaveUnitCovariance) {
+  const std::vector<TLineRecord> exact = session.Table().lines;
+  std::vector<double> sigmas;
+  for (double intensity : trueIntensities) sigmas.push_back(1e-4 * intensity);
+  const FractionWhitening whitening(exact, sigmas);
+  ASSERT_EQ(whitening.RowCount(), 17);
+  std::mt19937_64 generator(5);
+  std::normal_distribution<double> normal;
+  constexpr int kDraws = 20000;
+  Eigen::MatrixXd sum = Eigen::MatrixXd::Zero(whitening.RowCount(), whitening.RowCount());
+  for (int draw = 0; draw < kDraws; ++draw) {
+    for (size_t k = 0; k < trueIntensities.size(); ++k)
+      session.SetIntensity(k, trueIntensities[k] + sigmas[k] * normal(generator));
+    session.Recalculate();
+    std::vector<double> residuals;
+    for (size_t k = 0; k < exact.size(); ++k)
+      residuals.push_back(session.Table().lines[k].G_m - exact[k].G_m);
+    Eigen::VectorXd whitened(whitening.RowCount());
+    for (int r = 0; r < whitening.RowCount(); ++r)
+      whitened[r] = static_cast<double>(whitening.Apply(r, residuals));
+    sum += whitened * whitened.transpose();
+  }
+  const Eigen::MatrixXd covariance = sum / kDraws;
+  // Sampling error of a unit variance over 20000 draws: about 0.01.
+  for (int i = 0; i < whitening.RowCount(); ++i)
+    for (int j = 0; j < whitening.RowCount(); ++j)
+      EXPECT_NEAR(covariance(i, j), i == j ? 1.0 : 0.0, 0.05) << i << "," << j;
+}
+
+// 400 seeded draws: the chi-square per degree of freedom averages 1, the
+// weighted u matches the scatter of the fitted values and its 95 % interval
+// covers the truth 95 % of the time; unweighted, the robust u matches the
+// scatter of the unweighted fits.
+TEST_F(WeightedFit, StatedUncertaintiesMatchTheScatterOfFits) {
+  constexpr int kDraws = 400;
+  std::mt19937_64 generator(2024);
+  std::vector<double> weighted, weightedU, chiSquarePerDegree, unweighted, robustU;
+  int covered = 0;
+  for (int draw = 0; draw < kDraws; ++draw) {
+    Draw(generator);
+    const FitResult fit = session.Fit(Request({UncertaintySource::Column}));
+    const double value = static_cast<double>(fit.fitted.log10N1);
+    const double u = static_cast<double>(fit.Log10N1Error());
+    weighted.push_back(value);
+    weightedU.push_back(u);
+    chiSquarePerDegree.push_back(static_cast<double>(fit.goodness.PerDegree()));
+    if (std::fabs(value - truth) <= 1.96 * u) ++covered;
+    EXPECT_EQ(fit.stopCode, StopCode::ParametersUnchanged) << draw;
+
+    const FitResult plain = session.Fit(Request({}));
+    unweighted.push_back(static_cast<double>(plain.fitted.log10N1));
+    robustU.push_back(static_cast<double>(plain.RobustLog10N1Error()));
+  }
+  EXPECT_NEAR(Mean(chiSquarePerDegree), 1.0, 0.1);
+  EXPECT_NEAR(Mean(weightedU) / StandardDeviation(weighted), 1.0, 0.15);
+  EXPECT_GE(covered, kDraws * 92 / 100);
+  EXPECT_LE(covered, kDraws * 98 / 100);
+  EXPECT_NEAR(Mean(robustU) / StandardDeviation(unweighted), 1.0, 0.2);
+}
+
+// The refits of a weighted fit draw each intensity by its stated
+// uncertainty; their spread is the weighted fit's u.
+TEST_F(WeightedFit, MonteCarloSpreadMatchesTheWeightedU) {
+  std::mt19937_64 generator(77);
+  for (int draw = 0; draw < 10; ++draw) {
+    Draw(generator);
+    const FitRequest request = Request({UncertaintySource::Column});
+    const FitResult fit = session.Fit(request);
+    MonteCarloRequest refits;
+    refits.fit = request;
+    refits.runs = 400;
+    refits.seed = 100 + draw;
+    const MonteCarloResult spread = session.MonteCarlo(refits, fit);
+    EXPECT_EQ(spread.failed, 0);
+    EXPECT_NEAR(spread.log10N1.std / static_cast<double>(fit.Log10N1Error()), 1.0, 0.15) << draw;
+  }
+}
+
+// A measured line needs an uncertainty above 0 to be weighted.
+TEST_F(WeightedFit, RefusesLinesWithoutUsableUncertainties) {
+  for (double sigma : {0.0, -1.0, std::nan("")}) {
+    for (size_t k = 0; k < trueIntensities.size(); ++k)
+      session.SetIntensityUncertainty(k, k == 3 ? sigma : 1.0);
+    EXPECT_THROW(session.Fit(Request({UncertaintySource::Column})), Error) << sigma;
+  }
+  EXPECT_THROW(session.Fit(Request({UncertaintySource::Relative, 0.0})), Error);
+  EXPECT_NO_THROW(session.Fit(Request({UncertaintySource::Poisson})));
+}
+
+}  // namespace
+}  // namespace lumora::test
