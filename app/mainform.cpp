@@ -860,8 +860,10 @@ void TMainForm::RunFit() {
         fMapRange = MapRange{};
         fCharts->ClearMap();
         AppendReport(result->report);
-        // What the results line's u(n_1) is, and the chi-square or robust u.
-        if (!result->resultsLine.line.empty()) AppendReport(FitUncertaintyLines(*result));
+        // A weighted fit's chi-square follows its results line; unweighted
+        // fits keep the report a table of results lines.
+        if (result->weighted && !result->resultsLine.line.empty())
+          AppendReport(FitUncertaintyLines(*result));
         fResultsCurrent = true;
         ShowFractions(0);
         if (refits)
