@@ -273,6 +273,18 @@ int ReadCount(std::string_view format, size_t& i) {
   return count;
 }
 
+// FloatToStr's digits, and the fewer of a number in a message.
+constexpr int kFloatToStrDigits = 15;
+constexpr int kMessageDigits = 12;
+
+// The digits of a number's text after its leading zeros.
+int SignificantDigits(std::string_view text) {
+  int count = 0;
+  for (char c : text)
+    if (IsDigit(c) && (count > 0 || c != '0')) ++count;
+  return count;
+}
+
 }  // namespace
 
 std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args) {
@@ -348,7 +360,21 @@ std::string FormatList(std::string_view format, std::initializer_list<FormatArg>
   return out;
 }
 
-std::string FloatToStr(long double value) { return General(value, 15); }
+std::string FloatToStr(long double value) { return General(value, kFloatToStrDigits); }
+
+std::string MessageNumber(long double value) {
+  // Rounding only what is longer keeps a short value's text as it was,
+  // 10000000000000 for 1E13 included.
+  const bool longer =
+      std::isfinite(value) && RoundSignificant(value, kFloatToStrDigits).digits.size() >
+                                  static_cast<size_t>(kMessageDigits);
+  return General(value, longer ? kMessageDigits : kFloatToStrDigits);
+}
+
+std::string MessageFixed(long double value, int decimals) {
+  std::string text = Fixed(value, decimals);
+  return SignificantDigits(text) <= kMessageDigits ? text : MessageNumber(value);
+}
 
 std::string ExpField(long double value, int width) {
   if (width < 10) width = 10;

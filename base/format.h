@@ -55,6 +55,15 @@ std::string Format(std::string_view format, const Args&... args) {
 // 1E15, 50000, 0.5, 1.5E-7.
 std::string FloatToStr(long double value);
 
+// A real as a message shows it: a value of 12 significant digits or fewer
+// as FloatToStr writes it, a longer one rounded to 12 digits (in the
+// exponent form from 1E12 on), so that no value floods a message.
+std::string MessageNumber(long double value);
+// A real with a fixed number of decimals in a message: "%.Nf"'s text while
+// that has at most 12 significant digits, else MessageNumber's, so that a
+// value far out of its range does not print hundreds of digits.
+std::string MessageFixed(long double value, int decimals);
+
 // Exponent field of the minimiser's log: width w, a sign position (blank or
 // "-"), one digit, ".", w - 9 further digits, "E", the exponent's sign and
 // four exponent digits; 1234 at width 12 is " 1.234E+0003".

@@ -65,7 +65,9 @@ int Analyze(Context& ctx, const std::vector<std::string>& argsIn) {
   ctx.out << "\n";
   PrintRecords(ctx.out, result.Output);
   if (result.Curve.empty() || result.Curve[0].empty()) {
-    ctx.err << Format("Line pair %.4f/%.4f is not among the simulated lines.", wlX, wlY) << "\n";
+    ctx.err << Format("Line pair %s/%s is not among the simulated lines.", MessageFixed(wlX, 4),
+                      MessageFixed(wlY, 4))
+            << "\n";
     return 0;
   }
   ctx.out << "\n" << Format("R(N/N0) for line ratio %.4f/%.4f", wlX, wlY) << "\n";

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,6 +33,7 @@
 #include "cli/command.h"
 #include "cli/integration_options.h"
 #include "cli/uncertainty.h"
+#include "cli/worker_threads.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/results_json.h"
@@ -102,7 +104,8 @@ int ParseJobs(const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (error != std::errc() || stop != end || value < 1)
-    throw UsageError("--jobs takes a whole number of workers of 1 or more, not \"" + text + "\"");
+    throw UsageError("--jobs takes a whole number of workers of 1 or more, not \"" +
+                     QuoteToken(text) + "\"");
   return value;
 }
 
@@ -304,18 +307,48 @@ void SaveMapFile(const BatchOptions& options, const std::string& file, const Res
   printer.Err("map file: " + Session::SaveMap(file, MapFileHeader(options.fields), grid) + "\n");
 }
 
+// Memory put aside before each file and given back when one fails, so that
+// a failure for want of memory still has the little its report takes.
+class ReportReserve {
+ public:
+  static void Keep() {
+    if (reserve_.load()) return;
+    delete[] reserve_.exchange(new (std::nothrow) char[kBytes]);
+  }
+  static void Release() { delete[] reserve_.exchange(nullptr); }
+
+ private:
+  static constexpr size_t kBytes = 1 << 20;
+  static inline std::atomic<char*> reserve_{nullptr};
+};
+
+// A file's failure: on standard error, or as its JSON line with --json.
+void ReportFailure(const BatchJob& job, const std::string& file, const std::exception& e,
+                   const std::vector<std::string>& warnings, FilePrinter& printer) {
+  ReportReserve::Release();
+  const auto* field = dynamic_cast<const FieldError*>(&e);
+  const std::string message =
+      field ? RenamedFieldMessage(*field, OptionOf)
+            : UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
+  if (job.options.json)
+    printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));
+  else
+    printer.Err(file + ": " + message + "\n");
+}
+
 // One file of the batch; false when it failed. Progress, when given, shows
 // the rows of a large map.
 bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
              std::ostream* progress) {
+  ReportReserve::Keep();
   // The messages of the reading go to standard error, and into the JSON.
   std::vector<std::string> warnings;
-  session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
-    printer.Err(file + ": " + text + "\n");
-    warnings.push_back(text);
-  });
   bool ok = true;
   try {
+    session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
+      printer.Err(file + ": " + text + "\n");
+      warnings.push_back(text);
+    });
     ReadMeasurement(session, file, job.options);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
@@ -325,14 +358,7 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
     if (job.options.table) printer.Out(LineTableText(session.TableRows(true)));
     SaveMapFile(job.options, file, grid, printer);
   } catch (const std::exception& e) {
-    const auto* field = dynamic_cast<const FieldError*>(&e);
-    const std::string message =
-        field ? RenamedFieldMessage(*field, OptionOf)
-              : UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
-    if (job.options.json)
-      printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));
-    else
-      printer.Err(file + ": " + message + "\n");
+    ReportFailure(job, file, e, warnings, printer);
     ok = false;
   }
   session.SetMessageSink({});
@@ -455,6 +481,8 @@ class OrderedOutput {
     }
   }
   int Failed() const { return failed_; }
+  // The files printed so far: those before the first one still to come.
+  size_t Printed() const { return done_; }
 
  private:
   Context& ctx_;
@@ -465,17 +493,40 @@ class OrderedOutput {
   int failed_ = 0;
 };
 
+// One file of a parallel batch, recorded: `run` runs it into the outcome.
+// What escapes the file's own run (a session that cannot be made, memory
+// that ran out while reporting) is that file's failure too.
+template <typename Run>
+std::shared_ptr<FileOutcome> RecordFile(const BatchJob& job, size_t index, Run run) {
+  auto outcome = std::make_shared<FileOutcome>();
+  outcome->index = index;
+  try {
+    run(*outcome);
+  } catch (const std::exception& e) {
+    outcome->ok = false;
+    ReportFailure(job, job.options.files[index], e, {}, outcome->printer);
+  }
+  return outcome;
+}
+
+// The outcome's file in `session`, counting the results lines it starts.
+void RunInSession(Session& session, const BatchJob& job, FileOutcome& outcome) {
+  session.ResetResultsLines();
+  outcome.ok = RunFile(session, job, job.options.files[outcome.index], outcome.printer, nullptr);
+  outcome.resultsLines = session.ResultsLineCount();
+}
+
 // The files on `workers` threads, each file in a session of its own, the
 // outputs printed in the files' order as they become ready.
-int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal) {
+void RunPipeline(Context& ctx, const BatchJob& job, int workers, OrderedOutput& output) {
   const std::vector<std::string>& files = job.options.files;
   SessionPool sessions(ctx.ElementSourceOf());
-  OrderedOutput output(ctx, files.size(), terminal);
   size_t next = 0;
   // The count asked for, even above the number of cores.
   const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
                                     static_cast<size_t>(workers));
   tbb::task_arena arena(workers);
+  StartWorkers(arena, workers);
   arena.execute([&] {
     tbb::parallel_pipeline(
         static_cast<size_t>(workers) * 2,
@@ -488,12 +539,11 @@ int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal)
             tbb::make_filter<size_t, std::shared_ptr<FileOutcome>>(
                 tbb::filter_mode::parallel,
                 [&](size_t index) {
-                  auto outcome = std::make_shared<FileOutcome>();
-                  outcome->index = index;
+                  // A session that cannot be made stops the pool, not the file.
                   std::unique_ptr<Session> session = sessions.Take();
-                  session->ResetResultsLines();
-                  outcome->ok = RunFile(*session, job, files[index], outcome->printer, nullptr);
-                  outcome->resultsLines = session->ResultsLineCount();
+                  auto outcome = RecordFile(job, index, [&](FileOutcome& recorded) {
+                    RunInSession(*session, job, recorded);
+                  });
                   sessions.Give(std::move(session));
                   return outcome;
                 }) &
@@ -501,6 +551,31 @@ int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal)
                 tbb::filter_mode::serial_in_order,
                 [&](const std::shared_ptr<FileOutcome>& outcome) { output.Print(*outcome); }));
   });
+}
+
+// A parallel batch; when its workers fail (one that cannot be started, a
+// pool out of memory), the files not yet printed run on this thread, one
+// after the other, so that each still gets its result or its error.
+int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal) {
+  const std::vector<std::string>& files = job.options.files;
+  OrderedOutput output(ctx, files.size(), terminal);
+  try {
+    RunPipeline(ctx, job, workers, output);
+  } catch (const std::exception& e) {
+    ReportReserve::Release();
+    ctx.out.flush();
+    ctx.err << "lumora-cli: the workers stopped (" << UserMessage(e, "the workers")
+            << "); the files left run one after the other\n";
+    // On this thread alone, maps and refits included: no worker is started.
+    BatchJob alone = job;
+    alone.options.jobs = 1;
+    const tbb::global_control oneThread(tbb::global_control::max_allowed_parallelism, 1);
+    for (size_t index = output.Printed(); index < files.size() && !StopOnSignals::Stopped();
+         ++index)
+      output.Print(*RecordFile(alone, index, [&](FileOutcome& outcome) {
+        RunInSession(ctx.session(), alone, outcome);
+      }));
+  }
   ctx.out.flush();
   return output.Failed() ? 1 : 0;
 }
@@ -528,6 +603,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     ctx.err << Format("--jobs %d is more than %d workers a core on %d cores: %d are used\n",
                       job.options.jobs, kWorkersPerCore, cores, kWorkersPerCore * cores);
     job.options.jobs = kWorkersPerCore * cores;
+  }
+  // The pool ends the program when it cannot start a thread: it gets no
+  // more than this process can start now.
+  const int startable = StartableThreads(
+      job.options.jobs, tbb::global_control::active_value(tbb::global_control::thread_stack_size));
+  if (startable < job.options.jobs) {
+    ctx.err << Format("--jobs: only %d of %d threads could be started; the batch runs on those\n",
+                      startable, job.options.jobs);
+    job.options.jobs = startable;
   }
   const tbb::global_control processThreads(tbb::global_control::max_allowed_parallelism,
                                            static_cast<size_t>(job.options.jobs));

@@ -34,7 +34,7 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
   if (noise) {
     options.monteCarlo.noise = Number("--noise", value);
     if (options.monteCarlo.noise < 0)
-      throw UsageError("--noise must be 0 or more, not \"" + value + "\"");
+      throw UsageError("--noise must be 0 or more, not \"" + QuoteToken(value) + "\"");
   }
   const bool poisson = TakeFlag(args, "--poisson");
   const bool column = TakeFlag(args, "--sigma-column");
@@ -67,7 +67,8 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
     if (fit) throw UsageError("--confidence goes with map, not fit");
     const double level = Number("--confidence", value);
     if (!(level > 0 && level < 1))
-      throw UsageError("--confidence takes a level between 0 and 1, not \"" + value + "\"");
+      throw UsageError("--confidence takes a level between 0 and 1, not \"" + QuoteToken(value) +
+                       "\"");
     options.confidence = level;
   }
   return options;

@@ -31,8 +31,8 @@ class FieldReader {
   long double Log10Density(WindowField field, const char* caption) const {
     const long double value = Extended(field);
     if (!(value > 0))
-      throw FieldError(Caption(field, caption),
-                       Format(" must be greater than 0, not \"%s\".", Trim(fields_.*field)));
+      throw FieldError(Caption(field, caption), Format(" must be greater than 0, not \"%s\".",
+                                                       QuoteToken(Trim(fields_.*field))));
     return fp::Log10(value);
   }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "base/checked.h"
 
@@ -171,6 +172,8 @@ std::vector<std::unique_ptr<File>> OpenLineFiles(const std::vector<std::string>&
       auto f = std::make_unique<File>(p);
       f->OpenRead();
       files.push_back(std::move(f));
+    } catch (const std::bad_alloc&) {
+      throw;  // a file that memory ran out for is not a missing one
     } catch (const std::exception&) {
     }
   }

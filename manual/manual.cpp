@@ -36,7 +36,8 @@ std::vector<Item> FieldOptions() {
       {"--json", "print one JSON object a file (JSON Lines), errors included; not with --table"},
       {"--jobs N",
        "number of worker threads of the whole process (default: one a core; at most four a "
-       "core); --jobs 1 runs the files one after the other on one thread"},
+       "core, and no more than the system can start); --jobs 1 runs the files one after the "
+       "other on one thread"},
       {"--spectrum", "take each FILE as a recorded spectrum and integrate its lines first"},
   };
 }

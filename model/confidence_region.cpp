@@ -78,7 +78,8 @@ void CellSegments(const Corner (&c)[4], double threshold, std::vector<ContourSeg
 
 ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, double level) {
   if (!(level > 0 && level < 1))
-    throw Error(Format("The confidence level must lie between 0 and 1, not %g.", level));
+    throw Error(
+        Format("The confidence level must lie between 0 and 1, not %s.", MessageNumber(level)));
   if (lineCount <= kConfidenceParameters)
     throw Error(Format("A confidence region needs at least %d lines; the measurement has %d.",
                        kConfidenceParameters + 1, lineCount));

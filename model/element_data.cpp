@@ -100,8 +100,8 @@ double ReadUncertainty(FieldReader& in, const std::vector<std::string>& numbers,
   const double uncertainty = in.ParseNumber(numbers[2]);
   if (!(uncertainty > 0) || !std::isfinite(uncertainty))
     throw InOutError(Format("Line %d of %s: the uncertainty %s of the line %s nm is not above 0.",
-                            lineNumber, in.FileName(), FloatToStr(uncertainty),
-                            FloatToStr(wavelength)),
+                            lineNumber, in.FileName(), MessageNumber(uncertainty),
+                            MessageNumber(wavelength)),
                      106);
   return uncertainty;
 }
@@ -127,7 +127,7 @@ MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
       throw InOutError(
           Format("Line %d of %s: the intensity %s of the line %s nm is negative; a "
                  "measured intensity is 0 or more.",
-                 lineNumber, in.FileName(), FloatToStr(intensity), FloatToStr(wavelength)),
+                 lineNumber, in.FileName(), MessageNumber(intensity), MessageNumber(wavelength)),
           106);
     const double uncertainty =
         withUncertainty ? ReadUncertainty(in, numbers, lineNumber, wavelength) : 0;
@@ -203,14 +203,14 @@ void ReadLevels(const std::string& fileName, std::vector<TLevelRecord>& levels,
     level.Term.assign(Trim(term));
     level.g = 2 * level.J + 1;
     if (!levels.empty() && levels.back().Energy == level.Energy) {
-      ShowMessage(messages, Format("Energy value %.7f is not unique. Stopping here...",
-                                   levels.back().Energy));
+      ShowMessage(messages, Format("Energy value %s is not unique. Stopping here...",
+                                   MessageFixed(levels.back().Energy, 7)));
       break;
     }
     if (!levels.empty() && levels.back().Energy > level.Energy) {
       ShowMessage(messages,
-                  Format("Energy values %.7f, %.7f are not ascending. Stopping reading...",
-                         levels.back().Energy, level.Energy));
+                  Format("Energy values %s, %s are not ascending. Stopping reading...",
+                         MessageFixed(levels.back().Energy, 7), MessageFixed(level.Energy, 7)));
       break;
     }
     levels.push_back(level);
@@ -301,15 +301,17 @@ void TieLineToLevels(const std::vector<TLevelRecord>& levels, TLineRecord& line)
     }
   }
   if (upperCount == 0)
-    throw Error(Format("Upper level %.6f was not found. Import was stopped.", line.AR.Ek_eV));
+    throw Error(Format("Upper level %s was not found. Import was stopped.",
+                       MessageFixed(line.AR.Ek_eV, 6)));
   if (upperCount > 1)
-    throw Error(Format("Several upper levels with the same energy %.6f. Import was stopped.",
-                       line.AR.Ek_eV));
+    throw Error(Format("Several upper levels with the same energy %s. Import was stopped.",
+                       MessageFixed(line.AR.Ek_eV, 6)));
   if (lowerCount == 0)
-    throw Error(Format("Lower level %.6f was not found. Import was stopped.", line.AR.Ei_eV));
+    throw Error(Format("Lower level %s was not found. Import was stopped.",
+                       MessageFixed(line.AR.Ei_eV, 6)));
   if (lowerCount > 1)
-    throw Error(Format("Several lower levels with the same energy %.6f. Import was stopped.",
-                       line.AR.Ei_eV));
+    throw Error(Format("Several lower levels with the same energy %s. Import was stopped.",
+                       MessageFixed(line.AR.Ei_eV, 6)));
 }
 
 void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double fromWL, double toWL,

@@ -241,7 +241,7 @@ void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond)
 // A fit that ran past the densities the model takes ended on no measured
 // information, whatever the minimiser's code says.
 void CheckWithinTheModel(const ModelParameters& fitted) {
-  const auto density = [](long double log10) { return FloatToStr(std::pow(10.0L, log10)); };
+  const auto density = [](long double log10) { return MessageNumber(std::pow(10.0L, log10)); };
   if (fitted.log10N1 < kMinLog10Density)
     throw Error(
         Format("The fit ended at n_1 = %s m-3, below the model's lower edge of %s m-3: "

@@ -60,7 +60,7 @@ std::vector<double> IntensityUncertainties(const std::vector<TLineRecord>& lines
   if (uncertainty.source == UncertaintySource::Relative &&
       !(uncertainty.relative > 0 && std::isfinite(uncertainty.relative)))
     throw Error(Format("The relative uncertainty of the intensities must be above 0, not %s.",
-                       FloatToStr(uncertainty.relative)));
+                       MessageNumber(uncertainty.relative)));
   for (size_t k = 0; k < lines.size(); ++k) {
     const TLineRecord& line = lines[k];
     if (!Measured(line)) continue;
@@ -80,7 +80,7 @@ std::vector<double> IntensityUncertainties(const std::vector<TLineRecord>& lines
     if (!(sigmas[k] > 0) || !std::isfinite(sigmas[k]))
       throw Error(Format("The line %s nm has the intensity uncertainty %s; a weighted fit needs "
                          "an uncertainty above 0 for every measured line.",
-                         FloatToStr(line.AR.WaveLength), FloatToStr(sigmas[k])));
+                         MessageNumber(line.AR.WaveLength), MessageNumber(sigmas[k])));
   }
   return sigmas;
 }
@@ -94,7 +94,7 @@ FractionWhitening::FractionWhitening(const std::vector<TLineRecord>& lines,
     if (cholesky.info() != Eigen::Success)
       throw Error(Format("The uncertainties of the lines of the upper level at %s eV give no "
                          "usable covariance of their branching fractions.",
-                         FloatToStr(lines[level.front()].AR.Ek_eV)));
+                         MessageNumber(lines[level.front()].AR.Ek_eV)));
     // Whitening by L^-1 (lower triangular): row a mixes the level's first a+1 lines.
     const Matrix whiten = cholesky.matrixL().solve(
         Matrix::Identity(covariance.rows(), covariance.cols()));

@@ -9,14 +9,14 @@ namespace lumora {
 
 void CheckAboveZero(long double value, const char* caption) {
   if (!(value > 0))
-    throw FieldError(caption, Format(" must be greater than 0, not \"%s\".", FloatToStr(value)));
+    throw FieldError(caption, Format(" must be greater than 0, not \"%s\".", MessageNumber(value)));
 }
 
 void CheckModelInputs(const ModelParameters& model) {
   CheckAboveZero(model.path, kPathCaption);
   if (model.path > kMaxPath)
-    throw FieldError(kPathCaption, Format(" must be at most %s, not \"%s\".", FloatToStr(kMaxPath),
-                                          FloatToStr(model.path)));
+    throw FieldError(kPathCaption, Format(" must be at most %s, not \"%s\".",
+                                          MessageNumber(kMaxPath), MessageNumber(model.path)));
   CheckAboveZero(model.gasTemperature, kGasTemperatureCaption);
   CheckAboveZero(model.mass, kMassCaption);
   if (model.levelCount < 1)
@@ -25,7 +25,7 @@ void CheckModelInputs(const ModelParameters& model) {
 
 void CheckLog10Density(long double log10N1, const char* caption) {
   if (log10N1 >= kMinLog10Density && log10N1 <= kMaxLog10Density) return;
-  const auto density = [](long double log10) { return FloatToStr(std::pow(10.0L, log10)); };
+  const auto density = [](long double log10) { return MessageNumber(std::pow(10.0L, log10)); };
   throw FieldError(caption,
                    Format(" must lie between %s and %s, not \"%s\".", density(kMinLog10Density),
                           density(kMaxLog10Density), density(log10N1)));
@@ -37,7 +37,7 @@ void CheckSecondParameter(long double second, Distribution distribution, const c
     return;
   }
   if (!(second >= 0))
-    throw FieldError(caption, Format(" must not be negative, not \"%s\".", FloatToStr(second)));
+    throw FieldError(caption, Format(" must not be negative, not \"%s\".", MessageNumber(second)));
 }
 
 const char* SecondParameterCaption(Distribution distribution) {

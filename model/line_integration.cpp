@@ -27,17 +27,18 @@ constexpr double kClipWindows = 1;
 void CheckOptions(const IntegrationOptions& o) {
   auto positive = [](double v) { return std::isfinite(v) && v > 0; };
   if (o.fwhm && !positive(*o.fwhm))
-    throw Error(Format("The FWHM must be greater than 0 nm, not %s.", FloatToStr(*o.fwhm)));
+    throw Error(Format("The FWHM must be greater than 0 nm, not %s.", MessageNumber(*o.fwhm)));
   if (!positive(o.windowFactor))
     throw Error(
-        Format("The window must be greater than 0 FWHM, not %s.", FloatToStr(o.windowFactor)));
+        Format("The window must be greater than 0 FWHM, not %s.", MessageNumber(o.windowFactor)));
   if (!(std::isfinite(o.shiftMax) && o.shiftMax >= 0))
-    throw Error(Format("The largest shift must be 0 nm or more, not %s.", FloatToStr(o.shiftMax)));
-  if (!(std::isfinite(o.minSnr) && o.minSnr >= 0))
-    throw Error(Format("The minimum S/N must be 0 or more, not %s.", FloatToStr(o.minSnr)));
-  if (o.saturation && !positive(*o.saturation))
     throw Error(
-        Format("The saturation level must be greater than 0, not %s.", FloatToStr(*o.saturation)));
+        Format("The largest shift must be 0 nm or more, not %s.", MessageNumber(o.shiftMax)));
+  if (!(std::isfinite(o.minSnr) && o.minSnr >= 0))
+    throw Error(Format("The minimum S/N must be 0 or more, not %s.", MessageNumber(o.minSnr)));
+  if (o.saturation && !positive(*o.saturation))
+    throw Error(Format("The saturation level must be greater than 0, not %s.",
+                       MessageNumber(*o.saturation)));
 }
 
 // The sampling the option ranges are measured against.
@@ -58,7 +59,7 @@ void CheckFwhmInGrid(double fwhm, const Grid& g) {
   throw Error(
       Format("The FWHM must lie between %s and %s nm (two sampling steps and a quarter of the "
              "spectrum's span), not %s nm.",
-             ShownNm(NarrowestFwhm(g)), ShownNm(WidestFwhm(g)), FloatToStr(fwhm)));
+             ShownNm(NarrowestFwhm(g)), ShownNm(WidestFwhm(g)), MessageNumber(fwhm)));
 }
 
 // The half window must reach the next point and the whole window fit into
@@ -70,7 +71,7 @@ void CheckWindowInGrid(double windowFactor, double fwhm, const Grid& g) {
       "The window must lie between %s and %s FWHM, a half width of %s to %s nm with a FWHM of "
       "%s nm, not %s FWHM.",
       ShownNm(narrowest), ShownNm(widest), ShownNm(g.step), ShownNm(g.span / 2), ShownNm(fwhm),
-      FloatToStr(windowFactor)));
+      MessageNumber(windowFactor)));
 }
 
 // The options that depend on the spectrum's grid; with an estimated FWHM
@@ -79,7 +80,7 @@ void CheckOptionsInGrid(const IntegrationOptions& o, const Grid& g) {
   if (o.shiftMax > g.span)
     throw Error(
         Format("The largest shift must lie between 0 and %s nm (the spectrum's span), not %s nm.",
-               ShownNm(g.span), FloatToStr(o.shiftMax)));
+               ShownNm(g.span), MessageNumber(o.shiftMax)));
   if (o.fwhm) {
     CheckFwhmInGrid(*o.fwhm, g);
     CheckWindowInGrid(o.windowFactor, *o.fwhm, g);
@@ -102,8 +103,8 @@ std::vector<double> SubtractDark(const Spectrum& spectrum, const Spectrum& dark,
       throw Error(
           Format("%s: point %d of the dark spectrum is at %s nm, in %s at %s nm; they "
                  "must share one grid.",
-                 dark.source, static_cast<long long>(i + 1), FloatToStr(dark.wavelength[i]),
-                 spectrum.source, FloatToStr(spectrum.wavelength[i])));
+                 dark.source, static_cast<long long>(i + 1), MessageNumber(dark.wavelength[i]),
+                 spectrum.source, MessageNumber(spectrum.wavelength[i])));
     counts[i] -= dark.intensity[i];
   }
   return counts;
@@ -113,12 +114,12 @@ double ResponseAt(const Spectrum& response, const LineIntegral& line) {
   const std::vector<double>& x = response.wavelength;
   if (line.center < x.front() || line.center > x.back())
     throw Error(Format("%s covers %s to %s nm and not the line %s nm.", response.source,
-                       FloatToStr(x.front()), FloatToStr(x.back()),
-                       FloatToStr(line.line.WaveLength)));
+                       MessageNumber(x.front()), MessageNumber(x.back()),
+                       MessageNumber(line.line.WaveLength)));
   const double value = InterpolateAt(x, response.intensity, line.center);
   if (!(value > 0))
     throw Error(Format("%s: the response is %s at the line %s nm; it must be greater than 0.",
-                       response.source, FloatToStr(value), FloatToStr(line.line.WaveLength)));
+                       response.source, MessageNumber(value), MessageNumber(line.line.WaveLength)));
   return value;
 }
 
@@ -515,8 +516,9 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
     if (r.Aki > 0 && r.WaveLength >= x.front() - options.shiftMax &&
         r.WaveLength <= x.back() + options.shiftMax)
       lines.push_back(r);
-  const std::string noLine = Format("%s (%s to %s nm) holds no line of the line base.",
-                                    spectrum.source, FloatToStr(x.front()), FloatToStr(x.back()));
+  const std::string noLine =
+      Format("%s (%s to %s nm) holds no line of the line base.", spectrum.source,
+             MessageNumber(x.front()), MessageNumber(x.back()));
   if (lines.empty()) throw Error(noLine);
 
   // The flat-top test reads the counts as recorded: a dark subtraction
@@ -608,7 +610,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
       throw Error(
           Format("%s: the area of the line %s nm is not a finite number; the counts%s "
                  "are out of range.",
-                 spectrum.source, FloatToStr(l.line.WaveLength),
+                 spectrum.source, MessageNumber(l.line.WaveLength),
                  input.response ? " or the response" : ""));
   // The displayed continuum carries the typical lift.
   if (!lifts.empty()) {

@@ -115,7 +115,7 @@ void LineAnalysisRequest::Validate() const {
   // The densities run from N0 to N0 x factor on a logarithmic scale.
   if (!(limits.RangeFactor > 0))
     throw FieldError("N range factor", Format(" must be greater than 0, not \"%s\".",
-                                              FloatToStr(limits.RangeFactor)));
+                                              MessageNumber(limits.RangeFactor)));
   CheckModelInputs(start);
   CheckLog10Density(start.log10N1, kDensityCaption);
   CheckAboveZero(start.second, SecondParameterCaption(start.distribution));

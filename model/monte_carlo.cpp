@@ -128,7 +128,8 @@ void CheckMonteCarloRequest(const MonteCarloRequest& request) {
     throw Error(Format("Monte Carlo runs must lie between %d and %d, not %d.", kMinMonteCarloRuns,
                        kMaxMonteCarloRuns, request.runs));
   if (!(request.intensityNoise >= 0) || !std::isfinite(request.intensityNoise))
-    throw Error(Format("The intensity noise must be 0 or more, not %g.", request.intensityNoise));
+    throw Error(Format("The intensity noise must be 0 or more, not %s.",
+                       MessageNumber(request.intensityNoise)));
   if (request.intensityNoise == 0 && !request.akiAccuracy && !request.fit.uncertainty.Weighted())
     throw Error(
         "Monte Carlo refits need something to perturb: an intensity noise above 0, the "

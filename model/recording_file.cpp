@@ -183,12 +183,12 @@ void CheckMonotonic(const std::vector<Row>& rows, const std::string& source) {
       throw SpectrumFileError(Where(source, rows[i].line) +
                               Format("wavelength %s repeats the one before it; the wavelength "
                                      "axis must be strictly monotonic",
-                                     FloatToStr(here)));
+                                     MessageNumber(here)));
     if ((here > before) != ascending) {
       const Row& row = Offender(rows, i);
       throw SpectrumFileError(Where(source, row.line) +
                               Format("wavelength %s breaks the %s order of the wavelength axis",
-                                     FloatToStr(row.wavelength),
+                                     MessageNumber(row.wavelength),
                                      ascending ? "ascending" : "descending"));
     }
   }
@@ -208,7 +208,7 @@ void CheckSampling(const std::vector<Row>& rows, const std::string& source) {
         Format("wavelength %s lies %s nm from its neighbour, %s the median step of %s nm; a "
                "recording's steps stay within three times and a third of it (a row from "
                "elsewhere?)",
-               FloatToStr(row.wavelength), ShownNm(step),
+               MessageNumber(row.wavelength), ShownNm(step),
                step > median ? "more than three times" : "less than a third of", ShownNm(median)));
   }
 }
@@ -259,7 +259,7 @@ std::string ShownNm(double value) {
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
   double shown = value;
   std::from_chars(buffer, written.ptr, shown);
-  return FloatToStr(shown);
+  return MessageNumber(shown);
 }
 
 double InterpolateAt(const std::vector<double>& x, const std::vector<double>& y, double at) {

@@ -199,11 +199,11 @@ void MapRequest::Validate() const {
   if (densityPoints > 1 && log10ToDensity == log10FromDensity)
     throw FieldError("Map density To",
                      Format(" must differ from its axis's first value, not \"%s\".",
-                            FloatToStr(std::pow(10.0, log10ToDensity))));
+                            MessageNumber(std::pow(10.0, log10ToDensity))));
   if (temperaturePoints > 1 && toTemperature == fromTemperature)
-    throw FieldError(
-        "Map temperature To",
-        Format(" must differ from its axis's first value, not \"%s\".", FloatToStr(toTemperature)));
+    throw FieldError("Map temperature To",
+                     Format(" must differ from its axis's first value, not \"%s\".",
+                            MessageNumber(toTemperature)));
 }
 
 MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsLineCount) {

@@ -215,6 +215,59 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortestCase{1e-300, "1E-300"}, ShortestCase{999999999999999.9, "1E15"},
                       ShortestCase{1.6605402e-27, "1.6605402E-27"}, ShortestCase{-1e18, "-1E18"}));
 
+// A number in a message: a value of 12 significant digits or fewer keeps
+// FloatToStr's text exactly, a longer one is rounded to 12 digits.
+class MessageShortest : public ::testing::TestWithParam<ShortestCase> {};
+
+TEST_P(MessageShortest, AtMostTwelveSignificantDigits) {
+  EXPECT_EQ(MessageNumber(GetParam().value), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MessageNumber, MessageShortest,
+    ::testing::Values(ShortestCase{1e300, "1E300"}, ShortestCase{-1e300, "-1E300"},
+                      ShortestCase{1e-320, "9.99988867183E-321"},
+                      ShortestCase{-0.1234567890123456789, "-0.123456789012"},
+                      ShortestCase{1.0 / 3.0, "0.333333333333"},
+                      ShortestCase{2.0 / 3.0, "0.666666666667"},
+                      ShortestCase{123456789.123456789, "123456789.123"},
+                      ShortestCase{999999999999.9999, "1000000000000"},
+                      ShortestCase{-12345678901234.5, "-1.23456789012E13"},
+                      ShortestCase{2e14, "200000000000000"},
+                      ShortestCase{123456789012345678.0, "1.23456789012E17"},
+                      ShortestCase{1e13, "10000000000000"}, ShortestCase{1e15, "1E15"},
+                      ShortestCase{50000, "50000"}, ShortestCase{-5, "-5"}, ShortestCase{0, "0"},
+                      ShortestCase{0.00001, "1E-5"}, ShortestCase{750.3868, "750.3868"},
+                      ShortestCase{std::numeric_limits<double>::quiet_NaN(), "NAN"},
+                      ShortestCase{-std::numeric_limits<double>::infinity(), "-INF"}));
+
+struct MessageFixedCase {
+  double value;
+  int decimals;
+  const char* expected;
+};
+
+class MessageFixedText : public ::testing::TestWithParam<MessageFixedCase> {};
+
+// "%.Nf"'s text while it has at most 12 significant digits, else the
+// message's shortest text.
+TEST_P(MessageFixedText, FixedWhileTwelveDigitsOrFewer) {
+  const auto& c = GetParam();
+  EXPECT_EQ(MessageFixed(c.value, c.decimals), c.expected) << c.value;
+}
+
+INSTANTIATE_TEST_SUITE_P(MessageFixed, MessageFixedText,
+                         ::testing::Values(MessageFixedCase{750.3869, 4, "750.3869"},
+                                           MessageFixedCase{750.38, 4, "750.3800"},
+                                           MessageFixedCase{-0.0001, 4, "-0.0001"},
+                                           MessageFixedCase{1e-300, 4, "0.0000"},
+                                           MessageFixedCase{13.4798868, 7, "13.4798868"},
+                                           MessageFixedCase{99999.1234567, 7, "99999.1234567"},
+                                           MessageFixedCase{100000.1234567, 7, "100000.123457"},
+                                           MessageFixedCase{12345678.5, 4, "12345678.5000"},
+                                           MessageFixedCase{1e300, 4, "1E300"},
+                                           MessageFixedCase{-1e300, 6, "-1E300"}));
+
 struct ExpFieldCase {
   double value;
   int width;

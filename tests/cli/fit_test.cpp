@@ -386,6 +386,41 @@ TEST_F(FitCli, JobsBoundTheThreadsOfTheProcess) {
   EXPECT_LE(peak, 4 * cores);
 }
 
+// In a small address space the pool cannot start every worker asked for:
+// the batch runs on those that can be started, or carries on without them,
+// and every file still gets its result or its error, never an abort. The
+// limits run from the least one file needs to some dozens of megabytes
+// more, where eight workers once ended the program.
+TEST_F(FitCli, ABatchGoesOnWithTheThreadsItCanStart) {
+#ifdef LUMORA_SANITIZED
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit into a limited address space";
+#endif
+  const auto limited = [this](int kilobytes) {
+    shellSetup_ = "ulimit -v " + std::to_string(kilobytes) + " &&";
+  };
+  int least = 0;
+  for (int kilobytes = 10000; kilobytes <= 400000 && least == 0; kilobytes += 2500) {
+    limited(kilobytes);
+    if (Run("fit --jobs 1 meas/argon_n2e15.txt").status == 0) least = kilobytes;
+  }
+  ASSERT_GT(least, 0);
+  constexpr size_t kFiles = 40;
+  std::string files;
+  for (size_t k = 0; k < kFiles; ++k) files += " meas/argon_n2e15.txt";
+  for (int kilobytes = least; kilobytes <= least + 40000; kilobytes += 4000) {
+    limited(kilobytes);
+    const CliResult r = Run("fit --jobs 8" + files);
+    const std::string at = std::to_string(kilobytes) + " kB: ";
+    // A results line (after the header) or an error line for each file.
+    const std::vector<std::string> results = TextLines(r.out);
+    size_t failed = 0;
+    for (const std::string& line : TextLines(r.err))
+      if (line.rfind("meas/argon_n2e15.txt: ", 0) == 0) ++failed;
+    EXPECT_EQ((results.empty() ? 0 : results.size() - 1) + failed, kFiles) << at << r.err;
+    EXPECT_EQ(r.status, failed > 0 ? 1 : 0) << at << r.err;
+  }
+}
+
 // A batch interrupted after some files keeps their results, whatever its
 // standard output is: SIGINT (or SIGTERM) stops it after the files in flight,
 // what finished is printed whole, and the status is 128 + the signal.
@@ -657,6 +692,56 @@ TEST_F(FitCli, MapBeyondTheMemoryIsAClearError) {
   EXPECT_EQ(r.err,
             "meas/argon_n2e15.txt: Not enough memory for the map.\n"
             "meas/argon_n1.5e17_strong.txt: Not enough memory for the map.\n");
+}
+
+// Numbers the messages write have at most 12 significant digits, whatever
+// was typed; a number that is short already reads as it always did.
+TEST_F(FitCli, NumbersInMessagesAreShortened) {
+  std::filesystem::copy_file(kSamples + "argon_n2e15.recording.csv", dir_.File("meas/rec.csv"));
+  struct Case {
+    const char* args;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"map --from-temperature -1e-320 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --from-temperature must be greater than 0, not "
+       "\"-9.99988867183E-321\".\n"},
+      {"fit --tn -0.1234567890123456789 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --tn must be greater than 0, not \"-0.123456789012\".\n"},
+      {"fit --path 123456789.123456789 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --path must be at most 1000, not \"123456789.123\".\n"},
+      {"fit --density 0.1234567890123456789 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --density must lie between 1 and 1E30, not "
+       "\"0.123456789012\".\n"},
+      {"map --from-temperature 1e-320 --to-temperature 1e-320 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --to-temperature must differ from its axis's first value, not "
+       "\"9.99988867183E-321\".\n"},
+      {"integrate --fwhm 1e-320 meas/rec.csv",
+       "The FWHM must lie between 0.1 and 81.25 nm (two sampling steps and a quarter of the "
+       "spectrum's span), not 9.99988867183E-321 nm.\n"},
+      {"integrate --window -12345678901234.5 meas/rec.csv",
+       "The window must be greater than 0 FWHM, not -1.23456789012E13.\n"},
+      {"analyze --pair 1e300 751.4652",
+       "Line pair 1E300/751.4652 is not among the simulated lines.\n"},
+      {"analyze --params '700, 850, 1e5, 14, -1e-320'",
+       "N range factor must be greater than 0, not \"-9.99988867183E-321\".\n"},
+      // short numbers as before
+      {"fit --temperature -5 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --temperature must be greater than 0, not \"-5\".\n"},
+      {"fit --path 2000 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --path must be at most 1000, not \"2000\".\n"},
+      {"map --from-density 1e15 --to-density 1e15 meas/argon_n2e15.txt",
+       "meas/argon_n2e15.txt: --to-density must differ from its axis's first value, not "
+       "\"1E15\".\n"},
+      {"integrate --fwhm 1e300 meas/rec.csv",
+       "The FWHM must lie between 0.1 and 81.25 nm (two sampling steps and a quarter of the "
+       "spectrum's span), not 1E300 nm.\n"},
+      {"analyze --pair 750.38 1", "Line pair 750.3800/1.0000 is not among the simulated lines.\n"},
+  };
+  for (const Case& c : cases) {
+    const CliResult r = Run(c.args);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+  }
 }
 
 TEST_F(FitCli, UsageErrors) {
