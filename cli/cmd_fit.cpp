@@ -3,6 +3,8 @@
 // the window would append (or with --json one JSON object per file). A file
 // that fails is reported and the batch goes on. With --jobs N the files run
 // on N workers and print exactly what one worker would, in the files' order.
+// fit --series CSV also writes one row per file (n_1, u, the second
+// parameter, the sum, how the fit ended or why it failed) as a table.
 #include <tbb/concurrent_queue.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
@@ -35,6 +37,7 @@
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/results_json.h"
+#include "model/series.h"
 #include "model/session.h"
 #include "settings/startup.h"
 
@@ -55,6 +58,8 @@ struct BatchOptions {
   std::string logCopy;  // fit: where the log of the last file's fit is copied
   UncertaintyOptions uncertainty;
   std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
+  std::string seriesPath;                   // fit: where the series table goes
+  std::optional<SeriesPattern> xPattern;    // fit: the series' x from the file names
   std::vector<std::string> files;
 };
 
@@ -106,11 +111,26 @@ int ParseJobs(const std::string& text) {
   return value;
 }
 
+void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
+  const bool series = TakeOption(args, "--series", options.seriesPath);
+  std::string pattern;
+  if (!TakeOption(args, "--x-pattern", pattern)) return;
+  if (!series) throw UsageError("--x-pattern needs --series: the pattern gives the series' x");
+  try {
+    options.xPattern.emplace(pattern);
+  } catch (const Error& e) {
+    throw UsageError(std::string("--x-pattern: ") + e.what());
+  }
+}
+
 BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
   TakeFieldOptions(args, options.fields);
-  if (kind == BatchKind::Fit) TakeOption(args, "--log", options.logCopy);
+  if (kind == BatchKind::Fit) {
+    TakeOption(args, "--log", options.logCopy);
+    TakeSeriesOptions(args, options);
+  }
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
@@ -210,19 +230,6 @@ std::string FileJsonLine(nlohmann::json object, const std::string& file,
   return JsonLine(object);
 }
 
-// Import and recalculation, as reading a measurement or a spectrum in the window.
-void ReadMeasurement(Session& session, const std::string& file,
-                     const std::optional<SpectrumRequest>& spectrum) {
-  if (spectrum) {
-    SpectrumRequest request = *spectrum;
-    request.spectrumFile = file;
-    session.ReadSpectrum(request);
-  } else {
-    session.ReadMeasurement(file);
-  }
-  session.Recalculate();
-}
-
 // The report's lines, the results header (when this run started the
 // session's results lines) as the header a batch prints once.
 void PrintReport(const std::vector<std::string>& report, const ResultsLineText& results,
@@ -233,14 +240,18 @@ void PrintReport(const std::vector<std::string>& report, const ResultsLineText& 
   if (!results.line.empty()) printer.Out(results.line + "\n");
 }
 
+// A file's row of the series table; null when no table is asked for.
+using SeriesSlot = std::optional<SeriesRow>*;
+
 void RunFit(Session& session, const BatchJob& job, const std::string& file,
-            const std::vector<std::string>& warnings, FilePrinter& printer) {
+            const std::vector<std::string>& warnings, FilePrinter& printer, SeriesSlot row) {
   const BatchOptions& options = job.options;
   FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
   request.report.dataFileName = FileNamePart(file);
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
   const FitResult fit = session.Fit(request);
+  if (row) *row = SeriesRowOfFit(file, fit, session.Table().levels);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
   std::optional<MonteCarloOutcome> monteCarlo;
   if (options.uncertainty.monteCarlo.runs > 0)
@@ -298,7 +309,7 @@ void SaveMapFile(const BatchOptions& options, const std::string& file, const Res
 // One file of the batch; false when it failed. Progress, when given, shows
 // the rows of a large map.
 bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
-             std::ostream* progress) {
+             std::ostream* progress, SeriesSlot row = nullptr) {
   // The messages of the reading go to standard error, and into the JSON.
   std::vector<std::string> warnings;
   session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
@@ -307,10 +318,10 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
   });
   bool ok = true;
   try {
-    ReadMeasurement(session, file, job.options.spectrum);
+    ReadFileToFit(session, file, job.options.spectrum);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
-      RunFit(session, job, file, warnings, printer);
+      RunFit(session, job, file, warnings, printer, row);
     else
       grid = RunMap(session, job, file, warnings, printer, progress);
     if (job.options.table) printer.Out(LineTableText(session.TableRows(true)));
@@ -325,7 +336,10 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
     else
       printer.Err(file + ": " + message + "\n");
     ok = false;
+    // A fit that ended keeps its row when what follows it fails.
+    if (row && !*row) *row = FailedSeriesRow(file, message);
   }
+  if (row && job.options.spectrum) (*row)->timeStamp = RecordingTimeStamp(file);
   session.SetMessageSink({});
   return ok;
 }
@@ -365,7 +379,9 @@ class StopOnSignals {
   }, oldTerminate_{};
 };
 
-int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
+// `series`, when given, gets each file's row in the files' order.
+int RunSerially(Context& ctx, const BatchJob& job, bool terminal,
+                std::vector<SeriesRow>* series) {
   Session& session = ctx.session();
   StreamPrinter printer(ctx.out, ctx.err);
   const std::vector<std::string>& files = job.options.files;
@@ -373,7 +389,11 @@ int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
   for (size_t i = 0; i < files.size() && !StopOnSignals::Stopped(); ++i) {
     if (terminal && files.size() > 1)
       ctx.err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << "\n";
-    if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr)) ++failed;
+    std::optional<SeriesRow> row;
+    if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr,
+                 series ? &row : nullptr))
+      ++failed;
+    if (row) series->push_back(std::move(*row));
     // Each file's results leave as soon as they are made.
     ctx.out.flush();
   }
@@ -409,6 +429,7 @@ struct FileOutcome {
   bool ok = true;
   int resultsLines = 0;  // results lines the run counted
   RecordingPrinter printer;
+  std::optional<SeriesRow> row;
 };
 
 // Prints the files' outputs in their order as a serial run would have
@@ -458,7 +479,8 @@ class OrderedOutput {
 
 // The files on `workers` threads, each file in a session of its own, the
 // outputs printed in the files' order as they become ready.
-int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal) {
+int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal,
+                  std::vector<SeriesRow>* series) {
   const std::vector<std::string>& files = job.options.files;
   SessionPool sessions(ctx.ElementSourceOf());
   OrderedOutput output(ctx, files.size(), terminal);
@@ -483,14 +505,18 @@ int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal)
                   outcome->index = index;
                   std::unique_ptr<Session> session = sessions.Take();
                   session->ResetResultsLines();
-                  outcome->ok = RunFile(*session, job, files[index], outcome->printer, nullptr);
+                  outcome->ok = RunFile(*session, job, files[index], outcome->printer, nullptr,
+                                        series ? &outcome->row : nullptr);
                   outcome->resultsLines = session->ResultsLineCount();
                   sessions.Give(std::move(session));
                   return outcome;
                 }) &
             tbb::make_filter<std::shared_ptr<FileOutcome>, void>(
                 tbb::filter_mode::serial_in_order,
-                [&](const std::shared_ptr<FileOutcome>& outcome) { output.Print(*outcome); }));
+                [&](const std::shared_ptr<FileOutcome>& outcome) {
+                  output.Print(*outcome);
+                  if (outcome->row) series->push_back(std::move(*outcome->row));
+                }));
   });
   ctx.out.flush();
   return output.Failed() ? 1 : 0;
@@ -500,14 +526,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   BatchJob job;
   job.options = ParseBatchOptions(ctx, args, kind);
   job.kind = kind;
-  if (!job.options.logCopy.empty()) {
+  if (!job.options.logCopy.empty() || !job.options.seriesPath.empty()) {
     std::vector<std::string> inputs = job.options.files;
     if (job.options.spectrum) {
       inputs.push_back(job.options.spectrum->darkFile);
       inputs.push_back(job.options.spectrum->responseFile);
     }
     for (const std::string& file : ctx.SettingsAndElementFiles()) inputs.push_back(file);
-    RefuseOutputThatIsAnInput(job.options.logCopy, inputs);
+    for (const std::string* output : {&job.options.logCopy, &job.options.seriesPath})
+      RefuseOutputThatIsAnInput(*output, inputs);
   }
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
@@ -527,8 +554,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   const int workers =
       std::min<long long>(job.options.jobs, static_cast<long long>(job.options.files.size()));
   const StopOnSignals stop;
-  const int status =
-      workers <= 1 ? RunSerially(ctx, job, terminal) : RunInParallel(ctx, job, workers, terminal);
+  std::vector<SeriesRow> rows;
+  std::vector<SeriesRow>* series = job.options.seriesPath.empty() ? nullptr : &rows;
+  const int status = workers <= 1 ? RunSerially(ctx, job, terminal, series)
+                                  : RunInParallel(ctx, job, workers, terminal, series);
+  // The files that finished, also when a signal stopped the batch.
+  if (series) {
+    PlaceSeriesX(rows, SeriesAxis::Auto, job.options.xPattern ? &*job.options.xPattern : nullptr);
+    SaveSeriesCsv(job.options.seriesPath, rows);
+  }
   return StopOnSignals::Status(status);
 }
 
