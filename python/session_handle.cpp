@@ -98,8 +98,10 @@ void SessionHandle::LoadElement() {
   const double mass = context_->ElementMass();
   WindowFields fields = context_->Fields();
   Settings& settings = context_->settings();
-  session_.ChangeElement({context_->DatabaseFolder(), settings.ReadString(element, "Levels", ""),
-                          settings.ReadString(element, "Lines", "")});
+  ElementSource source{context_->DatabaseFolder(), settings.ReadString(element, "Levels", ""),
+                       settings.ReadString(element, "Lines", "")};
+  session_.ChangeElement(source);
+  elementSource_ = std::move(source);
   element_ = element;
   massAmu_ = mass;
   fields_ = std::move(fields);
@@ -203,6 +205,23 @@ CommandOutcome SessionHandle::Confidence(const FieldOverrides& overrides, double
   region = session_.Confidence(map, level);
   outcome.report.push_back(ConfidenceText(region, map.atMinimum.distribution));
   return outcome;
+}
+
+SeriesTable SessionHandle::FitMany(const FieldOverrides& overrides,
+                                   const std::vector<std::string>& files,
+                                   const std::optional<SpectrumRequest>& spectrum,
+                                   const std::optional<std::string>& xPattern, int threads) {
+  SeriesRequest request;
+  request.element = elementSource_;
+  request.fit = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  request.fit.beforeIteration = [](int) { python::StopIfInterrupted(); };
+  request.spectrum = spectrum;
+  if (request.spectrum) request.spectrum->options.checkpoint = python::StopIfInterrupted;
+  request.files = files;
+  if (xPattern) request.pattern.emplace(*xPattern);
+  request.threads = threads;
+  request.progress = [](size_t, size_t) { python::StopIfInterrupted(); };
+  return FitSeries(request);
 }
 
 LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,

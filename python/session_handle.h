@@ -16,6 +16,7 @@
 #include "frontend/settings_context.h"
 #include "frontend/uncertainty_requests.h"
 #include "model/results_line.h"
+#include "model/series.h"
 #include "model/session.h"
 #include "settings/settings.h"
 
@@ -80,6 +81,12 @@ class SessionHandle {
   // what lumora-cli map --confidence prints.
   CommandOutcome Confidence(const FieldOverrides& overrides, double level, MapResult& map,
                             ConfidenceRegion& region);
+  // One fit per file on `threads` workers (0: every core), each file read
+  // or (with a spectrum request) integrated in a session of its own, as
+  // lumora-cli fit --series fits them.
+  SeriesTable FitMany(const FieldOverrides& overrides, const std::vector<std::string>& files,
+                      const std::optional<SpectrumRequest>& spectrum,
+                      const std::optional<std::string>& xPattern, int threads);
   LineAnalysisResult Analyze(const SimulationParameters& limits, const FieldOverrides& overrides,
                              double pairX, double pairY);
 
@@ -94,6 +101,7 @@ class SessionHandle {
   std::string settingsFile_;
   std::string element_;
   double massAmu_ = 0;
+  ElementSource elementSource_;
   WindowFields fields_;
   std::string dataFileName_;
   Session session_;
