@@ -229,11 +229,40 @@ SeriesRow FitSeriesFile(Session& session, const std::string& file, const FitRequ
   return row;
 }
 
+namespace {
+
+SeriesTable EmptyTable(const SeriesRequest& request) {
+  SeriesTable table;
+  table.rows.resize(request.files.size());
+  table.secondFitted = request.fit.target.fitSecond;
+  return table;
+}
+
+SeriesAxis PlaceX(SeriesTable& table, const SeriesRequest& request) {
+  return PlaceSeriesX(table.rows, request.axis, request.pattern ? &*request.pattern : nullptr);
+}
+
+}  // namespace
+
+SeriesTable FitSeriesIn(Session& session, const SeriesRequest& request) {
+  // The session's lines come back whatever happens to the series.
+  struct Restore {
+    Session& session;
+    Session::State state;
+    ~Restore() { session.RestoreState(std::move(state)); }
+  } restore{session, session.SaveState()};
+  SeriesTable table = EmptyTable(request);
+  for (size_t index = 0; index < request.files.size(); ++index) {
+    table.rows[index] = FitSeriesFile(session, request.files[index], request.fit, request.spectrum);
+    if (request.progress) request.progress(index + 1, request.files.size());
+  }
+  table.axis = PlaceX(table, request);
+  return table;
+}
+
 SeriesTable FitSeries(const SeriesRequest& request) {
   const std::vector<std::string>& files = request.files;
-  SeriesTable table;
-  table.rows.resize(files.size());
-  table.secondFitted = request.fit.target.fitSecond;
+  SeriesTable table = EmptyTable(request);
 
   // Sessions with the element loaded, each used by one worker at a time;
   // the first is loaded here, so that an element that fails raises at once.
@@ -265,8 +294,7 @@ SeriesTable FitSeries(const SeriesRequest& request) {
       }
     });
   });
-  table.axis = PlaceSeriesX(table.rows, request.axis,
-                            request.pattern ? &*request.pattern : nullptr);
+  table.axis = PlaceX(table, request);
   return table;
 }
 

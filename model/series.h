@@ -118,6 +118,11 @@ SeriesRow FitSeriesFile(Session& session, const std::string& file, const FitRequ
 // Fits every file on `threads` workers, each in a session of its own with
 // the element loaded once; an element that cannot be loaded raises.
 SeriesTable FitSeries(const SeriesRequest& request);
+// Fits the files one after the other in `session`, whose element is loaded
+// (request.element and request.threads are not used): a short series
+// without the cost of new sessions. The session's lines and results lines
+// are left as they were; its message sink is emptied.
+SeriesTable FitSeriesIn(Session& session, const SeriesRequest& request);
 
 // The columns' names and one row's fields as texts: numbers as their
 // shortest exact text, NaN as an empty text.

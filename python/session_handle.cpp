@@ -64,9 +64,7 @@ std::string LfText(const std::string& crLfText) {
 }  // namespace
 
 SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
-    : logFolder_(MakeLogFolder()),
-      session_(SessionOptions{logFolder_,
-                              [this](const std::string& text) { messages_.push_back(text); }}) {
+    : logFolder_(MakeLogFolder()), session_(SessionOptions{logFolder_, MessageCollector()}) {
   try {
     context_ = std::make_unique<SettingsContext>(ini, element);
     settingsFile_ = context_->settings().FileName();
@@ -81,6 +79,10 @@ SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
 SessionHandle::~SessionHandle() {
   std::error_code ignored;
   std::filesystem::remove_all(logFolder_, ignored);
+}
+
+MessageSink SessionHandle::MessageCollector() {
+  return [this](const std::string& text) { messages_.push_back(text); };
 }
 
 std::vector<std::string> SessionHandle::TakeMessages() {
@@ -221,7 +223,17 @@ SeriesTable SessionHandle::FitMany(const FieldOverrides& overrides,
   if (xPattern) request.pattern.emplace(*xPattern);
   request.threads = threads;
   request.progress = [](size_t, size_t) { python::StopIfInterrupted(); };
-  return FitSeries(request);
+  if (threads != 1) return FitSeries(request);
+  // One worker: the session's own element, without loading it again.
+  SeriesTable table;
+  try {
+    table = FitSeriesIn(session_, request);
+  } catch (...) {
+    session_.SetMessageSink(MessageCollector());
+    throw;
+  }
+  session_.SetMessageSink(MessageCollector());
+  return table;
 }
 
 LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,

@@ -93,6 +93,8 @@ class SessionHandle {
  private:
   void LoadElement();
   void RecalculateWhenEnough();
+  // Where the session's plain messages go: into messages_.
+  MessageSink MessageCollector();
 
   std::mutex mutex_;
   std::vector<std::string> messages_;

@@ -153,3 +153,15 @@ def test_save_series_writes_what_the_cli_writes(world, cli, scan):
     np.testing.assert_array_equal(lumora.series_x(scan), [1, 2, 3, 4])
     np.testing.assert_array_equal(lumora.series_x(scan, x_pattern=r"p_(\d+)W"),
                                   [120, 200, 50, 80])
+
+
+def test_one_worker_leaves_the_session_as_it_was(world, scan):
+    """jobs=1 fits in the session itself: its lines stay, and its messages
+    still reach Python afterwards."""
+    session = lumora.Session(ini=world / "lumora.ini")
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    before = session.line_table()
+    session.fit_many(scan, jobs=1)
+    np.testing.assert_array_equal(session.line_table(), before)
+    with pytest.warns(lumora.LumoraWarning, match="801.479"):
+        session.read_measurement(world / "meas" / "argon_n8e15_notfound.txt")

@@ -111,6 +111,17 @@ TEST_F(SeriesOfSamples, WorkersChangeNothing) {
   EXPECT_EQ(SeriesCsv(FitSeries(Request(1)).rows), SeriesCsv(FitSeries(Request(3)).rows));
 }
 
+TEST_F(SeriesOfSamples, ASessionOfTheCallerGivesTheSameRowsAndKeepsItsLines) {
+  Session session(SessionOptions{folder_.path(), [](auto&) {}});
+  session.LoadElement(kArgon);
+  session.ReadMeasurement(files_[3]);
+  const std::vector<TLineRecord> lines = session.Table().lines;
+  EXPECT_EQ(SeriesCsv(FitSeriesIn(session, Request(1)).rows),
+            SeriesCsv(FitSeries(Request(2)).rows));
+  ASSERT_EQ(session.Table().lines.size(), lines.size());
+  for (size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(session.Table().lines[k].Int, lines[k].Int);
+}
+
 TEST_F(SeriesOfSamples, ProgressCountsEveryFileAndMayStopTheSeries) {
   SeriesRequest request = Request(2);
   std::vector<size_t> seen;
