@@ -286,8 +286,9 @@ Page MakeWindowPage() {
       "are missing.\" The window also takes the options of every Qt program, such as "
       "-platform NAME and -style NAME.",
       "Keys: Ctrl+O read intensities, Ctrl+N next file, Ctrl+S save table, Ctrl+E export the "
-      "chart shown, F5 fit, F6 create map, F7 line analysis, Esc cancel the running command, "
-      "F1 keyboard shortcuts, Ctrl+Q quit."};
+      "chart shown, F5 fit, Ctrl+F5 fit all files of the folder (the \"Series\" chart and "
+      "table), F6 create map, F7 line analysis, Esc cancel the running command, F1 keyboard "
+      "shortcuts, Ctrl+Q quit."};
   p.options = {
       {"--help", "show this help"},
       {"--version", "print the program's version"},
