@@ -319,6 +319,10 @@ void SeriesPanel::FillTable() {
     }
   }
   fGrid->resizeColumnsToContents();
+  // Long file names are elided (the tooltip has the path), so that the
+  // numbers stay in view.
+  constexpr int kFileColumnWidth = 170;
+  fGrid->setColumnWidth(0, std::min(fGrid->columnWidth(0), kFileColumnWidth));
   fCopy->setEnabled(!fTable.rows.empty());
   fSave->setEnabled(!fTable.rows.empty());
 }
