@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -38,6 +39,7 @@
 #include "app/paircurvewindow.h"
 #include "app/qt_text.h"
 #include "app/resultcharts.h"
+#include "app/series_panel.h"
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -47,6 +49,7 @@
 #include "frontend/uncertainty_requests.h"
 #include "model/confidence_region.h"
 #include "model/map_file.h"
+#include "model/series.h"
 #include "model/table_text.h"
 #include "settings/startup.h"
 
@@ -72,6 +75,7 @@ std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileN
 
 constexpr int kUncertaintyPage = 4;
 constexpr int kSpectrumPage = 5;
+constexpr int kSeriesPage = 6;
 
 // The joint confidence regions the map outlines.
 constexpr double kConfidenceLevels[] = {0.68, 0.95};
@@ -138,6 +142,11 @@ void TMainForm::ConnectHandlers() {
   connect(fitPanel, &FitPanel::FitRequested, this, [this] { Fit(); });
   connect(mapPanel, &MapPanel::MapRequested, this, [this] { CreateMap(); });
   connect(saveReportButton, &QPushButton::clicked, this, [this] { SaveReport(); });
+  connect(seriesPanel, &SeriesPanel::FileClicked, this,
+          [this](const QString& path) { OpenSeriesFile(path); });
+  connect(seriesPanel, &SeriesPanel::SaveRequested, this, [this] { SaveSeries(); });
+  connect(seriesPanel, &SeriesPanel::PatternRefused, this,
+          [this](const QString& message) { ShowStatusMessage(message); });
   connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
   connect(modelPanel, &ModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
   connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
@@ -259,15 +268,19 @@ std::string TMainForm::ElementName() const { return Std(elementList->currentText
 
 double TMainForm::ElementMass() const { return ElementMassAmu(*fSettings, ElementName()); }
 
+ElementSource TMainForm::CurrentElementSource() const {
+  const std::string element = ElementName();
+  return {fDatabaseFolder, fSettings->ReadString(element, "Levels", ""),
+          fSettings->ReadString(element, "Lines", "")};
+}
+
 void TMainForm::OnElementChosen() {
   Guard([this] { ChangeElementNow(); });
 }
 
 void TMainForm::ChangeElementNow() {
   const std::string element = ElementName();
-  const ElementListings listings =
-      fSession->ChangeElement({fDatabaseFolder, fSettings->ReadString(element, "Levels", ""),
-                               fSettings->ReadString(element, "Lines", "")});
+  const ElementListings listings = fSession->ChangeElement(CurrentElementSource());
   ClearUserData();
   FillListing(levelsList, listings.levels);
   FillListing(linesList, listings.lines);
@@ -750,7 +763,8 @@ void TMainForm::AppendReport(const std::vector<std::string>& lines) {
 void TMainForm::ExportChart() { ExportChartAs(chartPages->currentIndex(), "png"); }
 
 void TMainForm::ExportChartAs(int page, const QString& format) {
-  const std::vector<QCustomPlot*> plots = fCharts->Plots();
+  std::vector<QCustomPlot*> plots = fCharts->Plots();
+  plots.push_back(seriesPanel->Chart());  // the page after the result charts
   if (page < 0 || page >= static_cast<int>(plots.size())) return;
   Guard([&] {
     const QString path = fDialogs.ExportFile(DialogFolder(), ExportFilter(format));
@@ -809,8 +823,8 @@ void TMainForm::SetCommandInputsEnabled(bool enabled) {
       elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton,
       lineGrid,    fileList,   methodPages,        modelPanel,     fPairInspector->showButton};
   for (QWidget* w : inputs) w->setEnabled(enabled);
-  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, mapAction,
-                     analysisAction, undoAction})
+  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, fitAllAction,
+                     mapAction, analysisAction, undoAction})
     a->setEnabled(enabled);
   recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
   cancelAction->setEnabled(!enabled);
@@ -871,6 +885,88 @@ void TMainForm::RunFit() {
         else
           ClearUncertainty();
       });
+}
+
+// ---- fitting a folder ------------------------------------------------------
+
+void TMainForm::FitAllFiles() {
+  Guard([this] { RunFitAll(); });
+}
+
+std::vector<std::string> TMainForm::SeriesFiles(bool recordings) const {
+  const QString folder = fFileName.isEmpty() ? fFileListFolder : QFileInfo(fFileName).absolutePath();
+  if (folder.isEmpty() || !QDir(folder).exists())
+    throw Error("Read a measurement or a spectrum first: the files of its folder are fitted.");
+  QString pattern = "*.txt";
+  if (recordings) {
+    const QString name = QFileInfo(fFileName).fileName();
+    pattern = name.endsWith(".recording.csv", Qt::CaseInsensitive)
+                  ? "*.recording.csv"
+                  : "*." + QFileInfo(fFileName).suffix();
+  }
+  std::vector<std::string> files;
+  for (const QString& name :
+       QDir(folder).entryList({pattern}, QDir::Files, QDir::Name | QDir::IgnoreCase))
+    files.push_back(Std(QDir(folder).filePath(name)));
+  if (files.empty())
+    throw Error(Std("The folder " + folder + " holds no " +
+                    (recordings ? "recordings (" + pattern + ")" : QString("measurements (*.txt)")) +
+                    " to fit."));
+  return files;
+}
+
+void TMainForm::RunFitAll() {
+  if (CommandRunning()) return;
+  const bool recordings = !fSpectrumLines.empty();
+  SeriesRequest request;
+  request.files = SeriesFiles(recordings);
+  request.element = CurrentElementSource();
+  request.fit = fitPanel->Request(CurrentFields(), ElementMass());
+  if (recordings) request.spectrum = SpectrumRequestFromFields(LoadSpectrumFields(*fSettings), "");
+  // The panel's pattern is checked before any work.
+  request.pattern = seriesPanel->Pattern();
+  request.axis = seriesPanel->Axis();
+  // Cancel stops the series at its next file or fit iteration.
+  request.fit.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
+  request.progress = [runner = fRunner](size_t done, size_t total) {
+    runner->ReportProgress(static_cast<int>(done), static_cast<int>(total));
+  };
+  auto table = std::make_shared<SeriesTable>();
+  RunCommand(
+      "Fitting all files", true, [request, table] { *table = FitSeries(request); },
+      // The second parameter as its check box names it, without "Fit ".
+      [this, table, recordings,
+       second = Qt8(WindowFieldCaption(CurrentFields(), &WindowFields::FitTemperature))
+                    .remove(QRegularExpression("^Fit "))] {
+        const auto failed = std::count_if(table->rows.begin(), table->rows.end(),
+                                          [](const SeriesRow& r) { return !r.fitted; });
+        const auto notOk = std::count_if(table->rows.begin(), table->rows.end(),
+                                         [](const SeriesRow& r) { return r.fitted && !r.ok; });
+        fSeriesOfRecordings = recordings;
+        seriesPanel->ShowSeries(std::move(*table), second);
+        chartPages->setCurrentIndex(kSeriesPage);
+        ShowStatusMessage(Qt8(Format("%d files fitted: %d failed, %d ended \"not OK\".",
+                                     static_cast<int>(seriesPanel->Table().rows.size()),
+                                     static_cast<int>(failed), static_cast<int>(notOk))));
+      });
+}
+
+void TMainForm::OpenSeriesFile(const QString& path) {
+  if (!fSeriesOfRecordings) {
+    OpenMeasurement(path);
+    return;
+  }
+  if (CommandRunning() || !MayDiscardEdits()) return;
+  Guard([this, path] { StartSpectrumRead(path, LoadSpectrumFields(*fSettings)); });
+}
+
+void TMainForm::SaveSeries() {
+  Guard([this] {
+    if (seriesPanel->Empty()) throw Error("Fit all files first: their series is what is saved.");
+    const QString path = fDialogs.ExportFile(DialogFolder(), "CSV table (*.csv)");
+    if (path.isEmpty()) return;
+    SaveSeriesCsv(Std(path), seriesPanel->Table().rows);
+  });
 }
 
 void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {

@@ -38,6 +38,7 @@ class TCommandRunner;
 class FitPanel;
 class MapPanel;
 class ModelPanel;
+class SeriesPanel;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
@@ -88,6 +89,13 @@ class TMainForm : public QMainWindow {
   void OnPointerOverMap(double x, double y);
   void OnPointerOverFractions(double wavelength, double fraction);
   void AnalyzeLines();
+  // Run > "Fit all files": every measurement of the current folder (every
+  // recording, when a spectrum is shown) fitted on the worker thread with
+  // the window's fields, into the "Series" pages; Cancel keeps the series
+  // shown before.
+  void FitAllFiles();
+  // "Save CSV…" of the "Series" table.
+  void SaveSeries();
   void OnAnalysisLegendClicked();
   // Recomputes the pair curve of the last line analysis for another pair.
   void ShowPairCurve(double first, double second);
@@ -114,6 +122,7 @@ class TMainForm : public QMainWindow {
   const std::string& AnalysisParameters() const { return fAnalysisParameters; }
   TResultCharts* Charts() const { return fCharts; }
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
+  SeriesPanel* Series() const { return seriesPanel; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -127,6 +136,7 @@ class TMainForm : public QMainWindow {
   FitPanel* fitPanel = nullptr;
   MapPanel* mapPanel = nullptr;
   ModelPanel* modelPanel = nullptr;
+  SeriesPanel* seriesPanel = nullptr;
   QComboBox* elementList = nullptr;
   QPushButton* readButton = nullptr;
   QPushButton* readSpectrumButton = nullptr;
@@ -157,6 +167,7 @@ class TMainForm : public QMainWindow {
   QAction* exportChartAction = nullptr;
   QAction* quitAction = nullptr;
   QAction* fitAction = nullptr;
+  QAction* fitAllAction = nullptr;
   QAction* mapAction = nullptr;
   QAction* analysisAction = nullptr;
   QAction* pairInspectorAction = nullptr;
@@ -191,6 +202,11 @@ class TMainForm : public QMainWindow {
   void ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request);
   void ClearUncertainty();
   void RunLineAnalysis();
+  void RunFitAll();
+  // The files "Fit all files" fits: the folder's measurements, or its
+  // recordings of the kind of the spectrum shown.
+  std::vector<std::string> SeriesFiles(bool recordings) const;
+  void OpenSeriesFile(const QString& path);
   void RunAnalysis(LineAnalysisRequest request);
   void ShowAnalysisResult(const LineAnalysisResult& result, const LineAnalysisRequest& request);
   void WriteSettingsBack();
@@ -222,6 +238,7 @@ class TMainForm : public QMainWindow {
   void ShowFilePosition();
   void AppendReport(const std::vector<std::string>& lines);
   double ElementMass() const;
+  ElementSource CurrentElementSource() const;
   std::string ElementName() const;
   QString DialogFolder() const;
   void Guard(const std::function<void()>& command);
@@ -264,6 +281,9 @@ class TMainForm : public QMainWindow {
   std::vector<std::string> fSpectrumLines;
   // The wavelength pair of each point of the "Analysis" chart.
   std::vector<std::pair<double, double>> fAnalysisPairs;
+  // The series shown was fitted from recordings: a click on a point
+  // integrates its file again rather than reading it as a measurement.
+  bool fSeriesOfRecordings = false;
 };
 
 }  // namespace lumora

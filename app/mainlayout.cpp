@@ -24,6 +24,7 @@
 #include "app/model_panel.h"
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
+#include "app/series_panel.h"
 
 namespace lumora {
 
@@ -83,6 +84,9 @@ void TMainForm::BuildLayout() {
   const char* const captions[] = {"Branching fractions", "Sum",     "Densities", "Analysis",
                                   "Uncertainty",         "Spectrum"};
   for (size_t i = 0; i < charts.size(); ++i) chartPages->addTab(charts[i], captions[i]);
+  seriesPanel = new SeriesPanel(chartPages, linePages);
+  chartPages->addTab(seriesPanel->ChartPage(), "Series");
+  linePages->addTab(seriesPanel->TablePage(), "Series");
   upper->addWidget(linePages);
   upper->addWidget(chartPages);
   upper->setStretchFactor(0, 1);
@@ -237,6 +241,8 @@ void TMainForm::BuildMenus() {
 
   QMenu* run = menuBar()->addMenu("&Run");
   fitAction = action(run, "&Fit", "FitAction", QKeySequence(Qt::Key_F5), [this] { Fit(); });
+  fitAllAction = action(run, "Fit &all files", "FitAllAction",
+                        QKeySequence(Qt::CTRL | Qt::Key_F5), [this] { FitAllFiles(); });
   mapAction =
       action(run, "Create &map", "MapAction", QKeySequence(Qt::Key_F6), [this] { CreateMap(); });
   analysisAction = action(run, "&Line analysis…", "AnalysisAction", QKeySequence(Qt::Key_F7),
@@ -260,7 +266,8 @@ void TMainForm::ShowShortcuts() {
   QString text = "Keyboard shortcuts\n\n";
   for (QAction* a :
        {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction,
-        quitAction, fitAction, mapAction, analysisAction, cancelAction, undoAction, copyAction})
+        quitAction, fitAction, fitAllAction, mapAction, analysisAction, cancelAction, undoAction,
+        copyAction})
     text += QString("%1\t%2\n")
                 .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
                 .arg(a->text().remove('&').remove(QChar(0x2026)));

@@ -3,6 +3,8 @@
 // the window would append (or with --json one JSON object per file). A file
 // that fails is reported and the batch goes on. With --jobs N the files run
 // on N workers and print exactly what one worker would, in the files' order.
+// fit --series CSV also writes one row per file (n_1, u, the second
+// parameter, the sum, how the fit ended or why it failed) as a table.
 #include <tbb/concurrent_queue.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
@@ -37,6 +39,7 @@
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
 #include "model/results_json.h"
+#include "model/series.h"
 #include "model/session.h"
 #include "settings/startup.h"
 
@@ -57,6 +60,8 @@ struct BatchOptions {
   std::string logCopy;  // fit: where the log of the last file's fit is copied
   UncertaintyOptions uncertainty;
   std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
+  std::string seriesPath;                   // fit: where the series table goes
+  std::optional<SeriesPattern> xPattern;    // fit: the series' x from the file names
   std::vector<std::string> files;
 };
 
@@ -109,11 +114,26 @@ int ParseJobs(const std::string& text) {
   return value;
 }
 
+void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
+  const bool series = TakeOption(args, "--series", options.seriesPath);
+  std::string pattern;
+  if (!TakeOption(args, "--x-pattern", pattern)) return;
+  if (!series) throw UsageError("--x-pattern needs --series: the pattern gives the series' x");
+  try {
+    options.xPattern.emplace(pattern);
+  } catch (const Error& e) {
+    throw UsageError(std::string("--x-pattern: ") + e.what());
+  }
+}
+
 BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
   TakeFieldOptions(args, options.fields);
-  if (kind == BatchKind::Fit) TakeOption(args, "--log", options.logCopy);
+  if (kind == BatchKind::Fit) {
+    TakeOption(args, "--log", options.logCopy);
+    TakeSeriesOptions(args, options);
+  }
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
@@ -217,19 +237,6 @@ std::string FileJsonLine(nlohmann::json object, const std::string& file,
   return JsonLine(object);
 }
 
-// Import and recalculation, as reading a measurement or a spectrum in the window.
-void ReadMeasurement(Session& session, const std::string& file, const BatchOptions& options) {
-  if (options.spectrum) {
-    SpectrumRequest request = *options.spectrum;
-    request.spectrumFile = file;
-    session.ReadSpectrum(request);
-  } else {
-    session.ReadMeasurement(
-        file, options.uncertainty.intensities.source == UncertaintySource::Column);
-  }
-  session.Recalculate();
-}
-
 // The report's lines, the results header (when this run started the
 // session's results lines) as the header a batch prints once.
 void PrintReport(const std::vector<std::string>& report, const ResultsLineText& results,
@@ -240,8 +247,11 @@ void PrintReport(const std::vector<std::string>& report, const ResultsLineText& 
   if (!results.line.empty()) printer.Out(results.line + "\n");
 }
 
+// A file's row of the series table; null when no table is asked for.
+using SeriesSlot = std::optional<SeriesRow>*;
+
 void RunFit(Session& session, const BatchJob& job, const std::string& file,
-            const std::vector<std::string>& warnings, FilePrinter& printer) {
+            const std::vector<std::string>& warnings, FilePrinter& printer, SeriesSlot row) {
   const BatchOptions& options = job.options;
   FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
   request.report.dataFileName = FileNamePart(file);
@@ -249,6 +259,7 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
   const FitResult fit = session.Fit(request);
+  if (row) *row = SeriesRowOfFit(file, fit, session.Table().levels);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
   std::optional<MonteCarloOutcome> monteCarlo;
   if (options.uncertainty.monteCarlo.runs > 0)
@@ -323,8 +334,9 @@ class ReportReserve {
 };
 
 // A file's failure: on standard error, or as its JSON line with --json.
-void ReportFailure(const BatchJob& job, const std::string& file, const std::exception& e,
-                   const std::vector<std::string>& warnings, FilePrinter& printer) {
+// Prints a file's failure and returns its message.
+std::string ReportFailure(const BatchJob& job, const std::string& file, const std::exception& e,
+                          const std::vector<std::string>& warnings, FilePrinter& printer) {
   ReportReserve::Release();
   const auto* field = dynamic_cast<const FieldError*>(&e);
   const std::string message =
@@ -334,12 +346,13 @@ void ReportFailure(const BatchJob& job, const std::string& file, const std::exce
     printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));
   else
     printer.Err(file + ": " + message + "\n");
+  return message;
 }
 
 // One file of the batch; false when it failed. Progress, when given, shows
 // the rows of a large map.
 bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
-             std::ostream* progress) {
+             std::ostream* progress, SeriesSlot row = nullptr) {
   ReportReserve::Keep();
   // The messages of the reading go to standard error, and into the JSON.
   std::vector<std::string> warnings;
@@ -349,18 +362,22 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
       printer.Err(file + ": " + text + "\n");
       warnings.push_back(text);
     });
-    ReadMeasurement(session, file, job.options);
+    ReadFileToFit(session, file, job.options.spectrum,
+                  job.options.uncertainty.intensities.source == UncertaintySource::Column);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
-      RunFit(session, job, file, warnings, printer);
+      RunFit(session, job, file, warnings, printer, row);
     else
       grid = RunMap(session, job, file, warnings, printer, progress);
     if (job.options.table) printer.Out(LineTableText(session.TableRows(true)));
     SaveMapFile(job.options, file, grid, printer);
   } catch (const std::exception& e) {
-    ReportFailure(job, file, e, warnings, printer);
+    const std::string message = ReportFailure(job, file, e, warnings, printer);
     ok = false;
+    // A fit that ended keeps its row when what follows it fails.
+    if (row && !*row) *row = FailedSeriesRow(file, message);
   }
+  if (row && job.options.spectrum) (*row)->timeStamp = RecordingTimeStamp(file);
   session.SetMessageSink({});
   return ok;
 }
@@ -400,7 +417,9 @@ class StopOnSignals {
   }, oldTerminate_{};
 };
 
-int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
+// `series`, when given, gets each file's row in the files' order.
+int RunSerially(Context& ctx, const BatchJob& job, bool terminal,
+                std::vector<SeriesRow>* series) {
   Session& session = ctx.session();
   StreamPrinter printer(ctx.out, ctx.err);
   const std::vector<std::string>& files = job.options.files;
@@ -408,7 +427,11 @@ int RunSerially(Context& ctx, const BatchJob& job, bool terminal) {
   for (size_t i = 0; i < files.size() && !StopOnSignals::Stopped(); ++i) {
     if (terminal && files.size() > 1)
       ctx.err << "[" << i + 1 << "/" << files.size() << "] " << files[i] << "\n";
-    if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr)) ++failed;
+    std::optional<SeriesRow> row;
+    if (!RunFile(session, job, files[i], printer, terminal ? &ctx.err : nullptr,
+                 series ? &row : nullptr))
+      ++failed;
+    if (row) series->push_back(std::move(*row));
     // Each file's results leave as soon as they are made.
     ctx.out.flush();
   }
@@ -444,14 +467,16 @@ struct FileOutcome {
   bool ok = true;
   int resultsLines = 0;  // results lines the run counted
   RecordingPrinter printer;
+  std::optional<SeriesRow> row;  // when the batch writes a series table
 };
 
 // Prints the files' outputs in their order as a serial run would have
 // printed them: the header of the results lines only before the first one.
+// The files' series rows, when `series` is given, are collected in that order.
 class OrderedOutput {
  public:
-  OrderedOutput(Context& ctx, size_t files, bool terminal)
-      : ctx_(ctx), files_(files), terminal_(terminal) {}
+  OrderedOutput(Context& ctx, size_t files, bool terminal, std::vector<SeriesRow>* series)
+      : ctx_(ctx), files_(files), terminal_(terminal), series_(series) {}
 
   void Print(const FileOutcome& outcome) {
     if (terminal_) ctx_.err << "\r\033[K";
@@ -470,6 +495,7 @@ class OrderedOutput {
       }
     }
     resultsLines_ += outcome.resultsLines;
+    if (series_ && outcome.row) series_->push_back(*outcome.row);
     if (!outcome.ok) ++failed_;
     ++done_;
     // Each file's results leave as soon as they and those before are made.
@@ -488,6 +514,7 @@ class OrderedOutput {
   Context& ctx_;
   size_t files_;
   bool terminal_;
+  std::vector<SeriesRow>* series_;
   int resultsLines_ = 0;
   size_t done_ = 0;
   int failed_ = 0;
@@ -504,7 +531,9 @@ std::shared_ptr<FileOutcome> RecordFile(const BatchJob& job, size_t index, Run r
     run(*outcome);
   } catch (const std::exception& e) {
     outcome->ok = false;
-    ReportFailure(job, job.options.files[index], e, {}, outcome->printer);
+    const std::string& file = job.options.files[index];
+    const std::string message = ReportFailure(job, file, e, {}, outcome->printer);
+    if (!job.options.seriesPath.empty()) outcome->row = FailedSeriesRow(file, message);
   }
   return outcome;
 }
@@ -512,7 +541,8 @@ std::shared_ptr<FileOutcome> RecordFile(const BatchJob& job, size_t index, Run r
 // The outcome's file in `session`, counting the results lines it starts.
 void RunInSession(Session& session, const BatchJob& job, FileOutcome& outcome) {
   session.ResetResultsLines();
-  outcome.ok = RunFile(session, job, job.options.files[outcome.index], outcome.printer, nullptr);
+  outcome.ok = RunFile(session, job, job.options.files[outcome.index], outcome.printer, nullptr,
+                       job.options.seriesPath.empty() ? nullptr : &outcome.row);
   outcome.resultsLines = session.ResultsLineCount();
 }
 
@@ -556,9 +586,10 @@ void RunPipeline(Context& ctx, const BatchJob& job, int workers, OrderedOutput& 
 // A parallel batch; when its workers fail (one that cannot be started, a
 // pool out of memory), the files not yet printed run on this thread, one
 // after the other, so that each still gets its result or its error.
-int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal) {
+int RunInParallel(Context& ctx, const BatchJob& job, int workers, bool terminal,
+                  std::vector<SeriesRow>* series) {
   const std::vector<std::string>& files = job.options.files;
-  OrderedOutput output(ctx, files.size(), terminal);
+  OrderedOutput output(ctx, files.size(), terminal, series);
   try {
     RunPipeline(ctx, job, workers, output);
   } catch (const std::exception& e) {
@@ -584,14 +615,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   BatchJob job;
   job.options = ParseBatchOptions(ctx, args, kind);
   job.kind = kind;
-  if (!job.options.logCopy.empty()) {
+  if (!job.options.logCopy.empty() || !job.options.seriesPath.empty()) {
     std::vector<std::string> inputs = job.options.files;
     if (job.options.spectrum) {
       inputs.push_back(job.options.spectrum->darkFile);
       inputs.push_back(job.options.spectrum->responseFile);
     }
     for (const std::string& file : ctx.SettingsAndElementFiles()) inputs.push_back(file);
-    RefuseOutputThatIsAnInput(job.options.logCopy, inputs);
+    for (const std::string* output : {&job.options.logCopy, &job.options.seriesPath})
+      RefuseOutputThatIsAnInput(*output, inputs);
   }
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
@@ -620,8 +652,15 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   const int workers =
       std::min<long long>(job.options.jobs, static_cast<long long>(job.options.files.size()));
   const StopOnSignals stop;
-  const int status =
-      workers <= 1 ? RunSerially(ctx, job, terminal) : RunInParallel(ctx, job, workers, terminal);
+  std::vector<SeriesRow> rows;
+  std::vector<SeriesRow>* series = job.options.seriesPath.empty() ? nullptr : &rows;
+  const int status = workers <= 1 ? RunSerially(ctx, job, terminal, series)
+                                  : RunInParallel(ctx, job, workers, terminal, series);
+  // The files that finished, also when a signal stopped the batch.
+  if (series) {
+    PlaceSeriesX(rows, SeriesAxis::Auto, job.options.xPattern ? &*job.options.xPattern : nullptr);
+    SaveSeriesCsv(job.options.seriesPath, rows);
+  }
   return StopOnSignals::Status(status);
 }
 

@@ -6,6 +6,8 @@
     /usr/bin/python3 data/make_recording.py --gas neon      only that gas's (repeatable)
     /usr/bin/python3 data/make_recording.py --log-n1 16 --fwhm 0.2 --step 0.02 \\
         --offset 0.1 --clip 60000 --profile voigt --areas areas.tsv out.recording.csv
+    /usr/bin/python3 data/make_recording.py --series FOLDER --count 200 --seed 11
+                                                            a pulse of COUNT recordings
 
 Every line of the gas's database/SYMBOL_I.txt (argon's unless --gas says otherwise) becomes a Gaussian or Voigt profile at its
 wavelength (plus an optional offset) whose area is the line's intensity from
@@ -16,6 +18,13 @@ the strongest line's peak reaches the requested signal-to-noise ratio under
 Poisson statistics (peak / sqrt(peak + continuum)), on a sloping continuum;
 then every point is drawn from a Poisson distribution and optionally clipped
 at a detector ceiling. --areas writes the areas put in (counts x nm).
+
+--series writes a time series of recordings along a discharge pulse: n_1
+rises from its base to its peak while the pulse is on and falls back after
+it (exponentially, with the time constants of pulse_log_n1), each file named
+by its time (argon_pulse_t=0040us.recording.csv) and stamped with it in its
+header ("# time: 2026-03-01T10:00:00.000040Z"), every file with a seed of its
+own (the series' seed plus its index).
 
 Needs NumPy (Debian's python3-numpy); the Voigt profile also SciPy.
 """
@@ -57,6 +66,42 @@ SAMPLES = {
     "krypton": ((545.0, 905.0), gas_samples("krypton", (5, 6), snr=3000)),
     "xenon": ((440.0, 1095.0), gas_samples("xenon", (7, 8))),
 }
+
+# The pulse of a series: on for PULSE_ON_US, n_1 rising from PULSE_BASE to
+# PULSE_PEAK with the time constant PULSE_RISE_US, then falling back with
+# PULSE_FALL_US; a recording every PULSE_STEP_US from the pulse's start.
+PULSE_BASE, PULSE_PEAK = 2e15, 1.5e17
+PULSE_ON_US, PULSE_RISE_US, PULSE_FALL_US = 200.0, 50.0, 80.0
+PULSE_STEP_US = 40
+PULSE_START = "2026-03-01T10:00:00"
+# The installed series: one pulse, sampled coarser than the recordings above
+# so that the dozen files stay small.
+SERIES_SAMPLE = {"folder": "pulse", "count": 12, "step": 0.1, "seed": 100}
+
+
+def pulse_log_n1(t_us):
+    """log10 n_1 at t_us after the pulse's start."""
+    rise = 1 - math.exp(-min(t_us, PULSE_ON_US) / PULSE_RISE_US)
+    n1 = PULSE_BASE + (PULSE_PEAK - PULSE_BASE) * rise
+    if t_us > PULSE_ON_US:
+        n1 = PULSE_BASE + (n1 - PULSE_BASE) * math.exp(-(t_us - PULSE_ON_US) / PULSE_FALL_US)
+    return math.log10(n1)
+
+
+def series_files(folder, count, seed, step=0.05, gas=None):
+    """{path: text} of a pulse of `count` recordings in folder."""
+    gas = gas or make_gas.GASES["argon"]
+    wavelength_range = SAMPLES[gas.key][0]
+    files = {}
+    # Names of equal width sort in the order of time.
+    width = max(4, len(str((count - 1) * PULSE_STEP_US)))
+    for k in range(count):
+        t_us = k * PULSE_STEP_US
+        text, _ = make(gas, wavelength_range, pulse_log_n1(t_us), 0.3, step, 300, 0.0, seed + k)
+        stamp = f"# time: {PULSE_START}.{t_us:06d}Z\n"
+        files[Path(folder) / f"{gas.key}_pulse_t={t_us:0{width}d}us.recording.csv"] = stamp + text
+    return files
+
 
 # Continuum of every spectrum: counts at the two ends of its range.
 CONTINUUM = (400.0, 250.0)
@@ -118,6 +163,11 @@ def make(gas, wavelength_range, log_n1, fwhm, step, snr, offset, seed, kind="gau
 
 def sample_files(gases):
     files = {}
+    if any(gas.key == "argon" for gas in gases):
+        argon = make_gas.GASES["argon"]
+        files.update(series_files(make_gas.sample_path(argon, SERIES_SAMPLE["folder"]),
+                                  SERIES_SAMPLE["count"], SERIES_SAMPLE["seed"],
+                                  SERIES_SAMPLE["step"]))
     for gas in gases:
         wavelength_range, samples = SAMPLES[gas.key]
         for s in samples:
@@ -145,9 +195,22 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--no-noise", action="store_true")
     parser.add_argument("--areas", help="write the areas put in (wavelength, counts x nm)")
+    parser.add_argument("--series", metavar="FOLDER",
+                        help="write a pulse of --count recordings into FOLDER")
+    parser.add_argument("--count", type=int, default=SERIES_SAMPLE["count"],
+                        help="recordings of --series")
     args = parser.parse_args()
 
     gases = make_gas.chosen_gases(args.gas)
+    if args.series:
+        if args.count < 1 or args.count * PULSE_STEP_US > 999999:
+            parser.error(f"--count takes 1 to {999999 // PULSE_STEP_US} recordings")
+        folder = Path(args.series)
+        folder.mkdir(parents=True, exist_ok=True)
+        gas = gases[0] if args.gas else make_gas.GASES["argon"]
+        for path, text in series_files(folder, args.count, args.seed, args.step, gas).items():
+            path.write_text(text, encoding="ascii")
+        return 0
     if args.output:
         gas = gases[0] if args.gas else make_gas.GASES["argon"]
         text, areas = make(gas, SAMPLES[gas.key][0], args.log_n1, args.fwhm, args.step, args.snr, args.offset, args.seed,

@@ -134,8 +134,10 @@ Page MakeCliPage() {
       "[--jobs N] [--spectrum " +
       SpectrumUsage() + "] FILE...";
   static const std::string fitUsage =
-      "[--log FILE] [--noise REL | --poisson | --sigma-column] "
-      "[--monte-carlo N [--aki-accuracy] [--seed S]] " + fieldUsage;
+      "[--log FILE] [--series CSV [--x-pattern REGEX]] "
+      "[--noise REL | --poisson | --sigma-column] "
+      "[--monte-carlo N [--aki-accuracy] [--seed S]] " +
+      fieldUsage;
   static const std::string mapUsage = "[--confidence LEVEL] " + fieldUsage;
   static const std::string integrateUsage = SpectrumUsage() + " [--report FILE] SPECTRUM";
   Page p;
@@ -193,8 +195,17 @@ Page MakeCliPage() {
       {"fit", fitUsage,
        "fit n_1 (and with --fit-temperature the second parameter) to each measurement and "
        "print its results line; --log copies the fit's log (of the last file) to FILE; "
-       "--monte-carlo refits N perturbed copies and prints the spread",
-       Join({{{"--log FILE", "copy the fit log of the last file to FILE"}},
+       "--monte-carlo refits N perturbed copies and prints the spread; --series writes one "
+       "row per file (file, x, n1, u_n1, second, sum, stop) as CSV, a failed file with its "
+       "error in stop",
+       Join({{{"--log FILE", "copy the fit log of the last file to FILE"},
+              {"--series CSV",
+               "also write the series table to CSV: x is the file's place (1, 2, ...), or "
+               "with --spectrum the seconds since the earliest time stamp of the recordings' "
+               "headers (\"# time: 2026-03-01T10:15:30Z\") when they have one"},
+              {"--x-pattern REGEX",
+               "take x from the file names instead: the number in the first group of REGEX, "
+               "for example 't=(\\d+)us' or '(\\d+)W'"}},
              WeightOptions(),
              MonteCarloOptions(),
              FieldOptions(),
@@ -261,6 +272,8 @@ Page MakeCliPage() {
        "fit n_1 and the excitation temperature and print the result as JSON"},
       {"lumora-cli fit --monte-carlo 1000 --noise 0.02 --aki-accuracy --seed 7 FILE",
        "the fit's spread under 2 % intensity noise and the Aki accuracies"},
+      {"lumora-cli fit --series power.csv --x-pattern '(\\d+)W' scan/*.txt",
+       "fit every file of a power scan and write n_1 against the power to power.csv"},
       {"lumora-cli map --confidence 0.95 --save-map FILE",
        "scan the grid, write the map file and print the 95 % confidence ranges"},
       {"lumora-cli integrate spectrum.csv > lines.txt && lumora-cli fit lines.txt",
@@ -291,8 +304,9 @@ Page MakeWindowPage() {
       "are missing.\" The window also takes the options of every Qt program, such as "
       "-platform NAME and -style NAME.",
       "Keys: Ctrl+O read intensities, Ctrl+N next file, Ctrl+S save table, Ctrl+E export the "
-      "chart shown, F5 fit, F6 create map, F7 line analysis, Esc cancel the running command, "
-      "F1 keyboard shortcuts, Ctrl+Q quit."};
+      "chart shown, F5 fit, Ctrl+F5 fit all files of the folder (the \"Series\" chart and "
+      "table), F6 create map, F7 line analysis, Esc cancel the running command, F1 keyboard "
+      "shortcuts, Ctrl+Q quit."};
   p.options = {
       {"--help", "show this help"},
       {"--version", "print the program's version"},

@@ -350,6 +350,32 @@ ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& c
   return errors;
 }
 
+// How grossly a fit misses its lines, when it does: the misfit's figure
+// (see CheckFitDescribesTheLines); nothing for a fit that describes them.
+std::optional<std::string> GrossMisfit(const std::vector<TLineRecord>& lines,
+                                       const FitResult& fit) {
+  constexpr long double kLargestMisfit = 0.05L;
+  constexpr long double kLargestChiSquarePerDegree = 25;
+  if (fit.weighted) {
+    if (fit.goodness.PerDegree() <= kLargestChiSquarePerDegree) return std::nullopt;
+    return Format("chi2/dof = %.4g for %d degrees of freedom",
+                  static_cast<double>(fit.goodness.PerDegree()), fit.goodness.degreesOfFreedom);
+  }
+  int measured = 0;
+  std::set<int32_t> levels;
+  for (const TLineRecord& line : lines)
+    if (line.G_m > 0) {
+      ++measured;
+      levels.insert(line.UpperState);
+    }
+  const int freedom = measured - static_cast<int>(levels.size()) - fit.parameterCount;
+  if (freedom < 1) return std::nullopt;
+  const long double misfit = std::sqrt(fit.sum / freedom);
+  if (misfit <= kLargestMisfit) return std::nullopt;
+  return Format("the branching fractions missed by %.3g (root mean square), more than %.3g",
+                static_cast<double>(misfit), static_cast<double>(kLargestMisfit));
+}
+
 }  // namespace
 
 void FitRequest::Validate() const {
@@ -361,31 +387,19 @@ void FitRequest::Validate() const {
 ParameterNames FitParameterNames() { return {"log10(n_1)", "Te"}; }
 
 void CheckFitDescribesTheLines(const std::vector<TLineRecord>& lines, const FitResult& fit) {
-  constexpr long double kLargestMisfit = 0.05L;
-  constexpr long double kLargestChiSquarePerDegree = 25;
-  if (fit.weighted) {
-    if (fit.goodness.PerDegree() > kLargestChiSquarePerDegree)
-      throw Error(Format(
-          "The lines disagree with the model far beyond their uncertainties (chi2/dof = %.4g "
-          "for %d degrees of freedom): these lines, or their uncertainties, do not give n_1.",
-          static_cast<double>(fit.goodness.PerDegree()), fit.goodness.degreesOfFreedom));
-    return;
-  }
-  int measured = 0;
-  std::set<int32_t> levels;
-  for (const TLineRecord& line : lines)
-    if (line.G_m > 0) {
-      ++measured;
-      levels.insert(line.UpperState);
-    }
-  const int freedom = measured - static_cast<int>(levels.size()) - fit.parameterCount;
-  if (freedom < 1) return;
-  const long double misfit = std::sqrt(fit.sum / freedom);
-  if (misfit > kLargestMisfit)
-    throw Error(Format(
-        "The fit misses the measured branching fractions by %.3g (root mean square), more "
-        "than %.3g: the model does not describe these lines, and they do not give n_1.",
-        static_cast<double>(misfit), static_cast<double>(kLargestMisfit)));
+  const std::optional<std::string> misfit = GrossMisfit(lines, fit);
+  if (!misfit) return;
+  // A fit its iteration limit stopped may not have found its minimum yet.
+  if (fit.stopCode == StopCode::IterationLimitReached)
+    throw Error(Format("The fit stopped at its iteration limit after %d iterations, still far "
+                       "from the lines (%s): raise the iteration limit and fit again.",
+                       fit.iterations, *misfit));
+  if (fit.weighted)
+    throw Error(Format("The lines disagree with the model far beyond their uncertainties (%s): "
+                       "these lines, or their uncertainties, do not give n_1.",
+                       *misfit));
+  throw Error(Format("The model does not describe these lines (%s): they do not give n_1.",
+                     *misfit));
 }
 
 FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCount) {

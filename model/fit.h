@@ -104,7 +104,8 @@ ParameterNames FitParameterNames();
 // Raises Error when a fit misses the measured fractions so grossly that its
 // numbers describe no measurement: unweighted, a root-mean-square misfit of
 // the fractions above 0.05; weighted, a chi-square above 25 per degree of
-// freedom (five standard uncertainties a line).
+// freedom (five standard uncertainties a line). Not for a fit that its
+// iteration limit stopped.
 void CheckFitDescribesTheLines(const std::vector<TLineRecord>& lines, const FitResult& fit);
 
 // Runs one fit. Every line's G_f gets the model value at the fitted

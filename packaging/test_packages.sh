@@ -40,6 +40,7 @@ lumora_files=(
   ./usr/bin/lumora ./usr/bin/lumora-cli
   "./usr/share/Lumora 1.3/lumora.ini" "./usr/share/Lumora 1.3/Database/Ar_I.txt"
   "./usr/share/Lumora 1.3/Database/Ar_I_levels.txt" "./usr/share/Lumora 1.3/Measurements/argon_n2e15.txt"
+  "./usr/share/Lumora 1.3/Measurements/pulse/argon_pulse_t=0000us.recording.csv"
   ./usr/share/doc/lumora/changelog.gz ./usr/share/doc/lumora/copyright
   "./usr/share/applications/$app_id.desktop" "./usr/share/metainfo/$app_id.metainfo.xml"
   ./usr/share/mime/packages/lumora.xml ./usr/share/icons/hicolor/scalable/apps/lumora.svg

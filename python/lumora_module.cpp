@@ -87,6 +87,13 @@ Result FitResultObject(const FitResult& r, const CommandOutcome& outcome, bool w
   d["u_log10_n1"] = static_cast<double>(r.Log10N1Error());
   d["fit_temperature"] = r.parameterCount == 2;
   d["rss"] = static_cast<double>(r.sum);
+  d["weighted"] = r.weighted;
+  const py::object none = py::none();
+  d["chi2"] = r.weighted ? py::object(py::float_(static_cast<double>(r.goodness.chiSquare))) : none;
+  d["dof"] = r.weighted ? py::object(py::int_(r.goodness.degreesOfFreedom)) : none;
+  d["p_value"] = r.weighted ? py::object(py::float_(r.goodness.pValue)) : none;
+  d["u_log10_n1_robust"] =
+      r.weighted ? none : py::object(py::float_(static_cast<double>(r.RobustLog10N1Error())));
   d["stop_code"] = static_cast<int>(r.stopCode);
   d["iterations"] = r.iterations;
   const int n = r.parameterCount;
@@ -397,6 +404,17 @@ FieldOverrides Overrides(const py::kwargs& kw) {
   }
   if (kw.contains("distribution")) o.distribution = TextKeyword(kw["distribution"], "distribution");
   o.fitTemperature = BoolKeyword(kw, "fit_temperature").value_or(false);
+  // The intensities' uncertainties, as lumora-cli's --noise, --poisson and
+  // --sigma-column state them: at most one.
+  const double noise = RealKeyword(kw, "noise").value_or(0);
+  const bool poisson = BoolKeyword(kw, "poisson").value_or(false);
+  const bool column = BoolKeyword(kw, "sigma_column").value_or(false);
+  if ((noise > 0) + poisson + column > 1)
+    throw py::value_error("noise, poisson and sigma_column each state the intensities' "
+                          "uncertainty: give one of them");
+  if (noise > 0) o.uncertainty = {UncertaintySource::Relative, noise};
+  if (poisson) o.uncertainty.source = UncertaintySource::Poisson;
+  if (column) o.uncertainty.source = UncertaintySource::Column;
   return o;
 }
 
@@ -480,6 +498,136 @@ py::object IntegrationObject(const IntegrationResult& r) {
   return py::cast(result);
 }
 
+// The series table: the columns of lumora-cli fit --series, a NaN where its
+// CSV has an empty number.
+py::object SeriesArray(const SeriesTable& table) {
+  py::list rows;
+  size_t fileWidth = 1, stopWidth = 1;
+  for (const SeriesRow& r : table.rows) {
+    const py::str file = py::reinterpret_steal<py::str>(
+        PyUnicode_DecodeFSDefaultAndSize(r.file.data(), static_cast<py::ssize_t>(r.file.size())));
+    if (!file) throw py::error_already_set();
+    const py::str stop = py::str(py::bytes(r.stop).attr("decode")("utf-8", "replace"));
+    fileWidth = std::max(fileWidth, py::len(file));
+    stopWidth = std::max(stopWidth, py::len(stop));
+    rows.append(py::make_tuple(file, r.x, r.n1, r.n1Uncertainty, r.second, r.sum, stop));
+  }
+  py::list dtype;
+  dtype.append(py::make_tuple("file", "U" + std::to_string(fileWidth)));
+  for (const char* name : {"x", "n1", "u_n1", "second", "sum"})
+    dtype.append(py::make_tuple(name, "f8"));
+  dtype.append(py::make_tuple("stop", "U" + std::to_string(stopWidth)));
+  py::object array = StructuredArray(rows, dtype);
+  try {
+    return py::module_::import("pandas").attr("DataFrame")(array);
+  } catch (const py::error_already_set& e) {
+    if (!e.matches(PyExc_ImportError)) throw;
+    return array;
+  }
+}
+
+// The files of fit_many: one path or a sequence of paths.
+std::vector<std::string> PathList(const py::object& files) {
+  if (py::isinstance<py::str>(files) || py::isinstance<py::bytes>(files) ||
+      py::hasattr(files, "__fspath__"))
+    return {PathArgument(files, "files")};
+  std::vector<std::string> paths;
+  for (const py::handle& item : py::iter(files))
+    paths.push_back(PathArgument(py::reinterpret_borrow<py::object>(item), "files"));
+  return paths;
+}
+
+constexpr const char* kFitManyDoc =
+    "fit_many(files, *, x_pattern=None, jobs=None, spectrum=False, density=None, ...): fits "
+    "every file on `jobs` workers (None: every core) without holding the GIL and returns "
+    "the table lumora-cli fit --series writes: file, x, n1, u_n1, second (NaN unless "
+    "fitted), sum and stop (how the fit ended, or why the file failed), as a NumPy "
+    "structured array, or a pandas DataFrame when pandas is installed. x is the file's "
+    "place (1, 2, ...), the number in the first group of x_pattern over the file name, or "
+    "with spectrum=True the seconds since the earliest time stamp in the recordings' "
+    "headers. spectrum=True integrates each file as a recording first (with the options "
+    "of integrate()); the fit takes the keywords of fit().";
+
+const std::vector<const char*> kIntegrationKeywords = {"fwhm",     "window",   "shift_max", "dark",
+                                                       "response", "min_snr", "saturation"};
+
+py::object FitMany(SessionHandle& s, const py::object& files, const py::kwargs& kw) {
+  std::vector<const char*> known = With(kFitKeywords, {"x_pattern", "jobs", "spectrum"});
+  known.insert(known.end(), kIntegrationKeywords.begin(), kIntegrationKeywords.end());
+  CheckKeywords(kw, known, "fit_many");
+  const std::vector<std::string> paths = PathList(files);
+  const FieldOverrides o = Overrides(kw);
+  std::optional<SpectrumRequest> spectrum;
+  if (BoolKeyword(kw, "spectrum").value_or(false)) {
+    spectrum = SpectrumRequestOf("", kw);
+  } else {
+    for (const char* name : kIntegrationKeywords)
+      if (kw.contains(name))
+        throw py::type_error(std::string("fit_many(): ") + name +
+                             " is an option of recordings: give spectrum=True as well");
+  }
+  const std::optional<std::string> pattern =
+      kw.contains("x_pattern") ? TextKeyword(kw["x_pattern"], "x_pattern") : std::nullopt;
+  int jobs = 0;
+  if (kw.contains("jobs") && !kw["jobs"].is_none()) {
+    if (!py::isinstance<py::int_>(kw["jobs"]) || py::isinstance<py::bool_>(kw["jobs"]) ||
+        kw["jobs"].cast<long long>() < 1)
+      throw py::value_error("jobs must be a whole number of 1 or more");
+    jobs = kw["jobs"].cast<int>();
+  }
+  const SeriesTable table = Run(s, [&] { return s.FitMany(o, paths, spectrum, pattern, jobs); });
+  std::vector<std::string> messages;
+  for (const SeriesRow& row : table.rows)
+    for (const std::string& text : row.messages) messages.push_back(row.file + ": " + text);
+  EmitWarnings(messages, false);
+  return SeriesArray(table);
+}
+
+// The x of each file as fit_many gives it, from the names and (for
+// recordings) the headers alone: for work that fits the files elsewhere.
+py::array_t<double> SeriesX(const py::object& files, const py::object& pattern, bool spectrum) {
+  const std::vector<std::string> paths = PathList(files);
+  const std::optional<std::string> text = TextKeyword(pattern, "x_pattern");
+  std::vector<SeriesRow> rows(paths.size());
+  {
+    py::gil_scoped_release released;
+    const std::optional<SeriesPattern> compiled =
+        text ? std::optional<SeriesPattern>(SeriesPattern(*text)) : std::nullopt;
+    for (size_t k = 0; k < paths.size(); ++k) {
+      rows[k].file = paths[k];
+      if (spectrum) rows[k].timeStamp = RecordingTimeStamp(paths[k]);
+    }
+    PlaceSeriesX(rows, SeriesAxis::Auto, compiled ? &*compiled : nullptr);
+  }
+  py::array_t<double> x(static_cast<py::ssize_t>(rows.size()));
+  for (size_t k = 0; k < rows.size(); ++k) x.mutable_at(k) = rows[k].x;
+  return x;
+}
+
+// Writes a table of fit_many's columns (an array, a DataFrame, or rows
+// gathered elsewhere) as lumora-cli fit --series writes it.
+void SaveSeries(const py::object& path, const py::object& table) {
+  const std::string target = PathArgument(path, "path");
+  py::object records = py::hasattr(table, "to_records")
+                           ? table.attr("to_records")(py::arg("index") = false)
+                           : Numpy().attr("asarray")(table);
+  const py::module_ os = py::module_::import("os");
+  std::vector<SeriesRow> rows;
+  for (const py::handle& item : py::iter(records)) {
+    SeriesRow row;
+    row.file = os.attr("fsencode")(py::str(item["file"])).cast<std::string>();
+    row.x = item["x"].cast<double>();
+    row.n1 = item["n1"].cast<double>();
+    row.n1Uncertainty = item["u_n1"].cast<double>();
+    row.second = item["second"].cast<double>();
+    row.sum = item["sum"].cast<double>();
+    row.stop = py::str(item["stop"]).cast<std::string>();
+    rows.push_back(std::move(row));
+  }
+  py::gil_scoped_release released;
+  SaveSeriesCsv(target, rows);
+}
+
 }  // namespace
 }  // namespace lumora::python
 
@@ -549,12 +697,13 @@ PYBIND11_MODULE(lumora, m) {
            [](SessionHandle& s) { return Run(s, [&] { return s.Core().ListStructure(); }); })
       .def(
           "read_measurement",
-          [](SessionHandle& s, const py::object& path) {
+          [](SessionHandle& s, const py::object& path, bool sigmaColumn) {
             const std::string file = PathArgument(path, "path");
-            Run(s, [&] { s.ReadMeasurement(file); });
+            Run(s, [&] { s.ReadMeasurement(file, sigmaColumn); });
           },
-          py::arg("path"),
-          "Reads a measurement file (wavelength, intensity per line). A wavelength not in the "
+          py::arg("path"), py::kw_only(), py::arg("sigma_column") = false,
+          "Reads a measurement file (wavelength, intensity per line; with sigma_column the "
+          "third number is the intensity's standard uncertainty). A wavelength not in the "
           "line base stops the reading with a LumoraWarning; the lines before it are kept.")
       .def(
           "set_intensities",
@@ -591,7 +740,8 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "fit",
           [](SessionHandle& s, const py::kwargs& kw) {
-            CheckKeywords(kw, With(kFitKeywords, {"log"}), "fit");
+            CheckKeywords(kw, With(kFitKeywords, {"log", "noise", "poisson", "sigma_column"}),
+                          "fit");
             const FieldOverrides o = Overrides(kw);
             const bool withLog = BoolKeyword(kw, "log").value_or(false);
             FitResult result;
@@ -599,9 +749,11 @@ PYBIND11_MODULE(lumora, m) {
             return FitResultObject(result, outcome, withLog);
           },
           "fit(*, density=None, temperature=None, fit_temperature=False, distribution=None, "
-          "count=None, tn=None, path=None, max_iter=None, log=False): fits n_1 (and with "
-          "fit_temperature the second parameter). None takes the settings' value, as "
-          "lumora-cli fit does.")
+          "count=None, tn=None, path=None, max_iter=None, log=False, noise=None, poisson=False, "
+          "sigma_column=False): fits n_1 (and with fit_temperature the second parameter). "
+          "None takes the settings' value, as lumora-cli fit does. noise, poisson or "
+          "sigma_column give the intensities' uncertainties: the fit is then weighted and "
+          "reports chi2, dof and p_value; unweighted it reports u_log10_n1_robust.")
       .def(
           "map",
           [](SessionHandle& s, const py::kwargs& kw) {
@@ -618,7 +770,9 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "monte_carlo",
           [](SessionHandle& s, int runs, const py::kwargs& kw) {
-            CheckKeywords(kw, With(kFitKeywords, {"noise", "aki_accuracy", "seed"}), "monte_carlo");
+            CheckKeywords(
+                kw, With(kFitKeywords, {"noise", "poisson", "sigma_column", "aki_accuracy", "seed"}),
+                "monte_carlo");
             MonteCarloSettings settings;
             settings.runs = runs;
             settings.noise = RealKeyword(kw, "noise").value_or(0);
@@ -688,8 +842,28 @@ PYBIND11_MODULE(lumora, m) {
           "integrate(spectrum, *, fwhm=None, window=2, shift_max=0.2, dark=None, "
           "response=None, min_snr=3, saturation=None): integrates the element's lines in a "
           "recorded spectrum (as lumora-cli integrate) and takes the unflagged ones as the "
-          "measurement; returns every integrated line with its flags.");
+          "measurement; returns every integrated line with its flags.")
+      .def("fit_many", &FitMany, py::arg("files"), kFitManyDoc);
 
+  m.def(
+      "fit_many",
+      [](const py::object& files, const py::object& ini, const py::object& element,
+         const py::kwargs& kw) {
+        py::object session = py::module_::import("lumora").attr("Session")(ini, element);
+        return session.attr("fit_many")(files, **kw);
+      },
+      py::arg("files"), py::kw_only(), py::arg("ini") = py::none(),
+      py::arg("element") = py::none(),
+      "fit_many(files, *, ini=None, element=None, **options): Session(ini, element)"
+      ".fit_many(files, **options).");
+  m.def("series_x", &SeriesX, py::arg("files"), py::kw_only(), py::arg("x_pattern") = py::none(),
+        py::arg("spectrum") = false,
+        "series_x(files, *, x_pattern=None, spectrum=False): the x fit_many gives each file "
+        "(its place, the pattern's number, or the seconds since the earliest time stamp of "
+        "the recordings' headers), read from the names and headers alone.");
+  m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"),
+        "save_series(path, table): writes a table with fit_many's columns as CSV, as "
+        "lumora-cli fit --series writes it (atomically, CR LF line ends).");
   m.def(
       "integrate",
       [](const py::object& path, const py::object& ini, const py::object& element,

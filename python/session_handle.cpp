@@ -64,9 +64,7 @@ std::string LfText(const std::string& crLfText) {
 }  // namespace
 
 SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
-    : logFolder_(MakeLogFolder()),
-      session_(SessionOptions{logFolder_,
-                              [this](const std::string& text) { messages_.push_back(text); }}) {
+    : logFolder_(MakeLogFolder()), session_(SessionOptions{logFolder_, MessageCollector()}) {
   try {
     context_ = std::make_unique<SettingsContext>(ini, element);
     settingsFile_ = context_->settings().FileName();
@@ -81,6 +79,10 @@ SessionHandle::SessionHandle(const std::string& ini, const std::string& element)
 SessionHandle::~SessionHandle() {
   std::error_code ignored;
   std::filesystem::remove_all(logFolder_, ignored);
+}
+
+MessageSink SessionHandle::MessageCollector() {
+  return [this](const std::string& text) { messages_.push_back(text); };
 }
 
 std::vector<std::string> SessionHandle::TakeMessages() {
@@ -98,8 +100,10 @@ void SessionHandle::LoadElement() {
   const double mass = context_->ElementMass();
   WindowFields fields = context_->Fields();
   Settings& settings = context_->settings();
-  session_.ChangeElement({context_->DatabaseFolder(), settings.ReadString(element, "Levels", ""),
-                          settings.ReadString(element, "Lines", "")});
+  ElementSource source{context_->DatabaseFolder(), settings.ReadString(element, "Levels", ""),
+                       settings.ReadString(element, "Lines", "")};
+  session_.ChangeElement(source);
+  elementSource_ = std::move(source);
   element_ = element;
   massAmu_ = mass;
   fields_ = std::move(fields);
@@ -118,8 +122,8 @@ void SessionHandle::RecalculateWhenEnough() {
   if (session_.HasEnoughLines()) session_.Recalculate();
 }
 
-void SessionHandle::ReadMeasurement(const std::string& path) {
-  session_.ReadMeasurement(path);
+void SessionHandle::ReadMeasurement(const std::string& path, bool withUncertainties) {
+  session_.ReadMeasurement(path, withUncertainties);
   dataFileName_ = std::filesystem::path(path).filename().string();
   RecalculateWhenEnough();
 }
@@ -159,6 +163,7 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
   request.report.kind = ReportKind::FinalResults;
   request.log.folder = logFolder_;
   request.log.text = withLog;
+  request.uncertainty = overrides.uncertainty;
   // The model's G_m always follows the intensities, as after a read.
   session_.Recalculate();
   // Every result carries its own header, as a single-file lumora-cli run prints it.
@@ -166,6 +171,9 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
   result = session_.Fit(request);
   CommandOutcome outcome;
   outcome.report = result.report;
+  // A weighted fit's chi-square follows its results line, as lumora-cli prints it.
+  if (result.weighted && !result.resultsLine.line.empty())
+    for (const std::string& line : FitUncertaintyLines(result)) outcome.report.push_back(line);
   outcome.resultsLine = result.resultsLine;
   outcome.figures = ComputeResultsFigures(session_.Table().levels, FitResultsInput(result));
   if (withLog) outcome.log = LfText(result.logText);
@@ -189,7 +197,8 @@ CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& re
 CommandOutcome SessionHandle::MonteCarlo(const FieldOverrides& overrides,
                                          const MonteCarloSettings& settings, FitResult& fit,
                                          MonteCarloResult& result) {
-  const FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  request.uncertainty = overrides.uncertainty;
   const MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
   CommandOutcome outcome = Fit(overrides, false, fit);
   result = session_.MonteCarlo(refits, fit);
@@ -203,6 +212,33 @@ CommandOutcome SessionHandle::Confidence(const FieldOverrides& overrides, double
   region = session_.Confidence(map, level);
   outcome.report.push_back(ConfidenceText(region, map.atMinimum.distribution));
   return outcome;
+}
+
+SeriesTable SessionHandle::FitMany(const FieldOverrides& overrides,
+                                   const std::vector<std::string>& files,
+                                   const std::optional<SpectrumRequest>& spectrum,
+                                   const std::optional<std::string>& xPattern, int threads) {
+  SeriesRequest request;
+  request.element = elementSource_;
+  request.fit = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  request.fit.beforeIteration = [](int) { python::StopIfInterrupted(); };
+  request.spectrum = spectrum;
+  if (request.spectrum) request.spectrum->options.checkpoint = python::StopIfInterrupted;
+  request.files = files;
+  if (xPattern) request.pattern.emplace(*xPattern);
+  request.threads = threads;
+  request.progress = [](size_t, size_t) { python::StopIfInterrupted(); };
+  if (threads != 1) return FitSeries(request);
+  // One worker: the session's own element, without loading it again.
+  SeriesTable table;
+  try {
+    table = FitSeriesIn(session_, request);
+  } catch (...) {
+    session_.SetMessageSink(MessageCollector());
+    throw;
+  }
+  session_.SetMessageSink(MessageCollector());
+  return table;
 }
 
 LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,

@@ -16,6 +16,7 @@
 #include "frontend/settings_context.h"
 #include "frontend/uncertainty_requests.h"
 #include "model/results_line.h"
+#include "model/series.h"
 #include "model/session.h"
 #include "settings/settings.h"
 
@@ -28,6 +29,7 @@ struct FieldOverrides {
   std::vector<std::pair<std::string WindowFields::*, std::string>> texts;
   std::optional<std::string> distribution;  // "boltzmann" or "1s"
   bool fitTemperature = false;
+  IntensityUncertainty uncertainty;  // noise=, poisson=, sigma_column=
 };
 
 // The figures of a fit or a map with the report lines lumora-cli prints for
@@ -61,7 +63,7 @@ class SessionHandle {
 
   void ChangeElement(const std::string& element);
   // Reads the file and recalculates when there are two lines or more.
-  void ReadMeasurement(const std::string& path);
+  void ReadMeasurement(const std::string& path, bool withUncertainties = false);
   // Integrates the element's lines in a recorded spectrum and takes the
   // unflagged ones as the measurement.
   IntegrationResult ReadSpectrum(SpectrumRequest request);
@@ -80,12 +82,20 @@ class SessionHandle {
   // what lumora-cli map --confidence prints.
   CommandOutcome Confidence(const FieldOverrides& overrides, double level, MapResult& map,
                             ConfidenceRegion& region);
+  // One fit per file on `threads` workers (0: every core), each file read
+  // or (with a spectrum request) integrated in a session of its own, as
+  // lumora-cli fit --series fits them.
+  SeriesTable FitMany(const FieldOverrides& overrides, const std::vector<std::string>& files,
+                      const std::optional<SpectrumRequest>& spectrum,
+                      const std::optional<std::string>& xPattern, int threads);
   LineAnalysisResult Analyze(const SimulationParameters& limits, const FieldOverrides& overrides,
                              double pairX, double pairY);
 
  private:
   void LoadElement();
   void RecalculateWhenEnough();
+  // Where the session's plain messages go: into messages_.
+  MessageSink MessageCollector();
 
   std::mutex mutex_;
   std::vector<std::string> messages_;
@@ -94,6 +104,7 @@ class SessionHandle {
   std::string settingsFile_;
   std::string element_;
   double massAmu_ = 0;
+  ElementSource elementSource_;
   WindowFields fields_;
   std::string dataFileName_;
   Session session_;

@@ -8,6 +8,8 @@ packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsimpleini
           qt6-base-dev qt6-svg-dev libqcustomplot-dev libqcustomplot2.1-qt6
           python3 python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy
           python3-matplotlib
+          # examples/campaign_dask.py and its test
+          python3-distributed
           # the Debian packages and their checks (packaging/test_packages.sh)
           dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream man-db libxml2-utils)
 missing=()

@@ -44,7 +44,7 @@ _lumora_cli() {
       local IFS=$'\n'
       COMPREPLY=($(compgen -W "$(_lumora_cli_elements "$prog" "$ini")" -- "$cur"))
       return ;;
-    --log | --report | --dark | --response)
+    --log | --report | --dark | --response | --series)
       # --report of fit and map takes a word, of integrate a file.
       if [ "$prev" = --report ] && [ "$command" != integrate ]; then
         COMPREPLY=($(compgen -W "results log" -- "$cur"))
@@ -56,7 +56,7 @@ _lumora_cli() {
     --params | --pair | --density | --temperature | --count | --tn | --path | --max-iter | \
       --from-density | --to-density | --density-points | --from-temperature | \
       --to-temperature | --temperature-points | --jobs | --monte-carlo | --noise | --seed | \
-      --confidence | --fwhm | --window | --shift-max | --min-snr | --saturation)
+      --confidence | --fwhm | --window | --shift-max | --min-snr | --saturation | --x-pattern)
       return ;;
   esac
 

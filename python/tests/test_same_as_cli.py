@@ -38,14 +38,38 @@ def test_fit_prints_what_the_cli_prints(world, cli, session, sample, case):
     kwargs, options = FIT_CASES[case]
     path = world / "meas" / sample
     run = cli("fit", *options, path)
-    assert run.returncode == 0, run.stderr
     messages = read(session, path)
+    if run.returncode != 0:
+        # A fit the CLI refuses (a model that misses the lines grossly) is
+        # refused here with the same message.
+        with pytest.raises(lumora.Error) as refused:
+            session.fit(**kwargs)
+        assert run.stderr.splitlines()[-1] == f"{path}: {refused.value}"
+        return
     result = session.fit(**kwargs)
     assert result.report == run.stdout.splitlines()
     assert [result.header, result.results_line] == run.stdout.splitlines()
     # The CLI's standard-error messages are the warnings, one for one.
     assert [f"{path}: {m}" for m in messages] == run.stderr.splitlines()
     assert result.results_line.endswith(f"{sample}  {result.procedure}")
+
+
+@pytest.mark.parametrize("options,kwargs", [
+    (["--noise", "0.02"], {"noise": 0.02}),
+    (["--poisson", "--fit-temperature"], {"poisson": True, "fit_temperature": True}),
+])
+def test_weighted_fit_prints_what_the_cli_prints(world, cli, session, options, kwargs):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("fit", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    result = session.fit(**kwargs)
+    assert result.report == run.stdout.splitlines()
+    assert result.weighted and result.dof > 0 and 0 <= result.p_value <= 1
+    assert result.u_log10_n1_robust is None
+    assert session.fit().u_log10_n1_robust > 0
+    with pytest.raises(ValueError, match="give one of them"):
+        session.fit(noise=0.02, poisson=True)
 
 
 @pytest.mark.parametrize("sample", [s.name for s in SAMPLES])
@@ -182,7 +206,8 @@ def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kw
     assert result.log10_n1["mean"] == pytest.approx(np.mean(result.log10_n1_samples), rel=1e-12)
     assert (result.second is not None) == kwargs.get("fit_temperature", False)
     assert result.fit.log10_n1 == session.fit(**{k: v for k, v in kwargs.items()
-                                                 if k in ("fit_temperature", "max_iter")}).log10_n1
+                                                 if k in ("fit_temperature", "max_iter",
+                                                          "noise")}).log10_n1
 
 
 def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
@@ -194,6 +219,8 @@ def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
     with pytest.raises(lumora.Error, match="need something to perturb"):
         session.monte_carlo(20, seed=1)
     with pytest.raises(lumora.Error, match='need a fit that ended well; this one ended with "itercount'):
+        session.monte_carlo(20, aki_accuracy=True, seed=1, max_iter=1)
+    with pytest.raises(lumora.Error, match="stopped at its iteration limit after 1 iterations"):
         session.monte_carlo(20, noise=0.02, seed=1, max_iter=1)
 
 

@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -32,13 +33,17 @@
 #include "app/mainform.h"
 #include "app/named_widget.h"
 #include "app/paircurvewindow.h"
+#include "app/qt_text.h"
 #include "app/resultcharts.h"
+#include "app/series_panel.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/residual_map.h"
 #include "model/session.h"
 
 using lumora::NamedWidget;
+using lumora::Qt8;
+using lumora::Std;
 using lumora::TLineGrid;
 using lumora::TMainForm;
 
@@ -1996,6 +2001,185 @@ class MainFormTest : public QObject {
     QCOMPARE(app.exitCode(), 0);
     QCOMPARE(QString::fromLocal8Bit(app.readAllStandardError()),
              QString("Necessary program files are missing. \nProgram will be terminated.\n"));
+  }
+
+  // ---- "Fit all files" and the "Series" pages
+
+  // The first `count` recordings of the bundled pulse, and one that is no
+  // recording, in meas/pulse/.
+  QStringList CopyPulse(int count) {
+    QDir(Meas()).mkdir("pulse");
+    const QDir bundled(kSourceDir + "/data/measurements/pulse");
+    QStringList files;
+    for (const QString& name : bundled.entryList({"*.recording.csv"}, QDir::Files, QDir::Name)
+                                   .mid(0, count)) {
+      files << Meas("pulse/" + name);
+      if (!QFile::copy(bundled.filePath(name), files.last())) return {};
+    }
+    QFile broken(Meas("pulse/argon_pulse_t=9999us.recording.csv"));
+    if (!broken.open(QIODevice::WriteOnly)) return {};
+    broken.write("# time: 2026-03-01T10:00:00.009999Z\nwavelength_nm,counts\n700,1\n");
+    files << broken.fileName();
+    return files;
+  }
+  // A window that has read the first of the files as a spectrum and fitted all.
+  std::unique_ptr<TMainForm> FittedPulse(Answers& answers, const QStringList& files) {
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = files.first();
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    if (!Finished(*form)) return nullptr;
+    NamedWidget<QAction>(*form, "FitAllAction")->trigger();
+    if (!Finished(*form)) return nullptr;
+    return form;
+  }
+  // The pixel of the k-th point the chart draws for fits that ended well
+  // (in the order of x).
+  static QPoint PointOf(const lumora::SeriesPanel& panel, int k) {
+    const QCPPlottableInterface1D* points = Series(panel.Chart(), "SeriesPoints")->interface1D();
+    return QPoint(qRound(panel.Chart()->xAxis->coordToPixel(points->dataMainKey(k))),
+                  qRound(panel.Chart()->yAxis->coordToPixel(points->dataMainValue(k))));
+  }
+
+  // The folder's recordings fill the chart and the table; the failed one
+  // is a hollow point whose tooltip gives the reason, and the saved table
+  // is the one lumora-cli fit --series writes for the same files.
+  void fitAllFillsTheSeriesChartAndTable() {
+    const QStringList files = CopyPulse(5);
+    QCOMPARE(files.size(), 6);
+    Answers answers;
+    auto form = FittedPulse(answers, files);
+    QVERIFY(form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    lumora::SeriesPanel& panel = *form->Series();
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->tabText(6), QString("Series"));
+    QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(), 6);
+    const std::vector<lumora::SeriesRow>& rows = panel.Table().rows;
+    QCOMPARE(rows.size(), size_t(6));
+    QCOMPARE(panel.Table().axis, lumora::SeriesAxis::TimeStamp);  // the headers' stamps
+    for (int k = 0; k < 5; ++k) {
+      QCOMPARE(rows[k].file, Std(files[k]));
+      QCOMPARE(rows[k].x, k * 40e-6);
+      QVERIFY(rows[k].ok);
+    }
+    QVERIFY(rows[1].n1 > 10 * rows[0].n1);  // the pulse has begun
+    QVERIFY(!rows[5].fitted);
+    QCOMPARE(Series(panel.Chart(), "SeriesPoints")->interface1D()->dataCount(), 5);
+    QCOMPARE(Series(panel.Chart(), "SeriesErrorBars")->interface1D()->dataCount(), 5);
+    QCOMPARE(Series(panel.Chart(), "SeriesHollowPoints")->interface1D()->dataCount(), 1);
+    auto* table = NamedWidget<QTableWidget>(*form, "SeriesTable");
+    QCOMPARE(table->rowCount(), 6);
+    QCOMPARE(table->item(5, 6)->text(), QString::fromStdString(rows[5].stop));
+
+    // The hollow point's tooltip says why the file failed.
+    panel.Chart()->replot();
+    const QCPPlottableInterface1D* hollow =
+        Series(panel.Chart(), "SeriesHollowPoints")->interface1D();
+    const QPoint hollowPixel(qRound(panel.Chart()->xAxis->coordToPixel(hollow->dataMainKey(0))),
+                             qRound(panel.Chart()->yAxis->coordToPixel(hollow->dataMainValue(0))));
+    QCOMPARE(panel.RowAt(hollowPixel), 5);
+    QTest::mouseMove(panel.Chart(), PointOf(panel, 1));
+    QVERIFY(panel.Chart()->toolTip().contains("fit: OK"));
+    QTest::mouseMove(panel.Chart(), hollowPixel);
+    QVERIFY2(panel.Chart()->toolTip().contains(Qt8("failed: " + rows[5].stop)),
+             qPrintable(panel.Chart()->toolTip()));
+
+    answers.exportFile = fDir->filePath("window.csv");
+    Click(NamedWidget<QPushButton>(*form, "SeriesSaveBtn"));
+    QVERIFY(answers.errors.isEmpty());
+    QProcess cli;
+    cli.setWorkingDirectory(fDir->path());
+    cli.start(LUMORA_CLI, QStringList{"--ini", IniPath(), "fit", "--spectrum", "--series",
+                                      fDir->filePath("cli.csv")} + files);
+    QVERIFY(cli.waitForFinished(120000));
+    QCOMPARE(cli.exitCode(), 1);  // the broken file
+    QCOMPARE(ReadAll(fDir->filePath("window.csv")), ReadAll(fDir->filePath("cli.csv")));
+
+    // Copy gives the same fields, tab-separated.
+    Click(NamedWidget<QPushButton>(*form, "SeriesCopyBtn"));
+    const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(copied.size(), 7);
+    QCOMPARE(copied[0], QString("file\tx\tn1\tu_n1\tsecond\tsum\tstop"));
+    QCOMPARE(copied[1].split('\t')[2],
+             QString::fromStdString(lumora::SeriesNumberText(rows[0].n1)));
+  }
+
+  void cancelledFitAllKeepsTheEarlierSeries() {
+    const QStringList files = CopyPulse(3);
+    Answers answers;
+    auto form = FittedPulse(answers, files);
+    QVERIFY(form);
+    const std::string before = lumora::SeriesCsv(form->Series()->Table().rows);
+    // Many more files, then Cancel at once.
+    for (int k = 0; k < 40; ++k)
+      QVERIFY(QFile::copy(files[0], Meas(QString("pulse/more_%1.recording.csv").arg(k, 2, 10,
+                                                                                   QChar('0')))));
+    NamedWidget<QAction>(*form, "FitAllAction")->trigger();
+    QVERIFY(form->CommandRunning());
+    QVERIFY(!NamedWidget<QAction>(*form, "FitAllAction")->isEnabled());
+    QTest::mouseClick(NamedWidget<QPushButton>(*form, "CancelBtn"), Qt::LeftButton);
+    QVERIFY(Finished(*form));
+    QVERIFY(answers.errors.isEmpty());
+    QCOMPARE(lumora::SeriesCsv(form->Series()->Table().rows), before);
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("cancelled"));
+    QVERIFY(NamedWidget<QAction>(*form, "FitAllAction")->isEnabled());
+  }
+
+  // A click on a point integrates that recording again (the series was of
+  // recordings); of measurements, it reads the measurement.
+  void clickOnASeriesPointReadsThatFile() {
+    const QStringList files = CopyPulse(4);
+    Answers answers;
+    auto form = FittedPulse(answers, files);
+    QVERIFY(form);
+    lumora::SeriesPanel& panel = *form->Series();
+    panel.Chart()->replot();
+    QTest::mouseClick(panel.Chart(), Qt::LeftButton, {}, PointOf(panel, 2));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form->windowTitle(), "Lumora - " + files[2]);
+    QVERIFY(form->CurrentSession().Integration().has_value());
+
+    for (const QString& name : {kSample, kStrongSample}) CopySample(name);
+    Read(*form, answers, kSample);
+    NamedWidget<QAction>(*form, "FitAllAction")->trigger();
+    QVERIFY(Finished(*form));
+    QCOMPARE(panel.Table().rows.size(), size_t(2));
+    QCOMPARE(panel.Table().axis, lumora::SeriesAxis::FileOrder);
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(6);
+    panel.Chart()->replot();
+    QTest::mouseClick(panel.Chart(), Qt::LeftButton, {}, PointOf(panel, 0));
+    QVERIFY(Finished(*form));
+    QCOMPARE(form->windowTitle(), "Lumora - " + Qt8(panel.Table().rows[0].file));
+    QCOMPARE(Grid(*form)->RowCount() > 2, true);
+    QVERIFY(!form->CurrentSession().Integration().has_value());
+  }
+
+  // x from a pattern over the names, with the axis title typed; a pattern
+  // without a group is refused and the points keep the file order.
+  void seriesXFollowsThePatternTyped() {
+    const QStringList files = CopyPulse(3);
+    Answers answers;
+    auto form = FittedPulse(answers, files);
+    QVERIFY(form);
+    lumora::SeriesPanel& panel = *form->Series();
+    NamedWidget<QLineEdit>(*form, "SeriesPatternEdit")->setText("t=(\\d+)us");
+    NamedWidget<QLineEdit>(*form, "SeriesAxisTitleEdit")->setText("Time");
+    NamedWidget<QLineEdit>(*form, "SeriesAxisUnitEdit")->setText("us");
+    NamedWidget<QComboBox>(*form, "SeriesAxisCombo")->setCurrentIndex(2);  // pattern
+    QCOMPARE(panel.Table().axis, lumora::SeriesAxis::Pattern);
+    QCOMPARE(panel.Table().rows[1].x, 40.0);
+    QCOMPARE(panel.Table().rows[3].x, 9999.0);
+    QCOMPARE(panel.Chart()->xAxis->label(), QString("Time [us]"));
+    QCOMPARE(NamedWidget<QTableWidget>(*form, "SeriesTable")->horizontalHeaderItem(1)->text(),
+             QString("Time [us]"));
+    NamedWidget<QLineEdit>(*form, "SeriesPatternEdit")->setText("t=\\d+us");
+    emit NamedWidget<QLineEdit>(*form, "SeriesPatternEdit")->editingFinished();
+    QCOMPARE(panel.Table().rows[1].x, 2.0);
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("has no group"));
+    // Fit all refuses it before any work.
+    NamedWidget<QAction>(*form, "FitAllAction")->trigger();
+    QVERIFY(!form->CommandRunning());
+    QCOMPARE(answers.errors.size(), 1);
   }
 };
 

@@ -40,10 +40,7 @@ class FitCli : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(dir_.File("meas"));
     std::filesystem::create_directories(dir_.File("tmp"));
-    std::ofstream ini(dir_.File("lumora.ini"));
-    ini << "[_Files]\nDatabase=" << LUMORA_SOURCE_DIR << "/data/database\n"
-        << "[_Parameters]\nDefaultAtom=0\n[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\n"
-        << "Boltzmax=4\nm=39.948\n";
+    std::ofstream(dir_.File("lumora.ini")) << testing::ArgonCliSettings();
     for (const char* name : {"argon_n2e15.txt", "argon_n1.5e17_strong.txt"})
       std::filesystem::copy_file(kSamples + name, dir_.File(std::string("meas/") + name));
   }

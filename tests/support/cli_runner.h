@@ -49,6 +49,13 @@ inline CliRun RunCli(const std::string& folder, const std::string& arguments,
   return run;
 }
 
+// A settings file for the bundled argon database, its default element.
+inline std::string ArgonCliSettings() {
+  return std::string("[_Files]\nDatabase=") + LUMORA_SOURCE_DIR + "/data/database\n" +
+         "[_Parameters]\nDefaultAtom=0\n[Argon]\nLevels=Ar_I_levels.txt\nLines=Ar, I\n" +
+         "Boltzmax=4\nm=39.948\n";
+}
+
 // The lines of a text, each without its line end (LF or CR LF).
 inline std::vector<std::string> TextLines(const std::string& text) {
   std::vector<std::string> lines;
