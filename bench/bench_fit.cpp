@@ -58,6 +58,31 @@ void BM_Fit(benchmark::State& state) {
 }
 BENCHMARK(BM_Fit)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
+// The same fit with its report (the robust u, the results line), and the fit
+// weighted by 2 % intensity uncertainties (the whitened chi-square).
+void BM_FitVariants(benchmark::State& state) {
+  Session& session = Sample();
+  WindowFields fields = SampleFields(50);
+  const bool weighted = state.range(0) == 1;
+  fields.FitTemperatureChecked = state.range(1) == 2;
+  for (auto _ : state) {
+    FitRequest request = FitRequestFromFields(fields, kArgonMassAmu);
+    request.report.dataFileName = "argon_n2e15.txt";
+    request.log.write = false;
+    if (weighted) request.uncertainty = {UncertaintySource::Relative, 0.02};
+    const FitResult fit = session.Fit(request);
+    session.ResetResultsLines();
+    benchmark::DoNotOptimize(fit.fitted.log10N1);
+  }
+  state.SetLabel(weighted ? "weighted" : "unweighted, reported");
+}
+BENCHMARK(BM_FitVariants)
+    ->Args({0, 1})
+    ->Args({0, 2})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMicrosecond);
+
 // A map as the map command runs it, points x points, on all cores (0) or
 // on the given number of threads.
 void BM_Map(benchmark::State& state) {
