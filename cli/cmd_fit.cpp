@@ -261,12 +261,16 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
   const FitResult fit = session.Fit(request);
   if (row) *row = SeriesRowOfFit(file, fit, session.Table().levels);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
+  std::optional<ProfileInterval> profile;
+  if (options.uncertainty.profile)
+    profile = session.Profile(request, fit, *options.uncertainty.profile);
   std::optional<MonteCarloOutcome> monteCarlo;
   if (options.uncertainty.monteCarlo.runs > 0)
     monteCarlo = RunMonteCarloFor(session, request, fit, options.uncertainty, options.jobs);
   if (options.json) {
     nlohmann::json object = FitJson(file, fit, session.Table().levels);
     if (monteCarlo) object["monte_carlo"] = MonteCarloJson(monteCarlo->result);
+    if (profile) object["profile"] = ProfileJson(*profile);
     printer.Out(FileJsonLine(std::move(object), file, warnings));
     return;
   }
@@ -275,6 +279,7 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
   // batch keeps its table of results lines as it always was.
   if (fit.weighted && !fit.resultsLine.line.empty())
     for (const std::string& line : FitUncertaintyLines(fit)) printer.Out(line + "\n");
+  if (profile) printer.Out(ProfileText(*profile) + "\n");
   if (monteCarlo)
     for (const std::string& line : MonteCarloReport(monteCarlo->result, monteCarlo->request))
       printer.Out(line + "\n");

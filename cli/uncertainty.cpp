@@ -63,6 +63,14 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
   if ((options.monteCarlo.akiAccuracy || seeded) && !runs)
     throw UsageError("--aki-accuracy and --seed go with --monte-carlo N");
   if (runs && !fit) throw UsageError("--monte-carlo goes with fit, not map");
+  if (TakeOption(args, "--profile", value)) {
+    if (!fit) throw UsageError("--profile goes with fit, not map");
+    const double level = Number("--profile", value);
+    if (!(level > 0 && level < 1))
+      throw UsageError("--profile takes a level between 0 and 1, not \"" + QuoteToken(value) +
+                       "\"");
+    options.profile = level;
+  }
   if (TakeOption(args, "--confidence", value)) {
     if (fit) throw UsageError("--confidence goes with map, not fit");
     const double level = Number("--confidence", value);

@@ -19,6 +19,7 @@ struct UncertaintyOptions {
   IntensityUncertainty intensities;
   MonteCarloSettings monteCarlo;  // runs 0: no refits; the seed drawn when not given
   std::optional<double> confidence;
+  std::optional<double> profile;  // fit --profile LEVEL
 };
 
 // Takes --noise REL, --poisson, --sigma-column (fit and map), --monte-carlo

@@ -70,6 +70,11 @@ std::vector<Item> WeightOptions() {
        "refits draw each intensity with it (log-normal)"},
       {"--poisson",
        "the intensities are photon counts with the uncertainty sqrt(I); weights as --noise"},
+      {"--profile LEVEL",
+       "also scan n_1 around the optimum (refitting the second parameter when it is fitted) "
+       "and print the interval where the sum stays under the level's threshold (chi-square "
+       "when weighted, the F test's otherwise), or \"n_1 < X\" where the lines bound n_1 "
+       "from above only"},
       {"--sigma-column",
        "the third number of each measurement line is the intensity's standard uncertainty "
        "(then required); weights as --noise. Without it a third column is ignored"},
@@ -135,7 +140,7 @@ Page MakeCliPage() {
       SpectrumUsage() + "] FILE...";
   static const std::string fitUsage =
       "[--log FILE] [--series CSV [--x-pattern REGEX]] "
-      "[--noise REL | --poisson | --sigma-column] "
+      "[--noise REL | --poisson | --sigma-column] [--profile LEVEL] "
       "[--monte-carlo N [--aki-accuracy] [--seed S]] " +
       fieldUsage;
   static const std::string mapUsage = "[--confidence LEVEL] " + fieldUsage;

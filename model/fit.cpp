@@ -18,6 +18,7 @@
 #include "base/format.h"
 #include "lsq/iteration_log.h"
 #include "model/input_checks.h"
+#include "model/profile.h"
 #include "model/results_line.h"
 
 namespace lumora {
@@ -376,6 +377,26 @@ std::optional<std::string> GrossMisfit(const std::vector<TLineRecord>& lines,
                 static_cast<double>(misfit), static_cast<double>(kLargestMisfit));
 }
 
+// "; the lines bound it from above: n_1 < X m-3 (95 %)" when the profile
+// of n_1 from the fit's end reaches the model's lower edge but not its upper
+// one; empty otherwise (or when the profile cannot be formed).
+std::string UpperLimitNote(EbfModel& model, const FitRequest& request, FitResult fit,
+                           int parameterCount, bool weighted) {
+  fit.parameterCount = parameterCount;
+  fit.weighted = weighted;
+  fit.errors = ParameterValues::Zero(parameterCount);
+  try {
+    const ProfileInterval interval = ProfileLog10N1(model, request, fit, 0.95);
+    model.ClearCache();
+    if (!interval.upperLimit || interval.lowerLimit) return "";
+    return Format("; they bound it from above: n_1 < %.3e m-3 (95 %%)",
+                  std::pow(10.0, interval.log10N1To));
+  } catch (const std::exception&) {
+    model.ClearCache();
+    return "";
+  }
+}
+
 }  // namespace
 
 void FitRequest::Validate() const {
@@ -481,8 +502,14 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   FitResult result;
   result.fitted = fitted.At(parameters);
   CheckWithinTheModel(result.fitted);
-  CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount(),
-                           whitening ? &*whitening : nullptr);
+  try {
+    CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount(),
+                             whitening ? &*whitening : nullptr);
+  } catch (const Error& e) {
+    // Lines no better than thin ones may still bound n_1 from above.
+    throw Error(e.what() + UpperLimitNote(model, request, result, fitted.ParameterCount(),
+                                          whitening.has_value()));
+  }
   CheckDetermined(model, result.fitted, request.target.fitSecond);
   // The derivatives at the end are in the cache now, from the check above.
   if (!whitening && request.report.enabled)

@@ -108,6 +108,15 @@ nlohmann::json MonteCarloJson(const MonteCarloResult& result) {
   return object;
 }
 
+nlohmann::json ProfileJson(const ProfileInterval& interval) {
+  return {{"level", interval.level},
+          {"threshold", interval.threshold},
+          {"log10_n1_from", interval.log10N1From},
+          {"log10_n1_to", interval.log10N1To},
+          {"upper_limit", interval.upperLimit},
+          {"lower_limit", interval.lowerLimit}};
+}
+
 nlohmann::json ConfidenceJson(const ConfidenceRegion& region) {
   nlohmann::json object = {{"level", region.level},
                            {"threshold", region.threshold},

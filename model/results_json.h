@@ -12,6 +12,7 @@
 #include "model/confidence_region.h"
 #include "model/fit.h"
 #include "model/monte_carlo.h"
+#include "model/profile.h"
 #include "model/residual_map.h"
 
 namespace lumora {
@@ -27,6 +28,7 @@ nlohmann::json ErrorJson(const std::string& file, const std::string& error);
 // with mean, std, p2_5, p50 and p97_5 of each; "second" when it was fitted.
 nlohmann::json MonteCarloJson(const MonteCarloResult& result);
 // The level, the ranges the region covers and whether it reaches the edge.
+nlohmann::json ProfileJson(const ProfileInterval& interval);
 nlohmann::json ConfidenceJson(const ConfidenceRegion& region);
 
 // The second parameter's name and unit in JSON: "T_exc_K" in K under a

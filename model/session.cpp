@@ -211,6 +211,16 @@ LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 
+ProfileInterval Session::Profile(const FitRequest& request, const FitResult& fit, double level) {
+  // The scan's evaluations write the model's figures into the lines and
+  // levels; the fit's stay.
+  const LineTable fitted = table_;
+  ProfileInterval interval = ProfileLog10N1(model_, request, fit, level);
+  table_ = fitted;
+  model_.ClearCache();
+  return interval;
+}
+
 MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult& fit) const {
   if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached)
     throw Error("Monte Carlo refits need a fit that ended well; this one ended with \"" +

@@ -16,6 +16,7 @@
 #include "model/line_integration.h"
 #include "model/line_pair_analysis.h"
 #include "model/monte_carlo.h"
+#include "model/profile.h"
 #include "model/residual_map.h"
 #include "model/self_absorption.h"
 #include "model/table_text.h"
@@ -119,6 +120,9 @@ class Session {
   // ended; the lines stay as they are. A fit that did not end well ("OK" or
   // "sum reached") is refused: its spread would describe no optimum.
   MonteCarloResult MonteCarlo(MonteCarloRequest request, const FitResult& fit) const;
+  // The profile interval of n_1 at `level` around where `fit` (run with
+  // `request` on the lines as they are) ended; the lines stay as they are.
+  ProfileInterval Profile(const FitRequest& request, const FitResult& fit, double level);
   // The joint confidence region of n_1 and the second parameter at `level`
   // on a map of the lines as they are, anchored on the optimum a fit of
   // both parameters finds from the map's minimum (when the fit can run).

@@ -199,6 +199,59 @@ TEST_F(WeightedFit, MonteCarloSpreadMatchesTheWeightedU) {
   }
 }
 
+// The profile interval of a weighted fit is its +-1.96 u where the model is
+// near linear in log10 n_1; with the second parameter refitted it is no
+// narrower; the fit's optimum lies inside either way.
+TEST_F(WeightedFit, ProfileIntervalAgreesWithTheCovariance) {
+  std::mt19937_64 generator(3);
+  Draw(generator);
+  const FitRequest request = Request({UncertaintySource::Column});
+  const FitResult fit = session.Fit(request);
+  const ProfileInterval interval = session.Profile(request, fit, 0.95);
+  const double optimum = static_cast<double>(fit.fitted.log10N1);
+  const double u = static_cast<double>(fit.Log10N1Error());
+  EXPECT_FALSE(interval.upperLimit || interval.lowerLimit);
+  EXPECT_NEAR((optimum - interval.log10N1From) / (1.96 * u), 1.0, 0.1);
+  EXPECT_NEAR((interval.log10N1To - optimum) / (1.96 * u), 1.0, 0.1);
+
+  FitRequest both = request;
+  both.target.fitSecond = true;
+  const FitResult joint = session.Fit(both);
+  const ProfileInterval profiled = session.Profile(both, joint, 0.95);
+  EXPECT_LT(profiled.log10N1From, static_cast<double>(joint.fitted.log10N1));
+  EXPECT_GT(profiled.log10N1To, static_cast<double>(joint.fitted.log10N1));
+  EXPECT_GE(profiled.log10N1To - profiled.log10N1From,
+            0.99 * (interval.log10N1To - interval.log10N1From));
+  EXPECT_THROW(session.Profile(request, fit, 1.5), Error);
+}
+
+// Lines without self-absorption (intensities in the ratio of A / wavelength)
+// bound n_1 from above only: no results line, but the upper limit.
+TEST_F(WeightedFit, ThinLinesGiveAnUpperLimit) {
+  std::mt19937_64 generator(8);
+  std::normal_distribution<double> normal;
+  const std::vector<TLineRecord> lines = session.Table().lines;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const double thin = 1e-3 * lines[k].AR.Aki / lines[k].AR.WaveLength;
+    session.SetIntensity(k, thin * (1 + 0.02 * normal(generator)));
+    session.SetIntensityUncertainty(k, 0.02 * thin);
+  }
+  session.Recalculate();
+  FitRequest request = Request({UncertaintySource::Column});
+  request.target.start.log10N1 = 13;
+  try {
+    session.Fit(request);
+    ADD_FAILURE() << "a results line for thin lines";
+  } catch (const Error& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("n_1 is not determined"), std::string::npos) << message;
+    const size_t limit = message.find("they bound it from above: n_1 < ");
+    ASSERT_NE(limit, std::string::npos) << message;
+    // Below the densities that would absorb measurably (the samples' 2E15 does).
+    EXPECT_LT(std::stod(message.substr(limit + 32)), 2e15) << message;
+  }
+}
+
 // A measured line needs an uncertainty above 0 to be weighted.
 TEST_F(WeightedFit, RefusesLinesWithoutUsableUncertainties) {
   for (double sigma : {0.0, -1.0, std::nan("")}) {
