@@ -362,14 +362,7 @@ std::optional<std::string> GrossMisfit(const std::vector<TLineRecord>& lines,
     return Format("chi2/dof = %.4g for %d degrees of freedom",
                   static_cast<double>(fit.goodness.PerDegree()), fit.goodness.degreesOfFreedom);
   }
-  int measured = 0;
-  std::set<int32_t> levels;
-  for (const TLineRecord& line : lines)
-    if (line.G_m > 0) {
-      ++measured;
-      levels.insert(line.UpperState);
-    }
-  const int freedom = measured - static_cast<int>(levels.size()) - fit.parameterCount;
+  const int freedom = FractionDegreesOfFreedom(lines, fit.parameterCount);
   if (freedom < 1) return std::nullopt;
   const long double misfit = std::sqrt(fit.sum / freedom);
   if (misfit <= kLargestMisfit) return std::nullopt;

@@ -133,6 +133,13 @@ std::vector<long double> WhitenedModel::Observed(const std::vector<TLineRecord>&
   return observed;
 }
 
+int FractionDegreesOfFreedom(const std::vector<TLineRecord>& lines, int fitted) {
+  int measured = 0;
+  for (const auto& [upper, level] : MeasuredLinesByLevel(lines))
+    measured += static_cast<int>(level.size()) - 1;
+  return measured - fitted;
+}
+
 GoodnessOfFit ChiSquareTest(long double chiSquare, int degreesOfFreedom) {
   GoodnessOfFit test;
   test.chiSquare = chiSquare;

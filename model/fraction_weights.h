@@ -97,6 +97,11 @@ class WhitenedModel : public FittedModel {
   int lineCount_;
 };
 
+// The degrees of freedom of `fitted` parameters fitted to the measured
+// fractions: one fewer than its measured lines for each upper level, as a
+// level's fractions sum to 1.
+int FractionDegreesOfFreedom(const std::vector<TLineRecord>& lines, int fitted);
+
 // How well a weighted fit describes the lines.
 struct GoodnessOfFit {
   long double chiSquare = 0;

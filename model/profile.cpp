@@ -73,17 +73,6 @@ double ProfileSum(SumAt& sum, ModelParameters at, bool fitSecond) {
   return std::min(fc, fd);
 }
 
-int DegreesOfFreedom(const std::vector<TLineRecord>& lines, int fitted) {
-  int measured = 0;
-  std::set<int32_t> levels;
-  for (const TLineRecord& line : lines)
-    if (line.G_m > 0) {
-      ++measured;
-      levels.insert(line.UpperState);
-    }
-  return measured - static_cast<int>(levels.size()) - fitted;
-}
-
 // Where the profile crosses the threshold between the optimum's side `inside`
 // and `outside`, by bisection.
 double Crossing(const std::function<double(double)>& excess, double inside, double outside) {
@@ -101,7 +90,7 @@ ProfileInterval ProfileLog10N1(EbfModel& model, const FitRequest& request, const
   if (!(level > 0 && level < 1))
     throw Error(Format("A profile takes a level between 0 and 1, not %s.", MessageNumber(level)));
   const std::vector<TLineRecord>& lines = model.Table().lines;
-  const int freedom = DegreesOfFreedom(lines, fit.parameterCount);
+  const int freedom = FractionDegreesOfFreedom(lines, fit.parameterCount);
   if (freedom < 1) throw Error("A profile of n_1 needs more lines than the fit has parameters.");
 
   ProfileInterval interval;
