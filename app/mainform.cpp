@@ -313,6 +313,8 @@ void TMainForm::ShowTitle(const QString& subject) {
 }
 
 void TMainForm::ReadIntensities(QObject* sender) {
+  // The file the table shows now; a read that fails keeps it.
+  const QString shown = fFileName;
   if (sender == readButton) {
     const QString chosen = fDialogs.OpenFile(DialogFolder());
     if (chosen.isEmpty() || !MayDiscardEdits()) {
@@ -321,24 +323,31 @@ void TMainForm::ReadIntensities(QObject* sender) {
     }
     fFileName = QFileInfo(chosen).absoluteFilePath();
   }
-  ClearUserData();
-  ShowTitle(QString());
-  linePages->setTabText(0, "Selected lines");
   const QFileInfo file(fFileName);
+  // The lines and their fractions first: a file that cannot be read, or
+  // whose lines the model refuses, changes neither the session nor a view.
+  Session::State before = fSession->SaveState();
   try {
     fSession->ReadMeasurement(Std(fFileName));
+    if (fSession->HasEnoughLines()) fSession->Recalculate();
   } catch (...) {
-    // The table shows no lines, so the session keeps none either.
-    fSession->ClearLines();
+    fSession->RestoreState(std::move(before));
+    fFileName = shown;
+    // The list stands on the file that failed, so that "Next file" goes on
+    // past it.
     if (file.dir().exists()) ShowFileList(file.absolutePath(), file.fileName());
     ShowFilePosition();
-    ShowStatusMessage("Nothing was read from " + file.fileName() + ".");
+    ShowStatusMessage("Nothing was read from " + file.fileName() +
+                      (fSession->Table().lines.empty() ? QString(".")
+                                                       : "; the table keeps the lines shown."));
     throw;
   }
+  ClearUserData();
+  linePages->setTabText(0, "Selected lines");
   FillTable();
   ColourRows();
   if (fSession->HasEnoughLines())
-    Recalculate();
+    ShowFractions(0);
   else
     ShowStatusMessage(Qt8(Format("%d line read: branching fractions need at least two lines.",
                                  static_cast<int>(fSession->Table().lines.size()))));

@@ -1,10 +1,12 @@
 #include "model/session.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
 #include "base/atomic_file.h"
 #include "base/errors.h"
+#include "base/format.h"
 #include "model/input_checks.h"
 #include "model/map_file.h"
 #include "model/recording_file.h"
@@ -115,8 +117,9 @@ std::vector<std::string> Session::ListStructure() const {
 }
 
 void Session::ReadMeasurement(const std::string& path) {
-  integration_.reset();
   ImportIntensities(table_, element_.lineBase.get(), path, options_.messages);
+  // Only a file that was read replaces the spectrum the lines came from.
+  integration_.reset();
 }
 
 void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
@@ -163,6 +166,12 @@ void Session::Recalculate() {
 
 void Session::SetIntensity(size_t line, double value) {
   if (line >= table_.lines.size()) throw RangeError();
+  // The same rule as for a measurement file: light is never negative.
+  if (!(value >= 0) || !std::isfinite(value))
+    throw Error(Format("The intensity %s of the line %s nm is %s; a measured intensity is 0 or "
+                       "more.",
+                       FloatToStr(value), FloatToStr(table_.lines[line].AR.WaveLength),
+                       value < 0 ? "negative" : "no finite number"));
   table_.lines[line].Int = value;
 }
 

@@ -96,6 +96,7 @@ class Session {
   // Absorption-free and measured branching fractions of every line; raises
   // "Not enough lines for EBF method." below two lines.
   void Recalculate();
+  // A negative or non-finite value raises Error and leaves the line as it was.
   void SetIntensity(size_t line, double value);
   // Empties the lines, so that a failed read leaves none behind.
   void ClearLines() { table_.lines.clear(); }

@@ -493,6 +493,7 @@ class MainFormTest : public QObject {
     QTest::newRow("letters") << "abc";
     QTest::newRow("empty") << "";
     QTest::newRow("decimal comma") << "1,5";
+    QTest::newRow("negative") << "-5";
   }
   void badEditIsRefused() {
     QFETCH(QString, text);
@@ -1487,43 +1488,60 @@ class MainFormTest : public QObject {
     QCOMPARE(grid->Cell(3, 2), measuredBefore);
   }
 
-  // After a fit and a map, reading another file (or failing to) leaves no
-  // view of the old data.
-  void newReadEmptiesTheViewsOfThePreviousData() {
+  // A read that fails (a bad file, a recent file deleted since) keeps the
+  // table, the results and the title of the file shown; a read that works
+  // leaves no view of the old data.
+  void failedReadKeepsTheTableNewReadEmptiesTheOldViews() {
     QFile bad(Meas("bad.txt"));
     QVERIFY(bad.open(QIODevice::WriteOnly));
     bad.write("696.5431\t100\r\n706.7218\tabc\r\n");
     bad.close();
+    CopySample(kSample);
     Answers answers;
-    auto form = SampleForm(answers, kSample);
+    auto form = SampleForm(answers, kStrongSample);
+    Read(*form, answers, kSample);  // the strong sample is a recent file now
     FitNow(*form);
     MapWithFile(*form, "4", "3");
     QCustomPlot* ebf = form->Charts()->EBFChart();
     auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
-    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() >
-            0);
-    QCOMPARE(colourMap->data()->keySize(), 4);
-    form->OnPointerOverMap(15, 1000);
+    const auto dataCount = [](QCustomPlot* plot, const char* name) {
+      return Series(plot, name)->interface1D()->dataCount();
+    };
+    const auto expectKept = [&](const QString& why) {
+      QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+      QCOMPARE(Grid(*form)->RowCount(), 28);
+      QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(27));
+      QCOMPARE(dataCount(ebf, "Series_m"), 27);
+      QCOMPARE(dataCount(ebf, "Series_f"), 27);
+      QVERIFY(!Grid(*form)->Cell(4, 1).isEmpty());
+      QVERIFY(dataCount(form->Charts()->DensityChart(), "DensitySeries") > 0);
+      QCOMPARE(colourMap->data()->keySize(), 4);
+      QVERIFY2(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(why),
+               qPrintable(NamedWidget<QLabel>(*form, "StatusMessage")->text()));
+    };
+    QCOMPARE(dataCount(ebf, "Series_f"), 27);
 
     Read(*form, answers, "bad.txt");
     QCOMPARE(answers.errors.size(), 1);
-    QCOMPARE(form->windowTitle(), QString("Lumora"));
-    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
-             0);
-    QCOMPARE(colourMap->data()->keySize(), 0);
-    QVERIFY(NamedWidget<QLabel>(*form, "StatusPanel1")->text().isEmpty());
+    expectKept("Nothing was read from bad.txt");
+    // "Next file" goes on past the file that failed.
     QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->currentItem()->text(),
              QString("bad.txt"));
 
+    QVERIFY(QFile::remove(Meas(kStrongSample)));
+    QAction* recent = NamedWidget<QMenu>(*form, "RecentMenu")->actions().value(1);
+    QVERIFY(recent && recent->text().endsWith(Meas(kStrongSample)));
+    recent->trigger();
+    QCOMPARE(answers.errors.size(), 2);
+    expectKept("Nothing was read from " + kStrongSample);
+
     // The sample again: fractions, but nothing fitted until a fit runs.
     Read(*form, answers, kSample);
-    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
-             0);
+    QCOMPARE(dataCount(ebf, "Series_m"), 27);
+    QCOMPARE(dataCount(ebf, "Series_f"), 0);
+    QCOMPARE(dataCount(form->Charts()->DensityChart(), "DensitySeries"), 0);
+    QCOMPARE(colourMap->data()->keySize(), 0);
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusPanel1")->text().isEmpty());
     QVERIFY(Grid(*form)->Cell(4, 1).isEmpty());
   }
 
