@@ -37,6 +37,7 @@
 #include "app/model_panel.h"
 #include "app/paircurvewindow.h"
 #include "app/qt_text.h"
+#include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "base/checked.h"
 #include "base/errors.h"
@@ -166,6 +167,14 @@ void TMainForm::ConnectHandlers() {
       });
   connect(fCharts, &TResultCharts::PointerOverResults, this, &TMainForm::OnPointerOverFractions);
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
+  connect(fCharts, &TResultCharts::PointerOverDensities, this,
+          [this](double energy, double log10Density) {
+            pointerStatus->setText(DensityChartReadout(energy, log10Density));
+          });
+  connect(fCharts, &TResultCharts::PointerOverAnalysis, this,
+          [this](double r, double wavelength, const QString& pair) {
+            pointerStatus->setText(AnalysisChartReadout(r, wavelength, pair));
+          });
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
 }
@@ -210,8 +219,9 @@ void TMainForm::PrepareMapPage() {
   const WindowFields f = CurrentFields();
   fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
   const MapRequest grid = mapPanel->Grid(f);
+  fMapDistribution = static_cast<Distribution>(f.Distribution);
   fCharts->SetMapRange(grid.log10FromDensity, grid.fromTemperature, grid.log10ToDensity,
-                       grid.toTemperature);
+                       grid.toTemperature, MapSecondAxisTitle(fMapDistribution));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -243,7 +253,7 @@ void TMainForm::WriteSettingsBack() {
   s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(f.ToTemperature));
   s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(f.TemperaturePoints));
   s.WriteFloat("_Fit", "FromDensity", StrToFloat(f.FitDensity));
-  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(f.FitTemperature));
+  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(fitPanel->TemperatureStart()));
   s.WriteInteger("_Fit", "Count", StrToInt(f.MaxIter));
   s.WriteFloat("_Parameters", "Tn", StrToFloat(f.Tn));
   s.WriteFloat("_Parameters", "Path", StrToFloat(f.Path));
@@ -710,6 +720,14 @@ WindowFields TMainForm::CurrentFields() const {
 void TMainForm::OnDistributionChosen() {
   const Distribution distribution = modelPanel->CurrentDistribution();
   fitPanel->ShowDistribution(distribution);
+  mapPanel->ShowDistribution(distribution);
+  // Before a map, its empty plot names the new second axis.
+  if (fMapRange.dx == 0 && fMapRange.dy == 0) {
+    try {
+      PrepareMapPage();
+    } catch (const std::exception&) {
+    }
+  }
   if (const std::optional<int> count = ChoiceFor(distribution).levelCount)
     modelPanel->SetLevelCount(*count);
 }
@@ -922,8 +940,10 @@ void TMainForm::RunMap() {
       [this, result, regions, save, header, file] {
         fMapGrid = std::move(result->grid);
         fMapRange = result->range;
+        fMapDistribution = result->atMinimum.distribution;
         AppendReport(result->report);
-        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum,
+                         MapSecondAxisTitle(fMapDistribution));
         fCharts->ShowContours(*regions);
         fResultsCurrent = true;
         ShowFractions(0);
@@ -942,7 +962,7 @@ double TMainForm::MapValueAt(double x, double y) const {
 }
 
 void TMainForm::OnPointerOverMap(double x, double y) {
-  QString text = Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y));
+  QString text = MapReadout(fMapDistribution, x, y);
   if (const std::optional<GridCell> cell = NearestGridCell(fMapRange, fMapGrid, x, y))
     text += Qt8(Format("  -  RSS %.4e", fMapGrid[cell->row][cell->column]));
   pointerStatus->setText(text);

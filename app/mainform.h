@@ -241,6 +241,7 @@ class TMainForm : public QMainWindow {
   int selectedColumn = 0;
   bool editing = false;
   MapRange fMapRange;
+  Distribution fMapDistribution = Distribution::Boltzmann;  // of the map shown
   ResidualGrid fMapGrid;
   std::string fAnalysisParameters = kDefaultAnalysisParameters;
   TAnalysisOutputArray fAnalysisOutput;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -235,8 +236,10 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
       fEBF, "Series_t", "absorption-free",
       QCPScatterStyle(flat, QPen(QColor(0x00, 0xFF, 0xFF)), QColor(0x00, 0xFF, 0xFF), 6));
   LegendAtBottom(fEBF);
-  connect(fEBF, &QCustomPlot::mouseMove, this,
-          [this](QMouseEvent* e) { ReportPointer(fEBF, e->position().x(), e->position().y()); });
+  connect(fEBF, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
+    emit PointerOverResults(fEBF->xAxis->pixelToCoord(e->position().x()),
+                            fEBF->yAxis->pixelToCoord(e->position().y()));
+  });
 }
 
 void TResultCharts::BuildDensityChart(QWidget* parent) {
@@ -245,7 +248,8 @@ void TResultCharts::BuildDensityChart(QWidget* parent) {
                                QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(0xFF, 0xFF, 0x00),
                                                QColor(0xFF, 0xFF, 0x00), 8));
   connect(fDensity, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
-    ReportPointer(fDensity, e->position().x(), e->position().y());
+    emit PointerOverDensities(fDensity->xAxis->pixelToCoord(e->position().x()),
+                              fDensity->yAxis->pixelToCoord(e->position().y()));
   });
 }
 
@@ -259,7 +263,15 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
       fAnalyze, &QCustomPlot::legendClick, this,
       [this](QCPLegend*, QCPAbstractLegendItem*, QMouseEvent*) { emit AnalysisLegendClicked(); });
   connect(fAnalyze, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
-    ReportPointer(fAnalyze, e->position().x(), e->position().y());
+    const int nearest = AnalysisPointNear(e->position());
+    emit PointerOverAnalysis(fAnalyze->xAxis->pixelToCoord(e->position().x()),
+                             fAnalyze->yAxis->pixelToCoord(e->position().y()),
+                             nearest >= 0 ? fAnalysisLabels[nearest] : QString());
+    // The pair under the pointer is named beside it, as the marks would.
+    if (nearest >= 0)
+      QToolTip::showText(e->globalPosition().toPoint(), fAnalysisLabels[nearest], fAnalyze);
+    else
+      QToolTip::hideText();
   });
   fAnalysisSeries->setSelectable(QCP::stSingleData);
   connect(fAnalyze, &QCustomPlot::plottableClick, this,
@@ -324,8 +336,21 @@ void TResultCharts::BuildSpectrumChart(QWidget* parent) {
   LegendAtBottom(fSpectrum);
 }
 
-void TResultCharts::ReportPointer(QCustomPlot*, double px, double py) {
-  emit PointerOverResults(fEBF->xAxis->pixelToCoord(px), fEBF->yAxis->pixelToCoord(py));
+int TResultCharts::AnalysisPointNear(const QPointF& pixel) const {
+  constexpr double kReach = 8;  // pixels
+  int nearest = -1;
+  double best = kReach * kReach;
+  for (size_t i = 0; i < fAnalysisPoints.size(); ++i) {
+    const QPointF at(fAnalyze->xAxis->coordToPixel(fAnalysisPoints[i].x()),
+                     fAnalyze->yAxis->coordToPixel(fAnalysisPoints[i].y()));
+    const QPointF d = at - pixel;
+    const double distance = QPointF::dotProduct(d, d);
+    if (distance <= best) {
+      best = distance;
+      nearest = static_cast<int>(i);
+    }
+  }
+  return nearest;
 }
 
 void TResultCharts::RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items) {
@@ -408,6 +433,12 @@ void TResultCharts::ShowAnalysis(const std::vector<LabelledPoint>& points, bool 
     values.push_back(points[i].y);
   }
   fAnalysisSeries->setData(keys, values, true);
+  fAnalysisPoints.clear();
+  fAnalysisLabels.clear();
+  for (const LabelledPoint& p : points) {
+    fAnalysisPoints.emplace_back(p.x, p.y);
+    fAnalysisLabels.push_back(p.label);
+  }
   fAnalysisMarksVisible = marks;
   AddMarks(fAnalyze, points, fAnalysisMarks, marks);
   if (!points.empty()) {
@@ -425,7 +456,9 @@ void TResultCharts::ToggleAnalysisMarks() {
   fAnalyze->replot();
 }
 
-void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1) {
+void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1,
+                                const QString& secondAxis) {
+  fMapPlot->yAxis->setLabel(secondAxis);
   fMapPlot->xAxis->setRange(x0, x1);
   fMapPlot->yAxis->setRange(y0, y1);
   RememberView(fMapPlot);
@@ -582,7 +615,8 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
 }
 
 void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,
-                            double lowest, double highest) {
+                            double lowest, double highest, const QString& secondAxis) {
+  fMapPlot->yAxis->setLabel(secondAxis);
   const int rows = static_cast<int>(grid.size());
   const int columns = rows > 0 ? static_cast<int>(grid[0].size()) : 0;
   QCPColorMapData* data = fColorMap->data();

@@ -5,7 +5,9 @@
 
 #include <QColor>
 #include <QObject>
+#include <QPointF>
 #include <QString>
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -65,11 +67,12 @@ class TResultCharts : public QObject {
 
   // "Sum": the plot's range before any map, and a map of columns x rows
   // cells whose values come from value(x, y) at the cell centres.
-  void SetMapRange(double x0, double y0, double x1, double y1);
+  // The vertical axis is the second parameter, captioned secondAxis.
+  void SetMapRange(double x0, double y0, double x1, double y1, const QString& secondAxis);
   // The grid (rows by temperature point, columns by density point) drawn
   // where its points lie, whichever way each range runs.
   void ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid, double lowest,
-               double highest);
+               double highest, const QString& secondAxis);
   // No map: an empty page over the given range.
   void ClearMap();
   // Iso-lines over the map, one per confidence region, labelled by level.
@@ -93,9 +96,11 @@ class TResultCharts : public QObject {
   QMenu* ContextMenu(QCustomPlot* plot, QWidget* parent);
 
  signals:
-  // Pointer over the branching-fraction, densities or analysis chart, in
-  // the branching-fraction chart's axes.
+  // Pointer over a chart, in that chart's axes; over the analysis chart
+  // with the label of the point under it (empty: none).
   void PointerOverResults(double wavelength, double fraction);
+  void PointerOverDensities(double energy, double log10Density);
+  void PointerOverAnalysis(double r, double wavelength, const QString& pair);
   void PointerOverMap(double logDensity, double temperature);
   void AnalysisLegendClicked();
   // A point of the analysis chart was clicked: its index in the points shown.
@@ -111,7 +116,9 @@ class TResultCharts : public QObject {
   void BuildMapPlot(QWidget* parent);
   void BuildUncertaintyChart(QWidget* parent);
   void BuildSpectrumChart(QWidget* parent);
-  void ReportPointer(QCustomPlot* source, double px, double py);
+  // The point of the analysis chart within a few pixels, in the order
+  // shown; -1 for none.
+  int AnalysisPointNear(const QPointF& pixel) const;
   void RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items);
   void AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>& points,
                 std::vector<QCPAbstractItem*>& items, bool visible);
@@ -133,6 +140,8 @@ class TResultCharts : public QObject {
   // The series keeps its points sorted by R: the index in the points shown
   // of each point of the series, so that a click names the right pair.
   std::vector<int> fAnalysisOrder;
+  std::vector<QPointF> fAnalysisPoints;  // in the order shown, with their labels
+  std::vector<QString> fAnalysisLabels;
   QCPColorMap* fColorMap = nullptr;
   QCPColorScale* fColorScale = nullptr;
   std::vector<QCPCurve*> fContours;

@@ -27,11 +27,13 @@
 #include <memory>
 
 #include "app/appstart.h"
+#include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/named_widget.h"
 #include "app/paircurvewindow.h"
+#include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -201,6 +203,12 @@ class MainFormTest : public QObject {
     QTest::keyClick(editor, key);
     // The editor commits and closes from the event loop.
     QVERIFY(QTest::qWaitFor([&open] { return !open || !open->isVisible(); }, 5000));
+  }
+  // The pointer moved over a widget, as the mouse moves it.
+  static void MovePointer(QWidget* widget, const QPoint& at) {
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
   }
   void ActivateWindow(TMainForm& form) {
     QApplication::setActiveWindow(&form);
@@ -1075,6 +1083,36 @@ class MainFormTest : public QObject {
     QCOMPARE(NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->text(), QString("4"));
   }
 
+  // Under "1s levels" the second parameter is the 1s2/4 density ratio: its
+  // field starts from a ratio, the map page and the results name it, and
+  // T_exc comes back with "Boltzmann".
+  void firstLevelsSpeakOfTheRatioNotOfATemperature() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    auto* second = NamedWidget<QLineEdit>(*form, "FitTempEdit");
+    const QString temperature = second->text();
+    QVERIFY(!temperature.isEmpty());
+    auto* distribution = NamedWidget<QComboBox>(*form, "DistributionComboBox");
+    distribution->setCurrentIndex(1);
+    QCOMPARE(second->text(), QString(lumora::FitPanel::kFirstLevelsStart));
+    const QString mapCaption = NamedWidget<QLabel>(*form, "MapSecondLabel")->text();
+    QVERIFY2(mapCaption.contains("1s2/4") && !mapCaption.contains("emperature"),
+             qPrintable(mapCaption));
+    QVERIFY(!form->Charts()->MapPlot()->yAxis->label().contains("emperature"));
+    FitNow(*form);
+    const QString report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText();
+    QVERIFY2(report.contains("1s2/4 u(1s)") && !report.contains("T/K"), qPrintable(report));
+    QVERIFY(answers.errors.isEmpty());
+
+    distribution->setCurrentIndex(0);
+    QCOMPARE(second->text(), temperature);
+    QVERIFY(NamedWidget<QLabel>(*form, "MapSecondLabel")->text().contains("T_exc"));
+    // The temperature, not the ratio, is the start kept for the next session.
+    distribution->setCurrentIndex(1);
+    form->close();
+    QCOMPARE(Setting("_Fit", "FromTemperature").toDouble(), temperature.toDouble());
+  }
+
   void closingWritesTheSettingsBack() {
     Answers answers;
     auto form = ArgonForm(answers);
@@ -1245,15 +1283,52 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.errors.size(), 1);
   }
 
+  // Each chart reads the pointer out in its own axes and units.
   void pointerReadOuts() {
     Answers answers;
     auto form = ArgonForm(answers);
     form->OnPointerOverFractions(696.5431, 0.25);
     QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
              QString("wavelength 696.54310  -  EBF  0.250"));
-    form->OnPointerOverMap(16.25, 1234.5);
+    form->OnPointerOverMap(16.25, 1234.4);
     QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
-             QString("log n_1   16.250  -  temperature 1234.500"));
+             QString("n_1 1.778e+16 m^-3 (log 16.250)  -  T_exc 1234 K"));
+
+    QCustomPlot* densities = form->Charts()->DensityChart();
+    densities->xAxis->setRange(11, 13);
+    densities->yAxis->setRange(14, 18);
+    densities->resize(400, 300);
+    densities->replot();
+    MovePointer(densities, {qRound(densities->xAxis->coordToPixel(12)),
+                            qRound(densities->yAxis->coordToPixel(16))});
+    const QString text = NamedWidget<QLabel>(*form, "StatusPanel1")->text();
+    QVERIFY2(text.startsWith("energy 12.0") && text.contains(" eV") &&
+                 text.contains("n 1.0") && text.contains("e+16 m^-3 (log 16.0"),
+             qPrintable(text));
+  }
+
+  // Over the analysis chart the read-out gives R and the lower wavelength,
+  // and names the pair of the point under the pointer.
+  void analysisPointerNamesThePairUnderIt() {
+    QWidget pages;
+    lumora::TResultCharts charts(&pages);
+    auto* plot = pages.findChild<QCustomPlot*>("AnalyzeChart");
+    plot->setParent(nullptr);
+    plot->resize(600, 400);
+    plot->show();
+    charts.ShowAnalysis({{5, 700, "700.0000/800.0000"}, {1, 800, "800.0000/900.0000"}}, false);
+    plot->replot();
+    QSignalSpy over(&charts, &lumora::TResultCharts::PointerOverAnalysis);
+    const QPoint onSecond(qRound(plot->xAxis->coordToPixel(1)),
+                          qRound(plot->yAxis->coordToPixel(800)));
+    MovePointer(plot, onSecond + QPoint(3, -2));
+    QCOMPARE(over.size(), 1);
+    QCOMPARE(over.last().at(2).toString(), QString("800.0000/900.0000"));
+    MovePointer(plot, onSecond + QPoint(60, 60));
+    QCOMPARE(over.last().at(2).toString(), QString());
+    QCOMPARE(lumora::AnalysisChartReadout(1, 800, "800.0000/900.0000"),
+             QString("R 1.0000  -  lower wavelength 800.000 nm  -  pair 800.0000/900.0000 nm"));
+    plot->setParent(&pages);
   }
 
   // ---- results that belong to the lines shown ----------------------------
