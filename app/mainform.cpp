@@ -31,6 +31,7 @@
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
+#include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/map_panel.h"
 #include "app/maplookup.h"
@@ -386,6 +387,7 @@ void TMainForm::RunSpectrumRead() {
 }
 
 void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields) {
+  CheckSpectrumNumbers(fields);
   const SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
   auto integration = std::make_shared<IntegrationResult>();
   auto lines = std::make_shared<std::vector<std::string>>();
@@ -612,8 +614,9 @@ bool TMainForm::TakeOverEdit() {
       Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
   if (!refusal.isEmpty()) {
     lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-    ShowStatusMessage(QString("Intensity \"%1\" refused: %2 The line keeps %3.")
-                          .arg(typed, refusal.trimmed(), inUse));
+    const QString wavelength = lineGrid->Cell(0, selectedRow);
+    ShowStatusMessage(QString("Intensity \"%1\" of the line %2 nm refused: %3 The line keeps %4.")
+                          .arg(typed, wavelength, refusal.trimmed(), inUse));
     return false;
   }
   lineGrid->RevertCell(selectedColumn, selectedRow, inUse);

@@ -38,13 +38,16 @@ class FieldReader {
   double ReadNumber() {
     std::string token;
     if (!in_.ReadToken(token)) return 0;
-    return ParseNumber(token);
+    return ParseNumber(token, in_.LineNumber());
   }
 
-  double ParseNumber(std::string_view token) const {
+  // A token that is no number is named with its line, so that the user
+  // finds it in a long file.
+  double ParseNumber(std::string_view token, int lineNumber) const {
     double value = 0;
     if (!TryParseReal(token, value))
-      throw InOutError("Invalid numeric format: \"" + QuoteToken(token) + "\" in " + in_.FileName(),
+      throw InOutError(Format("Invalid numeric format: \"%s\" in line %d of %s", QuoteToken(token),
+                              lineNumber, in_.FileName()),
                        106);
     return value;
   }
@@ -84,6 +87,7 @@ class FieldReader {
 struct MeasuredLine {
   double wavelength = 0;
   double intensity = 0;
+  int lineNumber = 0;  // 0: the blank tail of the file
 };
 
 // The first two numbers of the next line that holds any; further columns
@@ -94,13 +98,13 @@ MeasuredLine ReadMeasuredLine(FieldReader& in) {
     const int lineNumber = in.LineNumber();
     const std::vector<std::string> numbers = in.ReadLineTokens();
     if (numbers.empty()) continue;
-    const double wavelength = in.ParseNumber(numbers[0]);
+    const double wavelength = in.ParseNumber(numbers[0], lineNumber);
     if (numbers.size() < 2)
       throw InOutError(Format("Line %d of %s holds one number; a measurement line needs a "
                               "wavelength and an intensity.",
                               lineNumber, in.FileName()),
                        106);
-    const double intensity = in.ParseNumber(numbers[1]);
+    const double intensity = in.ParseNumber(numbers[1], lineNumber);
     // A measured intensity is light: below 0 it is a sign or column slip.
     if (intensity < 0)
       throw InOutError(
@@ -108,7 +112,7 @@ MeasuredLine ReadMeasuredLine(FieldReader& in) {
                  "measured intensity is 0 or more.",
                  lineNumber, in.FileName(), FloatToStr(intensity), FloatToStr(wavelength)),
           106);
-    return {wavelength, intensity};
+    return {wavelength, intensity, lineNumber};
   }
   return {};
 }
@@ -328,10 +332,19 @@ void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::s
   table.lines.clear();
   FieldReader in(fileName);
   while (!in.Eof()) {
-    const auto [wavelength, intensity] = ReadMeasuredLine(in);
+    const auto [wavelength, intensity, lineNumber] = ReadMeasuredLine(in);
     TLineRecord line;
     std::string message;
     if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {
+      // Where the wavelength stands and what the base holds near it.
+      if (lineNumber > 0) {
+        int32_t position = 0;
+        TFoundFlag flag = TFoundFlag::ffPrior;
+        lineBase->AtomFind(wavelength, 0, position, flag);
+        message += Format(" It stands in line %d of %s; the element's nearest line is at %s nm.",
+                          lineNumber, fileName,
+                          FloatToStr(lineBase->GetAtomRecord(position).WaveLength));
+      }
       ShowMessage(messages, message);
       break;
     }

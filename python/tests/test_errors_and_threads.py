@@ -32,7 +32,7 @@ def test_a_bad_number_in_a_measurement_keeps_the_program_text(world, cli, sessio
     with pytest.raises(lumora.Error) as caught:
         session.read_measurement(path)
     assert str(caught.value) == cli_error(cli("fit", path), path)
-    assert str(caught.value) == f'Invalid numeric format: "12x" in {path}'
+    assert str(caught.value) == f'Invalid numeric format: "12x" in line 1 of {path}'
 
 
 # The program's text, with the field named the way each front end takes it:

@@ -417,6 +417,11 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.messages.size(), 1);
     QVERIFY2(answers.messages[0].startsWith("Wavelength 801.479000 was not found."),
              qPrintable(answers.messages[0]));
+    // Where it stands and what the element has near it.
+    QVERIFY2(answers.messages[0].contains(" It stands in line 15 of " +
+                                          Meas("argon_n8e15_notfound.txt") +
+                                          "; the element's nearest line is at "),
+             qPrintable(answers.messages[0]));
     QVERIFY(answers.errors.isEmpty());
     QCOMPARE(Grid(*form)->RowCount(), 15);
     QVERIFY(!Grid(*form)->Cell(3, 1).isEmpty());
@@ -695,7 +700,7 @@ class MainFormTest : public QObject {
     QTest::newRow("runs no number") << "many"
                                     << ""
                                     << ""
-                                    << "many";
+                                    << "Monte Carlo runs: 'many'";
     QTest::newRow("negative noise") << "20"
                                     << "-0.1"
                                     << ""
@@ -703,7 +708,7 @@ class MainFormTest : public QObject {
     QTest::newRow("noise no number") << "20"
                                      << "2%"
                                      << ""
-                                     << "2%";
+                                     << "Monte Carlo noise: '2%'";
     QTest::newRow("negative seed") << "20"
                                    << ""
                                    << "-3"
@@ -851,7 +856,7 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("error");
     const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.recording.csv");
     QTest::newRow("window no number") << good << "wide"
-                                      << "wide";
+                                      << "Half window (FWHM): 'wide'";
     QTest::newRow("window zero") << good << "0"
                                  << "indow";
     QByteArray blue;  // 400-402 nm: no argon line of the base
@@ -1546,6 +1551,10 @@ class MainFormTest : public QObject {
     QVERIFY2(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("refused"),
              qPrintable(NamedWidget<QLabel>(*form, "StatusMessage")->text()));
     QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(before));
+    // The refusal names the line, and the number's message the column.
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")
+                ->text()
+                .startsWith("Intensity \"abc\" of the line " + grid->Cell(0, 2) + " nm refused"));
     QVERIFY(answers.errors.isEmpty());
 
     const QString measuredBefore = grid->Cell(3, 2);
@@ -1598,6 +1607,7 @@ class MainFormTest : public QObject {
 
     Read(*form, answers, "bad.txt");
     QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains("\"abc\" in line 2 of"), qPrintable(answers.errors[0]));
     expectKept("Nothing was read from bad.txt");
     // "Next file" goes on past the file that failed.
     QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->currentItem()->text(),
