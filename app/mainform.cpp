@@ -901,15 +901,24 @@ void TMainForm::RunFit() {
 
 void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
   AppendReport(MonteCarloReport(result, request));
-  const SampleStatistics& s = result.log10N1;
-  fCharts->ShowHistogram(result.log10N1Samples, s.p2_5, s.p50, s.p97_5);
+  TResultCharts::RefitSamples refits;
+  refits.log10N1 = result.log10N1Samples;
+  refits.log10N1Percentiles = {result.log10N1.p2_5, result.log10N1.p50, result.log10N1.p97_5};
+  if (result.second) {
+    refits.second = result.secondSamples;
+    refits.secondPercentiles = {result.second->p2_5, result.second->p50, result.second->p97_5};
+    refits.secondAxis = SecondParameterAxis(request.fit.target.start.distribution);
+  }
+  refits.failed = result.failed;
+  refits.failureNote = RefitFailureNote(result, request.fit.solver.iterationLimit);
+  fCharts->ShowRefits(refits);
   const bool shown = !result.log10N1Samples.empty();
   chartPages->setTabEnabled(kUncertaintyPage, shown);
   if (shown) chartPages->setCurrentIndex(kUncertaintyPage);
 }
 
 void TMainForm::ClearUncertainty() {
-  fCharts->ShowHistogram({}, 0, 0, 0);
+  fCharts->ShowRefits({});
   chartPages->setTabEnabled(kUncertaintyPage, false);
 }
 

@@ -51,4 +51,18 @@ QString MapReadout(Distribution distribution, double log10Density, double second
   return DensityText(log10Density) + "  -  " + SecondParameterText(distribution, second);
 }
 
+QString RefitFailureNote(const MonteCarloResult& result, int iterationLimit) {
+  const int shown = result.runs - result.failed;
+  QString note = QString("%1 of %2 refits shown").arg(shown).arg(result.runs);
+  if (result.failed == 0) return note;
+  note += QString("; %1 failed").arg(result.failed);
+  if (result.iterationLimitFailures > 0)
+    note += QString("\n%1 stopped at the iteration limit of %2: raise \"Max iteration number\" "
+                    "to %3")
+                .arg(result.iterationLimitFailures)
+                .arg(iterationLimit)
+                .arg(SuggestedIterationLimit(iterationLimit));
+  return note;
+}
+
 }  // namespace lumora

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "model/model_parameters.h"
+#include "model/monte_carlo.h"
 
 namespace lumora {
 
@@ -22,5 +23,9 @@ QString MapSecondAxisTitle(Distribution distribution);
 QString DensityChartReadout(double energy, double log10Density);
 QString AnalysisChartReadout(double r, double wavelength, const QString& nearestPair);
 QString MapReadout(Distribution distribution, double log10Density, double second);
+
+// "480 of 500 refits shown; 20 failed", and for those stopped by the
+// iteration limit the limit to raise.
+QString RefitFailureNote(const MonteCarloResult& result, int iterationLimit);
 
 }  // namespace lumora

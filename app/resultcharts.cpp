@@ -318,6 +318,7 @@ void TResultCharts::BuildUncertaintyChart(QWidget* parent) {
   fHistogram->setName("refits");
   fHistogram->setPen(QPen(QColor(0x00, 0x80, 0xFF).lighter(130)));
   fHistogram->setBrush(QColor(0x00, 0x80, 0xFF, 0xA0));
+  fUncertainty->plotLayout()->setColumnSpacing(8);
 }
 
 void TResultCharts::BuildSpectrumChart(QWidget* parent) {
@@ -513,44 +514,122 @@ void TResultCharts::ShowContours(const std::vector<ConfidenceRegion>& regions) {
   fMapPlot->replot();
 }
 
-void TResultCharts::ShowHistogram(const std::vector<double>& samples, double p2_5, double p50,
-                                  double p97_5) {
-  fHistogram->data()->clear();
+namespace {
+
+// A histogram of the samples on the bars' axes, with the 2.5 %, 50 % and
+// 97.5 % percentiles marked by lines and their values.
+void DrawHistogram(QCPBars* bars, const std::vector<double>& samples, double p2_5, double p50,
+                   double p97_5, std::vector<QCPAbstractItem*>& marks) {
+  bars->data()->clear();
+  if (samples.empty()) return;
+  QCustomPlot* plot = bars->parentPlot();
+  QCPAxis* x = bars->keyAxis();
+  QCPAxis* y = bars->valueAxis();
+  const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
+  // About the square root of the count of bins: enough to show the shape
+  // without empty gaps between them.
+  const int bins = std::clamp(static_cast<int>(std::lround(std::sqrt(samples.size()))), 5, 60);
+  const double spread = *highest - *lowest;
+  const double width = spread > 0 ? spread / bins : std::max(std::abs(*lowest) * 1e-6, 1e-9);
+  std::vector<int> counts(bins, 0);
+  for (double v : samples) ++counts[std::clamp(static_cast<int>((v - *lowest) / width), 0, bins - 1)];
+  for (int b = 0; b < bins; ++b) bars->addData(*lowest + (b + 0.5) * width, counts[b]);
+  bars->setWidth(width);
+  const int tallest = *std::max_element(counts.begin(), counts.end());
+  x->setRange(*lowest - 2 * width, *highest + 2 * width);
+  y->setRange(0, tallest * 1.3);
+  const std::pair<double, const char*> percentiles[] = {
+      {p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
+  for (const auto& [at, caption] : percentiles) {
+    auto* line = new QCPItemStraightLine(plot);
+    line->setClipAxisRect(x->axisRect());
+    for (QCPItemPosition* p : {line->point1, line->point2}) p->setAxes(x, y);
+    line->point1->setCoords(at, 0);
+    line->point2->setCoords(at, 1);
+    line->setPen(QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
+    marks.push_back(line);
+    auto* text = new QCPItemText(plot);
+    text->setClipAxisRect(x->axisRect());
+    text->position->setAxes(x, y);
+    text->position->setAxisRect(x->axisRect());
+    text->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    text->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    text->position->setCoords(at, 0.02);
+    text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'g', 5));
+    text->setColor(kSilver);
+    text->setBrush(kAxisRectBackground);
+    marks.push_back(text);
+  }
+}
+
+}  // namespace
+
+void TResultCharts::RemoveRefitRects() {
+  for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(fSecondHistogram),
+                                  static_cast<QCPAbstractPlottable*>(fRefitScatter)})
+    if (p) fUncertainty->removePlottable(p);
+  fSecondHistogram = nullptr;
+  fRefitScatter = nullptr;
+  for (QCPAxisRect*& rect : {std::ref(fSecondRect), std::ref(fScatterRect)}) {
+    if (!rect) continue;
+    fUncertainty->plotLayout()->remove(rect);
+    rect = nullptr;
+  }
+  fUncertainty->plotLayout()->simplify();
+}
+
+QCPAxisRect* TResultCharts::AddRefitRect(int column, const QString& bottom, const QString& left) {
+  auto* rect = new QCPAxisRect(fUncertainty);
+  fUncertainty->plotLayout()->addElement(0, column, rect);
+  rect->setBackground(kAxisRectBackground);
+  StyleAxis(rect->axis(QCPAxis::atBottom), bottom);
+  StyleAxis(rect->axis(QCPAxis::atLeft), left);
+  rect->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+  rect->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+  return rect;
+}
+
+void TResultCharts::ShowRefits(const RefitSamples& refits) {
   RemoveItems(fUncertainty, fPercentileMarks);
-  if (!samples.empty()) {
-    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
-    // About the square root of the count of bins: enough to show the shape
-    // without empty gaps between them.
-    const int bins = std::clamp(static_cast<int>(std::lround(std::sqrt(samples.size()))), 5, 60);
-    const double spread = *highest - *lowest;
-    const double width = spread > 0 ? spread / bins : std::max(std::abs(*lowest) * 1e-6, 1e-9);
-    std::vector<int> counts(bins, 0);
-    for (double v : samples)
-      ++counts[std::clamp(static_cast<int>((v - *lowest) / width), 0, bins - 1)];
-    for (int b = 0; b < bins; ++b) fHistogram->addData(*lowest + (b + 0.5) * width, counts[b]);
-    fHistogram->setWidth(width);
-    const int tallest = *std::max_element(counts.begin(), counts.end());
-    fUncertainty->xAxis->setRange(*lowest - 2 * width, *highest + 2 * width);
-    fUncertainty->yAxis->setRange(0, tallest * 1.15);
-    const std::pair<double, const char*> marks[] = {
-        {p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
-    for (const auto& [at, caption] : marks) {
-      auto* line = new QCPItemStraightLine(fUncertainty);
-      line->point1->setCoords(at, 0);
-      line->point2->setCoords(at, 1);
-      line->setPen(
-          QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
-      fPercentileMarks.push_back(line);
-      auto* text = new QCPItemText(fUncertainty);
-      text->position->setTypeX(QCPItemPosition::ptPlotCoords);
-      text->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-      text->position->setCoords(at, 0.02);
-      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
-      text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'f', 3));
-      text->setColor(kSilver);
-      text->setBrush(kAxisRectBackground);
-      fPercentileMarks.push_back(text);
-    }
+  RemoveRefitRects();
+  DrawHistogram(fHistogram, refits.log10N1, refits.log10N1Percentiles[0],
+                refits.log10N1Percentiles[1], refits.log10N1Percentiles[2], fPercentileMarks);
+  if (!refits.log10N1.empty() && !refits.failureNote.isEmpty()) {
+    auto* note = new QCPItemText(fUncertainty);
+    note->setObjectName("RefitFailures");
+    note->position->setType(QCPItemPosition::ptAxisRectRatio);
+    note->position->setCoords(0.98, 0.02);
+    note->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
+    note->setTextAlignment(Qt::AlignRight);
+    note->setText(refits.failureNote);
+    note->setColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kSilver);
+    note->setBrush(kAxisRectBackground);
+    note->setPadding(QMargins(4, 2, 4, 2));
+    fPercentileMarks.push_back(note);
+  }
+  // The second parameter beside n_1, when the refits fitted it too.
+  if (!refits.second.empty() && refits.second.size() == refits.log10N1.size()) {
+    fSecondRect = AddRefitRect(1, refits.secondAxis, "Refits");
+    fSecondHistogram = new QCPBars(fSecondRect->axis(QCPAxis::atBottom),
+                                   fSecondRect->axis(QCPAxis::atLeft));
+    fSecondHistogram->setObjectName("SecondHistogram");
+    fSecondHistogram->setPen(fHistogram->pen());
+    fSecondHistogram->setBrush(fHistogram->brush());
+    DrawHistogram(fSecondHistogram, refits.second, refits.secondPercentiles[0],
+                  refits.secondPercentiles[1], refits.secondPercentiles[2], fPercentileMarks);
+    fScatterRect = AddRefitRect(2, "Log10 n_1 (m-3)", refits.secondAxis);
+    fRefitScatter = new QCPGraph(fScatterRect->axis(QCPAxis::atBottom),
+                                 fScatterRect->axis(QCPAxis::atLeft));
+    fRefitScatter->setObjectName("RefitScatter");
+    fRefitScatter->setLineStyle(QCPGraph::lsNone);
+    fRefitScatter->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0x00, 0x80, 0xFF, 0xC0), 4));
+    fRefitScatter->setData(QVector<double>(refits.log10N1.begin(), refits.log10N1.end()),
+                           QVector<double>(refits.second.begin(), refits.second.end()));
+    fRefitScatter->rescaleAxes();
+    fScatterRect->axis(QCPAxis::atBottom)->scaleRange(1.1);
+    fScatterRect->axis(QCPAxis::atLeft)->scaleRange(1.1);
   }
   RememberView(fUncertainty);
   fUncertainty->replot();

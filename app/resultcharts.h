@@ -20,6 +20,7 @@ class QCPBars;
 class QCPGraph;
 class QCPColorMap;
 class QCPColorScale;
+class QCPAxisRect;
 class QCPAbstractItem;
 class QCPCurve;
 class QMenu;
@@ -78,9 +79,22 @@ class TResultCharts : public QObject {
   // Iso-lines over the map, one per confidence region, labelled by level.
   void ShowContours(const std::vector<ConfidenceRegion>& regions);
 
-  // "Uncertainty": a histogram of the samples with the 2.5 %, 50 % and
-  // 97.5 % percentiles marked; no samples empty the page.
-  void ShowHistogram(const std::vector<double>& samples, double p2_5, double p50, double p97_5);
+  // The Monte Carlo refits that succeeded: log10 n_1 of each and, when
+  // fitted, its second parameter, with the 2.5 %, 50 % and 97.5 %
+  // percentiles, and a note of how many failed and why.
+  struct RefitSamples {
+    std::vector<double> log10N1;
+    std::array<double, 3> log10N1Percentiles{};
+    std::vector<double> second;  // empty: not fitted
+    std::array<double, 3> secondPercentiles{};
+    QString secondAxis;
+    int failed = 0;
+    QString failureNote;
+  };
+  // "Uncertainty": the histogram of log10 n_1 with the failures noted, and
+  // when the second parameter was fitted its histogram and the scatter of
+  // the two; no samples empty the page.
+  void ShowRefits(const RefitSamples& refits);
 
   // "Spectrum": the spectrum with its baseline, each line's integration
   // window, and the flagged lines labelled; nothing empties the page.
@@ -125,6 +139,8 @@ class TResultCharts : public QObject {
   void MakeInteractive(QCustomPlot* plot);
   void RememberView(QCustomPlot* plot);
   void SpreadBarLabels();
+  void RemoveRefitRects();
+  QCPAxisRect* AddRefitRect(int column, const QString& bottom, const QString& left);
 
   QCustomPlot* fEBF = nullptr;
   QCustomPlot* fDensity = nullptr;
@@ -147,6 +163,10 @@ class TResultCharts : public QObject {
   std::vector<QCPCurve*> fContours;
   std::vector<QCPAbstractItem*> fContourMarks;
   QCPBars* fHistogram = nullptr;
+  QCPAxisRect* fSecondRect = nullptr;  // with the second parameter's refits only
+  QCPAxisRect* fScatterRect = nullptr;
+  QCPBars* fSecondHistogram = nullptr;
+  QCPGraph* fRefitScatter = nullptr;
   std::vector<QCPAbstractItem*> fPercentileMarks;
   QCPGraph* fSpectrumSeries = nullptr;
   QCPGraph* fBaselineSeries = nullptr;

@@ -216,9 +216,17 @@ LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
 }
 
 MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult& fit) const {
-  if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached)
-    throw Error("Monte Carlo refits need a fit that ended well; this one ended with \"" +
-                StopCodeResultText(fit.stopCode) + "\".");
+  if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached) {
+    std::string message = "Monte Carlo refits need a fit that ended well; this one ended with \"" +
+                          StopCodeResultText(fit.stopCode) + "\".";
+    if (fit.stopCode == StopCode::IterationLimitReached) {
+      const int limit = request.fit.solver.iterationLimit;
+      message += Format(" It stopped at the iteration limit of %d: raise the limit (to %d, say) "
+                        "and fit again.",
+                        limit, SuggestedIterationLimit(limit));
+    }
+    throw Error(message);
+  }
   request.fitted = fit.fitted;
   return RunMonteCarlo(table_, request);
 }
