@@ -540,6 +540,8 @@ void TMainForm::ClearUserData() {
   chartPages->setTabEnabled(3, false);
   ClearUncertainty();
   ClearSpectrum();
+  // A page that was just emptied and disabled is no place to stay.
+  if (!chartPages->isTabEnabled(chartPages->currentIndex())) chartPages->setCurrentIndex(0);
   fCharts->ClearMap();
   // Map fields that are no numbers size no map; the map command says why.
   try {
@@ -964,7 +966,8 @@ void TMainForm::RunMap() {
           // Without a measurement file there is no folder the map belongs to.
           if (file.isEmpty())
             throw Error("The map was not saved: no measurement file has been read.");
-          Session::SaveMap(Std(file), header, fMapGrid);
+          const QString saved = Qt8(Session::SaveMap(Std(file), header, fMapGrid));
+          ShowStatusMessage("Map saved to " + QDir::toNativeSeparators(saved) + ".");
         }
       });
 }

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <map>
@@ -2109,6 +2110,50 @@ class MainFormTest : public QObject {
   }
 
   // The window fits its minimum size and every field keeps its text readable.
+  // At 1024x700 the report shows eight lines and the table takes the dark
+  // theme; the clear button says what it does and the F1 list keeps each
+  // key apart from its command; a read leaves no emptied page in front and
+  // a saved map says where it went.
+  void layoutReadsAndSaysWhere() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(1024, 700);
+    QApplication::processEvents();
+    auto* report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo");
+    QVERIFY2(report->viewport()->height() >= 8 * report->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(report->viewport()->height())));
+    QCOMPARE(NamedWidget<QToolButton>(*form, "SpeedButton1")->text(), QString("Clear"));
+    NamedWidget<QAction>(*form, "ShortcutsAction")->trigger();
+    QVERIFY2(answers.messages.last().contains("\nCtrl+Shift+O  Read spectrum\n"),
+             qPrintable(answers.messages.last()));
+
+    TLineGrid* grid = Grid(*form);
+    QPalette dark = grid->palette();
+    dark.setColor(QPalette::Base, QColor(0x2A, 0x2A, 0x2A));
+    dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    grid->setPalette(dark);
+    const QImage cells = grid->viewport()->grab().toImage();
+    for (int row : {1, 2}) {
+      const QRect cell = grid->visualRect(grid->model()->index(row - 1, 5));
+      QVERIFY2(QColor(cells.pixel(cell.left() + 2, cell.bottom() - 2)).lightness() < 100,
+               qPrintable(QString::number(row)));
+    }
+
+    auto* pages = NamedWidget<QTabWidget>(*form, "ChartPages");
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QCOMPARE(pages->currentIndex(), 3);
+    Read(*form, answers, kSample);
+    QVERIFY(pages->isTabEnabled(pages->currentIndex()));
+
+    MapWithFile(*form, "4", "3");
+    QVERIFY(QFile::exists(Meas("Maps/" + kSample + "_map.txt")));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusMessage")->text(),
+             "Map saved to " + QDir::toNativeSeparators(Meas("Maps/" + kSample + "_map.txt")) +
+                 ".");
+    QVERIFY(answers.errors.isEmpty());
+  }
+
   void fieldsAreReadableAtSmallSizes_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("1024x700") << QSize(1024, 700);
