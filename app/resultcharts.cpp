@@ -38,6 +38,12 @@ class TColouredBars : public QCPBars {
     addData(key, value);
     fBars.push_back({key, value, colour});
   }
+  // Each bar's rectangle in pixels, in the order added.
+  std::vector<QRectF> Rects() const {
+    std::vector<QRectF> rects;
+    for (const Bar& b : fBars) rects.push_back(getBarRect(b.key, b.value).normalized());
+    return rects;
+  }
   std::vector<QColor> Colours() const {
     std::vector<QColor> colours;
     for (const Bar& b : fBars) colours.push_back(b.colour);
@@ -136,6 +142,8 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   BuildSpectrumChart(parent);
   for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
   connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
+  connect(fMapPlot, &QCustomPlot::afterLayout, this, &TResultCharts::KeepContourLabelsInside);
+  connect(fSpectrum, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadSpectrumLabels);
 }
 
 // Wheel zoom, drag to pan, double-click back to the data's view, and the
@@ -181,36 +189,117 @@ QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
   return menu;
 }
 
-// Bar labels that would overlap another are lifted by a line, up to two
-// lines; a label that still finds no room is hidden. Runs once the layout
-// is known, so the labels' pixel positions are those about to be drawn.
-void TResultCharts::SpreadBarLabels() {
-  constexpr int kLifts = 3;
-  std::vector<std::pair<QPointF, QCPItemText*>> labels;
-  for (QCPAbstractItem* item : fBarMarks) {
-    auto* text = static_cast<QCPItemText*>(item);
-    labels.push_back({text->position->pixelPosition(), text});
-  }
-  std::sort(labels.begin(), labels.end(),
-            [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+namespace {
+
+// The box a label's text takes, above its anchor lifted by `lift` lines.
+QRectF LabelBox(const QCPItemText* text, const QPointF& anchor, int lift) {
+  const QFontMetrics metrics(text->font());
+  QRectF box(0, 0, metrics.horizontalAdvance(text->text()) + 4, metrics.height());
+  box.moveBottom(anchor.y() - 4 - lift * metrics.height());
+  box.moveLeft(anchor.x() - box.width() / 2);
+  return box;
+}
+
+// Places each label above its anchor, in the order given, lifting it a line
+// at a time past the labels placed before it and what `blocked` marks; a
+// label that finds no room inside the axis rectangle is hidden, so none is
+// drawn over the axes, the legend or another label.
+void PlaceLabels(QCPAxisRect* rect, const std::vector<QCPItemText*>& labels, int lifts,
+                 const std::function<bool(const QRectF&)>& blocked) {
+  const QRectF inside = rect->rect();
   std::vector<QRectF> placed;
-  for (auto& [at, text] : labels) {
-    const QFontMetrics metrics(text->font());
-    const double width = metrics.horizontalAdvance(text->text()) + 4;
-    const double height = metrics.height();
+  for (QCPItemText* text : labels) {
+    const QPointF anchor = text->position->pixelPosition();
     bool shown = false;
-    for (int lift = 0; lift < kLifts && !shown; ++lift) {
-      const double bottom = at.y() - 4 - lift * height;
-      const QRectF box(at.x() - width / 2, bottom - height, width, height);
-      if (std::any_of(placed.begin(), placed.end(),
+    for (int lift = 0; lift < lifts && !shown && inside.contains(anchor.x(), inside.center().y());
+         ++lift) {
+      const QRectF box = LabelBox(text, anchor, lift);
+      if (!inside.contains(box) || blocked(box) ||
+          std::any_of(placed.begin(), placed.end(),
                       [&box](const QRectF& other) { return box.intersects(other); }))
         continue;
       placed.push_back(box);
-      text->setPadding(QMargins(0, 0, 0, 4 + lift * static_cast<int>(height)));
+      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * QFontMetrics(text->font()).height()));
       shown = true;
     }
     text->setVisible(shown);
   }
+}
+
+// The pixel squares the points of a scatter series take.
+std::vector<QRectF> PointBoxes(const QCPGraph* graph, double half) {
+  std::vector<QRectF> boxes;
+  for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+    boxes.emplace_back(graph->keyAxis()->coordToPixel(it->key) - half,
+                       graph->valueAxis()->coordToPixel(it->value) - half, 2 * half, 2 * half);
+  return boxes;
+}
+
+}  // namespace
+
+// Bar labels from left to right, each clear of the other labels, of every
+// bar but its own and of the fitted and absorption-free marks. Runs once
+// the layout is known (after every zoom and pan too), so the pixel
+// positions are those about to be drawn.
+void TResultCharts::SpreadBarLabels() {
+  constexpr int kLifts = 12;  // as high as the axes leave room for
+  std::vector<QCPItemText*> labels;
+  for (QCPAbstractItem* item : fBarMarks) labels.push_back(static_cast<QCPItemText*>(item));
+  std::sort(labels.begin(), labels.end(), [](QCPItemText* a, QCPItemText* b) {
+    return a->position->coords().x() < b->position->coords().x();
+  });
+  std::vector<QRectF> obstacles = PointBoxes(fSeriesF, 5);
+  const std::vector<QRectF> marks = PointBoxes(fSeriesT, 5);
+  obstacles.insert(obstacles.end(), marks.begin(), marks.end());
+  const std::vector<QRectF> bars = static_cast<TColouredBars*>(fSeriesM)->Rects();
+  obstacles.insert(obstacles.end(), bars.begin(), bars.end());
+  PlaceLabels(fEBF->axisRect(), labels, kLifts, [&obstacles](const QRectF& box) {
+    // A label's own bar ends at its anchor, below the box.
+    return std::any_of(obstacles.begin(), obstacles.end(), [&box](const QRectF& o) {
+      return box.adjusted(0, 0, 0, -1).intersects(o);
+    });
+  });
+}
+
+// Contour labels turned to the side of their point where they fit.
+void TResultCharts::KeepContourLabelsInside() {
+  const QRectF inside = fMapPlot->axisRect()->rect();
+  for (QCPAbstractItem* item : fContourMarks) {
+    auto* text = static_cast<QCPItemText*>(item);
+    const QPointF at = text->position->pixelPosition();
+    const QFontMetrics metrics(text->font());
+    const double width = metrics.horizontalAdvance(text->text()) + 8;
+    Qt::Alignment horizontal = text->positionAlignment() & Qt::AlignHorizontal_Mask;
+    if (horizontal == Qt::AlignRight && at.x() - width < inside.left()) horizontal = Qt::AlignLeft;
+    if (horizontal == Qt::AlignLeft && at.x() + width > inside.right())
+      horizontal = Qt::AlignRight;
+    Qt::Alignment vertical = Qt::AlignVCenter;
+    if (at.y() - metrics.height() / 2.0 < inside.top()) vertical = Qt::AlignTop;
+    if (at.y() + metrics.height() / 2.0 > inside.bottom()) vertical = Qt::AlignBottom;
+    text->setPositionAlignment(horizontal | vertical);
+  }
+}
+
+// Flag labels of a recording above their lines, clear of each other and of
+// the spectrum drawn under them.
+void TResultCharts::SpreadSpectrumLabels() {
+  constexpr int kLifts = 6;
+  std::vector<QCPItemText*> labels;
+  for (QCPAbstractItem* item : fSpectrumMarks)
+    if (auto* text = qobject_cast<QCPItemText*>(item)) labels.push_back(text);
+  const QSharedPointer<QCPGraphDataContainer> data = fSpectrumSeries->data();
+  QCPAxis* x = fSpectrum->xAxis;
+  QCPAxis* y = fSpectrum->yAxis;
+  PlaceLabels(fSpectrum->axisRect(), labels, kLifts, [&](const QRectF& box) {
+    // The spectrum's highest point under the box, in pixels.
+    double top = std::numeric_limits<double>::infinity();
+    const double from = std::min(x->pixelToCoord(box.left()), x->pixelToCoord(box.right()));
+    const double to = std::max(x->pixelToCoord(box.left()), x->pixelToCoord(box.right()));
+    for (auto it = data->findBegin(from, false); it != data->constEnd() && it->key <= to; ++it)
+      top = std::min(top, y->coordToPixel(it->value));
+    return top < box.bottom();
+  });
 }
 
 std::vector<QWidget*> TResultCharts::Pages() const {
@@ -368,7 +457,7 @@ void TResultCharts::AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>
     text->setPadding(QMargins(0, 0, 0, 4));
     text->setText(p.label);
     text->setColor(kSilver);
-    text->setClipToAxisRect(false);
+    text->setClipToAxisRect(true);
     text->setVisible(visible);
     items.push_back(text);
   }
@@ -654,10 +743,6 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       const size_t i = std::min<size_t>(at - spectrum.wavelength.begin(), spectrum.size() - 1);
       return spectrum.intensity[i];
     };
-    // Labels of flagged lines within one window of each other are stacked.
-    double lastLabel = -std::numeric_limits<double>::infinity();
-    int lift = 0;
-    const int lineHeight = QFontMetrics(fSpectrum->font()).height();
     for (const LineIntegral& line : integration->lines) {
       const bool flagged = line.flags != 0;
       auto* window = new QCPItemRect(fSpectrum);
@@ -676,9 +761,7 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       auto* text = new QCPItemText(fSpectrum);
       text->position->setCoords(line.center, countsAt(line.center));
       text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-      lift = line.center - lastLabel < line.windowTo - line.windowFrom ? lift + 1 : 0;
-      lastLabel = line.center;
-      text->setPadding(QMargins(0, 0, 0, 4 + lift * lineHeight));
+      text->setClipToAxisRect(false);  // placed inside, or hidden, after the layout
       text->setText(QString("%1 %2")
                         .arg(line.line.WaveLength, 0, 'f', 4)
                         .arg(QString::fromStdString(LineFlagText(line.flags))));
@@ -687,7 +770,9 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
     }
     fSpectrum->rescaleAxes();
     fSpectrum->yAxis->setRangeLower(std::min(0.0, fSpectrum->yAxis->range().lower));
-    fSpectrum->yAxis->scaleRange(1.1);
+    // Room above the highest line for a few lines of flag labels.
+    const QCPRange counts = fSpectrum->yAxis->range();
+    fSpectrum->yAxis->setRange(counts.lower, counts.upper + 0.35 * counts.size());
   }
   RememberView(fSpectrum);
   fSpectrum->replot();
@@ -731,6 +816,11 @@ void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector
   fColorMap->setDataRange(QCPRange(lowest, highest));
   fColorScale->setDataRange(QCPRange(lowest, highest));
   fMapPlot->replot();
+}
+
+std::vector<QRectF> BarRects(const TResultCharts& charts) {
+  auto* bars = charts.EBFChart()->findChild<QCPBars*>("Series_m");
+  return bars ? static_cast<TColouredBars*>(bars)->Rects() : std::vector<QRectF>{};
 }
 
 std::vector<QColor> BarColours(const TResultCharts& charts) {

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QObject>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <array>
 #include <functional>
@@ -139,6 +140,8 @@ class TResultCharts : public QObject {
   void MakeInteractive(QCustomPlot* plot);
   void RememberView(QCustomPlot* plot);
   void SpreadBarLabels();
+  void KeepContourLabelsInside();
+  void SpreadSpectrumLabels();
   void RemoveRefitRects();
   QCPAxisRect* AddRefitRect(int column, const QString& bottom, const QString& left);
 
@@ -185,6 +188,8 @@ class TResultCharts : public QObject {
 // The dark look of every plot of the program: backgrounds and silver axes.
 void StyleDarkPlot(QCustomPlot* plot);
 
+// The pixel rectangle of every bar of the measured series, in the order added.
+std::vector<QRectF> BarRects(const TResultCharts& charts);
 // The colour of every bar of the measured series, in the order added.
 std::vector<QColor> BarColours(const TResultCharts& charts);
 

@@ -2007,10 +2007,129 @@ class MainFormTest : public QObject {
       for (const QRectF& other : shown) QVERIFY(!box.intersects(other));
       shown.push_back(box);
     }
-    QVERIFY(shown.size() >= 10);
+    QVERIFY2(shown.size() >= 10, qPrintable(QString::number(shown.size())));
   }
 
   // Cells chosen with the mouse, copied with Ctrl+C as a spreadsheet takes them.
+  // The box a chart label's text takes, as drawn.
+  static QRectF TextBox(const QCPItemText* label) {
+    const QPointF at = label->position->pixelPosition();
+    const QFontMetrics metrics(label->font());
+    const double width = metrics.horizontalAdvance(label->text());
+    return QRectF(at.x() - width / 2, at.y() - label->padding().bottom() - metrics.height() + 1,
+                  width, metrics.height() - 1);
+  }
+  static std::vector<QCPItemText*> ShownLabels(QCustomPlot* plot) {
+    std::vector<QCPItemText*> labels;
+    for (int i = 0; i < plot->itemCount(); ++i)
+      if (auto* label = qobject_cast<QCPItemText*>(plot->item(i)); label && label->visible())
+        labels.push_back(label);
+    return labels;
+  }
+
+  // Bar labels sit on no other bar and no mark, and stay inside the axes
+  // after a zoom; the labels of bars out of view are not drawn at all.
+  void barLabelsStayClearOfBarsAndMarks() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    form->resize(1280, 800);
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(0);
+    QApplication::processEvents();
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* bars = qobject_cast<QCPBars*>(Series(ebf, "Series_m"));
+    const auto check = [&](const char* view) {
+      ebf->replot();
+      const QRectF inside = ebf->axisRect()->rect();
+      const std::vector<QCPItemText*> labels = ShownLabels(ebf);
+      QVERIFY2(!labels.empty(), view);
+      for (QCPItemText* label : labels) {
+        const QRectF box = TextBox(label);
+        QVERIFY2(inside.contains(box), qPrintable(label->text() + " " + view));
+        const std::vector<QRectF> rects = lumora::BarRects(*form->Charts());
+        for (int k = 0; k < bars->dataCount(); ++k) {
+          const double key = bars->data()->at(k)->key;
+          if (QString::number(key, 'g', 15) == label->text()) continue;
+          QVERIFY2(!box.adjusted(0, 0, 0, -1).intersects(rects[k]),
+                   qPrintable(label->text() + " on the bar of " + QString::number(key)));
+        }
+        for (const char* series : {"Series_f", "Series_t"}) {
+          auto* points = qobject_cast<QCPGraph*>(Series(ebf, series));
+          for (auto it = points->data()->constBegin(); it != points->data()->constEnd(); ++it) {
+            const QPointF at(ebf->xAxis->coordToPixel(it->key),
+                             ebf->yAxis->coordToPixel(it->value));
+            QVERIFY2(!box.contains(at), qPrintable(label->text() + " on a mark of " + series));
+          }
+        }
+      }
+    };
+    check("all");
+    ebf->xAxis->setRange(745, 760);  // zoomed in: most bars out of view
+    check("zoomed");
+    for (QCPItemText* label : ShownLabels(ebf))
+      QVERIFY(ebf->xAxis->range().contains(label->position->coords().x()));
+  }
+
+  // A contour's label near the edge of the grid turns to the side where it
+  // fits, instead of being cut off.
+  void contourLabelsStayInsideTheGrid() {
+    QWidget pages;
+    lumora::TResultCharts charts(&pages);
+    QCustomPlot* plot = charts.MapPlot();
+    plot->setParent(nullptr);
+    plot->resize(500, 400);
+    plot->show();
+    charts.SetMapRange(15, 100, 17, 3000, "Temperature [K]");
+    lumora::ConfidenceRegion inner, outer;
+    inner.level = 0.68;
+    outer.level = 0.95;
+    // The inner region's left end and the outer's right end on the edges.
+    inner.contour = {{15.0, 1500, 16.0, 2900}};
+    outer.contour = {{16.0, 150, 17.0, 1500}};
+    charts.ShowContours({inner, outer});
+    plot->replot();
+    const QRectF inside = plot->axisRect()->rect();
+    const std::vector<QCPItemText*> labels = ShownLabels(plot);
+    QCOMPARE(labels.size(), size_t(2));
+    for (QCPItemText* label : labels) {
+      const QPointF topLeft = label->topLeft->pixelPosition();
+      const QPointF bottomRight = label->bottomRight->pixelPosition();
+      QVERIFY2(inside.contains(QRectF(topLeft, bottomRight)), qPrintable(label->text()));
+    }
+    plot->setParent(&pages);
+  }
+
+  // The flag labels of a recording are inside the chart, apart from each
+  // other and above the spectrum.
+  void recordingFlagLabelsAreClearAndInside() {
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n1.5e17_shifted.recording.csv",
+                        Meas("shifted.recording.csv")));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = Meas("shifted.recording.csv");
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    QVERIFY(Finished(*form));
+    form->resize(1024, 700);
+    QApplication::processEvents();
+    QCustomPlot* plot = form->Charts()->SpectrumChart();
+    plot->replot();
+    const QRectF inside = plot->axisRect()->rect();
+    const std::vector<QCPItemText*> labels = ShownLabels(plot);
+    QVERIFY(!labels.empty());
+    auto* spectrum = qobject_cast<QCPGraph*>(Series(plot, "SpectrumSeries"));
+    std::vector<QRectF> shown;
+    for (QCPItemText* label : labels) {
+      const QRectF box = TextBox(label);
+      QVERIFY2(inside.contains(box), qPrintable(label->text()));
+      for (const QRectF& other : shown) QVERIFY2(!box.intersects(other), qPrintable(label->text()));
+      shown.push_back(box);
+      for (auto it = spectrum->data()->constBegin(); it != spectrum->data()->constEnd(); ++it)
+        QVERIFY2(!box.adjusted(0, 0, 0, -1).contains(plot->xAxis->coordToPixel(it->key),
+                                                     plot->yAxis->coordToPixel(it->value)),
+                 qPrintable(label->text() + " on the spectrum"));
+    }
+  }
+
   void copiedCellsAreTabSeparatedWithHeaders() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
