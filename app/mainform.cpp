@@ -201,7 +201,9 @@ void TMainForm::FormCreate() {
   rowColours = {kHeaderRow, kSilverRow};
   lineGrid->SetRowCount(1);
   const LineTableRow header = LineTableHeader();
-  for (int col = 0; col < TLineGrid::kColumns; ++col) lineGrid->SetCell(col, 0, Qt8(header[col]));
+  for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+    lineGrid->SetCell(col, 0, Qt8(header[col]));
+  lineGrid->SetCell(TLineGrid::kResidualColumn, 0, "Residual");
   lineGrid->SetRowColours(rowColours);
   AlignColumns();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
@@ -677,10 +679,15 @@ void TMainForm::ShowFractions(int regime) {
     const LineTableRow cells = LineTableCells(line, true);
     for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
     lineGrid->SetCell(4, r, fResultsCurrent ? Qt8(cells[4]) : QString());
+    // How far the fit misses each measured fraction; a line analysis has
+    // no measurement to miss.
+    const bool residual = fResultsCurrent && regime == 0;
+    lineGrid->SetCell(TLineGrid::kResidualColumn, r,
+                      residual ? QString::asprintf("%+.4f", line.G_m - line.G_f) : QString());
     const int colour = ((line.UpperState % 13) + 13) % 13;
     fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m,
                      fResultsCurrent ? std::optional<double>(line.G_f) : std::nullopt,
-                     BarPalette[colour]);
+                     BarPalette[colour], residual);
   }
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
@@ -747,7 +754,8 @@ void TMainForm::SaveTable() {
     std::vector<LineTableRow> rows;
     for (int r = 0; r < lineGrid->RowCount(); ++r) {
       LineTableRow row;
-      for (int col = 0; col < TLineGrid::kColumns; ++col) row[col] = Std(lineGrid->Cell(col, r));
+      for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+        row[col] = Std(lineGrid->Cell(col, r));
       rows.push_back(row);
     }
     Session::SaveTable(Std(path), rows);

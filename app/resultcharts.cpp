@@ -325,10 +325,59 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
       fEBF, "Series_t", "absorption-free",
       QCPScatterStyle(flat, QPen(QColor(0x00, 0xFF, 0xFF)), QColor(0x00, 0xFF, 0xFF), 6));
   LegendAtBottom(fEBF);
+  BuildResidualStrip();
   connect(fEBF, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
     emit PointerOverResults(fEBF->xAxis->pixelToCoord(e->position().x()),
                             fEBF->yAxis->pixelToCoord(e->position().y()));
   });
+}
+
+// Below the fractions, on the same wavelengths: each line's measured
+// minus fitted fraction, as a stem from zero.
+void TResultCharts::BuildResidualStrip() {
+  fEBF->plotLayout()->insertRow(1);
+  fResidualRect = new QCPAxisRect(fEBF, false);
+  fResidualRect->addAxes(QCPAxis::atBottom | QCPAxis::atLeft);
+  fEBF->plotLayout()->addElement(1, 0, fResidualRect);
+  fResidualRect->setBackground(kAxisRectBackground);
+  QCPAxis* x = fResidualRect->axis(QCPAxis::atBottom);
+  QCPAxis* y = fResidualRect->axis(QCPAxis::atLeft);
+  StyleAxis(x, QString());
+  StyleAxis(y, "Residual");
+  x->setTickLabels(false);
+  y->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+  y->ticker()->setTickCount(2);
+  fResidualRect->setRangeDrag(Qt::Horizontal);
+  fResidualRect->setRangeZoom(Qt::Horizontal);
+  fEBF->plotLayout()->setRowStretchFactor(0, 4);
+  fEBF->plotLayout()->setRowStretchFactor(1, 1);
+  auto* margins = new QCPMarginGroup(fEBF);
+  fEBF->axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+  fResidualRect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+  // The strip follows the chart's wavelengths through every zoom and pan.
+  connect(fEBF->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), x,
+          qOverload<const QCPRange&>(&QCPAxis::setRange));
+  fResidualSeries = new QCPGraph(x, y);
+  fResidualSeries->setObjectName("ResidualSeries");
+  fResidualSeries->setName("residual");
+  fResidualSeries->removeFromLegend();
+  fResidualSeries->setLineStyle(QCPGraph::lsImpulse);
+  fResidualSeries->setPen(QPen(kOrange, 1.5));
+  fResidualSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kOrange, 5));
+  y->grid()->setZeroLinePen(QPen(kSilver, 1, Qt::DotLine));
+  ShowResidualStrip(false);
+}
+
+// Without residuals the strip gives its room back to the fractions.
+void TResultCharts::ShowResidualStrip(bool shown) {
+  fResidualRect->setVisible(shown);
+  for (QCPAxis* axis : fResidualRect->axes()) axis->setVisible(shown);
+  fResidualRect->setAutoMargins(shown ? QCP::msAll : QCP::msNone);
+  fResidualRect->setMargins(QMargins());
+  // A strip: tall enough for its two ticks, never the chart's main part.
+  fResidualRect->setMinimumSize(0, shown ? 40 : 0);
+  fResidualRect->setMaximumSize(QWIDGETSIZE_MAX, shown ? 55 : 0);
+  fEBF->plotLayout()->setRowStretchFactor(1, shown ? 1 : 0.001);
 }
 
 void TResultCharts::BuildDensityChart(QWidget* parent) {
@@ -466,6 +515,7 @@ void TResultCharts::AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>
 void TResultCharts::ClearBranchingFractions() {
   static_cast<TColouredBars*>(fSeriesM)->Clear();
   fSeriesF->data()->clear();
+  fResidualSeries->data()->clear();
   fSeriesT->data()->clear();
   fBarLabels.clear();
   RemoveItems(fEBF, fBarMarks);
@@ -473,10 +523,11 @@ void TResultCharts::ClearBranchingFractions() {
 }
 
 void TResultCharts::AddLine(double wavelength, double free, double measured,
-                            std::optional<double> fitted, QColor barColor) {
+                            std::optional<double> fitted, QColor barColor, bool residual) {
   static_cast<TColouredBars*>(fSeriesM)->Add(wavelength, measured, barColor);
   fSeriesT->addData(wavelength, free);
   if (fitted) fSeriesF->addData(wavelength, *fitted);
+  if (fitted && residual) fResidualSeries->addData(wavelength, measured - *fitted);
   fBarLabels.push_back({wavelength, measured, QString::number(wavelength, 'g', 15)});
 }
 
@@ -492,6 +543,14 @@ void TResultCharts::FinishBranchingFractions(bool marks, const QString& measured
   fSeriesF->setName(fittedTitle);
   RescaleWithMargin(fEBF->xAxis, fSeriesM);
   fEBF->yAxis->setRange(0, 1.2);
+  // Symmetric about zero, so that the sign of each residual reads at once.
+  double largest = 0;
+  for (auto it = fResidualSeries->data()->constBegin(); it != fResidualSeries->data()->constEnd();
+       ++it)
+    largest = std::max(largest, std::abs(it->value));
+  const double reach = largest > 0 ? largest * 1.2 : 0.01;
+  fResidualSeries->valueAxis()->setRange(-reach, reach);
+  ShowResidualStrip(!fResidualSeries->data()->isEmpty());
   RememberView(fEBF);
   fEBF->replot();
 }

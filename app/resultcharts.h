@@ -49,9 +49,10 @@ class TResultCharts : public QObject {
 
   // "Branching fractions": measured bars, fitted and absorption-free points.
   void ClearBranchingFractions();
-  // A line without a fitted value adds no fitted point.
+  // A line without a fitted value adds no fitted point; with `residual` its
+  // measured minus fitted fraction goes into the strip below the chart.
   void AddLine(double wavelength, double free, double measured, std::optional<double> fitted,
-               QColor barColor);
+               QColor barColor, bool residual = false);
   void FinishBranchingFractions(bool marks, const QString& measuredTitle,
                                 const QString& fittedTitle);
 
@@ -126,6 +127,8 @@ class TResultCharts : public QObject {
 
  private:
   void BuildEBFChart(QWidget* parent);
+  void BuildResidualStrip();
+  void ShowResidualStrip(bool shown);
   void BuildDensityChart(QWidget* parent);
   void BuildAnalyzeChart(QWidget* parent);
   void BuildMapPlot(QWidget* parent);
@@ -154,6 +157,8 @@ class TResultCharts : public QObject {
   QCPBars* fSeriesM = nullptr;
   QCPGraph* fSeriesF = nullptr;
   QCPGraph* fSeriesT = nullptr;
+  QCPAxisRect* fResidualRect = nullptr;  // the strip below the fractions
+  QCPGraph* fResidualSeries = nullptr;
   QCPGraph* fDensitySeries = nullptr;
   QCPGraph* fAnalysisSeries = nullptr;
   // The series keeps its points sorted by R: the index in the points shown

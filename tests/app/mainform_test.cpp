@@ -634,6 +634,42 @@ class MainFormTest : public QObject {
 
   // Refits after the fit: their report follows the results line, the
   // "Uncertainty" page shows every successful refit, and the seed repeats a run.
+  // After a fit each line shows how far the fit misses its measured
+  // fraction, in the table and in the strip below the chart; before a fit
+  // and after an edit there is nothing to show.
+  void fitShowsEachLinesResidual() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    TLineGrid* grid = Grid(*form);
+    QCOMPARE(grid->Cell(TLineGrid::kResidualColumn, 0), QString("Residual"));
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* strip = qobject_cast<QCPGraph*>(Series(ebf, "ResidualSeries"));
+    QVERIFY(strip);
+    QCOMPARE(strip->dataCount(), 0);
+    QVERIFY(grid->Cell(TLineGrid::kResidualColumn, 1).isEmpty());
+    FitNow(*form);
+    const auto& lines = form->CurrentSession().Table().lines;
+    QCOMPARE(strip->dataCount(), static_cast<int>(lines.size()));
+    for (size_t k = 0; k < lines.size(); ++k) {
+      const double residual = lines[k].G_m - lines[k].G_f;
+      QCOMPARE(grid->Cell(TLineGrid::kResidualColumn, static_cast<int>(k) + 1),
+               QString::asprintf("%+.4f", residual));
+      QCOMPARE(strip->data()->at(static_cast<int>(k))->key, lines[k].AR.WaveLength);
+      QVERIFY(qAbs(strip->data()->at(static_cast<int>(k))->value - residual) < 1e-12);
+    }
+    // The strip keeps the chart's wavelengths.
+    ebf->xAxis->setRange(700, 720);
+    QCOMPARE(strip->keyAxis()->range().lower, 700.0);
+    // The saved table keeps its nine columns.
+    answers.saveFile = fDir->filePath("saved.txt");
+    Click(NamedWidget<QPushButton>(*form, "Button1"));
+    QCOMPARE(ReadAll(answers.saveFile).split('\n')[0].count('\t'), 9);  // tab-led
+    // An edit: fitted values, and with them the residuals, are gone.
+    TypeIntoCell(grid, 2, "100");
+    QVERIFY(grid->Cell(TLineGrid::kResidualColumn, 1).isEmpty());
+    QCOMPARE(strip->dataCount(), 0);
+  }
+
   void monteCarloFitFillsTheUncertaintyPage() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
