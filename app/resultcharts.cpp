@@ -561,8 +561,11 @@ void TResultCharts::ShowDensities(const std::vector<LabelledPoint>& points, bool
   for (const LabelledPoint& p : points) fDensitySeries->addData(p.x, p.y);
   if (marks) AddMarks(fDensity, points, fDensityMarks, true);
   fDensity->rescaleAxes();
-  fDensity->xAxis->scaleRange(1.2);
+  // Room for the labels above the highest point and beside the outer ones.
+  fDensity->xAxis->scaleRange(1.4);
   fDensity->yAxis->scaleRange(1.2);
+  const QCPRange levels = fDensity->yAxis->range();
+  fDensity->yAxis->setRangeUpper(levels.upper + 0.15 * levels.size());
   RememberView(fDensity);
   fDensity->replot();
 }
