@@ -2,6 +2,8 @@
 
 #include <qcustomplot.h>
 
+#include <cmath>
+
 #include <QFileInfo>
 #include <QSvgGenerator>
 
@@ -48,6 +50,48 @@ QString ExportPlot(QCustomPlot* plot, QString path) {
     throw Error(("The chart could not be written to " + path + ".").toLocal8Bit().toStdString());
   file.Commit();
   return path;
+}
+
+namespace {
+
+QString CsvField(const QString& text) {
+  QString quoted = text;
+  quoted.replace('"', "\"\"");
+  return '"' + quoted + '"';
+}
+
+QString CsvNumber(double value) { return QString::number(value, 'g', 10); }
+
+}  // namespace
+
+QStringList ChartDataCsv(QCustomPlot* plot) {
+  QStringList rows{"series,x axis,x,y axis,y,value"};
+  for (int i = 0; i < plot->plottableCount(); ++i) {
+    QCPAbstractPlottable* series = plot->plottable(i);
+    const QString name = CsvField(series->name().isEmpty() ? series->objectName() : series->name());
+    const QString x = CsvField(series->keyAxis()->label());
+    const QString y = CsvField(series->valueAxis()->label());
+    if (auto* map = qobject_cast<QCPColorMap*>(series)) {
+      QCPColorMapData* cells = map->data();
+      for (int row = 0; row < cells->valueSize(); ++row)
+        for (int column = 0; column < cells->keySize(); ++column) {
+          double key = 0, at = 0;
+          cells->cellToCoord(column, row, &key, &at);
+          rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(at),
+                              CsvNumber(cells->cell(column, row))}
+                      .join(',');
+        }
+      continue;
+    }
+    const QCPPlottableInterface1D* points = series->interface1D();
+    if (!points) continue;
+    for (int k = 0; k < points->dataCount(); ++k) {
+      const double key = points->dataMainKey(k), value = points->dataMainValue(k);
+      if (std::isnan(key) || std::isnan(value)) continue;  // a gap between segments
+      rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(value), QString()}.join(',');
+    }
+  }
+  return rows;
 }
 
 QString ExportFilter(const QString& format) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QCustomPlot;
 
@@ -14,5 +15,10 @@ QString ExportPlot(QCustomPlot* plot, QString path);
 
 // The filter of the export dialog, the format given first.
 QString ExportFilter(const QString& format);
+
+// The data a chart shows as CSV lines (without line ends): a header, then
+// one row per point of every series, named by the series, in the series'
+// own axes; a colour map gives a row per cell with its value.
+QStringList ChartDataCsv(QCustomPlot* plot);
 
 }  // namespace lumora

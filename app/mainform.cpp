@@ -158,6 +158,7 @@ void TMainForm::ConnectHandlers() {
   });
   connect(fCharts, &TResultCharts::ExportRequested, this,
           [this](int page, const QString& format) { ExportChartAs(page, format); });
+  connect(fCharts, &TResultCharts::SaveDataRequested, this, &TMainForm::SaveChartData);
   lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   fFocusWatch =
       connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -796,6 +797,18 @@ void TMainForm::ExportChartAs(int page, const QString& format) {
     const QString path = fDialogs.ExportFile(DialogFolder(), ExportFilter(format));
     if (path.isEmpty()) return;
     ExportPlot(plots[page], path);
+  });
+}
+
+void TMainForm::SaveChartData(int page) {
+  const std::vector<QCustomPlot*> plots = fCharts->Plots();
+  if (page < 0 || page >= static_cast<int>(plots.size())) return;
+  Guard([&] {
+    const QString path = fDialogs.ExportFile(DialogFolder(), "CSV table (*.csv)");
+    if (path.isEmpty()) return;
+    std::vector<std::string> lines;
+    for (const QString& row : ChartDataCsv(plots[page])) lines.push_back(Std(row));
+    Session::SaveReport(Std(path), lines);
   });
 }
 

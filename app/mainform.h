@@ -96,6 +96,8 @@ class TMainForm : public QMainWindow {
   // page index, the dialog offering format ("png", "svg" or "pdf") first.
   void ExportChart();
   void ExportChartAs(int page, const QString& format);
+  // The data of the chart of page index as a CSV file the dialog names.
+  void SaveChartData(int page);
   void CopyTableSelection();
   void UndoEdit();
   void CancelCommand();

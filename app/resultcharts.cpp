@@ -11,6 +11,7 @@
 #include <limits>
 #include <numeric>
 
+#include "app/chartexport.h"
 #include "model/line_integration.h"
 #include "model/residual_map.h"
 
@@ -186,6 +187,15 @@ QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
                     });
   menu->addAction("Copy image", plot,
                   [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+  menu->addSeparator();
+  menu->addAction("Copy data", plot, [plot] {
+    QApplication::clipboard()->setText(ChartDataCsv(plot).join('\n') + '\n');
+  });
+  menu->addAction("Save data as CSV…", this, [this, plot] {
+    const std::vector<QCustomPlot*> plots = Plots();
+    const auto at = std::find(plots.begin(), plots.end(), plot);
+    emit SaveDataRequested(static_cast<int>(at - plots.begin()));
+  });
   return menu;
 }
 

@@ -108,7 +108,8 @@ class TResultCharts : public QObject {
   }
   // Back to the view the chart's data were shown in.
   void ResetView(QCustomPlot* plot);
-  // The context menu of a chart: the three exports and "Copy image".
+  // The context menu of a chart: the three exports, "Copy image", "Copy
+  // data" and "Save data as CSV…".
   QMenu* ContextMenu(QCustomPlot* plot, QWidget* parent);
 
  signals:
@@ -124,6 +125,8 @@ class TResultCharts : public QObject {
   // "Export as ..." of a chart's context menu: the chart's index in Plots()
   // and the format, "png", "svg" or "pdf".
   void ExportRequested(int chart, const QString& format);
+  // "Save data as CSV…" of a chart's context menu: the chart's index.
+  void SaveDataRequested(int chart);
 
  private:
   void BuildEBFChart(QWidget* parent);

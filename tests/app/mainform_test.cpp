@@ -1982,8 +1982,8 @@ class MainFormTest : public QObject {
       std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
       QStringList texts;
       for (QAction* a : menu->actions()) texts << a->text();
-      QCOMPARE(texts,
-               (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
+      QCOMPARE(texts, (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…",
+                                   "Copy image", "", "Copy data", "Save data as CSV…"}));
       for (int k = 0; k < 3; ++k) {
         const QString format = QStringList{"png", "svg", "pdf"}[k];
         answers.exportFile = fDir->filePath(QString("chart%1.%2").arg(page).arg(format));
@@ -2007,6 +2007,45 @@ class MainFormTest : public QObject {
   }
 
   // Wheel zooms, a double-click brings the data's view back.
+  // Every chart's data can be copied and saved as CSV: one row per point of
+  // each series in its own axes, a row per cell of the map.
+  void chartDataIsCopiedAndSavedAsCsv() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    MapWithFile(*form, "4", "3");
+    const auto menuAction = [&](QCustomPlot* plot, const QString& text) {
+      std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
+      for (QAction* a : menu->actions())
+        if (a->text() == text) {
+          a->trigger();
+          return true;
+        }
+      return false;
+    };
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    QVERIFY(menuAction(ebf, "Copy data"));
+    const QStringList rows = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows[0], QString("series,x axis,x,y axis,y,value"));
+    const auto& lines = form->CurrentSession().Table().lines;
+    // Measured, fitted and absorption-free for every line (the map's
+    // refresh fits nothing, but the residual strip follows the fitted).
+    const QStringList measured = rows.filter(QRegularExpression("^\"measured\","));
+    QCOMPARE(measured.size(), static_cast<int>(lines.size()));
+    QCOMPARE(measured[0], QString("\"measured\",\"Wavelength (nm)\",%1,\"Branching fraction\",%2,")
+                              .arg(QString::number(lines[0].AR.WaveLength, 'g', 10),
+                                   QString::number(lines[0].G_m, 'g', 10)));
+
+    answers.exportFile = fDir->filePath("map.csv");
+    QVERIFY(menuAction(form->Charts()->MapPlot(), "Save data as CSV…"));
+    const QList<QByteArray> saved = ReadAll(answers.exportFile).split('\n');
+    QCOMPARE(saved[0], QByteArray("series,x axis,x,y axis,y,value\r"));
+    int cells = 0;
+    for (const QByteArray& row : saved)
+      if (row.startsWith("\"ResidualColorMap\"")) ++cells;
+    QCOMPARE(cells, 4 * 3);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+  }
+
   void chartsZoomAndReset() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
