@@ -1068,7 +1068,8 @@ void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
   const TRCurve& curve = result.Curve;
   const QString pair = Qt8(Format("%.4f/%.4f", request.pairX, request.pairY));
   if (curve.size() >= 2 && !curve[0].empty()) {
-    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair);
+    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair,
+                              static_cast<double>(request.start.log10N1));
   } else {
     const QString why =
         "The pair " + pair +

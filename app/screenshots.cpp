@@ -16,6 +16,7 @@
 #include "app/appstart.h"
 #include "app/mainform.h"
 #include "app/named_widget.h"
+#include "app/paircurvewindow.h"
 
 namespace {
 
@@ -122,6 +123,16 @@ int main(int argc, char** argv) {
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/analysis-" + name + ".png");
+  // The pair inspector on a pair of the analysis, its densities absolute above.
+  form.ShowPairCurve(763.5106, 738.398);
+  if (!WaitForCommand(form)) return 1;
+  QTest::qWait(50);
+  const QString inspector = output + "/pair-inspector.png";
+  if (form.PairInspector()->grab().save(inspector))
+    std::cout << inspector.toStdString() << "\n";
+  else
+    ok = false;
+  form.PairInspector()->hide();
   form.ReadSpectrum();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)

@@ -1342,6 +1342,14 @@ class MainFormTest : public QObject {
     // Densities relative to the start: from 1 up to the range factor.
     QVERIFY(qAbs(curve->data()->constBegin()->key - 1) < 1e-9);
     QVERIFY(qAbs((curve->data()->constEnd() - 1)->key - 50) < 1e-6);
+    // Above them the absolute n_1 (the fit's start, 1E+016), both on log scales.
+    QCustomPlot* chart = inspector->Chart1();
+    QVERIFY(chart->xAxis2->visible());
+    QCOMPARE(chart->xAxis2->label(), QString("Density n_1 (m^-3)"));
+    QCOMPARE(chart->xAxis->scaleType(), QCPAxis::stLogarithmic);
+    QCOMPARE(chart->xAxis2->scaleType(), QCPAxis::stLogarithmic);
+    QVERIFY(qAbs(chart->xAxis2->range().lower / chart->xAxis->range().lower / 1e16 - 1) < 1e-9);
+    QVERIFY(qAbs(chart->xAxis2->range().upper / chart->xAxis->range().upper / 1e16 - 1) < 1e-9);
   }
 
   void saveTableWritesTabLedRows() {
