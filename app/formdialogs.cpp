@@ -1,9 +1,9 @@
 #include "app/formdialogs.h"
 
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QMessageBox>
 
+#include "app/analysis_dialog.h"
 #include "app/integration_options_dialog.h"
 
 namespace lumora {
@@ -41,13 +41,12 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
       return QFileDialog::getSaveFileName(parent, "Export chart", folder, filter);
     };
   if (!d.Input)
-    d.Input = [parent](const QString& title, const QString& prompt,
+    // The prompt's five items are the dialog's captioned fields.
+    d.Input = [parent](const QString& title, const QString&,
                        const QString& text) -> std::optional<QString> {
-      bool ok = false;
-      const QString entered =
-          QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &ok);
-      if (!ok) return std::nullopt;
-      return entered;
+      TAnalysisDialog dialog(title, text, parent);
+      if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+      return dialog.Text();
     };
   if (!d.Confirm)
     d.Confirm = [parent](const QString& question) {

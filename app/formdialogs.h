@@ -25,7 +25,8 @@ struct TFormDialogs {
   // A file to export a chart to, with the formats' filter ("PNG image
   // (*.png);;..."); empty when cancelled.
   std::function<QString(const QString& folder, const QString& filter)> ExportFile;
-  // The input box: nothing when it was cancelled.
+  // The line analysis's input of its comma text, shown as one field per
+  // item: nothing when it was cancelled.
   std::function<std::optional<QString>(const QString& title, const QString& prompt,
                                        const QString& text)>
       Input;

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +28,7 @@
 #include <map>
 #include <memory>
 
+#include "app/analysis_dialog.h"
 #include "app/appstart.h"
 #include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
@@ -1285,6 +1287,32 @@ class MainFormTest : public QObject {
   }
 
   // The analysis steps through the levels on a determinate bar.
+  // The line analysis asks for its five numbers in captioned fields and
+  // gives back the comma text the command reads, as typed.
+  void lineAnalysisDialogHasAFieldPerNumber() {
+    lumora::TAnalysisDialog dialog("Input simulation parameters", "200, 950 1e3,100, 50", nullptr);
+    const QStringList names{"AnalysisFromEdit", "AnalysisToEdit", "AnalysisMinAEdit",
+                            "AnalysisMaxEEdit", "AnalysisRangeEdit"};
+    const QStringList values{"200", "950", "1e3", "100", "50"};
+    auto* form = qobject_cast<QFormLayout*>(dialog.layout());
+    QVERIFY(form);
+    QStringList captions;
+    for (int k = 0; k < names.size(); ++k) {
+      auto* field = dialog.findChild<QLineEdit*>(names[k]);
+      QVERIFY(field);
+      QCOMPARE(field->text(), values[k]);
+      captions << qobject_cast<QLabel*>(form->labelForField(field))->text();
+    }
+    QCOMPARE(captions, (QStringList{"From (nm)", "To (nm)", "Minimum A (s^-1)", "Maximum E (eV)",
+                                    "Range factor"}));
+    QCOMPARE(dialog.Text(), QString("200, 950, 1e3, 100, 50"));
+    QTest::keyClicks(dialog.findChild<QLineEdit*>("AnalysisRangeEdit"), "0");
+    QCOMPARE(dialog.Text(), QString("200, 950, 1e3, 100, 500"));
+    // Four items: the fifth field stays empty, and the command will say so.
+    lumora::TAnalysisDialog four("x", "200, 950, 1e3, 100", nullptr);
+    QCOMPARE(four.findChild<QLineEdit*>("AnalysisRangeEdit")->text(), QString());
+  }
+
   void lineAnalysisShowsItsProgress() {
     Answers answers;
     auto form = ArgonForm(answers);
