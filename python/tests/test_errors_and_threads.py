@@ -66,7 +66,9 @@ def test_a_wavelength_not_in_the_base(world, cli, session):
     good = session.line_table()
     with pytest.raises(lumora.Error) as refused:
         session.set_intensities([good["wavelength"][0], 801.479], [1.0, 2.0])
-    assert str(refused.value) == str(caught[0].message)
+    # The same text, which for a file also says where the wavelength stands.
+    where = f" It stands in line 15 of {path};"
+    assert str(caught[0].message).startswith(str(refused.value) + where)
     np.testing.assert_array_equal(session.line_table(), good)
 
 
