@@ -796,7 +796,14 @@ void TMainForm::ExportChartAs(int page, const QString& format) {
   Guard([&] {
     const QString path = fDialogs.ExportFile(DialogFolder(), ExportFilter(format));
     if (path.isEmpty()) return;
-    ExportPlot(plots[page], path);
+    // The size shown by default, the resolution and style of the last export.
+    const QSize shown = PlotSize(plots[page]);
+    fExportOptions.width = shown.width();
+    fExportOptions.height = shown.height();
+    const std::optional<ChartExportOptions> options = fDialogs.ExportOptions(fExportOptions);
+    if (!options) return;
+    fExportOptions = *options;
+    ExportPlot(plots[page], path, *options);
   });
 }
 

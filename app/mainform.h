@@ -262,6 +262,7 @@ class TMainForm : public QMainWindow {
   std::vector<IntensityEdit> fUndo;
   bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
+  ChartExportOptions fExportOptions;  // of the last chart export
   // The measurement lines of the spectrum shown; kept here, as the session
   // may hold a later spectrum whose read was cancelled.
   std::vector<std::string> fSpectrumLines;

@@ -127,6 +127,8 @@ void RescaleWithMargin(QCPAxis* axis, QCPAbstractPlottable* series) {
 
 }  // namespace
 
+QColor DarkPlotBackground() { return kChartBackground; }
+
 void StyleDarkPlot(QCustomPlot* plot) {
   plot->setBackground(kChartBackground);
   plot->axisRect()->setBackground(kAxisRectBackground);

@@ -195,6 +195,7 @@ class TResultCharts : public QObject {
 
 // The dark look of every plot of the program: backgrounds and silver axes.
 void StyleDarkPlot(QCustomPlot* plot);
+QColor DarkPlotBackground();
 
 // The pixel rectangle of every bar of the measured series, in the order added.
 std::vector<QRectF> BarRects(const TResultCharts& charts);

@@ -74,6 +74,9 @@ struct Answers {
   QStringList inputTexts;  // the text the input box showed
   QStringList questions;
   QString openSpectrum;
+  // The export's size and style answered; nothing: as shown.
+  std::optional<lumora::ChartExportOptions> exportOptions;
+  std::vector<lumora::ChartExportOptions> exportOptionsShown;
   // The spectrum options answered: the fields shown, changed by this; nothing cancels.
   std::function<std::optional<lumora::SpectrumFields>(lumora::SpectrumFields)> spectrumOptions =
       [](lumora::SpectrumFields f) { return f; };
@@ -89,6 +92,10 @@ struct Answers {
       return spectrumOptions(f);
     };
     d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
+    d.ExportOptions = [this](const lumora::ChartExportOptions& shown) {
+      exportOptionsShown.push_back(shown);
+      return exportOptions ? exportOptions : std::optional<lumora::ChartExportOptions>(shown);
+    };
     d.Input = [this](const QString&, const QString&,
                      const QString& text) -> std::optional<QString> {
       inputTexts << text;
@@ -2080,6 +2087,34 @@ class MainFormTest : public QObject {
       if (row.startsWith("\"ResidualColorMap\"")) ++cells;
     QCOMPARE(cells, 4 * 3);
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+  }
+
+  // A chart for a paper: the size and resolution asked for, black on white,
+  // while the chart on screen keeps its dark look.
+  void chartExportTakesSizeResolutionAndLightStyle() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    const QBrush dark = ebf->axisRect()->backgroundBrush();
+    answers.exportFile = fDir->filePath("paper.png");
+    answers.exportOptions = lumora::ChartExportOptions{900, 600, 300, true};
+    form->ExportChartAs(0, "png");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.exportOptionsShown.size(), size_t(1));
+    QCOMPARE(answers.exportOptionsShown[0].width, ebf->width());  // offered as shown
+    QImage image(answers.exportFile);
+    QCOMPARE(image.size(), QSize(900, 600));
+    QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), 300);
+    QCOMPARE(QColor(image.pixel(2, 2)), QColor(Qt::white));
+    QCOMPARE(ebf->axisRect()->backgroundBrush(), dark);
+    QCOMPARE(ebf->xAxis->tickLabelColor(), QColor(0xC0, 0xC0, 0xC0));
+    // The next export offers the resolution and style chosen.
+    answers.exportOptions.reset();
+    answers.exportFile = fDir->filePath("again.png");
+    form->ExportChartAs(0, "png");
+    QCOMPARE(answers.exportOptionsShown[1].dpi, 300);
+    QVERIFY(answers.exportOptionsShown[1].light);
   }
 
   void chartsZoomAndReset() {
