@@ -47,6 +47,8 @@ void ApplyDarkStyle(QApplication& app) {
   p.setColor(QPalette::ToolTipBase, window);
   p.setColor(QPalette::ToolTipText, text);
   p.setColor(QPalette::Text, text);
+  // Hints in empty fields ("drawn", "estimated") readable, yet not text.
+  p.setColor(QPalette::PlaceholderText, QColor(0xA0, 0xA0, 0xA0));
   p.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
   p.setColor(QPalette::ButtonText, text);
   p.setColor(QPalette::BrightText, Qt::red);

@@ -2,9 +2,15 @@
 
 #include <qcustomplot.h>
 
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <vector>
+
 #include <QFileInfo>
 #include <QSvgGenerator>
 
+#include "app/resultcharts.h"
 #include "base/atomic_file.h"
 #include "base/errors.h"
 
@@ -12,21 +18,75 @@ namespace lumora {
 
 namespace {
 
-bool WriteSvg(QCustomPlot* plot, const QString& path) {
+bool WriteSvg(QCustomPlot* plot, const QString& path, int width, int height) {
   QSvgGenerator svg;
   svg.setFileName(path);
-  svg.setSize(plot->size());
-  svg.setViewBox(plot->rect());
+  svg.setSize(QSize(width, height));
+  svg.setViewBox(QRect(0, 0, width, height));
   svg.setTitle(plot->objectName());
   QCPPainter painter;
   if (!painter.begin(&svg)) return false;
-  plot->toPainter(&painter, plot->width(), plot->height());
+  plot->toPainter(&painter, width, height);
   return painter.end();
 }
 
+// The chart in black on white while it is written; the colours it had come
+// back when this goes.
+class LightStyle {
+ public:
+  explicit LightStyle(QCustomPlot* plot) : plot_(plot) {
+    const QColor ink(0x20, 0x20, 0x20), grid(0xD0, 0xD0, 0xD0);
+    // The plot keeps no brush to read back: the program's dark one returns.
+    plot_->setBackground(Qt::white);
+    undo_.push_back([this] { plot_->setBackground(DarkPlotBackground()); });
+    for (QCPAxisRect* rect : plot_->axisRects())
+      Swap(rect->backgroundBrush(), QBrush(Qt::white),
+           [rect](const QBrush& b) { rect->setBackground(b); });
+    std::vector<QCPAxis*> axes;
+    for (QCPAxisRect* rect : plot_->axisRects())
+      for (QCPAxis* axis : rect->axes()) axes.push_back(axis);
+    for (QCPColorScale* scale : plot_->findChildren<QCPColorScale*>()) axes.push_back(scale->axis());
+    for (QCPAxis* axis : axes) {
+      Swap(axis->labelColor(), ink, [axis](const QColor& c) { axis->setLabelColor(c); });
+      Swap(axis->tickLabelColor(), ink, [axis](const QColor& c) { axis->setTickLabelColor(c); });
+      Swap(axis->basePen(), QPen(ink), [axis](const QPen& p) { axis->setBasePen(p); });
+      Swap(axis->tickPen(), QPen(ink), [axis](const QPen& p) { axis->setTickPen(p); });
+      Swap(axis->subTickPen(), QPen(ink), [axis](const QPen& p) { axis->setSubTickPen(p); });
+      QCPGrid* lines = axis->grid();
+      Swap(lines->pen(), QPen(grid, 0, Qt::DotLine), [lines](const QPen& p) { lines->setPen(p); });
+    }
+    QCPLegend* legend = plot_->legend;
+    Swap(legend->brush(), QBrush(Qt::white), [legend](const QBrush& b) { legend->setBrush(b); });
+    Swap(legend->textColor(), ink, [legend](const QColor& c) { legend->setTextColor(c); });
+    for (int i = 0; i < plot_->itemCount(); ++i)
+      if (auto* text = qobject_cast<QCPItemText*>(plot_->item(i))) {
+        Swap(text->color(), ink, [text](const QColor& c) { text->setColor(c); });
+        if (text->brush().style() != Qt::NoBrush)
+          Swap(text->brush(), QBrush(Qt::white), [text](const QBrush& b) { text->setBrush(b); });
+      }
+  }
+  ~LightStyle() {
+    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) (*it)();
+  }
+  LightStyle(const LightStyle&) = delete;
+  LightStyle& operator=(const LightStyle&) = delete;
+
+ private:
+  template <typename T, typename Set>
+  void Swap(const T& old, const T& light, Set set) {
+    undo_.push_back([set, old] { set(old); });
+    set(light);
+  }
+
+  QCustomPlot* plot_;
+  std::vector<std::function<void()>> undo_;
+};
+
 }  // namespace
 
-QString ExportPlot(QCustomPlot* plot, QString path) {
+QSize PlotSize(const QCustomPlot* plot) { return plot->size(); }
+
+QString ExportPlot(QCustomPlot* plot, QString path, const ChartExportOptions& options) {
   QString suffix = QFileInfo(path).suffix().toLower();
   if (suffix != "png" && suffix != "svg" && suffix != "pdf") {
     path += ".png";
@@ -36,18 +96,66 @@ QString ExportPlot(QCustomPlot* plot, QString path) {
   // that a failed export keeps an earlier file whole.
   AtomicFile file(path.toLocal8Bit().toStdString());
   const QString drawn = QString::fromLocal8Bit(file.TempPath().c_str());
+  const int width = options.width > 0 ? options.width : plot->width();
+  const int height = options.height > 0 ? options.height : plot->height();
+  std::optional<LightStyle> light;
+  if (options.light) light.emplace(plot);
   bool written = false;
   if (suffix == "png")
-    written = plot->savePng(drawn, plot->width(), plot->height());
+    written = plot->savePng(drawn, width, height, 1.0, -1, std::max(options.dpi, 1));
   else if (suffix == "pdf")
-    written = plot->savePdf(drawn, plot->width(), plot->height());
+    written = plot->savePdf(drawn, width, height);
   else
-    written = WriteSvg(plot, drawn);
+    written = WriteSvg(plot, drawn, width, height);
+  light.reset();
+  plot->replot();
   // The SVG writer reports no failure of its own: the file must be there.
   if (!written || !QFileInfo(drawn).isFile() || QFileInfo(drawn).size() == 0)
     throw Error(("The chart could not be written to " + path + ".").toLocal8Bit().toStdString());
   file.Commit();
   return path;
+}
+
+namespace {
+
+QString CsvField(const QString& text) {
+  QString quoted = text;
+  quoted.replace('"', "\"\"");
+  return '"' + quoted + '"';
+}
+
+QString CsvNumber(double value) { return QString::number(value, 'g', 10); }
+
+}  // namespace
+
+QStringList ChartDataCsv(QCustomPlot* plot) {
+  QStringList rows{"series,x axis,x,y axis,y,value"};
+  for (int i = 0; i < plot->plottableCount(); ++i) {
+    QCPAbstractPlottable* series = plot->plottable(i);
+    const QString name = CsvField(series->name().isEmpty() ? series->objectName() : series->name());
+    const QString x = CsvField(series->keyAxis()->label());
+    const QString y = CsvField(series->valueAxis()->label());
+    if (auto* map = qobject_cast<QCPColorMap*>(series)) {
+      QCPColorMapData* cells = map->data();
+      for (int row = 0; row < cells->valueSize(); ++row)
+        for (int column = 0; column < cells->keySize(); ++column) {
+          double key = 0, at = 0;
+          cells->cellToCoord(column, row, &key, &at);
+          rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(at),
+                              CsvNumber(cells->cell(column, row))}
+                      .join(',');
+        }
+      continue;
+    }
+    const QCPPlottableInterface1D* points = series->interface1D();
+    if (!points) continue;
+    for (int k = 0; k < points->dataCount(); ++k) {
+      const double key = points->dataMainKey(k), value = points->dataMainValue(k);
+      if (std::isnan(key) || std::isnan(value)) continue;  // a gap between segments
+      rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(value), QString()}.join(',');
+    }
+  }
+  return rows;
 }
 
 QString ExportFilter(const QString& format) {

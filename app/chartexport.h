@@ -1,18 +1,38 @@
 // Writing a chart to an image file.
 #pragma once
 
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 class QCustomPlot;
 
 namespace lumora {
 
-// Writes the chart at its size on screen as PNG, SVG or PDF, chosen by the
-// path's suffix (any other suffix gets ".png" added). Raises Error when the
-// file cannot be written; returns the path written.
-QString ExportPlot(QCustomPlot* plot, QString path);
+// How a chart is written for a paper: its size in pixels (0: as on
+// screen), the resolution the PNG file states, and a light style (white
+// background, dark axes and texts) instead of the window's dark one.
+struct ChartExportOptions {
+  int width = 0;
+  int height = 0;
+  int dpi = 96;
+  bool light = false;
+};
+
+// The chart's size on screen.
+QSize PlotSize(const QCustomPlot* plot);
+
+// Writes the chart as PNG, SVG or PDF, chosen by the path's suffix (any
+// other suffix gets ".png" added). Raises Error when the file cannot be
+// written; returns the path written. The chart on screen keeps its look.
+QString ExportPlot(QCustomPlot* plot, QString path, const ChartExportOptions& options = {});
 
 // The filter of the export dialog, the format given first.
 QString ExportFilter(const QString& format);
+
+// The data a chart shows as CSV lines (without line ends): a header, then
+// one row per point of every series, named by the series, in the series'
+// own axes; a colour map gives a row per cell with its value.
+QStringList ChartDataCsv(QCustomPlot* plot);
 
 }  // namespace lumora

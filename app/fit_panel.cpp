@@ -59,10 +59,22 @@ void FitPanel::Collect(WindowFields& fields) const {
 
 void FitPanel::ShowDistribution(Distribution distribution) {
   const DistributionChoice choice = ChoiceFor(distribution);
-  fitSecond_->setText(distribution == Distribution::FirstLevels ? "Fit 1s2/4 log10 N"
-                                                                : "Fit T_exc (K)");
+  const bool firstLevels = distribution == Distribution::FirstLevels;
+  fitSecond_->setText(firstLevels ? "Fit 1s2/4 log10 N" : "Fit T_exc (K)");
   fitSecond_->setChecked(choice.secondAlwaysFitted);
   fitSecond_->setEnabled(!choice.secondAlwaysFitted);
+  second_->setToolTip(firstLevels ? "Start of the density of the 1s2 and 1s4 levels relative to "
+                                    "n_1, in thousandths (1000: equal densities)"
+                                  : "Start or fixed value of the second parameter (T_exc in K)");
+  if (distribution == shown_) return;
+  shown_ = distribution;
+  const QString start = second_->text();
+  second_->setText(otherStart_);
+  otherStart_ = start;
+}
+
+std::string FitPanel::TemperatureStart() const {
+  return Std(shown_ == Distribution::FirstLevels ? otherStart_ : second_->text());
 }
 
 FitRequest FitPanel::Request(const WindowFields& fields, double massAmu) const {

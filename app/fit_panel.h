@@ -23,13 +23,21 @@ class FitPanel : public QWidget {
   Q_OBJECT
 
  public:
+  // The density of the 1s2 and 1s4 levels relative to n_1, in thousandths,
+  // that a first fit under "1s levels" starts from: equal densities.
+  static constexpr const char* kFirstLevelsStart = "1000";
+
   explicit FitPanel(QWidget* parent);
 
   void Fill(const WindowFields& fields);
   // Puts this page's texts and choices into fields.
   void Collect(WindowFields& fields) const;
-  // The second parameter's caption and whether it may be left out.
+  // The second parameter's caption, whether it may be left out and its
+  // start: each distribution keeps its own, as a temperature makes no
+  // density ratio.
   void ShowDistribution(Distribution distribution);
+  // The start of T_exc, also while "1s levels" shows the ratio's.
+  std::string TemperatureStart() const;
 
   // The fit of fields (this page's and the model's); a field that is no
   // number is named by its caption.
@@ -45,6 +53,9 @@ class FitPanel : public QWidget {
   QLineEdit* second_ = nullptr;
   QLineEdit* maxIterations_ = nullptr;
   MonteCarloPanel* monteCarlo_ = nullptr;
+  Distribution shown_ = Distribution::Boltzmann;
+  // The start of the distribution not shown.
+  QString otherStart_ = kFirstLevelsStart;
 };
 
 }  // namespace lumora

@@ -1,14 +1,51 @@
 #include "app/formdialogs.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QInputDialog>
+#include <QFormLayout>
+#include <QSpinBox>
 #include <QMessageBox>
 
+#include "app/analysis_dialog.h"
 #include "app/integration_options_dialog.h"
 
 namespace lumora {
 
 namespace {
+
+// Width, height and resolution of the file, and its style.
+std::optional<ChartExportOptions> AskChartExportOptions(const ChartExportOptions& shown,
+                                                        QWidget* parent) {
+  QDialog dialog(parent);
+  dialog.setObjectName("ExportOptionsDialog");
+  dialog.setWindowTitle("Export chart");
+  auto* form = new QFormLayout(&dialog);
+  const auto spin = [&dialog](int value, int lowest, int highest, const char* suffix) {
+    auto* box = new QSpinBox(&dialog);
+    box->setRange(lowest, highest);
+    box->setValue(value);
+    box->setSuffix(suffix);
+    return box;
+  };
+  QSpinBox* width = spin(shown.width, 100, 20000, " px");
+  QSpinBox* height = spin(shown.height, 100, 20000, " px");
+  QSpinBox* dpi = spin(shown.dpi, 30, 2400, " dpi");
+  auto* light = new QCheckBox("Light style (white background)", &dialog);
+  light->setChecked(shown.light);
+  form->addRow("Width", width);
+  form->addRow("Height", height);
+  form->addRow("Resolution", dpi);
+  form->addRow(light);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return ChartExportOptions{width->value(), height->value(), dpi->value(), light->isChecked()};
+}
+
 const char* const kFilter = "text files (*.txt)";
 }
 
@@ -41,13 +78,16 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
       return QFileDialog::getSaveFileName(parent, "Export chart", folder, filter);
     };
   if (!d.Input)
-    d.Input = [parent](const QString& title, const QString& prompt,
+    // The prompt's five items are the dialog's captioned fields.
+    d.Input = [parent](const QString& title, const QString&,
                        const QString& text) -> std::optional<QString> {
-      bool ok = false;
-      const QString entered =
-          QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &ok);
-      if (!ok) return std::nullopt;
-      return entered;
+      TAnalysisDialog dialog(title, text, parent);
+      if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+      return dialog.Text();
+    };
+  if (!d.ExportOptions)
+    d.ExportOptions = [parent](const ChartExportOptions& shown) {
+      return AskChartExportOptions(shown, parent);
     };
   if (!d.Confirm)
     d.Confirm = [parent](const QString& question) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/chartexport.h"
 #include "frontend/recording_fields.h"
 
 class QWidget;
@@ -25,7 +26,11 @@ struct TFormDialogs {
   // A file to export a chart to, with the formats' filter ("PNG image
   // (*.png);;..."); empty when cancelled.
   std::function<QString(const QString& folder, const QString& filter)> ExportFile;
-  // The input box: nothing when it was cancelled.
+  // The size, resolution and style of a chart export, starting from
+  // `shown`; nothing when cancelled.
+  std::function<std::optional<ChartExportOptions>(const ChartExportOptions& shown)> ExportOptions;
+  // The line analysis's input of its comma text, shown as one field per
+  // item: nothing when it was cancelled.
   std::function<std::optional<QString>(const QString& title, const QString& prompt,
                                        const QString& text)>
       Input;

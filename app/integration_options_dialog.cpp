@@ -8,8 +8,36 @@
 #include <QToolButton>
 
 #include "app/qt_text.h"
+#include "base/errors.h"
+#include "base/numparse.h"
 
 namespace lumora {
+
+namespace {
+
+// The captions of the number fields, which also name them in a refusal.
+constexpr const char* kFwhm = "FWHM (nm)";
+constexpr const char* kWindow = "Half window (FWHM)";
+constexpr const char* kShiftMax = "Largest shift (nm)";
+constexpr const char* kMinSnr = "Least S/N";
+constexpr const char* kSaturation = "Saturation (counts)";
+
+}  // namespace
+
+void CheckSpectrumNumbers(const SpectrumFields& fields) {
+  const std::pair<const std::string SpectrumFields::*, const char*> numbers[] = {
+      {&SpectrumFields::Fwhm, kFwhm},         {&SpectrumFields::Window, kWindow},
+      {&SpectrumFields::ShiftMax, kShiftMax}, {&SpectrumFields::MinSnr, kMinSnr},
+      {&SpectrumFields::Saturation, kSaturation}};
+  for (const auto& [field, caption] : numbers) {
+    if (Trim(fields.*field).empty()) continue;
+    try {
+      (void)StrToFloat(fields.*field);
+    } catch (const ConvertError& e) {
+      throw ConvertError(std::string(caption) + ": " + e.what());
+    }
+  }
+}
 
 TSpectrumDialog::TSpectrumDialog(const SpectrumFields& fields, QWidget* parent) : QDialog(parent) {
   setObjectName("SpectrumDialog");
@@ -24,16 +52,16 @@ TSpectrumDialog::TSpectrumDialog(const SpectrumFields& fields, QWidget* parent) 
     const char* tip;
   };
   const Row rows[] = {
-      {fwhmEdit, "FwhmEdit", "FWHM (nm)", fields.Fwhm, "estimated",
+      {fwhmEdit, "FwhmEdit", kFwhm, fields.Fwhm, "estimated",
        "Full width at half maximum of the lines, in nm; empty: estimated from the strongest "
        "isolated lines"},
-      {windowEdit, "WindowEdit", "Half window (FWHM)", fields.Window, "",
+      {windowEdit, "WindowEdit", kWindow, fields.Window, "",
        "Each line is integrated over its centre plus and minus this many FWHM"},
-      {shiftMaxEdit, "ShiftMaxEdit", "Largest shift (nm)", fields.ShiftMax, "",
+      {shiftMaxEdit, "ShiftMaxEdit", kShiftMax, fields.ShiftMax, "",
        "Largest wavelength offset of the spectrometer searched for, in nm"},
-      {minSnrEdit, "MinSnrEdit", "Least S/N", fields.MinSnr, "",
+      {minSnrEdit, "MinSnrEdit", kMinSnr, fields.MinSnr, "",
        "Lines whose peak signal-to-noise ratio is below it are flagged weak"},
-      {saturationEdit, "SaturationEdit", "Saturation (counts)", fields.Saturation,
+      {saturationEdit, "SaturationEdit", kSaturation, fields.Saturation,
        "the spectrum's maximum",
        "Detector ceiling in counts; lines reaching it are flagged "
        "saturated. Empty: the spectrum's largest value"},

@@ -11,6 +11,10 @@ class QLineEdit;
 
 namespace lumora {
 
+// Raises ConvertError, led by the field's caption, for a number field whose
+// text is no number (an empty one is left to the options' own rules).
+void CheckSpectrumNumbers(const SpectrumFields& fields);
+
 class TSpectrumDialog : public QDialog {
   Q_OBJECT
 

@@ -17,6 +17,15 @@ const QColor kHeaderText(0xC0, 0xC0, 0xC0);
 constexpr int kRowHeight = 30;
 constexpr int kDefaultColumnWidth = 50;
 constexpr int kColumnPadding = 10;
+
+// In a dark theme the white and silver blocks of rows become two dark
+// shades, so that the table does not glare: the lighter the row's own
+// colour, the lighter its shade.
+QColor DarkShade(const QColor& row) {
+  const int level =
+      std::clamp(0x2A + (row.lightness() - 0xC0) * (0x3C - 0x2A) / (0xFF - 0xC0), 0x20, 0x48);
+  return QColor(level, level, level);
+}
 }  // namespace
 
 // Lets the owner refuse a move of the cursor.
@@ -66,12 +75,15 @@ class TLineGridDelegate : public QStyledItemDelegate {
              const QModelIndex& index) const override {
     painter->save();
     const bool selected = fGrid->selectionModel()->isSelected(index);
-    painter->fillRect(option.rect,
-                      selected ? QColor(0xA8, 0xC8, 0xF0) : fGrid->RowColour(index.row() + 1));
+    const bool dark = fGrid->palette().color(QPalette::Base).lightness() < 128;
+    const QColor row = fGrid->RowColour(index.row() + 1);
+    painter->fillRect(option.rect, selected ? (dark ? QColor(0x3D, 0x6E, 0xA8)
+                                                    : QColor(0xA8, 0xC8, 0xF0))
+                                            : (dark ? DarkShade(row) : row));
     const QFontMetrics metrics(option.font);
     const QRect textRect =
         option.rect.adjusted(metrics.horizontalAdvance('8'), metrics.height() / 2, 0, 0);
-    painter->setPen(Qt::black);
+    painter->setPen(dark ? fGrid->palette().color(QPalette::Text) : QColor(Qt::black));
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop, index.data().toString());
     if (index == fGrid->currentIndex()) {
       painter->setPen(QPen(QColor(0x3d, 0x6e, 0xa8), 2));
@@ -104,7 +116,8 @@ TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
   horizontalHeader()->setStyleSheet(
       "QHeaderView::section { background-color: #191919; color: #C0C0C0; "
       "border: 0px; border-right: 1px solid #404040; padding-left: 6px; }");
-  setStyleSheet("QTableWidget { background-color: #FFFFFF; gridline-color: #808080; }");
+  // The room below the last row takes the theme's base colour.
+  setStyleSheet("QTableWidget { gridline-color: #808080; }");
   for (int col = 0; col < kColumns; ++col) setHorizontalHeaderItem(col, new QTableWidgetItem);
 }
 

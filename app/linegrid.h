@@ -15,7 +15,12 @@ class TLineGrid : public QTableWidget {
   Q_OBJECT
 
  public:
-  static constexpr int kColumns = 9;
+  // The nine columns the saved table holds, then the window's own: the
+  // residual of each line (measured minus fitted fraction). Further
+  // columns per line (an uncertainty, a normalised residual) go after it.
+  static constexpr int kSavedColumns = 9;
+  static constexpr int kResidualColumn = 9;
+  static constexpr int kColumns = 10;
   static constexpr int kIntensityColumn = 1;
 
   explicit TLineGrid(QWidget* parent);

@@ -32,12 +32,14 @@
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
+#include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/map_panel.h"
 #include "app/maplookup.h"
 #include "app/model_panel.h"
 #include "app/paircurvewindow.h"
 #include "app/qt_text.h"
+#include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
 #include "base/checked.h"
@@ -165,6 +167,7 @@ void TMainForm::ConnectHandlers() {
   });
   connect(fCharts, &TResultCharts::ExportRequested, this,
           [this](int page, const QString& format) { ExportChartAs(page, format); });
+  connect(fCharts, &TResultCharts::SaveDataRequested, this, &TMainForm::SaveChartData);
   lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   fFocusWatch =
       connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -175,6 +178,14 @@ void TMainForm::ConnectHandlers() {
       });
   connect(fCharts, &TResultCharts::PointerOverResults, this, &TMainForm::OnPointerOverFractions);
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
+  connect(fCharts, &TResultCharts::PointerOverDensities, this,
+          [this](double energy, double log10Density) {
+            pointerStatus->setText(DensityChartReadout(energy, log10Density));
+          });
+  connect(fCharts, &TResultCharts::PointerOverAnalysis, this,
+          [this](double r, double wavelength, const QString& pair) {
+            pointerStatus->setText(AnalysisChartReadout(r, wavelength, pair));
+          });
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
 }
@@ -200,7 +211,9 @@ void TMainForm::FormCreate() {
   rowColours = {kHeaderRow, kSilverRow};
   lineGrid->SetRowCount(1);
   const LineTableRow header = LineTableHeader();
-  for (int col = 0; col < TLineGrid::kColumns; ++col) lineGrid->SetCell(col, 0, Qt8(header[col]));
+  for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+    lineGrid->SetCell(col, 0, Qt8(header[col]));
+  lineGrid->SetCell(TLineGrid::kResidualColumn, 0, "Residual");
   lineGrid->SetRowColours(rowColours);
   AlignColumns();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
@@ -219,8 +232,9 @@ void TMainForm::PrepareMapPage() {
   const WindowFields f = CurrentFields();
   fMapGrid = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
   const MapRequest grid = mapPanel->Grid(f);
+  fMapDistribution = static_cast<Distribution>(f.Distribution);
   fCharts->SetMapRange(grid.log10FromDensity, grid.fromTemperature, grid.log10ToDensity,
-                       grid.toTemperature);
+                       grid.toTemperature, MapSecondAxisTitle(fMapDistribution));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -252,7 +266,7 @@ void TMainForm::WriteSettingsBack() {
   s.WriteFloat("_Iteration", "ToTemperature", StrToFloat(f.ToTemperature));
   s.WriteInteger("_Iteration", "TemperaturePoints", StrToInt(f.TemperaturePoints));
   s.WriteFloat("_Fit", "FromDensity", StrToFloat(f.FitDensity));
-  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(f.FitTemperature));
+  s.WriteFloat("_Fit", "FromTemperature", StrToFloat(fitPanel->TemperatureStart()));
   s.WriteInteger("_Fit", "Count", StrToInt(f.MaxIter));
   s.WriteFloat("_Parameters", "Tn", StrToFloat(f.Tn));
   s.WriteFloat("_Parameters", "Path", StrToFloat(f.Path));
@@ -326,6 +340,8 @@ void TMainForm::ShowTitle(const QString& subject) {
 }
 
 void TMainForm::ReadIntensities(QObject* sender) {
+  // The file the table shows now; a read that fails keeps it.
+  const QString shown = fFileName;
   if (sender == readButton) {
     const QString chosen = fDialogs.OpenFile(DialogFolder());
     if (chosen.isEmpty() || !MayDiscardEdits()) {
@@ -334,24 +350,31 @@ void TMainForm::ReadIntensities(QObject* sender) {
     }
     fFileName = QFileInfo(chosen).absoluteFilePath();
   }
-  ClearUserData();
-  ShowTitle(QString());
-  linePages->setTabText(0, "Selected lines");
   const QFileInfo file(fFileName);
+  // The lines and their fractions first: a file that cannot be read, or
+  // whose lines the model refuses, changes neither the session nor a view.
+  Session::State before = fSession->SaveState();
   try {
     fSession->ReadMeasurement(Std(fFileName));
+    if (fSession->HasEnoughLines()) fSession->Recalculate();
   } catch (...) {
-    // The table shows no lines, so the session keeps none either.
-    fSession->ClearLines();
+    fSession->RestoreState(std::move(before));
+    fFileName = shown;
+    // The list stands on the file that failed, so that "Next file" goes on
+    // past it.
     if (file.dir().exists()) ShowFileList(file.absolutePath(), file.fileName());
     ShowFilePosition();
-    ShowStatusMessage("Nothing was read from " + file.fileName() + ".");
+    ShowStatusMessage("Nothing was read from " + file.fileName() +
+                      (fSession->Table().lines.empty() ? QString(".")
+                                                       : "; the table keeps the lines shown."));
     throw;
   }
+  ClearUserData();
+  linePages->setTabText(0, "Selected lines");
   FillTable();
   ColourRows();
   if (fSession->HasEnoughLines())
-    Recalculate();
+    ShowFractions(0);
   else
     ShowStatusMessage(Qt8(Format("%d line read: branching fractions need at least two lines.",
                                  static_cast<int>(fSession->Table().lines.size()))));
@@ -380,6 +403,7 @@ void TMainForm::RunSpectrumRead() {
 }
 
 void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields) {
+  CheckSpectrumNumbers(fields);
   const SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
   auto integration = std::make_shared<IntegrationResult>();
   auto lines = std::make_shared<std::vector<std::string>>();
@@ -532,6 +556,8 @@ void TMainForm::ClearUserData() {
   chartPages->setTabEnabled(3, false);
   ClearUncertainty();
   ClearSpectrum();
+  // A page that was just emptied and disabled is no place to stay.
+  if (!chartPages->isTabEnabled(chartPages->currentIndex())) chartPages->setCurrentIndex(0);
   fCharts->ClearMap();
   // Map fields that are no numbers size no map; the map command says why.
   try {
@@ -606,8 +632,9 @@ bool TMainForm::TakeOverEdit() {
       Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
   if (!refusal.isEmpty()) {
     lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-    ShowStatusMessage(QString("Intensity \"%1\" refused: %2 The line keeps %3.")
-                          .arg(typed, refusal.trimmed(), inUse));
+    const QString wavelength = lineGrid->Cell(0, selectedRow);
+    ShowStatusMessage(QString("Intensity \"%1\" of the line %2 nm refused: %3 The line keeps %4.")
+                          .arg(typed, wavelength, refusal.trimmed(), inUse));
     return false;
   }
   lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
@@ -666,10 +693,15 @@ void TMainForm::ShowFractions(int regime) {
     const LineTableRow cells = LineTableCells(line, true);
     for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
     lineGrid->SetCell(4, r, fResultsCurrent ? Qt8(cells[4]) : QString());
+    // How far the fit misses each measured fraction; a line analysis has
+    // no measurement to miss.
+    const bool residual = fResultsCurrent && regime == 0;
+    lineGrid->SetCell(TLineGrid::kResidualColumn, r,
+                      residual ? QString::asprintf("%+.4f", line.G_m - line.G_f) : QString());
     const int colour = ((line.UpperState % 13) + 13) % 13;
     fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m,
                      fResultsCurrent ? std::optional<double>(line.G_f) : std::nullopt,
-                     BarPalette[colour]);
+                     BarPalette[colour], residual);
   }
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
@@ -714,6 +746,14 @@ WindowFields TMainForm::CurrentFields() const {
 void TMainForm::OnDistributionChosen() {
   const Distribution distribution = modelPanel->CurrentDistribution();
   fitPanel->ShowDistribution(distribution);
+  mapPanel->ShowDistribution(distribution);
+  // Before a map, its empty plot names the new second axis.
+  if (fMapRange.dx == 0 && fMapRange.dy == 0) {
+    try {
+      PrepareMapPage();
+    } catch (const std::exception&) {
+    }
+  }
   if (const std::optional<int> count = ChoiceFor(distribution).levelCount)
     modelPanel->SetLevelCount(*count);
 }
@@ -728,7 +768,8 @@ void TMainForm::SaveTable() {
     std::vector<LineTableRow> rows;
     for (int r = 0; r < lineGrid->RowCount(); ++r) {
       LineTableRow row;
-      for (int col = 0; col < TLineGrid::kColumns; ++col) row[col] = Std(lineGrid->Cell(col, r));
+      for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+        row[col] = Std(lineGrid->Cell(col, r));
       rows.push_back(row);
     }
     Session::SaveTable(Std(path), rows);
@@ -769,7 +810,26 @@ void TMainForm::ExportChartAs(int page, const QString& format) {
   Guard([&] {
     const QString path = fDialogs.ExportFile(DialogFolder(), ExportFilter(format));
     if (path.isEmpty()) return;
-    ExportPlot(plots[page], path);
+    // The size shown by default, the resolution and style of the last export.
+    const QSize shown = PlotSize(plots[page]);
+    fExportOptions.width = shown.width();
+    fExportOptions.height = shown.height();
+    const std::optional<ChartExportOptions> options = fDialogs.ExportOptions(fExportOptions);
+    if (!options) return;
+    fExportOptions = *options;
+    ExportPlot(plots[page], path, *options);
+  });
+}
+
+void TMainForm::SaveChartData(int page) {
+  const std::vector<QCustomPlot*> plots = fCharts->Plots();
+  if (page < 0 || page >= static_cast<int>(plots.size())) return;
+  Guard([&] {
+    const QString path = fDialogs.ExportFile(DialogFolder(), "CSV table (*.csv)");
+    if (path.isEmpty()) return;
+    std::vector<std::string> lines;
+    for (const QString& row : ChartDataCsv(plots[page])) lines.push_back(Std(row));
+    Session::SaveReport(Std(path), lines);
   });
 }
 
@@ -971,15 +1031,24 @@ void TMainForm::SaveSeries() {
 
 void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
   AppendReport(MonteCarloReport(result, request));
-  const SampleStatistics& s = result.log10N1;
-  fCharts->ShowHistogram(result.log10N1Samples, s.p2_5, s.p50, s.p97_5);
+  TResultCharts::RefitSamples refits;
+  refits.log10N1 = result.log10N1Samples;
+  refits.log10N1Percentiles = {result.log10N1.p2_5, result.log10N1.p50, result.log10N1.p97_5};
+  if (result.second) {
+    refits.second = result.secondSamples;
+    refits.secondPercentiles = {result.second->p2_5, result.second->p50, result.second->p97_5};
+    refits.secondAxis = SecondParameterAxis(request.fit.target.start.distribution);
+  }
+  refits.failed = result.failed;
+  refits.failureNote = RefitFailureNote(result, request.fit.solver.iterationLimit);
+  fCharts->ShowRefits(refits);
   const bool shown = !result.log10N1Samples.empty();
   chartPages->setTabEnabled(kUncertaintyPage, shown);
   if (shown) chartPages->setCurrentIndex(kUncertaintyPage);
 }
 
 void TMainForm::ClearUncertainty() {
-  fCharts->ShowHistogram({}, 0, 0, 0);
+  fCharts->ShowRefits({});
   chartPages->setTabEnabled(kUncertaintyPage, false);
 }
 
@@ -1013,8 +1082,10 @@ void TMainForm::RunMap() {
       [this, result, regions, save, header, file] {
         fMapGrid = std::move(result->grid);
         fMapRange = result->range;
+        fMapDistribution = result->atMinimum.distribution;
         AppendReport(result->report);
-        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum);
+        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum,
+                         MapSecondAxisTitle(fMapDistribution));
         fCharts->ShowContours(*regions);
         fResultsCurrent = true;
         ShowFractions(0);
@@ -1023,7 +1094,8 @@ void TMainForm::RunMap() {
           // Without a measurement file there is no folder the map belongs to.
           if (file.isEmpty())
             throw Error("The map was not saved: no measurement file has been read.");
-          Session::SaveMap(Std(file), header, fMapGrid);
+          const QString saved = Qt8(Session::SaveMap(Std(file), header, fMapGrid));
+          ShowStatusMessage("Map saved to " + QDir::toNativeSeparators(saved) + ".");
         }
       });
 }
@@ -1033,7 +1105,7 @@ double TMainForm::MapValueAt(double x, double y) const {
 }
 
 void TMainForm::OnPointerOverMap(double x, double y) {
-  QString text = Qt8(Format("log n_1 %8.3f  -  temperature %8.3f", x, y));
+  QString text = MapReadout(fMapDistribution, x, y);
   if (const std::optional<GridCell> cell = NearestGridCell(fMapRange, fMapGrid, x, y))
     text += Qt8(Format("  -  RSS %.4e", fMapGrid[cell->row][cell->column]));
   pointerStatus->setText(text);
@@ -1103,7 +1175,8 @@ void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
   const TRCurve& curve = result.Curve;
   const QString pair = Qt8(Format("%.4f/%.4f", request.pairX, request.pairY));
   if (curve.size() >= 2 && !curve[0].empty()) {
-    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair);
+    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair,
+                              static_cast<double>(request.start.log10N1));
   } else {
     const QString why =
         "The pair " + pair +

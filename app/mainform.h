@@ -104,6 +104,8 @@ class TMainForm : public QMainWindow {
   // page index, the dialog offering format ("png", "svg" or "pdf") first.
   void ExportChart();
   void ExportChartAs(int page, const QString& format);
+  // The data of the chart of page index as a CSV file the dialog names.
+  void SaveChartData(int page);
   void CopyTableSelection();
   void UndoEdit();
   void CancelCommand();
@@ -258,6 +260,7 @@ class TMainForm : public QMainWindow {
   int selectedColumn = 0;
   bool editing = false;
   MapRange fMapRange;
+  Distribution fMapDistribution = Distribution::Boltzmann;  // of the map shown
   ResidualGrid fMapGrid;
   std::string fAnalysisParameters = kDefaultAnalysisParameters;
   TAnalysisOutputArray fAnalysisOutput;
@@ -276,6 +279,7 @@ class TMainForm : public QMainWindow {
   std::vector<IntensityEdit> fUndo;
   bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
+  ChartExportOptions fExportOptions;  // of the last chart export
   // The measurement lines of the spectrum shown; kept here, as the session
   // may hold a later spectrum whose read was cancelled.
   std::vector<std::string> fSpectrumLines;

@@ -15,7 +15,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/fit_panel.h"
 #include "app/linegrid.h"
@@ -43,6 +45,12 @@ QTabWidget* Pages(QWidget* parent, const char* name) {
 }
 
 QFont FixedPitch() { return QFontDatabase::systemFont(QFontDatabase::FixedFont); }
+
+// The height of a text pane that shows `lines` lines of its font.
+int ReportLinesHeight(const QPlainTextEdit* pane, int lines) {
+  return lines * QFontMetrics(pane->font()).lineSpacing() + 2 * pane->frameWidth() +
+         static_cast<int>(2 * pane->document()->documentMargin()) + 4;
+}
 
 QListWidget* Listing(QWidget* parent, const char* name) {
   auto* list = Named(new QListWidget(parent), name);
@@ -151,7 +159,7 @@ void TMainForm::BuildLayout() {
   reportLayout->addWidget(reportKindCombo);
   auto* reportButtons = new QHBoxLayout;
   clearReportButton = Named(new QToolButton(report), "SpeedButton1");
-  clearReportButton->setText("c");
+  clearReportButton->setText("Clear");
   clearReportButton->setToolTip("Clear report window");
   saveReportButton = Named(new QPushButton("Save report", report), "SaveButton");
   reportButtons->addWidget(clearReportButton);
@@ -166,12 +174,14 @@ void TMainForm::BuildLayout() {
   lower->setContentsMargins(0, 0, 0, 0);
   lowerWidget->setFixedHeight(lowerWidget->sizeHint().height());
   page->addWidget(lowerWidget);
-  reportMemo->setMinimumHeight(60);
+  // Eight lines of the report stay in view at the smallest window; the
+  // splitter above it makes it taller.
+  reportMemo->setMinimumHeight(ReportLinesHeight(reportMemo, 8));
   page->addWidget(reportMemo, 1);
   halves->addWidget(lowerHalf);
   halves->setStretchFactor(0, 3);
   halves->setStretchFactor(1, 1);
-  halves->setSizes({560, 300});  // the charts get the most room
+  halves->setSizes({560, lowerHalf->minimumSizeHint().height()});  // the charts get the rest
   setCentralWidget(halves);
 
   statusLine = Named(new QStatusBar(this), "StatusBar1");
@@ -263,13 +273,19 @@ void TMainForm::BuildMenus() {
 }
 
 void TMainForm::ShowShortcuts() {
+  const std::initializer_list<QAction*> actions = {
+      readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction,
+      quitAction, fitAction,          fitAllAction,   mapAction,       analysisAction,
+      cancelAction, undoAction, copyAction};
+  // Each key two blanks wider than the longest, so that none runs into its text.
+  int width = 0;
+  for (QAction* a : actions)
+    width = std::max(width, static_cast<int>(
+                                a->shortcut().toString(QKeySequence::NativeText).size()));
   QString text = "Keyboard shortcuts\n\n";
-  for (QAction* a :
-       {readAction, readSpectrumAction, nextFileAction, saveTableAction, exportChartAction,
-        quitAction, fitAction, fitAllAction, mapAction, analysisAction, cancelAction, undoAction,
-        copyAction})
-    text += QString("%1\t%2\n")
-                .arg(a->shortcut().toString(QKeySequence::NativeText), -12)
+  for (QAction* a : actions)
+    text += QString("%1  %2\n")
+                .arg(a->shortcut().toString(QKeySequence::NativeText), -width)
                 .arg(a->text().remove('&').remove(QChar(0x2026)));
   text +=
       "\nCharts: wheel zooms, dragging pans, a double-click shows all, the right button "

@@ -9,6 +9,7 @@
 
 #include "app/number_field.h"
 #include "app/qt_text.h"
+#include "app/readouts.h"
 #include "frontend/field_requests.h"
 
 namespace lumora {
@@ -17,9 +18,11 @@ MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   setObjectName("MapPage");
   auto* grid = new QGridLayout(this);
   // A caption over the From, To and Points fields of one quantity.
-  const auto addRange = [this, grid](int row, const char* caption,
-                                     const std::array<const char*, 3>& names) {
-    grid->addWidget(new QLabel(caption, this), row, 0, 1, 3);
+  QLabel* lastCaption = nullptr;
+  const auto addRange = [this, grid, &lastCaption](int row, const QString& caption,
+                                                   const std::array<const char*, 3>& names) {
+    lastCaption = new QLabel(caption, this);
+    grid->addWidget(lastCaption, row, 0, 1, 3);
     const char* const headings[3] = {"From", "To", "Points"};
     Range range;
     QLineEdit** fields[3] = {&range.from, &range.to, &range.points};
@@ -33,8 +36,10 @@ MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   };
   density_ =
       addRange(0, "Density n_1 (m-3)", {"FromDensityEdit", "ToDensityEdit", "PointsDensityEdit"});
-  temperature_ =
-      addRange(3, "Temperature T_exc (K)", {"FromTempEdit", "ToTempEdit", "PointsTempEdit"});
+  temperature_ = addRange(3, SecondParameterAxis(Distribution::Boltzmann),
+                          {"FromTempEdit", "ToTempEdit", "PointsTempEdit"});
+  secondCaption_ = lastCaption;
+  secondCaption_->setObjectName("MapSecondLabel");
   auto* map = new QPushButton("Create map", this);
   map->setObjectName("MapBtn");
   save_ = new QCheckBox("Save map", this);
@@ -46,9 +51,7 @@ MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   density_.from->setToolTip("First density n_1 of the map, in m^-3");
   density_.to->setToolTip("Density limit n_1 of the map, in m^-3");
   density_.points->setToolTip("Number of density points of the map");
-  temperature_.from->setToolTip("First excitation temperature of the map, in K");
-  temperature_.to->setToolTip("Temperature limit of the map, in K");
-  temperature_.points->setToolTip("Number of temperature points of the map");
+  ShowDistribution(Distribution::Boltzmann);
   map->setToolTip("Residual sum of squares over the density-temperature grid (F6)");
   save_->setToolTip("Write the map to the Maps folder beside the measurement");
 }
@@ -72,6 +75,20 @@ void MapPanel::Collect(WindowFields& fields) const {
 }
 
 bool MapPanel::SaveRequested() const { return save_->isChecked(); }
+
+void MapPanel::ShowDistribution(Distribution distribution) {
+  secondCaption_->setText(SecondParameterAxis(distribution));
+  if (distribution == Distribution::FirstLevels) {
+    temperature_.from->setToolTip(
+        "First density of the 1s2 and 1s4 levels relative to n_1 of the map, in thousandths");
+    temperature_.to->setToolTip("Limit of the 1s2/4 relative density of the map, in thousandths");
+    temperature_.points->setToolTip("Number of 1s2/4 density points of the map");
+  } else {
+    temperature_.from->setToolTip("First excitation temperature of the map, in K");
+    temperature_.to->setToolTip("Temperature limit of the map, in K");
+    temperature_.points->setToolTip("Number of temperature points of the map");
+  }
+}
 
 MapRequest MapPanel::Request(const WindowFields& fields, double massAmu) const {
   return MapRequestFromFields(fields, massAmu, WindowCaptions(fields));

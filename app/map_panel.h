@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace lumora {
@@ -21,6 +22,8 @@ class MapPanel : public QWidget {
   void Fill(const WindowFields& fields);
   void Collect(WindowFields& fields) const;
   bool SaveRequested() const;
+  // The second axis's caption and hints follow the distribution.
+  void ShowDistribution(Distribution distribution);
 
   // The map of fields (this page's and the model's); the grid alone for
   // the chart's range before any map. A field that is no number is named
@@ -40,6 +43,7 @@ class MapPanel : public QWidget {
   };
   Range density_;
   Range temperature_;
+  QLabel* secondCaption_ = nullptr;
   QCheckBox* save_ = nullptr;
 };
 

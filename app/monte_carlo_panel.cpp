@@ -45,10 +45,19 @@ MonteCarloPanel::MonteCarloPanel(QWidget* parent) : QGroupBox("Monte Carlo", par
 std::optional<MonteCarloSettings> MonteCarloPanel::Settings() const {
   const std::string runs = Trim(Std(runs_->text()));
   if (runs.empty() || runs == "0") return std::nullopt;
+  // A text that is no number is named by its field.
+  const auto named = [](const char* caption, auto parse) {
+    try {
+      return parse();
+    } catch (const ConvertError& e) {
+      throw ConvertError(std::string(caption) + ": " + e.what());
+    }
+  };
   MonteCarloSettings settings;
-  settings.runs = StrToInt(runs);
+  settings.runs = named("Monte Carlo runs", [&runs] { return StrToInt(runs); });
   const std::string noise = Trim(Std(noise_->text()));
-  settings.noise = noise.empty() ? 0 : StrToFloat(noise);
+  settings.noise =
+      noise.empty() ? 0 : named("Monte Carlo noise", [&noise] { return StrToFloat(noise); });
   settings.akiAccuracy = akiAccuracy_->isChecked();
   const std::string seed = Trim(Std(seed_->text()));
   if (seed.empty()) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "app/resultcharts.h"
 
@@ -53,6 +54,25 @@ TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Di
   fChart->setObjectName("Chart1");
   StyleDarkPlot(fChart);
   fChart->xAxis->setLabel("Relative density N/N0");
+  // Both density axes logarithmic, the absolute n_1 above the relative one.
+  for (QCPAxis* axis : {fChart->xAxis, fChart->xAxis2}) {
+    axis->setScaleType(QCPAxis::stLogarithmic);
+    axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+  }
+  fChart->xAxis2->setVisible(true);
+  fChart->xAxis2->setLabel("Density n_1 (m^-3)");
+  fChart->xAxis2->setLabelColor(fChart->xAxis->labelColor());
+  fChart->xAxis2->setTickLabelColor(fChart->xAxis->tickLabelColor());
+  fChart->xAxis2->setBasePen(fChart->xAxis->basePen());
+  fChart->xAxis2->setTickPen(fChart->xAxis->tickPen());
+  fChart->xAxis2->setSubTickPen(fChart->xAxis->subTickPen());
+  fChart->xAxis2->setNumberFormat("eb");
+  fChart->xAxis2->setNumberPrecision(0);
+  connect(fChart->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+          [this](const QCPRange& relative) {
+            fChart->xAxis2->setRange(relative.lower * fStartDensity,
+                                     relative.upper * fStartDensity);
+          });
   fChart->yAxis->setLabel("Intensity ratio R");
   fSeries = fChart->addGraph();
   fSeries->setObjectName("PRDSeries");
@@ -89,10 +109,12 @@ void TPairInspectorForm::ShowNoCurve(const QString& why) {
 }
 
 void TPairInspectorForm::ShowCurve(const std::vector<double>& x, const std::vector<double>& y,
-                                   const QString& caption) {
+                                   const QString& caption, double log10StartDensity) {
+  fStartDensity = std::pow(10.0, log10StartDensity);
   fSeries->data()->clear();
   for (size_t i = 0; i < x.size() && i < y.size(); ++i) fSeries->addData(x[i], y[i]);
   fChart->rescaleAxes();
+  fChart->xAxis->scaleRange(1.1);
   fChart->replot();
   hintLabel->clear();
   setWindowTitle(caption);

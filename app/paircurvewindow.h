@@ -21,9 +21,10 @@ class TPairInspectorForm : public QWidget {
   // Stays on top of its parent and opens centred on it.
   explicit TPairInspectorForm(QWidget* parent);
 
-  // Replaces the curve: x the density relative to the start, y the ratio.
+  // Replaces the curve: x the density relative to the start, y the ratio;
+  // the axis above gives the absolute n_1 from the start's log10 n_1.
   void ShowCurve(const std::vector<double>& x, const std::vector<double>& y,
-                 const QString& caption);
+                 const QString& caption, double log10StartDensity);
   // The analysed lines' wavelengths (nm) the two lists offer, with the pair
   // selected when both are among them.
   void SetLines(const std::vector<double>& wavelengths, double first, double second);
@@ -45,6 +46,7 @@ class TPairInspectorForm : public QWidget {
  private:
   QCustomPlot* fChart = nullptr;
   QCPGraph* fSeries = nullptr;
+  double fStartDensity = 1;  // n_1 where N/N0 is 1, in m^-3
 };
 
 }  // namespace lumora

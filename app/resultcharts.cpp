@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
 
+#include "app/chartexport.h"
 #include "model/line_integration.h"
 #include "model/residual_map.h"
 
@@ -36,6 +38,12 @@ class TColouredBars : public QCPBars {
   void Add(double key, double value, QColor colour) {
     addData(key, value);
     fBars.push_back({key, value, colour});
+  }
+  // Each bar's rectangle in pixels, in the order added.
+  std::vector<QRectF> Rects() const {
+    std::vector<QRectF> rects;
+    for (const Bar& b : fBars) rects.push_back(getBarRect(b.key, b.value).normalized());
+    return rects;
   }
   std::vector<QColor> Colours() const {
     std::vector<QColor> colours;
@@ -119,6 +127,8 @@ void RescaleWithMargin(QCPAxis* axis, QCPAbstractPlottable* series) {
 
 }  // namespace
 
+QColor DarkPlotBackground() { return kChartBackground; }
+
 void StyleDarkPlot(QCustomPlot* plot) {
   plot->setBackground(kChartBackground);
   plot->axisRect()->setBackground(kAxisRectBackground);
@@ -135,6 +145,8 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   BuildSpectrumChart(parent);
   for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
   connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
+  connect(fMapPlot, &QCustomPlot::afterLayout, this, &TResultCharts::KeepContourLabelsInside);
+  connect(fSpectrum, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadSpectrumLabels);
 }
 
 // Wheel zoom, drag to pan, double-click back to the data's view, and the
@@ -177,39 +189,129 @@ QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
                     });
   menu->addAction("Copy image", plot,
                   [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+  menu->addSeparator();
+  menu->addAction("Copy data", plot, [plot] {
+    QApplication::clipboard()->setText(ChartDataCsv(plot).join('\n') + '\n');
+  });
+  menu->addAction("Save data as CSV…", this, [this, plot] {
+    const std::vector<QCustomPlot*> plots = Plots();
+    const auto at = std::find(plots.begin(), plots.end(), plot);
+    emit SaveDataRequested(static_cast<int>(at - plots.begin()));
+  });
   return menu;
 }
 
-// Bar labels that would overlap another are lifted by a line, up to two
-// lines; a label that still finds no room is hidden. Runs once the layout
-// is known, so the labels' pixel positions are those about to be drawn.
-void TResultCharts::SpreadBarLabels() {
-  constexpr int kLifts = 3;
-  std::vector<std::pair<QPointF, QCPItemText*>> labels;
-  for (QCPAbstractItem* item : fBarMarks) {
-    auto* text = static_cast<QCPItemText*>(item);
-    labels.push_back({text->position->pixelPosition(), text});
-  }
-  std::sort(labels.begin(), labels.end(),
-            [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+namespace {
+
+// The box a label's text takes, above its anchor lifted by `lift` lines.
+QRectF LabelBox(const QCPItemText* text, const QPointF& anchor, int lift) {
+  const QFontMetrics metrics(text->font());
+  QRectF box(0, 0, metrics.horizontalAdvance(text->text()) + 4, metrics.height());
+  box.moveBottom(anchor.y() - 4 - lift * metrics.height());
+  box.moveLeft(anchor.x() - box.width() / 2);
+  return box;
+}
+
+// Places each label above its anchor, in the order given, lifting it a line
+// at a time past the labels placed before it and what `blocked` marks; a
+// label that finds no room inside the axis rectangle is hidden, so none is
+// drawn over the axes, the legend or another label.
+void PlaceLabels(QCPAxisRect* rect, const std::vector<QCPItemText*>& labels, int lifts,
+                 const std::function<bool(const QRectF&)>& blocked) {
+  const QRectF inside = rect->rect();
   std::vector<QRectF> placed;
-  for (auto& [at, text] : labels) {
-    const QFontMetrics metrics(text->font());
-    const double width = metrics.horizontalAdvance(text->text()) + 4;
-    const double height = metrics.height();
+  for (QCPItemText* text : labels) {
+    const QPointF anchor = text->position->pixelPosition();
     bool shown = false;
-    for (int lift = 0; lift < kLifts && !shown; ++lift) {
-      const double bottom = at.y() - 4 - lift * height;
-      const QRectF box(at.x() - width / 2, bottom - height, width, height);
-      if (std::any_of(placed.begin(), placed.end(),
+    for (int lift = 0; lift < lifts && !shown && inside.contains(anchor.x(), inside.center().y());
+         ++lift) {
+      const QRectF box = LabelBox(text, anchor, lift);
+      if (!inside.contains(box) || blocked(box) ||
+          std::any_of(placed.begin(), placed.end(),
                       [&box](const QRectF& other) { return box.intersects(other); }))
         continue;
       placed.push_back(box);
-      text->setPadding(QMargins(0, 0, 0, 4 + lift * static_cast<int>(height)));
+      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+      text->setPadding(QMargins(0, 0, 0, 4 + lift * QFontMetrics(text->font()).height()));
       shown = true;
     }
     text->setVisible(shown);
   }
+}
+
+// The pixel squares the points of a scatter series take.
+std::vector<QRectF> PointBoxes(const QCPGraph* graph, double half) {
+  std::vector<QRectF> boxes;
+  for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+    boxes.emplace_back(graph->keyAxis()->coordToPixel(it->key) - half,
+                       graph->valueAxis()->coordToPixel(it->value) - half, 2 * half, 2 * half);
+  return boxes;
+}
+
+}  // namespace
+
+// Bar labels from left to right, each clear of the other labels, of every
+// bar but its own and of the fitted and absorption-free marks. Runs once
+// the layout is known (after every zoom and pan too), so the pixel
+// positions are those about to be drawn.
+void TResultCharts::SpreadBarLabels() {
+  constexpr int kLifts = 12;  // as high as the axes leave room for
+  std::vector<QCPItemText*> labels;
+  for (QCPAbstractItem* item : fBarMarks) labels.push_back(static_cast<QCPItemText*>(item));
+  std::sort(labels.begin(), labels.end(), [](QCPItemText* a, QCPItemText* b) {
+    return a->position->coords().x() < b->position->coords().x();
+  });
+  std::vector<QRectF> obstacles = PointBoxes(fSeriesF, 5);
+  const std::vector<QRectF> marks = PointBoxes(fSeriesT, 5);
+  obstacles.insert(obstacles.end(), marks.begin(), marks.end());
+  const std::vector<QRectF> bars = static_cast<TColouredBars*>(fSeriesM)->Rects();
+  obstacles.insert(obstacles.end(), bars.begin(), bars.end());
+  PlaceLabels(fEBF->axisRect(), labels, kLifts, [&obstacles](const QRectF& box) {
+    // A label's own bar ends at its anchor, below the box.
+    return std::any_of(obstacles.begin(), obstacles.end(), [&box](const QRectF& o) {
+      return box.adjusted(0, 0, 0, -1).intersects(o);
+    });
+  });
+}
+
+// Contour labels turned to the side of their point where they fit.
+void TResultCharts::KeepContourLabelsInside() {
+  const QRectF inside = fMapPlot->axisRect()->rect();
+  for (QCPAbstractItem* item : fContourMarks) {
+    auto* text = static_cast<QCPItemText*>(item);
+    const QPointF at = text->position->pixelPosition();
+    const QFontMetrics metrics(text->font());
+    const double width = metrics.horizontalAdvance(text->text()) + 8;
+    Qt::Alignment horizontal = text->positionAlignment() & Qt::AlignHorizontal_Mask;
+    if (horizontal == Qt::AlignRight && at.x() - width < inside.left()) horizontal = Qt::AlignLeft;
+    if (horizontal == Qt::AlignLeft && at.x() + width > inside.right())
+      horizontal = Qt::AlignRight;
+    Qt::Alignment vertical = Qt::AlignVCenter;
+    if (at.y() - metrics.height() / 2.0 < inside.top()) vertical = Qt::AlignTop;
+    if (at.y() + metrics.height() / 2.0 > inside.bottom()) vertical = Qt::AlignBottom;
+    text->setPositionAlignment(horizontal | vertical);
+  }
+}
+
+// Flag labels of a recording above their lines, clear of each other and of
+// the spectrum drawn under them.
+void TResultCharts::SpreadSpectrumLabels() {
+  constexpr int kLifts = 6;
+  std::vector<QCPItemText*> labels;
+  for (QCPAbstractItem* item : fSpectrumMarks)
+    if (auto* text = qobject_cast<QCPItemText*>(item)) labels.push_back(text);
+  const QSharedPointer<QCPGraphDataContainer> data = fSpectrumSeries->data();
+  QCPAxis* x = fSpectrum->xAxis;
+  QCPAxis* y = fSpectrum->yAxis;
+  PlaceLabels(fSpectrum->axisRect(), labels, kLifts, [&](const QRectF& box) {
+    // The spectrum's highest point under the box, in pixels.
+    double top = std::numeric_limits<double>::infinity();
+    const double from = std::min(x->pixelToCoord(box.left()), x->pixelToCoord(box.right()));
+    const double to = std::max(x->pixelToCoord(box.left()), x->pixelToCoord(box.right()));
+    for (auto it = data->findBegin(from, false); it != data->constEnd() && it->key <= to; ++it)
+      top = std::min(top, y->coordToPixel(it->value));
+    return top < box.bottom();
+  });
 }
 
 std::vector<QWidget*> TResultCharts::Pages() const {
@@ -235,8 +337,59 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
       fEBF, "Series_t", "absorption-free",
       QCPScatterStyle(flat, QPen(QColor(0x00, 0xFF, 0xFF)), QColor(0x00, 0xFF, 0xFF), 6));
   LegendAtBottom(fEBF);
-  connect(fEBF, &QCustomPlot::mouseMove, this,
-          [this](QMouseEvent* e) { ReportPointer(fEBF, e->position().x(), e->position().y()); });
+  BuildResidualStrip();
+  connect(fEBF, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
+    emit PointerOverResults(fEBF->xAxis->pixelToCoord(e->position().x()),
+                            fEBF->yAxis->pixelToCoord(e->position().y()));
+  });
+}
+
+// Below the fractions, on the same wavelengths: each line's measured
+// minus fitted fraction, as a stem from zero.
+void TResultCharts::BuildResidualStrip() {
+  fEBF->plotLayout()->insertRow(1);
+  fResidualRect = new QCPAxisRect(fEBF, false);
+  fResidualRect->addAxes(QCPAxis::atBottom | QCPAxis::atLeft);
+  fEBF->plotLayout()->addElement(1, 0, fResidualRect);
+  fResidualRect->setBackground(kAxisRectBackground);
+  QCPAxis* x = fResidualRect->axis(QCPAxis::atBottom);
+  QCPAxis* y = fResidualRect->axis(QCPAxis::atLeft);
+  StyleAxis(x, QString());
+  StyleAxis(y, "Residual");
+  x->setTickLabels(false);
+  y->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+  y->ticker()->setTickCount(2);
+  fResidualRect->setRangeDrag(Qt::Horizontal);
+  fResidualRect->setRangeZoom(Qt::Horizontal);
+  fEBF->plotLayout()->setRowStretchFactor(0, 4);
+  fEBF->plotLayout()->setRowStretchFactor(1, 1);
+  auto* margins = new QCPMarginGroup(fEBF);
+  fEBF->axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+  fResidualRect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+  // The strip follows the chart's wavelengths through every zoom and pan.
+  connect(fEBF->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), x,
+          qOverload<const QCPRange&>(&QCPAxis::setRange));
+  fResidualSeries = new QCPGraph(x, y);
+  fResidualSeries->setObjectName("ResidualSeries");
+  fResidualSeries->setName("residual");
+  fResidualSeries->removeFromLegend();
+  fResidualSeries->setLineStyle(QCPGraph::lsImpulse);
+  fResidualSeries->setPen(QPen(kOrange, 1.5));
+  fResidualSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kOrange, 5));
+  y->grid()->setZeroLinePen(QPen(kSilver, 1, Qt::DotLine));
+  ShowResidualStrip(false);
+}
+
+// Without residuals the strip gives its room back to the fractions.
+void TResultCharts::ShowResidualStrip(bool shown) {
+  fResidualRect->setVisible(shown);
+  for (QCPAxis* axis : fResidualRect->axes()) axis->setVisible(shown);
+  fResidualRect->setAutoMargins(shown ? QCP::msAll : QCP::msNone);
+  fResidualRect->setMargins(QMargins());
+  // A strip: tall enough for its two ticks, never the chart's main part.
+  fResidualRect->setMinimumSize(0, shown ? 40 : 0);
+  fResidualRect->setMaximumSize(QWIDGETSIZE_MAX, shown ? 55 : 0);
+  fEBF->plotLayout()->setRowStretchFactor(1, shown ? 1 : 0.001);
 }
 
 void TResultCharts::BuildDensityChart(QWidget* parent) {
@@ -245,7 +398,8 @@ void TResultCharts::BuildDensityChart(QWidget* parent) {
                                QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(0xFF, 0xFF, 0x00),
                                                QColor(0xFF, 0xFF, 0x00), 8));
   connect(fDensity, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
-    ReportPointer(fDensity, e->position().x(), e->position().y());
+    emit PointerOverDensities(fDensity->xAxis->pixelToCoord(e->position().x()),
+                              fDensity->yAxis->pixelToCoord(e->position().y()));
   });
 }
 
@@ -259,7 +413,15 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
       fAnalyze, &QCustomPlot::legendClick, this,
       [this](QCPLegend*, QCPAbstractLegendItem*, QMouseEvent*) { emit AnalysisLegendClicked(); });
   connect(fAnalyze, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
-    ReportPointer(fAnalyze, e->position().x(), e->position().y());
+    const int nearest = AnalysisPointNear(e->position());
+    emit PointerOverAnalysis(fAnalyze->xAxis->pixelToCoord(e->position().x()),
+                             fAnalyze->yAxis->pixelToCoord(e->position().y()),
+                             nearest >= 0 ? fAnalysisLabels[nearest] : QString());
+    // The pair under the pointer is named beside it, as the marks would.
+    if (nearest >= 0)
+      QToolTip::showText(e->globalPosition().toPoint(), fAnalysisLabels[nearest], fAnalyze);
+    else
+      QToolTip::hideText();
   });
   fAnalysisSeries->setSelectable(QCP::stSingleData);
   connect(fAnalyze, &QCustomPlot::plottableClick, this,
@@ -306,6 +468,7 @@ void TResultCharts::BuildUncertaintyChart(QWidget* parent) {
   fHistogram->setName("refits");
   fHistogram->setPen(QPen(QColor(0x00, 0x80, 0xFF).lighter(130)));
   fHistogram->setBrush(QColor(0x00, 0x80, 0xFF, 0xA0));
+  fUncertainty->plotLayout()->setColumnSpacing(8);
 }
 
 void TResultCharts::BuildSpectrumChart(QWidget* parent) {
@@ -324,8 +487,21 @@ void TResultCharts::BuildSpectrumChart(QWidget* parent) {
   LegendAtBottom(fSpectrum);
 }
 
-void TResultCharts::ReportPointer(QCustomPlot*, double px, double py) {
-  emit PointerOverResults(fEBF->xAxis->pixelToCoord(px), fEBF->yAxis->pixelToCoord(py));
+int TResultCharts::AnalysisPointNear(const QPointF& pixel) const {
+  constexpr double kReach = 8;  // pixels
+  int nearest = -1;
+  double best = kReach * kReach;
+  for (size_t i = 0; i < fAnalysisPoints.size(); ++i) {
+    const QPointF at(fAnalyze->xAxis->coordToPixel(fAnalysisPoints[i].x()),
+                     fAnalyze->yAxis->coordToPixel(fAnalysisPoints[i].y()));
+    const QPointF d = at - pixel;
+    const double distance = QPointF::dotProduct(d, d);
+    if (distance <= best) {
+      best = distance;
+      nearest = static_cast<int>(i);
+    }
+  }
+  return nearest;
 }
 
 void TResultCharts::RemoveItems(QCustomPlot* plot, std::vector<QCPAbstractItem*>& items) {
@@ -342,7 +518,7 @@ void TResultCharts::AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>
     text->setPadding(QMargins(0, 0, 0, 4));
     text->setText(p.label);
     text->setColor(kSilver);
-    text->setClipToAxisRect(false);
+    text->setClipToAxisRect(true);
     text->setVisible(visible);
     items.push_back(text);
   }
@@ -351,6 +527,7 @@ void TResultCharts::AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>
 void TResultCharts::ClearBranchingFractions() {
   static_cast<TColouredBars*>(fSeriesM)->Clear();
   fSeriesF->data()->clear();
+  fResidualSeries->data()->clear();
   fSeriesT->data()->clear();
   fBarLabels.clear();
   RemoveItems(fEBF, fBarMarks);
@@ -358,10 +535,11 @@ void TResultCharts::ClearBranchingFractions() {
 }
 
 void TResultCharts::AddLine(double wavelength, double free, double measured,
-                            std::optional<double> fitted, QColor barColor) {
+                            std::optional<double> fitted, QColor barColor, bool residual) {
   static_cast<TColouredBars*>(fSeriesM)->Add(wavelength, measured, barColor);
   fSeriesT->addData(wavelength, free);
   if (fitted) fSeriesF->addData(wavelength, *fitted);
+  if (fitted && residual) fResidualSeries->addData(wavelength, measured - *fitted);
   fBarLabels.push_back({wavelength, measured, QString::number(wavelength, 'g', 15)});
 }
 
@@ -377,6 +555,14 @@ void TResultCharts::FinishBranchingFractions(bool marks, const QString& measured
   fSeriesF->setName(fittedTitle);
   RescaleWithMargin(fEBF->xAxis, fSeriesM);
   fEBF->yAxis->setRange(0, 1.2);
+  // Symmetric about zero, so that the sign of each residual reads at once.
+  double largest = 0;
+  for (auto it = fResidualSeries->data()->constBegin(); it != fResidualSeries->data()->constEnd();
+       ++it)
+    largest = std::max(largest, std::abs(it->value));
+  const double reach = largest > 0 ? largest * 1.2 : 0.01;
+  fResidualSeries->valueAxis()->setRange(-reach, reach);
+  ShowResidualStrip(!fResidualSeries->data()->isEmpty());
   RememberView(fEBF);
   fEBF->replot();
 }
@@ -387,8 +573,11 @@ void TResultCharts::ShowDensities(const std::vector<LabelledPoint>& points, bool
   for (const LabelledPoint& p : points) fDensitySeries->addData(p.x, p.y);
   if (marks) AddMarks(fDensity, points, fDensityMarks, true);
   fDensity->rescaleAxes();
-  fDensity->xAxis->scaleRange(1.2);
+  // Room for the labels above the highest point and beside the outer ones.
+  fDensity->xAxis->scaleRange(1.4);
   fDensity->yAxis->scaleRange(1.2);
+  const QCPRange levels = fDensity->yAxis->range();
+  fDensity->yAxis->setRangeUpper(levels.upper + 0.15 * levels.size());
   RememberView(fDensity);
   fDensity->replot();
 }
@@ -408,6 +597,12 @@ void TResultCharts::ShowAnalysis(const std::vector<LabelledPoint>& points, bool 
     values.push_back(points[i].y);
   }
   fAnalysisSeries->setData(keys, values, true);
+  fAnalysisPoints.clear();
+  fAnalysisLabels.clear();
+  for (const LabelledPoint& p : points) {
+    fAnalysisPoints.emplace_back(p.x, p.y);
+    fAnalysisLabels.push_back(p.label);
+  }
   fAnalysisMarksVisible = marks;
   AddMarks(fAnalyze, points, fAnalysisMarks, marks);
   if (!points.empty()) {
@@ -425,7 +620,9 @@ void TResultCharts::ToggleAnalysisMarks() {
   fAnalyze->replot();
 }
 
-void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1) {
+void TResultCharts::SetMapRange(double x0, double y0, double x1, double y1,
+                                const QString& secondAxis) {
+  fMapPlot->yAxis->setLabel(secondAxis);
   fMapPlot->xAxis->setRange(x0, x1);
   fMapPlot->yAxis->setRange(y0, y1);
   RememberView(fMapPlot);
@@ -480,44 +677,122 @@ void TResultCharts::ShowContours(const std::vector<ConfidenceRegion>& regions) {
   fMapPlot->replot();
 }
 
-void TResultCharts::ShowHistogram(const std::vector<double>& samples, double p2_5, double p50,
-                                  double p97_5) {
-  fHistogram->data()->clear();
+namespace {
+
+// A histogram of the samples on the bars' axes, with the 2.5 %, 50 % and
+// 97.5 % percentiles marked by lines and their values.
+void DrawHistogram(QCPBars* bars, const std::vector<double>& samples, double p2_5, double p50,
+                   double p97_5, std::vector<QCPAbstractItem*>& marks) {
+  bars->data()->clear();
+  if (samples.empty()) return;
+  QCustomPlot* plot = bars->parentPlot();
+  QCPAxis* x = bars->keyAxis();
+  QCPAxis* y = bars->valueAxis();
+  const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
+  // About the square root of the count of bins: enough to show the shape
+  // without empty gaps between them.
+  const int bins = std::clamp(static_cast<int>(std::lround(std::sqrt(samples.size()))), 5, 60);
+  const double spread = *highest - *lowest;
+  const double width = spread > 0 ? spread / bins : std::max(std::abs(*lowest) * 1e-6, 1e-9);
+  std::vector<int> counts(bins, 0);
+  for (double v : samples) ++counts[std::clamp(static_cast<int>((v - *lowest) / width), 0, bins - 1)];
+  for (int b = 0; b < bins; ++b) bars->addData(*lowest + (b + 0.5) * width, counts[b]);
+  bars->setWidth(width);
+  const int tallest = *std::max_element(counts.begin(), counts.end());
+  x->setRange(*lowest - 2 * width, *highest + 2 * width);
+  y->setRange(0, tallest * 1.3);
+  const std::pair<double, const char*> percentiles[] = {
+      {p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
+  for (const auto& [at, caption] : percentiles) {
+    auto* line = new QCPItemStraightLine(plot);
+    line->setClipAxisRect(x->axisRect());
+    for (QCPItemPosition* p : {line->point1, line->point2}) p->setAxes(x, y);
+    line->point1->setCoords(at, 0);
+    line->point2->setCoords(at, 1);
+    line->setPen(QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
+    marks.push_back(line);
+    auto* text = new QCPItemText(plot);
+    text->setClipAxisRect(x->axisRect());
+    text->position->setAxes(x, y);
+    text->position->setAxisRect(x->axisRect());
+    text->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    text->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    text->position->setCoords(at, 0.02);
+    text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'g', 5));
+    text->setColor(kSilver);
+    text->setBrush(kAxisRectBackground);
+    marks.push_back(text);
+  }
+}
+
+}  // namespace
+
+void TResultCharts::RemoveRefitRects() {
+  for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(fSecondHistogram),
+                                  static_cast<QCPAbstractPlottable*>(fRefitScatter)})
+    if (p) fUncertainty->removePlottable(p);
+  fSecondHistogram = nullptr;
+  fRefitScatter = nullptr;
+  for (QCPAxisRect*& rect : {std::ref(fSecondRect), std::ref(fScatterRect)}) {
+    if (!rect) continue;
+    fUncertainty->plotLayout()->remove(rect);
+    rect = nullptr;
+  }
+  fUncertainty->plotLayout()->simplify();
+}
+
+QCPAxisRect* TResultCharts::AddRefitRect(int column, const QString& bottom, const QString& left) {
+  auto* rect = new QCPAxisRect(fUncertainty);
+  fUncertainty->plotLayout()->addElement(0, column, rect);
+  rect->setBackground(kAxisRectBackground);
+  StyleAxis(rect->axis(QCPAxis::atBottom), bottom);
+  StyleAxis(rect->axis(QCPAxis::atLeft), left);
+  rect->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+  rect->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+  return rect;
+}
+
+void TResultCharts::ShowRefits(const RefitSamples& refits) {
   RemoveItems(fUncertainty, fPercentileMarks);
-  if (!samples.empty()) {
-    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
-    // About the square root of the count of bins: enough to show the shape
-    // without empty gaps between them.
-    const int bins = std::clamp(static_cast<int>(std::lround(std::sqrt(samples.size()))), 5, 60);
-    const double spread = *highest - *lowest;
-    const double width = spread > 0 ? spread / bins : std::max(std::abs(*lowest) * 1e-6, 1e-9);
-    std::vector<int> counts(bins, 0);
-    for (double v : samples)
-      ++counts[std::clamp(static_cast<int>((v - *lowest) / width), 0, bins - 1)];
-    for (int b = 0; b < bins; ++b) fHistogram->addData(*lowest + (b + 0.5) * width, counts[b]);
-    fHistogram->setWidth(width);
-    const int tallest = *std::max_element(counts.begin(), counts.end());
-    fUncertainty->xAxis->setRange(*lowest - 2 * width, *highest + 2 * width);
-    fUncertainty->yAxis->setRange(0, tallest * 1.15);
-    const std::pair<double, const char*> marks[] = {
-        {p2_5, "2.5 %"}, {p50, "50 %"}, {p97_5, "97.5 %"}};
-    for (const auto& [at, caption] : marks) {
-      auto* line = new QCPItemStraightLine(fUncertainty);
-      line->point1->setCoords(at, 0);
-      line->point2->setCoords(at, 1);
-      line->setPen(
-          QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
-      fPercentileMarks.push_back(line);
-      auto* text = new QCPItemText(fUncertainty);
-      text->position->setTypeX(QCPItemPosition::ptPlotCoords);
-      text->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-      text->position->setCoords(at, 0.02);
-      text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
-      text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'f', 3));
-      text->setColor(kSilver);
-      text->setBrush(kAxisRectBackground);
-      fPercentileMarks.push_back(text);
-    }
+  RemoveRefitRects();
+  DrawHistogram(fHistogram, refits.log10N1, refits.log10N1Percentiles[0],
+                refits.log10N1Percentiles[1], refits.log10N1Percentiles[2], fPercentileMarks);
+  if (!refits.log10N1.empty() && !refits.failureNote.isEmpty()) {
+    auto* note = new QCPItemText(fUncertainty);
+    note->setObjectName("RefitFailures");
+    note->position->setType(QCPItemPosition::ptAxisRectRatio);
+    note->position->setCoords(0.98, 0.02);
+    note->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
+    note->setTextAlignment(Qt::AlignRight);
+    note->setText(refits.failureNote);
+    note->setColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kSilver);
+    note->setBrush(kAxisRectBackground);
+    note->setPadding(QMargins(4, 2, 4, 2));
+    fPercentileMarks.push_back(note);
+  }
+  // The second parameter beside n_1, when the refits fitted it too.
+  if (!refits.second.empty() && refits.second.size() == refits.log10N1.size()) {
+    fSecondRect = AddRefitRect(1, refits.secondAxis, "Refits");
+    fSecondHistogram = new QCPBars(fSecondRect->axis(QCPAxis::atBottom),
+                                   fSecondRect->axis(QCPAxis::atLeft));
+    fSecondHistogram->setObjectName("SecondHistogram");
+    fSecondHistogram->setPen(fHistogram->pen());
+    fSecondHistogram->setBrush(fHistogram->brush());
+    DrawHistogram(fSecondHistogram, refits.second, refits.secondPercentiles[0],
+                  refits.secondPercentiles[1], refits.secondPercentiles[2], fPercentileMarks);
+    fScatterRect = AddRefitRect(2, "Log10 n_1 (m-3)", refits.secondAxis);
+    fRefitScatter = new QCPGraph(fScatterRect->axis(QCPAxis::atBottom),
+                                 fScatterRect->axis(QCPAxis::atLeft));
+    fRefitScatter->setObjectName("RefitScatter");
+    fRefitScatter->setLineStyle(QCPGraph::lsNone);
+    fRefitScatter->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(0x00, 0x80, 0xFF, 0xC0), 4));
+    fRefitScatter->setData(QVector<double>(refits.log10N1.begin(), refits.log10N1.end()),
+                           QVector<double>(refits.second.begin(), refits.second.end()));
+    fRefitScatter->rescaleAxes();
+    fScatterRect->axis(QCPAxis::atBottom)->scaleRange(1.1);
+    fScatterRect->axis(QCPAxis::atLeft)->scaleRange(1.1);
   }
   RememberView(fUncertainty);
   fUncertainty->replot();
@@ -542,10 +817,6 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       const size_t i = std::min<size_t>(at - spectrum.wavelength.begin(), spectrum.size() - 1);
       return spectrum.intensity[i];
     };
-    // Labels of flagged lines within one window of each other are stacked.
-    double lastLabel = -std::numeric_limits<double>::infinity();
-    int lift = 0;
-    const int lineHeight = QFontMetrics(fSpectrum->font()).height();
     for (const LineIntegral& line : integration->lines) {
       const bool flagged = line.flags != 0;
       auto* window = new QCPItemRect(fSpectrum);
@@ -564,9 +835,7 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       auto* text = new QCPItemText(fSpectrum);
       text->position->setCoords(line.center, countsAt(line.center));
       text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-      lift = line.center - lastLabel < line.windowTo - line.windowFrom ? lift + 1 : 0;
-      lastLabel = line.center;
-      text->setPadding(QMargins(0, 0, 0, 4 + lift * lineHeight));
+      text->setClipToAxisRect(false);  // placed inside, or hidden, after the layout
       text->setText(QString("%1 %2")
                         .arg(line.line.WaveLength, 0, 'f', 4)
                         .arg(QString::fromStdString(LineFlagText(line.flags))));
@@ -575,14 +844,17 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
     }
     fSpectrum->rescaleAxes();
     fSpectrum->yAxis->setRangeLower(std::min(0.0, fSpectrum->yAxis->range().lower));
-    fSpectrum->yAxis->scaleRange(1.1);
+    // Room above the highest line for a few lines of flag labels.
+    const QCPRange counts = fSpectrum->yAxis->range();
+    fSpectrum->yAxis->setRange(counts.lower, counts.upper + 0.35 * counts.size());
   }
   RememberView(fSpectrum);
   fSpectrum->replot();
 }
 
 void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector<double>>& grid,
-                            double lowest, double highest) {
+                            double lowest, double highest, const QString& secondAxis) {
+  fMapPlot->yAxis->setLabel(secondAxis);
   const int rows = static_cast<int>(grid.size());
   const int columns = rows > 0 ? static_cast<int>(grid[0].size()) : 0;
   QCPColorMapData* data = fColorMap->data();
@@ -618,6 +890,11 @@ void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector
   fColorMap->setDataRange(QCPRange(lowest, highest));
   fColorScale->setDataRange(QCPRange(lowest, highest));
   fMapPlot->replot();
+}
+
+std::vector<QRectF> BarRects(const TResultCharts& charts) {
+  auto* bars = charts.EBFChart()->findChild<QCPBars*>("Series_m");
+  return bars ? static_cast<TColouredBars*>(bars)->Rects() : std::vector<QRectF>{};
 }
 
 std::vector<QColor> BarColours(const TResultCharts& charts) {

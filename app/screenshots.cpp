@@ -1,10 +1,12 @@
 // lumora-screenshots: renders the main views of the window into PNG files,
 // on the bundled argon database and sample: the table and branching
-// fractions after a fit, the Monte Carlo histogram, the colour map with its
-// confidence regions, the line analysis, a spectrum read and the series of
-// the bundled pulse recordings, each at 1280x800 and 1024x700.
+// fractions after a fit, the level densities, the Monte Carlo histogram, the
+// colour map with its confidence regions, the Map page under "1s levels",
+// the line analysis, a spectrum read and the series of the bundled pulse
+// recordings, each at 1280x800 and 1024x700.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include "app/appstart.h"
 #include "app/mainform.h"
 #include "app/named_widget.h"
+#include "app/paircurvewindow.h"
 
 namespace {
 
@@ -79,10 +82,20 @@ int main(int argc, char** argv) {
   bool ok = true;
   const std::pair<QSize, QString> sizes[] = {{QSize(1280, 800), "1280x800"},
                                              {QSize(1024, 700), "1024x700"}};
+  auto* chartPages = lumora::NamedWidget<QTabWidget>(form, "ChartPages");
+  auto* linePages = lumora::NamedWidget<QTabWidget>(form, "LinePages");
   for (const auto& [size, name] : sizes) {
-    lumora::NamedWidget<QTabWidget>(form, "ChartPages")->setCurrentIndex(0);
+    chartPages->setCurrentIndex(0);
     ok &= Save(form, size, output + "/fit-" + name + ".png");
   }
+  // The fitted level densities beside the element's database lines.
+  for (const auto& [size, name] : sizes) {
+    chartPages->setCurrentIndex(2);
+    linePages->setCurrentIndex(1);
+    ok &= Save(form, size, output + "/densities-" + name + ".png");
+  }
+  linePages->setCurrentIndex(0);
+  chartPages->setCurrentIndex(0);
   // Monte Carlo refits with 2 % intensity noise, a fixed seed.
   lumora::NamedWidget<QLineEdit>(form, "MonteCarloRunsEdit")->setText("2000");
   lumora::NamedWidget<QLineEdit>(form, "MonteCarloNoiseEdit")->setText("0.02");
@@ -101,10 +114,28 @@ int main(int argc, char** argv) {
   form.CreateMap();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");
+  // The Map page under "1s levels", whose second axis is a density ratio.
+  auto* distribution = lumora::NamedWidget<QComboBox>(form, "DistributionComboBox");
+  distribution->setCurrentIndex(1);
+  lumora::NamedWidget<QTabWidget>(form, "MethodPages")->setCurrentIndex(1);
+  for (const auto& [size, name] : sizes)
+    ok &= Save(form, size, output + "/map-page-1s-" + name + ".png");
+  distribution->setCurrentIndex(0);
+  lumora::NamedWidget<QTabWidget>(form, "MethodPages")->setCurrentIndex(0);
   form.AnalyzeLines();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/analysis-" + name + ".png");
+  // The pair inspector on a pair of the analysis, its densities absolute above.
+  form.ShowPairCurve(763.5106, 738.398);
+  if (!WaitForCommand(form)) return 1;
+  QTest::qWait(50);
+  const QString inspector = output + "/pair-inspector.png";
+  if (form.PairInspector()->grab().save(inspector))
+    std::cout << inspector.toStdString() << "\n";
+  else
+    ok = false;
+  form.PairInspector()->hide();
   form.ReadSpectrum();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)

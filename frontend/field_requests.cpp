@@ -77,8 +77,18 @@ std::string WindowFieldCaption(const WindowFields& fields, WindowField field) {
       {&WindowFields::ToTemperature, "Map temperature To"},
       {&WindowFields::TemperaturePoints, "Map temperature Points"},
   };
+  const bool firstLevels = static_cast<Distribution>(fields.Distribution) ==
+                           Distribution::FirstLevels;
   if (field == &WindowFields::FitTemperature)
     return SecondParameterCaption(static_cast<Distribution>(fields.Distribution));
+  // Under "1s levels" the map's second axis is the 1s2/4 density ratio.
+  const std::pair<WindowField, const char*> ratioCaptions[] = {
+      {&WindowFields::FromTemperature, "Map 1s2/4 From"},
+      {&WindowFields::ToTemperature, "Map 1s2/4 To"},
+      {&WindowFields::TemperaturePoints, "Map 1s2/4 Points"},
+  };
+  for (const auto& [f, caption] : ratioCaptions)
+    if (firstLevels && f == field) return caption;
   for (const auto& [f, caption] : captions)
     if (f == field) return caption;
   return "";

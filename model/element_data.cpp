@@ -38,13 +38,16 @@ class FieldReader {
   double ReadNumber() {
     std::string token;
     if (!in_.ReadToken(token)) return 0;
-    return ParseNumber(token);
+    return ParseNumber(token, in_.LineNumber());
   }
 
-  double ParseNumber(std::string_view token) const {
+  // A token that is no number is named with its line, so that the user
+  // finds it in a long file.
+  double ParseNumber(std::string_view token, int lineNumber) const {
     double value = 0;
     if (!TryParseReal(token, value))
-      throw InOutError("Invalid numeric format: \"" + QuoteToken(token) + "\" in " + in_.FileName(),
+      throw InOutError(Format("Invalid numeric format: \"%s\" in line %d of %s", QuoteToken(token),
+                              lineNumber, in_.FileName()),
                        106);
     return value;
   }
@@ -85,6 +88,7 @@ struct MeasuredLine {
   double wavelength = 0;
   double intensity = 0;
   double uncertainty = 0;
+  int lineNumber = 0;  // 0: the blank tail of the file
 };
 
 // The intensity's standard uncertainty in the third column, when the
@@ -97,7 +101,7 @@ double ReadUncertainty(FieldReader& in, const std::vector<std::string>& numbers,
                             "intensity's standard uncertainty.",
                             lineNumber, in.FileName()),
                      106);
-  const double uncertainty = in.ParseNumber(numbers[2]);
+  const double uncertainty = in.ParseNumber(numbers[2], lineNumber);
   if (!(uncertainty > 0) || !std::isfinite(uncertainty))
     throw InOutError(Format("Line %d of %s: the uncertainty %s of the line %s nm is not above 0.",
                             lineNumber, in.FileName(), MessageNumber(uncertainty),
@@ -115,13 +119,13 @@ MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
     const int lineNumber = in.LineNumber();
     const std::vector<std::string> numbers = in.ReadLineTokens();
     if (numbers.empty()) continue;
-    const double wavelength = in.ParseNumber(numbers[0]);
+    const double wavelength = in.ParseNumber(numbers[0], lineNumber);
     if (numbers.size() < 2)
       throw InOutError(Format("Line %d of %s holds one number; a measurement line needs a "
                               "wavelength and an intensity.",
                               lineNumber, in.FileName()),
                        106);
-    const double intensity = in.ParseNumber(numbers[1]);
+    const double intensity = in.ParseNumber(numbers[1], lineNumber);
     // A measured intensity is light: below 0 it is a sign or column slip.
     if (intensity < 0)
       throw InOutError(
@@ -131,7 +135,7 @@ MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
           106);
     const double uncertainty =
         withUncertainty ? ReadUncertainty(in, numbers, lineNumber, wavelength) : 0;
-    return {wavelength, intensity, uncertainty};
+    return {wavelength, intensity, uncertainty, lineNumber};
   }
   return {};
 }
@@ -353,10 +357,20 @@ void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::s
   table.lines.clear();
   FieldReader in(fileName);
   while (!in.Eof()) {
-    const auto [wavelength, intensity, uncertainty] = ReadMeasuredLine(in, withUncertainties);
+    const auto [wavelength, intensity, uncertainty, lineNumber] =
+        ReadMeasuredLine(in, withUncertainties);
     TLineRecord line;
     std::string message;
     if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {
+      // Where the wavelength stands and what the base holds near it.
+      if (lineNumber > 0) {
+        int32_t position = 0;
+        TFoundFlag flag = TFoundFlag::ffPrior;
+        lineBase->AtomFind(wavelength, 0, position, flag);
+        message += Format(" It stands in line %d of %s; the element's nearest line is at %s nm.",
+                          lineNumber, fileName,
+                          FloatToStr(lineBase->GetAtomRecord(position).WaveLength));
+      }
       ShowMessage(messages, message);
       break;
     }

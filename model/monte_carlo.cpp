@@ -40,6 +40,7 @@ double LogNormalFactor(double bound, double z) {
 
 struct Refit {
   bool ok = false;
+  bool iterationLimit = false;  // stopped unfinished at the iteration limit
   long double log10N1 = 0;
   long double second = 0;
 };
@@ -91,7 +92,9 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const std::vector<dou
     fit.solver.refuseGrossMisfit = false;
     int resultsLines = 0;
     const FitResult result = RunFit(model, fit, resultsLines);
-    refit.ok = result.stopCode != StopCode::LambdaReached;
+    // A refit stopped by a limit has not found its optimum.
+    refit.iterationLimit = result.stopCode == StopCode::IterationLimitReached;
+    refit.ok = result.stopCode != StopCode::LambdaReached && !refit.iterationLimit;
     refit.log10N1 = result.fitted.log10N1;
     refit.second = result.fitted.second;
   } catch (const Error&) {
@@ -189,6 +192,7 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   for (const Refit& refit : refits) {
     if (!refit.ok) {
       ++result.failed;
+      if (refit.iterationLimit) ++result.iterationLimitFailures;
       continue;
     }
     result.log10N1Samples.push_back(static_cast<double>(refit.log10N1));
@@ -197,9 +201,14 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
   }
   result.log10N1 = Statistics(result.log10N1Samples);
   result.n1 = Statistics(n1);
-  if (request.fit.target.fitSecond) result.second = Statistics(second);
+  if (request.fit.target.fitSecond) {
+    result.second = Statistics(second);
+    result.secondSamples = std::move(second);
+  }
   return result;
 }
+
+int SuggestedIterationLimit(int limit) { return std::max(2 * limit, 100); }
 
 std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
                                           const MonteCarloRequest& request) {
@@ -229,6 +238,12 @@ std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
         Format("Warning: %d of %d refits failed, more than 5 %%: the spread is that of "
                "the refits that succeeded only.",
                result.failed, result.runs));
+  if (result.iterationLimitFailures > 0)
+    lines.push_back(Format(
+        "%d refits stopped at the iteration limit of %d before they ended; raise the limit "
+        "(to %d, say) and fit again.",
+        result.iterationLimitFailures, request.fit.solver.iterationLimit,
+        SuggestedIterationLimit(request.fit.solver.iterationLimit)));
   lines.push_back(
       Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5", "p97.5"));
   lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));

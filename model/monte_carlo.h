@@ -47,15 +47,21 @@ struct SampleStatistics {
 struct MonteCarloResult {
   int runs = 0;
   // Refits that raised an error (a parameter the perturbed lines no longer
-  // tell, an end beyond the model's edge) or stopped by the lambda limit.
+  // tell, an end beyond the model's edge) or stopped by the lambda or the
+  // iteration limit.
   int failed = 0;
+  int iterationLimitFailures = 0;  // of them: stopped by the iteration limit
   uint64_t seed = 0;
   int linesWithoutGrade = 0;  // counted as E when the accuracy is used
   SampleStatistics log10N1;
   SampleStatistics n1;
   std::optional<SampleStatistics> second;  // when the second parameter is fitted
   std::vector<double> log10N1Samples;      // of the successful refits, in run order
+  std::vector<double> secondSamples;       // the same refits' second parameter, when fitted
 };
+
+// The iteration limit to suggest when refits stopped at `limit`.
+int SuggestedIterationLimit(int limit);
 
 // Raises Error for a run count outside its range, a negative noise, or
 // nothing to perturb.

@@ -131,7 +131,11 @@ ResultsLineText ResultsLine(const std::vector<TLevelRecord>& levels, const Resul
 
   ResultsLineText text;
   if (resultsLineCount == 0) {
-    text.header = Format("n_tot/m-3 ±u(n_tot) %s   T/K  u(T)       RSS Filename  Procedure", s2);
+    // Under "1s levels" the second column is the 1s2/4 density relative
+    // to n_1 in thousandths, no temperature; the width stays.
+    const char* second = input.at.distribution == Distribution::FirstLevels ? " 1s2/4 u(1s)"
+                                                                            : "   T/K  u(T)";
+    text.header = Format("n_tot/m-3 ±u(n_tot) %s%s       RSS Filename  Procedure", s2, second);
     target->push_back(text.header);
   }
   ++resultsLineCount;

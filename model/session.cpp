@@ -1,10 +1,12 @@
 #include "model/session.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
 #include "base/atomic_file.h"
 #include "base/errors.h"
+#include "base/format.h"
 #include "model/input_checks.h"
 #include "model/map_file.h"
 #include "model/recording_file.h"
@@ -115,8 +117,9 @@ std::vector<std::string> Session::ListStructure() const {
 }
 
 void Session::ReadMeasurement(const std::string& path, bool withUncertainties) {
-  integration_.reset();
   ImportIntensities(table_, element_.lineBase.get(), path, options_.messages, withUncertainties);
+  // Only a file that was read replaces the spectrum the lines came from.
+  integration_.reset();
 }
 
 void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
@@ -163,6 +166,12 @@ void Session::Recalculate() {
 
 void Session::SetIntensity(size_t line, double value) {
   if (line >= table_.lines.size()) throw RangeError();
+  // The same rule as for a measurement file: light is never negative.
+  if (!(value >= 0) || !std::isfinite(value))
+    throw Error(Format("The intensity %s of the line %s nm is %s; a measured intensity is 0 or "
+                       "more.",
+                       FloatToStr(value), FloatToStr(table_.lines[line].AR.WaveLength),
+                       value < 0 ? "negative" : "no finite number"));
   table_.lines[line].Int = value;
 }
 
@@ -222,9 +231,17 @@ ProfileInterval Session::Profile(const FitRequest& request, const FitResult& fit
 }
 
 MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult& fit) const {
-  if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached)
-    throw Error("Monte Carlo refits need a fit that ended well; this one ended with \"" +
-                StopCodeResultText(fit.stopCode) + "\".");
+  if (fit.stopCode != StopCode::ParametersUnchanged && fit.stopCode != StopCode::SumReached) {
+    std::string message = "Monte Carlo refits need a fit that ended well; this one ended with \"" +
+                          StopCodeResultText(fit.stopCode) + "\".";
+    if (fit.stopCode == StopCode::IterationLimitReached) {
+      const int limit = request.fit.solver.iterationLimit;
+      message += Format(" It stopped at the iteration limit of %d: raise the limit (to %d, say) "
+                        "and fit again.",
+                        limit, SuggestedIterationLimit(limit));
+    }
+    throw Error(message);
+  }
   request.fitted = fit.fitted;
   return RunMonteCarlo(table_, request);
 }

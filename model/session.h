@@ -98,6 +98,7 @@ class Session {
   // Absorption-free and measured branching fractions of every line; raises
   // "Not enough lines for EBF method." below two lines.
   void Recalculate();
+  // A negative or non-finite value raises Error and leaves the line as it was.
   void SetIntensity(size_t line, double value);
   // The standard uncertainty of a line's intensity, as a measurement's third
   // column states it (0: none).

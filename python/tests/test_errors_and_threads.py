@@ -32,7 +32,7 @@ def test_a_bad_number_in_a_measurement_keeps_the_program_text(world, cli, sessio
     with pytest.raises(lumora.Error) as caught:
         session.read_measurement(path)
     assert str(caught.value) == cli_error(cli("fit", path), path)
-    assert str(caught.value) == f'Invalid numeric format: "12x" in {path}'
+    assert str(caught.value) == f'Invalid numeric format: "12x" in line 1 of {path}'
 
 
 # The program's text, with the field named the way each front end takes it:
@@ -66,7 +66,9 @@ def test_a_wavelength_not_in_the_base(world, cli, session):
     good = session.line_table()
     with pytest.raises(lumora.Error) as refused:
         session.set_intensities([good["wavelength"][0], 801.479], [1.0, 2.0])
-    assert str(refused.value) == str(caught[0].message)
+    # The same text, which for a file also says where the wavelength stands.
+    where = f" It stands in line 15 of {path};"
+    assert str(caught[0].message).startswith(str(refused.value) + where)
     np.testing.assert_array_equal(session.line_table(), good)
 
 

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,18 +23,22 @@
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <map>
 #include <memory>
 
+#include "app/analysis_dialog.h"
 #include "app/appstart.h"
+#include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/named_widget.h"
 #include "app/paircurvewindow.h"
 #include "app/qt_text.h"
+#include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
 #include "base/errors.h"
@@ -74,6 +79,9 @@ struct Answers {
   QStringList inputTexts;  // the text the input box showed
   QStringList questions;
   QString openSpectrum;
+  // The export's size and style answered; nothing: as shown.
+  std::optional<lumora::ChartExportOptions> exportOptions;
+  std::vector<lumora::ChartExportOptions> exportOptionsShown;
   // The spectrum options answered: the fields shown, changed by this; nothing cancels.
   std::function<std::optional<lumora::SpectrumFields>(lumora::SpectrumFields)> spectrumOptions =
       [](lumora::SpectrumFields f) { return f; };
@@ -89,6 +97,10 @@ struct Answers {
       return spectrumOptions(f);
     };
     d.ExportFile = [this](const QString&, const QString&) { return exportFile; };
+    d.ExportOptions = [this](const lumora::ChartExportOptions& shown) {
+      exportOptionsShown.push_back(shown);
+      return exportOptions ? exportOptions : std::optional<lumora::ChartExportOptions>(shown);
+    };
     d.Input = [this](const QString&, const QString&,
                      const QString& text) -> std::optional<QString> {
       inputTexts << text;
@@ -206,6 +218,12 @@ class MainFormTest : public QObject {
     QTest::keyClick(editor, key);
     // The editor commits and closes from the event loop.
     QVERIFY(QTest::qWaitFor([&open] { return !open || !open->isVisible(); }, 5000));
+  }
+  // The pointer moved over a widget, as the mouse moves it.
+  static void MovePointer(QWidget* widget, const QPoint& at) {
+    QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
   }
   void ActivateWindow(TMainForm& form) {
     QApplication::setActiveWindow(&form);
@@ -414,6 +432,11 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.messages.size(), 1);
     QVERIFY2(answers.messages[0].startsWith("Wavelength 801.479000 was not found."),
              qPrintable(answers.messages[0]));
+    // Where it stands and what the element has near it.
+    QVERIFY2(answers.messages[0].contains(" It stands in line 15 of " +
+                                          Meas("argon_n8e15_notfound.txt") +
+                                          "; the element's nearest line is at "),
+             qPrintable(answers.messages[0]));
     QVERIFY(answers.errors.isEmpty());
     QCOMPARE(Grid(*form)->RowCount(), 15);
     QVERIFY(!Grid(*form)->Cell(3, 1).isEmpty());
@@ -498,6 +521,7 @@ class MainFormTest : public QObject {
     QTest::newRow("letters") << "abc";
     QTest::newRow("empty") << "";
     QTest::newRow("decimal comma") << "1,5";
+    QTest::newRow("negative") << "-5";
   }
   void badEditIsRefused() {
     QFETCH(QString, text);
@@ -624,6 +648,42 @@ class MainFormTest : public QObject {
 
   // Refits after the fit: their report follows the results line, the
   // "Uncertainty" page shows every successful refit, and the seed repeats a run.
+  // After a fit each line shows how far the fit misses its measured
+  // fraction, in the table and in the strip below the chart; before a fit
+  // and after an edit there is nothing to show.
+  void fitShowsEachLinesResidual() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    TLineGrid* grid = Grid(*form);
+    QCOMPARE(grid->Cell(TLineGrid::kResidualColumn, 0), QString("Residual"));
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* strip = qobject_cast<QCPGraph*>(Series(ebf, "ResidualSeries"));
+    QVERIFY(strip);
+    QCOMPARE(strip->dataCount(), 0);
+    QVERIFY(grid->Cell(TLineGrid::kResidualColumn, 1).isEmpty());
+    FitNow(*form);
+    const auto& lines = form->CurrentSession().Table().lines;
+    QCOMPARE(strip->dataCount(), static_cast<int>(lines.size()));
+    for (size_t k = 0; k < lines.size(); ++k) {
+      const double residual = lines[k].G_m - lines[k].G_f;
+      QCOMPARE(grid->Cell(TLineGrid::kResidualColumn, static_cast<int>(k) + 1),
+               QString::asprintf("%+.4f", residual));
+      QCOMPARE(strip->data()->at(static_cast<int>(k))->key, lines[k].AR.WaveLength);
+      QVERIFY(qAbs(strip->data()->at(static_cast<int>(k))->value - residual) < 1e-12);
+    }
+    // The strip keeps the chart's wavelengths.
+    ebf->xAxis->setRange(700, 720);
+    QCOMPARE(strip->keyAxis()->range().lower, 700.0);
+    // The saved table keeps its nine columns.
+    answers.saveFile = fDir->filePath("saved.txt");
+    Click(NamedWidget<QPushButton>(*form, "Button1"));
+    QCOMPARE(ReadAll(answers.saveFile).split('\n')[0].count('\t'), 9);  // tab-led
+    // An edit: fitted values, and with them the residuals, are gone.
+    TypeIntoCell(grid, 2, "100");
+    QVERIFY(grid->Cell(TLineGrid::kResidualColumn, 1).isEmpty());
+    QCOMPARE(strip->dataCount(), 0);
+  }
+
   void monteCarloFitFillsTheUncertaintyPage() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
@@ -641,7 +701,9 @@ class MainFormTest : public QObject {
     QVERIFY2(report[2].startsWith("Monte Carlo: 40 runs") && report[2].contains("seed 7") &&
                  report[2].contains("noise 0.02") && report[2].contains("Aki accuracy"),
              qPrintable(report[2]));
-    QVERIFY(report[4].startsWith("log10(n_1)"));
+    // After the warnings, if any: the statistics.
+    QVERIFY2(!report.filter(QRegularExpression("^log10\\(n_1\\) ")).isEmpty(),
+             qPrintable(report.join('\n')));
 
     QVERIFY(NamedWidget<QTabWidget>(*form, "ChartPages")->isTabEnabled(4));
     QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->currentIndex(), 4);
@@ -675,6 +737,53 @@ class MainFormTest : public QObject {
     QCOMPARE(bars->dataCount(), 0);
   }
 
+  // With T_exc fitted too the page shows its refits beside those of n_1 and
+  // the two against each other; the count that failed is on the chart, and
+  // a fit stopped by the iteration limit says which limit to raise.
+  void monteCarloShowsBothParametersAndItsFailures() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    auto* fitSecond = NamedWidget<QCheckBox>(*form, "FitTempCheckBox");
+    fitSecond->setChecked(true);
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloRunsEdit"), "30");
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloNoiseEdit"), "0.05");
+    QTest::keyClicks(NamedWidget<QLineEdit>(*form, "MonteCarloSeedEdit"), "3");
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCustomPlot* chart = form->Charts()->UncertaintyChart();
+    const auto total = [](QCPBars* bars) {
+      double sum = 0;
+      for (int i = 0; bars && i < bars->dataCount(); ++i) sum += bars->data()->at(i)->value;
+      return sum;
+    };
+    const double shown = total(chart->findChild<QCPBars*>("Log10N1Histogram"));
+    QVERIFY(shown > 0);
+    QCOMPARE(total(chart->findChild<QCPBars*>("SecondHistogram")), shown);
+    auto* scatter = chart->findChild<QCPGraph*>("RefitScatter");
+    QVERIFY(scatter);
+    QCOMPARE(scatter->dataCount(), static_cast<int>(shown));
+    QCOMPARE(chart->axisRectCount(), 3);
+    auto* note = chart->findChild<QCPItemText*>("RefitFailures");
+    QVERIFY(note);
+    QVERIFY2(note->text().startsWith(QString("%1 of 30 refits shown").arg(shown)),
+             qPrintable(note->text()));
+
+    // T_exc fixed again: n_1's histogram alone.
+    fitSecond->setChecked(false);
+    FitNow(*form);
+    QCOMPARE(chart->axisRectCount(), 1);
+    QVERIFY(!chart->findChild<QCPBars*>("SecondHistogram"));
+
+    // A base fit cut short by the iteration limit gives no refits and says
+    // which limit to raise.
+    fitSecond->setChecked(true);
+    NamedWidget<QLineEdit>(*form, "MaxIterEdit")->setText("2");
+    FitNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains("iteration limit of 2: raise the limit (to 100, say)"),
+             qPrintable(answers.errors[0]));
+  }
+
   void monteCarloFieldsAreChecked_data() {
     QTest::addColumn<QString>("runs");
     QTest::addColumn<QString>("noise");
@@ -691,7 +800,7 @@ class MainFormTest : public QObject {
     QTest::newRow("runs no number") << "many"
                                     << ""
                                     << ""
-                                    << "many";
+                                    << "Monte Carlo runs: 'many'";
     QTest::newRow("negative noise") << "20"
                                     << "-0.1"
                                     << ""
@@ -699,7 +808,7 @@ class MainFormTest : public QObject {
     QTest::newRow("noise no number") << "20"
                                      << "2%"
                                      << ""
-                                     << "2%";
+                                     << "Monte Carlo noise: '2%'";
     QTest::newRow("negative seed") << "20"
                                    << ""
                                    << "-3"
@@ -847,7 +956,7 @@ class MainFormTest : public QObject {
     QTest::addColumn<QString>("error");
     const QByteArray good = ReadAll(kSourceDir + "/data/measurements/argon_n2e15.recording.csv");
     QTest::newRow("window no number") << good << "wide"
-                                      << "wide";
+                                      << "Half window (FWHM): 'wide'";
     QTest::newRow("window zero") << good << "0"
                                  << "indow";
     QByteArray blue;  // 400-402 nm: no argon line of the base
@@ -1079,6 +1188,36 @@ class MainFormTest : public QObject {
     QCOMPARE(NamedWidget<QLineEdit>(*form, "BoltzCountEdit")->text(), QString("4"));
   }
 
+  // Under "1s levels" the second parameter is the 1s2/4 density ratio: its
+  // field starts from a ratio, the map page and the results name it, and
+  // T_exc comes back with "Boltzmann".
+  void firstLevelsSpeakOfTheRatioNotOfATemperature() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    auto* second = NamedWidget<QLineEdit>(*form, "FitTempEdit");
+    const QString temperature = second->text();
+    QVERIFY(!temperature.isEmpty());
+    auto* distribution = NamedWidget<QComboBox>(*form, "DistributionComboBox");
+    distribution->setCurrentIndex(1);
+    QCOMPARE(second->text(), QString(lumora::FitPanel::kFirstLevelsStart));
+    const QString mapCaption = NamedWidget<QLabel>(*form, "MapSecondLabel")->text();
+    QVERIFY2(mapCaption.contains("1s2/4") && !mapCaption.contains("emperature"),
+             qPrintable(mapCaption));
+    QVERIFY(!form->Charts()->MapPlot()->yAxis->label().contains("emperature"));
+    FitNow(*form);
+    const QString report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText();
+    QVERIFY2(report.contains("1s2/4 u(1s)") && !report.contains("T/K"), qPrintable(report));
+    QVERIFY(answers.errors.isEmpty());
+
+    distribution->setCurrentIndex(0);
+    QCOMPARE(second->text(), temperature);
+    QVERIFY(NamedWidget<QLabel>(*form, "MapSecondLabel")->text().contains("T_exc"));
+    // The temperature, not the ratio, is the start kept for the next session.
+    distribution->setCurrentIndex(1);
+    form->close();
+    QCOMPARE(Setting("_Fit", "FromTemperature").toDouble(), temperature.toDouble());
+  }
+
   void closingWritesTheSettingsBack() {
     Answers answers;
     auto form = ArgonForm(answers);
@@ -1160,6 +1299,32 @@ class MainFormTest : public QObject {
   }
 
   // The analysis steps through the levels on a determinate bar.
+  // The line analysis asks for its five numbers in captioned fields and
+  // gives back the comma text the command reads, as typed.
+  void lineAnalysisDialogHasAFieldPerNumber() {
+    lumora::TAnalysisDialog dialog("Input simulation parameters", "200, 950 1e3,100, 50", nullptr);
+    const QStringList names{"AnalysisFromEdit", "AnalysisToEdit", "AnalysisMinAEdit",
+                            "AnalysisMaxEEdit", "AnalysisRangeEdit"};
+    const QStringList values{"200", "950", "1e3", "100", "50"};
+    auto* form = qobject_cast<QFormLayout*>(dialog.layout());
+    QVERIFY(form);
+    QStringList captions;
+    for (int k = 0; k < names.size(); ++k) {
+      auto* field = dialog.findChild<QLineEdit*>(names[k]);
+      QVERIFY(field);
+      QCOMPARE(field->text(), values[k]);
+      captions << qobject_cast<QLabel*>(form->labelForField(field))->text();
+    }
+    QCOMPARE(captions, (QStringList{"From (nm)", "To (nm)", "Minimum A (s^-1)", "Maximum E (eV)",
+                                    "Range factor"}));
+    QCOMPARE(dialog.Text(), QString("200, 950, 1e3, 100, 50"));
+    QTest::keyClicks(dialog.findChild<QLineEdit*>("AnalysisRangeEdit"), "0");
+    QCOMPARE(dialog.Text(), QString("200, 950, 1e3, 100, 500"));
+    // Four items: the fifth field stays empty, and the command will say so.
+    lumora::TAnalysisDialog four("x", "200, 950, 1e3, 100", nullptr);
+    QCOMPARE(four.findChild<QLineEdit*>("AnalysisRangeEdit")->text(), QString());
+  }
+
   void lineAnalysisShowsItsProgress() {
     Answers answers;
     auto form = ArgonForm(answers);
@@ -1217,6 +1382,14 @@ class MainFormTest : public QObject {
     // Densities relative to the start: from 1 up to the range factor.
     QVERIFY(qAbs(curve->data()->constBegin()->key - 1) < 1e-9);
     QVERIFY(qAbs((curve->data()->constEnd() - 1)->key - 50) < 1e-6);
+    // Above them the absolute n_1 (the fit's start, 1E+016), both on log scales.
+    QCustomPlot* chart = inspector->Chart1();
+    QVERIFY(chart->xAxis2->visible());
+    QCOMPARE(chart->xAxis2->label(), QString("Density n_1 (m^-3)"));
+    QCOMPARE(chart->xAxis->scaleType(), QCPAxis::stLogarithmic);
+    QCOMPARE(chart->xAxis2->scaleType(), QCPAxis::stLogarithmic);
+    QVERIFY(qAbs(chart->xAxis2->range().lower / chart->xAxis->range().lower / 1e16 - 1) < 1e-9);
+    QVERIFY(qAbs(chart->xAxis2->range().upper / chart->xAxis->range().upper / 1e16 - 1) < 1e-9);
   }
 
   void saveTableWritesTabLedRows() {
@@ -1249,15 +1422,52 @@ class MainFormTest : public QObject {
     QCOMPARE(answers.errors.size(), 1);
   }
 
+  // Each chart reads the pointer out in its own axes and units.
   void pointerReadOuts() {
     Answers answers;
     auto form = ArgonForm(answers);
     form->OnPointerOverFractions(696.5431, 0.25);
     QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
              QString("wavelength 696.54310  -  EBF  0.250"));
-    form->OnPointerOverMap(16.25, 1234.5);
+    form->OnPointerOverMap(16.25, 1234.4);
     QCOMPARE(NamedWidget<QLabel>(*form, "StatusPanel1")->text(),
-             QString("log n_1   16.250  -  temperature 1234.500"));
+             QString("n_1 1.778e+16 m^-3 (log 16.250)  -  T_exc 1234 K"));
+
+    QCustomPlot* densities = form->Charts()->DensityChart();
+    densities->xAxis->setRange(11, 13);
+    densities->yAxis->setRange(14, 18);
+    densities->resize(400, 300);
+    densities->replot();
+    MovePointer(densities, {qRound(densities->xAxis->coordToPixel(12)),
+                            qRound(densities->yAxis->coordToPixel(16))});
+    const QString text = NamedWidget<QLabel>(*form, "StatusPanel1")->text();
+    QVERIFY2(text.startsWith("energy 12.0") && text.contains(" eV") &&
+                 text.contains("n 1.0") && text.contains("e+16 m^-3 (log 16.0"),
+             qPrintable(text));
+  }
+
+  // Over the analysis chart the read-out gives R and the lower wavelength,
+  // and names the pair of the point under the pointer.
+  void analysisPointerNamesThePairUnderIt() {
+    QWidget pages;
+    lumora::TResultCharts charts(&pages);
+    auto* plot = pages.findChild<QCustomPlot*>("AnalyzeChart");
+    plot->setParent(nullptr);
+    plot->resize(600, 400);
+    plot->show();
+    charts.ShowAnalysis({{5, 700, "700.0000/800.0000"}, {1, 800, "800.0000/900.0000"}}, false);
+    plot->replot();
+    QSignalSpy over(&charts, &lumora::TResultCharts::PointerOverAnalysis);
+    const QPoint onSecond(qRound(plot->xAxis->coordToPixel(1)),
+                          qRound(plot->yAxis->coordToPixel(800)));
+    MovePointer(plot, onSecond + QPoint(3, -2));
+    QCOMPARE(over.size(), 1);
+    QCOMPARE(over.last().at(2).toString(), QString("800.0000/900.0000"));
+    MovePointer(plot, onSecond + QPoint(60, 60));
+    QCOMPARE(over.last().at(2).toString(), QString());
+    QCOMPARE(lumora::AnalysisChartReadout(1, 800, "800.0000/900.0000"),
+             QString("R 1.0000  -  lower wavelength 800.000 nm  -  pair 800.0000/900.0000 nm"));
+    plot->setParent(&pages);
   }
 
   // ---- results that belong to the lines shown ----------------------------
@@ -1475,6 +1685,10 @@ class MainFormTest : public QObject {
     QVERIFY2(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains("refused"),
              qPrintable(NamedWidget<QLabel>(*form, "StatusMessage")->text()));
     QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(before));
+    // The refusal names the line, and the number's message the column.
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")
+                ->text()
+                .startsWith("Intensity \"abc\" of the line " + grid->Cell(0, 2) + " nm refused"));
     QVERIFY(answers.errors.isEmpty());
 
     const QString measuredBefore = grid->Cell(3, 2);
@@ -1492,43 +1706,61 @@ class MainFormTest : public QObject {
     QCOMPARE(grid->Cell(3, 2), measuredBefore);
   }
 
-  // After a fit and a map, reading another file (or failing to) leaves no
-  // view of the old data.
-  void newReadEmptiesTheViewsOfThePreviousData() {
+  // A read that fails (a bad file, a recent file deleted since) keeps the
+  // table, the results and the title of the file shown; a read that works
+  // leaves no view of the old data.
+  void failedReadKeepsTheTableNewReadEmptiesTheOldViews() {
     QFile bad(Meas("bad.txt"));
     QVERIFY(bad.open(QIODevice::WriteOnly));
     bad.write("696.5431\t100\r\n706.7218\tabc\r\n");
     bad.close();
+    CopySample(kSample);
     Answers answers;
-    auto form = SampleForm(answers, kSample);
+    auto form = SampleForm(answers, kStrongSample);
+    Read(*form, answers, kSample);  // the strong sample is a recent file now
     FitNow(*form);
     MapWithFile(*form, "4", "3");
     QCustomPlot* ebf = form->Charts()->EBFChart();
     auto* colourMap = form->Charts()->MapPlot()->findChild<QCPColorMap*>();
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 27);
-    QVERIFY(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount() >
-            0);
-    QCOMPARE(colourMap->data()->keySize(), 4);
-    form->OnPointerOverMap(15, 1000);
+    const auto dataCount = [](QCustomPlot* plot, const char* name) {
+      return Series(plot, name)->interface1D()->dataCount();
+    };
+    const auto expectKept = [&](const QString& why) {
+      QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+      QCOMPARE(Grid(*form)->RowCount(), 28);
+      QCOMPARE(form->CurrentSession().Table().lines.size(), size_t(27));
+      QCOMPARE(dataCount(ebf, "Series_m"), 27);
+      QCOMPARE(dataCount(ebf, "Series_f"), 27);
+      QVERIFY(!Grid(*form)->Cell(4, 1).isEmpty());
+      QVERIFY(dataCount(form->Charts()->DensityChart(), "DensitySeries") > 0);
+      QCOMPARE(colourMap->data()->keySize(), 4);
+      QVERIFY2(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(why),
+               qPrintable(NamedWidget<QLabel>(*form, "StatusMessage")->text()));
+    };
+    QCOMPARE(dataCount(ebf, "Series_f"), 27);
 
     Read(*form, answers, "bad.txt");
     QCOMPARE(answers.errors.size(), 1);
-    QCOMPARE(form->windowTitle(), QString("Lumora"));
-    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
-             0);
-    QCOMPARE(colourMap->data()->keySize(), 0);
-    QVERIFY(NamedWidget<QLabel>(*form, "StatusPanel1")->text().isEmpty());
+    QVERIFY2(answers.errors[0].contains("\"abc\" in line 2 of"), qPrintable(answers.errors[0]));
+    expectKept("Nothing was read from bad.txt");
+    // "Next file" goes on past the file that failed.
     QCOMPARE(NamedWidget<QListWidget>(*form, "FileListBox")->currentItem()->text(),
              QString("bad.txt"));
 
+    QVERIFY(QFile::remove(Meas(kStrongSample)));
+    QAction* recent = NamedWidget<QMenu>(*form, "RecentMenu")->actions().value(1);
+    QVERIFY(recent && recent->text().endsWith(Meas(kStrongSample)));
+    recent->trigger();
+    QCOMPARE(answers.errors.size(), 2);
+    expectKept("Nothing was read from " + kStrongSample);
+
     // The sample again: fractions, but nothing fitted until a fit runs.
     Read(*form, answers, kSample);
-    QCOMPARE(Series(ebf, "Series_m")->interface1D()->dataCount(), 27);
-    QCOMPARE(Series(ebf, "Series_f")->interface1D()->dataCount(), 0);
-    QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
-             0);
+    QCOMPARE(dataCount(ebf, "Series_m"), 27);
+    QCOMPARE(dataCount(ebf, "Series_f"), 0);
+    QCOMPARE(dataCount(form->Charts()->DensityChart(), "DensitySeries"), 0);
+    QCOMPARE(colourMap->data()->keySize(), 0);
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusPanel1")->text().isEmpty());
     QVERIFY(Grid(*form)->Cell(4, 1).isEmpty());
   }
 
@@ -1798,8 +2030,8 @@ class MainFormTest : public QObject {
       std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
       QStringList texts;
       for (QAction* a : menu->actions()) texts << a->text();
-      QCOMPARE(texts,
-               (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…", "Copy image"}));
+      QCOMPARE(texts, (QStringList{"Export as PNG…", "Export as SVG…", "Export as PDF…",
+                                   "Copy image", "", "Copy data", "Save data as CSV…"}));
       for (int k = 0; k < 3; ++k) {
         const QString format = QStringList{"png", "svg", "pdf"}[k];
         answers.exportFile = fDir->filePath(QString("chart%1.%2").arg(page).arg(format));
@@ -1823,6 +2055,73 @@ class MainFormTest : public QObject {
   }
 
   // Wheel zooms, a double-click brings the data's view back.
+  // Every chart's data can be copied and saved as CSV: one row per point of
+  // each series in its own axes, a row per cell of the map.
+  void chartDataIsCopiedAndSavedAsCsv() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    MapWithFile(*form, "4", "3");
+    const auto menuAction = [&](QCustomPlot* plot, const QString& text) {
+      std::unique_ptr<QMenu> menu(form->Charts()->ContextMenu(plot, nullptr));
+      for (QAction* a : menu->actions())
+        if (a->text() == text) {
+          a->trigger();
+          return true;
+        }
+      return false;
+    };
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    QVERIFY(menuAction(ebf, "Copy data"));
+    const QStringList rows = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows[0], QString("series,x axis,x,y axis,y,value"));
+    const auto& lines = form->CurrentSession().Table().lines;
+    // Measured, fitted and absorption-free for every line (the map's
+    // refresh fits nothing, but the residual strip follows the fitted).
+    const QStringList measured = rows.filter(QRegularExpression("^\"measured\","));
+    QCOMPARE(measured.size(), static_cast<int>(lines.size()));
+    QCOMPARE(measured[0], QString("\"measured\",\"Wavelength (nm)\",%1,\"Branching fraction\",%2,")
+                              .arg(QString::number(lines[0].AR.WaveLength, 'g', 10),
+                                   QString::number(lines[0].G_m, 'g', 10)));
+
+    answers.exportFile = fDir->filePath("map.csv");
+    QVERIFY(menuAction(form->Charts()->MapPlot(), "Save data as CSV…"));
+    const QList<QByteArray> saved = ReadAll(answers.exportFile).split('\n');
+    QCOMPARE(saved[0], QByteArray("series,x axis,x,y axis,y,value\r"));
+    int cells = 0;
+    for (const QByteArray& row : saved)
+      if (row.startsWith("\"ResidualColorMap\"")) ++cells;
+    QCOMPARE(cells, 4 * 3);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+  }
+
+  // A chart for a paper: the size and resolution asked for, black on white,
+  // while the chart on screen keeps its dark look.
+  void chartExportTakesSizeResolutionAndLightStyle() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    const QBrush dark = ebf->axisRect()->backgroundBrush();
+    answers.exportFile = fDir->filePath("paper.png");
+    answers.exportOptions = lumora::ChartExportOptions{900, 600, 300, true};
+    form->ExportChartAs(0, "png");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.exportOptionsShown.size(), size_t(1));
+    QCOMPARE(answers.exportOptionsShown[0].width, ebf->width());  // offered as shown
+    QImage image(answers.exportFile);
+    QCOMPARE(image.size(), QSize(900, 600));
+    QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), 300);
+    QCOMPARE(QColor(image.pixel(2, 2)), QColor(Qt::white));
+    QCOMPARE(ebf->axisRect()->backgroundBrush(), dark);
+    QCOMPARE(ebf->xAxis->tickLabelColor(), QColor(0xC0, 0xC0, 0xC0));
+    // The next export offers the resolution and style chosen.
+    answers.exportOptions.reset();
+    answers.exportFile = fDir->filePath("again.png");
+    form->ExportChartAs(0, "png");
+    QCOMPARE(answers.exportOptionsShown[1].dpi, 300);
+    QVERIFY(answers.exportOptionsShown[1].light);
+  }
+
   void chartsZoomAndReset() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
@@ -1859,10 +2158,129 @@ class MainFormTest : public QObject {
       for (const QRectF& other : shown) QVERIFY(!box.intersects(other));
       shown.push_back(box);
     }
-    QVERIFY(shown.size() >= 10);
+    QVERIFY2(shown.size() >= 10, qPrintable(QString::number(shown.size())));
   }
 
   // Cells chosen with the mouse, copied with Ctrl+C as a spreadsheet takes them.
+  // The box a chart label's text takes, as drawn.
+  static QRectF TextBox(const QCPItemText* label) {
+    const QPointF at = label->position->pixelPosition();
+    const QFontMetrics metrics(label->font());
+    const double width = metrics.horizontalAdvance(label->text());
+    return QRectF(at.x() - width / 2, at.y() - label->padding().bottom() - metrics.height() + 1,
+                  width, metrics.height() - 1);
+  }
+  static std::vector<QCPItemText*> ShownLabels(QCustomPlot* plot) {
+    std::vector<QCPItemText*> labels;
+    for (int i = 0; i < plot->itemCount(); ++i)
+      if (auto* label = qobject_cast<QCPItemText*>(plot->item(i)); label && label->visible())
+        labels.push_back(label);
+    return labels;
+  }
+
+  // Bar labels sit on no other bar and no mark, and stay inside the axes
+  // after a zoom; the labels of bars out of view are not drawn at all.
+  void barLabelsStayClearOfBarsAndMarks() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    FitNow(*form);
+    form->resize(1280, 800);
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(0);
+    QApplication::processEvents();
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* bars = qobject_cast<QCPBars*>(Series(ebf, "Series_m"));
+    const auto check = [&](const char* view) {
+      ebf->replot();
+      const QRectF inside = ebf->axisRect()->rect();
+      const std::vector<QCPItemText*> labels = ShownLabels(ebf);
+      QVERIFY2(!labels.empty(), view);
+      for (QCPItemText* label : labels) {
+        const QRectF box = TextBox(label);
+        QVERIFY2(inside.contains(box), qPrintable(label->text() + " " + view));
+        const std::vector<QRectF> rects = lumora::BarRects(*form->Charts());
+        for (int k = 0; k < bars->dataCount(); ++k) {
+          const double key = bars->data()->at(k)->key;
+          if (QString::number(key, 'g', 15) == label->text()) continue;
+          QVERIFY2(!box.adjusted(0, 0, 0, -1).intersects(rects[k]),
+                   qPrintable(label->text() + " on the bar of " + QString::number(key)));
+        }
+        for (const char* series : {"Series_f", "Series_t"}) {
+          auto* points = qobject_cast<QCPGraph*>(Series(ebf, series));
+          for (auto it = points->data()->constBegin(); it != points->data()->constEnd(); ++it) {
+            const QPointF at(ebf->xAxis->coordToPixel(it->key),
+                             ebf->yAxis->coordToPixel(it->value));
+            QVERIFY2(!box.contains(at), qPrintable(label->text() + " on a mark of " + series));
+          }
+        }
+      }
+    };
+    check("all");
+    ebf->xAxis->setRange(745, 760);  // zoomed in: most bars out of view
+    check("zoomed");
+    for (QCPItemText* label : ShownLabels(ebf))
+      QVERIFY(ebf->xAxis->range().contains(label->position->coords().x()));
+  }
+
+  // A contour's label near the edge of the grid turns to the side where it
+  // fits, instead of being cut off.
+  void contourLabelsStayInsideTheGrid() {
+    QWidget pages;
+    lumora::TResultCharts charts(&pages);
+    QCustomPlot* plot = charts.MapPlot();
+    plot->setParent(nullptr);
+    plot->resize(500, 400);
+    plot->show();
+    charts.SetMapRange(15, 100, 17, 3000, "Temperature [K]");
+    lumora::ConfidenceRegion inner, outer;
+    inner.level = 0.68;
+    outer.level = 0.95;
+    // The inner region's left end and the outer's right end on the edges.
+    inner.contour = {{15.0, 1500, 16.0, 2900}};
+    outer.contour = {{16.0, 150, 17.0, 1500}};
+    charts.ShowContours({inner, outer});
+    plot->replot();
+    const QRectF inside = plot->axisRect()->rect();
+    const std::vector<QCPItemText*> labels = ShownLabels(plot);
+    QCOMPARE(labels.size(), size_t(2));
+    for (QCPItemText* label : labels) {
+      const QPointF topLeft = label->topLeft->pixelPosition();
+      const QPointF bottomRight = label->bottomRight->pixelPosition();
+      QVERIFY2(inside.contains(QRectF(topLeft, bottomRight)), qPrintable(label->text()));
+    }
+    plot->setParent(&pages);
+  }
+
+  // The flag labels of a recording are inside the chart, apart from each
+  // other and above the spectrum.
+  void recordingFlagLabelsAreClearAndInside() {
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n1.5e17_shifted.recording.csv",
+                        Meas("shifted.recording.csv")));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = Meas("shifted.recording.csv");
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    QVERIFY(Finished(*form));
+    form->resize(1024, 700);
+    QApplication::processEvents();
+    QCustomPlot* plot = form->Charts()->SpectrumChart();
+    plot->replot();
+    const QRectF inside = plot->axisRect()->rect();
+    const std::vector<QCPItemText*> labels = ShownLabels(plot);
+    QVERIFY(!labels.empty());
+    auto* spectrum = qobject_cast<QCPGraph*>(Series(plot, "SpectrumSeries"));
+    std::vector<QRectF> shown;
+    for (QCPItemText* label : labels) {
+      const QRectF box = TextBox(label);
+      QVERIFY2(inside.contains(box), qPrintable(label->text()));
+      for (const QRectF& other : shown) QVERIFY2(!box.intersects(other), qPrintable(label->text()));
+      shown.push_back(box);
+      for (auto it = spectrum->data()->constBegin(); it != spectrum->data()->constEnd(); ++it)
+        QVERIFY2(!box.adjusted(0, 0, 0, -1).contains(plot->xAxis->coordToPixel(it->key),
+                                                     plot->yAxis->coordToPixel(it->value)),
+                 qPrintable(label->text() + " on the spectrum"));
+    }
+  }
+
   void copiedCellsAreTabSeparatedWithHeaders() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
@@ -1962,6 +2380,50 @@ class MainFormTest : public QObject {
   }
 
   // The window fits its minimum size and every field keeps its text readable.
+  // At 1024x700 the report shows eight lines and the table takes the dark
+  // theme; the clear button says what it does and the F1 list keeps each
+  // key apart from its command; a read leaves no emptied page in front and
+  // a saved map says where it went.
+  void layoutReadsAndSaysWhere() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    form->resize(1024, 700);
+    QApplication::processEvents();
+    auto* report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo");
+    QVERIFY2(report->viewport()->height() >= 8 * report->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(report->viewport()->height())));
+    QCOMPARE(NamedWidget<QToolButton>(*form, "SpeedButton1")->text(), QString("Clear"));
+    NamedWidget<QAction>(*form, "ShortcutsAction")->trigger();
+    QVERIFY2(answers.messages.last().contains("\nCtrl+Shift+O  Read spectrum\n"),
+             qPrintable(answers.messages.last()));
+
+    TLineGrid* grid = Grid(*form);
+    QPalette dark = grid->palette();
+    dark.setColor(QPalette::Base, QColor(0x2A, 0x2A, 0x2A));
+    dark.setColor(QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    grid->setPalette(dark);
+    const QImage cells = grid->viewport()->grab().toImage();
+    for (int row : {1, 2}) {
+      const QRect cell = grid->visualRect(grid->model()->index(row - 1, 5));
+      QVERIFY2(QColor(cells.pixel(cell.left() + 2, cell.bottom() - 2)).lightness() < 100,
+               qPrintable(QString::number(row)));
+    }
+
+    auto* pages = NamedWidget<QTabWidget>(*form, "ChartPages");
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QCOMPARE(pages->currentIndex(), 3);
+    Read(*form, answers, kSample);
+    QVERIFY(pages->isTabEnabled(pages->currentIndex()));
+
+    MapWithFile(*form, "4", "3");
+    QVERIFY(QFile::exists(Meas("Maps/" + kSample + "_map.txt")));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusMessage")->text(),
+             "Map saved to " + QDir::toNativeSeparators(Meas("Maps/" + kSample + "_map.txt")) +
+                 ".");
+    QVERIFY(answers.errors.isEmpty());
+  }
+
   void fieldsAreReadableAtSmallSizes_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("1024x700") << QSize(1024, 700);

@@ -146,7 +146,9 @@ TEST_F(FitCli, FirstLevelsFitsTheSecondParameterOverFourLevels) {
   EXPECT_NE(lines[0].find("±u(n_9)"), std::string::npos);
   const CliResult forced = Run("fit --distribution 1s --temperature 250 meas/argon_n2e15.txt");
   const std::string header = TextLines(forced.out)[0];
-  EXPECT_NE(header.find("±u(n_4)   T/K"), std::string::npos) << header;
+  // The second column is the 1s2/4 density ratio, no temperature.
+  EXPECT_NE(header.find("±u(n_4) 1s2/4 u(1s)"), std::string::npos) << header;
+  EXPECT_EQ(header.find("T/K"), std::string::npos) << header;
 }
 
 TEST_F(FitCli, MapWritesItsFileIntoMaps) {
@@ -784,11 +786,13 @@ TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   ASSERT_EQ(first.status, 0) << first.err;
   const std::vector<std::string> lines = TextLines(first.out);
   // --noise weights the fit: its chi-square follows the results line.
-  ASSERT_EQ(lines.size(), 7u) << first.out;
+  ASSERT_GE(lines.size(), 7u) << first.out;
   EXPECT_EQ(lines[2].rfind("chi2 = ", 0), 0u) << lines[2];
   EXPECT_EQ(lines[3].rfind("Monte Carlo: 50 runs, ", 0), 0u) << lines[3];
   EXPECT_NE(lines[3].find("seed 11"), std::string::npos) << lines[3];
-  EXPECT_EQ(lines[5].rfind("log10(n_1) ", 0), 0u) << lines[5];
+  // Warnings (refits that failed, those the iteration limit stopped) come
+  // before the statistics, which end the block.
+  EXPECT_EQ(lines[lines.size() - 2].rfind("log10(n_1) ", 0), 0u) << first.out;
   EXPECT_EQ(Run(args).out, first.out);
   // The same seed on every core gives the same output, in text and in JSON.
   const std::string both =

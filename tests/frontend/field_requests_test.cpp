@@ -131,6 +131,9 @@ TEST(FieldRequests, ATextThatIsNoNumberIsNamedByItsCaption) {
   WindowFields firstLevels = DefaultFields();
   firstLevels.Distribution = 1;
   EXPECT_EQ(WindowFieldCaption(firstLevels, &WindowFields::FitTemperature), "Fit 1s2/4 log10 N");
+  // The map's second axis is no temperature under "1s levels".
+  EXPECT_EQ(WindowFieldCaption(firstLevels, &WindowFields::FromTemperature), "Map 1s2/4 From");
+  EXPECT_EQ(WindowFieldCaption(firstLevels, &WindowFields::FromDensity), "Map density From");
 }
 
 TEST(FieldRequests, MapGridFromTheMapFields) {

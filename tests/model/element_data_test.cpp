@@ -236,7 +236,8 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
       {"empty file", "", 0, ""},
       {"wavelength not in the base", "700 1\n750.0001 2\n800 3\n", 1,
        "Wavelength 750.000100 was not found. Import was stopped. Check used specie or wavelength "
-       "precision."},
+       "precision. It stands in line 2 of " +
+           (Dir() + "/m.txt") + "; the element's nearest line is at 750 nm."},
       {"blank line after the last record", "700 1\n750 2\n\n", 2,
        "Wavelength 0.000000 was not found. Import was stopped. Check used specie or wavelength "
        "precision."},
@@ -252,9 +253,13 @@ TEST_F(ElementTest, ImportIntensitiesStops) {
 
 TEST_F(ElementTest, ImportIntensitiesErrorsKeepTheLinesBefore) {
   LoadFixture();
-  EXPECT_THROW(
-      ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n750 abc\n800 3\n"), sink),
-      InOutError);
+  try {
+    ImportIntensities(table, lineBase.get(), Write("m.txt", "700 1\n750 abc\n800 3\n"), sink);
+    ADD_FAILURE();
+  } catch (const InOutError& e) {
+    // Named with its line, to be found in a long file.
+    EXPECT_EQ(e.what(), "Invalid numeric format: \"abc\" in line 2 of " + (Dir() + "/m.txt"));
+  }
   EXPECT_EQ(table.lines.size(), 1u);
 
   // Upper level missing: the failing line stays too.

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
+#include "base/format.h"
 #include "fit_fixture.h"
 
 namespace lumora::fittest {
@@ -52,6 +54,8 @@ TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
   EXPECT_EQ(serial.failed, parallel.failed);
   EXPECT_EQ(MonteCarloReport(serial, request), MonteCarloReport(parallel, request));
   ASSERT_TRUE(serial.second.has_value());
+  // The second parameter of every refit that counts, beside its n_1.
+  EXPECT_EQ(serial.secondSamples.size(), serial.log10N1Samples.size());
 
   request.seed += 1;
   EXPECT_NE(RunMonteCarlo(table, request).log10N1Samples, serial.log10N1Samples);
@@ -61,6 +65,26 @@ TEST_F(MonteCarloTest, TheSameSeedGivesTheSameResultOnAnyNumberOfThreads) {
   RunMonteCarlo(table, request);
   for (size_t k = 0; k < table.lines.size(); ++k)
     EXPECT_EQ(table.lines[k].G_m, before.lines[k].G_m);
+}
+
+// A refit stopped by the iteration limit has found no optimum: it counts as
+// failed, and the report says which limit to raise.
+TEST_F(MonteCarloTest, RefitsStoppedByTheIterationLimitFailAndSaySo) {
+  MeasureIntensities(kTrueLog10N1);
+  const FitResult fit =
+      Fit(BaseParameters(16, kTrueTemperature), 50, 2, "a.txt", dir.File("log.txt"));
+  MonteCarloRequest request = Request(fit, 20, 0.3);
+  request.fit.solver.iterationLimit = 1;
+  const MonteCarloResult result = RunMonteCarlo(table, request);
+  EXPECT_GT(result.iterationLimitFailures, 0);
+  EXPECT_EQ(result.failed + static_cast<int>(result.log10N1Samples.size()), result.runs);
+  EXPECT_GE(result.failed, result.iterationLimitFailures);
+  const std::vector<std::string> report = MonteCarloReport(result, request);
+  const std::string expected = Format(
+      "%d refits stopped at the iteration limit of 1 before they ended; raise the limit (to 100, "
+      "say) and fit again.",
+      result.iterationLimitFailures);
+  EXPECT_NE(std::find(report.begin(), report.end(), expected), report.end());
 }
 
 // Measurements with 2 % Gaussian noise at a known n_1: the 95 % interval of

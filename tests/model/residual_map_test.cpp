@@ -390,6 +390,9 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
   input.secondFitted = true;
   std::vector<std::string> lines;
   ResultsLine(input, &lines, "x.txt");
+  // The header names the ratio, not a temperature.
+  EXPECT_NE(lines[0].find(" 1s2/4 u(1s)       RSS"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find("T/K"), std::string::npos) << lines[0];
   const std::vector<std::string> words = SplitBlanks(lines[1]);
   EXPECT_EQ(words[3], "0.00E+000");
   EXPECT_EQ(words[5], "2.00E+014");
