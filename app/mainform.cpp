@@ -910,8 +910,12 @@ void TMainForm::RunFit() {
   FitRequest request = fitPanel->Request(f, ElementMass());
   request.report.dataFileName = FileNamePart(fFileName);
   std::optional<MonteCarloRequest> refits;
-  if (const std::optional<MonteCarloSettings> settings = fitPanel->MonteCarlo())
+  if (const std::optional<MonteCarloSettings> settings = fitPanel->MonteCarlo()) {
+    // The noise states the intensities' uncertainty: it weights the fit and
+    // the refits, as lumora-cli fit --noise does.
+    if (settings->noise > 0) request.uncertainty = {UncertaintySource::Relative, settings->noise};
     refits = MonteCarloRequestFor(request, *settings);
+  }
   // Cancel stops the fit at its next iteration.
   request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
   auto result = std::make_shared<FitResult>();

@@ -696,11 +696,13 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     const QStringList report =
         NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().split('\n');
-    QVERIFY(report.size() >= 6);
+    QVERIFY(report.size() >= 7);
     QVERIFY(report[1].contains(kSample));  // the results line comes first
-    QVERIFY2(report[2].startsWith("Monte Carlo: 40 runs") && report[2].contains("seed 7") &&
-                 report[2].contains("noise 0.02") && report[2].contains("Aki accuracy"),
-             qPrintable(report[2]));
+    // The noise weights the fit: its chi-square follows the results line.
+    QVERIFY2(report[2].startsWith("chi2 = "), qPrintable(report[2]));
+    QVERIFY2(report[3].startsWith("Monte Carlo: 40 runs") && report[3].contains("seed 7") &&
+                 report[3].contains("noise 0.02") && report[3].contains("Aki accuracy"),
+             qPrintable(report[3]));
     // After the warnings, if any: the statistics.
     QVERIFY2(!report.filter(QRegularExpression("^log10\\(n_1\\) ")).isEmpty(),
              qPrintable(report.join('\n')));
