@@ -11,6 +11,7 @@
 #include <limits>
 #include <numeric>
 
+#include "app/chart_colours.h"
 #include "app/chartexport.h"
 #include "model/line_integration.h"
 #include "model/residual_map.h"
@@ -21,9 +22,6 @@ namespace {
 
 const QColor kChartBackground(0x33, 0x33, 0x33);
 const QColor kAxisRectBackground(0x34, 0x34, 0x34);
-const QColor kSilver(0xC0, 0xC0, 0xC0);
-const QColor kLime(0x00, 0xFF, 0x00);
-const QColor kOrange(0xFF, 0x80, 0x00);
 const QColor kCyan(0x00, 0xFF, 0xFF);
 
 // Bars that each take their own colour; the legend shows the series brush.
@@ -73,11 +71,11 @@ class TColouredBars : public QCPBars {
 
 void StyleAxis(QCPAxis* axis, const QString& label) {
   axis->setLabel(label);
-  axis->setLabelColor(kSilver);
-  axis->setTickLabelColor(kSilver);
-  axis->setBasePen(QPen(kSilver));
-  axis->setTickPen(QPen(kSilver));
-  axis->setSubTickPen(QPen(kSilver));
+  axis->setLabelColor(kChartSilver);
+  axis->setTickLabelColor(kChartSilver);
+  axis->setBasePen(QPen(kChartSilver));
+  axis->setTickPen(QPen(kChartSilver));
+  axis->setSubTickPen(QPen(kChartSilver));
   axis->grid()->setPen(QPen(QColor(0x55, 0x55, 0x55), 0, Qt::DotLine));
 }
 
@@ -95,7 +93,7 @@ QCustomPlot* NewPlot(QWidget* parent, const char* name, const QString& bottom,
 void LegendAtBottom(QCustomPlot* plot) {
   plot->legend->setVisible(true);
   plot->legend->setBrush(kAxisRectBackground);
-  plot->legend->setTextColor(kSilver);
+  plot->legend->setTextColor(kChartSilver);
   plot->legend->setBorderPen(QPen(QColor(0x55, 0x55, 0x55)));
   plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
   auto* row = new QCPLayoutGrid;
@@ -374,9 +372,9 @@ void TResultCharts::BuildResidualStrip() {
   fResidualSeries->setName("residual");
   fResidualSeries->removeFromLegend();
   fResidualSeries->setLineStyle(QCPGraph::lsImpulse);
-  fResidualSeries->setPen(QPen(kOrange, 1.5));
-  fResidualSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kOrange, 5));
-  y->grid()->setZeroLinePen(QPen(kSilver, 1, Qt::DotLine));
+  fResidualSeries->setPen(QPen(kChartOrange, 1.5));
+  fResidualSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kChartOrange, 5));
+  y->grid()->setZeroLinePen(QPen(kChartSilver, 1, Qt::DotLine));
   ShowResidualStrip(false);
 }
 
@@ -407,7 +405,7 @@ void TResultCharts::BuildAnalyzeChart(QWidget* parent) {
   fAnalyze = NewPlot(parent, "AnalyzeChart", "R Value", "Lower wavelength (nm)");
   fAnalyze->setToolTip("Click on legend to show the wavelengths.");
   fAnalysisSeries = PointSeries(fAnalyze, "AnalysisSeries", QString::fromUtf8("λ x R dependence"),
-                                QCPScatterStyle(QCPScatterStyle::ssCross, kLime, 8));
+                                QCPScatterStyle(QCPScatterStyle::ssCross, kChartLime, 8));
   LegendAtBottom(fAnalyze);
   connect(
       fAnalyze, &QCustomPlot::legendClick, this,
@@ -483,7 +481,7 @@ void TResultCharts::BuildSpectrumChart(QWidget* parent) {
   fBaselineSeries = fSpectrum->addGraph();
   fBaselineSeries->setObjectName("BaselineSeries");
   fBaselineSeries->setName("baseline");
-  fBaselineSeries->setPen(QPen(kOrange, 1.5));
+  fBaselineSeries->setPen(QPen(kChartOrange, 1.5));
   LegendAtBottom(fSpectrum);
 }
 
@@ -517,7 +515,7 @@ void TResultCharts::AddMarks(QCustomPlot* plot, const std::vector<LabelledPoint>
     text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     text->setPadding(QMargins(0, 0, 0, 4));
     text->setText(p.label);
-    text->setColor(kSilver);
+    text->setColor(kChartSilver);
     text->setClipToAxisRect(true);
     text->setVisible(visible);
     items.push_back(text);
@@ -709,7 +707,7 @@ void DrawHistogram(QCPBars* bars, const std::vector<double>& samples, double p2_
     for (QCPItemPosition* p : {line->point1, line->point2}) p->setAxes(x, y);
     line->point1->setCoords(at, 0);
     line->point2->setCoords(at, 1);
-    line->setPen(QPen(at == p50 ? kOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
+    line->setPen(QPen(at == p50 ? kChartOrange : kCyan, 1.5, at == p50 ? Qt::SolidLine : Qt::DashLine));
     marks.push_back(line);
     auto* text = new QCPItemText(plot);
     text->setClipAxisRect(x->axisRect());
@@ -720,7 +718,7 @@ void DrawHistogram(QCPBars* bars, const std::vector<double>& samples, double p2_
     text->position->setCoords(at, 0.02);
     text->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
     text->setText(QString("%1\n%2").arg(caption).arg(at, 0, 'g', 5));
-    text->setColor(kSilver);
+    text->setColor(kChartSilver);
     text->setBrush(kAxisRectBackground);
     marks.push_back(text);
   }
@@ -766,7 +764,7 @@ void TResultCharts::ShowRefits(const RefitSamples& refits) {
     note->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
     note->setTextAlignment(Qt::AlignRight);
     note->setText(refits.failureNote);
-    note->setColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kSilver);
+    note->setColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kChartSilver);
     note->setBrush(kAxisRectBackground);
     note->setPadding(QMargins(4, 2, 4, 2));
     fPercentileMarks.push_back(note);
@@ -826,7 +824,7 @@ void TResultCharts::ShowSpectrum(const IntegrationResult* integration) {
       }
       window->topLeft->setCoords(line.windowFrom, 0);
       window->bottomRight->setCoords(line.windowTo, 1);
-      const QColor colour = flagged ? QColor(0xFF, 0x40, 0x40) : kLime;
+      const QColor colour = flagged ? QColor(0xFF, 0x40, 0x40) : kChartLime;
       window->setPen(Qt::NoPen);
       window->setBrush(QColor(colour.red(), colour.green(), colour.blue(), 0x30));
       window->setLayer("background");

@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
   form.ShowPairCurve(763.5106, 738.398);
   if (!WaitForCommand(form)) return 1;
   QTest::qWait(50);
-  const QString inspector = output + "/pair-inspector.png";
+  const QString inspector = output + "/line-pair-curves.png";
   if (form.PairInspector()->grab().save(inspector))
     std::cout << inspector.toStdString() << "\n";
   else

@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 
+#include "app/chart_colours.h"
 #include "app/qt_text.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
@@ -27,9 +28,6 @@ namespace lumora {
 
 namespace {
 
-const QColor kSilver(0xC0, 0xC0, 0xC0);
-const QColor kLime(0x00, 0xFF, 0x00);
-const QColor kOrange(0xFF, 0x80, 0x00);
 const QColor kRed(0xFF, 0x50, 0x50);
 
 // A click farther than this from every point hits none.
@@ -102,21 +100,21 @@ void SeriesPanel::BuildChartPage(QWidget* parent) {
   fChart->yAxis->setNumberFormat("eb");
   fChart->yAxis->setNumberPrecision(0);
   for (QCPAxis* axis : {fChart->yAxis2}) {
-    axis->setLabelColor(kOrange);
-    axis->setTickLabelColor(kOrange);
-    axis->setBasePen(QPen(kOrange));
-    axis->setTickPen(QPen(kOrange));
-    axis->setSubTickPen(QPen(kOrange));
+    axis->setLabelColor(kChartOrange);
+    axis->setTickLabelColor(kChartOrange);
+    axis->setBasePen(QPen(kChartOrange));
+    axis->setTickPen(QPen(kChartOrange));
+    axis->setSubTickPen(QPen(kChartOrange));
   }
   fGood = fChart->addGraph();
   fGood->setObjectName("SeriesPoints");
   fGood->setLineStyle(QCPGraph::lsLine);
-  fGood->setPen(QPen(kLime, 1));
-  fGood->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kLime, kLime, 7));
+  fGood->setPen(QPen(kChartLime, 1));
+  fGood->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kChartLime, kChartLime, 7));
   fBars = new QCPErrorBars(fChart->xAxis, fChart->yAxis);
   fBars->setObjectName("SeriesErrorBars");
   fBars->setDataPlottable(fGood);
-  fBars->setPen(QPen(kSilver));
+  fBars->setPen(QPen(kChartSilver));
   fHollow = fChart->addGraph();
   fHollow->setObjectName("SeriesHollowPoints");
   fHollow->setLineStyle(QCPGraph::lsNone);
@@ -125,8 +123,8 @@ void SeriesPanel::BuildChartPage(QWidget* parent) {
   fSecond = fChart->addGraph(fChart->xAxis, fChart->yAxis2);
   fSecond->setObjectName("SeriesSecondPoints");
   fSecond->setLineStyle(QCPGraph::lsLine);
-  fSecond->setPen(QPen(kOrange, 1, Qt::DashLine));
-  fSecond->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, kOrange, kOrange, 6));
+  fSecond->setPen(QPen(kChartOrange, 1, Qt::DashLine));
+  fSecond->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, kChartOrange, kChartOrange, 6));
   fChart->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   fChart->setMouseTracking(true);
   page->addWidget(fChart, 1);
