@@ -110,11 +110,17 @@ double ReadUncertainty(FieldReader& in, const std::vector<std::string>& numbers,
   return uncertainty;
 }
 
-// The first two numbers of the next line that holds any, and the third with
-// `withUncertainty`; further columns are ignored. A blank tail of the file
+double UncertaintyWherePresent(const std::vector<std::string>& numbers) {
+  double uncertainty = 0;
+  if (numbers.size() < 3 || !TryParseReal(numbers[2], uncertainty)) return 0;
+  return uncertainty > 0 && std::isfinite(uncertainty) ? uncertainty : 0;
+}
+
+// The first two numbers of the next line that holds any, and the third as
+// `column` says; further columns are ignored. A blank tail of the file
 // reads as wavelength 0, which no line base holds, so the import ends there
 // with its not-found message.
-MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
+MeasuredLine ReadMeasuredLine(FieldReader& in, UncertaintyColumn column) {
   while (!in.Eof()) {
     const int lineNumber = in.LineNumber();
     const std::vector<std::string> numbers = in.ReadLineTokens();
@@ -133,8 +139,11 @@ MeasuredLine ReadMeasuredLine(FieldReader& in, bool withUncertainty) {
                  "measured intensity is 0 or more.",
                  lineNumber, in.FileName(), MessageNumber(intensity), MessageNumber(wavelength)),
           106);
-    const double uncertainty =
-        withUncertainty ? ReadUncertainty(in, numbers, lineNumber, wavelength) : 0;
+    double uncertainty = 0;
+    if (column == UncertaintyColumn::Required)
+      uncertainty = ReadUncertainty(in, numbers, lineNumber, wavelength);
+    else if (column == UncertaintyColumn::WherePresent)
+      uncertainty = UncertaintyWherePresent(numbers);
     return {wavelength, intensity, uncertainty, lineNumber};
   }
   return {};
@@ -353,12 +362,12 @@ bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double inten
 }
 
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
-                       const MessageSink& messages, bool withUncertainties) {
+                       const MessageSink& messages, UncertaintyColumn column) {
   table.lines.clear();
   FieldReader in(fileName);
   while (!in.Eof()) {
     const auto [wavelength, intensity, uncertainty, lineNumber] =
-        ReadMeasuredLine(in, withUncertainties);
+        ReadMeasuredLine(in, column);
     TLineRecord line;
     std::string message;
     if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {

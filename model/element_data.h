@@ -38,6 +38,9 @@ struct TLineRecord {
   TRecord AR;
   int32_t UpperState = -1;
   int32_t LowerState = -1;
+  // Left out of the fractions and of every command on the lines; the line
+  // stays in the table so that it can be taken in again.
+  bool Excluded = false;
 };
 
 // Plain messages: a reader that stops early but leaves usable data tells the
@@ -95,12 +98,21 @@ void ImportLinesForAnalysis(LineTable& table, const TTextBase* lineBase, double 
 bool FindMeasuredLine(const TTextBase* lineBase, double wavelength, double intensity,
                       TLineRecord& line, std::string& message);
 
+// What a measurement line's third number means.
+enum class UncertaintyColumn {
+  Ignored,   // nothing: other numbers may stand there
+  Required,  // the intensity's standard uncertainty, on every line
+  // the uncertainty where it is a number above 0, else none (IntSigma 0):
+  // for a front end that lets the user decide later whether to weight by it
+  WherePresent,
+};
+
 // Replaces the table's lines with the lines of a measurement file. A failure
-// leaves the lines read before it. With `withUncertainties` each line's third
-// number is its intensity's standard uncertainty (IntSigma) and must be there;
-// without, a third column is ignored.
+// leaves the lines read before it. The third column fills IntSigma as
+// `column` says.
 void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::string& fileName,
-                       const MessageSink& messages, bool withUncertainties = false);
+                       const MessageSink& messages,
+                       UncertaintyColumn column = UncertaintyColumn::Ignored);
 
 // The element change's listings.
 struct ElementListings {

@@ -41,19 +41,31 @@ std::vector<TRecord> AtomRecords(const TTextBase* lineBase) {
   return records;
 }
 
-// The unflagged lines with the intensities their measurement lines carry,
-// tied to their levels as the import ties them.
+// The lines with the intensities their measurement lines carry, tied to
+// their levels as the import ties them. A flagged line comes in excluded; one
+// whose levels the element lacks stays out, as nothing could use it.
 void ImportIntegratedLines(LineTable& table, const IntegrationResult& result) {
   table.lines.clear();
   for (const LineIntegral& l : result.lines) {
-    if (l.flags) continue;
     TLineRecord line;
     line.AR = l.line;
     line.Int = MeasurementIntensity(l.area);
+    line.Excluded = l.flags != 0;
+    if (line.Excluded) {
+      try {
+        TieLineToLevels(table.levels, line);
+      } catch (const Error&) {
+        continue;
+      }
+      table.lines.push_back(line);
+      continue;
+    }
     table.lines.push_back(line);
     TieLineToLevels(table.levels, table.lines.back());
   }
 }
+
+bool UsableIntensity(double value) { return value >= 0 && std::isfinite(value); }
 
 }  // namespace
 
@@ -61,6 +73,35 @@ DistributionChoice ChoiceFor(Distribution distribution) {
   if (distribution == Distribution::FirstLevels) return {true, kFirstLevelsCount};
   return {};
 }
+
+// Takes the excluded lines out of the table for the length of a command and
+// puts them back where they stood, without fractions: the model and every
+// command see the included lines alone, in their order.
+class Session::ExcludedLinesAside {
+ public:
+  explicit ExcludedLinesAside(LineTable& table) : table_(table) {
+    std::vector<TLineRecord> included;
+    for (size_t i = 0; i < table_.lines.size(); ++i) {
+      if (table_.lines[i].Excluded)
+        aside_.emplace_back(i, table_.lines[i]);
+      else
+        included.push_back(table_.lines[i]);
+    }
+    if (!aside_.empty()) table_.lines = std::move(included);
+  }
+  ~ExcludedLinesAside() {
+    for (auto& [position, line] : aside_) {
+      line.G_f = line.G_m = line.G_t = 0;
+      table_.lines.insert(table_.lines.begin() + static_cast<std::ptrdiff_t>(position), line);
+    }
+  }
+  ExcludedLinesAside(const ExcludedLinesAside&) = delete;
+  ExcludedLinesAside& operator=(const ExcludedLinesAside&) = delete;
+
+ private:
+  LineTable& table_;
+  std::vector<std::pair<size_t, TLineRecord>> aside_;
+};
 
 Session::Session(SessionOptions options) : options_(std::move(options)) {}
 
@@ -116,8 +157,8 @@ std::vector<std::string> Session::ListStructure() const {
   return ListLevelLineStructure(element_.levels, element_.lineBase.get());
 }
 
-void Session::ReadMeasurement(const std::string& path, bool withUncertainties) {
-  ImportIntensities(table_, element_.lineBase.get(), path, options_.messages, withUncertainties);
+void Session::ReadMeasurement(const std::string& path, UncertaintyColumn column) {
+  ImportIntensities(table_, element_.lineBase.get(), path, options_.messages, column);
   // Only a file that was read replaces the spectrum the lines came from.
   integration_.reset();
 }
@@ -161,13 +202,14 @@ std::vector<std::string> Session::MeasurementLines() const {
 
 void Session::Recalculate() {
   if (!HasEnoughLines()) throw Error("Not enough lines for EBF method.");
+  ExcludedLinesAside aside(table_);
   ComputeBranchingFractions(table_);
 }
 
 void Session::SetIntensity(size_t line, double value) {
   if (line >= table_.lines.size()) throw RangeError();
   // The same rule as for a measurement file: light is never negative.
-  if (!(value >= 0) || !std::isfinite(value))
+  if (!UsableIntensity(value))
     throw Error(Format("The intensity %s of the line %s nm is %s; a measured intensity is 0 or "
                        "more.",
                        FloatToStr(value), FloatToStr(table_.lines[line].AR.WaveLength),
@@ -180,12 +222,38 @@ void Session::SetIntensityUncertainty(size_t line, double sigma) {
   table_.lines[line].IntSigma = sigma;
 }
 
+void Session::SetLineIncluded(size_t line, bool included) {
+  if (line >= table_.lines.size()) throw RangeError();
+  TLineRecord& record = table_.lines[line];
+  if (included && !UsableIntensity(record.Int))
+    throw Error(Format("The line %s nm cannot be included: its intensity %s is %s.",
+                       FloatToStr(record.AR.WaveLength), FloatToStr(record.Int),
+                       record.Int < 0 ? "negative" : "no finite number"));
+  record.Excluded = !included;
+  if (!included) record.G_f = record.G_m = record.G_t = 0;
+}
+
+size_t Session::IncludedLineCount() const {
+  size_t count = 0;
+  for (const TLineRecord& line : table_.lines) count += line.Excluded ? 0 : 1;
+  return count;
+}
+
+LineTable Session::IncludedLines() const {
+  LineTable copy;
+  copy.levels = table_.levels;
+  for (const TLineRecord& line : table_.lines)
+    if (!line.Excluded) copy.lines.push_back(line);
+  return copy;
+}
+
 std::vector<LineTableRow> Session::TableRows(bool withFractions) const {
   return LineTableRows(table_.lines, withFractions);
 }
 
 FitResult Session::Fit(FitRequest request) {
   request.Validate();
+  ExcludedLinesAside aside(table_);
   CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
   const bool ownLog = request.log.path.empty();
@@ -209,6 +277,7 @@ void Session::SaveFitLog(const std::string& path) const {
 
 MapResult Session::Map(const MapRequest& request) {
   request.Validate();
+  ExcludedLinesAside aside(table_);
   CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
   return MapResiduals(model_, request, resultsLineCount_);
@@ -224,7 +293,11 @@ ProfileInterval Session::Profile(const FitRequest& request, const FitResult& fit
   // The scan's evaluations write the model's figures into the lines and
   // levels; the fit's stay.
   const LineTable fitted = table_;
-  ProfileInterval interval = ProfileLog10N1(model_, request, fit, level);
+  ProfileInterval interval;
+  {
+    ExcludedLinesAside aside(table_);
+    interval = ProfileLog10N1(model_, request, fit, level);
+  }
   table_ = fitted;
   model_.ClearCache();
   return interval;
@@ -243,11 +316,11 @@ MonteCarloResult Session::MonteCarlo(MonteCarloRequest request, const FitResult&
     throw Error(message);
   }
   request.fitted = fit.fitted;
-  return RunMonteCarlo(table_, request);
+  return RunMonteCarlo(IncludedLines(), request);
 }
 
 ConfidenceRegion Session::Confidence(const MapResult& map, double level) const {
-  const int lineCount = static_cast<int>(table_.lines.size());
+  const int lineCount = static_cast<int>(IncludedLineCount());
   // Checked before the fit, which would otherwise run for nothing.
   FindConfidenceRegion(map, lineCount, level);
   const std::optional<RegionOptimum> optimum = OptimumNear(map);
@@ -257,7 +330,7 @@ ConfidenceRegion Session::Confidence(const MapResult& map, double level) const {
 
 std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
   // The fit runs on a copy: the lines and the model stay as the map left them.
-  LineTable copy = table_;
+  LineTable copy = IncludedLines();
   EbfModel model(copy);
   FitRequest request;
   request.target.start = map.atMinimum;
@@ -283,8 +356,9 @@ std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
   return optimum;
 }
 
-void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows) {
-  WriteTextFile(path, LineTableText(rows));
+void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows,
+                        const std::vector<bool>& excluded) {
+  WriteTextFile(path, LineTableText(rows, excluded));
 }
 
 void Session::SaveReport(const std::string& path, const std::vector<std::string>& lines) {

@@ -75,7 +75,11 @@ class Session {
   // Replaces the lines by those of a measurement file (a failure leaves the
   // lines read before it). Does not recalculate. With `withUncertainties`
   // each line's third number is its intensity's standard uncertainty.
-  void ReadMeasurement(const std::string& path, bool withUncertainties = false);
+  void ReadMeasurement(const std::string& path, bool withUncertainties = false) {
+    ReadMeasurement(path, withUncertainties ? UncertaintyColumn::Required
+                                            : UncertaintyColumn::Ignored);
+  }
+  void ReadMeasurement(const std::string& path, UncertaintyColumn column);
   // Replaces the lines by those of the given wavelengths and intensities
   // (equally many), each wavelength exactly as the line base holds it. A
   // wavelength the base lacks raises Error with the import's message and
@@ -83,9 +87,10 @@ class Session {
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities);
   // Reads a spectrum, integrates the element's lines in it and replaces the
-  // lines by the unflagged ones with their net areas, as reading the
-  // measurement MeasurementLines() gives would. A refused file or option
-  // leaves the lines as they were. Does not recalculate.
+  // lines by them with their net areas, in wavelength order: the unflagged
+  // ones as reading the measurement MeasurementLines() gives would, the
+  // flagged ones excluded. A refused file or option leaves the
+  // lines as they were. Does not recalculate.
   const IntegrationResult& ReadSpectrum(const SpectrumRequest& request);
   // The last spectrum read since the last measurement or element change.
   const std::optional<IntegrationResult>& Integration() const { return integration_; }
@@ -93,8 +98,8 @@ class Session {
   // without a spectrum.
   std::vector<IntegrationReportRow> IntegrationReportRows() const;
   std::vector<std::string> MeasurementLines() const;
-  // The branching fractions need two lines or more.
-  bool HasEnoughLines() const { return table_.lines.size() >= 2; }
+  // The branching fractions need two included lines or more.
+  bool HasEnoughLines() const { return IncludedLineCount() >= 2; }
   // Absorption-free and measured branching fractions of every line; raises
   // "Not enough lines for EBF method." below two lines.
   void Recalculate();
@@ -103,6 +108,13 @@ class Session {
   // The standard uncertainty of a line's intensity, as a measurement's third
   // column states it (0: none).
   void SetIntensityUncertainty(size_t line, double sigma);
+  // Takes a line into the commands or leaves it out of them. An excluded
+  // line stays in the table without fractions; the fractions, fit, map,
+  // profile, confidence region and Monte Carlo see only the included lines.
+  // Including a line whose intensity is negative or no finite number raises
+  // Error and leaves it excluded. Does not recalculate.
+  void SetLineIncluded(size_t line, bool included);
+  size_t IncludedLineCount() const;
   // Empties the lines, so that a failed read leaves none behind.
   void ClearLines() { table_.lines.clear(); }
   const LineTable& Table() const { return table_; }
@@ -134,7 +146,9 @@ class Session {
   // Writes the log of the last fit that kept it, atomically; Error when
   // there is none.
   void SaveFitLog(const std::string& path) const;
-  static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows);
+  // `excluded`: one flag per line row, as LineTableText takes them.
+  static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows,
+                        const std::vector<bool>& excluded = {});
   static void SaveIntegrationReport(const std::string& path,
                                     const std::vector<IntegrationReportRow>& rows);
   // The measurement lines of the last spectrum, CR LF ended ("Save lines").
@@ -175,6 +189,8 @@ class Session {
   std::string keptLog_;  // the last log a fit kept, removed with the next
   std::string keptLogText_;  // and its text
 
+  class ExcludedLinesAside;
+  LineTable IncludedLines() const;
   void RemoveKeptLog();
   std::optional<RegionOptimum> OptimumNear(const MapResult& map) const;
 };

@@ -1,5 +1,7 @@
 #include "model/table_text.h"
 
+#include <algorithm>
+
 #include "base/format.h"
 
 namespace lumora {
@@ -40,7 +42,8 @@ LineTableRow LineTableCells(const TLineRecord& line, bool withFractions) {
   LineTableRow row;
   row[0] = FloatToStr(line.AR.WaveLength);
   row[1] = FloatToStr(line.Int);
-  if (withFractions) {
+  // An excluded line takes no part in the fractions.
+  if (withFractions && !line.Excluded) {
     row[2] = Format("%.4f", line.G_t);
     row[3] = Format("%.4f", line.G_m);
     row[4] = Format("%.4f", line.G_f);
@@ -57,12 +60,21 @@ std::vector<LineTableRow> LineTableRows(const std::vector<TLineRecord>& lines, b
   return rows;
 }
 
-std::string LineTableText(const std::vector<LineTableRow>& rows) {
+std::string LineTableText(const std::vector<LineTableRow>& rows,
+                          const std::vector<bool>& excluded) {
+  const bool withInclusion = std::find(excluded.begin(), excluded.end(), true) != excluded.end();
   std::string text;
-  for (const LineTableRow& row : rows) {
-    for (const std::string& cell : row) {
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (const std::string& cell : rows[r]) {
       text += '\t';
       text += cell;
+    }
+    if (withInclusion) {
+      text += '\t';
+      if (r == 0)
+        text += "Included";
+      else
+        text += r - 1 < excluded.size() && excluded[r - 1] ? "no" : "yes";
     }
     text += "\r\n";
   }

@@ -25,7 +25,11 @@ std::vector<LineTableRow> LineTableRows(const std::vector<TLineRecord>& lines, b
 // both empty when they do not split into four pieces at "-".
 void StateTexts(const TRecord& r, std::string& upper, std::string& lower);
 
-// The saved table: every cell led by a tab, every row ended by CR LF.
-std::string LineTableText(const std::vector<LineTableRow>& rows);
+// The saved table: every cell led by a tab, every row ended by CR LF. When
+// `excluded` marks a line (one flag per row after the header), a tenth
+// column "Included" says "yes" or "no" on every row, so that the file
+// keeps which lines took part; without, the table has its nine columns.
+std::string LineTableText(const std::vector<LineTableRow>& rows,
+                          const std::vector<bool>& excluded = {});
 
 }  // namespace lumora

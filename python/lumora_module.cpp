@@ -205,7 +205,7 @@ py::object LineTableArray(const std::vector<TLineRecord>& lines) {
     width = std::max({width, upper.size(), lower.size()});
     rows.append(py::make_tuple(line.AR.WaveLength, line.Int, line.G_t, line.G_m, line.G_f,
                                line.AR.Ek_eV, line.AR.Ei_eV, upper, lower, line.UpperState,
-                               line.LowerState));
+                               line.LowerState, !line.Excluded));
   }
   const std::string text = "U" + std::to_string(width);
   py::list dtype;
@@ -216,7 +216,15 @@ py::object LineTableArray(const std::vector<TLineRecord>& lines) {
   dtype.append(py::make_tuple("lower_state", text));
   dtype.append(py::make_tuple("upper_level", "i4"));
   dtype.append(py::make_tuple("lower_level", "i4"));
+  dtype.append(py::make_tuple("included", "?"));
   return StructuredArray(rows, dtype);
+}
+
+// A line's index as Python gives it, checked against the session's lines.
+size_t LineIndex(SessionHandle& s, py::ssize_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= s.Core().Table().lines.size())
+    throw py::index_error("line index " + std::to_string(index) + " out of range");
+  return static_cast<size_t>(index);
 }
 
 py::object AnalysisArray(const TAnalysisOutputArray& records) {
@@ -726,12 +734,21 @@ PYBIND11_MODULE(lumora, m) {
           "set_intensity",
           [](SessionHandle& s, py::ssize_t index, double value) {
             Run(s, [&] {
-              if (index < 0 || static_cast<size_t>(index) >= s.Core().Table().lines.size())
-                throw py::index_error("line index " + std::to_string(index) + " out of range");
-              s.SetIntensity(static_cast<size_t>(index), value);
+              s.SetIntensity(LineIndex(s, index), value);
             });
           },
           py::arg("index"), py::arg("value"))
+      .def(
+          "set_included",
+          [](SessionHandle& s, py::ssize_t index, bool included) {
+            Run(s, [&] {
+              s.SetLineIncluded(LineIndex(s, index), included);
+            });
+          },
+          py::arg("index"), py::arg("included"),
+          "Takes the line into fit, map and Monte Carlo, or leaves it out of them; an excluded "
+          "line stays in line_table() with included False and no fractions. A recording's "
+          "flagged lines come in excluded.")
       .def("line_table",
            [](SessionHandle& s) {
              const std::vector<TLineRecord> lines = Run(s, [&] { return s.Core().Table().lines; });

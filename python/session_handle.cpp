@@ -149,6 +149,11 @@ void SessionHandle::SetIntensity(size_t line, double value) {
   RecalculateWhenEnough();
 }
 
+void SessionHandle::SetLineIncluded(size_t line, bool included) {
+  session_.SetLineIncluded(line, included);
+  RecalculateWhenEnough();
+}
+
 WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
   WindowFields f = fields_;
   ApplyDistribution(o, f);

@@ -70,6 +70,7 @@ class SessionHandle {
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities, const std::string& name);
   void SetIntensity(size_t line, double value);
+  void SetLineIncluded(size_t line, bool included);
 
   WindowFields Fields(const FieldOverrides& overrides) const;
   CommandOutcome Fit(const FieldOverrides& overrides, bool withLog, FitResult& result);

@@ -156,6 +156,24 @@ def test_numbers_given_as_arrays_fit_as_the_file(world, session):
     assert from_file.covariance.shape == (2, 2)
 
 
+def test_an_excluded_line_is_left_out_as_if_not_measured(world, session):
+    path = world / "meas" / "argon_n2e15.txt"
+    read(session, path)
+    table = session.line_table()
+    session.set_included(3, False)
+    left_out = session.fit(fit_temperature=True, temperature=1500)
+    excluded = session.line_table()
+    assert not excluded["included"][3] and excluded["included"].sum() == len(table) - 1
+    assert excluded["G_m"][3] == 0
+    keep = np.arange(len(table)) != 3
+    session.set_intensities(table["wavelength"][keep], list(table["intensity"][keep]),
+                            name=path.name)
+    assert session.fit(fit_temperature=True, temperature=1500).results_line == \
+        left_out.results_line
+    with pytest.raises(IndexError, match="line index 99 out of range"):
+        session.set_included(99, True)
+
+
 def test_an_edited_intensity_changes_the_fit(world, session):
     read(session, world / "meas" / "argon_n2e15.txt")
     before = session.fit()
@@ -171,17 +189,19 @@ SPECTRA = sorted((SOURCE / "data" / "measurements").glob("*.recording.csv"))
 @pytest.mark.parametrize("spectrum", SPECTRA, ids=lambda p: p.name)
 def test_integrate_takes_the_lines_the_cli_prints(world, cli, session, spectrum):
     """The spectrum's unflagged lines become the measurement lumora-cli
-    integrate prints, and the fit on them is the CLI's fit --spectrum."""
+    integrate prints, the flagged ones stay in the table excluded, and the
+    fit on them is the CLI's fit --spectrum."""
     import lumora
     result = session.integrate(spectrum)
     printed = cli("integrate", spectrum)
     assert printed.returncode == 0, printed.stderr
     measured = [line.split("\t") for line in printed.stdout.splitlines()]
-    table = session.line_table()
+    whole = session.line_table()
+    table = whole[whole["included"]]
     assert [float(w) for w, _ in measured] == list(table["wavelength"])
     assert [float(a) for _, a in measured] == list(table["intensity"])
-    used = result.lines[result.lines["flags"] == ""]
-    assert list(used["wavelength"]) == list(table["wavelength"])
+    assert list(whole["wavelength"]) == list(result.lines["wavelength"])
+    assert list(whole["included"]) == list(result.lines["flags"] == "")
     assert result.fwhm > 0
     fitted = cli("fit", "--spectrum", spectrum)
     assert session.fit().results_line == fitted.stdout.splitlines()[-1]

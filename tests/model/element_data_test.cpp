@@ -225,6 +225,32 @@ TEST_F(ElementTest, ImportIntensitiesMatchesExactly) {
   EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(ElementTest, TheThirdColumnAsTheReaderIsTold) {
+  LoadFixture();
+  const std::string file = Write("m.txt", "700 2.5 0.1\n750 1\n800 3 abc\n700 4 -1\n750 2 0.5 9\n");
+  struct Case {
+    UncertaintyColumn column;
+    std::vector<double> sigmas;  // empty: the read fails
+  };
+  const Case cases[] = {
+      {UncertaintyColumn::Ignored, {0, 0, 0, 0, 0}},
+      {UncertaintyColumn::WherePresent, {0.1, 0, 0, 0, 0.5}},
+      {UncertaintyColumn::Required, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.column));
+    if (c.sigmas.empty()) {
+      EXPECT_THROW(ImportIntensities(table, lineBase.get(), file, sink, c.column), InOutError);
+      continue;
+    }
+    ImportIntensities(table, lineBase.get(), file, sink, c.column);
+    std::vector<double> sigmas;
+    for (const TLineRecord& line : table.lines) sigmas.push_back(line.IntSigma);
+    EXPECT_EQ(sigmas, c.sigmas);
+    EXPECT_EQ(table.lines[2].Int, 3);
+  }
+}
+
 TEST_F(ElementTest, ImportIntensitiesStops) {
   struct Case {
     const char* name;
