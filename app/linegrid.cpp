@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -81,9 +82,34 @@ class TLineGridDelegate : public QStyledItemDelegate {
                                                     : QColor(0xA8, 0xC8, 0xF0))
                                             : (dark ? DarkShade(row) : row));
     const QFontMetrics metrics(option.font);
-    const QRect textRect =
+    QRect textRect =
         option.rect.adjusted(metrics.horizontalAdvance('8'), metrics.height() / 2, 0, 0);
-    painter->setPen(dark ? fGrid->palette().color(QPalette::Text) : QColor(Qt::black));
+    // An excluded line's row is greyed: it takes no part in the commands.
+    const bool included = fGrid->RowIncluded(index.row() + 1);
+    const QColor text = dark ? fGrid->palette().color(QPalette::Text) : QColor(Qt::black);
+    if (index.flags() & Qt::ItemIsUserCheckable) {
+      // Drawn where the base class looks for the click that toggles it, in
+      // the text's colour so that it reads on every row shade.
+      QStyleOptionViewItem check = option;
+      initStyleOption(&check, index);
+      const QRect box = fGrid->style()
+                            ->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &check, fGrid)
+                            .adjusted(1, 1, -1, -1);
+      painter->setRenderHint(QPainter::Antialiasing);
+      painter->setPen(QPen(text, 1.2));
+      painter->setBrush(Qt::NoBrush);
+      painter->drawRoundedRect(box, 2, 2);
+      if (included) {
+        painter->setPen(QPen(text, 2));
+        const QPointF tick[] = {
+            {box.left() + 0.22 * box.width(), box.top() + 0.52 * box.height()},
+            {box.left() + 0.42 * box.width(), box.top() + 0.74 * box.height()},
+            {box.left() + 0.80 * box.width(), box.top() + 0.28 * box.height()}};
+        painter->drawPolyline(tick, 3);
+      }
+      textRect.setLeft(box.right() + metrics.horizontalAdvance('8') / 2 + 1);
+    }
+    painter->setPen(included ? text : QColor(0x80, 0x80, 0x80));
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop, index.data().toString());
     if (index == fGrid->currentIndex()) {
       painter->setPen(QPen(QColor(0x3d, 0x6e, 0xa8), 2));
@@ -119,6 +145,29 @@ TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
   // The room below the last row takes the theme's base colour.
   setStyleSheet("QTableWidget { gridline-color: #808080; }");
   for (int col = 0; col < kColumns; ++col) setHorizontalHeaderItem(col, new QTableWidgetItem);
+  connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
+    if (settingInclusion_ || cell->column() != 0 || !(cell->flags() & Qt::ItemIsUserCheckable))
+      return;
+    const int row = cell->row() + 1;
+    viewport()->update();
+    emit InclusionToggled(row, RowIncluded(row));
+  });
+}
+
+void TLineGrid::SetRowIncluded(int row, bool included) {
+  if (row < 1 || row >= RowCount()) return;
+  QTableWidgetItem* cell = item(row - 1, 0);
+  if (!cell) return;
+  settingInclusion_ = true;
+  cell->setCheckState(included ? Qt::Checked : Qt::Unchecked);
+  settingInclusion_ = false;
+  viewport()->update();
+}
+
+bool TLineGrid::RowIncluded(int row) const {
+  if (row < 1 || row >= RowCount()) return true;
+  const QTableWidgetItem* cell = item(row - 1, 0);
+  return !cell || !(cell->flags() & Qt::ItemIsUserCheckable) || cell->checkState() == Qt::Checked;
 }
 
 void TLineGrid::keyPressEvent(QKeyEvent* event) {
@@ -158,12 +207,21 @@ void TLineGrid::SetCell(int col, int row, const QString& text) {
   QTableWidgetItem* cell = item(row - 1, col);
   if (!cell) {
     cell = new QTableWidgetItem;
-    cell->setFlags(col == kIntensityColumn
-                       ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable
-                       : Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (col == kIntensityColumn) flags |= Qt::ItemIsEditable;
+    settingInclusion_ = true;
+    if (col == 0) {
+      flags |= Qt::ItemIsUserCheckable;
+      cell->setCheckState(Qt::Checked);
+    }
+    cell->setFlags(flags);
     setItem(row - 1, col, cell);
+    settingInclusion_ = false;
   }
+  // A text is no click on the check box.
+  settingInclusion_ = true;
   cell->setText(text);
+  settingInclusion_ = false;
 }
 
 void TLineGrid::SetRowColours(const std::vector<QColor>& colours) {
@@ -182,6 +240,8 @@ void TLineGrid::AlignColumns() {
     int widest = 0;
     for (int row = 0; row < RowCount(); ++row)
       widest = std::max(widest, metrics.horizontalAdvance(Cell(col, row)));
+    // The check box and its gap before the wavelength.
+    if (col == 0) widest += style()->pixelMetric(QStyle::PM_IndicatorWidth) + 12;
     setColumnWidth(col, widest + kColumnPadding);
   }
 }

@@ -1,7 +1,8 @@
 // The line table: a header row and one row per line. Every cell can be
-// selected and copied; only the intensity column can be edited. The owner
-// decides whether the cursor may move (a pending edit must be taken over
-// first).
+// selected and copied; only the intensity column can be edited, and the
+// wavelength cell holds the check box that takes the line into the
+// commands or leaves it out (an excluded row is greyed). The owner decides
+// whether the cursor may move (a pending edit must be taken over first).
 #pragma once
 
 #include <QColor>
@@ -16,12 +17,17 @@ class TLineGrid : public QTableWidget {
 
  public:
   // The nine columns the saved table holds, then the window's own: the
-  // residual of each line (measured minus fitted fraction). Further
-  // columns per line (an uncertainty, a normalised residual) go after it.
+  // residual of each line (measured minus fitted fraction), the intensity's
+  // standard uncertainty, the residual in units of the measured fraction's
+  // uncertainty, and a recording's flags and signal-to-noise ratio.
   static constexpr int kSavedColumns = 9;
-  static constexpr int kResidualColumn = 9;
-  static constexpr int kColumns = 10;
   static constexpr int kIntensityColumn = 1;
+  static constexpr int kResidualColumn = 9;
+  static constexpr int kUncertaintyColumn = 10;
+  static constexpr int kNormalisedResidualColumn = 11;
+  static constexpr int kFlagsColumn = 12;
+  static constexpr int kSignalToNoiseColumn = 13;
+  static constexpr int kColumns = 14;
 
   explicit TLineGrid(QWidget* parent);
 
@@ -37,6 +43,11 @@ class TLineGrid : public QTableWidget {
 
   // Every column as wide as its widest text and 10 pixels.
   void AlignColumns();
+
+  // The check box of a row: whether its line takes part in the commands.
+  // Setting it does not emit InclusionToggled.
+  void SetRowIncluded(int row, bool included);
+  bool RowIncluded(int row) const;
 
   // Asked before the cursor moves to (col, row); false keeps it where it is.
   std::function<bool(int col, int row)> CanSelectCell;
@@ -59,6 +70,8 @@ class TLineGrid : public QTableWidget {
   void EditTextChanged(int col, int row, const QString& text);
   // An editor was closed (Enter, Tab, a click elsewhere).
   void EditorClosed();
+  // The user ticked or cleared the check box of a row.
+  void InclusionToggled(int row, bool included);
 
  protected:
   // Typing goes into the current cell, also right after a click that
@@ -72,6 +85,7 @@ class TLineGrid : public QTableWidget {
   friend class TLineGridDelegate;
   friend class TLineGridSelection;
   bool MayMoveTo(const QModelIndex& index) const;
+  bool settingInclusion_ = false;
 
   std::vector<QColor> fRowColours;
 };

@@ -42,6 +42,7 @@
 #include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
+#include "app/uncertainty_choice.h"
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -153,6 +154,11 @@ void TMainForm::ConnectHandlers() {
   connect(modelPanel, &ModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
   connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
   connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
+  connect(lineGrid, &TLineGrid::InclusionToggled, this, &TMainForm::OnInclusionToggled);
+  connect(uncertaintyChoice, &UncertaintyChoice::Changed, this, [this] {
+    ShowLineUncertainties();
+    if (fSession->HasEnoughLines() && lineGrid->RowCount() > 1) ShowFractions(fShownRegime);
+  });
   connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);
   connect(fRunner, &TCommandRunner::Progress, this, [this](int done, int total) {
     progressBar->setRange(0, total);
@@ -214,6 +220,10 @@ void TMainForm::FormCreate() {
   for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
     lineGrid->SetCell(col, 0, Qt8(header[col]));
   lineGrid->SetCell(TLineGrid::kResidualColumn, 0, "Residual");
+  lineGrid->SetCell(TLineGrid::kUncertaintyColumn, 0, "u(I)");
+  lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, 0, "Residual/u");
+  lineGrid->SetCell(TLineGrid::kFlagsColumn, 0, "Flags");
+  lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, 0, "S/N");
   lineGrid->SetRowColours(rowColours);
   AlignColumns();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
@@ -332,7 +342,9 @@ void TMainForm::OpenFile(const QString& path) {
 
 bool TMainForm::MayDiscardEdits() {
   if (!HasUnsavedEdits()) return true;
-  return fDialogs.Confirm("The line table has intensity edits that were not saved. Discard them?");
+  return fDialogs.Confirm(
+      "The line table has changes (intensities, lines taken in or left out) that were not "
+      "saved. Discard them?");
 }
 
 void TMainForm::ShowTitle(const QString& subject) {
@@ -355,7 +367,9 @@ void TMainForm::ReadIntensities(QObject* sender) {
   // whose lines the model refuses, changes neither the session nor a view.
   Session::State before = fSession->SaveState();
   try {
-    fSession->ReadMeasurement(Std(fFileName));
+    // The third column is kept where it is an uncertainty, so that the
+    // user may weight by it without reading the file again.
+    fSession->ReadMeasurement(Std(fFileName), UncertaintyColumn::WherePresent);
     if (fSession->HasEnoughLines()) fSession->Recalculate();
   } catch (...) {
     fSession->RestoreState(std::move(before));
@@ -377,7 +391,7 @@ void TMainForm::ReadIntensities(QObject* sender) {
     ShowFractions(0);
   else
     ShowStatusMessage(Qt8(Format("%d line read: branching fractions need at least two lines.",
-                                 static_cast<int>(fSession->Table().lines.size()))));
+                                 static_cast<int>(fSession->IncludedLineCount()))));
   linePages->setCurrentIndex(0);
   ShowTitle(fFileName);
   ShowFileList(file.absolutePath(), file.fileName());
@@ -423,6 +437,7 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
                                  std::vector<std::string> measurementLines) {
   ClearUserData();
   linePages->setTabText(0, "Selected lines");
+  fSpectrumIntegrals = integration.lines;
   FillTable();
   ColourRows();
   fFileName = path;
@@ -438,7 +453,7 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
     Recalculate();
   else
     summary += Qt8(Format(" %d line read: branching fractions need at least two lines.",
-                          static_cast<int>(fSession->Table().lines.size())));
+                          static_cast<int>(fSession->IncludedLineCount())));
   fSpectrumLines = std::move(measurementLines);
   fCharts->ShowSpectrum(&integration);
   chartPages->setTabEnabled(kSpectrumPage, true);
@@ -453,6 +468,7 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
 
 void TMainForm::ClearSpectrum() {
   fSpectrumLines.clear();
+  fSpectrumIntegrals.clear();
   fCharts->ShowSpectrum(nullptr);
   chartPages->setTabEnabled(kSpectrumPage, false);
   saveLinesAction->setEnabled(false);
@@ -549,6 +565,7 @@ void TMainForm::ClearUserData() {
   fResultsCurrent = false;
   fUndo.clear();
   fUnsavedEdits = false;
+  fFitUncertainty = {};
   fCharts->ClearBranchingFractions();
   fCharts->ShowDensities({}, false);
   fCharts->ShowAnalysis({}, false);
@@ -576,10 +593,35 @@ void TMainForm::FillTable() {
   const std::vector<TLineRecord>& lines = fSession->Table().lines;
   lineGrid->SetRowCount(static_cast<int>(lines.size()) + 1);
   for (size_t i = 0; i < lines.size(); ++i) {
+    const int row = static_cast<int>(i) + 1;
     const LineTableRow cells = LineTableCells(lines[i], false);
-    for (int col : {0, 1, 5, 6, 7, 8})
-      lineGrid->SetCell(col, static_cast<int>(i) + 1, Qt8(cells[col]));
+    for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, row, Qt8(cells[col]));
+    lineGrid->SetRowIncluded(row, !lines[i].Excluded);
+    // A recording's lines with what the integration found of them.
+    const auto integral =
+        std::find_if(fSpectrumIntegrals.begin(), fSpectrumIntegrals.end(),
+                     [&](const LineIntegral& l) { return l.line.WaveLength == lines[i].AR.WaveLength; });
+    const bool fromSpectrum = integral != fSpectrumIntegrals.end();
+    lineGrid->SetCell(TLineGrid::kFlagsColumn, row,
+                      fromSpectrum ? Qt8(LineFlagText(integral->flags)) : QString());
+    lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, row,
+                      fromSpectrum ? QString::asprintf("%.1f", integral->snr) : QString());
   }
+  lineGrid->setColumnHidden(TLineGrid::kFlagsColumn, fSpectrumIntegrals.empty());
+  lineGrid->setColumnHidden(TLineGrid::kSignalToNoiseColumn, fSpectrumIntegrals.empty());
+  ShowLineUncertainties();
+}
+
+// Each line's intensity uncertainty as the choice states it.
+void TMainForm::ShowLineUncertainties() {
+  const IntensityUncertainty choice = uncertaintyChoice->ShownChoice();
+  const std::vector<TLineRecord>& lines = fSession->Table().lines;
+  for (size_t i = 0; i < lines.size() && static_cast<int>(i) + 1 < lineGrid->RowCount(); ++i) {
+    const double u = LineIntensityUncertainty(lines[i], choice);
+    lineGrid->SetCell(TLineGrid::kUncertaintyColumn, static_cast<int>(i) + 1,
+                      u > 0 ? QString::number(u, 'g', 4) : QString());
+  }
+  lineGrid->setColumnHidden(TLineGrid::kUncertaintyColumn, !choice.Weighted());
   AlignColumns();
 }
 
@@ -638,7 +680,7 @@ bool TMainForm::TakeOverEdit() {
     return false;
   }
   lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-  fUndo.push_back({line, before});
+  fUndo.push_back({line, before, std::nullopt});
   fUnsavedEdits = true;
   messageStatus->clear();
   return true;
@@ -646,14 +688,19 @@ bool TMainForm::TakeOverEdit() {
 
 void TMainForm::UndoEdit() {
   if (fUndo.empty() || CommandRunning()) return;
-  const IntensityEdit edit = fUndo.back();
+  const LineEdit edit = fUndo.back();
   fUndo.pop_back();
   Guard([this, edit] {
-    fSession->SetIntensity(edit.line, edit.before);
     const int row = static_cast<int>(edit.line) + 1;
-    lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
-                         Qt8(LineTableCells(fSession->Table().lines[edit.line],
-                                            false)[TLineGrid::kIntensityColumn]));
+    if (edit.includedBefore) {
+      fSession->SetLineIncluded(edit.line, *edit.includedBefore);
+      lineGrid->SetRowIncluded(row, *edit.includedBefore);
+    } else {
+      fSession->SetIntensity(edit.line, edit.intensityBefore);
+      lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
+                           Qt8(LineTableCells(fSession->Table().lines[edit.line],
+                                              false)[TLineGrid::kIntensityColumn]));
+    }
     editing = false;
     fResultsCurrent = false;
     if (fSession->HasEnoughLines()) Recalculate();
@@ -664,6 +711,38 @@ void TMainForm::UndoEdit() {
 void TMainForm::CopyTableSelection() {
   const QString text = lineGrid->SelectionText();
   if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+// Takes the line into the commands or leaves it out and recalculates; a
+// choice that leaves fewer than two lines, or takes in a line whose
+// intensity is no light, is refused and the box shows the line as it was.
+void TMainForm::OnInclusionToggled(int row, bool included) {
+  if (row < 1 || row > static_cast<int>(fSession->Table().lines.size())) return;
+  const size_t line = static_cast<size_t>(row) - 1;
+  if (CommandRunning()) {
+    lineGrid->SetRowIncluded(row, !included);
+    return;
+  }
+  TakeOverEdit();
+  const QString wavelength = lineGrid->Cell(0, row);
+  try {
+    fSession->SetLineIncluded(line, included);
+    if (!fSession->HasEnoughLines()) {
+      fSession->SetLineIncluded(line, !included);
+      throw Error("the branching fractions need at least two included lines.");
+    }
+    Recalculate();
+  } catch (const std::exception& e) {
+    lineGrid->SetRowIncluded(row, !fSession->Table().lines[line].Excluded);
+    ShowStatusMessage(QString("The line %1 nm stays %2: %3")
+                          .arg(wavelength, included ? "excluded" : "included",
+                               Qt8(e.what()).trimmed()));
+    return;
+  }
+  fUndo.push_back({line, 0, !included});
+  fUnsavedEdits = true;
+  ShowStatusMessage(QString("The line %1 nm is %2 fit, map and Monte Carlo.")
+                        .arg(wavelength, included ? "taken into" : "left out of"));
 }
 
 bool TMainForm::CanSelectCell(int, int) { return TakeOverEdit(); }
@@ -684,25 +763,47 @@ void TMainForm::Recalculate() {
 }
 
 void TMainForm::ShowFractions(int regime) {
-  AlignColumns();
+  fShownRegime = regime;
   fCharts->ClearBranchingFractions();
   const LineTable& table = fSession->Table();
+  // The measured fractions' uncertainties as the choice states them, and
+  // as the fit shown was weighted; a line analysis has no measurement.
+  const auto fractionUncertainties = [&table](const IntensityUncertainty& uncertainty) {
+    std::vector<double> sigmas;
+    for (const TLineRecord& line : table.lines)
+      sigmas.push_back(LineIntensityUncertainty(line, uncertainty));
+    return MeasuredFractionUncertainties(table.lines, sigmas);
+  };
+  const std::vector<double> shownU = fractionUncertainties(
+      regime == 0 ? uncertaintyChoice->ShownChoice() : IntensityUncertainty{});
+  const bool normalised = fResultsCurrent && regime == 0 && fFitUncertainty.Weighted();
+  const std::vector<double> fitU =
+      normalised ? fractionUncertainties(fFitUncertainty) : std::vector<double>();
   for (int r = 1; r < lineGrid->RowCount(); ++r) {
     CheckIndex(r - 1, table.lines.size());
     const TLineRecord& line = table.lines[r - 1];
     const LineTableRow cells = LineTableCells(line, true);
     for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
-    lineGrid->SetCell(4, r, fResultsCurrent ? Qt8(cells[4]) : QString());
+    const bool fitted = fResultsCurrent && !line.Excluded;
+    lineGrid->SetCell(4, r, fitted ? Qt8(cells[4]) : QString());
     // How far the fit misses each measured fraction; a line analysis has
     // no measurement to miss.
-    const bool residual = fResultsCurrent && regime == 0;
+    const bool residual = fitted && regime == 0;
     lineGrid->SetCell(TLineGrid::kResidualColumn, r,
                       residual ? QString::asprintf("%+.4f", line.G_m - line.G_f) : QString());
+    const bool withU = residual && normalised && fitU[r - 1] > 0;
+    lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, r,
+                      withU ? QString::asprintf("%+.2f", (line.G_m - line.G_f) / fitU[r - 1])
+                            : QString());
+    // An excluded line has no fractions to draw.
+    if (line.Excluded) continue;
     const int colour = ((line.UpperState % 13) + 13) % 13;
     fCharts->AddLine(line.AR.WaveLength, line.G_t, line.G_m,
-                     fResultsCurrent ? std::optional<double>(line.G_f) : std::nullopt,
-                     BarPalette[colour], residual);
+                     fitted ? std::optional<double>(line.G_f) : std::nullopt, BarPalette[colour],
+                     residual, shownU[r - 1]);
   }
+  lineGrid->setColumnHidden(TLineGrid::kNormalisedResidualColumn, !normalised);
+  AlignColumns();
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
                                     analysis ? "starting density" : "measured",
@@ -772,7 +873,9 @@ void TMainForm::SaveTable() {
         row[col] = Std(lineGrid->Cell(col, r));
       rows.push_back(row);
     }
-    Session::SaveTable(Std(path), rows);
+    std::vector<bool> excluded;
+    for (const TLineRecord& line : fSession->Table().lines) excluded.push_back(line.Excluded);
+    Session::SaveTable(Std(path), rows, excluded);
     fUnsavedEdits = false;
   });
 }
@@ -841,11 +944,17 @@ void TMainForm::CancelCommand() { fRunner->Cancel(); }
 
 void TMainForm::RequireLines(const char* command) const {
   const size_t lines = fSession->Table().lines.size();
-  if (!fSession->HasEnoughLines())
+  if (!fSession->HasEnoughLines()) {
+    if (fSession->IncludedLineCount() < lines)
+      throw Error(Format("%s needs at least two included lines; %d of the table's %d are "
+                         "included. Tick the lines to take into it.",
+                         command, static_cast<int>(fSession->IncludedLineCount()),
+                         static_cast<int>(lines)));
     throw Error(
         Format("%s needs at least two lines; the table holds %d. Read a measurement "
                "with two or more lines first.",
                command, static_cast<int>(lines)));
+  }
 }
 
 void TMainForm::RunCommand(const QString& name, bool withProgress, std::function<void()> work,
@@ -910,10 +1019,12 @@ void TMainForm::RunFit() {
   FitRequest request = fitPanel->Request(f, ElementMass());
   request.report.dataFileName = FileNamePart(fFileName);
   std::optional<MonteCarloRequest> refits;
+  request.uncertainty = uncertaintyChoice->Choice();
   if (const std::optional<MonteCarloSettings> settings = fitPanel->MonteCarlo()) {
-    // The noise states the intensities' uncertainty: it weights the fit and
-    // the refits, as lumora-cli fit --noise does.
-    if (settings->noise > 0) request.uncertainty = {UncertaintySource::Relative, settings->noise};
+    // Without a chosen uncertainty the noise states it: it weights the fit
+    // and the refits, as lumora-cli fit --noise does.
+    if (!request.uncertainty.Weighted() && settings->noise > 0)
+      request.uncertainty = {UncertaintySource::Relative, settings->noise};
     refits = MonteCarloRequestFor(request, *settings);
   }
   // Cancel stops the fit at its next iteration.
@@ -932,7 +1043,7 @@ void TMainForm::RunFit() {
         fRunner->StopIfCancelled();
         *spread = fSession->MonteCarlo(*refits, *result);
       },
-      [this, result, cleared, refits, spread] {
+      [this, result, cleared, refits, spread, weighting = request.uncertainty] {
         // A fit starts the residual map again: no map is shown.
         fMapGrid = std::move(*cleared);
         fMapRange = MapRange{};
@@ -943,6 +1054,7 @@ void TMainForm::RunFit() {
         if (result->weighted && !result->resultsLine.line.empty())
           AppendReport(FitUncertaintyLines(*result));
         fResultsCurrent = true;
+        fFitUncertainty = result->weighted ? weighting : IntensityUncertainty{};
         ShowFractions(0);
         if (refits)
           ShowMonteCarlo(*spread, *refits);
@@ -986,6 +1098,7 @@ void TMainForm::RunFitAll() {
   request.files = SeriesFiles(recordings);
   request.element = CurrentElementSource();
   request.fit = fitPanel->Request(CurrentFields(), ElementMass());
+  request.fit.uncertainty = uncertaintyChoice->Choice();
   if (recordings) request.spectrum = SpectrumRequestFromFields(LoadSpectrumFields(*fSettings), "");
   // The panel's pattern is checked before any work.
   request.pattern = seriesPanel->Pattern();
@@ -1078,7 +1191,7 @@ void TMainForm::RunMap() {
       [this, request, result, regions] {
         *result = fSession->Map(request);
         // Two parameters need three lines or more for a region.
-        const int lines = static_cast<int>(fSession->Table().lines.size());
+        const int lines = static_cast<int>(fSession->IncludedLineCount());
         if (lines > kConfidenceParameters)
           for (double level : kConfidenceLevels)
             regions->push_back(fSession->Confidence(*result, level));
@@ -1092,6 +1205,7 @@ void TMainForm::RunMap() {
                          MapSecondAxisTitle(fMapDistribution));
         fCharts->ShowContours(*regions);
         fResultsCurrent = true;
+        fFitUncertainty = {};
         ShowFractions(0);
         chartPages->setCurrentIndex(1);
         if (save && !fMapGrid.empty()) {
@@ -1165,6 +1279,7 @@ void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
 
   fAnalysisOutput = result.Output;
   fResultsCurrent = true;
+  fFitUncertainty = {};
   ShowFractions(1);
   for (const TAnalysisRecord& a : fAnalysisOutput) fAnalysisPairs.push_back({a.wli, a.wlj});
   fAnalysisOutput.clear();

@@ -42,6 +42,7 @@ class SeriesPanel;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
+class UncertaintyChoice;
 
 // Background colour of bar k: BarPalette[UpperState mod 13].
 extern const QColor BarPalette[13];
@@ -78,6 +79,8 @@ class TMainForm : public QMainWindow {
   void OnFileChosen();
   bool CanSelectCell(int col, int row);
   void OnCellEdited(int col, int row, const QString& text);
+  // A row's check box: its line joins the commands or leaves them.
+  void OnInclusionToggled(int row, bool included);
   void OnGridLeft();
   void OnDistributionChosen();
   void SaveTable();
@@ -112,7 +115,8 @@ class TMainForm : public QMainWindow {
 
   // A fit, map or line analysis is running on its worker thread.
   bool CommandRunning() const;
-  // Intensity edits since the table was last read or saved.
+  // Intensity edits and lines taken in or left out since the table was
+  // last read or saved.
   bool HasUnsavedEdits() const { return !fUndo.empty() && fUnsavedEdits; }
 
   // The window's fields as the commands read them.
@@ -145,6 +149,7 @@ class TMainForm : public QMainWindow {
   QPushButton* nextFileButton = nullptr;
   QPushButton* saveTableButton = nullptr;
   QPushButton* analyzeButton = nullptr;
+  UncertaintyChoice* uncertaintyChoice = nullptr;
   TLineGrid* lineGrid = nullptr;
   QListWidget* linesList = nullptr;
   QListWidget* levelsList = nullptr;
@@ -233,6 +238,7 @@ class TMainForm : public QMainWindow {
   void AlignColumns();
   void ClearUserData();
   void FillTable();
+  void ShowLineUncertainties();
   void ColourRows();
   bool TakeOverEdit();
   void OnEditorClosed();
@@ -271,12 +277,20 @@ class TMainForm : public QMainWindow {
   // The fitted values of the lines and levels belong to the lines shown
   // (a fit, map or analysis ran on them since they were read or edited).
   bool fResultsCurrent = false;
-  // Intensity edits, latest last: line and the value before the edit.
-  struct IntensityEdit {
+  // The user's changes to the lines, latest last: an intensity with its
+  // value before, or a line taken in or left out.
+  struct LineEdit {
     size_t line = 0;
-    double before = 0;
+    double intensityBefore = 0;
+    std::optional<bool> includedBefore;  // set: the edit took the line in or out
   };
-  std::vector<IntensityEdit> fUndo;
+  std::vector<LineEdit> fUndo;
+  // The intensities' uncertainties the fitted values shown were weighted
+  // by (none: unweighted, or no fit).
+  IntensityUncertainty fFitUncertainty;
+  int fShownRegime = 0;  // what the fractions shown are: 0 measured, 1 a line analysis
+  // The lines of the spectrum shown, for their flags and signal-to-noise.
+  std::vector<LineIntegral> fSpectrumIntegrals;
   bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
   ChartExportOptions fExportOptions;  // of the last chart export

@@ -27,6 +27,7 @@
 #include "app/paircurvewindow.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
+#include "app/uncertainty_choice.h"
 
 namespace lumora {
 
@@ -118,8 +119,10 @@ void TMainForm::BuildLayout() {
   nextFileButton = Named(new QPushButton("Next file", central), "NextBtn");
   saveTableButton = Named(new QPushButton("Save table", central), "Button1");
   analyzeButton = Named(new QPushButton("Line analysis", central), "AnalyzeBtn");
+  uncertaintyChoice = new UncertaintyChoice(central);
   for (QWidget* w : std::initializer_list<QWidget*>{elementList, readButton, readSpectrumButton,
-                                                    nextFileButton, saveTableButton, analyzeButton})
+                                                    nextFileButton, saveTableButton, analyzeButton,
+                                                    uncertaintyChoice})
     bar->addWidget(w);
   bar->addStretch(1);
   page->addLayout(bar);
@@ -239,7 +242,7 @@ void TMainForm::BuildMenus() {
       action(file, "&Quit", "QuitAction", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
 
   QMenu* edit = menuBar()->addMenu("&Edit");
-  undoAction = action(edit, "&Undo intensity edit", "UndoAction", QKeySequence::Undo,
+  undoAction = action(edit, "&Undo table edit", "UndoAction", QKeySequence::Undo,
                       [this] { UndoEdit(); });
   copyAction = action(edit, "&Copy table cells", "CopyAction", QKeySequence::Copy,
                       [this] { CopyTableSelection(); });
@@ -314,6 +317,9 @@ void TMainForm::AddTooltips() {
        "fill the table with their areas (Ctrl+Shift+O)"},
       {nextFileButton, "Read the next measurement file of the folder (Ctrl+N)"},
       {saveTableButton, "Save the line table as tab-separated text (Ctrl+S)"},
+      {lineGrid,
+       "Untick a line's box to leave it out of fit, map and Monte Carlo (Ctrl+Z takes it "
+       "back); double-click an intensity to edit it"},
       {analyzeButton, "Simulate lines of the database and analyse their self-absorption (F7)"},
       {lineGrid,
        "Measured lines; edit an intensity (arbitrary units) and press Enter. "

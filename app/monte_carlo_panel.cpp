@@ -33,7 +33,8 @@ MonteCarloPanel::MonteCarloPanel(QWidget* parent) : QGroupBox("Monte Carlo", par
       "0 or empty: none");
   noise_->setToolTip(
       "Relative standard deviation of the noise put on each intensity "
-      "(0.02 is 2 %)");
+      "(0.02 is 2 %), which then weights the fit; with an uncertainty u(I) chosen "
+      "beside the table, the refits draw each intensity with that instead");
   akiAccuracy_->setToolTip(
       "Also scale each Aki by its accuracy grade's uncertainty "
       "(a line without a grade counts as E)");

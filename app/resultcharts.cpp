@@ -326,6 +326,13 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
   bars->setName("measured");
   bars->setBrush(QColor(0xFF, 0xFF, 0xFF));
   fSeriesM = bars;
+  fMeasuredErrors = new QCPErrorBars(fEBF->xAxis, fEBF->yAxis);
+  fMeasuredErrors->setObjectName("MeasuredErrorBars");
+  fMeasuredErrors->setName("measured ± u");
+  fMeasuredErrors->setDataPlottable(bars);
+  fMeasuredErrors->setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
+  fMeasuredErrors->setWhiskerWidth(6);
+  fMeasuredErrors->removeFromLegend();
   fSeriesF = PointSeries(fEBF, "Series_f", "fitted",
                          QCPScatterStyle(QCPScatterStyle::ssDiamond, QColor(0xFF, 0x80, 0x00),
                                          QColor(0xFF, 0x80, 0x00), 9));
@@ -528,13 +535,17 @@ void TResultCharts::ClearBranchingFractions() {
   fResidualSeries->data()->clear();
   fSeriesT->data()->clear();
   fBarLabels.clear();
+  fMeasuredUncertainties.clear();
+  fMeasuredErrors->data()->clear();
   RemoveItems(fEBF, fBarMarks);
   fEBF->replot();
 }
 
 void TResultCharts::AddLine(double wavelength, double free, double measured,
-                            std::optional<double> fitted, QColor barColor, bool residual) {
+                            std::optional<double> fitted, QColor barColor, bool residual,
+                            double measuredUncertainty) {
   static_cast<TColouredBars*>(fSeriesM)->Add(wavelength, measured, barColor);
+  fMeasuredUncertainties.emplace_back(wavelength, measuredUncertainty);
   fSeriesT->addData(wavelength, free);
   if (fitted) fSeriesF->addData(wavelength, *fitted);
   if (fitted && residual) fResidualSeries->addData(wavelength, measured - *fitted);
@@ -551,6 +562,20 @@ void TResultCharts::FinishBranchingFractions(bool marks, const QString& measured
   if (marks) AddMarks(fEBF, fBarLabels, fBarMarks, true);
   fSeriesM->setName(measuredTitle);
   fSeriesF->setName(fittedTitle);
+  // The error bars pair with the bars by position: in the bars' key order.
+  std::stable_sort(fMeasuredUncertainties.begin(), fMeasuredUncertainties.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  QVector<double> errors;
+  bool anyError = false;
+  for (const auto& [wavelength, u] : fMeasuredUncertainties) {
+    errors.push_back(u);
+    anyError = anyError || u > 0;
+  }
+  if (anyError)
+    fMeasuredErrors->setData(errors);
+  else
+    fMeasuredErrors->data()->clear();
+  fMeasuredErrors->setVisible(anyError);
   RescaleWithMargin(fEBF->xAxis, fSeriesM);
   fEBF->yAxis->setRange(0, 1.2);
   // Symmetric about zero, so that the sign of each residual reads at once.

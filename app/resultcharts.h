@@ -18,6 +18,7 @@
 
 class QCustomPlot;
 class QCPBars;
+class QCPErrorBars;
 class QCPGraph;
 class QCPColorMap;
 class QCPColorScale;
@@ -50,9 +51,10 @@ class TResultCharts : public QObject {
   // "Branching fractions": measured bars, fitted and absorption-free points.
   void ClearBranchingFractions();
   // A line without a fitted value adds no fitted point; with `residual` its
-  // measured minus fitted fraction goes into the strip below the chart.
+  // measured minus fitted fraction goes into the strip below the chart. A
+  // measured fraction's standard uncertainty above 0 draws its error bar.
   void AddLine(double wavelength, double free, double measured, std::optional<double> fitted,
-               QColor barColor, bool residual = false);
+               QColor barColor, bool residual = false, double measuredUncertainty = 0);
   void FinishBranchingFractions(bool marks, const QString& measuredTitle,
                                 const QString& fittedTitle);
 
@@ -158,6 +160,8 @@ class TResultCharts : public QObject {
   QCustomPlot* fUncertainty = nullptr;
   QCustomPlot* fSpectrum = nullptr;
   QCPBars* fSeriesM = nullptr;
+  QCPErrorBars* fMeasuredErrors = nullptr;  // on fSeriesM's bars
+  std::vector<std::pair<double, double>> fMeasuredUncertainties;  // wavelength, u
   QCPGraph* fSeriesF = nullptr;
   QCPGraph* fSeriesT = nullptr;
   QCPAxisRect* fResidualRect = nullptr;  // the strip below the fractions

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "app/appstart.h"
+#include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/named_widget.h"
 #include "app/paircurvewindow.h"
@@ -114,6 +115,21 @@ int main(int argc, char** argv) {
   form.CreateMap();
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes) ok &= Save(form, size, output + "/map-" + name + ".png");
+  // A fit weighted by 2 % relative uncertainties: error bars, and the table
+  // shown at its uncertainty and normalised residual columns.
+  auto* grid = lumora::NamedWidget<lumora::TLineGrid>(form, "StringGrid1");
+  lumora::NamedWidget<QComboBox>(form, "UncertaintyBox")->setCurrentText("relative");
+  form.Fit();
+  if (!WaitForCommand(form)) return 1;
+  chartPages->setCurrentIndex(0);
+  for (const auto& [size, name] : sizes) {
+    form.resize(size);
+    QApplication::processEvents();
+    grid->scrollTo(grid->model()->index(0, lumora::TLineGrid::kNormalisedResidualColumn));
+    ok &= Save(form, size, output + "/weighted-" + name + ".png");
+  }
+  grid->scrollTo(grid->model()->index(0, 0));
+  lumora::NamedWidget<QComboBox>(form, "UncertaintyBox")->setCurrentText("none");
   // The Map page under "1s levels", whose second axis is a density ratio.
   auto* distribution = lumora::NamedWidget<QComboBox>(form, "DistributionComboBox");
   distribution->setCurrentIndex(1);
@@ -140,6 +156,19 @@ int main(int argc, char** argv) {
   if (!WaitForCommand(form)) return 1;
   for (const auto& [size, name] : sizes)
     ok &= Save(form, size, output + "/recording-" + name + ".png");
+  // The recording's flagged lines in the table, excluded, with their flags.
+  for (int row = 1; row < grid->RowCount(); ++row) {
+    if (grid->RowIncluded(row)) continue;
+    for (const auto& [size, name] : sizes) {
+      form.resize(size);
+      QApplication::processEvents();
+      grid->scrollTo(grid->model()->index(row - 1, 0), QAbstractItemView::PositionAtCenter);
+      grid->scrollTo(grid->model()->index(row - 1, lumora::TLineGrid::kSignalToNoiseColumn));
+      ok &= Save(form, size, output + "/recording-flagged-" + name + ".png");
+    }
+    grid->scrollTo(grid->model()->index(0, 0));
+    break;
+  }
   // "Fit all files" over the pulse with T_exc fitted too (some fits end at
   // the iteration limit: hollow points), its chart beside its table.
   *spectrum = source + "/data/measurements/pulse/argon_pulse_t=0000us.recording.csv";

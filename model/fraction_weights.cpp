@@ -30,18 +30,30 @@ std::map<int32_t, std::vector<int>> MeasuredLinesByLevel(const std::vector<TLine
 // S the level's sum of x) without its last one. With u_k = wavelength_k
 // u(I_k) / S, dG_i/dx_k S = delta_ik - G_i, so
 // C_ij = delta_ij u_i^2 - G_j u_i^2 - G_i u_j^2 + G_i G_j sum_k u_k^2.
-Matrix ReducedCovariance(const std::vector<TLineRecord>& lines, const std::vector<int>& level,
-                         const std::vector<double>& sigmas) {
+struct LevelTerms {
+  std::vector<long double> u, g;
+  long double uSquares = 0;
+};
+
+LevelTerms TermsOfLevel(const std::vector<TLineRecord>& lines, const std::vector<int>& level,
+                        const std::vector<double>& sigmas) {
   long double total = 0;
   for (int k : level) total += static_cast<long double>(lines[k].Int) * lines[k].AR.WaveLength;
-  std::vector<long double> u(level.size()), g(level.size());
-  long double uSquares = 0;
+  LevelTerms terms;
+  terms.u.resize(level.size());
+  terms.g.resize(level.size());
   for (size_t a = 0; a < level.size(); ++a) {
     const TLineRecord& line = lines[level[a]];
-    u[a] = static_cast<long double>(sigmas[level[a]]) * line.AR.WaveLength / total;
-    g[a] = line.G_m;
-    uSquares += u[a] * u[a];
+    terms.u[a] = static_cast<long double>(sigmas[level[a]]) * line.AR.WaveLength / total;
+    terms.g[a] = line.G_m;
+    terms.uSquares += terms.u[a] * terms.u[a];
   }
+  return terms;
+}
+
+Matrix ReducedCovariance(const std::vector<TLineRecord>& lines, const std::vector<int>& level,
+                         const std::vector<double>& sigmas) {
+  const auto [u, g, uSquares] = TermsOfLevel(lines, level, sigmas);
   const size_t n = level.size() - 1;
   Matrix c(n, n);
   for (size_t i = 0; i < n; ++i)
@@ -52,6 +64,35 @@ Matrix ReducedCovariance(const std::vector<TLineRecord>& lines, const std::vecto
 }
 
 }  // namespace
+
+double LineIntensityUncertainty(const TLineRecord& line, const IntensityUncertainty& uncertainty) {
+  switch (uncertainty.source) {
+    case UncertaintySource::Column:
+      return line.IntSigma;
+    case UncertaintySource::Relative:
+      return uncertainty.relative * line.Int;
+    case UncertaintySource::Poisson:
+      return std::sqrt(line.Int);
+    case UncertaintySource::None:
+      break;
+  }
+  return 0;
+}
+
+std::vector<double> MeasuredFractionUncertainties(const std::vector<TLineRecord>& lines,
+                                                  const std::vector<double>& sigmas) {
+  std::vector<double> fractionSigmas(lines.size(), 0.0);
+  for (const auto& [upper, level] : MeasuredLinesByLevel(lines)) {
+    if (level.size() < 2) continue;
+    const auto [u, g, uSquares] = TermsOfLevel(lines, level, sigmas);
+    for (size_t a = 0; a < level.size(); ++a) {
+      const long double others = uSquares - u[a] * u[a];
+      fractionSigmas[level[a]] = static_cast<double>(
+          std::sqrt((1 - g[a]) * (1 - g[a]) * u[a] * u[a] + g[a] * g[a] * others));
+    }
+  }
+  return fractionSigmas;
+}
 
 std::vector<double> IntensityUncertainties(const std::vector<TLineRecord>& lines,
                                            const IntensityUncertainty& uncertainty) {
@@ -64,19 +105,7 @@ std::vector<double> IntensityUncertainties(const std::vector<TLineRecord>& lines
   for (size_t k = 0; k < lines.size(); ++k) {
     const TLineRecord& line = lines[k];
     if (!Measured(line)) continue;
-    switch (uncertainty.source) {
-      case UncertaintySource::Column:
-        sigmas[k] = line.IntSigma;
-        break;
-      case UncertaintySource::Relative:
-        sigmas[k] = uncertainty.relative * line.Int;
-        break;
-      case UncertaintySource::Poisson:
-        sigmas[k] = std::sqrt(line.Int);
-        break;
-      case UncertaintySource::None:
-        break;
-    }
+    sigmas[k] = LineIntensityUncertainty(line, uncertainty);
     if (!(sigmas[k] > 0) || !std::isfinite(sigmas[k]))
       throw Error(Format("The line %s nm has the intensity uncertainty %s; a weighted fit needs "
                          "an uncertainty above 0 for every measured line.",

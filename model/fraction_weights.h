@@ -24,6 +24,16 @@ struct IntensityUncertainty {
   bool Weighted() const { return source != UncertaintySource::None; }
 };
 
+// The standard uncertainty of one line's intensity; 0 where it states none.
+double LineIntensityUncertainty(const TLineRecord& line, const IntensityUncertainty& uncertainty);
+
+// The standard uncertainty of each line's measured fraction G_m, first-order
+// from the intensities' `sigmas` (the level's other lines included, as they
+// share its sum); 0 for a line without a measured fraction or alone on its
+// level, whose fraction is 1 whatever its intensity.
+std::vector<double> MeasuredFractionUncertainties(const std::vector<TLineRecord>& lines,
+                                                  const std::vector<double>& sigmas);
+
 // The standard uncertainty of each line's intensity (0 for a line without a
 // measured intensity). Raises Error for a measured line whose uncertainty is
 // not above 0 or not finite, and for a relative uncertainty not above 0.

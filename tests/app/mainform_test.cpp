@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QStyle>
 #include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -43,6 +44,7 @@
 #include "app/series_panel.h"
 #include "base/errors.h"
 #include "base/format.h"
+#include "model/fraction_weights.h"
 #include "model/residual_map.h"
 #include "model/session.h"
 
@@ -684,6 +686,147 @@ class MainFormTest : public QObject {
     QCOMPARE(strip->dataCount(), 0);
   }
 
+  // Clicks a row's check box where the user sees it.
+  static void ClickCheckBox(TLineGrid* grid, int row) {
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
+    const int indicator = grid->style()->pixelMetric(QStyle::PM_IndicatorWidth);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      QPoint(cell.left() + 4 + indicator / 2, cell.center().y()));
+  }
+  // The results line's numbers without its file name.
+  static QStringList ResultNumbers(TMainForm& form) {
+    const QStringList report =
+        NamedWidget<QPlainTextEdit>(form, "ReportsMemo")->toPlainText().split('\n');
+    QStringList numbers = report.last().split(' ', Qt::SkipEmptyParts);
+    numbers.removeIf([](const QString& n) { return n.endsWith(".txt"); });
+    return numbers;
+  }
+
+  // A row's check box leaves its line out of the fit exactly as if it had
+  // not been measured: the row is greyed and without fractions, Ctrl+Z
+  // takes it in again, the saved table says which lines took part, and
+  // closing asks before the choice is dropped.
+  void uncheckedLineIsLeftOutAsIfNotMeasured() {
+    Answers answers;
+    auto form = SampleForm(answers, kStrongSample);
+    TLineGrid* grid = Grid(*form);
+    FitNow(*form);
+    const QStringList whole = ResultNumbers(*form);
+    ClickCheckBox(grid, 1);
+    QVERIFY(!grid->RowIncluded(1));
+    QVERIFY(form->CurrentSession().Table().lines[0].Excluded);
+    QVERIFY(grid->Cell(3, 1).isEmpty());
+    QVERIFY(!grid->Cell(3, 2).isEmpty());
+    QVERIFY(form->HasUnsavedEdits());
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QStringList leftOut = ResultNumbers(*form);
+    QVERIFY(leftOut != whole);
+    QVERIFY(grid->Cell(TLineGrid::kResidualColumn, 1).isEmpty());
+
+    // The same measurement without its first line, in a second window.
+    QByteArray text = ReadAll(Meas(kStrongSample));
+    text = text.mid(text.indexOf('\n') + 1);
+    QFile reduced(Meas("reduced.txt"));
+    QVERIFY(reduced.open(QIODevice::WriteOnly));
+    reduced.write(text);
+    reduced.close();
+    Answers other;
+    auto second = ArgonForm(other);
+    Read(*second, other, "reduced.txt");
+    FitNow(*second);
+    QCOMPARE(ResultNumbers(*second), leftOut);
+    second.reset();
+    QApplication::setActiveWindow(form.get());
+
+    answers.saveFile = fDir->filePath("table.txt");
+    Click(NamedWidget<QPushButton>(*form, "Button1"));
+    const QList<QByteArray> saved = ReadAll(answers.saveFile).split('\n');
+    QVERIFY(saved[0].endsWith("\tLower state\tIncluded\r"));
+    QVERIFY(saved[1].endsWith("\tno\r"));
+    QVERIFY(saved[2].endsWith("\tyes\r"));
+    QVERIFY(!form->HasUnsavedEdits());
+
+    ClickCheckBox(grid, 1);
+    QVERIFY(grid->RowIncluded(1));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!grid->RowIncluded(1));
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);  // back to the first line left out
+    QVERIFY(grid->RowIncluded(1));
+    FitNow(*form);
+    QCOMPARE(ResultNumbers(*form), whole);
+    ClickCheckBox(grid, 2);
+    answers.discard = false;
+    form->close();
+    QVERIFY(form->isVisible());  // the user kept the change
+    QCOMPARE(answers.questions.size(), 1);
+  }
+
+  // Leaving out all but one line is refused: the box shows the line as it
+  // is, and the status bar says why.
+  void leavingTooFewLinesIsRefused() {
+    Answers answers;
+    auto form = SampleForm(answers, kStrongSample);
+    TLineGrid* grid = Grid(*form);
+    const int rows = grid->RowCount() - 1;
+    for (int r = 1; r < rows - 1; ++r) ClickCheckBox(grid, r);
+    QCOMPARE(form->CurrentSession().IncludedLineCount(), size_t(2));
+    ClickCheckBox(grid, rows - 1);
+    QVERIFY(grid->RowIncluded(rows - 1));
+    QCOMPARE(form->CurrentSession().IncludedLineCount(), size_t(2));
+    QVERIFY(NamedWidget<QLabel>(*form, "StatusMessage")->text().contains(
+        "at least two included lines"));
+  }
+
+  // The chosen uncertainty shows in the table and as error bars, weights
+  // the fit (its chi-square follows the results line) and gives each
+  // line's residual in units of its fraction's uncertainty.
+  void chosenUncertaintyWeightsTheFitAndIsShown() {
+    Answers answers;
+    auto form = SampleForm(answers, "argon_n4e16_noise.txt");
+    TLineGrid* grid = Grid(*form);
+    auto* source = NamedWidget<QComboBox>(*form, "UncertaintyBox");
+    auto* relative = NamedWidget<QLineEdit>(*form, "UncertaintyEdit");
+    auto* errorBars = qobject_cast<QCPErrorBars*>(
+        Series(form->Charts()->EBFChart(), "MeasuredErrorBars"));
+    QVERIFY(errorBars);
+    QVERIFY(grid->isColumnHidden(TLineGrid::kUncertaintyColumn));
+    QVERIFY(!errorBars->visible());
+    QVERIFY(!relative->isEnabled());
+    source->setCurrentText("relative");
+    QVERIFY(relative->isEnabled());
+    relative->setText("0.05");
+    emit relative->editingFinished();
+    const auto& lines = form->CurrentSession().Table().lines;
+    QVERIFY(!grid->isColumnHidden(TLineGrid::kUncertaintyColumn));
+    QCOMPARE(grid->Cell(TLineGrid::kUncertaintyColumn, 1),
+             QString::number(0.05 * lines[0].Int, 'g', 4));
+    QVERIFY(errorBars->visible());
+    QCOMPARE(errorBars->dataCount(), static_cast<int>(lines.size()));
+
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText().contains("chi2 = "));
+    QVERIFY(!grid->isColumnHidden(TLineGrid::kNormalisedResidualColumn));
+    std::vector<double> sigmas;
+    for (const lumora::TLineRecord& line : lines) sigmas.push_back(0.05 * line.Int);
+    const std::vector<double> u = lumora::MeasuredFractionUncertainties(lines, sigmas);
+    for (size_t k = 0; k < lines.size(); ++k)
+      QCOMPARE(grid->Cell(TLineGrid::kNormalisedResidualColumn, static_cast<int>(k) + 1),
+               u[k] > 0 ? QString::asprintf("%+.2f", (lines[k].G_m - lines[k].G_f) / u[k])
+                        : QString());
+
+    // The sample has no third column: a fit by it names the line.
+    source->setCurrentText("column");
+    FitNow(*form);
+    QVERIFY2(answers.errors.value(0).contains("has the intensity uncertainty 0"),
+             qPrintable(answers.errors.join('\n')));
+    source->setCurrentText("none");
+    QVERIFY(grid->isColumnHidden(TLineGrid::kUncertaintyColumn));
+    QVERIFY(!errorBars->visible());
+  }
+
   void monteCarloFitFillsTheUncertaintyPage() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
@@ -898,8 +1041,18 @@ class MainFormTest : public QObject {
     for (const lumora::LineIntegral& line : integration->lines)
       (line.flags ? flagged : unflagged)++;
     QVERIFY(unflagged >= 2 && flagged >= 2);  // 772.3761/772.4207 nm blend
-    QCOMPARE(Grid(*form)->RowCount(), unflagged + 1);
-    QVERIFY(Grid(*form)->Cell(2, 1) != "");  // absorption-free fractions computed
+    // Every line in the table: the flagged ones unticked, with their flags
+    // and signal-to-noise ratio, and without fractions.
+    QCOMPARE(Grid(*form)->RowCount(), unflagged + flagged + 1);
+    QVERIFY(!Grid(*form)->isColumnHidden(TLineGrid::kFlagsColumn));
+    for (int r = 1; r < Grid(*form)->RowCount(); ++r) {
+      const lumora::LineIntegral& line = integration->lines[r - 1];
+      QCOMPARE(Grid(*form)->RowIncluded(r), line.flags == 0);
+      QCOMPARE(Grid(*form)->Cell(TLineGrid::kFlagsColumn, r),
+               QString::fromStdString(lumora::LineFlagText(line.flags)));
+      QVERIFY(!Grid(*form)->Cell(TLineGrid::kSignalToNoiseColumn, r).isEmpty());
+      QCOMPARE(Grid(*form)->Cell(2, r).isEmpty(), line.flags != 0);
+    }
     QCOMPARE(form->windowTitle(), "Lumora - " + spectrum);
 
     QCOMPARE(NamedWidget<QTabWidget>(*form, "ChartPages")->tabText(5), QString("Spectrum"));
@@ -936,8 +1089,10 @@ class MainFormTest : public QObject {
     QCOMPARE(saved.count("\r\n"), unflagged);
     std::vector<std::string> rows;
     for (int r = 1; r < Grid(*form)->RowCount(); ++r)
-      rows.push_back((Grid(*form)->Cell(0, r) + Grid(*form)->Cell(1, r)).toStdString());
+      if (Grid(*form)->RowIncluded(r))
+        rows.push_back((Grid(*form)->Cell(0, r) + Grid(*form)->Cell(1, r)).toStdString());
     Read(*form, answers, "from-spectrum.txt");
+    QVERIFY(Grid(*form)->isColumnHidden(TLineGrid::kFlagsColumn));
     QVERIFY(answers.errors.isEmpty());
     for (int r = 1; r < Grid(*form)->RowCount(); ++r)
       QCOMPARE((Grid(*form)->Cell(0, r) + Grid(*form)->Cell(1, r)).toStdString(), rows[r - 1]);

@@ -120,7 +120,8 @@ TEST_F(WeightedFit, ChiSquareEqualsThePseudoInverseForm) {
 
 // Whitened residuals of fractions from noisy intensities are independent
 // with unit variance: their sample covariance over many draws is the
-// identity (small noise keeps the propagation linear).
+// identity (small noise keeps the propagation linear), and each fraction
+// scatters by the uncertainty the propagation states for it.
 TEST_F(WeightedFit, WhitenedFractionsHaveUnitCovariance) {
   const std::vector<TLineRecord> exact = session.Table().lines;
   std::vector<double> sigmas;
@@ -131,6 +132,7 @@ TEST_F(WeightedFit, WhitenedFractionsHaveUnitCovariance) {
   std::normal_distribution<double> normal;
   constexpr int kDraws = 20000;
   Eigen::MatrixXd sum = Eigen::MatrixXd::Zero(whitening.RowCount(), whitening.RowCount());
+  std::vector<double> squares(exact.size(), 0.0);
   for (int draw = 0; draw < kDraws; ++draw) {
     for (size_t k = 0; k < trueIntensities.size(); ++k)
       session.SetIntensity(k, trueIntensities[k] + sigmas[k] * normal(generator));
@@ -138,6 +140,7 @@ TEST_F(WeightedFit, WhitenedFractionsHaveUnitCovariance) {
     std::vector<double> residuals;
     for (size_t k = 0; k < exact.size(); ++k)
       residuals.push_back(session.Table().lines[k].G_m - exact[k].G_m);
+    for (size_t k = 0; k < exact.size(); ++k) squares[k] += residuals[k] * residuals[k];
     Eigen::VectorXd whitened(whitening.RowCount());
     for (int r = 0; r < whitening.RowCount(); ++r)
       whitened[r] = static_cast<double>(whitening.Apply(r, residuals));
@@ -148,6 +151,16 @@ TEST_F(WeightedFit, WhitenedFractionsHaveUnitCovariance) {
   for (int i = 0; i < whitening.RowCount(); ++i)
     for (int j = 0; j < whitening.RowCount(); ++j)
       EXPECT_NEAR(covariance(i, j), i == j ? 1.0 : 0.0, 0.05) << i << "," << j;
+  const std::vector<double> stated = MeasuredFractionUncertainties(exact, sigmas);
+  for (size_t k = 0; k < exact.size(); ++k) {
+    const double scatter = std::sqrt(squares[k] / kDraws);
+    if (stated[k] == 0) {
+      // A level's only line: its fraction is 1 whatever its intensity.
+      EXPECT_LT(scatter, 1e-12) << k;
+      continue;
+    }
+    EXPECT_NEAR(scatter / stated[k], 1.0, 0.03) << exact[k].AR.WaveLength;
+  }
 }
 
 // 400 seeded draws: the chi-square per degree of freedom averages 1, the
