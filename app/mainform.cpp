@@ -51,6 +51,7 @@
 #include "frontend/recording_fields.h"
 #include "frontend/uncertainty_requests.h"
 #include "model/confidence_region.h"
+#include "model/level_densities.h"
 #include "model/map_file.h"
 #include "model/series.h"
 #include "model/table_text.h"
@@ -566,6 +567,7 @@ void TMainForm::ClearUserData() {
   fUndo.clear();
   fUnsavedEdits = false;
   fFitUncertainty = {};
+  fLevelUncertainties.clear();
   fCharts->ClearBranchingFractions();
   fCharts->ShowDensities({}, false);
   fCharts->ShowAnalysis({}, false);
@@ -810,15 +812,18 @@ void TMainForm::ShowFractions(int regime) {
                                     analysis ? "final density" : "fitted");
 
   std::vector<TResultCharts::LabelledPoint> densities;
+  std::vector<double> densityUncertainties;  // of log10 N, when the fit shown stated them
+  const bool withU = fResultsCurrent && fLevelUncertainties.size() == table.levels.size();
   const int n = std::min<long long>(StrToInt(CurrentFields().Count),
                                     static_cast<long long>(table.levels.size()));
   for (int i = 0; fResultsCurrent && i < n; ++i) {
     const TLevelRecord& level = table.levels[i];
-    if (level.Density > 0)
-      densities.push_back({level.Energy, static_cast<double>(fp::Log10(level.Density)),
-                           Qt8(Format("%.3f - %.2e", level.Energy, level.Density))});
+    if (level.Density <= 0) continue;
+    densities.push_back({level.Energy, static_cast<double>(fp::Log10(level.Density)),
+                         Qt8(Format("%.3f - %.2e", level.Energy, level.Density))});
+    if (withU) densityUncertainties.push_back(fLevelUncertainties[i]);
   }
-  fCharts->ShowDensities(densities, densities.size() <= kMaxDensityMarks);
+  fCharts->ShowDensities(densities, densities.size() <= kMaxDensityMarks, densityUncertainties);
 
   std::vector<TResultCharts::LabelledPoint> pairs;
   if (!analysis) fAnalysisPairs.clear();
@@ -1030,6 +1035,7 @@ void TMainForm::RunFit() {
   // Cancel stops the fit at its next iteration.
   request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
   auto result = std::make_shared<FitResult>();
+  auto levelUncertainties = std::make_shared<std::vector<double>>();
   auto spread = std::make_shared<MonteCarloResult>();
   if (refits)
     refits->progress = [runner = fRunner](int done, int total) {
@@ -1037,13 +1043,15 @@ void TMainForm::RunFit() {
     };
   RunCommand(
       refits ? "Fit with Monte Carlo refits" : "Fit", refits.has_value(),
-      [this, request, result, refits, spread]() mutable {
+      [this, request, result, refits, spread, levelUncertainties]() mutable {
         *result = fSession->Fit(request);
+        *levelUncertainties = Log10LevelDensityUncertainties(fSession->Table(), *result);
         if (!refits) return;
         fRunner->StopIfCancelled();
         *spread = fSession->MonteCarlo(*refits, *result);
       },
-      [this, result, cleared, refits, spread, weighting = request.uncertainty] {
+      [this, result, cleared, refits, spread, levelUncertainties,
+       weighting = request.uncertainty] {
         // A fit starts the residual map again: no map is shown.
         fMapGrid = std::move(*cleared);
         fMapRange = MapRange{};
@@ -1055,6 +1063,7 @@ void TMainForm::RunFit() {
           AppendReport(FitUncertaintyLines(*result));
         fResultsCurrent = true;
         fFitUncertainty = result->weighted ? weighting : IntensityUncertainty{};
+        fLevelUncertainties = std::move(*levelUncertainties);
         ShowFractions(0);
         if (refits)
           ShowMonteCarlo(*spread, *refits);
@@ -1206,6 +1215,7 @@ void TMainForm::RunMap() {
         fCharts->ShowContours(*regions);
         fResultsCurrent = true;
         fFitUncertainty = {};
+        fLevelUncertainties.clear();
         ShowFractions(0);
         chartPages->setCurrentIndex(1);
         if (save && !fMapGrid.empty()) {
@@ -1280,6 +1290,7 @@ void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
   fAnalysisOutput = result.Output;
   fResultsCurrent = true;
   fFitUncertainty = {};
+  fLevelUncertainties.clear();
   ShowFractions(1);
   for (const TAnalysisRecord& a : fAnalysisOutput) fAnalysisPairs.push_back({a.wli, a.wlj});
   fAnalysisOutput.clear();

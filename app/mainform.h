@@ -288,6 +288,7 @@ class TMainForm : public QMainWindow {
   // The intensities' uncertainties the fitted values shown were weighted
   // by (none: unweighted, or no fit).
   IntensityUncertainty fFitUncertainty;
+  std::vector<double> fLevelUncertainties;  // u(log10 N) of each level, of the fit shown
   int fShownRegime = 0;  // what the fractions shown are: 0 measured, 1 a line analysis
   // The lines of the spectrum shown, for their flags and signal-to-noise.
   std::vector<LineIntegral> fSpectrumIntegrals;

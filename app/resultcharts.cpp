@@ -402,6 +402,13 @@ void TResultCharts::BuildDensityChart(QWidget* parent) {
   fDensitySeries = PointSeries(fDensity, "DensitySeries", "fitted",
                                QCPScatterStyle(QCPScatterStyle::ssCircle, QColor(0xFF, 0xFF, 0x00),
                                                QColor(0xFF, 0xFF, 0x00), 8));
+  fDensityErrors = new QCPErrorBars(fDensity->xAxis, fDensity->yAxis);
+  fDensityErrors->setObjectName("DensityErrorBars");
+  fDensityErrors->setDataPlottable(fDensitySeries);
+  fDensityErrors->setPen(QPen(QColor(0xFF, 0xFF, 0x00), 1.2));
+  fDensityErrors->setWhiskerWidth(8);
+  fDensityErrors->removeFromLegend();
+  fDensityErrors->setVisible(false);
   connect(fDensity, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) {
     emit PointerOverDensities(fDensity->xAxis->pixelToCoord(e->position().x()),
                               fDensity->yAxis->pixelToCoord(e->position().y()));
@@ -590,10 +597,24 @@ void TResultCharts::FinishBranchingFractions(bool marks, const QString& measured
   fEBF->replot();
 }
 
-void TResultCharts::ShowDensities(const std::vector<LabelledPoint>& points, bool marks) {
+void TResultCharts::ShowDensities(const std::vector<LabelledPoint>& points, bool marks,
+                                  const std::vector<double>& log10Uncertainties) {
   fDensitySeries->data()->clear();
+  fDensityErrors->data()->clear();
   RemoveItems(fDensity, fDensityMarks);
-  for (const LabelledPoint& p : points) fDensitySeries->addData(p.x, p.y);
+  // Added in key order, so that the error bars pair with the points.
+  std::vector<size_t> order(points.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&points](size_t a, size_t b) { return points[a].x < points[b].x; });
+  QVector<double> errors;
+  for (size_t i : order) {
+    fDensitySeries->addData(points[i].x, points[i].y);
+    errors.push_back(i < log10Uncertainties.size() ? log10Uncertainties[i] : 0);
+  }
+  const bool withErrors = log10Uncertainties.size() == points.size() && !points.empty();
+  if (withErrors) fDensityErrors->setData(errors);
+  fDensityErrors->setVisible(withErrors);
   if (marks) AddMarks(fDensity, points, fDensityMarks, true);
   fDensity->rescaleAxes();
   // Room for the labels above the highest point and beside the outer ones.

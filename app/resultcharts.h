@@ -64,7 +64,10 @@ class TResultCharts : public QObject {
     QString label;
   };
   // "Densities": log10 density over level energy.
-  void ShowDensities(const std::vector<LabelledPoint>& points, bool marks);
+  // With `log10Uncertainties` (one per point, in log10 units) each point
+  // draws its error bar.
+  void ShowDensities(const std::vector<LabelledPoint>& points, bool marks,
+                     const std::vector<double>& log10Uncertainties = {});
   // "Analysis": lower wavelength over R value.
   void ShowAnalysis(const std::vector<LabelledPoint>& points, bool marks);
   void ToggleAnalysisMarks();
@@ -161,6 +164,7 @@ class TResultCharts : public QObject {
   QCustomPlot* fSpectrum = nullptr;
   QCPBars* fSeriesM = nullptr;
   QCPErrorBars* fMeasuredErrors = nullptr;  // on fSeriesM's bars
+  QCPErrorBars* fDensityErrors = nullptr;   // on fDensitySeries' points
   std::vector<std::pair<double, double>> fMeasuredUncertainties;  // wavelength, u
   QCPGraph* fSeriesF = nullptr;
   QCPGraph* fSeriesT = nullptr;

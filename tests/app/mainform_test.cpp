@@ -638,6 +638,16 @@ class MainFormTest : public QObject {
     QVERIFY(Grid(*form)->Cell(4, 1) != "0.0000");
     QCOMPARE(Series(form->Charts()->DensityChart(), "DensitySeries")->interface1D()->dataCount(),
              4);
+    // Each level with the uncertainty of its log10 density: with n_1 alone
+    // fitted, that of n_1.
+    auto* densityErrors = qobject_cast<QCPErrorBars*>(
+        Series(form->Charts()->DensityChart(), "DensityErrorBars"));
+    QVERIFY(densityErrors && densityErrors->visible());
+    QCOMPARE(densityErrors->dataCount(), 4);
+    const QStringList results = report[1].split(' ', Qt::SkipEmptyParts);
+    const double n1 = results.value(2).toDouble(), u = results.value(3).toDouble();
+    QVERIFY(n1 > 0 && u > 0);
+    QVERIFY(qAbs(densityErrors->data()->at(0).errorPlus / (u / n1 / std::log(10.0)) - 1) < 1e-2);
     // The fit's own log is gone; none is left where all users could see it.
     QVERIFY(!QFile::exists(fDir->filePath("lumora.txt")));
     QVERIFY(QDir(fDir->filePath(QString("lumora-%1").arg(::getuid()))).isEmpty());
