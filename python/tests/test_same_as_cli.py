@@ -224,6 +224,29 @@ def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
         session.monte_carlo(20, noise=0.02, seed=1, max_iter=1)
 
 
+@pytest.mark.parametrize("options,kwargs", [
+    (["--noise", "0.02"], {"noise": 0.02}),
+    (["--poisson", "--density-points", "15"], {"poisson": True, "density_points": 15}),
+])
+def test_weighted_map_prints_what_the_cli_prints(world, cli, session, options, kwargs):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("map", "--confidence", "0.95", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    region = session.confidence(0.95, **kwargs)
+    assert region.report == run.stdout.splitlines()
+    assert "chi-square threshold" in region.text
+    weighted = region.map
+    assert weighted.weighted and weighted.dof == 15 and weighted.chi2 == weighted.minimum
+    grid = {k: v for k, v in kwargs.items() if k == "density_points"}
+    assert session.map(**kwargs).report == run.stdout.splitlines()[:-1]
+    plain = session.map(**grid)
+    assert not plain.weighted and plain.chi2 is None and plain.p_value is None
+    assert plain.minimum < 1e-3 * weighted.minimum
+    with pytest.raises(ValueError, match="give one of them"):
+        session.map(noise=0.02, poisson=True)
+
+
 def test_confidence_prints_what_the_cli_prints(world, cli, session):
     path = world / "meas" / "argon_n4e16_noise.txt"
     run = cli("map", "--confidence", "0.95", "--density-points", "30", path)
