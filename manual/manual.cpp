@@ -97,7 +97,9 @@ std::vector<Item> MonteCarloOptions() {
       {"--monte-carlo N",
        "refit N perturbed copies of each measurement and print the mean, "
        "standard deviation, median and 2.5 % and 97.5 % percentiles; needs --noise, "
-       "--poisson, --sigma-column or --aki-accuracy"},
+       "--poisson, --sigma-column or --aki-accuracy. When more than 5 % of the refits end "
+       "at the model's lower edge of n_1 (1 m-3), it prints \"n_1 < X\" instead, X the 95th "
+       "percentile of the refits' n_1"},
       {"--aki-accuracy", "scale each Aki within the accuracy grade of the line database"},
       {"--seed S", "seed of the perturbations; without it one is drawn and printed"},
   };

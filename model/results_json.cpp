@@ -113,6 +113,10 @@ nlohmann::json MonteCarloJson(const MonteCarloResult& result) {
                            {"log10_n1", StatisticsJson(result.log10N1)},
                            {"n1", StatisticsJson(result.n1)}};
   if (result.second) object["second"] = StatisticsJson(*result.second);
+  // Only refits that bound n_1 from above say so: other objects stay as they were.
+  if (result.lowerEdgeFailures > 0) object["lower_edge_refits"] = result.lowerEdgeFailures;
+  if (result.thinLinesFailures > 0) object["thin_lines_refits"] = result.thinLinesFailures;
+  if (result.n1UpperLimit) object["n1_upper_limit"] = *result.n1UpperLimit;
   return object;
 }
 

@@ -167,6 +167,13 @@ Result MonteCarloObject(const MonteCarloResult& r, const FitResult& fit,
   py::array_t<double> samples(static_cast<py::ssize_t>(r.log10N1Samples.size()));
   std::copy(r.log10N1Samples.begin(), r.log10N1Samples.end(), samples.mutable_data());
   d["log10_n1_samples"] = samples;
+  // Refits at the model's lower edge of n_1, and those no better than thin
+  // lines; past 5 % at the edge the lines bound n_1 from above only, by
+  // this 95th percentile (None otherwise).
+  d["lower_edge_refits"] = r.lowerEdgeFailures;
+  d["thin_lines_refits"] = r.thinLinesFailures;
+  d["n1_upper_limit"] =
+      r.n1UpperLimit ? py::object(py::float_(*r.n1UpperLimit)) : py::object(py::none());
   d["fit"] = FitResultObject(fit, outcome, false);
   d["report"] = outcome.report;
   return {"MonteCarloResult", d};
@@ -800,7 +807,9 @@ PYBIND11_MODULE(lumora, m) {
           py::arg("runs"),
           "monte_carlo(runs, *, noise=0, aki_accuracy=False, seed=None, density=None, ...): "
           "the fit, then `runs` refits of perturbed copies of the measurement, as lumora-cli "
-          "fit --monte-carlo runs them; seed None draws one (the result names it).")
+          "fit --monte-carlo runs them; seed None draws one (the result names it). When more "
+          "than 5 % of the refits end at the model's lower edge of n_1, n1_upper_limit is the "
+          "95th percentile of n_1 they bound it by (else None).")
       .def(
           "confidence",
           [](SessionHandle& s, double level, const py::kwargs& kw) {

@@ -1,5 +1,6 @@
 """The module gives the numbers and texts of lumora-cli for every bundled
 sample: results lines, fit logs, map grids, line tables and line analyses."""
+import json
 import re
 import warnings
 
@@ -205,9 +206,39 @@ def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kw
     assert len(result.log10_n1_samples) == 40 - result.failed
     assert result.log10_n1["mean"] == pytest.approx(np.mean(result.log10_n1_samples), rel=1e-12)
     assert (result.second is not None) == kwargs.get("fit_temperature", False)
+    # Refits that bound n_1 from above only would give n1_upper_limit instead.
+    assert result.n1_upper_limit is None and result.lower_edge_refits == 0
     assert result.fit.log10_n1 == session.fit(**{k: v for k, v in kwargs.items()
                                                  if k in ("fit_temperature", "max_iter",
                                                           "noise")}).log10_n1
+
+
+def test_thin_lines_give_an_upper_limit_as_the_cli_does(world, cli, session):
+    """Lines of a plasma that hardly absorbs (the model's fractions at n_1
+    1e13 m-3): most refits end at the model's lower edge or no better than
+    thin lines, and the refits bound n_1 from above only, in the text, the
+    JSON and the result alike."""
+    read(session, world / "meas" / "argon_n2e15.txt")
+    session.map(from_density=1e13, to_density=1e13, density_points=1,
+                from_temperature=1000, to_temperature=1000, temperature_points=1)
+    table = session.line_table()
+    # Intensities whose fractions are the model's (I = G lambda^-1 per level).
+    intensities = table["G_f"] / table["wavelength"] * 1e6
+    path = world / "meas" / "thin.txt"
+    path.write_text("".join(f"{w:.17g}\t{i:.17g}\n" for w, i in zip(table["wavelength"], intensities)))
+    options = ["--monte-carlo", "200", "--noise", "0.02", "--seed", "1", "--density", "1e14"]
+    run = cli("fit", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    result = session.monte_carlo(200, noise=0.02, seed=1, density=1e14)
+    assert result.report == run.stdout.splitlines()
+    assert result.lower_edge_refits > 10 and result.n1_upper_limit > 1e13
+    assert result.failed >= result.lower_edge_refits + result.thin_lines_refits
+    assert f"n_1 < {result.n1_upper_limit:.2E}".replace("E+", "E+0") in run.stdout
+    assert "log10(n_1) " not in run.stdout
+    printed = json.loads(cli("fit", *options, "--json", path).stdout)["monte_carlo"]
+    assert printed["n1_upper_limit"] == result.n1_upper_limit
+    assert printed["lower_edge_refits"] == result.lower_edge_refits
 
 
 def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
