@@ -294,6 +294,7 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
   // --jobs 1 keeps the map on this thread, without a thread pool at all.
   request.threads = options.jobs;
   request.dataFileName = FileNamePart(file);
+  request.uncertainty = options.uncertainty.intensities;
   const long long points =
       static_cast<long long>(request.densityPoints) * request.temperaturePoints;
   if (progress && points > kMapProgressPoints)
@@ -311,6 +312,9 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
     printer.Out(FileJsonLine(std::move(object), file, warnings));
   } else {
     PrintReport(map.report, map.resultsLine, printer);
+    // A weighted map says what its sums are; an unweighted one prints as it always did.
+    if (!map.resultsLine.line.empty())
+      for (const std::string& line : MapUncertaintyLines(map)) printer.Out(line + "\n");
     if (region) printer.Out(ConfidenceText(*region, request.model.distribution) + "\n");
   }
   return std::move(map.grid);

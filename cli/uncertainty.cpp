@@ -42,9 +42,6 @@ UncertaintyOptions TakeUncertaintyOptions(std::vector<std::string>& args, bool f
     throw UsageError(
         "--noise, --poisson and --sigma-column each state the intensities' uncertainty: give "
         "one of them");
-  if (!fit && (noise || poisson || column))
-    throw UsageError(
-        "--noise, --poisson and --sigma-column weight fits; map sums the unweighted residuals");
   if (noise && options.monteCarlo.noise > 0)
     options.intensities = {UncertaintySource::Relative, options.monteCarlo.noise};
   if (poisson) options.intensities.source = UncertaintySource::Poisson;

@@ -61,24 +61,35 @@ std::vector<Item> SpectrumOptions() {
   };
 }
 
-// The intensities' uncertainties, which weight a fit and drive its refits.
-std::vector<Item> WeightOptions() {
-  return {
+// The intensities' uncertainties, which weight a fit (and drive its
+// refits) or a map.
+enum class Weighted { Fit, Map };
+
+std::vector<Item> WeightOptions(Weighted command) {
+  const bool fit = command == Weighted::Fit;
+  std::vector<Item> items = {
       {"--noise REL",
-       "each intensity has the standard uncertainty REL times itself: the fit minimises "
-       "the branching fractions' chi-square and prints it with its p-value, and Monte Carlo "
-       "refits draw each intensity with it (log-normal)"},
+       fit ? "each intensity has the standard uncertainty REL times itself: the fit minimises "
+             "the branching fractions' chi-square and prints it with its p-value, and Monte "
+             "Carlo refits draw each intensity with it (log-normal)"
+           : "each intensity has the standard uncertainty REL times itself: each grid point "
+             "holds the branching fractions' chi-square (printed with its p-value at the "
+             "minimum), and --confidence takes the least chi-square plus its quantile with 2 "
+             "degrees of freedom as the region's edge"},
       {"--poisson",
        "the intensities are photon counts with the uncertainty sqrt(I); weights as --noise"},
-      {"--profile LEVEL",
-       "also scan n_1 around the optimum (refitting the second parameter when it is fitted) "
-       "and print the interval where the sum stays under the level's threshold (chi-square "
-       "when weighted, the F test's otherwise), or \"n_1 < X\" where the lines bound n_1 "
-       "from above only"},
       {"--sigma-column",
        "the third number of each measurement line is the intensity's standard uncertainty "
        "(then required); weights as --noise. Without it a third column is ignored"},
   };
+  if (fit)
+    items.insert(items.begin() + 2,
+                 {"--profile LEVEL",
+                  "also scan n_1 around the optimum (refitting the second parameter when it is "
+                  "fitted) and print the interval where the sum stays under the level's "
+                  "threshold (chi-square when weighted, the F test's otherwise), or \"n_1 < X\" "
+                  "where the lines bound n_1 from above only"});
+  return items;
 }
 
 std::vector<Item> MonteCarloOptions() {
@@ -86,7 +97,9 @@ std::vector<Item> MonteCarloOptions() {
       {"--monte-carlo N",
        "refit N perturbed copies of each measurement and print the mean, "
        "standard deviation, median and 2.5 % and 97.5 % percentiles; needs --noise, "
-       "--poisson, --sigma-column or --aki-accuracy"},
+       "--poisson, --sigma-column or --aki-accuracy. When more than 5 % of the refits end "
+       "at the model's lower edge of n_1 (1 m-3), it prints \"n_1 < X\" instead, X the 95th "
+       "percentile of the refits' n_1"},
       {"--aki-accuracy", "scale each Aki within the accuracy grade of the line database"},
       {"--seed S", "seed of the perturbations; without it one is drawn and printed"},
   };
@@ -143,7 +156,8 @@ Page MakeCliPage() {
       "[--noise REL | --poisson | --sigma-column] [--profile LEVEL] "
       "[--monte-carlo N [--aki-accuracy] [--seed S]] " +
       fieldUsage;
-  static const std::string mapUsage = "[--confidence LEVEL] " + fieldUsage;
+  static const std::string mapUsage =
+      "[--confidence LEVEL] [--noise REL | --poisson | --sigma-column] " + fieldUsage;
   static const std::string integrateUsage = SpectrumUsage() + " [--report FILE] SPECTRUM";
   Page p;
   p.program = "lumora-cli";
@@ -211,7 +225,7 @@ Page MakeCliPage() {
               {"--x-pattern REGEX",
                "take x from the file names instead: the number in the first group of REGEX, "
                "for example 't=(\\d+)us' or '(\\d+)W'"}},
-             WeightOptions(),
+             WeightOptions(Weighted::Fit),
              MonteCarloOptions(),
              FieldOptions(),
              SpectrumOptions()})},
@@ -230,12 +244,14 @@ Page MakeCliPage() {
        "print the element's database lines (with --all also those without a positive Aki)",
        {{"--all", "list also the lines without a positive Aki"}}},
       {"map", mapUsage,
-       "evaluate the residual sum over the density-temperature grid for each measurement and "
-       "print its results line; --save-map writes Maps/<file>_map.txt beside it; "
-       "--confidence prints what the joint confidence region covers",
+       "evaluate the residual sum (with the intensities' uncertainties the chi-square) over "
+       "the density-temperature grid for each measurement and print its results line; "
+       "--save-map writes Maps/<file>_map.txt beside it; --confidence prints what the joint "
+       "confidence region covers",
        Join({{{"--confidence LEVEL",
                "print the ranges of n_1 and the second parameter that the joint confidence "
                "region at LEVEL (between 0 and 1) covers"}},
+             WeightOptions(Weighted::Map),
              FieldOptions(),
              SpectrumOptions()})},
       {"matrix",

@@ -1,6 +1,7 @@
 #include "model/confidence_region.h"
 
 #include <algorithm>
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <cmath>
 
@@ -15,8 +16,12 @@ namespace {
 constexpr int kMaxRefineFactor = 1000;
 constexpr int kEllipseSegments = 72;
 
-double Threshold(double minimum, int lineCount, double level) {
+// The sum at the region's edge: a chi-square rises by its quantile at P
+// degrees of freedom; a plain sum grows by the F test's factor.
+double Threshold(double minimum, int lineCount, double level, bool weighted) {
   const int p = kConfidenceParameters;
+  if (weighted)
+    return minimum + boost::math::quantile(boost::math::chi_squared_distribution<double>(p), level);
   const double freedom = lineCount - p;
   const boost::math::fisher_f_distribution<double> f(p, freedom);
   return minimum * (1 + p / freedom * boost::math::quantile(f, level));
@@ -85,7 +90,9 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
                        kConfidenceParameters + 1, lineCount));
   ConfidenceRegion region;
   region.level = level;
-  region.threshold = Threshold(map.minimum, lineCount, level);
+  region.weighted = map.Weighted();
+  region.minimum = map.minimum;
+  region.threshold = Threshold(map.minimum, lineCount, level, region.weighted);
 
   const ResidualGrid& grid = map.grid;
   const MapRange& r = map.range;
@@ -292,6 +299,11 @@ std::string ConfidenceText(const ConfidenceRegion& region, Distribution distribu
   };
   coarse("n_1", region.refineN1);
   coarse(firstLevels ? "1s2/4" : "T_exc", region.refineSecond);
+  if (region.weighted)
+    line += Format(
+        " (chi-square threshold %.4g: the least chi-square %.4g plus %.4g, its %g %% "
+        "quantile with 2 degrees of freedom)",
+        region.threshold, region.minimum, region.threshold - region.minimum, region.level * 100);
   return line;
 }
 

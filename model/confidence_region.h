@@ -1,8 +1,10 @@
 // The joint confidence region of n_1 and the second parameter on a residual
 // map: the grid points whose sum S stays below
 //   S_min (1 + P / (M - P) F(P, M - P; level)),  P = 2, M the number of lines,
-// and the iso-line of that threshold over the grid (marching squares, with
-// crossings interpolated linearly along the grid cells' edges).
+// or on a map of chi-squares below chi2_min + chi2(P; level), the quantile
+// of the chi-square distribution of P degrees of freedom; and the iso-line
+// of that threshold over the grid (marching squares, with crossings
+// interpolated linearly along the grid cells' edges).
 #pragma once
 
 #include <string>
@@ -24,6 +26,10 @@ struct ContourSegment {
 struct ConfidenceRegion {
   double level = 0;      // e.g. 0.95
   double threshold = 0;  // the sum at the region's edge
+  // The map holds chi-squares: the threshold is the smallest one found plus
+  // the chi-square quantile.
+  bool weighted = false;
+  double minimum = 0;  // the sum the threshold rises from
   std::vector<ContourSegment> contour;
   // What the region covers: the extent of its grid points and its contour.
   double minLog10N1 = 0, maxLog10N1 = 0;
@@ -47,7 +53,9 @@ ConfidenceRegion FindConfidenceRegion(const MapResult& map, int lineCount, doubl
 
 // The optimum a fit started at the map's minimum found: its parameters, its
 // sum as the map sums (the same lines, divided by the same degrees of
-// freedom), and its covariance scaled to that sum, log10 n_1 first.
+// freedom; or the chi-square of a weighted map), and its covariance scaled
+// to that sum, log10 n_1 first (a weighted fit's covariance is already on
+// the chi-square's scale).
 struct RegionOptimum {
   double log10N1 = 0;
   double second = 0;

@@ -244,15 +244,17 @@ void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond)
 void CheckWithinTheModel(const ModelParameters& fitted) {
   const auto density = [](long double log10) { return MessageNumber(std::pow(10.0L, log10)); };
   if (fitted.log10N1 < kMinLog10Density)
-    throw Error(
+    throw UndeterminedN1Error(
         Format("The fit ended at n_1 = %s m-3, below the model's lower edge of %s m-3: "
                "these lines do not determine n_1.",
-               density(fitted.log10N1), density(kMinLog10Density)));
+               density(fitted.log10N1), density(kMinLog10Density)),
+        UndeterminedN1Error::Reason::BelowTheModel, fitted.log10N1);
   if (fitted.log10N1 > kMaxLog10Density)
-    throw Error(
+    throw UndeterminedN1Error(
         Format("The fit ended at n_1 = %s m-3, above the model's upper edge of %s m-3: "
                "these lines do not determine n_1.",
-               density(fitted.log10N1), density(kMaxLog10Density)));
+               density(fitted.log10N1), density(kMaxLog10Density)),
+        UndeterminedN1Error::Reason::AboveTheModel, fitted.log10N1);
 }
 
 // Refuses a fit that explains the measured fractions no better than lines
@@ -292,10 +294,11 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   const boost::math::fisher_f_distribution<double> f(fittedCount, freedom);
   const double critical = boost::math::quantile(f, 0.95);
   if (statistic <= critical)
-    throw Error(
+    throw UndeterminedN1Error(
         Format("n_1 is not determined by these lines: the fit explains them no better "
                "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
-               statistic, critical));
+               statistic, critical),
+        UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
 }
 
 // The sandwich estimate of an unweighted fit's covariance, B M B with the
@@ -498,10 +501,15 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   try {
     CheckBetterThanThinLines(model, result.fitted, summary.sum, fitted.ParameterCount(),
                              whitening ? &*whitening : nullptr);
-  } catch (const Error& e) {
-    // Lines no better than thin ones may still bound n_1 from above.
-    throw Error(e.what() + UpperLimitNote(model, request, result, fitted.ParameterCount(),
-                                          whitening.has_value()));
+  } catch (const UndeterminedN1Error& e) {
+    // Lines no better than thin ones may still bound n_1 from above; a fit
+    // without a report (a refit, the anchor of a region) has no reader for
+    // that, which costs a profile scan.
+    if (!request.report.enabled) throw;
+    throw UndeterminedN1Error(
+        e.what() +
+            UpperLimitNote(model, request, result, fitted.ParameterCount(), whitening.has_value()),
+        e.Why(), e.Log10N1());
   }
   CheckDetermined(model, result.fitted, request.target.fitSecond);
   // The derivatives at the end are in the cache now, from the check above.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "lsq/levenberg_marquardt.h"
 #include "model/fraction_weights.h"
 #include "model/results_line.h"
@@ -96,6 +97,22 @@ struct FitResult {
   long double Log10N1Error() const { return errors.size() > 0 ? errors[0] : 0; }
   long double SecondError() const { return errors.size() > 1 ? errors[1] : 0; }
   long double RobustLog10N1Error() const { return robustErrors.size() > 0 ? robustErrors[0] : 0; }
+};
+
+// A fit whose end tells nothing of n_1: it ran past the model's lower or
+// upper edge of the densities, or it explains the lines no better than
+// lines without self-absorption. Log10N1() is where it ended.
+class UndeterminedN1Error : public Error {
+ public:
+  enum class Reason { BelowTheModel, AboveTheModel, LikeThinLines };
+  UndeterminedN1Error(const std::string& message, Reason reason, long double log10N1)
+      : Error(message), reason_(reason), log10N1_(log10N1) {}
+  Reason Why() const { return reason_; }
+  long double Log10N1() const { return log10N1_; }
+
+ private:
+  Reason reason_;
+  long double log10N1_;
 };
 
 // The names the fit's log prints for its parameters.

@@ -13,6 +13,7 @@
 
 #include "base/errors.h"
 #include "base/format.h"
+#include "model/input_checks.h"
 
 namespace lumora {
 
@@ -41,6 +42,8 @@ double LogNormalFactor(double bound, double z) {
 struct Refit {
   bool ok = false;
   bool iterationLimit = false;  // stopped unfinished at the iteration limit
+  bool lowerEdge = false;       // ended below the model's lower edge of n_1
+  bool likeThinLines = false;   // ended no better than lines without self-absorption
   long double log10N1 = 0;
   long double second = 0;
 };
@@ -97,6 +100,11 @@ Refit RunRefit(LineTable& work, const LineTable& measured, const std::vector<dou
     refit.ok = result.stopCode != StopCode::LambdaReached && !refit.iterationLimit;
     refit.log10N1 = result.fitted.log10N1;
     refit.second = result.fitted.second;
+  } catch (const UndeterminedN1Error& e) {
+    // Failed, but where it ended still counts towards an upper limit.
+    refit.lowerEdge = e.Why() == UndeterminedN1Error::Reason::BelowTheModel;
+    refit.likeThinLines = e.Why() == UndeterminedN1Error::Reason::LikeThinLines;
+    refit.log10N1 = e.Log10N1();
   } catch (const Error&) {
     refit.ok = false;
   }
@@ -109,6 +117,27 @@ double Percentile(const std::vector<double>& sorted, double p) {
   const size_t below = static_cast<size_t>(std::floor(position));
   const size_t above = std::min(below + 1, sorted.size() - 1);
   return sorted[below] + (position - static_cast<double>(below)) * (sorted[above] - sorted[below]);
+}
+
+constexpr double kUpperLimitPercentile = 0.95;
+
+// More than 5 % of the refits: failed ones are worth a warning, and as many
+// at the lower edge of n_1 make the refits an upper limit.
+bool MoreThanShare(int count, int runs) { return count * 20 > runs; }
+
+// The 95th percentile of n_1 over the refits that ended where n_1 can be
+// read: those that succeeded, those no better than lines without
+// self-absorption, and those at the lower edge, counted at the edge.
+double UpperLimit(const std::vector<Refit>& refits) {
+  std::vector<double> n1;
+  for (const Refit& refit : refits) {
+    if (refit.lowerEdge)
+      n1.push_back(static_cast<double>(std::pow(10.0L, kMinLog10Density)));
+    else if (refit.ok || refit.likeThinLines)
+      n1.push_back(static_cast<double>(std::pow(10.0L, refit.log10N1)));
+  }
+  std::sort(n1.begin(), n1.end());
+  return Percentile(n1, kUpperLimitPercentile);
 }
 
 std::string StatisticsRow(const char* name, const SampleStatistics& s) {
@@ -193,12 +222,16 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
     if (!refit.ok) {
       ++result.failed;
       if (refit.iterationLimit) ++result.iterationLimitFailures;
+      if (refit.lowerEdge) ++result.lowerEdgeFailures;
+      if (refit.likeThinLines) ++result.thinLinesFailures;
       continue;
     }
     result.log10N1Samples.push_back(static_cast<double>(refit.log10N1));
     n1.push_back(static_cast<double>(std::pow(10.0L, refit.log10N1)));
     second.push_back(static_cast<double>(refit.second));
   }
+  if (MoreThanShare(result.lowerEdgeFailures, result.runs))
+    result.n1UpperLimit = UpperLimit(refits);
   result.log10N1 = Statistics(result.log10N1Samples);
   result.n1 = Statistics(n1);
   if (request.fit.target.fitSecond) {
@@ -233,17 +266,34 @@ std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
     head += Format(", Aki accuracy grades (%d lines without a grade counted as E)",
                    result.linesWithoutGrade);
   lines.push_back(head);
-  if (result.failed * 20 > result.runs)
+  if (result.n1UpperLimit) {
+    std::string limit = Format(
+        "n_1 < %.3e m-3 (95 %%): the lines bound n_1 from above only (%d of %d refits ended at "
+        "the model's lower edge of %s m-3",
+        *result.n1UpperLimit, result.lowerEdgeFailures, result.runs,
+        MessageNumber(std::pow(10.0L, kMinLog10Density)));
+    if (result.thinLinesFailures > 0)
+      limit +=
+          Format(", %d no better than lines without self-absorption", result.thinLinesFailures);
+    lines.push_back(limit + ")");
+    const int otherFailures = result.failed - result.lowerEdgeFailures - result.thinLinesFailures;
+    if (MoreThanShare(otherFailures, result.runs))
+      lines.push_back(Format("Warning: %d of %d refits failed otherwise, more than 5 %%.",
+                             otherFailures, result.runs));
+  } else if (MoreThanShare(result.failed, result.runs)) {
     lines.push_back(
         Format("Warning: %d of %d refits failed, more than 5 %%: the spread is that of "
                "the refits that succeeded only.",
                result.failed, result.runs));
+  }
   if (result.iterationLimitFailures > 0)
     lines.push_back(Format(
         "%d refits stopped at the iteration limit of %d before they ended; raise the limit "
         "(to %d, say) and fit again.",
         result.iterationLimitFailures, request.fit.solver.iterationLimit,
         SuggestedIterationLimit(request.fit.solver.iterationLimit)));
+  // An upper limit is all the refits tell: no range around a value.
+  if (result.n1UpperLimit) return lines;
   lines.push_back(
       Format("%-12s %12s %12s %12s %12s %12s", "", "mean", "std", "median", "p2.5", "p97.5"));
   lines.push_back(StatisticsRow("log10(n_1)", result.log10N1));

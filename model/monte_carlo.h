@@ -51,6 +51,14 @@ struct MonteCarloResult {
   // iteration limit.
   int failed = 0;
   int iterationLimitFailures = 0;  // of them: stopped by the iteration limit
+  int lowerEdgeFailures = 0;       // of them: ended below the model's lower edge of n_1
+  int thinLinesFailures = 0;       // of them: no better than lines without self-absorption
+  // When more than 5 % of the refits ended at the lower edge, the lines
+  // bound n_1 from above only: the 95th percentile of n_1 over the refits
+  // that succeeded, those that explained the lines no better than lines
+  // without self-absorption (at their n_1) and those at the edge (counted
+  // at the edge).
+  std::optional<double> n1UpperLimit;
   uint64_t seed = 0;
   int linesWithoutGrade = 0;  // counted as E when the accuracy is used
   SampleStatistics log10N1;
@@ -75,7 +83,8 @@ MonteCarloResult RunMonteCarlo(const LineTable& table, const MonteCarloRequest& 
 // percentiles (linear between order statistics).
 SampleStatistics Statistics(std::vector<double> values);
 
-// The report lines that follow the fit's results line.
+// The report lines that follow the fit's results line: the spread of the
+// refits, or where the lines bound n_1 from above only, that bound instead.
 std::vector<std::string> MonteCarloReport(const MonteCarloResult& result,
                                           const MonteCarloRequest& request);
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "base/checked.h"
 #include "base/errors.h"
@@ -24,16 +25,27 @@ ResidualGrid ZeroGrid(int rows, int columns) {
   return ResidualGrid(rows > 0 ? rows : 0, std::vector<double>(columns > 0 ? columns : 0, 0.0));
 }
 
+namespace {
+
+// The model's fractions at `at`, also written into every line's G_f.
+const TPreCalcDataArray& GridPointFractions(EbfModel& model, const ModelParameters& at,
+                                            const long double* n1) {
+  std::vector<TLineRecord>& lines = model.Table().lines;
+  const TPreCalcDataArray& data = model.ComputeUncached(at, n1);
+  for (size_t k = 0; k < lines.size(); ++k) lines[k].G_f = data[k];
+  return data;
+}
+
+}  // namespace
+
 long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
                          const long double* n1) {
   std::vector<TLineRecord>& lines = model.Table().lines;
   const int m = static_cast<int>(lines.size());
   long double sum = 0;
   if (m > 0) {
-    const TPreCalcDataArray& data = model.ComputeUncached(at, n1);
-    for (int k = 0; k < m; ++k) {
-      TLineRecord& line = lines[k];
-      line.G_f = data[k];
+    GridPointFractions(model, at, n1);
+    for (const TLineRecord& line : lines) {
       const long double diff = static_cast<long double>(line.G_f) - line.G_m;
       sum += diff * diff;
     }
@@ -41,6 +53,15 @@ long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
   model.ClearCache();
   if (m - fitted > 0) sum /= m - fitted;
   return sum;
+}
+
+long double GridPointChiSquare(EbfModel& model, const ModelParameters& at,
+                               const FractionWhitening& whitening, const long double* n1) {
+  const std::vector<TLineRecord>& lines = model.Table().lines;
+  long double chiSquare = 0;
+  if (!lines.empty()) chiSquare = whitening.ChiSquare(lines, GridPointFractions(model, at, n1));
+  model.ClearCache();
+  return chiSquare;
 }
 
 namespace {
@@ -96,13 +117,21 @@ struct ColumnDensities {
   const long double* Value(size_t j) const { return formed[j] ? &values[j] : nullptr; }
 };
 
+// A grid point's sum: the chi-square through the whitening when there is
+// one, else the residual sum divided by the degrees of freedom.
+long double GridPointSum(EbfModel& model, const ModelParameters& at,
+                         const FractionWhitening* whitening, const long double* n1 = nullptr) {
+  return whitening ? GridPointChiSquare(model, at, *whitening, n1) : GridPointRSS(model, at, 2, n1);
+}
+
 RowExtremes ComputeRow(EbfModel& model, ModelParameters at, double t,
-                       const ColumnDensities& densities, std::vector<double>& row) {
+                       const ColumnDensities& densities, const FractionWhitening* whitening,
+                       std::vector<double>& row) {
   RowExtremes extremes;
   at.second = t;
   for (size_t j = 0; j < densities.log10Values.size(); ++j) {
     at.log10N1 = densities.log10Values[j];
-    const double value = fp::ToDouble(GridPointRSS(model, at, 2, densities.Value(j)));
+    const double value = fp::ToDouble(GridPointSum(model, at, whitening, densities.Value(j)));
     row[j] = value;
     if (value < extremes.min) {
       extremes.min = value;
@@ -117,6 +146,7 @@ struct GridRows {
   const ModelParameters& model;
   const std::vector<double>& temperatures;
   const ColumnDensities& densities;
+  const FractionWhitening* whitening;  // shared, read only; none: plain sums
   ResidualGrid& grid;
   std::vector<RowExtremes>& extremes;
 };
@@ -125,8 +155,8 @@ struct GridRows {
 void ComputeRowsSerially(EbfModel& model, const GridRows& rows, const MapProgress& progress) {
   const int count = static_cast<int>(rows.temperatures.size());
   for (int i = 0; i < count; ++i) {
-    rows.extremes[i] =
-        ComputeRow(model, rows.model, rows.temperatures[i], rows.densities, rows.grid[i]);
+    rows.extremes[i] = ComputeRow(model, rows.model, rows.temperatures[i], rows.densities,
+                                  rows.whitening, rows.grid[i]);
     if (progress) progress(i + 1, count);
   }
 }
@@ -156,7 +186,7 @@ void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
       if (i > firstFault.load()) return;
       try {
         rows.extremes[i] = ComputeRow(worker->model, rows.model, rows.temperatures[i],
-                                      rows.densities, rows.grid[i]);
+                                      rows.densities, rows.whitening, rows.grid[i]);
       } catch (...) {
         faults[i] = std::current_exception();
         for (int seen = firstFault.load();
@@ -225,7 +255,15 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
   const ColumnDensities densities(AxisPoints(request.log10FromDensity, stepD, nDens));
   const std::vector<double> temperatures = AxisPoints(request.fromTemperature, stepT, nTemp);
   std::vector<RowExtremes> extremes(nTemp);
-  const GridRows rows{at, temperatures, densities, result.grid, extremes};
+  // One whitening for the whole grid: it depends on the measurement alone.
+  std::optional<FractionWhitening> whitening;
+  if (request.uncertainty.Weighted()) {
+    const std::vector<TLineRecord>& lines = model.Table().lines;
+    whitening.emplace(lines, IntensityUncertainties(lines, request.uncertainty));
+  }
+  result.uncertainty = request.uncertainty;
+  const GridRows rows{at,          temperatures, densities, whitening ? &*whitening : nullptr,
+                      result.grid, extremes};
   if (request.threads == 1 || nTemp == 1) {
     ComputeRowsSerially(model, rows, request.progress);
   } else if (request.threads > 1) {
@@ -254,13 +292,16 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
 
   at.log10N1 = densities.log10Values[result.minimumColumn];
   at.second = temperatures[result.minimumRow];
-  GridPointRSS(model, at, 2);
+  GridPointSum(model, at, whitening ? &*whitening : nullptr);
   result.minimum = min;
   result.maximum = max;
   result.atMinimum = at;
+  if (whitening)
+    result.goodness = ChiSquareTest(min, FractionDegreesOfFreedom(model.Table().lines, 2));
 
   if (!request.withReport) return result;
-  if (static_cast<int>(model.Table().lines.size()) - 2 <= 0)
+  // A chi-square is never divided.
+  if (!whitening && static_cast<int>(model.Table().lines.size()) - 2 <= 0)
     result.report.push_back("Sum was not divided by DoF (not enough lines)!");
   result.resultsLine = ResultsLine(model.Table().levels, MapResultsInput(result), resultsLineCount,
                                    &result.report, request.dataFileName);

@@ -1,11 +1,13 @@
 // The residual map: the residual sum of squares of the model over a grid of
-// log10 n_1 (columns) by the second model parameter (rows).
+// log10 n_1 (columns) by the second model parameter (rows); with the
+// intensities' uncertainties, the branching fractions' chi-square instead.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "model/fraction_weights.h"
 #include "model/results_line.h"
 #include "model/self_absorption.h"
 
@@ -43,6 +45,12 @@ ResidualGrid ZeroGrid(int rows, int columns);
 long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
                          const long double* n1 = nullptr);
 
+// The chi-square of the measured fractions at `at` through the whitening of
+// their uncertainties, never divided; leaves the lines and the cache as
+// GridPointRSS does.
+long double GridPointChiSquare(EbfModel& model, const ModelParameters& at,
+                               const FractionWhitening& whitening, const long double* n1 = nullptr);
+
 // Called after each finished row of the grid (rows done, rows in all); with
 // several threads from any of them, but never from two at once.
 using MapProgress = std::function<void(int rowsDone, int rows)>;
@@ -57,6 +65,9 @@ struct MapRequest {
   double toTemperature = 0;
   std::string dataFileName;  // the measurement as the results line names it
   bool withReport = true;    // false: no results line
+  // The intensities' uncertainties; with them each grid point holds the
+  // fractions' chi-square, as a weighted fit minimises it.
+  IntensityUncertainty uncertainty;
   MapProgress progress;
 
   // Raises Error naming the field of the first input the model cannot use;
@@ -78,6 +89,12 @@ struct MapResult {
   ModelParameters atMinimum;
   std::vector<std::string> report;
   ResultsLineText resultsLine;  // the results line at the report's end, and its header
+  // The uncertainties the grid was weighted by (none: plain sums), so that
+  // whatever reads the grid knows which sum it holds.
+  IntensityUncertainty uncertainty;
+  GoodnessOfFit goodness;  // of a weighted map's minimum, for both parameters
+
+  bool Weighted() const { return uncertainty.Weighted(); }
 };
 
 // Evaluates the grid; the model is left evaluated at the minimum, and the

@@ -83,6 +83,14 @@ nlohmann::json MapJson(const std::string& file, const MapRequest& request, const
                              {"column", map.minimumColumn},
                              {"log10_n1", Number(map.atMinimum.log10N1)},
                              {"second", Number(map.atMinimum.second)}};
+  // An unweighted map's object stays as it always was.
+  if (map.Weighted()) {
+    object["weighted"] = true;
+    object["chi2"] = Number(map.goodness.chiSquare);
+    object["dof"] = map.goodness.degreesOfFreedom;
+    object["chi2_per_dof"] = Number(map.goodness.PerDegree());
+    object["p_value"] = map.goodness.pValue;
+  }
   return object;
 }
 
@@ -105,6 +113,10 @@ nlohmann::json MonteCarloJson(const MonteCarloResult& result) {
                            {"log10_n1", StatisticsJson(result.log10N1)},
                            {"n1", StatisticsJson(result.n1)}};
   if (result.second) object["second"] = StatisticsJson(*result.second);
+  // Only refits that bound n_1 from above say so: other objects stay as they were.
+  if (result.lowerEdgeFailures > 0) object["lower_edge_refits"] = result.lowerEdgeFailures;
+  if (result.thinLinesFailures > 0) object["thin_lines_refits"] = result.thinLinesFailures;
+  if (result.n1UpperLimit) object["n1_upper_limit"] = *result.n1UpperLimit;
   return object;
 }
 
@@ -130,6 +142,10 @@ nlohmann::json ConfidenceJson(const ConfidenceRegion& region) {
     object["fit_second"] = region.fitSecond;
     object["refine_n1"] = region.refineN1;
     object["refine_second"] = region.refineSecond;
+  }
+  if (region.weighted) {
+    object["weighted"] = true;
+    object["chi2_min"] = region.minimum;
   }
   return object;
 }

@@ -25,7 +25,10 @@ nlohmann::json MapJson(const std::string& file, const MapRequest& request, const
                        const std::vector<TLevelRecord>& levels);
 nlohmann::json ErrorJson(const std::string& file, const std::string& error);
 // {"runs", "failed", "seed", "log10_n1": {...}, "n1": {...}, "second": {...}}
-// with mean, std, p2_5, p50 and p97_5 of each; "second" when it was fitted.
+// with mean, std, p2_5, p50 and p97_5 of each; "second" when it was fitted;
+// "lower_edge_refits" and "thin_lines_refits" when refits ended at the
+// lower edge of n_1 or no better than lines without self-absorption, and
+// "n1_upper_limit" when they bound n_1 from above only.
 nlohmann::json MonteCarloJson(const MonteCarloResult& result);
 // The level, the ranges the region covers and whether it reaches the edge.
 nlohmann::json ProfileJson(const ProfileInterval& interval);

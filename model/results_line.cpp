@@ -80,6 +80,16 @@ std::vector<std::string> FitUncertaintyLines(const FitResult& fit) {
                  robust > 0 ? Format("%.4g", static_cast<double>(robust)) : std::string("n/a"))};
 }
 
+std::vector<std::string> MapUncertaintyLines(const MapResult& map) {
+  if (!map.Weighted()) return {};
+  const GoodnessOfFit& g = map.goodness;
+  return {
+      Format("chi2 = %.4g at the map's minimum for %d degrees of freedom: chi2/dof = %.4g, "
+             "p = %.3g; each grid point holds the branching fractions' chi-square",
+             static_cast<double>(g.chiSquare), g.degreesOfFreedom,
+             static_cast<double>(g.PerDegree()), g.pValue)};
+}
+
 ResultsInput MapResultsInput(const MapResult& map) {
   ResultsInput input;
   input.at = map.atMinimum;

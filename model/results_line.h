@@ -34,6 +34,9 @@ ResultsInput FitResultsInput(const FitResult& fit);
 // (sandwich) u(log10 n_1) beside the one from the residuals' scatter.
 std::vector<std::string> FitUncertaintyLines(const FitResult& fit);
 ResultsInput MapResultsInput(const MapResult& map);
+// What a weighted map's sums are, with the chi-square test of its minimum;
+// nothing for an unweighted map.
+std::vector<std::string> MapUncertaintyLines(const MapResult& map);
 
 // The figures a results line shows: the density of each covered level with
 // its uncertainty, their total with its uncertainty, and the procedure

@@ -335,7 +335,12 @@ std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
   FitRequest request;
   request.target.start = map.atMinimum;
   request.target.fitSecond = true;
+  // A weighted map's optimum is the weighted fit's.
+  request.uncertainty = map.uncertainty;
   request.solver.iterationLimit = 200;
+  // However poorly the model describes the lines, the region rests on the
+  // least sum there is.
+  request.solver.refuseGrossMisfit = false;
   request.log.write = false;
   request.report.enabled = false;
   int resultsLines = 0;
@@ -349,7 +354,15 @@ std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
   RegionOptimum optimum;
   optimum.log10N1 = static_cast<double>(fit.fitted.log10N1);
   optimum.second = static_cast<double>(fit.fitted.second);
-  // The fit's sum as the map forms it, and its covariance per unit of that.
+  // The fit's sum as the map forms it, and its covariance per unit of that:
+  // a weighted fit's covariance is on the chi-square's scale as it stands.
+  if (map.Weighted()) {
+    const FractionWhitening whitening(copy.lines,
+                                      IntensityUncertainties(copy.lines, map.uncertainty));
+    optimum.mapSum = static_cast<double>(GridPointChiSquare(model, fit.fitted, whitening));
+    optimum.covariance = fit.covariance;
+    return optimum;
+  }
   optimum.mapSum = static_cast<double>(GridPointRSS(model, fit.fitted, kConfidenceParameters));
   const int freedom = static_cast<int>(copy.lines.size()) - kConfidenceParameters;
   optimum.covariance = fit.covariance * static_cast<long double>(freedom > 0 ? freedom : 1);

@@ -133,6 +133,14 @@ Result MapResultObject(const MapResult& r, const CommandOutcome& outcome) {
   d["minimum_index"] = py::make_tuple(r.minimumRow, r.minimumColumn);
   d["log10_n1"] = static_cast<double>(r.atMinimum.log10N1);
   d["second"] = static_cast<double>(r.atMinimum.second);
+  // The grid's sums are chi-squares when the map was weighted.
+  d["weighted"] = r.Weighted();
+  const auto weightedOnly = [&](auto value) {
+    return r.Weighted() ? py::object(py::cast(value)) : py::object(py::none());
+  };
+  d["chi2"] = weightedOnly(static_cast<double>(r.goodness.chiSquare));
+  d["dof"] = weightedOnly(r.goodness.degreesOfFreedom);
+  d["p_value"] = weightedOnly(r.goodness.pValue);
   return {"MapResult", d};
 }
 
@@ -159,6 +167,13 @@ Result MonteCarloObject(const MonteCarloResult& r, const FitResult& fit,
   py::array_t<double> samples(static_cast<py::ssize_t>(r.log10N1Samples.size()));
   std::copy(r.log10N1Samples.begin(), r.log10N1Samples.end(), samples.mutable_data());
   d["log10_n1_samples"] = samples;
+  // Refits at the model's lower edge of n_1, and those no better than thin
+  // lines; past 5 % at the edge the lines bound n_1 from above only, by
+  // this 95th percentile (None otherwise).
+  d["lower_edge_refits"] = r.lowerEdgeFailures;
+  d["thin_lines_refits"] = r.thinLinesFailures;
+  d["n1_upper_limit"] =
+      r.n1UpperLimit ? py::object(py::float_(*r.n1UpperLimit)) : py::object(py::none());
   d["fit"] = FitResultObject(fit, outcome, false);
   d["report"] = outcome.report;
   return {"MonteCarloResult", d};
@@ -774,7 +789,7 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "map",
           [](SessionHandle& s, const py::kwargs& kw) {
-            CheckKeywords(kw, kMapKeywords, "map");
+            CheckKeywords(kw, With(kMapKeywords, {"noise", "poisson", "sigma_column"}), "map");
             const FieldOverrides o = Overrides(kw);
             MapResult result;
             const CommandOutcome outcome = Run(s, [&] { return s.Map(o, result); });
@@ -782,8 +797,10 @@ PYBIND11_MODULE(lumora, m) {
           },
           "map(*, from_density=None, to_density=None, density_points=None, "
           "from_temperature=None, to_temperature=None, temperature_points=None, "
-          "distribution=None, count=None, tn=None, path=None): the residual sum over the "
-          "density-temperature grid.")
+          "distribution=None, count=None, tn=None, path=None, noise=None, poisson=False, "
+          "sigma_column=False): the residual sum over the density-temperature grid; with "
+          "noise, poisson or sigma_column (as fit takes them) each grid point holds the "
+          "branching fractions' chi-square, and the result its chi2, dof and p_value.")
       .def(
           "monte_carlo",
           [](SessionHandle& s, int runs, const py::kwargs& kw) {
@@ -807,11 +824,14 @@ PYBIND11_MODULE(lumora, m) {
           py::arg("runs"),
           "monte_carlo(runs, *, noise=0, aki_accuracy=False, seed=None, density=None, ...): "
           "the fit, then `runs` refits of perturbed copies of the measurement, as lumora-cli "
-          "fit --monte-carlo runs them; seed None draws one (the result names it).")
+          "fit --monte-carlo runs them; seed None draws one (the result names it). When more "
+          "than 5 % of the refits end at the model's lower edge of n_1, n1_upper_limit is the "
+          "95th percentile of n_1 they bound it by (else None).")
       .def(
           "confidence",
           [](SessionHandle& s, double level, const py::kwargs& kw) {
-            CheckKeywords(kw, kMapKeywords, "confidence");
+            CheckKeywords(kw, With(kMapKeywords, {"noise", "poisson", "sigma_column"}),
+                          "confidence");
             const FieldOverrides o = Overrides(kw);
             MapResult map;
             ConfidenceRegion region;
@@ -820,9 +840,10 @@ PYBIND11_MODULE(lumora, m) {
             return ConfidenceObject(region, map, outcome);
           },
           py::arg("level"),
-          "confidence(level, *, from_density=None, ...): the map, then the joint confidence "
-          "region of n_1 and the second parameter at `level`, as lumora-cli map --confidence "
-          "gives it.")
+          "confidence(level, *, from_density=None, ..., noise=None, poisson=False, "
+          "sigma_column=False): the map, then the joint confidence region of n_1 and the "
+          "second parameter at `level`, as lumora-cli map --confidence gives it; a weighted "
+          "map's region rises by the chi-square quantile.")
       .def(
           "analyze",
           [](SessionHandle& s, const py::object& fromWl, const py::object& toWl,

@@ -188,12 +188,16 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
 CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& result) {
   MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   request.dataFileName = dataFileName_;
+  request.uncertainty = overrides.uncertainty;
   request.progress = [](int, int) { python::StopIfInterrupted(); };
   session_.Recalculate();
   session_.ResetResultsLines();
   result = session_.Map(request);
   CommandOutcome outcome;
   outcome.report = result.report;
+  // A weighted map's chi-square follows its results line, as lumora-cli prints it.
+  if (!result.resultsLine.line.empty())
+    for (const std::string& line : MapUncertaintyLines(result)) outcome.report.push_back(line);
   outcome.resultsLine = result.resultsLine;
   outcome.figures = ComputeResultsFigures(session_.Table().levels, MapResultsInput(result));
   return outcome;

@@ -1,5 +1,6 @@
 """The module gives the numbers and texts of lumora-cli for every bundled
 sample: results lines, fit logs, map grids, line tables and line analyses."""
+import json
 import re
 import warnings
 
@@ -225,9 +226,39 @@ def test_monte_carlo_prints_what_the_cli_prints(world, cli, session, options, kw
     assert len(result.log10_n1_samples) == 40 - result.failed
     assert result.log10_n1["mean"] == pytest.approx(np.mean(result.log10_n1_samples), rel=1e-12)
     assert (result.second is not None) == kwargs.get("fit_temperature", False)
+    # Refits that bound n_1 from above only would give n1_upper_limit instead.
+    assert result.n1_upper_limit is None and result.lower_edge_refits == 0
     assert result.fit.log10_n1 == session.fit(**{k: v for k, v in kwargs.items()
                                                  if k in ("fit_temperature", "max_iter",
                                                           "noise")}).log10_n1
+
+
+def test_thin_lines_give_an_upper_limit_as_the_cli_does(world, cli, session):
+    """Lines of a plasma that hardly absorbs (the model's fractions at n_1
+    1e13 m-3): most refits end at the model's lower edge or no better than
+    thin lines, and the refits bound n_1 from above only, in the text, the
+    JSON and the result alike."""
+    read(session, world / "meas" / "argon_n2e15.txt")
+    session.map(from_density=1e13, to_density=1e13, density_points=1,
+                from_temperature=1000, to_temperature=1000, temperature_points=1)
+    table = session.line_table()
+    # Intensities whose fractions are the model's (I = G lambda^-1 per level).
+    intensities = table["G_f"] / table["wavelength"] * 1e6
+    path = world / "meas" / "thin.txt"
+    path.write_text("".join(f"{w:.17g}\t{i:.17g}\n" for w, i in zip(table["wavelength"], intensities)))
+    options = ["--monte-carlo", "200", "--noise", "0.02", "--seed", "1", "--density", "1e14"]
+    run = cli("fit", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    result = session.monte_carlo(200, noise=0.02, seed=1, density=1e14)
+    assert result.report == run.stdout.splitlines()
+    assert result.lower_edge_refits > 10 and result.n1_upper_limit > 1e13
+    assert result.failed >= result.lower_edge_refits + result.thin_lines_refits
+    assert f"n_1 < {result.n1_upper_limit:.2E}".replace("E+", "E+0") in run.stdout
+    assert "log10(n_1) " not in run.stdout
+    printed = json.loads(cli("fit", *options, "--json", path).stdout)["monte_carlo"]
+    assert printed["n1_upper_limit"] == result.n1_upper_limit
+    assert printed["lower_edge_refits"] == result.lower_edge_refits
 
 
 def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
@@ -242,6 +273,29 @@ def test_monte_carlo_refuses_what_the_cli_refuses(world, session):
         session.monte_carlo(20, aki_accuracy=True, seed=1, max_iter=1)
     with pytest.raises(lumora.Error, match="stopped at its iteration limit after 1 iterations"):
         session.monte_carlo(20, noise=0.02, seed=1, max_iter=1)
+
+
+@pytest.mark.parametrize("options,kwargs", [
+    (["--noise", "0.02"], {"noise": 0.02}),
+    (["--poisson", "--density-points", "15"], {"poisson": True, "density_points": 15}),
+])
+def test_weighted_map_prints_what_the_cli_prints(world, cli, session, options, kwargs):
+    path = world / "meas" / "argon_n4e16_noise.txt"
+    run = cli("map", "--confidence", "0.95", *options, path)
+    assert run.returncode == 0, run.stderr
+    read(session, path)
+    region = session.confidence(0.95, **kwargs)
+    assert region.report == run.stdout.splitlines()
+    assert "chi-square threshold" in region.text
+    weighted = region.map
+    assert weighted.weighted and weighted.dof == 15 and weighted.chi2 == weighted.minimum
+    grid = {k: v for k, v in kwargs.items() if k == "density_points"}
+    assert session.map(**kwargs).report == run.stdout.splitlines()[:-1]
+    plain = session.map(**grid)
+    assert not plain.weighted and plain.chi2 is None and plain.p_value is None
+    assert plain.minimum < 1e-3 * weighted.minimum
+    with pytest.raises(ValueError, match="give one of them"):
+        session.map(noise=0.02, poisson=True)
 
 
 def test_confidence_prints_what_the_cli_prints(world, cli, session):

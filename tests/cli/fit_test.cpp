@@ -54,6 +54,27 @@ class FitCli : public ::testing::Test {
   // The user's log folder below tmp/.
   static std::string PrivateFolderName() { return "tmp/lumora-" + std::to_string(::getuid()); }
 
+  // The noisy sample as meas/noise.txt, and as meas/sigma.txt with 2 % of
+  // each intensity as its third column, which meas/partial.txt lacks on
+  // line `missingLine` (from 1).
+  void WriteSamplesWithUncertainties(int missingLine) {
+    std::ifstream sample(kSamples + "argon_n4e16_noise.txt");
+    std::ostringstream withColumn, partial;
+    withColumn.precision(17);
+    partial.precision(17);
+    std::string wavelength, intensity;  // as the sample has them
+    for (int line = 1; sample >> wavelength >> intensity; ++line) {
+      const double sigma = 0.02 * std::stod(intensity);
+      withColumn << wavelength << "\t" << intensity << "\t" << sigma << "\n";
+      partial << wavelength << "\t" << intensity;
+      if (line != missingLine) partial << "\t" << sigma;
+      partial << "\n";
+    }
+    testing::WriteFile(dir_.File("meas/sigma.txt"), withColumn.str());
+    testing::WriteFile(dir_.File("meas/partial.txt"), partial.str());
+    std::filesystem::copy_file(kSamples + "argon_n4e16_noise.txt", dir_.File("meas/noise.txt"));
+  }
+
   TempDir dir_;
   std::string shellSetup_ = "true &&";  // runs before the program, in its shell
 };
@@ -764,7 +785,7 @@ TEST_F(FitCli, UncertaintyOptionsRefuseBadValues) {
       {"fit --seed 3", "go with --monte-carlo"},
       {"fit --noise 0.02 --poisson", "give one of them"},
       {"fit --sigma-column --poisson", "give one of them"},
-      {"map --noise 0.02", "weight fits"},
+      {"map --noise 0.02 --sigma-column", "give one of them"},
       {"fit --sigma-column --spectrum", "a recording has none"},
       {"map --monte-carlo 100", "goes with fit"},
       {"map --confidence 95", "between 0 and 1"},
@@ -821,21 +842,7 @@ TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
 // intensity, or as photon counts: a weighted fit with its chi-square; without
 // --sigma-column a third column means nothing.
 TEST_F(FitCli, WeightedFitsTakeTheIntensitiesUncertainties) {
-  std::ifstream sample(kSamples + "argon_n4e16_noise.txt");
-  std::ostringstream withColumn, partial;
-  withColumn.precision(17);
-  partial.precision(17);
-  std::string wavelength, intensity;  // as the sample has them
-  for (int k = 0; sample >> wavelength >> intensity; ++k) {
-    const double sigma = 0.02 * std::stod(intensity);
-    withColumn << wavelength << "\t" << intensity << "\t" << sigma << "\n";
-    partial << wavelength << "\t" << intensity;
-    if (k != 4) partial << "\t" << sigma;
-    partial << "\n";
-  }
-  testing::WriteFile(dir_.File("meas/sigma.txt"), withColumn.str());
-  testing::WriteFile(dir_.File("meas/partial.txt"), partial.str());
-  std::filesystem::copy_file(kSamples + "argon_n4e16_noise.txt", dir_.File("meas/noise.txt"));
+  WriteSamplesWithUncertainties(5);
 
   // The column at 2 % of each intensity is --noise 0.02.
   const CliResult column = Run("fit --sigma-column --json meas/sigma.txt");
@@ -872,6 +879,49 @@ TEST_F(FitCli, WeightedFitsTakeTheIntensitiesUncertainties) {
   const CliResult missing = Run("fit --sigma-column meas/partial.txt");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Line 5 of meas/partial.txt has no third number"), std::string::npos)
+      << missing.err;
+}
+
+// A map weighted by the intensities' uncertainties holds the fractions'
+// chi-square: from a column or as a fraction of each intensity alike, its
+// chi-square follows the results line, and its confidence region says which
+// threshold it took; without the options a third column changes nothing.
+TEST_F(FitCli, WeightedMapsTakeTheIntensitiesUncertainties) {
+  WriteSamplesWithUncertainties(3);
+  const std::string grid = "map --density-points 12 --temperature-points 9 ";
+
+  const CliResult column = Run(grid + "--sigma-column --json meas/sigma.txt");
+  ASSERT_EQ(column.status, 0) << column.err;
+  const nlohmann::json weighted = nlohmann::json::parse(column.out);
+  EXPECT_EQ(weighted.at("weighted"), true);
+  EXPECT_EQ(weighted.at("dof"), 15);
+  // The results line's sum is the chi-square.
+  EXPECT_EQ(weighted.at("chi2").get<double>(), weighted.at("sum").get<double>());
+  EXPECT_EQ(weighted.at("chi2").get<double>(), weighted.at("minimum").get<double>());
+  const nlohmann::json relative =
+      nlohmann::json::parse(Run(grid + "--noise 0.02 --json meas/noise.txt").out);
+  EXPECT_NEAR(relative.at("chi2").get<double>() / weighted.at("chi2").get<double>(), 1, 1e-9);
+  const nlohmann::json plain = nlohmann::json::parse(Run(grid + "--json meas/sigma.txt").out);
+  EXPECT_FALSE(plain.contains("weighted"));
+  EXPECT_LT(plain.at("sum").get<double>(), 1e-3 * weighted.at("sum").get<double>());
+  std::string sameLines = Run(grid + "meas/noise.txt").out;
+  sameLines.replace(sameLines.find("noise.txt"), 9, "sigma.txt");
+  EXPECT_EQ(Run(grid + "meas/sigma.txt").out, sameLines);
+
+  // Text: the results line, the chi-square, then the region and its threshold.
+  const std::vector<std::string> text =
+      TextLines(Run(grid + "--poisson --confidence 0.95 meas/noise.txt").out);
+  ASSERT_EQ(text.size(), 4u);
+  EXPECT_NE(text[1].find("map"), std::string::npos) << text[1];
+  EXPECT_EQ(text[2].rfind("chi2 = ", 0), 0u) << text[2];
+  EXPECT_EQ(text[3].rfind("95 % confidence region: n_1 ", 0), 0u) << text[3];
+  EXPECT_NE(text[3].find("chi-square threshold"), std::string::npos) << text[3];
+  const std::string unweighted = Run(grid + "--confidence 0.95 meas/noise.txt").out;
+  EXPECT_EQ(unweighted.find("chi"), std::string::npos) << unweighted;
+
+  const CliResult missing = Run(grid + "--sigma-column meas/partial.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Line 3 of meas/partial.txt has no third number"), std::string::npos)
       << missing.err;
 }
 

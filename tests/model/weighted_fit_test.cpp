@@ -1,9 +1,12 @@
 // Weighted fits: the whitening of the branching fractions, the chi-square,
 // and whether the uncertainties the fits state hold up against the scatter
-// of fits to seeded noisy copies of a measurement whose n_1 is known.
+// of fits to seeded noisy copies of a measurement whose n_1 is known; and
+// weighted maps, whose grid holds that chi-square and whose confidence
+// region is the weighted fit's.
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
+#include <boost/math/distributions/chi_squared.hpp>
 
 #include <cmath>
 #include <map>
@@ -263,6 +266,127 @@ TEST_F(WeightedFit, ThinLinesGiveAnUpperLimit) {
     // Below the densities that would absorb measurably (the samples' 2E15 does).
     EXPECT_LT(std::stod(message.substr(limit + 32)), 2e15) << message;
   }
+}
+
+// A map of the lines as they are over log10 n_1 from..to by the second
+// parameter from..to, `points` a side, weighted by `uncertainty`.
+MapRequest MapOver(double fromLog10N1, double toLog10N1, double fromSecond, double toSecond,
+                   int points, IntensityUncertainty uncertainty) {
+  MapRequest request;
+  request.model = ArgonModel();
+  request.densityPoints = points;
+  request.temperaturePoints = points;
+  request.log10FromDensity = fromLog10N1;
+  request.log10ToDensity = toLog10N1;
+  request.fromTemperature = fromSecond;
+  request.toTemperature = toSecond;
+  request.uncertainty = uncertainty;
+  request.withReport = false;
+  return request;
+}
+
+// The weighted fit of both parameters, and its optimum's chi-square.
+class WeightedMap : public WeightedFit {
+ protected:
+  void SetUp() override {
+    WeightedFit::SetUp();
+    std::mt19937_64 generator(21);
+    Draw(generator);
+    FitRequest both = Request({UncertaintySource::Column});
+    both.target.fitSecond = true;
+    both.solver.iterationLimit = 200;
+    fit = session.Fit(both);
+    ASSERT_EQ(fit.parameterCount, 2);
+  }
+
+  std::vector<double> Sigmas() const {
+    std::vector<double> sigmas;
+    for (const TLineRecord& line : session.Table().lines) sigmas.push_back(line.IntSigma);
+    return sigmas;
+  }
+
+  FitResult fit;
+};
+
+// Each grid point holds the chi-square the weighted fit minimises: at the
+// fit's optimum its own, and at the map's minimum the pseudo-inverse form;
+// no point of the grid lies below the optimum.
+TEST_F(WeightedMap, GridPointsHoldTheWeightedFitsChiSquare) {
+  const double log10N1 = static_cast<double>(fit.fitted.log10N1);
+  const double second = static_cast<double>(fit.fitted.second);
+  const MapResult atOptimum =
+      session.Map(MapOver(log10N1, log10N1, second, second, 1, {UncertaintySource::Column}));
+  EXPECT_NEAR(atOptimum.minimum / static_cast<double>(fit.sum), 1.0, 1e-9);
+
+  const MapResult map = session.Map(MapOver(log10N1 - 0.3, log10N1 + 0.3, second - 150,
+                                            second + 150, 13, {UncertaintySource::Column}));
+  ASSERT_TRUE(map.Weighted());
+  // The map leaves the lines' G_f at its minimum.
+  EXPECT_NEAR(map.minimum / PseudoInverseChiSquare(session.Table().lines, Sigmas()), 1.0, 1e-6);
+  for (const std::vector<double>& row : map.grid)
+    for (double value : row) EXPECT_GE(value, static_cast<double>(fit.sum) * (1 - 1e-9));
+  // 27 lines of 10 upper levels, two parameters.
+  EXPECT_EQ(map.goodness.degreesOfFreedom, 15);
+  EXPECT_NEAR(map.goodness.chiSquare, map.minimum, 1e-12 * map.minimum);
+
+  // Unweighted, the same grid holds the plain sums, far smaller.
+  const MapResult plain =
+      session.Map(MapOver(log10N1 - 0.3, log10N1 + 0.3, second - 150, second + 150, 13, {}));
+  EXPECT_FALSE(plain.Weighted());
+  EXPECT_LT(plain.minimum, 1e-3 * map.minimum);
+}
+
+// The region of a weighted map rises from the optimum's chi-square by the
+// chi-square quantile of 2 degrees of freedom; it holds the optimum on every
+// grid, and where the grid resolves it, its ranges are the weighted fit's
+// covariance ellipse at that rise; a finer grid's range lies within a
+// coarser one's.
+TEST_F(WeightedMap, RegionIsTheWeightedFitsEllipseAndHoldsItsOptimum) {
+  const double quantile =
+      boost::math::quantile(boost::math::chi_squared_distribution<double>(2), 0.95);
+  const double log10N1 = static_cast<double>(fit.fitted.log10N1);
+  const double second = static_cast<double>(fit.fitted.second);
+  const double uN1 = std::sqrt(quantile * static_cast<double>(fit.covariance(0, 0)));
+  const double uSecond = std::sqrt(quantile * static_cast<double>(fit.covariance(1, 1)));
+  for (int points : {5, 10, 40, 120, 300}) {
+    SCOPED_TRACE(points);
+    const MapResult map =
+        session.Map(MapOver(14.5, 16.5, 500, 2000, points, {UncertaintySource::Column}));
+    const ConfidenceRegion r = session.Confidence(map, 0.95);
+    ASSERT_TRUE(r.anchored && r.weighted);
+    EXPECT_NEAR(r.threshold - r.minimum, quantile, 1e-9);
+    EXPECT_NEAR(r.minimum, static_cast<double>(fit.sum), 1e-6 * static_cast<double>(fit.sum));
+    EXPECT_NEAR(r.fitLog10N1, log10N1, 1e-5);
+    EXPECT_LE(r.minLog10N1, log10N1);
+    EXPECT_GE(r.maxLog10N1, log10N1);
+    EXPECT_LE(r.minSecond, second);
+    EXPECT_GE(r.maxSecond, second);
+  }
+
+  // A window of about four half-widths a side, resolved by the fine grid.
+  auto window = [&](int points) {
+    return session.Map(MapOver(log10N1 - 2 * uN1, log10N1 + 2 * uN1, second - 2 * uSecond,
+                               second + 2 * uSecond, points, {UncertaintySource::Column}));
+  };
+  const ConfidenceRegion fine = session.Confidence(window(300), 0.95);
+  const ConfidenceRegion coarse = session.Confidence(window(40), 0.95);
+  ASSERT_EQ(fine.refineN1, 0);
+  ASSERT_EQ(fine.refineSecond, 0);
+  // Within a few cells and 10 % of the width (the sum is not quite a
+  // quadratic over the region).
+  const double cellN1 = 4 * uN1 / 300, cellSecond = 4 * uSecond / 300;
+  EXPECT_NEAR(fine.minLog10N1, log10N1 - uN1, 3 * cellN1 + 0.1 * uN1);
+  EXPECT_NEAR(fine.maxLog10N1, log10N1 + uN1, 3 * cellN1 + 0.1 * uN1);
+  EXPECT_NEAR(fine.minSecond, second - uSecond, 3 * cellSecond + 0.1 * uSecond);
+  EXPECT_NEAR(fine.maxSecond, second + uSecond, 3 * cellSecond + 0.1 * uSecond);
+  ASSERT_EQ(coarse.refineN1, 0);
+  ASSERT_EQ(coarse.refineSecond, 0);
+  EXPECT_LE(coarse.minLog10N1, fine.minLog10N1);
+  EXPECT_GE(coarse.maxLog10N1, fine.maxLog10N1);
+  EXPECT_LE(coarse.minSecond, fine.minSecond);
+  EXPECT_GE(coarse.maxSecond, fine.maxSecond);
+  EXPECT_NE(ConfidenceText(fine, Distribution::Boltzmann).find("chi-square threshold"),
+            std::string::npos);
 }
 
 // A measured line needs an uncertainty above 0 to be weighted.
