@@ -1187,6 +1187,8 @@ void TMainForm::RunMap() {
   const WindowFields f = CurrentFields();
   MapRequest request = mapPanel->Request(f, ElementMass());
   request.dataFileName = FileNamePart(fFileName);
+  // The same weights as the fit: the map then holds the fractions' chi-square.
+  request.uncertainty = uncertaintyChoice->Choice();
   request.progress = [runner = fRunner](int done, int total) {
     runner->ReportProgress(done, total);
   };
@@ -1210,6 +1212,7 @@ void TMainForm::RunMap() {
         fMapRange = result->range;
         fMapDistribution = result->atMinimum.distribution;
         AppendReport(result->report);
+        AppendReport(MapUncertaintyLines(*result));
         fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum,
                          MapSecondAxisTitle(fMapDistribution));
         fCharts->ShowContours(*regions);

@@ -827,6 +827,25 @@ class MainFormTest : public QObject {
                u[k] > 0 ? QString::asprintf("%+.2f", (lines[k].G_m - lines[k].G_f) / u[k])
                         : QString());
 
+    // The map takes the same weights: its grid holds chi-square values (an
+    // unweighted sum of the fractions' squares is far below 1 here).
+    NamedWidget<QLineEdit>(*form, "FromDensityEdit")->setText("1E+016");
+    NamedWidget<QLineEdit>(*form, "ToDensityEdit")->setText("1E+017");
+    NamedWidget<QLineEdit>(*form, "FromTempEdit")->setText("300");
+    NamedWidget<QLineEdit>(*form, "ToTempEdit")->setText("3000");
+    NamedWidget<QLineEdit>(*form, "PointsDensityEdit")->setText("21");
+    NamedWidget<QLineEdit>(*form, "PointsTempEdit")->setText("11");
+    Click(NamedWidget<QPushButton>(*form, "MapBtn"));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QVERIFY(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")
+                ->toPlainText()
+                .contains("at the map's minimum"));
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const auto& row : form->MapGrid())
+      for (double value : row) lowest = std::min(lowest, value);
+    QVERIFY2(lowest > 1, qPrintable(QString::number(lowest)));
+
     // The sample has no third column: a fit by it names the line.
     source->setCurrentText("column");
     FitNow(*form);
