@@ -600,9 +600,10 @@ void TMainForm::FillTable() {
     for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, row, Qt8(cells[col]));
     lineGrid->SetRowIncluded(row, !lines[i].Excluded);
     // A recording's lines with what the integration found of them.
-    const auto integral =
-        std::find_if(fSpectrumIntegrals.begin(), fSpectrumIntegrals.end(),
-                     [&](const LineIntegral& l) { return l.line.WaveLength == lines[i].AR.WaveLength; });
+    const double wavelength = lines[i].AR.WaveLength;
+    const auto integral = std::find_if(
+        fSpectrumIntegrals.begin(), fSpectrumIntegrals.end(),
+        [wavelength](const LineIntegral& l) { return l.line.WaveLength == wavelength; });
     const bool fromSpectrum = integral != fSpectrumIntegrals.end();
     lineGrid->SetCell(TLineGrid::kFlagsColumn, row,
                       fromSpectrum ? Qt8(LineFlagText(integral->flags)) : QString());

@@ -51,17 +51,15 @@ void ImportIntegratedLines(LineTable& table, const IntegrationResult& result) {
     line.AR = l.line;
     line.Int = MeasurementIntensity(l.area);
     line.Excluded = l.flags != 0;
-    if (line.Excluded) {
-      try {
-        TieLineToLevels(table.levels, line);
-      } catch (const Error&) {
-        continue;
-      }
+    try {
+      TieLineToLevels(table.levels, line);
+    } catch (const Error&) {
+      if (line.Excluded) continue;
+      // As a measurement's import: the line that stopped it stays.
       table.lines.push_back(line);
-      continue;
+      throw;
     }
     table.lines.push_back(line);
-    TieLineToLevels(table.levels, table.lines.back());
   }
 }
 
@@ -75,8 +73,9 @@ DistributionChoice ChoiceFor(Distribution distribution) {
 }
 
 // Takes the excluded lines out of the table for the length of a command and
-// puts them back where they stood, without fractions: the model and every
-// command see the included lines alone, in their order.
+// puts them back where they stood (they carry no fractions, so there are
+// none to clear): the model and every command see the included lines alone,
+// in their order.
 class Session::ExcludedLinesAside {
  public:
   explicit ExcludedLinesAside(LineTable& table) : table_(table) {
@@ -90,10 +89,8 @@ class Session::ExcludedLinesAside {
     if (!aside_.empty()) table_.lines = std::move(included);
   }
   ~ExcludedLinesAside() {
-    for (auto& [position, line] : aside_) {
-      line.G_f = line.G_m = line.G_t = 0;
+    for (const auto& [position, line] : aside_)
       table_.lines.insert(table_.lines.begin() + static_cast<std::ptrdiff_t>(position), line);
-    }
   }
   ExcludedLinesAside(const ExcludedLinesAside&) = delete;
   ExcludedLinesAside& operator=(const ExcludedLinesAside&) = delete;
@@ -230,6 +227,7 @@ void Session::SetLineIncluded(size_t line, bool included) {
                        FloatToStr(record.AR.WaveLength), FloatToStr(record.Int),
                        record.Int < 0 ? "negative" : "no finite number"));
   record.Excluded = !included;
+  // An excluded line carries no fractions: none of the commands computes them.
   if (!included) record.G_f = record.G_m = record.G_t = 0;
 }
 

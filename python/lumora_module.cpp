@@ -880,7 +880,8 @@ PYBIND11_MODULE(lumora, m) {
           "integrate(spectrum, *, fwhm=None, window=2, shift_max=0.2, dark=None, "
           "response=None, min_snr=3, saturation=None): integrates the element's lines in a "
           "recorded spectrum (as lumora-cli integrate) and takes the unflagged ones as the "
-          "measurement; returns every integrated line with its flags.")
+          "measurement, the flagged ones into line_table() excluded; returns every integrated "
+          "line with its flags.")
       .def("fit_many", &FitMany, py::arg("files"), kFitManyDoc);
 
   m.def(

@@ -65,7 +65,7 @@ class SessionHandle {
   // Reads the file and recalculates when there are two lines or more.
   void ReadMeasurement(const std::string& path, bool withUncertainties = false);
   // Integrates the element's lines in a recorded spectrum and takes the
-  // unflagged ones as the measurement.
+  // unflagged ones as the measurement, the flagged ones excluded.
   IntegrationResult ReadSpectrum(SpectrumRequest request);
   void SetMeasuredLines(const std::vector<double>& wavelengths,
                         const std::vector<double>& intensities, const std::string& name);

@@ -134,11 +134,12 @@ class MainFormTest : public QObject {
   }
   QString IniPath() const { return fDir->filePath("lumora.ini"); }
 
-  void WriteIni(const QByteArray& text) {
-    QFile f(IniPath());
+  static void WriteFile(const QString& path, const QByteArray& text) {
+    QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(text);
+    QVERIFY(f.write(text) == text.size());
   }
+  void WriteIni(const QByteArray& text) { WriteFile(IniPath(), text); }
   // The bundled settings with the repo's database and the test's folder.
   QByteArray ArgonIni(const QByteArray& extra = {}) const {
     return "[_Files]\r\nDatabase=" + (kSourceDir + "/data/database").toLocal8Bit() +
@@ -555,10 +556,7 @@ class MainFormTest : public QObject {
   }
 
   void oneLineMeasurementShowsNoFractions() {
-    QFile one(Meas("one.txt"));
-    QVERIFY(one.open(QIODevice::WriteOnly));
-    one.write("696.5431\t100\r\n");
-    one.close();
+    WriteFile(Meas("one.txt"), "696.5431\t100\r\n");
     Answers answers;
     auto form = ArgonForm(answers);
     Read(*form, answers, "one.txt");
@@ -737,10 +735,7 @@ class MainFormTest : public QObject {
     // The same measurement without its first line, in a second window.
     QByteArray text = ReadAll(Meas(kStrongSample));
     text = text.mid(text.indexOf('\n') + 1);
-    QFile reduced(Meas("reduced.txt"));
-    QVERIFY(reduced.open(QIODevice::WriteOnly));
-    reduced.write(text);
-    reduced.close();
+    WriteFile(Meas("reduced.txt"), text);
     Answers other;
     auto second = ArgonForm(other);
     Read(*second, other, "reduced.txt");
@@ -1162,11 +1157,8 @@ class MainFormTest : public QObject {
     auto form = SampleForm(answers, kSample);
     const int rows = Grid(*form)->RowCount();
     const QString firstIntensity = Grid(*form)->Cell(1, 1);
-    QFile spectrum(Meas("argon.recording.csv"));
-    QVERIFY(spectrum.open(QIODevice::WriteOnly));
-    spectrum.write(file);
-    spectrum.close();
-    answers.openSpectrum = spectrum.fileName();
+    WriteFile(Meas("argon.recording.csv"), file);
+    answers.openSpectrum = Meas("argon.recording.csv");
     answers.spectrumOptions = [window](lumora::SpectrumFields f) {
       f.Window = window.toStdString();
       return f;
@@ -1546,10 +1538,7 @@ class MainFormTest : public QObject {
     QByteArray lines = ReadAll(kSourceDir + "/data/database/Ar_I.txt");
     QVERIFY(lines.contains(" 667.7282 ") && lines.contains(" 750.3869 "));
     lines.replace(" 667.7282 ", " 255.1349 ").replace(" 750.3869 ", " 474.5586 ");
-    QFile out(db + "/Ar_I.txt");
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(lines);
-    out.close();
+    WriteFile(db + "/Ar_I.txt", lines);
     QByteArray ini = ArgonIni();
     ini.replace((kSourceDir + "/data/database").toLocal8Bit(), db.toLocal8Bit());
     WriteIni(ini);
@@ -1834,10 +1823,7 @@ class MainFormTest : public QObject {
     QFETCH(QByteArray, file);
     QFETCH(int, rows);
     QFETCH(bool, readFails);
-    QFile out(Meas("short.txt"));
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(file);
-    out.close();
+    WriteFile(Meas("short.txt"), file);
     Answers answers;
     auto form = ArgonForm(answers);
     Read(*form, answers, "short.txt");
@@ -1896,10 +1882,7 @@ class MainFormTest : public QObject {
   // table, the results and the title of the file shown; a read that works
   // leaves no view of the old data.
   void failedReadKeepsTheTableNewReadEmptiesTheOldViews() {
-    QFile bad(Meas("bad.txt"));
-    QVERIFY(bad.open(QIODevice::WriteOnly));
-    bad.write("696.5431\t100\r\n706.7218\tabc\r\n");
-    bad.close();
+    WriteFile(Meas("bad.txt"), "696.5431\t100\r\n706.7218\tabc\r\n");
     CopySample(kSample);
     Answers answers;
     auto form = SampleForm(answers, kStrongSample);
