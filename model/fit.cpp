@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <set>
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "lsq/iteration_log.h"
+#include "model/extended_bits.h"
 #include "model/input_checks.h"
 #include "model/profile.h"
 #include "model/results_line.h"
@@ -30,12 +32,8 @@ namespace {
 // from the fitted values.
 class BranchingFractionFit : public FittedModel {
  public:
-  // A derivative step of 0 keeps the model's own (half a percent).
-  BranchingFractionFit(EbfModel& model, const FitTarget& target, long double derivativeStep = 0)
-      : model_(model),
-        fixed_(target.start),
-        fitSecond_(target.fitSecond),
-        derivativeStep_(derivativeStep) {}
+  BranchingFractionFit(EbfModel& model, const FitTarget& target)
+      : model_(model), fixed_(target.start), fitSecond_(target.fitSecond) {}
 
   int ParameterCount() const { return fitSecond_ ? 2 : 1; }
 
@@ -53,28 +51,66 @@ class BranchingFractionFit : public FittedModel {
     return at;
   }
 
+  // The minimiser asks for the lines one by one at the same parameters: the
+  // sweep of the last parameters is kept at hand.
   bool Value(const ParameterValues& p, int k, long double& value) override {
-    value = model_.Evaluate(At(p), k);
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(k, sweep.values.size());
+    value = sweep.values[k];
     return true;
   }
 
   bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) override {
-    const ModelParameters at = At(p);
-    gradient[0] = Derivative(at, &ModelParameters::log10N1, k);
-    if (fitSecond_) gradient[1] = Derivative(at, &ModelParameters::second, k);
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(k, sweep.values.size());
+    gradient[0] = sweep.byLog10N1[k];
+    if (fitSecond_) gradient[1] = sweep.bySecond[k];
+    return true;
+  }
+
+  int Values(const ParameterValues& p, std::vector<long double>& values,
+             bool& succeeded) override {
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(values.size() - 1, sweep.values.size());
+    for (size_t k = 0; k < values.size(); ++k) values[k] = sweep.values[k];
+    succeeded = true;
+    return static_cast<int>(values.size());
+  }
+
+  bool Gradients(const ParameterValues& p, std::vector<ParameterValues>& gradients) override {
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(gradients.size() - 1, sweep.values.size());
+    for (size_t k = 0; k < gradients.size(); ++k) {
+      gradients[k][0] = sweep.byLog10N1[k];
+      if (fitSecond_) gradients[k][1] = sweep.bySecond[k];
+    }
     return true;
   }
 
  private:
-  long double Derivative(const ModelParameters& at, ModelInput input, int k) {
-    return derivativeStep_ > 0 ? model_.Derivative(at, input, k, derivativeStep_)
-                               : model_.Derivative(at, input, k);
+  static bool SameParameters(const ParameterValues& a, const ParameterValues& b) {
+    if (a.size() != b.size()) return false;
+    for (Eigen::Index i = 0; i < a.size(); ++i)
+      if (!SameBits(a[i], b[i])) return false;
+    return true;
+  }
+
+  const FractionSweep& SweepAt(const ParameterValues& p) {
+    if (!sweepValid_ || !SameParameters(p, sweepAt_)) {
+      sweepValid_ = false;
+      sweep_ = model_.Sweep(At(p));
+      sweepAt_ = p;
+      sweepValid_ = true;
+    }
+    return sweep_;
   }
 
   EbfModel& model_;
   const ModelParameters fixed_;
   const bool fitSecond_;
-  const long double derivativeStep_;
+  bool sweepValid_ = false;
+  ParameterValues sweepAt_;
+  FractionSweep sweep_;
 };
 
 // The measured branching fractions; a line without a measured one weighs
@@ -160,7 +196,8 @@ class FitLog {
   // Opening, iteration table and report of a run; raises the report's error
   // for a failed run after the log is written.
   void Finish(const IterationTrace& trace, StopCode code, int m, long double sum,
-              const ParameterValues& parameters, const ParameterMatrix& covariance) {
+              const ParameterValues& parameters, const ParameterMatrix& covariance,
+              ConvergenceTest convergedBy = ConvergenceTest::None) {
     DiscardedLog discarded;
     IterationLog& sink = formed_ ? static_cast<IterationLog&>(text_) : discarded;
     if (formed_) {
@@ -168,7 +205,8 @@ class FitLog {
       WriteIterationTable(text_, trace, FitParameterNames());
     }
     try {
-      WriteMinimizerReport(sink, code, m, sum, parameters, covariance, FitParameterNames());
+      WriteMinimizerReport(sink, code, m, sum, parameters, covariance, FitParameterNames(),
+                           convergedBy);
     } catch (...) {
       try {
         WriteFile();
@@ -203,18 +241,28 @@ class FitLog {
   TextLog text_;
 };
 
-// Whether the measured lines can tell the model input: an upper level with
-// two or more measured lines whose model fractions react to it at `at` (a
-// level's only line always has the fraction 1). A model that cannot even
-// form the derivative leaves the question to the fit, which reports its
-// fault.
-bool LinesTell(EbfModel& model, const ModelParameters& at, ModelInput input) {
+// Whether a line's fraction, as the model rounds it to a double, reacts to
+// an input that moves by half a percent: a slope this small leaves the
+// fraction's value as it is.
+bool ReactsVisibly(long double slope, long double input, double fraction) {
+  return std::fabs(slope) * 2 * std::fabs(DerivativeStep(input)) >
+         std::numeric_limits<double>::epsilon() * std::fabs(fraction);
+}
+
+// Whether the measured lines can tell the fitted input (0: log10 n_1, 1: the
+// second parameter): an upper level with two or more measured lines whose
+// model fractions react to it at `at` (a level's only line always has the
+// fraction 1). A model that cannot even be evaluated there leaves the
+// question to the fit, which reports its fault.
+bool LinesTell(EbfModel& model, const ModelParameters& at, int input) {
   const std::vector<TLineRecord>& lines = model.Table().lines;
   std::map<int32_t, int> reacting;  // measured lines that react, per upper level
   try {
+    const FractionSweep& sweep = model.Sweep(at);
+    const long double value = input == 0 ? at.log10N1 : at.second;
     for (size_t k = 0; k < lines.size(); ++k) {
       if (!(lines[k].G_m > 0)) continue;
-      if (model.Derivative(at, input, static_cast<int>(k)) == 0) continue;
+      if (!ReactsVisibly(sweep.By(input, k), value, sweep.values[k])) continue;
       if (++reacting[lines[k].UpperState] >= 2) return true;
     }
   } catch (const std::exception&) {
@@ -232,11 +280,9 @@ void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond)
   constexpr const char* kWhy =
       "is not determined by these lines: no upper level has two lines "
       "that react to it";
-  if (!LinesTell(model, at, &ModelParameters::log10N1)) throw Error(std::string("n_1 ") + kWhy);
-  if (fitSecond && !LinesTell(model, at, &ModelParameters::second))
+  if (!LinesTell(model, at, 0)) throw Error(std::string("n_1 ") + kWhy);
+  if (fitSecond && !LinesTell(model, at, 1))
     throw Error(Format("%s %s", SecondParameterName(at.distribution), kWhy));
-  // The derivatives' evaluations stay in the cache: they are those the
-  // minimiser's first step (or its last) asks for.
 }
 
 // A fit that ran past the densities the model takes ended on no measured
@@ -271,7 +317,7 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   int measured = 0;
   std::set<int32_t> levels;
   try {
-    const TPreCalcDataArray& fractions = model.EvaluateAllLines(thin);
+    const std::vector<double>& fractions = model.Sweep(thin).values;
     for (size_t k = 0; k < lines.size(); ++k) {
       if (!(lines[k].G_m > 0)) continue;
       const long double r = static_cast<long double>(lines[k].G_m) - fractions[k];
@@ -424,12 +470,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   CheckLineCount(static_cast<int>(lines.size()));
 
   CheckDetermined(model, request.target.start, request.target.fitSecond);
-  // A weighted fit's chi-square is steep at its minimum: the half-percent
-  // steps of the unweighted fit (kept, as its results are known) would leave
-  // its Jacobian too coarse to find that minimum to a fraction of u.
-  constexpr long double kWeightedDerivativeStep = 1e-6L;
-  BranchingFractionFit fitted(model, request.target,
-                              request.uncertainty.Weighted() ? kWeightedDerivativeStep : 0);
+  BranchingFractionFit fitted(model, request.target);
   // A weighted fit sees the fractions through their whitening.
   std::optional<FractionWhitening> whitening;
   std::optional<WhitenedModel> whitened;
@@ -450,9 +491,6 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   // A chi-square this small is a model within a few 1e-5 of each line's
   // uncertainty: nothing further to find.
   if (whitening) options.sumTarget = 1e-9L;
-  // Near its minimum the chi-square's rounding moves the parameters in their
-  // last bits from one iteration to the next; such a move is no change.
-  if (whitening) options.parameterTolerance = 1e-15L;
   // What the caller's hook raises ends the fit as it is; a fault of the
   // model's becomes the report's error below.
   std::exception_ptr stopped;
@@ -493,7 +531,8 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
     }
     std::rethrow_exception(stopped);
   }
-  log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance);
+  log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance,
+             summary.convergedBy);
 
   FitResult result;
   result.fitted = fitted.At(parameters);
@@ -512,7 +551,6 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
         e.Why(), e.Log10N1());
   }
   CheckDetermined(model, result.fitted, request.target.fitSecond);
-  // The derivatives at the end are in the cache now, from the check above.
   if (!whitening && request.report.enabled)
     result.robustErrors = RobustErrors(fitted, parameters, lines, summary.covariance);
   // Mostly the minimiser's last computation is that of its final parameters:
@@ -525,6 +563,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   result.sum = summary.sum;
   result.stopCode = summary.stopCode;
   result.iterations = summary.iterations;
+  result.convergedBy = summary.convergedBy;
   result.covariance = summary.covariance;
   result.weighted = whitening.has_value();
   if (result.weighted) {
