@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include <Eigen/LU>
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <memory>
 #include <optional>
@@ -304,10 +305,12 @@ void CheckWithinTheModel(const ModelParameters& fitted) {
 }
 
 // Refuses a fit that explains the measured fractions no better than lines
-// without self-absorption (n_1 at the model's lower edge) would, by the
-// F test of the nested models at 95 %: the lines then do not tell n_1,
-// however the minimiser ended. The fractions of an upper level sum to 1, so
-// each level with measured lines takes one degree of freedom.
+// without self-absorption (n_1 at the model's lower edge) would, at 95 %:
+// unweighted by the F test of the nested models, weighted by the chi-square
+// they differ by, as the stated uncertainties set its scale. The lines then
+// do not tell n_1, however the minimiser ended. The fractions of an upper
+// level sum to 1, so each level with measured lines takes one degree of
+// freedom.
 void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, long double sum,
                               int fittedCount, const FractionWhitening* whitening) {
   const std::vector<TLineRecord>& lines = model.Table().lines;
@@ -331,6 +334,21 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   }
   const int freedom = measured - static_cast<int>(levels.size()) - fittedCount;
   if (freedom < 1 || !(thinSum > 0)) return;
+  if (whitening) {
+    // The stated uncertainties set the scale: the chi-square the thin lines
+    // add must exceed the 95 % point of chi-square(fitted).
+    const double added = static_cast<double>(thinSum - sum);
+    const boost::math::chi_squared_distribution<double> chiSquare(fittedCount);
+    const double critical = boost::math::quantile(chiSquare, 0.95);
+    if (!(added > critical))
+      throw UndeterminedN1Error(
+          Format("n_1 is not determined by these lines: the fit explains them no better "
+                 "than lines without self-absorption within their uncertainties (chi2 "
+                 "difference = %.3g, below %.3g at 95 %%)",
+                 added, critical),
+          UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
+    return;
+  }
   if (!(sum > 0)) return;  // the model reproduces the lines exactly
   const double statistic = static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
   // No 95 % point of F(1 or 2, any) lies above 200 (F(2, 1) is the largest,
@@ -390,6 +408,34 @@ ParameterValues RobustErrors(BranchingFractionFit& fitted, const ParameterValues
   // A level that alone decides a parameter cannot be left out: no estimate.
   if (!errors.allFinite()) return ParameterValues::Zero(n);
   return errors;
+}
+
+// Refuses a fit that would leave no degree of freedom: the lines'
+// independent fractions (those of an upper level sum to 1) must outnumber
+// the fitted parameters, or the fit matches them whatever they are and
+// states no uncertainty.
+void CheckDegreesOfFreedom(const std::vector<TLineRecord>& lines, int fitted) {
+  const int freedom = FractionDegreesOfFreedom(lines, fitted);
+  if (freedom >= 1) return;
+  throw Error(Format("These lines give %d independent branching fractions (each upper level "
+                     "one fewer than its measured lines, as its fractions sum to 1), no more "
+                     "than the %d fitted parameters: the fit would have no degree of freedom "
+                     "left.",
+                     freedom + fitted, fitted));
+}
+
+// The model takes the second parameter's magnitude (T_exc, the "1s levels"
+// ratio): a run that crossed to its negative side found the same fit as its
+// mirror, which is the one to state, in the trace as well.
+void FoldSecondParameter(ParameterValues& parameters, ParameterMatrix& covariance,
+                         IterationTrace& trace) {
+  for (IterationRecord& record : trace) record.parameters[1] = std::fabs(record.parameters[1]);
+  if (!(parameters[1] < 0)) return;
+  parameters[1] = -parameters[1];
+  if (covariance.rows() == 2) {
+    covariance(0, 1) = -covariance(0, 1);
+    covariance(1, 0) = -covariance(1, 0);
+  }
 }
 
 ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {
@@ -471,6 +517,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
 
   CheckDetermined(model, request.target.start, request.target.fitSecond);
   BranchingFractionFit fitted(model, request.target);
+  CheckDegreesOfFreedom(lines, fitted.ParameterCount());
   // A weighted fit sees the fractions through their whitening.
   std::optional<FractionWhitening> whitening;
   std::optional<WhitenedModel> whitened;
@@ -531,6 +578,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
     }
     std::rethrow_exception(stopped);
   }
+  if (fitted.ParameterCount() == 2) FoldSecondParameter(parameters, summary.covariance, trace);
   log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance,
              summary.convergedBy);
 

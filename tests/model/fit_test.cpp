@@ -190,26 +190,36 @@ TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   ASSERT_GE(words.size(), 15u) << report[2];
 
   // The densities at the fitted parameters, and their change with the
-  // temperature by a central difference (independent of the closed form).
+  // temperature by a central difference (independent of the slopes the
+  // program takes); each density, and their total, carries the covariance
+  // of log10 n_1 and T the errors and the fit's correlation state.
   const std::vector<long double> n = Densities(model, b);
   const long double h = 1e-3L * b.second;
   ModelParameters up = b, down = b;
   up.second += h;
   down.second -= h;
   const std::vector<long double> nUp = Densities(model, up), nDown = Densities(model, down);
-  const long double u1 = std::log(10.0L) * n[0] * errN1;
-  long double nTot = 0, uTotSquared = 0;
+  const long double correlation =
+      fit.covariance(0, 1) / std::sqrt(fit.covariance(0, 0) * fit.covariance(1, 1));
+  const auto propagated = [&](long double byLog10N1, long double byT) {
+    return std::sqrt(std::pow(byLog10N1 * errN1, 2) + std::pow(byT * errT, 2) +
+                     2 * correlation * byLog10N1 * errN1 * byT * errT);
+  };
+  long double nTot = 0, totalByLog10N1 = 0, totalByT = 0;
   for (int k = 0; k < 4; ++k) {
-    const long double dndT = (nUp[k] - nDown[k]) / (2 * h);
-    const long double uk =
-        k == 0 ? u1 : std::sqrt(std::pow(n[k] / n[0] * u1, 2) + std::pow(dndT * errT, 2));
+    const long double byLog10N1 = std::log(10.0L) * n[k];
+    const long double byT = (nUp[k] - nDown[k]) / (2 * h);
     EXPECT_EQ(words[2 + 2 * k], Format("%.3e", n[k])) << k;
-    EXPECT_NEAR(Number(words[3 + 2 * k]) / static_cast<double>(uk), 1.0, 6e-3) << k;
+    EXPECT_NEAR(Number(words[3 + 2 * k]) / static_cast<double>(propagated(byLog10N1, byT)), 1.0,
+                6e-3)
+        << k;
     nTot += n[k];
-    uTotSquared += uk * uk;
+    totalByLog10N1 += byLog10N1;
+    totalByT += byT;
   }
   EXPECT_EQ(words[0], Format("%.3e", nTot));
-  EXPECT_NEAR(Number(words[1]) / static_cast<double>(std::sqrt(uTotSquared)), 1.0, 6e-3);
+  EXPECT_NEAR(Number(words[1]) / static_cast<double>(propagated(totalByLog10N1, totalByT)), 1.0,
+              6e-3);
   EXPECT_EQ(words[10], Format("%.0f", b.second));
   EXPECT_EQ(words[11], Format("%.0f", errT));
   EXPECT_EQ(words[12], Format("%.5e", fit.sum));
@@ -218,7 +228,9 @@ TEST_F(FitResultsLine, ShowsDensitiesTemperatureAndTheirUncertainties) {
   EXPECT_EQ(report[2].substr(report[2].size() - procedure.size()), procedure);
 }
 
-TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
+// Each level is n_1 times a factor the fit does not change: every density,
+// and their total, has n_1's relative uncertainty.
+TEST_F(FitResultsLine, DensityOnlyFitGivesEveryLevelTheRelativeUncertaintyOfN1) {
   TempDir dir;
   LoadSmallElement(EightLines());
   MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
@@ -231,9 +243,10 @@ TEST_F(FitResultsLine, DensityOnlyFitGivesUncertaintyToTheFirstLevelAlone) {
   const std::vector<std::string> words = SplitBlanks(report[0]);
   ASSERT_GE(words.size(), 15u);
   EXPECT_NE(words[3], "0.00E+000");
-  EXPECT_EQ(words[5], "0.00E+000");
-  EXPECT_EQ(words[7], "0.00E+000");
-  EXPECT_EQ(words[9], "0.00E+000");
+  const double relative = Number(words[3]) / Number(words[2]);
+  for (int k = 1; k < 4; ++k)
+    EXPECT_NEAR(Number(words[3 + 2 * k]) / Number(words[2 + 2 * k]) / relative, 1.0, 1e-2) << k;
+  EXPECT_NEAR(Number(words[1]) / Number(words[0]) / relative, 1.0, 1e-2);
   EXPECT_EQ(words[10], "1500");
   EXPECT_EQ(words[11], "0");
   EXPECT_EQ(fit.SecondError(), 0);
@@ -296,20 +309,47 @@ TEST_F(FitLog, FollowsItsLayoutLineByLine) {
   EXPECT_TRUE(std::equal(lines.begin(), lines.end(), report.begin() + 1));
 }
 
-TEST_F(FitLog, TwoLinesHaveNoErrorsAndNoCorrelationBlock) {
-  TempDir dir;
-  LoadSmallElement({{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}});
-  MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
-  Perturb(table);
-  const std::string logPath = dir.File("lumora.txt");
-  const FitResult fit = Fit(BaseParameters(15.8L, 1200), 50, 1, "two.txt", logPath);
-  EXPECT_EQ(fit.Log10N1Error(), 0);
-  const std::vector<std::string> lines = SplitCrLf(ReadFile(logPath));
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[lines.size() - 3],
-            Format("  %-10s %15.4e %15.4e", "log10(n_1)", fit.fitted.log10N1, 0.0));
-  EXPECT_EQ(lines[lines.size() - 2], "");
-  EXPECT_EQ(lines[lines.size() - 1], "");
+// Two lines of one upper level give one independent fraction: fitted by one
+// parameter they leave no degree of freedom, and the fit would match them
+// whatever they are, with an error of 0. It is refused before its log is
+// touched, weighted or not, and so is a second parameter on three lines.
+TEST_F(FitRefuses, FitsWithoutADegreeOfFreedom) {
+  struct Case {
+    std::vector<LineSpec> lines;
+    int parameters;
+    bool weighted;
+    std::string counts;
+  };
+  const std::vector<Case> cases = {
+      {{{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}}, 1, false, "give 1 independent"},
+      {{{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}}, 1, true, "give 1 independent"},
+      {{{800.0, 3e7, 4, 0}, {810.0, 2e7, 4, 1}, {820.0, 1e7, 4, 2}}, 2, false,
+       "give 2 independent"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    LoadSmallElement(c.lines);
+    MeasureFromModel(BaseParameters(kTrueLog10N1, kTrueTemperature));
+    Perturb(table);
+    const std::string logPath = dir.File("lumora.txt");
+    {
+      std::ofstream old(logPath);
+      old << "kept\r\n";
+    }
+    try {
+      FitRequest request;
+      request.target.start = BaseParameters(15.8L, 1200);
+      request.target.fitSecond = c.parameters == 2;
+      if (c.weighted) request.uncertainty = {UncertaintySource::Relative, 0.02};
+      request.log.path = logPath;
+      RunFit(model, request, resultsLineCount);
+      ADD_FAILURE() << c.counts << ": fitted";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.counts), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("no degree of freedom"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadFile(logPath), "kept\r\n");
+  }
 }
 
 TEST_F(FitRefuses, TooManyOrNoLinesBeforeTheLogIsTouched) {
