@@ -237,6 +237,34 @@ TEST_F(WeightedFit, DerivedDensityUncertaintiesMatchTheScatterOfFits) {
   }
 }
 
+// Stated uncertainties so large that the lines tell nothing: the fit is
+// refused as no better than thin lines, as an unweighted one would be,
+// instead of returning its start with a floor variance.
+TEST_F(WeightedFit, UncertaintiesThatSwampTheLinesLeaveN1Undetermined) {
+  for (const double noise : {1e4, 1e300}) {
+    try {
+      session.Fit(Request({UncertaintySource::Relative, noise}));
+      ADD_FAILURE() << noise << ": fitted";
+    } catch (const UndeterminedN1Error& e) {
+      EXPECT_EQ(e.Why(), UndeterminedN1Error::Reason::LikeThinLines) << noise;
+    }
+  }
+}
+
+// The model takes T_exc's magnitude: a start far below it that sends the
+// minimiser across 0 still states the temperature it found, positive.
+TEST_F(WeightedFit, ATemperatureThatCrossedZeroIsStatedPositive) {
+  FitRequest request = Request({});
+  request.target.start.second = 100;
+  request.target.fitSecond = true;
+  request.log.write = true;
+  request.log.text = true;
+  const FitResult fit = session.Fit(request);
+  EXPECT_NEAR(static_cast<double>(fit.fitted.second), 1000, 1);
+  for (const IterationRecord& record : fit.trace) EXPECT_GT(record.parameters[1], 0);
+  EXPECT_EQ(fit.logText.find(" -"), std::string::npos) << fit.logText;
+}
+
 // The refits of a weighted fit draw each intensity by its stated
 // uncertainty; their spread is the weighted fit's u.
 TEST_F(WeightedFit, MonteCarloSpreadMatchesTheWeightedU) {
