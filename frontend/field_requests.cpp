@@ -36,6 +36,14 @@ class FieldReader {
     return fp::Log10(value);
   }
 
+  // A count of 1 or more: 0 or below would mean no limit to a loop.
+  int32_t PositiveCount(WindowField field, const char* caption) const {
+    const int32_t value = Integer(field);
+    if (value < 1)
+      throw FieldError(Caption(field, caption), Format(" must be at least 1, not \"%d\".", value));
+    return value;
+  }
+
  private:
   template <typename Parse>
   auto Read(WindowField field, Parse parse) const -> decltype(parse(std::string())) {
@@ -135,7 +143,8 @@ FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,
   ModelParameters& start = request.target.start;
   start.log10N1 = in.Log10Density(&WindowFields::FitDensity, "Density n_1 (m-3)");
   start.second = in.Extended(&WindowFields::FitTemperature);
-  request.solver.iterationLimit = in.Integer(&WindowFields::MaxIter);
+  request.solver.iterationLimit =
+      in.PositiveCount(&WindowFields::MaxIter, "Max iteration number");
   ReadModelFields(in, massAmu, start);
   request.target.fitSecond = fields.FitTemperatureChecked;
   request.report.kind = static_cast<ReportKind>(fields.ReportKind);

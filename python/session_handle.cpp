@@ -169,6 +169,7 @@ CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
   request.log.folder = logFolder_;
   request.log.text = withLog;
   request.uncertainty = overrides.uncertainty;
+  request.beforeIteration = [](int) { python::StopIfInterrupted(); };
   // The model's G_m always follows the intensities, as after a read.
   session_.Recalculate();
   // Every result carries its own header, as a single-file lumora-cli run prints it.
@@ -208,7 +209,8 @@ CommandOutcome SessionHandle::MonteCarlo(const FieldOverrides& overrides,
                                          MonteCarloResult& result) {
   FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
   request.uncertainty = overrides.uncertainty;
-  const MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
+  MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
+  refits.progress = [](int, int) { python::StopIfInterrupted(); };
   CommandOutcome outcome = Fit(overrides, false, fit);
   result = session_.MonteCarlo(refits, fit);
   for (const std::string& line : MonteCarloReport(result, refits)) outcome.report.push_back(line);
@@ -259,6 +261,7 @@ LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,
   request.start = AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, massAmu_);
   request.pairX = pairX;
   request.pairY = pairY;
+  request.progress = [](int, int) { python::StopIfInterrupted(); };
   LineAnalysisResult result = session_.AnalyzeLines(request);
   dataFileName_.clear();
   return result;

@@ -40,6 +40,8 @@ def test_a_bad_number_in_a_measurement_keeps_the_program_text(world, cli, sessio
 @pytest.mark.parametrize("kwargs, options, text", [
     ({"density": "abc"}, ["--density", "abc"], "{}: 'abc' is not a valid floating point value"),
     ({"max_iter": 1.5}, ["--max-iter", "1.5"], "{}: '1.5' is not a valid integer value"),
+    ({"max_iter": 0}, ["--max-iter", "0"], '{} must be at least 1, not "0".'),
+    ({"max_iter": -1}, ["--max-iter", "-1"], '{} must be at least 1, not "-1".'),
     ({"density": -1}, ["--density", "-1"], '{} must be greater than 0, not "-1".'),
     ({"path": 1e300}, ["--path", "1e300"], '{} must be at most 1000, not "1E300".'),
 ])
