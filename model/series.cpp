@@ -1,5 +1,6 @@
 #include "model/series.h"
 
+#include <re2/re2.h>
 #include <tbb/concurrent_queue.h>
 #include <tbb/info.h>
 #include <tbb/parallel_for.h>
@@ -13,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <regex>
 
 #include "base/atomic_file.h"
 #include "base/errors.h"
@@ -24,6 +26,10 @@ namespace lumora {
 namespace {
 
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
+// The most memory one x pattern's automaton may take: far beyond any
+// sensible pattern, small enough that a pasted megabyte is refused.
+constexpr int64_t kPatternMemory = 8 << 20;
 
 // A recording's header is read this far at most: time stamps sit in the
 // first lines, never behind megabytes of preamble.
@@ -79,22 +85,26 @@ std::string CsvText(const std::string& text) {
 }  // namespace
 
 SeriesPattern::SeriesPattern(const std::string& expression) : text_(expression) {
-  try {
-    regex_ = std::regex(expression, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    throw Error("The x pattern \"" + expression + "\" is no regular expression: " + e.what());
-  }
-  if (regex_.mark_count() < 1)
+  re2::RE2::Options options;
+  options.set_log_errors(false);
+  options.set_max_mem(kPatternMemory);
+  auto regex = std::make_shared<const re2::RE2>(expression, options);
+  if (!regex->ok())
+    throw Error("The x pattern \"" + expression + "\" is no regular expression: " + regex->error());
+  if (regex->NumberOfCapturingGroups() < 1)
     throw Error("The x pattern \"" + expression +
                 "\" has no group: put the number's part in parentheses, as in t=(\\d+)us");
+  regex_ = std::move(regex);
 }
 
 std::optional<double> SeriesPattern::ValueIn(const std::string& file) const {
   const std::string name = FileNameOf(file);
-  std::smatch match;
-  if (!std::regex_search(name, match, regex_) || !match[1].matched) return std::nullopt;
+  re2::StringPiece groups[2];
+  if (!regex_->Match(name, 0, name.size(), re2::RE2::UNANCHORED, groups, 2) ||
+      groups[1].data() == nullptr)
+    return std::nullopt;
   double value = 0;
-  if (!TryParseReal(match[1].str(), value) || !std::isfinite(value)) return std::nullopt;
+  if (!TryParseReal(std::string(groups[1]), value) || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 

@@ -9,13 +9,17 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "model/fit.h"
 #include "model/session.h"
+
+namespace re2 {
+class RE2;
+}
 
 namespace lumora {
 
@@ -30,7 +34,10 @@ enum class SeriesAxis : int {
 
 // A regular expression over file names whose first group is the x value
 // (for example "t=(\d+)us" or "(\d+)W"). Raises Error for an expression
-// that does not compile or has no group.
+// that does not compile or has no group. It is matched by an automaton in
+// time linear in the name and in bounded memory, so that no pattern or name
+// can exhaust the stack or run for minutes; back-references and look-around
+// are therefore refused as no regular expression.
 class SeriesPattern {
  public:
   explicit SeriesPattern(const std::string& expression);
@@ -41,7 +48,7 @@ class SeriesPattern {
 
  private:
   std::string text_;
-  std::regex regex_;
+  std::shared_ptr<const re2::RE2> regex_;  // immutable: shared by copies
 };
 
 // Since the Unix epoch; whole nanoseconds, so that the seconds between two

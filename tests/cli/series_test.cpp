@@ -123,6 +123,22 @@ TEST_F(SeriesCli, XComesFromTheFileNamesByThePattern) {
   EXPECT_NEAR(std::stod(CsvFields(lines[1])[4]), 1000, 1);
 }
 
+// A name no file system holds and a pattern that backtracks on it: the
+// batch's table is still written, the name without an x.
+TEST_F(SeriesCli, AHostileNameOrPatternStillGivesTheTable) {
+  const std::string longName(30000, 'n');
+  const CliRun r = Run("fit --series s.csv --x-pattern '(.*)1' meas/scan_50W.txt " + longName);
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::vector<std::string> lines = CsvLines("s.csv");
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(CsvFields(lines[1])[1], "");
+  EXPECT_EQ(CsvFields(lines[2])[1], "");
+  const CliRun exponential =
+      Run("fit --series s.csv --x-pattern '(a+)+b' meas/scan_50W.txt " + std::string(40, 'a'));
+  EXPECT_EQ(exponential.status, 1) << exponential.err;
+  EXPECT_EQ(CsvLines("s.csv").size(), 3u);
+}
+
 TEST_F(SeriesCli, RecordingsTakeXFromTheirHeaderTimeStamps) {
   // Two recordings of the 2E15 sample half a millisecond apart, and one
   // without a time stamp.

@@ -179,8 +179,20 @@ INSTANTIATE_TEST_SUITE_P(
                       // an optional group that took no part
                       PatternCase{R"(a(\d+)?b)", "ab.txt", std::nullopt}));
 
+// Patterns that make a backtracking matcher recurse once per character or
+// try exponentially many splits end at once, with their answer.
+TEST(SeriesPattern, HostileNamesAndPatternsEndWithTheirAnswer) {
+  const std::string longName(30000, 'x');
+  const std::string fortyAs(40, 'a');
+  EXPECT_EQ(SeriesPattern("(.*)1").ValueIn(longName), std::nullopt);
+  EXPECT_EQ(SeriesPattern("(a+)+b").ValueIn(fortyAs), std::nullopt);
+  EXPECT_EQ(SeriesPattern("((a|aa)*)c").ValueIn(fortyAs + fortyAs), std::nullopt);
+  EXPECT_EQ(SeriesPattern(R"((?:.*)_(\d+)W$)").ValueIn(longName + "_75W"), 75);
+  EXPECT_EQ(SeriesPattern("(?:a+)+(1)").ValueIn(fortyAs + "1"), 1);
+}
+
 TEST(SeriesPattern, ARegularExpressionWithoutAGroupOrBrokenIsRefused) {
-  for (const char* bad : {R"(t=\d+us)", "t=(\\d+us", "[a-"}) {
+  for (const char* bad : {R"(t=\d+us)", "t=(\\d+us", "[a-", R"(t=(\d+)\1)", R"(t=(\d+)(?=us))"}) {
     SCOPED_TRACE(bad);
     try {
       SeriesPattern pattern{bad};
