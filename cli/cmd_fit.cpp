@@ -15,7 +15,6 @@
 #include <boost/archive/iterators/transform_width.hpp>
 
 #include <atomic>
-#include <csignal>
 
 #include <algorithm>
 #include <charconv>
@@ -34,6 +33,7 @@
 #include "base/paths.h"
 #include "cli/command.h"
 #include "cli/integration_options.h"
+#include "cli/stop_signals.h"
 #include "cli/uncertainty.h"
 #include "cli/worker_threads.h"
 #include "frontend/field_requests.h"
@@ -258,6 +258,7 @@ void RunFit(Session& session, const BatchJob& job, const std::string& file,
   request.uncertainty = options.uncertainty.intensities;
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
+  request.beforeIteration = [](int) { StopOnSignals::StopIfAsked(); };
   const FitResult fit = session.Fit(request);
   if (row) *row = SeriesRowOfFit(file, fit, session.Table().levels);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
@@ -297,11 +298,13 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
   request.uncertainty = options.uncertainty.intensities;
   const long long points =
       static_cast<long long>(request.densityPoints) * request.temperaturePoints;
-  if (progress && points > kMapProgressPoints)
-    request.progress = [progress, &file](int done, int rows) {
-      *progress << "\rmap " << file << ": row " << done << " of " << rows
-                << (done == rows ? "\n" : "") << std::flush;
-    };
+  const bool showProgress = progress && points > kMapProgressPoints;
+  request.progress = [showProgress, progress, &file](int done, int rows) {
+    StopOnSignals::StopIfAsked();
+    if (!showProgress) return;
+    *progress << "\rmap " << file << ": row " << done << " of " << rows
+              << (done == rows ? "\n" : "") << std::flush;
+  };
   MapResult map = session.Map(request);
   std::optional<ConfidenceRegion> region;
   if (options.uncertainty.confidence)
@@ -392,40 +395,6 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
 }
 
 // The files one after the other in the command's own session.
-// SIGINT and SIGTERM end a batch after the files in flight: the first one
-// is noted here (a second one ends the program at once), the batch starts
-// no further file, prints what finished and ends with 128 + the signal.
-std::atomic<int> stopSignal{0};
-
-void NoteStop(int signal) { stopSignal.store(signal); }
-
-class StopOnSignals {
- public:
-  StopOnSignals() {
-    stopSignal.store(0);
-    struct sigaction action {};
-    action.sa_handler = NoteStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
-    sigaction(SIGINT, &action, &oldInterrupt_);
-    sigaction(SIGTERM, &action, &oldTerminate_);
-  }
-  ~StopOnSignals() {
-    sigaction(SIGINT, &oldInterrupt_, nullptr);
-    sigaction(SIGTERM, &oldTerminate_, nullptr);
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
-  static bool Stopped() { return stopSignal.load() != 0; }
-  // 128 + the signal when one stopped the batch, else the batch's status.
-  static int Status(int status) { return Stopped() ? 128 + stopSignal.load() : status; }
-
- private:
-  struct sigaction oldInterrupt_ {
-  }, oldTerminate_{};
-};
-
 // `series`, when given, gets each file's row in the files' order.
 int RunSerially(Context& ctx, const BatchJob& job, bool terminal,
                 std::vector<SeriesRow>* series) {
@@ -636,6 +605,7 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   }
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
+  if (job.options.spectrum) job.options.spectrum->options.checkpoint = StopOnSignals::StopIfAsked;
 
   // More workers than four a core only cost threads; --jobs bounds the
   // threads of the whole process, a map's rows and the refits included.

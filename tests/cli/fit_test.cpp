@@ -442,8 +442,9 @@ TEST_F(FitCli, ABatchGoesOnWithTheThreadsItCanStart) {
 }
 
 // A batch interrupted after some files keeps their results, whatever its
-// standard output is: SIGINT (or SIGTERM) stops it after the files in flight,
-// what finished is printed whole, and the status is 128 + the signal.
+// standard output is: SIGINT (or SIGTERM) stops the files in flight at their
+// next step, what finished is printed whole, and the status is 128 + the
+// signal.
 TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
   std::string files;
   for (int k = 0; k < 12; ++k) files += " meas/argon_n2e15.txt";
@@ -478,6 +479,43 @@ TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
     for (size_t i = 1; i < lines.size(); ++i)
       EXPECT_EQ(lines[i], block[1 + (i - 1) % perFile]) << i;
   }
+}
+
+// A fit that would run for hours ends at its next iteration on the first
+// terminating signal of any kind, with the file's error and 128 + the
+// signal; two signals of different kinds end it too. `timeout` sends the
+// signals (its -k 5 kills a run that ignored them).
+TEST_F(FitCli, TheFirstSignalStopsARunAtItsNextStep) {
+  const std::string endless =
+      " fit --distribution 1s --temperature 5000 --max-iter 2000000000 meas/argon_n2e15.txt";
+  const std::pair<const char*, int> signals[] = {{"TERM", 143}, {"INT", 130}, {"HUP", 129}};
+  for (const auto& [signal, status] : signals) {
+    const std::string script = "cd '" + dir_.path() + "' && timeout --preserve-status -k 5 -s " +
+                               signal + " 0.5 '" LUMORA_CLI "' --ini lumora.ini" + endless +
+                               " 2>&1 >/dev/null; echo \"status $?\"";
+    FILE* pipe = popen(script.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+    EXPECT_NE(output.find(Format("Stopped by SIG%s before the end.", signal)), std::string::npos)
+        << output;
+    EXPECT_NE(output.find(Format("status %d", status)), std::string::npos) << output;
+  }
+  // A second signal, of another kind, ends the run as that signal's default does.
+  const std::string twice = "cd '" + dir_.path() + "' && ('" LUMORA_CLI "' --ini lumora.ini" +
+                            endless +
+                            " >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -TERM $pid; kill -INT "
+                            "$pid; n=0; while kill -0 $pid 2>/dev/null && [ $n -lt 500 ]; do "
+                            "sleep 0.01; n=$((n+1)); done; kill -0 $pid 2>/dev/null && kill "
+                            "-KILL $pid; wait $pid; echo $?)";
+  FILE* pipe = popen(twice.c_str(), "r");
+  ASSERT_TRUE(pipe);
+  int status = -1;
+  EXPECT_EQ(std::fscanf(pipe, "%d", &status), 1);
+  pclose(pipe);
+  EXPECT_TRUE(status == 130 || status == 143) << status;
 }
 
 TEST_F(FitCli, JobsMustBeACountOfOneOrMore) {
