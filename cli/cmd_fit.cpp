@@ -369,7 +369,10 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
   // The messages of the reading go to standard error, and into the JSON.
   std::vector<std::string> warnings;
   bool ok = true;
+  std::optional<SeriesTime> stamp;
   try {
+    // A header's bad time stamp fails the file before its fit.
+    if (row && job.options.spectrum) stamp = RecordingTimeStamp(file);
     session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
       printer.Err(file + ": " + text + "\n");
       warnings.push_back(text);
@@ -389,7 +392,7 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
     // A fit that ended keeps its row when what follows it fails.
     if (row && !*row) *row = FailedSeriesRow(file, message);
   }
-  if (row && job.options.spectrum) (*row)->timeStamp = RecordingTimeStamp(file);
+  if (row && *row) (*row)->timeStamp = stamp;
   session.SetMessageSink({});
   return ok;
 }
