@@ -53,6 +53,9 @@ enum class BatchKind { Fit, Map };
 
 struct BatchOptions {
   WindowFields fields;
+  // How messages name a field: by its option when the command line set it,
+  // else by the settings key it came from.
+  FieldCaptions fieldNames;
   bool saveMap = false;
   bool table = false;
   bool json = false;    // one JSON object per file instead of the results lines
@@ -72,8 +75,9 @@ std::string OptionOf(WindowField field) {
   return "";
 }
 
-// Options override the fields the window would show for the element.
-void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
+// Options override the fields the window would show for the element; the
+// fields set by an option are returned.
+std::vector<WindowField> TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
   std::string value;
   if (TakeOption(args, "--distribution", value)) {
     if (value == "boltzmann") {
@@ -96,9 +100,15 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     else
       throw UsageError("--report takes results or log, not \"" + value + "\"");
   }
+  std::vector<WindowField> typed;
   for (const NamedField& named : CommandFields())
-    if (TakeOption(args, "--" + std::string(named.name), value)) f.*named.field = value;
+    if (TakeOption(args, "--" + std::string(named.name), value)) {
+      f.*named.field = value;
+      typed.push_back(named.field);
+    }
+  return typed;
 }
+
 
 // The most workers a batch runs on each core.
 constexpr int kWorkersPerCore = 4;
@@ -129,7 +139,8 @@ void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
 BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
-  TakeFieldOptions(args, options.fields);
+  const std::vector<WindowField> typed = TakeFieldOptions(args, options.fields);
+  options.fieldNames = GivenOrSettingsNames(ctx.settings(), ctx.ElementName(), typed, OptionOf);
   if (kind == BatchKind::Fit) {
     TakeOption(args, "--log", options.logCopy);
     TakeSeriesOptions(args, options);
@@ -253,7 +264,7 @@ using SeriesSlot = std::optional<SeriesRow>*;
 void RunFit(Session& session, const BatchJob& job, const std::string& file,
             const std::vector<std::string>& warnings, FilePrinter& printer, SeriesSlot row) {
   const BatchOptions& options = job.options;
-  FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
+  FitRequest request = FitRequestFromFields(options.fields, job.massAmu, options.fieldNames);
   request.report.dataFileName = FileNamePart(file);
   request.uncertainty = options.uncertainty.intensities;
   // The log asked for is that of the last file's fit.
@@ -291,7 +302,7 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
                     const std::vector<std::string>& warnings, FilePrinter& printer,
                     std::ostream* progress) {
   const BatchOptions& options = job.options;
-  MapRequest request = MapRequestFromFields(options.fields, job.massAmu, OptionOf);
+  MapRequest request = MapRequestFromFields(options.fields, job.massAmu, options.fieldNames);
   // --jobs 1 keeps the map on this thread, without a thread pool at all.
   request.threads = options.jobs;
   request.dataFileName = FileNamePart(file);
@@ -352,7 +363,7 @@ std::string ReportFailure(const BatchJob& job, const std::string& file, const st
   ReportReserve::Release();
   const auto* field = dynamic_cast<const FieldError*>(&e);
   const std::string message =
-      field ? RenamedFieldMessage(*field, OptionOf)
+      field ? RenamedFieldMessage(*field, job.options.fieldNames)
             : UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
   if (job.options.json)
     printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));

@@ -1,5 +1,7 @@
 #include "frontend/field_requests.h"
 
+#include <algorithm>
+
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -122,6 +124,22 @@ const std::vector<NamedField>& CommandFields() {
       {"temperature-points", &WindowFields::TemperaturePoints},
   };
   return fields;
+}
+
+FieldCaptions GivenOrSettingsNames(const Settings& settings, const std::string& element,
+                                   const std::vector<WindowField>& given,
+                                   const FieldCaptions& name) {
+  std::vector<std::pair<WindowField, std::string>> names;
+  for (const NamedField& named : CommandFields()) {
+    const bool typed = std::find(given.begin(), given.end(), named.field) != given.end();
+    names.emplace_back(named.field, typed ? name(named.field)
+                                          : WindowFieldKeyPlace(settings, element, named.field));
+  }
+  return [names = std::move(names)](WindowField field) {
+    for (const auto& [f, text] : names)
+      if (f == field) return text;
+    return std::string();
+  };
 }
 
 std::string RenamedFieldMessage(const FieldError& e, const FieldCaptions& names) {

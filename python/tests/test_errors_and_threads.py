@@ -56,6 +56,22 @@ def test_a_bad_field_keeps_the_program_text(world, cli, session, kwargs, options
         assert isinstance(caught.value, (lumora.ConvertError, ValueError))
 
 
+def test_a_settings_value_is_named_by_its_key(world):
+    ini = world / "lumora.ini"
+    ini.write_text(ini.read_text().replace("Path=1", "Path=-1"))
+    session = lumora.Session(ini=ini)
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(lumora.Error) as caught:
+        session.fit()
+    assert str(caught.value) == (f'The key "Path" of the section "_Parameters" in the settings '
+                                 f'file "{ini}" must be greater than 0, not "-1".')
+    with pytest.raises(lumora.Error, match='^path must be greater than 0, not "-2"'):
+        session.fit(path=-2)
+    ini.write_text(ini.read_text().replace("Path=-1", "Path=0,5"))
+    with pytest.raises(lumora.Error, match='The key "Path" .* must be a number, not "0,5"'):
+        lumora.Session(ini=ini)
+
+
 def test_a_wavelength_not_in_the_base(world, cli, session):
     path = world / "meas" / "argon_n8e15_notfound.txt"
     run = cli("fit", path)
