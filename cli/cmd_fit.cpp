@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/paths.h"
@@ -124,8 +125,17 @@ int ParseJobs(const std::string& text) {
   return value;
 }
 
+// An option naming a file the command writes: an empty name is refused
+// rather than taken for no option.
+bool TakeOutputOption(std::vector<std::string>& args, const std::string& name,
+                      std::string& target) {
+  if (!TakeOption(args, name, target)) return false;
+  if (target.empty()) throw UsageError(name + " needs a file name, not \"\"");
+  return true;
+}
+
 void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
-  const bool series = TakeOption(args, "--series", options.seriesPath);
+  const bool series = TakeOutputOption(args, "--series", options.seriesPath);
   std::string pattern;
   if (!TakeOption(args, "--x-pattern", pattern)) return;
   if (!series) throw UsageError("--x-pattern needs --series: the pattern gives the series' x");
@@ -142,8 +152,15 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   const std::vector<WindowField> typed = TakeFieldOptions(args, options.fields);
   options.fieldNames = GivenOrSettingsNames(ctx.settings(), ctx.ElementName(), typed, OptionOf);
   if (kind == BatchKind::Fit) {
-    TakeOption(args, "--log", options.logCopy);
+    TakeOutputOption(args, "--log", options.logCopy);
     TakeSeriesOptions(args, options);
+    const auto place = [](const std::string& file) {
+      return std::filesystem::weakly_canonical(std::filesystem::absolute(file));
+    };
+    if (!options.logCopy.empty() && !options.seriesPath.empty() &&
+        place(options.logCopy) == place(options.seriesPath))
+      throw UsageError("--log and --series name the same file \"" + options.seriesPath +
+                       "\": give each its own");
   }
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
@@ -617,6 +634,9 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     for (const std::string* output : {&job.options.logCopy, &job.options.seriesPath})
       RefuseOutputThatIsAnInput(*output, inputs);
   }
+  // A table that cannot be written is refused before the fits, not after
+  // them: the probe makes its temporary file and removes it again.
+  if (!job.options.seriesPath.empty()) AtomicFile probe(job.options.seriesPath);
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
   if (job.options.spectrum) job.options.spectrum->options.checkpoint = StopOnSignals::StopIfAsked;

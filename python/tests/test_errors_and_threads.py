@@ -72,6 +72,34 @@ def test_a_settings_value_is_named_by_its_key(world):
         lumora.Session(ini=ini)
 
 
+@pytest.mark.parametrize("call, error, text", [
+    (lambda s: s.fit(noise=-0.5), lumora.Error, "The intensity noise must be 0 or more, not -0.5."),
+    (lambda s: s.map(noise=float("nan"), density_points=3, temperature_points=3), lumora.Error,
+     "The intensity noise must be 0 or more, not NAN."),
+    (lambda s: s.monte_carlo(20, noise=0.02, seed=-1), ValueError,
+     "seed must be a whole number from 0 to 18446744073709551615, not -1"),
+    (lambda s: s.monte_carlo(20, noise=0.02, seed=2**70), ValueError,
+     f"seed must be a whole number from 0 to 18446744073709551615, not {2**70}"),
+    (lambda s: s.fit_many([], jobs=2**31), ValueError,
+     "jobs must be a whole number from 1 to 2147483647, not 2147483648"),
+    (lambda s: s.fit_many([], jobs="2"), TypeError, "jobs must be a whole number, not str"),
+])
+def test_nonsense_arguments_are_refused_by_name(world, session, call, error, text):
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(error) as caught:
+        call(session)
+    assert str(caught.value) == text
+
+
+def test_save_series_names_a_cell_that_is_no_number(world):
+    rows = np.array([("a.txt", "later", 1e15, 1e13, np.nan, 0.1, "OK")],
+                    dtype=[("file", "U10"), ("x", "U10"), ("n1", "f8"), ("u_n1", "f8"),
+                           ("second", "f8"), ("sum", "f8"), ("stop", "U10")])
+    with pytest.raises(TypeError, match="table: x of row 1 must be a number, not str_? 'later'"):
+        lumora.save_series(world / "s.csv", rows)
+    assert not (world / "s.csv").exists()
+
+
 def test_a_wavelength_not_in_the_base(world, cli, session):
     path = world / "meas" / "argon_n8e15_notfound.txt"
     run = cli("fit", path)

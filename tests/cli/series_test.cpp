@@ -213,6 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
         SeriesUsage{R"(fit --series s.csv --x-pattern '(\d+W' meas/scan_50W.txt)",
                     "is no regular expression"},
         SeriesUsage{"map --series s.csv meas/scan_50W.txt", "unknown option --series"},
+        SeriesUsage{"fit --series '' meas/scan_50W.txt", "--series needs a file name, not \"\""},
+        SeriesUsage{"fit --log s.csv --series ./s.csv meas/scan_50W.txt",
+                    "--log and --series name the same file \"./s.csv\""},
+        // checked before the fits, not after them
+        SeriesUsage{"fit --series no-folder/s.csv meas/scan_50W.txt",
+                    "Cannot create file \"no-folder/s.csv\": No such file or directory"},
         SeriesUsage{"fit --series meas/scan_50W.txt meas/scan_50W.txt",
                     "is also an input of this command"}));
 
