@@ -841,6 +841,20 @@ TEST_F(FitCli, UncertaintyOptionsRefuseBadValues) {
   }
 }
 
+// Uncertainties stated so small that the chi-square leaves the doubles
+// give the program's own message, not the statistics library's.
+TEST_F(FitCli, AChiSquareBeyondTheNumbersIsThePrograms) {
+  WriteSamplesWithUncertainties(0);
+  for (const char* noise : {"1e-160", "1e-300"}) {
+    const CliResult r = Run(std::string("fit --noise ") + noise + " meas/noise.txt");
+    EXPECT_EQ(r.status, 1) << noise;
+    EXPECT_NE(r.err.find("The lines disagree with the model far beyond their uncertainties"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Error in function"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(FitCli, MonteCarloFollowsTheResultsLineAndRepeatsWithItsSeed) {
   const std::string args =
       "fit --monte-carlo 50 --noise 0.02 --aki-accuracy --seed 11 "
