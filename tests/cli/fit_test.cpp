@@ -596,6 +596,20 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
   }
 }
 
+// A grid of N points steps (To - From) / N: "To" is the end of its range,
+// one step beyond the last point, which the JSON gives beside it.
+TEST_F(FitCli, TheMapJsonGivesTheGridsLastPoints) {
+  const CliResult r = Run(
+      "map --json --from-density 1e15 --to-density 1e18 --density-points 4 --from-temperature "
+      "1000 --to-temperature 2000 --temperature-points 5 meas/argon_n2e15.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json grid = nlohmann::json::parse(r.out).at("grid");
+  EXPECT_EQ(grid.at("log10_density_to"), 18.0);
+  EXPECT_EQ(grid.at("log10_density_last"), 17.25);
+  EXPECT_EQ(grid.at("second_to"), 2000.0);
+  EXPECT_EQ(grid.at("second_last"), 1800.0);
+}
+
 struct BadInput {
   const char* name;
   const char* args;
