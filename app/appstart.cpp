@@ -87,7 +87,13 @@ int RunApplication(int argc, char** argv) {
     return 0;
   }
   // Before the application object exists: the program's files must be there.
-  std::optional<std::string> settingsPath = StartupCheck();
+  std::optional<std::string> settingsPath;
+  try {
+    settingsPath = StartupCheck();
+  } catch (const std::exception& e) {
+    ShowStartMessage(argc, argv, QString::fromLocal8Bit(e.what()), QMessageBox::Critical);
+    return 1;
+  }
   if (!settingsPath) {
     ShowStartMessage(argc, argv, kMissingFilesMessage, QMessageBox::Information);
     return 0;

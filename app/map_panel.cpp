@@ -49,7 +49,9 @@ MapPanel::MapPanel(QWidget* parent) : QWidget(parent) {
   connect(map, &QPushButton::clicked, this, &MapPanel::MapRequested);
 
   density_.from->setToolTip("First density n_1 of the map, in m^-3");
-  density_.to->setToolTip("Density limit n_1 of the map, in m^-3");
+  density_.to->setToolTip(
+      "End of the map's density range, in m^-3: the grid steps (To - From) / Points in log10, "
+      "so its last point lies one step below To");
   density_.points->setToolTip("Number of density points of the map");
   ShowDistribution(Distribution::Boltzmann);
   map->setToolTip("Residual sum of squares over the density-temperature grid (F6)");
@@ -81,11 +83,15 @@ void MapPanel::ShowDistribution(Distribution distribution) {
   if (distribution == Distribution::FirstLevels) {
     temperature_.from->setToolTip(
         "First density of the 1s2 and 1s4 levels relative to n_1 of the map, in thousandths");
-    temperature_.to->setToolTip("Limit of the 1s2/4 relative density of the map, in thousandths");
+    temperature_.to->setToolTip(
+        "End of the map's 1s2/4 relative density range, in thousandths: the last point lies one "
+        "step, (To - From) / Points, below To");
     temperature_.points->setToolTip("Number of 1s2/4 density points of the map");
   } else {
     temperature_.from->setToolTip("First excitation temperature of the map, in K");
-    temperature_.to->setToolTip("Temperature limit of the map, in K");
+    temperature_.to->setToolTip(
+        "End of the map's temperature range, in K: the last point lies one step, "
+        "(To - From) / Points, below To");
     temperature_.points->setToolTip("Number of temperature points of the map");
   }
 }

@@ -1,9 +1,12 @@
 #include "base/format.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "base/errors.h"
 
@@ -151,9 +154,58 @@ Decimal RoundDecimals(long double v, int decimals) {
   return RoundAt(Expand(v), -decimals);
 }
 
+// The value rounded to sig significant digits, halves away from zero, for a
+// value a double holds: from its 17 correctly rounded digits, which decide
+// every rounding but that of a tail of exactly 5000...; that one (an exact
+// half, or within half a unit of the 17th digit of one) gives up.
+bool DoubleRoundSignificant(long double v, int sig, Decimal& out) {
+  constexpr int kDigits = 17;
+  const double d = static_cast<double>(std::fabs(v));
+  if (sig < 1 || sig >= kDigits || static_cast<long double>(d) != std::fabs(v) ||
+      !std::isfinite(d) || d == 0)
+    return false;
+  char text[40];
+  const auto written =
+      std::to_chars(text, text + sizeof text, d, std::chars_format::scientific, kDigits - 1);
+  // "d.dddddddddddddddde+XX": the digits, then the exponent after the 'e'.
+  if (written.ec != std::errc() || written.ptr - text < kDigits + 3 || text[kDigits + 1] != 'e')
+    return false;
+  char digits[kDigits + 1];
+  digits[0] = '0';  // room for a carry out of the first digit
+  digits[1] = text[0];
+  std::copy(text + 2, text + kDigits + 1, digits + 2);
+  int exp10 = 0;
+  const char* exponent = text + kDigits + 2;
+  std::from_chars(exponent + (*exponent == '+'), written.ptr, exp10);
+  // The tail after `sig` digits against 5000...: only equality is undecided.
+  const char* tail = digits + 1 + sig;
+  const int tailLength = kDigits - sig;
+  int order = tail[0] - '5';
+  for (int i = 1; order == 0 && i < tailLength; ++i) order = tail[i] - '0';
+  if (order == 0) return false;
+  int point = exp10 + 1;
+  if (order > 0) {
+    int i = sig;
+    while (digits[i] == '9') digits[i--] = '0';
+    ++digits[i];
+  }
+  const char* first = digits + 1;
+  int length = sig;
+  if (digits[0] == '1') {  // 9.99... carried to 10.0...
+    first = digits;
+    ++length;
+    ++point;
+  }
+  while (first[length - 1] == '0') --length;  // the leading digit is never 0
+  out.digits.assign(first, static_cast<size_t>(length));
+  out.point = point;
+  return true;
+}
+
 // Rounds to a number of significant digits.
 Decimal RoundSignificant(long double v, int sig) {
   Decimal fast;
+  if (DoubleRoundSignificant(v, sig, fast)) return fast;
   if (FastRoundSignificant(v, sig, fast)) return fast;
   Decimal d = Expand(v);
   if (d.digits.empty()) return d;
@@ -189,20 +241,9 @@ std::string NonFinite(long double v) {
 
 // d.ddd (sig digits) + "E" + exponent of at least min_exp digits.
 std::string Scientific(long double v, int sig, int min_exp) {
-  if (!std::isfinite(v)) return NonFinite(v);
-  if (sig < 1) sig = 1;
-  Decimal d = RoundSignificant(v, sig);
-  int exp10 = d.digits.empty() ? 0 : d.point - 1;
   std::string s;
   s.reserve(sig + min_exp + 4);
-  if (std::signbit(v) && !d.digits.empty()) s += '-';
-  s += DigitAt(d, 0);
-  if (sig > 1) {
-    s += '.';
-    for (int i = 1; i < sig; ++i) s += DigitAt(d, i);
-  }
-  s += 'E';
-  AppendExponent(s, exp10, min_exp, true);
+  AppendScientific(s, v, sig, min_exp);
   return s;
 }
 
@@ -286,6 +327,28 @@ int SignificantDigits(std::string_view text) {
 }
 
 }  // namespace
+
+void AppendScientific(std::string& s, long double v, int sig, int min_exp) {
+  if (!std::isfinite(v)) {
+    s += NonFinite(v);
+    return;
+  }
+  sig = std::clamp(sig, 1, 18);
+  const Decimal d = RoundSignificant(v, sig);
+  const int exp10 = d.digits.empty() ? 0 : d.point - 1;
+  // Built in place and appended at once: map files write millions.
+  char text[48];
+  int n = 0;
+  if (std::signbit(v) && !d.digits.empty()) text[n++] = '-';
+  text[n++] = DigitAt(d, 0);
+  if (sig > 1) {
+    text[n++] = '.';
+    for (int i = 1; i < sig; ++i) text[n++] = DigitAt(d, i);
+  }
+  text[n++] = 'E';
+  s.append(text, static_cast<size_t>(n));
+  AppendExponent(s, exp10, min_exp, true);
+}
 
 std::string FormatList(std::string_view format, std::initializer_list<FormatArg> args) {
   std::string out;

@@ -51,6 +51,11 @@ std::string Format(std::string_view format, const Args&... args) {
   return FormatList(format, {FormatArg(args)...});
 }
 
+// Appends Format's "%.<sig>e" text of v (sig significant digits, the
+// exponent signed and of at least min_exp digits) to s, without parsing a
+// format: for writers of millions of numbers.
+void AppendScientific(std::string& s, long double v, int sig, int min_exp);
+
 // Shortest decimal text of a real with at most 15 significant digits:
 // 1E15, 50000, 0.5, 1.5E-7.
 std::string FloatToStr(long double value);

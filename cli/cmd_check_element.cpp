@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "base/format.h"
 #include "cli/command.h"
 #include "model/element_check.h"
 
@@ -27,6 +28,14 @@ int CheckElementCommand(Context& ctx, const std::vector<std::string>& args) {
   }
   try {
     ElementMassAmu(settings, name);
+  } catch (const Error& e) {
+    sectionFaults.push_back(e.what());
+  }
+  try {
+    const int count = settings.ReadInteger(name, "Boltzmax", 1);
+    if (count < 1)
+      sectionFaults.push_back(SettingsKeyPlace(settings, name, "Boltzmax") +
+                              Format(" must be at least 1, not \"%d\".", count));
   } catch (const Error& e) {
     sectionFaults.push_back(e.what());
   }

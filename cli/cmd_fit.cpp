@@ -15,7 +15,6 @@
 #include <boost/archive/iterators/transform_width.hpp>
 
 #include <atomic>
-#include <csignal>
 
 #include <algorithm>
 #include <charconv>
@@ -29,11 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/atomic_file.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "cli/command.h"
 #include "cli/integration_options.h"
+#include "cli/stop_signals.h"
 #include "cli/uncertainty.h"
 #include "cli/worker_threads.h"
 #include "frontend/field_requests.h"
@@ -53,6 +54,9 @@ enum class BatchKind { Fit, Map };
 
 struct BatchOptions {
   WindowFields fields;
+  // How messages name a field: by its option when the command line set it,
+  // else by the settings key it came from.
+  FieldCaptions fieldNames;
   bool saveMap = false;
   bool table = false;
   bool json = false;    // one JSON object per file instead of the results lines
@@ -72,8 +76,9 @@ std::string OptionOf(WindowField field) {
   return "";
 }
 
-// Options override the fields the window would show for the element.
-void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
+// Options override the fields the window would show for the element; the
+// fields set by an option are returned.
+std::vector<WindowField> TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
   std::string value;
   if (TakeOption(args, "--distribution", value)) {
     if (value == "boltzmann") {
@@ -96,9 +101,15 @@ void TakeFieldOptions(std::vector<std::string>& args, WindowFields& f) {
     else
       throw UsageError("--report takes results or log, not \"" + value + "\"");
   }
+  std::vector<WindowField> typed;
   for (const NamedField& named : CommandFields())
-    if (TakeOption(args, "--" + std::string(named.name), value)) f.*named.field = value;
+    if (TakeOption(args, "--" + std::string(named.name), value)) {
+      f.*named.field = value;
+      typed.push_back(named.field);
+    }
+  return typed;
 }
+
 
 // The most workers a batch runs on each core.
 constexpr int kWorkersPerCore = 4;
@@ -114,8 +125,17 @@ int ParseJobs(const std::string& text) {
   return value;
 }
 
+// An option naming a file the command writes: an empty name is refused
+// rather than taken for no option.
+bool TakeOutputOption(std::vector<std::string>& args, const std::string& name,
+                      std::string& target) {
+  if (!TakeOption(args, name, target)) return false;
+  if (target.empty()) throw UsageError(name + " needs a file name, not \"\"");
+  return true;
+}
+
 void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
-  const bool series = TakeOption(args, "--series", options.seriesPath);
+  const bool series = TakeOutputOption(args, "--series", options.seriesPath);
   std::string pattern;
   if (!TakeOption(args, "--x-pattern", pattern)) return;
   if (!series) throw UsageError("--x-pattern needs --series: the pattern gives the series' x");
@@ -129,10 +149,18 @@ void TakeSeriesOptions(std::vector<std::string>& args, BatchOptions& options) {
 BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, BatchKind kind) {
   BatchOptions options;
   options.fields = ctx.Fields();
-  TakeFieldOptions(args, options.fields);
+  const std::vector<WindowField> typed = TakeFieldOptions(args, options.fields);
+  options.fieldNames = GivenOrSettingsNames(ctx.settings(), ctx.ElementName(), typed, OptionOf);
   if (kind == BatchKind::Fit) {
-    TakeOption(args, "--log", options.logCopy);
+    TakeOutputOption(args, "--log", options.logCopy);
     TakeSeriesOptions(args, options);
+    const auto place = [](const std::string& file) {
+      return std::filesystem::weakly_canonical(std::filesystem::absolute(file));
+    };
+    if (!options.logCopy.empty() && !options.seriesPath.empty() &&
+        place(options.logCopy) == place(options.seriesPath))
+      throw UsageError("--log and --series name the same file \"" + options.seriesPath +
+                       "\": give each its own");
   }
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
@@ -253,11 +281,12 @@ using SeriesSlot = std::optional<SeriesRow>*;
 void RunFit(Session& session, const BatchJob& job, const std::string& file,
             const std::vector<std::string>& warnings, FilePrinter& printer, SeriesSlot row) {
   const BatchOptions& options = job.options;
-  FitRequest request = FitRequestFromFields(options.fields, job.massAmu, OptionOf);
+  FitRequest request = FitRequestFromFields(options.fields, job.massAmu, options.fieldNames);
   request.report.dataFileName = FileNamePart(file);
   request.uncertainty = options.uncertainty.intensities;
   // The log asked for is that of the last file's fit.
   request.log.keep = !options.logCopy.empty() && &file == &options.files.back();
+  request.beforeIteration = [](int) { StopOnSignals::StopIfAsked(); };
   const FitResult fit = session.Fit(request);
   if (row) *row = SeriesRowOfFit(file, fit, session.Table().levels);
   if (request.log.keep) session.SaveFitLog(options.logCopy);
@@ -290,18 +319,20 @@ ResidualGrid RunMap(Session& session, const BatchJob& job, const std::string& fi
                     const std::vector<std::string>& warnings, FilePrinter& printer,
                     std::ostream* progress) {
   const BatchOptions& options = job.options;
-  MapRequest request = MapRequestFromFields(options.fields, job.massAmu, OptionOf);
+  MapRequest request = MapRequestFromFields(options.fields, job.massAmu, options.fieldNames);
   // --jobs 1 keeps the map on this thread, without a thread pool at all.
   request.threads = options.jobs;
   request.dataFileName = FileNamePart(file);
   request.uncertainty = options.uncertainty.intensities;
   const long long points =
       static_cast<long long>(request.densityPoints) * request.temperaturePoints;
-  if (progress && points > kMapProgressPoints)
-    request.progress = [progress, &file](int done, int rows) {
-      *progress << "\rmap " << file << ": row " << done << " of " << rows
-                << (done == rows ? "\n" : "") << std::flush;
-    };
+  const bool showProgress = progress && points > kMapProgressPoints;
+  request.progress = [showProgress, progress, &file](int done, int rows) {
+    StopOnSignals::StopIfAsked();
+    if (!showProgress) return;
+    *progress << "\rmap " << file << ": row " << done << " of " << rows
+              << (done == rows ? "\n" : "") << std::flush;
+  };
   MapResult map = session.Map(request);
   std::optional<ConfidenceRegion> region;
   if (options.uncertainty.confidence)
@@ -349,7 +380,7 @@ std::string ReportFailure(const BatchJob& job, const std::string& file, const st
   ReportReserve::Release();
   const auto* field = dynamic_cast<const FieldError*>(&e);
   const std::string message =
-      field ? RenamedFieldMessage(*field, OptionOf)
+      field ? RenamedFieldMessage(*field, job.options.fieldNames)
             : UserMessage(e, job.kind == BatchKind::Fit ? "the fit" : "the map");
   if (job.options.json)
     printer.Out(FileJsonLine(ErrorJson(file, message), file, warnings));
@@ -366,7 +397,10 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
   // The messages of the reading go to standard error, and into the JSON.
   std::vector<std::string> warnings;
   bool ok = true;
+  std::optional<SeriesTime> stamp;
   try {
+    // A header's bad time stamp fails the file before its fit.
+    if (row && job.options.spectrum) stamp = RecordingTimeStamp(file);
     session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
       printer.Err(file + ": " + text + "\n");
       warnings.push_back(text);
@@ -386,46 +420,12 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
     // A fit that ended keeps its row when what follows it fails.
     if (row && !*row) *row = FailedSeriesRow(file, message);
   }
-  if (row && job.options.spectrum) (*row)->timeStamp = RecordingTimeStamp(file);
+  if (row && *row) (*row)->timeStamp = stamp;
   session.SetMessageSink({});
   return ok;
 }
 
 // The files one after the other in the command's own session.
-// SIGINT and SIGTERM end a batch after the files in flight: the first one
-// is noted here (a second one ends the program at once), the batch starts
-// no further file, prints what finished and ends with 128 + the signal.
-std::atomic<int> stopSignal{0};
-
-void NoteStop(int signal) { stopSignal.store(signal); }
-
-class StopOnSignals {
- public:
-  StopOnSignals() {
-    stopSignal.store(0);
-    struct sigaction action {};
-    action.sa_handler = NoteStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
-    sigaction(SIGINT, &action, &oldInterrupt_);
-    sigaction(SIGTERM, &action, &oldTerminate_);
-  }
-  ~StopOnSignals() {
-    sigaction(SIGINT, &oldInterrupt_, nullptr);
-    sigaction(SIGTERM, &oldTerminate_, nullptr);
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
-  static bool Stopped() { return stopSignal.load() != 0; }
-  // 128 + the signal when one stopped the batch, else the batch's status.
-  static int Status(int status) { return Stopped() ? 128 + stopSignal.load() : status; }
-
- private:
-  struct sigaction oldInterrupt_ {
-  }, oldTerminate_{};
-};
-
 // `series`, when given, gets each file's row in the files' order.
 int RunSerially(Context& ctx, const BatchJob& job, bool terminal,
                 std::vector<SeriesRow>* series) {
@@ -634,8 +634,12 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
     for (const std::string* output : {&job.options.logCopy, &job.options.seriesPath})
       RefuseOutputThatIsAnInput(*output, inputs);
   }
+  // A table that cannot be written is refused before the fits, not after
+  // them: the probe makes its temporary file and removes it again.
+  if (!job.options.seriesPath.empty()) AtomicFile probe(job.options.seriesPath);
   job.massAmu = ctx.ElementMass();
   ctx.LoadElement();
+  if (job.options.spectrum) job.options.spectrum->options.checkpoint = StopOnSignals::StopIfAsked;
 
   // More workers than four a core only cost threads; --jobs bounds the
   // threads of the whole process, a map's rows and the refits included.

@@ -5,6 +5,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "cli/command.h"
+#include "cli/stop_signals.h"
 
 namespace lumora::cli {
 
@@ -85,6 +86,7 @@ MonteCarloOutcome RunMonteCarloFor(const Session& session, const FitRequest& req
   MonteCarloOutcome outcome;
   outcome.request = MonteCarloRequestFor(request, options.monteCarlo);
   outcome.request.threads = threads;
+  outcome.request.progress = [](int, int) { StopOnSignals::StopIfAsked(); };
   outcome.result = session.MonteCarlo(outcome.request, fit);
   return outcome;
 }

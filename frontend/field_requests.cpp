@@ -1,5 +1,7 @@
 #include "frontend/field_requests.h"
 
+#include <algorithm>
+
 #include "base/checked.h"
 #include "base/errors.h"
 #include "base/format.h"
@@ -34,6 +36,14 @@ class FieldReader {
       throw FieldError(Caption(field, caption), Format(" must be greater than 0, not \"%s\".",
                                                        QuoteToken(Trim(fields_.*field))));
     return fp::Log10(value);
+  }
+
+  // A count of 1 or more: 0 or below would mean no limit to a loop.
+  int32_t PositiveCount(WindowField field, const char* caption) const {
+    const int32_t value = Integer(field);
+    if (value < 1)
+      throw FieldError(Caption(field, caption), Format(" must be at least 1, not \"%d\".", value));
+    return value;
   }
 
  private:
@@ -116,6 +126,22 @@ const std::vector<NamedField>& CommandFields() {
   return fields;
 }
 
+FieldCaptions GivenOrSettingsNames(const Settings& settings, const std::string& element,
+                                   const std::vector<WindowField>& given,
+                                   const FieldCaptions& name) {
+  std::vector<std::pair<WindowField, std::string>> names;
+  for (const NamedField& named : CommandFields()) {
+    const bool typed = std::find(given.begin(), given.end(), named.field) != given.end();
+    names.emplace_back(named.field, typed ? name(named.field)
+                                          : WindowFieldKeyPlace(settings, element, named.field));
+  }
+  return [names = std::move(names)](WindowField field) {
+    for (const auto& [f, text] : names)
+      if (f == field) return text;
+    return std::string();
+  };
+}
+
 std::string RenamedFieldMessage(const FieldError& e, const FieldCaptions& names) {
   // The second parameter's caption follows the distribution: try both.
   WindowFields fields;
@@ -135,7 +161,8 @@ FitRequest FitRequestFromFields(const WindowFields& fields, double massAmu,
   ModelParameters& start = request.target.start;
   start.log10N1 = in.Log10Density(&WindowFields::FitDensity, "Density n_1 (m-3)");
   start.second = in.Extended(&WindowFields::FitTemperature);
-  request.solver.iterationLimit = in.Integer(&WindowFields::MaxIter);
+  request.solver.iterationLimit =
+      in.PositiveCount(&WindowFields::MaxIter, "Max iteration number");
   ReadModelFields(in, massAmu, start);
   request.target.fitSecond = fields.FitTemperatureChecked;
   request.report.kind = static_cast<ReportKind>(fields.ReportKind);

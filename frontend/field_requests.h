@@ -35,6 +35,12 @@ struct NamedField {
 };
 const std::vector<NamedField>& CommandFields();
 
+// Names each of the fields above by `name` when the user gave it (an option,
+// a keyword), else by the settings key it was filled from.
+FieldCaptions GivenOrSettingsNames(const Settings& settings, const std::string& element,
+                                   const std::vector<WindowField>& given,
+                                   const FieldCaptions& name);
+
 // A refused field's message with the field named the front end's way
 // (names(field) in place of the window's caption); e.what() when the
 // caption is none of the fields'.

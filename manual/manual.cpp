@@ -24,10 +24,14 @@ std::vector<Item> FieldOptions() {
       {"--path L", "absorption path length in m (field \"Abs. path (m)\")"},
       {"--max-iter N", "largest number of iterations of the fit"},
       {"--from-density D", "first density of the map grid, in m-3"},
-      {"--to-density D", "last density of the map grid, in m-3"},
+      {"--to-density D",
+       "end of the map grid's density range, in m-3: the grid steps (D - first) / N in log10 "
+       "from the first density, so its last point lies one step below D"},
       {"--density-points N", "number of density points of the map grid"},
       {"--from-temperature T", "first temperature of the map grid, in K"},
-      {"--to-temperature T", "last temperature of the map grid, in K"},
+      {"--to-temperature T",
+       "end of the map grid's temperature range, in K: the grid steps (T - first) / N, so its "
+       "last point lies one step below T"},
       {"--temperature-points N", "number of temperature points of the map grid"},
       {"--report results|log",
        "print one results line a file (results, the default) or the whole fit log (log)"},

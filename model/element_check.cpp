@@ -54,6 +54,8 @@ bool ReadLevelFile(const std::string& path, std::vector<TLevelRecord>& levels, C
   }
   check.Found(
       Format("level file %s: %d levels read", path.c_str(), static_cast<int>(levels.size())));
+  // Without levels no line has its levels: nothing further to check.
+  if (levels.empty()) check.Fault("level file " + path + " holds no level");
   return true;
 }
 
@@ -98,6 +100,12 @@ void CheckPair(const std::vector<TRecord>& lines, const std::vector<int>& uppers
     if (upper[p] == -2) check.Fault(Format("Pair: no line at exactly %.5f nm", wavelengths[p]));
   }
   if (upper[0] == -2 || upper[1] == -2) return;
+  if (pair.first == pair.second) {
+    check.Fault(Format("Pair %.4f/%.4f nm: names one line twice; it needs two lines of one upper "
+                       "level",
+                       pair.first, pair.second));
+    return;
+  }
   if (upper[0] != upper[1] || upper[0] < 0)
     check.Fault(Format("Pair %.4f/%.4f nm: the two lines do not share an upper level", pair.first,
                        pair.second));
@@ -135,6 +143,14 @@ ElementCheck CheckElement(const ElementSource& source,
     return result;
   }
   const std::string linePath = source.databaseFolder + "/" + items[0] + "_" + items[1] + ".txt";
+  // Opening a pipe or a device could wait for ever: only a regular file is read.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(linePath, error)) {
+    const bool exists = std::filesystem::exists(linePath, error);
+    check.Fault("line file " + linePath + " cannot be read" +
+                (exists ? ": it is not a regular file" : ""));
+    return result;
+  }
   if (!std::ifstream(linePath)) {
     check.Fault("line file " + linePath + " cannot be read");
     return result;

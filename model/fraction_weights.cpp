@@ -5,6 +5,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 
 #include <cmath>
+#include <limits>
 #include <map>
 
 #include "base/errors.h"
@@ -174,6 +175,12 @@ GoodnessOfFit ChiSquareTest(long double chiSquare, int degreesOfFreedom) {
   test.chiSquare = chiSquare;
   test.degreesOfFreedom = degreesOfFreedom;
   if (degreesOfFreedom < 1) return test;
+  // A chi-square beyond the doubles (uncertainties stated far too small)
+  // has a probability below any double; Boost would refuse it as infinite.
+  if (!(chiSquare <= std::numeric_limits<double>::max())) {
+    test.pValue = 0;
+    return test;
+  }
   const boost::math::chi_squared_distribution<double> chi2(degreesOfFreedom);
   test.pValue = boost::math::cdf(boost::math::complement(chi2, static_cast<double>(chiSquare)));
   return test;

@@ -493,6 +493,20 @@ double MeasurementIntensity(double area) {
   return rounded;
 }
 
+// Emission lines stand above their background. Counts below 0 for the
+// most part whose deepest dips reach further than the highest peaks are a
+// spectrum of the wrong sign (or an absorption spectrum): its dips would
+// be taken for lines.
+void CheckPeaksAboveBackground(const std::vector<double>& counts, const std::string& source) {
+  const double median = Median(counts);
+  const auto [lowest, highest] = std::minmax_element(counts.begin(), counts.end());
+  if (!(median < 0) || !(median - *lowest > *highest - median)) return;
+  throw Error(Format("%s holds dips below a negative background (median %s, lowest %s, highest "
+                     "%s), not emission lines above it: is its sign flipped?",
+                     source, MessageNumber(median), MessageNumber(*lowest),
+                     MessageNumber(*highest)));
+}
+
 IntegrationResult IntegrateLines(const IntegrationInput& input, const IntegrationOptions& options) {
   CheckOptions(options);
   const Spectrum& spectrum = input.spectrum;
@@ -508,6 +522,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   result.spectrum = spectrum;
   if (input.dark) result.spectrum.intensity = SubtractDark(spectrum, *input.dark, grid.step);
   const std::vector<double>& counts = result.spectrum.intensity;
+  CheckPeaksAboveBackground(counts, spectrum.source);
 
   // Lines that may fall inside the spectrum once shifted; a line without a
   // transition probability cannot enter a branching fraction.

@@ -11,9 +11,11 @@ namespace lumora {
 // Folder of the measurement + "/Maps/" + its file name + "_map.txt".
 std::string MapFilePath(const std::string& measurementFile);
 
-// Writes "#" + header and the grid as a map file beside the measurement
-// (folder created when missing, an existing file replaced) and returns its
-// path. Raises InOutError naming the file when it cannot be written.
+// Writes "#" + header, then a row of the grid a line (each cell as "%.12e ",
+// 12 significant digits; lines ended by CR LF) as a map file beside the
+// measurement (folder created when missing, an existing file replaced) and
+// returns its path. Raises InOutError naming the file when it cannot be
+// written.
 std::string WriteMapFile(const std::string& measurementFile, const std::string& header,
                          const ResidualGrid& grid);
 

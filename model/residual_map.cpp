@@ -205,6 +205,10 @@ void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
 
 }  // namespace
 
+double LastAxisPoint(double from, double step, int count) {
+  return count > 0 ? AxisPoints(from, step, count).back() : from;
+}
+
 void CheckPointLimits(int nDens, int nTemp) {
   if (nDens > kMaxMapAxisPoints || nTemp > kMaxMapAxisPoints)
     throw Error(Format(

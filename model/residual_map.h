@@ -21,7 +21,9 @@ inline constexpr int kMaxMapPoints = 10000000;
 using ResidualGrid = std::vector<std::vector<double>>;
 
 // The range of a map: log10 of the first density and of the density limit,
-// the first temperature and the temperature limit, and the two steps.
+// the first temperature and the temperature limit, and the two steps. A
+// grid of N points steps (limit - first) / N from the first point, so its
+// last point lies one step below the limit (the fields' "To").
 struct MapRange {
   double x0 = 0;
   double x1 = 0;
@@ -30,6 +32,10 @@ struct MapRange {
   double dx = 0;
   double dy = 0;
 };
+
+// The last of `count` points stepped from `from` as the scan steps them
+// (each the previous plus the step): the grid's last point on that axis.
+double LastAxisPoint(double from, double step, int count);
 
 // Raises Error when a map of these counts would exceed the limits above;
 // checked before any grid is allocated.

@@ -71,10 +71,16 @@ nlohmann::json MapJson(const std::string& file, const MapRequest& request, const
   object["file"] = file;
   object["procedure"] = "map";
   AddFigures(object, figures, input);
+  // "_to" is the range's end, which the grid stops one step short of;
+  // "_last" is its last point.
   object["grid"] = {{"log10_density_from", map.range.x0},
                     {"log10_density_to", map.range.x1},
+                    {"log10_density_last",
+                     LastAxisPoint(map.range.x0, map.range.dx, request.densityPoints)},
                     {"second_from", map.range.y0},
                     {"second_to", map.range.y1},
+                    {"second_last", LastAxisPoint(map.range.y0, map.range.dy,
+                                                  request.temperaturePoints)},
                     {"density_points", request.densityPoints},
                     {"second_points", request.temperaturePoints}};
   object["minimum"] = map.minimum;

@@ -1,5 +1,6 @@
 #include "model/series.h"
 
+#include <re2/re2.h>
 #include <tbb/concurrent_queue.h>
 #include <tbb/info.h>
 #include <tbb/parallel_for.h>
@@ -16,6 +17,7 @@
 
 #include "base/atomic_file.h"
 #include "base/errors.h"
+#include "base/format.h"
 #include "base/numparse.h"
 #include "model/results_line.h"
 
@@ -24,6 +26,10 @@ namespace lumora {
 namespace {
 
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
+// The most memory one x pattern's automaton may take: far beyond any
+// sensible pattern, small enough that a pasted megabyte is refused.
+constexpr int64_t kPatternMemory = 8 << 20;
 
 // A recording's header is read this far at most: time stamps sit in the
 // first lines, never behind megabytes of preamble.
@@ -41,20 +47,63 @@ bool StartsLikeNumber(std::string_view line) {
   return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.';
 }
 
-int ToInt(const std::ssub_match& match) { return std::stoi(match.str()); }
+// The years a time stamp may name: any two of them lie less than the
+// 292 years apart that a count of nanoseconds holds.
+constexpr int kFirstStampYear = 1900;
+constexpr int kLastStampYear = 2100;
 
-// A civil UTC date and time; `fraction` holds the digits after the
-// seconds' point.
-std::optional<SeriesTime> UtcTime(int year, int month, int day, int hour, int minute, int second,
-                                  const std::string& fraction) {
+// A run of digits as a number (the pattern gives two to four of them).
+int DigitsValue(std::string_view digits) {
+  int value = 0;
+  for (char c : digits) value = value * 10 + (c - '0');
+  return value;
+}
+
+// The time stamp of a header line and its place, for messages.
+struct StampText {
+  std::string_view value;
+  int line = 0;
+  std::string source;
+
+  [[noreturn]] void Refuse(const char* reason) const {
+    throw Error(Format("The time stamp \"%s\" in line %d%s %s.", QuoteToken(value), line,
+                       source.empty() ? "" : " of " + source, reason));
+  }
+};
+
+// The UTC time of a stamp's value; Error for one that names no such time.
+SeriesTime ParseStamp(const StampText& stamp) {
+  static const re2::RE2 iso(
+      R"((\d{4})-(\d{2})-(\d{2})[Tt ](\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?\s*)"
+      R"((Z|z|[+-]\d{2}:?\d{2})?)");
+  re2::StringPiece year, month, day, hour, minute, second, fraction, offset;
+  if (!re2::RE2::FullMatch(stamp.value, iso, &year, &month, &day, &hour, &minute, &second,
+                           &fraction, &offset))
+    stamp.Refuse("is no date and time such as 2026-03-01T10:15:30Z");
   using namespace std::chrono;
-  const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
-                            std::chrono::day{static_cast<unsigned>(day)}};
-  if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;
-  std::string digits = fraction.substr(0, 9);
+  const int y = DigitsValue(year);
+  if (y < kFirstStampYear || y > kLastStampYear)
+    stamp.Refuse(Format("lies outside the years %d to %d", kFirstStampYear, kLastStampYear)
+                     .c_str());
+  const year_month_day date{std::chrono::year{y},
+                            std::chrono::month{static_cast<unsigned>(DigitsValue(month))},
+                            std::chrono::day{static_cast<unsigned>(DigitsValue(day))}};
+  if (!date.ok()) stamp.Refuse("names no day of the calendar");
+  const int h = DigitsValue(hour), m = DigitsValue(minute), sec = DigitsValue(second);
+  // 60 is a leap second.
+  if (h > 23 || m > 59 || sec > 60) stamp.Refuse("names no time of day");
+  std::string digits(fraction.substr(0, 9));
   digits.resize(9, '0');
-  return SeriesTime(sys_days{date}.time_since_epoch() + hours(hour) + minutes(minute) +
-                    seconds(second) + nanoseconds(std::stoll(digits)));
+  SeriesTime time = sys_days{date}.time_since_epoch() + hours(h) + minutes(m) + seconds(sec) +
+                    nanoseconds(DigitsValue(digits));
+  if (offset.size() > 1) {
+    const int offsetHours = DigitsValue(offset.substr(1, 2));
+    const int offsetMinutes = DigitsValue(offset.substr(offset.size() - 2));
+    if (offsetHours > 23 || offsetMinutes > 59) stamp.Refuse("has no valid offset from UTC");
+    const minutes east(offsetHours * 60 + offsetMinutes);
+    time -= offset[0] == '-' ? -east : east;
+  }
+  return time;
 }
 
 // The stop texts of fits that ended with a result worth plotting.
@@ -79,52 +128,45 @@ std::string CsvText(const std::string& text) {
 }  // namespace
 
 SeriesPattern::SeriesPattern(const std::string& expression) : text_(expression) {
-  try {
-    regex_ = std::regex(expression, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    throw Error("The x pattern \"" + expression + "\" is no regular expression: " + e.what());
-  }
-  if (regex_.mark_count() < 1)
+  re2::RE2::Options options;
+  options.set_log_errors(false);
+  options.set_max_mem(kPatternMemory);
+  auto regex = std::make_shared<const re2::RE2>(expression, options);
+  if (!regex->ok())
+    throw Error("The x pattern \"" + expression + "\" is no regular expression: " + regex->error());
+  if (regex->NumberOfCapturingGroups() < 1)
     throw Error("The x pattern \"" + expression +
                 "\" has no group: put the number's part in parentheses, as in t=(\\d+)us");
+  regex_ = std::move(regex);
 }
 
 std::optional<double> SeriesPattern::ValueIn(const std::string& file) const {
   const std::string name = FileNameOf(file);
-  std::smatch match;
-  if (!std::regex_search(name, match, regex_) || !match[1].matched) return std::nullopt;
+  re2::StringPiece groups[2];
+  if (!regex_->Match(name, 0, name.size(), re2::RE2::UNANCHORED, groups, 2) ||
+      groups[1].data() == nullptr)
+    return std::nullopt;
   double value = 0;
-  if (!TryParseReal(match[1].str(), value) || !std::isfinite(value)) return std::nullopt;
+  if (!TryParseReal(std::string(groups[1]), value) || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
-std::optional<SeriesTime> HeaderTimeStamp(std::string_view text) {
-  static const std::regex stampLine(
-      R"(^\s*[#;%]*\s*(time\s*stamp|time|date\s*time|date)\s*[:=]\s*)"
-      R"((\d{4})-(\d{2})-(\d{2})[Tt ](\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?)"
-      R"(\s*(Z|z|[+-]\d{2}:?\d{2})?\s*$)",
-      std::regex::ECMAScript | std::regex::icase);
+std::optional<SeriesTime> HeaderTimeStamp(std::string_view text, const std::string& source) {
+  // A stamp line: its key, then a value that starts as an ISO 8601 date.
+  static const re2::RE2 stampLine(
+      R"((?i)\s*[#;%]*\s*(?:time\s*stamp|time|date\s*time|date)\s*[:=]\s*)"
+      R"((\d{4}-\d{2}-\d{2}.*?)\s*)");
   size_t start = 0;
-  while (start < text.size()) {
+  for (int number = 1; start < text.size(); ++number) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    std::string line(text.substr(start, end - start));
+    std::string_view line = text.substr(start, end - start);
     start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (StartsLikeNumber(line)) break;  // the data begin
-    std::smatch m;
-    if (!std::regex_match(line, m, stampLine)) continue;
-    std::optional<SeriesTime> time = UtcTime(ToInt(m[2]), ToInt(m[3]), ToInt(m[4]), ToInt(m[5]),
-                                             ToInt(m[6]), ToInt(m[7]), m[8].str());
-    if (!time) continue;
-    if (m[9].matched && m[9].length() > 1) {
-      const std::string offset = m[9].str();
-      const int sign = offset[0] == '-' ? -1 : 1;
-      const std::chrono::minutes east(std::stoi(offset.substr(1, 2)) * 60 +
-                                      std::stoi(offset.substr(offset.size() - 2)));
-      *time -= sign * east;
-    }
-    return time;
+    re2::StringPiece value;
+    if (!re2::RE2::FullMatch(line, stampLine, &value)) continue;
+    return ParseStamp(StampText{value, number, source});
   }
   return std::nullopt;
 }
@@ -135,7 +177,7 @@ std::optional<SeriesTime> RecordingTimeStamp(const std::string& path) {
   std::string head(kHeaderBytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
-  return HeaderTimeStamp(head);
+  return HeaderTimeStamp(head, path);
 }
 
 SeriesRow SeriesRowOfFit(const std::string& file, const FitResult& fit,
@@ -209,7 +251,10 @@ SeriesRow FitSeriesFile(Session& session, const std::string& file, const FitRequ
   std::vector<std::string> messages;
   session.SetMessageSink([&messages](const std::string& text) { messages.push_back(text); });
   SeriesRow row;
+  std::optional<SeriesTime> stamp;
   try {
+    // A header's bad time stamp fails the file before its fit.
+    if (spectrum) stamp = RecordingTimeStamp(file);
     ReadFileToFit(session, file, spectrum, fit.uncertainty.source == UncertaintySource::Column);
     FitRequest request = fit;
     request.report.dataFileName = FileNameOf(file);
@@ -224,7 +269,7 @@ SeriesRow FitSeriesFile(Session& session, const std::string& file, const FitRequ
     row = FailedSeriesRow(file, UserMessage(e, "the fit"));
   }
   session.SetMessageSink([](const std::string&) {});
-  if (spectrum) row.timeStamp = RecordingTimeStamp(file);
+  row.timeStamp = stamp;
   row.messages = std::move(messages);
   return row;
 }

@@ -9,13 +9,17 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "model/fit.h"
 #include "model/session.h"
+
+namespace re2 {
+class RE2;
+}
 
 namespace lumora {
 
@@ -30,7 +34,10 @@ enum class SeriesAxis : int {
 
 // A regular expression over file names whose first group is the x value
 // (for example "t=(\d+)us" or "(\d+)W"). Raises Error for an expression
-// that does not compile or has no group.
+// that does not compile or has no group. It is matched by an automaton in
+// time linear in the name and in bounded memory, so that no pattern or name
+// can exhaust the stack or run for minutes; back-references and look-around
+// are therefore refused as no regular expression.
 class SeriesPattern {
  public:
   explicit SeriesPattern(const std::string& expression);
@@ -41,7 +48,7 @@ class SeriesPattern {
 
  private:
   std::string text_;
-  std::regex regex_;
+  std::shared_ptr<const re2::RE2> regex_;  // immutable: shared by copies
 };
 
 // Since the Unix epoch; whole nanoseconds, so that the seconds between two
@@ -52,9 +59,12 @@ using SeriesTime = std::chrono::nanoseconds;
 // "# time: 2026-03-01T10:15:30.000250Z" ("time", "timestamp", "time stamp",
 // "date" or "datetime", then ":" or "=", then an ISO 8601 date and time; a
 // space may stand for the "T", an offset "+01:00" is taken into account, no
-// offset means UTC). None when the header has no such line. The data rows
-// are not read.
-std::optional<SeriesTime> HeaderTimeStamp(std::string_view text);
+// offset means UTC). None when the header has no such line; Error naming
+// the line (and `source`) when its value starts as a date but is no date
+// and time of the years 1900 to 2100 (a date alone, 2026-02-30, hour 24, an
+// offset of +99:99). The data rows are not read.
+std::optional<SeriesTime> HeaderTimeStamp(std::string_view text, const std::string& source = "");
+// The same of a file's first 64 KiB; none when it cannot be read.
 std::optional<SeriesTime> RecordingTimeStamp(const std::string& path);
 
 // One file's row. A fit that raised keeps its row: the numbers are NaN and

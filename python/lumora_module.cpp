@@ -6,11 +6,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
 
 #include "base/errors.h"
+#include "base/format.h"
 #include "base/numparse.h"
 #include "model/line_pair_analysis.h"
 #include "model/table_text.h"
@@ -409,6 +411,34 @@ std::optional<double> RealKeyword(const py::kwargs& kw, const char* name) {
   return value.cast<double>();
 }
 
+// The relative intensity noise: 0 or more, as the refits take it.
+double NoiseKeyword(const py::kwargs& kw) {
+  const double noise = RealKeyword(kw, "noise").value_or(0);
+  if (!(noise >= 0) || !std::isfinite(noise))
+    throw Error(Format("The intensity noise must be 0 or more, not %s.", MessageNumber(noise)));
+  return noise;
+}
+
+// A whole number from `low` to `high`, or nothing when absent or None;
+// another type is a TypeError, a number outside a ValueError naming both.
+template <typename T>
+std::optional<T> WholeKeyword(const py::kwargs& kw, const char* name, T low, T high) {
+  if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
+  const py::object value = kw[name];
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + " must be a whole number, not " + TypeName(value));
+  const auto outside = [&value](const py::int_& bound, int op) {
+    const int result = PyObject_RichCompareBool(value.ptr(), bound.ptr(), op);
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+  };
+  if (outside(py::int_(low), Py_LT) || outside(py::int_(high), Py_GT))
+    throw py::value_error(Format("%s must be a whole number from %s to %s, not %s", name,
+                                 std::to_string(low), std::to_string(high),
+                                 py::repr(value).cast<std::string>()));
+  return value.cast<T>();
+}
+
 std::optional<std::string> TextKeyword(const py::handle& value, const char* name) {
   if (value.is_none()) return std::nullopt;
   if (!py::isinstance<py::str>(value))
@@ -429,7 +459,7 @@ FieldOverrides Overrides(const py::kwargs& kw) {
   o.fitTemperature = BoolKeyword(kw, "fit_temperature").value_or(false);
   // The intensities' uncertainties, as lumora-cli's --noise, --poisson and
   // --sigma-column state them: at most one.
-  const double noise = RealKeyword(kw, "noise").value_or(0);
+  const double noise = NoiseKeyword(kw);
   const bool poisson = BoolKeyword(kw, "poisson").value_or(false);
   const bool column = BoolKeyword(kw, "sigma_column").value_or(false);
   if ((noise > 0) + poisson + column > 1)
@@ -591,13 +621,7 @@ py::object FitMany(SessionHandle& s, const py::object& files, const py::kwargs& 
   }
   const std::optional<std::string> pattern =
       kw.contains("x_pattern") ? TextKeyword(kw["x_pattern"], "x_pattern") : std::nullopt;
-  int jobs = 0;
-  if (kw.contains("jobs") && !kw["jobs"].is_none()) {
-    if (!py::isinstance<py::int_>(kw["jobs"]) || py::isinstance<py::bool_>(kw["jobs"]) ||
-        kw["jobs"].cast<long long>() < 1)
-      throw py::value_error("jobs must be a whole number of 1 or more");
-    jobs = kw["jobs"].cast<int>();
-  }
+  const int jobs = WholeKeyword<int>(kw, "jobs", 1, std::numeric_limits<int>::max()).value_or(0);
   const SeriesTable table = Run(s, [&] { return s.FitMany(o, paths, spectrum, pattern, jobs); });
   std::vector<std::string> messages;
   for (const SeriesRow& row : table.rows)
@@ -637,13 +661,26 @@ void SaveSeries(const py::object& path, const py::object& table) {
   const py::module_ os = py::module_::import("os");
   std::vector<SeriesRow> rows;
   for (const py::handle& item : py::iter(records)) {
+    // A cell of a number column: any real number (NaN for an empty one).
+    const auto number = [&item, &rows](const char* column) {
+      const py::object value = item[column];
+      if (!py::isinstance<py::str>(value) && !py::isinstance<py::bytes>(value)) {
+        try {
+          return py::float_(value).cast<double>();
+        } catch (const py::error_already_set&) {
+        }
+      }
+      throw py::type_error(Format("table: %s of row %d must be a number, not %s %s", column,
+                                  static_cast<int>(rows.size() + 1), TypeName(value),
+                                  py::repr(value).cast<std::string>()));
+    };
     SeriesRow row;
     row.file = os.attr("fsencode")(py::str(item["file"])).cast<std::string>();
-    row.x = item["x"].cast<double>();
-    row.n1 = item["n1"].cast<double>();
-    row.n1Uncertainty = item["u_n1"].cast<double>();
-    row.second = item["second"].cast<double>();
-    row.sum = item["sum"].cast<double>();
+    row.x = number("x");
+    row.n1 = number("n1");
+    row.n1Uncertainty = number("u_n1");
+    row.second = number("second");
+    row.sum = number("sum");
     row.stop = py::str(item["stop"]).cast<std::string>();
     rows.push_back(std::move(row));
   }
@@ -809,11 +846,11 @@ PYBIND11_MODULE(lumora, m) {
                 "monte_carlo");
             MonteCarloSettings settings;
             settings.runs = runs;
-            settings.noise = RealKeyword(kw, "noise").value_or(0);
+            settings.noise = NoiseKeyword(kw);
             settings.akiAccuracy = BoolKeyword(kw, "aki_accuracy").value_or(false);
-            settings.seed = kw.contains("seed") && !kw["seed"].is_none()
-                                ? kw["seed"].cast<uint64_t>()
-                                : DrawSeed();
+            settings.seed =
+                WholeKeyword<uint64_t>(kw, "seed", 0, std::numeric_limits<uint64_t>::max())
+                    .value_or(DrawSeed());
             const FieldOverrides o = Overrides(kw);
             FitResult fit;
             MonteCarloResult result;

@@ -154,6 +154,22 @@ void SessionHandle::SetLineIncluded(size_t line, bool included) {
   RecalculateWhenEnough();
 }
 
+FieldCaptions SessionHandle::FieldNames(const FieldOverrides& o) const {
+  std::vector<WindowField> given;
+  for (const auto& [field, text] : o.texts) given.push_back(field);
+  return GivenOrSettingsNames(context_->settings(), element_, given, KeywordOf);
+}
+
+template <typename Call>
+auto SessionHandle::NamingFields(const FieldOverrides& overrides, Call call) -> decltype(call()) {
+  try {
+    return call();
+  } catch (const FieldError& e) {
+    // Named already: no caption left for a later renaming to match.
+    throw FieldError("", RenamedFieldMessage(e, FieldNames(overrides)));
+  }
+}
+
 WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
   WindowFields f = fields_;
   ApplyDistribution(o, f);
@@ -163,52 +179,58 @@ WindowFields SessionHandle::Fields(const FieldOverrides& o) const {
 
 CommandOutcome SessionHandle::Fit(const FieldOverrides& overrides, bool withLog,
                                   FitResult& result) {
-  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
-  request.report.dataFileName = dataFileName_;
-  request.report.kind = ReportKind::FinalResults;
-  request.log.folder = logFolder_;
-  request.log.text = withLog;
-  request.uncertainty = overrides.uncertainty;
-  // The model's G_m always follows the intensities, as after a read.
-  session_.Recalculate();
-  // Every result carries its own header, as a single-file lumora-cli run prints it.
-  session_.ResetResultsLines();
-  result = session_.Fit(request);
-  CommandOutcome outcome;
-  outcome.report = result.report;
-  // A weighted fit's chi-square follows its results line, as lumora-cli prints it.
-  if (result.weighted && !result.resultsLine.line.empty())
-    for (const std::string& line : FitUncertaintyLines(result)) outcome.report.push_back(line);
-  outcome.resultsLine = result.resultsLine;
-  outcome.figures = ComputeResultsFigures(session_.Table().levels, FitResultsInput(result));
-  if (withLog) outcome.log = LfText(result.logText);
-  return outcome;
+  return NamingFields(overrides, [&] {
+    FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, FieldNames(overrides));
+    request.report.dataFileName = dataFileName_;
+    request.report.kind = ReportKind::FinalResults;
+    request.log.folder = logFolder_;
+    request.log.text = withLog;
+    request.uncertainty = overrides.uncertainty;
+    request.beforeIteration = [](int) { python::StopIfInterrupted(); };
+    // The model's G_m always follows the intensities, as after a read.
+    session_.Recalculate();
+    // Every result carries its own header, as a single-file lumora-cli run prints it.
+    session_.ResetResultsLines();
+    result = session_.Fit(request);
+    CommandOutcome outcome;
+    outcome.report = result.report;
+    // A weighted fit's chi-square follows its results line, as lumora-cli prints it.
+    if (result.weighted && !result.resultsLine.line.empty())
+      for (const std::string& line : FitUncertaintyLines(result)) outcome.report.push_back(line);
+    outcome.resultsLine = result.resultsLine;
+    outcome.figures = ComputeResultsFigures(session_.Table().levels, FitResultsInput(result));
+    if (withLog) outcome.log = LfText(result.logText);
+    return outcome;
+  });
 }
 
 CommandOutcome SessionHandle::Map(const FieldOverrides& overrides, MapResult& result) {
-  MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
-  request.dataFileName = dataFileName_;
-  request.uncertainty = overrides.uncertainty;
-  request.progress = [](int, int) { python::StopIfInterrupted(); };
-  session_.Recalculate();
-  session_.ResetResultsLines();
-  result = session_.Map(request);
-  CommandOutcome outcome;
-  outcome.report = result.report;
-  // A weighted map's chi-square follows its results line, as lumora-cli prints it.
-  if (!result.resultsLine.line.empty())
-    for (const std::string& line : MapUncertaintyLines(result)) outcome.report.push_back(line);
-  outcome.resultsLine = result.resultsLine;
-  outcome.figures = ComputeResultsFigures(session_.Table().levels, MapResultsInput(result));
-  return outcome;
+  return NamingFields(overrides, [&] {
+    MapRequest request = MapRequestFromFields(Fields(overrides), massAmu_, FieldNames(overrides));
+    request.dataFileName = dataFileName_;
+    request.uncertainty = overrides.uncertainty;
+    request.progress = [](int, int) { python::StopIfInterrupted(); };
+    session_.Recalculate();
+    session_.ResetResultsLines();
+    result = session_.Map(request);
+    CommandOutcome outcome;
+    outcome.report = result.report;
+    // A weighted map's chi-square follows its results line, as lumora-cli prints it.
+    if (!result.resultsLine.line.empty())
+      for (const std::string& line : MapUncertaintyLines(result)) outcome.report.push_back(line);
+    outcome.resultsLine = result.resultsLine;
+    outcome.figures = ComputeResultsFigures(session_.Table().levels, MapResultsInput(result));
+    return outcome;
+  });
 }
 
 CommandOutcome SessionHandle::MonteCarlo(const FieldOverrides& overrides,
                                          const MonteCarloSettings& settings, FitResult& fit,
                                          MonteCarloResult& result) {
-  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  FitRequest request = FitRequestFromFields(Fields(overrides), massAmu_, FieldNames(overrides));
   request.uncertainty = overrides.uncertainty;
-  const MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
+  MonteCarloRequest refits = MonteCarloRequestFor(request, settings);
+  refits.progress = [](int, int) { python::StopIfInterrupted(); };
   CommandOutcome outcome = Fit(overrides, false, fit);
   result = session_.MonteCarlo(refits, fit);
   for (const std::string& line : MonteCarloReport(result, refits)) outcome.report.push_back(line);
@@ -229,7 +251,7 @@ SeriesTable SessionHandle::FitMany(const FieldOverrides& overrides,
                                    const std::optional<std::string>& xPattern, int threads) {
   SeriesRequest request;
   request.element = elementSource_;
-  request.fit = FitRequestFromFields(Fields(overrides), massAmu_, KeywordOf);
+  request.fit = FitRequestFromFields(Fields(overrides), massAmu_, FieldNames(overrides));
   request.fit.beforeIteration = [](int) { python::StopIfInterrupted(); };
   request.spectrum = spectrum;
   if (request.spectrum) request.spectrum->options.checkpoint = python::StopIfInterrupted;
@@ -259,6 +281,7 @@ LineAnalysisResult SessionHandle::Analyze(const SimulationParameters& limits,
   request.start = AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, massAmu_);
   request.pairX = pairX;
   request.pairY = pairY;
+  request.progress = [](int, int) { python::StopIfInterrupted(); };
   LineAnalysisResult result = session_.AnalyzeLines(request);
   dataFileName_.clear();
   return result;

@@ -93,6 +93,12 @@ class SessionHandle {
                              double pairX, double pairY);
 
  private:
+  // How messages name a field: by its keyword when the call gave it, else
+  // by the settings key it came from.
+  FieldCaptions FieldNames(const FieldOverrides& overrides) const;
+  // Runs `call`; a refused field is named as FieldNames says.
+  template <typename Call>
+  auto NamingFields(const FieldOverrides& overrides, Call call) -> decltype(call());
   void LoadElement();
   void RecalculateWhenEnough();
   // Where the session's plain messages go: into messages_.

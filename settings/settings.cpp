@@ -216,18 +216,44 @@ std::string Settings::ReadString(const std::string& section, const std::string& 
   return v ? std::string(v) : def;
 }
 
+namespace {
+
+// A key's place for messages: the key, its section and the file.
+std::string KeyPlace(const std::string& file, const std::string& section, const std::string& key) {
+  const bool program = !section.empty() && section[0] == '_';
+  return Format("The key \"%s\" of the %ssection \"%s\" in the settings file \"%s\"",
+                QuoteToken(key), program ? "" : "element ", QuoteToken(section), file);
+}
+
+[[noreturn]] void RefuseValue(const std::string& file, const std::string& section,
+                              const std::string& key, const char* wanted, const char* value) {
+  throw Error(KeyPlace(file, section, key) +
+              Format(" must be %s, not \"%s\".", wanted, QuoteToken(value)));
+}
+
+}  // namespace
+
 int Settings::ReadInteger(const std::string& section, const std::string& key, int def) const {
   const char* v = impl_->Value(section, key);
+  if (!v) return def;
   int32_t n;
-  if (!v || !TryParseInt(Trim(v), n)) return def;
+  if (!TryParseInt(Trim(v), n))
+    RefuseValue(impl_->fileName, section, key,
+                "a whole number between -2147483648 and 2147483647", v);
   return n;
 }
 
 double Settings::ReadFloat(const std::string& section, const std::string& key, double def) const {
   const char* v = impl_->Value(section, key);
+  if (!v) return def;
   double x;
-  if (!v || !TryParseReal(Trim(v), x)) return def;
+  if (!TryParseReal(Trim(v), x)) RefuseValue(impl_->fileName, section, key, "a number", v);
   return x;
+}
+
+std::string SettingsKeyPlace(const Settings& settings, const std::string& section,
+                             const std::string& key) {
+  return KeyPlace(settings.FileName(), section, key);
 }
 
 void Settings::WriteString(const std::string& section, const std::string& key,
@@ -352,21 +378,53 @@ double ElementMassAmu(const Settings& settings, const std::string& element) {
   return mass;
 }
 
+namespace {
+
+// Where each text field of the window comes from and how it is shown.
+struct FieldSource {
+  std::string WindowFields::*field;
+  const char* section;  // null: the element's section
+  const char* key;
+  const char* format;  // "%d" for an integer key
+};
+
+constexpr FieldSource kFieldSources[] = {
+    {&WindowFields::FromDensity, "_Iteration", "FromDensity", "%3.1e"},
+    {&WindowFields::ToDensity, "_Iteration", "ToDensity", "%3.1e"},
+    {&WindowFields::DensityPoints, "_Iteration", "DensityPoints", "%d"},
+    {&WindowFields::FromTemperature, "_Iteration", "FromTemperature", "%.0f"},
+    {&WindowFields::ToTemperature, "_Iteration", "ToTemperature", "%.0f"},
+    {&WindowFields::TemperaturePoints, "_Iteration", "TemperaturePoints", "%d"},
+    {&WindowFields::FitDensity, "_Fit", "FromDensity", "%3.1e"},
+    {&WindowFields::FitTemperature, "_Fit", "FromTemperature", "%.0f"},
+    {&WindowFields::MaxIter, "_Fit", "Count", "%d"},
+    {&WindowFields::Tn, "_Parameters", "Tn", "%.0f"},
+    {&WindowFields::Path, "_Parameters", "Path", "%.3f"},
+    {&WindowFields::Count, nullptr, "Boltzmax", "%d"},
+};
+
+}  // namespace
+
 WindowFields LoadWindowFields(const Settings& s, const std::string& element) {
   WindowFields f;
-  f.FromDensity = Format("%3.1e", ReadReal(s, "_Iteration", "FromDensity"));
-  f.ToDensity = Format("%3.1e", ReadReal(s, "_Iteration", "ToDensity"));
-  f.DensityPoints = Format("%d", ReadInt(s, "_Iteration", "DensityPoints"));
-  f.FromTemperature = Format("%.0f", ReadReal(s, "_Iteration", "FromTemperature"));
-  f.ToTemperature = Format("%.0f", ReadReal(s, "_Iteration", "ToTemperature"));
-  f.TemperaturePoints = Format("%d", ReadInt(s, "_Iteration", "TemperaturePoints"));
-  f.FitDensity = Format("%3.1e", ReadReal(s, "_Fit", "FromDensity"));
-  f.FitTemperature = Format("%.0f", ReadReal(s, "_Fit", "FromTemperature"));
-  f.MaxIter = Format("%d", ReadInt(s, "_Fit", "Count"));
-  f.Tn = Format("%.0f", ReadReal(s, "_Parameters", "Tn"));
-  f.Path = Format("%.3f", ReadReal(s, "_Parameters", "Path"));
-  f.Count = Format("%d", element.empty() ? 1 : s.ReadInteger(element, "Boltzmax", 1));
+  for (const FieldSource& source : kFieldSources) {
+    const bool integer = std::string_view(source.format) == "%d";
+    if (!source.section)
+      f.*source.field = Format(source.format, element.empty() ? 1 : s.ReadInteger(element, source.key, 1));
+    else if (integer)
+      f.*source.field = Format(source.format, ReadInt(s, source.section, source.key));
+    else
+      f.*source.field = Format(source.format, ReadReal(s, source.section, source.key));
+  }
   return f;
+}
+
+std::string WindowFieldKeyPlace(const Settings& settings, const std::string& element,
+                                std::string WindowFields::*field) {
+  for (const FieldSource& source : kFieldSources)
+    if (source.field == field)
+      return SettingsKeyPlace(settings, source.section ? source.section : element, source.key);
+  return "";
 }
 
 }  // namespace lumora

@@ -1,6 +1,8 @@
 // The settings file lumora.ini: sections "_Files", "_Parameters",
 // "_Iteration", "_Fit" and one section per element. Reads fall back to the
-// key's default when the value is missing or does not parse; every write
+// key's default when the key is missing; a number that is there but does
+// not parse (empty, "0,5", "abc", beyond its type) raises Error naming the
+// key, its section and the file. Every write
 // reaches the file at once (through a temporary file and a rename), changes
 // only the key's own line and keeps every other line as it stands.
 #pragma once
@@ -25,6 +27,7 @@ class Settings {
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& def) const;
+  // Error when the key is there but its value is no such number.
   int ReadInteger(const std::string& section, const std::string& key, int def) const;
   double ReadFloat(const std::string& section, const std::string& key, double def) const;
 
@@ -42,6 +45,12 @@ class Settings {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// "The key "Path" of the section "_Parameters" in the settings file
+// "<file>"" ("of the element section" for an element's key): how a message
+// names a key, followed by what is wrong with its value.
+std::string SettingsKeyPlace(const Settings& settings, const std::string& section,
+                             const std::string& key);
 
 // One key of the settings file with its type and default (as text).
 struct SettingKey {
@@ -99,6 +108,12 @@ struct WindowFields {
 };
 
 // Fills the fields from the settings; Count from the element's Boltzmax.
+// Error for a value that is there but is no number.
 WindowFields LoadWindowFields(const Settings& settings, const std::string& element);
+
+// The settings key a field is filled from, as SettingsKeyPlace names it
+// (the element's section for Count); empty for a field of no key.
+std::string WindowFieldKeyPlace(const Settings& settings, const std::string& element,
+                                std::string WindowFields::*field);
 
 }  // namespace lumora

@@ -128,6 +128,10 @@ std::optional<std::string> StartupCheck() {
 
   std::error_code ec;
   std::filesystem::create_directories(*user, ec);
+  // Without the folder no settings can be kept: name it and why (a
+  // read-only home, say), rather than go on with empty settings.
+  if (!FolderExists(*user))
+    throw InOutError::FromErrno("Cannot create folder", *user, ec ? ec.value() : ENOTDIR);
   // A failed copy is not fatal: the settings then read as empty.
   for (const auto& f : RequiredFiles()) CopyNoOverwrite(Join(*common, f), Join(*user, f));
   return settingsPath;

@@ -22,7 +22,8 @@ std::optional<std::string> UserDataFolder();
 std::optional<std::string> CommonDataFolder();
 
 // Runs the check; returns the path of the per-user settings file, or nothing
-// when the program must end with kMissingFilesMessage.
+// when the program must end with kMissingFilesMessage. Raises InOutError
+// naming the per-user folder when a first start cannot create it.
 std::optional<std::string> StartupCheck();
 
 }  // namespace lumora

@@ -40,6 +40,8 @@ def test_a_bad_number_in_a_measurement_keeps_the_program_text(world, cli, sessio
 @pytest.mark.parametrize("kwargs, options, text", [
     ({"density": "abc"}, ["--density", "abc"], "{}: 'abc' is not a valid floating point value"),
     ({"max_iter": 1.5}, ["--max-iter", "1.5"], "{}: '1.5' is not a valid integer value"),
+    ({"max_iter": 0}, ["--max-iter", "0"], '{} must be at least 1, not "0".'),
+    ({"max_iter": -1}, ["--max-iter", "-1"], '{} must be at least 1, not "-1".'),
     ({"density": -1}, ["--density", "-1"], '{} must be greater than 0, not "-1".'),
     ({"path": 1e300}, ["--path", "1e300"], '{} must be at most 1000, not "1E300".'),
 ])
@@ -52,6 +54,50 @@ def test_a_bad_field_keeps_the_program_text(world, cli, session, kwargs, options
     assert cli_error(cli("fit", *options, path), path) == text.format(options[0])
     if "abc" in text:
         assert isinstance(caught.value, (lumora.ConvertError, ValueError))
+
+
+def test_a_settings_value_is_named_by_its_key(world):
+    ini = world / "lumora.ini"
+    ini.write_text(ini.read_text().replace("Path=1", "Path=-1"))
+    session = lumora.Session(ini=ini)
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(lumora.Error) as caught:
+        session.fit()
+    assert str(caught.value) == (f'The key "Path" of the section "_Parameters" in the settings '
+                                 f'file "{ini}" must be greater than 0, not "-1".')
+    with pytest.raises(lumora.Error, match='^path must be greater than 0, not "-2"'):
+        session.fit(path=-2)
+    ini.write_text(ini.read_text().replace("Path=-1", "Path=0,5"))
+    with pytest.raises(lumora.Error, match='The key "Path" .* must be a number, not "0,5"'):
+        lumora.Session(ini=ini)
+
+
+@pytest.mark.parametrize("call, error, text", [
+    (lambda s: s.fit(noise=-0.5), lumora.Error, "The intensity noise must be 0 or more, not -0.5."),
+    (lambda s: s.map(noise=float("nan"), density_points=3, temperature_points=3), lumora.Error,
+     "The intensity noise must be 0 or more, not NAN."),
+    (lambda s: s.monte_carlo(20, noise=0.02, seed=-1), ValueError,
+     "seed must be a whole number from 0 to 18446744073709551615, not -1"),
+    (lambda s: s.monte_carlo(20, noise=0.02, seed=2**70), ValueError,
+     f"seed must be a whole number from 0 to 18446744073709551615, not {2**70}"),
+    (lambda s: s.fit_many([], jobs=2**31), ValueError,
+     "jobs must be a whole number from 1 to 2147483647, not 2147483648"),
+    (lambda s: s.fit_many([], jobs="2"), TypeError, "jobs must be a whole number, not str"),
+])
+def test_nonsense_arguments_are_refused_by_name(world, session, call, error, text):
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    with pytest.raises(error) as caught:
+        call(session)
+    assert str(caught.value) == text
+
+
+def test_save_series_names_a_cell_that_is_no_number(world):
+    rows = np.array([("a.txt", "later", 1e15, 1e13, np.nan, 0.1, "OK")],
+                    dtype=[("file", "U10"), ("x", "U10"), ("n1", "f8"), ("u_n1", "f8"),
+                           ("second", "f8"), ("sum", "f8"), ("stop", "U10")])
+    with pytest.raises(TypeError, match="table: x of row 1 must be a number, not str_? 'later'"):
+        lumora.save_series(world / "s.csv", rows)
+    assert not (world / "s.csv").exists()
 
 
 def test_a_wavelength_not_in_the_base(world, cli, session):

@@ -155,6 +155,15 @@ def test_save_series_writes_what_the_cli_writes(world, cli, scan):
                                   [120, 200, 50, 80])
 
 
+def test_series_x_survives_hostile_names_and_patterns():
+    # Without a bounded matcher the first overflows the stack and the
+    # second runs for minutes.
+    assert np.isnan(lumora.series_x(["n" * 30000], x_pattern="(.*)1")).all()
+    assert np.isnan(lumora.series_x(["a" * 40], x_pattern="(a+)+b")).all()
+    with pytest.raises(lumora.Error, match="is no regular expression"):
+        lumora.series_x(["t=5us"], x_pattern=r"t=(\d)\1")
+
+
 def test_one_worker_leaves_the_session_as_it_was(world, scan):
     """jobs=1 fits in the session itself: its lines stay, and its messages
     still reach Python afterwards."""

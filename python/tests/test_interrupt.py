@@ -26,3 +26,16 @@ def test_ctrl_c_stops_a_long_map(world, session):
     finally:
         timer.cancel()
     assert session.fit().results_line
+
+
+def test_ctrl_c_stops_a_fit_that_does_not_end(world, session):
+    session.read_measurement(world / "meas" / "argon_n2e15.txt")
+    timer = _interrupt_soon()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            # A start this far from the lines' 1s densities never settles:
+            # without the stop it iterates up to its limit, for hours.
+            session.fit(distribution="1s", temperature=5000, max_iter=2**31 - 1)
+    finally:
+        timer.cancel()
+    assert session.fit().results_line

@@ -269,8 +269,6 @@ class MainFormTest : public QObject {
                                         << three << -1;
     QTest::newRow("negative index") << sections + "[_Parameters]\r\nDefaultAtom=-1\r\n"
                                     << three << -1;
-    QTest::newRow("unparseable index") << sections + "[_Parameters]\r\nDefaultAtom=x\r\n"
-                                       << three << 0;
     QTest::newRow("no element sections")
         << QByteArray("[_Files]\nDatabase=/db\n") << QStringList{} << -1;
     QTest::newRow("empty file") << QByteArray() << QStringList{} << -1;
@@ -294,6 +292,21 @@ class MainFormTest : public QObject {
     // None of these sections names a level file that exists.
     QCOMPARE(answers.errors.size(), 1);
     QVERIFY2(answers.errors[0].startsWith("File error: "), qPrintable(answers.errors[0]));
+  }
+
+  // A number of the settings that does not read stops the start with an
+  // error naming its key, where it once read as the default.
+  void anUnreadableSettingsNumberStopsTheStart() {
+    WriteIni("[_Files]\r\n[Ne I]\r\n[_Parameters]\r\nDefaultAtom=x\r\n");
+    Answers answers;
+    try {
+      TMainForm form(IniPath().toStdString(), answers.Dialogs());
+      QFAIL("the window started");
+    } catch (const lumora::Error& e) {
+      QVERIFY2(QString(e.what()).startsWith(
+                   "The key \"DefaultAtom\" of the section \"_Parameters\" in the settings file"),
+               e.what());
+    }
   }
 
   void emptySettingsFillTheFieldsWithTheDefaults() {

@@ -308,7 +308,26 @@ INSTANTIATE_TEST_SUITE_P(
                       RealCase{"%.5e", 1024.5, "1.0245E+003"},
                       RealCase{"%.4e", 1024.5, "1.025E+003"}, RealCase{"%.2f", 0.125, "0.13"},
                       RealCase{"%.2f", 2.675, "2.67"}, RealCase{"%.0f", -0.5, "-1"},
-                      RealCase{"%.1f", 0.05, "0.1"}));
+                      RealCase{"%.1f", 0.05, "0.1"},
+                      // the map file's format: a half at the 13th digit, a carry
+                      // through every digit, the least subnormal
+                      RealCase{"%.12e", 123456789012.5, "1.23456789013E+011"},
+                      RealCase{"%.12e", -123456789012.5, "-1.23456789013E+011"},
+                      RealCase{"%.12e", 999999999999.5, "1.00000000000E+012"},
+                      RealCase{"%.12e", 4.9406564584124654e-324, "4.94065645841E-324"},
+                      RealCase{"%.16e", 0.1, "1.000000000000000E-001"}));
+
+// The map file's writer appends Format's text without parsing a format.
+TEST(AppendScientific, AppendsWhatFormatWrites) {
+  const double values[] = {0.0,  -0.0, 1.0 / 3.0, 6.103671557903e-4, 123456789012.5, 1e-320,
+                           1e308, -2.5, std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::quiet_NaN()};
+  for (double v : values) {
+    std::string text = "x";
+    AppendScientific(text, v, 12, 3);
+    EXPECT_EQ(text, "x" + Format("%.12e", v)) << v;
+  }
+}
 
 TEST(FormatLocale, DecimalPointStaysAPointUnderACommaLocale) {
   const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"};

@@ -51,6 +51,43 @@ class ElementCli : public ::testing::Test {
   std::string ini_;
 };
 
+// A settings value the user never typed as an option is named by its key:
+// an unreadable one stops the command, a readable one out of range the file.
+TEST_F(ElementCli, SettingsFaultsNameTheKeyNotAnOption) {
+  const std::string sample = std::string(LUMORA_SOURCE_DIR) + "/data/measurements/argon_n2e15.txt";
+  const std::string base = IniText(std::string(LUMORA_SOURCE_DIR) + "/data/database");
+  const auto withValue = [&base](const std::string& from, const std::string& to) {
+    std::string text = base;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const std::string place = "The key \"Path\" of the section \"_Parameters\" in the settings file \"" +
+                            ini_ + "\"";
+  Write("lumora.ini", withValue("Path=1", "Path=-1"));
+  CliRun r = Cli("fit '" + sample + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(place + " must be greater than 0, not \"-1\"."), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("--path"), std::string::npos) << r.err;
+  // Typed, the option is named.
+  r = Cli("fit --path -2 '" + sample + "'");
+  EXPECT_NE(r.err.find("--path must be greater than 0, not \"-2\"."), std::string::npos) << r.err;
+
+  Write("lumora.ini", withValue("Path=1", "Path=0,5"));
+  r = Cli("fit '" + sample + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(place + " must be a number, not \"0,5\"."), std::string::npos) << r.err;
+
+  for (const char* count : {"4.5", "", "0"}) {
+    Write("lumora.ini", withValue("Boltzmax=4", std::string("Boltzmax=") + count));
+    r = Cli("check-element Argon");
+    EXPECT_EQ(r.status, 1) << count;
+    EXPECT_NE(r.out.find("FAULT: The key \"Boltzmax\" of the element section \"Argon\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("OK: the section"), std::string::npos) << r.out;
+  }
+}
+
 TEST_F(ElementCli, Listings) {
   const CliRun levels = Cli("levels");
   ASSERT_EQ(levels.status, 0) << levels.err;

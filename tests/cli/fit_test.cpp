@@ -442,8 +442,9 @@ TEST_F(FitCli, ABatchGoesOnWithTheThreadsItCanStart) {
 }
 
 // A batch interrupted after some files keeps their results, whatever its
-// standard output is: SIGINT (or SIGTERM) stops it after the files in flight,
-// what finished is printed whole, and the status is 128 + the signal.
+// standard output is: SIGINT (or SIGTERM) stops the files in flight at their
+// next step, what finished is printed whole, and the status is 128 + the
+// signal.
 TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
   std::string files;
   for (int k = 0; k < 12; ++k) files += " meas/argon_n2e15.txt";
@@ -478,6 +479,43 @@ TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
     for (size_t i = 1; i < lines.size(); ++i)
       EXPECT_EQ(lines[i], block[1 + (i - 1) % perFile]) << i;
   }
+}
+
+// A fit that would run for hours ends at its next iteration on the first
+// terminating signal of any kind, with the file's error and 128 + the
+// signal; two signals of different kinds end it too. `timeout` sends the
+// signals (its -k 5 kills a run that ignored them).
+TEST_F(FitCli, TheFirstSignalStopsARunAtItsNextStep) {
+  const std::string endless =
+      " fit --distribution 1s --temperature 5000 --max-iter 2000000000 meas/argon_n2e15.txt";
+  const std::pair<const char*, int> signals[] = {{"TERM", 143}, {"INT", 130}, {"HUP", 129}};
+  for (const auto& [signal, status] : signals) {
+    const std::string script = "cd '" + dir_.path() + "' && timeout --preserve-status -k 5 -s " +
+                               signal + " 0.5 '" LUMORA_CLI "' --ini lumora.ini" + endless +
+                               " 2>&1 >/dev/null; echo \"status $?\"";
+    FILE* pipe = popen(script.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+    EXPECT_NE(output.find(Format("Stopped by SIG%s before the end.", signal)), std::string::npos)
+        << output;
+    EXPECT_NE(output.find(Format("status %d", status)), std::string::npos) << output;
+  }
+  // A second signal, of another kind, ends the run as that signal's default does.
+  const std::string twice = "cd '" + dir_.path() + "' && ('" LUMORA_CLI "' --ini lumora.ini" +
+                            endless +
+                            " >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -TERM $pid; kill -INT "
+                            "$pid; n=0; while kill -0 $pid 2>/dev/null && [ $n -lt 500 ]; do "
+                            "sleep 0.01; n=$((n+1)); done; kill -0 $pid 2>/dev/null && kill "
+                            "-KILL $pid; wait $pid; echo $?)";
+  FILE* pipe = popen(twice.c_str(), "r");
+  ASSERT_TRUE(pipe);
+  int status = -1;
+  EXPECT_EQ(std::fscanf(pipe, "%d", &status), 1);
+  pclose(pipe);
+  EXPECT_TRUE(status == 130 || status == 143) << status;
 }
 
 TEST_F(FitCli, JobsMustBeACountOfOneOrMore) {
@@ -558,6 +596,20 @@ TEST_F(CliBatchTest, JsonCarriesTheResultsLinesNumbers) {
   }
 }
 
+// A grid of N points steps (To - From) / N: "To" is the end of its range,
+// one step beyond the last point, which the JSON gives beside it.
+TEST_F(FitCli, TheMapJsonGivesTheGridsLastPoints) {
+  const CliResult r = Run(
+      "map --json --from-density 1e15 --to-density 1e18 --density-points 4 --from-temperature "
+      "1000 --to-temperature 2000 --temperature-points 5 meas/argon_n2e15.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json grid = nlohmann::json::parse(r.out).at("grid");
+  EXPECT_EQ(grid.at("log10_density_to"), 18.0);
+  EXPECT_EQ(grid.at("log10_density_last"), 17.25);
+  EXPECT_EQ(grid.at("second_to"), 2000.0);
+  EXPECT_EQ(grid.at("second_last"), 1800.0);
+}
+
 struct BadInput {
   const char* name;
   const char* args;
@@ -597,6 +649,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"HugeDensity", "fit --density 1e300",
                  "--density must lie between 1 and 1E30, not \"1E300\"."},
         BadInput{"ZeroCount", "fit --count 0", "--count must be at least 1, not \"0\"."},
+        BadInput{"ZeroIterationLimit", "fit --max-iter 0",
+                 "--max-iter must be at least 1, not \"0\"."},
+        BadInput{"NegativeIterationLimit", "fit --max-iter -1",
+                 "--max-iter must be at least 1, not \"-1\"."},
         BadInput{"ZeroGasTemperature", "fit --tn 0", "--tn must be greater than 0, not \"0\"."},
         BadInput{"NegativeExcitationTemperature", "fit --temperature -5",
                  "--temperature must be greater than 0, not \"-5\"."},
@@ -796,6 +852,20 @@ TEST_F(FitCli, UncertaintyOptionsRefuseBadValues) {
     EXPECT_EQ(r.status, 1) << args;
     EXPECT_EQ(r.out, "") << args;
     EXPECT_NE(r.err.find(part), std::string::npos) << args << ": " << r.err;
+  }
+}
+
+// Uncertainties stated so small that the chi-square leaves the doubles
+// give the program's own message, not the statistics library's.
+TEST_F(FitCli, AChiSquareBeyondTheNumbersIsThePrograms) {
+  WriteSamplesWithUncertainties(0);
+  for (const char* noise : {"1e-160", "1e-300"}) {
+    const CliResult r = Run(std::string("fit --noise ") + noise + " meas/noise.txt");
+    EXPECT_EQ(r.status, 1) << noise;
+    EXPECT_NE(r.err.find("The lines disagree with the model far beyond their uncertainties"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Error in function"), std::string::npos) << r.err;
   }
 }
 

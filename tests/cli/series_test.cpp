@@ -65,6 +65,22 @@ class SeriesCli : public ::testing::Test {
     return SplitCrLf(ReadFile(dir_.File(name)));
   }
 
+  // Recordings of the 2E15 sample, meas/r0.recording.csv on, each after its
+  // header line; their names as arguments.
+  std::string StampedRecordings(const std::vector<std::string>& headers) {
+    const std::vector<testing::SyntheticLine> lines =
+        testing::ReadMeasurementAreas(kSamples + "argon_n2e15.txt");
+    std::string names;
+    for (size_t k = 0; k < headers.size(); ++k) {
+      testing::SyntheticSpectrum s;
+      s.seed = k + 1;
+      const std::string name = "meas/r" + std::to_string(k) + ".recording.csv";
+      testing::WriteFile(dir_.File(name), headers[k] + testing::MakeSpectrum(lines, s).text);
+      names += " " + name;
+    }
+    return names;
+  }
+
   testing::TempFolder dir_;
   const std::string files_ = " meas/scan_50W.txt meas/missing.txt meas/scan_200W.txt";
 };
@@ -123,21 +139,27 @@ TEST_F(SeriesCli, XComesFromTheFileNamesByThePattern) {
   EXPECT_NEAR(std::stod(CsvFields(lines[1])[4]), 1000, 1);
 }
 
+// A name no file system holds and a pattern that backtracks on it: the
+// batch's table is still written, the name without an x.
+TEST_F(SeriesCli, AHostileNameOrPatternStillGivesTheTable) {
+  const std::string longName(30000, 'n');
+  const CliRun r = Run("fit --series s.csv --x-pattern '(.*)1' meas/scan_50W.txt " + longName);
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::vector<std::string> lines = CsvLines("s.csv");
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(CsvFields(lines[1])[1], "");
+  EXPECT_EQ(CsvFields(lines[2])[1], "");
+  const CliRun exponential =
+      Run("fit --series s.csv --x-pattern '(a+)+b' meas/scan_50W.txt " + std::string(40, 'a'));
+  EXPECT_EQ(exponential.status, 1) << exponential.err;
+  EXPECT_EQ(CsvLines("s.csv").size(), 3u);
+}
+
 TEST_F(SeriesCli, RecordingsTakeXFromTheirHeaderTimeStamps) {
   // Two recordings of the 2E15 sample half a millisecond apart, and one
   // without a time stamp.
-  const std::vector<testing::SyntheticLine> lines =
-      testing::ReadMeasurementAreas(kSamples + "argon_n2e15.txt");
-  const char* stamps[] = {"# time: 2026-03-01T10:15:30.0005Z\n", "",
-                          "# time: 2026-03-01T11:15:30+01:00\n"};
-  std::string names;
-  for (int k = 0; k < 3; ++k) {
-    testing::SyntheticSpectrum s;
-    s.seed = static_cast<uint64_t>(k + 1);
-    const std::string name = "meas/r" + std::to_string(k) + ".recording.csv";
-    testing::WriteFile(dir_.File(name), stamps[k] + testing::MakeSpectrum(lines, s).text);
-    names += " " + name;
-  }
+  const std::string names = StampedRecordings({"# time: 2026-03-01T10:15:30.0005Z\n", "",
+                                                "# time: 2026-03-01T11:15:30+01:00\n"});
   const CliRun r = Run("fit --spectrum --series s.csv" + names);
   EXPECT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> rows = CsvLines("s.csv");
@@ -146,6 +168,26 @@ TEST_F(SeriesCli, RecordingsTakeXFromTheirHeaderTimeStamps) {
   EXPECT_EQ(CsvFields(rows[2])[1], "");
   EXPECT_EQ(CsvFields(rows[3])[1], "0");
   for (size_t k = 1; k < 4; ++k) EXPECT_NEAR(std::stod(CsvFields(rows[k])[2]) / 2e15, 1, 0.05);
+}
+
+// A header stamp that names no time fails its file, with the reason in its
+// row; the other recordings keep their x.
+TEST_F(SeriesCli, ARecordingWithABadTimeStampFailsWithTheReason) {
+  const std::string names =
+      StampedRecordings({"# time: 2026-03-01T10:15:30Z\n", "# time: 2026-02-30T10:15:30Z\n",
+                         "# time: 2026-03-01T10:15:32Z\n"});
+  const CliRun r = Run("fit --spectrum --series s.csv" + names);
+  EXPECT_EQ(r.status, 1);
+  const std::string reason =
+      "The time stamp \"2026-02-30T10:15:30Z\" in line 1 of meas/r1.recording.csv names no day "
+      "of the calendar.";
+  EXPECT_NE(r.err.find("meas/r1.recording.csv: " + reason), std::string::npos) << r.err;
+  const std::vector<std::string> rows = CsvLines("s.csv");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(CsvFields(rows[1])[1], "0");
+  EXPECT_EQ(CsvFields(rows[2])[1], "");
+  EXPECT_EQ(CsvFields(rows[2])[6], reason);
+  EXPECT_EQ(CsvFields(rows[3])[1], "2");
 }
 
 struct SeriesUsage {
@@ -171,6 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
         SeriesUsage{R"(fit --series s.csv --x-pattern '(\d+W' meas/scan_50W.txt)",
                     "is no regular expression"},
         SeriesUsage{"map --series s.csv meas/scan_50W.txt", "unknown option --series"},
+        SeriesUsage{"fit --series '' meas/scan_50W.txt", "--series needs a file name, not \"\""},
+        SeriesUsage{"fit --log s.csv --series ./s.csv meas/scan_50W.txt",
+                    "--log and --series name the same file \"./s.csv\""},
+        // checked before the fits, not after them
+        SeriesUsage{"fit --series no-folder/s.csv meas/scan_50W.txt",
+                    "Cannot create file \"no-folder/s.csv\": No such file or directory"},
         SeriesUsage{"fit --series meas/scan_50W.txt meas/scan_50W.txt",
                     "is also an input of this command"}));
 

@@ -83,11 +83,19 @@ TEST_F(SettingsCli, SettingsPrintsEveryKeyWithItsEffectiveValue) {
             "[Ar I]\nm=39.948\n");
   WriteFile(CommonIni(), "[Other]\r\n");
   Result r = Run({"--ini", Path("s.ini"), "settings"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  // A number that does not read has no effective value: it is shown as
+  // written, and named on standard error.
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err,
+            "The key \"Path\" of the section \"_Parameters\" in the settings file \"" + Path("s.ini") +
+                "\" must be a number, not \"abc\".\n"
+                "The key \"DensityPoints\" of the section \"_Iteration\" in the settings file \"" +
+                Path("s.ini") +
+                "\" must be a whole number between -2147483648 and 2147483647, not \"1.5\".\n");
   EXPECT_EQ(r.out,
             "[_Files]\nDatabase=\nMeasurements=/\n"
-            "[_Parameters]\nDefaultAtom=0\nTn=350.5\nPath=1\n"
-            "[_Iteration]\nFromDensity=2E16\nToDensity=1E18\nDensityPoints=50\n"
+            "[_Parameters]\nDefaultAtom=0\nTn=350.5\nPath=abc\n"
+            "[_Iteration]\nFromDensity=2E16\nToDensity=1E18\nDensityPoints=1.5\n"
             "FromTemperature=1000\nToTemperature=50000\nTemperaturePoints=50\n"
             "[_Fit]\nFromDensity=1E16\nFromTemperature=1000\nCount=50\n"
             "[Ne I]\nLevels=ne.txt\nLines=Ne,I\nBoltzmax=3\nm=20.18\n"

@@ -74,6 +74,25 @@ TEST(FieldRequests, AnUnknownDistributionIsNamed) {
   }
 }
 
+// An iteration limit below 1 would let a fit run without end; the settings'
+// value comes into the window's field as it stands, so the field is checked.
+TEST(FieldRequests, AnIterationLimitBelowOneIsRefused) {
+  for (const char* limit : {"0", "-3"}) {
+    WindowFields f = DefaultFields();
+    f.MaxIter = limit;
+    try {
+      FitRequestFromFields(f, 39.948, WindowCaptions(f));
+      ADD_FAILURE() << limit << " accepted";
+    } catch (const FieldError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("Max iteration number must be at least 1, not \"") +
+                                           limit + "\".");
+    }
+  }
+  WindowFields one = DefaultFields();
+  one.MaxIter = "1";
+  EXPECT_EQ(FitRequestFromFields(one, 39.948).solver.iterationLimit, 1);
+}
+
 TEST(FieldRequests, AnalysisStartFromTheFitFields) {
   const ModelParameters start = AnalysisStartFromFields("1E+016", "1000", "300", "1.000", 39.948);
   EXPECT_EQ(start.log10N1, 16);

@@ -1,6 +1,8 @@
 // The element check on a small sound element and on copies of it with one
 // fault each: the check names the fault, and the sound one passes.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -55,6 +57,12 @@ const Case kCases[] = {
        e.pair = std::pair{700.0, 800.0};
      },
      "Pair 700.0000/800.0000 nm: the two lines do not share an upper level"},
+    {"EmptyLevelFile", [](Element& e) { e.levelFile.clear(); }, "/levels.txt holds no level"},
+    {"PairOfOneLine",
+     [](Element& e) {
+       e.pair = std::pair{700.0, 700.0};
+     },
+     "Pair 700.0000/700.0000 nm: names one line twice"},
     {"PairNotAmongTheLines",
      [](Element& e) {
        e.pair = std::pair{700.0, 701.0};
@@ -95,6 +103,18 @@ TEST_P(ElementCheckTest, NamesTheFault) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ElementCheckTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A pipe in place of the line file would block its opening until a writer
+// came: the check refuses it at once.
+TEST_F(ModelTest, ElementCheckRefusesALineFileThatIsNoRegularFile) {
+  Element e;
+  Write("levels.txt", LevelFileText(e.levelFile));
+  const std::string pipe = Dir() + "/Ar_I.txt";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const ElementCheck check = CheckElement({Dir(), "levels.txt", "Ar, I"}, std::nullopt);
+  ASSERT_FALSE(check.Passed());
+  EXPECT_EQ(check.faults.back(), "line file " + pipe + " cannot be read: it is not a regular file");
+}
 
 TEST_F(ModelTest, ElementCheckOfAMissingLevelFile) {
   const ElementCheck check = CheckElement({Dir(), "absent.txt", "Ar, I"}, std::nullopt);

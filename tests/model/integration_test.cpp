@@ -200,6 +200,24 @@ TEST_F(SpectrumTest, ANegativeAreaIsWeak) {
   EXPECT_GE(negative, 20u);
 }
 
+// A recording whose sign was flipped shows dips below a negative
+// background: refused, where its dips were once taken for 21 lines.
+TEST_F(SpectrumTest, ASignFlippedRecordingIsRefused) {
+  const Spectrum plain = ReadSpectrumFile(Write("s.csv", {}));
+  std::string flipped = "wavelength,counts\n";
+  for (size_t i = 0; i < plain.size(); ++i)
+    flipped += Format("%.4f,%.6f\n", plain.wavelength[i], -plain.intensity[i]);
+  const std::string file = dir_.Write("flipped.csv", flipped);
+  try {
+    Read(file);
+    ADD_FAILURE() << "integrated";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("holds dips below a negative background"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
 // White noise alone, a million points over the argon lines' range: at
 // S/N 3 the Gaussian tail leaves about one line in a thousand, so the 20
 // spectra's 540 line windows may keep one line at most.

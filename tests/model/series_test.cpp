@@ -179,8 +179,20 @@ INSTANTIATE_TEST_SUITE_P(
                       // an optional group that took no part
                       PatternCase{R"(a(\d+)?b)", "ab.txt", std::nullopt}));
 
+// Patterns that make a backtracking matcher recurse once per character or
+// try exponentially many splits end at once, with their answer.
+TEST(SeriesPattern, HostileNamesAndPatternsEndWithTheirAnswer) {
+  const std::string longName(30000, 'x');
+  const std::string fortyAs(40, 'a');
+  EXPECT_EQ(SeriesPattern("(.*)1").ValueIn(longName), std::nullopt);
+  EXPECT_EQ(SeriesPattern("(a+)+b").ValueIn(fortyAs), std::nullopt);
+  EXPECT_EQ(SeriesPattern("((a|aa)*)c").ValueIn(fortyAs + fortyAs), std::nullopt);
+  EXPECT_EQ(SeriesPattern(R"((?:.*)_(\d+)W$)").ValueIn(longName + "_75W"), 75);
+  EXPECT_EQ(SeriesPattern("(?:a+)+(1)").ValueIn(fortyAs + "1"), 1);
+}
+
 TEST(SeriesPattern, ARegularExpressionWithoutAGroupOrBrokenIsRefused) {
-  for (const char* bad : {R"(t=\d+us)", "t=(\\d+us", "[a-"}) {
+  for (const char* bad : {R"(t=\d+us)", "t=(\\d+us", "[a-", R"(t=(\d+)\1)", R"(t=(\d+)(?=us))"}) {
     SCOPED_TRACE(bad);
     try {
       SeriesPattern pattern{bad};
@@ -192,7 +204,7 @@ TEST(SeriesPattern, ARegularExpressionWithoutAGroupOrBrokenIsRefused) {
 }
 
 struct StampCase {
-  const char* header;
+  std::string header;
   std::optional<double> seconds;  // since the epoch
 };
 
@@ -216,9 +228,49 @@ INSTANTIATE_TEST_SUITE_P(
         StampCase{"time stamp: 2026-03-01T05:15:30-0500\n", 1772360130},
         // after the first row the data have begun
         StampCase{"wl,counts\n700,1\n# time: 2026-03-01T10:15:30Z\n", std::nullopt},
-        StampCase{"# time: 2026-02-30T10:15:30Z\n700,1\n", std::nullopt},
         StampCase{"# time: yesterday\n700,1\n", std::nullopt},
+        StampCase{"# Date: Sun Mar 01 10:15:30 CET 2026\n700,1\n", std::nullopt},
+        StampCase{"# time: 1900-01-01T00:00:00+23:59\n", -2208988800.0 - 86340},
+        StampCase{"# time: 2100-12-31T23:59:60.999999999Z\n", 4133980800.999999999},
+        // a header of any length, one character after the other
+        StampCase{std::string(60000, '#') + "\n# time: 2026-03-01T10:15:30Z\n", 1772360130},
         StampCase{"# runtime: 2026-03-01T10:15:30Z\n700,1\n", std::nullopt}));
+
+struct BadStampCase {
+  const char* value;
+  const char* reason;
+};
+
+class BadHeaderTimeStamps : public ::testing::TestWithParam<BadStampCase> {};
+
+// A value that starts as a date but names no time of the years taken is an
+// error naming it and its line, never an empty x nor an overflow.
+TEST_P(BadHeaderTimeStamps, AreRefusedNamingTheLine) {
+  const BadStampCase& c = GetParam();
+  const std::string header = std::string("# run 5\n# time: ") + c.value + "\n700,1\n";
+  try {
+    HeaderTimeStamp(header, "r.csv");
+    ADD_FAILURE() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              std::string("The time stamp \"") + c.value + "\" in line 2 of r.csv " + c.reason + ".");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, BadHeaderTimeStamps,
+    ::testing::Values(
+        BadStampCase{"1700-01-01T00:00:00Z", "lies outside the years 1900 to 2100"},
+        BadStampCase{"9999-12-31T23:59:59Z", "lies outside the years 1900 to 2100"},
+        BadStampCase{"2026-02-30T10:15:30Z", "names no day of the calendar"},
+        BadStampCase{"2026-13-01T10:15:30Z", "names no day of the calendar"},
+        BadStampCase{"2026-03-01T24:00:00Z", "names no time of day"},
+        BadStampCase{"2026-03-01T10:60:00Z", "names no time of day"},
+        BadStampCase{"2026-03-01", "is no date and time such as 2026-03-01T10:15:30Z"},
+        BadStampCase{"2026-03-01T10:15", "is no date and time such as 2026-03-01T10:15:30Z"},
+        BadStampCase{"2026-03-01T10:15:30 CET", "is no date and time such as 2026-03-01T10:15:30Z"},
+        BadStampCase{"2026-03-01T10:15:30+99:99", "has no valid offset from UTC"},
+        BadStampCase{"2026-03-01T10:15:30-24:00", "has no valid offset from UTC"}));
 
 TEST(SeriesX, TimeStampsGiveSecondsSinceTheEarliestAndNoneWhereMissing) {
   std::vector<SeriesRow> rows(3);

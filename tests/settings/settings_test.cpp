@@ -98,19 +98,69 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"[Ar I]\nBoltzmax=4\n", &WindowFields::Count, "4"},
         ValueCase{"[_fit]\nfromdensity=5e17\n", &WindowFields::FitDensity, "5E+017"}));
 
+struct UnreadableCase {
+  const char* ini;
+  const char* element;
+  const char* message;  // after the file's name
+};
+
+class UnreadableSettings : public ::testing::TestWithParam<UnreadableCase> {};
+
+// A number that is there but does not read is an error naming the key, its
+// section and the file; the default stands only for a missing key.
+TEST_P(UnreadableSettings, AreAnErrorNamingTheKeyAndTheFile) {
+  const UnreadableCase& c = GetParam();
+  TempFolder dir;
+  WriteFile(dir / "lumora.ini", c.ini);
+  const Settings s(dir / "lumora.ini");
+  try {
+    LoadWindowFields(s, c.element);
+    ADD_FAILURE() << "read";
+  } catch (const Error& e) {
+    const std::string where = "in the settings file \"" + (dir / "lumora.ini") + "\"";
+    EXPECT_NE(std::string(e.what()).find(where + c.message), std::string::npos) << e.what();
+  }
+}
+
+constexpr const char* kWhole = " must be a whole number between -2147483648 and 2147483647, not ";
+
 INSTANTIATE_TEST_SUITE_P(
-    UnparseableReadsAsDefault, SettingsValues,
+    Values, UnreadableSettings,
     ::testing::Values(
-        ValueCase{"[_Parameters]\nTn=abc\n", &WindowFields::Tn, "300"},
-        ValueCase{"[_Parameters]\nPath=1,5\n", &WindowFields::Path, "1.000"},
-        ValueCase{"[_Parameters]\nPath=\n", &WindowFields::Path, "1.000"},
-        ValueCase{"[_Iteration]\nFromDensity=1e\n", &WindowFields::FromDensity, "1E+015"},
-        ValueCase{"[_Iteration]\nToDensity=1e999\n", &WindowFields::ToDensity, "1E+018"},
-        ValueCase{"[_Iteration]\nDensityPoints=5.5\n", &WindowFields::DensityPoints, "50"},
-        ValueCase{"[_Iteration]\nTemperaturePoints=99999999999\n", &WindowFields::TemperaturePoints,
-                  "50"},
-        ValueCase{"[_Fit]\nFromTemperature=warm\n", &WindowFields::FitTemperature, "1000"},
-        ValueCase{"[Ar I]\nBoltzmax=two\n", &WindowFields::Count, "1"}));
+        UnreadableCase{"[_Parameters]\nTn=abc\n", "", " must be a number, not \"abc\"."},
+        UnreadableCase{"[_Parameters]\nPath=0,5\n", "", " must be a number, not \"0,5\"."},
+        UnreadableCase{"[_Parameters]\nPath=\n", "", " must be a number, not \"\"."},
+        UnreadableCase{"[_Iteration]\nFromDensity=1e\n", "", " must be a number, not \"1e\"."},
+        UnreadableCase{"[_Iteration]\nToDensity=1e999\n", "",
+                       " must be a number, not \"1e999\"."},
+        UnreadableCase{"[_Iteration]\nDensityPoints=5.5\n", "", " must be a whole number"},
+        UnreadableCase{"[_Iteration]\nTemperaturePoints=99999999999\n", "",
+                       " must be a whole number"},
+        UnreadableCase{"[_Fit]\nFromTemperature=warm\n", "", " must be a number, not \"warm\"."},
+        UnreadableCase{"[Ar I]\nBoltzmax=two\n", "Ar I", " must be a whole number"},
+        UnreadableCase{"[Ar I]\nBoltzmax=2147483648\n", "Ar I", " must be a whole number"}));
+
+TEST(SettingsErrors, AnUnreadableNumberNamesItsKeyAndSection) {
+  TempFolder dir;
+  WriteFile(dir / "lumora.ini", "[_Parameters]\nDefaultAtom=abc\n[Ar I]\nBoltzmax=4.5\n");
+  const Settings s(dir / "lumora.ini");
+  const std::string file = (dir / "lumora.ini");
+  const auto message = [&s](const char* section, const char* key) {
+    try {
+      s.ReadInteger(section, key, 0);
+    } catch (const Error& e) {
+      return std::string(e.what());
+    }
+    return std::string("read");
+  };
+  EXPECT_EQ(message("_Parameters", "DefaultAtom"),
+            "The key \"DefaultAtom\" of the section \"_Parameters\" in the settings file \"" + file +
+                "\"" + kWhole + "\"abc\".");
+  EXPECT_EQ(message("Ar I", "Boltzmax"), "The key \"Boltzmax\" of the element section \"Ar I\" in "
+                                         "the settings file \"" + file + "\"" + kWhole + "\"4.5\".");
+  // A missing key still reads as its default.
+  EXPECT_EQ(s.ReadFloat("_Parameters", "Tn", 300), 300);
+}
 
 TEST(SettingsSections, FileOrderKeptAndUnderscoreSectionsAreNoElements) {
   TempFolder dir;

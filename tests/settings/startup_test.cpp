@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "base/errors.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {
@@ -74,6 +75,25 @@ TEST_F(StartupCheckTest, FailsWhenNeitherFolderHoldsTheFile) {
   std::filesystem::create_directories(dir / "common/Lumora 1.3");  // folder without the file
   EXPECT_FALSE(StartupCheck());
   EXPECT_FALSE(std::filesystem::exists(UserIni()));
+}
+
+// A first start that cannot make the per-user folder (a read-only home, here
+// a file in the folder's way) names that folder, rather than going on with
+// empty settings that have no element section.
+TEST_F(StartupCheckTest, AFolderThatCannotBeMadeIsNamed) {
+  WriteFile(CommonIni(), "[Ar I]\r\nLevels=ar.txt\r\n");
+  WriteFile(dir / "blocked", "");
+  env.Set("XDG_DATA_HOME", dir / "blocked");
+  try {
+    StartupCheck();
+    ADD_FAILURE() << "started";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot create folder \"" + (dir / "blocked/Lumora 1.3") +
+                                              "\": ",
+                                          0),
+              0u)
+        << e.what();
+  }
 }
 
 TEST_F(StartupCheckTest, DataFoldersFollowTheXdgVariables) {
