@@ -1,0 +1,69 @@
+#include "model/recording_frames.h"
+
+#include "model/spe_file.h"
+
+namespace lumora {
+
+std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& files,
+                                            std::optional<size_t> frame) {
+  std::vector<RecordingFrame> frames;
+  for (const std::string& path : files) {
+    if (!IsSpeFile(path)) {
+      frames.push_back({path, std::nullopt, path, std::nullopt, ""});
+      continue;
+    }
+    SpeFile file(path);
+    if (frame && *frame >= file.FrameCount())
+      throw Error(path + " holds " + std::to_string(file.FrameCount()) +
+                  (file.FrameCount() == 1 ? " frame" : " frames") + "; there is no frame " +
+                  std::to_string(*frame + 1));
+    const size_t first = frame.value_or(0);
+    const size_t end = frame ? *frame + 1 : file.FrameCount();
+    for (size_t k = first; k < end; ++k) {
+      RecordingFrame item{path, k, file.FrameCount() == 1 ? path : SpeFrameName(path, k),
+                          std::nullopt, file.TimeUnit()};
+      if (file.HasFrameTimes()) item.time = file.FrameTime(k);
+      frames.push_back(std::move(item));
+    }
+  }
+  return frames;
+}
+
+Spectrum ReadRecording(const std::string& path, std::optional<size_t> frame, size_t region) {
+  if (!IsSpeFile(path)) {
+    if (frame.value_or(0) > 0 || region > 0)
+      throw Error(path + " is a text recording of one spectrum: it has no frames or regions to "
+                         "choose from");
+    return ReadSpectrumFile(path);
+  }
+  SpeFile file(path);
+  return file.ReadFrame(frame.value_or(0), region);
+}
+
+Spectrum ReadDarkRecording(const std::string& path, size_t region) {
+  if (!IsSpeFile(path)) return ReadSpectrumFile(path);
+  SpeFile file(path);
+  Spectrum dark = file.ReadFrame(0, region);
+  for (size_t k = 1; k < file.FrameCount(); ++k) {
+    const Spectrum next = file.ReadFrame(k, region);
+    for (size_t i = 0; i < dark.size(); ++i) dark.intensity[i] += next.intensity[i];
+  }
+  for (double& value : dark.intensity) value /= static_cast<double>(file.FrameCount());
+  dark.source = path;
+  return dark;
+}
+
+std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& frames) {
+  FrameAxis axis;
+  bool timed = !frames.empty();
+  for (const RecordingFrame& item : frames) {
+    if (!item.frame) return std::nullopt;
+    timed = timed && item.time && item.timeUnit == frames.front().timeUnit;
+  }
+  for (const RecordingFrame& item : frames)
+    axis.x.push_back(timed ? *item.time : static_cast<double>(*item.frame + 1));
+  if (timed) axis.unit = frames.front().timeUnit;
+  return axis;
+}
+
+}  // namespace lumora

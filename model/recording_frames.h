@@ -1,0 +1,48 @@
+// The spectra a list of recording files holds: a text recording is one
+// spectrum, an SPE camera file one per frame. A series over them fits each
+// spectrum, and its x is the frames' time where the files carry one.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/recording_file.h"
+
+namespace lumora {
+
+struct RecordingFrame {
+  std::string path;
+  std::optional<size_t> frame;  // an SPE file's frame, counted from 0
+  std::string name;             // the spectrum in messages and tables
+  // When the frame's exposure started after the file's first frame's, in
+  // `timeUnit`; none when the file gives no time.
+  std::optional<double> time;
+  std::string timeUnit;
+};
+
+// Every file in order: a text file as itself, an SPE file as each of its
+// frames (only `frame` when one is chosen, counted from 0). Opens the SPE
+// files, so that a damaged one is refused before any work starts
+// (SpectrumFileError), as is a frame the file does not hold (Error).
+std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& files,
+                                            std::optional<size_t> frame = std::nullopt);
+
+// One spectrum: a text recording, or a frame of an SPE file (the first when
+// none is given) in its region of interest `region` (counted from 0).
+Spectrum ReadRecording(const std::string& path, std::optional<size_t> frame = std::nullopt,
+                       size_t region = 0);
+// A dark recording: the mean of an SPE file's frames, a text file as it is.
+Spectrum ReadDarkRecording(const std::string& path, size_t region = 0);
+
+// The x of a series whose spectra are all frames of SPE files: the frames'
+// times when every one has a time in one unit, else their numbers in their
+// files (from 1). None when a spectrum is a text recording.
+struct FrameAxis {
+  std::vector<double> x;
+  std::string unit;  // empty for frame numbers
+};
+std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& frames);
+
+}  // namespace lumora
