@@ -5,7 +5,7 @@
 namespace lumora {
 
 std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& files,
-                                            std::optional<size_t> frame) {
+                                            std::optional<size_t> frame, size_t region) {
   std::vector<RecordingFrame> frames;
   for (const std::string& path : files) {
     if (!IsSpeFile(path)) {
@@ -17,6 +17,10 @@ std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& file
       throw Error(path + " holds " + std::to_string(file.FrameCount()) +
                   (file.FrameCount() == 1 ? " frame" : " frames") + "; there is no frame " +
                   std::to_string(*frame + 1));
+    if (region >= file.RegionCount())
+      throw Error(path + " holds " + std::to_string(file.RegionCount()) +
+                  (file.RegionCount() == 1 ? " region" : " regions") +
+                  " of interest; there is no region " + std::to_string(region + 1));
     const size_t first = frame.value_or(0);
     const size_t end = frame ? *frame + 1 : file.FrameCount();
     for (size_t k = first; k < end; ++k) {
@@ -54,8 +58,9 @@ Spectrum ReadDarkRecording(const std::string& path, size_t region) {
 }
 
 std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& frames) {
+  if (frames.empty()) return std::nullopt;
   FrameAxis axis;
-  bool timed = !frames.empty();
+  bool timed = true;
   for (const RecordingFrame& item : frames) {
     if (!item.frame) return std::nullopt;
     timed = timed && item.time && item.timeUnit == frames.front().timeUnit;

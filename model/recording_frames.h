@@ -25,9 +25,11 @@ struct RecordingFrame {
 // Every file in order: a text file as itself, an SPE file as each of its
 // frames (only `frame` when one is chosen, counted from 0). Opens the SPE
 // files, so that a damaged one is refused before any work starts
-// (SpectrumFileError), as is a frame the file does not hold (Error).
+// (SpectrumFileError), as is a frame or region of interest the file does
+// not hold (Error).
 std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& files,
-                                            std::optional<size_t> frame = std::nullopt);
+                                            std::optional<size_t> frame = std::nullopt,
+                                            size_t region = 0);
 
 // One spectrum: a text recording, or a frame of an SPE file (the first when
 // none is given) in its region of interest `region` (counted from 0).
@@ -38,7 +40,7 @@ Spectrum ReadDarkRecording(const std::string& path, size_t region = 0);
 
 // The x of a series whose spectra are all frames of SPE files: the frames'
 // times when every one has a time in one unit, else their numbers in their
-// files (from 1). None when a spectrum is a text recording.
+// files (from 1). None when a spectrum is a text recording, or there are none.
 struct FrameAxis {
   std::vector<double> x;
   std::string unit;  // empty for frame numbers

@@ -321,19 +321,22 @@ std::vector<std::string> SeriesFields(const SeriesRow& row) {
           row.stop};
 }
 
-std::string SeriesCsv(const std::vector<SeriesRow>& rows) {
+std::string SeriesCsv(const std::vector<SeriesRow>& rows, const std::string& xUnit) {
   auto line = [](const std::vector<std::string>& fields) {
     std::string text;
     for (size_t k = 0; k < fields.size(); ++k) text += (k ? "," : "") + CsvText(fields[k]);
     return text + "\r\n";
   };
-  std::string text = line(SeriesColumns());
+  std::vector<std::string> columns = SeriesColumns();
+  if (!xUnit.empty()) columns[1] += " (" + xUnit + ")";
+  std::string text = line(columns);
   for (const SeriesRow& row : rows) text += line(SeriesFields(row));
   return text;
 }
 
-void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows) {
-  WriteFileAtomically(path, SeriesCsv(rows));
+void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows,
+                   const std::string& xUnit) {
+  WriteFileAtomically(path, SeriesCsv(rows, xUnit));
 }
 
 }  // namespace lumora

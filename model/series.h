@@ -133,9 +133,11 @@ std::vector<std::string> SeriesFields(const SeriesRow& row);
 // The table as CSV: a header "file,x,n1,u_n1,second,sum,stop", then a row
 // per file, CR LF ended; numbers as their shortest exact text, NaN as an
 // empty field, texts quoted when they hold a comma, a quote or a line end.
-std::string SeriesCsv(const std::vector<SeriesRow>& rows);
+// With `xUnit` the x column's name holds it: "x (us)".
+std::string SeriesCsv(const std::vector<SeriesRow>& rows, const std::string& xUnit = "");
 // The same written atomically.
-void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows);
+void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows,
+                   const std::string& xUnit = "");
 // A number as the CSV writes it ("" for NaN).
 std::string SeriesNumberText(double value);
 

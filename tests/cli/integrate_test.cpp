@@ -22,15 +22,7 @@ using CliResult = testing::CliRun;
 using testing::SplitBlanks;
 using testing::TextLines;
 
-// Every piece between separators, empty ones included.
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find(separator, start)) != std::string::npos; start = pos + 1)
-    pieces.push_back(text.substr(start, pos - start));
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
+using testing::Split;
 
 // A settings file for the bundled database and a spectrum made from the
 // sample argon_n2e15.txt (a fit gives n_1 = 2E15 from it).

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/recording_frames.h"
 #include "model/spe_file.h"
 #include "tests/support/spe_writer.h"
 #include "tests/support/testfiles.h"
@@ -234,6 +235,35 @@ TEST_F(SpeFileTest, RefusesDamagedFilesNamingTheFault) {
   } catch (const SpectrumFileError& e) {
     EXPECT_EQ(std::string(e.what()),
               path + ", frame 2: the pixel in column 5, row 1 is no finite number");
+  }
+}
+
+TEST(FrameSeriesAxis, IsTheFramesTimesOnlyWhenEveryFrameHasOneInOneUnit) {
+  const RecordingFrame us{"a.spe", 0, "a.spe, frame 1", 0.0, "us"};
+  const RecordingFrame us2{"a.spe", 1, "a.spe, frame 2", 40.0, "us"};
+  const RecordingFrame ms{"b.spe", 4, "b.spe, frame 5", 2.0, "ms"};
+  const RecordingFrame untimed{"c.spe", 2, "c.spe, frame 3", std::nullopt, ""};
+  const RecordingFrame text{"d.csv", std::nullopt, "d.csv", std::nullopt, ""};
+  struct Case {
+    const char* name;
+    std::vector<RecordingFrame> frames;
+    std::optional<std::vector<double>> x;
+    std::string unit;
+  };
+  const Case cases[] = {
+      {"times", {us, us2}, std::vector<double>{0, 40}, "us"},
+      {"two units", {us, ms}, std::vector<double>{1, 5}, ""},
+      {"one without", {us, untimed}, std::vector<double>{1, 3}, ""},
+      {"a text file", {us, text}, std::nullopt, ""},
+      {"none", {}, std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<FrameAxis> axis = FrameSeriesAxis(c.frames);
+    ASSERT_EQ(axis.has_value(), c.x.has_value());
+    if (!axis) continue;
+    EXPECT_EQ(axis->x, *c.x);
+    EXPECT_EQ(axis->unit, c.unit);
   }
 }
 
