@@ -135,7 +135,8 @@ std::optional<SeriesTime> RecordingTimeStamp(const std::string& path) {
   std::string head(kHeaderBytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
-  return HeaderTimeStamp(head);
+  if (const std::optional<SeriesTime> stamp = HeaderTimeStamp(head)) return stamp;
+  return ParseRecordingHeader(head).taken;
 }
 
 SeriesRow SeriesRowOfFit(const std::string& file, const FitResult& fit,

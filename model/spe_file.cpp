@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "base/errors.h"
+#include "base/numparse.h"
 #include "base/text_reader.h"
 
 namespace lumora {
@@ -98,17 +99,9 @@ std::optional<std::string> Attribute(const Tree& element, const std::string& nam
   return value->data();
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
-}
-
 template <typename T>
 std::optional<T> Number(std::string_view text) {
-  text = Trimmed(text);
+  text = TrimmedView(text);
   T value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
@@ -121,7 +114,7 @@ std::vector<std::string> IdList(const std::optional<std::string>& text) {
   if (!text) return ids;
   std::stringstream in(*text);
   for (std::string id; std::getline(in, id, ',');)
-    if (!Trimmed(id).empty()) ids.emplace_back(Trimmed(id));
+    if (!TrimmedView(id).empty()) ids.emplace_back(TrimmedView(id));
   return ids;
 }
 
@@ -139,7 +132,7 @@ const Tree* ChildWithId(const Tree& parent, const std::string& name,
   for (const Tree* child : Children(parent, name)) {
     if (ids.empty()) return child;
     const std::optional<std::string> id = Attribute(*child, "id");
-    if (id && std::find(ids.begin(), ids.end(), std::string(Trimmed(*id))) != ids.end())
+    if (id && std::find(ids.begin(), ids.end(), std::string(TrimmedView(*id))) != ids.end())
       return child;
   }
   return nullptr;
@@ -391,9 +384,9 @@ void SpeFile::ReadFooter(const std::string& header) {
     if (list) {
       std::stringstream in(list->data());
       for (std::string value; std::getline(in, value, ',');) {
-        if (Trimmed(value).empty()) continue;
+        if (TrimmedView(value).empty()) continue;
         // "wavelength error" pairs: the wavelength is the first number.
-        std::string_view number = Trimmed(value);
+        std::string_view number = TrimmedView(value);
         if (withErrors) number = number.substr(0, number.find_first_of(" \t\r\n"));
         const std::optional<double> wavelength = Number<double>(number);
         if (!wavelength)
