@@ -1,5 +1,7 @@
 #include "model/recording_frames.h"
 
+#include <cmath>
+
 #include "model/spe_file.h"
 
 namespace lumora {
@@ -69,6 +71,41 @@ std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& fram
     axis.x.push_back(timed ? *item.time : static_cast<double>(*item.frame + 1));
   if (timed) axis.unit = frames.front().timeUnit;
   return axis;
+}
+
+std::vector<RecordingFrame> SeriesOverFrames(SeriesRequest& request) {
+  if (!request.spectrum) return {};
+  std::vector<RecordingFrame> frames = RecordingFrames(request.files, std::nullopt,
+                                                       request.spectrum->region);
+  request.files.clear();
+  request.frames.clear();
+  for (const RecordingFrame& frame : frames) {
+    request.files.push_back(frame.path);
+    request.frames.push_back(frame.frame);
+  }
+  return frames;
+}
+
+void PlaceFrameRows(SeriesTable& table, const std::vector<RecordingFrame>& frames,
+                    const SeriesRequest& request) {
+  if (frames.size() != table.rows.size()) return;
+  for (size_t k = 0; k < frames.size(); ++k) table.rows[k].file = frames[k].name;
+  if (request.pattern) return;
+  const std::optional<FrameAxis> axis = FrameSeriesAxis(frames);
+  if (!axis) return;
+  // The frames' times also as time stamps, so that placing the x again
+  // (a window's choice of axis) keeps them.
+  static const std::pair<const char*, double> nanoseconds[] = {
+      {"s", 1e9}, {"ms", 1e6}, {"us", 1e3}, {"ns", 1}};
+  double perUnit = 0;
+  for (const auto& [unit, ns] : nanoseconds)
+    if (axis->unit == unit) perUnit = ns;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    table.rows[k].x = axis->x[k];
+    if (perUnit > 0) table.rows[k].timeStamp = SeriesTime(std::llround(axis->x[k] * perUnit));
+  }
+  table.xUnit = axis->unit;
+  if (perUnit > 0) table.axis = SeriesAxis::TimeStamp;
 }
 
 }  // namespace lumora

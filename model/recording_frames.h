@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/recording_file.h"
+#include "model/series.h"
 
 namespace lumora {
 
@@ -46,5 +47,15 @@ struct FrameAxis {
   std::string unit;  // empty for frame numbers
 };
 std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& frames);
+
+// Turns a series of recordings (request.spectrum given) into one over their
+// spectra, each SPE file into its frames (SpectrumFileError for a damaged
+// one), and returns them in the request's new order of files.
+std::vector<RecordingFrame> SeriesOverFrames(SeriesRequest& request);
+// Names each row after its spectrum ("pulse.spe, frame 3") and, unless the
+// request has a pattern, gives the frames of camera files their x
+// (FrameSeriesAxis) with its unit.
+void PlaceFrameRows(SeriesTable& table, const std::vector<RecordingFrame>& frames,
+                    const SeriesRequest& request);
 
 }  // namespace lumora

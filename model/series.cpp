@@ -239,6 +239,13 @@ SeriesTable EmptyTable(const SeriesRequest& request) {
   return table;
 }
 
+// The spectrum request of the request's file `index`, its frame included.
+std::optional<SpectrumRequest> SpectrumOf(const SeriesRequest& request, size_t index) {
+  std::optional<SpectrumRequest> spectrum = request.spectrum;
+  if (spectrum && index < request.frames.size()) spectrum->frame = request.frames[index];
+  return spectrum;
+}
+
 SeriesAxis PlaceX(SeriesTable& table, const SeriesRequest& request) {
   return PlaceSeriesX(table.rows, request.axis, request.pattern ? &*request.pattern : nullptr);
 }
@@ -254,7 +261,8 @@ SeriesTable FitSeriesIn(Session& session, const SeriesRequest& request) {
   } restore{session, session.SaveState()};
   SeriesTable table = EmptyTable(request);
   for (size_t index = 0; index < request.files.size(); ++index) {
-    table.rows[index] = FitSeriesFile(session, request.files[index], request.fit, request.spectrum);
+    table.rows[index] =
+        FitSeriesFile(session, request.files[index], request.fit, SpectrumOf(request, index));
     if (request.progress) request.progress(index + 1, request.files.size());
   }
   table.axis = PlaceX(table, request);
@@ -287,7 +295,8 @@ SeriesTable FitSeries(const SeriesRequest& request) {
     tbb::parallel_for(size_t{0}, files.size(), [&](size_t index) {
       std::unique_ptr<Session> session;
       if (!sessions.try_pop(session)) session = newSession();
-      table.rows[index] = FitSeriesFile(*session, files[index], request.fit, request.spectrum);
+      table.rows[index] =
+          FitSeriesFile(*session, files[index], request.fit, SpectrumOf(request, index));
       sessions.push(std::move(session));
       if (request.progress) {
         const std::lock_guard lock(progressMutex);

@@ -78,6 +78,7 @@ struct SeriesTable {
   std::vector<SeriesRow> rows;  // in the order the files were given
   SeriesAxis axis = SeriesAxis::FileOrder;  // where x came from (never Auto)
   bool secondFitted = false;
+  std::string xUnit;  // when x holds the frames' times of camera files: their unit
 };
 
 // The row of a fit as the session left it after `fit`.
@@ -97,6 +98,9 @@ struct SeriesRequest {
   FitRequest fit;
   std::optional<SpectrumRequest> spectrum;  // the files are recordings to integrate first
   std::vector<std::string> files;
+  // With `spectrum`: the frame of each file to read, counted from 0 (none,
+  // or no entry: the first), for files that are SPE camera files.
+  std::vector<std::optional<size_t>> frames;
   SeriesAxis axis = SeriesAxis::Auto;
   std::optional<SeriesPattern> pattern;
   int threads = 0;  // 0: every core
