@@ -14,76 +14,17 @@
 
 #include "base/numparse.h"
 #include "tests/support/cli_runner.h"
-#include "tests/support/spe_writer.h"
-#include "tests/support/synthetic_recording.h"
+#include "tests/support/spe_pulse.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {
 namespace {
 
-const std::string kSamples = std::string(LUMORA_SOURCE_DIR) + "/data/measurements/";
-
 constexpr size_t kFrames = 50;
-constexpr size_t kPixels = 1024;
-constexpr int64_t kTicksApart = 10;  // microseconds between the exposures' starts
-// The wavelength of pixel p (from 1), 690 to 860 nm.
-const std::vector<double> kPolynomial = {689.8, 0.168, -1.5e-6};
+constexpr int64_t kTicksApart = testing::kPulseTicksApart;
 
-// The weight of the dense state at frame k: it rises while the discharge is
-// on and falls after it.
-double PulseWeight(size_t k) {
-  const double t = static_cast<double>(k) / static_cast<double>(kFrames);
-  return t < 0.4 ? 1 - std::exp(-t / 0.1) : (1 - std::exp(-4.0)) * std::exp(-(t - 0.4) / 0.15);
-}
-
-// A pulse between the argon samples at 2E15 and 1.5E17 m^-3: each frame's
-// line areas mixed from the two by PulseWeight, Gaussian lines of 0.5 nm on
-// a sloping continuum, 2 % noise, whole counts.
-testing::SpeContent Pulse(bool version3) {
-  std::map<double, double> low, high;
-  for (const auto& l : testing::ReadMeasurementAreas(kSamples + "argon_n2e15.txt"))
-    low[l.wavelength] = l.area;
-  for (const auto& l : testing::ReadMeasurementAreas(kSamples + "argon_n1.5e17_strong.txt"))
-    high[l.wavelength] = l.area;
-  testing::SpeContent c;
-  c.version3 = version3;
-  c.dataType = 3;
-  c.regions = {{kPixels, 1}};
-  c.polynomial = kPolynomial;
-  const std::vector<double> wavelength = testing::PolynomialWavelengths(kPolynomial, kPixels);
-  if (version3) {
-    c.wavelength = wavelength;
-    c.ticksPerSecond = 1e6;
-  }
-  const double sigma = 0.5 / (2 * std::sqrt(2 * std::log(2.0)));
-  std::mt19937_64 random(37);
-  std::normal_distribution<double> noise(0, 0.02);
-  for (size_t k = 0; k < kFrames; ++k) {
-    const double w = PulseWeight(k);
-    std::vector<double> counts(kPixels);
-    for (size_t p = 0; p < kPixels; ++p) {
-      double expected = 1000 - 400 * static_cast<double>(p) / kPixels;
-      for (const auto& [line, area] : low) {
-        if (!high.count(line)) continue;
-        const double z = (wavelength[p] - line) / sigma;
-        expected += ((1 - w) * area + w * high[line]) * 0.6 * std::exp(-0.5 * z * z);
-      }
-      counts[p] = std::clamp(std::round(expected * (1 + noise(random))), 0.0, 65535.0);
-    }
-    c.frames.push_back(counts);
-    c.startTicks.push_back(987654321 + static_cast<int64_t>(k) * kTicksApart);
-  }
-  return c;
-}
-
-// Frame k as a spectrometer's text: exact wavelengths, whole counts.
-std::string TextExport(const testing::SpeContent& c, size_t k) {
-  const std::vector<double> wavelength = testing::PolynomialWavelengths(kPolynomial, kPixels);
-  std::string text = "wavelength_nm,counts\n";
-  for (size_t p = 0; p < kPixels; ++p)
-    text += testing::ShortestText(wavelength[p]) + "," + testing::ShortestText(c.frames[k][p]) + "\n";
-  return text;
-}
+testing::SpeContent Pulse(bool version3) { return testing::SpePulse(version3, kFrames); }
+using testing::SpeFrameText;
 
 using testing::Split;
 
@@ -119,7 +60,7 @@ TEST_F(SpeCli, APulseFitsFrameByFrameAsItsTextExports) {
   for (size_t k = 0; k < kFrames; ++k) {
     char name[32];
     std::snprintf(name, sizeof name, "frame_%02zu.csv", k + 1);
-    dir_.Write(name, TextExport(pulse, k));
+    dir_.Write(name, SpeFrameText(pulse, k));
     exports += std::string(" ") + name;
   }
   const testing::CliRun spe = Run("fit --spectrum --series spe.csv pulse.spe");
@@ -181,7 +122,7 @@ TEST_F(SpeCli, TheSameFramesAsSpe2GiveTheSameAreas) {
 TEST_F(SpeCli, OneFrameIsItsTextExportsMeasurement) {
   const testing::SpeContent pulse = Pulse(true);
   testing::WriteFile(dir_.File("pulse.spe"), testing::SpeBytes(pulse));
-  dir_.Write("frame.csv", TextExport(pulse, 19));
+  dir_.Write("frame.csv", SpeFrameText(pulse, 19));
   const testing::CliRun frame = Run("integrate --frame 20 --report r.tsv pulse.spe");
   ASSERT_EQ(frame.status, 0) << frame.err;
   EXPECT_EQ(frame.out, Run("integrate frame.csv").out);
