@@ -629,17 +629,24 @@ py::object FitMany(SessionHandle& s, const py::object& files, const py::kwargs& 
 py::array_t<double> SeriesX(const py::object& files, const py::object& pattern, bool spectrum) {
   const std::vector<std::string> paths = PathList(files);
   const std::optional<std::string> text = TextKeyword(pattern, "x_pattern");
-  std::vector<SeriesRow> rows(paths.size());
+  SeriesTable table;
   {
     py::gil_scoped_release released;
-    const std::optional<SeriesPattern> compiled =
-        text ? std::optional<SeriesPattern>(SeriesPattern(*text)) : std::nullopt;
-    for (size_t k = 0; k < paths.size(); ++k) {
-      rows[k].file = paths[k];
-      if (spectrum) rows[k].timeStamp = RecordingTimeStamp(paths[k]);
+    SeriesRequest request;
+    request.files = paths;
+    if (spectrum) request.spectrum.emplace();
+    if (text) request.pattern.emplace(*text);
+    // A camera file counts as its frames, as in fit_many.
+    const std::vector<RecordingFrame> frames = SeriesOverFrames(request);
+    table.rows.resize(request.files.size());
+    for (size_t k = 0; k < table.rows.size(); ++k) {
+      table.rows[k].file = request.files[k];
+      if (spectrum && !request.frames[k]) table.rows[k].timeStamp = RecordingTimeStamp(request.files[k]);
     }
-    PlaceSeriesX(rows, SeriesAxis::Auto, compiled ? &*compiled : nullptr);
+    PlaceSeriesX(table.rows, SeriesAxis::Auto, request.pattern ? &*request.pattern : nullptr);
+    PlaceFrameRows(table, frames, request);
   }
+  const std::vector<SeriesRow>& rows = table.rows;
   py::array_t<double> x(static_cast<py::ssize_t>(rows.size()));
   for (size_t k = 0; k < rows.size(); ++k) x.mutable_at(k) = rows[k].x;
   return x;
@@ -927,7 +934,8 @@ PYBIND11_MODULE(lumora, m) {
         py::arg("spectrum") = false,
         "series_x(files, *, x_pattern=None, spectrum=False): the x fit_many gives each file "
         "(its place, the pattern's number, or the seconds since the earliest time stamp of "
-        "the recordings' headers), read from the names and headers alone.");
+        "the recordings' headers; an SPE file one x per frame, as fit_many), read from the "
+        "names and headers alone.");
   m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"),
         "save_series(path, table): writes a table with fit_many's columns as CSV, as "
         "lumora-cli fit --series writes it (atomically, CR LF line ends).");

@@ -187,6 +187,7 @@ def test_a_camera_files_frames_are_the_series(world, cli):
     array = as_array(table)
     assert list(array["file"]) == [f"{pulse}, frame {k}" for k in range(1, 7)]
     assert list(array["x"]) == [0, 10, 20, 30, 40, 50]
+    assert list(lumora.series_x([str(pulse)], spectrum=True)) == [0, 10, 20, 30, 40, 50]
     assert [float(r[2]) for r in rows[1:]] == list(array["n1"])
     if not isinstance(table, np.ndarray):
         assert table.attrs["x_unit"] == "us"
