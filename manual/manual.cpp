@@ -330,9 +330,11 @@ Page MakeWindowPage() {
       "those of a self-absorption model by a Levenberg-Marquardt fit or over a "
       "density-temperature grid, and shows how line-pair ratios change with the density.",
       "The window opens FILE when one is given: a measurement (a wavelength and an intensity "
-      "a line) is read as \"Read intensities\" reads it; a recording (*.recording.csv) is "
-      "integrated as \"Read spectrum\" does, with the options used last. Dropping a file on "
-      "the window does the same.",
+      "a line) is read as \"Read intensities\" reads it; a recording (*.recording.csv) or an "
+      "SPE camera file (*.spe; the window asks which frame of several) is integrated as "
+      "\"Read spectrum\" does, with the options used last. Dropping a file on the window "
+      "does the same. \"Fit all files\" on a camera file of several frames fits its frames "
+      "as the series, against the frames' times.",
       "On a user's first start Lumora copies the settings file from the machine-wide data "
       "folder; when neither folder holds it, the program ends with \"Necessary program files "
       "are missing.\" The window also takes the options of every Qt program, such as "
