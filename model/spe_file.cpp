@@ -138,6 +138,29 @@ const Tree* ChildWithId(const Tree& parent, const std::string& name,
   return nullptr;
 }
 
+// Real footers nest a handful of levels; the parser recurses once a level,
+// so a footer nested deeper than this is refused before it can exhaust the
+// stack.
+constexpr size_t kMaxXmlNesting = 256;
+
+// The deepest nesting of elements, counted from the tags without parsing.
+size_t XmlNesting(std::string_view xml) {
+  size_t depth = 0, deepest = 0;
+  for (size_t at = xml.find('<'); at != std::string_view::npos && at + 1 < xml.size();
+       at = xml.find('<', at + 1)) {
+    const char next = xml[at + 1];
+    if (next == '/') {
+      if (depth > 0) --depth;
+      continue;
+    }
+    if (next == '?' || next == '!') continue;
+    const size_t close = xml.find('>', at);
+    if (close == std::string_view::npos) break;
+    if (xml[close - 1] != '/') deepest = std::max(deepest, ++depth);
+  }
+  return deepest;
+}
+
 // The columns' order: ascending or descending throughout, every value finite.
 bool StrictlyMonotonic(const std::vector<double>& x) {
   if (!std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) return false;
@@ -271,6 +294,9 @@ void SpeFile::ReadFooter(const std::string& header) {
     Fail("the XML footer's offset " + Text(footerOffset) + " lies inside the header");
   std::string footer(fileSize_ - footerOffset, '\0');
   ReadBytes(footerOffset, footer.data(), footer.size());
+  if (XmlNesting(footer) > kMaxXmlNesting)
+    Fail("the XML footer at byte " + Text(footerOffset) + " nests its elements more than " +
+         Text(kMaxXmlNesting) + " deep, which no SPE footer does");
   Tree document;
   try {
     std::istringstream in(footer);

@@ -3,6 +3,7 @@
 // runaway, a failure is an error the program reports, every frame read is
 // an ascending wavelength axis with finite values, and the frames' times
 // are finite numbers.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>

@@ -197,6 +197,11 @@ TEST_F(SpeFileTest, RefusesDamagedFilesNamingTheFault) {
       {"3.0 footer inside the header", Changed(v3, 678, uint64_t{100}), "lies inside the header"},
       {"3.0 footer not XML", WithFooter(v3, "<SpeFormat><DataFormat></SpeFormat>"),
        "is not XML"},
+      {"3.0 footer nested without end", [&] {
+         std::string deep;
+         for (int k = 0; k < 100000; ++k) deep += "<a>";
+         return WithFooter(v3, deep);
+       }(), "nests its elements more than 256 deep"},
       {"3.0 frames reach into the footer", replaced("count=\"3\"", "count=\"4000000000000\""),
        "more than the 96 bytes between the header and the footer"},
       {"3.0 0 x 0 region", replaced("width=\"16\" height=\"1\" size=\"32\"", "width=\"0\" height=\"0\" size=\"0\""),
