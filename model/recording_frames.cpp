@@ -19,10 +19,7 @@ std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& file
       throw Error(path + " holds " + std::to_string(file.FrameCount()) +
                   (file.FrameCount() == 1 ? " frame" : " frames") + "; there is no frame " +
                   std::to_string(*frame + 1));
-    if (region >= file.RegionCount())
-      throw Error(path + " holds " + std::to_string(file.RegionCount()) +
-                  (file.RegionCount() == 1 ? " region" : " regions") +
-                  " of interest; there is no region " + std::to_string(region + 1));
+    file.CheckRegion(region);
     const size_t first = frame.value_or(0);
     const size_t end = frame ? *frame + 1 : file.FrameCount();
     for (size_t k = first; k < end; ++k) {

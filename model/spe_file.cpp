@@ -202,11 +202,17 @@ SpeFile::SpeFile(std::string path) : path_(std::move(path)) {
     ReadFooter(header);
   else
     ReadLegacyLayout(header);
-  for (const Region& region : regions_)
-    if (region.width < kMinimumSpectrumPoints)
-      Fail("a region of interest " + Text(region.width) + " pixels wide; a spectrum needs " +
-           Text(kMinimumSpectrumPoints) + " or more");
   if (clock_) firstTick_ = Tick(0);
+}
+
+void SpeFile::CheckRegion(size_t region) const {
+  if (region >= regions_.size())
+    throw Error(path_ + " holds " + Text(regions_.size()) +
+                (regions_.size() == 1 ? " region" : " regions") +
+                " of interest; there is no region " + Text(region + 1));
+  if (regions_[region].width < kMinimumSpectrumPoints)
+    Fail("the region of interest " + Text(region + 1) + " is " + Text(regions_[region].width) +
+         " pixels wide; a spectrum needs " + Text(kMinimumSpectrumPoints) + " or more");
 }
 
 size_t SpeFile::RegionWidth(size_t region) const { return regions_.at(region).width; }
@@ -285,6 +291,115 @@ std::vector<double> SpeFile::LegacyCalibration(const std::string& header, size_t
   return wavelength;
 }
 
+namespace {
+
+// A fault of the footer, named without the file; ReadFooter adds it.
+class FooterFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+Tree ParseFooter(const std::string& footer, uint64_t offset) {
+  if (XmlNesting(footer) > kMaxXmlNesting)
+    throw FooterFault("the XML footer at byte " + Text(offset) + " nests its elements more than " +
+                      Text(kMaxXmlNesting) + " deep, which no SPE footer does");
+  Tree document;
+  try {
+    std::istringstream in(footer);
+    boost::property_tree::read_xml(in, document);
+  } catch (const boost::property_tree::xml_parser_error& e) {
+    throw FooterFault("the XML footer at byte " + Text(offset) + " is not XML (" + e.message() +
+                      ")");
+  }
+  return document;
+}
+
+uint64_t CountAttribute(const Tree& element, const std::string& name) {
+  const std::optional<std::string> text = Attribute(element, name);
+  if (!text) throw FooterFault("the XML footer's data block lacks its \"" + name + "\"");
+  const std::optional<uint64_t> value = Number<uint64_t>(*text);
+  if (!value)
+    throw FooterFault("the XML footer's " + name + " \"" + QuoteToken(*text) + "\" is no count");
+  return *value;
+}
+
+// The frame's data block: the last of DataFormat's of type "Frame".
+const Tree& FrameBlock(const Tree& root) {
+  const Tree* dataFormat = Child(root, "DataFormat");
+  const Tree* frame = nullptr;
+  if (dataFormat)
+    for (const Tree* block : Children(*dataFormat, "DataBlock"))
+      if (Attribute(*block, "type") == "Frame") frame = block;
+  if (!frame) throw FooterFault("the XML footer describes no frames (SpeFormat/DataFormat/DataBlock)");
+  return *frame;
+}
+
+std::vector<const Tree*> RegionBlocks(const Tree& frame) {
+  std::vector<const Tree*> regions;
+  for (const Tree* block : Children(frame, "DataBlock"))
+    if (Attribute(*block, "type") == "Region") regions.push_back(block);
+  if (regions.empty()) throw FooterFault("the XML footer describes no region of interest");
+  return regions;
+}
+
+// The wavelengths of the calibration the frame names, one per sensor
+// column; empty without one.
+std::vector<double> SensorWavelengths(const Tree* calibrations, const Tree& frame) {
+  const Tree* mapping =
+      calibrations
+          ? ChildWithId(*calibrations, "WavelengthMapping", IdList(Attribute(frame, "calibrations")))
+          : nullptr;
+  if (!mapping) return {};
+  const Tree* list = Child(*mapping, "Wavelength");
+  const bool withErrors = !list && (list = Child(*mapping, "WavelengthError"));
+  if (!list) return {};
+  std::vector<double> sensor;
+  std::stringstream in(list->data());
+  for (std::string value; std::getline(in, value, ',');) {
+    std::string_view number = TrimmedView(value);
+    if (number.empty()) continue;
+    // "wavelength error" pairs: the wavelength is the first number.
+    if (withErrors) number = number.substr(0, number.find_first_of(" \t\r\n"));
+    const std::optional<double> wavelength = Number<double>(number);
+    if (!wavelength)
+      throw FooterFault("the XML footer's wavelength calibration holds \"" + QuoteToken(value) +
+                        "\", which is no number");
+    sensor.push_back(*wavelength);
+  }
+  return sensor;
+}
+
+// A region's columns on the sensor's calibration: the whole calibration
+// when it has one value a column, else the columns the region's sensor
+// mapping places it on, binned ones averaged.
+std::vector<double> RegionWavelengths(const std::vector<double>& sensor, const Tree* calibrations,
+                                      const Tree& block, size_t width, size_t number) {
+  if (sensor.size() == width) return sensor;
+  const Tree* place =
+      calibrations
+          ? ChildWithId(*calibrations, "SensorMapping", IdList(Attribute(block, "calibrations")))
+          : nullptr;
+  auto attribute = [place](const char* name, uint64_t absent) {
+    return Number<uint64_t>(Attribute(*place, name).value_or("")).value_or(absent);
+  };
+  const uint64_t x = place ? attribute("x", 0) : 0;
+  const uint64_t binning = place ? std::max<uint64_t>(1, attribute("xBinning", 1)) : 1;
+  const std::optional<uint64_t> covered = Times(width, binning);
+  if (!place || !covered || x > sensor.size() || *covered > sensor.size() - x)
+    throw FooterFault("the wavelength calibration's " + Text(sensor.size()) +
+                      " values do not cover the region of interest " + Text(number) + " (" +
+                      Text(width) + " columns)");
+  std::vector<double> wavelength(width);
+  for (size_t column = 0; column < width; ++column) {
+    double sum = 0;
+    for (uint64_t k = 0; k < binning; ++k) sum += sensor[x + column * binning + k];
+    wavelength[column] = sum / static_cast<double>(binning);
+  }
+  return wavelength;
+}
+
+}  // namespace
+
 void SpeFile::ReadFooter(const std::string& header) {
   const uint64_t footerOffset = Field<uint64_t>(header, kFooterOffsetOffset);
   if (footerOffset >= fileSize_)
@@ -294,32 +409,23 @@ void SpeFile::ReadFooter(const std::string& header) {
     Fail("the XML footer's offset " + Text(footerOffset) + " lies inside the header");
   std::string footer(fileSize_ - footerOffset, '\0');
   ReadBytes(footerOffset, footer.data(), footer.size());
-  if (XmlNesting(footer) > kMaxXmlNesting)
-    Fail("the XML footer at byte " + Text(footerOffset) + " nests its elements more than " +
-         Text(kMaxXmlNesting) + " deep, which no SPE footer does");
-  Tree document;
   try {
-    std::istringstream in(footer);
-    boost::property_tree::read_xml(in, document);
-  } catch (const boost::property_tree::xml_parser_error& e) {
-    Fail("the XML footer at byte " + Text(footerOffset) + " is not XML (" + e.message() + ")");
+    const Tree document = ParseFooter(footer, footerOffset);
+    const Tree* root = Child(document, "SpeFormat");
+    if (!root) throw FooterFault("the XML footer holds no SpeFormat element");
+    const Tree& frame = FrameBlock(*root);
+    const std::vector<const Tree*> regionBlocks = RegionBlocks(frame);
+    ReadDataLayout(frame, regionBlocks, footerOffset);
+    ReadClock(*root, frame);
+    ReadWavelengths(*root, frame, regionBlocks, header);
+  } catch (const FooterFault& fault) {
+    Fail(fault.what());
   }
-  const Tree* root = Child(document, "SpeFormat");
-  const Tree* dataFormat = root ? Child(*root, "DataFormat") : nullptr;
-  const Tree* frame = nullptr;
-  if (dataFormat)
-    for (const Tree* block : Children(*dataFormat, "DataBlock"))
-      if (Attribute(*block, "type") == "Frame") frame = block;
-  if (!frame) Fail("the XML footer describes no frames (SpeFormat/DataFormat/DataBlock)");
+}
 
-  auto count = [&](const Tree& element, const std::string& name) {
-    const std::optional<std::string> text = Attribute(element, name);
-    if (!text) Fail("the XML footer's data block lacks its \"" + name + "\"");
-    const std::optional<uint64_t> value = Number<uint64_t>(*text);
-    if (!value) Fail("the XML footer's " + name + " \"" + QuoteToken(*text) + "\" is no count");
-    return *value;
-  };
-  const std::string pixelFormat = Attribute(*frame, "pixelFormat").value_or("");
+void SpeFile::ReadDataLayout(const Tree& frame, const std::vector<const Tree*>& regionBlocks,
+                             uint64_t footerOffset) {
+  const std::string pixelFormat = Attribute(frame, "pixelFormat").value_or("");
   const PixelType* type = PixelTypeOfName(pixelFormat);
   if (!type)
     Fail("the pixel format \"" + QuoteToken(pixelFormat) +
@@ -327,30 +433,30 @@ void SpeFile::ReadFooter(const std::string& header) {
          "MonochromeFloating32)");
   dataType_ = type->code;
   pixelBytes_ = type->bytes;
-  frameCount_ = count(*frame, "count");
+  frameCount_ = CountAttribute(frame, "count");
   if (frameCount_ == 0) Fail("the XML footer announces 0 frames");
-  frameBytes_ = count(*frame, "size");
-  frameStride_ = count(*frame, "stride");
+  frameBytes_ = CountAttribute(frame, "size");
+  frameStride_ = CountAttribute(frame, "stride");
 
   uint64_t regionBytes = 0;
-  for (const Tree* block : Children(*frame, "DataBlock")) {
-    if (Attribute(*block, "type") != "Region") continue;
-    Region region;
-    const uint64_t width = count(*block, "width"), height = count(*block, "height");
+  for (const Tree* block : regionBlocks) {
+    const uint64_t width = CountAttribute(*block, "width");
+    const uint64_t height = CountAttribute(*block, "height");
     if (width == 0 || height == 0)
       Fail("a region of interest of " + Text(width) + " x " + Text(height) +
            " pixels, which holds no data");
-    const std::optional<uint64_t> bytes = Times(width, height);
-    if (!bytes || !Times(*bytes, pixelBytes_) || *bytes * pixelBytes_ > fileSize_)
+    const std::optional<uint64_t> pixels = Times(width, height);
+    const std::optional<uint64_t> bytes = pixels ? Times(*pixels, pixelBytes_) : std::nullopt;
+    if (!bytes || *bytes > fileSize_)
       Fail("a region of interest of " + Text(width) + " x " + Text(height) +
            " pixels, more than the file holds");
+    Region region;
     region.width = width;
     region.height = height;
     region.offset = regionBytes;
-    regionBytes += *bytes * pixelBytes_;
+    regionBytes += *bytes;
     regions_.push_back(std::move(region));
   }
-  if (regions_.empty()) Fail("the XML footer describes no region of interest");
   if (regionBytes != frameBytes_)
     Fail("the XML footer's frame size of " + Text(frameBytes_) +
          " bytes disagrees with its regions' " + Text(regionBytes));
@@ -363,102 +469,59 @@ void SpeFile::ReadFooter(const std::string& header) {
          " bytes, more than the " + Text(footerOffset - kSpeHeaderBytes) +
          " bytes between the header and the footer at byte " + Text(footerOffset) +
          ": truncated data?");
+}
 
-  // The time the exposure started, among the frame's metadata.
-  const Tree* metaFormat = Child(*root, "MetaFormat");
-  const Tree* metaBlock =
-      metaFormat ? ChildWithId(*metaFormat, "MetaBlock", IdList(Attribute(*frame, "metaFormat")))
-                 : nullptr;
-  if (metaBlock && Attribute(*frame, "metaFormat")) {
-    size_t slot = 0;
-    for (const auto& [name, piece] : *metaBlock) {
-      if (name == "<xmlattr>" || name == "<xmlcomment>") continue;
-      if (!clock_ && name == "TimeStamp" && Attribute(piece, "event") == "ExposureStarted") {
-        const std::optional<double> resolution =
-            Number<double>(Attribute(piece, "resolution").value_or(""));
-        if (!resolution || !(*resolution > 0) || !std::isfinite(*resolution))
-          Fail("the exposure time stamp's resolution is no positive number of ticks a second");
-        Clock clock;
-        clock.slot = slot;
-        clock.floating = Attribute(piece, "type") == "Double";
-        clock.ticksPerSecond = *resolution;
-        // The finest of the units whose ticks are no finer than the file's.
-        static const std::pair<const char*, double> units[] = {
-            {"s", 1}, {"ms", 1e3}, {"us", 1e6}, {"ns", 1e9}};
-        clock.unit = "s";
-        for (const auto& [unit, perSecond] : units)
-          if (perSecond <= *resolution) clock.unit = unit, clock.unitsPerSecond = perSecond;
-        clock_ = clock;
-      }
-      ++slot;
+// The time the exposure started, among the frame's metadata.
+void SpeFile::ReadClock(const Tree& root, const Tree& frame) {
+  const Tree* metaFormat = Child(root, "MetaFormat");
+  const std::optional<std::string> ids = Attribute(frame, "metaFormat");
+  const Tree* metaBlock = metaFormat && ids ? ChildWithId(*metaFormat, "MetaBlock", IdList(ids))
+                                            : nullptr;
+  if (!metaBlock) return;
+  size_t slot = 0;
+  for (const auto& [name, piece] : *metaBlock) {
+    if (name == "<xmlattr>" || name == "<xmlcomment>") continue;
+    if (!clock_ && name == "TimeStamp" && Attribute(piece, "event") == "ExposureStarted") {
+      const std::optional<double> resolution =
+          Number<double>(Attribute(piece, "resolution").value_or(""));
+      if (!resolution || !(*resolution > 0) || !std::isfinite(*resolution))
+        Fail("the exposure time stamp's resolution is no positive number of ticks a second");
+      Clock clock;
+      clock.slot = slot;
+      clock.floating = Attribute(piece, "type") == "Double";
+      clock.ticksPerSecond = *resolution;
+      // The finest of the units whose ticks are no finer than the file's.
+      static const std::pair<const char*, double> units[] = {
+          {"s", 1}, {"ms", 1e3}, {"us", 1e6}, {"ns", 1e9}};
+      clock.unit = "s";
+      for (const auto& [unit, perSecond] : units)
+        if (perSecond <= *resolution) clock.unit = unit, clock.unitsPerSecond = perSecond;
+      clock_ = clock;
     }
-    if (Times(slot, kMetaBytes).value_or(UINT64_MAX) > frameStride_ - frameBytes_)
-      Fail("the frame's " + Text(slot) + " pieces of metadata do not fit between its " +
-           Text(frameBytes_) + " bytes of pixels and its stride of " + Text(frameStride_));
+    ++slot;
   }
+  if (Times(slot, kMetaBytes).value_or(UINT64_MAX) > frameStride_ - frameBytes_)
+    Fail("the frame's " + Text(slot) + " pieces of metadata do not fit between its " +
+         Text(frameBytes_) + " bytes of pixels and its stride of " + Text(frameStride_));
+}
 
-  // The wavelength of each region's columns.
-  const Tree* calibrations = Child(*root, "Calibrations");
-  const Tree* mapping =
-      calibrations
-          ? ChildWithId(*calibrations, "WavelengthMapping", IdList(Attribute(*frame, "calibrations")))
-          : nullptr;
-  std::vector<double> sensor;
-  if (mapping) {
-    const Tree* list = Child(*mapping, "Wavelength");
-    const bool withErrors = !list && (list = Child(*mapping, "WavelengthError"));
-    if (list) {
-      std::stringstream in(list->data());
-      for (std::string value; std::getline(in, value, ',');) {
-        if (TrimmedView(value).empty()) continue;
-        // "wavelength error" pairs: the wavelength is the first number.
-        std::string_view number = TrimmedView(value);
-        if (withErrors) number = number.substr(0, number.find_first_of(" \t\r\n"));
-        const std::optional<double> wavelength = Number<double>(number);
-        if (!wavelength)
-          Fail("the XML footer's wavelength calibration holds \"" + QuoteToken(value) +
-               "\", which is no number");
-        sensor.push_back(*wavelength);
-      }
-    }
-  }
+// The wavelength of each region's columns: the footer's calibration, or
+// for a single region the header's polynomial.
+void SpeFile::ReadWavelengths(const Tree& root, const Tree& frame,
+                              const std::vector<const Tree*>& regionBlocks,
+                              const std::string& header) {
+  const Tree* calibrations = Child(root, "Calibrations");
+  const std::vector<double> sensor = SensorWavelengths(calibrations, frame);
   if (sensor.empty()) {
-    const std::vector<double> legacy = LegacyCalibration(header, regions_.front().width);
-    if (legacy.empty() || regions_.size() > 1)
+    if (regions_.size() == 1) regions_.front().wavelength = LegacyCalibration(header, regions_.front().width);
+    if (regions_.front().wavelength.empty())
       Fail("no wavelength calibration in the XML footer: its columns are pixels, not nanometres");
-    regions_.front().wavelength = legacy;
     return;
   }
   for (size_t r = 0; r < regions_.size(); ++r) {
-    Region& region = regions_[r];
-    if (sensor.size() == region.width) {
-      region.wavelength = sensor;
-    } else {
-      // A region narrower than the calibration: its place on the sensor, and
-      // the binning that made one column of several.
-      const Tree* block = Children(*frame, "DataBlock")[r];
-      const Tree* place =
-          calibrations ? ChildWithId(*calibrations, "SensorMapping",
-                                     IdList(Attribute(*block, "calibrations")))
-                       : nullptr;
-      const uint64_t x = place ? Number<uint64_t>(Attribute(*place, "x").value_or("")).value_or(0) : 0;
-      const uint64_t binning =
-          place ? std::max<uint64_t>(
-                      1, Number<uint64_t>(Attribute(*place, "xBinning").value_or("")).value_or(1))
-                : 1;
-      const std::optional<uint64_t> covered = Times(region.width, binning);
-      if (!place || !covered || x > sensor.size() || *covered > sensor.size() - x)
-        Fail("the wavelength calibration's " + Text(sensor.size()) +
-             " values do not cover the region of interest " + Text(r + 1) + " (" +
-             Text(region.width) + " columns)");
-      region.wavelength.resize(region.width);
-      for (size_t column = 0; column < region.width; ++column) {
-        double sum = 0;
-        for (uint64_t k = 0; k < binning; ++k) sum += sensor[x + column * binning + k];
-        region.wavelength[column] = sum / static_cast<double>(binning);
-      }
-    }
-    if (!StrictlyMonotonic(region.wavelength))
+    regions_[r].wavelength =
+        RegionWavelengths(sensor, calibrations, *regionBlocks[r], regions_[r].width, r + 1);
+    if (!StrictlyMonotonic(regions_[r].wavelength))
       Fail("the XML footer's wavelength calibration does not rise or fall steadily over the "
            "columns");
   }
@@ -487,10 +550,7 @@ Spectrum SpeFile::ReadFrame(size_t frame, size_t region) {
   if (frame >= frameCount_)
     throw Error(path_ + " holds " + Text(frameCount_) + (frameCount_ == 1 ? " frame" : " frames") +
                 "; there is no frame " + Text(frame + 1));
-  if (region >= regions_.size())
-    throw Error(path_ + " holds " + Text(regions_.size()) +
-                (regions_.size() == 1 ? " region" : " regions") +
-                " of interest; there is no region " + Text(region + 1));
+  CheckRegion(region);
   const Region& r = regions_[region];
   std::vector<char> bytes(r.width * r.height * pixelBytes_);
   ReadBytes(kSpeHeaderBytes + frame * frameStride_ + r.offset, bytes.data(), bytes.size());

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <boost/property_tree/ptree_fwd.hpp>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ class SpeFile {
   size_t RegionCount() const { return regions_.size(); }
   size_t RegionWidth(size_t region) const;
   size_t RegionHeight(size_t region) const;
+  // Refuses a region the file does not hold (Error) or one too narrow for a
+  // spectrum (SpectrumFileError), both counted from 0.
+  void CheckRegion(size_t region) const;
 
   // One region of one frame (both counted from 0) as a spectrum: the
   // region's rows summed column by column, on its calibrated wavelengths,
@@ -92,6 +96,12 @@ class SpeFile {
   void ReadBytes(uint64_t offset, void* data, size_t size);
   void ReadLegacyLayout(const std::string& header);
   void ReadFooter(const std::string& header);
+  using XmlTree = boost::property_tree::ptree;
+  void ReadDataLayout(const XmlTree& frame, const std::vector<const XmlTree*>& regionBlocks,
+                      uint64_t footerOffset);
+  void ReadClock(const XmlTree& root, const XmlTree& frame);
+  void ReadWavelengths(const XmlTree& root, const XmlTree& frame,
+                       const std::vector<const XmlTree*>& regionBlocks, const std::string& header);
   void CheckDataFits(std::optional<uint64_t> dataBytes, bool exact) const;
   std::vector<double> LegacyCalibration(const std::string& header, size_t columns) const;
   double PixelValue(const char* bytes) const;

@@ -145,6 +145,24 @@ TEST_F(SpeFileTest, AFrameOrRegionBeyondTheFileIsNamed) {
   EXPECT_THROW(file.ReadFrame(0, 1), Error);
 }
 
+TEST_F(SpeFileTest, ANarrowRegionIsRefusedOnlyWhenChosen) {
+  SpeContent c;
+  c.regions = {{kWidth, 1}, {5, 1}};
+  c.frames = {std::vector<double>(kWidth + 5, 7.0)};
+  c.wavelength = testing::PolynomialWavelengths({600.0, 0.5}, kWidth);
+  // The narrow region sits on the sensor's first columns.
+  SpeFile file(Write(SpeBytes(c)));
+  EXPECT_EQ(file.ReadFrame(0, 0).intensity, std::vector<double>(kWidth, 7.0));
+  try {
+    file.ReadFrame(0, 1);
+    FAIL() << "a region of 5 pixels was read";
+  } catch (const SpectrumFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("the region of interest 2 is 5 pixels wide"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
 // A file's bytes with a change at `at`.
 template <typename T>
 std::string Changed(std::string bytes, size_t at, T value) {
