@@ -701,12 +701,7 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   if (series) {
     PlaceSeriesX(rows, SeriesAxis::Auto, job.options.xPattern ? &*job.options.xPattern : nullptr);
     // Frames of camera files: their times (or numbers) unless a pattern is asked for.
-    std::string unit;
-    if (!job.options.xPattern)
-      if (const std::optional<FrameAxis> axis = FrameSeriesAxis(job.options.frames)) {
-        for (size_t k = 0; k < rows.size(); ++k) rows[k].x = axis->x[k];
-        unit = axis->unit;
-      }
+    const std::string unit = job.options.xPattern ? "" : PlaceFrameX(rows, job.options.frames);
     SaveSeriesCsv(job.options.seriesPath, rows, unit);
   }
   return StopOnSignals::Status(status);

@@ -83,13 +83,9 @@ std::vector<RecordingFrame> SeriesOverFrames(SeriesRequest& request) {
   return frames;
 }
 
-void PlaceFrameRows(SeriesTable& table, const std::vector<RecordingFrame>& frames,
-                    const SeriesRequest& request) {
-  if (frames.size() != table.rows.size()) return;
-  for (size_t k = 0; k < frames.size(); ++k) table.rows[k].file = frames[k].name;
-  if (request.pattern) return;
+std::string PlaceFrameX(std::vector<SeriesRow>& rows, const std::vector<RecordingFrame>& frames) {
   const std::optional<FrameAxis> axis = FrameSeriesAxis(frames);
-  if (!axis) return;
+  if (!axis || rows.size() > frames.size()) return "";
   // The frames' times also as time stamps, so that placing the x again
   // (a window's choice of axis) keeps them.
   static const std::pair<const char*, double> nanoseconds[] = {
@@ -97,12 +93,20 @@ void PlaceFrameRows(SeriesTable& table, const std::vector<RecordingFrame>& frame
   double perUnit = 0;
   for (const auto& [unit, ns] : nanoseconds)
     if (axis->unit == unit) perUnit = ns;
-  for (size_t k = 0; k < frames.size(); ++k) {
-    table.rows[k].x = axis->x[k];
-    if (perUnit > 0) table.rows[k].timeStamp = SeriesTime(std::llround(axis->x[k] * perUnit));
+  for (size_t k = 0; k < rows.size(); ++k) {
+    rows[k].x = axis->x[k];
+    if (perUnit > 0) rows[k].timeStamp = SeriesTime(std::llround(axis->x[k] * perUnit));
   }
-  table.xUnit = axis->unit;
-  if (perUnit > 0) table.axis = SeriesAxis::TimeStamp;
+  return axis->unit;
+}
+
+void PlaceFrameRows(SeriesTable& table, const std::vector<RecordingFrame>& frames,
+                    const SeriesRequest& request) {
+  if (frames.size() != table.rows.size()) return;
+  for (size_t k = 0; k < frames.size(); ++k) table.rows[k].file = frames[k].name;
+  if (request.pattern || !FrameSeriesAxis(frames)) return;
+  table.xUnit = PlaceFrameX(table.rows, frames);
+  table.axis = table.xUnit.empty() ? SeriesAxis::FileOrder : SeriesAxis::TimeStamp;
 }
 
 }  // namespace lumora

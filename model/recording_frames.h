@@ -48,6 +48,12 @@ struct FrameAxis {
 };
 std::optional<FrameAxis> FrameSeriesAxis(const std::vector<RecordingFrame>& frames);
 
+// Gives the rows (in the frames' order, as many or fewer) the frames' x
+// when they are all frames of camera files (FrameSeriesAxis), their times
+// also as time stamps; returns the times' unit, "" for frame numbers and
+// when the rows are not all frames.
+std::string PlaceFrameX(std::vector<SeriesRow>& rows, const std::vector<RecordingFrame>& frames);
+
 // Turns a series of recordings (request.spectrum given) into one over their
 // spectra, each SPE file into its frames (SpectrumFileError for a damaged
 // one), and returns them in the request's new order of files.
