@@ -134,6 +134,16 @@ TEST_F(SpeFileTest, GivesTheExposuresStartRelativeToTheFirstFrame) {
   }
 }
 
+TEST_F(SpeFileTest, ReadsTicksWrittenAsDoubles) {
+  SpeContent c = ThreeFrames(true, 3);
+  c.ticksPerSecond = 1e6;
+  c.doubleTicks = true;
+  c.startTicks = {1000, 1040, 1100};
+  SpeFile file(Write(SpeBytes(c)));
+  EXPECT_EQ(file.TimeUnit(), "us");
+  EXPECT_EQ(file.FrameTime(2), 100.0);
+}
+
 TEST_F(SpeFileTest, AFrameOrRegionBeyondTheFileIsNamed) {
   SpeFile file(Write(SpeBytes(ThreeFrames(true, 3))));
   try {

@@ -33,6 +33,7 @@ struct SpeContent {
   // time stamps in the frames' metadata.
   std::optional<double> ticksPerSecond;
   std::vector<int64_t> startTicks;
+  bool doubleTicks = false;  // the ticks as "Double" rather than "Int64"
 };
 
 inline void PutLittleEndian(std::string& bytes, size_t at, uint64_t value, size_t size) {
@@ -92,9 +93,11 @@ inline std::string SpeFooter(const SpeContent& c, size_t frameBytes, size_t stri
   xml += "</DataBlock></DataFormat>";
   if (meta) {
     const std::string resolution = ShortestText(*c.ticksPerSecond);
+    const std::string tickType = c.doubleTicks ? "Double" : "Int64";
     xml += "<MetaFormat><MetaBlock type=\"Frame\" id=\"1\">"
            "<FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>"
-           "<TimeStamp event=\"ExposureStarted\" type=\"Int64\" bitDepth=\"64\" resolution=\"" +
+           "<TimeStamp event=\"ExposureStarted\" type=\"" + tickType +
+           "\" bitDepth=\"64\" resolution=\"" +
            resolution + "\" absoluteTime=\"2026-03-01T10:00:00.0000000+01:00\"/>"
            "<TimeStamp event=\"ExposureEnded\" type=\"Int64\" bitDepth=\"64\" resolution=\"" +
            resolution + "\" absoluteTime=\"2026-03-01T10:00:00.0000000+01:00\"/>"
@@ -151,7 +154,10 @@ inline std::string SpeBytes(const SpeContent& c) {
       PutPixel(bytes, start + k * pixel, c.dataType, c.frames[f][k]);
     if (meta) {
       Put(bytes, start + frameBytes, static_cast<int64_t>(f + 1));
-      Put(bytes, start + frameBytes + 8, c.startTicks.at(f));
+      if (c.doubleTicks)
+        Put(bytes, start + frameBytes + 8, static_cast<double>(c.startTicks.at(f)));
+      else
+        Put(bytes, start + frameBytes + 8, c.startTicks.at(f));
       Put(bytes, start + frameBytes + 16, c.startTicks.at(f) + 5);
     }
   }
