@@ -89,17 +89,19 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
   for (const std::string& file : ctx.SettingsAndElementFiles()) inputs.push_back(file);
   RefuseOutputThatIsAnInput(reportFile, inputs);
 
-  // An SPE file is checked whole before its first frame is integrated.
-  const std::vector<RecordingFrame> frames = RecordingFrames({request.spectrumFile}, choice.frame, choice.region);
-  const bool several = frames.size() > 1;
+  // An SPE file is checked whole before its first frame is integrated; its
+  // frames are then gone through one at a time.
+  FramesOfRecording frames(request.spectrumFile, choice.frame, choice.region);
+  const bool several = frames.Count() > 1;
   if (several && !reportFile.empty())
     throw UsageError("--report takes the report of one spectrum; " + request.spectrumFile +
-                     " holds " + std::to_string(frames.size()) +
+                     " holds " + std::to_string(frames.Count()) +
                      " frames: choose one with --frame K");
 
   ctx.LoadElement();
   int failed = 0;
-  for (const RecordingFrame& frame : frames) {
+  for (size_t k = 0; k < frames.Count(); ++k) {
+    const RecordingFrame frame = frames.At(k);
     request.frame = frame.frame;
     if (!IntegrateOne(ctx, request, frame.name, several, reportFile)) ++failed;
   }

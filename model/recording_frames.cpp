@@ -6,28 +6,38 @@
 
 namespace lumora {
 
+FramesOfRecording::FramesOfRecording(const std::string& path, std::optional<size_t> frame,
+                                     size_t region)
+    : path_(path) {
+  if (!IsSpeFile(path)) return;
+  file_ = std::make_unique<SpeFile>(path);
+  if (frame && *frame >= file_->FrameCount())
+    throw Error(path + " holds " + std::to_string(file_->FrameCount()) +
+                (file_->FrameCount() == 1 ? " frame" : " frames") + "; there is no frame " +
+                std::to_string(*frame + 1));
+  file_->CheckRegion(region);
+  first_ = frame.value_or(0);
+  count_ = frame ? 1 : file_->FrameCount();
+}
+
+FramesOfRecording::~FramesOfRecording() = default;
+
+RecordingFrame FramesOfRecording::At(size_t k) {
+  if (!file_) return {path_, std::nullopt, path_, std::nullopt, ""};
+  const size_t frame = first_ + k;
+  RecordingFrame item{path_, frame,
+                      file_->FrameCount() == 1 ? path_ : SpeFrameName(path_, frame),
+                      std::nullopt, file_->TimeUnit()};
+  if (file_->HasFrameTimes()) item.time = file_->FrameTime(frame);
+  return item;
+}
+
 std::vector<RecordingFrame> RecordingFrames(const std::vector<std::string>& files,
                                             std::optional<size_t> frame, size_t region) {
   std::vector<RecordingFrame> frames;
   for (const std::string& path : files) {
-    if (!IsSpeFile(path)) {
-      frames.push_back({path, std::nullopt, path, std::nullopt, ""});
-      continue;
-    }
-    SpeFile file(path);
-    if (frame && *frame >= file.FrameCount())
-      throw Error(path + " holds " + std::to_string(file.FrameCount()) +
-                  (file.FrameCount() == 1 ? " frame" : " frames") + "; there is no frame " +
-                  std::to_string(*frame + 1));
-    file.CheckRegion(region);
-    const size_t first = frame.value_or(0);
-    const size_t end = frame ? *frame + 1 : file.FrameCount();
-    for (size_t k = first; k < end; ++k) {
-      RecordingFrame item{path, k, file.FrameCount() == 1 ? path : SpeFrameName(path, k),
-                          std::nullopt, file.TimeUnit()};
-      if (file.HasFrameTimes()) item.time = file.FrameTime(k);
-      frames.push_back(std::move(item));
-    }
+    FramesOfRecording spectra(path, frame, region);
+    for (size_t k = 0; k < spectra.Count(); ++k) frames.push_back(spectra.At(k));
   }
   return frames;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,27 @@ struct RecordingFrame {
   // `timeUnit`; none when the file gives no time.
   std::optional<double> time;
   std::string timeUnit;
+};
+
+class SpeFile;
+
+// The spectra of one recording file, each made when asked for, so that a
+// file of thousands of frames is gone through without a list of them: a
+// text file's one, or an SPE file's frames (only `frame` when one is chosen,
+// counted from 0). Opening checks the SPE file whole (SpectrumFileError),
+// the frame and the region of interest (Error).
+class FramesOfRecording {
+ public:
+  FramesOfRecording(const std::string& path, std::optional<size_t> frame, size_t region);
+  ~FramesOfRecording();
+  size_t Count() const { return count_; }
+  RecordingFrame At(size_t k);  // k from 0 to Count() - 1
+
+ private:
+  std::string path_;
+  std::unique_ptr<SpeFile> file_;  // none for a text file
+  size_t first_ = 0;
+  size_t count_ = 1;
 };
 
 // Every file in order: a text file as itself, an SPE file as each of its
