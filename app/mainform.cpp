@@ -473,6 +473,8 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
                  integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
   if (const std::string note = NoiseNote(integration); !note.empty()) summary += Qt8(" " + note);
   if (fSpectrumFrame) summary = QString("Frame %1: ").arg(*fSpectrumFrame + 1) + summary;
+  if (const std::string exposure = ExposureNote(integration.spectrum.header); !exposure.empty())
+    summary += Qt8(" " + exposure + ".");
   if (fSession->HasEnoughLines())
     Recalculate();
   else

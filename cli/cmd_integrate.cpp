@@ -2,8 +2,6 @@
 // standard output, ready for `table`, `fit` and `map`. An SPE file gives one
 // measurement per frame, each after a line "# FILE, frame K", or that of
 // the frame --frame K chooses.
-#include <chrono>
-#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -19,34 +17,6 @@
 namespace lumora::cli {
 
 namespace {
-
-// What a text export's header says of the exposure, "" when it says nothing:
-// "integration time 0.1 s, 10 spectra averaged, taken 2026-03-01T09:15:30Z".
-std::string ExposureNote(const RecordingHeader& header) {
-  std::vector<std::string> parts;
-  if (header.integrationSeconds)
-    parts.push_back("integration time " + MessageNumber(*header.integrationSeconds) + " s");
-  if (header.averages)
-    parts.push_back(std::to_string(*header.averages) +
-                    (*header.averages == 1 ? " spectrum" : " spectra") + " averaged");
-  if (header.taken) {
-    using namespace std::chrono;
-    const sys_seconds taken(floor<seconds>(*header.taken));
-    const sys_days day = floor<days>(taken);
-    const year_month_day date(day);
-    const hh_mm_ss<seconds> time(taken - day);
-    char text[40];
-    std::snprintf(text, sizeof text, "taken %04d-%02u-%02uT%02d:%02d:%02dZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    parts.push_back(text);
-  }
-  std::string note;
-  for (const std::string& part : parts) note += (note.empty() ? "" : ", ") + part;
-  return note;
-}
 
 // Integrates one spectrum and prints its measurement; false when every line
 // is flagged.

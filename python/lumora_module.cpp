@@ -678,8 +678,13 @@ py::array_t<double> SeriesX(const py::object& files, const py::object& pattern, 
 
 // Writes a table of fit_many's columns (an array, a DataFrame, or rows
 // gathered elsewhere) as lumora-cli fit --series writes it.
-void SaveSeries(const py::object& path, const py::object& table) {
+void SaveSeries(const py::object& path, const py::object& table, const py::object& xUnit) {
   const std::string target = PathArgument(path, "path");
+  // The unit of frames' times: given, or as fit_many's DataFrame keeps it.
+  std::string unit = TextKeyword(xUnit, "x_unit").value_or("");
+  if (xUnit.is_none() && py::hasattr(table, "attrs") && py::isinstance<py::dict>(table.attr("attrs")))
+    if (const py::dict attrs = table.attr("attrs"); attrs.contains("x_unit"))
+      unit = py::str(attrs["x_unit"]).cast<std::string>();
   py::object records = py::hasattr(table, "to_records")
                            ? table.attr("to_records")(py::arg("index") = false)
                            : Numpy().attr("asarray")(table);
@@ -710,7 +715,7 @@ void SaveSeries(const py::object& path, const py::object& table) {
     rows.push_back(std::move(row));
   }
   py::gil_scoped_release released;
-  SaveSeriesCsv(target, rows);
+  SaveSeriesCsv(target, rows, unit);
 }
 
 }  // namespace
@@ -973,9 +978,12 @@ PYBIND11_MODULE(lumora, m) {
         "(its place, the pattern's number, or the seconds since the earliest time stamp of "
         "the recordings' headers; an SPE file one x per frame, as fit_many), read from the "
         "names and headers alone.");
-  m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"),
-        "save_series(path, table): writes a table with fit_many's columns as CSV, as "
-        "lumora-cli fit --series writes it (atomically, CR LF line ends).");
+  m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"), py::kw_only(),
+        py::arg("x_unit") = py::none(),
+        "save_series(path, table, *, x_unit=None): writes a table with fit_many's columns as "
+        "CSV, as lumora-cli fit --series writes it (atomically, CR LF line ends); x_unit (by "
+        "default a DataFrame's attrs[\"x_unit\"]) names the unit of frames' times in the "
+        "header, \"x (us)\".");
   m.def(
       "integrate",
       [](const py::object& path, const py::object& ini, const py::object& element,

@@ -200,6 +200,8 @@ def test_a_camera_files_frames_are_the_series(world, cli):
     assert [float(r[2]) for r in rows[1:]] == list(array["n1"])
     if not isinstance(table, np.ndarray):
         assert table.attrs["x_unit"] == "us"
+    lumora.save_series(world / "p.csv", table, x_unit="us")
+    assert (world / "p.csv").read_bytes() == (world / "s.csv").read_bytes()
 
 
 def test_integrate_takes_a_frame_of_a_camera_file(world, cli, session):

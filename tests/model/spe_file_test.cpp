@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "model/recording_frames.h"
+#include "model/session.h"
 #include "model/spe_file.h"
-#include "tests/support/spe_writer.h"
+#include "tests/support/spe_pulse.h"
 #include "tests/support/testfiles.h"
 
 namespace lumora {
@@ -269,6 +270,34 @@ TEST_F(SpeFileTest, RefusesDamagedFilesNamingTheFault) {
     EXPECT_EQ(std::string(e.what()),
               path + ", frame 2: the pixel in column 5, row 1 is no finite number");
   }
+}
+
+// The same frames as SPE 3.0 (footer wavelengths) and SPE 2.x (header
+// polynomial), and one frame as its text export, integrate to the same
+// areas line by line.
+TEST_F(SpeFileTest, BothVersionsAndTheTextExportIntegrateAlike) {
+  constexpr size_t kFrames = 4;
+  const std::string v3 = Write(SpeBytes(testing::SpePulse(true, kFrames)), "v3.spe");
+  const std::string v2 = Write(SpeBytes(testing::SpePulse(false, kFrames)), "v2.spe");
+  const std::string text = Write(testing::SpeFrameText(testing::SpePulse(true, kFrames), 2), "f.csv");
+  Session session(SessionOptions{folder_.path(), [](const std::string&) {}});
+  session.LoadElement({std::string(LUMORA_SOURCE_DIR) + "/data/database", "Ar_I_levels.txt", "Ar, I"});
+  auto areas = [&session](const std::string& file, std::optional<size_t> frame) {
+    SpectrumRequest request;
+    request.spectrumFile = file;
+    request.frame = frame;
+    std::vector<double> areas;
+    for (const LineIntegral& line : session.ReadSpectrum(request).lines) areas.push_back(line.area);
+    return areas;
+  };
+  for (size_t k = 0; k < kFrames; ++k) {
+    SCOPED_TRACE(k);
+    const std::vector<double> a = areas(v3, k), b = areas(v2, k);
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_GE(a.size(), 10u);
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(a[i] / b[i], 1, 1e-9) << i;
+  }
+  EXPECT_EQ(areas(v3, 2), areas(text, std::nullopt));
 }
 
 TEST(FrameSeriesAxis, IsTheFramesTimesOnlyWhenEveryFrameHasOneInOneUnit) {
