@@ -36,8 +36,9 @@ int Integrate(Context& ctx, std::vector<std::string> args) {
     Session::SaveIntegrationReport(reportFile, session.IntegrationReportRows());
 
   ctx.err << Format(
-      "%s: FWHM %.4f nm%s, shift %.4f nm, %d lines integrated, %d in the measurement\n",
+      "%s: FWHM %.4f nm%s, shift %.4f nm%s, %d lines integrated, %d in the measurement\n",
       request.spectrumFile, result.fwhm, result.fwhmEstimated ? " (estimated)" : "", result.shift,
+      result.noShiftFound ? " (no shift found)" : "",
       static_cast<long long>(result.lines.size()), static_cast<long long>(lines.size()));
   const std::string note = NoiseNote(result);
   if (!note.empty()) ctx.err << request.spectrumFile << ": " << note << "\n";
