@@ -22,9 +22,12 @@ constexpr size_t kNoisePoints = 60;
 // The median absolute deviation times this is the standard deviation of
 // normally distributed noise.
 constexpr double kMadToSigma = 1.4826;
-// The line-free points within this many standard deviations of their
-// median give the lift.
-constexpr double kLiftClip = 2;
+// How far the median of photon counts lies below their mean, whatever
+// their level (Pearson's rule: skewness 1 / sqrt(mean) times the standard
+// deviation sqrt(mean) over 6). The lift is the median, so a window of
+// thousands of points would sum this into a line: the S/N test takes it
+// off the area.
+constexpr double kCountsMedianBelowMean = 1.0 / 6;
 // The baseline's clipping half width in line windows.
 constexpr double kClipWindows = 1;
 
@@ -348,7 +351,7 @@ std::vector<bool> LineFreePoints(const std::vector<double>& x,
 }
 
 struct LocalNoise {
-  double lift = 0;   // clipped mean residual: how far the clipped continuum sits below the noise
+  double lift = 0;   // median residual: how far the clipped continuum sits below the noise's middle
   double sigma = 0;  // robust standard deviation of the residual
   size_t points = 0;  // line-free points they come from
   bool known = false;
@@ -375,18 +378,7 @@ LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& 
   std::vector<double> deviations(r.size());
   for (size_t i = 0; i < r.size(); ++i) deviations[i] = std::fabs(r[i] - middle);
   noise.sigma = kMadToSigma * Median(deviations);
-  // The lift is the mean of the points within kLiftClip sigma of the
-  // median: the median of skewed noise (photon counts) lies below its mean
-  // by a fraction of a count, which a window of thousands of points would
-  // sum into a line; the clipping keeps out the peaks of unlisted lines.
-  double sum = 0;
-  size_t inside = 0;
-  for (double v : r)
-    if (std::fabs(v - middle) <= kLiftClip * noise.sigma) {
-      sum += v;
-      ++inside;
-    }
-  noise.lift = inside > 0 && noise.sigma > 0 ? sum / static_cast<double>(inside) : middle;
+  noise.lift = middle;
   noise.points = r.size();
   noise.known = true;
   return noise;
@@ -685,12 +677,14 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const bool photonCounts = AreCounts(counts);
   std::vector<double> lifts;
   std::vector<double> uncertainty(result.lines.size(), 0);
+  std::vector<double> medianBias(result.lines.size(), 0);  // of photon counts' median lift
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
     const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow, grid.step);
     const size_t from = FirstAtOrAbove(x, l.windowFrom), to = FirstAbove(x, l.windowTo);
     const double inside = std::min(l.windowTo, x.back()) - std::max(l.windowFrom, x.front());
     l.area = Integrate(x, residual, l.windowFrom, l.windowTo) - noise.lift * inside;
+    if (photonCounts) medianBias[n] = kCountsMedianBelowMean * inside;
     l.peak = PeakNear(x, residual, l.center, 0.5 * result.fwhm) - noise.lift;
     l.baseline = InterpolateAt(x, result.baseline, l.center) + noise.lift;
     if (noise.known) {
@@ -710,7 +704,7 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
     LineIntegral& l = result.lines[n];
     // Without line-free points the S/N is unknown and counts as 0; an area
     // of 0 or below is no line whatever the minimum.
-    if (uncertainty[n] > 0) l.snr = l.area / uncertainty[n];
+    if (uncertainty[n] > 0) l.snr = (l.area - medianBias[n]) / uncertainty[n];
     if (!(l.snr >= minSnr && l.area > 0)) l.flags |= kFlagWeak;
   }
   if (input.response) {
