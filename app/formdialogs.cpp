@@ -4,7 +4,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QInputDialog>
 #include <QSpinBox>
 #include <QMessageBox>
 
@@ -56,8 +58,20 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
     };
   if (!d.OpenSpectrum)
     d.OpenSpectrum = [parent](const QString& folder) {
-      return QFileDialog::getOpenFileName(parent, "Read spectrum", folder,
-                                          "spectra (*.csv *.txt *.dat *.asc);;all files (*)");
+      return QFileDialog::getOpenFileName(
+          parent, "Read spectrum", folder,
+          "spectra (*.csv *.txt *.dat *.asc *.spe);;SPE camera files (*.spe);;"
+          "text exports (*.csv *.txt *.dat *.asc);;all files (*)");
+    };
+  if (!d.ChooseFrame)
+    d.ChooseFrame = [parent](const QString& file, int frames) -> std::optional<int> {
+      bool ok = false;
+      const int frame = QInputDialog::getInt(
+          parent, "Read spectrum",
+          QString("%1 holds %2 frames. Frame to read:").arg(QFileInfo(file).fileName()).arg(frames),
+          1, 1, frames, 1, &ok);
+      if (!ok) return std::nullopt;
+      return frame;
     };
   if (!d.SpectrumOptions)
     d.SpectrumOptions = [parent](const SpectrumFields& fields) -> std::optional<SpectrumFields> {

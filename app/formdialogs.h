@@ -18,6 +18,9 @@ struct TFormDialogs {
   std::function<QString(const QString& folder)> OpenFile;
   // A recorded spectrum to open, starting in folder; empty when cancelled.
   std::function<QString(const QString& folder)> OpenSpectrum;
+  // Which frame (from 1) of a camera file of `frames` frames to read;
+  // nothing when cancelled.
+  std::function<std::optional<int>(const QString& file, int frames)> ChooseFrame;
   // The options of reading a spectrum, shown with fields; nothing when
   // cancelled.
   std::function<std::optional<SpectrumFields>(const SpectrumFields& fields)> SpectrumOptions;

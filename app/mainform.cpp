@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <fstream>
 #include <tuple>
@@ -40,6 +41,7 @@
 #include "app/paircurvewindow.h"
 #include "app/qt_text.h"
 #include "app/readouts.h"
+#include "model/spe_file.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
 #include "app/uncertainty_choice.h"
@@ -332,13 +334,16 @@ void TMainForm::OpenMeasurement(const QString& path) {
 }
 
 void TMainForm::OpenFile(const QString& path) {
-  if (!path.endsWith(".recording.csv", Qt::CaseInsensitive)) {
+  if (!path.endsWith(".recording.csv", Qt::CaseInsensitive) && !IsSpeFile(Std(path))) {
     OpenMeasurement(path);
     return;
   }
   if (CommandRunning() || !MayDiscardEdits()) return;
   const QString file = QFileInfo(path).absoluteFilePath();
-  Guard([this, file] { StartSpectrumRead(file, LoadSpectrumFields(*fSettings)); });
+  Guard([this, file] {
+    std::optional<size_t> frame;
+    if (ChooseFrame(file, frame)) StartSpectrumRead(file, LoadSpectrumFields(*fSettings), frame);
+  });
 }
 
 bool TMainForm::MayDiscardEdits() {
@@ -409,17 +414,33 @@ void TMainForm::RunSpectrumRead() {
   if (CommandRunning()) return;
   const QString chosen = fDialogs.OpenSpectrum(DialogFolder());
   if (chosen.isEmpty()) return;
+  std::optional<size_t> frame;
+  if (!ChooseFrame(chosen, frame)) return;
   const std::optional<SpectrumFields> fields =
       fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
   if (!fields || !MayDiscardEdits()) return;
   // Kept as typed, so that the dialog offers them again even when refused.
   SaveSpectrumFields(*fSettings, *fields);
-  StartSpectrumRead(QFileInfo(chosen).absoluteFilePath(), *fields);
+  StartSpectrumRead(QFileInfo(chosen).absoluteFilePath(), *fields, frame);
 }
 
-void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields) {
+bool TMainForm::ChooseFrame(const QString& path, std::optional<size_t>& frame) {
+  frame.reset();
+  if (!IsSpeFile(Std(path))) return true;
+  const SpeFile file(Std(path));
+  if (file.FrameCount() < 2) return true;
+  const int frames = static_cast<int>(std::min<size_t>(file.FrameCount(), INT_MAX));
+  const std::optional<int> chosen = fDialogs.ChooseFrame(path, frames);
+  if (!chosen) return false;
+  frame = static_cast<size_t>(std::clamp(*chosen, 1, frames) - 1);
+  return true;
+}
+
+void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields,
+                                  std::optional<size_t> frame) {
   CheckSpectrumNumbers(fields);
-  const SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
+  SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
+  request.frame = frame;
   auto integration = std::make_shared<IntegrationResult>();
   auto lines = std::make_shared<std::vector<std::string>>();
   RunCommand(
@@ -428,7 +449,8 @@ void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fie
         *integration = fSession->ReadSpectrum(request);
         *lines = fSession->MeasurementLines();
       },
-      [this, path, integration, lines] {
+      [this, path, integration, lines, frame] {
+        fSpectrumFrame = frame;
         ShowSpectrumRead(path, *integration, std::move(*lines));
       });
 }
@@ -451,6 +473,9 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
                  integration.fwhmEstimated ? " (estimated)" : "", integration.shift,
                  integration.noShiftFound ? " (no shift found)" : ""));
   if (const std::string note = NoiseNote(integration); !note.empty()) summary += Qt8(" " + note);
+  if (fSpectrumFrame) summary = QString("Frame %1: ").arg(*fSpectrumFrame + 1) + summary;
+  if (const std::string exposure = ExposureNote(integration.spectrum.header); !exposure.empty())
+    summary += Qt8(" " + exposure + ".");
   if (fSession->HasEnoughLines())
     Recalculate();
   else
@@ -1084,6 +1109,9 @@ std::vector<std::string> TMainForm::SeriesFiles(bool recordings) const {
   const QString folder = fFileName.isEmpty() ? fFileListFolder : QFileInfo(fFileName).absolutePath();
   if (folder.isEmpty() || !QDir(folder).exists())
     throw Error("Read a measurement or a spectrum first: the files of its folder are fitted.");
+  // A camera file of several frames is a series of its own.
+  if (recordings && IsSpeFile(Std(fFileName)) && SpeFile(Std(fFileName)).FrameCount() > 1)
+    return {Std(fFileName)};
   QString pattern = "*.txt";
   if (recordings) {
     const QString name = QFileInfo(fFileName).fileName();
@@ -1111,6 +1139,8 @@ void TMainForm::RunFitAll() {
   request.fit = fitPanel->Request(CurrentFields(), ElementMass());
   request.fit.uncertainty = uncertaintyChoice->Choice();
   if (recordings) request.spectrum = SpectrumRequestFromFields(LoadSpectrumFields(*fSettings), "");
+  // Camera files count as their frames.
+  auto frames = std::make_shared<std::vector<RecordingFrame>>(SeriesOverFrames(request));
   // The panel's pattern is checked before any work.
   request.pattern = seriesPanel->Pattern();
   request.axis = seriesPanel->Axis();
@@ -1121,9 +1151,13 @@ void TMainForm::RunFitAll() {
   };
   auto table = std::make_shared<SeriesTable>();
   RunCommand(
-      "Fitting all files", true, [request, table] { *table = FitSeries(request); },
+      "Fitting all files", true,
+      [request, table, frames] {
+        *table = FitSeries(request);
+        PlaceFrameRows(*table, *frames, request);
+      },
       // The second parameter as its check box names it, without "Fit ".
-      [this, table, recordings,
+      [this, table, recordings, frames,
        second = Qt8(WindowFieldCaption(CurrentFields(), &WindowFields::FitTemperature))
                     .remove(QRegularExpression("^Fit "))] {
         const auto failed = std::count_if(table->rows.begin(), table->rows.end(),
@@ -1131,6 +1165,7 @@ void TMainForm::RunFitAll() {
         const auto notOk = std::count_if(table->rows.begin(), table->rows.end(),
                                          [](const SeriesRow& r) { return r.fitted && !r.ok; });
         fSeriesOfRecordings = recordings;
+        fSeriesFrames = *frames;
         seriesPanel->ShowSeries(std::move(*table), second);
         chartPages->setCurrentIndex(kSeriesPage);
         ShowStatusMessage(Qt8(Format("%d files fitted: %d failed, %d ended \"not OK\".",
@@ -1145,6 +1180,14 @@ void TMainForm::OpenSeriesFile(const QString& path) {
     return;
   }
   if (CommandRunning() || !MayDiscardEdits()) return;
+  // A point of a camera file's series is one of its frames.
+  for (const RecordingFrame& frame : fSeriesFrames)
+    if (frame.name == Std(path) && frame.frame) {
+      Guard([this, frame] {
+        StartSpectrumRead(Qt8(frame.path), LoadSpectrumFields(*fSettings), frame.frame);
+      });
+      return;
+    }
   Guard([this, path] { StartSpectrumRead(path, LoadSpectrumFields(*fSettings)); });
 }
 

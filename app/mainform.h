@@ -15,6 +15,7 @@
 #include "app/formdialogs.h"
 #include "frontend/uncertainty_requests.h"
 #include "model/line_pair_analysis.h"
+#include "model/recording_frames.h"
 #include "model/residual_map.h"
 #include "model/session.h"
 #include "settings/settings.h"
@@ -200,7 +201,11 @@ class TMainForm : public QMainWindow {
   void ChangeElementNow();
   void ReadIntensities(QObject* sender);
   void RunSpectrumRead();
-  void StartSpectrumRead(const QString& path, const SpectrumFields& fields);
+  void StartSpectrumRead(const QString& path, const SpectrumFields& fields,
+                         std::optional<size_t> frame = std::nullopt);
+  // The frame of a camera file of several to read, asked of the user; false
+  // when cancelled.
+  bool ChooseFrame(const QString& path, std::optional<size_t>& frame);
   void ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
                         std::vector<std::string> measurementLines);
   void ClearSpectrum();
@@ -303,6 +308,10 @@ class TMainForm : public QMainWindow {
   // The series shown was fitted from recordings: a click on a point
   // integrates its file again rather than reading it as a measurement.
   bool fSeriesOfRecordings = false;
+  // The frame of the camera file shown; and the spectra of the series shown
+  // when it holds frames of camera files, so that a click reads its frame.
+  std::optional<size_t> fSpectrumFrame;
+  std::vector<RecordingFrame> fSeriesFrames;
 };
 
 }  // namespace lumora

@@ -82,7 +82,8 @@ TextReader::TextReader(std::string fileName) : fileName_(std::move(fileName)) {
     throw InOutError::FromErrno("Cannot open file", fileName_, EISDIR);
   }
   file_ = f;
-  buffer_ = std::make_unique<char[]>(kBlockSize);
+  // Not zeroed: the reader only ever reads what a read filled in.
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBlockSize);
   if (Fill()) pos_ = TextStart(fileName_, std::string_view(buffer_.get(), length_));
 }
 

@@ -5,7 +5,7 @@ all cores against a SciPy least_squares loop, each timed as a whole process.
     /usr/bin/python3 bench/batch_fit.py [--files N] [--repeat R] [--cli build/cli/lumora-cli]
 
 Writes N argon measurements (27 lines, 2 % Gaussian intensity noise, at a few
-known n_1, made like the bundled samples by data/make_argon.py) into a
+known n_1, made like the bundled samples by data/make_gas.py) into a
 temporary folder, then times `lumora-cli fit --jobs 1 FILES`, `lumora-cli fit
 FILES` and one Python process that reads each file and fits log10 n_1 with the
 NumPy model of scipy_fit.py (density only, start 1E16, 1000 K, at most the
@@ -27,7 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from process_runs import DATA, DEFAULT_CLI, PYTHON, numpy_env, print_table, run, write_settings  # noqa: E402
 
 sys.path.insert(0, str(DATA))
-import make_argon  # noqa: E402
+import make_gas  # noqa: E402
 
 TRUE_N1 = (3e15, 2e16, 1e17)  # m^-3, taken in turn
 NOISE = 0.02
@@ -36,16 +36,15 @@ ITERATION_LIMIT = 50  # _Fit Count of the bundled settings
 
 def write_measurements(folder, count):
     """count noisy samples; file k has n_1 = TRUE_N1[k % 3] and noise seed k."""
-    levels, facts_lines = make_argon.load_facts()
-    index = {lv["paschen"]: i for i, lv in enumerate(levels)}
-    lines = [make_argon.Line(f, index) for f in facts_lines]
+    gas = make_gas.GASES["argon"]
+    levels, lines, _ = make_gas.gas_model(gas)
     files = []
     for k in range(count):
         n1 = TRUE_N1[k % len(TRUE_N1)]
         sample = {"log_n1": math.log10(n1), "noise": NOISE, "seed": k + 1, "lines": "all"}
-        _, waves, texts = make_argon.sample_records(levels, lines, facts_lines, sample)
+        _, waves, texts = make_gas.sample_records(gas, levels, lines, sample)
         path = Path(folder) / f"argon_n{n1:.0e}_noise_{k:04d}.txt".replace("+", "")
-        path.write_bytes(make_argon.sample_file(waves, texts).encode("ascii"))
+        path.write_bytes(make_gas.sample_file(waves, texts).encode("ascii"))
         files.append(path)
     return files
 

@@ -26,6 +26,7 @@ sys.path.insert(0, str(DATA))
 import make_recording  # noqa: E402
 
 POINTS = 100_000
+RANGE_NM = (660.0, 985.0)  # as bench_line_integration's spectrum
 FWHM = 0.3
 WINDOW = 2.0
 
@@ -82,11 +83,13 @@ def main():
     parser.add_argument("--repeat", type=int, default=10)
     parser.add_argument("--points", type=int, default=POINTS)
     args = parser.parse_args()
-    lo, hi = make_recording.RANGE_NM
-    text, _ = make_recording.make(np.log10(2e15), FWHM, (hi - lo) / (args.points - 1), 300, 0.0, 1)
+    gas = make_recording.make_gas.GASES["argon"]
+    lo, hi = RANGE_NM
+    text, _ = make_recording.make(gas, RANGE_NM, np.log10(2e15), FWHM, (hi - lo) / (args.points - 1),
+                                  300, 0.0, 1)
     data = np.loadtxt(text.splitlines()[2:], delimiter=",")
     x, y = data[:, 0], data[:, 1]
-    centers = [wl for _, wl, _ in make_recording.line_areas(np.log10(2e15))]
+    centers = [wl for _, wl, _ in make_recording.line_areas(gas, np.log10(2e15))]
     step = (x[-1] - x[0]) / (len(x) - 1)
     clip, smooth = int(np.ceil(2 * WINDOW * FWHM / step)) + 1, int(round(0.5 * FWHM / step))
     for name, fn in (("snip baseline", lambda: snip(y, clip, smooth)),

@@ -4,7 +4,8 @@
 // that fails is reported and the batch goes on. With --jobs N the files run
 // on N workers and print exactly what one worker would, in the files' order.
 // fit --series CSV also writes one row per file (n_1, u, the second
-// parameter, the sum, how the fit ended or why it failed) as a table.
+// parameter, the sum, how the fit ended or why it failed) as a table. With
+// --spectrum an SPE file counts as its frames, each fitted as a file.
 #include <tbb/concurrent_queue.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
@@ -39,6 +40,7 @@
 #include "cli/worker_threads.h"
 #include "frontend/field_requests.h"
 #include "model/map_file.h"
+#include "model/recording_frames.h"
 #include "model/results_json.h"
 #include "model/series.h"
 #include "model/session.h"
@@ -66,7 +68,9 @@ struct BatchOptions {
   std::optional<SpectrumRequest> spectrum;  // the files are spectra to integrate first
   std::string seriesPath;                   // fit: where the series table goes
   std::optional<SeriesPattern> xPattern;    // fit: the series' x from the file names
-  std::vector<std::string> files;
+  std::vector<std::string> files;           // as the output names them
+  // With --spectrum: what each of `files` reads, an SPE file's frame included.
+  std::vector<RecordingFrame> frames;
 };
 
 // A field's option: "--" and its command name.
@@ -165,8 +169,12 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   options.uncertainty = TakeUncertaintyOptions(args, kind == BatchKind::Fit);
   options.saveMap = TakeFlag(args, "--save-map");
   options.table = TakeFlag(args, "--table");
-  if (TakeFlag(args, "--spectrum"))
+  FrameChoice frameChoice;
+  if (TakeFlag(args, "--spectrum")) {
     options.spectrum = SpectrumRequestFromFields(TakeSpectrumFields(args), "");
+    frameChoice = TakeFrameChoice(args);
+    options.spectrum->region = frameChoice.region;
+  }
   if (options.spectrum && options.uncertainty.intensities.source == UncertaintySource::Column)
     throw UsageError(
         "--sigma-column reads the third column of measurement files; a recording has none "
@@ -180,6 +188,12 @@ BatchOptions ParseBatchOptions(Context& ctx, std::vector<std::string> args, Batc
   RejectUnknownOptions(args);
   if (args.empty()) throw UsageError("no measurement file given");
   options.files = std::move(args);
+  if (options.spectrum) {
+    // Damaged SPE files are refused before any fit starts.
+    options.frames = RecordingFrames(options.files, frameChoice.frame, frameChoice.region);
+    options.files.clear();
+    for (const RecordingFrame& frame : options.frames) options.files.push_back(frame.name);
+  }
   return options;
 }
 
@@ -389,6 +403,15 @@ std::string ReportFailure(const BatchJob& job, const std::string& file, const st
   return message;
 }
 
+// What one of the batch's files reads with --spectrum: its path and frame.
+const RecordingFrame* FrameOf(const BatchJob& job, const std::string& file) {
+  const std::vector<std::string>& files = job.options.files;
+  if (job.options.frames.size() != files.size()) return nullptr;
+  for (size_t k = 0; k < files.size(); ++k)
+    if (&files[k] == &file) return &job.options.frames[k];
+  return nullptr;
+}
+
 // One file of the batch; false when it failed. Progress, when given, shows
 // the rows of a large map.
 bool RunFile(Session& session, const BatchJob& job, const std::string& file, FilePrinter& printer,
@@ -399,13 +422,22 @@ bool RunFile(Session& session, const BatchJob& job, const std::string& file, Fil
   bool ok = true;
   std::optional<SeriesTime> stamp;
   try {
-    // A header's bad time stamp fails the file before its fit.
-    if (row && job.options.spectrum) stamp = RecordingTimeStamp(file);
+    // A header's bad time stamp fails the file before its fit; a camera
+    // file's frames have their times from the file itself.
+    const RecordingFrame* frame = FrameOf(job, file);
+    if (row && job.options.spectrum && !(frame && frame->frame))
+      stamp = RecordingTimeStamp(frame ? frame->path : file);
     session.SetMessageSink([&printer, &file, &warnings](const std::string& text) {
       printer.Err(file + ": " + text + "\n");
       warnings.push_back(text);
     });
-    ReadFileToFit(session, file, job.options.spectrum,
+    std::optional<SpectrumRequest> spectrum = job.options.spectrum;
+    std::string path = file;
+    if (const RecordingFrame* frame = FrameOf(job, file)) {
+      path = frame->path;
+      spectrum->frame = frame->frame;
+    }
+    ReadFileToFit(session, path, spectrum,
                   job.options.uncertainty.intensities.source == UncertaintySource::Column);
     ResidualGrid grid;
     if (job.kind == BatchKind::Fit)
@@ -626,6 +658,7 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   job.kind = kind;
   if (!job.options.logCopy.empty() || !job.options.seriesPath.empty()) {
     std::vector<std::string> inputs = job.options.files;
+    for (const RecordingFrame& frame : job.options.frames) inputs.push_back(frame.path);
     if (job.options.spectrum) {
       inputs.push_back(job.options.spectrum->darkFile);
       inputs.push_back(job.options.spectrum->responseFile);
@@ -672,7 +705,9 @@ int RunBatch(Context& ctx, const std::vector<std::string>& args, BatchKind kind)
   // The files that finished, also when a signal stopped the batch.
   if (series) {
     PlaceSeriesX(rows, SeriesAxis::Auto, job.options.xPattern ? &*job.options.xPattern : nullptr);
-    SaveSeriesCsv(job.options.seriesPath, rows);
+    // Frames of camera files: their times (or numbers) unless a pattern is asked for.
+    const std::string unit = job.options.xPattern ? "" : PlaceFrameX(rows, job.options.frames);
+    SaveSeriesCsv(job.options.seriesPath, rows, unit);
   }
   return StopOnSignals::Status(status);
 }

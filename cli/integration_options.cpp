@@ -1,5 +1,7 @@
 #include "cli/integration_options.h"
 
+#include <charconv>
+
 #include "base/errors.h"
 #include "base/numparse.h"
 #include "cli/command.h"
@@ -33,6 +35,30 @@ SpectrumFields TakeSpectrumFields(std::vector<std::string>& args) {
     fields.*field = value;
   }
   return fields;
+}
+
+namespace {
+
+// A frame or region number: a whole number of 1 or more.
+std::optional<size_t> TakeNumberFromOne(std::vector<std::string>& args, const std::string& name) {
+  std::string text;
+  if (!TakeOption(args, name, text)) return std::nullopt;
+  size_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value < 1)
+    throw UsageError(name + " takes a whole number of 1 or more, not \"" + QuoteToken(text) +
+                     "\"");
+  return value - 1;
+}
+
+}  // namespace
+
+FrameChoice TakeFrameChoice(std::vector<std::string>& args) {
+  FrameChoice choice;
+  choice.frame = TakeNumberFromOne(args, "--frame");
+  choice.region = TakeNumberFromOne(args, "--roi").value_or(0);
+  return choice;
 }
 
 }  // namespace lumora::cli

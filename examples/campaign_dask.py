@@ -40,14 +40,15 @@ def _session(ini, element):
 
 
 def fit_file(path, ini, element, options):
-    """The task: one file's row, without its x (which needs the others)."""
+    """The task: one file's rows (an SPE camera file has one a frame), without
+    their x (which needs the others)."""
     import warnings
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         table = _session(ini, element).fit_many([path], jobs=1, **options)
-    row = table.iloc[0] if hasattr(table, "iloc") else table[0]
-    return tuple(row[name].item() if hasattr(row[name], "item") else row[name]
-                 for name in ("n1", "u_n1", "second", "sum", "stop"))
+    rows = table.to_records(index=False) if hasattr(table, "to_records") else table
+    return [tuple(row[name].item() if hasattr(row[name], "item") else row[name]
+                  for name in ("file", "n1", "u_n1", "second", "sum", "stop")) for row in rows]
 
 
 def fit_options(args):
@@ -98,13 +99,14 @@ def run(args, client):
     x = lumora.series_x(args.files, x_pattern=args.x_pattern, spectrum=args.spectrum)
     futures = client.map(fit_file, args.files, ini=args.ini, element=args.element,
                          options=options, pure=False)
-    rows = [(path, xk) + row for path, xk, row in zip(args.files, x, client.gather(futures))]
+    fitted = [row for rows in client.gather(futures) for row in rows]
+    rows = [(row[0], xk) + row[1:] for xk, row in zip(x, fitted)]
     width = max([1] + [len(r[0]) for r in rows] + [len(r[6]) for r in rows])
     dtype = [(name, f"U{width}" if name in ("file", "stop") else "f8") for name in COLUMNS]
     table = np.array(rows, dtype=dtype)
     lumora.save_series(args.series, table)
     failed = sum(1 for r in rows if np.isnan(r[5]))
-    print(f"{len(rows)} files, {failed} failed: {args.series}")
+    print(f"{len(rows)} spectra, {failed} failed: {args.series}")
     return 1 if failed else 0
 
 

@@ -1,5 +1,6 @@
 #include "lsq/levenberg_marquardt.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/checked.h"
@@ -31,7 +32,9 @@ class MarqRun {
         w_(problem.weights),
         par_(par),
         model_(*problem.model),
-        r_(m_, 0.0L) {}
+        r_(m_, 0.0L),
+        values_(m_, 0.0L),
+        gradients_(m_) {}
 
   // False when the model failed at a point of the last residual pass.
   bool passSucceeded() const { return passSucceeded_; }
@@ -40,14 +43,28 @@ class MarqRun {
   // point whose evaluation failed (that point still counts).
   long double ResidualPass() {
     passSucceeded_ = true;
+    const int evaluated = model_.Values(par_, values_, passSucceeded_);
     long double s = 0;
-    for (int k = 0; passSucceeded_ && k < m_; ++k) {
-      long double value = 0;
-      passSucceeded_ = model_.Value(par_, k, value);
-      r_[k] = fp::Sub(y_[k], value);
-      s = fp::Add(s, fp::Mul(fp::Mul(r_[k], r_[k]), w_[k]));
+    for (int k = 0; k < evaluated; ++k) {
+      // The residual is used from a register: reloading an extended value
+      // just stored stalls the pass.
+      const long double r = y_[k] - values_[k];
+      r_[k] = r;
+      s += r * r * w_[k];
     }
+    // A fault anywhere leaves the sum infinite or nan; only then is the pass
+    // gone through again operation by operation, to raise the first fault.
+    if (!fp::IsFinite(s)) RaiseFirstFault(evaluated);
     return s;
+  }
+
+  // The residual pass of the last values with every operation checked.
+  void RaiseFirstFault(int evaluated) const {
+    long double s = 0;
+    for (int k = 0; k < evaluated; ++k) {
+      const long double r = fp::Sub(y_[k], values_[k]);
+      s = fp::Add(s, fp::Mul(fp::Mul(r, r), w_[k]));
+    }
   }
 
   // Builds the scaled normal matrix and gradient at the current parameters
@@ -57,13 +74,24 @@ class MarqRun {
   bool NormalMatrixStep() {
     a_.fill(0);
     b_.setZero(n_);
-    for (int k = 0; k < m_; ++k) {
-      ParameterValues g = ParameterValues::Zero(n_);
-      const bool evaluated = model_.Gradient(par_, k, g);
-      if (!evaluated || !passSucceeded_) return false;
-      for (int i = 0; i < n_; ++i) {
-        b_[i] += g[i] * r_[k] * w_[k];
-        for (int j = 0; j <= i; ++j) a_[At(i, j)] += g[i] * g[j] * w_[k];
+    for (ParameterValues& g : gradients_) g.setZero(n_);
+    // After a failed pass the step fails at its first derivative call.
+    if (!passSucceeded_) {
+      model_.Gradient(par_, 0, gradients_[0]);
+      return false;
+    }
+    if (!model_.Gradients(par_, gradients_)) return false;
+    // Each sum runs over the points in a register, in the points' order;
+    // summing into the matrix in memory point by point would wait on every
+    // extended store.
+    for (int i = 0; i < n_; ++i) {
+      long double bi = 0;
+      for (int k = 0; k < m_; ++k) bi += gradients_[k][i] * r_[k] * w_[k];
+      b_[i] = bi;
+      for (int j = 0; j <= i; ++j) {
+        long double aij = 0;
+        for (int k = 0; k < m_; ++k) aij += gradients_[k][i] * gradients_[k][j] * w_[k];
+        a_[At(i, j)] = aij;
       }
     }
     for (int i = 0; i < n_; ++i) {
@@ -90,15 +118,46 @@ class MarqRun {
   void SaveParameters() { saved_ = par_; }
   void RestoreParameters() { par_ = saved_; }
 
-  // Unchanged: no parameter moved by more than `tolerance` times its size
-  // (0: not at all).
-  bool ParametersUnchanged(long double tolerance) const {
-    for (int i = 0; i < n_; ++i) {
-      if (par_[i] == saved_[i]) continue;
-      if (tolerance == 0 || std::fabs(par_[i] - saved_[i]) > tolerance * std::fabs(saved_[i]))
-        return false;
-    }
+  // No parameter moved at all in the last step.
+  bool ParametersUnchanged() const {
+    for (int i = 0; i < n_; ++i)
+      if (par_[i] != saved_[i]) return false;
     return true;
+  }
+
+  // The largest cosine between the residuals of the last pass and a column
+  // of the Jacobian (both weighted), from this iteration's scaled gradient;
+  // 0 for residuals that vanish.
+  long double GradientCosine(long double sum) const {
+    if (!(sum > 0)) return 0;
+    long double largest = 0;
+    for (int i = 0; i < n_; ++i) largest = std::max(largest, std::fabs(b_[i]));
+    return largest / std::sqrt(sum);
+  }
+
+  // The reduction of the sum that the linearised model predicts for the
+  // last step, |r|^2 - |r - J delta|^2 = delta'A delta + 2 lambda |delta|^2.
+  long double PredictedReduction() const {
+    long double quadratic = 0, length = 0;
+    for (int i = 0; i < n_; ++i) {
+      long double row = 0;
+      for (int j = 0; j < n_; ++j) row += a_[PackedIndex(i, j)] * step_[i] * step_[j];
+      quadratic += row;
+      length += step_[i] * step_[i];
+    }
+    return quadratic + 2 * damping_ * length;
+  }
+
+  // The last step's length against the parameters' before it, both scaled
+  // by the normal matrix's diagonal.
+  long double RelativeStep() const {
+    long double step = 0, size = 0;
+    for (int i = 0; i < n_; ++i) {
+      step += step_[i] * step_[i];
+      const long double scaled = scale_[i] * saved_[i];
+      size += scaled * scaled;
+    }
+    return size > 0 ? std::sqrt(step / size) : (step > 0 ? INFINITY : 0);
   }
 
   // Solves the damped system of this iteration and moves the parameters
@@ -111,6 +170,8 @@ class MarqRun {
     CholeskyDecompose(n_, damped);
     CholeskySolve(n_, damped, delta);
     for (int i = 0; i < n_; ++i) par_[i] = fp::Add(delta[i] / scale_[i], saved_[i]);
+    step_ = delta;
+    damping_ = damping;
   }
 
   // Covariance: inverse of the unscaled normal matrix of the last iteration.
@@ -147,8 +208,12 @@ class MarqRun {
 
   bool passSucceeded_ = true;
   std::vector<long double> r_;
+  std::vector<long double> values_;  // of the last residual pass
+  std::vector<ParameterValues> gradients_;  // of the last normal-matrix step
   PackedMatrix a_{}, unscaled_{};
   ParameterValues b_, scale_, saved_;
+  ParameterValues step_;  // the last step, scaled
+  long double damping_ = 0;
 };
 
 void CheckProblem(const MinimizerProblem& problem, int n) {
@@ -165,6 +230,22 @@ void CheckProblem(const MinimizerProblem& problem, int n) {
   if (!problem.model) throw Error("Cannot fit without a model");
 }
 
+// Whether an accepted step that took the sum from `before` to `after` found
+// the run converged by MINPACK's tests of the sum's reduction and of the
+// step's length; which test, or None.
+ConvergenceTest StepConverged(const MinimizerOptions& options, const MarqRun& run,
+                              long double before, long double after) {
+  if (before > 0) {
+    const long double actual = (before - after) / before;
+    const long double predicted = run.PredictedReduction() / before;
+    if (std::fabs(actual) <= options.ftol && predicted <= options.ftol &&
+        actual <= 2 * predicted)
+      return ConvergenceTest::SumReduction;
+  }
+  if (run.RelativeStep() <= options.xtol) return ConvergenceTest::Step;
+  return ConvergenceTest::None;
+}
+
 // The code of the stop tests, the last test that holds winning; NotStarted
 // for none.
 StopCode StopTests(const MinimizerOptions& options, long double sum, long double lambda,
@@ -177,6 +258,25 @@ StopCode StopTests(const MinimizerOptions& options, long double sum, long double
 }
 
 }  // namespace
+
+int FittedModel::Values(const ParameterValues& p, std::vector<long double>& values,
+                        bool& succeeded) {
+  const int m = static_cast<int>(values.size());
+  succeeded = true;
+  for (int k = 0; k < m; ++k) {
+    long double value = 0;
+    succeeded = Value(p, k, value);
+    values[k] = value;
+    if (!succeeded) return k + 1;
+  }
+  return m;
+}
+
+bool FittedModel::Gradients(const ParameterValues& p, std::vector<ParameterValues>& gradients) {
+  for (size_t k = 0; k < gradients.size(); ++k)
+    if (!Gradient(p, static_cast<int>(k), gradients[k])) return false;
+  return true;
+}
 
 MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProblem& problem,
                           ParameterValues& par, IterationTrace* trace) {
@@ -211,10 +311,18 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
       finish(StopCode::FalseHessian, sumOld);
       return summary;
     }
+    // Residuals orthogonal to every direction the parameters can take: a
+    // stationary point, nothing left to gain.
+    if (sumOld > options.sumTarget && run.GradientCosine(sumOld) <= options.gtol) {
+      stopCode = StopCode::ParametersUnchanged;
+      summary.convergedBy = ConvergenceTest::Gradient;
+      break;
+    }
     // Trials from the same normal matrix: lambda * LambdaDown, then lambda,
     // then lambda * LambdaUp for a new cycle, until the sum does not grow.
     bool firstTrial = true;
     run.SaveParameters();
+    const long double sumBefore = sumOld;
     for (;;) {
       const long double damping = firstTrial ? fp::Mul(lambda, options.lambdaDown) : lambda;
       run.TakeStep(fp::Mul(damping, options.diagonalWeight));
@@ -234,12 +342,22 @@ MinimizerSummary Minimize(const MinimizerOptions& options, const MinimizerProble
       firstTrial = true;
     }
 
-    if (run.ParametersUnchanged(options.parameterTolerance)) {
+    if (run.ParametersUnchanged()) {
       stopCode = StopCode::ParametersUnchanged;
+      summary.convergedBy = ConvergenceTest::Unchanged;
       break;
     }
     record(counter, sumOld);
     stopCode = StopTests(options, sumOld, lambda, counter);
+    // A converged run has not merely run out of iterations or damping; one
+    // that reached the sum target says so instead.
+    if (stopCode != StopCode::SumReached) {
+      const ConvergenceTest converged = StepConverged(options, run, sumBefore, sumOld);
+      if (converged != ConvergenceTest::None) {
+        stopCode = StopCode::ParametersUnchanged;
+        summary.convergedBy = converged;
+      }
+    }
     if (stopCode != StopCode::NotStarted) break;
   }
 

@@ -23,9 +23,17 @@ struct MinimizerOptions {
   long double diagonalWeight = 1;
   long double sumTarget = 1e-15L;
   int iterationLimit = 50;
-  // An iteration that moves no parameter by more than this times its size
-  // ends the run as "parameters unchanged"; 0 asks for no change at all.
-  long double parameterTolerance = 0;
+  // MINPACK's convergence tests, each ending the run as "parameters
+  // unchanged" (0 turns a test off; the parameters that do not change at all
+  // always end it): after an accepted step, both the actual and the
+  // predicted relative reduction of the sum at most ftol, or the step at
+  // most xtol of the parameters (both scaled by the normal matrix's
+  // diagonal); before a step, the cosine between the residuals and every
+  // column of the Jacobian at most gtol. The defaults ask for what double
+  // precision model values can give: a few units in their last place.
+  long double ftol = 1e-15L;
+  long double xtol = 1e-15L;
+  long double gtol = 1e-15L;
   // Called before each iteration with its number; it may raise to end the
   // run, which Minimize passes on.
   std::function<void(int iteration)> beforeIteration;
@@ -43,6 +51,16 @@ class FittedModel {
   // The derivatives of point k's value with respect to each parameter into
   // `gradient` (sized as p, zero on entry); false marks a failed evaluation.
   virtual bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) = 0;
+
+  // The values of points 0.. into `values` (sized as the points) as Value
+  // gives them one by one, up to and with the first that failed; the count
+  // evaluated. A model that forms all its points at once answers here in
+  // one call.
+  virtual int Values(const ParameterValues& p, std::vector<long double>& values,
+                     bool& succeeded);
+  // The gradients of points 0.. into `gradients` (each sized as p, zero on
+  // entry) as Gradient gives them, up to the first that failed; false then.
+  virtual bool Gradients(const ParameterValues& p, std::vector<ParameterValues>& gradients);
 };
 
 struct MinimizerProblem {
@@ -66,6 +84,8 @@ struct MinimizerSummary {
   ParameterMatrix covariance;            // inverse normal matrix (set when the run ends normally)
   std::vector<long double> modelValues;  // model at each point (likewise)
   int iterations = 0;
+  // The test that found the run converged (with ParametersUnchanged).
+  ConvergenceTest convergedBy = ConvergenceTest::None;
 };
 
 // What the log prints for parameter i (0-based) of a run: names[i], or
@@ -90,12 +110,17 @@ void WriteIterationTable(IterationLog& log, const IterationTrace& trace,
 
 // Appends the report of a run to the log. For NotStarted, FalseResidual and
 // FalseHessian writes the reason and then raises an Error whose message is
-// the code's report text. Errors of a parameter without degrees of freedom
-// (M <= N, M > 2) print as "undefined", correlations with a zero variance as
-// "n/a".
+// the code's report text. A run that one of the tolerance tests ended names
+// that test after the reason. Errors of a parameter without degrees of
+// freedom (M <= N, M > 2) print as "undefined", correlations with a zero
+// variance as "n/a".
 void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, long double sum,
                           const ParameterValues& parameters, const ParameterMatrix& covariance,
-                          const ParameterNames& names);
+                          const ParameterNames& names,
+                          ConvergenceTest convergedBy = ConvergenceTest::None);
+// " (relative reduction of the sum below ftol)", ... for a tolerance test;
+// empty for the others.
+std::string ConvergenceTestText(ConvergenceTest test);
 
 // "given sum of squeres was achieved", ... as the report states the code.
 std::string StopCodeReportText(StopCode code);

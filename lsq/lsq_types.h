@@ -36,4 +36,10 @@ enum class StopCode : int {
   ParametersUnchanged = 5,
 };
 
+// Which test found that a run had converged, where one did: the parameters
+// did not change at all, or one of MINPACK's tests held (the relative
+// reduction of the sum below ftol, the relative step below xtol, the scaled
+// gradient below gtol). Each of them ends the run as ParametersUnchanged.
+enum class ConvergenceTest : int { None, Unchanged, SumReduction, Step, Gradient };
+
 }  // namespace lumora

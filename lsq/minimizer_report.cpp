@@ -50,13 +50,29 @@ void WriteIterationTable(IterationLog& log, const IterationTrace& trace,
     log.Line(IterationTableRow(record.iteration, record.parameters, record.sum));
 }
 
+std::string ConvergenceTestText(ConvergenceTest test) {
+  switch (test) {
+    case ConvergenceTest::SumReduction:
+      return " (relative reduction of the sum below ftol)";
+    case ConvergenceTest::Step:
+      return " (relative step below xtol)";
+    case ConvergenceTest::Gradient:
+      return " (scaled gradient below gtol)";
+    case ConvergenceTest::None:
+    case ConvergenceTest::Unchanged:
+      break;
+  }
+  return "";
+}
+
 void WriteMinimizerReport(IterationLog& log, StopCode stopCode, int m, long double sum,
                           const ParameterValues& parameters, const ParameterMatrix& covariance,
-                          const ParameterNames& names) {
+                          const ParameterNames& names, ConvergenceTest convergedBy) {
   const std::string reason = StopCodeReportText(stopCode);
   log.Line();
   log.Write("Minimization report : " + reason);
   if (IsFailedRun(stopCode)) throw Error(reason);
+  if (stopCode == StopCode::ParametersUnchanged) log.Write(ConvergenceTestText(convergedBy));
   const int n = static_cast<int>(parameters.size());
   if (n < 1 || n > kMaxMinimizerParameters)
     throw Error(Format("Cannot report %d parameters: the minimiser fits 1 to %d", n,

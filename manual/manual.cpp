@@ -42,7 +42,9 @@ std::vector<Item> FieldOptions() {
        "number of worker threads of the whole process (default: one a core; at most four a "
        "core, and no more than the system can start); --jobs 1 runs the files one after the "
        "other on one thread"},
-      {"--spectrum", "take each FILE as a recorded spectrum and integrate its lines first"},
+      {"--spectrum",
+       "take each FILE as a recorded spectrum and integrate its lines first; an SPE camera "
+       "file counts as each of its frames, fitted one by one"},
   };
 }
 
@@ -62,6 +64,10 @@ std::vector<Item> SpectrumOptions() {
       {"--saturation COUNTS",
        "counts at which a line counts as saturated (default: the "
        "spectrum's maximum)"},
+      {"--frame K", "of an SPE file only frame K, counted from 1 (default: every frame)"},
+      {"--roi K",
+       "of an SPE file the region of interest K, counted from 1 (default 1); a region of "
+       "several rows is binned by summing them"},
   };
 }
 
@@ -111,7 +117,7 @@ std::vector<Item> MonteCarloOptions() {
 
 std::string SpectrumUsage() {
   return "[--fwhm NM] [--window K] [--shift-max NM] [--dark FILE] [--response FILE] "
-         "[--min-snr X] [--saturation COUNTS]";
+         "[--min-snr X] [--saturation COUNTS] [--frame K] [--roi K]";
 }
 
 std::vector<Item> Join(std::initializer_list<std::vector<Item>> parts) {
@@ -225,7 +231,10 @@ Page MakeCliPage() {
               {"--series CSV",
                "also write the series table to CSV: x is the file's place (1, 2, ...), or "
                "with --spectrum the seconds since the earliest time stamp of the recordings' "
-               "headers (\"# time: 2026-03-01T10:15:30Z\") when they have one"},
+               "headers (\"# time: 2026-03-01T10:15:30Z\") when they have one; for the "
+               "frames of SPE files the exposure's start after the first frame's, in the "
+               "unit of the file's clock named in the header (\"x (us)\"), or without "
+               "time stamps the frame's number"},
               {"--x-pattern REGEX",
                "take x from the file names instead: the number in the first group of REGEX, "
                "for example 't=(\\d+)us' or '(\\d+)W'"}},
@@ -237,7 +246,9 @@ Page MakeCliPage() {
        "integrate the element's lines in a recorded spectrum (wavelength in nm, intensity) and "
        "print the measurement: each unflagged line's wavelength as the line base holds it, a "
        "tab and its net area; --report FILE writes every line's window, area, peak, baseline, "
-       "S/N, shift and flags",
+       "S/N, shift and flags. SPECTRUM may be an SPE camera file (2.x or 3.0, with a "
+       "wavelength calibration): each frame's measurement follows a line \"# SPECTRUM, frame "
+       "K\"",
        Join({SpectrumOptions(),
              {{"--report FILE",
                "write every line's window, area, peak, baseline, S/N, shift "
@@ -303,6 +314,8 @@ Page MakeCliPage() {
        "scan the grid, write the map file and print the 95 % confidence ranges"},
       {"lumora-cli integrate spectrum.csv > lines.txt && lumora-cli fit lines.txt",
        "integrate a recorded spectrum into a measurement and fit it"},
+      {"lumora-cli fit --spectrum --series pulse.csv pulse.spe",
+       "fit every frame of a camera file and write n_1 against the frames' times"},
       {"lumora-cli --element Argon lines", "list the argon lines of the database"},
   };
   p.seeAlso = {"lumora(1)"};
@@ -321,9 +334,11 @@ Page MakeWindowPage() {
       "those of a self-absorption model by a Levenberg-Marquardt fit or over a "
       "density-temperature grid, and shows how line-pair ratios change with the density.",
       "The window opens FILE when one is given: a measurement (a wavelength and an intensity "
-      "a line) is read as \"Read intensities\" reads it; a recording (*.recording.csv) is "
-      "integrated as \"Read spectrum\" does, with the options used last. Dropping a file on "
-      "the window does the same.",
+      "a line) is read as \"Read intensities\" reads it; a recording (*.recording.csv) or an "
+      "SPE camera file (*.spe; the window asks which frame of several) is integrated as "
+      "\"Read spectrum\" does, with the options used last. Dropping a file on the window "
+      "does the same. \"Fit all files\" on a camera file of several frames fits its frames "
+      "as the series, against the frames' times.",
       "On a user's first start Lumora copies the settings file from the machine-wide data "
       "folder; when neither folder holds it, the program ends with \"Necessary program files "
       "are missing.\" The window also takes the options of every Qt program, such as "

@@ -3,11 +3,13 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <set>
 #include <algorithm>
 
 #include <Eigen/LU>
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "lsq/iteration_log.h"
+#include "model/extended_bits.h"
 #include "model/input_checks.h"
 #include "model/profile.h"
 #include "model/results_line.h"
@@ -30,12 +33,8 @@ namespace {
 // from the fitted values.
 class BranchingFractionFit : public FittedModel {
  public:
-  // A derivative step of 0 keeps the model's own (half a percent).
-  BranchingFractionFit(EbfModel& model, const FitTarget& target, long double derivativeStep = 0)
-      : model_(model),
-        fixed_(target.start),
-        fitSecond_(target.fitSecond),
-        derivativeStep_(derivativeStep) {}
+  BranchingFractionFit(EbfModel& model, const FitTarget& target)
+      : model_(model), fixed_(target.start), fitSecond_(target.fitSecond) {}
 
   int ParameterCount() const { return fitSecond_ ? 2 : 1; }
 
@@ -53,28 +52,66 @@ class BranchingFractionFit : public FittedModel {
     return at;
   }
 
+  // The minimiser asks for the lines one by one at the same parameters: the
+  // sweep of the last parameters is kept at hand.
   bool Value(const ParameterValues& p, int k, long double& value) override {
-    value = model_.Evaluate(At(p), k);
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(k, sweep.values.size());
+    value = sweep.values[k];
     return true;
   }
 
   bool Gradient(const ParameterValues& p, int k, ParameterValues& gradient) override {
-    const ModelParameters at = At(p);
-    gradient[0] = Derivative(at, &ModelParameters::log10N1, k);
-    if (fitSecond_) gradient[1] = Derivative(at, &ModelParameters::second, k);
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(k, sweep.values.size());
+    gradient[0] = sweep.byLog10N1[k];
+    if (fitSecond_) gradient[1] = sweep.bySecond[k];
+    return true;
+  }
+
+  int Values(const ParameterValues& p, std::vector<long double>& values,
+             bool& succeeded) override {
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(values.size() - 1, sweep.values.size());
+    for (size_t k = 0; k < values.size(); ++k) values[k] = sweep.values[k];
+    succeeded = true;
+    return static_cast<int>(values.size());
+  }
+
+  bool Gradients(const ParameterValues& p, std::vector<ParameterValues>& gradients) override {
+    const FractionSweep& sweep = SweepAt(p);
+    CheckIndex(gradients.size() - 1, sweep.values.size());
+    for (size_t k = 0; k < gradients.size(); ++k) {
+      gradients[k][0] = sweep.byLog10N1[k];
+      if (fitSecond_) gradients[k][1] = sweep.bySecond[k];
+    }
     return true;
   }
 
  private:
-  long double Derivative(const ModelParameters& at, ModelInput input, int k) {
-    return derivativeStep_ > 0 ? model_.Derivative(at, input, k, derivativeStep_)
-                               : model_.Derivative(at, input, k);
+  static bool SameParameters(const ParameterValues& a, const ParameterValues& b) {
+    if (a.size() != b.size()) return false;
+    for (Eigen::Index i = 0; i < a.size(); ++i)
+      if (!SameBits(a[i], b[i])) return false;
+    return true;
+  }
+
+  const FractionSweep& SweepAt(const ParameterValues& p) {
+    if (!sweepValid_ || !SameParameters(p, sweepAt_)) {
+      sweepValid_ = false;
+      sweep_ = model_.Sweep(At(p));
+      sweepAt_ = p;
+      sweepValid_ = true;
+    }
+    return sweep_;
   }
 
   EbfModel& model_;
   const ModelParameters fixed_;
   const bool fitSecond_;
-  const long double derivativeStep_;
+  bool sweepValid_ = false;
+  ParameterValues sweepAt_;
+  FractionSweep sweep_;
 };
 
 // The measured branching fractions; a line without a measured one weighs
@@ -160,7 +197,8 @@ class FitLog {
   // Opening, iteration table and report of a run; raises the report's error
   // for a failed run after the log is written.
   void Finish(const IterationTrace& trace, StopCode code, int m, long double sum,
-              const ParameterValues& parameters, const ParameterMatrix& covariance) {
+              const ParameterValues& parameters, const ParameterMatrix& covariance,
+              ConvergenceTest convergedBy = ConvergenceTest::None) {
     DiscardedLog discarded;
     IterationLog& sink = formed_ ? static_cast<IterationLog&>(text_) : discarded;
     if (formed_) {
@@ -168,7 +206,8 @@ class FitLog {
       WriteIterationTable(text_, trace, FitParameterNames());
     }
     try {
-      WriteMinimizerReport(sink, code, m, sum, parameters, covariance, FitParameterNames());
+      WriteMinimizerReport(sink, code, m, sum, parameters, covariance, FitParameterNames(),
+                           convergedBy);
     } catch (...) {
       try {
         WriteFile();
@@ -203,18 +242,28 @@ class FitLog {
   TextLog text_;
 };
 
-// Whether the measured lines can tell the model input: an upper level with
-// two or more measured lines whose model fractions react to it at `at` (a
-// level's only line always has the fraction 1). A model that cannot even
-// form the derivative leaves the question to the fit, which reports its
-// fault.
-bool LinesTell(EbfModel& model, const ModelParameters& at, ModelInput input) {
+// Whether a line's fraction, as the model rounds it to a double, reacts to
+// an input that moves by half a percent: a slope this small leaves the
+// fraction's value as it is.
+bool ReactsVisibly(long double slope, long double input, double fraction) {
+  return std::fabs(slope) * 2 * std::fabs(DerivativeStep(input)) >
+         std::numeric_limits<double>::epsilon() * std::fabs(fraction);
+}
+
+// Whether the measured lines can tell the fitted input (0: log10 n_1, 1: the
+// second parameter): an upper level with two or more measured lines whose
+// model fractions react to it at `at` (a level's only line always has the
+// fraction 1). A model that cannot even be evaluated there leaves the
+// question to the fit, which reports its fault.
+bool LinesTell(EbfModel& model, const ModelParameters& at, int input) {
   const std::vector<TLineRecord>& lines = model.Table().lines;
   std::map<int32_t, int> reacting;  // measured lines that react, per upper level
   try {
+    const FractionSweep& sweep = model.Sweep(at);
+    const long double value = input == 0 ? at.log10N1 : at.second;
     for (size_t k = 0; k < lines.size(); ++k) {
       if (!(lines[k].G_m > 0)) continue;
-      if (model.Derivative(at, input, static_cast<int>(k)) == 0) continue;
+      if (!ReactsVisibly(sweep.By(input, k), value, sweep.values[k])) continue;
       if (++reacting[lines[k].UpperState] >= 2) return true;
     }
   } catch (const std::exception&) {
@@ -232,11 +281,9 @@ void CheckDetermined(EbfModel& model, const ModelParameters& at, bool fitSecond)
   constexpr const char* kWhy =
       "is not determined by these lines: no upper level has two lines "
       "that react to it";
-  if (!LinesTell(model, at, &ModelParameters::log10N1)) throw Error(std::string("n_1 ") + kWhy);
-  if (fitSecond && !LinesTell(model, at, &ModelParameters::second))
+  if (!LinesTell(model, at, 0)) throw Error(std::string("n_1 ") + kWhy);
+  if (fitSecond && !LinesTell(model, at, 1))
     throw Error(Format("%s %s", SecondParameterName(at.distribution), kWhy));
-  // The derivatives' evaluations stay in the cache: they are those the
-  // minimiser's first step (or its last) asks for.
 }
 
 // A fit that ran past the densities the model takes ended on no measured
@@ -258,10 +305,12 @@ void CheckWithinTheModel(const ModelParameters& fitted) {
 }
 
 // Refuses a fit that explains the measured fractions no better than lines
-// without self-absorption (n_1 at the model's lower edge) would, by the
-// F test of the nested models at 95 %: the lines then do not tell n_1,
-// however the minimiser ended. The fractions of an upper level sum to 1, so
-// each level with measured lines takes one degree of freedom.
+// without self-absorption (n_1 at the model's lower edge) would, at 95 %:
+// unweighted by the F test of the nested models, weighted by the chi-square
+// they differ by, as the stated uncertainties set its scale. The lines then
+// do not tell n_1, however the minimiser ended. The fractions of an upper
+// level sum to 1, so each level with measured lines takes one degree of
+// freedom.
 void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, long double sum,
                               int fittedCount, const FractionWhitening* whitening) {
   const std::vector<TLineRecord>& lines = model.Table().lines;
@@ -271,7 +320,7 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   int measured = 0;
   std::set<int32_t> levels;
   try {
-    const TPreCalcDataArray& fractions = model.EvaluateAllLines(thin);
+    const std::vector<double>& fractions = model.Sweep(thin).values;
     for (size_t k = 0; k < lines.size(); ++k) {
       if (!(lines[k].G_m > 0)) continue;
       const long double r = static_cast<long double>(lines[k].G_m) - fractions[k];
@@ -285,6 +334,21 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   }
   const int freedom = measured - static_cast<int>(levels.size()) - fittedCount;
   if (freedom < 1 || !(thinSum > 0)) return;
+  if (whitening) {
+    // The stated uncertainties set the scale: the chi-square the thin lines
+    // add must exceed the 95 % point of chi-square(fitted).
+    const double added = static_cast<double>(thinSum - sum);
+    const boost::math::chi_squared_distribution<double> chiSquare(fittedCount);
+    const double critical = boost::math::quantile(chiSquare, 0.95);
+    if (!(added > critical))
+      throw UndeterminedN1Error(
+          Format("n_1 is not determined by these lines: the fit explains them no better "
+                 "than lines without self-absorption within their uncertainties (chi2 "
+                 "difference = %.3g, below %.3g at 95 %%)",
+                 added, critical),
+          UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
+    return;
+  }
   if (!(sum > 0)) return;  // the model reproduces the lines exactly
   const double statistic = static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
   // No 95 % point of F(1 or 2, any) lies above 200 (F(2, 1) is the largest,
@@ -344,6 +408,34 @@ ParameterValues RobustErrors(BranchingFractionFit& fitted, const ParameterValues
   // A level that alone decides a parameter cannot be left out: no estimate.
   if (!errors.allFinite()) return ParameterValues::Zero(n);
   return errors;
+}
+
+// Refuses a fit that would leave no degree of freedom: the lines'
+// independent fractions (those of an upper level sum to 1) must outnumber
+// the fitted parameters, or the fit matches them whatever they are and
+// states no uncertainty.
+void CheckDegreesOfFreedom(const std::vector<TLineRecord>& lines, int fitted) {
+  const int freedom = FractionDegreesOfFreedom(lines, fitted);
+  if (freedom >= 1) return;
+  throw Error(Format("These lines give %d independent branching fractions (each upper level "
+                     "one fewer than its measured lines, as its fractions sum to 1), no more "
+                     "than the %d fitted parameters: the fit would have no degree of freedom "
+                     "left.",
+                     freedom + fitted, fitted));
+}
+
+// The model takes the second parameter's magnitude (T_exc, the "1s levels"
+// ratio): a run that crossed to its negative side found the same fit as its
+// mirror, which is the one to state, in the trace as well.
+void FoldSecondParameter(ParameterValues& parameters, ParameterMatrix& covariance,
+                         IterationTrace& trace) {
+  for (IterationRecord& record : trace) record.parameters[1] = std::fabs(record.parameters[1]);
+  if (!(parameters[1] < 0)) return;
+  parameters[1] = -parameters[1];
+  if (covariance.rows() == 2) {
+    covariance(0, 1) = -covariance(0, 1);
+    covariance(1, 0) = -covariance(1, 0);
+  }
 }
 
 ParameterValues ParameterErrors(int m, long double sum, const ParameterMatrix& cov) {
@@ -424,12 +516,8 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   CheckLineCount(static_cast<int>(lines.size()));
 
   CheckDetermined(model, request.target.start, request.target.fitSecond);
-  // A weighted fit's chi-square is steep at its minimum: the half-percent
-  // steps of the unweighted fit (kept, as its results are known) would leave
-  // its Jacobian too coarse to find that minimum to a fraction of u.
-  constexpr long double kWeightedDerivativeStep = 1e-6L;
-  BranchingFractionFit fitted(model, request.target,
-                              request.uncertainty.Weighted() ? kWeightedDerivativeStep : 0);
+  BranchingFractionFit fitted(model, request.target);
+  CheckDegreesOfFreedom(lines, fitted.ParameterCount());
   // A weighted fit sees the fractions through their whitening.
   std::optional<FractionWhitening> whitening;
   std::optional<WhitenedModel> whitened;
@@ -450,9 +538,6 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   // A chi-square this small is a model within a few 1e-5 of each line's
   // uncertainty: nothing further to find.
   if (whitening) options.sumTarget = 1e-9L;
-  // Near its minimum the chi-square's rounding moves the parameters in their
-  // last bits from one iteration to the next; such a move is no change.
-  if (whitening) options.parameterTolerance = 1e-15L;
   // What the caller's hook raises ends the fit as it is; a fault of the
   // model's becomes the report's error below.
   std::exception_ptr stopped;
@@ -493,7 +578,9 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
     }
     std::rethrow_exception(stopped);
   }
-  log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance);
+  if (fitted.ParameterCount() == 2) FoldSecondParameter(parameters, summary.covariance, trace);
+  log.Finish(trace, summary.stopCode, m, summary.sum, parameters, summary.covariance,
+             summary.convergedBy);
 
   FitResult result;
   result.fitted = fitted.At(parameters);
@@ -512,7 +599,6 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
         e.Why(), e.Log10N1());
   }
   CheckDetermined(model, result.fitted, request.target.fitSecond);
-  // The derivatives at the end are in the cache now, from the check above.
   if (!whitening && request.report.enabled)
     result.robustErrors = RobustErrors(fitted, parameters, lines, summary.covariance);
   // Mostly the minimiser's last computation is that of its final parameters:
@@ -525,6 +611,7 @@ FitResult RunFit(EbfModel& model, const FitRequest& request, int& resultsLineCou
   result.sum = summary.sum;
   result.stopCode = summary.stopCode;
   result.iterations = summary.iterations;
+  result.convergedBy = summary.convergedBy;
   result.covariance = summary.covariance;
   result.weighted = whitening.has_value();
   if (result.weighted) {

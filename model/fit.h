@@ -76,6 +76,7 @@ struct FitResult {
   long double sum = 0;
   StopCode stopCode = StopCode::NotStarted;
   int iterations = 0;
+  ConvergenceTest convergedBy = ConvergenceTest::None;  // with ParametersUnchanged
   ParameterMatrix covariance;  // over the fitted parameters, log10 n_1 first
   // The standard errors of the fitted parameters (0 with 2 lines or fewer):
   // from the weighted covariance as it stands when the fit is weighted, else

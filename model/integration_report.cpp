@@ -1,6 +1,8 @@
 #include "model/integration_report.h"
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 
 #include "base/format.h"
 
@@ -65,6 +67,32 @@ std::vector<std::string> MeasurementLines(const IntegrationResult& result) {
       lines.push_back(FloatToStr(l.line.WaveLength) + "\t" +
                       FloatToStr(MeasurementIntensity(l.area)));
   return lines;
+}
+
+std::string ExposureNote(const RecordingHeader& header) {
+  std::vector<std::string> parts;
+  if (header.integrationSeconds)
+    parts.push_back("integration time " + MessageNumber(*header.integrationSeconds) + " s");
+  if (header.averages)
+    parts.push_back(std::to_string(*header.averages) +
+                    (*header.averages == 1 ? " spectrum" : " spectra") + " averaged");
+  if (header.taken) {
+    using namespace std::chrono;
+    const sys_seconds taken(floor<seconds>(*header.taken));
+    const sys_days day = floor<days>(taken);
+    const year_month_day date(day);
+    const hh_mm_ss<seconds> time(taken - day);
+    char text[40];
+    std::snprintf(text, sizeof text, "taken %04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    parts.push_back(text);
+  }
+  std::string note;
+  for (const std::string& part : parts) note += (note.empty() ? "" : ", ") + part;
+  return note;
 }
 
 }  // namespace lumora

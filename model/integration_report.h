@@ -25,6 +25,10 @@ std::string IntegrationReportText(const std::vector<IntegrationReportRow>& rows)
 // and their noise is the data's quantisation step; empty otherwise.
 std::string NoiseNote(const IntegrationResult& result);
 
+// What a text export's header says of the exposure, "" when it says nothing:
+// "integration time 0.1 s, 10 spectra averaged, taken 2026-03-01T09:15:30Z".
+std::string ExposureNote(const RecordingHeader& header);
+
 // "wavelength<TAB>area" for every unflagged line, ascending; the measurement
 // import reads each wavelength back as the very line it came from.
 std::vector<std::string> MeasurementLines(const IntegrationResult& result);

@@ -8,13 +8,6 @@ namespace {
 
 constexpr size_t kMaxSpareArrays = 64;
 
-bool SameKeyBits(const ModelParameters& a, const ModelParameters& b) {
-  return SameBits(a.log10N1, b.log10N1) && SameBits(a.second, b.second) &&
-         SameBits(a.gasTemperature, b.gasTemperature) && SameBits(a.path, b.path) &&
-         SameBits(a.mass, b.mass) && a.levelCount == b.levelCount &&
-         a.distribution == b.distribution;
-}
-
 bool SameKeyValues(const ModelParameters& a, const ModelParameters& b) {
   return a.log10N1 == b.log10N1 && a.second == b.second && a.gasTemperature == b.gasTemperature &&
          a.path == b.path && a.mass == b.mass && a.levelCount == b.levelCount &&
@@ -38,6 +31,13 @@ bool OrdinaryKey(const ModelParameters& p) {
 }
 
 }  // namespace
+
+bool SameKeyBits(const ModelParameters& a, const ModelParameters& b) {
+  return SameBits(a.log10N1, b.log10N1) && SameBits(a.second, b.second) &&
+         SameBits(a.gasTemperature, b.gasTemperature) && SameBits(a.path, b.path) &&
+         SameBits(a.mass, b.mass) && a.levelCount == b.levelCount &&
+         a.distribution == b.distribution;
+}
 
 int ModelCache::FindComputed(const ModelParameters& p) const {
   for (size_t e = entries_.size(); e-- > 0;) {

@@ -12,6 +12,9 @@ namespace lumora {
 
 using TPreCalcDataArray = std::vector<double>;
 
+// Whether two parameter sets hold the same bits in every field.
+bool SameKeyBits(const ModelParameters& a, const ModelParameters& b);
+
 class ModelCache {
  public:
   // The entry of p, or -1. Entries are unique, so the newest (most likely

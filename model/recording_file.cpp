@@ -230,6 +230,7 @@ Spectrum ParseSpectrum(std::string_view text, const std::string& source, Spectru
   if (kind == SpectrumKind::Recorded) CheckSampling(rows, source);
   Spectrum spectrum;
   spectrum.source = source;
+  spectrum.header = ParseRecordingHeader(text);
   spectrum.wavelength.reserve(rows.size());
   spectrum.intensity.reserve(rows.size());
   for (const Row& row : rows) {

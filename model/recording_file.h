@@ -6,7 +6,9 @@
 // read; the result is always ascending.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +22,32 @@ inline constexpr size_t kMinimumSpectrumPoints = 10;
 // A recording's steps stay within this factor of their median.
 inline constexpr double kStepSpread = 3;
 
+// What the exports of spectrometer programs write above their columns, as
+// "key: value" (or "key;value", "key=value", "key<TAB>value") lines:
+//   "Integration Time (usec): 100000", "Integration time [ms]: 100.000",
+//   "Exposure time: 0.1 s": the integration time, whose unit the key or the
+//   value names (s, sec, ms, msec, us, usec);
+//   "Scans to average: 10", "Spectra Averaged: 10 (USB2E1234)",
+//   "Averaging Nr. [scans]: 10": the spectra averaged;
+//   "Date: Mon Mar 01 10:15:30 CET 2026", "Date: 2026-03-01 10:15:30",
+//   "Date: 01.03.2026" with "Time: 10:15:30": when the spectrum was taken
+//   (a zone abbreviation such as CET or EDT is taken into account, none means
+//   UTC);
+//   "Units: counts", "Intensity units: ...": the intensities' unit.
+struct RecordingHeader {
+  std::optional<double> integrationSeconds;
+  std::optional<long long> averages;
+  std::optional<std::chrono::nanoseconds> taken;  // since the Unix epoch
+  std::string intensityUnit;
+};
+// Reads the lines before the first row of two numbers.
+RecordingHeader ParseRecordingHeader(std::string_view text);
+
 struct Spectrum {
   std::string source;              // the file it came from, for messages
   std::vector<double> wavelength;  // nm, strictly ascending
   std::vector<double> intensity;
+  RecordingHeader header;          // what a text export says above its columns
   size_t size() const { return wavelength.size(); }
 };
 
@@ -38,6 +62,7 @@ class SpectrumFileError : public Error {
 // steps change slowly if at all, or a curve (a response) tabulated at as
 // few as two wavelengths of any spacing.
 enum class SpectrumKind { Recorded, Curve };
+
 
 // Parses a spectrum from text; `source` names it in messages. Refuses text
 // without numeric rows, with too few points (kMinimumSpectrumPoints for a

@@ -7,6 +7,7 @@
 #include "base/format.h"
 #include "lsq/levenberg_marquardt.h"
 #include "model/fit.h"
+#include "model/level_densities.h"
 #include "model/residual_map.h"
 #include "model/self_absorption.h"
 
@@ -18,25 +19,6 @@ namespace {
 int CoveredLevels(const std::vector<TLevelRecord>& levels, int32_t levelCount) {
   if (levelCount >= static_cast<long double>(levels.size())) return static_cast<int>(levels.size());
   return levelCount;
-}
-
-// |dn_k/dsecond| * u(second): the first-order effect of the error of the
-// second parameter on the density of level k (1-based) under the
-// distribution in use.
-long double SecondParameterTerm(const std::vector<TLevelRecord>& levels, const ResultsInput& input,
-                                int k, long double nk, long double n1) {
-  const long double second = input.at.second;
-  switch (input.at.distribution) {
-    case Distribution::Boltzmann: {
-      const long double deltaE = levels[k - 1].Energy - levels[0].Energy;
-      const long double term = fp::Div(kElementaryCharge * nk * deltaE * input.secondError,
-                                       kBoltzmann * second * second);
-      return std::fabs(term);
-    }
-    case Distribution::FirstLevels:
-      return (k == 2 || k == 4) ? std::fabs(n1 * input.secondError / 1000) : 0;
-  }
-  return 0;
 }
 
 std::string ProcedureText(const ResultsInput& input) {
@@ -54,6 +36,7 @@ ResultsInput FitResultsInput(const FitResult& fit) {
   input.log10N1Error = fit.Log10N1Error();
   input.secondError = fit.SecondError();
   input.secondFitted = fit.parameterCount == 2;
+  input.covariance = StatedCovariance(fit);
   input.sum = fit.sum;
   input.fitStop = fit.stopCode;
   return input;
@@ -102,26 +85,18 @@ ResultsFigures ComputeResultsFigures(const std::vector<TLevelRecord>& levels,
   ResultsFigures figures;
   const bool fit = input.fitStop.has_value();
   const int count = CoveredLevels(levels, input.at.levelCount);
-  std::vector<long double> u(count > 0 ? count + 1 : 1, 0.0L);
-  const long double n1 = count > 0 ? levels[0].Density : 0;
+  // Every density and their total carry the fitted parameters' covariance
+  // through their slopes; a map's have none.
+  DensityUncertainties u;
+  if (fit && count > 0 && input.covariance.rows() > 0)
+    u = PropagateToDensities(levels, input.at, input.covariance, count);
   for (int k = 1; k <= count; ++k) {
     const long double nk = levels[k - 1].Density;
-    if (fit) {
-      if (k == 1) {
-        u[1] = std::log(10.0L) * n1 * input.log10N1Error;
-      } else if (input.secondFitted) {
-        const long double densityTerm = fp::Div(nk, n1) * u[1];
-        const long double secondTerm = SecondParameterTerm(levels, input, k, nk, n1);
-        u[k] = fp::Sqrt(densityTerm * densityTerm + secondTerm * secondTerm);
-      }
-    }
     figures.total += nk;
     figures.densities.push_back(nk);
-    figures.uncertainties.push_back(u[k]);
+    figures.uncertainties.push_back(u.levels.empty() ? 0 : u.levels[k - 1]);
   }
-  long double sumSquares = 0;
-  for (int k = 1; k <= count; ++k) sumSquares += u[k] * u[k];
-  figures.totalUncertainty = std::sqrt(sumSquares);
+  figures.totalUncertainty = u.total;
   figures.procedure = ProcedureText(input);
   return figures;
 }

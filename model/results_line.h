@@ -24,6 +24,9 @@ struct ResultsInput {
   long double log10N1Error = 0;
   long double secondError = 0;
   bool secondFitted = false;
+  // Over the fitted parameters as their standard errors state it; empty for
+  // a map, whose densities have no uncertainties.
+  ParameterMatrix covariance;
   long double sum = 0;
   std::optional<StopCode> fitStop;  // none: a map
 };

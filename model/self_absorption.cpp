@@ -280,27 +280,83 @@ long double EbfModel::Evaluate(const ModelParameters& p, int line) {
   return data[line];
 }
 
-long double EbfModel::Derivative(const ModelParameters& p, ModelInput input, int line) {
-  ModelParameters shifted = p;
-  const long double s = p.*input;
-  const long double h = DerivativeStep(s);
-  shifted.*input = s + h;
-  const long double fPlus = Evaluate(shifted, line);
-  shifted.*input = s - h;
-  const long double fMinus = Evaluate(shifted, line);
-  return fp::Div(fPlus - fMinus, 2 * h);
+// The per-line and per-level terms of the sweep for p's path and thermal
+// speed; false where the table or the inputs leave the model without them
+// (the extended model then raises the fault).
+bool EbfModel::PrepareSweepTerms(const ModelParameters& p) {
+  const long double v = DopplerSpeed(fp::ToDouble(p.gasTemperature), fp::ToDouble(p.mass));
+  if (sweepTermsValid_ && SameBits(v, sweepTermsSpeed_) && SameBits(p.path, sweepTermsPath_))
+    return true;
+  sweepTermsValid_ = false;
+  const std::vector<TLevelRecord>& levels = table_->levels;
+  const std::vector<TLineRecord>& lines = table_->lines;
+  UpdateLineConstants(v);
+  lineTerms_.resize(lines.size());
+  for (size_t j = 0; j < lines.size(); ++j) {
+    const LineConstants& c = lineConstants_[j];
+    const int32_t lower = lines[j].LowerState, upper = lines[j].UpperState;
+    if (!c.faultless || lower < 0 || upper < 0 || static_cast<size_t>(lower) >= levels.size() ||
+        static_cast<size_t>(upper) >= levels.size())
+      return false;
+    const long double depth = c.strength * kPlanck / c.lambda * kSpeedOfLight / c.doppler * p.path;
+    lineTerms_[j] = LineTerms<double>{static_cast<double>(depth), lines[j].AR.Aki, lower, upper};
+  }
+  levelTerms_.resize(levels.size());
+  for (size_t i = 0; i < levels.size(); ++i)
+    levelTerms_[i] = LevelTerms<double>{
+        static_cast<double>(static_cast<long double>(levels[i].g) / levels[0].g),
+        static_cast<double>((static_cast<long double>(levels[i].Energy) - levels[0].Energy) *
+                            kElementaryCharge / kBoltzmann)};
+  sweepTermsSpeed_ = v;
+  sweepTermsPath_ = p.path;
+  sweepTermsValid_ = true;
+  return true;
 }
 
-long double EbfModel::Derivative(const ModelParameters& p, ModelInput input, int line,
-                                 long double relativeStep) {
-  ModelParameters shifted = p;
-  const long double s = p.*input;
-  const long double h = s * relativeStep;
-  shifted.*input = s + h;
-  const long double fPlus = Evaluate(shifted, line);
-  shifted.*input = s - h;
-  const long double fMinus = Evaluate(shifted, line);
-  return fp::Div(fPlus - fMinus, 2 * h);
+// One sweep at p into sweep_; false where the model cannot be formed there.
+bool EbfModel::SweepLines(const ModelParameters& p) {
+  if (p.distribution != Distribution::Boltzmann && p.distribution != Distribution::FirstLevels)
+    return false;
+  if (p.levelCount < 0) return false;
+  if (p.distribution == Distribution::FirstLevels && table_->levels.size() < 4) return false;
+  try {
+    if (!PrepareSweepTerms(p)) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  LevelDensityJets(levelTerms_, p.distribution, p.levelCount, static_cast<double>(p.log10N1),
+                   static_cast<double>(p.second), densityJets_);
+  for (const ModelJet<double>& density : densityJets_)
+    if (!ceres::isfinite(density)) return false;
+  if (!FractionJets(densityJets_, lineTerms_, table_->levels.size(), upperSumJets_,
+                    fractionJets_))
+    return false;
+  const size_t count = fractionJets_.size();
+  sweep_.values.resize(count);
+  sweep_.byLog10N1.resize(count);
+  sweep_.bySecond.resize(count);
+  bool finite = true;
+  for (size_t j = 0; j < count; ++j) {
+    const ModelJet<double>& g = fractionJets_[j];
+    sweep_.values[j] = g.a;
+    sweep_.byLog10N1[j] = g.v[0];
+    sweep_.bySecond[j] = g.v[1];
+    finite = finite && std::isfinite(g.a) && std::isfinite(g.v[0]) && std::isfinite(g.v[1]);
+  }
+  return finite;
+}
+
+const FractionSweep& EbfModel::Sweep(const ModelParameters& p) {
+  if (sweepValid_ && SameKeyBits(sweepAt_, p)) return sweep_;
+  sweepValid_ = false;
+  if (!SweepLines(p)) {
+    // The extended model raises the fault where it meets it.
+    EvaluateAllLines(p);
+    throw OverflowError();
+  }
+  sweepAt_ = p;
+  sweepValid_ = true;
+  return sweep_;
 }
 
 }  // namespace lumora

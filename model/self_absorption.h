@@ -8,6 +8,7 @@
 
 #include "base/extended_exp.h"
 #include "model/element_data.h"
+#include "model/fraction_slopes.h"
 #include "model/model_cache.h"
 #include "model/model_memos.h"
 #include "model/model_parameters.h"
@@ -57,14 +58,17 @@ class EbfModel {
   // G_f of a line (an index into the table's lines) at p.
   long double Evaluate(const ModelParameters& p, int line);
 
-  // The central-difference derivative of a line's G_f with respect to one
-  // input at p, with a step of half a percent of the input.
-  long double Derivative(const ModelParameters& p, ModelInput input, int line);
-  // The same with a step of `relativeStep` times the input.
-  long double Derivative(const ModelParameters& p, ModelInput input, int line,
-                         long double relativeStep);
+  // Every line's G_f and its exact slopes at p, in one sweep in double
+  // precision (see fraction_slopes.h); raises the model's faults as
+  // Evaluate does. The last sweep is kept: the minimiser asks for it line by
+  // line. Writes no field of the table.
+  const FractionSweep& Sweep(const ModelParameters& p);
 
-  void ClearCache() { cache_.Clear(); }
+  void ClearCache() {
+    cache_.Clear();
+    sweepValid_ = false;
+    sweepTermsValid_ = false;
+  }
   // Empties the cache but for the entry of p when it is the last one the
   // model computed: the level and line fields still hold its results, so
   // evaluating p again reads them instead of computing them anew.
@@ -89,6 +93,20 @@ class EbfModel {
   std::vector<long double> stageValues_;
   Pow10Memo pow10Memo_;
   TPreCalcDataArray uncachedValues_;
+  bool SweepLines(const ModelParameters& p);
+  bool PrepareSweepTerms(const ModelParameters& p);
+
+  // The last sweep, its parameters and its working arrays.
+  bool sweepValid_ = false;
+  ModelParameters sweepAt_;
+  FractionSweep sweep_;
+  std::vector<ModelJet<double>> densityJets_, upperSumJets_, fractionJets_;
+  // What the sweep takes from the table, the path and the thermal speed; kept
+  // until the cache is cleared or one of these changes.
+  bool sweepTermsValid_ = false;
+  long double sweepTermsSpeed_ = 0, sweepTermsPath_ = 0;
+  std::vector<LineTerms<double>> lineTerms_;
+  std::vector<LevelTerms<double>> levelTerms_;
 };
 
 }  // namespace lumora

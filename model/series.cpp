@@ -177,7 +177,8 @@ std::optional<SeriesTime> RecordingTimeStamp(const std::string& path) {
   std::string head(kHeaderBytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));
-  return HeaderTimeStamp(head, path);
+  if (const std::optional<SeriesTime> stamp = HeaderTimeStamp(head, path)) return stamp;
+  return ParseRecordingHeader(head).taken;
 }
 
 SeriesRow SeriesRowOfFit(const std::string& file, const FitResult& fit,
@@ -283,6 +284,13 @@ SeriesTable EmptyTable(const SeriesRequest& request) {
   return table;
 }
 
+// The spectrum request of the request's file `index`, its frame included.
+std::optional<SpectrumRequest> SpectrumOf(const SeriesRequest& request, size_t index) {
+  std::optional<SpectrumRequest> spectrum = request.spectrum;
+  if (spectrum && index < request.frames.size()) spectrum->frame = request.frames[index];
+  return spectrum;
+}
+
 SeriesAxis PlaceX(SeriesTable& table, const SeriesRequest& request) {
   return PlaceSeriesX(table.rows, request.axis, request.pattern ? &*request.pattern : nullptr);
 }
@@ -298,7 +306,8 @@ SeriesTable FitSeriesIn(Session& session, const SeriesRequest& request) {
   } restore{session, session.SaveState()};
   SeriesTable table = EmptyTable(request);
   for (size_t index = 0; index < request.files.size(); ++index) {
-    table.rows[index] = FitSeriesFile(session, request.files[index], request.fit, request.spectrum);
+    table.rows[index] =
+        FitSeriesFile(session, request.files[index], request.fit, SpectrumOf(request, index));
     if (request.progress) request.progress(index + 1, request.files.size());
   }
   table.axis = PlaceX(table, request);
@@ -331,7 +340,8 @@ SeriesTable FitSeries(const SeriesRequest& request) {
     tbb::parallel_for(size_t{0}, files.size(), [&](size_t index) {
       std::unique_ptr<Session> session;
       if (!sessions.try_pop(session)) session = newSession();
-      table.rows[index] = FitSeriesFile(*session, files[index], request.fit, request.spectrum);
+      table.rows[index] =
+          FitSeriesFile(*session, files[index], request.fit, SpectrumOf(request, index));
       sessions.push(std::move(session));
       if (request.progress) {
         const std::lock_guard lock(progressMutex);
@@ -366,19 +376,22 @@ std::vector<std::string> SeriesFields(const SeriesRow& row) {
           row.stop};
 }
 
-std::string SeriesCsv(const std::vector<SeriesRow>& rows) {
+std::string SeriesCsv(const std::vector<SeriesRow>& rows, const std::string& xUnit) {
   auto line = [](const std::vector<std::string>& fields) {
     std::string text;
     for (size_t k = 0; k < fields.size(); ++k) text += (k ? "," : "") + CsvText(fields[k]);
     return text + "\r\n";
   };
-  std::string text = line(SeriesColumns());
+  std::vector<std::string> columns = SeriesColumns();
+  if (!xUnit.empty()) columns[1] += " (" + xUnit + ")";
+  std::string text = line(columns);
   for (const SeriesRow& row : rows) text += line(SeriesFields(row));
   return text;
 }
 
-void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows) {
-  WriteFileAtomically(path, SeriesCsv(rows));
+void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows,
+                   const std::string& xUnit) {
+  WriteFileAtomically(path, SeriesCsv(rows, xUnit));
 }
 
 }  // namespace lumora

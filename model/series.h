@@ -88,6 +88,7 @@ struct SeriesTable {
   std::vector<SeriesRow> rows;  // in the order the files were given
   SeriesAxis axis = SeriesAxis::FileOrder;  // where x came from (never Auto)
   bool secondFitted = false;
+  std::string xUnit;  // when x holds the frames' times of camera files: their unit
 };
 
 // The row of a fit as the session left it after `fit`.
@@ -107,6 +108,9 @@ struct SeriesRequest {
   FitRequest fit;
   std::optional<SpectrumRequest> spectrum;  // the files are recordings to integrate first
   std::vector<std::string> files;
+  // With `spectrum`: the frame of each file to read, counted from 0 (none,
+  // or no entry: the first), for files that are SPE camera files.
+  std::vector<std::optional<size_t>> frames;
   SeriesAxis axis = SeriesAxis::Auto;
   std::optional<SeriesPattern> pattern;
   int threads = 0;  // 0: every core
@@ -143,9 +147,11 @@ std::vector<std::string> SeriesFields(const SeriesRow& row);
 // The table as CSV: a header "file,x,n1,u_n1,second,sum,stop", then a row
 // per file, CR LF ended; numbers as their shortest exact text, NaN as an
 // empty field, texts quoted when they hold a comma, a quote or a line end.
-std::string SeriesCsv(const std::vector<SeriesRow>& rows);
+// With `xUnit` the x column's name holds it: "x (us)".
+std::string SeriesCsv(const std::vector<SeriesRow>& rows, const std::string& xUnit = "");
 // The same written atomically.
-void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows);
+void SaveSeriesCsv(const std::string& path, const std::vector<SeriesRow>& rows,
+                   const std::string& xUnit = "");
 // A number as the CSV writes it ("" for NaN).
 std::string SeriesNumberText(double value);
 

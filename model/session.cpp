@@ -10,6 +10,7 @@
 #include "model/input_checks.h"
 #include "model/map_file.h"
 #include "model/recording_file.h"
+#include "model/recording_frames.h"
 
 namespace lumora {
 
@@ -176,8 +177,8 @@ void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
 
 const IntegrationResult& Session::ReadSpectrum(const SpectrumRequest& request) {
   IntegrationInput input;
-  input.spectrum = ReadSpectrumFile(request.spectrumFile);
-  if (!request.darkFile.empty()) input.dark = ReadSpectrumFile(request.darkFile);
+  input.spectrum = ReadRecording(request.spectrumFile, request.frame, request.region);
+  if (!request.darkFile.empty()) input.dark = ReadDarkRecording(request.darkFile, request.region);
   // A response curve may be tabulated at a few wavelengths only.
   if (!request.responseFile.empty())
     input.response = ReadSpectrumFile(request.responseFile, SpectrumKind::Curve);

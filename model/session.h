@@ -35,9 +35,12 @@ struct DistributionChoice {
 DistributionChoice ChoiceFor(Distribution distribution);
 
 // A recorded spectrum with its optional corrections and the integration's
-// options.
+// options. An SPE file's frame and region of interest are counted from 0;
+// an SPE dark file gives the mean of its frames.
 struct SpectrumRequest {
   std::string spectrumFile;
+  std::optional<size_t> frame;  // none: the first
+  size_t region = 0;
   std::string darkFile;      // empty: no dark spectrum
   std::string responseFile;  // empty: no response correction
   IntegrationOptions options;

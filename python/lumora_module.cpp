@@ -15,6 +15,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "model/line_pair_analysis.h"
+#include "model/recording_frames.h"
 #include "model/table_text.h"
 #include "python/interruption.h"
 #include "python/session_handle.h"
@@ -439,6 +440,17 @@ std::optional<T> WholeKeyword(const py::kwargs& kw, const char* name, T low, T h
   return value.cast<T>();
 }
 
+// A frame or region number: a whole number of 1 or more, kept from 0.
+std::optional<size_t> NumberFromOneKeyword(const py::kwargs& kw, const char* name) {
+  if (!kw.contains(name) || kw[name].is_none()) return std::nullopt;
+  const py::object value = kw[name];
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
+    throw py::type_error(std::string(name) + " must be an int, not " + TypeName(value));
+  if (value.cast<long long>() < 1)
+    throw py::value_error(std::string(name) + " counts from 1, as the file's frames are named");
+  return value.cast<size_t>() - 1;
+}
+
 std::optional<std::string> TextKeyword(const py::handle& value, const char* name) {
   if (value.is_none()) return std::nullopt;
   if (!py::isinstance<py::str>(value))
@@ -525,6 +537,7 @@ SpectrumRequest SpectrumRequestOf(const std::string& path, const py::kwargs& kw)
   if (auto v = real("min_snr")) request.options.minSnr = *v;
   request.darkFile = text("dark");
   request.responseFile = text("response");
+  request.region = NumberFromOneKeyword(kw, "roi").value_or(0);
   return request;
 }
 
@@ -573,7 +586,9 @@ py::object SeriesArray(const SeriesTable& table) {
   dtype.append(py::make_tuple("stop", "U" + std::to_string(stopWidth)));
   py::object array = StructuredArray(rows, dtype);
   try {
-    return py::module_::import("pandas").attr("DataFrame")(array);
+    py::object frame = py::module_::import("pandas").attr("DataFrame")(array);
+    if (!table.xUnit.empty()) frame.attr("attrs")["x_unit"] = table.xUnit;
+    return frame;
   } catch (const py::error_already_set& e) {
     if (!e.matches(PyExc_ImportError)) throw;
     return array;
@@ -600,10 +615,13 @@ constexpr const char* kFitManyDoc =
     "place (1, 2, ...), the number in the first group of x_pattern over the file name, or "
     "with spectrum=True the seconds since the earliest time stamp in the recordings' "
     "headers. spectrum=True integrates each file as a recording first (with the options "
-    "of integrate()); the fit takes the keywords of fit().";
+    "of integrate()); an SPE camera file counts as each of its frames (rows named "
+    "\"FILE, frame K\"), and when every row is a frame x is the exposure's start after "
+    "the first frame's in the file's unit (a DataFrame's attrs[\"x_unit\"], e.g. \"us\"), "
+    "or the frame number without time stamps. The fit takes the keywords of fit().";
 
-const std::vector<const char*> kIntegrationKeywords = {"fwhm",     "window",   "shift_max", "dark",
-                                                       "response", "min_snr", "saturation"};
+const std::vector<const char*> kIntegrationKeywords = {
+    "fwhm", "window", "shift_max", "dark", "response", "min_snr", "saturation", "roi"};
 
 py::object FitMany(SessionHandle& s, const py::object& files, const py::kwargs& kw) {
   std::vector<const char*> known = With(kFitKeywords, {"x_pattern", "jobs", "spectrum"});
@@ -636,17 +654,24 @@ py::object FitMany(SessionHandle& s, const py::object& files, const py::kwargs& 
 py::array_t<double> SeriesX(const py::object& files, const py::object& pattern, bool spectrum) {
   const std::vector<std::string> paths = PathList(files);
   const std::optional<std::string> text = TextKeyword(pattern, "x_pattern");
-  std::vector<SeriesRow> rows(paths.size());
+  SeriesTable table;
   {
     py::gil_scoped_release released;
-    const std::optional<SeriesPattern> compiled =
-        text ? std::optional<SeriesPattern>(SeriesPattern(*text)) : std::nullopt;
-    for (size_t k = 0; k < paths.size(); ++k) {
-      rows[k].file = paths[k];
-      if (spectrum) rows[k].timeStamp = RecordingTimeStamp(paths[k]);
+    SeriesRequest request;
+    request.files = paths;
+    if (spectrum) request.spectrum.emplace();
+    if (text) request.pattern.emplace(*text);
+    // A camera file counts as its frames, as in fit_many.
+    const std::vector<RecordingFrame> frames = SeriesOverFrames(request);
+    table.rows.resize(request.files.size());
+    for (size_t k = 0; k < table.rows.size(); ++k) {
+      table.rows[k].file = request.files[k];
+      if (spectrum && !request.frames[k]) table.rows[k].timeStamp = RecordingTimeStamp(request.files[k]);
     }
-    PlaceSeriesX(rows, SeriesAxis::Auto, compiled ? &*compiled : nullptr);
+    PlaceSeriesX(table.rows, SeriesAxis::Auto, request.pattern ? &*request.pattern : nullptr);
+    PlaceFrameRows(table, frames, request);
   }
+  const std::vector<SeriesRow>& rows = table.rows;
   py::array_t<double> x(static_cast<py::ssize_t>(rows.size()));
   for (size_t k = 0; k < rows.size(); ++k) x.mutable_at(k) = rows[k].x;
   return x;
@@ -654,8 +679,13 @@ py::array_t<double> SeriesX(const py::object& files, const py::object& pattern, 
 
 // Writes a table of fit_many's columns (an array, a DataFrame, or rows
 // gathered elsewhere) as lumora-cli fit --series writes it.
-void SaveSeries(const py::object& path, const py::object& table) {
+void SaveSeries(const py::object& path, const py::object& table, const py::object& xUnit) {
   const std::string target = PathArgument(path, "path");
+  // The unit of frames' times: given, or as fit_many's DataFrame keeps it.
+  std::string unit = TextKeyword(xUnit, "x_unit").value_or("");
+  if (xUnit.is_none() && py::hasattr(table, "attrs") && py::isinstance<py::dict>(table.attr("attrs")))
+    if (const py::dict attrs = table.attr("attrs"); attrs.contains("x_unit"))
+      unit = py::str(attrs["x_unit"]).cast<std::string>();
   py::object records = py::hasattr(table, "to_records")
                            ? table.attr("to_records")(py::arg("index") = false)
                            : Numpy().attr("asarray")(table);
@@ -686,7 +716,7 @@ void SaveSeries(const py::object& path, const py::object& table) {
     rows.push_back(std::move(row));
   }
   py::gil_scoped_release released;
-  SaveSeriesCsv(target, rows);
+  SaveSeriesCsv(target, rows, unit);
 }
 
 }  // namespace
@@ -907,19 +937,29 @@ PYBIND11_MODULE(lumora, m) {
       .def(
           "integrate",
           [](SessionHandle& s, const py::object& path, const py::kwargs& kw) {
-            CheckKeywords(
-                kw, {"fwhm", "window", "shift_max", "dark", "response", "min_snr", "saturation"},
-                "integrate");
-            const SpectrumRequest request = SpectrumRequestOf(PathArgument(path, "path"), kw);
-            const IntegrationResult result = Run(s, [&] { return s.ReadSpectrum(request); });
+            CheckKeywords(kw, With(kIntegrationKeywords, {"frame"}), "integrate");
+            SpectrumRequest request = SpectrumRequestOf(PathArgument(path, "path"), kw);
+            request.frame = NumberFromOneKeyword(kw, "frame");
+            const IntegrationResult result = Run(s, [&] {
+              // A camera file of several frames needs its frame named.
+              const std::vector<RecordingFrame> frames =
+                  RecordingFrames({request.spectrumFile}, request.frame, request.region);
+              if (frames.size() > 1)
+                throw Error(request.spectrumFile + " holds " + std::to_string(frames.size()) +
+                            " frames: choose one with frame=K (from 1), or fit them all with "
+                            "fit_many(..., spectrum=True)");
+              return s.ReadSpectrum(request);
+            });
             return IntegrationObject(result);
           },
           py::arg("spectrum"),
           "integrate(spectrum, *, fwhm=None, window=2, shift_max=0.2, dark=None, "
-          "response=None, min_snr=3, saturation=None): integrates the element's lines in a "
-          "recorded spectrum (as lumora-cli integrate) and takes the unflagged ones as the "
-          "measurement, the flagged ones into line_table() excluded; returns every integrated "
-          "line with its flags.")
+          "response=None, min_snr=3, saturation=None, frame=None, roi=None): integrates the "
+          "element's lines in a recorded spectrum (as lumora-cli integrate) and takes the "
+          "unflagged ones as the measurement, the flagged ones into line_table() excluded; "
+          "returns every integrated line with its flags. The spectrum may be an SPE camera "
+          "file: frame=K and roi=K (from 1) choose its frame (needed when it holds several) "
+          "and region of interest (default 1, its rows summed).")
       .def("fit_many", &FitMany, py::arg("files"), kFitManyDoc);
 
   m.def(
@@ -937,10 +977,14 @@ PYBIND11_MODULE(lumora, m) {
         py::arg("spectrum") = false,
         "series_x(files, *, x_pattern=None, spectrum=False): the x fit_many gives each file "
         "(its place, the pattern's number, or the seconds since the earliest time stamp of "
-        "the recordings' headers), read from the names and headers alone.");
-  m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"),
-        "save_series(path, table): writes a table with fit_many's columns as CSV, as "
-        "lumora-cli fit --series writes it (atomically, CR LF line ends).");
+        "the recordings' headers; an SPE file one x per frame, as fit_many), read from the "
+        "names and headers alone.");
+  m.def("save_series", &SaveSeries, py::arg("path"), py::arg("table"), py::kw_only(),
+        py::arg("x_unit") = py::none(),
+        "save_series(path, table, *, x_unit=None): writes a table with fit_many's columns as "
+        "CSV, as lumora-cli fit --series writes it (atomically, CR LF line ends); x_unit (by "
+        "default a DataFrame's attrs[\"x_unit\"]) names the unit of frames' times in the "
+        "header, \"x (us)\".");
   m.def(
       "integrate",
       [](const py::object& path, const py::object& ini, const py::object& element,

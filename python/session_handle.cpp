@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "base/format.h"
 #include "frontend/field_requests.h"
+#include "model/recording_frames.h"
 #include "model/fit.h"
 #include "python/interruption.h"
 #include "settings/startup.h"
@@ -256,19 +257,25 @@ SeriesTable SessionHandle::FitMany(const FieldOverrides& overrides,
   request.spectrum = spectrum;
   if (request.spectrum) request.spectrum->options.checkpoint = python::StopIfInterrupted;
   request.files = files;
+  // An SPE file counts as its frames.
+  const std::vector<RecordingFrame> frames = SeriesOverFrames(request);
   if (xPattern) request.pattern.emplace(*xPattern);
   request.threads = threads;
   request.progress = [](size_t, size_t) { python::StopIfInterrupted(); };
-  if (threads != 1) return FitSeries(request);
-  // One worker: the session's own element, without loading it again.
   SeriesTable table;
-  try {
-    table = FitSeriesIn(session_, request);
-  } catch (...) {
+  if (threads != 1) {
+    table = FitSeries(request);
+  } else {
+    // One worker: the session's own element, without loading it again.
+    try {
+      table = FitSeriesIn(session_, request);
+    } catch (...) {
+      session_.SetMessageSink(MessageCollector());
+      throw;
+    }
     session_.SetMessageSink(MessageCollector());
-    throw;
   }
-  session_.SetMessageSink(MessageCollector());
+  PlaceFrameRows(table, frames, request);
   return table;
 }
 

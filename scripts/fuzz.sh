@@ -27,7 +27,7 @@ clang="$(command -v clang++ || command -v clang++-14)"
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER="$clang" -DLUMORA_FUZZ=ON \
   -DLUMORA_BUILD_APP=OFF -DLUMORA_BUILD_BENCH=OFF -DLUMORA_BUILD_TESTS=ON
-harnesses=(numbers linefiles extract settings levels measurement recording series)
+harnesses=(numbers linefiles extract settings levels measurement recording series spe)
 cmake --build "$build" -j2 --target "${harnesses[@]/#/fuzz_}"
 
 status=0

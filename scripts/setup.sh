@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libsimpleini-dev
-          libtbb-dev nlohmann-json3-dev libboost-dev libeigen3-dev libre2-dev
+          libtbb-dev nlohmann-json3-dev libboost-dev libeigen3-dev libceres-dev libre2-dev
           qt6-base-dev qt6-svg-dev libqcustomplot-dev libqcustomplot2.1-qt6
           python3 python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy
           python3-matplotlib

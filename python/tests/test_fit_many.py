@@ -5,6 +5,7 @@ import math
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import threading
 
@@ -174,3 +175,45 @@ def test_one_worker_leaves_the_session_as_it_was(world, scan):
     np.testing.assert_array_equal(session.line_table(), before)
     with pytest.warns(lumora.LumoraWarning, match="801.479"):
         session.read_measurement(world / "meas" / "argon_n8e15_notfound.txt")
+
+
+def write_pulse(world, frames=6, version=3):
+    """A camera file of a discharge pulse, made by data/make_spe.py."""
+    path = world / f"pulse_v{version}.spe"
+    subprocess.run([sys.executable, str(SOURCE / "data" / "make_spe.py"), str(path),
+                    "--frames", str(frames), "--version", str(version)], check=True)
+    return path
+
+
+def test_a_camera_files_frames_are_the_series(world, cli):
+    pulse = write_pulse(world)
+    run = cli("fit", "--spectrum", "--series", world / "s.csv", pulse)
+    assert run.returncode == 0, run.stderr
+    with open(world / "s.csv", newline="", encoding="utf-8") as f:
+        rows = list(csv.reader(f))
+    assert rows[0] == ["file", "x (us)"] + FIELDS[2:]
+    table = lumora.fit_many([str(pulse)], ini=world / "lumora.ini", spectrum=True)
+    array = as_array(table)
+    assert list(array["file"]) == [f"{pulse}, frame {k}" for k in range(1, 7)]
+    assert list(array["x"]) == [0, 10, 20, 30, 40, 50]
+    assert list(lumora.series_x([str(pulse)], spectrum=True)) == [0, 10, 20, 30, 40, 50]
+    assert [float(r[2]) for r in rows[1:]] == list(array["n1"])
+    if not isinstance(table, np.ndarray):
+        assert table.attrs["x_unit"] == "us"
+    lumora.save_series(world / "p.csv", table, x_unit="us")
+    assert (world / "p.csv").read_bytes() == (world / "s.csv").read_bytes()
+
+
+def test_integrate_takes_a_frame_of_a_camera_file(world, cli, session):
+    pulse = write_pulse(world)
+    with pytest.raises(lumora.Error, match="holds 6 frames: choose one with frame=K"):
+        session.integrate(pulse)
+    result = session.integrate(pulse, frame=3)
+    run = cli("integrate", "--frame", "3", pulse)
+    assert run.returncode == 0, run.stderr
+    used = [line for line in result.lines if line["flags"] == ""]
+    assert len(run.stdout.splitlines()) == len(used)
+    with pytest.raises(ValueError, match="counts from 1"):
+        session.integrate(pulse, frame=0)
+    with pytest.raises(lumora.Error, match="there is no region 2"):
+        session.integrate(pulse, frame=1, roi=2)

@@ -1,5 +1,6 @@
-"""Ctrl+C stops a long map at its next row, as it stops Python code, and
-leaves the session usable (without the stop the map below runs for minutes)."""
+"""Ctrl+C stops a long map at its next row and long refits at their next
+iteration, as it stops Python code, and leaves the session usable (without
+the stop the map below runs for minutes)."""
 import os
 import signal
 import threading
@@ -28,14 +29,14 @@ def test_ctrl_c_stops_a_long_map(world, session):
     assert session.fit().results_line
 
 
-def test_ctrl_c_stops_a_fit_that_does_not_end(world, session):
+def test_ctrl_c_stops_long_monte_carlo_refits(world, session):
     session.read_measurement(world / "meas" / "argon_n2e15.txt")
     timer = _interrupt_soon()
     try:
         with pytest.raises(KeyboardInterrupt):
-            # A start this far from the lines' 1s densities never settles:
-            # without the stop it iterates up to its limit, for hours.
-            session.fit(distribution="1s", temperature=5000, max_iter=2**31 - 1)
+            # A hundred thousand refits with T_exc: seconds of
+            # work, stopped at a refit's next iteration.
+            session.monte_carlo(100000, noise=0.02, seed=1, fit_temperature=True)
     finally:
         timer.cancel()
     assert session.fit().results_line

@@ -42,6 +42,8 @@
 #include "app/readouts.h"
 #include "app/resultcharts.h"
 #include "app/series_panel.h"
+#include "tests/support/spe_pulse.h"
+#include "tests/support/testfiles.h"
 #include "base/errors.h"
 #include "base/format.h"
 #include "model/fraction_weights.h"
@@ -81,6 +83,9 @@ struct Answers {
   QStringList inputTexts;  // the text the input box showed
   QStringList questions;
   QString openSpectrum;
+  // The frame answered for a camera file of several; nothing cancels.
+  std::optional<int> frame = 1;
+  QStringList framesAsked;  // "FILE FRAMES" of each question
   // The export's size and style answered; nothing: as shown.
   std::optional<lumora::ChartExportOptions> exportOptions;
   std::vector<lumora::ChartExportOptions> exportOptionsShown;
@@ -94,6 +99,10 @@ struct Answers {
     d.OpenFile = [this](const QString&) { return openFile; };
     d.SaveFile = [this](const QString&) { return saveFile; };
     d.OpenSpectrum = [this](const QString&) { return openSpectrum; };
+    d.ChooseFrame = [this](const QString& file, int frames) {
+      framesAsked << file + " " + QString::number(frames);
+      return frame;
+    };
     d.SpectrumOptions = [this](const lumora::SpectrumFields& f) {
       spectrumFieldsShown.push_back(f);
       return spectrumOptions(f);
@@ -2702,6 +2711,55 @@ class MainFormTest : public QObject {
   // The folder's recordings fill the chart and the table; the failed one
   // is a hollow point whose tooltip gives the reason, and the saved table
   // is the one lumora-cli fit --series writes for the same files.
+  // A camera file: "Read spectrum…" asks which frame and integrates it;
+  // "Fit all files" fits its frames as the series against their times, and
+  // a click on a point reads that frame.
+  void aCameraFileIsReadByFrameAndFittedAsItsSeries() {
+    const QString pulse = Meas("pulse.spe");
+    const lumora::testing::SpeContent content = lumora::testing::SpePulse(true, 8);
+    lumora::testing::WriteFile(Std(pulse), lumora::testing::SpeBytes(content));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = pulse;
+    answers.frame = std::nullopt;  // cancelled: nothing is read
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    QVERIFY(Finished(*form));
+    QVERIFY(answers.spectrumFieldsShown.empty());
+    QVERIFY(!form->CurrentSession().Integration());
+
+    answers.frame = 3;
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(answers.framesAsked, QStringList({pulse + " 8", pulse + " 8"}));
+    const auto& integration = form->CurrentSession().Integration();
+    QVERIFY(integration.has_value());
+    QCOMPARE(integration->spectrum.intensity, content.frames[2]);
+
+    NamedWidget<QAction>(*form, "FitAllAction")->trigger();
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const lumora::SeriesTable& table = form->Series()->Table();
+    QCOMPARE(table.rows.size(), size_t(8));
+    QCOMPARE(table.axis, lumora::SeriesAxis::TimeStamp);
+    for (size_t k = 0; k < 8; ++k) {
+      QCOMPARE(table.rows[k].file, Std(pulse) + ", frame " + std::to_string(k + 1));
+      QVERIFY(std::fabs(table.rows[k].x - 10e-6 * static_cast<double>(k)) < 1e-12);
+    }
+    QVERIFY(table.rows[3].n1 > 3 * table.rows[0].n1);  // the pulse has begun
+
+    // A click on the second point of the fits that ended well reads its frame.
+    std::vector<size_t> ok;
+    for (size_t k = 0; k < 8; ++k)
+      if (table.rows[k].ok) ok.push_back(k);
+    QVERIFY(ok.size() >= 2);
+    form->Series()->Chart()->replot();
+    QTest::mouseClick(form->Series()->Chart(), Qt::LeftButton, {},
+                      PointOf(*form->Series(), 1));
+    QVERIFY(Finished(*form));
+    QCOMPARE(form->CurrentSession().Integration()->spectrum.intensity, content.frames[ok[1]]);
+  }
+
   void fitAllFillsTheSeriesChartAndTable() {
     const QStringList files = CopyPulse(5);
     QCOMPARE(files.size(), 6);

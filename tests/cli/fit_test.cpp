@@ -481,13 +481,13 @@ TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
   }
 }
 
-// A fit that would run for hours ends at its next iteration on the first
-// terminating signal of any kind, with the file's error and 128 + the
-// signal; two signals of different kinds end it too. `timeout` sends the
-// signals (its -k 5 kills a run that ignored them).
+// A run of seconds (a hundred thousand refits on one thread) ends at its
+// next step on the first terminating signal of any kind, with the file's
+// error and 128 + the signal; two signals of different kinds end it too.
+// `timeout` sends the signals (its -k 5 kills a run that ignored them).
 TEST_F(FitCli, TheFirstSignalStopsARunAtItsNextStep) {
   const std::string endless =
-      " fit --distribution 1s --temperature 5000 --max-iter 2000000000 meas/argon_n2e15.txt";
+      " fit --monte-carlo 100000 --noise 0.02 --fit-temperature --jobs 1 meas/argon_n2e15.txt";
   const std::pair<const char*, int> signals[] = {{"TERM", 143}, {"INT", 130}, {"HUP", 129}};
   for (const auto& [signal, status] : signals) {
     const std::string script = "cd '" + dir_.path() + "' && timeout --preserve-status -k 5 -s " +

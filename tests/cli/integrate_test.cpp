@@ -23,15 +23,7 @@ using CliResult = testing::CliRun;
 using testing::SplitBlanks;
 using testing::TextLines;
 
-// Every piece between separators, empty ones included.
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find(separator, start)) != std::string::npos; start = pos + 1)
-    pieces.push_back(text.substr(start, pos - start));
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
+using testing::Split;
 
 // A settings file for the bundled database and a spectrum made from the
 // sample argon_n2e15.txt (a fit gives n_1 = 2E15 from it).
@@ -131,6 +123,28 @@ TEST_F(IntegrateCli, ReportWritesEveryLineWithItsFlags) {
     unflagged += cells[8].empty();
   }
   EXPECT_EQ(TextLines(r.out).size(), unflagged);
+}
+
+TEST_F(IntegrateCli, AVendorExportsHeaderGivesTheExposureAndTheSeriesTime) {
+  const std::string spectrum = dir_.Read("s.csv");
+  for (const char* second : {"30", "32"})
+    dir_.Write(std::string("v") + second + ".txt",
+               std::string("SpectraSuite Data File\nDate: Mon Mar 01 10:15:") + second +
+                   " CET 2026\nIntegration Time (usec): 100000 (USB2E1234)\n"
+                   "Spectra Averaged: 10 (USB2E1234)\n>>>>>Begin Processed Spectral Data<<<<<\n" +
+                   spectrum + ">>>>>End Processed Spectral Data<<<<<\n");
+  const CliResult r = Run("integrate v30.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("v30.txt: integration time 0.1 s, 10 spectra averaged, taken "
+                       "2026-03-01T09:15:30Z\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, Run("integrate s.csv").out);
+  ASSERT_EQ(Run("fit --spectrum --series t.csv v32.txt v30.txt").status, 0);
+  const std::vector<std::string> rows = testing::SplitCrLf(dir_.Read("t.csv"));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1].rfind("v32.txt,2,", 0), 0u) << rows[1];
+  EXPECT_EQ(rows[2].rfind("v30.txt,0,", 0), 0u) << rows[2];
 }
 
 TEST_F(IntegrateCli, MapTakesSpectraToo) {

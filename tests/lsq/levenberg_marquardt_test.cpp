@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -135,6 +136,99 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"LambdaIsTestedAfterSum", 50, 1e-7L, StopCode::LambdaReached, 1, 1e-5L},
         LimitCase{"CountIsTestedAfterLambda", 1, 1e-7L, StopCode::IterationLimitReached, 1}),
     [](const auto& info) { return info.param.name; });
+
+// A decay through noisy points: its minimum leaves residuals, so the sum
+// never reaches its target and only the convergence tests can end the run
+// before its limit.
+Fit NoisyDecay() {
+  Fit fit;
+  const long double noise[] = {0.03L, -0.02L, 0.025L, -0.04L, 0.01L, 0.035L, -0.015L, -0.03L};
+  // Noise this large slows the convergence near the minimum to a linear
+  // rate, as on real measurements.
+  for (int k = 0; k < 8; ++k) fit.Point(k, 3 * std::exp(-0.5L * k) + 10 * noise[k]);
+  fit.n = 2;
+  fit.par[0] = 1;
+  fit.par[1] = 0.1L;
+  return fit;
+}
+
+// The largest cosine between the residuals and a column of the Jacobian.
+long double DecayGradientCosine(const Fit& fit) {
+  long double rr = 0, gg[2] = {0, 0}, gr[2] = {0, 0};
+  for (int k = 0; k < fit.m; ++k) {
+    long double value = 0;
+    DecayModel(fit.Fitted(), fit.x[k], value);
+    ParameterValues g = ParameterValues::Zero(2);
+    DecayDerivatives(k, fit.x[k], fit.Fitted(), g);
+    const long double r = fit.y[k] - value;
+    rr += r * r;
+    for (int i = 0; i < 2; ++i) {
+      gg[i] += g[i] * g[i];
+      gr[i] += g[i] * r;
+    }
+  }
+  return std::max(std::fabs(gr[0]) / std::sqrt(gg[0] * rr), std::fabs(gr[1]) / std::sqrt(gg[1] * rr));
+}
+
+struct ConvergenceCase {
+  std::string name;
+  long double ftol, xtol, gtol;
+  ConvergenceTest test;
+  long double parameterError;  // how far from the minimum that tolerance may leave them
+};
+
+class ConvergenceTests : public ::testing::TestWithParam<ConvergenceCase> {};
+
+TEST_P(ConvergenceTests, EachEndsAConvergedRunAsUnchanged) {
+  const ConvergenceCase& c = GetParam();
+  // The minimum, found by running on until the parameters stop changing.
+  Fit reference = NoisyDecay();
+  reference.options.ftol = reference.options.xtol = reference.options.gtol = 0;
+  reference.options.iterationLimit = 0;
+  reference.Run(DecayModel, DecayDerivatives);
+  ASSERT_EQ(reference.result.convergedBy, ConvergenceTest::Unchanged);
+
+  Fit fit = NoisyDecay();
+  fit.options.ftol = c.ftol;
+  fit.options.xtol = c.xtol;
+  fit.options.gtol = c.gtol;
+  fit.Run(DecayModel, DecayDerivatives);
+  EXPECT_EQ(fit.result.stopCode, StopCode::ParametersUnchanged);
+  EXPECT_EQ(fit.result.convergedBy, c.test);
+  EXPECT_LT(fit.result.iterations, 50);
+  EXPECT_LT(fit.result.iterations, reference.result.iterations);
+  // Converged means at the minimum, to what the tolerance asks.
+  EXPECT_NEAR(fit.par[0], reference.par[0], c.parameterError);
+  EXPECT_NEAR(fit.par[1], reference.par[1], c.parameterError);
+  if (c.test == ConvergenceTest::Gradient) EXPECT_LE(DecayGradientCosine(fit), c.gtol);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tests, ConvergenceTests,
+    ::testing::Values(ConvergenceCase{"RelativeReduction", 1e-12L, 0, 0,
+                                      ConvergenceTest::SumReduction, 1e-5L},
+                      ConvergenceCase{"RelativeStep", 0, 1e-8L, 0, ConvergenceTest::Step, 1e-7L},
+                      ConvergenceCase{"ScaledGradient", 0, 0, 1e-6L, ConvergenceTest::Gradient,
+                                      1e-5L}),
+    [](const auto& info) { return info.param.name; });
+
+// A run the default tolerances find converged after k iterations would,
+// with the tests off and a limit of k, have been "itercount reached" at the
+// same minimum.
+TEST(Marquardt, ConvergenceTestsEndWhatTheLimitWouldNot) {
+  Fit defaults = NoisyDecay();
+  defaults.Run(DecayModel, DecayDerivatives);
+  EXPECT_EQ(defaults.result.stopCode, StopCode::ParametersUnchanged);
+  EXPECT_NE(defaults.result.convergedBy, ConvergenceTest::None);
+
+  Fit off = NoisyDecay();
+  off.options.ftol = off.options.xtol = off.options.gtol = 0;
+  off.options.iterationLimit = defaults.result.iterations;
+  off.Run(DecayModel, DecayDerivatives);
+  EXPECT_EQ(off.result.stopCode, StopCode::IterationLimitReached) << defaults.result.iterations;
+  EXPECT_NEAR(defaults.par[0], off.par[0], 1e-14L);
+  EXPECT_NEAR(defaults.par[1], off.par[1], 1e-14L);
+}
 
 TEST(Marquardt, ModelReproducingTheDataStopsInFirstIteration) {
   Fit fit;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,73 @@ TEST(SpectrumFile, AMissingFileIsAnInputOutputError) {
   EXPECT_THROW(ReadSpectrumFile(dir / "missing.csv"), InOutError);
   EXPECT_THROW(ReadSpectrumFile(dir.path()), InOutError);
   EXPECT_EQ(ReadSpectrumFile(dir.Write("s.csv", TenPoints(","))).source, dir / "s.csv");
+}
+
+}  // namespace
+}  // namespace lumora
+
+namespace lumora {
+namespace {
+
+// Seconds since the Unix epoch of a UTC date and time.
+std::chrono::nanoseconds Utc(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+  using namespace std::chrono;
+  return sys_days(year_month_day{year(y), month(mo), day(d)}).time_since_epoch() + hours(h) +
+         minutes(mi) + seconds(s);
+}
+
+TEST(RecordingHeader, ReadsWhatSpectrometerProgramsWriteAboveTheColumns) {
+  struct Case {
+    const char* name;
+    std::string header;
+    std::optional<double> seconds;
+    std::optional<long long> averages;
+    std::optional<std::chrono::nanoseconds> taken;
+    std::string unit;
+  };
+  const Case cases[] = {
+      {"a fibre spectrometer's data file",
+       "SpectraSuite Data File\n++++++++++++++++++++++++++++++++++++\n"
+       "Date: Mon Mar 01 10:15:30 CET 2026\nUser: lab\nDark Spectrum Present: No\n"
+       "Integration Time (usec): 100000 (USB2E1234)\nSpectra Averaged: 10 (USB2E1234)\n"
+       "Boxcar Smoothing: 0 (USB2E1234)\n>>>>>Begin Processed Spectral Data<<<<<\n",
+       0.1, 10, Utc(2026, 3, 1, 9, 15, 30), ""},
+      {"seconds in the key, an American zone",
+       "Date: Sun Feb 28 22:00:05 EST 2026\nIntegration Time (sec): 1.000000E-1\n"
+       "Scans to average: 3\n",
+       0.1, 3, Utc(2026, 3, 1, 3, 0, 5), ""},
+      {"brackets and semicolons",
+       "Integration time [ms]: 20.000\nAveraging Nr. [scans]: 1\nWave   ;Sample   ;Dark\n"
+       "[nm]   ;[counts] ;[counts]\n",
+       0.02, 1, std::nullopt, ""},
+      {"date and time apart, day first",
+       "#Date;01.03.2026\n#Time;10:15:30\n#Exposure time;5 ms\n#Units;counts\n", 0.005,
+       std::nullopt, Utc(2026, 3, 1, 10, 15, 30), "counts"},
+      {"ISO with an offset", "date = 2026-03-01 12:00:00+02:00\n", std::nullopt, std::nullopt,
+       Utc(2026, 3, 1, 10, 0, 0), ""},
+      {"an unknown zone and a unit-less time are left out",
+       "Date: Mon Mar 01 10:15:30 XYZ 2026\nIntegration time: 100\n", std::nullopt,
+       std::nullopt, std::nullopt, ""},
+      {"nothing after the data begin", "500.0\t1\nIntegration time [ms]: 20\n", std::nullopt,
+       std::nullopt, std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RecordingHeader header = ParseRecordingHeader(c.header);
+    ASSERT_EQ(header.integrationSeconds.has_value(), c.seconds.has_value());
+    if (c.seconds) {
+      EXPECT_DOUBLE_EQ(*header.integrationSeconds, *c.seconds);
+    }
+    EXPECT_EQ(header.averages, c.averages);
+    EXPECT_EQ(header.taken, c.taken);
+    EXPECT_EQ(header.intensityUnit, c.unit);
+  }
+  // The data are read as before, and the spectrum keeps its header.
+  const Spectrum s = ParseSpectrum(std::string(cases[0].header) + TenPoints() +
+                                       ">>>>>End Processed Spectral Data<<<<<\n",
+                                   "s.txt");
+  EXPECT_EQ(s.size(), 10u);
+  EXPECT_EQ(s.header.averages, 10);
 }
 
 }  // namespace

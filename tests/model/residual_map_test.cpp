@@ -378,7 +378,8 @@ TEST_F(ResultsLineTest, FitProcedureNamesTheStopCode) {
 }
 
 // Under "1s levels" the second parameter moves levels 2 and 4 by n_1 / 1000
-// per unit and leaves level 3 alone.
+// per unit and leaves level 3 alone; levels 2 and 4 move together, so
+// their total's uncertainty is the sum of theirs.
 TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
   table.levels.push_back(MakeLevel(11.8, 3));
   table.levels[0].Density = 1e16;
@@ -386,8 +387,12 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
   table.levels[2].Density = 2e15;
   table.levels[3].Density = 3e15;
   ResultsInput input = Input(4, 0, StopCode::SumReached, Distribution::FirstLevels);
+  input.at.log10N1 = 16;
+  input.at.second = 300;
   input.secondError = 20;
   input.secondFitted = true;
+  input.covariance = ParameterMatrix::Zero(2, 2);
+  input.covariance(1, 1) = 20 * 20;
   std::vector<std::string> lines;
   ResultsLine(input, &lines, "x.txt");
   // The header names the ratio, not a temperature.
@@ -398,7 +403,7 @@ TEST_F(ResultsLineTest, FirstLevelsUncertaintyOfTheSecondParameter) {
   EXPECT_EQ(words[5], "2.00E+014");
   EXPECT_EQ(words[7], "0.00E+000");
   EXPECT_EQ(words[9], "2.00E+014");
-  EXPECT_EQ(words[1], Format("%.3e", std::sqrt(2) * 2e14));
+  EXPECT_EQ(words[1], "4.00E+014");
 }
 
 TEST_F(ResultsLineTest, AbsentTargetIsAnError) {

@@ -259,23 +259,36 @@ TEST_F(EbfModelTest, CacheKeyIsEveryModelInput) {
   EXPECT_EQ(model.Cache().Size(), 0u);
 }
 
-TEST_F(EbfModelTest, DerivativesAreCentralDifferences) {
-  // b2 = 5000 K: a temperature change moves population between levels 0 and 1.
-  const ModelParameters b = Params(17, 5000, 100);
-  const long double d1 = model.Derivative(b, &ModelParameters::log10N1, 0);
-  EXPECT_GT(d1, 0);  // more density: line 1 absorbs more, line 0 gains share
-  const long double h = 17 * 0.01L / 2;
-  ModelParameters up = b, down = b;
-  up.log10N1 += h;
-  down.log10N1 -= h;
-  EXPECT_EQ(d1, (model.Evaluate(up, 0) - model.Evaluate(down, 0)) / (2 * h));
-  EXPECT_NE(model.Derivative(b, &ModelParameters::second, 0), 0);
-  // Four shifted parameter sets plus nothing else.
-  EXPECT_EQ(model.Cache().Size(), 4u);
-
-  // A level with one line: always 1.
-  EXPECT_EQ(model.Derivative(b, &ModelParameters::log10N1, 2), 0);
-  EXPECT_EQ(model.Derivative(b, &ModelParameters::second, 2), 0);
+// The sweep raises what the extended model raises where it cannot be
+// formed, and agrees with the extended model's values where it can.
+TEST_F(EbfModelTest, SweepRaisesTheModelsFaultsAndAgreesWithItsValues) {
+  const std::string range = "Range check error", invalid = "Invalid floating point operation",
+                    zero = "Floating point division by zero", overflow = "Floating point overflow";
+  const std::vector<std::pair<ModelParameters, std::string>> faults = {
+      {Params(17, 5000, 100, 2), "Unknown distribution 2: 0 is Boltzmann, 1 \"1s levels\"."},
+      {Params(17, 5000, -1), range},
+      {Params(17, 5000, 100, 0, 300, 0.1, 0), zero},
+      {Params(17, 5000, 100, 0, -300), invalid},
+      {Params(17, 0, 100), invalid},
+      {Params(400, 5000, 100), overflow},
+  };
+  for (const auto& [p, message] : faults) {
+    model.ClearCache();
+    try {
+      model.Sweep(p);
+      ADD_FAILURE() << message << ": no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+  }
+  for (const ModelParameters& p : {Params(17, 5000, 100), Params(15, 800, 2),
+                                   Params(16, 150, 4, 1)}) {
+    const FractionSweep sweep = model.Sweep(p);
+    const TPreCalcDataArray& values = model.EvaluateAllLines(p);
+    ASSERT_EQ(sweep.values.size(), values.size());
+    for (size_t j = 0; j < values.size(); ++j)
+      EXPECT_NEAR(sweep.values[j], values[j], 1e-13 * std::fabs(values[j])) << j;
+  }
 }
 
 // Every failure of the model raises its error.
@@ -299,9 +312,6 @@ TEST_F(EbfModelTest, FailuresRaiseTheirErrors) {
       {"negative gas temperature", [&] { run(Params(17, 5000, 100, 0, -300)); }, invalid},
       {"excitation temperature 0", [&] { run(Params(17, 0, 100)); }, invalid},
       {"density overflows a double", [&] { run(Params(400, 5000, 100)); }, overflow},
-      {"zero step in the derivatives",
-       [&] { model.Derivative(Params(0, 5000, 100), &ModelParameters::log10N1, 0); }, invalid,
-       false},
   };
   for (const Case& c : cases) {
     model.ClearCache();

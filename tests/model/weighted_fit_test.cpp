@@ -16,6 +16,7 @@
 
 #include "model/fraction_weights.h"
 #include "model/monte_carlo.h"
+#include "model/results_line.h"
 #include "model/session.h"
 #include "tests/support/argon_model.h"
 #include "tests/support/testfiles.h"
@@ -195,6 +196,73 @@ TEST_F(WeightedFit, StatedUncertaintiesMatchTheScatterOfFits) {
   EXPECT_GE(covered, kDraws * 92 / 100);
   EXPECT_LE(covered, kDraws * 98 / 100);
   EXPECT_NEAR(Mean(robustU) / StandardDeviation(unweighted), 1.0, 0.2);
+}
+
+// The derived densities' uncertainties against the scatter of 400 seeded
+// weighted fits: n_2, n_4 and their total within 15 %, with T_exc fitted
+// (correlated with n_1) and fixed; fixed, every level keeps n_1's relative
+// uncertainty, as each is n_1 times a fixed factor.
+TEST_F(WeightedFit, DerivedDensityUncertaintiesMatchTheScatterOfFits) {
+  constexpr int kDraws = 400;
+  for (const bool second : {false, true}) {
+    std::mt19937_64 generator(77);
+    std::vector<double> n2, n4, total, u2, u4, uTotal;
+    for (int draw = 0; draw < kDraws; ++draw) {
+      Draw(generator);
+      FitRequest request = Request({UncertaintySource::Column});
+      request.target.fitSecond = second;
+      const FitResult fit = session.Fit(request);
+      const ResultsFigures figures =
+          ComputeResultsFigures(session.Table().levels, FitResultsInput(fit));
+      ASSERT_EQ(figures.densities.size(), 4u);
+      n2.push_back(static_cast<double>(figures.densities[1]));
+      n4.push_back(static_cast<double>(figures.densities[3]));
+      total.push_back(static_cast<double>(figures.total));
+      u2.push_back(static_cast<double>(figures.uncertainties[1]));
+      u4.push_back(static_cast<double>(figures.uncertainties[3]));
+      uTotal.push_back(static_cast<double>(figures.totalUncertainty));
+      if (!second) {
+        const long double relative = figures.uncertainties[0] / figures.densities[0];
+        for (size_t k = 1; k < 4; ++k)
+          EXPECT_NEAR(static_cast<double>(figures.uncertainties[k] / figures.densities[k] /
+                                          relative),
+                      1.0, 1e-12);
+        EXPECT_NEAR(static_cast<double>(figures.totalUncertainty / figures.total / relative),
+                    1.0, 1e-12);
+      }
+    }
+    EXPECT_NEAR(Mean(u2) / StandardDeviation(n2), 1.0, 0.15) << second;
+    EXPECT_NEAR(Mean(u4) / StandardDeviation(n4), 1.0, 0.15) << second;
+    EXPECT_NEAR(Mean(uTotal) / StandardDeviation(total), 1.0, 0.15) << second;
+  }
+}
+
+// Stated uncertainties so large that the lines tell nothing: the fit is
+// refused as no better than thin lines, as an unweighted one would be,
+// instead of returning its start with a floor variance.
+TEST_F(WeightedFit, UncertaintiesThatSwampTheLinesLeaveN1Undetermined) {
+  for (const double noise : {1e4, 1e300}) {
+    try {
+      session.Fit(Request({UncertaintySource::Relative, noise}));
+      ADD_FAILURE() << noise << ": fitted";
+    } catch (const UndeterminedN1Error& e) {
+      EXPECT_EQ(e.Why(), UndeterminedN1Error::Reason::LikeThinLines) << noise;
+    }
+  }
+}
+
+// The model takes T_exc's magnitude: a start far below it that sends the
+// minimiser across 0 still states the temperature it found, positive.
+TEST_F(WeightedFit, ATemperatureThatCrossedZeroIsStatedPositive) {
+  FitRequest request = Request({});
+  request.target.start.second = 100;
+  request.target.fitSecond = true;
+  request.log.write = true;
+  request.log.text = true;
+  const FitResult fit = session.Fit(request);
+  EXPECT_NEAR(static_cast<double>(fit.fitted.second), 1000, 1);
+  for (const IterationRecord& record : fit.trace) EXPECT_GT(record.parameters[1], 0);
+  EXPECT_EQ(fit.logText.find(" -"), std::string::npos) << fit.logText;
 }
 
 // The refits of a weighted fit draw each intensity by its stated

@@ -36,6 +36,16 @@ inline std::vector<std::string> SplitCrLf(const std::string& text) {
   return lines;
 }
 
+// Every piece between separators, empty ones included.
+inline std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find(separator, start)) != std::string::npos; start = pos + 1)
+    pieces.push_back(text.substr(start, pos - start));
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
+
 // The words of a line of blank-separated columns.
 inline std::vector<std::string> SplitBlanks(const std::string& text) {
   std::vector<std::string> words;
