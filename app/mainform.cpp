@@ -468,9 +468,10 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
       static_cast<int>(std::count_if(integration.lines.begin(), integration.lines.end(),
                                      [](const LineIntegral& l) { return l.flags != 0; }));
   QString summary =
-      Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm.",
+      Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm%s.",
                  static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
-                 integration.fwhmEstimated ? " (estimated)" : "", integration.shift));
+                 integration.fwhmEstimated ? " (estimated)" : "", integration.shift,
+                 integration.noShiftFound ? " (no shift found)" : ""));
   if (const std::string note = NoiseNote(integration); !note.empty()) summary += Qt8(" " + note);
   if (fSpectrumFrame) summary = QString("Frame %1: ").arg(*fSpectrumFrame + 1) + summary;
   if (const std::string exposure = ExposureNote(integration.spectrum.header); !exposure.empty())

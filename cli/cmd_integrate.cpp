@@ -32,8 +32,9 @@ bool IntegrateOne(Context& ctx, const SpectrumRequest& request, const std::strin
     Session::SaveIntegrationReport(reportFile, session.IntegrationReportRows());
 
   ctx.err << Format(
-      "%s: FWHM %.4f nm%s, shift %.4f nm, %d lines integrated, %d in the measurement\n", name,
+      "%s: FWHM %.4f nm%s, shift %.4f nm%s, %d lines integrated, %d in the measurement\n", name,
       result.fwhm, result.fwhmEstimated ? " (estimated)" : "", result.shift,
+      result.noShiftFound ? " (no shift found)" : "",
       static_cast<long long>(result.lines.size()), static_cast<long long>(lines.size()));
   const std::string note = NoiseNote(result);
   if (!note.empty()) ctx.err << name << ": " << note << "\n";

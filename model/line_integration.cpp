@@ -1,5 +1,8 @@
 #include "model/line_integration.h"
 
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/normal.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -19,6 +22,12 @@ constexpr size_t kNoisePoints = 60;
 // The median absolute deviation times this is the standard deviation of
 // normally distributed noise.
 constexpr double kMadToSigma = 1.4826;
+// How far the median of photon counts lies below their mean, whatever
+// their level (Pearson's rule: skewness 1 / sqrt(mean) times the standard
+// deviation sqrt(mean) over 6). The lift is the median, so a window of
+// thousands of points would sum this into a line: the S/N test takes it
+// off the area.
+constexpr double kCountsMedianBelowMean = 1.0 / 6;
 // The baseline's clipping half width in line windows.
 constexpr double kClipWindows = 1;
 
@@ -365,9 +374,11 @@ LocalNoise NoiseAround(const std::vector<double>& x, const std::vector<double>& 
   }
   LocalNoise noise;
   if (r.empty()) return noise;
-  noise.lift = Median(r);
-  for (double& v : r) v = std::fabs(v - noise.lift);
-  noise.sigma = kMadToSigma * Median(r);
+  const double middle = Median(r);
+  std::vector<double> deviations(r.size());
+  for (size_t i = 0; i < r.size(); ++i) deviations[i] = std::fabs(r[i] - middle);
+  noise.sigma = kMadToSigma * Median(deviations);
+  noise.lift = middle;
   noise.points = r.size();
   noise.known = true;
   return noise;
@@ -468,6 +479,84 @@ void SubtractNeighbourSpill(std::vector<LineIntegral>& lines, double fwhm, doubl
       lines[i].area -= spillInto(lines[i], e);
 }
 
+// ---- the shift's test
+
+// The S/N a line needs once a shift was applied: the search let each
+// line's window take about 1 + 2 shiftMax / width independent places, so
+// the threshold's one-sided tail probability is divided by that count
+// (Bonferroni); with the defaults (3, 0.2 nm, a window of 4 FWHM of 0.3 nm)
+// 3 becomes 3.09. Without a shift, or without an S/N test, it stands.
+double ShiftedSnrThreshold(double minSnr, double shift, double shiftMax, double windowWidth) {
+  if (shift == 0 || !(minSnr > 0)) return minSnr;
+  const boost::math::normal_distribution<double> normal;
+  const double places = 1 + 2 * shiftMax / windowWidth;
+  const double tail = boost::math::cdf(boost::math::complement(normal, minSnr)) / places;
+  // Beyond an S/N of about 37 the tail leaves the doubles; the raise there
+  // (about ln(places) / minSnr) is below a thousandth.
+  if (!(tail > std::numeric_limits<double>::min())) return minSnr;
+  return boost::math::quantile(boost::math::complement(normal, tail));
+}
+
+// The chi-square of Gaussians of the FWHM (a free height each) at the
+// shifted lines, against their net signal over windows that hold them at
+// any shift: lower is better. Each line's points are weighted by its noise.
+struct StrongLine {
+  size_t from = 0, to = 0;  // its points
+  double wavelength = 0;
+  double lift = 0;   // the noise's middle, taken off the signal
+  double sigma = 0;  // the point noise
+};
+
+double GaussianChiSquareGain(const std::vector<double>& x, const std::vector<double>& net,
+                             const StrongLine& line, double shift, double fwhm) {
+  const double width = fwhm / (2 * std::sqrt(2 * std::log(2.0)));
+  double cross = 0, norm = 0;
+  for (size_t i = line.from; i < line.to; ++i) {
+    const double u = (x[i] - line.wavelength - shift) / width;
+    const double g = std::exp(-0.5 * u * u);
+    cross += (net[i] - line.lift) * g;
+    norm += g * g;
+  }
+  // The fitted height takes cross^2 / norm off the sum of squares.
+  return norm > 0 ? cross * cross / norm / (line.sigma * line.sigma) : 0;
+}
+
+// Whether `shift` fits the strongest lines significantly better than no
+// shift (see kShiftTestLines): a likelihood-ratio test of one parameter.
+bool ShiftIsSignificant(const std::vector<double>& x, const std::vector<double>& net,
+                        const std::vector<TRecord>& lines, double fwhm, double halfWindow,
+                        double shift, double shiftMax) {
+  // Windows that hold a line at any shift tried, the same for both fits.
+  const double reach = halfWindow + shiftMax;
+  std::vector<LineIntegral> windows;
+  for (const TRecord& r : lines) {
+    if (r.WaveLength < x.front() || r.WaveLength > x.back()) continue;
+    LineIntegral w;
+    w.line = r;
+    w.windowFrom = r.WaveLength - reach;
+    w.windowTo = r.WaveLength + reach;
+    windows.push_back(w);
+  }
+  for (LineIntegral& w : windows) w.area = Integrate(x, net, w.windowFrom, w.windowTo);
+  std::sort(windows.begin(), windows.end(),
+            [](const LineIntegral& a, const LineIntegral& b) { return a.area > b.area; });
+  const std::vector<bool> free = LineFreePoints(x, windows);
+  const double step = MedianStep(x);
+  double gain = 0;
+  for (size_t k = 0; k < windows.size() && k < kShiftTestLines && windows[k].area > 0; ++k) {
+    const LineIntegral& w = windows[k];
+    const LocalNoise noise = NoiseAround(x, net, free, w.line.WaveLength, reach, step);
+    if (!noise.known || !(noise.sigma > 0)) continue;
+    const StrongLine line{FirstAtOrAbove(x, w.windowFrom), FirstAbove(x, w.windowTo),
+                          w.line.WaveLength, noise.lift, noise.sigma};
+    gain += GaussianChiSquareGain(x, net, line, shift, fwhm) -
+            GaussianChiSquareGain(x, net, line, 0, fwhm);
+  }
+  static const double threshold = boost::math::quantile(
+      boost::math::complement(boost::math::chi_squared_distribution<double>(1), kShiftTestLevel));
+  return gain > threshold;
+}
+
 }  // namespace
 
 std::string LineFlagText(unsigned flags) {
@@ -564,6 +653,10 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   for (size_t i = 0; i < counts.size(); ++i) residual[i] = counts[i] - result.baseline[i];
 
   result.shift = FindShift(x, residual, lines, result.fwhm, options.shiftMax, grid.step);
+  if (result.shift != 0 && !ShiftIsSignificant(x, residual, lines, result.fwhm, halfWindow,
+                                               result.shift, options.shiftMax))
+    result.shift = 0;
+  result.noShiftFound = options.shiftMax > 0 && result.shift == 0;
   checkpoint();
   std::vector<size_t> baseIndex;  // of every integrated line in `lines`
   for (size_t k = 0; k < lines.size(); ++k) {
@@ -584,18 +677,20 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
   const bool photonCounts = AreCounts(counts);
   std::vector<double> lifts;
   std::vector<double> uncertainty(result.lines.size(), 0);
+  std::vector<double> medianBias(result.lines.size(), 0);  // of photon counts' median lift
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
     const LocalNoise noise = NoiseAround(x, residual, free, l.center, halfWindow, grid.step);
     const size_t from = FirstAtOrAbove(x, l.windowFrom), to = FirstAbove(x, l.windowTo);
     const double inside = std::min(l.windowTo, x.back()) - std::max(l.windowFrom, x.front());
     l.area = Integrate(x, residual, l.windowFrom, l.windowTo) - noise.lift * inside;
+    if (photonCounts) medianBias[n] = kCountsMedianBelowMean * inside;
     l.peak = PeakNear(x, residual, l.center, 0.5 * result.fwhm) - noise.lift;
     l.baseline = InterpolateAt(x, result.baseline, l.center) + noise.lift;
     if (noise.known) {
       l.noiseFromQuantum = !(noise.sigma > 0);
-      uncertainty[n] = AreaUncertainty(l.noiseFromQuantum ? quantum : noise.sigma, to - from,
-                                       inside, noise.points, l.area, photonCounts);
+      const double sigma = l.noiseFromQuantum ? quantum : noise.sigma;
+      uncertainty[n] = AreaUncertainty(sigma, to - from, inside, noise.points, l.area, photonCounts);
       lifts.push_back(noise.lift);
     }
     if (HasFlatTop(raw, from, to, ceiling)) l.flags |= kFlagSaturated;
@@ -603,12 +698,14 @@ IntegrationResult IntegrateLines(const IntegrationInput& input, const Integratio
     if (l.windowFrom < x.front() || l.windowTo > x.back()) l.flags |= kFlagEdge;
   }
   SubtractNeighbourSpill(result.lines, result.fwhm, halfWindow);
+  const double minSnr = ShiftedSnrThreshold(options.minSnr, result.shift, options.shiftMax,
+                                            2 * halfWindow);
   for (size_t n = 0; n < result.lines.size(); ++n) {
     LineIntegral& l = result.lines[n];
     // Without line-free points the S/N is unknown and counts as 0; an area
     // of 0 or below is no line whatever the minimum.
-    if (uncertainty[n] > 0) l.snr = l.area / uncertainty[n];
-    if (!(l.snr >= options.minSnr && l.area > 0)) l.flags |= kFlagWeak;
+    if (uncertainty[n] > 0) l.snr = (l.area - medianBias[n]) / uncertainty[n];
+    if (!(l.snr >= minSnr && l.area > 0)) l.flags |= kFlagWeak;
   }
   if (input.response) {
     for (LineIntegral& l : result.lines) {

@@ -19,7 +19,8 @@ namespace lumora {
 enum LineFlag : unsigned {
   kFlagSaturated = 1u << 0,  // three or more neighbouring points at the ceiling
   kFlagBlend = 1u << 1,      // another line with Aki >= 1 % of its own inside its window
-  kFlagWeak = 1u << 2,       // signal-to-noise ratio below the minimum, or an area of 0 or below
+  kFlagWeak = 1u << 2,       // signal-to-noise ratio below the minimum (raised for the
+                             // places a shift let the line take), or an area of 0 or below
   kFlagEdge = 1u << 3,       // its window leaves the spectrum
 };
 
@@ -30,6 +31,15 @@ std::string LineFlagText(unsigned flags);
 inline constexpr double kBlendAkiShare = 0.01;
 // Neighbouring points at the ceiling that make a flat (saturated) top.
 inline constexpr int kSaturatedRun = 3;
+
+// The shift search's test: the shift found is taken only when Gaussians of
+// the FWHM at the shifted positions of the strongest lines (up to this many,
+// each with a free height) fit them better than at their own wavelengths by
+// a chi-square drop above the kShiftTestLevel quantile of a chi-square of
+// one degree of freedom (the shift), 15.1; otherwise the shift is 0. A
+// shift taken raises the S/N a line needs (see IntegrateLines).
+inline constexpr size_t kShiftTestLines = 5;
+inline constexpr double kShiftTestLevel = 1e-4;
 
 struct IntegrationOptions {
   std::optional<double> fwhm;        // nm; empty: from the strongest isolated unsaturated lines
@@ -68,9 +78,16 @@ struct IntegrationResult {
   double fwhm = 0;               // nm
   bool fwhmEstimated = false;
   double shift = 0;                 // nm; a line of the base appears at wavelength + shift
+  // A shift was searched for (shiftMax above 0) but the data showed none: no
+  // trial fitted the strongest lines significantly better than no shift.
+  bool noShiftFound = false;
   std::vector<LineIntegral> lines;  // every line inside the spectrum, ascending
 };
 
+// With a shift taken, a line needs the S/N whose one-sided tail probability
+// is that of minSnr divided by 1 + 2 shiftMax / its window's width (the
+// independent places the search let the window take): 3.09 for 3 with the
+// defaults.
 // Raises Error for options out of range, a dark spectrum on another grid, a
 // spectrum without a line of the base, a response that does not cover a
 // line or is 0 or below at one, and a width that cannot be estimated.

@@ -561,6 +561,7 @@ py::object IntegrationObject(const IntegrationResult& r) {
   result.fields["fwhm"] = r.fwhm;
   result.fields["fwhm_estimated"] = r.fwhmEstimated;
   result.fields["shift"] = r.shift;
+  result.fields["no_shift_found"] = r.noShiftFound;
   return py::cast(result);
 }
 

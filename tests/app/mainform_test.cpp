@@ -1063,6 +1063,21 @@ class MainFormTest : public QObject {
   // page with the spectrum, its baseline, a window per line and a label per
   // flagged line, options that come back next time, and "Save lines…"
   // writing a measurement file that reads back to the same table.
+  // A recording whose lines show no shift says so in the status line.
+  void aSpectrumWithoutAShiftSaysSo() {
+    const QString spectrum = Meas("pulse0.recording.csv");
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/pulse/argon_pulse_t=0000us.recording.csv",
+                        spectrum));
+    Answers answers;
+    auto form = ArgonForm(answers);
+    answers.openSpectrum = spectrum;
+    Click(NamedWidget<QPushButton>(*form, "ReadSpectrumBtn"));
+    QVERIFY(Finished(*form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QString status = NamedWidget<QLabel>(*form, "StatusMessage")->text();
+    QVERIFY2(status.contains("shift 0.0000 nm (no shift found)."), qPrintable(status));
+  }
+
   void readingASpectrumFillsTheTableAndTheSpectrumPage() {
     const QString spectrum = Meas("argon.recording.csv");
     QVERIFY(QFile::copy(kSourceDir + "/data/measurements/argon_n2e15.recording.csv", spectrum));

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,30 @@ TEST_F(IntegrateCli, TheMeasurementFitsBackToTheDensity) {
   EXPECT_NEAR(FittedDensity(Run("fit m.txt")) / 2e15, 1, 0.02);
   // The same in one step.
   EXPECT_NEAR(FittedDensity(Run("fit --spectrum s.csv")) / 2e15, 1, 0.02);
+}
+
+// A recording of noise alone shows no shift, and the summary says so; the
+// sample's shift, put in, is found.
+TEST_F(IntegrateCli, TheSummarySaysWhenNoShiftWasFound) {
+  std::string noise = "wavelength,counts\n";
+  std::mt19937_64 random(3);
+  std::poisson_distribution<int> counts(500);
+  for (int i = 0; i <= 6500; ++i)
+    noise += std::to_string(660 + 0.05 * i) + "," + std::to_string(counts(random)) + "\n";
+  dir_.Write("noise.csv", noise);
+  const CliResult r = Run("integrate --fwhm 0.3 noise.csv");
+  EXPECT_NE(r.err.find("noise.csv: FWHM 0.3000 nm, shift 0.0000 nm (no shift found), "),
+            std::string::npos)
+      << r.err;
+  testing::SyntheticSpectrum shifted;
+  shifted.offset = 0.1;
+  dir_.Write("shifted.csv",
+             testing::MakeSpectrum(
+                 testing::ReadMeasurementAreas(kData + "measurements/argon_n2e15.txt"), shifted)
+                 .text);
+  const CliResult found = Run("integrate shifted.csv");
+  EXPECT_EQ(found.err.find("no shift found"), std::string::npos) << found.err;
+  EXPECT_NE(found.err.find(", shift 0.1"), std::string::npos) << found.err;
 }
 
 TEST_F(IntegrateCli, ReportWritesEveryLineWithItsFlags) {
