@@ -304,6 +304,60 @@ void CheckWithinTheModel(const ModelParameters& fitted) {
         UndeterminedN1Error::Reason::AboveTheModel, fitted.log10N1);
 }
 
+// The sum (or, weighted, the chi-square) of the model at `at` against the
+// measured fractions, as the minimiser forms it.
+long double SumAt(EbfModel& model, const ModelParameters& at, const FractionWhitening* whitening) {
+  const std::vector<TLineRecord>& lines = model.Table().lines;
+  const std::vector<double>& fractions = model.Sweep(at).values;
+  if (whitening) return whitening->ChiSquare(lines, fractions);
+  long double sum = 0;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (!(lines[k].G_m > 0)) continue;
+    const long double r = static_cast<long double>(lines[k].G_m) - fractions[k];
+    sum += r * r;
+  }
+  return sum;
+}
+
+// A fit refused as no better than thin lines may have stopped in a local
+// minimum its start led it into rather than on lines that tell nothing: a
+// coarse scan of n_1 (and of the second parameter when it is fitted) that
+// finds a sum below half the fit's (weighted: a chi-square lower by more
+// than `significant`) says so, naming where to start instead.
+void RefuseALocalMinimum(EbfModel& model, const ModelParameters& fitted, long double sum,
+                         bool fitSecond, const FractionWhitening* whitening,
+                         double significant = 0) {
+  std::optional<ModelParameters> best;
+  long double bestSum = whitening ? sum - significant : sum / 2;
+  std::vector<long double> seconds{fitted.second};
+  if (fitSecond)
+    for (int i = 0; i <= 12; ++i) seconds.push_back(300 * std::pow(50000.0L / 300, i / 12.0L));
+  for (long double second : seconds)
+    for (int i = 0; i <= 20; ++i) {
+      ModelParameters at = fitted;
+      at.log10N1 = 10 + 0.5L * i;
+      at.second = second;
+      try {
+        const long double scanned = SumAt(model, at, whitening);
+        if (scanned < bestSum) {
+          bestSum = scanned;
+          best = at;
+        }
+      } catch (const std::exception&) {
+      }
+    }
+  if (!best) return;
+  const std::string where =
+      !fitSecond ? std::string()
+      : best->distribution == Distribution::FirstLevels
+          ? Format(", 1s2/4 ratio %.3g", static_cast<double>(best->second))
+          : Format(", T_exc = %.3g K", static_cast<double>(best->second));
+  throw Error(Format("The fit stopped in a local minimum (sum %.3g): n_1 = %.3g m-3%s explains "
+                     "the lines better (sum %.3g); start the fit there.",
+                     static_cast<double>(sum), std::pow(10.0, static_cast<double>(best->log10N1)),
+                     where, static_cast<double>(bestSum)));
+}
+
 // Refuses a fit that explains the measured fractions no better than lines
 // without self-absorption (n_1 at the model's lower edge) would, at 95 %:
 // unweighted by the F test of the nested models, weighted by the chi-square
@@ -340,14 +394,14 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
     const double added = static_cast<double>(thinSum - sum);
     const boost::math::chi_squared_distribution<double> chiSquare(fittedCount);
     const double critical = boost::math::quantile(chiSquare, 0.95);
-    if (!(added > critical))
-      throw UndeterminedN1Error(
+    if (added > critical) return;
+    RefuseALocalMinimum(model, fitted, sum, fittedCount == 2, whitening, critical);
+    throw UndeterminedN1Error(
           Format("n_1 is not determined by these lines: the fit explains them no better "
                  "than lines without self-absorption within their uncertainties (chi2 "
                  "difference = %.3g, below %.3g at 95 %%)",
                  added, critical),
           UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
-    return;
   }
   if (!(sum > 0)) return;  // the model reproduces the lines exactly
   const double statistic = static_cast<double>((thinSum - sum) / fittedCount / (sum / freedom));
@@ -357,12 +411,18 @@ void CheckBetterThanThinLines(EbfModel& model, const ModelParameters& fitted, lo
   if (statistic > 200 && fittedCount <= 2) return;
   const boost::math::fisher_f_distribution<double> f(fittedCount, freedom);
   const double critical = boost::math::quantile(f, 0.95);
-  if (statistic <= critical)
-    throw UndeterminedN1Error(
-        Format("n_1 is not determined by these lines: the fit explains them no better "
-               "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
-               statistic, critical),
-        UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
+  if (statistic > critical) return;
+  RefuseALocalMinimum(model, fitted, sum, fittedCount == 2, whitening);
+  // A negative F: the fit's end explains the lines worse than thin lines.
+  throw UndeterminedN1Error(
+      statistic < 0
+          ? Format("n_1 is not determined by these lines: the fit explains them worse than "
+                   "lines without self-absorption (sum %.3g against %.3g)",
+                   static_cast<double>(sum), static_cast<double>(thinSum))
+          : Format("n_1 is not determined by these lines: the fit explains them no better "
+                   "than lines without self-absorption (F = %.3g, below %.3g at 95 %%)",
+                   statistic, critical),
+      UndeterminedN1Error::Reason::LikeThinLines, fitted.log10N1);
 }
 
 // The sandwich estimate of an unweighted fit's covariance, B M B with the

@@ -265,6 +265,31 @@ TEST_F(WeightedFit, ATemperatureThatCrossedZeroIsStatedPositive) {
   EXPECT_EQ(fit.logText.find(" -"), std::string::npos) << fit.logText;
 }
 
+// Started far off, the fit of the noise-free sample stops in a local
+// minimum that its thin-lines test would take for lines without
+// information: a coarse scan finds the better place, and the error names
+// it; started there, the fit finds the sample's n_1.
+TEST_F(WeightedFit, ALocalMinimumIsNamedAsSuchWithABetterStart) {
+  FitRequest request = Request({});
+  request.target.start.second = 20000;
+  request.target.fitSecond = true;
+  try {
+    session.Fit(request);
+    ADD_FAILURE() << "fitted";
+  } catch (const UndeterminedN1Error& e) {
+    ADD_FAILURE() << "taken for thin lines: " << e.what();
+  } catch (const Error& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("local minimum"), std::string::npos) << message;
+    const size_t at = message.find("T_exc = ");
+    ASSERT_NE(at, std::string::npos) << message;
+    request.target.start.second = std::stod(message.substr(at + 8));
+    const size_t n1 = message.find("n_1 = ");
+    request.target.start.log10N1 = std::log10(std::stod(message.substr(n1 + 6)));
+    EXPECT_NEAR(static_cast<double>(session.Fit(request).fitted.log10N1), truth, 1e-6);
+  }
+}
+
 // The refits of a weighted fit draw each intensity by its stated
 // uncertainty; their spread is the weighted fit's u.
 TEST_F(WeightedFit, MonteCarloSpreadMatchesTheWeightedU) {
