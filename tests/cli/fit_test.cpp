@@ -481,17 +481,20 @@ TEST_F(FitCli, AnInterruptedBatchKeepsTheFinishedFiles) {
   }
 }
 
-// A run of seconds (a hundred thousand refits on one thread) ends at its
-// next step on the first terminating signal of any kind, with the file's
-// error and 128 + the signal; two signals of different kinds end it too.
-// `timeout` sends the signals (its -k 5 kills a run that ignored them).
+// A run of many seconds (a hundred thousand refits of the noisy sample
+// with T_exc on one thread) ends at its next step on the first terminating
+// signal of any kind, with the file's error and 128 + the signal; two
+// signals of different kinds end it too. `timeout` sends the signals (its
+// -k 5 kills a run that ignored them) a second in, when even a loaded
+// machine has started the run and the file is in flight.
 TEST_F(FitCli, TheFirstSignalStopsARunAtItsNextStep) {
   const std::string endless =
-      " fit --monte-carlo 100000 --noise 0.02 --fit-temperature --jobs 1 meas/argon_n2e15.txt";
+      " fit --monte-carlo 100000 --noise 0.02 --fit-temperature --jobs 1 '" + kSamples +
+      "argon_n4e16_noise.txt'";
   const std::pair<const char*, int> signals[] = {{"TERM", 143}, {"INT", 130}, {"HUP", 129}};
   for (const auto& [signal, status] : signals) {
     const std::string script = "cd '" + dir_.path() + "' && timeout --preserve-status -k 5 -s " +
-                               signal + " 0.5 '" LUMORA_CLI "' --ini lumora.ini" + endless +
+                               signal + " 1 '" LUMORA_CLI "' --ini lumora.ini" + endless +
                                " 2>&1 >/dev/null; echo \"status $?\"";
     FILE* pipe = popen(script.c_str(), "r");
     ASSERT_TRUE(pipe);
@@ -506,7 +509,7 @@ TEST_F(FitCli, TheFirstSignalStopsARunAtItsNextStep) {
   // A second signal, of another kind, ends the run as that signal's default does.
   const std::string twice = "cd '" + dir_.path() + "' && ('" LUMORA_CLI "' --ini lumora.ini" +
                             endless +
-                            " >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -TERM $pid; kill -INT "
+                            " >/dev/null 2>&1 & pid=$!; sleep 1; kill -TERM $pid; kill -INT "
                             "$pid; n=0; while kill -0 $pid 2>/dev/null && [ $n -lt 500 ]; do "
                             "sleep 0.01; n=$((n+1)); done; kill -0 $pid 2>/dev/null && kill "
                             "-KILL $pid; wait $pid; echo $?)";
