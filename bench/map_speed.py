@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A map's speed, side by side in one run: bench_fit's map of the bundled
-27-line sample on every core and on one, its bare extended-precision loop of
+27-line sample on every core and on one, its bare double-precision loop of
 the same model, and a NumPy float64 broadcast of the same grid.
 
     /usr/bin/python3 bench/map_speed.py [--bench build/bench/bench_fit] [--sizes 200 500] [--repeat 3]

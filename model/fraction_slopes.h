@@ -10,6 +10,7 @@
 #include <ceres/jet.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,7 @@ using ModelJet = ceres::Jet<Real, 2>;
 
 // e^x of a jet; in extended precision by the model's own exponential, which
 // costs a fraction of expl.
+inline double ExpOf(double x) { return std::exp(x); }
 inline ModelJet<double> ExpOf(const ModelJet<double>& x) { return ceres::exp(x); }
 inline ModelJet<long double> ExpOf(const ModelJet<long double>& x) {
   const long double e = ExtendedExp(x.a);
@@ -53,14 +55,18 @@ struct LevelTerms {
 
 // The densities of the absorbing levels at (log10 n_1, second) as the model
 // populates them, `count` levels of `levels.size()`; the others are empty.
-template <typename Real>
-void LevelDensityJets(const std::vector<LevelTerms<Real>>& levels, Distribution distribution,
-                      int32_t count, Real log10N1, Real second,
-                      std::vector<ModelJet<Real>>& densities) {
+// Number is a ModelJet seeded by the caller (log10 n_1 as input 0, the
+// second parameter as input 1) for values with slopes, or Real for values
+// alone.
+template <typename Real, typename Number>
+void LevelDensities(const std::vector<LevelTerms<Real>>& levels, Distribution distribution,
+                    int32_t count, const Number& log10N1, const Number& second,
+                    std::vector<Number>& densities) {
+  using std::abs;
   const Real ln10 = static_cast<Real>(2.302585092994045684017991454684364208L);
-  densities.assign(levels.size(), ModelJet<Real>(Real(0)));
-  const ModelJet<Real> n1 = ExpOf(ModelJet<Real>(log10N1, 0) * ln10);
-  const ModelJet<Real> magnitude = abs(ModelJet<Real>(second, 1));
+  densities.assign(levels.size(), Number(Real(0)));
+  const Number n1 = ExpOf(log10N1 * ln10);
+  const Number magnitude = abs(second);
   const int32_t populated = std::min<int32_t>(count, static_cast<int32_t>(levels.size()));
   if (distribution == Distribution::Boltzmann) {
     for (int32_t i = 0; i < populated; ++i)
@@ -68,33 +74,33 @@ void LevelDensityJets(const std::vector<LevelTerms<Real>>& levels, Distribution 
     return;
   }
   // "1s levels": the first four levels, whatever their energies and weights.
-  const ModelJet<Real> pair = magnitude / Real(1000) * n1;
-  const ModelJet<Real> firstFour[] = {n1, pair, n1 * Real(0.2L), pair};
+  const Number pair = magnitude / Real(1000) * n1;
+  const Number firstFour[] = {n1, pair, n1 * Real(0.2L), pair};
   for (int32_t i = 0; i < std::min<int32_t>(populated, 4); ++i) densities[i] = firstFour[i];
 }
 
-// Every line's branching fraction as a jet from the levels' densities: a
-// line's rate is its escape factor, (2 - e^(-tau/1000)) / (1 + tau), times
-// its transition probability; its fraction the rate over the sum of its
-// upper level's rates (-1, constant, where that sum is not above 0). False
-// where an optical depth is not finite: the fractions then say nothing.
-template <typename Real>
-bool FractionJets(const std::vector<ModelJet<Real>>& densities,
-                  const std::vector<LineTerms<Real>>& lines, size_t levelCount,
-                  std::vector<ModelJet<Real>>& upperSums, std::vector<ModelJet<Real>>& fractions) {
-  upperSums.assign(levelCount, ModelJet<Real>(Real(0)));
+// Every line's branching fraction from the levels' densities: a line's rate
+// is its escape factor, (2 - e^(-tau/1000)) / (1 + tau), times its
+// transition probability; its fraction the rate over the sum of its upper
+// level's rates (-1, constant, where that sum is not above 0). False where
+// an optical depth is not finite: the fractions then say nothing.
+template <typename Real, typename Number>
+bool BranchingFractions(const std::vector<Number>& densities,
+                        const std::vector<LineTerms<Real>>& lines, size_t levelCount,
+                        std::vector<Number>& upperSums, std::vector<Number>& fractions) {
+  upperSums.assign(levelCount, Number(Real(0)));
   fractions.resize(lines.size());
   for (size_t j = 0; j < lines.size(); ++j) {
     const LineTerms<Real>& line = lines[j];
-    const ModelJet<Real> tau = densities[line.lower] * line.depthPerDensity;
+    const Number tau = densities[line.lower] * line.depthPerDensity;
     if (!ceres::isfinite(tau)) return false;
-    const ModelJet<Real> escape = (Real(2) - ExpOf(tau * Real(-0.001L))) / (Real(1) + tau);
+    const Number escape = (Real(2) - ExpOf(tau * Real(-0.001L))) / (Real(1) + tau);
     fractions[j] = escape * line.aki;
     upperSums[line.upper] += fractions[j];
   }
   for (size_t j = 0; j < lines.size(); ++j) {
-    const ModelJet<Real>& sum = upperSums[lines[j].upper];
-    fractions[j] = sum.a > 0 ? fractions[j] / sum : ModelJet<Real>(Real(-1));
+    const Number& sum = upperSums[lines[j].upper];
+    fractions[j] = sum > Real(0) ? fractions[j] / sum : Number(Real(-1));
   }
   return true;
 }

@@ -32,7 +32,8 @@ DensityUncertainties PropagateToDensities(const std::vector<TLevelRecord>& level
                      (static_cast<long double>(level.Energy) - levels[0].Energy) *
                          kElementaryCharge / kBoltzmann});
   std::vector<ModelJet<long double>> densities;
-  LevelDensityJets(terms, at.distribution, at.levelCount, at.log10N1, at.second, densities);
+  LevelDensities(terms, at.distribution, at.levelCount, ModelJet<long double>(at.log10N1, 0),
+                 ModelJet<long double>(at.second, 1), densities);
   DensityUncertainties u;
   ModelJet<long double> total(0.0L);
   for (size_t k = 0; k < densities.size(); ++k) {

@@ -27,40 +27,43 @@ ResidualGrid ZeroGrid(int rows, int columns) {
 
 namespace {
 
-// The model's fractions at `at`, also written into every line's G_f.
-const TPreCalcDataArray& GridPointFractions(EbfModel& model, const ModelParameters& at,
-                                            const long double* n1) {
-  std::vector<TLineRecord>& lines = model.Table().lines;
-  const TPreCalcDataArray& data = model.ComputeUncached(at, n1);
-  for (size_t k = 0; k < lines.size(); ++k) lines[k].G_f = data[k];
-  return data;
-}
-
-}  // namespace
-
-long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
-                         const long double* n1) {
-  std::vector<TLineRecord>& lines = model.Table().lines;
+// A point's sum from the model's double-precision fractions: the chi-square
+// through the whitening when there is one, else the residual sum of squares
+// divided by M - fitted when that is positive.
+long double PointSum(EbfModel& model, const ModelParameters& at,
+                     const FractionWhitening* whitening, int fitted) {
+  const std::vector<TLineRecord>& lines = model.Table().lines;
   const int m = static_cast<int>(lines.size());
+  if (m == 0) return 0;
+  const TPreCalcDataArray& fractions = model.FractionValues(at);
+  if (whitening) return whitening->ChiSquare(lines, fractions);
   long double sum = 0;
-  if (m > 0) {
-    GridPointFractions(model, at, n1);
-    for (const TLineRecord& line : lines) {
-      const long double diff = static_cast<long double>(line.G_f) - line.G_m;
-      sum += diff * diff;
-    }
+  for (int k = 0; k < m; ++k) {
+    const long double diff = static_cast<long double>(fractions[k]) - lines[k].G_m;
+    sum += diff * diff;
   }
-  model.ClearCache();
   if (m - fitted > 0) sum /= m - fitted;
   return sum;
 }
 
-long double GridPointChiSquare(EbfModel& model, const ModelParameters& at,
-                               const FractionWhitening& whitening, const long double* n1) {
-  const std::vector<TLineRecord>& lines = model.Table().lines;
-  long double chiSquare = 0;
-  if (!lines.empty()) chiSquare = whitening.ChiSquare(lines, GridPointFractions(model, at, n1));
+// Every line's G_f at `at` by the extended model, and the cache empty.
+void LeaveFractionsAt(EbfModel& model, const ModelParameters& at) {
+  if (!model.Table().lines.empty()) model.ComputeUncached(at);
   model.ClearCache();
+}
+
+}  // namespace
+
+long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted) {
+  const long double sum = PointSum(model, at, nullptr, fitted);
+  LeaveFractionsAt(model, at);
+  return sum;
+}
+
+long double GridPointChiSquare(EbfModel& model, const ModelParameters& at,
+                               const FractionWhitening& whitening) {
+  const long double chiSquare = PointSum(model, at, &whitening, 0);
+  LeaveFractionsAt(model, at);
   return chiSquare;
 }
 
@@ -95,43 +98,14 @@ struct RowExtremes {
   int minColumn = -1;
 };
 
-// 10^b1 of every grid column, formed once for all rows; a column whose
-// power fails has none, and its grid point raises the fault in its place.
-struct ColumnDensities {
-  std::vector<double> log10Values;
-  std::vector<long double> values;
-  std::vector<bool> formed;
-
-  explicit ColumnDensities(std::vector<double> log10s)
-      : log10Values(std::move(log10s)),
-        values(log10Values.size()),
-        formed(log10Values.size(), false) {
-    for (size_t j = 0; j < log10Values.size(); ++j) {
-      try {
-        values[j] = fp::Pow10(log10Values[j]);
-        formed[j] = true;
-      } catch (const std::exception&) {
-      }
-    }
-  }
-  const long double* Value(size_t j) const { return formed[j] ? &values[j] : nullptr; }
-};
-
-// A grid point's sum: the chi-square through the whitening when there is
-// one, else the residual sum divided by the degrees of freedom.
-long double GridPointSum(EbfModel& model, const ModelParameters& at,
-                         const FractionWhitening* whitening, const long double* n1 = nullptr) {
-  return whitening ? GridPointChiSquare(model, at, *whitening, n1) : GridPointRSS(model, at, 2, n1);
-}
-
 RowExtremes ComputeRow(EbfModel& model, ModelParameters at, double t,
-                       const ColumnDensities& densities, const FractionWhitening* whitening,
-                       std::vector<double>& row) {
+                       const std::vector<double>& log10Densities,
+                       const FractionWhitening* whitening, std::vector<double>& row) {
   RowExtremes extremes;
   at.second = t;
-  for (size_t j = 0; j < densities.log10Values.size(); ++j) {
-    at.log10N1 = densities.log10Values[j];
-    const double value = fp::ToDouble(GridPointSum(model, at, whitening, densities.Value(j)));
+  for (size_t j = 0; j < log10Densities.size(); ++j) {
+    at.log10N1 = log10Densities[j];
+    const double value = fp::ToDouble(PointSum(model, at, whitening, 2));
     row[j] = value;
     if (value < extremes.min) {
       extremes.min = value;
@@ -145,7 +119,7 @@ RowExtremes ComputeRow(EbfModel& model, ModelParameters at, double t,
 struct GridRows {
   const ModelParameters& model;
   const std::vector<double>& temperatures;
-  const ColumnDensities& densities;
+  const std::vector<double>& log10Densities;
   const FractionWhitening* whitening;  // shared, read only; none: plain sums
   ResidualGrid& grid;
   std::vector<RowExtremes>& extremes;
@@ -155,7 +129,7 @@ struct GridRows {
 void ComputeRowsSerially(EbfModel& model, const GridRows& rows, const MapProgress& progress) {
   const int count = static_cast<int>(rows.temperatures.size());
   for (int i = 0; i < count; ++i) {
-    rows.extremes[i] = ComputeRow(model, rows.model, rows.temperatures[i], rows.densities,
+    rows.extremes[i] = ComputeRow(model, rows.model, rows.temperatures[i], rows.log10Densities,
                                   rows.whitening, rows.grid[i]);
     if (progress) progress(i + 1, count);
   }
@@ -186,7 +160,7 @@ void ComputeRowsInParallel(const LineTable& source, const GridRows& rows,
       if (i > firstFault.load()) return;
       try {
         rows.extremes[i] = ComputeRow(worker->model, rows.model, rows.temperatures[i],
-                                      rows.densities, rows.whitening, rows.grid[i]);
+                                      rows.log10Densities, rows.whitening, rows.grid[i]);
       } catch (...) {
         faults[i] = std::current_exception();
         for (int seen = firstFault.load();
@@ -256,7 +230,8 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
                           stepT};
 
   ModelParameters at = request.model;
-  const ColumnDensities densities(AxisPoints(request.log10FromDensity, stepD, nDens));
+  model.ClearCache();  // the grid's terms come from the table as it stands now
+  const std::vector<double> densities = AxisPoints(request.log10FromDensity, stepD, nDens);
   const std::vector<double> temperatures = AxisPoints(request.fromTemperature, stepT, nTemp);
   std::vector<RowExtremes> extremes(nTemp);
   // One whitening for the whole grid: it depends on the measurement alone.
@@ -294,9 +269,9 @@ MapResult MapResiduals(EbfModel& model, const MapRequest& request, int& resultsL
     throw Error(
         Format("No residual sum of the map lies below %.3e: the map has no minimum.", kNoMinimum));
 
-  at.log10N1 = densities.log10Values[result.minimumColumn];
+  at.log10N1 = densities[result.minimumColumn];
   at.second = temperatures[result.minimumRow];
-  GridPointSum(model, at, whitening ? &*whitening : nullptr);
+  LeaveFractionsAt(model, at);
   result.minimum = min;
   result.maximum = max;
   result.atMinimum = at;

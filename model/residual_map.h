@@ -46,16 +46,16 @@ void CheckPointLimits(int densityPoints, int temperaturePoints);
 ResidualGrid ZeroGrid(int rows, int columns);
 
 // Residual sum of squares of all lines at `at`, divided by M - fitted when
-// that is positive. Leaves every line's G_f at `at` and the model cache
-// empty; n1, when given, is 10^log10N1 as fp::Pow10 forms it.
-long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted,
-                         const long double* n1 = nullptr);
+// that is positive, from the model's double-precision fractions as every
+// grid point of a map forms it. Leaves every line's G_f at `at` (by the
+// extended model) and the model cache empty.
+long double GridPointRSS(EbfModel& model, const ModelParameters& at, int fitted);
 
 // The chi-square of the measured fractions at `at` through the whitening of
 // their uncertainties, never divided; leaves the lines and the cache as
 // GridPointRSS does.
 long double GridPointChiSquare(EbfModel& model, const ModelParameters& at,
-                               const FractionWhitening& whitening, const long double* n1 = nullptr);
+                               const FractionWhitening& whitening);
 
 // Called after each finished row of the grid (rows done, rows in all); with
 // several threads from any of them, but never from two at once.

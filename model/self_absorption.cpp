@@ -313,23 +313,30 @@ bool EbfModel::PrepareSweepTerms(const ModelParameters& p) {
   return true;
 }
 
-// One sweep at p into sweep_; false where the model cannot be formed there.
-bool EbfModel::SweepLines(const ModelParameters& p) {
+// Whether the sweep's terms exist at p; false where the extended model
+// must meet the fault.
+bool EbfModel::SweepTermsAt(const ModelParameters& p) {
   if (p.distribution != Distribution::Boltzmann && p.distribution != Distribution::FirstLevels)
     return false;
   if (p.levelCount < 0) return false;
   if (p.distribution == Distribution::FirstLevels && table_->levels.size() < 4) return false;
   try {
-    if (!PrepareSweepTerms(p)) return false;
+    return PrepareSweepTerms(p);
   } catch (const std::exception&) {
     return false;
   }
-  LevelDensityJets(levelTerms_, p.distribution, p.levelCount, static_cast<double>(p.log10N1),
-                   static_cast<double>(p.second), densityJets_);
+}
+
+// One sweep at p into sweep_; false where the model cannot be formed there.
+bool EbfModel::SweepLines(const ModelParameters& p) {
+  if (!SweepTermsAt(p)) return false;
+  LevelDensities(levelTerms_, p.distribution, p.levelCount,
+                 ModelJet<double>(static_cast<double>(p.log10N1), 0),
+                 ModelJet<double>(static_cast<double>(p.second), 1), densityJets_);
   for (const ModelJet<double>& density : densityJets_)
     if (!ceres::isfinite(density)) return false;
-  if (!FractionJets(densityJets_, lineTerms_, table_->levels.size(), upperSumJets_,
-                    fractionJets_))
+  if (!BranchingFractions(densityJets_, lineTerms_, table_->levels.size(), upperSumJets_,
+                          fractionJets_))
     return false;
   const size_t count = fractionJets_.size();
   sweep_.values.resize(count);
@@ -344,6 +351,26 @@ bool EbfModel::SweepLines(const ModelParameters& p) {
     finite = finite && std::isfinite(g.a) && std::isfinite(g.v[0]) && std::isfinite(g.v[1]);
   }
   return finite;
+}
+
+// The sweep's values alone into values_; false where they cannot be formed
+// in double precision.
+bool EbfModel::SweepValues(const ModelParameters& p) {
+  if (!SweepTermsAt(p)) return false;
+  LevelDensities(levelTerms_, p.distribution, p.levelCount, static_cast<double>(p.log10N1),
+                 static_cast<double>(p.second), densityValues_);
+  for (const double density : densityValues_)
+    if (!std::isfinite(density)) return false;
+  if (!BranchingFractions(densityValues_, lineTerms_, table_->levels.size(), upperSumValues_,
+                          fractionValues_))
+    return false;
+  for (const double g : fractionValues_)
+    if (!std::isfinite(g)) return false;
+  return true;
+}
+
+const TPreCalcDataArray& EbfModel::FractionValues(const ModelParameters& p) {
+  return SweepValues(p) ? fractionValues_ : ComputeUncached(p);
 }
 
 const FractionSweep& EbfModel::Sweep(const ModelParameters& p) {

@@ -64,6 +64,13 @@ class EbfModel {
   // line. Writes no field of the table.
   const FractionSweep& Sweep(const ModelParameters& p);
 
+  // Every line's G_f at p in double precision: the sweep's values without
+  // its slopes, for callers that need many parameter sets and no slopes.
+  // Where double precision cannot form them the extended model computes
+  // them (writing the lines' G_f) or raises its fault. Neither cached nor
+  // kept: valid until the model's next computation.
+  const TPreCalcDataArray& FractionValues(const ModelParameters& p);
+
   void ClearCache() {
     cache_.Clear();
     sweepValid_ = false;
@@ -93,7 +100,9 @@ class EbfModel {
   std::vector<long double> stageValues_;
   Pow10Memo pow10Memo_;
   TPreCalcDataArray uncachedValues_;
+  bool SweepTermsAt(const ModelParameters& p);
   bool SweepLines(const ModelParameters& p);
+  bool SweepValues(const ModelParameters& p);
   bool PrepareSweepTerms(const ModelParameters& p);
 
   // The last sweep, its parameters and its working arrays.
@@ -101,6 +110,9 @@ class EbfModel {
   ModelParameters sweepAt_;
   FractionSweep sweep_;
   std::vector<ModelJet<double>> densityJets_, upperSumJets_, fractionJets_;
+  // The working arrays of FractionValues.
+  std::vector<double> densityValues_, upperSumValues_;
+  TPreCalcDataArray fractionValues_;
   // What the sweep takes from the table, the path and the thermal speed; kept
   // until the cache is cleared or one of these changes.
   bool sweepTermsValid_ = false;

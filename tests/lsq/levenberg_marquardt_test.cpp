@@ -200,7 +200,9 @@ TEST_P(ConvergenceTests, EachEndsAConvergedRunAsUnchanged) {
   // Converged means at the minimum, to what the tolerance asks.
   EXPECT_NEAR(fit.par[0], reference.par[0], c.parameterError);
   EXPECT_NEAR(fit.par[1], reference.par[1], c.parameterError);
-  if (c.test == ConvergenceTest::Gradient) EXPECT_LE(DecayGradientCosine(fit), c.gtol);
+  if (c.test == ConvergenceTest::Gradient) {
+    EXPECT_LE(DecayGradientCosine(fit), c.gtol);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

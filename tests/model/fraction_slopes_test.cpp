@@ -3,7 +3,8 @@
 // n_i -> tau = n_lower K -> escape factor -> rate -> fraction, with
 // K = lambda^3 (gk/gi) A L / (8 pi^(3/2) v), over the model's whole domain
 // (n_1 1e10 to 1e20 m^-3, T_exc 300 to 50 000 K, optical depths from 1e-6
-// to 1e6) for both distributions: within 1e-12.
+// to 1e6) for both distributions: within 1e-12; so are the values formed without
+// slopes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -129,6 +130,12 @@ TEST_P(FractionSlopesTest, AgreeWithTheChainRuleWrittenOut) {
     EXPECT_LE(std::fabs(sweep.byLog10N1[j] - expected[j].byLog10N1), 1e-12L * largestN1) << j;
     EXPECT_LE(std::fabs(sweep.bySecond[j] - expected[j].bySecond), 1e-12L * largestSecond) << j;
   }
+  // The values alone, as a map asks for them, hold the same precision.
+  model.ClearCache();
+  const std::vector<double>& values = model.FractionValues(p);
+  ASSERT_EQ(values.size(), expected.size());
+  for (size_t j = 0; j < expected.size(); ++j)
+    EXPECT_NEAR(values[j] / expected[j].value, 1, 1e-12) << j;
 }
 
 // The optical depths of the strongest lines run from about 1e-6 at n_1 1e10
@@ -157,7 +164,9 @@ TEST_F(FractionSlopesTest, ALevelsOnlyLineAndUnpopulatedLevelsHaveNoSlope) {
   for (const TLineRecord& line : table.lines) ++perUpper[line.UpperState];
   for (size_t j = 0; j < table.lines.size(); ++j) {
     EXPECT_EQ(sweep.bySecond[j], 0) << j;  // T_exc moves no population of one level
-    if (perUpper[table.lines[j].UpperState] == 1) EXPECT_EQ(sweep.byLog10N1[j], 0) << j;
+    if (perUpper[table.lines[j].UpperState] == 1) {
+      EXPECT_EQ(sweep.byLog10N1[j], 0) << j;
+    }
   }
 }
 
