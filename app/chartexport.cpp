@@ -55,6 +55,13 @@ class LightStyle {
       QCPGrid* lines = axis->grid();
       Swap(lines->pen(), QPen(grid, 0, Qt::DotLine), [lines](const QPen& p) { lines->setPen(p); });
     }
+    // Bars and error bars are outlined in ink: a white bar would vanish.
+    for (int i = 0; i < plot_->plottableCount(); ++i) {
+      QCPAbstractPlottable* series = plot_->plottable(i);
+      if (qobject_cast<QCPBars*>(series) || qobject_cast<QCPErrorBars*>(series))
+        Swap(series->pen(), QPen(ink, std::max(series->pen().widthF(), 1.0)),
+             [series](const QPen& p) { series->setPen(p); });
+    }
     QCPLegend* legend = plot_->legend;
     Swap(legend->brush(), QBrush(Qt::white), [legend](const QBrush& b) { legend->setBrush(b); });
     Swap(legend->textColor(), ink, [legend](const QColor& c) { legend->setTextColor(c); });
@@ -82,6 +89,24 @@ class LightStyle {
   std::vector<std::function<void()>> undo_;
 };
 
+// The size is the chart's layout at the screen's 96 dpi; a higher
+// resolution draws the same layout with more pixels, as many as memory
+// sensibly holds.
+void CheckPixelCount(int width, int height, int dpi) {
+  constexpr double kMostPixels = 4e8;  // 20 000 × 20 000 at 96 dpi
+  const double scale = dpi / 96.0;
+  const double pixels = std::round(width * scale) * std::round(height * scale);
+  if (pixels > kMostPixels)
+    throw Error(QString("A chart of %1 × %2 pixels at %3 dpi would have %4 pixels; at most %5 "
+                        "can be written. Choose a smaller size or resolution.")
+                    .arg(width)
+                    .arg(height)
+                    .arg(dpi)
+                    .arg(pixels, 0, 'g', 3)
+                    .arg(kMostPixels, 0, 'g', 3)
+                    .toStdString());
+}
+
 }  // namespace
 
 QSize PlotSize(const QCustomPlot* plot) { return plot->size(); }
@@ -98,11 +123,13 @@ QString ExportPlot(QCustomPlot* plot, QString path, const ChartExportOptions& op
   const QString drawn = QString::fromLocal8Bit(file.TempPath().c_str());
   const int width = options.width > 0 ? options.width : plot->width();
   const int height = options.height > 0 ? options.height : plot->height();
+  const int dpi = std::max(options.dpi, 1);
+  if (suffix == "png") CheckPixelCount(width, height, dpi);
   std::optional<LightStyle> light;
   if (options.light) light.emplace(plot);
   bool written = false;
   if (suffix == "png")
-    written = plot->savePng(drawn, width, height, 1.0, -1, std::max(options.dpi, 1));
+    written = plot->savePng(drawn, width, height, dpi / 96.0, -1, dpi);
   else if (suffix == "pdf")
     written = plot->savePdf(drawn, width, height);
   else
@@ -125,6 +152,13 @@ QString CsvField(const QString& text) {
 }
 
 QString CsvNumber(double value) { return QString::number(value, 'g', 10); }
+
+// An error bar's value column: its u, or "-minus +plus" when the bar is
+// not symmetric.
+QString ErrorField(const QCPErrorBarsData& bar) {
+  if (bar.errorMinus == bar.errorPlus) return CsvNumber(bar.errorPlus);
+  return CsvField("-" + CsvNumber(bar.errorMinus) + " +" + CsvNumber(bar.errorPlus));
+}
 
 }  // namespace
 
@@ -149,10 +183,13 @@ QStringList ChartDataCsv(QCustomPlot* plot) {
     }
     const QCPPlottableInterface1D* points = series->interface1D();
     if (!points) continue;
+    auto* errors = qobject_cast<QCPErrorBars*>(series);
     for (int k = 0; k < points->dataCount(); ++k) {
       const double key = points->dataMainKey(k), value = points->dataMainValue(k);
       if (std::isnan(key) || std::isnan(value)) continue;  // a gap between segments
-      rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(value), QString()}.join(',');
+      rows << QStringList{name, x, CsvNumber(key), y, CsvNumber(value),
+                          errors ? ErrorField(errors->data()->at(k)) : QString()}
+                  .join(',');
     }
   }
   return rows;

@@ -9,8 +9,9 @@ class QCustomPlot;
 
 namespace lumora {
 
-// How a chart is written for a paper: its size in pixels (0: as on
-// screen), the resolution the PNG file states, and a light style (white
+// How a chart is written for a paper: its size in pixels at 96 dpi (0: as
+// on screen), the resolution of the PNG file (300 dpi draws the same chart
+// with 300/96 times the pixels each way), and a light style (white
 // background, dark axes and texts) instead of the window's dark one.
 struct ChartExportOptions {
   int width = 0;
@@ -32,7 +33,8 @@ QString ExportFilter(const QString& format);
 
 // The data a chart shows as CSV lines (without line ends): a header, then
 // one row per point of every series, named by the series, in the series'
-// own axes; a colour map gives a row per cell with its value.
+// own axes; a colour map gives a row per cell with its value, an error-bar
+// series its centres with their uncertainties as the value.
 QStringList ChartDataCsv(QCustomPlot* plot);
 
 }  // namespace lumora

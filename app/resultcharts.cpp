@@ -25,6 +25,8 @@ const QColor kAxisRectBackground(0x34, 0x34, 0x34);
 const QColor kCyan(0x00, 0xFF, 0xFF);
 
 // Bars that each take their own colour; the legend shows the series brush.
+// Each bar is outlined in a darker shade of its colour, or in the series'
+// pen when it has one (a light export outlines white bars in ink).
 class TColouredBars : public QCPBars {
  public:
   using QCPBars::QCPBars;
@@ -54,7 +56,7 @@ class TColouredBars : public QCPBars {
     if (!mKeyAxis || !mValueAxis) return;
     applyDefaultAntialiasingHint(painter);
     for (const Bar& b : fBars) {
-      painter->setPen(QPen(b.colour.darker(150)));
+      painter->setPen(pen().style() == Qt::NoPen ? QPen(b.colour.darker(150)) : pen());
       painter->setBrush(b.colour);
       painter->drawPolygon(getBarRect(b.key, b.value));
     }
@@ -325,12 +327,13 @@ void TResultCharts::BuildEBFChart(QWidget* parent) {
   bars->setObjectName("Series_m");
   bars->setName("measured");
   bars->setBrush(QColor(0xFF, 0xFF, 0xFF));
+  bars->setPen(Qt::NoPen);
   fSeriesM = bars;
   fMeasuredErrors = new QCPErrorBars(fEBF->xAxis, fEBF->yAxis);
   fMeasuredErrors->setObjectName("MeasuredErrorBars");
   fMeasuredErrors->setName("measured ± u");
   fMeasuredErrors->setDataPlottable(bars);
-  fMeasuredErrors->setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
+  fMeasuredErrors->setPen(QPen(kChartMagenta, 1.5));
   fMeasuredErrors->setWhiskerWidth(6);
   fMeasuredErrors->removeFromLegend();
   fSeriesF = PointSeries(fEBF, "Series_f", "fitted",

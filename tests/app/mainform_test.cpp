@@ -31,6 +31,8 @@
 #include <memory>
 
 #include "app/analysis_dialog.h"
+#include "app/chart_colours.h"
+#include "app/chartexport.h"
 #include "app/appstart.h"
 #include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
@@ -2314,8 +2316,10 @@ class MainFormTest : public QObject {
     QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
     QCOMPARE(answers.exportOptionsShown.size(), size_t(1));
     QCOMPARE(answers.exportOptionsShown[0].width, ebf->width());  // offered as shown
+    // The size is the layout at 96 dpi: 300 dpi draws it with 300/96 the
+    // pixels each way.
     QImage image(answers.exportFile);
-    QCOMPARE(image.size(), QSize(900, 600));
+    QCOMPARE(image.size(), QSize(2813, 1875));
     QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), 300);
     QCOMPARE(QColor(image.pixel(2, 2)), QColor(Qt::white));
     QCOMPARE(ebf->axisRect()->backgroundBrush(), dark);
@@ -2326,6 +2330,63 @@ class MainFormTest : public QObject {
     form->ExportChartAs(0, "png");
     QCOMPARE(answers.exportOptionsShown[1].dpi, 300);
     QVERIFY(answers.exportOptionsShown[1].light);
+    // More pixels than memory sensibly holds are refused before drawing.
+    answers.exportOptions = lumora::ChartExportOptions{20000, 20000, 2400, false};
+    answers.exportFile = fDir->filePath("huge.png");
+    form->ExportChartAs(0, "png");
+    QVERIFY2(answers.errors.value(0).contains("Choose a smaller size or resolution."),
+             qPrintable(answers.errors.join('\n')));
+    QVERIFY(!QFile::exists(answers.exportFile));
+  }
+
+  // Uncertainties are seen: error bars apart from the dark background and
+  // outlined in ink in a light export, where a white bar is outlined too;
+  // the chart's data carry each bar's u.
+  void uncertaintiesAndWhiteBarsShowInEveryStyle() {
+    Answers answers;
+    auto form = SampleForm(answers, "argon_n4e16_noise.txt");
+    NamedWidget<QComboBox>(*form, "UncertaintyBox")->setCurrentText("relative");
+    auto* relative = NamedWidget<QLineEdit>(*form, "UncertaintyEdit");
+    relative->setText("0.05");
+    emit relative->editingFinished();
+    FitNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    NamedWidget<QTabWidget>(*form, "ChartPages")->setCurrentIndex(0);
+    QCustomPlot* ebf = form->Charts()->EBFChart();
+    auto* errorBars = qobject_cast<QCPErrorBars*>(Series(ebf, "MeasuredErrorBars"));
+    QVERIFY(errorBars && errorBars->visible());
+    QVERIFY(qAbs(errorBars->pen().color().lightness() -
+                 lumora::DarkPlotBackground().lightness()) > 100);
+
+    const auto& lines = form->CurrentSession().Table().lines;
+    std::vector<double> sigmas;
+    for (const lumora::TLineRecord& line : lines) sigmas.push_back(0.05 * line.Int);
+    const std::vector<double> u = lumora::MeasuredFractionUncertainties(lines, sigmas);
+    const QStringList rows = lumora::ChartDataCsv(ebf).filter(QRegularExpression("^\"measured ± u\","));
+    QCOMPARE(rows.size(), static_cast<int>(lines.size()));
+    for (size_t k = 0; k < lines.size(); ++k)
+      QCOMPARE(rows[static_cast<int>(k)].section(',', 5), QString::number(u[k], 'g', 10));
+
+    // A light export at the chart's own size: pixels are the screen's.
+    ebf->replot();
+    const std::vector<QColor> colours = lumora::BarColours(*form->Charts());
+    const auto white = std::find(colours.begin(), colours.end(), QColor(Qt::white));
+    QVERIFY(white != colours.end());
+    const QRectF bar = lumora::BarRects(*form->Charts())[white - colours.begin()];
+    answers.exportFile = fDir->filePath("light.png");
+    answers.exportOptions = lumora::ChartExportOptions{ebf->width(), ebf->height(), 96, true};
+    form->ExportChartAs(0, "png");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QImage image(answers.exportFile);
+    QCOMPARE(image.size(), ebf->size());
+    int darkest = 255;
+    const int y = qRound(bar.center().y());
+    for (int x = qFloor(bar.left()) - 1; x <= qCeil(bar.left()) + 1; ++x)
+      darkest = std::min(darkest, QColor(image.pixel(x, y)).lightness());
+    // Darker than the bar's own shade (white.darker(150), lightness 170)
+    // could draw it, even half-covered by the edge's smoothing.
+    QVERIFY2(darkest < 160, qPrintable(QString::number(darkest)));
+    QCOMPARE(errorBars->pen().color(), lumora::kChartMagenta);  // the screen's look is back
   }
 
   void chartsZoomAndReset() {
