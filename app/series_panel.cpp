@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -19,6 +20,7 @@
 #include <memory>
 
 #include "app/chart_colours.h"
+#include "app/chartexport.h"
 #include "app/qt_text.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
@@ -127,6 +129,12 @@ void SeriesPanel::BuildChartPage(QWidget* parent) {
   fSecond->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, kChartOrange, kChartOrange, 6));
   fChart->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   fChart->setMouseTracking(true);
+  fChart->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(fChart, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu* menu = ContextMenu(fChart);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(fChart->mapToGlobal(at));
+  });
   page->addWidget(fChart, 1);
 
   auto replace = [this] {
@@ -176,6 +184,11 @@ void SeriesPanel::BuildTablePage(QWidget* parent) {
   page->addLayout(buttons);
   connect(fCopy, &QPushButton::clicked, this,
           [this] { QApplication::clipboard()->setText(TableText()); });
+  // A row read as its point on the chart is: a click reads its file.
+  connect(fGrid, &QTableWidget::cellClicked, this, [this](int row, int) {
+    if (row >= 0 && static_cast<size_t>(row) < fTable.rows.size())
+      emit FileClicked(Qt8(fTable.rows[static_cast<size_t>(row)].file));
+  });
   connect(fSave, &QPushButton::clicked, this, &SeriesPanel::SaveRequested);
 }
 
@@ -208,6 +221,17 @@ void SeriesPanel::PlaceX() {
     // The points stay in file order until the pattern is one.
     fTable.axis = PlaceSeriesX(fTable.rows, SeriesAxis::FileOrder, nullptr);
     emit PatternRefused(Qt8(e.what()));
+  }
+}
+
+QString SeriesPanel::XUnit() const {
+  switch (fTable.axis) {
+    case SeriesAxis::Pattern:
+      return fAxisUnit->text().trimmed();
+    case SeriesAxis::TimeStamp:
+      return fTimeUnit;
+    default:
+      return QString();
   }
 }
 
@@ -333,9 +357,28 @@ QString SeriesPanel::TableText() const {
       cells << Qt8(field).replace('\t', ' ').replace('\r', ' ').replace('\n', ' ');
     return cells.join('\t') + "\n";
   };
-  QString text = line(SeriesColumns());
-  for (const SeriesRow& row : fTable.rows) text += line(SeriesFields(row));
+  // x in the unit the table and the axis show, named in its header.
+  std::vector<std::string> columns = SeriesColumns();
+  const QString unit = XUnit();
+  if (!unit.isEmpty()) columns[1] += " (" + Std(unit) + ")";
+  QString text = line(columns);
+  for (const SeriesRow& row : fTable.rows) {
+    std::vector<std::string> fields = SeriesFields(row);
+    fields[1] = SeriesNumberText(row.x * fXScale);
+    text += line(fields);
+  }
   return text;
+}
+
+QMenu* SeriesPanel::ContextMenu(QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  menu->setObjectName("ChartMenu");
+  menu->addAction("Copy image", fChart,
+                  [this] { QApplication::clipboard()->setPixmap(fChart->toPixmap()); });
+  menu->addAction("Copy data", fChart, [this] {
+    QApplication::clipboard()->setText(ChartDataCsv(fChart).join('\n') + '\n');
+  });
+  return menu;
 }
 
 std::optional<QPointF> SeriesPanel::PointPixel(size_t row) const {

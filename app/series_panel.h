@@ -17,6 +17,7 @@ class QCustomPlot;
 class QCPErrorBars;
 class QCPGraph;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QWidget;
@@ -45,8 +46,11 @@ class SeriesPanel : public QObject {
   const SeriesTable& Table() const { return fTable; }
   bool Empty() const { return fTable.rows.empty(); }
 
-  // The table as tab-separated text with its header, for the clipboard.
+  // The table as tab-separated text with its header, for the clipboard:
+  // every digit, x in the unit the table shows.
   QString TableText() const;
+  // The chart's context menu: "Copy image" and "Copy data".
+  QMenu* ContextMenu(QWidget* parent);
   // The row under a pixel of the chart, -1 when no point is near it.
   int RowAt(const QPointF& pixel) const;
 
@@ -66,6 +70,9 @@ class SeriesPanel : public QObject {
   void FillTable();
   void ShowToolTip(const QPointF& pixel);
   QString AxisTitle() const;
+  // The unit of the x shown: the time unit chosen, the pattern's unit typed,
+  // or none.
+  QString XUnit() const;
   // Time stamps a pulse apart are shown in ms or µs rather than seconds.
   void ChooseTimeUnit();
   // The pixel of a row's point; none for a row that is not drawn.

@@ -2872,13 +2872,26 @@ class MainFormTest : public QObject {
     QCOMPARE(cli.exitCode(), 1);  // the broken file
     QCOMPARE(ReadAll(fDir->filePath("window.csv")), ReadAll(fDir->filePath("cli.csv")));
 
-    // Copy gives the same fields, tab-separated.
+    // Copy gives the same fields, tab-separated, x in the table's unit.
+    const QString header = table->horizontalHeaderItem(1)->text();
+    QVERIFY2(header.endsWith("s]") && !header.endsWith("[s]"), qPrintable(header));
+    const QString unit = header.section('[', 1).chopped(1);
     Click(NamedWidget<QPushButton>(*form, "SeriesCopyBtn"));
     const QStringList copied = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
     QCOMPARE(copied.size(), 7);
-    QCOMPARE(copied[0], QString("file\tx\tn1\tu_n1\tsecond\tsum\tstop"));
+    QCOMPARE(copied[0], "file\tx (" + unit + ")\tn1\tu_n1\tsecond\tsum\tstop");
+    QCOMPARE(copied[2].split('\t')[1], table->item(1, 1)->text());
     QCOMPARE(copied[1].split('\t')[2],
              QString::fromStdString(lumora::SeriesNumberText(rows[0].n1)));
+
+    // The chart's own menu copies its data.
+    std::unique_ptr<QMenu> menu(panel.ContextMenu(nullptr));
+    QStringList actions;
+    for (QAction* a : menu->actions()) actions << a->text();
+    QCOMPARE(actions, QStringList({"Copy image", "Copy data"}));
+    menu->actions().last()->trigger();
+    QCOMPARE(QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts),
+             lumora::ChartDataCsv(panel.Chart()));
   }
 
   void cancelledFitAllKeepsTheEarlierSeries() {
@@ -2930,6 +2943,15 @@ class MainFormTest : public QObject {
     QCOMPARE(form->windowTitle(), "Lumora - " + Qt8(panel.Table().rows[0].file));
     QCOMPARE(Grid(*form)->RowCount() > 2, true);
     QVERIFY(!form->CurrentSession().Integration().has_value());
+
+    // A click on a row of the series' table reads its file too.
+    auto* table = NamedWidget<QTableWidget>(*form, "SeriesTable");
+    qobject_cast<QTabWidget*>(panel.TablePage()->parentWidget()->parentWidget())
+        ->setCurrentWidget(panel.TablePage());
+    const QRect cell = table->visualItemRect(table->item(1, 0));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(Finished(*form));
+    QCOMPARE(form->windowTitle(), "Lumora - " + Qt8(panel.Table().rows[1].file));
   }
 
   // x from a pattern over the names, with the axis title typed; a pattern
