@@ -7,7 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFileInfo>
+#include <QMenu>
 #include <QSvgGenerator>
 
 #include "app/resultcharts.h"
@@ -193,6 +196,26 @@ QStringList ChartDataCsv(QCustomPlot* plot) {
     }
   }
   return rows;
+}
+
+QMenu* ChartCopyMenu(QCustomPlot* plot, QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  menu->setObjectName("ChartMenu");
+  menu->addAction("Copy image", plot,
+                  [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+  menu->addAction("Copy data", plot, [plot] {
+    QApplication::clipboard()->setText(ChartDataCsv(plot).join('\n') + '\n');
+  });
+  return menu;
+}
+
+void OfferChartCopyMenu(QCustomPlot* plot) {
+  plot->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(plot, &QWidget::customContextMenuRequested, plot, [plot](const QPoint& at) {
+    QMenu* menu = ChartCopyMenu(plot, plot);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(plot->mapToGlobal(at));
+  });
 }
 
 QString ExportFilter(const QString& format) {

@@ -6,6 +6,8 @@
 #include <QStringList>
 
 class QCustomPlot;
+class QMenu;
+class QWidget;
 
 namespace lumora {
 
@@ -36,5 +38,11 @@ QString ExportFilter(const QString& format);
 // own axes; a colour map gives a row per cell with its value, an error-bar
 // series its centres with their uncertainties as the value.
 QStringList ChartDataCsv(QCustomPlot* plot);
+
+// A chart's context menu for the charts without exports: "Copy image" and
+// "Copy data" (ChartDataCsv), named "ChartMenu"; OfferChartCopyMenu opens
+// it on the chart's right button.
+QMenu* ChartCopyMenu(QCustomPlot* plot, QWidget* parent);
+void OfferChartCopyMenu(QCustomPlot* plot);
 
 }  // namespace lumora

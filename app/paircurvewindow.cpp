@@ -10,6 +10,8 @@
 #include <cmath>
 
 #include "app/resultcharts.h"
+#include "app/chartexport.h"
+#include "app/log_ticker.h"
 
 namespace lumora {
 
@@ -57,7 +59,7 @@ TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Di
   // Both density axes logarithmic, the absolute n_1 above the relative one.
   for (QCPAxis* axis : {fChart->xAxis, fChart->xAxis2}) {
     axis->setScaleType(QCPAxis::stLogarithmic);
-    axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new DistinctLogTicker));
   }
   fChart->xAxis2->setVisible(true);
   fChart->xAxis2->setLabel("Density n_1 (m^-3)");
@@ -79,6 +81,7 @@ TPairInspectorForm::TPairInspectorForm(QWidget* parent) : QWidget(parent, Qt::Di
   fSeries->setPen(QPen(QColor(0x00, 0xFF, 0xFF)));
   fSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, 4));
   fChart->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+  OfferChartCopyMenu(fChart);
   connect(fChart, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) {
     fChart->rescaleAxes();
     fChart->replot();

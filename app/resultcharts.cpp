@@ -13,6 +13,7 @@
 
 #include "app/chart_colours.h"
 #include "app/chartexport.h"
+#include "app/log_ticker.h"
 #include "model/line_integration.h"
 #include "model/residual_map.h"
 
@@ -926,7 +927,7 @@ void TResultCharts::ShowMap(const MapRange& range, const std::vector<std::vector
   fColorScale->setDataScaleType(logarithmic ? QCPAxis::stLogarithmic : QCPAxis::stLinear);
   QCPAxis* scaleAxis = fColorScale->axis();
   if (logarithmic) {
-    scaleAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+    scaleAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new DistinctLogTicker));
     scaleAxis->setNumberFormat("eb");
     scaleAxis->setNumberPrecision(0);
   } else {

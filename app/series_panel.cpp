@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -21,6 +20,7 @@
 
 #include "app/chart_colours.h"
 #include "app/chartexport.h"
+#include "app/log_ticker.h"
 #include "app/qt_text.h"
 #include "app/resultcharts.h"
 #include "base/errors.h"
@@ -98,7 +98,7 @@ void SeriesPanel::BuildChartPage(QWidget* parent) {
   fChart->yAxis->setLabel("n_1 [m-3]");
   fChart->xAxis->grid()->setZeroLinePen(Qt::NoPen);
   fChart->yAxis->setScaleType(QCPAxis::stLogarithmic);
-  fChart->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+  fChart->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>(new DistinctLogTicker));
   fChart->yAxis->setNumberFormat("eb");
   fChart->yAxis->setNumberPrecision(0);
   for (QCPAxis* axis : {fChart->yAxis2}) {
@@ -129,12 +129,7 @@ void SeriesPanel::BuildChartPage(QWidget* parent) {
   fSecond->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, kChartOrange, kChartOrange, 6));
   fChart->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   fChart->setMouseTracking(true);
-  fChart->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(fChart, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    QMenu* menu = ContextMenu(fChart);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(fChart->mapToGlobal(at));
-  });
+  OfferChartCopyMenu(fChart);
   page->addWidget(fChart, 1);
 
   auto replace = [this] {
@@ -370,16 +365,7 @@ QString SeriesPanel::TableText() const {
   return text;
 }
 
-QMenu* SeriesPanel::ContextMenu(QWidget* parent) {
-  auto* menu = new QMenu(parent);
-  menu->setObjectName("ChartMenu");
-  menu->addAction("Copy image", fChart,
-                  [this] { QApplication::clipboard()->setPixmap(fChart->toPixmap()); });
-  menu->addAction("Copy data", fChart, [this] {
-    QApplication::clipboard()->setText(ChartDataCsv(fChart).join('\n') + '\n');
-  });
-  return menu;
-}
+QMenu* SeriesPanel::ContextMenu(QWidget* parent) { return ChartCopyMenu(fChart, parent); }
 
 std::optional<QPointF> SeriesPanel::PointPixel(size_t row) const {
   const SeriesRow& r = fTable.rows[row];

@@ -1604,6 +1604,24 @@ class MainFormTest : public QObject {
     QCOMPARE(chart->xAxis2->scaleType(), QCPAxis::stLogarithmic);
     QVERIFY(qAbs(chart->xAxis2->range().lower / chart->xAxis->range().lower / 1e16 - 1) < 1e-9);
     QVERIFY(qAbs(chart->xAxis2->range().upper / chart->xAxis->range().upper / 1e16 - 1) < 1e-9);
+    // Its context menu copies its data.
+    QCOMPARE(chart->contextMenuPolicy(), Qt::CustomContextMenu);
+    emit chart->customContextMenuRequested(QPoint(20, 20));
+    auto* menu = chart->findChild<QMenu*>("ChartMenu");
+    QVERIFY(menu);
+    menu->actions().last()->trigger();
+    QCOMPARE(QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts),
+             lumora::ChartDataCsv(chart));
+    menu->close();
+    // Zoomed into part of a decade, every tick keeps a label of its own.
+    chart->xAxis->setRange(11, 19);
+    chart->replot();
+    for (QCPAxis* axis : {chart->xAxis, chart->xAxis2}) {
+      const QVector<QString> labels = axis->tickVectorLabels();
+      QVERIFY(labels.size() >= 2);
+      const QSet<QString> distinct(labels.begin(), labels.end());
+      QVERIFY2(distinct.size() == labels.size(), qPrintable(QStringList(labels).join(" | ")));
+    }
   }
 
   void saveTableWritesTabLedRows() {
