@@ -34,6 +34,7 @@
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
+#include "app/line_table_controller.h"
 #include "app/linegrid.h"
 #include "app/map_panel.h"
 #include "app/maplookup.h"
@@ -70,9 +71,6 @@ const QColor BarPalette[13] = {
 
 namespace {
 
-const QColor kHeaderRow(0x19, 0x19, 0x19);
-const QColor kWhiteRow(0xFF, 0xFF, 0xFF);
-const QColor kSilverRow(0xC0, 0xC0, 0xC0);
 constexpr int kMaxBarMarks = 50;       // bars marked only below this count
 constexpr int kMaxDensityMarks = 20;   // density points marked up to this count
 constexpr int kMaxAnalysisMarks = 20;  // analysis points marked below this count
@@ -155,9 +153,15 @@ void TMainForm::ConnectHandlers() {
           [this](const QString& message) { ShowStatusMessage(message); });
   connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
   connect(modelPanel, &ModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
-  connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
-  connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
-  connect(lineGrid, &TLineGrid::InclusionToggled, this, &TMainForm::OnInclusionToggled);
+  connect(lineTable, &LineTableController::LinesEdited, this, [this] {
+    // Fitted values belong to the intensities they were fitted to.
+    fResultsCurrent = false;
+    if (fSession->HasEnoughLines())
+      ShowFractions(0);
+    else
+      lineTable->Model()->Refresh();
+  });
+  connect(lineTable, &LineTableController::StatusMessage, this, &TMainForm::ShowStatusMessage);
   connect(uncertaintyChoice, &UncertaintyChoice::Changed, this, [this] {
     ShowLineUncertainties();
     if (fSession->HasEnoughLines() && lineGrid->RowCount() > 1) ShowFractions(fShownRegime);
@@ -177,7 +181,6 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::ExportRequested, this,
           [this](int page, const QString& format) { ExportChartAs(page, format); });
   connect(fCharts, &TResultCharts::SaveDataRequested, this, &TMainForm::SaveChartData);
-  lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   fFocusWatch =
       connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         const auto inGrid = [this](QWidget* w) {
@@ -217,18 +220,7 @@ void TMainForm::FormCreate() {
   chartPages->setTabEnabled(kSpectrumPage, false);     // until a spectrum is read
   Guard([this] { PrepareMapPage(); });
 
-  rowColours = {kHeaderRow, kSilverRow};
-  lineGrid->SetRowCount(1);
-  const LineTableRow header = LineTableHeader();
-  for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
-    lineGrid->SetCell(col, 0, Qt8(header[col]));
-  lineGrid->SetCell(TLineGrid::kResidualColumn, 0, "Residual");
-  lineGrid->SetCell(TLineGrid::kUncertaintyColumn, 0, "u(I)");
-  lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, 0, "Residual/u");
-  lineGrid->SetCell(TLineGrid::kFlagsColumn, 0, "Flags");
-  lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, 0, "S/N");
-  lineGrid->SetRowColours(rowColours);
-  AlignColumns();
+  ShowLineUncertainties();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
 
   OnElementChosen();
@@ -302,6 +294,12 @@ ElementSource TMainForm::CurrentElementSource() const {
 }
 
 void TMainForm::OnElementChosen() {
+  // The lines of one element mean nothing to another: they go, after asking.
+  if (elementList->currentIndex() != fShownElement && !MayDiscardEdits()) {
+    elementList->setCurrentIndex(fShownElement);
+    return;
+  }
+  fShownElement = elementList->currentIndex();
   Guard([this] { ChangeElementNow(); });
 }
 
@@ -347,10 +345,19 @@ void TMainForm::OpenFile(const QString& path) {
 }
 
 bool TMainForm::MayDiscardEdits() {
+  lineTable->TakeOverEdit();
   if (!HasUnsavedEdits()) return true;
-  return fDialogs.Confirm(
+  switch (fDialogs.AskUnsaved(
       "The line table has changes (intensities, lines taken in or left out) that were not "
-      "saved. Discard them?");
+      "saved. Discard them?")) {
+    case UnsavedAnswer::Save:
+      return SaveTableToChosenFile();
+    case UnsavedAnswer::Discard:
+      return true;
+    case UnsavedAnswer::Cancel:
+      break;
+  }
+  return false;
 }
 
 void TMainForm::ShowTitle(const QString& subject) {
@@ -391,8 +398,6 @@ void TMainForm::ReadIntensities(QObject* sender) {
   }
   ClearUserData();
   linePages->setTabText(0, "Selected lines");
-  FillTable();
-  ColourRows();
   if (fSession->HasEnoughLines())
     ShowFractions(0);
   else
@@ -460,9 +465,6 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
                                  std::vector<std::string> measurementLines) {
   ClearUserData();
   linePages->setTabText(0, "Selected lines");
-  fSpectrumIntegrals = integration.lines;
-  FillTable();
-  ColourRows();
   fFileName = path;
   const int flagged =
       static_cast<int>(std::count_if(integration.lines.begin(), integration.lines.end(),
@@ -495,7 +497,6 @@ void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& i
 
 void TMainForm::ClearSpectrum() {
   fSpectrumLines.clear();
-  fSpectrumIntegrals.clear();
   fCharts->ShowSpectrum(nullptr);
   chartPages->setTabEnabled(kSpectrumPage, false);
   saveLinesAction->setEnabled(false);
@@ -531,14 +532,28 @@ void TMainForm::OnNextFile() {
   const int count = fileList->count();
   if (count == 0 || CommandRunning() || !MayDiscardEdits()) return;
   const int current = fileList->currentRow();
+  // Past the last file the list starts again, which the user is told.
+  const bool wraps = count >= 2 && current == count - 1;
+  const QString last = wraps ? fileList->currentItem()->text() : QString();
   fileList->setCurrentRow(current < 0 ? 0 : (current + 1) % count);
   fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
   OnRead(nextFileButton);
+  if (wraps && fFileName == Qt8(fSession->LinesSource()))
+    ShowStatusMessage(last + " was the last file of the folder; the first one was read.");
 }
 
 void TMainForm::OnFileChosen() {
   if (fileList->count() == 0 || !fileList->currentItem()) return;
-  if (!MayDiscardEdits()) return;
+  if (!MayDiscardEdits()) {
+    // The list goes back to the file the table shows.
+    const QFileInfo shown(fFileName);
+    fileList->setCurrentRow(shown.absolutePath() == QFileInfo(fFileListFolder).absoluteFilePath()
+                                ? static_cast<int>(fileList->row(
+                                      fileList->findItems(shown.fileName(), Qt::MatchExactly)
+                                          .value(0)))
+                                : -1);
+    return;
+  }
   fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
   OnRead(fileList);
 }
@@ -587,11 +602,8 @@ void TMainForm::dropEvent(QDropEvent* event) {
 
 // Every view of the lines and of results computed from them is emptied.
 void TMainForm::ClearUserData() {
-  lineGrid->SetRowCount(1);
-  editing = false;
+  lineTable->ShowNewLines();
   fResultsCurrent = false;
-  fUndo.clear();
-  fUnsavedEdits = false;
   fFitUncertainty = {};
   fLevelUncertainties.clear();
   fCharts->ClearBranchingFractions();
@@ -615,170 +627,53 @@ void TMainForm::ClearUserData() {
   messageStatus->clear();
 }
 
-void TMainForm::AlignColumns() { lineGrid->AlignColumns(); }
-
-void TMainForm::FillTable() {
-  const std::vector<TLineRecord>& lines = fSession->Table().lines;
-  lineGrid->SetRowCount(static_cast<int>(lines.size()) + 1);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const int row = static_cast<int>(i) + 1;
-    const LineTableRow cells = LineTableCells(lines[i], false);
-    for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, row, Qt8(cells[col]));
-    lineGrid->SetRowIncluded(row, !lines[i].Excluded);
-    // A recording's lines with what the integration found of them.
-    const double wavelength = lines[i].AR.WaveLength;
-    const auto integral = std::find_if(
-        fSpectrumIntegrals.begin(), fSpectrumIntegrals.end(),
-        [wavelength](const LineIntegral& l) { return l.line.WaveLength == wavelength; });
-    const bool fromSpectrum = integral != fSpectrumIntegrals.end();
-    lineGrid->SetCell(TLineGrid::kFlagsColumn, row,
-                      fromSpectrum ? Qt8(LineFlagText(integral->flags)) : QString());
-    lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, row,
-                      fromSpectrum ? QString::asprintf("%.1f", integral->snr) : QString());
-  }
-  lineGrid->setColumnHidden(TLineGrid::kFlagsColumn, fSpectrumIntegrals.empty());
-  lineGrid->setColumnHidden(TLineGrid::kSignalToNoiseColumn, fSpectrumIntegrals.empty());
-  ShowLineUncertainties();
-}
-
 // Each line's intensity uncertainty as the choice states it.
 void TMainForm::ShowLineUncertainties() {
-  const IntensityUncertainty choice = uncertaintyChoice->ShownChoice();
-  const std::vector<TLineRecord>& lines = fSession->Table().lines;
-  for (size_t i = 0; i < lines.size() && static_cast<int>(i) + 1 < lineGrid->RowCount(); ++i) {
-    const double u = LineIntensityUncertainty(lines[i], choice);
-    lineGrid->SetCell(TLineGrid::kUncertaintyColumn, static_cast<int>(i) + 1,
-                      u > 0 ? QString::number(u, 'g', 4) : QString());
-  }
-  lineGrid->setColumnHidden(TLineGrid::kUncertaintyColumn, !choice.Weighted());
-  AlignColumns();
-}
-
-// Blocks of rows with the same upper energy, white and silver in turn.
-void TMainForm::ColourRows() {
-  const int rows = lineGrid->RowCount();
-  rowColours.resize(rows);
-  for (int r = 1; r < rows; ++r) {
-    if (r == 1)
-      rowColours[r] = kWhiteRow;
-    else if (lineGrid->Cell(5, r) == lineGrid->Cell(5, r - 1))
-      rowColours[r] = rowColours[r - 1];
-    else
-      rowColours[r] = rowColours[r - 1] == kWhiteRow ? kSilverRow : kWhiteRow;
-  }
-  lineGrid->SetRowColours(rowColours);
-}
-
-void TMainForm::OnCellEdited(int col, int row, const QString&) {
-  selectedRow = row;
-  selectedColumn = col;
-  editing = true;
-}
-
-// Takes a typed intensity into its line and recalculates. A text that is
-// no number, or a value the recalculation refuses, leaves the line as it
-// was; the cell shows its value again and the status bar says why.
-bool TMainForm::TakeOverEdit() {
-  if (!editing) return true;
-  editing = false;
-  if (selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size()))
-    return true;
-  const size_t line = static_cast<size_t>(selectedRow) - 1;
-  const double before = fSession->Table().lines[line].Int;
-  const QString typed = lineGrid->Cell(selectedColumn, selectedRow);
-  QString refusal;
-  try {
-    const double value = StrToFloat(Std(typed));
-    fSession->SetIntensity(line, value);
-    try {
-      Recalculate();
-    } catch (...) {
-      fSession->SetIntensity(line, before);
-      throw;
-    }
-  } catch (const std::exception& e) {
-    refusal = Qt8(e.what());
-  }
-  const QString inUse =
-      Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
-  if (!refusal.isEmpty()) {
-    lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-    const QString wavelength = lineGrid->Cell(0, selectedRow);
-    ShowStatusMessage(QString("Intensity \"%1\" of the line %2 nm refused: %3 The line keeps %4.")
-                          .arg(typed, wavelength, refusal.trimmed(), inUse));
-    return false;
-  }
-  lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-  fUndo.push_back({line, before, std::nullopt});
-  fUnsavedEdits = true;
-  messageStatus->clear();
-  return true;
+  lineTable->ShowUncertaintyChoice(uncertaintyChoice->ShownChoice());
 }
 
 void TMainForm::UndoEdit() {
-  if (fUndo.empty() || CommandRunning()) return;
-  const LineEdit edit = fUndo.back();
-  fUndo.pop_back();
-  Guard([this, edit] {
-    const int row = static_cast<int>(edit.line) + 1;
-    if (edit.includedBefore) {
-      fSession->SetLineIncluded(edit.line, *edit.includedBefore);
-      lineGrid->SetRowIncluded(row, *edit.includedBefore);
-    } else {
-      fSession->SetIntensity(edit.line, edit.intensityBefore);
-      lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
-                           Qt8(LineTableCells(fSession->Table().lines[edit.line],
-                                              false)[TLineGrid::kIntensityColumn]));
-    }
-    editing = false;
-    fResultsCurrent = false;
-    if (fSession->HasEnoughLines()) Recalculate();
+  if (CommandRunning()) return;
+  lineTable->TakeOverEdit();
+  const std::optional<LineHistory::Step> next = fSession->NextUndo();
+  if (next == LineHistory::Step::Edit) lineTable->UndoEdit();
+  if (next != LineHistory::Step::Replacement) return;
+  Guard([this] {
+    fSession->Undo();
+    ShowRestoredLines();
   });
-  fUnsavedEdits = !fUndo.empty();
 }
 
-void TMainForm::CopyTableSelection() {
-  const QString text = lineGrid->SelectionText();
-  if (!text.isEmpty()) QApplication::clipboard()->setText(text);
-}
-
-// Takes the line into the commands or leaves it out and recalculates; a
-// choice that leaves fewer than two lines, or takes in a line whose
-// intensity is no light, is refused and the box shows the line as it was.
-void TMainForm::OnInclusionToggled(int row, bool included) {
-  if (row < 1 || row > static_cast<int>(fSession->Table().lines.size())) return;
-  const size_t line = static_cast<size_t>(row) - 1;
-  if (CommandRunning()) {
-    lineGrid->SetRowIncluded(row, !included);
+// The lines before a replacement, shown as when they were read (a spectrum
+// with its page); fitted values are not brought back.
+void TMainForm::ShowRestoredLines() {
+  const QString source = Qt8(fSession->LinesSource());
+  const QFileInfo file(source);
+  if (fSession->LinesFromSpectrum()) {
+    fSpectrumFrame.reset();
+    ShowSpectrumRead(source, *fSession->Integration(), fSession->MeasurementLines());
     return;
   }
-  TakeOverEdit();
-  const QString wavelength = lineGrid->Cell(0, row);
-  try {
-    fSession->SetLineIncluded(line, included);
-    if (!fSession->HasEnoughLines()) {
-      fSession->SetLineIncluded(line, !included);
-      throw Error("the branching fractions need at least two included lines.");
-    }
-    Recalculate();
-  } catch (const std::exception& e) {
-    lineGrid->SetRowIncluded(row, !fSession->Table().lines[line].Excluded);
-    ShowStatusMessage(QString("The line %1 nm stays %2: %3")
-                          .arg(wavelength, included ? "excluded" : "included",
-                               Qt8(e.what()).trimmed()));
-    return;
+  ClearUserData();
+  linePages->setTabText(0, file.isFile() || source.isEmpty() ? "Selected lines" : "Simulated lines");
+  ShowLineUncertainties();
+  ShowTitle(source);
+  if (file.isFile()) {
+    fFileName = file.absoluteFilePath();
+    ShowFileList(file.absolutePath(), file.fileName());
+  } else {
+    fileList->setCurrentRow(-1);
   }
-  fUndo.push_back({line, 0, !included});
-  fUnsavedEdits = true;
-  ShowStatusMessage(QString("The line %1 nm is %2 fit, map and Monte Carlo.")
-                        .arg(wavelength, included ? "taken into" : "left out of"));
+  ShowFilePosition();
+  if (fSession->HasEnoughLines()) Recalculate();
+  ShowStatusMessage("The lines shown before were brought back.");
 }
 
-bool TMainForm::CanSelectCell(int, int) { return TakeOverEdit(); }
+void TMainForm::CopyTableSelection() { lineTable->CopySelection(); }
 
-void TMainForm::OnGridLeft() { TakeOverEdit(); }
+bool TMainForm::CanSelectCell(int, int) { return lineTable->TakeOverEdit(); }
 
-void TMainForm::OnEditorClosed() { TakeOverEdit(); }
+void TMainForm::OnGridLeft() { lineTable->TakeOverEdit(); }
 
 void TMainForm::ShowStatusMessage(const QString& text) { messageStatus->setText(text); }
 
@@ -805,25 +700,18 @@ void TMainForm::ShowFractions(int regime) {
   };
   const std::vector<double> shownU = fractionUncertainties(
       regime == 0 ? uncertaintyChoice->ShownChoice() : IntensityUncertainty{});
-  const bool normalised = fResultsCurrent && regime == 0 && fFitUncertainty.Weighted();
-  const std::vector<double> fitU =
-      normalised ? fractionUncertainties(fFitUncertainty) : std::vector<double>();
+  LineTableModel::Shown shown;
+  shown.fractions = true;
+  shown.fitted = fResultsCurrent;
+  shown.measured = regime == 0;
+  shown.choice = uncertaintyChoice->ShownChoice();
+  shown.fitWeighting = fFitUncertainty;
+  lineTable->Show(shown);
   for (int r = 1; r < lineGrid->RowCount(); ++r) {
     CheckIndex(r - 1, table.lines.size());
     const TLineRecord& line = table.lines[r - 1];
-    const LineTableRow cells = LineTableCells(line, true);
-    for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
     const bool fitted = fResultsCurrent && !line.Excluded;
-    lineGrid->SetCell(4, r, fitted ? Qt8(cells[4]) : QString());
-    // How far the fit misses each measured fraction; a line analysis has
-    // no measurement to miss.
     const bool residual = fitted && regime == 0;
-    lineGrid->SetCell(TLineGrid::kResidualColumn, r,
-                      residual ? QString::asprintf("%+.4f", line.G_m - line.G_f) : QString());
-    const bool withU = residual && normalised && fitU[r - 1] > 0;
-    lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, r,
-                      withU ? QString::asprintf("%+.2f", (line.G_m - line.G_f) / fitU[r - 1])
-                            : QString());
     // An excluded line has no fractions to draw.
     if (line.Excluded) continue;
     const int colour = ((line.UpperState % 13) + 13) % 13;
@@ -831,8 +719,6 @@ void TMainForm::ShowFractions(int regime) {
                      fitted ? std::optional<double>(line.G_f) : std::nullopt, BarPalette[colour],
                      residual, shownU[r - 1]);
   }
-  lineGrid->setColumnHidden(TLineGrid::kNormalisedResidualColumn, !normalised);
-  AlignColumns();
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
                                     analysis ? "starting density" : "measured",
@@ -894,22 +780,31 @@ void TMainForm::OnDistributionChosen() {
 // ---- saving and the report ---------------------------------------------------
 
 void TMainForm::SaveTable() {
-  Guard([this] {
-    TakeOverEdit();
-    const QString path = fDialogs.SaveFile(fInitialFolder);
-    if (path.isEmpty()) return;
-    std::vector<LineTableRow> rows;
-    for (int r = 0; r < lineGrid->RowCount(); ++r) {
-      LineTableRow row;
-      for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
-        row[col] = Std(lineGrid->Cell(col, r));
-      rows.push_back(row);
-    }
-    std::vector<bool> excluded;
-    for (const TLineRecord& line : fSession->Table().lines) excluded.push_back(line.Excluded);
-    Session::SaveTable(Std(path), rows, excluded);
-    fUnsavedEdits = false;
-  });
+  Guard([this] { SaveTableToChosenFile(); });
+}
+
+// The cells as the table shows them, with each line's inclusion and
+// uncertainty, so that "Read intensities" takes the lines back.
+bool TMainForm::SaveTableToChosenFile() {
+  lineTable->TakeOverEdit();
+  const QString path = fDialogs.SaveFile(fInitialFolder);
+  if (path.isEmpty()) return false;
+  std::vector<LineTableRow> rows;
+  for (int r = 0; r < lineGrid->RowCount(); ++r) {
+    LineTableRow row;
+    for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+      row[col] = Std(lineGrid->Cell(col, r));
+    rows.push_back(row);
+  }
+  std::vector<bool> excluded;
+  std::vector<double> uncertainties;
+  for (const TLineRecord& line : fSession->Table().lines) {
+    excluded.push_back(line.Excluded);
+    uncertainties.push_back(line.IntSigma);
+  }
+  Session::SaveTable(Std(path), rows, excluded, uncertainties);
+  fSession->MarkLinesSaved();
+  return true;
 }
 
 void TMainForm::SaveReport() {
@@ -992,8 +887,9 @@ void TMainForm::RequireLines(const char* command) const {
 void TMainForm::RunCommand(const QString& name, bool withProgress, std::function<void()> work,
                            std::function<void()> apply) {
   if (CommandRunning()) return;
-  TakeOverEdit();
+  lineTable->TakeOverEdit();
   fStateBefore = fSession->SaveState();
+  lineTable->Model()->Freeze();
   messageStatus->setText(name + "…");
   progressBar->setRange(0, withProgress ? 1 : 0);  // no steps known: a busy bar
   progressBar->setValue(0);
@@ -1007,6 +903,7 @@ void TMainForm::RunCommand(const QString& name, bool withProgress, std::function
     messageStatus->clear();
     if (cancelled || error) fSession->RestoreState(std::move(*fStateBefore));
     fStateBefore.reset();
+    lineTable->Model()->Thaw();
     if (cancelled) {
       ShowStatusMessage(name + " was cancelled; nothing was changed.");
       return;
@@ -1325,12 +1222,13 @@ void TMainForm::RunAnalysis(LineAnalysisRequest request) {
 void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
                                    const LineAnalysisRequest& request) {
   ClearUserData();
-  FillTable();
-  ColourRows();
+  ShowLineUncertainties();
   linePages->setCurrentIndex(0);
   linePages->setTabText(0, "Simulated lines");
   const SimulationParameters& l = request.limits;
-  ShowTitle(Qt8(Format("simulated lines %g-%g nm (line analysis)", l.FromWL, l.ToWL)));
+  const std::string title = Format("simulated lines %g-%g nm (line analysis)", l.FromWL, l.ToWL);
+  fSession->SetLinesSource(title);  // Ctrl+Z after a later read shows it so again
+  ShowTitle(Qt8(title));
   fileList->setCurrentRow(-1);
   ShowFilePosition();
   fLastAnalysis = request;
@@ -1378,6 +1276,8 @@ void TMainForm::ShowPairCurve(double first, double second) {
     fPairInspector->Open();
     return;
   }
+  // The ratio is drawn from a new analysis, which replaces the lines.
+  if (!MayDiscardEdits()) return;
   LineAnalysisRequest request = *fLastAnalysis;
   request.pairX = first;
   request.pairY = second;
