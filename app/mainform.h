@@ -1,7 +1,8 @@
-// The main window: element choice, measurement reading and the file list,
-// the line table with its intensity edits, the result charts and report,
-// and the fit, map and line analysis commands. Every computation goes
-// through the model's shared functions.
+// The main window: element choice, measurement reading and the file list
+// (mainform_reading.cpp), the line table (a view of the session's lines,
+// edited through LineTableController), the result charts and report, and
+// the fit, map and line analysis commands (mainform_commands.cpp). Every
+// computation goes through the model's shared functions.
 #pragma once
 
 #include <QColor>
@@ -192,6 +193,12 @@ class TMainForm : public QMainWindow {
   QTabWidget* linePages = nullptr;
   QTabWidget* chartPages = nullptr;
   QTabWidget* methodPages = nullptr;
+
+  // The chart pages that commands fill and empty.
+  static constexpr int kAnalysisPage = 3;
+  static constexpr int kUncertaintyPage = 4;
+  static constexpr int kSpectrumPage = 5;
+  static constexpr int kSeriesPage = 6;
 
   void BuildLayout();
   void BuildMenus();
