@@ -289,12 +289,8 @@ void TMainForm::OnFileChosen() {
   if (fileList->count() == 0 || !fileList->currentItem()) return;
   if (!MayDiscardEdits()) {
     // The list goes back to the file the table shows.
-    const QFileInfo shown(fFileName);
-    fileList->setCurrentRow(shown.absolutePath() == QFileInfo(fFileListFolder).absoluteFilePath()
-                                ? static_cast<int>(fileList->row(
-                                      fileList->findItems(shown.fileName(), Qt::MatchExactly)
-                                          .value(0)))
-                                : -1);
+    fileList->setCurrentItem(
+        fileList->findItems(QFileInfo(fFileName).fileName(), Qt::MatchExactly).value(0));
     return;
   }
   fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());

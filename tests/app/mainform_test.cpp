@@ -2642,6 +2642,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form.windowTitle(), "Lumora - " + Meas(kSample));
     QCOMPARE(Grid(form)->RowCount(), 28);
     QCOMPARE(form.CurrentSession().Table().lines[1].Int, 777.0);
+    QCOMPARE(NamedWidget<QListWidget>(form, "FileListBox")->currentItem()->text(), kSample);
     QVERIFY(answers.errors.isEmpty());
   }
 
