@@ -103,9 +103,16 @@ TFormDialogs WithStandardDialogs(TFormDialogs d, QWidget* parent) {
     d.ExportOptions = [parent](const ChartExportOptions& shown) {
       return AskChartExportOptions(shown, parent);
     };
-  if (!d.Confirm)
-    d.Confirm = [parent](const QString& question) {
-      return QMessageBox::question(parent, "Lumora", question) == QMessageBox::Yes;
+  if (!d.AskUnsaved)
+    d.AskUnsaved = [parent](const QString& question) {
+      switch (QMessageBox::question(parent, "Lumora", question,
+                                    QMessageBox::Save | QMessageBox::Discard |
+                                        QMessageBox::Cancel,
+                                    QMessageBox::Save)) {
+        case QMessageBox::Save: return UnsavedAnswer::Save;
+        case QMessageBox::Discard: return UnsavedAnswer::Discard;
+        default: return UnsavedAnswer::Cancel;
+      }
     };
   if (!d.ShowError)
     d.ShowError = [parent](const QString& text) { QMessageBox::critical(parent, "Lumora", text); };

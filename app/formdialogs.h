@@ -13,6 +13,9 @@ class QWidget;
 
 namespace lumora {
 
+// The answers to the question about unsaved edits of the line table.
+enum class UnsavedAnswer { Save, Discard, Cancel };
+
 struct TFormDialogs {
   // A file to open (filter "*.txt") starting in folder; empty when cancelled.
   std::function<QString(const QString& folder)> OpenFile;
@@ -37,8 +40,8 @@ struct TFormDialogs {
   std::function<std::optional<QString>(const QString& title, const QString& prompt,
                                        const QString& text)>
       Input;
-  // A yes/no question; true for yes.
-  std::function<bool(const QString& question)> Confirm;
+  // The question whether to drop unsaved edits, offering to save them first.
+  std::function<UnsavedAnswer(const QString& question)> AskUnsaved;
   // The error display of a failed command, and a plain message.
   std::function<void(const QString& text)> ShowError;
   std::function<void(const QString& text)> ShowMessage;

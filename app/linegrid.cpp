@@ -122,8 +122,10 @@ class TLineGridDelegate : public QStyledItemDelegate {
   TLineGrid* fGrid;
 };
 
-TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
-  setSelectionModel(new TLineGridSelection(model(), this));
+TLineGrid::TLineGrid(LineTableModel* model, QWidget* parent)
+    : QTableView(parent), lines_(model) {
+  setModel(model);
+  setSelectionModel(new TLineGridSelection(model, this));
   setItemDelegate(new TLineGridDelegate(this));
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   connect(itemDelegate(), &QAbstractItemDelegate::closeEditor, this,
@@ -143,31 +145,7 @@ TLineGrid::TLineGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) {
       "QHeaderView::section { background-color: #191919; color: #C0C0C0; "
       "border: 0px; border-right: 1px solid #404040; padding-left: 6px; }");
   // The room below the last row takes the theme's base colour.
-  setStyleSheet("QTableWidget { gridline-color: #808080; }");
-  for (int col = 0; col < kColumns; ++col) setHorizontalHeaderItem(col, new QTableWidgetItem);
-  connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
-    if (settingInclusion_ || cell->column() != 0 || !(cell->flags() & Qt::ItemIsUserCheckable))
-      return;
-    const int row = cell->row() + 1;
-    viewport()->update();
-    emit InclusionToggled(row, RowIncluded(row));
-  });
-}
-
-void TLineGrid::SetRowIncluded(int row, bool included) {
-  if (row < 1 || row >= RowCount()) return;
-  QTableWidgetItem* cell = item(row - 1, 0);
-  if (!cell) return;
-  settingInclusion_ = true;
-  cell->setCheckState(included ? Qt::Checked : Qt::Unchecked);
-  settingInclusion_ = false;
-  viewport()->update();
-}
-
-bool TLineGrid::RowIncluded(int row) const {
-  if (row < 1 || row >= RowCount()) return true;
-  const QTableWidgetItem* cell = item(row - 1, 0);
-  return !cell || !(cell->flags() & Qt::ItemIsUserCheckable) || cell->checkState() == Qt::Checked;
+  setStyleSheet("QTableView { gridline-color: #808080; }");
 }
 
 void TLineGrid::keyPressEvent(QKeyEvent* event) {
@@ -187,51 +165,12 @@ void TLineGrid::keyPressEvent(QKeyEvent* event) {
       return;
     }
   }
-  QTableWidget::keyPressEvent(event);
+  QTableView::keyPressEvent(event);
 }
-
-void TLineGrid::SetRowCount(int rows) { setRowCount(std::max(rows, 1) - 1); }
 
 QString TLineGrid::Cell(int col, int row) const {
   if (col < 0 || col >= kColumns || row < 0 || row >= RowCount()) return {};
-  const QTableWidgetItem* cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
-  return cell ? cell->text() : QString();
-}
-
-void TLineGrid::SetCell(int col, int row, const QString& text) {
-  if (col < 0 || col >= kColumns || row < 0 || row >= RowCount()) return;
-  if (row == 0) {
-    horizontalHeaderItem(col)->setText(text);
-    return;
-  }
-  QTableWidgetItem* cell = item(row - 1, col);
-  if (!cell) {
-    cell = new QTableWidgetItem;
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (col == kIntensityColumn) flags |= Qt::ItemIsEditable;
-    settingInclusion_ = true;
-    if (col == 0) {
-      flags |= Qt::ItemIsUserCheckable;
-      cell->setCheckState(Qt::Checked);
-    }
-    cell->setFlags(flags);
-    setItem(row - 1, col, cell);
-    settingInclusion_ = false;
-  }
-  // A text is no click on the check box.
-  settingInclusion_ = true;
-  cell->setText(text);
-  settingInclusion_ = false;
-}
-
-void TLineGrid::SetRowColours(const std::vector<QColor>& colours) {
-  fRowColours = colours;
-  viewport()->update();
-}
-
-QColor TLineGrid::RowColour(int row) const {
-  if (row >= 0 && row < static_cast<int>(fRowColours.size())) return fRowColours[row];
-  return row == 0 ? kHeaderColour : QColor(Qt::white);
+  return row == 0 ? LineTableModel::HeaderText(col) : lines_->Text(row - 1, col);
 }
 
 void TLineGrid::AlignColumns() {
@@ -259,7 +198,7 @@ bool TLineGrid::SelectCell(int col, int row) {
 
 void TLineGrid::TypeText(int col, int row, const QString& text) {
   if (row < 1 || row >= RowCount()) return;
-  SetCell(col, row, text);
+  lines_->SetTyped(row - 1, col, text);
   emit EditTextChanged(col, row, text);
 }
 
@@ -267,9 +206,10 @@ void TLineGrid::TypeText(int col, int row, const QString& text) {
 
 namespace lumora {
 
-void TLineGrid::RevertCell(int col, int row, const QString& text) {
-  SetCell(col, row, text);
+void TLineGrid::RevertCell(int col, int row) {
+  lines_->ClearTyped();
   if (row < 1 || row >= RowCount()) return;
+  const QString text = Cell(col, row);
   // The open editor (if any) is the focused line edit inside the table.
   if (auto* editor = qobject_cast<QLineEdit*>(indexWidget(model()->index(row - 1, col))))
     editor->setText(text);

@@ -1,53 +1,47 @@
-// The line table: a header row and one row per line. Every cell can be
-// selected and copied; only the intensity column can be edited, and the
-// wavelength cell holds the check box that takes the line into the
-// commands or leaves it out (an excluded row is greyed). The owner decides
-// whether the cursor may move (a pending edit must be taken over first).
+// The line table's view: a header row and one row per line of the line
+// table model. Every cell can be selected and copied; only the intensity
+// column can be edited, and the wavelength cell holds the check box that
+// takes the line into the commands or leaves it out (an excluded row is
+// greyed). The owner decides whether the cursor may move (a pending edit
+// must be taken over first).
 #pragma once
 
 #include <QColor>
-#include <QTableWidget>
+#include <QTableView>
 #include <functional>
-#include <vector>
+
+#include "app/line_table_model.h"
 
 namespace lumora {
 
-class TLineGrid : public QTableWidget {
+class TLineGrid : public QTableView {
   Q_OBJECT
 
  public:
-  // The nine columns the saved table holds, then the window's own: the
-  // residual of each line (measured minus fitted fraction), the intensity's
-  // standard uncertainty, the residual in units of the measured fraction's
-  // uncertainty, and a recording's flags and signal-to-noise ratio.
-  static constexpr int kSavedColumns = 9;
-  static constexpr int kIntensityColumn = 1;
-  static constexpr int kResidualColumn = 9;
-  static constexpr int kUncertaintyColumn = 10;
-  static constexpr int kNormalisedResidualColumn = 11;
-  static constexpr int kFlagsColumn = 12;
-  static constexpr int kSignalToNoiseColumn = 13;
-  static constexpr int kColumns = 14;
+  static constexpr int kSavedColumns = LineTableModel::kSavedColumns;
+  static constexpr int kIntensityColumn = LineTableModel::kIntensityColumn;
+  static constexpr int kResidualColumn = LineTableModel::kResidualColumn;
+  static constexpr int kUncertaintyColumn = LineTableModel::kUncertaintyColumn;
+  static constexpr int kNormalisedResidualColumn = LineTableModel::kNormalisedResidualColumn;
+  static constexpr int kFlagsColumn = LineTableModel::kFlagsColumn;
+  static constexpr int kSignalToNoiseColumn = LineTableModel::kSignalToNoiseColumn;
+  static constexpr int kColumns = LineTableModel::kColumns;
 
-  explicit TLineGrid(QWidget* parent);
+  TLineGrid(LineTableModel* model, QWidget* parent);
+
+  LineTableModel* Lines() const { return lines_; }
+  // The cursor's line, from 0 (-1: none).
+  int currentRow() const { return currentIndex().row(); }
 
   // Rows counted with the header as row 0, as the table shows them.
-  int RowCount() const { return rowCount() + 1; }
-  void SetRowCount(int rows);  // at least 1: the header
+  int RowCount() const { return lines_->rowCount() + 1; }
   QString Cell(int col, int row) const;
-  void SetCell(int col, int row, const QString& text);
-
   // Background of each row, header first.
-  void SetRowColours(const std::vector<QColor>& colours);
-  QColor RowColour(int row) const;
+  QColor RowColour(int row) const { return lines_->RowColour(row - 1); }
+  bool RowIncluded(int row) const { return lines_->Included(row - 1); }
 
   // Every column as wide as its widest text and 10 pixels.
   void AlignColumns();
-
-  // The check box of a row: whether its line takes part in the commands.
-  // Setting it does not emit InclusionToggled.
-  void SetRowIncluded(int row, bool included);
-  bool RowIncluded(int row) const;
 
   // Asked before the cursor moves to (col, row); false keeps it where it is.
   std::function<bool(int col, int row)> CanSelectCell;
@@ -56,9 +50,9 @@ class TLineGrid : public QTableWidget {
   bool SelectCell(int col, int row);
   // Types a text into a cell as the editor does.
   void TypeText(int col, int row, const QString& text);
-  // Shows text in a cell and in its editor when one is open, without
-  // counting as typing (a refused edit shows the value in use again).
-  void RevertCell(int col, int row, const QString& text);
+  // Drops the typed text of a cell and shows the value in use, in its
+  // editor too when one is open (a refused edit shows it again).
+  void RevertCell(int col, int row);
 
   // The selected cells as tab-separated lines under their column headers;
   // cells inside the selection's rows and columns that are not selected
@@ -70,8 +64,6 @@ class TLineGrid : public QTableWidget {
   void EditTextChanged(int col, int row, const QString& text);
   // An editor was closed (Enter, Tab, a click elsewhere).
   void EditorClosed();
-  // The user ticked or cleared the check box of a row.
-  void InclusionToggled(int row, bool included);
 
  protected:
   // Typing goes into the current cell, also right after a click that
@@ -85,9 +77,8 @@ class TLineGrid : public QTableWidget {
   friend class TLineGridDelegate;
   friend class TLineGridSelection;
   bool MayMoveTo(const QModelIndex& index) const;
-  bool settingInclusion_ = false;
 
-  std::vector<QColor> fRowColours;
+  LineTableModel* lines_;
 };
 
 }  // namespace lumora

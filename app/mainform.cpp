@@ -1,29 +1,19 @@
 #include "app/mainform.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
 #include <QToolButton>
-#include <QUrl>
 #include <algorithm>
 #include <climits>
 #include <cerrno>
@@ -34,6 +24,7 @@
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
 #include "app/integration_options_dialog.h"
+#include "app/line_table_controller.h"
 #include "app/linegrid.h"
 #include "app/map_panel.h"
 #include "app/maplookup.h"
@@ -70,24 +61,9 @@ const QColor BarPalette[13] = {
 
 namespace {
 
-const QColor kHeaderRow(0x19, 0x19, 0x19);
-const QColor kWhiteRow(0xFF, 0xFF, 0xFF);
-const QColor kSilverRow(0xC0, 0xC0, 0xC0);
 constexpr int kMaxBarMarks = 50;       // bars marked only below this count
 constexpr int kMaxDensityMarks = 20;   // density points marked up to this count
 constexpr int kMaxAnalysisMarks = 20;  // analysis points marked below this count
-
-std::string FileNamePart(const QString& file) { return Std(QFileInfo(file).fileName()); }
-
-constexpr int kUncertaintyPage = 4;
-constexpr int kSpectrumPage = 5;
-constexpr int kSeriesPage = 6;
-
-// The joint confidence regions the map outlines.
-constexpr double kConfidenceLevels[] = {0.68, 0.95};
-
-constexpr int kRecentFiles = 6;
-const char* const kRecentSection = "_Recent";
 
 void FillListing(QListWidget* list, const std::vector<std::string>& lines) {
   list->clear();
@@ -155,9 +131,15 @@ void TMainForm::ConnectHandlers() {
           [this](const QString& message) { ShowStatusMessage(message); });
   connect(clearReportButton, &QToolButton::clicked, this, [this] { ClearReport(); });
   connect(modelPanel, &ModelPanel::DistributionChosen, this, [this] { OnDistributionChosen(); });
-  connect(lineGrid, &TLineGrid::EditTextChanged, this, &TMainForm::OnCellEdited);
-  connect(lineGrid, &TLineGrid::EditorClosed, this, &TMainForm::OnEditorClosed);
-  connect(lineGrid, &TLineGrid::InclusionToggled, this, &TMainForm::OnInclusionToggled);
+  connect(lineTable, &LineTableController::LinesEdited, this, [this] {
+    // Fitted values belong to the intensities they were fitted to.
+    fResultsCurrent = false;
+    if (fSession->HasEnoughLines())
+      ShowFractions(0);
+    else
+      lineTable->Model()->Refresh();
+  });
+  connect(lineTable, &LineTableController::StatusMessage, this, &TMainForm::ShowStatusMessage);
   connect(uncertaintyChoice, &UncertaintyChoice::Changed, this, [this] {
     ShowLineUncertainties();
     if (fSession->HasEnoughLines() && lineGrid->RowCount() > 1) ShowFractions(fShownRegime);
@@ -177,7 +159,6 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::ExportRequested, this,
           [this](int page, const QString& format) { ExportChartAs(page, format); });
   connect(fCharts, &TResultCharts::SaveDataRequested, this, &TMainForm::SaveChartData);
-  lineGrid->CanSelectCell = [this](int col, int row) { return CanSelectCell(col, row); };
   fFocusWatch =
       connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         const auto inGrid = [this](QWidget* w) {
@@ -212,23 +193,12 @@ void TMainForm::FormCreate() {
   linePages->setCurrentIndex(0);
   chartPages->setCurrentIndex(0);
   methodPages->setCurrentIndex(0);
-  chartPages->setTabEnabled(3, false);                 // until a line analysis fills it
+  chartPages->setTabEnabled(kAnalysisPage, false);                 // until a line analysis fills it
   chartPages->setTabEnabled(kUncertaintyPage, false);  // until refits fill it
   chartPages->setTabEnabled(kSpectrumPage, false);     // until a spectrum is read
   Guard([this] { PrepareMapPage(); });
 
-  rowColours = {kHeaderRow, kSilverRow};
-  lineGrid->SetRowCount(1);
-  const LineTableRow header = LineTableHeader();
-  for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
-    lineGrid->SetCell(col, 0, Qt8(header[col]));
-  lineGrid->SetCell(TLineGrid::kResidualColumn, 0, "Residual");
-  lineGrid->SetCell(TLineGrid::kUncertaintyColumn, 0, "u(I)");
-  lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, 0, "Residual/u");
-  lineGrid->SetCell(TLineGrid::kFlagsColumn, 0, "Flags");
-  lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, 0, "S/N");
-  lineGrid->SetRowColours(rowColours);
-  AlignColumns();
+  ShowLineUncertainties();
   if (QDir(fInitialFolder).exists()) ShowFileList(fInitialFolder, QString());
 
   OnElementChosen();
@@ -302,6 +272,12 @@ ElementSource TMainForm::CurrentElementSource() const {
 }
 
 void TMainForm::OnElementChosen() {
+  // The lines of one element mean nothing to another: they go, after asking.
+  if (elementList->currentIndex() != fShownElement && !MayDiscardEdits()) {
+    elementList->setCurrentIndex(fShownElement);
+    return;
+  }
+  fShownElement = elementList->currentIndex();
   Guard([this] { ChangeElementNow(); });
 }
 
@@ -317,288 +293,19 @@ void TMainForm::ChangeElementNow() {
   structureMemo->setPlainText(structure.join('\n'));
 }
 
-// ---- reading measurements and the file list -------------------------------
-
-QString TMainForm::DialogFolder() const {
-  return fFileName.isEmpty() ? fInitialFolder : QFileInfo(fFileName).absolutePath();
-}
-
-void TMainForm::OnRead(QObject* sender) {
-  Guard([this, sender] { ReadIntensities(sender); });
-}
-
-void TMainForm::OpenMeasurement(const QString& path) {
-  if (CommandRunning() || !MayDiscardEdits()) return;
-  fFileName = QFileInfo(path).absoluteFilePath();
-  OnRead(fileList);
-}
-
-void TMainForm::OpenFile(const QString& path) {
-  if (!path.endsWith(".recording.csv", Qt::CaseInsensitive) && !IsSpeFile(Std(path))) {
-    OpenMeasurement(path);
-    return;
-  }
-  if (CommandRunning() || !MayDiscardEdits()) return;
-  const QString file = QFileInfo(path).absoluteFilePath();
-  Guard([this, file] {
-    std::optional<size_t> frame;
-    if (ChooseFrame(file, frame)) StartSpectrumRead(file, LoadSpectrumFields(*fSettings), frame);
-  });
-}
-
-bool TMainForm::MayDiscardEdits() {
-  if (!HasUnsavedEdits()) return true;
-  return fDialogs.Confirm(
-      "The line table has changes (intensities, lines taken in or left out) that were not "
-      "saved. Discard them?");
-}
-
-void TMainForm::ShowTitle(const QString& subject) {
-  setWindowTitle(subject.isEmpty() ? QString("Lumora") : "Lumora - " + subject);
-}
-
-void TMainForm::ReadIntensities(QObject* sender) {
-  // The file the table shows now; a read that fails keeps it.
-  const QString shown = fFileName;
-  if (sender == readButton) {
-    const QString chosen = fDialogs.OpenFile(DialogFolder());
-    if (chosen.isEmpty() || !MayDiscardEdits()) {
-      ShowFilePosition();
-      return;
-    }
-    fFileName = QFileInfo(chosen).absoluteFilePath();
-  }
-  const QFileInfo file(fFileName);
-  // The lines and their fractions first: a file that cannot be read, or
-  // whose lines the model refuses, changes neither the session nor a view.
-  Session::State before = fSession->SaveState();
-  try {
-    // The third column is kept where it is an uncertainty, so that the
-    // user may weight by it without reading the file again.
-    fSession->ReadMeasurement(Std(fFileName), UncertaintyColumn::WherePresent);
-    if (fSession->HasEnoughLines()) fSession->Recalculate();
-  } catch (...) {
-    fSession->RestoreState(std::move(before));
-    fFileName = shown;
-    // The list stands on the file that failed, so that "Next file" goes on
-    // past it.
-    if (file.dir().exists()) ShowFileList(file.absolutePath(), file.fileName());
-    ShowFilePosition();
-    ShowStatusMessage("Nothing was read from " + file.fileName() +
-                      (fSession->Table().lines.empty() ? QString(".")
-                                                       : "; the table keeps the lines shown."));
-    throw;
-  }
-  ClearUserData();
-  linePages->setTabText(0, "Selected lines");
-  FillTable();
-  ColourRows();
-  if (fSession->HasEnoughLines())
-    ShowFractions(0);
-  else
-    ShowStatusMessage(Qt8(Format("%d line read: branching fractions need at least two lines.",
-                                 static_cast<int>(fSession->IncludedLineCount()))));
-  linePages->setCurrentIndex(0);
-  ShowTitle(fFileName);
-  ShowFileList(file.absolutePath(), file.fileName());
-  fSettings->WriteString("_Files", "Measurements", Std(file.absolutePath()));
-  RememberRecentFile(fFileName);
-  ShowFilePosition();
-}
-
-void TMainForm::ReadSpectrum() {
-  Guard([this] { RunSpectrumRead(); });
-}
-
-void TMainForm::RunSpectrumRead() {
-  if (CommandRunning()) return;
-  const QString chosen = fDialogs.OpenSpectrum(DialogFolder());
-  if (chosen.isEmpty()) return;
-  std::optional<size_t> frame;
-  if (!ChooseFrame(chosen, frame)) return;
-  const std::optional<SpectrumFields> fields =
-      fDialogs.SpectrumOptions(LoadSpectrumFields(*fSettings));
-  if (!fields || !MayDiscardEdits()) return;
-  // Kept as typed, so that the dialog offers them again even when refused.
-  SaveSpectrumFields(*fSettings, *fields);
-  StartSpectrumRead(QFileInfo(chosen).absoluteFilePath(), *fields, frame);
-}
-
-bool TMainForm::ChooseFrame(const QString& path, std::optional<size_t>& frame) {
-  frame.reset();
-  if (!IsSpeFile(Std(path))) return true;
-  const SpeFile file(Std(path));
-  if (file.FrameCount() < 2) return true;
-  const int frames = static_cast<int>(std::min<size_t>(file.FrameCount(), INT_MAX));
-  const std::optional<int> chosen = fDialogs.ChooseFrame(path, frames);
-  if (!chosen) return false;
-  frame = static_cast<size_t>(std::clamp(*chosen, 1, frames) - 1);
-  return true;
-}
-
-void TMainForm::StartSpectrumRead(const QString& path, const SpectrumFields& fields,
-                                  std::optional<size_t> frame) {
-  CheckSpectrumNumbers(fields);
-  SpectrumRequest request = SpectrumRequestFromFields(fields, Std(path));
-  request.frame = frame;
-  auto integration = std::make_shared<IntegrationResult>();
-  auto lines = std::make_shared<std::vector<std::string>>();
-  RunCommand(
-      "Reading the spectrum", false,
-      [this, request, integration, lines] {
-        *integration = fSession->ReadSpectrum(request);
-        *lines = fSession->MeasurementLines();
-      },
-      [this, path, integration, lines, frame] {
-        fSpectrumFrame = frame;
-        ShowSpectrumRead(path, *integration, std::move(*lines));
-      });
-}
-
-// The table as "Read intensities" fills it, from the unflagged lines.
-void TMainForm::ShowSpectrumRead(const QString& path, const IntegrationResult& integration,
-                                 std::vector<std::string> measurementLines) {
-  ClearUserData();
-  linePages->setTabText(0, "Selected lines");
-  fSpectrumIntegrals = integration.lines;
-  FillTable();
-  ColourRows();
-  fFileName = path;
-  const int flagged =
-      static_cast<int>(std::count_if(integration.lines.begin(), integration.lines.end(),
-                                     [](const LineIntegral& l) { return l.flags != 0; }));
-  QString summary =
-      Qt8(Format("%d lines integrated, %d flagged; FWHM %.4f nm%s, shift %.4f nm%s.",
-                 static_cast<int>(integration.lines.size()), flagged, integration.fwhm,
-                 integration.fwhmEstimated ? " (estimated)" : "", integration.shift,
-                 integration.noShiftFound ? " (no shift found)" : ""));
-  if (const std::string note = NoiseNote(integration); !note.empty()) summary += Qt8(" " + note);
-  if (fSpectrumFrame) summary = QString("Frame %1: ").arg(*fSpectrumFrame + 1) + summary;
-  if (const std::string exposure = ExposureNote(integration.spectrum.header); !exposure.empty())
-    summary += Qt8(" " + exposure + ".");
-  if (fSession->HasEnoughLines())
-    Recalculate();
-  else
-    summary += Qt8(Format(" %d line read: branching fractions need at least two lines.",
-                          static_cast<int>(fSession->IncludedLineCount())));
-  fSpectrumLines = std::move(measurementLines);
-  fCharts->ShowSpectrum(&integration);
-  chartPages->setTabEnabled(kSpectrumPage, true);
-  chartPages->setCurrentIndex(kSpectrumPage);
-  saveLinesAction->setEnabled(true);
-  linePages->setCurrentIndex(0);
-  ShowTitle(path);
-  fileList->setCurrentRow(-1);
-  ShowFilePosition();
-  ShowStatusMessage(summary);
-}
-
-void TMainForm::ClearSpectrum() {
-  fSpectrumLines.clear();
-  fSpectrumIntegrals.clear();
-  fCharts->ShowSpectrum(nullptr);
-  chartPages->setTabEnabled(kSpectrumPage, false);
-  saveLinesAction->setEnabled(false);
-}
-
-void TMainForm::SaveSpectrumLines() {
-  Guard([this] {
-    if (fSpectrumLines.empty()) throw Error("Read a spectrum first: its lines are what is saved.");
-    const QString path = fDialogs.SaveFile(DialogFolder());
-    if (path.isEmpty()) return;
-    // The lines as Session::SaveMeasurementLines writes them: CR LF ended.
-    Session::SaveReport(Std(path), fSpectrumLines);
-  });
-}
-
-void TMainForm::ShowFileList(const QString& folder, const QString& selectName) {
-  fFileListFolder = folder;
-  fileList->clear();
-  const QStringList names =
-      QDir(folder).entryList({"*.txt"}, QDir::Files, QDir::Name | QDir::IgnoreCase);
-  fileList->addItems(names);
-  fileList->setCurrentRow(selectName.isEmpty() ? -1 : static_cast<int>(names.indexOf(selectName)));
-}
-
-void TMainForm::ShowFilePosition() {
-  const int count = fileList->count();
-  fileStatus->setText(count >= 2 && fileList->currentRow() >= 0
-                          ? Qt8(Format("  File %d/%d in folder", fileList->currentRow() + 1, count))
-                          : QString());
-}
-
-void TMainForm::OnNextFile() {
-  const int count = fileList->count();
-  if (count == 0 || CommandRunning() || !MayDiscardEdits()) return;
-  const int current = fileList->currentRow();
-  fileList->setCurrentRow(current < 0 ? 0 : (current + 1) % count);
-  fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
-  OnRead(nextFileButton);
-}
-
-void TMainForm::OnFileChosen() {
-  if (fileList->count() == 0 || !fileList->currentItem()) return;
-  if (!MayDiscardEdits()) return;
-  fFileName = QDir(fFileListFolder).filePath(fileList->currentItem()->text());
-  OnRead(fileList);
-}
-
-void TMainForm::RememberRecentFile(const QString& path) {
-  QStringList files{path};
-  for (int i = 1; i <= kRecentFiles; ++i) {
-    const QString file = Qt8(fSettings->ReadString(kRecentSection, Format("File%d", i), ""));
-    if (!file.isEmpty() && file != path && files.size() < kRecentFiles) files << file;
-  }
-  // A settings file that cannot be written keeps its list; reading went well.
-  try {
-    for (int i = 0; i < kRecentFiles; ++i)
-      fSettings->WriteString(kRecentSection, Format("File%d", i + 1),
-                             i < files.size() ? Std(files[i]) : std::string());
-  } catch (const std::exception&) {
-  }
-  ShowRecentFiles();
-}
-
-void TMainForm::ShowRecentFiles() {
-  recentMenu->clear();
-  for (int i = 1; i <= kRecentFiles; ++i) {
-    const QString file = Qt8(fSettings->ReadString(kRecentSection, Format("File%d", i), ""));
-    if (file.isEmpty()) continue;
-    recentMenu->addAction(QString("&%1 %2").arg(i).arg(file), this,
-                          [this, file] { OpenMeasurement(file); });
-  }
-  recentMenu->setEnabled(!recentMenu->isEmpty());
-}
-
-void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (!CommandRunning() && !urls.isEmpty() && urls.first().isLocalFile())
-    event->acceptProposedAction();
-}
-
-void TMainForm::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
-  event->acceptProposedAction();
-  OpenFile(urls.first().toLocalFile());
-}
-
 // ---- the line table -------------------------------------------------------
 
 // Every view of the lines and of results computed from them is emptied.
 void TMainForm::ClearUserData() {
-  lineGrid->SetRowCount(1);
-  editing = false;
+  lineTable->ShowNewLines();
   fResultsCurrent = false;
-  fUndo.clear();
-  fUnsavedEdits = false;
   fFitUncertainty = {};
   fLevelUncertainties.clear();
   fCharts->ClearBranchingFractions();
   fCharts->ShowDensities({}, false);
   fCharts->ShowAnalysis({}, false);
   fAnalysisPairs.clear();
-  chartPages->setTabEnabled(3, false);
+  chartPages->setTabEnabled(kAnalysisPage, false);
   ClearUncertainty();
   ClearSpectrum();
   // A page that was just emptied and disabled is no place to stay.
@@ -615,170 +322,53 @@ void TMainForm::ClearUserData() {
   messageStatus->clear();
 }
 
-void TMainForm::AlignColumns() { lineGrid->AlignColumns(); }
-
-void TMainForm::FillTable() {
-  const std::vector<TLineRecord>& lines = fSession->Table().lines;
-  lineGrid->SetRowCount(static_cast<int>(lines.size()) + 1);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const int row = static_cast<int>(i) + 1;
-    const LineTableRow cells = LineTableCells(lines[i], false);
-    for (int col : {0, 1, 5, 6, 7, 8}) lineGrid->SetCell(col, row, Qt8(cells[col]));
-    lineGrid->SetRowIncluded(row, !lines[i].Excluded);
-    // A recording's lines with what the integration found of them.
-    const double wavelength = lines[i].AR.WaveLength;
-    const auto integral = std::find_if(
-        fSpectrumIntegrals.begin(), fSpectrumIntegrals.end(),
-        [wavelength](const LineIntegral& l) { return l.line.WaveLength == wavelength; });
-    const bool fromSpectrum = integral != fSpectrumIntegrals.end();
-    lineGrid->SetCell(TLineGrid::kFlagsColumn, row,
-                      fromSpectrum ? Qt8(LineFlagText(integral->flags)) : QString());
-    lineGrid->SetCell(TLineGrid::kSignalToNoiseColumn, row,
-                      fromSpectrum ? QString::asprintf("%.1f", integral->snr) : QString());
-  }
-  lineGrid->setColumnHidden(TLineGrid::kFlagsColumn, fSpectrumIntegrals.empty());
-  lineGrid->setColumnHidden(TLineGrid::kSignalToNoiseColumn, fSpectrumIntegrals.empty());
-  ShowLineUncertainties();
-}
-
 // Each line's intensity uncertainty as the choice states it.
 void TMainForm::ShowLineUncertainties() {
-  const IntensityUncertainty choice = uncertaintyChoice->ShownChoice();
-  const std::vector<TLineRecord>& lines = fSession->Table().lines;
-  for (size_t i = 0; i < lines.size() && static_cast<int>(i) + 1 < lineGrid->RowCount(); ++i) {
-    const double u = LineIntensityUncertainty(lines[i], choice);
-    lineGrid->SetCell(TLineGrid::kUncertaintyColumn, static_cast<int>(i) + 1,
-                      u > 0 ? QString::number(u, 'g', 4) : QString());
-  }
-  lineGrid->setColumnHidden(TLineGrid::kUncertaintyColumn, !choice.Weighted());
-  AlignColumns();
-}
-
-// Blocks of rows with the same upper energy, white and silver in turn.
-void TMainForm::ColourRows() {
-  const int rows = lineGrid->RowCount();
-  rowColours.resize(rows);
-  for (int r = 1; r < rows; ++r) {
-    if (r == 1)
-      rowColours[r] = kWhiteRow;
-    else if (lineGrid->Cell(5, r) == lineGrid->Cell(5, r - 1))
-      rowColours[r] = rowColours[r - 1];
-    else
-      rowColours[r] = rowColours[r - 1] == kWhiteRow ? kSilverRow : kWhiteRow;
-  }
-  lineGrid->SetRowColours(rowColours);
-}
-
-void TMainForm::OnCellEdited(int col, int row, const QString&) {
-  selectedRow = row;
-  selectedColumn = col;
-  editing = true;
-}
-
-// Takes a typed intensity into its line and recalculates. A text that is
-// no number, or a value the recalculation refuses, leaves the line as it
-// was; the cell shows its value again and the status bar says why.
-bool TMainForm::TakeOverEdit() {
-  if (!editing) return true;
-  editing = false;
-  if (selectedRow < 1 || selectedRow > static_cast<int>(fSession->Table().lines.size()))
-    return true;
-  const size_t line = static_cast<size_t>(selectedRow) - 1;
-  const double before = fSession->Table().lines[line].Int;
-  const QString typed = lineGrid->Cell(selectedColumn, selectedRow);
-  QString refusal;
-  try {
-    const double value = StrToFloat(Std(typed));
-    fSession->SetIntensity(line, value);
-    try {
-      Recalculate();
-    } catch (...) {
-      fSession->SetIntensity(line, before);
-      throw;
-    }
-  } catch (const std::exception& e) {
-    refusal = Qt8(e.what());
-  }
-  const QString inUse =
-      Qt8(LineTableCells(fSession->Table().lines[line], false)[TLineGrid::kIntensityColumn]);
-  if (!refusal.isEmpty()) {
-    lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-    const QString wavelength = lineGrid->Cell(0, selectedRow);
-    ShowStatusMessage(QString("Intensity \"%1\" of the line %2 nm refused: %3 The line keeps %4.")
-                          .arg(typed, wavelength, refusal.trimmed(), inUse));
-    return false;
-  }
-  lineGrid->RevertCell(selectedColumn, selectedRow, inUse);
-  fUndo.push_back({line, before, std::nullopt});
-  fUnsavedEdits = true;
-  messageStatus->clear();
-  return true;
+  lineTable->ShowUncertaintyChoice(uncertaintyChoice->ShownChoice());
 }
 
 void TMainForm::UndoEdit() {
-  if (fUndo.empty() || CommandRunning()) return;
-  const LineEdit edit = fUndo.back();
-  fUndo.pop_back();
-  Guard([this, edit] {
-    const int row = static_cast<int>(edit.line) + 1;
-    if (edit.includedBefore) {
-      fSession->SetLineIncluded(edit.line, *edit.includedBefore);
-      lineGrid->SetRowIncluded(row, *edit.includedBefore);
-    } else {
-      fSession->SetIntensity(edit.line, edit.intensityBefore);
-      lineGrid->RevertCell(TLineGrid::kIntensityColumn, row,
-                           Qt8(LineTableCells(fSession->Table().lines[edit.line],
-                                              false)[TLineGrid::kIntensityColumn]));
-    }
-    editing = false;
-    fResultsCurrent = false;
-    if (fSession->HasEnoughLines()) Recalculate();
+  if (CommandRunning()) return;
+  lineTable->TakeOverEdit();
+  const std::optional<LineHistory::Step> next = fSession->NextUndo();
+  if (next == LineHistory::Step::Edit) lineTable->UndoEdit();
+  if (next != LineHistory::Step::Replacement) return;
+  Guard([this] {
+    fSession->Undo();
+    ShowRestoredLines();
   });
-  fUnsavedEdits = !fUndo.empty();
 }
 
-void TMainForm::CopyTableSelection() {
-  const QString text = lineGrid->SelectionText();
-  if (!text.isEmpty()) QApplication::clipboard()->setText(text);
-}
-
-// Takes the line into the commands or leaves it out and recalculates; a
-// choice that leaves fewer than two lines, or takes in a line whose
-// intensity is no light, is refused and the box shows the line as it was.
-void TMainForm::OnInclusionToggled(int row, bool included) {
-  if (row < 1 || row > static_cast<int>(fSession->Table().lines.size())) return;
-  const size_t line = static_cast<size_t>(row) - 1;
-  if (CommandRunning()) {
-    lineGrid->SetRowIncluded(row, !included);
+// The lines before a replacement, shown as when they were read (a spectrum
+// with its page); fitted values are not brought back.
+void TMainForm::ShowRestoredLines() {
+  const QString source = Qt8(fSession->LinesSource());
+  const QFileInfo file(source);
+  if (fSession->LinesFromSpectrum()) {
+    fSpectrumFrame.reset();
+    ShowSpectrumRead(source, *fSession->Integration(), fSession->MeasurementLines());
     return;
   }
-  TakeOverEdit();
-  const QString wavelength = lineGrid->Cell(0, row);
-  try {
-    fSession->SetLineIncluded(line, included);
-    if (!fSession->HasEnoughLines()) {
-      fSession->SetLineIncluded(line, !included);
-      throw Error("the branching fractions need at least two included lines.");
-    }
-    Recalculate();
-  } catch (const std::exception& e) {
-    lineGrid->SetRowIncluded(row, !fSession->Table().lines[line].Excluded);
-    ShowStatusMessage(QString("The line %1 nm stays %2: %3")
-                          .arg(wavelength, included ? "excluded" : "included",
-                               Qt8(e.what()).trimmed()));
-    return;
+  ClearUserData();
+  linePages->setTabText(0, file.isFile() || source.isEmpty() ? "Selected lines" : "Simulated lines");
+  ShowLineUncertainties();
+  ShowTitle(source);
+  if (file.isFile()) {
+    fFileName = file.absoluteFilePath();
+    ShowFileList(file.absolutePath(), file.fileName());
+  } else {
+    fileList->setCurrentRow(-1);
   }
-  fUndo.push_back({line, 0, !included});
-  fUnsavedEdits = true;
-  ShowStatusMessage(QString("The line %1 nm is %2 fit, map and Monte Carlo.")
-                        .arg(wavelength, included ? "taken into" : "left out of"));
+  ShowFilePosition();
+  if (fSession->HasEnoughLines()) Recalculate();
+  ShowStatusMessage("The lines shown before were brought back.");
 }
 
-bool TMainForm::CanSelectCell(int, int) { return TakeOverEdit(); }
+void TMainForm::CopyTableSelection() { lineTable->CopySelection(); }
 
-void TMainForm::OnGridLeft() { TakeOverEdit(); }
+bool TMainForm::CanSelectCell(int, int) { return lineTable->TakeOverEdit(); }
 
-void TMainForm::OnEditorClosed() { TakeOverEdit(); }
+void TMainForm::OnGridLeft() { lineTable->TakeOverEdit(); }
 
 void TMainForm::ShowStatusMessage(const QString& text) { messageStatus->setText(text); }
 
@@ -805,25 +395,18 @@ void TMainForm::ShowFractions(int regime) {
   };
   const std::vector<double> shownU = fractionUncertainties(
       regime == 0 ? uncertaintyChoice->ShownChoice() : IntensityUncertainty{});
-  const bool normalised = fResultsCurrent && regime == 0 && fFitUncertainty.Weighted();
-  const std::vector<double> fitU =
-      normalised ? fractionUncertainties(fFitUncertainty) : std::vector<double>();
+  LineTableModel::Shown shown;
+  shown.fractions = true;
+  shown.fitted = fResultsCurrent;
+  shown.measured = regime == 0;
+  shown.choice = uncertaintyChoice->ShownChoice();
+  shown.fitWeighting = fFitUncertainty;
+  lineTable->Show(shown);
   for (int r = 1; r < lineGrid->RowCount(); ++r) {
     CheckIndex(r - 1, table.lines.size());
     const TLineRecord& line = table.lines[r - 1];
-    const LineTableRow cells = LineTableCells(line, true);
-    for (int col : {2, 3}) lineGrid->SetCell(col, r, Qt8(cells[col]));
     const bool fitted = fResultsCurrent && !line.Excluded;
-    lineGrid->SetCell(4, r, fitted ? Qt8(cells[4]) : QString());
-    // How far the fit misses each measured fraction; a line analysis has
-    // no measurement to miss.
     const bool residual = fitted && regime == 0;
-    lineGrid->SetCell(TLineGrid::kResidualColumn, r,
-                      residual ? QString::asprintf("%+.4f", line.G_m - line.G_f) : QString());
-    const bool withU = residual && normalised && fitU[r - 1] > 0;
-    lineGrid->SetCell(TLineGrid::kNormalisedResidualColumn, r,
-                      withU ? QString::asprintf("%+.2f", (line.G_m - line.G_f) / fitU[r - 1])
-                            : QString());
     // An excluded line has no fractions to draw.
     if (line.Excluded) continue;
     const int colour = ((line.UpperState % 13) + 13) % 13;
@@ -831,8 +414,6 @@ void TMainForm::ShowFractions(int regime) {
                      fitted ? std::optional<double>(line.G_f) : std::nullopt, BarPalette[colour],
                      residual, shownU[r - 1]);
   }
-  lineGrid->setColumnHidden(TLineGrid::kNormalisedResidualColumn, !normalised);
-  AlignColumns();
   const bool analysis = regime == 1;
   fCharts->FinishBranchingFractions(lineGrid->RowCount() - 1 < kMaxBarMarks,
                                     analysis ? "starting density" : "measured",
@@ -857,7 +438,7 @@ void TMainForm::ShowFractions(int regime) {
   if (analysis)
     for (const TAnalysisRecord& a : fAnalysisOutput)
       pairs.push_back({a.SR, std::min(a.wli, a.wlj), Qt8(Format("%.4f/%.4f", a.wli, a.wlj))});
-  chartPages->setTabEnabled(3, analysis);
+  chartPages->setTabEnabled(kAnalysisPage, analysis);
   fCharts->ShowAnalysis(pairs, pairs.size() < kMaxAnalysisMarks);
 }
 
@@ -894,22 +475,31 @@ void TMainForm::OnDistributionChosen() {
 // ---- saving and the report ---------------------------------------------------
 
 void TMainForm::SaveTable() {
-  Guard([this] {
-    TakeOverEdit();
-    const QString path = fDialogs.SaveFile(fInitialFolder);
-    if (path.isEmpty()) return;
-    std::vector<LineTableRow> rows;
-    for (int r = 0; r < lineGrid->RowCount(); ++r) {
-      LineTableRow row;
-      for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
-        row[col] = Std(lineGrid->Cell(col, r));
-      rows.push_back(row);
-    }
-    std::vector<bool> excluded;
-    for (const TLineRecord& line : fSession->Table().lines) excluded.push_back(line.Excluded);
-    Session::SaveTable(Std(path), rows, excluded);
-    fUnsavedEdits = false;
-  });
+  Guard([this] { SaveTableToChosenFile(); });
+}
+
+// The cells as the table shows them, with each line's inclusion and
+// uncertainty, so that "Read intensities" takes the lines back.
+bool TMainForm::SaveTableToChosenFile() {
+  lineTable->TakeOverEdit();
+  const QString path = fDialogs.SaveFile(fInitialFolder);
+  if (path.isEmpty()) return false;
+  std::vector<LineTableRow> rows;
+  for (int r = 0; r < lineGrid->RowCount(); ++r) {
+    LineTableRow row;
+    for (int col = 0; col < TLineGrid::kSavedColumns; ++col)
+      row[col] = Std(lineGrid->Cell(col, r));
+    rows.push_back(row);
+  }
+  std::vector<bool> excluded;
+  std::vector<double> uncertainties;
+  for (const TLineRecord& line : fSession->Table().lines) {
+    excluded.push_back(line.Excluded);
+    uncertainties.push_back(line.IntSigma);
+  }
+  Session::SaveTable(Std(path), rows, excluded, uncertainties);
+  fSession->MarkLinesSaved();
+  return true;
 }
 
 void TMainForm::SaveReport() {
@@ -967,423 +557,5 @@ void TMainForm::SaveChartData(int page) {
     Session::SaveReport(Std(path), lines);
   });
 }
-
-// ---- running the commands -------------------------------------------------------
-
-bool TMainForm::CommandRunning() const { return fRunner->Running(); }
-
-void TMainForm::CancelCommand() { fRunner->Cancel(); }
-
-void TMainForm::RequireLines(const char* command) const {
-  const size_t lines = fSession->Table().lines.size();
-  if (!fSession->HasEnoughLines()) {
-    if (fSession->IncludedLineCount() < lines)
-      throw Error(Format("%s needs at least two included lines; %d of the table's %d are "
-                         "included. Tick the lines to take into it.",
-                         command, static_cast<int>(fSession->IncludedLineCount()),
-                         static_cast<int>(lines)));
-    throw Error(
-        Format("%s needs at least two lines; the table holds %d. Read a measurement "
-               "with two or more lines first.",
-               command, static_cast<int>(lines)));
-  }
-}
-
-void TMainForm::RunCommand(const QString& name, bool withProgress, std::function<void()> work,
-                           std::function<void()> apply) {
-  if (CommandRunning()) return;
-  TakeOverEdit();
-  fStateBefore = fSession->SaveState();
-  messageStatus->setText(name + "…");
-  progressBar->setRange(0, withProgress ? 1 : 0);  // no steps known: a busy bar
-  progressBar->setValue(0);
-  progressBar->show();
-  cancelButton->show();
-  QApplication::setOverrideCursor(Qt::BusyCursor);
-  fRunner->Start(std::move(work), [this, name, apply](std::exception_ptr error, bool cancelled) {
-    QApplication::restoreOverrideCursor();
-    progressBar->hide();
-    cancelButton->hide();
-    messageStatus->clear();
-    if (cancelled || error) fSession->RestoreState(std::move(*fStateBefore));
-    fStateBefore.reset();
-    if (cancelled) {
-      ShowStatusMessage(name + " was cancelled; nothing was changed.");
-      return;
-    }
-    if (error) {
-      Guard([error] { std::rethrow_exception(error); });
-      return;
-    }
-    Guard(apply);
-  });
-}
-
-void TMainForm::SetCommandInputsEnabled(bool enabled) {
-  const std::initializer_list<QWidget*> inputs = {
-      elementList, readButton, readSpectrumButton, nextFileButton, analyzeButton,
-      lineGrid,    fileList,   methodPages,        modelPanel,     fPairInspector->showButton};
-  for (QWidget* w : inputs) w->setEnabled(enabled);
-  for (QAction* a : {readAction, readSpectrumAction, nextFileAction, fitAction, fitAllAction,
-                     mapAction, analysisAction, undoAction})
-    a->setEnabled(enabled);
-  recentMenu->setEnabled(enabled && !recentMenu->isEmpty());
-  cancelAction->setEnabled(!enabled);
-}
-
-// ---- fit and map -------------------------------------------------------------
-
-void TMainForm::Fit() {
-  Guard([this] { RunFit(); });
-}
-
-void TMainForm::RunFit() {
-  RequireLines("A fit");
-  const WindowFields f = CurrentFields();
-  // The fit clears the map page; map fields that are no numbers leave it
-  // empty rather than stop a fit that does not use them.
-  auto cleared = std::make_shared<ResidualGrid>();
-  try {
-    *cleared = ZeroGrid(StrToInt(f.TemperaturePoints), StrToInt(f.DensityPoints));
-  } catch (const std::exception&) {
-    cleared->clear();
-  }
-  FitRequest request = fitPanel->Request(f, ElementMass());
-  request.report.dataFileName = FileNamePart(fFileName);
-  std::optional<MonteCarloRequest> refits;
-  request.uncertainty = uncertaintyChoice->Choice();
-  if (const std::optional<MonteCarloSettings> settings = fitPanel->MonteCarlo()) {
-    // Without a chosen uncertainty the noise states it: it weights the fit
-    // and the refits, as lumora-cli fit --noise does.
-    if (!request.uncertainty.Weighted() && settings->noise > 0)
-      request.uncertainty = {UncertaintySource::Relative, settings->noise};
-    refits = MonteCarloRequestFor(request, *settings);
-  }
-  // Cancel stops the fit at its next iteration.
-  request.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
-  auto result = std::make_shared<FitResult>();
-  auto levelUncertainties = std::make_shared<std::vector<double>>();
-  auto spread = std::make_shared<MonteCarloResult>();
-  if (refits)
-    refits->progress = [runner = fRunner](int done, int total) {
-      runner->ReportProgress(done, total);
-    };
-  RunCommand(
-      refits ? "Fit with Monte Carlo refits" : "Fit", refits.has_value(),
-      [this, request, result, refits, spread, levelUncertainties]() mutable {
-        *result = fSession->Fit(request);
-        *levelUncertainties = Log10LevelDensityUncertainties(fSession->Table(), *result);
-        if (!refits) return;
-        fRunner->StopIfCancelled();
-        *spread = fSession->MonteCarlo(*refits, *result);
-      },
-      [this, result, cleared, refits, spread, levelUncertainties,
-       weighting = request.uncertainty] {
-        // A fit starts the residual map again: no map is shown.
-        fMapGrid = std::move(*cleared);
-        fMapRange = MapRange{};
-        fCharts->ClearMap();
-        AppendReport(result->report);
-        // A weighted fit's chi-square follows its results line; unweighted
-        // fits keep the report a table of results lines.
-        if (result->weighted && !result->resultsLine.line.empty())
-          AppendReport(FitUncertaintyLines(*result));
-        fResultsCurrent = true;
-        fFitUncertainty = result->weighted ? weighting : IntensityUncertainty{};
-        fLevelUncertainties = std::move(*levelUncertainties);
-        ShowFractions(0);
-        if (refits)
-          ShowMonteCarlo(*spread, *refits);
-        else
-          ClearUncertainty();
-      });
-}
-
-// ---- fitting a folder ------------------------------------------------------
-
-void TMainForm::FitAllFiles() {
-  Guard([this] { RunFitAll(); });
-}
-
-std::vector<std::string> TMainForm::SeriesFiles(bool recordings) const {
-  const QString folder = fFileName.isEmpty() ? fFileListFolder : QFileInfo(fFileName).absolutePath();
-  if (folder.isEmpty() || !QDir(folder).exists())
-    throw Error("Read a measurement or a spectrum first: the files of its folder are fitted.");
-  // A camera file of several frames is a series of its own.
-  if (recordings && IsSpeFile(Std(fFileName)) && SpeFile(Std(fFileName)).FrameCount() > 1)
-    return {Std(fFileName)};
-  QString pattern = "*.txt";
-  if (recordings) {
-    const QString name = QFileInfo(fFileName).fileName();
-    pattern = name.endsWith(".recording.csv", Qt::CaseInsensitive)
-                  ? "*.recording.csv"
-                  : "*." + QFileInfo(fFileName).suffix();
-  }
-  std::vector<std::string> files;
-  for (const QString& name :
-       QDir(folder).entryList({pattern}, QDir::Files, QDir::Name | QDir::IgnoreCase))
-    files.push_back(Std(QDir(folder).filePath(name)));
-  if (files.empty())
-    throw Error(Std("The folder " + folder + " holds no " +
-                    (recordings ? "recordings (" + pattern + ")" : QString("measurements (*.txt)")) +
-                    " to fit."));
-  return files;
-}
-
-void TMainForm::RunFitAll() {
-  if (CommandRunning()) return;
-  const bool recordings = !fSpectrumLines.empty();
-  SeriesRequest request;
-  request.files = SeriesFiles(recordings);
-  request.element = CurrentElementSource();
-  request.fit = fitPanel->Request(CurrentFields(), ElementMass());
-  request.fit.uncertainty = uncertaintyChoice->Choice();
-  if (recordings) request.spectrum = SpectrumRequestFromFields(LoadSpectrumFields(*fSettings), "");
-  // Camera files count as their frames.
-  auto frames = std::make_shared<std::vector<RecordingFrame>>(SeriesOverFrames(request));
-  // The panel's pattern is checked before any work.
-  request.pattern = seriesPanel->Pattern();
-  request.axis = seriesPanel->Axis();
-  // Cancel stops the series at its next file or fit iteration.
-  request.fit.beforeIteration = [runner = fRunner](int) { runner->StopIfCancelled(); };
-  request.progress = [runner = fRunner](size_t done, size_t total) {
-    runner->ReportProgress(static_cast<int>(done), static_cast<int>(total));
-  };
-  auto table = std::make_shared<SeriesTable>();
-  RunCommand(
-      "Fitting all files", true,
-      [request, table, frames] {
-        *table = FitSeries(request);
-        PlaceFrameRows(*table, *frames, request);
-      },
-      // The second parameter as its check box names it, without "Fit ".
-      [this, table, recordings, frames,
-       second = Qt8(WindowFieldCaption(CurrentFields(), &WindowFields::FitTemperature))
-                    .remove(QRegularExpression("^Fit "))] {
-        const auto failed = std::count_if(table->rows.begin(), table->rows.end(),
-                                          [](const SeriesRow& r) { return !r.fitted; });
-        const auto notOk = std::count_if(table->rows.begin(), table->rows.end(),
-                                         [](const SeriesRow& r) { return r.fitted && !r.ok; });
-        fSeriesOfRecordings = recordings;
-        fSeriesFrames = *frames;
-        seriesPanel->ShowSeries(std::move(*table), second);
-        chartPages->setCurrentIndex(kSeriesPage);
-        ShowStatusMessage(Qt8(Format("%d files fitted: %d failed, %d ended \"not OK\".",
-                                     static_cast<int>(seriesPanel->Table().rows.size()),
-                                     static_cast<int>(failed), static_cast<int>(notOk))));
-      });
-}
-
-void TMainForm::OpenSeriesFile(const QString& path) {
-  if (!fSeriesOfRecordings) {
-    OpenMeasurement(path);
-    return;
-  }
-  if (CommandRunning() || !MayDiscardEdits()) return;
-  // A point of a camera file's series is one of its frames.
-  for (const RecordingFrame& frame : fSeriesFrames)
-    if (frame.name == Std(path) && frame.frame) {
-      Guard([this, frame] {
-        StartSpectrumRead(Qt8(frame.path), LoadSpectrumFields(*fSettings), frame.frame);
-      });
-      return;
-    }
-  Guard([this, path] { StartSpectrumRead(path, LoadSpectrumFields(*fSettings)); });
-}
-
-void TMainForm::SaveSeries() {
-  Guard([this] {
-    if (seriesPanel->Empty()) throw Error("Fit all files first: their series is what is saved.");
-    const QString path = fDialogs.ExportFile(DialogFolder(), "CSV table (*.csv)");
-    if (path.isEmpty()) return;
-    SaveSeriesCsv(Std(path), seriesPanel->Table().rows);
-  });
-}
-
-void TMainForm::ShowMonteCarlo(const MonteCarloResult& result, const MonteCarloRequest& request) {
-  AppendReport(MonteCarloReport(result, request));
-  TResultCharts::RefitSamples refits;
-  refits.log10N1 = result.log10N1Samples;
-  refits.log10N1Percentiles = {result.log10N1.p2_5, result.log10N1.p50, result.log10N1.p97_5};
-  if (result.second) {
-    refits.second = result.secondSamples;
-    refits.secondPercentiles = {result.second->p2_5, result.second->p50, result.second->p97_5};
-    refits.secondAxis = SecondParameterAxis(request.fit.target.start.distribution);
-  }
-  refits.failed = result.failed;
-  refits.failureNote = RefitFailureNote(result, request.fit.solver.iterationLimit);
-  fCharts->ShowRefits(refits);
-  const bool shown = !result.log10N1Samples.empty();
-  chartPages->setTabEnabled(kUncertaintyPage, shown);
-  if (shown) chartPages->setCurrentIndex(kUncertaintyPage);
-}
-
-void TMainForm::ClearUncertainty() {
-  fCharts->ShowRefits({});
-  chartPages->setTabEnabled(kUncertaintyPage, false);
-}
-
-void TMainForm::CreateMap() {
-  Guard([this] { RunMap(); });
-}
-
-void TMainForm::RunMap() {
-  RequireLines("A map");
-  const WindowFields f = CurrentFields();
-  MapRequest request = mapPanel->Request(f, ElementMass());
-  request.dataFileName = FileNamePart(fFileName);
-  // The same weights as the fit: the map then holds the fractions' chi-square.
-  request.uncertainty = uncertaintyChoice->Choice();
-  request.progress = [runner = fRunner](int done, int total) {
-    runner->ReportProgress(done, total);
-  };
-  const bool save = mapPanel->SaveRequested();
-  const std::string header = MapFileHeader(f);
-  const QString file = fFileName;
-  auto result = std::make_shared<MapResult>();
-  auto regions = std::make_shared<std::vector<ConfidenceRegion>>();
-  RunCommand(
-      "Map", true,
-      [this, request, result, regions] {
-        *result = fSession->Map(request);
-        // Two parameters need three lines or more for a region.
-        const int lines = static_cast<int>(fSession->IncludedLineCount());
-        if (lines > kConfidenceParameters)
-          for (double level : kConfidenceLevels)
-            regions->push_back(fSession->Confidence(*result, level));
-      },
-      [this, result, regions, save, header, file] {
-        fMapGrid = std::move(result->grid);
-        fMapRange = result->range;
-        fMapDistribution = result->atMinimum.distribution;
-        AppendReport(result->report);
-        AppendReport(MapUncertaintyLines(*result));
-        fCharts->ShowMap(fMapRange, fMapGrid, result->minimum, result->maximum,
-                         MapSecondAxisTitle(fMapDistribution));
-        fCharts->ShowContours(*regions);
-        fResultsCurrent = true;
-        fFitUncertainty = {};
-        fLevelUncertainties.clear();
-        ShowFractions(0);
-        chartPages->setCurrentIndex(1);
-        if (save && !fMapGrid.empty()) {
-          // Without a measurement file there is no folder the map belongs to.
-          if (file.isEmpty())
-            throw Error("The map was not saved: no measurement file has been read.");
-          const QString saved = Qt8(Session::SaveMap(Std(file), header, fMapGrid));
-          ShowStatusMessage("Map saved to " + QDir::toNativeSeparators(saved) + ".");
-        }
-      });
-}
-
-double TMainForm::MapValueAt(double x, double y) const {
-  return lumora::MapValueAt(fMapRange, fMapGrid, x, y);
-}
-
-void TMainForm::OnPointerOverMap(double x, double y) {
-  QString text = MapReadout(fMapDistribution, x, y);
-  if (const std::optional<GridCell> cell = NearestGridCell(fMapRange, fMapGrid, x, y))
-    text += Qt8(Format("  -  RSS %.4e", fMapGrid[cell->row][cell->column]));
-  pointerStatus->setText(text);
-}
-
-// ---- line analysis -------------------------------------------------------------
-
-void TMainForm::AnalyzeLines() {
-  Guard([this] { RunLineAnalysis(); });
-}
-
-void TMainForm::RunLineAnalysis() {
-  if (CommandRunning()) return;
-  const std::optional<QString> entered = fDialogs.Input(
-      "Input simulation parameters", "from WL/nm, to WL/nm, min A/s-1, max E/eV, N range factor",
-      Qt8(fAnalysisParameters));
-  if (!entered) return;  // cancelled: nothing changes
-  LineAnalysisRequest request;
-  request.limits = ParseSimulationParameters(Std(*entered));
-  const WindowFields f = CurrentFields();
-  request.start =
-      AnalysisStartFromFields(f.FitDensity, f.FitTemperature, f.Tn, f.Path, ElementMass());
-  // The element's own pair when its section names one.
-  if (const auto pair = ElementAnalysisPair(*fSettings, ElementName()))
-    std::tie(request.pairX, request.pairY) = *pair;
-  if (!MayDiscardEdits()) return;
-  fAnalysisParameters = Std(*entered);
-  RunAnalysis(request);
-}
-
-void TMainForm::RunAnalysis(LineAnalysisRequest request) {
-  auto result = std::make_shared<LineAnalysisResult>();
-  request.progress = [runner = fRunner](int done, int total) {
-    runner->ReportProgress(done, total);
-  };
-  RunCommand(
-      "Line analysis", true, [this, request, result] { *result = fSession->AnalyzeLines(request); },
-      [this, request, result] { ShowAnalysisResult(*result, request); });
-}
-
-void TMainForm::ShowAnalysisResult(const LineAnalysisResult& result,
-                                   const LineAnalysisRequest& request) {
-  ClearUserData();
-  FillTable();
-  ColourRows();
-  linePages->setCurrentIndex(0);
-  linePages->setTabText(0, "Simulated lines");
-  const SimulationParameters& l = request.limits;
-  ShowTitle(Qt8(Format("simulated lines %g-%g nm (line analysis)", l.FromWL, l.ToWL)));
-  fileList->setCurrentRow(-1);
-  ShowFilePosition();
-  fLastAnalysis = request;
-
-  fAnalysisOutput = result.Output;
-  fResultsCurrent = true;
-  fFitUncertainty = {};
-  fLevelUncertainties.clear();
-  ShowFractions(1);
-  for (const TAnalysisRecord& a : fAnalysisOutput) fAnalysisPairs.push_back({a.wli, a.wlj});
-  fAnalysisOutput.clear();
-  chartPages->setCurrentIndex(3);
-
-  std::vector<double> wavelengths;
-  for (const TLineRecord& line : fSession->Table().lines) wavelengths.push_back(line.AR.WaveLength);
-  std::sort(wavelengths.begin(), wavelengths.end());
-  wavelengths.erase(std::unique(wavelengths.begin(), wavelengths.end()), wavelengths.end());
-  fPairInspector->SetLines(wavelengths, request.pairX, request.pairY);
-
-  const TRCurve& curve = result.Curve;
-  const QString pair = Qt8(Format("%.4f/%.4f", request.pairX, request.pairY));
-  if (curve.size() >= 2 && !curve[0].empty()) {
-    fPairInspector->ShowCurve(result.RelativeDensity, curve[1], "R(N/N0) for line ratio " + pair,
-                              static_cast<double>(request.start.log10N1));
-  } else {
-    const QString why =
-        "The pair " + pair +
-        " nm is not among the analysed lines: choose a pair in the pair "
-        "inspector (Run > Pair inspector) or click a point of the \"Analysis\" chart.";
-    fPairInspector->ShowNoCurve(why);
-    AppendReport({Std(why)});
-  }
-}
-
-void TMainForm::ShowPairInspector() {
-  if (fPairInspector->hintLabel->text().isEmpty() && !fLastAnalysis)
-    fPairInspector->ShowNoCurve("Run a line analysis first; its lines are offered here.");
-  fPairInspector->Open();
-}
-
-void TMainForm::ShowPairCurve(double first, double second) {
-  if (!fLastAnalysis || CommandRunning()) return;
-  if (first == second) {
-    fPairInspector->ShowNoCurve("Choose two different lines.");
-    fPairInspector->Open();
-    return;
-  }
-  LineAnalysisRequest request = *fLastAnalysis;
-  request.pairX = first;
-  request.pairY = second;
-  RunAnalysis(request);
-}
-
-void TMainForm::OnAnalysisLegendClicked() { fCharts->ToggleAnalysisMarks(); }
 
 }  // namespace lumora

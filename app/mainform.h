@@ -1,7 +1,8 @@
-// The main window: element choice, measurement reading and the file list,
-// the line table with its intensity edits, the result charts and report,
-// and the fit, map and line analysis commands. Every computation goes
-// through the model's shared functions.
+// The main window: element choice, measurement reading and the file list
+// (mainform_reading.cpp), the line table (a view of the session's lines,
+// edited through LineTableController), the result charts and report, and
+// the fit, map and line analysis commands (mainform_commands.cpp). Every
+// computation goes through the model's shared functions.
 #pragma once
 
 #include <QColor>
@@ -40,6 +41,7 @@ class FitPanel;
 class MapPanel;
 class ModelPanel;
 class SeriesPanel;
+class LineTableController;
 class TLineGrid;
 class TPairInspectorForm;
 class TResultCharts;
@@ -78,10 +80,10 @@ class TMainForm : public QMainWindow {
   void SaveSpectrumLines();
   void OnNextFile();
   void OnFileChosen();
+  // Takes a pending intensity edit over before the cursor moves; false
+  // when it was refused.
   bool CanSelectCell(int col, int row);
-  void OnCellEdited(int col, int row, const QString& text);
-  // A row's check box: its line joins the commands or leaves them.
-  void OnInclusionToggled(int row, bool included);
+  // The focus left the table: a pending intensity edit is taken over.
   void OnGridLeft();
   void OnDistributionChosen();
   void SaveTable();
@@ -111,6 +113,8 @@ class TMainForm : public QMainWindow {
   // The data of the chart of page index as a CSV file the dialog names.
   void SaveChartData(int page);
   void CopyTableSelection();
+  // Takes back the latest edit of the lines, or the latest replacement of
+  // the measurement (a file read, a line analysis, a ratio shown).
   void UndoEdit();
   void CancelCommand();
 
@@ -118,7 +122,7 @@ class TMainForm : public QMainWindow {
   bool CommandRunning() const;
   // Intensity edits and lines taken in or left out since the table was
   // last read or saved.
-  bool HasUnsavedEdits() const { return !fUndo.empty() && fUnsavedEdits; }
+  bool HasUnsavedEdits() const { return fSession->HasUnsavedEdits(); }
 
   // The window's fields as the commands read them.
   WindowFields CurrentFields() const;
@@ -151,6 +155,7 @@ class TMainForm : public QMainWindow {
   QPushButton* saveTableButton = nullptr;
   QPushButton* analyzeButton = nullptr;
   UncertaintyChoice* uncertaintyChoice = nullptr;
+  LineTableController* lineTable = nullptr;
   TLineGrid* lineGrid = nullptr;
   QListWidget* linesList = nullptr;
   QListWidget* levelsList = nullptr;
@@ -188,6 +193,12 @@ class TMainForm : public QMainWindow {
   QTabWidget* linePages = nullptr;
   QTabWidget* chartPages = nullptr;
   QTabWidget* methodPages = nullptr;
+
+  // The chart pages that commands fill and empty.
+  static constexpr int kAnalysisPage = 3;
+  static constexpr int kUncertaintyPage = 4;
+  static constexpr int kSpectrumPage = 5;
+  static constexpr int kSeriesPage = 6;
 
   void BuildLayout();
   void BuildMenus();
@@ -232,7 +243,13 @@ class TMainForm : public QMainWindow {
   void RequireLines(const char* command) const;
   void ShowStatusMessage(const QString& text);
   void ShowTitle(const QString& subject);
+  // Before the lines are replaced: true when there are no unsaved edits,
+  // or the user saved them or chose to drop them.
   bool MayDiscardEdits();
+  // "Save table" after its dialog; false when cancelled.
+  bool SaveTableToChosenFile();
+  // The lines an undo brought back, shown as they were read.
+  void ShowRestoredLines();
   void RememberRecentFile(const QString& path);
   void ShowRecentFiles();
   void ShowShortcuts();
@@ -240,13 +257,8 @@ class TMainForm : public QMainWindow {
 
   void Recalculate();
   void ShowFractions(int regime = 0);
-  void AlignColumns();
   void ClearUserData();
-  void FillTable();
   void ShowLineUncertainties();
-  void ColourRows();
-  bool TakeOverEdit();
-  void OnEditorClosed();
   void ShowFileList(const QString& folder, const QString& selectName);
   void ShowFilePosition();
   void AppendReport(const std::vector<std::string>& lines);
@@ -266,10 +278,7 @@ class TMainForm : public QMainWindow {
   QString fInitialFolder;   // the open-file dialog's initial folder
   QString fFileName;        // the measurement file last chosen
   QString fFileListFolder;  // the folder the file list shows
-  std::vector<QColor> rowColours;
-  int selectedRow = 0;
-  int selectedColumn = 0;
-  bool editing = false;
+  int fShownElement = -1;   // the element list's entry loaded last
   MapRange fMapRange;
   Distribution fMapDistribution = Distribution::Boltzmann;  // of the map shown
   ResidualGrid fMapGrid;
@@ -282,22 +291,11 @@ class TMainForm : public QMainWindow {
   // The fitted values of the lines and levels belong to the lines shown
   // (a fit, map or analysis ran on them since they were read or edited).
   bool fResultsCurrent = false;
-  // The user's changes to the lines, latest last: an intensity with its
-  // value before, or a line taken in or left out.
-  struct LineEdit {
-    size_t line = 0;
-    double intensityBefore = 0;
-    std::optional<bool> includedBefore;  // set: the edit took the line in or out
-  };
-  std::vector<LineEdit> fUndo;
   // The intensities' uncertainties the fitted values shown were weighted
   // by (none: unweighted, or no fit).
   IntensityUncertainty fFitUncertainty;
   std::vector<double> fLevelUncertainties;  // u(log10 N) of each level, of the fit shown
   int fShownRegime = 0;  // what the fractions shown are: 0 measured, 1 a line analysis
-  // The lines of the spectrum shown, for their flags and signal-to-noise.
-  std::vector<LineIntegral> fSpectrumIntegrals;
-  bool fUnsavedEdits = false;
   std::optional<LineAnalysisRequest> fLastAnalysis;
   ChartExportOptions fExportOptions;  // of the last chart export
   // The measurement lines of the spectrum shown; kept here, as the session

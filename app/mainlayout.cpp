@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/fit_panel.h"
+#include "app/line_table_controller.h"
 #include "app/linegrid.h"
 #include "app/mainform.h"
 #include "app/map_panel.h"
@@ -73,7 +74,8 @@ void TMainForm::BuildLayout() {
   auto* upper = Named(new QSplitter(Qt::Horizontal, central), "UpperSplitter");
   upper->setChildrenCollapsible(false);
   linePages = Pages(upper, "LinePages");
-  lineGrid = Named(new TLineGrid(linePages), "StringGrid1");
+  lineTable = new LineTableController(*fSession, linePages);
+  lineGrid = lineTable->Grid();
   linePages->addTab(lineGrid, "Selected lines");
   linesList = Listing(linePages, "LinesBox");
   linePages->addTab(linesList, "Database lines");
@@ -130,6 +132,7 @@ void TMainForm::BuildLayout() {
   // Lower part: the report, the method pages and the groups.
   auto* lower = new QHBoxLayout;
   reportMemo = Named(new QPlainTextEdit(central), "ReportsMemo");
+  reportMemo->setReadOnly(true);  // the commands write it; Clear empties it
   reportMemo->setFont(FixedPitch());
   reportMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   reportMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -246,11 +249,11 @@ void TMainForm::BuildMenus() {
                       [this] { UndoEdit(); });
   copyAction = action(edit, "&Copy table cells", "CopyAction", QKeySequence::Copy,
                       [this] { CopyTableSelection(); });
-  // In the fields and the report the keys keep their own meaning.
-  for (QAction* a : {undoAction, copyAction}) {
-    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    lineGrid->addAction(a);
-  }
+  // Ctrl+Z takes back a replaced measurement wherever the focus is; the
+  // fields keep their own undo, as they take the key first. Ctrl+C copies
+  // the table's cells only from the table.
+  copyAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  lineGrid->addAction(copyAction);
 
   QMenu* run = menuBar()->addMenu("&Run");
   fitAction = action(run, "&Fit", "FitAction", QKeySequence(Qt::Key_F5), [this] { Fit(); });

@@ -9,6 +9,7 @@
 #include "base/format.h"
 #include "base/numparse.h"
 #include "base/text_reader.h"
+#include "model/table_text.h"
 
 namespace lumora {
 
@@ -56,8 +57,7 @@ class FieldReader {
   // end.
   std::vector<std::string> ReadLineTokens() {
     const int lineNumber = in_.LineNumber();
-    const std::string line = in_.ReadText(static_cast<size_t>(-1));
-    in_.SkipLine();
+    const std::string line = ReadLine();
     // A NUL is the mark of a file cut short by a crash, not a separator.
     if (line.find('\0') != std::string::npos)
       throw InOutError(Format("Line %d of %s holds a NUL byte; the file is damaged.", lineNumber,
@@ -72,6 +72,15 @@ class FieldReader {
     }
     return tokens;
   }
+
+  // The rest of the line as it stands; moves past its line end.
+  std::string ReadLine() {
+    std::string line = in_.ReadText(static_cast<size_t>(-1));
+    in_.SkipLine();
+    return line;
+  }
+
+  int Peek() { return in_.Peek(); }
 
   // 1-based number of the line the reader stands in.
   int LineNumber() const { return in_.LineNumber(); }
@@ -89,6 +98,7 @@ struct MeasuredLine {
   double intensity = 0;
   double uncertainty = 0;
   int lineNumber = 0;  // 0: the blank tail of the file
+  bool excluded = false;
 };
 
 // The intensity's standard uncertainty in the third column, when the
@@ -145,6 +155,67 @@ MeasuredLine ReadMeasuredLine(FieldReader& in, UncertaintyColumn column) {
     else if (column == UncertaintyColumn::WherePresent)
       uncertainty = UncertaintyWherePresent(numbers);
     return {wavelength, intensity, uncertainty, lineNumber};
+  }
+  return {};
+}
+
+// The columns of a table "Save table" wrote, found by their header cells
+// in its first line, which "#" leads (LineTableFileText).
+struct SavedTableColumns {
+  size_t wavelength = 0, intensity = 0;
+  std::optional<size_t> uncertainty, included;
+};
+
+std::vector<std::string> TabCells(const std::string& line) {
+  std::vector<std::string> cells(1);
+  for (char c : line) {
+    if (c == '\t')
+      cells.emplace_back();
+    else if (c != '\r')
+      cells.back() += c;
+  }
+  return cells;
+}
+
+std::optional<SavedTableColumns> ReadSavedTableHeader(FieldReader& in) {
+  if (in.Peek() != '#') return std::nullopt;
+  const int lineNumber = in.LineNumber();
+  const std::vector<std::string> cells = TabCells(in.ReadLine());
+  const auto column = [&cells](const char* name) -> std::optional<size_t> {
+    for (size_t c = 1; c < cells.size(); ++c)
+      if (cells[c] == name) return c;
+    return std::nullopt;
+  };
+  const auto wavelength = column(LineTableHeader()[0].c_str());
+  const auto intensity = column(LineTableHeader()[1].c_str());
+  if (!wavelength || !intensity)
+    throw InOutError(Format("Line %d of %s is a comment without the columns \"Wavelength\" and "
+                            "\"Intensity\" of a saved line table.",
+                            lineNumber, in.FileName()),
+                     106);
+  return SavedTableColumns{*wavelength, *intensity, column(kUncertaintyHeader),
+                           column(kIncludedHeader)};
+}
+
+// The next row of a saved table: its cells by the header's columns.
+MeasuredLine ReadSavedTableLine(FieldReader& in, const SavedTableColumns& columns,
+                                UncertaintyColumn uncertainty) {
+  while (!in.Eof()) {
+    const int lineNumber = in.LineNumber();
+    const std::vector<std::string> cells = TabCells(in.ReadLine());
+    if (cells.size() == 1 && cells[0].find_first_not_of(' ') == std::string::npos) continue;
+    const auto cell = [&cells](std::optional<size_t> c) {
+      return c && *c < cells.size() ? cells[*c] : std::string();
+    };
+    MeasuredLine line;
+    line.lineNumber = lineNumber;
+    line.wavelength = in.ParseNumber(cell(columns.wavelength), lineNumber);
+    line.intensity = in.ParseNumber(cell(columns.intensity), lineNumber);
+    if (const std::string u = cell(columns.uncertainty);
+        !u.empty() && uncertainty != UncertaintyColumn::Ignored)
+      line.uncertainty = in.ParseNumber(u, lineNumber);
+    line.excluded = cell(columns.included) == "no";
+    return line;
   }
   return {};
 }
@@ -365,9 +436,11 @@ void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::s
                        const MessageSink& messages, UncertaintyColumn column) {
   table.lines.clear();
   FieldReader in(fileName);
+  const std::optional<SavedTableColumns> saved = ReadSavedTableHeader(in);
   while (!in.Eof()) {
-    const auto [wavelength, intensity, uncertainty, lineNumber] =
-        ReadMeasuredLine(in, column);
+    const MeasuredLine measured =
+        saved ? ReadSavedTableLine(in, *saved, column) : ReadMeasuredLine(in, column);
+    const auto [wavelength, intensity, uncertainty, lineNumber, excluded] = measured;
     TLineRecord line;
     std::string message;
     if (!FindMeasuredLine(lineBase, wavelength, intensity, line, message)) {
@@ -384,6 +457,7 @@ void ImportIntensities(LineTable& table, const TTextBase* lineBase, const std::s
       break;
     }
     line.IntSigma = uncertainty;
+    line.Excluded = excluded;
     table.lines.push_back(line);
     TieLineToLevels(table.levels, table.lines.back());
   }

@@ -138,6 +138,9 @@ void Session::LoadElement(const ElementSource& source) {
     table_.lines.clear();
     table_.levels = element_.levels;
     integration_.reset();
+    history_.Clear();
+    linesSource_.clear();
+    linesFromSpectrum_ = false;
     element_.lineBase = OpenLineBase(folder, source.linesSetting);
   } catch (const InOutError& e) {
     throw FileError(e.what());
@@ -155,7 +158,41 @@ std::vector<std::string> Session::ListStructure() const {
   return ListLevelLineStructure(element_.levels, element_.lineBase.get());
 }
 
+void Session::RecordReplacement(std::string source, bool fromSpectrum) {
+  std::optional<LineHistory::Lines> before;
+  if (!table_.lines.empty())
+    before = LineHistory::Lines{table_, integration_, linesSource_, linesFromSpectrum_};
+  history_.RecordReplacement(std::move(before));
+  linesSource_ = std::move(source);
+  linesFromSpectrum_ = fromSpectrum;
+}
+
+void Session::EditIntensity(size_t line, double value) {
+  const LineTable before = table_;
+  SetIntensity(line, value);
+  history_.RecordEdit(before);
+}
+
+void Session::EditLineIncluded(size_t line, bool included) {
+  const LineTable before = table_;
+  SetLineIncluded(line, included);
+  history_.RecordEdit(before);
+}
+
+LineHistory::Step Session::Undo() {
+  auto [step, before] = history_.Pop();
+  table_ = std::move(before.table);
+  if (step == LineHistory::Step::Replacement) {
+    integration_ = std::move(before.integration);
+    linesSource_ = std::move(before.source);
+    linesFromSpectrum_ = before.fromSpectrum;
+  }
+  model_.ClearCache();
+  return step;
+}
+
 void Session::ReadMeasurement(const std::string& path, UncertaintyColumn column) {
+  RecordReplacement(path);
   ImportIntensities(table_, element_.lineBase.get(), path, options_.messages, column);
   // Only a file that was read replaces the spectrum the lines came from.
   integration_.reset();
@@ -172,6 +209,7 @@ void Session::SetMeasuredLines(const std::vector<double>& wavelengths,
       throw Error(message);
     TieLineToLevels(table_.levels, lines[k]);
   }
+  RecordReplacement({});
   table_.lines = std::move(lines);
 }
 
@@ -183,7 +221,9 @@ const IntegrationResult& Session::ReadSpectrum(const SpectrumRequest& request) {
   if (!request.responseFile.empty())
     input.response = ReadSpectrumFile(request.responseFile, SpectrumKind::Curve);
   input.lines = AtomRecords(element_.lineBase.get());
-  integration_ = IntegrateLines(input, request.options);
+  IntegrationResult integrated = IntegrateLines(input, request.options);
+  RecordReplacement(request.spectrumFile, true);
+  integration_ = std::move(integrated);
   ImportIntegratedLines(table_, *integration_);
   return *integration_;
 }
@@ -285,6 +325,7 @@ MapResult Session::Map(const MapRequest& request) {
 LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,
                                          const std::function<void()>& linesReplaced) {
   request.Validate();
+  RecordReplacement({});
   return RunLineAnalysis(model_, element_.lineBase.get(), request, linesReplaced);
 }
 
@@ -369,8 +410,9 @@ std::optional<RegionOptimum> Session::OptimumNear(const MapResult& map) const {
 }
 
 void Session::SaveTable(const std::string& path, const std::vector<LineTableRow>& rows,
-                        const std::vector<bool>& excluded) {
-  WriteTextFile(path, LineTableText(rows, excluded));
+                        const std::vector<bool>& excluded,
+                        const std::vector<double>& uncertainties) {
+  WriteTextFile(path, LineTableFileText(rows, excluded, uncertainties));
 }
 
 void Session::SaveReport(const std::string& path, const std::vector<std::string>& lines) {

@@ -13,6 +13,7 @@
 #include "model/element_data.h"
 #include "model/fit.h"
 #include "model/integration_report.h"
+#include "model/line_history.h"
 #include "model/line_integration.h"
 #include "model/line_pair_analysis.h"
 #include "model/monte_carlo.h"
@@ -118,6 +119,29 @@ class Session {
   // Error and leaves it excluded. Does not recalculate.
   void SetLineIncluded(size_t line, bool included);
   size_t IncludedLineCount() const;
+  // ---- edits that Undo takes back
+  // SetIntensity and SetLineIncluded, each remembered on the undo stack; a
+  // refused edit changes nothing and is not remembered.
+  void EditIntensity(size_t line, double value);
+  void EditLineIncluded(size_t line, bool included);
+  // What Undo would take back next: an edit, or a replacement of the lines
+  // (ReadMeasurement, SetMeasuredLines, ReadSpectrum, AnalyzeLines, each
+  // over lines that were there). An element change empties the stack.
+  std::optional<LineHistory::Step> NextUndo() const { return history_.Next(); }
+  // Puts the lines back as they were before the latest step; after a
+  // replacement also the spectrum and source they came with. Does not
+  // recalculate. Raises Error when there is nothing to undo.
+  LineHistory::Step Undo();
+  // Edits since the lines were read, replaced or marked saved.
+  bool HasUnsavedEdits() const { return history_.Unsaved(); }
+  void MarkLinesSaved() { history_.MarkSaved(); }
+  // Where the lines came from: the measurement or spectrum file read, or a
+  // front end's name for lines it made (empty until then).
+  const std::string& LinesSource() const { return linesSource_; }
+  void SetLinesSource(std::string source) { linesSource_ = std::move(source); }
+  // The lines are those of the spectrum Integration() holds.
+  bool LinesFromSpectrum() const { return linesFromSpectrum_ && integration_.has_value(); }
+
   // Empties the lines, so that a failed read leaves none behind.
   void ClearLines() { table_.lines.clear(); }
   const LineTable& Table() const { return table_; }
@@ -149,9 +173,11 @@ class Session {
   // Writes the log of the last fit that kept it, atomically; Error when
   // there is none.
   void SaveFitLog(const std::string& path) const;
-  // `excluded`: one flag per line row, as LineTableText takes them.
+  // The table as ReadMeasurement reads it back (LineTableFileText):
+  // `excluded` and `uncertainties` hold one value per line row.
   static void SaveTable(const std::string& path, const std::vector<LineTableRow>& rows,
-                        const std::vector<bool>& excluded = {});
+                        const std::vector<bool>& excluded = {},
+                        const std::vector<double>& uncertainties = {});
   static void SaveIntegrationReport(const std::string& path,
                                     const std::vector<IntegrationReportRow>& rows);
   // The measurement lines of the last spectrum, CR LF ended ("Save lines").
@@ -168,14 +194,25 @@ class Session {
   // The lines, levels and results-line count as a command found them; a
   // front end puts them back when it cancels the command or the command
   // fails, so that neither changes anything.
+  // The undo stack, the spectrum and the source go with them.
   struct State {
     LineTable table;
     int resultsLineCount = 0;
+    LineHistory history;
+    std::optional<IntegrationResult> integration;
+    std::string linesSource;
+    bool linesFromSpectrum = false;
   };
-  State SaveState() const { return {table_, resultsLineCount_}; }
+  State SaveState() const {
+    return {table_, resultsLineCount_, history_, integration_, linesSource_, linesFromSpectrum_};
+  }
   void RestoreState(State state) {
     table_ = std::move(state.table);
     resultsLineCount_ = state.resultsLineCount;
+    history_ = std::move(state.history);
+    integration_ = std::move(state.integration);
+    linesSource_ = std::move(state.linesSource);
+    linesFromSpectrum_ = state.linesFromSpectrum;
     model_.ClearCache();
   }
 
@@ -191,10 +228,16 @@ class Session {
   int resultsLineCount_ = 0;
   std::string keptLog_;  // the last log a fit kept, removed with the next
   std::string keptLogText_;  // and its text
+  LineHistory history_;
+  std::string linesSource_;
+  bool linesFromSpectrum_ = false;
 
   class ExcludedLinesAside;
   LineTable IncludedLines() const;
   void RemoveKeptLog();
+  // Before the lines are replaced: the undo stack keeps them, and they
+  // come from `source` (a spectrum's when `fromSpectrum`).
+  void RecordReplacement(std::string source, bool fromSpectrum = false);
   std::optional<RegionOptimum> OptimumNear(const MapResult& map) const;
 };
 

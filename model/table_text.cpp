@@ -1,6 +1,7 @@
 #include "model/table_text.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "base/format.h"
 
@@ -60,11 +61,25 @@ std::vector<LineTableRow> LineTableRows(const std::vector<TLineRecord>& lines, b
   return rows;
 }
 
-std::string LineTableText(const std::vector<LineTableRow>& rows,
-                          const std::vector<bool>& excluded) {
+namespace {
+
+// The shortest text that reads back as the same double.
+std::string ShortestText(double value) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::string(buffer, end);
+}
+
+// The rows, each cell led by a tab, with the inclusion and uncertainty
+// columns where a line needs them; `header` leads the header row.
+std::string TabLedText(const std::vector<LineTableRow>& rows, const std::vector<bool>& excluded,
+                       const std::vector<double>& uncertainties, const std::string& header) {
   const bool withInclusion = std::find(excluded.begin(), excluded.end(), true) != excluded.end();
+  const bool withUncertainty = std::any_of(uncertainties.begin(), uncertainties.end(),
+                                           [](double u) { return u > 0; });
   std::string text;
   for (size_t r = 0; r < rows.size(); ++r) {
+    if (r == 0) text += header;
     for (const std::string& cell : rows[r]) {
       text += '\t';
       text += cell;
@@ -72,13 +87,33 @@ std::string LineTableText(const std::vector<LineTableRow>& rows,
     if (withInclusion) {
       text += '\t';
       if (r == 0)
-        text += "Included";
+        text += kIncludedHeader;
       else
         text += r - 1 < excluded.size() && excluded[r - 1] ? "no" : "yes";
+    }
+    if (withUncertainty) {
+      text += '\t';
+      if (r == 0)
+        text += kUncertaintyHeader;
+      else if (r - 1 < uncertainties.size() && uncertainties[r - 1] > 0)
+        text += ShortestText(uncertainties[r - 1]);
     }
     text += "\r\n";
   }
   return text;
+}
+
+}  // namespace
+
+std::string LineTableText(const std::vector<LineTableRow>& rows,
+                          const std::vector<bool>& excluded) {
+  return TabLedText(rows, excluded, {}, "");
+}
+
+std::string LineTableFileText(const std::vector<LineTableRow>& rows,
+                              const std::vector<bool>& excluded,
+                              const std::vector<double>& uncertainties) {
+  return TabLedText(rows, excluded, uncertainties, "#");
 }
 
 }  // namespace lumora

@@ -32,4 +32,19 @@ void StateTexts(const TRecord& r, std::string& upper, std::string& lower);
 std::string LineTableText(const std::vector<LineTableRow>& rows,
                           const std::vector<bool>& excluded = {});
 
+// The table as "Save table" writes it for ReadMeasurement to read back:
+// LineTableText with the header row led by "#" (a comment to other tools,
+// whose data rows start with the wavelength and the intensity) and, when a
+// line has one, a last column "u(I)" with each intensity's standard
+// uncertainty (empty for none). `excluded` and `uncertainties` hold one
+// value per row after the header.
+std::string LineTableFileText(const std::vector<LineTableRow>& rows,
+                              const std::vector<bool>& excluded = {},
+                              const std::vector<double>& uncertainties = {});
+
+// The header cell that marks the saved table's uncertainty column, and its
+// inclusion column.
+inline constexpr const char* kUncertaintyHeader = "u(I)";
+inline constexpr const char* kIncludedHeader = "Included";
+
 }  // namespace lumora

@@ -79,7 +79,8 @@ struct Answers {
   QString exportFile;
   QString input;
   bool cancelInput = false;
-  bool discard = true;  // the answer to "discard the edits?"
+  bool discard = true;  // the answer to "discard the edits?": Discard, or Cancel
+  bool saveEdits = false;  // answer Save instead (the save dialog answers saveFile)
   QStringList errors;
   QStringList messages;
   QStringList inputTexts;  // the text the input box showed
@@ -120,9 +121,10 @@ struct Answers {
       if (cancelInput) return std::nullopt;
       return input;
     };
-    d.Confirm = [this](const QString& question) {
+    d.AskUnsaved = [this](const QString& question) {
       questions << question;
-      return discard;
+      if (saveEdits) return lumora::UnsavedAnswer::Save;
+      return discard ? lumora::UnsavedAnswer::Discard : lumora::UnsavedAnswer::Cancel;
     };
     d.ShowError = [this](const QString& text) { errors << text; };
     d.ShowMessage = [this](const QString& text) { messages << text; };
@@ -1631,7 +1633,7 @@ class MainFormTest : public QObject {
     Click(NamedWidget<QPushButton>(*form, "Button1"));
     const QList<QByteArray> lines = ReadAll(answers.saveFile).split('\n');
     QCOMPARE(lines.size(), 20);  // header, 18 lines, and the empty end
-    QCOMPARE(lines[0], QByteArray("\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
+    QCOMPARE(lines[0], QByteArray("#\tWavelength\tIntensity\tBF free\tBF meas\tBF fit\tUpper energy"
                                   "\tUpper state\tLower energy\tLower state\r"));
     for (int i = 1; i <= 18; ++i) {
       QVERIFY(lines[i].startsWith('\t'));
@@ -2604,6 +2606,244 @@ class MainFormTest : public QObject {
     Click(NamedWidget<QPushButton>(*form, "Button1"));
     Click(NamedWidget<QPushButton>(*form, "NextBtn"));
     QCOMPARE(answers.questions.size(), 2);
+  }
+
+  // The table row (header row 0) of a wavelength, 0 when it is not shown.
+  static int RowOf(TLineGrid* grid, const QString& wavelength) {
+    for (int r = 1; r < grid->RowCount(); ++r)
+      if (grid->Cell(0, r) == wavelength) return r;
+    return 0;
+  }
+  // A click on a file of the folder's list, as the user reads it.
+  static void ClickFile(TMainForm& form, const QString& name) {
+    auto* list = NamedWidget<QListWidget>(form, "FileListBox");
+    const QList<QListWidgetItem*> items = list->findItems(name, Qt::MatchExactly);
+    QVERIFY(!items.isEmpty());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(items.first()).center());
+  }
+  // Chooses a pair of one upper level in the open inspector.
+  static void ChooseInspectorPair(TMainForm& form) {
+    lumora::TPairInspectorForm* inspector = form.PairInspector();
+    const auto& lines = form.CurrentSession().Table().lines;
+    for (size_t i = 0; i < lines.size(); ++i)
+      for (size_t j = i + 1; j < lines.size(); ++j)
+        if (lines[i].UpperState == lines[j].UpperState) {
+          const int a = inspector->firstLineBox->findData(lines[i].AR.WaveLength);
+          const int b = inspector->secondLineBox->findData(lines[j].AR.WaveLength);
+          if (a < 0 || b < 0) continue;
+          inspector->firstLineBox->setCurrentIndex(a);
+          inspector->secondLineBox->setCurrentIndex(b);
+          return;
+        }
+    QFAIL("no pair of one upper level among the analysed lines");
+  }
+
+  // Show ratio runs a new analysis over the lines: with an edit not saved
+  // it asks first, and Ctrl+Z brings the edited measurement back.
+  void showRatioAsksAndCtrlZBringsTheMeasurementBack() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    ClickFile(*form, kSample);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    TLineGrid* grid = Grid(*form);
+    const int row = RowOf(grid, "727.2936");
+    QVERIFY(row > 0);
+    TypeIntoCell(grid, row, "1234");
+    QCOMPARE(form->CurrentSession().Table().lines[row - 1].Int, 1234.0);
+    NamedWidget<QAction>(*form, "PairInspectorAction")->trigger();
+    ChooseInspectorPair(*form);
+    answers.discard = false;
+    Click(form->PairInspector()->showButton);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.questions.size(), 1);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(form->CurrentSession().Table().lines[row - 1].Int, 1234.0);
+
+    answers.discard = true;
+    Click(form->PairInspector()->showButton);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.questions.size(), 2);
+    QVERIFY2(form->windowTitle().startsWith("Lumora - simulated lines"),
+             qPrintable(form->windowTitle()));
+    form->PairInspector()->close();
+    ActivateWindow(*form);
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(grid->Cell(1, row), QString("1234"));
+    QCOMPARE(form->CurrentSession().Table().lines[row - 1].Int, 1234.0);
+    QVERIFY(!grid->Cell(3, row).isEmpty());  // its fractions recalculated
+    QVERIFY(form->HasUnsavedEdits());
+    // The edit itself is the next step back.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(grid->Cell(1, row), QString("776.28492"));
+    QVERIFY(!form->HasUnsavedEdits());
+  }
+
+  // Every action that replaces the measurement asks before an edit not
+  // saved is dropped; Cancel keeps the lines and the edit as they are.
+  void replacingTheMeasurementAsksFirst_data() {
+    QTest::addColumn<QString>("action");
+    for (const char* action :
+         {"Read intensities", "file list", "Next file", "Line analysis", "element list"})
+      QTest::newRow(action) << QString(action);
+  }
+  void replacingTheMeasurementAsksFirst() {
+    QFETCH(QString, action);
+    CopySample(kStrongSample);
+    WriteIni(ArgonIni("[Neon]\r\nLevels=Ne_I_levels.txt\r\nLines=Ne, I\r\nm=20.18\r\n"));
+    QFile::copy(kSourceDir + "/data/measurements/" + kSample, Meas(kSample));
+    Answers answers;
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
+    ActivateWindow(form);
+    Read(form, answers, kSample);
+    TypeIntoCell(Grid(form), 2, "777");
+    answers.discard = false;
+    answers.input = "600, 1000, 1e3, 100, 50";
+    answers.openFile = Meas(kStrongSample);
+    if (action == "Read intensities") Click(NamedWidget<QPushButton>(form, "ReadBtn"));
+    if (action == "file list") ClickFile(form, kStrongSample);
+    if (action == "Next file") Click(NamedWidget<QPushButton>(form, "NextBtn"));
+    if (action == "Line analysis") Click(NamedWidget<QPushButton>(form, "AnalyzeBtn"));
+    if (action == "element list") {
+      auto* elements = NamedWidget<QComboBox>(form, "ElementListBox");
+      elements->setFocus();
+      QTest::keyClick(elements, Qt::Key_Down);
+      QCOMPARE(elements->currentText(), QString("Argon"));  // it shows what is loaded
+    }
+    QVERIFY(Finished(form));
+    QCOMPARE(answers.questions.size(), 1);
+    QVERIFY(answers.questions[0].endsWith("Discard them?"));
+    QCOMPARE(form.windowTitle(), "Lumora - " + Meas(kSample));
+    QCOMPARE(Grid(form)->RowCount(), 28);
+    QCOMPARE(form.CurrentSession().Table().lines[1].Int, 777.0);
+    QCOMPARE(NamedWidget<QListWidget>(form, "FileListBox")->currentItem()->text(), kSample);
+    QVERIFY(answers.errors.isEmpty());
+  }
+
+  // Save in the question writes the table first and goes on; the saved
+  // table reads back as the lines it was saved from: the same intensities,
+  // the same lines left out, the same uncertainties.
+  void savedTableReadsBackAsTheLines() {
+    QByteArray text;
+    for (const QByteArray& line : ReadAll(kSourceDir + "/data/measurements/" + kSample).split('\n'))
+      if (!line.trimmed().isEmpty()) text += line.trimmed() + "\t" + QByteArray::number(line.size()) + "\n";
+    WriteFile(Meas("with_u.txt"), text);
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = ArgonForm(answers);
+    ActivateWindow(*form);
+    Read(*form, answers, "with_u.txt");
+    TLineGrid* grid = Grid(*form);
+    TypeIntoCell(grid, 3, "1234.5");
+    ClickCheckBox(grid, 2);
+    const std::vector<lumora::TLineRecord> edited = form->CurrentSession().Table().lines;
+    QVERIFY(edited[1].Excluded);
+    QVERIFY(edited[4].IntSigma > 0);
+
+    answers.saveEdits = true;
+    answers.saveFile = Meas("saved.txt");
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));  // asks, saves, reads the next file
+    QCOMPARE(answers.questions.size(), 1);
+    QVERIFY(ReadAll(answers.saveFile).startsWith("#\tWavelength\tIntensity\t"));
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
+
+    Read(*form, answers, "saved.txt");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const std::vector<lumora::TLineRecord>& read = form->CurrentSession().Table().lines;
+    QCOMPARE(read.size(), edited.size());
+    for (size_t k = 0; k < read.size(); ++k) {
+      QCOMPARE(read[k].AR.WaveLength, edited[k].AR.WaveLength);
+      QCOMPARE(read[k].Int, edited[k].Int);
+      QCOMPARE(read[k].Excluded, edited[k].Excluded);
+      QCOMPARE(read[k].IntSigma, edited[k].IntSigma);
+    }
+    QVERIFY(!grid->RowIncluded(2));
+    QCOMPARE(grid->Cell(1, 3), QString("1234.5"));
+    // Save without a file chosen goes nowhere: the question keeps the lines.
+    TypeIntoCell(grid, 3, "99");
+    answers.saveFile.clear();
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
+    QCOMPARE(answers.questions.size(), 2);
+    QCOMPARE(form->CurrentSession().Table().lines[2].Int, 99.0);
+  }
+
+  // The table is a view of the session: an edit through its model goes
+  // into the session's lines, and Ctrl+Z takes it back there.
+  void tableModelEditsTheSession() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    TLineGrid* grid = Grid(*form);
+    QAbstractItemModel* model = grid->model();
+    QVERIFY(model->setData(model->index(1, TLineGrid::kIntensityColumn), "3000", Qt::EditRole));
+    QVERIFY(form->CanSelectCell(0, 1));  // the cursor moves on: the edit is taken over
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 3000.0);
+    QVERIFY(model->setData(model->index(4, 0), Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(form->CurrentSession().Table().lines[4].Excluded);
+    QCOMPARE(model->data(model->index(4, 0), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    // A refused value leaves the session and the cell as they were.
+    QVERIFY(model->setData(model->index(2, TLineGrid::kIntensityColumn), "-1", Qt::EditRole));
+    QVERIFY(!form->CanSelectCell(0, 1));
+    QCOMPARE(form->CurrentSession().Table().lines[2].Int, 2700.4396);
+    QCOMPARE(model->data(model->index(2, 1), Qt::DisplayRole).toString(), QString("2700.4396"));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!form->CurrentSession().Table().lines[4].Excluded);
+    QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(form->CurrentSession().Table().lines[1].Int, 2485.0748);
+    QCOMPARE(grid->Cell(1, 2), QString("2485.0748"));
+  }
+
+  // The report is written by the commands: typing into it changes nothing.
+  void reportCannotBeTypedInto() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    FitNow(*form);
+    auto* report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo");
+    const QString written = report->toPlainText();
+    QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::keyClicks(report, "typed");
+    QTest::keyClick(report, Qt::Key_Backspace);
+    QTest::keyClick(report, Qt::Key_Return);
+    QCOMPARE(report->toPlainText(), written);
+  }
+
+  // A fit of at most 0 iterations is refused with the field named.
+  void maxIterationZeroIsRefused() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    auto* field = NamedWidget<QLineEdit>(*form, "MaxIterEdit");
+    Click(NamedWidget<QPushButton>(*form, "FitBtn"));  // shows the page of the field
+    QVERIFY(Finished(*form));
+    const QString report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText();
+    field->selectAll();
+    QTest::keyClicks(field, "0");
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    QVERIFY(Finished(*form));
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains("Max iteration number must be at least 1"),
+             qPrintable(answers.errors[0]));
+    QCOMPARE(NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText(), report);
+  }
+
+  // Past the last file "Next file" starts the list again and says so.
+  void nextFileSaysWhenItStartsAgain() {
+    CopySample(kStrongSample);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);  // the second of two
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
+    QCOMPARE(form->windowTitle(), "Lumora - " + Meas(kStrongSample));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusMessage")->text(),
+             kSample + " was the last file of the folder; the first one was read.");
+    Click(NamedWidget<QPushButton>(*form, "NextBtn"));
+    QCOMPARE(NamedWidget<QLabel>(*form, "StatusMessage")->text(), QString());
   }
 
   // A click on a point of the "Analysis" chart names that point's pair,
