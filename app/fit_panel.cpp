@@ -36,12 +36,26 @@ FitPanel::FitPanel(QWidget* parent) : QWidget(parent) {
   connect(fit, &QPushButton::clicked, this, &FitPanel::FitRequested);
 
   density_->setToolTip("Start value of the lower-level density n_1, in m^-3");
-  fitSecond_->setToolTip(
-      "Also fit the second parameter (T_exc in K, or log10 of the 1s "
-      "density ratio)");
-  second_->setToolTip("Start or fixed value of the second parameter (T_exc in K)");
   maxIterations_->setToolTip("Largest number of fit iterations");
-  fit->setToolTip("Fit n_1 (and T_exc) to the measured branching fractions (F5)");
+  fitButton_ = fit;
+  ShowTips(Distribution::Boltzmann);
+}
+
+// The tips name the second parameter of the distribution shown.
+void FitPanel::ShowTips(Distribution distribution) {
+  if (distribution == Distribution::FirstLevels) {
+    fitSecond_->setToolTip(
+        "Also fit the density of the 1s2 and 1s4 levels relative to n_1 (in thousandths)");
+    second_->setToolTip(
+        "Start of the density of the 1s2 and 1s4 levels relative to n_1, in thousandths "
+        "(1000: equal densities)");
+    fitButton_->setToolTip(
+        "Fit n_1 (and the 1s2/4 density ratio) to the measured branching fractions (F5)");
+    return;
+  }
+  fitSecond_->setToolTip("Also fit the excitation temperature T_exc (K)");
+  second_->setToolTip("Start or fixed value of the second parameter (T_exc in K)");
+  fitButton_->setToolTip("Fit n_1 (and T_exc) to the measured branching fractions (F5)");
 }
 
 void FitPanel::Fill(const WindowFields& fields) {
@@ -63,9 +77,7 @@ void FitPanel::ShowDistribution(Distribution distribution) {
   fitSecond_->setText(firstLevels ? "Fit 1s2/4 log10 N" : "Fit T_exc (K)");
   fitSecond_->setChecked(choice.secondAlwaysFitted);
   fitSecond_->setEnabled(!choice.secondAlwaysFitted);
-  second_->setToolTip(firstLevels ? "Start of the density of the 1s2 and 1s4 levels relative to "
-                                    "n_1, in thousandths (1000: equal densities)"
-                                  : "Start or fixed value of the second parameter (T_exc in K)");
+  ShowTips(distribution);
   if (distribution == shown_) return;
   shown_ = distribution;
   const QString start = second_->text();

@@ -48,10 +48,13 @@ class FitPanel : public QWidget {
   void FitRequested();
 
  private:
+  void ShowTips(Distribution distribution);
+
   QLineEdit* density_ = nullptr;
   QCheckBox* fitSecond_ = nullptr;
   QLineEdit* second_ = nullptr;
   QLineEdit* maxIterations_ = nullptr;
+  QPushButton* fitButton_ = nullptr;
   MonteCarloPanel* monteCarlo_ = nullptr;
   Distribution shown_ = Distribution::Boltzmann;
   // The start of the distribution not shown.

@@ -514,7 +514,11 @@ void TMainForm::SaveReport() {
   });
 }
 
-void TMainForm::ClearReport() { reportMemo->clear(); }
+// The next results line starts under its header again.
+void TMainForm::ClearReport() {
+  reportMemo->clear();
+  fSession->ResetResultsLines();
+}
 
 void TMainForm::AppendReport(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) reportMemo->appendPlainText(Qt8(line));

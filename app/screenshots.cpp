@@ -3,7 +3,8 @@
 // fractions after a fit, the level densities, the Monte Carlo histogram, the
 // colour map with its confidence regions, the Map page under "1s levels",
 // the line analysis, a spectrum read and the series of the bundled pulse
-// recordings, each at 1280x800 and 1024x700.
+// recordings, each at 1280x800, 1024x700 and 960x640
+// (the smallest window the layout is made for).
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -82,7 +83,8 @@ int main(int argc, char** argv) {
   if (!WaitForCommand(form)) return 1;
   bool ok = true;
   const std::pair<QSize, QString> sizes[] = {{QSize(1280, 800), "1280x800"},
-                                             {QSize(1024, 700), "1024x700"}};
+                                             {QSize(1024, 700), "1024x700"},
+                                             {QSize(960, 640), "960x640"}};
   auto* chartPages = lumora::NamedWidget<QTabWidget>(form, "ChartPages");
   auto* linePages = lumora::NamedWidget<QTabWidget>(form, "LinePages");
   for (const auto& [size, name] : sizes) {

@@ -299,6 +299,7 @@ FitResult Session::Fit(FitRequest request) {
   if (ownLog && request.log.folder.empty()) request.log.folder = options_.logFolder;
   const bool keep = ownLog && request.log.keep;
   if (keep) request.log.text = true;  // saved from memory, whole or not at all
+  StartResultsLineFor(request.target.start);
   FitResult result = RunFit(model_, request, resultsLineCount_);
   if (keep) {
     RemoveKeptLog();
@@ -319,7 +320,14 @@ MapResult Session::Map(const MapRequest& request) {
   ExcludedLinesAside aside(table_);
   CheckMeasuredIntensities(table_.lines);
   model_.ClearCache();
+  StartResultsLineFor(request.model);
   return MapResiduals(model_, request, resultsLineCount_);
+}
+
+void Session::StartResultsLineFor(const ModelParameters& at) {
+  const ResultsColumns columns{at.distribution, at.levelCount};
+  if (columns != resultsColumns_) resultsLineCount_ = 0;
+  resultsColumns_ = columns;
 }
 
 LineAnalysisResult Session::AnalyzeLines(const LineAnalysisRequest& request,

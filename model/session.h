@@ -53,6 +53,14 @@ struct SessionOptions {
   MessageSink messages;  // empty: standard error
 };
 
+// What the columns of a results line depend on: the second parameter's
+// kind and the levels counted.
+struct ResultsColumns {
+  Distribution distribution = Distribution::Boltzmann;
+  int levelCount = -1;
+  bool operator==(const ResultsColumns&) const = default;
+};
+
 class Session {
  public:
   explicit Session(SessionOptions options = {});
@@ -187,7 +195,9 @@ class Session {
   static std::string SaveMap(const std::string& measurementFile, const std::string& header,
                              const ResidualGrid& grid);
 
-  // The results lines counted since the last element change.
+  // The results lines counted since the last element change, or since the
+  // columns changed: a line under another distribution or level count
+  // than the line before it starts under a header of its own.
   int ResultsLineCount() const { return resultsLineCount_; }
   void ResetResultsLines() { resultsLineCount_ = 0; }
 
@@ -198,17 +208,20 @@ class Session {
   struct State {
     LineTable table;
     int resultsLineCount = 0;
+    ResultsColumns resultsColumns;
     LineHistory history;
     std::optional<IntegrationResult> integration;
     std::string linesSource;
     bool linesFromSpectrum = false;
   };
   State SaveState() const {
-    return {table_, resultsLineCount_, history_, integration_, linesSource_, linesFromSpectrum_};
+    return {table_,   resultsLineCount_, resultsColumns_,   history_,
+            integration_, linesSource_,  linesFromSpectrum_};
   }
   void RestoreState(State state) {
     table_ = std::move(state.table);
     resultsLineCount_ = state.resultsLineCount;
+    resultsColumns_ = state.resultsColumns;
     history_ = std::move(state.history);
     integration_ = std::move(state.integration);
     linesSource_ = std::move(state.linesSource);
@@ -220,12 +233,15 @@ class Session {
   EbfModel& Model() { return model_; }
 
  private:
+  void StartResultsLineFor(const ModelParameters& at);
+
   SessionOptions options_;
   ElementData element_;
   LineTable table_;
   std::optional<IntegrationResult> integration_;
   EbfModel model_{table_};
   int resultsLineCount_ = 0;
+  ResultsColumns resultsColumns_;
   std::string keptLog_;  // the last log a fit kept, removed with the next
   std::string keptLogText_;  // and its text
   LineHistory history_;

@@ -1419,6 +1419,10 @@ class MainFormTest : public QObject {
     auto* distribution = NamedWidget<QComboBox>(*form, "DistributionComboBox");
     distribution->setCurrentIndex(1);
     QCOMPARE(second->text(), QString(lumora::FitPanel::kFirstLevelsStart));
+    for (const char* name : {"FitTempCheckBox", "FitTempEdit", "FitBtn"}) {
+      const QString tip = NamedWidget<QWidget>(*form, name)->toolTip();
+      QVERIFY2(tip.contains("1s2") && !tip.contains("T_exc"), qPrintable(tip));
+    }
     const QString mapCaption = NamedWidget<QLabel>(*form, "MapSecondLabel")->text();
     QVERIFY2(mapCaption.contains("1s2/4") && !mapCaption.contains("emperature"),
              qPrintable(mapCaption));
@@ -1426,6 +1430,24 @@ class MainFormTest : public QObject {
     FitNow(*form);
     const QString report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo")->toPlainText();
     QVERIFY2(report.contains("1s2/4 u(1s)") && !report.contains("T/K"), qPrintable(report));
+    QVERIFY(answers.errors.isEmpty());
+
+    // A fit under Boltzmann first: the ratio's line comes under a header
+    // of its own, and after Clear the next line has its header again.
+    auto* memo = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo");
+    distribution->setCurrentIndex(0);
+    FitNow(*form);
+    distribution->setCurrentIndex(1);
+    FitNow(*form);
+    QStringList lines = memo->toPlainText().split('\n');
+    QVERIFY2(lines.filter("n_tot/m-3").last().contains("1s2/4 u(1s)"), qPrintable(lines.join('\n')));
+    QVERIFY(lines.lastIndexOf(lines.filter("n_tot/m-3").last()) >
+            lines.lastIndexOf(lines.filter("T/K").last()));
+    Click(NamedWidget<QToolButton>(*form, "SpeedButton1"));
+    FitNow(*form);
+    lines = memo->toPlainText().split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.value(0).startsWith("n_tot/m-3") && lines.value(0).contains("1s2/4 u(1s)"),
+             qPrintable(lines.join('\n')));
     QVERIFY(answers.errors.isEmpty());
 
     distribution->setCurrentIndex(0);

@@ -170,6 +170,38 @@ TEST(Sessions, ResultsLinesCountPerSessionAndElement) {
   EXPECT_EQ(a.ResultsLineCount(), 0);
 }
 
+// A line under other columns than the line before it comes with its own
+// header: "1s levels" has no temperature column, fewer levels fewer columns.
+TEST(Sessions, ResultsLinesUnderOtherColumnsGetTheirHeader) {
+  testing::TempFolder logs;
+  Session session(SessionOptions{logs.path(), [](auto&) {}});
+  session.ChangeElement({kData + "database", "Ar_I_levels.txt", "Ar, I"});
+  session.ReadMeasurement(kData + "measurements/argon_n2e15.txt");
+  session.Recalculate();
+  FitRequest boltzmann;
+  boltzmann.target.start = ArgonModel();
+  FitRequest firstLevels = boltzmann;
+  firstLevels.target.start.distribution = Distribution::FirstLevels;
+  firstLevels.target.start.second = 177;
+  FitRequest twoLevels = boltzmann;
+  twoLevels.target.start.levelCount = 2;
+  struct Step {
+    const FitRequest* request;
+    const char* headerHas;  // none: no header
+  };
+  const Step steps[] = {{&boltzmann, "   T/K  u(T)"},
+                        {&boltzmann, nullptr},
+                        {&firstLevels, " 1s2/4 u(1s)"},
+                        {&firstLevels, nullptr},
+                        {&twoLevels, "   n_2/m-3   ±u(n_2)   T/K"},
+                        {&boltzmann, "   n_4/m-3   ±u(n_4)   T/K"}};
+  for (const Step& step : steps) {
+    const std::vector<std::string> report = session.Fit(*step.request).report;
+    ASSERT_EQ(report.size(), step.headerHas ? 2u : 1u) << (step.headerHas ? step.headerHas : "");
+    if (step.headerHas) EXPECT_NE(report[0].find(step.headerHas), std::string::npos) << report[0];
+  }
+}
+
 // Lines given as numbers take the same path as a measurement file's: the same
 // table, the same fit. A wavelength the base lacks is refused whole.
 TEST(Sessions, MeasuredLinesFromNumbersEqualTheFileImport) {
