@@ -68,6 +68,8 @@ class LightStyle {
     QCPLegend* legend = plot_->legend;
     Swap(legend->brush(), QBrush(Qt::white), [legend](const QBrush& b) { legend->setBrush(b); });
     Swap(legend->textColor(), ink, [legend](const QColor& c) { legend->setTextColor(c); });
+    for (QCPTextElement* text : plot_->findChildren<QCPTextElement*>())
+      Swap(text->textColor(), ink, [text](const QColor& c) { text->setTextColor(c); });
     for (int i = 0; i < plot_->itemCount(); ++i)
       if (auto* text = qobject_cast<QCPItemText*>(plot_->item(i))) {
         Swap(text->color(), ink, [text](const QColor& c) { text->setColor(c); });

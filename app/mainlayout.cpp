@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -48,10 +49,12 @@ QTabWidget* Pages(QWidget* parent, const char* name) {
 
 QFont FixedPitch() { return QFontDatabase::systemFont(QFontDatabase::FixedFont); }
 
-// The height of a text pane that shows `lines` lines of its font.
+// The height of a text pane that shows `lines` lines of its font above
+// its horizontal scroll bar (results lines are wider than the window).
 int ReportLinesHeight(const QPlainTextEdit* pane, int lines) {
   return lines * QFontMetrics(pane->font()).lineSpacing() + 2 * pane->frameWidth() +
-         static_cast<int>(2 * pane->document()->documentMargin()) + 4;
+         static_cast<int>(2 * pane->document()->documentMargin()) + 4 +
+         pane->horizontalScrollBar()->sizeHint().height();
 }
 
 QListWidget* Listing(QWidget* parent, const char* name) {
@@ -154,7 +157,7 @@ void TMainForm::BuildLayout() {
   auto* files = Named(new QGroupBox("Files", central), "FilesGroup");
   auto* filesLayout = new QVBoxLayout(files);
   fileList = Named(new QListWidget(files), "FileListBox");
-  fileList->setMinimumWidth(160);
+  fileList->setMinimumWidth(120);
   filesLayout->addWidget(fileList);
   lower->addWidget(files);
 
@@ -180,14 +183,18 @@ void TMainForm::BuildLayout() {
   lower->setContentsMargins(0, 0, 0, 0);
   lowerWidget->setFixedHeight(lowerWidget->sizeHint().height());
   page->addWidget(lowerWidget);
-  // Eight lines of the report stay in view at the smallest window; the
-  // splitter above it makes it taller.
-  reportMemo->setMinimumHeight(ReportLinesHeight(reportMemo, 8));
+  // Four lines of the report stay in view at the smallest window, eight
+  // where the window has room; the splitter above it makes it taller.
+  reportMemo->setMinimumHeight(ReportLinesHeight(reportMemo, 4));
   page->addWidget(reportMemo, 1);
   halves->addWidget(lowerHalf);
-  halves->setStretchFactor(0, 3);
-  halves->setStretchFactor(1, 1);
-  halves->setSizes({560, lowerHalf->minimumSizeHint().height()});  // the charts get the rest
+  // The lower half keeps its height as the window changes; the charts grow
+  // and shrink, until they reach their least height.
+  halves->setStretchFactor(0, 1);
+  halves->setStretchFactor(1, 0);
+  const int eightLines = lowerHalf->minimumSizeHint().height() +
+                         ReportLinesHeight(reportMemo, 8) - ReportLinesHeight(reportMemo, 4);
+  halves->setSizes({560, eightLines});  // the charts get the rest
   setCentralWidget(halves);
 
   statusLine = Named(new QStatusBar(this), "StatusBar1");

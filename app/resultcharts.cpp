@@ -396,7 +396,7 @@ void TResultCharts::ShowResidualStrip(bool shown) {
   fResidualRect->setAutoMargins(shown ? QCP::msAll : QCP::msNone);
   fResidualRect->setMargins(QMargins());
   // A strip: tall enough for its two ticks, never the chart's main part.
-  fResidualRect->setMinimumSize(0, shown ? 40 : 0);
+  fResidualRect->setMinimumSize(0, shown ? 28 : 0);
   fResidualRect->setMaximumSize(QWIDGETSIZE_MAX, shown ? 55 : 0);
   fEBF->plotLayout()->setRowStretchFactor(1, shown ? 1 : 0.001);
 }
@@ -777,6 +777,8 @@ void DrawHistogram(QCPBars* bars, const std::vector<double>& samples, double p2_
 }  // namespace
 
 void TResultCharts::RemoveRefitRects() {
+  if (fRefitNote) fUncertainty->plotLayout()->remove(fRefitNote);
+  fRefitNote = nullptr;
   for (QCPAbstractPlottable* p : {static_cast<QCPAbstractPlottable*>(fSecondHistogram),
                                   static_cast<QCPAbstractPlottable*>(fRefitScatter)})
     if (p) fUncertainty->removePlottable(p);
@@ -792,7 +794,7 @@ void TResultCharts::RemoveRefitRects() {
 
 QCPAxisRect* TResultCharts::AddRefitRect(int column, const QString& bottom, const QString& left) {
   auto* rect = new QCPAxisRect(fUncertainty);
-  fUncertainty->plotLayout()->addElement(0, column, rect);
+  fUncertainty->plotLayout()->addElement(fRefitNote ? 1 : 0, column, rect);
   rect->setBackground(kAxisRectBackground);
   StyleAxis(rect->axis(QCPAxis::atBottom), bottom);
   StyleAxis(rect->axis(QCPAxis::atLeft), left);
@@ -806,18 +808,17 @@ void TResultCharts::ShowRefits(const RefitSamples& refits) {
   RemoveRefitRects();
   DrawHistogram(fHistogram, refits.log10N1, refits.log10N1Percentiles[0],
                 refits.log10N1Percentiles[1], refits.log10N1Percentiles[2], fPercentileMarks);
+  // The note stands in a row above the charts, where no percentile's
+  // label lies under it and each of its lines has room.
   if (!refits.log10N1.empty() && !refits.failureNote.isEmpty()) {
-    auto* note = new QCPItemText(fUncertainty);
-    note->setObjectName("RefitFailures");
-    note->position->setType(QCPItemPosition::ptAxisRectRatio);
-    note->position->setCoords(0.98, 0.02);
-    note->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
-    note->setTextAlignment(Qt::AlignRight);
-    note->setText(refits.failureNote);
-    note->setColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kChartSilver);
-    note->setBrush(kAxisRectBackground);
-    note->setPadding(QMargins(4, 2, 4, 2));
-    fPercentileMarks.push_back(note);
+    QCPLayoutGrid* layout = fUncertainty->plotLayout();
+    layout->insertRow(0);
+    fRefitNote = new QCPTextElement(fUncertainty, refits.failureNote);
+    fRefitNote->setObjectName("RefitFailures");
+    fRefitNote->setTextColor(refits.failed > 0 ? QColor(0xFF, 0xA0, 0x60) : kChartSilver);
+    fRefitNote->setMargins(QMargins(4, 2, 4, 0));
+    layout->addElement(0, 0, fRefitNote);
+    layout->setRowStretchFactor(0, 0.001);
   }
   // The second parameter beside n_1, when the refits fitted it too.
   if (!refits.second.empty() && refits.second.size() == refits.log10N1.size()) {

@@ -25,6 +25,7 @@ class QCPColorScale;
 class QCPAxisRect;
 class QCPAbstractItem;
 class QCPCurve;
+class QCPTextElement;
 class QMenu;
 class QWidget;
 
@@ -184,6 +185,7 @@ class TResultCharts : public QObject {
   QCPBars* fHistogram = nullptr;
   QCPAxisRect* fSecondRect = nullptr;  // with the second parameter's refits only
   QCPAxisRect* fScatterRect = nullptr;
+  QCPTextElement* fRefitNote = nullptr;  // how many refits are shown, above the charts
   QCPBars* fSecondHistogram = nullptr;
   QCPGraph* fRefitScatter = nullptr;
   std::vector<QCPAbstractItem*> fPercentileMarks;

@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -958,10 +959,16 @@ class MainFormTest : public QObject {
     QVERIFY(scatter);
     QCOMPARE(scatter->dataCount(), static_cast<int>(shown));
     QCOMPARE(chart->axisRectCount(), 3);
-    auto* note = chart->findChild<QCPItemText*>("RefitFailures");
+    auto* note = chart->findChild<QCPTextElement*>("RefitFailures");
     QVERIFY(note);
     QVERIFY2(note->text().startsWith(QString("%1 of 30 refits shown").arg(shown)),
              qPrintable(note->text()));
+    // Above the charts: it covers no percentile's label, and all its lines show.
+    chart->replot();
+    for (QCPAxisRect* rect : chart->axisRects())
+      QVERIFY(!note->outerRect().intersects(rect->outerRect()));
+    QVERIFY(note->outerRect().height() >=
+            (note->text().count('\n') + 1) * QFontMetrics(note->font()).height());
 
     // T_exc fixed again: n_1's histogram alone.
     fitSecond->setChecked(false);
@@ -2973,16 +2980,39 @@ class MainFormTest : public QObject {
 
   void fieldsAreReadableAtSmallSizes_data() {
     QTest::addColumn<QSize>("size");
-    QTest::newRow("1024x700") << QSize(1024, 700);
-    QTest::newRow("minimum") << QSize(0, 0);
+    QTest::addColumn<int>("reportLines");
+    QTest::newRow("1024x700") << QSize(1024, 700) << 8;
+    QTest::newRow("minimum") << QSize(0, 0) << 4;
   }
   void fieldsAreReadableAtSmallSizes() {
     QFETCH(QSize, size);
+    QFETCH(int, reportLines);
     Answers answers;
     auto form = SampleForm(answers, kSample);
+    form->show();
     form->resize(size.isEmpty() ? form->minimumSize() : size);
     QApplication::processEvents();
     QVERIFY(form->width() <= 1024 && form->height() <= 700);
+    // After a fit the report shows its lines, and nothing lies over it.
+    FitNow(*form);
+    QApplication::processEvents();
+    auto* report = NamedWidget<QPlainTextEdit>(*form, "ReportsMemo");
+    QVERIFY2(report->viewport()->height() >= reportLines * report->fontMetrics().lineSpacing(),
+             qPrintable(QString::number(report->viewport()->height())));
+    const auto placed = [&form](QWidget* w) {
+      return QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size());
+    };
+    // Nothing is squeezed below the least size it needs.
+    auto* halves = NamedWidget<QSplitter>(*form, "HalvesSplitter");
+    QVERIFY2(halves->minimumSizeHint().height() <= halves->height() &&
+                 halves->minimumSizeHint().width() <= halves->width(),
+             qPrintable(QString("%1x%2 in %3x%4")
+                            .arg(halves->minimumSizeHint().width())
+                            .arg(halves->minimumSizeHint().height())
+                            .arg(halves->width())
+                            .arg(halves->height())));
+    for (const char* name : {"MethodPages", "FilesGroup", "ReportGroup", "UpperSplitter"})
+      QVERIFY2(!placed(NamedWidget<QWidget>(*form, name)).intersects(placed(report)), name);
     for (QLineEdit* field : form->findChildren<QLineEdit*>()) {
       if (!field->isVisible() || field->objectName().isEmpty()) continue;
       QVERIFY2(field->width() >= field->fontMetrics().horizontalAdvance("1.000E+018"),
