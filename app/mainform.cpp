@@ -103,6 +103,9 @@ TMainForm::~TMainForm() {
   // Destroying the child widgets moves the focus, and this window's part of
   // the object is gone by then.
   disconnect(fFocusWatch);
+  // The views over the session go before it: the table's model reads the
+  // session's lines while its view is taken down.
+  delete takeCentralWidget();
 }
 
 void TMainForm::Guard(const std::function<void()>& command) {
