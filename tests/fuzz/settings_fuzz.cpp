@@ -1,5 +1,5 @@
-// The settings file: any content opens, and writing one key changes that key
-// alone. Every other key, as the INI reader sees it, reads the same after the
+// The settings file: any content opens or is refused with an Error, and
+// writing one key changes that key alone. Every other key, as the INI reader sees it, reads the same after the
 // write; a refused write leaves the file byte for byte. Input: the first byte
 // picks the key, the rest is the file.
 #define SI_NO_CONVERSION
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,22 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string before(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::string path = fuzz::WriteScratchFile("lumora.ini", before);
+  std::optional<Settings> opened;
   try {
-    Settings settings(path);
-    const auto [section, key] = PickKey(settings, data[0]);
-    const std::string value = "v" + std::to_string(size);
-    try {
-      settings.WriteString(section, key, value);
-    } catch (const InOutError&) {
-      fuzz::Check(ReadText(path) == before, "a refused write leaves the file");
-      return 0;
-    }
-    Values expected = AllValues(before);
-    expected[{Lower(section), Lower(key)}] = value;
-    fuzz::Check(AllValues(ReadText(path)) == expected, "a write changes its key alone");
-    fuzz::Check(Settings(path).ReadString(section, key, "") == value, "the key reads back");
-  } catch (const InOutError&) {
-    // a file the reader cannot take
+    opened.emplace(path);
+  } catch (const Error&) {
+    return 0;  // a file the reader cannot take, or refuses with its reason (UTF-16, say)
   }
+  Settings& settings = *opened;
+  const auto [section, key] = PickKey(settings, data[0]);
+  const std::string value = "v" + std::to_string(size);
+  try {
+    settings.WriteString(section, key, value);
+  } catch (const InOutError&) {
+    fuzz::Check(ReadText(path) == before, "a refused write leaves the file");
+    return 0;
+  }
+  Values expected = AllValues(before);
+  expected[{Lower(section), Lower(key)}] = value;
+  fuzz::Check(AllValues(ReadText(path)) == expected, "a write changes its key alone");
+  fuzz::Check(Settings(path).ReadString(section, key, "") == value, "the key reads back");
   return 0;
 }
