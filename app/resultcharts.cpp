@@ -147,6 +147,7 @@ TResultCharts::TResultCharts(QWidget* parent) : QObject(parent) {
   for (QCustomPlot* plot : Plots()) MakeInteractive(plot);
   connect(fEBF, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadBarLabels);
   connect(fMapPlot, &QCustomPlot::afterLayout, this, &TResultCharts::KeepContourLabelsInside);
+  connect(fDensity, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadDensityLabels);
   connect(fSpectrum, &QCustomPlot::afterLayout, this, &TResultCharts::SpreadSpectrumLabels);
 }
 
@@ -272,6 +273,24 @@ void TResultCharts::SpreadBarLabels() {
     return std::any_of(obstacles.begin(), obstacles.end(), [&box](const QRectF& o) {
       return box.adjusted(0, 0, 0, -1).intersects(o);
     });
+  });
+}
+
+// Level labels from left to right, each clear of the others and of the
+// points (levels close in energy, as xenon's are, would write one label
+// over the next); a label with no room is hidden rather than drawn over
+// another.
+void TResultCharts::SpreadDensityLabels() {
+  constexpr int kLifts = 4;
+  std::vector<QCPItemText*> labels;
+  for (QCPAbstractItem* item : fDensityMarks) labels.push_back(static_cast<QCPItemText*>(item));
+  std::sort(labels.begin(), labels.end(), [](QCPItemText* a, QCPItemText* b) {
+    return a->position->coords().x() < b->position->coords().x();
+  });
+  const std::vector<QRectF> points = PointBoxes(fDensitySeries, 4);  // the 8 px circles
+  PlaceLabels(fDensity->axisRect(), labels, kLifts, [&points](const QRectF& box) {
+    return std::any_of(points.begin(), points.end(),
+                       [&box](const QRectF& p) { return box.intersects(p); });
   });
 }
 

@@ -152,6 +152,7 @@ class TResultCharts : public QObject {
   void MakeInteractive(QCustomPlot* plot);
   void RememberView(QCustomPlot* plot);
   void SpreadBarLabels();
+  void SpreadDensityLabels();
   void KeepContourLabelsInside();
   void SpreadSpectrumLabels();
   void RemoveRefitRects();

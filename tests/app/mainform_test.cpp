@@ -2438,6 +2438,36 @@ class MainFormTest : public QObject {
     QCOMPARE(errorBars->pen().color(), lumora::kChartMagenta);  // the screen's look is back
   }
 
+  // Levels close in energy, as xenon's are, keep their labels apart.
+  void densityLabelsStayApart() {
+    QWidget page;
+    lumora::TResultCharts charts(&page);
+    QCustomPlot* chart = charts.DensityChart();
+    page.resize(600, 300);
+    chart->resize(600, 300);
+    page.show();
+    QApplication::processEvents();
+    charts.ShowDensities({{8.315, 17.0, "8.315 - 1.0E+017"},
+                          {8.437, 16.93, "8.437 - 8.5E+016"},
+                          {9.447, 14.9, "9.447 - 7.9E+014"},
+                          {9.570, 14.76, "9.570 - 5.7E+014"}},
+                         true);
+    chart->replot();
+    std::vector<QRectF> shown;
+    for (int i = 0; i < chart->itemCount(); ++i) {
+      auto* text = qobject_cast<QCPItemText*>(chart->item(i));
+      if (!text || !text->visible()) continue;
+      // The text itself: a lifted label's padding reaches down to its point.
+      const QPointF topLeft = text->topLeft->pixelPosition();
+      shown.emplace_back(topLeft, QSizeF(text->bottomRight->pixelPosition().x() - topLeft.x(),
+                                         QFontMetrics(text->font()).height()));
+    }
+    QVERIFY(shown.size() >= 2);
+    for (size_t a = 0; a < shown.size(); ++a)
+      for (size_t b = a + 1; b < shown.size(); ++b)
+        QVERIFY2(!shown[a].intersects(shown[b]), qPrintable(QString("%1 %2").arg(a).arg(b)));
+  }
+
   void chartsZoomAndReset() {
     Answers answers;
     auto form = SampleForm(answers, kSample);
