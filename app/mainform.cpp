@@ -20,6 +20,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "app/chart_readout.h"
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
@@ -170,11 +171,11 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::PointerOverDensities, this,
           [this](double energy, double log10Density) {
-            pointerStatus->setText(DensityChartReadout(energy, log10Density));
+            pointerStatus->Show(fCharts->DensityChart(), DensityChartReadout(energy, log10Density));
           });
   connect(fCharts, &TResultCharts::PointerOverAnalysis, this,
           [this](double r, double wavelength, const QString& pair) {
-            pointerStatus->setText(AnalysisChartReadout(r, wavelength, pair));
+            pointerStatus->Show(fCharts->AnalyzeChart(), AnalysisChartReadout(r, wavelength, pair));
           });
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
@@ -443,7 +444,8 @@ void TMainForm::ShowFractions(int regime) {
 }
 
 void TMainForm::OnPointerOverFractions(double wavelength, double fraction) {
-  pointerStatus->setText(Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
+  pointerStatus->Show(fCharts->EBFChart(),
+                      Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
 }
 
 // ---- fields -----------------------------------------------------------------

@@ -38,6 +38,7 @@ namespace lumora {
 
 class TCommandRunner;
 class FitPanel;
+class ChartReadout;
 class MapPanel;
 class ModelPanel;
 class SeriesPanel;
@@ -167,7 +168,7 @@ class TMainForm : public QMainWindow {
   QPushButton* saveReportButton = nullptr;
   QStatusBar* statusLine = nullptr;
   QLabel* fileStatus = nullptr;
-  QLabel* pointerStatus = nullptr;
+  ChartReadout* pointerStatus = nullptr;
   QLabel* messageStatus = nullptr;
   QProgressBar* progressBar = nullptr;
   QPushButton* cancelButton = nullptr;

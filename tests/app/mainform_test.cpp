@@ -3261,6 +3261,45 @@ class MainFormTest : public QObject {
     QVERIFY(!form->CommandRunning());
     QCOMPARE(answers.errors.size(), 1);
   }
+
+  // ---- nothing of the gas or the measurement before is left behind ---------
+
+  // Shows a chart page by a click on its tab.
+  static void ShowChartPage(TMainForm& form, int page) {
+    QTabBar* tabs = NamedWidget<QTabWidget>(form, "ChartPages")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    QCOMPARE(NamedWidget<QTabWidget>(form, "ChartPages")->currentIndex(), page);
+  }
+
+  // A pointer read-out goes when its chart is emptied: the densities by an
+  // edit of the lines they were fitted to, the analysis by a fit.
+  void readOutsGoWithTheirChart() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    auto* readout = NamedWidget<QLabel>(*form, "StatusPanel1");
+    const auto pointAtMiddle = [&](QCustomPlot* chart) {
+      MovePointer(chart, chart->axisRect()->rect().center());
+      QVERIFY2(!readout->text().isEmpty(), chart->objectName().toLatin1());
+    };
+    FitNow(*form);
+    ShowChartPage(*form, 2);
+    QCustomPlot* densities = form->Charts()->DensityChart();
+    pointAtMiddle(densities);
+    TypeIntoCell(Grid(*form), 2, "777");
+    QCOMPARE(Series(densities, "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(readout->text(), QString());
+
+    answers.input = "600, 1000, 1e3, 100, 50";
+    answers.discard = true;
+    AnalyzeNow(*form);
+    QCustomPlot* analysis = form->Charts()->AnalyzeChart();
+    pointAtMiddle(analysis);
+    FitNow(*form);
+    QCOMPARE(Series(analysis, "AnalysisSeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(readout->text(), QString());
+  }
+
 };
 
 std::unique_ptr<QObject> NewMainFormTest() { return std::make_unique<MainFormTest>(); }
