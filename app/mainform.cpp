@@ -145,6 +145,10 @@ void TMainForm::ConnectHandlers() {
     ShowLineUncertainties();
     if (fSession->HasEnoughLines() && lineGrid->RowCount() > 1) ShowFractions(fShownRegime);
   });
+  // What showed the element before empties itself when it goes.
+  connect(this, &TMainForm::ElementReplaced, seriesPanel, &SeriesPanel::Clear);
+  connect(this, &TMainForm::ElementReplaced, fPairInspector, &TPairInspectorForm::Clear);
+  connect(this, &TMainForm::ElementReplaced, this, &TMainForm::ForgetFilesShown);
   connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);
   connect(fRunner, &TCommandRunner::Progress, this, [this](int done, int total) {
     progressBar->setRange(0, total);
@@ -278,8 +282,10 @@ void TMainForm::OnElementChosen() {
     elementList->setCurrentIndex(fShownElement);
     return;
   }
+  const bool replacing = fShownElement >= 0;
   fShownElement = elementList->currentIndex();
   Guard([this] { ChangeElementNow(); });
+  if (replacing) emit ElementReplaced();
 }
 
 void TMainForm::ChangeElementNow() {
@@ -292,6 +298,17 @@ void TMainForm::ChangeElementNow() {
   QStringList structure;
   for (const std::string& line : listings.structure) structure << Qt8(line);
   structureMemo->setPlainText(structure.join('\n'));
+}
+
+void TMainForm::ForgetFilesShown() {
+  ShowTitle(QString());
+  fFileListFolder.clear();
+  fileList->clear();
+  ShowFilePosition();
+  // The series' files and analysis belong to the element before.
+  fSeriesOfRecordings = false;
+  fSeriesFrames.clear();
+  fLastAnalysis.reset();
 }
 
 // ---- the line table -------------------------------------------------------

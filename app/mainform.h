@@ -136,6 +136,11 @@ class TMainForm : public QMainWindow {
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
   SeriesPanel* Series() const { return seriesPanel; }
 
+ signals:
+  // The session changed its element: the lines, results and files of the
+  // element before are gone, and every page or panel showing them empties.
+  void ElementReplaced();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -211,6 +216,9 @@ class TMainForm : public QMainWindow {
 
   // The throwing bodies of the handlers.
   void ChangeElementNow();
+  // The window's own views of the element before: its file list, and the
+  // title that named its file.
+  void ForgetFilesShown();
   void ReadIntensities(QObject* sender);
   void RunSpectrumRead();
   void StartSpectrumRead(const QString& path, const SpectrumFields& fields,

@@ -3264,11 +3264,76 @@ class MainFormTest : public QObject {
 
   // ---- nothing of the gas or the measurement before is left behind ---------
 
+  // The settings with krypton and xenon beside argon, in that order.
+  QByteArray GasesIni() const {
+    return ArgonIni(
+        "[Krypton]\r\nLevels=Kr_I_levels.txt\r\nLines=Kr, I\r\nBoltzmax=4\r\nm=83.798\r\n"
+        "[Xenon]\r\nLevels=Xe_I_levels.txt\r\nLines=Xe, I\r\nBoltzmax=4\r\nm=131.293\r\n");
+  }
+  // Steps the element list to the gas with the arrow keys, each step
+  // choosing the gas it lands on.
+  static void ChooseGas(TMainForm& form, const QString& gas) {
+    auto* elements = NamedWidget<QComboBox>(form, "ElementListBox");
+    const int wanted = elements->findText(gas);
+    QVERIFY(wanted >= 0);
+    elements->setFocus();
+    while (elements->currentIndex() != wanted) {
+      const int before = elements->currentIndex();
+      QTest::keyClick(elements, wanted > before ? Qt::Key_Down : Qt::Key_Up);
+      QVERIFY(elements->currentIndex() != before);
+    }
+  }
   // Shows a chart page by a click on its tab.
   static void ShowChartPage(TMainForm& form, int page) {
     QTabBar* tabs = NamedWidget<QTabWidget>(form, "ChartPages")->tabBar();
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
     QCOMPARE(NamedWidget<QTabWidget>(form, "ChartPages")->currentIndex(), page);
+  }
+
+  // After a switch of the gas the window shows nothing of the gas before:
+  // no file in the title, no series, no files of its folder, no inspector
+  // with its lines.
+  void switchingTheGasLeavesNothingOfTheGasBefore() {
+    CopySample(kStrongSample);
+    Answers answers;
+    WriteIni(GasesIni());
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
+    ActivateWindow(form);
+    CopySample(kSample);
+    Read(form, answers, kSample);
+    NamedWidget<QAction>(form, "FitAllAction")->trigger();
+    QVERIFY(Finished(form));
+    QCOMPARE(form.Series()->Table().rows.size(), size_t(2));
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(form);
+    NamedWidget<QAction>(form, "PairInspectorAction")->trigger();
+    ClickFile(form, kSample);
+    QVERIFY(Finished(form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form.windowTitle(), "Lumora - " + Meas(kSample));
+    QVERIFY(form.PairInspector()->isVisible());
+
+    ChooseGas(form, "Xenon");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form.CurrentSession().Table().lines.size(), size_t(0));
+    QCOMPARE(form.windowTitle(), QString("Lumora"));
+    const lumora::SeriesPanel& series = *form.Series();
+    QVERIFY(series.Table().rows.empty());
+    for (const char* points : {"SeriesPoints", "SeriesHollowPoints", "SeriesErrorBars"})
+      QCOMPARE(Series(series.Chart(), points)->interface1D()->dataCount(), 0);
+    QCOMPARE(NamedWidget<QTableWidget>(form, "SeriesTable")->rowCount(), 0);
+    QCOMPARE(NamedWidget<QListWidget>(form, "FileListBox")->count(), 0);
+    QVERIFY(NamedWidget<QLabel>(form, "StatusPanel0")->text().isEmpty());
+    lumora::TPairInspectorForm* inspector = form.PairInspector();
+    QVERIFY(!inspector->isVisible());
+    QCOMPARE(inspector->firstLineBox->count(), 0);
+    QCOMPARE(inspector->Chart1()->findChild<QCPGraph*>("PRDSeries")->dataCount(), 0);
+    // Opened again it has nothing of argon to offer.
+    NamedWidget<QAction>(form, "PairInspectorAction")->trigger();
+    QCOMPARE(inspector->hintLabel->text(),
+             QString("Run a line analysis first; its lines are offered here."));
+    QVERIFY(!inspector->showButton->isEnabled());
   }
 
   // A pointer read-out goes when its chart is emptied: the densities by an
