@@ -26,6 +26,7 @@ class QCustomPlot;
 class QMenu;
 class QProgressBar;
 class QComboBox;
+class QFileInfo;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -220,6 +221,7 @@ class TMainForm : public QMainWindow {
   // title that named its file.
   void ForgetFilesShown();
   void ReadIntensities(QObject* sender);
+  [[noreturn]] void RefuseLinelessFile(const QFileInfo& file) const;
   void RunSpectrumRead();
   void StartSpectrumRead(const QString& path, const SpectrumFields& fields,
                          std::optional<size_t> frame = std::nullopt);

@@ -3270,6 +3270,9 @@ class MainFormTest : public QObject {
         "[Krypton]\r\nLevels=Kr_I_levels.txt\r\nLines=Kr, I\r\nBoltzmax=4\r\nm=83.798\r\n"
         "[Xenon]\r\nLevels=Xe_I_levels.txt\r\nLines=Xe, I\r\nBoltzmax=4\r\nm=131.293\r\n");
   }
+  void CopyGasSample(const QString& gas, const QString& name) {
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/" + gas + "/" + name, Meas(name)));
+  }
   // Steps the element list to the gas with the arrow keys, each step
   // choosing the gas it lands on.
   static void ChooseGas(TMainForm& form, const QString& gas) {
@@ -3334,6 +3337,66 @@ class MainFormTest : public QObject {
     QCOMPARE(inspector->hintLabel->text(),
              QString("Run a line analysis first; its lines are offered here."));
     QVERIFY(!inspector->showButton->isEnabled());
+  }
+
+  // A file that gives no line is refused with the reason: the table, the
+  // session's lines and the title stay those of the file shown.
+  void fileWithoutLinesLeavesTheTableAsItWas_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");  // empty: the bundled krypton sample
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("krypton file under xenon")
+        << "krypton_n2e15.txt" << QByteArray()
+        << "No line of krypton_n2e15.txt is a line of Xenon: nothing was read."
+        << "Wavelength 556.222530 was not found.";
+    QTest::newRow("empty file") << "empty.txt" << QByteArray("")
+                                << "empty.txt is empty: it holds no lines to read." << QString();
+    QTest::newRow("blank lines") << "blank.txt" << QByteArray("\r\n  \r\n\r\n")
+                                 << "blank.txt is empty: it holds no lines to read." << QString();
+  }
+  void fileWithoutLinesLeavesTheTableAsItWas() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QFETCH(QString, message);
+    CopyGasSample("xenon", "xenon_n2e15.txt");
+    if (file.startsWith("krypton"))
+      CopyGasSample("krypton", file);
+    else
+      WriteFile(Meas(file), content);
+    Answers answers;
+    WriteIni(GasesIni());
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
+    ChooseGas(form, "Xenon");
+    Read(form, answers, "xenon_n2e15.txt");
+    FitNow(form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const std::vector<double> intensities = [&form] {
+      std::vector<double> values;
+      for (const auto& line : form.CurrentSession().Table().lines) values.push_back(line.Int);
+      return values;
+    }();
+    QVERIFY(intensities.size() > 2);
+    const QString firstCell = Grid(form)->Cell(TLineGrid::kIntensityColumn, 1);
+
+    ClickFile(form, file);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    if (!message.isEmpty())
+      QVERIFY(!answers.messages.isEmpty() && answers.messages.last().startsWith(message));
+    QCOMPARE(form.windowTitle(), "Lumora - " + Meas("xenon_n2e15.txt"));
+    QCOMPARE(Grid(form)->RowCount(), static_cast<int>(intensities.size()) + 1);
+    QCOMPARE(Grid(form)->Cell(TLineGrid::kIntensityColumn, 1), firstCell);
+    QCOMPARE(form.CurrentSession().Table().lines.size(), intensities.size());
+    for (size_t k = 0; k < intensities.size(); ++k)
+      QCOMPARE(form.CurrentSession().Table().lines[k].Int, intensities[k]);
+    QCOMPARE(Series(form.Charts()->EBFChart(), "Series_m")->interface1D()->dataCount(),
+             static_cast<int>(intensities.size()));
+    QVERIFY(NamedWidget<QLabel>(form, "StatusMessage")
+                ->text()
+                .startsWith("Nothing was read from " + file));
   }
 
   // A pointer read-out goes when its chart is emptied: the densities by an
