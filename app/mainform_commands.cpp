@@ -404,6 +404,8 @@ void TMainForm::RunLineAnalysis() {
   // The element's own pair when its section names one.
   if (const auto pair = ElementAnalysisPair(*fSettings, ElementName()))
     std::tie(request.pairX, request.pairY) = *pair;
+  // Parameters the analysis refuses are not offered again.
+  request.Validate();
   if (!MayDiscardEdits()) return;
   fAnalysisParameters = Std(*entered);
   RunAnalysis(request);

@@ -3428,6 +3428,30 @@ class MainFormTest : public QObject {
     QCOMPARE(readout->text(), QString());
   }
 
+  // The line-analysis box offers the parameters of the last analysis that
+  // ran, not those it refused.
+  void refusedAnalysisParametersAreNotOfferedAgain_data() {
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("range factor 0") << "600, 1000, 1e3, 100, 0";
+    QTest::newRow("negative range factor") << "600, 1000, 1e3, 100, -5";
+    QTest::newRow("four numbers") << "600, 1000, 1e3, 100";
+  }
+  void refusedAnalysisParametersAreNotOfferedAgain() {
+    QFETCH(QString, refused);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QString title = form->windowTitle();
+    answers.input = refused;
+    AnalyzeNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->windowTitle(), title);
+    answers.cancelInput = true;
+    AnalyzeNow(*form);
+    QCOMPARE(answers.inputTexts.last(), QString("600, 1000, 1e3, 100, 50"));
+  }
 };
 
 std::unique_ptr<QObject> NewMainFormTest() { return std::make_unique<MainFormTest>(); }
