@@ -20,6 +20,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "app/chart_readout.h"
 #include "app/chartexport.h"
 #include "app/commandrunner.h"
 #include "app/fit_panel.h"
@@ -147,6 +148,10 @@ void TMainForm::ConnectHandlers() {
     ShowLineUncertainties();
     if (fSession->HasEnoughLines() && lineGrid->RowCount() > 1) ShowFractions(fShownRegime);
   });
+  // What showed the element before empties itself when it goes.
+  connect(this, &TMainForm::ElementReplaced, seriesPanel, &SeriesPanel::Clear);
+  connect(this, &TMainForm::ElementReplaced, fPairInspector, &TPairInspectorForm::Clear);
+  connect(this, &TMainForm::ElementReplaced, this, &TMainForm::ForgetFilesShown);
   connect(cancelButton, &QPushButton::clicked, this, &TMainForm::CancelCommand);
   connect(fRunner, &TCommandRunner::Progress, this, [this](int done, int total) {
     progressBar->setRange(0, total);
@@ -173,11 +178,11 @@ void TMainForm::ConnectHandlers() {
   connect(fCharts, &TResultCharts::PointerOverMap, this, &TMainForm::OnPointerOverMap);
   connect(fCharts, &TResultCharts::PointerOverDensities, this,
           [this](double energy, double log10Density) {
-            pointerStatus->setText(DensityChartReadout(energy, log10Density));
+            pointerStatus->Show(fCharts->DensityChart(), DensityChartReadout(energy, log10Density));
           });
   connect(fCharts, &TResultCharts::PointerOverAnalysis, this,
           [this](double r, double wavelength, const QString& pair) {
-            pointerStatus->setText(AnalysisChartReadout(r, wavelength, pair));
+            pointerStatus->Show(fCharts->AnalyzeChart(), AnalysisChartReadout(r, wavelength, pair));
           });
   connect(fCharts, &TResultCharts::AnalysisLegendClicked, this,
           &TMainForm::OnAnalysisLegendClicked);
@@ -280,8 +285,10 @@ void TMainForm::OnElementChosen() {
     elementList->setCurrentIndex(fShownElement);
     return;
   }
+  const bool replacing = fShownElement >= 0;
   fShownElement = elementList->currentIndex();
   Guard([this] { ChangeElementNow(); });
+  if (replacing) emit ElementReplaced();
 }
 
 void TMainForm::ChangeElementNow() {
@@ -294,6 +301,17 @@ void TMainForm::ChangeElementNow() {
   QStringList structure;
   for (const std::string& line : listings.structure) structure << Qt8(line);
   structureMemo->setPlainText(structure.join('\n'));
+}
+
+void TMainForm::ForgetFilesShown() {
+  ShowTitle(QString());
+  fFileListFolder.clear();
+  fileList->clear();
+  ShowFilePosition();
+  // The series' files and analysis belong to the element before.
+  fSeriesOfRecordings = false;
+  fSeriesFrames.clear();
+  fLastAnalysis.reset();
 }
 
 // ---- the line table -------------------------------------------------------
@@ -446,7 +464,8 @@ void TMainForm::ShowFractions(int regime) {
 }
 
 void TMainForm::OnPointerOverFractions(double wavelength, double fraction) {
-  pointerStatus->setText(Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
+  pointerStatus->Show(fCharts->EBFChart(),
+                      Qt8(Format("wavelength %8.5f  -  EBF %6.3f", wavelength, fraction)));
 }
 
 // ---- fields -----------------------------------------------------------------

@@ -26,6 +26,7 @@ class QCustomPlot;
 class QMenu;
 class QProgressBar;
 class QComboBox;
+class QFileInfo;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -38,6 +39,7 @@ namespace lumora {
 
 class TCommandRunner;
 class FitPanel;
+class ChartReadout;
 class MapPanel;
 class ModelPanel;
 class SeriesPanel;
@@ -135,6 +137,11 @@ class TMainForm : public QMainWindow {
   TPairInspectorForm* PairInspector() const { return fPairInspector; }
   SeriesPanel* Series() const { return seriesPanel; }
 
+ signals:
+  // The session changed its element: the lines, results and files of the
+  // element before are gone, and every page or panel showing them empties.
+  void ElementReplaced();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -167,7 +174,7 @@ class TMainForm : public QMainWindow {
   QPushButton* saveReportButton = nullptr;
   QStatusBar* statusLine = nullptr;
   QLabel* fileStatus = nullptr;
-  QLabel* pointerStatus = nullptr;
+  ChartReadout* pointerStatus = nullptr;
   QLabel* messageStatus = nullptr;
   QProgressBar* progressBar = nullptr;
   QPushButton* cancelButton = nullptr;
@@ -210,7 +217,11 @@ class TMainForm : public QMainWindow {
 
   // The throwing bodies of the handlers.
   void ChangeElementNow();
+  // The window's own views of the element before: its file list, and the
+  // title that named its file.
+  void ForgetFilesShown();
   void ReadIntensities(QObject* sender);
+  [[noreturn]] void RefuseLinelessFile(const QFileInfo& file) const;
   void RunSpectrumRead();
   void StartSpectrumRead(const QString& path, const SpectrumFields& fields,
                          std::optional<size_t> frame = std::nullopt);

@@ -1,5 +1,6 @@
 // The window's commands on the worker thread: fit with its Monte Carlo
 // refits, map, fit of all files, and line analysis with the pair inspector.
+#include "app/chart_readout.h"
 #include "app/mainform.h"
 
 #include <QAction>
@@ -380,7 +381,7 @@ void TMainForm::OnPointerOverMap(double x, double y) {
   QString text = MapReadout(fMapDistribution, x, y);
   if (const std::optional<GridCell> cell = NearestGridCell(fMapRange, fMapGrid, x, y))
     text += Qt8(Format("  -  RSS %.4e", fMapGrid[cell->row][cell->column]));
-  pointerStatus->setText(text);
+  pointerStatus->Show(fCharts->MapPlot(), text);
 }
 
 // ---- line analysis -------------------------------------------------------------
@@ -403,6 +404,8 @@ void TMainForm::RunLineAnalysis() {
   // The element's own pair when its section names one.
   if (const auto pair = ElementAnalysisPair(*fSettings, ElementName()))
     std::tie(request.pairX, request.pairY) = *pair;
+  // Parameters the analysis refuses are not offered again.
+  request.Validate();
   if (!MayDiscardEdits()) return;
   fAnalysisParameters = Std(*entered);
   RunAnalysis(request);

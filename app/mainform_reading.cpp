@@ -3,7 +3,9 @@
 #include "app/mainform.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -126,6 +128,7 @@ void TMainForm::ReadIntensities(QObject* sender) {
     // The third column is kept where it is an uncertainty, so that the
     // user may weight by it without reading the file again.
     fSession->ReadMeasurement(Std(fFileName), UncertaintyColumn::WherePresent);
+    if (fSession->Table().lines.empty()) RefuseLinelessFile(file);
     if (fSession->HasEnoughLines()) fSession->Recalculate();
   } catch (...) {
     fSession->RestoreState(std::move(before));
@@ -152,6 +155,16 @@ void TMainForm::ReadIntensities(QObject* sender) {
   fSettings->WriteString("_Files", "Measurements", Std(file.absolutePath()));
   RememberRecentFile(fFileName);
   ShowFilePosition();
+}
+
+// A file that gave no line would leave an empty table in place of the
+// lines shown: it is refused, saying why it gave none.
+void TMainForm::RefuseLinelessFile(const QFileInfo& file) const {
+  QFile text(file.absoluteFilePath());
+  const bool blank = text.open(QIODevice::ReadOnly) && text.readAll().trimmed().isEmpty();
+  throw Error(Std(blank ? file.fileName() + " is empty: it holds no lines to read."
+                        : "No line of " + file.fileName() + " is a line of " +
+                              elementList->currentText() + ": nothing was read."));
 }
 
 void TMainForm::ReadSpectrum() {

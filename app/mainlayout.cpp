@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "app/chart_readout.h"
 #include "app/fit_panel.h"
 #include "app/line_table_controller.h"
 #include "app/linegrid.h"
@@ -200,7 +201,7 @@ void TMainForm::BuildLayout() {
   statusLine = Named(new QStatusBar(this), "StatusBar1");
   fileStatus = Named(new QLabel(statusLine), "StatusPanel0");
   fileStatus->setMinimumWidth(200);
-  pointerStatus = Named(new QLabel(statusLine), "StatusPanel1");
+  pointerStatus = Named(new ChartReadout(statusLine), "StatusPanel1");
   messageStatus = Named(new QLabel(statusLine), "StatusMessage");
   progressBar = Named(new QProgressBar(statusLine), "CommandProgress");
   progressBar->setMaximumWidth(200);

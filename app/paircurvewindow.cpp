@@ -124,6 +124,13 @@ void TPairInspectorForm::ShowCurve(const std::vector<double>& x, const std::vect
   Open();
 }
 
+void TPairInspectorForm::Clear() {
+  hide();
+  SetLines({}, 0, 0);
+  ShowNoCurve(QString());
+  setWindowTitle("Pair Inspector");
+}
+
 void TPairInspectorForm::Open() {
   if (QWidget* owner = parentWidget()) {
     const QPoint centre = owner->geometry().center();

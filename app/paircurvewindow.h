@@ -30,6 +30,9 @@ class TPairInspectorForm : public QWidget {
   void SetLines(const std::vector<double>& wavelengths, double first, double second);
   // Empties the curve and says why.
   void ShowNoCurve(const QString& why);
+  // No lines, no curve, no caption, and the window closed: what it showed
+  // belongs to lines that are gone.
+  void Clear();
   // Opens the window centred on its parent.
   void Open();
 

@@ -43,6 +43,8 @@ class SeriesPanel : public QObject {
   // Shows a new series, placing x as the controls say; secondTitle names
   // the second parameter ("T_exc (K)", ...).
   void ShowSeries(SeriesTable table, const QString& secondTitle);
+  // No series: the chart and the table empty, the controls stay.
+  void Clear() { ShowSeries(SeriesTable{}, QString()); }
   const SeriesTable& Table() const { return fTable; }
   bool Empty() const { return fTable.rows.empty(); }
 

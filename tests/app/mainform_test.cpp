@@ -3321,6 +3321,197 @@ class MainFormTest : public QObject {
     QVERIFY(!form->CommandRunning());
     QCOMPARE(answers.errors.size(), 1);
   }
+
+  // ---- nothing of the gas or the measurement before is left behind ---------
+
+  // The settings with krypton and xenon beside argon, in that order.
+  QByteArray GasesIni() const {
+    return ArgonIni(
+        "[Krypton]\r\nLevels=Kr_I_levels.txt\r\nLines=Kr, I\r\nBoltzmax=4\r\nm=83.798\r\n"
+        "[Xenon]\r\nLevels=Xe_I_levels.txt\r\nLines=Xe, I\r\nBoltzmax=4\r\nm=131.293\r\n");
+  }
+  void CopyGasSample(const QString& gas, const QString& name) {
+    QVERIFY(QFile::copy(kSourceDir + "/data/measurements/" + gas + "/" + name, Meas(name)));
+  }
+  // Steps the element list to the gas with the arrow keys, each step
+  // choosing the gas it lands on.
+  static void ChooseGas(TMainForm& form, const QString& gas) {
+    auto* elements = NamedWidget<QComboBox>(form, "ElementListBox");
+    const int wanted = elements->findText(gas);
+    QVERIFY(wanted >= 0);
+    elements->setFocus();
+    while (elements->currentIndex() != wanted) {
+      const int before = elements->currentIndex();
+      QTest::keyClick(elements, wanted > before ? Qt::Key_Down : Qt::Key_Up);
+      QVERIFY(elements->currentIndex() != before);
+    }
+  }
+  // Shows a chart page by a click on its tab.
+  static void ShowChartPage(TMainForm& form, int page) {
+    QTabBar* tabs = NamedWidget<QTabWidget>(form, "ChartPages")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    QCOMPARE(NamedWidget<QTabWidget>(form, "ChartPages")->currentIndex(), page);
+  }
+
+  // After a switch of the gas the window shows nothing of the gas before:
+  // no file in the title, no series, no files of its folder, no inspector
+  // with its lines.
+  void switchingTheGasLeavesNothingOfTheGasBefore() {
+    CopySample(kStrongSample);
+    Answers answers;
+    WriteIni(GasesIni());
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
+    ActivateWindow(form);
+    CopySample(kSample);
+    Read(form, answers, kSample);
+    NamedWidget<QAction>(form, "FitAllAction")->trigger();
+    QVERIFY(Finished(form));
+    QCOMPARE(form.Series()->Table().rows.size(), size_t(2));
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(form);
+    NamedWidget<QAction>(form, "PairInspectorAction")->trigger();
+    ClickFile(form, kSample);
+    QVERIFY(Finished(form));
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form.windowTitle(), "Lumora - " + Meas(kSample));
+    QVERIFY(form.PairInspector()->isVisible());
+
+    ChooseGas(form, "Xenon");
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    QCOMPARE(form.CurrentSession().Table().lines.size(), size_t(0));
+    QCOMPARE(form.windowTitle(), QString("Lumora"));
+    const lumora::SeriesPanel& series = *form.Series();
+    QVERIFY(series.Table().rows.empty());
+    for (const char* points : {"SeriesPoints", "SeriesHollowPoints", "SeriesErrorBars"})
+      QCOMPARE(Series(series.Chart(), points)->interface1D()->dataCount(), 0);
+    QCOMPARE(NamedWidget<QTableWidget>(form, "SeriesTable")->rowCount(), 0);
+    QCOMPARE(NamedWidget<QListWidget>(form, "FileListBox")->count(), 0);
+    QVERIFY(NamedWidget<QLabel>(form, "StatusPanel0")->text().isEmpty());
+    lumora::TPairInspectorForm* inspector = form.PairInspector();
+    QVERIFY(!inspector->isVisible());
+    QCOMPARE(inspector->firstLineBox->count(), 0);
+    QCOMPARE(inspector->Chart1()->findChild<QCPGraph*>("PRDSeries")->dataCount(), 0);
+    // Opened again it has nothing of argon to offer.
+    NamedWidget<QAction>(form, "PairInspectorAction")->trigger();
+    QCOMPARE(inspector->hintLabel->text(),
+             QString("Run a line analysis first; its lines are offered here."));
+    QVERIFY(!inspector->showButton->isEnabled());
+  }
+
+  // A file that gives no line is refused with the reason: the table, the
+  // session's lines and the title stay those of the file shown.
+  void fileWithoutLinesLeavesTheTableAsItWas_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");  // empty: the bundled krypton sample
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("krypton file under xenon")
+        << "krypton_n2e15.txt" << QByteArray()
+        << "No line of krypton_n2e15.txt is a line of Xenon: nothing was read."
+        << "Wavelength 556.222530 was not found.";
+    QTest::newRow("empty file") << "empty.txt" << QByteArray("")
+                                << "empty.txt is empty: it holds no lines to read." << QString();
+    QTest::newRow("blank lines") << "blank.txt" << QByteArray("\r\n  \r\n\r\n")
+                                 << "blank.txt is empty: it holds no lines to read." << QString();
+  }
+  void fileWithoutLinesLeavesTheTableAsItWas() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QFETCH(QString, message);
+    CopyGasSample("xenon", "xenon_n2e15.txt");
+    if (file.startsWith("krypton"))
+      CopyGasSample("krypton", file);
+    else
+      WriteFile(Meas(file), content);
+    Answers answers;
+    WriteIni(GasesIni());
+    TMainForm form(IniPath().toStdString(), answers.Dialogs());
+    form.show();
+    ChooseGas(form, "Xenon");
+    Read(form, answers, "xenon_n2e15.txt");
+    FitNow(form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const std::vector<double> intensities = [&form] {
+      std::vector<double> values;
+      for (const auto& line : form.CurrentSession().Table().lines) values.push_back(line.Int);
+      return values;
+    }();
+    QVERIFY(intensities.size() > 2);
+    const QString firstCell = Grid(form)->Cell(TLineGrid::kIntensityColumn, 1);
+
+    ClickFile(form, file);
+    QCOMPARE(answers.errors.size(), 1);
+    QVERIFY2(answers.errors[0].contains(error), qPrintable(answers.errors[0]));
+    if (!message.isEmpty())
+      QVERIFY(!answers.messages.isEmpty() && answers.messages.last().startsWith(message));
+    QCOMPARE(form.windowTitle(), "Lumora - " + Meas("xenon_n2e15.txt"));
+    QCOMPARE(Grid(form)->RowCount(), static_cast<int>(intensities.size()) + 1);
+    QCOMPARE(Grid(form)->Cell(TLineGrid::kIntensityColumn, 1), firstCell);
+    QCOMPARE(form.CurrentSession().Table().lines.size(), intensities.size());
+    for (size_t k = 0; k < intensities.size(); ++k)
+      QCOMPARE(form.CurrentSession().Table().lines[k].Int, intensities[k]);
+    QCOMPARE(Series(form.Charts()->EBFChart(), "Series_m")->interface1D()->dataCount(),
+             static_cast<int>(intensities.size()));
+    QVERIFY(NamedWidget<QLabel>(form, "StatusMessage")
+                ->text()
+                .startsWith("Nothing was read from " + file));
+  }
+
+  // A pointer read-out goes when its chart is emptied: the densities by an
+  // edit of the lines they were fitted to, the analysis by a fit.
+  void readOutsGoWithTheirChart() {
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    ActivateWindow(*form);
+    auto* readout = NamedWidget<QLabel>(*form, "StatusPanel1");
+    const auto pointAtMiddle = [&](QCustomPlot* chart) {
+      MovePointer(chart, chart->axisRect()->rect().center());
+      QVERIFY2(!readout->text().isEmpty(), chart->objectName().toLatin1());
+    };
+    FitNow(*form);
+    ShowChartPage(*form, 2);
+    QCustomPlot* densities = form->Charts()->DensityChart();
+    pointAtMiddle(densities);
+    TypeIntoCell(Grid(*form), 2, "777");
+    QCOMPARE(Series(densities, "DensitySeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(readout->text(), QString());
+
+    answers.input = "600, 1000, 1e3, 100, 50";
+    answers.discard = true;
+    AnalyzeNow(*form);
+    QCustomPlot* analysis = form->Charts()->AnalyzeChart();
+    pointAtMiddle(analysis);
+    FitNow(*form);
+    QCOMPARE(Series(analysis, "AnalysisSeries")->interface1D()->dataCount(), 0);
+    QCOMPARE(readout->text(), QString());
+  }
+
+  // The line-analysis box offers the parameters of the last analysis that
+  // ran, not those it refused.
+  void refusedAnalysisParametersAreNotOfferedAgain_data() {
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("range factor 0") << "600, 1000, 1e3, 100, 0";
+    QTest::newRow("negative range factor") << "600, 1000, 1e3, 100, -5";
+    QTest::newRow("four numbers") << "600, 1000, 1e3, 100";
+  }
+  void refusedAnalysisParametersAreNotOfferedAgain() {
+    QFETCH(QString, refused);
+    Answers answers;
+    auto form = SampleForm(answers, kSample);
+    answers.input = "600, 1000, 1e3, 100, 50";
+    AnalyzeNow(*form);
+    QVERIFY2(answers.errors.isEmpty(), qPrintable(answers.errors.join('\n')));
+    const QString title = form->windowTitle();
+    answers.input = refused;
+    AnalyzeNow(*form);
+    QCOMPARE(answers.errors.size(), 1);
+    QCOMPARE(form->windowTitle(), title);
+    answers.cancelInput = true;
+    AnalyzeNow(*form);
+    QCOMPARE(answers.inputTexts.last(), QString("600, 1000, 1e3, 100, 50"));
+  }
 };
 
 std::unique_ptr<QObject> NewMainFormTest() { return std::make_unique<MainFormTest>(); }
