@@ -200,24 +200,37 @@ QStringList ChartDataCsv(QCustomPlot* plot) {
   return rows;
 }
 
-QMenu* ChartCopyMenu(QCustomPlot* plot, QWidget* parent) {
-  auto* menu = new QMenu(parent);
-  menu->setObjectName("ChartMenu");
+void AddCopyImageAction(QMenu* menu, QCustomPlot* plot) {
   menu->addAction("Copy image", plot,
                   [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+}
+
+void AddCopyDataAction(QMenu* menu, QCustomPlot* plot) {
   menu->addAction("Copy data", plot, [plot] {
     QApplication::clipboard()->setText(ChartDataCsv(plot).join('\n') + '\n');
   });
+}
+
+void PopUpMenuOnRightButton(QCustomPlot* plot, const std::function<QMenu*()>& makeMenu) {
+  plot->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(plot, &QWidget::customContextMenuRequested, plot,
+                   [plot, makeMenu](const QPoint& at) {
+                     QMenu* menu = makeMenu();
+                     menu->setAttribute(Qt::WA_DeleteOnClose);
+                     menu->popup(plot->mapToGlobal(at));
+                   });
+}
+
+QMenu* ChartCopyMenu(QCustomPlot* plot, QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  menu->setObjectName("ChartMenu");
+  AddCopyImageAction(menu, plot);
+  AddCopyDataAction(menu, plot);
   return menu;
 }
 
 void OfferChartCopyMenu(QCustomPlot* plot) {
-  plot->setContextMenuPolicy(Qt::CustomContextMenu);
-  QObject::connect(plot, &QWidget::customContextMenuRequested, plot, [plot](const QPoint& at) {
-    QMenu* menu = ChartCopyMenu(plot, plot);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(plot->mapToGlobal(at));
-  });
+  PopUpMenuOnRightButton(plot, [plot] { return ChartCopyMenu(plot, plot); });
 }
 
 QString ExportFilter(const QString& format) {

@@ -1,9 +1,11 @@
-// Writing a chart to an image file.
+// Writing a chart to an image file or the clipboard, and the charts'
+// context menus that do it.
 #pragma once
 
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QCustomPlot;
 class QMenu;
@@ -38,6 +40,13 @@ QString ExportFilter(const QString& format);
 // own axes; a colour map gives a row per cell with its value, an error-bar
 // series its centres with their uncertainties as the value.
 QStringList ChartDataCsv(QCustomPlot* plot);
+
+// The context menus' shared actions: the chart as an image, its data as
+// CSV (ChartDataCsv), both to the clipboard.
+void AddCopyImageAction(QMenu* menu, QCustomPlot* plot);
+void AddCopyDataAction(QMenu* menu, QCustomPlot* plot);
+// Opens the menu makeMenu returns where the chart's right button is pressed.
+void PopUpMenuOnRightButton(QCustomPlot* plot, const std::function<QMenu*()>& makeMenu);
 
 // A chart's context menu for the charts without exports: "Copy image" and
 // "Copy data" (ChartDataCsv), named "ChartMenu"; OfferChartCopyMenu opens

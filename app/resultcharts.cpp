@@ -2,8 +2,6 @@
 
 #include <qcustomplot.h>
 
-#include <QApplication>
-#include <QClipboard>
 #include <QMenu>
 #include <QToolTip>
 #include <algorithm>
@@ -158,12 +156,7 @@ void TResultCharts::MakeInteractive(QCustomPlot* plot) {
   RememberView(plot);
   connect(plot, &QCustomPlot::mouseDoubleClick, this,
           [this, plot](QMouseEvent*) { ResetView(plot); });
-  plot->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(plot, &QWidget::customContextMenuRequested, this, [this, plot](const QPoint& at) {
-    QMenu* menu = ContextMenu(plot, plot);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(plot->mapToGlobal(at));
-  });
+  PopUpMenuOnRightButton(plot, [this, plot] { return ContextMenu(plot, plot); });
 }
 
 void TResultCharts::RememberView(QCustomPlot* plot) {
@@ -189,12 +182,9 @@ QMenu* TResultCharts::ContextMenu(QCustomPlot* plot, QWidget* parent) {
                       const auto at = std::find(plots.begin(), plots.end(), plot);
                       emit ExportRequested(static_cast<int>(at - plots.begin()), format);
                     });
-  menu->addAction("Copy image", plot,
-                  [plot] { QApplication::clipboard()->setPixmap(plot->toPixmap()); });
+  AddCopyImageAction(menu, plot);
   menu->addSeparator();
-  menu->addAction("Copy data", plot, [plot] {
-    QApplication::clipboard()->setText(ChartDataCsv(plot).join('\n') + '\n');
-  });
+  AddCopyDataAction(menu, plot);
   menu->addAction("Save data as CSV…", this, [this, plot] {
     const std::vector<QCustomPlot*> plots = Plots();
     const auto at = std::find(plots.begin(), plots.end(), plot);
